@@ -1,0 +1,94 @@
+#pragma once
+
+// Tolerant reading of the records the system stores as JSON (marks, run
+// position, settings): a missing key or null keeps the field's default, a value
+// of another JSON type fails the whole record, an integer is accepted where a
+// real belongs, and a number with a fraction where an integer belongs fails.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tallowmark {
+
+using Json = nlohmann::json;
+
+// Parses JSON text without throwing. None for text that is not well-formed JSON
+// (invalid UTF-8 included) or that nests deeper than `maxDepth`.
+std::optional<Json> parseJson(std::string_view text, int maxDepth = 256);
+
+// Encodes with sorted keys (the default object of nlohmann::json is ordered);
+// `indent` < 0 gives the compact form. Invalid UTF-8 in texts is replaced
+// rather than aborting the write.
+std::string dumpJson(const Json& value, int indent);
+
+// True when no real anywhere in the value is NaN or infinite: such a value has
+// no JSON form and must not be written.
+bool allFinite(const Json& value);
+
+bool readValue(const Json& value, bool& out);
+bool readValue(const Json& value, std::int64_t& out);
+bool readValue(const Json& value, double& out);
+bool readValue(const Json& value, std::string& out);
+bool readValue(const Json& value, std::map<std::string, std::string>& out);
+
+template <class T>
+bool readValue(const Json& value, std::vector<T>& out) {
+    if (!value.is_array()) return false;
+    std::vector<T> items;
+    items.reserve(value.size());
+    for (const Json& element : value) {
+        T item{};
+        if (!readValue(element, item)) return false;
+        items.push_back(std::move(item));
+    }
+    out = std::move(items);
+    return true;
+}
+
+// Reads the fields of one JSON object into a record that already holds its
+// defaults. The first failure sticks; later fields are then skipped.
+class FieldReader {
+public:
+    explicit FieldReader(const Json& object) : object_(object), ok_(object.is_object()) {}
+
+    template <class T>
+    FieldReader& field(const char* key, T& out) {
+        if (!ok_) return *this;
+        auto it = object_.find(key);
+        if (it == object_.end() || it->is_null()) return *this;
+        T value = out;
+        if (readValue(*it, value)) {
+            out = std::move(value);
+        } else {
+            ok_ = false;
+        }
+        return *this;
+    }
+
+    // For keys without a default: missing or null fails the record.
+    template <class T>
+    FieldReader& required(const char* key, T& out) {
+        if (ok_ && !present(key)) ok_ = false;
+        return field(key, out);
+    }
+
+    // Present and not null.
+    bool present(const char* key) const {
+        auto it = object_.find(key);
+        return it != object_.end() && !it->is_null();
+    }
+
+    bool ok() const { return ok_; }
+
+private:
+    const Json& object_;
+    bool ok_;
+};
+
+}  // namespace tallowmark

@@ -1,0 +1,62 @@
+#include "core/atomic_file.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::TempDir;
+using testing::readText;
+using testing::writeText;
+
+TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaryBehind) {
+    TempDir dir;
+    const auto path = dir / "Show.tallowmark";
+    writeText(path, "old content that is longer than the new one");
+    chmod(path.c_str(), 0640);
+
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path, "new", &error)) << error;
+    EXPECT_EQ(readText(path), "new");
+
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "permissions of the replaced file are kept";
+
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(AtomicFile, FailureReportsErrorAndKeepsOldFile) {
+    TempDir dir;
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(dir / "missing-folder/file.json", "x", &error));
+    EXPECT_FALSE(error.empty());
+
+    if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    const auto path = dir / "file.json";
+    writeText(path, "old");
+    chmod(dir.path().c_str(), 0500);
+    EXPECT_FALSE(writeFileAtomically(path, "new", &error));
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(readText(path), "old");
+}
+
+TEST(AtomicFile, ReadDistinguishesMissingTooLargeAndFolder) {
+    TempDir dir;
+    EXPECT_EQ(readWholeFile(dir / "nope", 100).status, ReadStatus::missing);
+    EXPECT_EQ(readWholeFile(dir.path(), 100).status, ReadStatus::failed);
+
+    writeText(dir / "big", std::string(101, 'x'));
+    EXPECT_EQ(readWholeFile(dir / "big", 100).status, ReadStatus::tooLarge);
+    auto ok = readWholeFile(dir / "big", 101);
+    EXPECT_EQ(ok.status, ReadStatus::ok);
+    EXPECT_EQ(ok.bytes.size(), 101u);
+}
+
+}  // namespace
+}  // namespace tallowmark
