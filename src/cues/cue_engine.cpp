@@ -1,0 +1,231 @@
+// Running the show: script order, standby, GO, BACK, RESET, firing and
+// standby by number.
+#include "cues/cue_engine.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+namespace tallowmark {
+
+namespace {
+
+bool isTrimmedSpace(gunichar c) {
+    return c == '\t' || g_unichar_type(c) == G_UNICODE_SPACE_SEPARATOR;
+}
+
+std::string trimSpacesAndTabs(std::string_view text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    while (begin < end) {
+        gunichar c = g_utf8_get_char_validated(begin, end - begin);
+        if (c == gunichar(-1) || c == gunichar(-2) || !isTrimmedSpace(c)) break;
+        begin = g_utf8_next_char(begin);
+    }
+    while (end > begin) {
+        const char* previous = g_utf8_find_prev_char(begin, end);
+        if (!previous) break;
+        gunichar c = g_utf8_get_char_validated(previous, end - previous);
+        if (c == gunichar(-1) || c == gunichar(-2) || !isTrimmedSpace(c)) break;
+        end = previous;
+    }
+    return std::string(begin, end);
+}
+
+std::string upperCase(const std::string& text) {
+    // Full Unicode case mapping (ß becomes SS). Invalid bytes are replaced first
+    // because the mapping needs valid UTF-8.
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    gchar* upper = g_utf8_strup(valid, -1);
+    std::string result(upper);
+    g_free(upper);
+    g_free(valid);
+    return result;
+}
+
+}  // namespace
+
+std::string CueEngine::normalize(std::string_view number) {
+    const std::string text = upperCase(trimSpacesAndTabs(number));
+    // strtod would skip leading white space; a number here must start at once.
+    if (text.empty() || g_ascii_isspace(text.front())) return text;
+    char* end = nullptr;
+    const double d = g_ascii_strtod(text.c_str(), &end);  // strtod in the C locale
+    if (end != text.c_str() + text.size()) return text;
+    if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) >= 1e9) return text;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(d));  // -0 gives 0
+    return buffer;
+}
+
+std::optional<Cue> CueEngine::standbyCue() const {
+    if (!standbyID_) return std::nullopt;
+    if (const Cue* cue = findOrdered(*standbyID_)) return *cue;
+    return std::nullopt;
+}
+
+void CueEngine::reorder() {
+    ordered_ = sidecar_.cues;
+    std::stable_sort(ordered_.begin(), ordered_.end(), inScriptOrder);
+}
+
+const Cue* CueEngine::findOrdered(const std::string& id) const {
+    auto it = std::find_if(ordered_.begin(), ordered_.end(), [&](const Cue& c) { return c.id == id; });
+    return it == ordered_.end() ? nullptr : &*it;
+}
+
+const Cue* CueEngine::findByNumber(std::string_view number) const {
+    const std::string wanted = normalize(number);
+    for (const Cue& cue : ordered_) {
+        if (normalize(cue.number) == wanted) return &cue;
+    }
+    return nullptr;
+}
+
+std::optional<Cue> CueEngine::nextUnfired() const {
+    for (const Cue& cue : ordered_) {
+        if (!fired_.contains(cue.id)) return cue;
+    }
+    return std::nullopt;
+}
+
+void CueEngine::refillStandbyIfMissing() {
+    if (standbyID_ && findOrdered(*standbyID_)) return;
+    auto next = nextUnfired();
+    standbyID_ = next ? std::optional(next->id) : std::nullopt;
+}
+
+void CueEngine::log(const std::string& text, const std::string& source) {
+    if (onLog) onLog(text, source);
+}
+
+void CueEngine::changed() {
+    if (onStateChange) onStateChange();
+}
+
+void CueEngine::advanceStandby(const std::string& firedID) {
+    auto it = std::find_if(ordered_.begin(), ordered_.end(), [&](const Cue& c) { return c.id == firedID; });
+    if (it == ordered_.end()) {
+        auto next = nextUnfired();
+        standbyID_ = next ? std::optional(next->id) : std::nullopt;
+        return;
+    }
+    ++it;
+    standbyID_ = it == ordered_.end() ? std::nullopt : std::optional(it->id);
+}
+
+void CueEngine::fire(Cue cue, const std::string& source) {
+    fired_.insert(cue.id);
+    lastFiredID_ = cue.id;
+    // Standby moves before any callback, so no observer ever sees the cue that
+    // was just fired still in standby.
+    advanceStandby(cue.id);
+    saveRunState();
+    log(cue.number.empty() ? "GO " + cue.label : "GO " + cue.number + " " + cue.label, source);
+    if (onFire) onFire(cue, source);
+    changed();
+}
+
+std::optional<Cue> CueEngine::go(const std::string& source) {
+    std::optional<Cue> cue = standbyCue();
+    if (!cue) cue = nextUnfired();
+    if (!cue) {
+        log("GO ilman valmiutta - iskuja ei ole", source);
+        return std::nullopt;
+    }
+    fire(*cue, source);
+    return cue;
+}
+
+void CueEngine::back(const std::string& source) {
+    if (ordered_.empty()) return;
+    std::size_t i = ordered_.size();
+    if (standbyID_) {
+        for (std::size_t k = 0; k < ordered_.size(); ++k) {
+            if (ordered_[k].id == *standbyID_) {
+                i = k;
+                break;
+            }
+        }
+    }
+    const Cue target = ordered_[std::max<std::size_t>(i, 1) - 1];
+    fired_.erase(target.id);
+    standbyID_ = target.id;
+    saveRunState();
+    log("BACK -> " + (target.number.empty() ? target.label : target.number), source);
+    changed();
+}
+
+void CueEngine::reset(const std::string& source) {
+    fired_.clear();
+    lastFiredID_.reset();
+    standbyID_ = ordered_.empty() ? std::nullopt : std::optional(ordered_.front().id);
+    discardSavedRun();
+    log("RESET - valmius alkuun", source);
+    changed();
+}
+
+void CueEngine::standbyByID(const std::string& id) {
+    if (!findOrdered(id)) return;
+    standbyID_ = id;
+    saveRunState();
+    changed();
+}
+
+std::optional<Cue> CueEngine::standbyByNumber(const std::string& number, const std::string& source) {
+    const Cue* found = findByNumber(number);
+    if (!found) {
+        log("STANDBY \"" + number + "\" ei osunut mihinkaan", source);
+        return std::nullopt;
+    }
+    const Cue cue = *found;
+    standbyID_ = cue.id;
+    saveRunState();
+    log("STANDBY " + (cue.number.empty() ? cue.label : cue.number), source);
+    changed();
+    return cue;
+}
+
+std::optional<Cue> CueEngine::fireCue(const std::string& number, const std::string& source) {
+    const Cue* found = findByNumber(number);
+    if (!found) {
+        log("Cue \"" + number + "\" ei ole kasikirjoituksessa", source);
+        return std::nullopt;
+    }
+    const Cue cue = *found;
+    fire(cue, source);
+    return cue;
+}
+
+void CueEngine::unload() {
+    sidecar_ = CueSidecar{};
+    sidecarURL_.reset();
+    keepUnreadableFile_ = false;
+    undoStack_.clear();
+    redoStack_.clear();
+    fired_.clear();
+    lastFiredID_.reset();
+    standbyID_.reset();
+    savedRun_.reset();
+    reorder();
+    changed();
+}
+
+void CueEngine::loadFromMemoryForTesting(CueSidecar sidecar) {
+    sidecar_ = std::move(sidecar);
+    sidecarURL_.reset();
+    keepUnreadableFile_ = false;
+    // The history and saved run of a previous script must not leak into this one.
+    undoStack_.clear();
+    redoStack_.clear();
+    savedRun_.reset();
+    fired_.clear();
+    lastFiredID_.reset();
+    reorder();
+    standbyID_ = ordered_.empty() ? std::nullopt : std::optional(ordered_.front().id);
+}
+
+}  // namespace tallowmark

@@ -1,0 +1,136 @@
+#pragma once
+
+// The one place where the show is run: the marks of the open script in script
+// order, the standby cue, the fired cues, the run position on disk, editing
+// with undo. Main thread only; every change is reported through the callbacks.
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cues/cue_sidecar.hpp"
+#include "cues/run_state.hpp"
+
+namespace tallowmark {
+
+class CueEngine {
+public:
+    using IdSet = std::set<std::string>;
+
+    // Called after every change of the run state or of the marks.
+    std::function<void()> onStateChange;
+    // Called once for every cue fired, with the command's source.
+    std::function<void(const Cue& cue, const std::string& source)> onFire;
+    // One line for the control log, with the command's source.
+    std::function<void(const std::string& text, const std::string& source)> onLog;
+
+    static constexpr std::size_t undoLimit = 50;
+    static constexpr int backupCount = 5;
+
+    // --- state (read only) ---
+    const CueSidecar& sidecar() const { return sidecar_; }
+    const std::optional<std::filesystem::path>& sidecarURL() const { return sidecarURL_; }
+    const IdSet& fired() const { return fired_; }
+    const std::optional<std::string>& standbyID() const { return standbyID_; }
+    const std::optional<std::string>& lastFiredID() const { return lastFiredID_; }
+    const std::vector<Cue>& ordered() const { return ordered_; }
+    std::optional<Cue> standbyCue() const;
+    const std::optional<RunState>& savedRun() const { return savedRun_; }
+    std::size_t undoDepth() const { return undoStack_.size(); }
+    std::size_t redoDepth() const { return redoStack_.size(); }
+
+    // --- running the show ---
+    std::optional<Cue> go(const std::string& source);
+    void back(const std::string& source);
+    void reset(const std::string& source);
+    void standbyByID(const std::string& id);
+    std::optional<Cue> standbyByNumber(const std::string& number, const std::string& source);
+    std::optional<Cue> fireCue(const std::string& number, const std::string& source);
+
+    // Trimmed, upper-cased, and whole numbers below 10^9 written as plain integers.
+    static std::string normalize(std::string_view number);
+
+    // --- the marks file ---
+    void loadSidecar(const std::filesystem::path& pdfPath);
+    void unload();
+    void loadFromMemoryForTesting(CueSidecar sidecar);
+    bool saveSidecar(bool rotateBackup);
+    bool importSidecar(const std::filesystem::path& marksFile);
+    // Show.tallowmark -> Show.tallowmark.bak<n>; 1 is the newest.
+    static std::filesystem::path backupPath(const std::filesystem::path& sidecarPath, int n);
+
+    // --- the run position ---
+    struct ResolvedRun {
+        IdSet fired;
+        std::optional<Cue> standby;
+    };
+    std::optional<ResolvedRun> resolvedRun(const RunState& state) const;
+    std::optional<ResumeOffer> resumeOffer() const;
+    bool restoreRun();
+    void discardSavedRun();
+    std::optional<std::filesystem::path> runFileURL() const;
+
+    // --- editing ---
+    void upsert(const Cue& cue);
+    void upsert(const std::vector<Cue>& cues);
+    void remove(const std::string& id);
+    void remove(const std::vector<std::string>& ids);
+    void renumberCues();
+    void upsert(const Mark& mark);
+    void upsert(const std::vector<Mark>& marks);
+    void removeMark(const std::string& id);
+    void removeMarks(const std::vector<std::string>& ids);
+    void upsert(const Flag& flag);
+    void removeFlag(const std::string& id);
+    void upsert(const Memo& memo);
+    void removeMemo(const std::string& id);
+    void upsert(const Insert& insert);
+    void removeInsert(const std::string& id);
+    void setPageText(std::int64_t page, const std::string& text);
+    void setCrop(std::vector<double> crop);
+    void setSpreadOffset(std::int64_t offset);
+    void setPageLabelOffset(std::int64_t offset);
+    bool undo();
+    bool redo();
+
+private:
+    void reorder();
+    const Cue* findOrdered(const std::string& id) const;
+    const Cue* findByNumber(std::string_view number) const;
+    std::optional<Cue> nextUnfired() const;
+    void fire(Cue cue, const std::string& source);
+    void advanceStandby(const std::string& firedID);
+    void refillStandbyIfMissing();
+    void removeCuesFromRecord(const IdSet& ids);
+    void appendCue(const Cue& cue);
+    bool applySnapshot(std::vector<CueSidecar>& from, std::vector<CueSidecar>& to);
+
+    void recordUndo();
+    void rotateBackups();
+    void saveRunState();
+    void loadRunState();
+
+    void log(const std::string& text, const std::string& source);
+    void changed();
+
+    CueSidecar sidecar_;
+    std::optional<std::filesystem::path> sidecarURL_;
+    IdSet fired_;
+    std::optional<std::string> standbyID_;
+    std::optional<std::string> lastFiredID_;
+    std::vector<CueSidecar> undoStack_;  // oldest first
+    std::vector<CueSidecar> redoStack_;  // oldest first
+    std::vector<Cue> ordered_;
+    std::optional<RunState> savedRun_;
+    // The marks file existed at load but could not be read or decoded; its
+    // content must reach the backups before anything overwrites it.
+    bool keepUnreadableFile_ = false;
+};
+
+}  // namespace tallowmark

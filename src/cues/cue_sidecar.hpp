@@ -1,0 +1,134 @@
+#pragma once
+
+// The marks of one script: cues (GO points), free marks, flags, memos and
+// inserted lines, with the per-script page texts, offsets and crop. Stored as
+// the JSON marks file beside the script PDF.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/json_helpers.hpp"
+#include "core/uuid.hpp"
+
+namespace tallowmark {
+
+// Positions are fractions of the page (0..1), y growing down; pages count from 0.
+struct Cue {
+    std::string id = makeUUID();
+    std::string number;
+    std::string label;
+    std::string kind = "SFX";
+    std::int64_t page = 0;
+    double x = 0.5;
+    double y = 0.5;
+    double w = 0.18;
+    double h = 0.016;
+    double labelX = 0;
+    std::string color;
+    std::string snippet;
+    std::string note;
+    double padL = -1;
+    double padR = -1;
+    std::string insertID;  // the inserted line the cue stands on, or empty
+
+    bool operator==(const Cue&) const = default;
+};
+
+struct Mark {
+    std::string id = makeUUID();
+    std::int64_t page = 0;
+    double x = 0, y = 0, w = 0, h = 0;
+    std::string kind = "highlight";
+    std::string text;
+    std::string color;
+    std::string group;
+
+    bool operator==(const Mark&) const = default;
+};
+
+struct Flag {
+    std::string id = makeUUID();
+    std::int64_t page = 0;
+    double x = 0.5, y = 0.5;
+    std::string text;
+    std::string color;
+    std::string role;
+
+    bool operator==(const Flag&) const = default;
+};
+
+struct Memo {
+    std::string id = makeUUID();
+    std::int64_t page = 0;
+    double x = 0.1, y = 0.1, w = 0.3, h = 0.08;
+    std::string text;
+    std::string color;
+
+    bool operator==(const Memo&) const = default;
+};
+
+// A line of text that the printed script lacks, inserted between two lines.
+struct Insert {
+    std::string id = makeUUID();
+    std::int64_t page = 0;
+    double afterY = 0;
+    double lineMidY = 0;
+    double lineH = 0;
+    double x = 0;
+    std::string text;
+
+    bool operator==(const Insert&) const = default;
+};
+
+struct CueSidecar {
+    std::int64_t version = 1;
+    std::string documentName;
+    std::vector<Cue> cues;  // in the order they were added
+    std::vector<Mark> marks;
+    std::vector<Flag> flags;
+    std::vector<Memo> memos;
+    std::vector<Insert> inserts;
+    std::map<std::string, std::string> pageTexts;  // page index in decimal -> text
+    std::int64_t pageLabelOffset = 0;
+    std::vector<double> crop;  // x, y, w, h of the manual crop, or empty
+    std::int64_t spreadOffset = 0;
+
+    bool operator==(const CueSidecar&) const = default;
+};
+
+// Script order: page, then y, then x. A NaN position (never stored, but it
+// could come from a caller) sorts after every number so the order stays total.
+bool inScriptOrder(const Cue& a, const Cue& b);
+
+bool readValue(const Json& value, Cue& out);
+bool readValue(const Json& value, Mark& out);
+bool readValue(const Json& value, Flag& out);
+bool readValue(const Json& value, Memo& out);
+bool readValue(const Json& value, Insert& out);
+bool readValue(const Json& value, CueSidecar& out);
+
+Json toJson(const Cue& cue);
+Json toJson(const Mark& mark);
+Json toJson(const Flag& flag);
+Json toJson(const Memo& memo);
+Json toJson(const Insert& insert);
+Json toJson(const CueSidecar& sidecar);
+
+// Decodes the text of a marks file; none when it is not JSON or not a marks
+// record (a key of the wrong type anywhere fails the whole record).
+std::optional<CueSidecar> decodeSidecar(std::string_view text);
+
+// Pretty-printed JSON with sorted keys; none when a real is not finite.
+std::optional<std::string> encodeSidecar(const CueSidecar& sidecar);
+
+// <folder>/<name>.<ext> -> <folder>/<name>.tallowmark (only the last extension goes).
+std::filesystem::path sidecarPathFor(const std::filesystem::path& pdfPath);
+
+// The largest marks file that is read; real ones are a few hundred kilobytes.
+inline constexpr std::size_t maxSidecarBytes = 64u << 20;
+
+}  // namespace tallowmark
