@@ -9,31 +9,11 @@
 #include <cstdio>
 #include <numeric>
 
+#include "core/unicode_text.hpp"
+
 namespace tallowmark {
 
 namespace {
-
-bool isTrimmedSpace(gunichar c) {
-    return c == '\t' || g_unichar_type(c) == G_UNICODE_SPACE_SEPARATOR;
-}
-
-std::string trimSpacesAndTabs(std::string_view text) {
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    while (begin < end) {
-        gunichar c = g_utf8_get_char_validated(begin, end - begin);
-        if (c == gunichar(-1) || c == gunichar(-2) || !isTrimmedSpace(c)) break;
-        begin = g_utf8_next_char(begin);
-    }
-    while (end > begin) {
-        const char* previous = g_utf8_find_prev_char(begin, end);
-        if (!previous) break;
-        gunichar c = g_utf8_get_char_validated(previous, end - previous);
-        if (c == gunichar(-1) || c == gunichar(-2) || !isTrimmedSpace(c)) break;
-        end = previous;
-    }
-    return std::string(begin, end);
-}
 
 std::string upperCase(const std::string& text) {
     // Full Unicode case mapping (ß becomes SS). Invalid bytes are replaced first
@@ -49,7 +29,7 @@ std::string upperCase(const std::string& text) {
 }  // namespace
 
 std::string CueEngine::normalize(std::string_view number) {
-    const std::string text = upperCase(trimSpacesAndTabs(number));
+    const std::string text = upperCase(trimText(number, isSpaceOrTab));
     // strtod would skip leading white space; a number here must start at once.
     if (text.empty() || g_ascii_isspace(text.front())) return text;
     char* end = nullptr;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "core/unicode_text.hpp"
 #include "cues/cue_engine.hpp"
 
 namespace tallowmark {
@@ -28,20 +29,6 @@ bool replaceOrAppend(std::vector<T>& list, const T& item) {
 template <class T>
 void removeIds(std::vector<T>& list, const CueEngine::IdSet& ids) {
     std::erase_if(list, [&](const T& r) { return ids.contains(r.id); });
-}
-
-// White space and line breaks as a text editor sees them, Unicode included.
-bool isBlank(const std::string& text) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        gunichar c = g_utf8_get_char_validated(p, end - p);
-        if (c == gunichar(-1) || c == gunichar(-2)) return false;
-        const bool blank = g_unichar_isspace(c) || c == 0x0B || c == 0x85;
-        if (!blank) return false;
-        p = g_utf8_next_char(p);
-    }
-    return true;
 }
 
 }  // namespace
@@ -182,7 +169,7 @@ void CueEngine::removeInsert(const std::string& id) {
 
 void CueEngine::setPageText(std::int64_t page, const std::string& text) {
     const std::string key = std::to_string(page);
-    if (isBlank(text)) {
+    if (trimText(text, isSpaceOrLineBreak).empty()) {
         sidecar_.pageTexts.erase(key);
     } else {
         sidecar_.pageTexts[key] = text;

@@ -1,0 +1,74 @@
+#pragma once
+
+// The operator's preferences: one record, its defaults, and its JSON form in the
+// settings file. Reading is tolerant of missing keys and migrates values written
+// by earlier versions; it applies none of the ranges the page enforces
+// (settings_rules.hpp).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/json_helpers.hpp"
+
+namespace tallowmark {
+
+struct CueType {
+    std::string name;
+    std::string color;  // "#" and six hexadecimal digits
+
+    bool operator==(const CueType&) const = default;
+};
+
+struct MIDIBinding {
+    std::int64_t note = 0;
+    std::string action;
+    std::optional<std::int64_t> channel;  // none: any channel
+
+    bool operator==(const MIDIBinding&) const = default;
+};
+
+std::vector<CueType> defaultCueTypes();
+std::vector<MIDIBinding> defaultMidiMap();
+
+struct Settings {
+    bool oscEnabled = true;
+    std::int64_t oscPort = 53100;
+    bool oscLocalOnly = true;
+    bool midiEnabled = true;
+    std::vector<MIDIBinding> midiMap = defaultMidiMap();
+    bool mscEnabled = true;
+    std::int64_t mscDeviceFilter = -1;  // negative: every device
+    bool mscBareGoFiresStandby = true;
+    std::int64_t renderWidth = 1600;
+    std::vector<std::string> recentDocuments;  // newest first, at most 10
+    bool dimmed = false;
+    double theme = 1.0;
+    std::string themeName = "deep";
+    std::int64_t pagesPerSpread = 2;
+    bool maxText = false;
+    std::string glowTarget = "standby";
+    bool glowTargetChosen = false;
+    bool dropPageNumbers = false;
+    bool memosVisible = true;
+    std::int64_t cueLabelFontPx = 16;
+    bool cueLabelAdaptive = true;
+    bool cueSnapWords = true;
+    std::vector<CueType> cueTypes = defaultCueTypes();
+
+    bool operator==(const Settings&) const = default;
+};
+
+// Both keys of a cue type and `note` and `action` of a binding are required.
+bool readValue(const Json& value, CueType& out);
+bool readValue(const Json& value, MIDIBinding& out);
+
+// The settings file's form. None when the value is not an object, a key holds
+// a value of the wrong type, or a cue type or binding lacks a required key.
+std::optional<Settings> decodeSettings(const Json& value);
+
+// Every key is written; a binding without a channel leaves "channel" out.
+Json encodeSettings(const Settings& settings);
+
+}  // namespace tallowmark

@@ -1,0 +1,157 @@
+#include "settings/settings_rules.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/unicode_text.hpp"
+
+namespace tallowmark {
+
+namespace {
+
+constexpr std::size_t maxCueTypes = 24;
+constexpr std::size_t maxCueTypeNameLength = 12;
+constexpr const char* fallbackCueTypeColor = "#d8391d";
+
+// The value of `key` when present with the wanted type; a JSON null counts as
+// absent, as does a number outside the type (a fraction for an integer).
+template <class T>
+std::optional<T> take(const Json& dict, const char* key) {
+    auto it = dict.find(key);
+    if (it == dict.end()) return std::nullopt;
+    T value{};
+    if (!readValue(*it, value)) return std::nullopt;
+    return value;
+}
+
+// The trimmed name when it is 1 to 12 characters (code points) long.
+std::optional<std::string> cueTypeName(const std::string& raw) {
+    std::string name = trimText(raw, isSpaceOrLineBreak);
+    const auto length = codePointCount(name);
+    if (!length || *length < 1 || *length > maxCueTypeNameLength) return std::nullopt;
+    return name;
+}
+
+bool isHexColor(const std::string& text) {
+    return text.size() == 7 && text[0] == '#' &&
+           std::all_of(text.begin() + 1, text.end(), [](char c) { return g_ascii_isxdigit(c); });
+}
+
+std::optional<std::vector<CueType>> pageCueTypes(const Json& value) {
+    if (!value.is_array()) return std::nullopt;
+    std::vector<CueType> types;
+    const std::size_t considered = std::min(value.size(), maxCueTypes);
+    for (std::size_t i = 0; i < considered; ++i) {
+        const Json& entry = value[i];
+        if (!entry.is_object()) continue;
+        auto rawName = take<std::string>(entry, "name");
+        if (!rawName) continue;
+        auto name = cueTypeName(*rawName);
+        if (!name) continue;
+        auto color = take<std::string>(entry, "color");
+        types.push_back({std::move(*name), color && isHexColor(*color) ? *color : fallbackCueTypeColor});
+    }
+    // An empty result would leave the operator without any cue type to choose.
+    if (types.empty()) return std::nullopt;
+    return types;
+}
+
+std::optional<std::vector<MIDIBinding>> pageMidiMap(const Json& value) {
+    if (!value.is_array()) return std::nullopt;
+    std::vector<MIDIBinding> map;
+    for (const Json& entry : value) {
+        if (!entry.is_object()) continue;
+        auto note = take<std::int64_t>(entry, "note");
+        auto action = take<std::string>(entry, "action");
+        if (!note || !action) continue;
+        auto channel = take<std::int64_t>(entry, "channel");
+        if (channel && *channel < 0) channel.reset();  // the page's -1: any channel
+        map.push_back({*note, std::move(*action), channel});
+    }
+    return map;
+}
+
+}  // namespace
+
+Settings applyPageSettings(const Settings& current, const Json& dict) {
+    Settings s = current;
+    if (!dict.is_object()) return s;
+
+    // The page's order; each key is independent of the others except glowTarget.
+    if (auto v = take<bool>(dict, "oscEnabled")) s.oscEnabled = *v;
+    if (auto v = take<std::int64_t>(dict, "oscPort")) s.oscPort = *v;
+    if (auto v = take<bool>(dict, "oscLocalOnly")) s.oscLocalOnly = *v;
+    if (auto v = take<bool>(dict, "midiEnabled")) s.midiEnabled = *v;
+    if (auto v = take<bool>(dict, "mscEnabled")) s.mscEnabled = *v;
+    if (auto v = take<std::int64_t>(dict, "mscDeviceFilter")) s.mscDeviceFilter = *v;
+    if (auto v = take<bool>(dict, "mscBareGoFiresStandby")) s.mscBareGoFiresStandby = *v;
+    if (auto v = take<std::int64_t>(dict, "renderWidth")) s.renderWidth = std::clamp<std::int64_t>(*v, 600, 3000);
+    if (auto v = take<bool>(dict, "dimmed")) s.dimmed = *v;
+    if (auto v = take<double>(dict, "theme")) s.theme = std::clamp(*v, 0.0, 1.0);
+    if (auto v = take<std::string>(dict, "themeName")) {
+        if (*v == "deep" || *v == "dark" || *v == "light") s.themeName = *v;
+    }
+    if (auto v = take<std::int64_t>(dict, "pagesPerSpread")) s.pagesPerSpread = *v == 1 ? 1 : 2;
+    if (auto v = take<bool>(dict, "maxText")) s.maxText = *v;
+    if (auto v = take<std::string>(dict, "glowTarget")) {
+        s.glowTarget = *v;
+        s.glowTargetChosen = true;
+    }
+    if (auto v = take<bool>(dict, "memosVisible")) s.memosVisible = *v;
+    if (auto v = take<std::int64_t>(dict, "cueLabelFontPx")) s.cueLabelFontPx = std::clamp<std::int64_t>(*v, 10, 32);
+    if (auto v = take<bool>(dict, "cueLabelAdaptive")) s.cueLabelAdaptive = *v;
+    if (auto v = take<bool>(dict, "cueSnapWords")) s.cueSnapWords = *v;
+    if (auto it = dict.find("cueTypes"); it != dict.end()) {
+        if (auto types = pageCueTypes(*it)) s.cueTypes = std::move(*types);
+    }
+    if (auto v = take<bool>(dict, "dropPageNumbers")) s.dropPageNumbers = *v;
+    if (auto it = dict.find("midiMap"); it != dict.end()) {
+        if (auto map = pageMidiMap(*it)) s.midiMap = std::move(*map);
+    }
+    return s;
+}
+
+Json settingsDictionary(const Settings& s) {
+    Json midiMap = Json::array();
+    for (const MIDIBinding& binding : s.midiMap) {
+        midiMap.push_back(Json{{"note", binding.note},
+                               {"action", binding.action},
+                               {"channel", binding.channel.value_or(-1)}});
+    }
+    Json cueTypes = Json::array();
+    for (const CueType& type : s.cueTypes) {
+        cueTypes.push_back(Json{{"name", type.name}, {"color", type.color}});
+    }
+    return {
+        {"oscEnabled", s.oscEnabled},
+        {"oscPort", s.oscPort},
+        {"oscLocalOnly", s.oscLocalOnly},
+        {"midiEnabled", s.midiEnabled},
+        {"midiMap", std::move(midiMap)},
+        {"mscEnabled", s.mscEnabled},
+        {"mscDeviceFilter", s.mscDeviceFilter},
+        {"mscBareGoFiresStandby", s.mscBareGoFiresStandby},
+        {"renderWidth", s.renderWidth},
+        {"recentDocuments", s.recentDocuments},
+        {"dimmed", s.dimmed},
+        {"theme", s.theme},
+        {"themeName", s.themeName},
+        {"pagesPerSpread", s.pagesPerSpread},
+        {"maxText", s.maxText},
+        {"glowTarget", s.glowTarget},
+        {"dropPageNumbers", s.dropPageNumbers},
+        {"memosVisible", s.memosVisible},
+        {"cueLabelFontPx", s.cueLabelFontPx},
+        {"cueLabelAdaptive", s.cueLabelAdaptive},
+        {"cueSnapWords", s.cueSnapWords},
+        {"cueTypes", std::move(cueTypes)},
+    };
+}
+
+}  // namespace tallowmark

@@ -1,0 +1,23 @@
+#pragma once
+
+// The page's side of the settings: the dictionary it is shown and the rules
+// that apply when it sends changes back. Pure functions; saving and the side
+// effects of a change (OSC restart, re-reading the document) are the caller's,
+// found by comparing the settings before and after.
+
+#include "core/json_helpers.hpp"
+#include "settings/settings.hpp"
+
+namespace tallowmark {
+
+// Applies a partial settings dictionary from the page. Keys that are missing,
+// unknown or of another type leave their setting unchanged; ranges are
+// enforced here and not when the file is read. Never fails: anything but an
+// object gives back `current`.
+Settings applyPageSettings(const Settings& current, const Json& dict);
+
+// Every setting but `glowTargetChosen`, under its field name; a binding's
+// "channel" is -1 when it listens on any channel.
+Json settingsDictionary(const Settings& settings);
+
+}  // namespace tallowmark
