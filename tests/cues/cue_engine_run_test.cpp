@@ -55,7 +55,9 @@ TEST_F(RunCommands, GoLogTextsWithAndWithoutNumberOrLabel) {
     load(sidecar);
     engine.go("x");
     engine.go("x");
-    EXPECT_EQ(events.log, (std::vector<std::string>{"GO 1 ", "GO L2"}));
+    engine.back("x");
+    engine.standbyByNumber("1", "x");
+    EXPECT_EQ(events.log, (std::vector<std::string>{"GO 1 ", "GO L2", "BACK -> L2", "STANDBY 1"}));
 }
 
 TEST_F(RunCommands, GoPastTheEndFiresSkippedCuesThenReportsNothingLeft) {
@@ -109,15 +111,6 @@ TEST_F(RunCommands, BackWithoutCuesDoesNothing) {
     load(CueSidecar{});
     engine.back("x");
     EXPECT_TRUE(events.trace.empty());
-}
-
-TEST_F(RunCommands, BackLogsLabelWhenNumberIsEmpty) {
-    CueSidecar sidecar = sidecarWithCues(2);
-    sidecar.cues[0].number = "";
-    load(sidecar);
-    engine.go("x");
-    engine.back("x");
-    EXPECT_EQ(events.log.back(), "BACK -> L1");
 }
 
 TEST_F(RunCommands, ResetClearsTheRun) {

@@ -105,17 +105,11 @@ TEST_F(MarksFile, RoundTripWritesEveryFieldSortedAndReadsBackEqual) {
 
 TEST_F(MarksFile, UndecodableFilesGiveAFreshRecordNamedAfterThePdf) {
     const std::string cases[] = {
-        "",
         "roskaa",
         R"({"cues":[{"page":1.5}]})",
-        R"({"cues":[{"number":5}]})",
-        R"({"cues":{}})",
         R"({"cues":[null]})",
-        R"({"crop":[0.1,"x"]})",
         R"({"pageTexts":{"0":1}})",
         R"({"cues":[{"x":1e999}]})",
-        R"([1,2,3])",
-        "{\"documentName\":\"\xff\"}",
         std::string(200000, '[') + std::string(200000, ']'),
     };
     for (const std::string& text : cases) {

@@ -78,30 +78,5 @@ TEST(SettingsDecode, WrongTypesAndMissingRequiredKeysFailTheWholeRecord) {
     }
 }
 
-TEST(SettingsEncode, EveryKeyIsWrittenAndReadBackUnchanged) {
-    Settings s;
-    s.oscEnabled = false;
-    s.oscPort = 9000;
-    s.midiMap = {{60, "go", 3}, {61, "back", std::nullopt}};
-    s.mscDeviceFilter = 12;
-    s.renderWidth = 2048;
-    s.recentDocuments = {"/shows/Hamlet.pdf", "/shows/Ääni.pdf"};
-    s.theme = 0.37;
-    s.themeName = "light";
-    s.glowTarget = "next";
-    s.glowTargetChosen = true;
-    s.cueTypes = {{"MUSIIKKI", "#123abc"}};
-
-    const Json json = encodeSettings(s);
-    EXPECT_EQ(json.size(), 23u);
-    EXPECT_EQ(json["midiMap"][0]["channel"], 3);
-    EXPECT_FALSE(json["midiMap"][1].contains("channel"));
-
-    auto back = decodeText(dumpJson(json, 2));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(*back, s);
-    EXPECT_EQ(decodeText(dumpJson(encodeSettings(Settings{}), 2)), Settings{});
-}
-
 }  // namespace
 }  // namespace tallowmark
