@@ -1,0 +1,288 @@
+#include "control/control_hub.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "control/midi_listener.hpp"
+#include "core/system_log.hpp"
+
+namespace tallowmark {
+
+namespace {
+
+std::string localClock() {
+    GDateTime* now = g_date_time_new_now_local();
+    gchar* text = g_date_time_format(now, "%H:%M:%S");
+    std::string result = text ? text : "";
+    g_free(text);
+    g_date_time_unref(now);
+    return result;
+}
+
+std::string lowerCase(const std::string& text) {
+    gchar* lower = g_utf8_strdown(text.c_str(), static_cast<gssize>(text.size()));
+    std::string result(lower);
+    g_free(lower);
+    return result;
+}
+
+std::vector<std::string> segments(const std::string& address) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= address.size()) {
+        const std::size_t slash = std::min(address.find('/', start), address.size());
+        if (slash > start) parts.push_back(address.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// Optional sign and digits only, within 64 bits.
+std::optional<std::int64_t> strictInteger(const std::string& text) {
+    std::string_view digits = text;
+    bool negative = false;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+        negative = digits.front() == '-';
+        digits.remove_prefix(1);
+    }
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    std::int64_t value = 0;
+    const std::string signedDigits = (negative ? "-" : "") + std::string(digits);
+    auto [end, error] = std::from_chars(signedDigits.data(), signedDigits.data() + signedDigits.size(), value);
+    if (error != std::errc() || end != signedDigits.data() + signedDigits.size()) return std::nullopt;
+    return value;
+}
+
+template <class Hub, class... Args>
+auto weakly(const std::shared_ptr<Hub>& hub, void (Hub::*method)(Args...)) {
+    return [weak = std::weak_ptr<Hub>(hub), method](auto&&... args) {
+        if (auto strong = weak.lock()) ((*strong).*method)(std::forward<decltype(args)>(args)...);
+    };
+}
+
+}  // namespace
+
+Json toJson(const LogEntry& entry) {
+    return {{"time", entry.time}, {"source", entry.source}, {"text", entry.text}};
+}
+
+std::shared_ptr<ControlHub> ControlHub::create(CueEngine& engine, SettingsStore& settings) {
+    return std::shared_ptr<ControlHub>(new ControlHub(engine, settings));
+}
+
+ControlHub::ControlHub(CueEngine& engine, SettingsStore& settings) : engine_(engine), settings_(settings) {}
+
+void ControlHub::start() {
+    auto self = shared_from_this();
+    engine_.onLog = weakly(self, &ControlHub::append);
+    oscServer_.onStatusChange = weakly(self, &ControlHub::handleStatus);
+    oscServer_.onMessage = weakly(self, &ControlHub::handleOSC);
+    if (settings_.settings().oscEnabled) startOSCServer();
+
+    MIDIListener& midi = MIDIListener::shared();
+    midi.onNoteOn = weakly(self, &ControlHub::handleNote);
+    midi.onMSC = weakly(self, &ControlHub::handleMSC);
+    midi.onRawSysEx = weakly(self, &ControlHub::handleForeignSysEx);
+    // MIDI input opens whatever the settings say; they are applied per event.
+    midi.start();
+}
+
+void ControlHub::startOSCServer() {
+    const Settings& s = settings_.settings();
+    oscServer_.start(std::clamp<std::int64_t>(s.oscPort, 0, 65535), s.oscLocalOnly);
+}
+
+void ControlHub::restartOSC() {
+    oscServer_.stop();
+    oscListening_ = false;
+    if (!settings_.settings().oscEnabled) {
+        append("OSC pois kaytosta", "system");
+        if (onStatus) onStatus();
+        return;
+    }
+    startOSCServer();
+}
+
+Json ControlHub::status() const {
+    return {{"oscListening", oscListening_},
+            {"oscPort", settings_.settings().oscPort},
+            {"oscError", oscError_.value_or("")},
+            {"midiSources", MIDIListener::shared().sourceNames()}};
+}
+
+void ControlHub::handleStatus(bool listening, std::uint16_t port, const std::optional<std::string>& error) {
+    oscListening_ = listening;
+    oscError_ = error;
+    if (listening) {
+        append("OSC kuuntelee porttia " + std::to_string(port), "system");
+    } else if (error) {
+        append("OSC ei kaynnisty portissa " + std::to_string(port) + ": " + *error, "system");
+    }
+    if (onStatus) onStatus();
+}
+
+void ControlHub::append(const std::string& text, const std::string& source) {
+    log_.push_back(LogEntry{localClock(), source, text});
+    while (log_.size() > logCapacity) log_.pop_front();
+    if (onLog) onLog(log_.back());
+}
+
+bool ControlHub::admitOSC() {
+    const std::int64_t now = g_get_monotonic_time();
+    // Fixed windows: a new one begins with the first message after the last expired.
+    if (!oscWindowStart_ || now - *oscWindowStart_ >= G_USEC_PER_SEC) {
+        oscWindowStart_ = now;
+        oscWindowCount_ = 0;
+        oscWindowLogged_ = false;
+    }
+    if (++oscWindowCount_ <= oscPerWindow) return true;
+    if (!oscWindowLogged_) {
+        oscWindowLogged_ = true;
+        const std::string line = "yli " + std::to_string(oscPerWindow) + " komentoa/s - ylimaaraiset pudotetaan";
+        logSystem("OSC " + line);
+        append(line, "osc");
+    }
+    return false;
+}
+
+void ControlHub::pageCommand(std::int64_t value, bool relative) {
+    if (onPageCommand) onPageCommand(value, relative);
+}
+
+void ControlHub::handleOSC(const OSCMessage& message, const std::string& sender) {
+    if (!settings_.settings().oscEnabled) return;
+    if (!admitOSC()) return;
+
+    std::string address = lowerCase(message.address);
+    if (address.starts_with("/tallowmark")) address.erase(0, std::string_view("/tallowmark").size());
+    if (address.empty()) address = "/";
+
+    const std::string source = "osc " + sender;
+    const std::optional<std::string> argument = message.firstAsString();
+    append(argument ? message.address + " " + *argument : message.address, source);
+
+    if (address == "/go" || address == "/") {
+        if (argument && !argument->empty()) {
+            const std::string wanted = CueEngine::normalize(*argument);
+            const auto& cues = engine_.ordered();
+            const bool known = std::any_of(cues.begin(), cues.end(), [&](const Cue& c) {
+                return CueEngine::normalize(c.number) == wanted;
+            });
+            if (known) {
+                engine_.fireCue(*argument, source);
+                return;
+            }
+        }
+        engine_.go(source);
+    } else if (address == "/back" || address == "/prev" || address == "/previous") {
+        engine_.back(source);
+    } else if (address == "/reset") {
+        engine_.reset(source);
+    } else if (address == "/standby") {
+        if (argument) engine_.standbyByNumber(*argument, source);
+    } else if (address == "/cue") {
+        if (argument) engine_.fireCue(*argument, source);
+    } else if (address == "/page") {
+        if (auto page = message.firstAsInt()) pageCommand(*page, false);
+    } else if (address == "/page/next") {
+        pageCommand(1, true);
+    } else if (address == "/page/prev" || address == "/page/previous") {
+        pageCommand(-1, true);
+    } else if (address == "/dim") {
+        const auto value = message.firstAsInt();
+        if (onDimCommand) onDimCommand(!(value && *value == 0));
+    } else {
+        const auto parts = segments(address);
+        if (parts.size() == 2 && parts[0] == "page") {
+            if (auto page = strictInteger(parts[1])) {
+                pageCommand(*page, false);
+                return;
+            }
+        } else if (parts.size() == 3 && parts[0] == "cue" && parts[2] == "go") {
+            engine_.fireCue(parts[1], source);
+            return;
+        }
+        append("tuntematon osoite: " + message.address, source);
+    }
+}
+
+void ControlHub::handleNote(int note, int velocity, int channel) {
+    if (onRawNote) onRawNote(note, velocity, channel);
+    const Settings& s = settings_.settings();
+    if (!s.midiEnabled) return;
+    auto binding = std::find_if(s.midiMap.begin(), s.midiMap.end(), [&](const MIDIBinding& b) {
+        return b.note == note && (!b.channel || *b.channel == channel);
+    });
+    if (binding == s.midiMap.end()) return;
+    const std::string action = binding->action;  // the engine's callbacks may change the settings
+    const std::string source = "midi ch" + std::to_string(channel + 1) + " n" + std::to_string(note);
+    if (action == "go") {
+        engine_.go(source);
+    } else if (action == "back") {
+        engine_.back(source);
+    } else if (action == "reset") {
+        engine_.reset(source);
+    } else if (action == "pageNext") {
+        append("PAGE +1", source);
+        pageCommand(1, true);
+    } else if (action == "pagePrev") {
+        append("PAGE -1", source);
+        pageCommand(-1, true);
+    }
+}
+
+void ControlHub::handleMSC(const MSC::Message& message) {
+    const Settings& s = settings_.settings();
+    if (!s.mscEnabled) return;
+    const std::int64_t filter = s.mscDeviceFilter;
+    if (filter >= 0 && message.deviceID != MSC::allCallDevice && message.deviceID != filter) {
+        append(message.summary() + " - ohitettu (laitesuodatin " + std::to_string(filter) + ")", "msc");
+        return;
+    }
+    const bool bareGoFiresStandby = s.mscBareGoFiresStandby;
+    const std::string source = "msc dev" + std::to_string(message.deviceID);
+    append(message.summary(), source);
+    switch (message.command) {
+        case MSC::Command::go:
+        case MSC::Command::timedGo:
+        case MSC::Command::fire:
+            if (message.cue) {
+                // Unlike OSC, an unknown cue never fires the standby cue: the desk
+                // asked for a specific cue.
+                if (!engine_.fireCue(*message.cue, source) && bareGoFiresStandby) {
+                    append("cue " + *message.cue + " ei ole merkittyna - valmius ei liikkunut", source);
+                }
+            } else if (bareGoFiresStandby) {
+                engine_.go(source);
+            }
+            break;
+        case MSC::Command::load:
+            if (message.cue) engine_.standbyByNumber(*message.cue, source);
+            break;
+        case MSC::Command::allOff:
+        case MSC::Command::reset:
+            engine_.reset(source);
+            break;
+        default:
+            break;
+    }
+}
+
+void ControlHub::handleForeignSysEx(const std::vector<std::uint8_t>& bytes) {
+    std::string text = "SysEx (ei MSC): ";
+    const std::size_t shown = std::min<std::size_t>(bytes.size(), 12);
+    for (std::size_t i = 0; i < shown; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+        if (i > 0) text += ' ';
+        text += hex;
+    }
+    if (bytes.size() > 12) text += " \u2026";
+    append(text, "midi");
+}
+
+}  // namespace tallowmark

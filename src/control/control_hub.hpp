@@ -1,0 +1,83 @@
+#pragma once
+
+// The single entry point of remote control: maps OSC addresses, MIDI note
+// bindings and MIDI Show Control commands onto the cue engine or onto page
+// commands, rate-limits OSC, and keeps the control log. Main thread only.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/msc.hpp"
+#include "control/osc_codec.hpp"
+#include "control/osc_server.hpp"
+#include "core/json_helpers.hpp"
+#include "cues/cue_engine.hpp"
+#include "settings/settings_store.hpp"
+
+namespace tallowmark {
+
+struct LogEntry {
+    std::string time;  // local "HH:mm:ss"
+    std::string source;
+    std::string text;
+
+    bool operator==(const LogEntry&) const = default;
+};
+
+Json toJson(const LogEntry& entry);
+
+class ControlHub : public std::enable_shared_from_this<ControlHub> {
+public:
+    static constexpr std::size_t logCapacity = 300;
+    static constexpr int oscPerWindow = 50;  // messages admitted per one-second window
+
+    // The engine and the settings store must outlive the hub.
+    static std::shared_ptr<ControlHub> create(CueEngine& engine, SettingsStore& settings);
+
+    std::function<void(std::int64_t value, bool relative)> onPageCommand;
+    std::function<void(bool on)> onDimCommand;
+    std::function<void(const LogEntry& entry)> onLog;
+    std::function<void()> onStatus;
+    std::function<void(int note, int velocity, int channel)> onRawNote;
+
+    // Wires the engine's log, the OSC server and the MIDI listener; starts OSC
+    // when enabled. Called once.
+    void start();
+    // After a change of oscEnabled, oscPort or oscLocalOnly.
+    void restartOSC();
+    // {"oscListening", "oscPort", "oscError", "midiSources"} for the page.
+    Json status() const;
+
+    const std::deque<LogEntry>& log() const { return log_; }
+    OSCServer& oscServer() { return oscServer_; }
+
+    void handleOSC(const OSCMessage& message, const std::string& sender);
+    void handleNote(int note, int velocity, int channel);
+    void handleMSC(const MSC::Message& message);
+    void handleForeignSysEx(const std::vector<std::uint8_t>& bytes);
+    void append(const std::string& text, const std::string& source);
+
+private:
+    ControlHub(CueEngine& engine, SettingsStore& settings);
+    bool admitOSC();
+    void startOSCServer();
+    void handleStatus(bool listening, std::uint16_t port, const std::optional<std::string>& error);
+    void pageCommand(std::int64_t value, bool relative);
+
+    CueEngine& engine_;
+    SettingsStore& settings_;
+    OSCServer oscServer_;
+    bool oscListening_ = false;
+    std::optional<std::string> oscError_;
+    std::deque<LogEntry> log_;
+    std::optional<std::int64_t> oscWindowStart_;  // monotonic microseconds; none: distant past
+    int oscWindowCount_ = 0;
+    bool oscWindowLogged_ = false;
+};
+
+}  // namespace tallowmark

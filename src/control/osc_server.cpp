@@ -1,0 +1,371 @@
+#include "control/osc_server.hpp"
+
+#include <glib-unix.h>
+#include <glib.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "core/main_queue.hpp"
+#include "core/system_log.hpp"
+
+namespace tallowmark {
+
+namespace {
+
+std::atomic<double> idleTimeoutSeconds{30.0};
+
+// Messages posted to the main thread and not yet run, per listener. A desk or a
+// script flooding the port while the UI is busy would otherwise grow the main
+// queue without end; past this many, messages are dropped where they arrive.
+constexpr int maxInFlight = 1024;
+// Datagrams read per wakeup: enough to drain a burst in one go, few enough that
+// the stop flag and the sweep still get their turn under a flood.
+constexpr int maxBatch = 256;
+constexpr std::size_t maxDatagram = 65536;
+
+using MessageHandler = std::function<void(const OSCMessage&, const std::string&)>;
+
+struct Peer {
+    sockaddr_storage address;
+    socklen_t length;
+    gint64 lastSeen;  // monotonic microseconds
+    std::string sender;
+};
+
+// A dual-stack socket reports IPv4 peers as ::ffff:a.b.c.d; name them as IPv4 so
+// a loopback peer reads "127.0.0.1:port" whichever socket heard it.
+void unmapIPv4(sockaddr_storage& address, socklen_t& length) {
+    if (address.ss_family != AF_INET6) return;
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    if (!IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) return;
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = v6.sin6_port;
+    std::memcpy(&v4.sin_addr, v6.sin6_addr.s6_addr + 12, 4);
+    address = {};
+    std::memcpy(&address, &v4, sizeof v4);
+    length = sizeof v4;
+}
+
+bool sameAddress(const sockaddr_storage& a, const sockaddr_storage& b) {
+    if (a.ss_family != b.ss_family) return false;
+    if (a.ss_family == AF_INET) {
+        const auto& x = reinterpret_cast<const sockaddr_in&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in&>(b);
+        return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in6&>(b);
+        return x.sin6_port == y.sin6_port && x.sin6_scope_id == y.sin6_scope_id &&
+               std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+    }
+    return false;
+}
+
+std::string senderText(const sockaddr_storage& address, socklen_t length) {
+    char host[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
+                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "?";
+    }
+    std::string text(host);
+    // The scope ("%eth0") means nothing to the operator reading the control log.
+    if (const auto scope = text.find('%'); scope != std::string::npos) text.erase(scope);
+    return text + ":" + service;
+}
+
+struct BindResult {
+    int fd = -1;
+    std::string error;
+};
+
+BindResult failure(int error, int fd) {
+    if (fd >= 0) close(fd);
+    return {-1, g_strerror(error)};
+}
+
+BindResult bindSocket(std::uint16_t port, bool localOnly) {
+    const int on = 1;
+    if (!localOnly) {
+        // Dual-stack [::] so IPv6 peers are heard as well; plain IPv4 where the host
+        // has IPv6 switched off.
+        const int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0) {
+            const int off = 0;
+            sockaddr_in6 any{};
+            any.sin6_family = AF_INET6;
+            any.sin6_port = htons(port);
+            any.sin6_addr = in6addr_any;
+            if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0 &&
+                bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0) {
+                return {fd, {}};
+            }
+            const int error = errno;
+            close(fd);
+            if (error != EADDRNOTAVAIL && error != EAFNOSUPPORT && error != ENOPROTOOPT) return failure(error, -1);
+        }
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return failure(errno, -1);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(localOnly ? INADDR_LOOPBACK : INADDR_ANY);
+    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return failure(errno, fd);
+    }
+    return {fd, {}};
+}
+
+// One bound socket and the thread that reads it, from a successful start to the
+// next stop. The thread runs its own main context (the server's serial queue) and
+// touches only this object; the peer table lives there alone.
+class Listener {
+public:
+    Listener(int fd, std::shared_ptr<const MessageHandler> handler)
+        : fd_(fd),
+          handler_(std::move(handler)),
+          inFlight_(std::make_shared<std::atomic<int>>(0)),
+          context_(g_main_context_new()),
+          buffer_(maxDatagram) {
+        GSource* watch = g_unix_fd_source_new(fd_, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR));
+        g_source_set_callback(watch, G_SOURCE_FUNC(&Listener::readable), this, nullptr);
+        g_source_attach(watch, context_);
+        g_source_unref(watch);
+        scheduleSweep();
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~Listener() {
+        stopping_.store(true);
+        g_main_context_wakeup(context_);
+        thread_.join();
+        g_main_context_unref(context_);  // destroys the watch and the timer unrun
+        close(fd_);
+    }
+
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    std::size_t peerCount() const { return peerCount_.load(); }
+
+private:
+    void run() {
+        g_main_context_push_thread_default(context_);
+        // Not a GMainLoop: a quit that comes before g_main_loop_run starts is lost,
+        // while the wakeup's eventfd stays signalled until this poll sees it.
+        while (!stopping_.load()) g_main_context_iteration(context_, TRUE);
+        logDrops(g_get_monotonic_time(), true);
+        g_main_context_pop_thread_default(context_);
+    }
+
+    static gboolean readable(int, GIOCondition condition, gpointer self) {
+        static_cast<Listener*>(self)->receive(condition);
+        return G_SOURCE_CONTINUE;
+    }
+
+    void receive(GIOCondition condition) {
+        if (condition & G_IO_ERR) {
+            // An ICMP error queued on the socket; reading it clears it, else the watch spins.
+            int error = 0;
+            socklen_t size = sizeof error;
+            getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size);
+        }
+        for (int i = 0; i < maxBatch && !stopping_.load(); ++i) {
+            sockaddr_storage from{};
+            socklen_t length = sizeof from;
+            const ssize_t size = recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_TRUNC,
+                                          reinterpret_cast<sockaddr*>(&from), &length);
+            if (size < 0) {
+                if (errno == EINTR) continue;
+                break;  // drained, or an error for one datagram: the socket stays open either way
+            }
+            if (static_cast<std::size_t>(size) > buffer_.size()) continue;  // cut short: undecodable
+            received(std::span(buffer_.data(), static_cast<std::size_t>(size)), from, length);
+        }
+        logDrops(g_get_monotonic_time(), false);
+    }
+
+    void received(std::span<const std::uint8_t> data, sockaddr_storage from, socklen_t length) {
+        unmapIPv4(from, length);
+        const gint64 now = g_get_monotonic_time();
+        auto peer = std::find_if(peers_.begin(), peers_.end(),
+                                 [&](const Peer& p) { return sameAddress(p.address, from); });
+        if (peer == peers_.end()) {
+            peer = announce(from, length, now);
+        } else if (!data.empty()) {
+            peer->lastSeen = now;
+        }
+        if (data.empty()) return;
+        for (OSCMessage& message : OSCCodec::decode(data)) post(std::move(message), peer->sender);
+    }
+
+    std::vector<Peer>::iterator announce(const sockaddr_storage& from, socklen_t length, gint64 now) {
+        // The oldest announcement goes even if it is still talking: on a busy
+        // network the table must stay bounded, and a dropped peer that speaks
+        // again is simply announced again.
+        if (peers_.size() >= OSCServer::maxPeers) peers_.erase(peers_.begin());
+        peers_.push_back({from, length, now, senderText(from, length)});
+        peerCount_.store(peers_.size());
+        return peers_.end() - 1;
+    }
+
+    void post(OSCMessage&& message, const std::string& sender) {
+        if (inFlight_->load() >= maxInFlight) {
+            ++dropped_;
+            return;
+        }
+        inFlight_->fetch_add(1);
+        postToMain([inFlight = inFlight_, handler = handler_, message = std::move(message), sender] {
+            inFlight->fetch_sub(1);
+            (*handler)(message, sender);
+        });
+    }
+
+    // One line per second at most while dropping; the count covers the whole second.
+    void logDrops(gint64 now, bool force) {
+        if (dropped_ == 0) return;
+        if (!force && lastDropLog_ && now - *lastDropLog_ < G_USEC_PER_SEC) return;
+        logSystem("OSC-jono taynna - viesteja pudotettu: " + std::to_string(dropped_));
+        dropped_ = 0;
+        lastDropLog_ = now;
+    }
+
+    void scheduleSweep() {
+        // Half the timeout, so a peer goes at most 1.5 timeouts after its last
+        // datagram; clamped so a tiny timeout cannot spin the thread. Taken afresh
+        // each round, as the timeout may change while listening.
+        const double interval = std::clamp(OSCServer::idleTimeout() / 2, 0.1, 10.0);
+        GSource* timer = g_timeout_source_new(static_cast<guint>(interval * 1000));
+        g_source_set_callback(timer, &Listener::sweepNow, this, nullptr);
+        g_source_attach(timer, context_);
+        g_source_unref(timer);
+    }
+
+    static gboolean sweepNow(gpointer self) {
+        static_cast<Listener*>(self)->sweep();
+        return G_SOURCE_REMOVE;
+    }
+
+    void sweep() {
+        const gint64 now = g_get_monotonic_time();
+        const gint64 cutoff = now - static_cast<gint64>(OSCServer::idleTimeout() * G_USEC_PER_SEC);
+        std::erase_if(peers_, [&](const Peer& peer) { return peer.lastSeen < cutoff; });
+        peerCount_.store(peers_.size());
+        logDrops(now, false);
+        scheduleSweep();
+    }
+
+    const int fd_;
+    const std::shared_ptr<const MessageHandler> handler_;  // runs on the main thread
+    const std::shared_ptr<std::atomic<int>> inFlight_;     // shared with the posted tasks
+    GMainContext* const context_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::size_t> peerCount_{0};
+    // Listener thread only.
+    std::vector<Peer> peers_;  // oldest announcement first
+    std::vector<std::uint8_t> buffer_;
+    std::size_t dropped_ = 0;
+    std::optional<gint64> lastDropLog_;
+    std::thread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace
+
+// Main thread only. The listener thread never touches it: its posted tasks
+// reach it weakly, on the main thread.
+struct OSCServer::Impl {
+    OSCServer* owner = nullptr;  // none once the server is being destroyed
+    std::uint16_t port = 0;
+    bool listening = false;
+    // Bumped by every start and stop: a task posted for an earlier listener
+    // finds a newer number and delivers nothing.
+    std::uint64_t generation = 0;
+    std::unique_ptr<Listener> listener;
+
+    static void postStatus(const std::weak_ptr<Impl>& weak, std::uint64_t generation, bool listening,
+                           std::uint16_t port) {
+        postToMain([weak, generation, listening, port] {
+            const auto impl = weak.lock();
+            if (!impl || !impl->owner) return;
+            if (listening && impl->generation == generation) impl->listening = true;
+            // A copy: the callback may replace itself or restart the server.
+            if (auto callback = impl->owner->onStatusChange) callback(listening, port, std::nullopt);
+        });
+    }
+};
+
+OSCServer::OSCServer() : impl_(std::make_shared<Impl>()) { impl_->owner = this; }
+
+OSCServer::~OSCServer() {
+    impl_->owner = nullptr;
+    stop();
+}
+
+void OSCServer::start(std::int64_t port, bool localOnly) {
+    stop();
+    Impl& s = *impl_;
+    // Port 0 would mean "any port", but a desk needs a fixed one to send to.
+    const bool valid = port >= 1 && port <= 65535;
+    s.port = valid ? static_cast<std::uint16_t>(port) : 0;
+    if (!valid) {
+        if (auto callback = onStatusChange) callback(false, s.port, std::string("virheellinen portti"));
+        return;
+    }
+    BindResult bound = bindSocket(s.port, localOnly);
+    if (bound.fd < 0) {
+        if (auto callback = onStatusChange) callback(false, s.port, bound.error);
+        return;
+    }
+    const std::uint64_t generation = ++s.generation;
+    std::weak_ptr<Impl> weak = impl_;
+    auto handler = std::make_shared<const MessageHandler>(
+        [weak, generation](const OSCMessage& message, const std::string& sender) {
+            const auto impl = weak.lock();
+            if (!impl || !impl->owner || impl->generation != generation) return;
+            if (auto callback = impl->owner->onMessage) callback(message, sender);
+        });
+    s.listener = std::make_unique<Listener>(bound.fd, std::move(handler));
+    Impl::postStatus(weak, generation, true, s.port);
+}
+
+void OSCServer::stop() {
+    Impl& s = *impl_;
+    ++s.generation;
+    s.listening = false;
+    if (!s.listener) return;
+    s.listener.reset();  // joins its thread, closes the socket, forgets the peers
+    Impl::postStatus(impl_, s.generation, false, s.port);
+}
+
+bool OSCServer::isListening() const { return impl_->listening; }
+
+std::uint16_t OSCServer::port() const { return impl_->port; }
+
+std::size_t OSCServer::trackedPeerCount() const {
+    return impl_->listener ? impl_->listener->peerCount() : 0;
+}
+
+void OSCServer::setIdleTimeout(double seconds) {
+    // Negative or NaN has no meaning; the cap keeps the microsecond cutoff in range.
+    if (!(seconds >= 0)) return;
+    idleTimeoutSeconds.store(std::min(seconds, 1e9));
+}
+
+double OSCServer::idleTimeout() { return idleTimeoutSeconds.load(); }
+
+}  // namespace tallowmark

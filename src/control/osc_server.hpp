@@ -1,0 +1,70 @@
+#pragma once
+
+// Receives OSC datagrams over UDP on its own thread (a GLib main context of
+// its own: the server's serial queue), keeps a table of peers with the time of
+// their last datagram, sweeps silent ones, and hands every decoded message to
+// the main thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control/osc_codec.hpp"
+
+namespace tallowmark {
+
+class OSCServer {
+public:
+    OSCServer();
+    ~OSCServer();  // stops; nothing is delivered afterwards
+    OSCServer(const OSCServer&) = delete;
+    OSCServer& operator=(const OSCServer&) = delete;
+
+    // Main thread, one call per decoded message, in datagram order. `sender`
+    // is host:port, an IPv6 scope suffix dropped.
+    std::function<void(const OSCMessage& message, const std::string& sender)> onMessage;
+    // Main thread. (true, port, none) when listening; (false, port, error)
+    // when it could not start or failed; (false, port, none) after a stop.
+    std::function<void(bool listening, std::uint16_t port, const std::optional<std::string>& error)>
+        onStatusChange;
+
+    // (Re)starts listening. localOnly binds 127.0.0.1 only; otherwise every
+    // interface. A port outside 1..65535 reports "virheellinen portti" at once.
+    void start(std::int64_t port, bool localOnly);
+    void stop();
+
+    bool isListening() const;
+    std::uint16_t port() const;
+    // Peers currently tracked (at most maxPeers).
+    std::size_t trackedPeerCount() const;
+
+    static constexpr std::size_t maxPeers = 64;
+    // Seconds of silence after which a peer is dropped from the table; class-wide.
+    static void setIdleTimeout(double seconds);
+    static double idleTimeout();
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
+};
+
+// Sends one datagram per message, one UDP socket per destination (host:port).
+// Fire-and-forget: never blocks the caller on the network.
+class OSCClient {
+public:
+    static OSCClient& shared();
+    void send(const OSCMessage& message, const std::string& host, std::uint16_t port);
+    void closeAll();
+
+    OSCClient();
+    ~OSCClient();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tallowmark

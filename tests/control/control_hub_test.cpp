@@ -1,0 +1,237 @@
+#include "control/control_hub.hpp"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "../cues/cue_fixtures.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::sidecarWithCues;
+
+OSCMessage message(std::string address, std::vector<OSCArgument> arguments = {}) {
+    return OSCMessage{std::move(address), std::move(arguments)};
+}
+
+class Hub : public ::testing::Test {
+protected:
+    void SetUp() override {
+        engine.loadFromMemoryForTesting(sidecarWithCues(5));
+        hub = ControlHub::create(engine, store);
+        // The wiring of start() without opening sockets or MIDI.
+        engine.onLog = [this](const std::string& text, const std::string& source) { hub->append(text, source); };
+        hub->onPageCommand = [this](std::int64_t value, bool relative) { pages.emplace_back(value, relative); };
+        hub->onDimCommand = [this](bool on) { dims.push_back(on); };
+    }
+    void osc(std::string address, std::vector<OSCArgument> arguments = {}) {
+        hub->handleOSC(message(std::move(address), std::move(arguments)), "10.0.0.7:9000");
+    }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const LogEntry& e : hub->log()) out.push_back(e.text);
+        return out;
+    }
+    void setSettings(const std::function<void(Settings&)>& change) {
+        Settings s = store.settings();
+        change(s);
+        store.setSettings(s);
+    }
+    std::string standby() const { return engine.standbyID().value_or("none"); }
+
+    CueEngine engine;
+    SettingsStore store{true};
+    std::shared_ptr<ControlHub> hub;
+    std::vector<std::pair<std::int64_t, bool>> pages;
+    std::vector<bool> dims;
+};
+
+TEST_F(Hub, GoAddressesActAlikeAndLogWithTheSender) {
+    for (const char* address : {"/go", "/GO", "/tallowmark/go", "/tallowmark", "/", "/TallowMark/Go"}) {
+        osc(address);
+    }
+    EXPECT_EQ(engine.fired().size(), 5u);
+    EXPECT_EQ(hub->log()[0].text, "/go");
+    EXPECT_EQ(hub->log()[0].source, "osc 10.0.0.7:9000");
+    EXPECT_EQ(hub->log()[1].text, "GO 1 L1");
+    EXPECT_EQ(hub->log()[1].source, "osc 10.0.0.7:9000") << "engine lines carry the command's source";
+    EXPECT_TRUE(std::regex_match(hub->log()[0].time, std::regex("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]$")));
+}
+
+TEST_F(Hub, GoWithANumberFiresThatCueOrElseTheStandbyCue) {
+    osc("/go", {12.0f});  // no cue 12: plain GO
+    EXPECT_TRUE(engine.fired().contains("c1"));
+    osc("/go", {4.0f});
+    EXPECT_TRUE(engine.fired().contains("c4"));
+    EXPECT_EQ(standby(), "c5");
+    EXPECT_EQ(texts()[0], "/go 12");
+    osc("/cue/2/go");
+    EXPECT_TRUE(engine.fired().contains("c2"));
+    EXPECT_EQ(standby(), "c3");
+}
+
+TEST_F(Hub, RunCommands) {
+    osc("/go");
+    osc("/go");
+    osc("/previous");
+    EXPECT_EQ(standby(), "c2");
+    osc("/standby", {std::string("4")});
+    EXPECT_EQ(standby(), "c4");
+    osc("/standby");  // no argument: nothing
+    EXPECT_EQ(standby(), "c4");
+    osc("/cue", {std::int32_t(5)});
+    EXPECT_TRUE(engine.fired().contains("c5"));
+    osc("/reset");
+    EXPECT_TRUE(engine.fired().empty());
+    EXPECT_EQ(texts().back(), "RESET - valmius alkuun");
+}
+
+TEST_F(Hub, PageAndDimCommands) {
+    osc("/tallowmark/page", {std::int32_t(42)});
+    osc("/page/7");
+    osc("/page/next");
+    osc("/page/previous");
+    osc("/page", {std::string("x")});  // no integer: nothing
+    using P = std::pair<std::int64_t, bool>;
+    EXPECT_EQ(pages, (std::vector<P>{{42, false}, {7, false}, {1, true}, {-1, true}}));
+
+    osc("/page/x");
+    EXPECT_EQ(texts().back(), "tuntematon osoite: /page/x");
+    const auto before = hub->log().size();
+    osc("/Lights/Up", {1.5f});
+    EXPECT_EQ(hub->log().size(), before + 2);
+    EXPECT_EQ(texts()[before], "/Lights/Up 1.5");
+    EXPECT_EQ(texts().back(), "tuntematon osoite: /Lights/Up");
+
+    osc("/dim", {std::int32_t(0)});
+    osc("/dim", {std::int32_t(1)});
+    osc("/dim");
+    osc("/dim", {std::string("x")});
+    EXPECT_EQ(dims, (std::vector<bool>{false, true, true, true}));
+}
+
+TEST_F(Hub, RateLimitAdmitsFiftyPerWindowWithOneOverflowLine) {
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 120; ++i) osc("/nothing");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const auto lines = texts();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "/nothing"), 50);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "yli 50 komentoa/s - ylimaaraiset pudotetaan"), 1);
+    EXPECT_NE(err.find("TALLOWMARK: OSC yli 50 komentoa/s - ylimaaraiset pudotetaan"), std::string::npos);
+
+    g_usleep(1'050'000);  // the next window
+    osc("/go");
+    EXPECT_TRUE(engine.fired().contains("c1"));
+}
+
+TEST_F(Hub, DisabledOSCIsNeitherCountedNorLogged) {
+    setSettings([](Settings& s) { s.oscEnabled = false; });
+    for (int i = 0; i < 60; ++i) osc("/go");
+    EXPECT_TRUE(hub->log().empty());
+    setSettings([](Settings& s) { s.oscEnabled = true; });
+    osc("/go");
+    EXPECT_EQ(engine.fired().size(), 1u);
+}
+
+TEST_F(Hub, LogKeepsTheNewest300) {
+    for (int i = 1; i <= 301; ++i) hub->append("rivi " + std::to_string(i), "system");
+    ASSERT_EQ(hub->log().size(), 300u);
+    EXPECT_EQ(hub->log().front().text, "rivi 2");
+    EXPECT_EQ(toJson(hub->log().back()), (Json{{"time", hub->log().back().time}, {"source", "system"},
+                                               {"text", "rivi 301"}}));
+}
+
+TEST_F(Hub, NoteBindingsUseTheFirstMatchAndAlwaysReportTheRawNote) {
+    setSettings([](Settings& s) {
+        s.midiMap = {{60, "back", 1}, {60, "go", std::nullopt}, {61, "pageNext", std::nullopt}, {62, "dance", {}}};
+    });
+    std::vector<int> raw;
+    hub->onRawNote = [&](int note, int, int) { raw.push_back(note); };
+    hub->handleNote(60, 100, 0);  // channel 0 skips the channel-1 binding
+    EXPECT_TRUE(engine.fired().contains("c1"));
+    EXPECT_EQ(hub->log().back().source, "midi ch1 n60");
+    hub->handleNote(60, 100, 1);
+    EXPECT_EQ(standby(), "c1") << "back";
+    EXPECT_EQ(hub->log().back().source, "midi ch2 n60");
+    hub->handleNote(61, 10, 3);
+    EXPECT_EQ(texts().back(), "PAGE +1");
+    EXPECT_EQ(pages.back(), std::make_pair(std::int64_t(1), true));
+    const auto lines = hub->log().size();
+    hub->handleNote(62, 10, 0);  // unknown action
+    hub->handleNote(99, 10, 0);  // unbound
+    EXPECT_EQ(hub->log().size(), lines);
+
+    setSettings([](Settings& s) { s.midiEnabled = false; });
+    hub->handleNote(60, 100, 0);
+    EXPECT_EQ(raw, (std::vector<int>{60, 60, 61, 62, 99, 60}));
+    EXPECT_EQ(hub->log().size(), lines);
+}
+
+MSC::Message msc(MSC::Command command, std::uint8_t device, std::optional<std::string> cue = {}) {
+    MSC::Message m;
+    m.command = command;
+    m.deviceID = device;
+    m.cue = std::move(cue);
+    return m;
+}
+
+TEST_F(Hub, MSCGoFiresByNumberButNeverTheStandbyForAnUnknownCue) {
+    CueSidecar sidecar = sidecarWithCues(3);
+    sidecar.cues[1].number = "12.5";
+    engine.loadFromMemoryForTesting(sidecar);
+    hub->handleMSC(msc(MSC::Command::go, 5, "12.5"));
+    EXPECT_TRUE(engine.fired().contains("c2"));
+    EXPECT_EQ(hub->log()[0].source, "msc dev5");
+    EXPECT_EQ(hub->log()[0].text, "MSC GO cue 12.5  [dev 5, Lighting]");
+
+    hub->handleMSC(msc(MSC::Command::fire, 5, "99"));
+    EXPECT_EQ(texts().back(), "cue 99 ei ole merkittyna - valmius ei liikkunut");
+    EXPECT_EQ(engine.fired().size(), 1u);
+
+    hub->handleMSC(msc(MSC::Command::go, 0x7F));  // bare GO fires the standby cue
+    EXPECT_TRUE(engine.fired().contains("c3"));
+    setSettings([](Settings& s) { s.mscBareGoFiresStandby = false; });
+    engine.reset("x");
+    const auto lines = hub->log().size();
+    hub->handleMSC(msc(MSC::Command::go, 0x7F));
+    EXPECT_TRUE(engine.fired().empty());
+    EXPECT_EQ(hub->log().size(), lines + 1) << "only the message line";
+}
+
+TEST_F(Hub, MSCDeviceFilterLoadResetAndDisabled) {
+    setSettings([](Settings& s) { s.mscDeviceFilter = 5; });
+    hub->handleMSC(msc(MSC::Command::go, 3));
+    EXPECT_EQ(texts().back(), "MSC GO  [dev 3, Lighting] - ohitettu (laitesuodatin 5)");
+    EXPECT_EQ(hub->log().back().source, "msc");
+    EXPECT_TRUE(engine.fired().empty());
+    hub->handleMSC(msc(MSC::Command::go, 0x7F));
+    EXPECT_TRUE(engine.fired().contains("c1"));
+
+    hub->handleMSC(msc(MSC::Command::load, 5, "4"));
+    EXPECT_EQ(standby(), "c4");
+    hub->handleMSC(msc(MSC::Command::allOff, 5));
+    EXPECT_TRUE(engine.fired().empty());
+    hub->handleMSC(msc(MSC::Command::stop, 5));
+    EXPECT_EQ(texts().back(), "MSC STOP  [dev 5, Lighting]");
+
+    setSettings([](Settings& s) { s.mscEnabled = false; });
+    const auto lines = hub->log().size();
+    hub->handleMSC(msc(MSC::Command::go, 5));
+    EXPECT_EQ(hub->log().size(), lines);
+}
+
+TEST_F(Hub, ForeignSysExIsLoggedShort) {
+    std::vector<std::uint8_t> bytes = {0xF0, 0x43, 0x10, 0x4C};
+    hub->handleForeignSysEx(bytes);
+    EXPECT_EQ(texts().back(), "SysEx (ei MSC): F0 43 10 4C");
+    bytes.resize(20, 0x01);
+    bytes.back() = 0xF7;
+    hub->handleForeignSysEx(bytes);
+    EXPECT_EQ(texts().back(), "SysEx (ei MSC): F0 43 10 4C 01 01 01 01 01 01 01 01 \u2026");
+    EXPECT_EQ(hub->log().back().source, "midi");
+}
+
+}  // namespace
+}  // namespace tallowmark

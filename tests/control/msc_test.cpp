@@ -1,0 +1,119 @@
+#include "control/msc.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+namespace tallowmark {
+namespace {
+
+using namespace std::literals;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes wire(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+MSC::Message message(std::uint8_t device, std::uint8_t format, MSC::Command command,
+                     std::optional<std::string> cue = {}, std::optional<std::string> list = {},
+                     std::optional<std::string> path = {}) {
+    return {device, format, command, std::move(cue), std::move(list), std::move(path)};
+}
+
+TEST(MSCDecode, AcceptedMessagesGiveTheirFields) {
+    using C = MSC::Command;
+    const struct {
+        std::string_view bytes;
+        MSC::Message expected;
+    } cases[] = {
+        // 0 F0, 1 7F, 2 device, 3 02, 4 format, 5 command, 6.. fields, last F7
+        {"\xF0\x7F\x05\x02\x01\x01" "12.5" "\x00" "3" "\xF7"sv, message(5, 0x01, C::go, "12.5", "3")},
+        {"\xF0\x7F\x7F\x02\x01\x01\xF7"sv, message(0x7F, 0x01, C::go)},
+        {"\xF0\x7F\x00\x02\x01\x02\xF7"sv, message(0, 0x01, C::stop)},
+        {"\xF0\x7F\x00\x02\x04\x0B\xF7"sv, message(0, 0x04, C::goOff)},
+        // 6 " 7 ", 9 00, 10 "   " (only blanks: no list)
+        {"\xF0\x7F\x01\x02\x10\x05 7 \x00   \xF7"sv, message(1, 0x10, C::load, "7")},
+        // 6 "5", 7 00 closes it, 8 00 closes an empty list, 9 "9" is the path
+        {"\xF0\x7F\x01\x02\x01\x01" "5\x00\x00" "9\xF7"sv, message(1, 0x01, C::go, "5", {}, "9")},
+        // A fourth field is ignored; a trailing 00 adds nothing.
+        {"\xF0\x7F\x01\x02\x01\x01" "1\x00" "2\x00" "3\x00" "4\x00\xF7"sv, message(1, 0x01, C::go, "1", "2", "3")},
+        // Tabs and no-break spaces trim; a line break does not.
+        {"\xF0\x7F\x01\x02\x01\x01\t12\xC2\xA0\x00" "\n3 \xF7"sv, message(1, 0x01, C::go, "12", "\n3")},
+        // 7 C3 alone is not UTF-8 and becomes U+FFFD; C3 84 is kept as it is.
+        {"\xF0\x7F\x01\x02\x01\x01" "A\xC3" "B\x00\xC3\x84\xF7"sv, message(1, 0x01, C::go, "A\uFFFD" "B", "\u00C4")},
+        // The time code of a timed GO is left as field text.
+        {"\xF0\x7F\x01\x02\x01\x04\x01\x02\x03\x04\x05\x00" "8\xF7"sv, message(1, 0x01, C::timedGo, "\x01\x02\x03\x04\x05", "8")},
+    };
+    for (const auto& c : cases) {
+        const auto decoded = MSC::decode(wire(c.bytes));
+        ASSERT_TRUE(decoded) << testing::PrintToString(wire(c.bytes));
+        EXPECT_EQ(*decoded, c.expected) << decoded->summary();
+    }
+}
+
+TEST(MSCDecode, AnythingElseIsRefused) {
+    const std::string_view refused[] = {
+        ""sv,
+        "\xF0\x43\x10\x00\xF7"sv,                  // another maker's SysEx
+        "\xF0\x7F\x00\x06\x01\xF7"sv,              // 3: 06, machine control
+        "\xF0\x7E\x00\x02\x01\x01\xF7"sv,          // 1: 7E, non-real-time
+        "\xF0\x7F\x00\x02\x01\x00\xF7"sv,          // 5: no command 00
+        "\xF0\x7F\x00\x02\x01\x0C\xF7"sv,          // 5: nor 0C
+        "\xF0\x7F\x00\x02\x01\xF7"sv,              // six bytes, F7 where the command goes
+        "\xF1\x7F\x00\x02\x01\x01\xF7"sv,          // 0: not F0
+    };
+    for (const auto bytes : refused) EXPECT_FALSE(MSC::decode(wire(bytes))) << testing::PrintToString(wire(bytes));
+
+    // Every cut-short copy of a good message, read from a larger buffer.
+    const Bytes good = wire("\xF0\x7F\x05\x02\x01\x01" "12.5\x00" "3\xF7"sv);
+    ASSERT_TRUE(MSC::decode(good));
+    for (std::size_t n = 0; n < good.size(); ++n)
+        EXPECT_FALSE(MSC::decode(std::span(good).first(n))) << n << " bytes";
+}
+
+TEST(MSCEncode, FieldsArePositionalWithNoTrailingSeparator) {
+    using C = MSC::Command;
+    const struct {
+        MSC::Message message;
+        std::string_view bytes;
+    } cases[] = {
+        {message(5, 0x01, C::go, "12.5", "3", "p"), "\xF0\x7F\x05\x02\x01\x01" "12.5\x00" "3\x00" "p\xF7"sv},
+        {message(0x7F, 0x10, C::stop), "\xF0\x7F\x7F\x02\x10\x02\xF7"sv},
+        {message(1, 0x01, C::load, "7"), "\xF0\x7F\x01\x02\x01\x05" "7\xF7"sv},
+        // A list without a cue, or a path without a list, has no place to go.
+        {message(1, 0x01, C::go, {}, "3", "p"), "\xF0\x7F\x01\x02\x01\x01\xF7"sv},
+        {message(1, 0x01, C::go, "7", {}, "p"), "\xF0\x7F\x01\x02\x01\x01" "7\xF7"sv},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MSC::encode(c.message), wire(c.bytes)) << c.message.summary();
+    const auto full = message(5, 0x40, C::fire, "1.5", "Main", "A");
+    EXPECT_EQ(MSC::decode(MSC::encode(full)), full);
+}
+
+TEST(MSCSummary, LogLines) {
+    using C = MSC::Command;
+    const struct {
+        MSC::Message message;
+        std::string_view line;
+    } cases[] = {
+        {message(5, 0x01, C::go, "12.5", "3", "p"), "MSC GO cue 12.5 list 3  [dev 5, Lighting]"},
+        {message(0x7F, 0x7F, C::timedGo), "MSC TIMED GO  [dev all, All-types]"},
+        {message(0, 0x04, C::allOff, {}, "2"), "MSC ALL OFF list 2  [dev 0, 0x04]"},
+        {message(126, 0xAB, C::goOff, "9"), "MSC GO OFF cue 9  [dev 126, 0xAB]"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.message.summary(), c.line);
+
+    const std::string_view labels[] = {"GO",      "STOP",    "RESUME", "TIMED GO", "LOAD",  "SET",
+                                       "FIRE",    "ALL OFF", "RESTORE", "RESET",   "GO OFF"};
+    EXPECT_FALSE(MSC::commandFromByte(0x00));
+    EXPECT_FALSE(MSC::commandFromByte(0x0C));
+    for (std::uint8_t byte = 0x01; byte <= 0x0B; ++byte) {
+        const auto command = MSC::commandFromByte(byte);
+        ASSERT_TRUE(command);
+        EXPECT_EQ(message(1, 0x02, *command).summary(),
+                  "MSC " + std::string(labels[byte - 1]) + "  [dev 1, Moving Lights]");
+    }
+    const std::pair<std::uint8_t, std::string_view> formats[] = {
+        {0x10, "Sound"}, {0x30, "Video"}, {0x40, "Projection"}, {0x50, "Process Control"}, {0x00, "0x00"}};
+    for (const auto& [format, label] : formats) EXPECT_EQ(MSC::formatLabel(format), label);
+}
+
+}  // namespace
+}  // namespace tallowmark
