@@ -118,40 +118,14 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
 }
 
 Json settingsDictionary(const Settings& s) {
-    Json midiMap = Json::array();
-    for (const MIDIBinding& binding : s.midiMap) {
-        midiMap.push_back(Json{{"note", binding.note},
-                               {"action", binding.action},
-                               {"channel", binding.channel.value_or(-1)}});
+    // The file's form, less the flag the page never sees, with "any channel"
+    // spelled -1 so every binding has the same shape for the page.
+    Json dict = encodeSettings(s);
+    dict.erase("glowTargetChosen");
+    for (Json& binding : dict["midiMap"]) {
+        if (!binding.contains("channel")) binding["channel"] = -1;
     }
-    Json cueTypes = Json::array();
-    for (const CueType& type : s.cueTypes) {
-        cueTypes.push_back(Json{{"name", type.name}, {"color", type.color}});
-    }
-    return {
-        {"oscEnabled", s.oscEnabled},
-        {"oscPort", s.oscPort},
-        {"oscLocalOnly", s.oscLocalOnly},
-        {"midiEnabled", s.midiEnabled},
-        {"midiMap", std::move(midiMap)},
-        {"mscEnabled", s.mscEnabled},
-        {"mscDeviceFilter", s.mscDeviceFilter},
-        {"mscBareGoFiresStandby", s.mscBareGoFiresStandby},
-        {"renderWidth", s.renderWidth},
-        {"recentDocuments", s.recentDocuments},
-        {"dimmed", s.dimmed},
-        {"theme", s.theme},
-        {"themeName", s.themeName},
-        {"pagesPerSpread", s.pagesPerSpread},
-        {"maxText", s.maxText},
-        {"glowTarget", s.glowTarget},
-        {"dropPageNumbers", s.dropPageNumbers},
-        {"memosVisible", s.memosVisible},
-        {"cueLabelFontPx", s.cueLabelFontPx},
-        {"cueLabelAdaptive", s.cueLabelAdaptive},
-        {"cueSnapWords", s.cueSnapWords},
-        {"cueTypes", std::move(cueTypes)},
-    };
+    return dict;
 }
 
 }  // namespace tallowmark
