@@ -32,24 +32,13 @@ std::vector<std::string> addresses(const Bytes& packet) {
     return out;
 }
 
-TEST(OSCReadString, TerminatorPaddingAndRepair) {
-    struct Case { std::string_view data; std::size_t at; std::optional<std::string> value; std::size_t next; };
-    const Case cases[] = {
-        {"/go\0"sv, 0, "/go", 4},
-        {"abcd\0\0\0\0"sv, 0, "abcd", 8},            // 4 bytes of text take 8
-        {"\0\0\0\0"sv, 0, "", 4},
-        {"xxxxab\0"sv, 4, "ab", 8},                   // padding missing at the end is accepted
-        {"a\xff" "b\0"sv, 0, "a\xEF\xBF\xBD" "b", 4},  // invalid byte becomes U+FFFD
-        {"\xc3\0"sv, 0, "\xEF\xBF\xBD", 4},            // cut-short sequence
-        {"abc"sv, 0, std::nullopt, 0},                // no terminator
-        {"abc\0"sv, 4, std::nullopt, 0},              // at the end
-        {"abc\0"sv, std::numeric_limits<std::size_t>::max(), std::nullopt, 0},
-    };
-    for (const Case& c : cases) {
-        const auto read = OSCCodec::readString(wire(c.data), c.at);
-        ASSERT_EQ(read.has_value(), c.value.has_value()) << c.data;
-        if (read) EXPECT_EQ(std::pair(read->value, read->next), std::pair(*c.value, c.next)) << c.data;
+// Terminators, padding and repair are pinned through decode below; what only a
+// direct read can reach is an offset at or past the end, however large.
+TEST(OSCReadString, OffsetsAtOrPastTheEndGiveNothing) {
+    for (const std::size_t at : {std::size_t(4), std::size_t(5), std::numeric_limits<std::size_t>::max()}) {
+        EXPECT_FALSE(OSCCodec::readString(wire("abc\0"sv), at)) << at;
     }
+    EXPECT_EQ(OSCCodec::readString(wire("xxxxab\0"sv), 4)->next, 8u) << "the next field may lie past the end";
 }
 
 TEST(OSCEncode, WireLiteral) {
@@ -92,15 +81,12 @@ TEST(OSCDecode, RoundTripAloneAndInBundle) {
 
 TEST(OSCDecode, MalformedPacketsYieldNothing) {
     const std::string_view cases[] = {
-        ""sv, "\x01\x02\x03"sv,
+        ""sv,
         "go\0\0,i\0\0\0\0\0\1"sv,     // address without "/"
-        "\0\0\0\0"sv,                 // empty address
         "/go"sv,                      // address never ends
         "#bundle\0\0\0\0\0"sv,        // 12 bytes: too short for a bundle, and no "/"
         "/a\0\0,ii\0\0\0\0\1\0\0\0"sv,  // 12: second int has 3 of 4 bytes
-        "/a\0\0,f\0\0\x41\x48"sv,     //  8: float cut at 2 bytes
         "/a\0\0,s\0\0ab"sv,           //  8: string without terminator
-        "/a\0\0,s\0\0"sv,             //  8: string tag with no data left
         "/a\0\0,b\0\0\0\0"sv,         //  8: blob size field cut
         "/a\0\0,b\0\0\0\0\0\x08\1\2\3\4"sv,  //  8: blob of 8 with 4 bytes
         "/a\0\0,b\0\0\xff\xff\xff\xff\1\2"sv,  //  8: blob size near 4 GiB must not wrap
@@ -115,8 +101,6 @@ TEST(OSCDecode, LenientPacketsKeepTheMessage) {
         {"/abcd\0"sv, {"/abcd", {}}},                               // address padding missing
         {"/go\0iii\0\0\0\0\1"sv, {"/go", {}}},                      // tags without ","
         {"/a\0\0,ihi\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\2"sv, {"/a", {1}}},  // "h" stops reading
-        {"/a\0\0,TFNI\0\0\0"sv, {"/a", {true, false, OSCNull{}, OSCImpulse{}}}},
-        {"/a\0\0,s\0\0xyz\0"sv, {"/a", {"xyz"s}}},
         {"/a\0\0,s\0\0wxyz\0"sv, {"/a", {"wxyz"s}}},                // last string's padding missing
         {"/\xff\0\0,\0\0\0"sv, {"/\xEF\xBF\xBD", {}}},
     };
@@ -161,11 +145,9 @@ TEST(OSCBundle, FourLevelsOpenAndAFifthIsDropped) {
 TEST(OSCFirstArgument, AsString) {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     const std::pair<std::vector<OSCArgument>, std::optional<std::string>> cases[] = {
-        {{}, std::nullopt}, {{12}, "12"}, {{-3}, "-3"}, {{12.0f}, "12"}, {{-0.0f}, "0"},
-        {{12.5f}, "12.5"}, {{0.1f}, "0.1"}, {{123456792.0f}, "123456792"}, {{1e9f}, "1e+09"},
-        {{-3e38f}, "-3e+38"}, {{nan}, "nan"}, {{-nan}, "nan"}, {{inf}, "inf"}, {{-inf}, "-inf"},
-        {{"12a"s}, "12a"}, {{true}, "1"}, {{false}, "0"}, {{OSCBlob{1}}, std::nullopt},
-        {{OSCImpulse{}}, std::nullopt}, {{OSCNull{}, 5}, std::nullopt},
+        {{}, std::nullopt}, {{-3}, "-3"}, {{12.0f}, "12"}, {{-0.0f}, "0"}, {{12.5f}, "12.5"}, {{0.1f}, "0.1"},
+        {{123456792.0f}, "123456792"}, {{1e9f}, "1e+09"}, {{-nan}, "nan"}, {{-inf}, "-inf"}, {{"12a"s}, "12a"},
+        {{true}, "1"}, {{false}, "0"}, {{OSCBlob{1}}, std::nullopt}, {{OSCNull{}, 5}, std::nullopt},
     };
     for (const auto& [arguments, expected] : cases) {
         EXPECT_EQ((OSCMessage{"/c", arguments}.firstAsString()), expected) << expected.value_or("none");
@@ -176,14 +158,13 @@ TEST(OSCFirstArgument, AsIntStrictAndRoundingHalvesAway) {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     const std::pair<OSCArgument, std::optional<std::int64_t>> cases[] = {
         {-7, -7}, {12.4f, 12}, {12.5f, 13}, {-2.5f, -3}, {-0.4f, 0}, {999999936.0f, 999999936},
-        {nan, std::nullopt}, {inf, std::nullopt}, {-inf, std::nullopt}, {1e20f, std::nullopt}, {1e9f, std::nullopt},
-        {"42"s, 42}, {"+42"s, 42}, {"-042"s, -42}, {"9223372036854775807"s, INT64_MAX},
-        {"-9223372036854775808"s, INT64_MIN}, {"9223372036854775808"s, std::nullopt}, {"12.5"s, 13},
-        {"-2.5"s, -3}, {"+.5"s, 1}, {"1e3"s, 1000}, {"1e300"s, std::nullopt}, {"1e999"s, std::nullopt},
-        {"inf"s, std::nullopt}, {"nan"s, std::nullopt}, {" 12"s, std::nullopt}, {"12 "s, std::nullopt},
-        {""s, std::nullopt}, {"+"s, std::nullopt}, {"-"s, std::nullopt}, {"+-5"s, std::nullopt},
-        {"++5"s, std::nullopt}, {"0x10"s, std::nullopt}, {"1,5"s, std::nullopt}, {"1e"s, std::nullopt},
-        {true, 1}, {false, 0}, {OSCBlob{7}, std::nullopt}, {OSCNull{}, std::nullopt}, {OSCImpulse{}, std::nullopt},
+        {nan, std::nullopt}, {inf, std::nullopt}, {1e9f, std::nullopt}, {"+42"s, 42}, {"-042"s, -42},
+        {"9223372036854775807"s, INT64_MAX}, {"-9223372036854775808"s, INT64_MIN},
+        {"9223372036854775808"s, std::nullopt}, {"-2.5"s, -3}, {"+.5"s, 1}, {"1e3"s, 1000},
+        {"1e300"s, std::nullopt}, {"1e999"s, std::nullopt}, {"inf"s, std::nullopt}, {"nan"s, std::nullopt},
+        {" 12"s, std::nullopt}, {"12 "s, std::nullopt}, {""s, std::nullopt}, {"+"s, std::nullopt},
+        {"+-5"s, std::nullopt}, {"0x10"s, std::nullopt}, {"1e"s, std::nullopt},
+        {true, 1}, {false, 0}, {OSCBlob{7}, std::nullopt}, {OSCNull{}, std::nullopt},
     };
     for (const auto& [argument, expected] : cases) {
         EXPECT_EQ((OSCMessage{"/p", {argument}}.firstAsInt()), expected) << testing::PrintToString(argument);

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
-#include "core/uuid.hpp"
+#include <cmath>
 
 namespace tallowmark {
 namespace {
@@ -35,15 +33,12 @@ std::optional<Sample> decode(const char* text) {
     return sample;
 }
 
-TEST(JsonHelpers, MissingAndNullKeepDefaults) {
-    auto s = decode(R"({"count": null, "unknown": [1,2]})");
+TEST(JsonHelpers, MissingAndNullKeepDefaultsAndNumbersFollowTheIntegerAndRealRules) {
+    auto s = decode(R"({"count": null, "unknown": [1,2], "tags": ["a"]})");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->count, 7);
     EXPECT_EQ(s->name, "default");
-    EXPECT_TRUE(s->tags.empty());
-}
-
-TEST(JsonHelpers, NumbersFollowTheIntegerAndRealRules) {
+    EXPECT_EQ(s->tags, std::vector<std::string>{"a"});
     EXPECT_EQ(decode(R"({"ratio": 2})")->ratio, 2.0);       // integer where a real belongs
     EXPECT_EQ(decode(R"({"count": 1e3})")->count, 1000);    // whole real where an integer belongs
     EXPECT_EQ(decode(R"({"count": -5})")->count, -5);
@@ -54,8 +49,8 @@ TEST(JsonHelpers, NumbersFollowTheIntegerAndRealRules) {
 }
 
 TEST(JsonHelpers, WrongTypesFailTheWholeRecord) {
-    for (const char* text : {R"({"name": 5})", R"({"flag": 1})", R"({"count": "3"})",
-                             R"({"tags": ["a", 2]})", R"({"tags": "a"})", R"([1])", R"("x")"}) {
+    for (const char* text : {R"({"name": 5})", R"({"flag": 1})", R"({"count": "3"})", R"({"tags": ["a", 2]})",
+                             R"({"tags": "a"})", R"([1])"}) {
         EXPECT_FALSE(decode(text)) << text;
     }
 }
@@ -63,7 +58,6 @@ TEST(JsonHelpers, WrongTypesFailTheWholeRecord) {
 TEST(JsonHelpers, ParseRefusesMalformedDeepAndInvalidUtf8) {
     EXPECT_FALSE(parseJson(""));
     EXPECT_FALSE(parseJson("{\"a\":"));
-    EXPECT_FALSE(parseJson("roskaa"));
     EXPECT_FALSE(parseJson("{\"a\":\"\xff\xfe\"}"));
     EXPECT_FALSE(parseJson(std::string(100000, '[') + std::string(100000, ']')));
     EXPECT_TRUE(parseJson(std::string(50, '[') + std::string(50, ']')));
@@ -75,13 +69,6 @@ TEST(JsonHelpers, DumpSortsKeysAndFlagsNonFinite) {
     EXPECT_TRUE(allFinite(value));
     value["a"]["x"] = Json::array({1.0, std::nan("")});
     EXPECT_FALSE(allFinite(value));
-}
-
-TEST(Uuid, CanonicalUpperCaseAndFresh) {
-    const std::regex form("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
-    const std::string a = makeUUID(), b = makeUUID();
-    EXPECT_TRUE(std::regex_match(a, form)) << a;
-    EXPECT_NE(a, b);
 }
 
 }  // namespace

@@ -15,163 +15,113 @@ protected:
         engine.loadFromMemoryForTesting(std::move(sidecar));
         events.attach(engine);
     }
-    std::string standby() const { return engine.standbyID().value_or("none"); }
+    void go(int times) {
+        for (int i = 0; i < times; ++i) engine.go("x");
+    }
+    std::string run() const { return testing::runOf(engine); }
 
     CueEngine engine;
     EngineEvents events;
 };
 
-TEST_F(RunCommands, GoFiresStandbyAndNoObserverSeesTheFiredCueInStandby) {
+TEST_F(RunCommands, GoFiresStandbyAndCallbacksComeInOrderWithStandbyAlreadyMoved) {
     load(sidecarWithCues(10));
-    std::vector<std::string> seenStandby;
-    std::vector<bool> firedSeen;
+    std::vector<std::string> seen;
+    engine.onLog = [&](const std::string& text, const std::string& source) { seen.push_back(text + " by " + source); };
     engine.onFire = [&](const Cue& cue, const std::string& source) {
-        EXPECT_EQ(source, "desk");
-        seenStandby.push_back(standby());
-        firedSeen.push_back(engine.fired().contains(cue.id));
+        seen.push_back("fire " + cue.id + " by " + source + ": " + run());
     };
-    engine.onStateChange = [&] { seenStandby.push_back(standby()); };
+    engine.onStateChange = [&] { seen.push_back("state: " + run()); };
 
-    auto fired = engine.go("desk");
-    ASSERT_TRUE(fired);
-    EXPECT_EQ(fired->id, "c1");
-    EXPECT_EQ(seenStandby, (std::vector<std::string>{"c2", "c2"}));
-    EXPECT_EQ(firedSeen, std::vector<bool>{true});
+    EXPECT_EQ(engine.go("desk").value().id, "c1");
+    EXPECT_EQ(seen, (std::vector<std::string>{"GO 1 L1 by desk", "fire c1 by desk: c2 | c1", "state: c2 | c1"}));
     EXPECT_EQ(engine.lastFiredID(), "c1");
 }
 
-TEST_F(RunCommands, CallbacksComeInOrderLogFireState) {
-    load(sidecarWithCues(2));
-    engine.go("page");
-    EXPECT_EQ(events.trace, (std::vector<std::string>{"log:GO 1 L1", "fire:c1", "state"}));
-}
-
-TEST_F(RunCommands, GoLogTextsWithAndWithoutNumberOrLabel) {
+TEST_F(RunCommands, LogTextsWithAndWithoutNumberOrLabel) {
     CueSidecar sidecar;
     Cue a = numberedCue(1), b = numberedCue(2);
     a.label = "";
     b.number = "";
     sidecar.cues = {a, b};
     load(sidecar);
-    engine.go("x");
-    engine.go("x");
+    go(2);
     engine.back("x");
     engine.standbyByNumber("1", "x");
     EXPECT_EQ(events.log, (std::vector<std::string>{"GO 1 ", "GO L2", "BACK -> L2", "STANDBY 1"}));
 }
 
-TEST_F(RunCommands, GoPastTheEndFiresSkippedCuesThenReportsNothingLeft) {
+TEST_F(RunCommands, GoPastTheEndFiresSkippedCuesThenReportsNothingLeftAndResetStartsOver) {
     load(sidecarWithCues(3));
     engine.fireCue("2", "x");  // skips cue 1
-    engine.go("x");            // fires 3, standby none
-    EXPECT_FALSE(engine.standbyID());
-    auto skipped = engine.go("x");
-    ASSERT_TRUE(skipped);
-    EXPECT_EQ(skipped->id, "c1");
-    EXPECT_EQ(standby(), "c2") << "standby follows the fired cue in script order";
+    go(1);
+    EXPECT_EQ(run(), "none | c2 c3");
+    EXPECT_EQ(engine.go("x").value().id, "c1");
+    EXPECT_EQ(run(), "c2 | c1 c2 c3") << "standby follows the fired cue in script order";
 
-    engine.go("x");
-    engine.go("x");
+    go(2);
     events.log.clear();
     const int before = events.stateChanges;
     EXPECT_FALSE(engine.go("x"));
     EXPECT_EQ(events.log, std::vector<std::string>{"GO ilman valmiutta - iskuja ei ole"});
     EXPECT_EQ(events.stateChanges, before);
-}
 
-TEST_F(RunCommands, GoWithoutCues) {
-    load(CueSidecar{});
-    EXPECT_FALSE(engine.go("x"));
-    EXPECT_EQ(events.log, std::vector<std::string>{"GO ilman valmiutta - iskuja ei ole"});
-    EXPECT_EQ(events.stateChanges, 0);
-}
-
-TEST_F(RunCommands, BackStepsStandbyAndUnfires) {
-    load(sidecarWithCues(4));
-    engine.go("x");
-    engine.go("x");  // 1, 2 fired; standby 3
-    engine.back("x");
-    EXPECT_EQ(standby(), "c2");
-    EXPECT_EQ(engine.fired(), CueEngine::IdSet{"c1"});
-    EXPECT_EQ(engine.lastFiredID(), "c2") << "BACK leaves the last fired cue alone";
-    engine.back("x");
-    engine.back("x");  // already on the first cue: stays there
-    EXPECT_EQ(standby(), "c1");
-    EXPECT_TRUE(engine.fired().empty());
-    EXPECT_EQ(events.log.back(), "BACK -> 1");
-
-    for (int i = 0; i < 4; ++i) engine.go("x");
-    EXPECT_FALSE(engine.standbyID());
-    engine.back("x");
-    EXPECT_EQ(standby(), "c4") << "BACK with no standby goes to the last cue";
-    EXPECT_FALSE(engine.fired().contains("c4"));
-}
-
-TEST_F(RunCommands, BackWithoutCuesDoesNothing) {
-    load(CueSidecar{});
-    engine.back("x");
-    EXPECT_TRUE(events.trace.empty());
-}
-
-TEST_F(RunCommands, ResetClearsTheRun) {
-    load(sidecarWithCues(5));
-    for (int i = 0; i < 3; ++i) engine.go("x");
     engine.reset("x");
-    EXPECT_TRUE(engine.fired().empty());
-    EXPECT_EQ(standby(), "c1");
+    EXPECT_EQ(run(), "c1 |");
     EXPECT_FALSE(engine.lastFiredID());
     EXPECT_EQ(events.log.back(), "RESET - valmius alkuun");
 }
 
-TEST_F(RunCommands, FireByNumberFiresAgainAndStandbyFollowsIt) {
-    load(sidecarWithCues(5));
-    for (int i = 0; i < 4; ++i) engine.go("x");
-    auto cue = engine.fireCue("1", "x");
-    ASSERT_TRUE(cue);
-    EXPECT_EQ(cue->id, "c1");
-    EXPECT_EQ(standby(), "c2") << "even though cue 2 was fired before";
+TEST_F(RunCommands, BackStepsStandbyAndUnfires) {
+    load(sidecarWithCues(4));
+    go(2);
+    engine.back("x");
+    EXPECT_EQ(run(), "c2 | c1");
+    EXPECT_EQ(engine.lastFiredID(), "c2") << "BACK leaves the last fired cue alone";
+    engine.back("x");
+    engine.back("x");  // already on the first cue: stays there
+    EXPECT_EQ(run(), "c1 |");
+    EXPECT_EQ(events.log.back(), "BACK -> 1");
 
-    events.log.clear();
-    EXPECT_FALSE(engine.fireCue(" 9x ", "x"));
-    EXPECT_EQ(events.log, std::vector<std::string>{"Cue \" 9x \" ei ole kasikirjoituksessa"});
+    go(4);
+    engine.back("x");
+    EXPECT_EQ(run(), "c4 | c1 c2 c3") << "BACK with no standby goes to the last cue";
+
+    load(CueSidecar{});
+    const auto before = std::pair(events.log.size(), events.stateChanges);
+    engine.back("x");
+    EXPECT_EQ(std::pair(events.log.size(), events.stateChanges), before) << "no cues: nothing to step back to";
 }
 
-TEST_F(RunCommands, StandbyCommandsLeaveFiredAlone) {
+TEST_F(RunCommands, FireAndStandbyByNumber) {
     load(sidecarWithCues(5));
-    engine.go("x");
-    engine.go("x");
-    const auto fired = engine.fired();
+    go(4);
+    EXPECT_EQ(engine.fireCue("1", "x").value().id, "c1");
+    EXPECT_EQ(run(), "c2 | c1 c2 c3 c4") << "standby follows the fired cue, fired before or not";
 
-    auto cue = engine.standbyByNumber("4", "x");
-    ASSERT_TRUE(cue);
-    EXPECT_EQ(standby(), "c4");
+    EXPECT_EQ(engine.standbyByNumber("4", "x").value().id, "c4");
     EXPECT_EQ(events.log.back(), "STANDBY 4");
     engine.standbyByID("c5");
-    EXPECT_EQ(standby(), "c5");
-    EXPECT_EQ(engine.fired(), fired);
-
     const int changes = events.stateChanges;
     engine.standbyByID("nope");
-    EXPECT_EQ(standby(), "c5");
     EXPECT_EQ(events.stateChanges, changes);
+    EXPECT_EQ(run(), "c5 | c1 c2 c3 c4") << "standby commands leave the fired set alone";
 
     EXPECT_FALSE(engine.standbyByNumber(" q7a", "x"));
-    EXPECT_EQ(events.log.back(), "STANDBY \" q7a\" ei osunut mihinkaan") << "the number as typed";
-    EXPECT_EQ(standby(), "c5");
+    EXPECT_FALSE(engine.fireCue(" 9x ", "x"));
+    EXPECT_EQ(std::vector(events.log.end() - 2, events.log.end()),
+              (std::vector<std::string>{"STANDBY \" q7a\" ei osunut mihinkaan",  // the number as typed
+                                        "Cue \" 9x \" ei ole kasikirjoituksessa"}));
+    EXPECT_EQ(run(), "c5 | c1 c2 c3 c4");
 }
 
 TEST(CueNumbers, Normalize) {
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {" q7a ", "Q7A"}, {"\tq7a\t", "Q7A"}, {"12.0", "12"}, {"012", "12"},  {"12.5", "12.5"},
-        {"12.50", "12.50"}, {"-0", "0"},      {"+5", "5"},     {"1e3", "1000"}, {"999999999", "999999999"},
-        {"1000000000", "1000000000"},        {"1e9", "1E9"},  {"straße", "STRASSE"}, {"é1", "É1"},
-        {"", ""},           {"12 ", "12"},     {"\n12", "\n12"}, {"inf", "INF"}, {"nan", "NAN"},
-        {"\xc2\xa0" "7", "7"},  // no-break space is trimmed like a space
+    const std::pair<const char*, const char*> cases[] = {
+        {" q7a ", "Q7A"}, {"\tq7a\t", "Q7A"}, {"\xc2\xa0" "7", "7"},  // a no-break space trims like a space
+        {"\n12", "\n12"}, {"", ""}, {"12.0", "12"}, {"012", "12"}, {"-0", "0"}, {"1e3", "1000"}, {"12.50", "12.50"},
+        {"999999999.0", "999999999"}, {"1e9", "1E9"}, {"inf", "INF"}, {"straße", "STRASSE"},
     };
-    for (const auto& c : cases) EXPECT_EQ(CueEngine::normalize(c.in), c.out) << "'" << c.in << "'";
+    for (const auto& [in, out] : cases) EXPECT_EQ(CueEngine::normalize(in), out) << "'" << in << "'";
 }
 
 TEST_F(RunCommands, LookupByNumberUsesNormalisedForms) {
@@ -181,28 +131,19 @@ TEST_F(RunCommands, LookupByNumberUsesNormalisedForms) {
     load(sidecar);
     EXPECT_TRUE(engine.standbyByNumber("12.5", "x"));
     EXPECT_FALSE(engine.standbyByNumber("12.50", "x"));
-    auto twelve = engine.standbyByNumber(" 12.0 ", "x");
-    ASSERT_TRUE(twelve);
-    EXPECT_EQ(twelve->id, "c2");
+    EXPECT_EQ(engine.standbyByNumber(" 12.0 ", "x").value().id, "c2");
 }
 
 TEST_F(RunCommands, ScriptOrderIsPageThenYThenXAndStableForTies) {
     CueSidecar sidecar;
-    auto make = [](const char* id, std::int64_t page, double y, double x) {
-        Cue c;
-        c.id = id;
-        c.page = page;
-        c.y = y;
-        c.x = x;
-        return c;
-    };
-    sidecar.cues = {make("late", 2, 0.1, 0.1), make("tieA", 1, 0.5, 0.5), make("right", 1, 0.5, 0.9),
-                    make("tieB", 1, 0.5, 0.5), make("top", 1, 0.2, 0.9)};
+    const std::tuple<const char*, int, double, double> placed[] = {
+        {"late", 2, 0.1, 0.1}, {"tieA", 1, 0.5, 0.5}, {"right", 1, 0.5, 0.9}, {"tieB", 1, 0.5, 0.5}, {"top", 1, 0.2, 0.9}};
+    for (const auto& [id, page, y, x] : placed) sidecar.cues.push_back(Cue{.id = id, .page = page, .x = x, .y = y});
     load(sidecar);
     std::vector<std::string> ids;
     for (const Cue& c : engine.ordered()) ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"top", "tieA", "tieB", "right", "late"}));
-    EXPECT_EQ(standby(), "top");
+    EXPECT_EQ(engine.standbyID(), "top");
 }
 
 }  // namespace

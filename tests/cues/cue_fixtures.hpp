@@ -24,22 +24,22 @@ inline CueSidecar sidecarWithCues(int count) {
     return sidecar;
 }
 
-// Records what the engine reports, in order.
+// The run at a glance, for compact checkpoints: "c3 | c1 c2" is cue c3 in
+// standby with c1 and c2 fired; "none |" is no standby and nothing fired.
+inline std::string runOf(const CueEngine& engine) {
+    std::string text = engine.standbyID().value_or("none") + " |";
+    for (const std::string& id : engine.fired()) text += " " + id;
+    return text;
+}
+
+// Records what the engine reports.
 struct EngineEvents {
-    std::vector<std::string> log;    // log texts
-    std::vector<std::string> trace;  // "log:<text>", "fire:<id>", "state"
+    std::vector<std::string> log;  // log texts, in order
     int stateChanges = 0;
 
     void attach(CueEngine& engine) {
-        engine.onLog = [this](const std::string& text, const std::string&) {
-            log.push_back(text);
-            trace.push_back("log:" + text);
-        };
-        engine.onFire = [this](const Cue& cue, const std::string&) { trace.push_back("fire:" + cue.id); };
-        engine.onStateChange = [this] {
-            ++stateChanges;
-            trace.push_back("state");
-        };
+        engine.onLog = [this](const std::string& text, const std::string&) { log.push_back(text); };
+        engine.onStateChange = [this] { ++stateChanges; };
     }
 };
 

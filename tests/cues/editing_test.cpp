@@ -10,7 +10,6 @@ namespace fs = std::filesystem;
 using testing::EngineEvents;
 using testing::numberedCue;
 using testing::readText;
-using testing::sidecarWithCues;
 using testing::TempDir;
 
 class Editing : public ::testing::Test {
@@ -24,122 +23,106 @@ protected:
         for (int n = 1; n <= count; ++n) cues.push_back(numberedCue(n));
         engine.upsert(cues);
     }
-    std::vector<std::string> numbersInScriptOrder() const {
-        std::vector<std::string> numbers;
-        for (const Cue& c : engine.ordered()) numbers.push_back(c.number);
-        return numbers;
+    // "id:number" of every cue, in script order.
+    std::string cues() const {
+        std::string text;
+        for (const Cue& c : engine.ordered()) text += (text.empty() ? "" : " ") + c.id + ":" + c.number;
+        return text;
+    }
+    // What the edits so far left behind: undo steps, change reports, and whether backup 1 exists.
+    std::string trail() const {
+        return "undo " + std::to_string(engine.undoDepth()) + ", reports " + std::to_string(events.stateChanges) +
+               (fs::exists(CueEngine::backupPath(marks(), 1)) ? ", backup" : "");
     }
     fs::path marks() const { return dir / "Show.tallowmark"; }
-    bool hasBackup() const { return fs::exists(CueEngine::backupPath(marks(), 1)); }
+    std::string run() const { return testing::runOf(engine); }
 
     TempDir dir;
     CueEngine engine;
     EngineEvents events;
 };
 
-TEST_F(Editing, UpsertReplacesInPlaceOrAppends) {
-    addCues(3);
+TEST_F(Editing, UpsertReplacesInPlaceOrAppendsAndABatchIsOneStep) {
+    Cue again = numberedCue(1);
+    again.label = "toinen";
+    engine.upsert(std::vector<Cue>{numberedCue(1), numberedCue(2), numberedCue(3), again});
+    EXPECT_EQ(trail(), "undo 1, reports 1");
+    EXPECT_EQ(engine.sidecar().cues[0].label, "toinen") << "a later duplicate in the batch wins";
+
     Cue changed = numberedCue(2);
-    changed.label = "muutettu";
     changed.y = 0.9;  // moves to the end in script order, stays second in the list
     engine.upsert(changed);
-    EXPECT_EQ(engine.sidecar().cues[1].label, "muutettu");
-    EXPECT_EQ(engine.ordered().back().id, "c2");
-    EXPECT_EQ(engine.sidecar().cues.size(), 3u);
-}
+    EXPECT_EQ(engine.sidecar().cues[1].y, 0.9);
+    EXPECT_EQ(cues(), "c1:1 c3:3 c2:2");
 
-TEST_F(Editing, BatchUpsertIsOneStepAndLaterDuplicateWins) {
-    Cue a = numberedCue(1), again = numberedCue(1);
-    again.label = "toinen";
-    engine.upsert(std::vector<Cue>{a, numberedCue(2), again});
-    EXPECT_EQ(engine.undoDepth(), 1u);
-    ASSERT_EQ(engine.sidecar().cues.size(), 2u);
-    EXPECT_EQ(engine.sidecar().cues[0].label, "toinen");
-
-    const int changes = events.stateChanges;
     engine.upsert(std::vector<Cue>{});
     engine.upsert(std::vector<Mark>{});
     engine.remove(std::vector<std::string>{});
     engine.removeMarks({});
-    EXPECT_EQ(engine.undoDepth(), 1u) << "an empty batch does nothing at all";
-    EXPECT_EQ(events.stateChanges, changes);
+    EXPECT_EQ(trail(), "undo 2, reports 2, backup") << "an empty batch does nothing at all";
 }
 
 TEST_F(Editing, AddedCueTakesStandbyOnlyWhenThereIsNone) {
     addCues(2);
-    EXPECT_EQ(engine.standbyID(), "c1") << "first added cue of the batch";
+    EXPECT_EQ(run(), "c1 |") << "first added cue of the batch";
     engine.go("x");
     engine.go("x");
-    ASSERT_FALSE(engine.standbyID());
-    Cue early = numberedCue(0);  // before every other cue in script order
-    engine.upsert(early);
-    EXPECT_EQ(engine.standbyID(), "c0");
+    engine.upsert(numberedCue(0));  // before every other cue in script order
+    EXPECT_EQ(run(), "c0 | c1 c2");
     engine.upsert(numberedCue(5));
-    EXPECT_EQ(engine.standbyID(), "c0");
+    EXPECT_EQ(run(), "c0 | c1 c2");
 }
 
-TEST_F(Editing, RemovingStandbyPicksTheFirstUnfiredCue) {
+TEST_F(Editing, RemovingCuesRefillsAMissingStandbyWithTheFirstUnfiredCue) {
     addCues(5);
-    engine.fireCue("2", "x");  // fired {2}, standby 3; cue 1 skipped
+    engine.fireCue("2", "x");  // standby 3; cue 1 skipped
     engine.remove("c3");
-    EXPECT_EQ(engine.standbyID(), "c1") << "not the cue after the removed one";
+    EXPECT_EQ(run(), "c1 | c2") << "not the cue after the removed one";
+
+    engine.fireCue("5", "x");  // the last cue: standby none
+    engine.remove("nope");     // unknown id: still a step and a save
+    EXPECT_EQ(run(), "c1 | c2 c5");
+    EXPECT_EQ(engine.undoDepth(), 3u);
 
     engine.remove(std::vector<std::string>{"c2", "c1"});
-    EXPECT_TRUE(engine.fired().empty());
-    EXPECT_EQ(engine.standbyID(), "c4");
-    EXPECT_TRUE(hasBackup());
-}
-
-TEST_F(Editing, RemovingAnyCueRefillsAMissingStandby) {
-    addCues(3);
-    engine.fireCue("1", "x");
-    engine.fireCue("3", "x");  // standby none, cue 2 unfired
-    engine.remove("nope");     // unknown id: still a step and a save
-    EXPECT_EQ(engine.standbyID(), "c2");
-    EXPECT_EQ(engine.undoDepth(), 2u);
+    EXPECT_EQ(run(), "c4 | c5");
+    EXPECT_EQ(cues(), "c4:4 c5:5");
 }
 
 TEST_F(Editing, RemoveInsertTakesItsCuesAndLeavesMarks) {
     addCues(2);
-    Insert line;
-    line.id = "ins";
-    engine.upsert(line);
+    engine.upsert(Insert{.id = "ins"});
     Cue onLine1 = numberedCue(3), onLine2 = numberedCue(4);
     onLine1.insertID = onLine2.insertID = "ins";
     engine.upsert(std::vector<Cue>{onLine1, onLine2});
-    Mark mark;
-    engine.upsert(mark);
+    engine.upsert(Mark{});
     engine.fireCue("3", "x");
     engine.standbyByID("c4");
 
     engine.removeInsert("ins");
     EXPECT_TRUE(engine.sidecar().inserts.empty());
-    EXPECT_EQ(engine.sidecar().cues.size(), 2u);
-    EXPECT_FALSE(engine.fired().contains("c3"));
-    EXPECT_EQ(engine.standbyID(), "c1");
+    EXPECT_EQ(cues(), "c1:1 c2:2");
+    EXPECT_EQ(run(), "c1 |");
     EXPECT_EQ(engine.sidecar().marks.size(), 1u);
 }
 
 TEST_F(Editing, MarksFlagsMemosByIdWithoutTouchingTheRun) {
     addCues(2);
     engine.go("x");
-    Mark m1, m2;
-    m1.id = m2.id = "same";
-    m2.text = "second";
-    engine.upsert(std::vector<Mark>{m1, m2});
+    engine.upsert(std::vector<Mark>{Mark{.id = "same"}, Mark{.id = "same", .text = "second"}});
     ASSERT_EQ(engine.sidecar().marks.size(), 1u);
     EXPECT_EQ(engine.sidecar().marks[0].text, "second");
-    Flag flag;
-    Memo memo;
+    const Flag flag;
+    const Memo memo;
     engine.upsert(flag);
     engine.upsert(memo);
+    EXPECT_EQ(engine.sidecar().flags.size() + engine.sidecar().memos.size(), 2u);
     engine.removeMark("same");
     engine.removeFlag(flag.id);
     engine.removeMemo(memo.id);
     EXPECT_TRUE(engine.sidecar().marks.empty() && engine.sidecar().flags.empty() &&
                 engine.sidecar().memos.empty());
-    EXPECT_EQ(engine.standbyID(), "c2");
-    EXPECT_EQ(engine.fired(), CueEngine::IdSet{"c1"});
+    EXPECT_EQ(run(), "c2 | c1");
 }
 
 TEST_F(Editing, RenumberFollowsScriptOrderAndSkipsWhenNothingChanges) {
@@ -148,31 +131,23 @@ TEST_F(Editing, RenumberFollowsScriptOrderAndSkipsWhenNothingChanges) {
     b.number = "3";
     engine.upsert(std::vector<Cue>{b, a});  // list order differs from script order
     engine.renumberCues();
-    EXPECT_EQ(numbersInScriptOrder(), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(cues(), "c1:1 c2:2");
     EXPECT_EQ(engine.sidecar().cues[0].id, "c2") << "the list keeps its order";
 
-    const auto depth = engine.undoDepth();
-    const int changes = events.stateChanges;
+    const std::string before = trail();
     const auto written = fs::last_write_time(marks());
     engine.renumberCues();
-    EXPECT_EQ(engine.undoDepth(), depth);
-    EXPECT_EQ(events.stateChanges, changes);
+    EXPECT_EQ(trail(), before);
     EXPECT_EQ(fs::last_write_time(marks()), written);
-}
 
-TEST_F(Editing, RenumberCopesWithRepeatedIds) {
-    CueSidecar sidecar;
-    Cue a = numberedCue(1), b = numberedCue(2);
-    b.id = a.id;
-    sidecar.cues = {b, a};
-    engine.loadFromMemoryForTesting(sidecar);
+    b.id = a.id;  // a hand-edited file may repeat an id
+    engine.loadFromMemoryForTesting(CueSidecar{.cues = {b, a}});
     engine.renumberCues();
-    EXPECT_EQ(numbersInScriptOrder(), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(cues(), "c1:1 c1:2");
 }
 
 TEST_F(Editing, PageTextsCropAndOffsetsSaveWithoutRotationOrCallback) {
     addCues(1);  // file exists, no backup yet
-    const int changes = events.stateChanges;
     engine.setPageText(2, "  teksti ");
     EXPECT_EQ(engine.sidecar().pageTexts.at("2"), "  teksti ");
     engine.setPageText(2, " \n\t\u3000");
@@ -182,33 +157,24 @@ TEST_F(Editing, PageTextsCropAndOffsetsSaveWithoutRotationOrCallback) {
     EXPECT_EQ(engine.sidecar().spreadOffset, 1);
     engine.setSpreadOffset(0);
     EXPECT_EQ(engine.sidecar().spreadOffset, 0);
-    EXPECT_EQ(events.stateChanges, changes);
-    EXPECT_FALSE(hasBackup());
-    EXPECT_EQ(engine.undoDepth(), 1u);
-    EXPECT_NE(readText(marks()).find("0.4"), std::string::npos);
+    EXPECT_EQ(trail(), "undo 1, reports 1");
+    EXPECT_EQ(decodeSidecar(readText(marks()))->crop, (std::vector<double>{0.1, 0.2, 0.3, 0.4}));
 
     engine.setPageLabelOffset(-3);
-    EXPECT_EQ(events.stateChanges, changes + 1);
-    EXPECT_TRUE(hasBackup());
-    EXPECT_EQ(engine.undoDepth(), 1u);
+    EXPECT_EQ(trail(), "undo 1, reports 2, backup");
 }
 
-TEST_F(Editing, FiftyUndoStepsAreKept) {
+TEST_F(Editing, FiftyUndoStepsAreKeptAndANewEditEndsRedo) {
     for (int n = 1; n <= 51; ++n) engine.upsert(numberedCue(n));
     for (int i = 0; i < 50; ++i) ASSERT_TRUE(engine.undo()) << i;
     EXPECT_FALSE(engine.undo());
-    ASSERT_EQ(engine.sidecar().cues.size(), 1u);
-    EXPECT_EQ(engine.sidecar().cues[0].id, "c1");
+    EXPECT_EQ(cues(), "c1:1");
     for (int i = 0; i < 50; ++i) ASSERT_TRUE(engine.redo());
     EXPECT_EQ(engine.sidecar().cues.size(), 51u);
     EXPECT_FALSE(engine.redo());
-}
 
-TEST_F(Editing, NewEditEndsRedo) {
-    addCues(2);
-    engine.upsert(numberedCue(3));
     ASSERT_TRUE(engine.undo());
-    engine.upsert(numberedCue(4));
+    engine.upsert(numberedCue(52));
     EXPECT_FALSE(engine.redo());
 }
 
@@ -220,31 +186,25 @@ TEST_F(Editing, UndoRestoresTheWholeRecordAndSavesWithoutRotation) {
     fs::remove(CueEngine::backupPath(marks(), 1));
     ASSERT_TRUE(engine.undo());
     EXPECT_EQ(engine.sidecar().crop, (std::vector<double>{0.1, 0.1, 0.5, 0.5}));
-    EXPECT_FALSE(hasBackup());
+    EXPECT_EQ(trail(), "undo 1, reports 3");
     EXPECT_EQ(decodeSidecar(readText(marks()))->cues.size(), 1u);
 }
 
-TEST_F(Editing, UndoOfADeleteBringsTheCueBackButNotIntoStandby) {
+TEST_F(Editing, UndoAndRedoRefillAStandbyWhoseCueIsGoneButNoneStaysNone) {
     addCues(3);
     engine.remove("c1");
-    EXPECT_EQ(engine.standbyID(), "c2");
     ASSERT_TRUE(engine.undo());
-    EXPECT_EQ(engine.sidecar().cues.size(), 3u);
-    EXPECT_EQ(engine.standbyID(), "c2");
-}
+    EXPECT_EQ(cues(), "c1:1 c2:2 c3:3");
+    EXPECT_EQ(run(), "c2 |") << "the cue comes back, but not into standby";
 
-TEST_F(Editing, UndoThatDropsTheStandbyCueRefillsButNoneStaysNone) {
-    addCues(2);
-    engine.upsert(numberedCue(3));
-    engine.standbyByID("c3");
+    engine.standbyByID("c1");
+    ASSERT_TRUE(engine.redo());  // takes c1 away again
+    EXPECT_EQ(run(), "c2 |");
+
     ASSERT_TRUE(engine.undo());
-    EXPECT_EQ(engine.standbyID(), "c1");
-
-    engine.go("x");
-    engine.go("x");
-    ASSERT_FALSE(engine.standbyID());
+    engine.fireCue("3", "x");
     ASSERT_TRUE(engine.redo());
-    EXPECT_FALSE(engine.standbyID()) << "a standby of none stays none";
+    EXPECT_EQ(run(), "none | c3") << "a standby of none stays none";
 }
 
 TEST_F(Editing, HistoryBelongsToOneScript) {

@@ -9,178 +9,140 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::readText;
-using testing::sidecarWithCues;
 using testing::TempDir;
 using testing::writeText;
 
 class RunPosition : public ::testing::Test {
 protected:
-    void SetUp() override { writeText(dir / "Show.tallowmark", *encodeSidecar(sidecarWithCues(10))); }
-
+    void SetUp() override {
+        writeText(dir / "Show.tallowmark", *encodeSidecar(testing::sidecarWithCues(10)));
+        engine.loadSidecar(pdf);
+    }
     void reopen() {
         engine.unload();
         engine.loadSidecar(pdf);
     }
-    fs::path runFile() const { return dir / "Show.tallowmark-run"; }
-    std::optional<RunState> runOnDisk() const {
-        if (!fs::exists(runFile())) return std::nullopt;
-        return decodeRunState(readText(runFile()));
-    }
     void go(int times) {
         for (int i = 0; i < times; ++i) engine.go("x");
     }
+    fs::path runFile() const { return dir / "Show.tallowmark-run"; }
+    // The run file as "standby | fired ids", or "no file".
+    std::string onDisk() const {
+        if (!fs::exists(runFile())) return "no file";
+        const RunState state = decodeRunState(readText(runFile())).value();
+        std::string text = state.standbyID + " |";
+        for (const std::string& id : state.fired) text += " " + id;
+        return text;
+    }
+    // The resume offer as "fired/total standby", or "none".
+    std::string offer() const {
+        const auto o = engine.resumeOffer();
+        return o ? std::to_string(o->firedCount) + "/" + std::to_string(o->total) + " " + o->standby.id : "none";
+    }
+    std::string run() const { return testing::runOf(engine); }
 
     TempDir dir;
     fs::path pdf = dir / "Show.pdf";
     CueEngine engine;
 };
 
-TEST_F(RunPosition, FirstGoCreatesTheCompactRunFile) {
-    engine.loadSidecar(pdf);
-    EXPECT_FALSE(engine.resumeOffer());
-    EXPECT_FALSE(fs::exists(runFile()));
+TEST_F(RunPosition, FirstGoCreatesTheCompactFileAndEveryRunChangeRewritesIt) {
+    EXPECT_EQ(offer(), "none");
+    EXPECT_EQ(onDisk(), "no file");
     go(1);
-    const std::string text = readText(runFile());
-    EXPECT_EQ(text.find('\n'), std::string::npos) << "compact";
-    auto state = decodeRunState(text);
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->fired, std::vector<std::string>{"c1"});
-    EXPECT_EQ(state->standbyID, "c2");
-    EXPECT_GT(state->savedAt, 1.7e9);
+    EXPECT_EQ(onDisk(), "c2 | c1");
+    EXPECT_EQ(readText(runFile()).find('\n'), std::string::npos) << "compact";
+    EXPECT_GT(decodeRunState(readText(runFile()))->savedAt, 1.7e9);
+
+    go(3);
+    engine.back("x");
+    EXPECT_EQ(onDisk(), "c4 | c1 c2 c3");
+    engine.standbyByNumber("8", "x");
+    EXPECT_EQ(onDisk(), "c8 | c1 c2 c3");
+    engine.standbyByID("c5");
+    EXPECT_EQ(onDisk(), "c5 | c1 c2 c3");
+    EXPECT_EQ(engine.savedRun()->standbyID, "c5") << "the offer follows every write";
 }
 
-TEST_F(RunPosition, ReopenOffersTheSavedRunWithoutApplyingIt) {
-    engine.loadSidecar(pdf);
+TEST_F(RunPosition, ReopenOffersTheSavedRunWithoutApplyingItAndRestoreAppliesIt) {
     go(3);
-    reopen();
-    auto offer = engine.resumeOffer();
-    ASSERT_TRUE(offer);
-    EXPECT_EQ(offer->firedCount, 3);
-    EXPECT_EQ(offer->total, 10);
-    EXPECT_EQ(offer->standby.id, "c4");
-    EXPECT_TRUE(engine.fired().empty());
-    EXPECT_EQ(engine.standbyID(), "c1");
+    engine.unload();
+    EXPECT_EQ(offer(), "none");
+    EXPECT_EQ(onDisk(), "c4 | c1 c2 c3") << "closing keeps the file";
+    engine.loadSidecar(pdf);
+    EXPECT_EQ(offer(), "3/10 c4");
+    EXPECT_EQ(run(), "c1 |");
 
     ASSERT_TRUE(engine.restoreRun());
-    EXPECT_EQ(engine.fired(), (CueEngine::IdSet{"c1", "c2", "c3"}));
-    EXPECT_EQ(engine.standbyID(), "c4");
+    EXPECT_EQ(run(), "c4 | c1 c2 c3");
     EXPECT_FALSE(engine.lastFiredID());
     EXPECT_EQ(engine.go("x")->id, "c4");
 }
 
 TEST_F(RunPosition, GoWithoutAnsweringReplacesTheSavedRun) {
-    engine.loadSidecar(pdf);
     go(3);
     reopen();
     EXPECT_EQ(engine.go("x")->id, "c1");
-    auto offer = engine.resumeOffer();
-    ASSERT_TRUE(offer);
-    EXPECT_EQ(offer->firedCount, 1);
-    EXPECT_EQ(runOnDisk()->fired, std::vector<std::string>{"c1"});
+    EXPECT_EQ(offer(), "1/10 c2");
+    EXPECT_EQ(onDisk(), "c2 | c1");
 }
 
-TEST_F(RunPosition, ResetAndDiscardRemoveTheOffer) {
-    engine.loadSidecar(pdf);
+TEST_F(RunPosition, ResetDiscardAndUnfiringTheOnlyCueRemoveTheFile) {
     go(2);
     engine.reset("x");
-    EXPECT_FALSE(fs::exists(runFile()));
+    EXPECT_EQ(onDisk(), "no file");
     reopen();
-    EXPECT_FALSE(engine.resumeOffer());
+    EXPECT_EQ(offer(), "none");
 
     go(2);
     reopen();
-    ASSERT_TRUE(engine.resumeOffer());
+    EXPECT_EQ(offer(), "2/10 c3");
     engine.discardSavedRun();
-    EXPECT_FALSE(engine.resumeOffer());
-    EXPECT_FALSE(fs::exists(runFile()));
+    EXPECT_EQ(offer(), "none");
+    EXPECT_EQ(onDisk(), "no file");
     EXPECT_FALSE(engine.restoreRun());
+
+    go(1);
+    EXPECT_EQ(onDisk(), "c2 | c1");
+    engine.back("x");
+    EXPECT_EQ(run(), "c1 |");
+    EXPECT_EQ(onDisk(), "no file");
+    EXPECT_FALSE(engine.savedRun());
 }
 
-TEST_F(RunPosition, EveryCueFiredGivesNoOfferButRestoreWorks) {
-    engine.loadSidecar(pdf);
-    go(10);
-    reopen();
-    ASSERT_TRUE(engine.savedRun());
-    EXPECT_FALSE(engine.resumeOffer());
-    EXPECT_TRUE(engine.restoreRun());
-    EXPECT_EQ(engine.fired().size(), 10u);
-    EXPECT_FALSE(engine.standbyID());
-}
-
-TEST_F(RunPosition, DeletedCuesAreDroppedWhenResolving) {
-    engine.loadSidecar(pdf);
+TEST_F(RunPosition, DeletedCuesAreDroppedAndARunOfEveryCueGivesNoOffer) {
     go(4);
     engine.remove("c2");
-    EXPECT_EQ(runOnDisk()->fired.size(), 4u) << "editing leaves the run file alone";
+    EXPECT_EQ(onDisk(), "c5 | c1 c2 c3 c4") << "editing leaves the run file alone";
     reopen();
-    auto offer = engine.resumeOffer();
-    ASSERT_TRUE(offer);
-    EXPECT_EQ(offer->firedCount, 3);
-    EXPECT_EQ(offer->total, 9);
-
+    EXPECT_EQ(offer(), "3/9 c5");
     engine.remove(std::vector<std::string>{"c1", "c3", "c4"});
-    EXPECT_FALSE(engine.resumeOffer());
+    EXPECT_EQ(offer(), "none");
     EXPECT_FALSE(engine.restoreRun());
-}
 
-TEST_F(RunPosition, UnloadForgetsTheOfferButKeepsTheFile) {
-    engine.loadSidecar(pdf);
-    go(2);
-    engine.unload();
-    EXPECT_FALSE(engine.resumeOffer());
-    EXPECT_TRUE(fs::exists(runFile()));
+    go(6);  // every cue that is left
+    reopen();
+    ASSERT_TRUE(engine.savedRun());
+    EXPECT_EQ(offer(), "none");
+    EXPECT_TRUE(engine.restoreRun());
+    EXPECT_EQ(run(), "none | c10 c5 c6 c7 c8 c9");
 }
 
 TEST_F(RunPosition, HandWrittenAndDamagedRunFiles) {
     writeText(runFile(), R"({"standbyID":"c6","fired":["c1","c2","c3","c4","c5"]})");
-    engine.loadSidecar(pdf);
-    auto offer = engine.resumeOffer();
-    ASSERT_TRUE(offer);
-    EXPECT_EQ(offer->firedCount, 5);
-    EXPECT_EQ(offer->standby.id, "c6");
-
+    reopen();
+    EXPECT_EQ(offer(), "5/10 c6");
     // Unknown standby falls to the first unfired cue; duplicates count once.
     writeText(runFile(), R"({"standbyID":"gone","fired":["c1","c1","c2","zz"]})");
     reopen();
-    ASSERT_TRUE(engine.resumeOffer());
-    EXPECT_EQ(engine.resumeOffer()->firedCount, 2);
-    EXPECT_EQ(engine.resumeOffer()->standby.id, "c3");
+    EXPECT_EQ(offer(), "2/10 c3");
 
-    for (const char* text : {"roskaa", "", "[]", R"({"fired":"c1"})", R"({"fired":[1]})",
-                             R"({"fired":[],"standbyID":"c1"})", R"({"savedAt":"now","fired":["c1"]})"}) {
+    for (const char* text : {"roskaa", "[]", R"({"fired":[1]})", R"({"fired":[],"standbyID":"c1"})"}) {
         writeText(runFile(), text);
         reopen();
-        EXPECT_FALSE(engine.resumeOffer()) << text;
-        EXPECT_EQ(engine.standbyID(), "c1");
+        EXPECT_EQ(offer(), "none") << text;
+        EXPECT_EQ(run(), "c1 |");
     }
-}
-
-TEST_F(RunPosition, EveryRunChangeRewritesTheFile) {
-    engine.loadSidecar(pdf);
-    go(4);
-    engine.back("x");
-    auto state = runOnDisk();
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->fired.size(), 3u);
-    EXPECT_EQ(state->standbyID, "c4");
-
-    engine.standbyByNumber("8", "x");
-    EXPECT_EQ(runOnDisk()->standbyID, "c8");
-    EXPECT_EQ(runOnDisk()->fired.size(), 3u);
-    engine.standbyByID("c5");
-    EXPECT_EQ(runOnDisk()->standbyID, "c5");
-    EXPECT_EQ(engine.savedRun()->standbyID, "c5") << "the offer follows every write";
-}
-
-TEST_F(RunPosition, BackThatUnfiresTheOnlyCueDeletesTheFile) {
-    engine.loadSidecar(pdf);
-    engine.reset("x");
-    go(1);
-    ASSERT_TRUE(fs::exists(runFile()));
-    engine.back("x");
-    EXPECT_EQ(engine.standbyID(), "c1");
-    EXPECT_FALSE(fs::exists(runFile()));
-    EXPECT_FALSE(engine.savedRun());
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ using testing::writeText;
 namespace fs = std::filesystem;
 
 // GLib reads XDG_CONFIG_HOME once per process, so it is pointed at a scratch
-// folder before any test runs; tests that use it clear it first.
+// folder before any test runs; the test that uses it clears it first.
 class ConfigHome : public ::testing::Environment {
 public:
     void SetUp() override { g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE); }
@@ -32,21 +32,10 @@ std::vector<std::string> entriesOf(const fs::path& folder) {
     return names;
 }
 
-std::vector<fs::path> keptAside(const fs::path& folder) {
-    std::vector<fs::path> kept;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().filename().string().starts_with("settings.json.unreadable-")) kept.push_back(entry.path());
-    }
-    return kept;
-}
-
-TEST(SettingsStore, WithoutFileReportsDefaultsUntilTheFirstChangeWritesIt) {
+TEST(SettingsStore, DefaultsWithoutAFileUntilTheFirstChangeAndInMemoryNeverTouchesIt) {
     fs::remove_all(ConfigHome::folder());
-    EXPECT_EQ(SettingsStore::defaultFileURL(), ConfigHome::folder() / "settings.json");
     SettingsStore store(false);
-    EXPECT_FALSE(store.inMemory());
-    EXPECT_EQ(store.fileURL(), SettingsStore::defaultFileURL());
-
+    EXPECT_EQ(store.fileURL(), ConfigHome::folder() / "settings.json");
     const Settings& s = store.settings();
     EXPECT_EQ(s, Settings{});
     EXPECT_TRUE(s.oscPort == 53100 && s.oscLocalOnly && s.renderWidth == 1600 && s.cueLabelFontPx == 16);
@@ -58,37 +47,28 @@ TEST(SettingsStore, WithoutFileReportsDefaultsUntilTheFirstChangeWritesIt) {
 
     store.noteRecent("/shows/Hamlet.pdf");  // creates the missing folder
     EXPECT_EQ(SettingsStore(false).settings().recentDocuments, std::vector<std::string>{"/shows/Hamlet.pdf"});
-}
 
-TEST(SettingsStore, InMemoryNeverReadsOrWrites) {
-    fs::remove_all(ConfigHome::folder());
-    fs::create_directories(ConfigHome::folder());
-    const std::string onDisk = R"({"oscPort": 7000})";
-    writeText(SettingsStore::defaultFileURL(), onDisk);
-
-    SettingsStore store(true);
-    EXPECT_EQ(store.settings().oscPort, 53100);
-    Settings changed;
-    changed.oscPort = 9000;
-    store.setSettings(changed);
-    store.noteRecent("/shows/Hamlet.pdf");
-    EXPECT_EQ(store.settings().oscPort, 9000);
-    EXPECT_EQ(readText(SettingsStore::defaultFileURL()), onDisk);
+    const std::string onDisk = readText(store.fileURL());
+    SettingsStore memory(true);
+    EXPECT_EQ(memory.settings(), Settings{}) << "an in-memory store reads nothing";
+    memory.setSettings(Settings{.oscPort = 9000});
+    memory.noteRecent("/shows/Lear.pdf");
+    EXPECT_EQ(memory.settings().oscPort, 9000);
+    EXPECT_EQ(readText(store.fileURL()), onDisk) << "and writes nothing";
     EXPECT_EQ(entriesOf(ConfigHome::folder()).size(), 1u);
 }
 
 TEST(SettingsStore, WritesPrettySortedFileThatReadsBack) {
     TempDir dir;
     const fs::path path = dir / "settings.json";
-    Settings s;
-    s.renderWidth = 100;  // the file keeps what it is given
-    s.midiMap = {{40, "go", std::nullopt}, {41, "back", 2}};
-    s.themeName = "light";
-    s.theme = 0.37;
-    s.glowTarget = "next";
-    s.glowTargetChosen = true;
-    s.recentDocuments = {"/shows/Ääni.pdf"};
-    s.cueTypes = {{"MUSIIKKI", "#123abc"}};
+    const Settings s{.midiMap = {{40, "go", std::nullopt}, {41, "back", 2}},
+                     .renderWidth = 100,  // the file keeps what it is given
+                     .recentDocuments = {"/shows/Ääni.pdf"},
+                     .theme = 0.37,
+                     .themeName = "light",
+                     .glowTarget = "next",
+                     .glowTargetChosen = true,
+                     .cueTypes = {{"MUSIIKKI", "#123abc"}}};
     SettingsStore(path).setSettings(s);
 
     const std::string text = readText(path);
@@ -105,71 +85,52 @@ TEST(SettingsStore, RecentScriptsKeepTheTenNewestWithoutDuplicates) {
     TempDir dir;
     SettingsStore store(dir / "settings.json");
     for (int i = 1; i <= 11; ++i) store.noteRecent("/shows/" + std::to_string(i) + ".pdf");
-    std::vector<std::string> expected;
-    for (int i = 11; i >= 2; --i) expected.push_back("/shows/" + std::to_string(i) + ".pdf");
-    EXPECT_EQ(store.settings().recentDocuments, expected);
-
     store.noteRecent("/shows/5.pdf");
-    std::erase(expected, "/shows/5.pdf");
-    expected.insert(expected.begin(), "/shows/5.pdf");
+    std::vector<std::string> expected{"/shows/5.pdf"};
+    for (int i = 11; i >= 2; --i) {
+        if (i != 5) expected.push_back("/shows/" + std::to_string(i) + ".pdf");
+    }
     EXPECT_EQ(store.settings().recentDocuments, expected);
     EXPECT_EQ(SettingsStore(dir / "settings.json").settings().recentDocuments, expected);
 }
 
 TEST(SettingsStore, UnusableFilesGiveDefaultsAndAreLeftAloneByReading) {
-    const std::vector<std::string> contents = {
-        "",
-        R"({"oscPort": "53100", "renderWidth": 900})",
-        R"({"theme": 1e999})",
-        "{}" + std::string((16u << 20) - 1, ' '),  // one byte over the limit
-    };
-    for (const auto& content : contents) {
+    for (const std::string& content : {std::string(), std::string(R"({"oscPort": "53100", "renderWidth": 900})"),
+                                       "{}" + std::string((16u << 20) - 1, ' ')}) {  // one byte over the limit
         TempDir dir;
-        const fs::path path = dir / "settings.json";
-        writeText(path, content);
-        SettingsStore store(path);
-        EXPECT_EQ(store.settings(), Settings{}) << content.substr(0, 40);
-        EXPECT_TRUE(readText(path) == content) << content.substr(0, 40);
+        writeText(dir / "settings.json", content);
+        EXPECT_EQ(SettingsStore(dir / "settings.json").settings(), Settings{}) << content.substr(0, 40);
+        EXPECT_TRUE(readText(dir / "settings.json") == content) << content.substr(0, 40);
     }
 }
 
-TEST(SettingsStore, UnusableFileIsKeptAsideBeforeTheFirstWrite) {
+TEST(SettingsStore, EachUnusableFileIsKeptAsideInItsOwnPlaceBeforeTheFirstWrite) {
     TempDir dir;
     const fs::path path = dir / "settings.json";
     const std::string broken = "{\"oscPort\": 9000, \"renderWidth\": ";  // cut off mid-write
     writeText(path, broken);
-
     SettingsStore store(path);
-    Settings changed = store.settings();
-    changed.oscPort = 7000;
     ::testing::internal::CaptureStderr();
-    store.setSettings(changed);
+    store.setSettings(Settings{.oscPort = 7000});
     const std::string log = ::testing::internal::GetCapturedStderr();
-
-    auto kept = keptAside(dir.path());
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(readText(kept[0]), broken);
+    ASSERT_EQ(entriesOf(dir.path()).size(), 2u);
+    const fs::path kept = dir / entriesOf(dir.path())[1];
+    EXPECT_TRUE(kept.filename().string().starts_with("settings.json.unreadable-")) << kept;
+    EXPECT_EQ(readText(kept), broken);
     EXPECT_NE(log.find("TALLOWMARK: "), std::string::npos);
-    EXPECT_NE(log.find(kept[0].string()), std::string::npos) << log;
+    EXPECT_NE(log.find(kept.string()), std::string::npos) << log;
     EXPECT_EQ(SettingsStore(path).settings().oscPort, 7000);
-
     store.noteRecent("/shows/Hamlet.pdf");  // later writes replace the new file only
-    EXPECT_EQ(keptAside(dir.path()).size(), 1u);
     EXPECT_EQ(entriesOf(dir.path()).size(), 2u);
-}
 
-TEST(SettingsStore, EachUnusableFileGetsItsOwnPlace) {
-    // Two damaged files within one second must not share a name.
-    TempDir dir;
-    const fs::path path = dir / "settings.json";
-    for (const char* broken : {"first damaged", "second damaged"}) {
-        writeText(path, broken);
-        SettingsStore(path).noteRecent("/shows/Hamlet.pdf");
-    }
-    std::vector<std::string> keptContents;
-    for (const auto& kept : keptAside(dir.path())) keptContents.push_back(readText(kept));
-    std::sort(keptContents.begin(), keptContents.end());
-    EXPECT_EQ(keptContents, (std::vector<std::string>{"first damaged", "second damaged"}));
+    // A second damaged file within the same second must not share the name.
+    writeText(path, "second damaged");
+    SettingsStore(path).noteRecent("/shows/Hamlet.pdf");
+    const auto names = entriesOf(dir.path());
+    ASSERT_EQ(names.size(), 3u);
+    std::vector<std::string> contents{readText(dir / names[1]), readText(dir / names[2])};
+    std::sort(contents.begin(), contents.end());
+    EXPECT_EQ(contents, (std::vector<std::string>{"second damaged", broken}));
 }
 
 TEST(SettingsStore, UnusableFileThatCannotBeMovedIsNotOverwritten) {
@@ -179,9 +140,7 @@ TEST(SettingsStore, UnusableFileThatCannotBeMovedIsNotOverwritten) {
     const fs::path path = dir / std::string(236, 's');
     writeText(path, "damaged");
     SettingsStore store(path);
-    Settings changed;
-    changed.oscPort = 7000;
-    store.setSettings(changed);
+    store.setSettings(Settings{.oscPort = 7000});
     store.noteRecent("/shows/Hamlet.pdf");
     EXPECT_EQ(store.settings().oscPort, 7000);
     EXPECT_EQ(store.settings().recentDocuments.size(), 1u);
