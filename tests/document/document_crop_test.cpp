@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "document/document_store.hpp"
-#include "document/pdf_fixtures.hpp"
+#include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "document/document_store.hpp"
-#include "document/pdf_fixtures.hpp"
+#include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {

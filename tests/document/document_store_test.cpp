@@ -5,7 +5,7 @@
 #include <fstream>
 #include <thread>
 
-#include "document/pdf_fixtures.hpp"
+#include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {

@@ -1,4 +1,4 @@
-#include "document/pdf_fixtures.hpp"
+#include "support/pdf_fixtures.hpp"
 
 #include <cairo-pdf.h>
 #include <cairo.h>
