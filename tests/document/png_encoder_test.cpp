@@ -38,12 +38,5 @@ TEST(PngEncoder, GrayPagesEncodeAsGrayAndColourKeepsItsChannels) {
     EXPECT_EQ(roundTrip({0x0000FE, 0x00FE00, 0xFE0000, 0x123456, 0x654321, 0xABCDEF}), 2);
 }
 
-TEST(PngEncoder, RefusesOtherSurfaces) {
-    cairo_surface_t* argb = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 4, 4);
-    EXPECT_FALSE(encodePng(argb));
-    cairo_surface_destroy(argb);
-    EXPECT_FALSE(encodePng(nullptr));
-}
-
 }  // namespace
 }  // namespace tallowmark
