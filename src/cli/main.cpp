@@ -3,14 +3,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/command_line.hpp"
+
 namespace {
 
 void printUsage(std::FILE* out) {
     std::fputs(
         "TALLOWMARK - kasikirjoitus ja cuet esityksen ajoon\n"
-        "kaytto: tallowmark [--help]\n"
-        "  --help   tama ohje\n"
-        "Sovellusikkuna ja komentorivitilat tulevat myohemmin; nyt rakennettu ydin:\n"
+        "kaytto: tallowmark [--help | --pdf-test pdf [leveys] | --render-page pdf sivu out.png [leveys]]\n"
+        "  --help          tama ohje\n"
+        "  --pdf-test      sivujen renderoinnin mittaus\n"
+        "  --render-page   yhden sivun renderointi PNG-tiedostoksi\n"
+        "Sovellusikkuna ja muut komentorivitilat tulevat myohemmin; nyt rakennettu ydin:\n"
         "  merkintatiedosto (.tallowmark) varmuuskopioineen, cue-moottori (GO, BACK, RESET,\n"
         "  valmius ja laukaisu numerolla), ajokohta (.tallowmark-run), muokkaus ja kumoaminen,\n"
         "  asetukset (~/.config/TALLOWMARK/settings.json).\n",
@@ -20,6 +24,7 @@ void printUsage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = tallowmark::runCommandLineMode({argv + 1, argv + argc}, stdout)) return *status;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             printUsage(stdout);

@@ -1,0 +1,159 @@
+#include "cli/command_line.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/atomic_file.hpp"
+#include "document/document_store.hpp"
+
+namespace tallowmark {
+
+namespace {
+
+constexpr int defaultRenderWidth = 1600;
+constexpr double pageChangeBudgetMs = 100;
+
+std::optional<long> parseInteger(const std::string& text) {
+    long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || at != end || text.empty()) return std::nullopt;
+    return value;
+}
+
+// Width operand when present and a number; the default otherwise.
+int widthOperand(const std::string* operand) {
+    const std::optional<long> value = operand ? parseInteger(*operand) : std::nullopt;
+    if (!value) return defaultRenderWidth;
+    return static_cast<int>(std::clamp<long>(*value, INT32_MIN, INT32_MAX));
+}
+
+// The operands after the switch, when the switch occurs: none when it does not.
+std::optional<std::vector<std::string>> operandsOf(const std::vector<std::string>& arguments, std::string_view name) {
+    const auto at = std::find(arguments.begin(), arguments.end(), name);
+    if (at == arguments.end()) return std::nullopt;
+    return std::vector<std::string>(at + 1, arguments.end());
+}
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double kilobytes(std::size_t bytes) { return bytes / 1024.0; }
+
+int renderPageMode(const std::vector<std::string>& operands, std::FILE* out) {
+    const std::filesystem::path pdf = expandPathOperand(operands[0]);
+    const int page = pageOperand(&operands[1]);
+    const std::filesystem::path target = expandPathOperand(operands[2]);
+    const int width = widthOperand(operands.size() > 3 ? &operands[3] : nullptr);
+
+    DocumentStore store;
+    const std::optional<DocumentStore::Info> info = store.open(pdf);
+    if (!info) {
+        std::fputs("virhe: PDF:aa ei voitu avata\n", out);
+        return 1;
+    }
+    const std::optional<DocumentStore::Bytes> png = store.renderPage(page - 1, width);
+    if (!png) {
+        std::fputs("virhe: renderointi epaonnistui\n", out);
+        return 1;
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(png->data()), png->size());
+    if (!writeFileAtomically(target, bytes)) {
+        std::fprintf(out, "virhe: tiedostoa %s ei voitu kirjoittaa\n", target.c_str());
+        return 1;
+    }
+    std::fprintf(out, "sivu %d, kuvasuhde %.4f\n", page, info->aspects[page - 1]);
+    std::fprintf(out, "kirjoitettu: %s (%.1f kB)\n", target.c_str(), kilobytes(png->size()));
+    return 0;
+}
+
+int renderBenchmarkMode(const std::vector<std::string>& operands, std::FILE* out) {
+    const std::filesystem::path pdf = expandPathOperand(operands[0]);
+    const int width = widthOperand(operands.size() > 1 ? &operands[1] : nullptr);
+
+    DocumentStore store;
+    const auto openStart = std::chrono::steady_clock::now();
+    const std::optional<DocumentStore::Info> info = store.open(pdf);
+    const double openMs = millisecondsSince(openStart);
+    if (!info) {
+        std::fputs("virhe: PDF:aa ei voitu avata\n", out);
+        return 1;
+    }
+    std::fprintf(out, "avaus + geometria:  %6.1f ms  %d sivua\n", openMs, info->pageCount);
+    std::fprintf(out, "renderointileveys:  %d\n", width);
+
+    double totalMs = 0, slowestMs = 0;
+    int slowestPage = 0;
+    std::size_t totalBytes = 0;
+    for (int i = 0; i < info->pageCount; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::optional<DocumentStore::Bytes> png = store.renderPage(i, width);
+        const double ms = millisecondsSince(start);
+        if (!png) {
+            std::fprintf(out, "virhe: renderointi epaonnistui (sivu %d)\n", i + 1);
+            return 1;
+        }
+        const std::size_t base64 = (png->size() + 2) / 3 * 4;
+        std::fprintf(out, "sivu %3d  %6.1f ms  %7.1f kB PNG  %7.1f kB base64\n", i + 1, ms, kilobytes(png->size()),
+                     kilobytes(base64));
+        totalMs += ms;
+        totalBytes += png->size();
+        if (ms > slowestMs) {
+            slowestMs = ms;
+            slowestPage = i + 1;
+        }
+    }
+    const int pages = std::max(info->pageCount, 1);
+    const double averageMs = totalMs / pages;
+    std::fprintf(out, "keskiarvo:          %6.1f ms/sivu\n", averageMs);
+    std::fprintf(out, "hitain:             %6.1f ms  (sivu %d)\n", slowestMs, slowestPage);
+    std::fprintf(out, "keskikoko:          %6.1f kB PNG\n", kilobytes(totalBytes) / pages);
+
+    // Only the last pages drawn are still in the bounded cache; ask for those again.
+    const int firstCached = std::max(info->pageCount - DocumentStore::cacheLimit, 0);
+    const auto cachedStart = std::chrono::steady_clock::now();
+    for (int i = firstCached; i < info->pageCount; ++i) store.renderPage(i, width);
+    const double cachedMs = millisecondsSince(cachedStart) / std::max(info->pageCount - firstCached, 1);
+    std::fprintf(out, "valimuistista:      %6.3f ms/sivu  (%.0fx nopeampi)\n", cachedMs,
+                 cachedMs > 0 ? averageMs / cachedMs : 0.0);
+    if (averageMs <= pageChangeBudgetMs)
+        std::fprintf(out, "OK - sivunvaihto pysyy 100 ms budjetissa (%.0f %% kaytossa)\n",
+                     100 * averageMs / pageChangeBudgetMs);
+    else
+        std::fputs("HUOM - keskiarvo ylittaa 100 ms budjetin. Harkitse pienempaa renderointileveytta.\n", out);
+    return 0;
+}
+
+}  // namespace
+
+std::filesystem::path expandPathOperand(const std::string& operand) {
+    if (operand == "~" || operand.starts_with("~/")) {
+        const char* home = std::getenv("HOME");
+        const std::string folder = home && *home ? home : g_get_home_dir();
+        return folder + operand.substr(1);
+    }
+    return operand;
+}
+
+int pageOperand(const std::string* operand) {
+    const std::optional<long> value = operand ? parseInteger(*operand) : std::nullopt;
+    if (!value || *value < 1) return 1;
+    return static_cast<int>(std::min<long>(*value, INT32_MAX));
+}
+
+std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments, std::FILE* out) {
+    // Table order; a mode without its required operands gives way to the next.
+    if (const auto operands = operandsOf(arguments, "--pdf-test"); operands && operands->size() >= 1)
+        return renderBenchmarkMode(*operands, out);
+    if (const auto operands = operandsOf(arguments, "--render-page"); operands && operands->size() >= 3)
+        return renderPageMode(*operands, out);
+    return std::nullopt;
+}
+
+}  // namespace tallowmark

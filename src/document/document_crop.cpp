@@ -1,0 +1,119 @@
+// DocumentStore: the automatic crop shared across pages and the manual crop.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "document/document_store.hpp"
+
+namespace tallowmark {
+
+namespace {
+
+constexpr double smallestManualWidth = 0.25;
+constexpr double smallestManualHeight = 0.05;
+
+std::vector<double> outsideForm(const std::optional<BoxFraction>& crop) {
+    if (!crop) return {};
+    return {crop->x, 1 - crop->maxY(), crop->width, crop->height};
+}
+
+}  // namespace
+
+std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const std::optional<BoxFraction>& within) {
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    double minX = infinity, maxX = -infinity;
+    std::vector<std::optional<std::pair<double, double>>> extents;
+    const int pageCount = document_ ? document_->pageCount() : 0;
+    for (int i = 0; i < pageCount; ++i) {
+        const std::optional<PageBoxes> boxes = document_->pageBoxes(i);
+        if (!boxes) {
+            extents.emplace_back();
+            continue;
+        }
+        // A turned page would need its own horizontal range; leave such documents whole.
+        if (boxes->rotation != 0) return {};
+        const PageRect& box = boxes->display;
+        if (!box.hasArea()) {
+            extents.emplace_back();
+            continue;
+        }
+        const std::vector<TextLine>& lines = loadLinesLocked(i);
+        double minY = infinity, maxY = -infinity;
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const bool edge = k == 0 || k + 1 == lines.size();
+            if (dropPageNumbers_ && edge && looksLikePageNumber(lines[k].text)) continue;
+            const BoxFraction f = toBoxFraction(lines[k].rect, box);
+            if (within) {
+                const double cx = f.x + f.width / 2, cy = f.y + f.height / 2;
+                if (cx < within->minX() || cx > within->maxX() || cy < within->minY() || cy > within->maxY()) continue;
+            }
+            minX = std::min(minX, f.minX());
+            maxX = std::max(maxX, f.maxX());
+            minY = std::min(minY, f.minY());
+            maxY = std::max(maxY, f.maxY());
+        }
+        extents.push_back(maxY > minY ? std::optional(std::pair(minY, maxY)) : std::nullopt);
+    }
+    if (!(minX < maxX)) return {};
+
+    double x0 = std::max(minX - cropMargin, 0.0), x1 = std::min(maxX + cropMargin, 1.0);
+    if (within) {
+        x0 = std::max(x0, within->minX());
+        x1 = std::min(x1, within->maxX());
+    }
+    double tallest = -infinity;
+    for (const auto& extent : extents)
+        if (extent) tallest = std::max(tallest, extent->second - extent->first);
+    if (tallest == -infinity) tallest = 1.0;
+
+    std::vector<BoxFraction> result;
+    result.reserve(extents.size());
+    for (const auto& extent : extents) {
+        if (!extent) {
+            // A page without text gets a centred band as tall as the tallest text block.
+            result.push_back({x0, (1 - tallest) / 2, x1 - x0, tallest});
+            continue;
+        }
+        double y0 = std::max(extent->first - cropMargin, 0.0), y1 = std::min(extent->second + cropMargin, 1.0);
+        if (within) {
+            y0 = std::max(y0, within->minY());
+            y1 = std::min(y1, within->maxY());
+        }
+        result.push_back({x0, y0, x1 - x0, y1 - y0});
+    }
+    return result;
+}
+
+void DocumentStore::applyManualCropLocked() {
+    if (document_) cropFractions_ = computeCropFractionsLocked(manualCrop_);
+}
+
+std::optional<DocumentStore::Info> DocumentStore::setCrop(const std::optional<std::vector<double>>& crop) {
+    std::scoped_lock guard(lock_);
+    const bool wellFormed = crop && crop->size() == 4 &&
+                            std::all_of(crop->begin(), crop->end(), [](double v) { return std::isfinite(v); });
+    if (!wellFormed) {
+        manualCrop_.reset();
+    } else {
+        const double w = std::min(std::max((*crop)[2], smallestManualWidth), 1.0);
+        const double h = std::min(std::max((*crop)[3], smallestManualHeight), 1.0);
+        const double x = std::min(std::max((*crop)[0], 0.0), 1 - w);
+        const double y = std::min(std::max((*crop)[1], 0.0), 1 - h);
+        manualCrop_ = BoxFraction{x, 1 - y - h, w, h};
+    }
+    applyManualCropLocked();
+    clearImageCacheLocked();
+    return currentInfoLocked();
+}
+
+std::vector<double> DocumentStore::currentCropRect() {
+    std::scoped_lock guard(lock_);
+    return outsideForm(manualCrop_);
+}
+
+std::vector<double> DocumentStore::automaticCropRect() {
+    std::scoped_lock guard(lock_);
+    return outsideForm(automaticCrop_);
+}
+
+}  // namespace tallowmark

@@ -1,0 +1,189 @@
+#include "document/document_store.hpp"
+
+#include <cairo.h>
+
+#include <cmath>
+
+#include "document/png_encoder.hpp"
+
+namespace tallowmark {
+
+struct DocumentStore::RenderPlan {
+    double fullWidth = 0;  // W x H: the displayed page
+    double fullHeight = 0;
+    double width = 0;  // w x h: the part of it the crop keeps
+    double height = 0;
+    std::optional<BoxFraction> crop;
+    std::int64_t generation = 0;
+};
+
+namespace {
+
+// The displayed size: the display box, turned on its side by a quarter rotation.
+void fullSize(const PageBoxes& boxes, double& width, double& height) {
+    const bool sideways = boxes.rotation == 90 || boxes.rotation == 270;
+    width = sideways ? boxes.display.height : boxes.display.width;
+    height = sideways ? boxes.display.width : boxes.display.height;
+}
+
+}  // namespace
+
+DocumentStore::DocumentStore() = default;
+DocumentStore::~DocumentStore() = default;
+
+std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::path& path) {
+    std::scoped_lock guard(lock_);
+    return openLocked(path);
+}
+
+std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesystem::path& path) {
+    const PdfBytes bytes = readPdfBytes(path);
+    std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(bytes);
+    if (!layout) return std::nullopt;
+
+    document_ = std::move(layout);
+    url_ = std::filesystem::absolute(path);
+    {
+        std::scoped_lock render(renderLock_);
+        renderPdf_ = RenderPdf::open(bytes);
+    }
+    clearImageCacheLocked();
+    lineCache_.clear();
+    manualCrop_.reset();
+    cropFractions_.clear();
+    cropFractions_ = computeCropFractionsLocked(std::nullopt);
+    automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
+    return currentInfoLocked();
+}
+
+void DocumentStore::close() {
+    std::scoped_lock guard(lock_);
+    closeLocked();
+}
+
+void DocumentStore::closeLocked() {
+    document_.reset();
+    url_.reset();
+    {
+        std::scoped_lock render(renderLock_);
+        renderPdf_.reset();
+    }
+    clearImageCacheLocked();
+    lineCache_.clear();
+    cropFractions_.clear();
+    manualCrop_.reset();
+    automaticCrop_.reset();
+}
+
+void DocumentStore::clearImageCacheLocked() {
+    cache_.clear();
+    cacheOrder_.clear();
+    ++cacheGeneration_;
+}
+
+std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked() const {
+    if (!document_ || !url_) return std::nullopt;
+    Info info;
+    info.path = url_->string();
+    info.title = url_->stem().string();
+    info.pageCount = document_->pageCount();
+    info.aspects.reserve(info.pageCount);
+    for (int i = 0; i < info.pageCount; ++i) {
+        double aspect = fallbackAspect;
+        if (const std::optional<PageBoxes> boxes = document_->pageBoxes(i)) {
+            double width, height;
+            fullSize(*boxes, width, height);
+            if (const std::optional<BoxFraction> crop = cropFraction(i)) {
+                width *= crop->width;
+                height *= crop->height;
+            }
+            if (height > 0) aspect = width / height;
+        }
+        info.aspects.push_back(aspect);
+    }
+    return info;
+}
+
+std::optional<BoxFraction> DocumentStore::cropFraction(int index) const {
+    if (index < 0 || index >= static_cast<int>(cropFractions_.size())) return std::nullopt;
+    return cropFractions_[index];
+}
+
+std::string DocumentStore::pageText(int index) {
+    std::scoped_lock guard(lock_);
+    return document_ ? document_->pageText(index) : std::string();
+}
+
+std::vector<std::string> DocumentStore::cachedKeys() {
+    std::scoped_lock guard(lock_);
+    return cacheOrder_;
+}
+
+std::optional<DocumentStore::RenderPlan> DocumentStore::planRenderLocked(int index) const {
+    if (!document_) return std::nullopt;
+    const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
+    if (!boxes) return std::nullopt;
+    RenderPlan plan;
+    fullSize(*boxes, plan.fullWidth, plan.fullHeight);
+    plan.crop = cropFraction(index);
+    plan.width = plan.fullWidth * (plan.crop ? plan.crop->width : 1);
+    plan.height = plan.fullHeight * (plan.crop ? plan.crop->height : 1);
+    if (!(plan.width > 0 && plan.height > 0)) return std::nullopt;
+    plan.generation = cacheGeneration_;
+    return plan;
+}
+
+std::optional<DocumentStore::Bytes> DocumentStore::renderPage(int index, int pixelWidth) {
+    const std::string key = std::to_string(index) + "@" + std::to_string(pixelWidth);
+    std::optional<RenderPlan> plan;
+    {
+        std::scoped_lock guard(lock_);
+        if (auto hit = cache_.find(key); hit != cache_.end()) return hit->second;
+        plan = planRenderLocked(index);
+    }
+    if (!plan) return std::nullopt;
+
+    const int pw = std::max(pixelWidth, 1);
+    const double exactHeight = std::floor(plan->height * pw / plan->width);
+    if (!std::isfinite(exactHeight) || exactHeight * pw > static_cast<double>(maxRenderPixels))
+        return std::nullopt;
+    const int ph = std::max(static_cast<int>(exactHeight), 1);
+
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pw, ph);
+    std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> surfaceOwner(surface, cairo_surface_destroy);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+    cairo_t* cr = cairo_create(surface);
+    std::unique_ptr<cairo_t, void (*)(cairo_t*)> crOwner(cr, cairo_destroy);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    const double scale = pw / plan->width;
+    cairo_scale(cr, scale, scale);
+    if (plan->crop) {
+        // The crop's top-left corner lands on the bitmap's; cairo's y runs down.
+        cairo_translate(cr, -plan->crop->x * plan->fullWidth, -(1 - plan->crop->maxY()) * plan->fullHeight);
+    }
+    {
+        std::scoped_lock render(renderLock_);
+        if (!renderPdf_ || !renderPdf_->drawPage(index, cr, plan->fullWidth, plan->fullHeight))
+            return std::nullopt;
+    }
+    crOwner.reset();
+    std::optional<Bytes> png = encodePng(surface);
+    if (!png) return std::nullopt;
+    if (afterDrawHook_) afterDrawHook_();
+
+    std::scoped_lock guard(lock_);
+    // An image drawn for a document, crop or flag that has since changed goes
+    // to its caller but never into the cache.
+    if (plan->generation == cacheGeneration_ && !cache_.contains(key)) {
+        cache_[key] = *png;
+        cacheOrder_.push_back(key);
+        while (cacheOrder_.size() > static_cast<std::size_t>(cacheLimit)) {
+            cache_.erase(cacheOrder_.front());
+            cacheOrder_.erase(cacheOrder_.begin());
+        }
+    }
+    return png;
+}
+
+}  // namespace tallowmark

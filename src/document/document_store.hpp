@@ -1,0 +1,117 @@
+#pragma once
+
+// The one open script PDF: document information, page images from a small
+// bounded cache, page text and lines, and the crop. Shared between the main
+// thread and render threads; see the lock notes beside the fields.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "document/layout_pdf.hpp"
+#include "document/page_geometry.hpp"
+#include "document/render_pdf.hpp"
+
+namespace tallowmark {
+
+class DocumentStore {
+public:
+    struct Info {
+        std::string path;
+        std::string title;  // file name without its extension
+        int pageCount = 0;
+        std::vector<double> aspects;  // displayed width / height per page, crop applied
+
+        bool operator==(const Info&) const = default;
+    };
+
+    using Bytes = std::vector<std::uint8_t>;
+    using LineFraction = std::array<double, 4>;
+    using NumberedLine = std::array<double, 5>;
+
+    static constexpr int cacheLimit = 12;
+    static constexpr double cropMargin = 0.006;
+    static constexpr double fallbackAspect = 0.7071;
+    // A bitmap larger than this is refused rather than allocated: an absurd
+    // page size or width would otherwise ask for gigabytes.
+    static constexpr std::int64_t maxRenderPixels = 64'000'000;
+
+    DocumentStore();
+    ~DocumentStore();
+    DocumentStore(const DocumentStore&) = delete;
+    DocumentStore& operator=(const DocumentStore&) = delete;
+
+    // The main lock, for callers that chain several ...Locked steps.
+    std::unique_lock<std::mutex> acquireLock() { return std::unique_lock(lock_); }
+
+    // None, with the store unchanged, when the file cannot be opened as a PDF.
+    std::optional<Info> open(const std::filesystem::path& path);
+    std::optional<Info> openLocked(const std::filesystem::path& path);
+    void close();
+    void closeLocked();
+    std::optional<Info> currentInfoLocked() const;
+
+    // PNG bytes of the page at `pixelWidth` (at least 1), crop applied; none on
+    // any failure. Safe from any thread; draws outside the main lock.
+    std::optional<Bytes> renderPage(int index, int pixelWidth);
+    std::string pageText(int index);
+    // Cached image keys, oldest first.
+    std::vector<std::string> cachedKeys();
+
+    // Text lines.
+    std::vector<LineFraction> pageLines(int index);
+    std::optional<std::vector<std::vector<NumberedLine>>> allPageLines();
+    std::optional<Info> setDropPageNumbers(bool drop);
+    static bool looksLikePageNumber(std::string_view text);
+
+    // Crop. Outside form: [x, y, w, h], y measured down from the page's top.
+    std::optional<Info> setCrop(const std::optional<std::vector<double>>& crop);
+    std::vector<double> currentCropRect();
+    std::vector<double> automaticCropRect();
+    std::optional<BoxFraction> cropFraction(int index) const;
+
+    // Runs after a page is drawn and encoded, before the image is stored; lets
+    // tests change the document while a render is in flight.
+    void setAfterDrawHookForTesting(std::function<void()> hook) { afterDrawHook_ = std::move(hook); }
+
+private:
+    struct RenderPlan;
+
+    std::optional<RenderPlan> planRenderLocked(int index) const;
+    void clearImageCacheLocked();
+    std::optional<PageRect> visibleBoxLocked(int index) const;
+    const std::vector<TextLine>& loadLinesLocked(int index);
+    std::vector<BoxFraction> computeCropFractionsLocked(const std::optional<BoxFraction>& within);
+    void applyManualCropLocked();
+
+    // Lock order: lock_, then renderLock_; never lock_ while holding renderLock_.
+    mutable std::mutex lock_;
+    // Guarded by lock_:
+    std::unique_ptr<LayoutPdf> document_;
+    std::optional<std::filesystem::path> url_;
+    std::map<std::string, Bytes> cache_;
+    std::vector<std::string> cacheOrder_;
+    std::int64_t cacheGeneration_ = 0;
+    std::vector<BoxFraction> cropFractions_;
+    std::optional<BoxFraction> manualCrop_;
+    std::optional<BoxFraction> automaticCrop_;
+    // Rectangles and texts of a page's lines together, so the two cannot drift apart.
+    std::map<int, std::vector<TextLine>> lineCache_;
+    bool dropPageNumbers_ = false;
+
+    mutable std::mutex renderLock_;
+    // Guarded by renderLock_:
+    std::unique_ptr<RenderPdf> renderPdf_;
+
+    std::function<void()> afterDrawHook_;
+};
+
+}  // namespace tallowmark

@@ -1,0 +1,47 @@
+#pragma once
+
+// The text-and-layout handle on an open PDF: page boxes, rotation, text and
+// text lines. The only file that talks to poppler's text side; every rectangle
+// leaves it in PDF page space (origin bottom-left, y up, unrotated).
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "document/page_geometry.hpp"
+#include "document/pdf_bytes.hpp"
+
+namespace tallowmark {
+
+struct PageBoxes {
+    PageRect display;  // crop box, or media box when the crop box is empty
+    int rotation = 0;  // 0, 90, 180 or 270, clockwise as displayed
+};
+
+struct TextLine {
+    PageRect rect;
+    std::string text;  // trimmed of white space and line breaks
+};
+
+class LayoutPdf {
+public:
+    // None when poppler cannot read the bytes as a PDF.
+    static std::unique_ptr<LayoutPdf> open(const PdfBytes& bytes);
+    ~LayoutPdf();
+    LayoutPdf(const LayoutPdf&) = delete;
+    LayoutPdf& operator=(const LayoutPdf&) = delete;
+
+    int pageCount() const;
+    std::optional<PageBoxes> pageBoxes(int index) const;
+    std::string pageText(int index) const;
+    // The page's text lines in poppler's reading order; lines without area are left out.
+    std::vector<TextLine> textLines(int index) const;
+
+private:
+    struct Handles;
+    explicit LayoutPdf(std::unique_ptr<Handles> handles);
+    std::unique_ptr<Handles> handles_;
+};
+
+}  // namespace tallowmark

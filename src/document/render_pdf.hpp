@@ -1,0 +1,34 @@
+#pragma once
+
+// The drawing handle on an open PDF: a second poppler document on the same
+// bytes, used only to draw pages with cairo. The only file that talks to
+// poppler's drawing side.
+
+#include <memory>
+
+#include "document/pdf_bytes.hpp"
+
+typedef struct _cairo cairo_t;
+
+namespace tallowmark {
+
+class RenderPdf {
+public:
+    // None when poppler cannot read the bytes.
+    static std::unique_ptr<RenderPdf> open(const PdfBytes& bytes);
+    ~RenderPdf();
+    RenderPdf(const RenderPdf&) = delete;
+    RenderPdf& operator=(const RenderPdf&) = delete;
+
+    // Draws page `index` (0-based, rotation applied) fitted into the rectangle
+    // (0, 0, width, height) of `cr`'s user space, aspect ratio preserved and
+    // centred; false when there is no such page.
+    bool drawPage(int index, cairo_t* cr, double width, double height) const;
+
+private:
+    struct Handle;
+    explicit RenderPdf(std::unique_ptr<Handle> handle);
+    std::unique_ptr<Handle> handle_;
+};
+
+}  // namespace tallowmark

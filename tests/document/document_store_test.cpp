@@ -1,0 +1,207 @@
+#include "document/document_store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::FixturePage;
+using testing::TempDir;
+
+FixturePage textPage(double width = 300, double height = 400) {
+    return {width, height, {{30, 40, "Alpha beta gamma", 12}, {30, 80, "Second line of the scene", 12}}};
+}
+
+class DocumentStoreTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    DocumentStore store;
+
+    std::filesystem::path pdf(const std::string& name, const std::vector<FixturePage>& pages) {
+        const auto path = dir / name;
+        testing::writePdf(path, pages);
+        return path;
+    }
+};
+
+TEST_F(DocumentStoreTest, InfoAspectsFollowRotationAndCropBox) {
+    // Pages without text are never cropped, so the aspects are the boxes' own.
+    const auto plain = pdf("Act One.pdf", {{300, 400, {}}, {400, 300, {}}, {200, 200, {}}});
+    const auto info = store.open(plain);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->title, "Act One");
+    EXPECT_EQ(info->path, plain.string());
+    ASSERT_EQ(info->pageCount, 3);
+    EXPECT_NEAR(info->aspects[0], 0.75, 1e-9);
+    EXPECT_NEAR(info->aspects[1], 4.0 / 3, 1e-9);
+    EXPECT_NEAR(info->aspects[2], 1.0, 1e-9);
+
+    const auto turned = dir / "turned.pdf";
+    ASSERT_TRUE(testing::rotatePdf(plain, turned, 90, "1"));
+    const auto turnedInfo = store.open(turned);
+    ASSERT_TRUE(turnedInfo);
+    EXPECT_NEAR(turnedInfo->aspects[0], 4.0 / 3, 1e-9);
+    EXPECT_NEAR(turnedInfo->aspects[1], 4.0 / 3, 1e-9);
+
+    const auto boxed = dir / "boxed.pdf";
+    ASSERT_TRUE(testing::setCropBox(plain, boxed, 10, 50, 150, 280));
+    const auto boxedInfo = store.open(boxed);
+    ASSERT_TRUE(boxedInfo);
+    EXPECT_NEAR(boxedInfo->aspects[0], 140.0 / 230, 1e-9);
+}
+
+TEST_F(DocumentStoreTest, UnreadableFilesLeaveTheOpenScriptAlone) {
+    const auto good = pdf("good.pdf", {textPage(), textPage(400, 300)});
+    const auto before = store.open(good);
+    ASSERT_TRUE(before);
+    ASSERT_TRUE(store.renderPage(0, 100));
+
+    const std::string whole = testing::readText(good);
+    testing::writeText(dir / "text.pdf", "This is a script, but not a PDF.\n");
+    testing::writeText(dir / "empty.pdf", "");
+    testing::writeText(dir / "truncated.pdf", whole.substr(0, 40));
+    for (const char* name : {"text.pdf", "empty.pdf", "truncated.pdf", "missing.pdf"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(store.open(dir / name));
+        auto guard = store.acquireLock();
+        EXPECT_EQ(store.currentInfoLocked(), before);
+    }
+    EXPECT_EQ(store.cachedKeys(), std::vector<std::string>{"0@100"});
+    EXPECT_FALSE(store.pageText(1).empty());
+}
+
+TEST_F(DocumentStoreTest, ZeroPageDocumentOpensEmpty) {
+    const auto path = dir / "zero.pdf";
+    ASSERT_EQ(std::system(("qpdf --empty '" + path.string() + "'").c_str()), 0);
+    const auto info = store.open(path);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->pageCount, 0);
+    EXPECT_TRUE(info->aspects.empty());
+    EXPECT_FALSE(store.renderPage(0, 100));
+}
+
+TEST_F(DocumentStoreTest, RenderSizeWithAndWithoutCrop) {
+    const auto blank = pdf("blank.pdf", {{300, 400, {}}, {300, 10, {}}});
+    ASSERT_TRUE(store.open(blank));
+    auto image = testing::decodePng(*store.renderPage(0, 600));
+    EXPECT_EQ(image.width, 600);
+    EXPECT_EQ(image.height, 800);
+    for (int width : {0, -7}) {
+        image = testing::decodePng(*store.renderPage(0, width));
+        EXPECT_EQ(image.width, 1);
+        EXPECT_EQ(image.height, 1);
+    }
+    image = testing::decodePng(*store.renderPage(1, 20));  // 0.67 px high
+    EXPECT_EQ(image.height, 1);
+    EXPECT_FALSE(store.renderPage(2, 100));
+    EXPECT_FALSE(store.renderPage(-1, 100));
+
+    // With text the crop is in force: the width is exact, the height follows
+    // the cropped aspect, and the ink sits where the lines say it is.
+    const auto script = pdf("script.pdf", {textPage()});
+    const auto info = store.open(script);
+    ASSERT_TRUE(info);
+    const auto png = store.renderPage(0, 800);
+    ASSERT_TRUE(png);
+    image = testing::decodePng(*png);
+    EXPECT_EQ(image.width, 800);
+    EXPECT_EQ(image.height, static_cast<int>(800 / info->aspects[0]));
+    const auto lines = store.pageLines(0);
+    ASSERT_EQ(lines.size(), 2u);
+    const auto ink = testing::inkBox(image);
+    EXPECT_NEAR(ink.minX, lines[0][0], 0.02);
+    EXPECT_NEAR(ink.minY, lines[0][1], 0.05);
+    EXPECT_NEAR(ink.maxY, lines[1][1] + lines[1][3], 0.05);
+}
+
+TEST_F(DocumentStoreTest, CropBoxOffsetFromMediaBoxRendersTheCropBox) {
+    // Text at 60..., a crop box from x 40: the text's left edge is at 20 pt of 200.
+    const auto plain = pdf("plain.pdf", {{300, 400, {{60, 100, "Offset words", 12}}}, {300, 400, {}}});
+    const auto boxed = dir / "boxed.pdf";
+    ASSERT_TRUE(testing::setCropBox(plain, boxed, 40, 0, 240, 400));
+    const auto turned = dir / "boxed-turned.pdf";  // turns cropping off: the whole crop box is drawn
+    ASSERT_TRUE(testing::rotatePdf(boxed, turned, 180, "2"));
+    ASSERT_TRUE(store.open(turned));
+    const auto image = testing::decodePng(*store.renderPage(0, 400));
+    EXPECT_EQ(image.height, 800);
+    const auto ink = testing::inkBox(image);
+    EXPECT_NEAR(ink.minX, 20.0 / 200, 0.01);
+    EXPECT_NEAR(ink.minY, 100.0 / 400, 0.02);
+    const auto lines = store.pageLines(0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NEAR(lines[0][0], 20.0 / 200, 0.005);
+    EXPECT_NEAR(lines[0][1], 100.0 / 400, 0.005);
+}
+
+TEST_F(DocumentStoreTest, AbsurdPageSizesAnswerNothing) {
+    const auto path = pdf("huge.pdf", {{14400, 14400, {}}, {200, 14400, {}}});
+    ASSERT_TRUE(store.open(path));
+    EXPECT_FALSE(store.renderPage(0, 8192));
+    EXPECT_FALSE(store.renderPage(1, 1600));  // 1600 x 115200
+    EXPECT_FALSE(store.renderPage(0, 2'000'000'000));
+    EXPECT_TRUE(store.renderPage(0, 64));
+}
+
+TEST_F(DocumentStoreTest, CacheKeysAndInsertionOrderEviction) {
+    ASSERT_TRUE(store.open(pdf("s.pdf", {textPage(), textPage()})));
+    store.renderPage(1, 20);
+    store.renderPage(1, 40);
+    EXPECT_EQ(store.cachedKeys(), (std::vector<std::string>{"1@20", "1@40"}));
+
+    for (int width = 50; width < 60; ++width) store.renderPage(0, width);
+    const auto first = store.renderPage(1, 20);  // a hit does not refresh the key
+    store.renderPage(0, 60);                     // the 13th distinct key
+    const auto keys = store.cachedKeys();
+    ASSERT_EQ(keys.size(), 12u);
+    EXPECT_EQ(keys.front(), "1@40");
+    EXPECT_EQ(keys.back(), "0@60");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(store.renderPage(1, 20), first);  // drawn again, identical
+}
+
+TEST_F(DocumentStoreTest, RenderFinishingAfterAChangeIsReturnedButNotStored) {
+    const auto path = pdf("s.pdf", {textPage(), textPage()});
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"close", [&] { store.close(); }},
+        {"open", [&] { store.open(path); }},
+        {"crop", [&] { store.setCrop(std::vector<double>{0, 0, 0.5, 0.5}); }},
+        {"page-number flag", [&] { store.setDropPageNumbers(true); }},
+    };
+    for (const auto& [name, action] : changes) {
+        SCOPED_TRACE(name);
+        const std::function<void()>& change = action;
+        ASSERT_TRUE(store.open(path));
+        bool changed = false;
+        store.setAfterDrawHookForTesting([&] {
+            if (!changed) change();
+            changed = true;
+        });
+        EXPECT_TRUE(store.renderPage(0, 50));
+        EXPECT_TRUE(store.cachedKeys().empty());
+        store.setAfterDrawHookForTesting(nullptr);
+    }
+}
+
+TEST_F(DocumentStoreTest, RendersFromSeveralThreadsAtOnce) {
+    ASSERT_TRUE(store.open(pdf("s.pdf", {textPage(), textPage(400, 300), textPage()})));
+    std::vector<std::thread> threads;
+    std::vector<std::optional<DocumentStore::Bytes>> results(6);
+    for (int i = 0; i < 6; ++i)
+        threads.emplace_back([&, i] { results[i] = store.renderPage(i % 3, 200 + i); });
+    for (int i = 0; i < 6; ++i) {
+        // Text queries meanwhile take only the main lock.
+        EXPECT_EQ(store.pageLines(i % 3).size(), 2u);
+    }
+    for (auto& t : threads) t.join();
+    for (const auto& result : results) EXPECT_EQ(testing::decodePng(*result).width > 0, true);
+    EXPECT_EQ(store.cachedKeys().size(), 6u);
+}
+
+}  // namespace
+}  // namespace tallowmark

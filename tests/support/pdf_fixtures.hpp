@@ -1,0 +1,58 @@
+#pragma once
+
+// PDFs made by the tests: known words at known places, several pages and sizes,
+// and qpdf transforms for rotation and crop boxes.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tallowmark::testing {
+
+struct FixtureText {
+    double x = 0;    // left edge, points from the page's left
+    double top = 0;  // top of the text's layout box, points from the page's top
+    std::string text;
+    double size = 12;
+};
+
+struct FixturePage {
+    double width = 300;
+    double height = 400;
+    std::vector<FixtureText> texts;
+};
+
+// Writes the pages with cairo's PDF surface and pango (Liberation Serif).
+void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>& pages);
+
+// qpdf --rotate=+degrees:pageRange; false when qpdf fails.
+bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
+               const std::string& pages = "1-z");
+
+// Gives every page the crop box [x1 y1 x2 y2] (PDF user space) through a QDF edit.
+bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
+                double x2, double y2);
+
+}  // namespace tallowmark::testing
+
+namespace tallowmark::testing {
+
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;  // 3 bytes per pixel, rows top to bottom
+};
+
+// Decodes PNG bytes to RGB; an empty bitmap when they are not a PNG.
+Bitmap decodePng(const std::vector<std::uint8_t>& png);
+
+struct InkBox {
+    double minX = 1, minY = 1, maxX = 0, maxY = 0;  // fractions of the bitmap, y down
+    bool empty() const { return maxX < minX; }
+};
+
+// Where the dark pixels are.
+InkBox inkBox(const Bitmap& bitmap);
+
+}  // namespace tallowmark::testing
