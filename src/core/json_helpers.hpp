@@ -91,4 +91,14 @@ private:
     bool ok_;
 };
 
+// Parses text and reads one record of type T from it; none when either fails.
+template <class T>
+std::optional<T> decodeRecord(std::string_view text) {
+    auto json = parseJson(text);
+    if (!json) return std::nullopt;
+    T record{};
+    if (!readValue(*json, record)) return std::nullopt;
+    return record;
+}
+
 }  // namespace tallowmark

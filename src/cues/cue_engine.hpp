@@ -112,6 +112,8 @@ private:
     bool applySnapshot(std::vector<CueSidecar>& from, std::vector<CueSidecar>& to);
 
     void recordUndo();
+    // Undo step, change, save with backup rotation, report: the shape of every undoable edit.
+    void undoableEdit(const std::function<void()>& change);
     void rotateBackups();
     void saveRunState();
     void loadRunState();

@@ -39,6 +39,13 @@ void CueEngine::recordUndo() {
     redoStack_.clear();
 }
 
+void CueEngine::undoableEdit(const std::function<void()>& change) {
+    recordUndo();
+    change();
+    saveSidecar(true);
+    changed();
+}
+
 void CueEngine::appendCue(const Cue& cue) {
     if (replaceOrAppend(sidecar_.cues, cue) && !standbyID_) standbyID_ = cue.id;
 }
@@ -47,11 +54,10 @@ void CueEngine::upsert(const Cue& cue) { upsert(std::vector<Cue>{cue}); }
 
 void CueEngine::upsert(const std::vector<Cue>& cues) {
     if (cues.empty()) return;
-    recordUndo();
-    for (const Cue& cue : cues) appendCue(cue);
-    reorder();
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] {
+        for (const Cue& cue : cues) appendCue(cue);
+        reorder();
+    });
 }
 
 void CueEngine::removeCuesFromRecord(const IdSet& ids) {
@@ -65,18 +71,12 @@ void CueEngine::removeCuesFromRecord(const IdSet& ids) {
 }
 
 void CueEngine::remove(const std::string& id) {
-    recordUndo();
-    removeCuesFromRecord({id});
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { removeCuesFromRecord({id}); });
 }
 
 void CueEngine::remove(const std::vector<std::string>& ids) {
     if (ids.empty()) return;
-    recordUndo();
-    removeCuesFromRecord(IdSet(ids.begin(), ids.end()));
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { removeCuesFromRecord(IdSet(ids.begin(), ids.end())); });
 }
 
 void CueEngine::renumberCues() {
@@ -91,80 +91,59 @@ void CueEngine::renumberCues() {
         if (sidecar_.cues[order[pos]].number != std::to_string(pos + 1)) differs = true;
     }
     if (!differs) return;
-    recordUndo();
-    for (std::size_t pos = 0; pos < order.size(); ++pos) {
-        sidecar_.cues[order[pos]].number = std::to_string(pos + 1);
-    }
-    reorder();
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] {
+        for (std::size_t pos = 0; pos < order.size(); ++pos) {
+            sidecar_.cues[order[pos]].number = std::to_string(pos + 1);
+        }
+        reorder();
+    });
 }
 
 void CueEngine::upsert(const Mark& mark) { upsert(std::vector<Mark>{mark}); }
 
 void CueEngine::upsert(const std::vector<Mark>& marks) {
     if (marks.empty()) return;
-    recordUndo();
-    for (const Mark& mark : marks) replaceOrAppend(sidecar_.marks, mark);
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] {
+        for (const Mark& mark : marks) replaceOrAppend(sidecar_.marks, mark);
+    });
 }
 
 void CueEngine::removeMark(const std::string& id) { removeMarks(std::vector<std::string>{id}); }
 
 void CueEngine::removeMarks(const std::vector<std::string>& ids) {
     if (ids.empty()) return;
-    recordUndo();
-    removeIds(sidecar_.marks, IdSet(ids.begin(), ids.end()));
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { removeIds(sidecar_.marks, IdSet(ids.begin(), ids.end())); });
 }
 
 void CueEngine::upsert(const Flag& flag) {
-    recordUndo();
-    replaceOrAppend(sidecar_.flags, flag);
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { replaceOrAppend(sidecar_.flags, flag); });
 }
 
 void CueEngine::removeFlag(const std::string& id) {
-    recordUndo();
-    removeIds(sidecar_.flags, {id});
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { removeIds(sidecar_.flags, {id}); });
 }
 
 void CueEngine::upsert(const Memo& memo) {
-    recordUndo();
-    replaceOrAppend(sidecar_.memos, memo);
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { replaceOrAppend(sidecar_.memos, memo); });
 }
 
 void CueEngine::removeMemo(const std::string& id) {
-    recordUndo();
-    removeIds(sidecar_.memos, {id});
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { removeIds(sidecar_.memos, {id}); });
 }
 
 void CueEngine::upsert(const Insert& insert) {
-    recordUndo();
-    replaceOrAppend(sidecar_.inserts, insert);
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] { replaceOrAppend(sidecar_.inserts, insert); });
 }
 
 void CueEngine::removeInsert(const std::string& id) {
-    recordUndo();
-    removeIds(sidecar_.inserts, {id});
-    IdSet onLine;
-    for (const Cue& cue : sidecar_.cues) {
-        if (cue.insertID == id) onLine.insert(cue.id);
-    }
-    removeCuesFromRecord(onLine);
-    saveSidecar(true);
-    changed();
+    undoableEdit([&] {
+        removeIds(sidecar_.inserts, {id});
+        IdSet onLine;
+        for (const Cue& cue : sidecar_.cues) {
+            if (cue.insertID == id) onLine.insert(cue.id);
+        }
+        removeCuesFromRecord(onLine);
+    });
 }
 
 void CueEngine::setPageText(std::int64_t page, const std::string& text) {

@@ -163,13 +163,7 @@ Json toJson(const CueSidecar& s) {
             {"spreadOffset", s.spreadOffset}};
 }
 
-std::optional<CueSidecar> decodeSidecar(std::string_view text) {
-    auto json = parseJson(text);
-    if (!json) return std::nullopt;
-    CueSidecar sidecar;
-    if (!readValue(*json, sidecar)) return std::nullopt;
-    return sidecar;
-}
+std::optional<CueSidecar> decodeSidecar(std::string_view text) { return decodeRecord<CueSidecar>(text); }
 
 std::optional<std::string> encodeSidecar(const CueSidecar& sidecar) {
     Json json = toJson(sidecar);

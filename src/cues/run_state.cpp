@@ -10,13 +10,7 @@ bool readValue(const Json& value, RunState& out) {
         .ok();
 }
 
-std::optional<RunState> decodeRunState(std::string_view text) {
-    auto json = parseJson(text);
-    if (!json) return std::nullopt;
-    RunState state;
-    if (!readValue(*json, state)) return std::nullopt;
-    return state;
-}
+std::optional<RunState> decodeRunState(std::string_view text) { return decodeRecord<RunState>(text); }
 
 std::optional<std::string> encodeRunState(const RunState& state) {
     Json json = {{"standbyID", state.standbyID}, {"fired", state.fired}, {"savedAt", state.savedAt}};
