@@ -17,23 +17,25 @@ struct LayoutPdf::Handles {
     PdfBytes bytes;
     PopplerDocument* text = nullptr;
     std::unique_ptr<poppler::document> boxes;
+    // Pages are kept once fetched: each holds the text page poppler built for
+    // it, so the search after the line collection at open does not rebuild it.
+    std::vector<PopplerPage*> pages;
 
     ~Handles() {
+        for (PopplerPage* page : pages)
+            if (page) g_object_unref(page);
         if (text) g_object_unref(text);
+    }
+
+    PopplerPage* page(int index) {
+        if (index < 0 || index >= poppler_document_get_n_pages(text)) return nullptr;
+        if (pages.empty()) pages.resize(poppler_document_get_n_pages(text), nullptr);
+        if (!pages[index]) pages[index] = poppler_document_get_page(text, index);
+        return pages[index];
     }
 };
 
 namespace {
-
-struct PageRef {
-    PopplerPage* page = nullptr;
-    explicit PageRef(PopplerPage* p) : page(p) {}
-    ~PageRef() {
-        if (page) g_object_unref(page);
-    }
-    PageRef(const PageRef&) = delete;
-    PageRef& operator=(const PageRef&) = delete;
-};
 
 PageRect toPageRect(const poppler::rectf& r) { return {r.x(), r.y(), r.width(), r.height()}; }
 
@@ -61,6 +63,15 @@ struct TextSpace {
         }
     }
 
+    void fromPage(double x, double y, double& tx, double& ty) const {
+        switch (rotation) {
+            case 90: tx = y - crop.y1; ty = x - crop.x1; break;
+            case 180: tx = crop.x2 - x; ty = y - crop.y1; break;
+            case 270: tx = crop.y2 - y; ty = crop.x2 - x; break;
+            default: tx = x - crop.x1; ty = crop.y2 - y; break;
+        }
+    }
+
     PageRect toPage(const PopplerRectangle& r) const {
         double ax, ay, bx, by;
         toPage(r.x1, r.y1, ax, ay);
@@ -72,6 +83,38 @@ struct TextSpace {
 PageRect unite(const PageRect& a, const PageRect& b) {
     const double x0 = std::min(a.minX(), b.minX()), y0 = std::min(a.minY(), b.minY());
     return {x0, y0, std::max(a.maxX(), b.maxX()) - x0, std::max(a.maxY(), b.maxY()) - y0};
+}
+
+TextSpace textSpace(PopplerPage* page, int rotation) {
+    TextSpace space{{}, rotation};
+    poppler_page_get_crop_box(page, &space.crop);
+    return space;
+}
+
+PopplerSelectionStyle popplerStyle(SelectionStyle style) {
+    switch (style) {
+        case SelectionStyle::word: return POPPLER_SELECTION_WORD;
+        case SelectionStyle::line: return POPPLER_SELECTION_LINE;
+        default: return POPPLER_SELECTION_GLYPH;
+    }
+}
+
+// The line boxes of a selection. poppler's cairo region would merge the boxes
+// of neighbouring lines where they overlap and cut them into bands, losing the
+// lines; the older rectangle list keeps one box per line.
+std::vector<PageRect> selectionLines(PopplerPage* page, const TextSpace& space, PopplerSelectionStyle style,
+                                     PopplerRectangle& area) {
+    std::vector<PageRect> lines;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GList* region = poppler_page_get_selection_region(page, 1.0, style, &area);
+    for (GList* item = region; item; item = item->next) {
+        const PageRect r = space.toPage(*static_cast<PopplerRectangle*>(item->data));
+        if (r.width > 0 || r.height > 0) lines.push_back(r);
+    }
+    poppler_page_selection_region_free(region);
+#pragma GCC diagnostic pop
+    return lines;
 }
 
 }  // namespace
@@ -107,10 +150,9 @@ std::optional<PageBoxes> LayoutPdf::pageBoxes(int index) const {
 }
 
 std::string LayoutPdf::pageText(int index) const {
-    if (index < 0 || index >= pageCount()) return {};
-    PageRef page(poppler_document_get_page(handles_->text, index));
-    if (!page.page) return {};
-    gchar* text = poppler_page_get_text(page.page);
+    PopplerPage* page = handles_->page(index);
+    if (!page) return {};
+    gchar* text = poppler_page_get_text(page);
     std::string result = text ? text : "";
     g_free(text);
     return result;
@@ -120,15 +162,14 @@ std::vector<TextLine> LayoutPdf::textLines(int index) const {
     std::vector<TextLine> lines;
     const std::optional<PageBoxes> boxes = pageBoxes(index);
     if (!boxes) return lines;
-    PageRef page(poppler_document_get_page(handles_->text, index));
-    if (!page.page) return lines;
-    TextSpace space{{}, boxes->rotation};
-    poppler_page_get_crop_box(page.page, &space.crop);
+    PopplerPage* page = handles_->page(index);
+    if (!page) return lines;
+    const TextSpace space = textSpace(page, boxes->rotation);
 
-    gchar* text = poppler_page_get_text(page.page);
+    gchar* text = poppler_page_get_text(page);
     PopplerRectangle* rects = nullptr;
     guint rectCount = 0;
-    const bool haveLayout = text && poppler_page_get_text_layout(page.page, &rects, &rectCount);
+    const bool haveLayout = text && poppler_page_get_text_layout(page, &rects, &rectCount);
     if (haveLayout) {
         // One rectangle per character of the text, line breaks included.
         std::string current;
@@ -158,6 +199,63 @@ std::vector<TextLine> LayoutPdf::textLines(int index) const {
     g_free(rects);
     g_free(text);
     return lines;
+}
+
+std::optional<TextSelection> LayoutPdf::select(int index, PagePoint from, PagePoint to, SelectionStyle style) const {
+    const std::optional<PageBoxes> boxes = pageBoxes(index);
+    PopplerPage* page = boxes ? handles_->page(index) : nullptr;
+    if (!page) return std::nullopt;
+    const TextSpace space = textSpace(page, boxes->rotation);
+    PopplerRectangle area;
+    space.fromPage(from.x, from.y, area.x1, area.y1);
+    space.fromPage(to.x, to.y, area.x2, area.y2);
+    const PopplerSelectionStyle chosen = popplerStyle(style);
+
+    TextSelection selection;
+    selection.lines = selectionLines(page, space, chosen, area);
+    if (selection.lines.empty()) return std::nullopt;
+    selection.bounds = selection.lines.front();
+    for (const PageRect& line : selection.lines) selection.bounds = unite(selection.bounds, line);
+    gchar* text = poppler_page_get_selected_text(page, chosen, &area);
+    selection.text = text ? text : "";
+    g_free(text);
+    return selection;
+}
+
+std::vector<TextMatch> LayoutPdf::find(const std::string& query, std::size_t limit) const {
+    std::vector<TextMatch> matches;
+    for (int index = 0; index < pageCount() && matches.size() < limit; ++index) {
+        const std::optional<PageBoxes> boxes = pageBoxes(index);
+        PopplerPage* page = boxes ? handles_->page(index) : nullptr;
+        if (!page) continue;
+        const TextSpace space = textSpace(page, boxes->rotation);
+        // Found boxes come with y measured up from the displayed page's foot.
+        double height = 0;
+        poppler_page_get_size(page, nullptr, &height);
+        GList* found = poppler_page_find_text_with_options(page, query.c_str(), POPPLER_FIND_MULTILINE);
+        std::optional<TextMatch> current;
+        for (GList* item = found; item && matches.size() < limit; item = item->next) {
+            PopplerRectangle r = *static_cast<PopplerRectangle*>(item->data);
+            const bool continued = poppler_rectangle_find_get_match_continued(static_cast<PopplerRectangle*>(item->data));
+            const double top = height - r.y2, bottom = height - r.y1;
+            r.y1 = top;
+            r.y2 = bottom;
+            const PageRect part = space.toPage(r);
+            const PagePoint middle{part.x + part.width / 2, part.y + part.height / 2};
+            if (!current) {
+                current = TextMatch{index, part, middle, middle};
+            } else {
+                current->bounds = unite(current->bounds, part);
+                current->last = middle;
+            }
+            if (!continued) {
+                matches.push_back(*current);
+                current.reset();
+            }
+        }
+        g_list_free_full(found, reinterpret_cast<GDestroyNotify>(poppler_rectangle_free));
+    }
+    return matches;
 }
 
 }  // namespace tallowmark

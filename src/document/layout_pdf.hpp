@@ -24,6 +24,23 @@ struct TextLine {
     std::string text;  // trimmed of white space and line breaks
 };
 
+// Text chosen on a page, as poppler selects it.
+struct TextSelection {
+    std::string text;               // untrimmed
+    PageRect bounds;                // union of the lines
+    std::vector<PageRect> lines;    // poppler's line boxes, in selection order
+};
+
+enum class SelectionStyle { glyph, word, line };
+
+// One occurrence of a searched text, possibly spread over several lines.
+struct TextMatch {
+    int page = 0;
+    PageRect bounds;
+    PagePoint first;  // middle of the first and the last line box of the match
+    PagePoint last;
+};
+
 class LayoutPdf {
 public:
     // None when poppler cannot read the bytes as a PDF.
@@ -37,6 +54,13 @@ public:
     std::string pageText(int index) const;
     // The page's text lines in poppler's reading order; lines without area are left out.
     std::vector<TextLine> textLines(int index) const;
+
+    // The text between two points (a word or whole lines around them with the
+    // wider styles); none when nothing is selected.
+    std::optional<TextSelection> select(int index, PagePoint from, PagePoint to, SelectionStyle style) const;
+    // Occurrences of `query` in document order, letter case ignored, marks
+    // significant, across line ends; stops after `limit` matches.
+    std::vector<TextMatch> find(const std::string& query, std::size_t limit) const;
 
 private:
     struct Handles;
