@@ -162,24 +162,29 @@ std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const std::str
     if (!document_ || limit < 1 || !g_utf8_validate(query.data(), static_cast<gssize>(query.size()), nullptr) ||
         g_utf8_strlen(query.c_str(), -1) < 2)
         return hits;
-    for (const TextMatch& match : document_->find(query, static_cast<std::size_t>(limit))) {
-        // No visible box also covers a cropped page size without area: both are the display box scaled by the crop.
-        const std::optional<PageRect> visible = visibleBoxLocked(match.page);
+    const int pageCount = document_->pageCount();
+    for (int index = 0; index < pageCount && static_cast<int>(hits.size()) < limit; ++index) {
+        // No visible box also covers a cropped page size without area: both are
+        // the display box scaled by the crop.
+        const std::optional<PageRect> visible = visibleBoxLocked(index);
         if (!visible) continue;
-        SearchHit hit;
-        hit.page = match.page;
-        hit.rect = toViewFraction(match.bounds, *visible).list();
-        const std::optional<TextSelection> lines =
-            document_->select(match.page, match.first, match.last, SelectionStyle::line);
-        std::string source = lines ? trimmed(lines->text) : std::string();
-        if (source.empty()) {
-            const auto own = document_->select(match.page, match.first, match.last, SelectionStyle::glyph);
-            source = own ? trimmed(own->text) : std::string();
+        for (const TextMatch& match : document_->find(index, query)) {
+            if (static_cast<int>(hits.size()) == limit) break;
+            SearchHit hit;
+            hit.page = match.page;
+            hit.rect = toViewFraction(match.bounds, *visible).list();
+            const std::optional<TextSelection> lines =
+                document_->select(match.page, match.first, match.last, SelectionStyle::line);
+            std::string source = lines ? trimmed(lines->text) : std::string();
+            if (source.empty()) {
+                const auto own = document_->select(match.page, match.first, match.last, SelectionStyle::glyph);
+                source = own ? trimmed(own->text) : std::string();
+            }
+            if (source.empty()) source = query;
+            hit.snippet = firstCharacters(source, snippetLength);
+            hit.lineEnd = ((lines ? lines->bounds : match.bounds).maxX() - visible->minX()) / visible->width;
+            hits.push_back(std::move(hit));
         }
-        if (source.empty()) source = query;
-        hit.snippet = firstCharacters(source, snippetLength);
-        hit.lineEnd = ((lines ? lines->bounds : match.bounds).maxX() - visible->minX()) / visible->width;
-        hits.push_back(std::move(hit));
     }
     return hits;
 }

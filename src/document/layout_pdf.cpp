@@ -222,39 +222,37 @@ std::optional<TextSelection> LayoutPdf::select(int index, PagePoint from, PagePo
     return selection;
 }
 
-std::vector<TextMatch> LayoutPdf::find(const std::string& query, std::size_t limit) const {
+std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) const {
     std::vector<TextMatch> matches;
-    for (int index = 0; index < pageCount() && matches.size() < limit; ++index) {
-        const std::optional<PageBoxes> boxes = pageBoxes(index);
-        PopplerPage* page = boxes ? handles_->page(index) : nullptr;
-        if (!page) continue;
-        const TextSpace space = textSpace(page, boxes->rotation);
-        // Found boxes come with y measured up from the displayed page's foot.
-        double height = 0;
-        poppler_page_get_size(page, nullptr, &height);
-        GList* found = poppler_page_find_text_with_options(page, query.c_str(), POPPLER_FIND_MULTILINE);
-        std::optional<TextMatch> current;
-        for (GList* item = found; item && matches.size() < limit; item = item->next) {
-            PopplerRectangle r = *static_cast<PopplerRectangle*>(item->data);
-            const bool continued = poppler_rectangle_find_get_match_continued(static_cast<PopplerRectangle*>(item->data));
-            const double top = height - r.y2, bottom = height - r.y1;
-            r.y1 = top;
-            r.y2 = bottom;
-            const PageRect part = space.toPage(r);
-            const PagePoint middle{part.x + part.width / 2, part.y + part.height / 2};
-            if (!current) {
-                current = TextMatch{index, part, middle, middle};
-            } else {
-                current->bounds = unite(current->bounds, part);
-                current->last = middle;
-            }
-            if (!continued) {
-                matches.push_back(*current);
-                current.reset();
-            }
+    const std::optional<PageBoxes> boxes = pageBoxes(index);
+    PopplerPage* page = boxes ? handles_->page(index) : nullptr;
+    if (!page) return matches;
+    const TextSpace space = textSpace(page, boxes->rotation);
+    // Found boxes come with y measured up from the displayed page's foot.
+    double height = 0;
+    poppler_page_get_size(page, nullptr, &height);
+    GList* found = poppler_page_find_text_with_options(page, query.c_str(), POPPLER_FIND_MULTILINE);
+    std::optional<TextMatch> current;
+    for (GList* item = found; item; item = item->next) {
+        PopplerRectangle* box = static_cast<PopplerRectangle*>(item->data);
+        PopplerRectangle r = *box;
+        r.y1 = height - box->y2;
+        r.y2 = height - box->y1;
+        const PageRect part = space.toPage(r);
+        const PagePoint middle{part.x + part.width / 2, part.y + part.height / 2};
+        if (!current) {
+            current = TextMatch{index, part, middle, middle};
+        } else {
+            current->bounds = unite(current->bounds, part);
+            current->last = middle;
         }
-        g_list_free_full(found, reinterpret_cast<GDestroyNotify>(poppler_rectangle_free));
+        // A match running on to the next line continues in the next box.
+        if (!poppler_rectangle_find_get_match_continued(box)) {
+            matches.push_back(*current);
+            current.reset();
+        }
     }
+    g_list_free_full(found, reinterpret_cast<GDestroyNotify>(poppler_rectangle_free));
     return matches;
 }
 

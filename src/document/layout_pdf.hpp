@@ -58,9 +58,9 @@ public:
     // The text between two points (a word or whole lines around them with the
     // wider styles); none when nothing is selected.
     std::optional<TextSelection> select(int index, PagePoint from, PagePoint to, SelectionStyle style) const;
-    // Occurrences of `query` in document order, letter case ignored, marks
-    // significant, across line ends; stops after `limit` matches.
-    std::vector<TextMatch> find(const std::string& query, std::size_t limit) const;
+    // Occurrences of `query` on one page in reading order, letter case ignored,
+    // marks significant, across line ends.
+    std::vector<TextMatch> find(int index, const std::string& query) const;
 
 private:
     struct Handles;
