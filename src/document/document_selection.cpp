@@ -83,10 +83,10 @@ std::pair<double, double> DocumentStore::neighbourGapsLocked(const PageRect& sel
     auto gapTowards = [&](bool right) {
         for (double d : gapProbes) {
             const PagePoint probe{right ? selection.maxX() + d : selection.minX() - d, y};
-            const std::optional<TextSelection> word = document_->select(index, probe, probe, SelectionStyle::word);
+            const std::optional<TextSelection> word = document_->wordAt(index, probe);
             if (!word || trimmed(word->text).empty() || !(word->bounds.width > 0)) continue;
             if (!(std::abs(middleY(word->bounds) - y) < word->bounds.height)) continue;
-            // Half a point of slack: poppler's word boxes may touch the selection's.
+            // Half a point of slack: neighbouring glyph boxes may touch.
             const bool beyond = right ? word->bounds.minX() >= selection.maxX() - 0.5
                                       : word->bounds.maxX() <= selection.minX() + 0.5;
             if (!beyond) continue;
@@ -100,7 +100,7 @@ std::pair<double, double> DocumentStore::neighbourGapsLocked(const PageRect& sel
 
 double DocumentStore::lineEndLocked(int index, PagePoint from, PagePoint to, const PageRect& fallback,
                                     const PageRect& visible) const {
-    const std::optional<TextSelection> lines = document_->select(index, from, to, SelectionStyle::line);
+    const std::optional<TextSelection> lines = document_->select(index, from, to, true);
     const PageRect& bounds = lines ? lines->bounds : fallback;
     return (bounds.maxX() - visible.minX()) / visible.width;
 }
@@ -117,7 +117,7 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(int p
     PagePoint start = p1, end = p1;
     std::optional<TextSelection> selection;
     if (std::abs(p1.x - p2.x) < clickTravel && std::abs(p1.y - p2.y) < clickTravel) {
-        selection = document_->select(page, p1, p1, SelectionStyle::word);
+        selection = document_->wordAt(page, p1);
     } else {
         const std::vector<TextLine>& lines = loadLinesLocked(page);
         const double spacing = lineSpacing(lines);
@@ -129,18 +129,18 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(int p
         start = p1First ? p1 : p2;
         end = p1First ? p2 : p1;
         if (snapWords) {
-            // Just inside the word's edge, so poppler's glyph selection takes its
-            // first and last letters whole.
-            const auto startWord = document_->select(page, start, start, SelectionStyle::word);
+            // Just inside the word's edge, so the selection takes its first and
+            // last letters whole.
+            const auto startWord = document_->wordAt(page, start);
             if (startWord && startWord->bounds.width > 0 && start.x >= startWord->bounds.minX() - 2 &&
                 start.x <= startWord->bounds.maxX() + 2)
                 start.x = startWord->bounds.minX() + 0.5;
-            const auto endWord = document_->select(page, end, end, SelectionStyle::word);
+            const auto endWord = document_->wordAt(page, end);
             if (endWord && endWord->bounds.width > 0 && end.x >= endWord->bounds.minX() - 2 &&
                 end.x <= endWord->bounds.maxX() + 2)
                 end.x = endWord->bounds.maxX() - 0.5;
         }
-        selection = document_->select(page, start, end, SelectionStyle::glyph);
+        selection = document_->select(page, start, end, false);
     }
     if (!selection || selection->text.empty() || !selection->bounds.hasArea()) return std::nullopt;
 
@@ -174,10 +174,10 @@ std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const std::str
             hit.page = match.page;
             hit.rect = toViewFraction(match.bounds, *visible).list();
             const std::optional<TextSelection> lines =
-                document_->select(match.page, match.first, match.last, SelectionStyle::line);
+                document_->select(match.page, match.first, match.last, true);
             std::string source = lines ? trimmed(lines->text) : std::string();
             if (source.empty()) {
-                const auto own = document_->select(match.page, match.first, match.last, SelectionStyle::glyph);
+                const auto own = document_->select(match.page, match.first, match.last, false);
                 source = own ? trimmed(own->text) : std::string();
             }
             if (source.empty()) source = query;

@@ -4,12 +4,25 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cpp/poppler-document.h>
 #include <cpp/poppler-page.h>
 
 #include "core/unicode_text.hpp"
 
 namespace tallowmark {
+
+// A page's text with one box per character in page space, split into lines.
+struct GlyphLayout {
+    struct Glyph {
+        std::size_t begin = 0, end = 0;  // bytes of the character in `text`
+        PageRect rect;
+        bool blank = true;  // white space or line break: no ink of its own
+    };
+    std::string text;
+    std::vector<Glyph> glyphs;
+    std::vector<std::pair<std::size_t, std::size_t>> lines;  // glyph ranges [first, last)
+};
 
 // poppler-glib gives the text; poppler-cpp the media box and rotation, which
 // glib 22.x does not expose. Both read the same bytes.
@@ -20,6 +33,8 @@ struct LayoutPdf::Handles {
     // Pages are kept once fetched: each holds the text page poppler built for
     // it, so the search after the line collection at open does not rebuild it.
     std::vector<PopplerPage*> pages;
+    // Each page's glyph boxes, made once: selections ask for them many times.
+    std::vector<std::unique_ptr<GlyphLayout>> layouts;
 
     ~Handles() {
         for (PopplerPage* page : pages)
@@ -91,31 +106,21 @@ TextSpace textSpace(PopplerPage* page, int rotation) {
     return space;
 }
 
-PopplerSelectionStyle popplerStyle(SelectionStyle style) {
-    switch (style) {
-        case SelectionStyle::word: return POPPLER_SELECTION_WORD;
-        case SelectionStyle::line: return POPPLER_SELECTION_LINE;
-        default: return POPPLER_SELECTION_GLYPH;
-    }
+// The ink of glyphs [first, last), or none when they are all blank.
+std::optional<PageRect> inkOf(const GlyphLayout& layout, std::size_t first, std::size_t last) {
+    std::optional<PageRect> bounds;
+    for (std::size_t i = first; i < last; ++i)
+        if (!layout.glyphs[i].blank) bounds = bounds ? unite(*bounds, layout.glyphs[i].rect) : layout.glyphs[i].rect;
+    return bounds;
 }
 
-// The line boxes of a selection. poppler's cairo region would merge the boxes
-// of neighbouring lines where they overlap and cut them into bands, losing the
-// lines; the older rectangle list keeps one box per line.
-std::vector<PageRect> selectionLines(PopplerPage* page, const TextSpace& space, PopplerSelectionStyle style,
-                                     PopplerRectangle& area) {
-    std::vector<PageRect> lines;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GList* region = poppler_page_get_selection_region(page, 1.0, style, &area);
-    for (GList* item = region; item; item = item->next) {
-        const PageRect r = space.toPage(*static_cast<PopplerRectangle*>(item->data));
-        if (r.width > 0 || r.height > 0) lines.push_back(r);
-    }
-    poppler_page_selection_region_free(region);
-#pragma GCC diagnostic pop
-    return lines;
+double distanceTo(const PageRect& r, PagePoint p) {
+    const double dx = std::max({r.minX() - p.x, 0.0, p.x - r.maxX()});
+    const double dy = std::max({r.minY() - p.y, 0.0, p.y - r.maxY()});
+    return std::hypot(dx, dy);
 }
+
+PagePoint centreOf(const PageRect& r) { return {r.x + r.width / 2, r.y + r.height / 2}; }
 
 }  // namespace
 
@@ -158,68 +163,141 @@ std::string LayoutPdf::pageText(int index) const {
     return result;
 }
 
-std::vector<TextLine> LayoutPdf::textLines(int index) const {
-    std::vector<TextLine> lines;
+const GlyphLayout* LayoutPdf::layout(int index) const {
     const std::optional<PageBoxes> boxes = pageBoxes(index);
-    if (!boxes) return lines;
-    PopplerPage* page = handles_->page(index);
-    if (!page) return lines;
-    const TextSpace space = textSpace(page, boxes->rotation);
+    PopplerPage* page = boxes ? handles_->page(index) : nullptr;
+    if (!page) return nullptr;
+    if (handles_->layouts.empty()) handles_->layouts.resize(pageCount());
+    std::unique_ptr<GlyphLayout>& cached = handles_->layouts[index];
+    if (cached) return cached.get();
 
+    cached = std::make_unique<GlyphLayout>();
+    GlyphLayout& result = *cached;
+    const TextSpace space = textSpace(page, boxes->rotation);
     gchar* text = poppler_page_get_text(page);
     PopplerRectangle* rects = nullptr;
     guint rectCount = 0;
-    const bool haveLayout = text && poppler_page_get_text_layout(page, &rects, &rectCount);
-    if (haveLayout) {
+    if (text && poppler_page_get_text_layout(page, &rects, &rectCount)) {
         // One rectangle per character of the text, line breaks included.
-        std::string current;
-        std::optional<PageRect> bounds;
-        auto finishLine = [&] {
-            if (bounds && bounds->hasArea())
-                lines.push_back({*bounds, trimText(current, isSpaceOrLineBreak)});
-            current.clear();
-            bounds.reset();
-        };
+        result.text = text;
+        std::size_t lineStart = 0;
         guint i = 0;
         for (const char* p = text; *p; p = g_utf8_next_char(p), ++i) {
             const gunichar c = g_utf8_get_char(p);
-            if (c == '\n') {
-                finishLine();
-                continue;
-            }
-            current.append(p, g_utf8_next_char(p) - p);
+            GlyphLayout::Glyph glyph;
+            glyph.begin = static_cast<std::size_t>(p - text);
+            glyph.end = static_cast<std::size_t>(g_utf8_next_char(p) - text);
             // Blanks carry poppler's guessed gaps; they would stretch a line past its ink.
-            if (i < rectCount && !isSpaceOrLineBreak(c)) {
-                const PageRect r = space.toPage(rects[i]);
-                bounds = bounds ? unite(*bounds, r) : r;
+            glyph.blank = isSpaceOrLineBreak(c) || i >= rectCount;
+            if (i < rectCount) glyph.rect = space.toPage(rects[i]);
+            result.glyphs.push_back(glyph);
+            if (c == '\n') {
+                result.lines.emplace_back(lineStart, result.glyphs.size() - 1);
+                lineStart = result.glyphs.size();
             }
         }
-        finishLine();
+        if (lineStart < result.glyphs.size()) result.lines.emplace_back(lineStart, result.glyphs.size());
     }
     g_free(rects);
     g_free(text);
+    return &result;
+}
+
+std::vector<TextLine> LayoutPdf::textLines(int index) const {
+    std::vector<TextLine> lines;
+    const GlyphLayout* glyphs = layout(index);
+    if (!glyphs) return lines;
+    for (const auto& [first, last] : glyphs->lines) {
+        const std::optional<PageRect> ink = inkOf(*glyphs, first, last);
+        if (!ink || !ink->hasArea()) continue;
+        const std::size_t from = glyphs->glyphs[first].begin, to = glyphs->glyphs[last - 1].end;
+        lines.push_back({*ink, trimText(std::string_view(glyphs->text).substr(from, to - from), isSpaceOrLineBreak)});
+    }
     return lines;
 }
 
-std::optional<TextSelection> LayoutPdf::select(int index, PagePoint from, PagePoint to, SelectionStyle style) const {
-    const std::optional<PageBoxes> boxes = pageBoxes(index);
-    PopplerPage* page = boxes ? handles_->page(index) : nullptr;
-    if (!page) return std::nullopt;
-    const TextSpace space = textSpace(page, boxes->rotation);
-    PopplerRectangle area;
-    space.fromPage(from.x, from.y, area.x1, area.y1);
-    space.fromPage(to.x, to.y, area.x2, area.y2);
-    const PopplerSelectionStyle chosen = popplerStyle(style);
-
+std::optional<TextSelection> LayoutPdf::selectGlyphs(const GlyphLayout& glyphs, std::size_t first,
+                                                    std::size_t last) {
+    if (first >= last) return std::nullopt;
     TextSelection selection;
-    selection.lines = selectionLines(page, space, chosen, area);
+    selection.text = glyphs.text.substr(glyphs.glyphs[first].begin, glyphs.glyphs[last - 1].end - glyphs.glyphs[first].begin);
+    for (const auto& [lineFirst, lineLast] : glyphs.lines) {
+        const std::size_t from = std::max(first, lineFirst), to = std::min(last, lineLast);
+        if (from >= to) continue;
+        if (const std::optional<PageRect> ink = inkOf(glyphs, from, to)) {
+            selection.lines.push_back(*ink);
+            selection.bounds = selection.lines.size() == 1 ? *ink : unite(selection.bounds, *ink);
+        }
+    }
     if (selection.lines.empty()) return std::nullopt;
-    selection.bounds = selection.lines.front();
-    for (const PageRect& line : selection.lines) selection.bounds = unite(selection.bounds, line);
-    gchar* text = poppler_page_get_selected_text(page, chosen, &area);
-    selection.text = text ? text : "";
-    g_free(text);
     return selection;
+}
+
+std::optional<TextSelection> LayoutPdf::wordAt(int index, PagePoint point) const {
+    const GlyphLayout* glyphs = layout(index);
+    if (!glyphs) return std::nullopt;
+    for (const auto& [first, last] : glyphs->lines)
+        for (std::size_t i = first; i < last; ++i) {
+            const PageRect& r = glyphs->glyphs[i].rect;
+            if (glyphs->glyphs[i].blank || point.x < r.minX() || point.x > r.maxX() || point.y < r.minY() ||
+                point.y > r.maxY())
+                continue;
+            std::size_t begin = i, end = i + 1;
+            while (begin > first && !glyphs->glyphs[begin - 1].blank) --begin;
+            while (end < last && !glyphs->glyphs[end].blank) ++end;
+            return selectGlyphs(*glyphs, begin, end);
+        }
+    return std::nullopt;
+}
+
+std::optional<TextSelection> LayoutPdf::select(int index, PagePoint from, PagePoint to, bool wholeLines) const {
+    const GlyphLayout* glyphs = layout(index);
+    if (!glyphs) return std::nullopt;
+    // The line nearest a point, and the glyph boundary nearest it along that
+    // line's own direction, so turned pages need no case of their own.
+    struct Place {
+        std::size_t line;
+        std::size_t boundary;  // glyphs before it are before the point
+    };
+    auto placeOf = [&](PagePoint p) -> std::optional<Place> {
+        std::optional<Place> best;
+        double bestDistance = INFINITY;
+        for (std::size_t k = 0; k < glyphs->lines.size(); ++k) {
+            const auto [first, last] = glyphs->lines[k];
+            const std::optional<PageRect> ink = inkOf(*glyphs, first, last);
+            if (!ink) continue;
+            if (const double d = distanceTo(*ink, p); d < bestDistance) {
+                bestDistance = d;
+                best = Place{k, first};
+            }
+        }
+        if (!best) return best;
+        const auto [first, last] = glyphs->lines[best->line];
+        std::vector<PagePoint> centres;
+        for (std::size_t i = first; i < last; ++i) centres.push_back(centreOf(glyphs->glyphs[i].rect));
+        const PagePoint a = centreOf(*inkOf(*glyphs, first, first + 1 < last ? first + 1 : last));
+        PagePoint direction{1, 0};
+        if (const std::optional<PageRect> tail = inkOf(*glyphs, last - 1, last); tail && last - first > 1) {
+            const PagePoint b = centreOf(*tail);
+            if (std::hypot(b.x - a.x, b.y - a.y) > 0) direction = {b.x - a.x, b.y - a.y};
+        }
+        const double along = p.x * direction.x + p.y * direction.y;
+        best->boundary = first;
+        for (std::size_t i = first; i < last; ++i) {
+            if (glyphs->glyphs[i].blank) continue;
+            const PagePoint c = centreOf(glyphs->glyphs[i].rect);
+            if (c.x * direction.x + c.y * direction.y <= along) best->boundary = i + 1;
+        }
+        return best;
+    };
+    std::optional<Place> start = placeOf(from), end = placeOf(to);
+    if (!start || !end) return std::nullopt;
+    if (start->line > end->line) std::swap(start, end);
+    if (wholeLines) return selectGlyphs(*glyphs, glyphs->lines[start->line].first, glyphs->lines[end->line].second);
+    // The start takes the glyph after its boundary; the end the glyph before its own.
+    std::size_t first = start->boundary;
+    while (first < glyphs->lines[start->line].second && glyphs->glyphs[first].blank) ++first;
+    return selectGlyphs(*glyphs, first, end->boundary);
 }
 
 std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) const {

@@ -62,7 +62,7 @@ TEST_F(DocumentSelectionTest, ClickSelectsTheWordUnderThePointer) {
         const auto sel = select(onLine(gamma0 + 2, 40), onLine(gamma0 + 9.9, 40 + 7.9), snapWords);
         ASSERT_TRUE(sel);
         EXPECT_EQ(sel->text, "gamma");
-        // poppler's word boxes reach about a point past the letters.
+        // Glyph boxes are the font's advance boxes, not the ink: close to where pango set the word.
         EXPECT_NEAR(sel->rect[0] * visibleWidth(), at(gamma0, 0)[0] * visibleWidth(), 1.5);
         EXPECT_NEAR((sel->rect[0] + sel->rect[2]) * visibleWidth(), at(gamma1, 0)[0] * visibleWidth(), 1.5);
         ASSERT_EQ(sel->lines.size(), 1u);
@@ -116,6 +116,26 @@ TEST_F(DocumentSelectionTest, DragUpwardsSelectsFromTheHigherLine) {
     EXPECT_LT(sel->lines[0][1], sel->lines[1][1]);
     EXPECT_NEAR(sel->rect[1], sel->lines[0][1], 1e-9);
     EXPECT_NEAR(sel->rect[1] + sel->rect[3], sel->lines[1][1] + sel->lines[1][3], 1e-9);
+}
+
+TEST_F(DocumentSelectionTest, TurnedPagesAnswerInTheirUnturnedSpace) {
+    // A turned page leaves the document uncropped: fractions of the whole page.
+    for (int degrees : {90, 180, 270}) {
+        SCOPED_TRACE(degrees);
+        const auto turned = dir / ("turned" + std::to_string(degrees) + ".pdf");
+        ASSERT_TRUE(testing::rotatePdf(dir / "script.pdf", turned, degrees));
+        ASSERT_TRUE(store.open(turned));
+        crop = {0, 0, 1, 1};
+        const auto click = select(onLine(gamma0 + 4, 40), onLine(gamma0 + 4, 40));
+        ASSERT_TRUE(click);
+        EXPECT_EQ(click->text, "gamma");
+        const auto drag = select(onLine(beta0 + 8, 40), onLine(35, 56));
+        ASSERT_TRUE(drag);
+        EXPECT_EQ(drag->text, "beta gamma delta\nSecond");
+        const auto hits = search("gamma");
+        ASSERT_EQ(hits.size(), 1u);
+        for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(hits[0].rect[k], click->rect[k], 0.02) << k;
+    }
 }
 
 TEST_F(DocumentSelectionTest, SearchIgnoresCaseButNotMarks) {
