@@ -273,16 +273,16 @@ std::optional<TextSelection> LayoutPdf::select(int index, PagePoint from, PagePo
         }
         if (!best) return best;
         const auto [first, last] = glyphs->lines[best->line];
+        // The line runs from its first inked glyph towards its last; a line of
+        // one glyph is taken as running left to right.
         std::vector<PagePoint> centres;
-        for (std::size_t i = first; i < last; ++i) centres.push_back(centreOf(glyphs->glyphs[i].rect));
-        const PagePoint a = centreOf(*inkOf(*glyphs, first, first + 1 < last ? first + 1 : last));
+        for (std::size_t i = first; i < last; ++i)
+            if (!glyphs->glyphs[i].blank) centres.push_back(centreOf(glyphs->glyphs[i].rect));
         PagePoint direction{1, 0};
-        if (const std::optional<PageRect> tail = inkOf(*glyphs, last - 1, last); tail && last - first > 1) {
-            const PagePoint b = centreOf(*tail);
-            if (std::hypot(b.x - a.x, b.y - a.y) > 0) direction = {b.x - a.x, b.y - a.y};
-        }
+        if (const double length = std::hypot(centres.back().x - centres.front().x, centres.back().y - centres.front().y);
+            length > 0)
+            direction = {centres.back().x - centres.front().x, centres.back().y - centres.front().y};
         const double along = p.x * direction.x + p.y * direction.y;
-        best->boundary = first;
         for (std::size_t i = first; i < last; ++i) {
             if (glyphs->glyphs[i].blank) continue;
             const PagePoint c = centreOf(glyphs->glyphs[i].rect);
