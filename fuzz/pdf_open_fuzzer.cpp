@@ -1,5 +1,6 @@
 // Opens arbitrary bytes as a script PDF and asks what the page would ask first:
-// the document information, the lines of the first page and its image.
+// the document information, the lines of the first page and its image, then a
+// selection and a search.
 #include <unistd.h>
 
 #include <cstddef>
@@ -49,5 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (info->aspects.size() != static_cast<std::size_t>(info->pageCount)) std::abort();
     (void)store.pageLines(0);
     (void)store.renderPage(0, 200);
+    // A click, a drag over several lines and a search: the glyph boxes of a
+    // hostile page walked every way the page can ask.
+    auto guard = store.acquireLock();
+    (void)store.textSelectionLocked(0, {0.3, 0.2}, {0.3, 0.2}, true);
+    (void)store.textSelectionLocked(0, {0.7, 0.6}, {0.1, 0.1}, true);
+    (void)store.searchLocked("e a", 5);
     return 0;
 }
