@@ -13,6 +13,11 @@
 namespace tallowmark {
 
 // A page's text with one box per character in page space, split into lines.
+// Words, drags and whole lines are cut from these boxes rather than asked of
+// poppler's selection calls: in poppler 22.12 those pick the wrong words on
+// pages turned 180 or 270 degrees (a point on one word selects the first word
+// of the line), while the glyph boxes are right in every rotation. The
+// turned-page selection tests show when poppler's calls could serve again.
 struct GlyphLayout {
     struct Glyph {
         std::size_t begin = 0, end = 0;  // bytes of the character in `text`
