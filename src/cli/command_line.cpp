@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "cli/document_modes.hpp"
 #include "core/atomic_file.hpp"
 #include "document/document_store.hpp"
 
@@ -151,8 +152,25 @@ std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments,
     // Table order; a mode without its required operands gives way to the next.
     if (const auto operands = operandsOf(arguments, "--pdf-test"); operands && operands->size() >= 1)
         return renderBenchmarkMode(*operands, out);
+    if (const auto operands = operandsOf(arguments, "--page-lines"); operands && operands->size() >= 1)
+        return pageLinesMode(expandPathOperand((*operands)[0]), pageOperand(operands->size() > 1 ? &(*operands)[1] : nullptr), out);
+    if (const auto operands = operandsOf(arguments, "--maxtext-data"); operands && operands->size() >= 1) {
+        const auto crop = operandsOf(arguments, "--maxtext-crop");
+        return maxTextDataMode(expandPathOperand((*operands)[0]),
+                               crop && !crop->empty() ? std::optional(crop->front()) : std::nullopt, out);
+    }
+    if (const auto operands = operandsOf(arguments, "--page-sizes"); operands && operands->size() >= 1)
+        return pageSizesMode(expandPathOperand((*operands)[0]), out);
+    if (const auto operands = operandsOf(arguments, "--lock-latency-test"); operands && operands->size() >= 1)
+        return lockLatencyMode(expandPathOperand((*operands)[0]), out);
+    if (const auto operands = operandsOf(arguments, "--snap-test"); operands && operands->size() >= 1)
+        return snapTestMode(expandPathOperand((*operands)[0]), out);
+    if (const auto operands = operandsOf(arguments, "--text-box"); operands && operands->size() >= 1)
+        return textBoxMode(expandPathOperand((*operands)[0]), out);
     if (const auto operands = operandsOf(arguments, "--render-page"); operands && operands->size() >= 3)
         return renderPageMode(*operands, out);
+    // "--open" path belongs to the interactive application, which does not
+    // exist yet: like no mode at all, it ends in the usage and status 2.
     return std::nullopt;
 }
 

@@ -104,6 +104,22 @@ std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked() const {
     return info;
 }
 
+std::vector<std::array<double, 2>> DocumentStore::pageSizes() {
+    std::scoped_lock guard(lock_);
+    std::vector<std::array<double, 2>> sizes;
+    const int pageCount = document_ ? document_->pageCount() : 0;
+    for (int i = 0; i < pageCount; ++i) {
+        double width = 0, height = 0;
+        if (const std::optional<PageBoxes> boxes = document_->pageBoxes(i)) fullSize(*boxes, width, height);
+        if (const std::optional<BoxFraction> crop = cropFraction(i)) {
+            width *= crop->width;
+            height *= crop->height;
+        }
+        sizes.push_back({width, height});
+    }
+    return sizes;
+}
+
 std::optional<BoxFraction> DocumentStore::cropFraction(int index) const {
     if (index < 0 || index >= static_cast<int>(cropFractions_.size())) return std::nullopt;
     return cropFractions_[index];

@@ -22,6 +22,8 @@
 
 namespace tallowmark {
 
+using LineFractionArray = std::array<double, 4>;
+
 class DocumentStore {
 public:
     struct Info {
@@ -33,8 +35,25 @@ public:
         bool operator==(const Info&) const = default;
     };
 
+    // What a click or drag on a page selects; rectangles as line fractions.
+    struct Selection {
+        LineFractionArray rect;
+        std::string text;  // trimmed
+        double lineEnd = 0;
+        double gapL = 0;
+        double gapR = 0;
+        std::vector<LineFractionArray> lines;
+    };
+
+    struct SearchHit {
+        int page = 0;
+        LineFractionArray rect;
+        std::string snippet;
+        double lineEnd = 0;
+    };
+
     using Bytes = std::vector<std::uint8_t>;
-    using LineFraction = std::array<double, 4>;
+    using LineFraction = LineFractionArray;
     using NumberedLine = std::array<double, 5>;
 
     static constexpr int cacheLimit = 12;
@@ -72,6 +91,16 @@ public:
     std::optional<Info> setDropPageNumbers(bool drop);
     static bool looksLikePageNumber(std::string_view text);
 
+    // Selection and search; the caller holds the lock. `from` and `to` are
+    // fractions of the visible box, x from the left and y from the top.
+    std::optional<Selection> textSelectionLocked(int page, std::array<double, 2> from, std::array<double, 2> to,
+                                                 bool snapWords);
+    std::vector<SearchHit> searchLocked(const std::string& query, int limit);
+
+    // Displayed size in points with the crop applied, one per page; lets the
+    // command line report geometry without re-deriving the crop.
+    std::vector<std::array<double, 2>> pageSizes();
+
     // Crop. Outside form: [x, y, w, h], y measured down from the page's top.
     std::optional<Info> setCrop(const std::optional<std::vector<double>>& crop);
     std::vector<double> currentCropRect();
@@ -91,6 +120,10 @@ private:
     const std::vector<TextLine>& loadLinesLocked(int index);
     std::vector<BoxFraction> computeCropFractionsLocked(const std::optional<BoxFraction>& within);
     void applyManualCropLocked();
+    PageRect snappedToLinesLocked(const PageRect& rect, int index);
+    std::pair<double, double> neighbourGapsLocked(const PageRect& selection, int index) const;
+    double lineEndLocked(int index, PagePoint from, PagePoint to, const PageRect& fallback,
+                         const PageRect& visible) const;
 
     // Lock order: lock_, then renderLock_; never lock_ while holding renderLock_.
     mutable std::mutex lock_;

@@ -24,6 +24,23 @@ struct TextLine {
     std::string text;  // trimmed of white space and line breaks
 };
 
+struct GlyphLayout;
+
+// Text chosen on a page.
+struct TextSelection {
+    std::string text;               // untrimmed
+    PageRect bounds;                // union of the lines
+    std::vector<PageRect> lines;    // ink of each line, in reading order
+};
+
+// One occurrence of a searched text, possibly spread over several lines.
+struct TextMatch {
+    int page = 0;
+    PageRect bounds;
+    PagePoint first;  // middle of the first and the last line box of the match
+    PagePoint last;
+};
+
 class LayoutPdf {
 public:
     // None when poppler cannot read the bytes as a PDF.
@@ -38,8 +55,21 @@ public:
     // The page's text lines in poppler's reading order; lines without area are left out.
     std::vector<TextLine> textLines(int index) const;
 
+    // The word (a run of glyphs between blanks on one line) whose glyph lies
+    // under the point; none when no glyph does.
+    std::optional<TextSelection> wordAt(int index, PagePoint point) const;
+    // The text from the glyph nearest `from` to the glyph nearest `to` in
+    // reading order, or the whole lines of both; none when nothing is selected.
+    std::optional<TextSelection> select(int index, PagePoint from, PagePoint to, bool wholeLines) const;
+    // Occurrences of `query` on one page in reading order, letter case ignored,
+    // marks significant, across line ends.
+    std::vector<TextMatch> find(int index, const std::string& query) const;
+
 private:
     struct Handles;
+    const GlyphLayout* layout(int index) const;
+    static std::optional<TextSelection> selectGlyphs(const GlyphLayout& glyphs, std::size_t first,
+                                                     std::size_t last);
     explicit LayoutPdf(std::unique_ptr<Handles> handles);
     std::unique_ptr<Handles> handles_;
 };

@@ -22,6 +22,12 @@ struct PageRect {
     bool hasArea() const { return width > 0 && height > 0; }
 };
 
+// A point in page points (origin bottom-left, y up).
+struct PagePoint {
+    double x = 0;
+    double y = 0;
+};
+
 // Fractions (0..1) of a page's display box, origin bottom-left, y up: the form
 // in which the store keeps its crops.
 struct BoxFraction {

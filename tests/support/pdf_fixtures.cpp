@@ -16,7 +16,29 @@ namespace {
 
 std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
+PangoLayout* fixtureLayout(cairo_t* cr, const std::string& text, double size) {
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* font = pango_font_description_from_string("Liberation Serif");
+    pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
+    pango_layout_set_font_description(layout, font);
+    pango_font_description_free(font);
+    pango_layout_set_text(layout, text.c_str(), -1);
+    return layout;
+}
+
 }  // namespace
+
+double textWidth(const std::string& text, double size) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+    cairo_t* cr = cairo_create(surface);
+    PangoLayout* layout = fixtureLayout(cr, text, size);
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, nullptr, &logical);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    return static_cast<double>(logical.width) / PANGO_SCALE;
+}
 
 void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>& pages) {
     const double firstWidth = pages.empty() ? 300 : pages.front().width;
@@ -26,14 +48,9 @@ void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>&
     for (const FixturePage& page : pages) {
         cairo_pdf_surface_set_size(surface, page.width, page.height);
         for (const FixtureText& item : page.texts) {
-            PangoLayout* layout = pango_cairo_create_layout(cr);
-            PangoFontDescription* font = pango_font_description_from_string("Liberation Serif");
-            pango_font_description_set_absolute_size(font, item.size * PANGO_SCALE);
-            pango_layout_set_font_description(layout, font);
-            pango_layout_set_text(layout, item.text.c_str(), -1);
+            PangoLayout* layout = fixtureLayout(cr, item.text, item.size);
             cairo_move_to(cr, item.x, item.top);
             pango_cairo_show_layout(cr, layout);
-            pango_font_description_free(font);
             g_object_unref(layout);
         }
         cairo_show_page(cr);

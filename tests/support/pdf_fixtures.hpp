@@ -26,6 +26,10 @@ struct FixturePage {
 // Writes the pages with cairo's PDF surface and pango (Liberation Serif).
 void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>& pages);
 
+// How wide pango sets `text` in the fixtures' font, in points: where a word
+// within a line begins.
+double textWidth(const std::string& text, double size = 12);
+
 // qpdf --rotate=+degrees:pageRange; false when qpdf fails.
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages = "1-z");

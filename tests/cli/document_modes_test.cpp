@@ -1,0 +1,183 @@
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "cli/command_line.hpp"
+#include "core/json_helpers.hpp"
+#include "document/document_store.hpp"
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::FixturePage;
+using testing::TempDir;
+
+// The saved settings are read from XDG_CONFIG_HOME, which GLib reads once per
+// process: point it at a scratch folder before any test runs.
+class ConfigHome : public ::testing::Environment {
+public:
+    void SetUp() override { g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE); }
+    static std::filesystem::path settingsFile() {
+        return std::filesystem::path(g_getenv("XDG_CONFIG_HOME")) / "TALLOWMARK" / "settings.json";
+    }
+
+private:
+    TempDir dir_;
+};
+[[maybe_unused]] auto* const configHome = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+
+std::pair<std::optional<int>, std::string> run(const std::vector<std::string>& arguments) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    const std::optional<int> status = runCommandLineMode(arguments, out);
+    std::fclose(out);
+    std::string output(buffer, size);
+    std::free(buffer);
+    return {status, output};
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+bool matches(const std::string& line, const char* pattern) { return std::regex_match(line, std::regex(pattern)); }
+
+class DocumentModesTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string pdf = (dir / "script.pdf").string();
+    std::string bad = (dir / "bad.pdf").string();
+
+    void SetUp() override {
+        // Page 2 has no text; a page number sits alone at the foot of pages 1 and 3.
+        const FixturePage text{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 56, "Second line here"}, {140, 370, "1"}}};
+        FixturePage third = text;
+        third.texts.back().text = "3";
+        testing::writePdf(pdf, {text, {300, 400, {}}, third});
+        testing::writeText(bad, "not a pdf");
+    }
+};
+
+TEST_F(DocumentModesTest, PageLines) {
+    auto [status, output] = run({"--page-lines", pdf, "3"});
+    EXPECT_EQ(status, 0);
+    auto lines = linesOf(output);
+    ASSERT_EQ(lines.size(), 4u) << output;
+    EXPECT_EQ(lines[0], "sivu 3: 3 rivia");
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_TRUE(matches(lines[i], R"(x \d\.\d{4}  y -?\d\.\d{4}  l \d\.\d{4}  k \d\.\d{4})")) << lines[i];
+    // Without a page operand: page 1.
+    EXPECT_TRUE(run({"--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia\n"));
+    EXPECT_EQ(run({"--page-lines", pdf, "4"}).first, 1);
+    EXPECT_EQ(run({"--page-lines", bad}), std::pair(std::optional(1), std::string("virhe: PDF:aa ei voitu avata\n")));
+}
+
+TEST_F(DocumentModesTest, MaxTextDataAppliesAFourNumberCrop) {
+    auto [status, output] = run({"--maxtext-data", pdf});
+    EXPECT_EQ(status, 0);
+    const auto data = parseJson(output);
+    ASSERT_TRUE(data) << output;
+    ASSERT_EQ((*data)["aspects"].size(), 3u);
+    ASSERT_EQ((*data)["lines"].size(), 3u);
+    EXPECT_EQ((*data)["lines"][0].size(), 3u);
+    EXPECT_EQ((*data)["lines"][0][2][4], 1.0);  // the page number at the foot
+    EXPECT_TRUE((*data)["lines"][1].empty());
+
+    // The crop keeps the top half: the page numbers fall outside it.
+    const auto cropped = parseJson(run({"--maxtext-data", pdf, "--maxtext-crop", "0,0,1,0.5"}).second);
+    ASSERT_TRUE(cropped);
+    EXPECT_GT((*cropped)["aspects"][0].get<double>(), (*data)["aspects"][0].get<double>());
+    for (const char* notFour : {"0,0,1", "0,0,1,0.5,1", "0,x,1,0.5"}) {
+        const auto whole = parseJson(run({"--maxtext-data", pdf, "--maxtext-crop", notFour}).second);
+        ASSERT_TRUE(whole);
+        EXPECT_EQ((*whole)["aspects"], (*data)["aspects"]) << notFour;
+    }
+    EXPECT_EQ(run({"--maxtext-data", bad}).first, 1);
+}
+
+TEST_F(DocumentModesTest, PageSizesFollowTheSavedPageNumberSetting) {
+    std::filesystem::remove(ConfigHome::settingsFile());
+    auto [status, output] = run({"--page-sizes", pdf});
+    EXPECT_EQ(status, 0);
+    const auto kept = parseJson(output);
+    ASSERT_TRUE(kept && kept->is_array() && kept->size() == 3) << output;
+    for (const auto& page : *kept) {
+        ASSERT_EQ(page.size(), 3u);
+        EXPECT_NEAR(page[0].get<double>() / page[1].get<double>(), page[2].get<double>(), 1e-9);
+    }
+    std::filesystem::create_directories(ConfigHome::settingsFile().parent_path());
+    testing::writeText(ConfigHome::settingsFile(), R"({"dropPageNumbers": true})");
+    const auto dropped = parseJson(run({"--page-sizes", pdf}).second);
+    ASSERT_TRUE(dropped);
+    // Without the foot numbers the crop ends under the text: a much lower page.
+    EXPECT_LT((*dropped)[0][1].get<double>(), (*kept)[0][1].get<double>() / 4);
+    EXPECT_EQ(run({"--page-sizes", bad}).first, 1);
+}
+
+TEST_F(DocumentModesTest, LockLatencyReportsBothRuns) {
+    auto [status, output] = run({"--lock-latency-test", pdf});
+    EXPECT_EQ(status, 0);
+    const auto lines = linesOf(output);
+    ASSERT_EQ(lines.size(), 2u) << output;
+    const char* shape = R"(: \d+ kyselya, mediaani \d+\.\d ms, 95 % \d+\.\d ms, max \d+\.\d ms, yli 33 ms: \d+)";
+    EXPECT_TRUE(matches(lines[0], (std::string("ilman renderointia ") + shape).c_str())) << lines[0];
+    EXPECT_TRUE(matches(lines[1], (std::string("renderointi taustalla") + shape).c_str())) << lines[1];
+    EXPECT_EQ(run({"--lock-latency-test", bad}).first, 1);
+}
+
+TEST_F(DocumentModesTest, SnapStatistics) {
+    auto [status, output] = run({"--snap-test", pdf});
+    EXPECT_EQ(status, 0);
+    const auto lines = linesOf(output);
+    ASSERT_EQ(lines.size(), 7u) << output;
+    // Two taps on each of the six lines; every tapped box is the same band.
+    EXPECT_TRUE(matches(lines[0], R"(12 napautusta  mediaani 0\.\d{5}  min 0\.\d{5}  max 0\.\d{5}  hajonta 0\.0 %  eri korkeuksia 1)"))
+        << lines[0];
+    EXPECT_TRUE(matches(lines[1], R"(\d+ vetoa sanan keskelta sanan keskelle  kokonaisiin sanoihin osui \d+ \(100 %\))"))
+        << lines[1];
+    EXPECT_TRUE(lines[2].find(" sanavalia  min ") != std::string::npos) << lines[2];
+    EXPECT_TRUE(matches(lines[3], R"(6 vetoa yhden rivin yli  korkeus \d\.\d\d-\d\.\d\d rivia  naapuriin tarttui 0 \(0 %\))"))
+        << lines[3];
+    EXPECT_TRUE(lines[4].starts_with("tahallinen veto 1 rivivalia alas -> ")) << lines[4];
+    EXPECT_TRUE(lines[6].starts_with("tahallinen veto 3 rivivalia alas -> ")) << lines[6];
+    EXPECT_EQ(run({"--snap-test", bad}).first, 1);
+}
+
+TEST_F(DocumentModesTest, TextBoxes) {
+    auto [status, output] = run({"--text-box", pdf});
+    EXPECT_EQ(status, 0);
+    const auto lines = linesOf(output);
+    ASSERT_EQ(lines.size(), 6u) << output;
+    EXPECT_TRUE(matches(lines[0], R"(sivu  1  x 0\.100-0\.\d{3}  y 0\.100-0\.9\d\d  ala \d+\.\d %)")) << lines[0];
+    EXPECT_EQ(lines[1], "ei tekstia sivulla 2");
+    EXPECT_TRUE(lines[2].starts_with("sivu  3  x 0.100-")) << lines[2];
+    EXPECT_EQ(lines[3], "");
+    EXPECT_TRUE(matches(lines[4], R"(yhdiste  x 0\.100-0\.\d{3}  y 0\.100-0\.9\d\d  ala \d+\.\d %  teksti kasvaisi \d+ %)"))
+        << lines[4];
+    EXPECT_TRUE(matches(lines[5], R"(sivukohtainen rajaus antaisi kertoimet \d\.\d\d-\d\.\d\d \(ero 0 %\))")) << lines[5];
+    EXPECT_EQ(run({"--text-box", bad}), std::pair(std::optional(1), std::string("PDF ei aukea\n")));
+}
+
+TEST_F(DocumentModesTest, TableOrderAndFallThrough) {
+    // Each inspection switch needs its pdf; without it the next switch is examined.
+    for (const char* mode : {"--page-lines", "--maxtext-data", "--page-sizes", "--lock-latency-test", "--snap-test",
+                             "--text-box"})
+        EXPECT_FALSE(run({mode}).first) << mode;
+    EXPECT_TRUE(run({"--text-box", pdf, "--page-lines"}).second.starts_with("sivu  1  x"));
+    EXPECT_TRUE(run({"--text-box", pdf, "--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia"));
+    EXPECT_TRUE(run({"--render-page", pdf, "1", (dir / "p.png").string(), "--snap-test", pdf}).second.find(
+                    "napautusta") != std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "p.png"));
+    EXPECT_FALSE(run({"--open", pdf}).first);
+}
+
+}  // namespace
+}  // namespace tallowmark
