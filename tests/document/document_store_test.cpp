@@ -1,5 +1,6 @@
 #include "document/document_store.hpp"
 
+#include <cairo-pdf.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -84,6 +85,42 @@ TEST_F(DocumentStoreTest, ZeroPageDocumentOpensEmpty) {
     EXPECT_EQ(info->pageCount, 0);
     EXPECT_TRUE(info->aspects.empty());
     EXPECT_FALSE(store.renderPage(0, 100));
+}
+
+TEST_F(DocumentStoreTest, LockedAndImageOnlyDocuments) {
+    const auto plain = pdf("plain.pdf", {textPage()});
+    ASSERT_TRUE(store.open(plain));
+    // A script that needs a user password cannot be read: the open one stays.
+    const auto locked = dir / "locked.pdf";
+    ASSERT_EQ(std::system(("qpdf --encrypt secret owner 256 -- '" + plain.string() + "' '" + locked.string() + "'")
+                              .c_str()),
+              0);
+    EXPECT_FALSE(store.open(locked));
+    EXPECT_FALSE(store.pageText(0).empty());
+
+    // A scanned page: only an image, no text. It opens, has no lines, and draws.
+    const auto scanned = dir / "scanned.pdf";
+    cairo_surface_t* page = cairo_pdf_surface_create(scanned.c_str(), 300, 400);
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 100, 100);
+    cairo_t* ink = cairo_create(image);
+    cairo_set_source_rgb(ink, 0.1, 0.1, 0.1);
+    cairo_paint(ink);
+    cairo_destroy(ink);
+    cairo_t* cr = cairo_create(page);
+    cairo_set_source_surface(cr, image, 100, 150);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(image);
+    cairo_surface_destroy(page);
+
+    const auto info = store.open(scanned);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->pageCount, 1);
+    EXPECT_TRUE(store.pageLines(0).empty());
+    EXPECT_TRUE(store.pageText(0).empty());
+    const auto png = store.renderPage(0, 300);
+    ASSERT_TRUE(png);
+    EXPECT_FALSE(testing::inkBox(testing::decodePng(*png)).empty());
 }
 
 TEST_F(DocumentStoreTest, RenderSizeWithAndWithoutCrop) {
