@@ -1,0 +1,131 @@
+#include "demo/demo_script_maker.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "demo/demo_play.hpp"
+#include "document/document_store.hpp"
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::TempDir;
+
+// Collects what a run prints.
+class Capture {
+public:
+    Capture() : file_(open_memstream(&buffer_, &size_)) {}
+    ~Capture() {
+        if (file_) std::fclose(file_);
+        std::free(buffer_);
+    }
+    std::FILE* file() { return file_; }
+    std::string text() {
+        std::fflush(file_);
+        return std::string(buffer_, size_);
+    }
+
+private:
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* file_;
+};
+
+std::size_t filesIn(const std::filesystem::path& folder) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+TEST(DemoScriptMakerTest, WritesTheScriptWithEveryCueFoundOnIt) {
+    TempDir dir;
+    const std::filesystem::path folder = dir / "nested/Demo";
+    Capture out;
+    DemoScriptMaker maker(out.file());
+    ASSERT_EQ(maker.run(folder), 0) << out.text();
+    ASSERT_TRUE(maker.lastWrittenPDF());
+    const std::filesystem::path pdf = *maker.lastWrittenPDF();
+    EXPECT_EQ(pdf, folder / "Lantern at Skerrow Head - rehearsal script.pdf");
+    const std::filesystem::path marks = folder / "Lantern at Skerrow Head - rehearsal script.tallowmark";
+
+    const std::string printed = out.text();
+    EXPECT_EQ(printed.find("HUOM"), std::string::npos) << printed;
+    EXPECT_TRUE(printed.starts_with("valmis ")) << printed;
+    EXPECT_NE(printed.find("\n  " + pdf.string() + "  (" + std::to_string(maker.pageCount()) + " sivua)\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_NE(printed.find("\n  " + marks.string() + "  (22 iskua)\n\nKansio EI nay"), std::string::npos) << printed;
+
+    // Every page carries the running header; the faces resolved to the serif family.
+    DocumentStore store;
+    const auto info = store.open(pdf);
+    ASSERT_TRUE(info);
+    EXPECT_GE(maker.pageCount(), 3);
+    EXPECT_EQ(info->pageCount, maker.pageCount());
+    for (int page = 0; page < info->pageCount; ++page)
+        EXPECT_NE(store.pageText(page).find("Lantern at Skerrow Head"), std::string::npos) << page;
+    const std::string bytes = testing::readText(pdf);
+    EXPECT_NE(bytes.find("LiberationSerif-Bold"), std::string::npos);
+    EXPECT_NE(bytes.find("LiberationSerif-Italic"), std::string::npos);
+
+    const auto sidecar = decodeSidecar(testing::readText(marks));
+    ASSERT_TRUE(sidecar);
+    EXPECT_EQ(sidecar->documentName, pdf.filename().string());
+    ASSERT_EQ(sidecar->cues.size(), 22u);
+    std::vector<Cue> ordered = sidecar->cues;
+    std::stable_sort(ordered.begin(), ordered.end(), inScriptOrder);
+    int withNotes = 0;
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        const Cue& cue = ordered[i];
+        // Script order is the numbering: every trigger is found where the play calls it.
+        EXPECT_EQ(cue.number, std::to_string(i + 1)) << cue.snippet;
+        EXPECT_EQ(cue.id, "demo-" + cue.number);
+        EXPECT_FALSE(cue.x == 0.12 && cue.y == 0.12) << cue.number;
+        EXPECT_GT(cue.w, 0);
+        EXPECT_GT(cue.h, 0);
+        EXPECT_LE(cue.x + cue.w, 1.0);
+        EXPECT_GE(cue.labelX, cue.x);
+        EXPECT_EQ(cue.padL, -1);
+        withNotes += cue.note.empty() ? 0 : 1;
+    }
+    EXPECT_EQ(withNotes, 10);
+    EXPECT_EQ(demoCueID("1.5"), "demo-1-5");
+    EXPECT_EQ(filesIn(folder), 2u);
+
+    // A second run replaces both files and leaves nothing else behind.
+    testing::writeText(marks, "not a marks file");
+    Capture again;
+    DemoScriptMaker second(again.file());
+    EXPECT_EQ(second.run(folder), 0) << again.text();
+    const auto rewritten = decodeSidecar(testing::readText(marks));
+    ASSERT_TRUE(rewritten);
+    EXPECT_EQ(rewritten->cues.size(), 22u);
+    EXPECT_EQ(filesIn(folder), 2u);
+}
+
+TEST(DemoScriptMakerTest, TriggersMissingFromTheScriptParkTheirCues) {
+    TempDir dir;
+    const std::filesystem::path pdf = dir / "other.pdf";
+    testing::writePdf(pdf, {{595, 842, {{80, 100, "Interval."}}},  //
+                            {595, 842, {{80, 300, "The radio crackles twice."}}}});
+    Capture out;
+    const CueSidecar sidecar = DemoScriptMaker(out.file()).demoSidecar("other.pdf", pdf);
+    ASSERT_EQ(sidecar.cues.size(), 22u);
+    std::string expected = "  HUOM: liipaisutekstia ei loytynyt iskuille ";
+    for (int number = 1; number <= 22; ++number)
+        if (number != 12) expected += std::to_string(number) + (number == 22 ? "\n" : ", ");
+    EXPECT_EQ(out.text(), expected);
+    const Cue& found = sidecar.cues[11];
+    EXPECT_EQ(found.page, 1);
+    EXPECT_GT(found.y, 0.2);
+    const Cue& parked = sidecar.cues[0];
+    EXPECT_EQ(parked.page, 0);
+    EXPECT_EQ(parked.x, 0.12);
+    EXPECT_EQ(parked.y, 0.12);
+    EXPECT_EQ(parked.w, 0.2);
+}
+
+}  // namespace
+}  // namespace tallowmark
