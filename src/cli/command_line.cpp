@@ -10,6 +10,7 @@
 
 #include "cli/document_modes.hpp"
 #include "core/atomic_file.hpp"
+#include "demo/demo_script_maker.hpp"
 #include "document/document_store.hpp"
 
 namespace tallowmark {
@@ -169,6 +170,12 @@ std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments,
         return textBoxMode(expandPathOperand((*operands)[0]), out);
     if (const auto operands = operandsOf(arguments, "--render-page"); operands && operands->size() >= 3)
         return renderPageMode(*operands, out);
+    // (15: the headless export comes here, before the demo.)
+    if (const auto operands = operandsOf(arguments, "--make-demo")) {
+        const std::filesystem::path folder =
+            operands->empty() ? defaultDemoFolder() : expandPathOperand(operands->front());
+        return DemoScriptMaker(out).run(folder);
+    }
     // "--open" path belongs to the interactive application, which does not
     // exist yet: like no mode at all, it ends in the usage and status 2.
     return std::nullopt;

@@ -20,6 +20,8 @@ void printUsage(std::FILE* out) {
         "  --snap-test pdf                          valinnan kohdistuksen tilastot\n"
         "  --text-box pdf                           tekstialueet ja rajaus\n"
         "  --render-page pdf sivu out.png [leveys]  yhden sivun renderointi PNG-tiedostoksi\n"
+        "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
+        "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
         "Sovellusikkuna ja muut komentorivitilat tulevat myohemmin; nyt rakennettu ydin:\n"
         "  merkintatiedosto (.tallowmark) varmuuskopioineen, cue-moottori (GO, BACK, RESET,\n"
         "  valmius ja laukaisu numerolla), ajokohta (.tallowmark-run), muokkaus ja kumoaminen,\n"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "cli/command_line.hpp"
 #include "demo/demo_play.hpp"
 #include "document/document_store.hpp"
 #include "support/pdf_fixtures.hpp"
@@ -125,6 +126,52 @@ TEST(DemoScriptMakerTest, TriggersMissingFromTheScriptParkTheirCues) {
     EXPECT_EQ(parked.x, 0.12);
     EXPECT_EQ(parked.y, 0.12);
     EXPECT_EQ(parked.w, 0.2);
+}
+
+struct ModeRun {
+    std::optional<int> status;
+    std::string output;
+};
+
+ModeRun runMode(const std::vector<std::string>& arguments) {
+    Capture out;
+    ModeRun result;
+    result.status = runCommandLineMode(arguments, out.file());
+    result.output = out.text();
+    return result;
+}
+
+TEST(MakeDemoModeTest, WritesIntoTheGivenFolderOrSaysWhyNot) {
+    TempDir dir;
+    const char* savedHome = std::getenv("HOME");
+    const std::string home = savedHome ? savedHome : "";
+    setenv("HOME", dir.path().c_str(), 1);
+    const ModeRun tilde = runMode({"--make-demo", "~/Demo"});
+    setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(tilde.status, 0) << tilde.output;
+    EXPECT_TRUE(std::filesystem::exists(dir / "Demo/Lantern at Skerrow Head - rehearsal script.tallowmark"));
+
+    // An earlier mode in the table wins.
+    const std::string pdf = (dir / "Demo/Lantern at Skerrow Head - rehearsal script.pdf").string();
+    const ModeRun earlier = runMode({"--make-demo", (dir / "Other").string(), "--render-page", pdf, "1",
+                                     (dir / "p.png").string(), "100"});
+    EXPECT_EQ(earlier.status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / "p.png"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Other"));
+
+    // A folder that cannot be made: a file stands where a parent should be.
+    testing::writeText(dir / "file", "x");
+    const ModeRun noFolder = runMode({"--make-demo", (dir / "file/Demo").string()});
+    EXPECT_EQ(noFolder.status, 1);
+    EXPECT_TRUE(noFolder.output.starts_with("virhe: kansiota ei voitu luoda: ")) << noFolder.output;
+    EXPECT_EQ(noFolder.output.find('\n'), noFolder.output.size() - 1);
+
+    // A script that cannot be written: a folder holds its name.
+    std::filesystem::create_directories(dir / "Blocked/Lantern at Skerrow Head - rehearsal script.pdf/x");
+    const ModeRun noPdf = runMode({"--make-demo", (dir / "Blocked").string()});
+    EXPECT_EQ(noPdf.status, 1);
+    EXPECT_EQ(noPdf.output, "virhe: PDF:n kirjoitus epaonnistui\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "Blocked/Lantern at Skerrow Head - rehearsal script.tallowmark"));
 }
 
 }  // namespace
