@@ -20,6 +20,7 @@ void printUsage(std::FILE* out) {
         "  --snap-test pdf                          valinnan kohdistuksen tilastot\n"
         "  --text-box pdf                           tekstialueet ja rajaus\n"
         "  --render-page pdf sivu out.png [leveys]  yhden sivun renderointi PNG-tiedostoksi\n"
+        "  --export-marked pdf out.pdf ladonta.json merkitty kasikirjoitus PDF:ksi\n"
         "Sovellusikkuna ja muut komentorivitilat tulevat myohemmin; nyt rakennettu ydin:\n"
         "  merkintatiedosto (.tallowmark) varmuuskopioineen, cue-moottori (GO, BACK, RESET,\n"
         "  valmius ja laukaisu numerolla), ajokohta (.tallowmark-run), muokkaus ja kumoaminen,\n"
