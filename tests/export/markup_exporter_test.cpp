@@ -119,8 +119,15 @@ Json layoutJson(const Frame& f0, const Frame& f1) {
                                  {{"color", "#2060ff"}, {"padL_px", 0}, {"padR_px", 0}, {"outlineOffset_px", 1}})}},
                   {"labels", {with(box(f0, 240, 220, 30, 20), {{"text", "Q1"}, {"padL_px", 0}, {"measuredWpx", 40}}),
                               with(box(f0, 240, 260, 30, 30), {{"text", "Q2\nGO"}, {"padL_px", 0}})}}};
+    // Room for one inserted line at 200 pt, and the row above it pulled apart
+    // at 46 pt, its right part moving 40 pt right.
+    const double G1 = 1.1 * f1.ch;
     Json page1 = {{"index", 1}, {"extra", 0.1}, {"pageWpx", 2 * f1.cw},
-                  {"gaps", {{{"afterY", f1.fy(200)}, {"height", 0.1}}}}};
+                  {"gaps", {{{"afterY", f1.fy(200)}, {"height", 0.1}}}},
+                  {"hrows", {{{"top", f1.fy(45)}, {"bottom", f1.fy(200)}, {"x0", f1.fx(25)}, {"x1", f1.fx(46)},
+                              {"dL", 0}, {"dR", 40 / f1.cw}}}},
+                  {"inserts", {{{"text", "Added line"}, {"x", f1.fx(150)}, {"w", 100 / f1.cw},
+                                {"dy", f1.oy(200) / G1}, {"dh", 0.1 * f1.ch / G1}, {"lineH", 0.04}}}}};
     return {{"labelFontPx", 20}, {"labelLineH", 1.2}, {"labelPadX_px", 4}, {"labelPadY_px", 2},
             {"pages", {page0, page1}}};
 }
@@ -189,12 +196,17 @@ TEST_F(MarkupExporterTest, DrawsMarksWhereTheLayoutPutsThem) {
     EXPECT_NEAR(memo[2], 219, 4);
 
     // The gap at 200 pt opens 0.1 of the page: "Lower" (top at 300) moves
-    // down by that much, "Upper" stays, and the opened band is blank.
+    // down by that much; the opened band holds the inserted line only.
     const double gap = 0.1 * f1.ch;
-    EXPECT_TRUE(e.inked(1, f1.ox(30), f1.oy(52), 40, 10));
     EXPECT_FALSE(e.inked(1, f1.ox(30), f1.oy(300), 60, 12));
     EXPECT_TRUE(e.inked(1, f1.ox(30), f1.oy(300) + gap, 60, 12));
-    EXPECT_FALSE(e.inked(1, 0, f1.oy(200), f1.cw, gap));
+    EXPECT_FALSE(e.inked(1, 0, f1.oy(200), f1.ox(145), gap));
+    EXPECT_TRUE(e.inked(1, f1.ox(150), f1.oy(200), 100, gap));
+    // "Upper" (30 to about 64 pt) split at 46: its left part stays, its right
+    // part moves 40 pt right, leaving a hole between.
+    EXPECT_TRUE(e.inked(1, f1.ox(31), f1.oy(50), 12, 14));
+    EXPECT_FALSE(e.inked(1, f1.ox(48), f1.oy(50), 36, 14));
+    EXPECT_TRUE(e.inked(1, f1.ox(90), f1.oy(50), 12, 14));
 }
 
 TEST_F(MarkupExporterTest, MemosOnlyWhenAskedAndNoDebugWithoutTheVariable) {
@@ -285,6 +297,62 @@ TEST(MarkupExporterRules, ColoursPalettesAndChipPlacement) {
     EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(100, 50, 300, 2), 100);  // fits: stays
     EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(280, 50, 300, 2), 248);  // ends 2 inside the edge
     EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(100, 400, 300, 2), 2);   // wider than the page
+}
+
+}  // namespace
+}  // namespace tallowmark
+
+namespace tallowmark {
+namespace {
+
+// Layouts from a broken or hostile page: far-off and huge numbers, negative
+// sizes and thousands of entries end in a written file or a refusal, never a
+// crash; drawable pages still come out.
+TEST(MarkupExporterHostileLayout, ExportsWhatIsDrawable) {
+    TempDir dir;
+    const auto pdf = dir / "script.pdf";
+    testing::writePdf(pdf, {{300, 400, {{30, 40, "One"}}}, {300, 400, {{30, 40, "Two"}}}, {300, 400, {{30, 40, "Three"}}}});
+    Json page0 = {{"index", 0}, {"extra", 0}, {"pageWpx", 1e-300}, {"labelFontPx", 1e300}};
+    Json page1 = {{"index", 1}, {"extra", 1e300}, {"pageWpx", 600}};  // too tall to draw: left out
+    Json page2 = {{"index", 2}, {"extra", -0.5}, {"pageWpx", 600}};
+    Json many = Json::array();
+    for (int i = 0; i < 3000; ++i) {
+        const double v = i % 3 == 0 ? 1e300 : i % 3 == 1 ? -1e12 : 0.5;
+        many.push_back({{"x", v}, {"w", v}, {"dy", 0.1}, {"dh", v}, {"padL_px", v}, {"padR_px", 0},
+                        {"outlineOffset_px", v}, {"kind", "cut"}, {"lineH", v}, {"text", "Q\nGO"}});
+    }
+    for (Json* page : {&page0, &page2}) {
+        (*page)["cues"] = many;
+        (*page)["labels"] = many;
+        (*page)["marks"] = many;
+        (*page)["inserts"] = many;
+    }
+    // Gaps and split rows that move the text off the page: page 0 comes out blank.
+    for (Json* page : {&page0}) {
+        (*page)["gaps"] = {{{"afterY", -1e300}, {"height", 1e300}}, {{"afterY", 0.5}, {"height", -2}}};
+        (*page)["hrows"] = {{{"top", 0}, {"bottom", 1}, {"x0", 1e300}, {"x1", -1e300}, {"dL", 1e300}, {"dR", 1}}};
+    }
+    const auto layout = Layout::fromJson({{"labelFontPx", 12}, {"labelLineH", 1e300}, {"labelPadX_px", -1e300},
+                                          {"labelPadY_px", 2}, {"markRadius_px", 1e300}, {"insertLineK", -1e300},
+                                          {"pages", {page0, page1, page2}}});
+    ASSERT_TRUE(layout);
+    CueSidecar sidecar;
+    Flag flag;
+    flag.page = 2;
+    flag.x = 1e300;
+    flag.text = std::string(5000, 'x');
+    sidecar.flags.push_back(flag);
+    Memo memo;
+    memo.page = 2;
+    memo.h = -1e300;
+    sidecar.memos.push_back(memo);
+
+    const auto out = dir / "marked.pdf";
+    ASSERT_TRUE(MarkupExporter::exportMarkedScript(pdf, sidecar, *layout, out, true, false));
+    Exported e(out);
+    ASSERT_TRUE(e.ok());
+    EXPECT_EQ(e.pages(), 2);  // page 2 of the script could not be drawn
+    EXPECT_NEAR(e.size(1)[1], e.size(0)[1] / 2, 0.01);  // extra -0.5 taken as measured
 }
 
 }  // namespace
