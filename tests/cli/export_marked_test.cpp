@@ -98,6 +98,13 @@ TEST_F(ExportMarkedTest, WritesAPdfThatToolsAccept) {
     EXPECT_NE(words.find("Enter Prospero"), std::string::npos) << words;
     EXPECT_NE(words.find("Exeunt"), std::string::npos);
 
+    setenv("TALLOWMARK_EXPORT_DEBUG", "1", 1);
+    const auto [debugStatus, debugText] = run({"--export-marked", pdf, out, layout});
+    unsetenv("TALLOWMARK_EXPORT_DEBUG");
+    EXPECT_EQ(debugStatus, 0);
+    EXPECT_TRUE(debugText.starts_with("sivu 1  rajaus x ")) << debugText;
+    EXPECT_TRUE(debugText.ends_with("kirjoitettu: " + out + "\n"));
+
     // The second page is 1.5 times as tall as the first (both cropped alike).
     auto height = [&](int page) {
         const std::string key = "Page    " + std::to_string(page) + " size:";

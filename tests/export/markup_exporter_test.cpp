@@ -158,6 +158,16 @@ protected:
         memo.color = "rose";
         memo.text = "Watch the door";
         sidecar.memos.push_back(memo);
+        // Sidecar marks of kind "cut" and "hide" are drawn from the layout, so
+        // never highlighted; any other kind is.
+        for (const char* kind : {"cut", "hide", ""}) {
+            Mark mark;
+            mark.page = 0;
+            mark.kind = kind;
+            mark.x = f0.fx(200), mark.y = f0.fy(kind == std::string("") ? 60 : 100), mark.w = 40 / f0.cw;
+            mark.h = 10 / f0.ch;
+            sidecar.marks.push_back(mark);
+        }
     }
 
     bool exportIt(bool includeMemos = true, std::FILE* debug = stdout) {
@@ -182,6 +192,10 @@ TEST_F(MarkupExporterTest, DrawsMarksWhereTheLayoutPutsThem) {
     const auto strike = e.pixel(0, f0.ox(100), f0.oy(167.5));
     EXPECT_NEAR(strike[0], 0x3a, 12);
     EXPECT_NEAR(strike[2], 0x86, 12);
+
+    const auto highlighted = e.pixel(0, f0.ox(220), f0.oy(65));
+    EXPECT_LT(highlighted[2], 200);  // yellow: blue taken away
+    EXPECT_EQ(e.pixel(0, f0.ox(220), f0.oy(105)), (std::array<int, 3>{255, 255, 255}));
 
     // Cue box: its colour at alpha 0.3 over white, so blue well above red.
     const auto cue = e.pixel(0, f0.ox(190), f0.oy(230));
@@ -240,6 +254,9 @@ TEST_F(MarkupExporterTest, DebugPrintsTwoLinesPerLabel) {
     std::snprintf(box, sizeof box, "  laatikko x %.2f y %.2f w 30.00 h 20.00 pt (dy %.5f dh %.5f, grownH %.2f)\n",
                   f0.ox(240), f0.oy(220), f0.fy(220), 20 / f0.ch, f0.ch);
     EXPECT_NE(text.find(box), std::string::npos) << text;
+    // Without the page reporting a system monospaced font, labels are set in
+    // the Courier stand-in.
+    EXPECT_NE(text.find("px (Liberation Mono)\n"), std::string::npos) << text;
     // A line feed in a label is printed escaped so each label stays two lines.
     EXPECT_NE(text.find("sivu 1 selite 'Q2\\nGO': ruutu 0.0 px"), std::string::npos);
 }
