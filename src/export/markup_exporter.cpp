@@ -195,14 +195,14 @@ FontPtr labelFont(double size, const Layout& layout) {
 
 // ---- page bands ---------------------------------------------------------------
 
-struct BandSpec {
+struct Band {
     double a, b;          // page-height fractions, top and bottom
     double left, right;   // width fractions
     double shift;         // page-height fraction moved down
     double tx;            // width fraction moved sideways
 };
 
-std::vector<BandSpec> bandSpecs(const PageLayout* page) {
+std::vector<Band> bandsOf(const PageLayout* page) {
     struct Segment { double a, b, s; };
     std::vector<Segment> segments;
     if (!page) {
@@ -217,7 +217,7 @@ std::vector<BandSpec> bandSpecs(const PageLayout* page) {
         }
         segments.push_back({p, 1, s});
     }
-    std::vector<BandSpec> specs;
+    std::vector<Band> bands;
     for (const Segment& seg : segments) {
         const HRow* row = nullptr;
         if (page) {
@@ -231,27 +231,27 @@ std::vector<BandSpec> bandSpecs(const PageLayout* page) {
             }
         }
         if (!row) {
-            specs.push_back({seg.a, seg.b, 0, 1, seg.s, 0});
+            bands.push_back({seg.a, seg.b, 0, 1, seg.s, 0});
             continue;
         }
-        if (seg.a + 0.000001 < row->top) specs.push_back({seg.a, row->top, 0, 1, seg.s, 0});
-        specs.push_back({row->top, seg.b, 0, row->x0, seg.s, -row->dL});
-        specs.push_back({row->top, seg.b, row->x0, row->x1, seg.s, 0});
-        specs.push_back({row->top, seg.b, row->x1, 1, seg.s, row->dR});
+        if (seg.a + 0.000001 < row->top) bands.push_back({seg.a, row->top, 0, 1, seg.s, 0});
+        bands.push_back({row->top, seg.b, 0, row->x0, seg.s, -row->dL});
+        bands.push_back({row->top, seg.b, row->x0, row->x1, seg.s, 0});
+        bands.push_back({row->top, seg.b, row->x1, 1, seg.s, row->dR});
     }
-    return specs;
+    return bands;
 }
 
 void drawPageBands(cairo_t* cr, const DocumentStore& store, int index, const DocumentStore::PageFrame& frame,
                    const PageGeometry& g, const PageLayout* page) {
-    for (const BandSpec& spec : bandSpecs(page)) {
-        if (!(spec.a < spec.b) || !(spec.left < spec.right)) continue;
-        const double dx = g.cw * spec.tx, dy = g.ch * spec.shift;
+    for (const Band& band : bandsOf(page)) {
+        if (!(band.a < band.b) || !(band.left < band.right)) continue;
+        const double dx = g.cw * band.tx, dy = g.ch * band.shift;
         if (!std::isfinite(dx) || !std::isfinite(dy) || std::fabs(dx) > maxCoordinate || std::fabs(dy) > maxCoordinate)
             continue;
         cairo_save(cr);
         cairo_translate(cr, dx, dy);
-        cairo_rectangle(cr, g.cw * spec.left, g.ch * spec.a, g.cw * (spec.right - spec.left), g.ch * (spec.b - spec.a));
+        cairo_rectangle(cr, g.cw * band.left, g.ch * band.a, g.cw * (band.right - band.left), g.ch * (band.b - band.a));
         cairo_clip(cr);
         if (frame.crop) {
             // The crop's top-left corner lands on the output page's; y runs down here.
