@@ -10,8 +10,12 @@
 
 #include "cli/document_modes.hpp"
 #include "core/atomic_file.hpp"
+#include "cues/cue_sidecar.hpp"
 #include "demo/demo_script_maker.hpp"
 #include "document/document_store.hpp"
+#include "export/export_layout.hpp"
+#include "export/markup_exporter.hpp"
+#include "settings/settings_store.hpp"
 
 namespace tallowmark {
 
@@ -132,6 +136,61 @@ int renderBenchmarkMode(const std::vector<std::string>& operands, std::FILE* out
     return 0;
 }
 
+int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
+    if (operands.size() < 3) {
+        std::fputs("virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
+                   "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n",
+                   out);
+        return 1;
+    }
+    const std::filesystem::path pdf = expandPathOperand(operands[0]);
+    const std::filesystem::path target = expandPathOperand(operands[1]);
+    const std::filesystem::path layoutPath = expandPathOperand(operands[2]);
+
+    const std::filesystem::path marksPath = sidecarPathFor(pdf);
+    const ReadResult marks = readWholeFile(marksPath, maxSidecarBytes);
+    const std::optional<CueSidecar> sidecar =
+        marks.status == ReadStatus::ok ? decodeSidecar(marks.bytes) : std::nullopt;
+    if (!sidecar) {
+        std::fprintf(out, "virhe: sivutiedostoa ei loytynyt tai se ei jasenny: %s\n", marksPath.c_str());
+        return 1;
+    }
+    const ReadResult layoutFile = readWholeFile(layoutPath, maxLayoutBytes);
+    const std::optional<Layout> layout =
+        layoutFile.status == ReadStatus::ok ? decodeLayout(layoutFile.bytes) : std::nullopt;
+    if (!layout) {
+        std::fprintf(out, "virhe: ladonta ei jasenny: %s\n", layoutPath.c_str());
+        return 1;
+    }
+    SettingsStore settings(false);
+    const bool dropPageNumbers = settings.settings().dropPageNumbers;
+    if (std::getenv("TALLOWMARK_EXPORT_DEBUG")) {
+        DocumentStore store;
+        if (const auto info = store.open(pdf)) {
+            if (dropPageNumbers) store.setDropPageNumbers(true);
+            if (!sidecar->crop.empty()) store.setCrop(sidecar->crop);
+            const std::vector<std::array<double, 2>> sizes = store.pageSizes();
+            for (int i = 0; i < info->pageCount && i < static_cast<int>(sizes.size()); ++i) {
+                const auto frame = store.pageFrame(i);
+                if (!frame) continue;
+                const BoxFraction crop = frame->crop.value_or(BoxFraction{0, 0, 1, 1});
+                std::fprintf(out,
+                             "sivu %d  rajaus x %.4f y %.4f w %.4f h %.4f  renderoitu %.1f x %.1f pt  "
+                             "taysi %.1f x %.1f pt\n",
+                             i + 1, crop.x, 1 - crop.maxY(), crop.width, crop.height, sizes[i][0], sizes[i][1],
+                             frame->fullWidth, frame->fullHeight);
+            }
+        }
+    }
+    if (!MarkupExporter::exportMarkedScript(pdf, *sidecar, *layout, target, /*includeMemos=*/true, dropPageNumbers,
+                                            out)) {
+        std::fputs("virhe: vienti epaonnistui\n", out);
+        return 1;
+    }
+    std::fprintf(out, "kirjoitettu: %s\n", target.c_str());
+    return 0;
+}
+
 }  // namespace
 
 std::filesystem::path expandPathOperand(const std::string& operand) {
@@ -170,7 +229,9 @@ std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments,
         return textBoxMode(expandPathOperand((*operands)[0]), out);
     if (const auto operands = operandsOf(arguments, "--render-page"); operands && operands->size() >= 3)
         return renderPageMode(*operands, out);
-    // (15: the headless export comes here, before the demo.)
+    // Without its layout an export would guess where the page placed the
+    // marks, so missing operands are an error here rather than a fall-through.
+    if (const auto operands = operandsOf(arguments, "--export-marked")) return exportMarkedMode(*operands, out);
     if (const auto operands = operandsOf(arguments, "--make-demo")) {
         const std::filesystem::path folder =
             operands->empty() ? defaultDemoFolder() : expandPathOperand(operands->front());

@@ -20,6 +20,7 @@ void printUsage(std::FILE* out) {
         "  --snap-test pdf                          valinnan kohdistuksen tilastot\n"
         "  --text-box pdf                           tekstialueet ja rajaus\n"
         "  --render-page pdf sivu out.png [leveys]  yhden sivun renderointi PNG-tiedostoksi\n"
+        "  --export-marked pdf out.pdf ladonta.json merkitty kasikirjoitus PDF:ksi\n"
         "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
         "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
         "Sovellusikkuna ja muut komentorivitilat tulevat myohemmin; nyt rakennettu ydin:\n"

@@ -149,6 +149,22 @@ std::optional<DocumentStore::RenderPlan> DocumentStore::planRenderLocked(int ind
     return plan;
 }
 
+std::optional<DocumentStore::PageFrame> DocumentStore::pageFrame(int index) const {
+    std::scoped_lock guard(lock_);
+    if (!document_) return std::nullopt;
+    const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
+    if (!boxes) return std::nullopt;
+    PageFrame frame;
+    fullSize(*boxes, frame.fullWidth, frame.fullHeight);
+    frame.crop = cropFraction(index);
+    return frame;
+}
+
+bool DocumentStore::drawPageForPrinting(int index, cairo_t* cr, double width, double height) const {
+    std::scoped_lock render(renderLock_);
+    return renderPdf_ && renderPdf_->drawPage(index, cr, width, height, /*forPrinting=*/true);
+}
+
 std::optional<DocumentStore::Bytes> DocumentStore::renderPage(int index, int pixelWidth) {
     const std::string key = std::to_string(index) + "@" + std::to_string(pixelWidth);
     std::optional<RenderPlan> plan;

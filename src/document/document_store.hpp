@@ -101,6 +101,19 @@ public:
     // command line report geometry without re-deriving the crop.
     std::vector<std::array<double, 2>> pageSizes();
 
+    // A page as the export draws it: its displayed size in points (rotation
+    // applied) and the crop in force, if any. None for a missing page.
+    struct PageFrame {
+        double fullWidth = 0;
+        double fullHeight = 0;
+        std::optional<BoxFraction> crop;
+    };
+    std::optional<PageFrame> pageFrame(int index) const;
+    // Draws the whole page as vectors into (0, 0, width, height) of `cr`'s user
+    // space, as for printing; false when there is no such page. Takes only the
+    // render lock.
+    bool drawPageForPrinting(int index, cairo_t* cr, double width, double height) const;
+
     // Crop. Outside form: [x, y, w, h], y measured down from the page's top.
     std::optional<Info> setCrop(const std::optional<std::vector<double>>& crop);
     std::vector<double> currentCropRect();

@@ -27,7 +27,7 @@ std::unique_ptr<RenderPdf> RenderPdf::open(const PdfBytes& bytes) {
     return std::unique_ptr<RenderPdf>(new RenderPdf(std::move(handle)));
 }
 
-bool RenderPdf::drawPage(int index, cairo_t* cr, double width, double height) const {
+bool RenderPdf::drawPage(int index, cairo_t* cr, double width, double height, bool forPrinting) const {
     if (index < 0 || index >= poppler_document_get_n_pages(handle_->document)) return false;
     PopplerPage* page = poppler_document_get_page(handle_->document, index);
     if (!page) return false;
@@ -40,7 +40,8 @@ bool RenderPdf::drawPage(int index, cairo_t* cr, double width, double height) co
         cairo_save(cr);
         cairo_translate(cr, (width - pageWidth * scale) / 2, (height - pageHeight * scale) / 2);
         cairo_scale(cr, scale, scale);
-        poppler_page_render(page, cr);
+        if (forPrinting) poppler_page_render_for_printing(page, cr);
+        else poppler_page_render(page, cr);
         cairo_restore(cr);
     }
     g_object_unref(page);

@@ -22,8 +22,10 @@ public:
 
     // Draws page `index` (0-based, rotation applied) fitted into the rectangle
     // (0, 0, width, height) of `cr`'s user space, aspect ratio preserved and
-    // centred; false when there is no such page.
-    bool drawPage(int index, cairo_t* cr, double width, double height) const;
+    // centred; false when there is no such page. `forPrinting` draws as for
+    // a printed or exported copy (annotations meant for print, no screen-only
+    // ones), the form a marked-script export wants.
+    bool drawPage(int index, cairo_t* cr, double width, double height, bool forPrinting = false) const;
 
 private:
     struct Handle;

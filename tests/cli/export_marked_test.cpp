@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "cli/command_line.hpp"
+#include "cues/cue_sidecar.hpp"
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::TempDir;
+
+std::pair<std::optional<int>, std::string> run(const std::vector<std::string>& arguments) {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    const std::optional<int> status = runCommandLineMode(arguments, out);
+    std::fclose(out);
+    std::string text(buffer, size);
+    std::free(buffer);
+    return {status, text};
+}
+
+std::string shell(const std::string& command) {
+    std::string text;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[512];
+        while (std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) text.append(chunk, n);
+        if (pclose(pipe) != 0) text += "\n(exit status not 0)";
+    }
+    return text;
+}
+
+class ExportMarkedTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string pdf = (dir / "show.pdf").string();
+    std::string layout = (dir / "layout.json").string();
+    std::string out = (dir / "marked.pdf").string();
+
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);  // settings of this test only
+        testing::writePdf(pdf, {{300, 400, {{30, 40, "Enter Prospero"}}}, {300, 400, {{30, 40, "Exeunt"}}}});
+        CueSidecar sidecar;
+        Cue cue;
+        cue.page = 1;
+        sidecar.cues.push_back(cue);
+        testing::writeText(dir / "show.tallowmark", *encodeSidecar(sidecar));
+        testing::writeText(layout, R"({"labelFontPx":12,"labelLineH":1.2,"labelPadX_px":4,"labelPadY_px":2,
+            "pages":[{"index":1,"extra":0.5,"pageWpx":600,
+                      "cues":[{"x":0.1,"w":0.5,"dy":0.1,"dh":0.05,"padL_px":2,"padR_px":2,"outlineOffset_px":1}]}]})");
+    }
+};
+
+TEST_F(ExportMarkedTest, MissingOperandsAreAnErrorNotAFallThrough) {
+    const auto [status, text] = run({"--export-marked", pdf, out});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(text,
+              "virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
+              "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n");
+    // An earlier mode in the table still comes first.
+    EXPECT_EQ(run({"--export-marked", "--page-lines", pdf}).first, 0);
+}
+
+TEST_F(ExportMarkedTest, RefusesMissingMarksBadLayoutAndUnwritableTarget) {
+    std::filesystem::remove(dir / "show.tallowmark");
+    auto [status, text] = run({"--export-marked", pdf, out, layout});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(text, "virhe: sivutiedostoa ei loytynyt tai se ei jasenny: " + (dir / "show.tallowmark").string() + "\n");
+
+    testing::writeText(dir / "show.tallowmark", *encodeSidecar(CueSidecar{}));
+    for (const char* bad : {"", "[]", R"({"labelFontPx":"12"})"}) {
+        testing::writeText(layout, bad);
+        std::tie(status, text) = run({"--export-marked", pdf, out, layout});
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(text, "virhe: ladonta ei jasenny: " + layout + "\n") << bad;
+    }
+    testing::writeText(layout, R"({"labelFontPx":12,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})");
+    std::tie(status, text) = run({"--export-marked", pdf, (dir / "no-such-folder" / "x.pdf").string(), layout});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(text, "virhe: vienti epaonnistui\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// What a person checks by hand: the file is sound, has one page per script
+// page with the grown height, and its text can still be found.
+TEST_F(ExportMarkedTest, WritesAPdfThatToolsAccept) {
+    const auto [status, text] = run({"--export-marked", pdf, out, layout});
+    ASSERT_EQ(status, 0) << text;
+    EXPECT_EQ(text, "kirjoitettu: " + out + "\n");
+    EXPECT_EQ(shell("qpdf --check '" + out + "' 2>&1").find("(exit status not 0)"), std::string::npos);
+    const std::string info = shell("pdfinfo -l 2 '" + out + "'");
+    EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
+    const std::string words = shell("pdftotext '" + out + "' -");
+    EXPECT_NE(words.find("Enter Prospero"), std::string::npos) << words;
+    EXPECT_NE(words.find("Exeunt"), std::string::npos);
+
+    setenv("TALLOWMARK_EXPORT_DEBUG", "1", 1);
+    const auto [debugStatus, debugText] = run({"--export-marked", pdf, out, layout});
+    unsetenv("TALLOWMARK_EXPORT_DEBUG");
+    EXPECT_EQ(debugStatus, 0);
+    EXPECT_TRUE(debugText.starts_with("sivu 1  rajaus x ")) << debugText;
+    EXPECT_TRUE(debugText.ends_with("kirjoitettu: " + out + "\n"));
+
+    // The second page is 1.5 times as tall as the first (both cropped alike).
+    auto height = [&](int page) {
+        const std::string key = "Page    " + std::to_string(page) + " size:";
+        const auto at = info.find(key);
+        if (at == std::string::npos) return 0.0;
+        return std::strtod(info.c_str() + info.find(" x ", at) + 3, nullptr);
+    };
+    ASSERT_GT(height(1), 0);
+    EXPECT_NEAR(height(2) / height(1), 1.5, 0.01);
+}
+
+}  // namespace
+}  // namespace tallowmark

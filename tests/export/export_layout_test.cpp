@@ -1,0 +1,111 @@
+#include "export/export_layout.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tallowmark {
+namespace {
+
+Json minimal() {
+    return {{"labelFontPx", 12}, {"labelLineH", 1.2}, {"labelPadX_px", 4}, {"labelPadY_px", 2},
+            {"pages", {{{"index", 0}, {"extra", 0}, {"pageWpx", 600}}}}};
+}
+
+Json with(Json base, const std::string& pointer, Json value) {
+    base[Json::json_pointer(pointer)] = std::move(value);
+    return base;
+}
+
+Json without(Json base, const std::string& key) {
+    base.erase(key);
+    return base;
+}
+
+TEST(ExportLayout, UnusableLayouts) {
+    Json noExtra = minimal();
+    noExtra["pages"][0].erase("extra");
+    const std::vector<std::pair<const char*, Json>> cases = {
+        {"not an object", Json::array()},
+        {"empty object", Json::object()},
+        {"no labelPadY_px", without(minimal(), "labelPadY_px")},
+        {"number as text", with(minimal(), "/labelFontPx", "12")},
+        {"pages not a list", with(minimal(), "/pages", Json::object())},
+        {"a page not an object", with(minimal(), "/pages/1", 3)},
+        {"page without extra", noExtra},
+        {"index as text", with(minimal(), "/pages/0/index", "0")},
+        {"index beyond 64 bits", with(minimal(), "/pages/0/index", 1e30)},
+        {"unsigned index beyond 64 bits", with(minimal(), "/pages/0/index", std::uint64_t(1) << 63)},
+    };
+    for (const auto& [name, json] : cases) EXPECT_FALSE(Layout::fromJson(json)) << name;
+
+    EXPECT_FALSE(decodeLayout(""));
+    EXPECT_FALSE(decodeLayout("{\"labelFontPx\": NaN}"));
+    // 1e999 parses as infinity, which is no number.
+    EXPECT_FALSE(decodeLayout(R"({"labelFontPx":1e999,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})"));
+    EXPECT_TRUE(decodeLayout(R"({"labelFontPx":12,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})"));
+}
+
+TEST(ExportLayout, DefaultsAndPageReading) {
+    Json json = minimal();
+    json["resolvedFonts"] = {"DejaVu Sans Mono", 7, "Liberation Mono"};
+    json["markRadius_px"] = "6";  // text where a number belongs: the default stays
+    json["pages"].push_back({{"index", 2.9}, {"extra", 0.25}, {"labelFontPx", 14}});
+    json["pages"].push_back({{"index", -0.5}, {"extra", 0.5}, {"pageWpx", 800}});  // replaces page 0
+    const auto layout = Layout::fromJson(json);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->markRadiusPx, 4);
+    EXPECT_EQ(layout->outlineWPx, 1.5);
+    EXPECT_EQ(layout->insertFontK, 0.82);
+    EXPECT_EQ(layout->insertLineK, 1.3);
+    EXPECT_EQ(layout->resolvedFonts, (std::vector<std::string>{"DejaVu Sans Mono", "Liberation Mono"}));
+    ASSERT_EQ(layout->pages.size(), 2u);
+    EXPECT_EQ(layout->pages.at(0).extra, 0.5);
+    EXPECT_EQ(layout->pages.at(0).pageWpx, 800);
+    EXPECT_FALSE(layout->pages.at(0).labelFontPx);
+    EXPECT_EQ(layout->pages.at(2).labelFontPx, 14);
+    EXPECT_EQ(layout->pages.at(2).pageWpx, 0);  // missing: the export refuses cues on it
+}
+
+TEST(ExportLayout, MalformedEntriesAreSkippedTheRestKept) {
+    Json page = {{"index", 0}, {"extra", 0.1}, {"pageWpx", 600}};
+    page["gaps"] = {{{"afterY", 0.7}, {"height", 0.1}},
+                    {{"afterY", 0.2}},  // no height
+                    {{"afterY", 0.3}, {"height", 0.02}},
+                    {{"afterY", 0.3}, {"height", 0.03}},
+                    "not an object"};
+    const Json cue = {{"x", 0.1}, {"w", 0.2}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 1}, {"padR_px", 2},
+                      {"outlineOffset_px", 1}, {"color", 5}};
+    Json cueWithout = cue;
+    cueWithout.erase("outlineOffset_px");
+    page["cues"] = {cue, cueWithout, with(cue, "/x", "0.1")};
+    page["labels"] = {{{"x", 0.8}, {"w", 0.1}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 0}, {"text", "Q1"}}};
+    const Json insert = {{"x", 0.1}, {"w", 0.8}, {"dy", 0.5}, {"dh", 0.05}, {"lineH", 0.02}, {"text", "line"}};
+    page["inserts"] = {with(insert, "/rows", 0), with(insert, "/rows", -3), with(insert, "/rows", 2.9),
+                       with(insert, "/rows", 1e300)};
+    page["marks"] = {{{"kind", "hide"}, {"x", 0}, {"w", 1}, {"dy", 0}}};  // no dh
+    page["hrows"] = "not a list";
+    Json json = minimal();
+    json["pages"] = Json::array({page});
+
+    const auto layout = Layout::fromJson(json);
+    ASSERT_TRUE(layout);
+    const PageLayout& p = layout->pages.at(0);
+    ASSERT_EQ(p.gaps.size(), 3u);
+    EXPECT_EQ(p.gaps[0].height, 0.02);  // sorted by afterY, equal ones in their order
+    EXPECT_EQ(p.gaps[1].height, 0.03);
+    EXPECT_EQ(p.gaps[2].afterY, 0.7);
+    ASSERT_EQ(p.cues.size(), 1u);
+    EXPECT_EQ(p.cues[0].color, "");  // a colour that is not text reads as empty
+    EXPECT_EQ(p.cues[0].padR, 2);
+    ASSERT_EQ(p.labels.size(), 1u);
+    EXPECT_EQ(p.labels[0].measuredWpx, 0);
+    EXPECT_EQ(p.labels[0].rows, 1);
+    ASSERT_EQ(p.inserts.size(), 3u);  // rows beyond 64 bits: the entry is refused
+    EXPECT_EQ(p.inserts[0].rows, 1);
+    EXPECT_EQ(p.inserts[1].rows, 1);
+    EXPECT_EQ(p.inserts[2].rows, 2);
+    EXPECT_TRUE(p.marks.empty());
+    EXPECT_TRUE(p.hrows.empty());
+}
+
+}  // namespace
+}  // namespace tallowmark

@@ -1,0 +1,376 @@
+#include "export/markup_exporter.hpp"
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <poppler.h>
+
+#include <cstdlib>
+
+#include "document/document_store.hpp"
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::TempDir;
+
+// The exported PDF as poppler reads it back, pages rendered at 2 px per point.
+class Exported {
+public:
+    explicit Exported(const std::filesystem::path& path) {
+        gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
+        document_ = poppler_document_new_from_file(uri, nullptr, nullptr);
+        g_free(uri);
+    }
+    ~Exported() {
+        for (auto* s : surfaces_) cairo_surface_destroy(s);
+        if (document_) g_object_unref(document_);
+    }
+    bool ok() const { return document_ != nullptr; }
+    int pages() const { return poppler_document_get_n_pages(document_); }
+    std::array<double, 2> size(int page) const {
+        PopplerPage* p = poppler_document_get_page(document_, page);
+        double w = 0, h = 0;
+        poppler_page_get_size(p, &w, &h);
+        g_object_unref(p);
+        return {w, h};
+    }
+    std::string text(int page) const {
+        PopplerPage* p = poppler_document_get_page(document_, page);
+        gchar* t = poppler_page_get_text(p);
+        std::string out = t ? t : "";
+        g_free(t);
+        g_object_unref(p);
+        return out;
+    }
+    // RGB of the pixel at (x, y) in points from the page's top-left.
+    std::array<int, 3> pixel(int page, double x, double y) {
+        cairo_surface_t* s = render(page);
+        const unsigned char* data = cairo_image_surface_get_data(s);
+        const int stride = cairo_image_surface_get_stride(s);
+        const auto* px = reinterpret_cast<const std::uint32_t*>(data + int(y * scale) * stride) + int(x * scale);
+        return {int(*px >> 16 & 0xff), int(*px >> 8 & 0xff), int(*px & 0xff)};
+    }
+    // Whether any dark pixel lies in the rectangle (points, y down).
+    bool inked(int page, double x, double y, double w, double h) {
+        for (double py = y; py < y + h; py += 0.5)
+            for (double px = x; px < x + w; px += 0.5) {
+                const auto c = pixel(page, px, py);
+                if (c[0] + c[1] + c[2] < 300) return true;
+            }
+        return false;
+    }
+
+private:
+    static constexpr double scale = 2;
+    cairo_surface_t* render(int page) {
+        if (surfaces_.size() <= std::size_t(page)) surfaces_.resize(page + 1, nullptr);
+        if (surfaces_[page]) return surfaces_[page];
+        const auto [w, h] = size(page);
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, int(w * scale), int(h * scale));
+        cairo_t* cr = cairo_create(s);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_scale(cr, scale, scale);
+        PopplerPage* p = poppler_document_get_page(document_, page);
+        poppler_page_render_for_printing(p, cr);
+        g_object_unref(p);
+        cairo_destroy(cr);
+        cairo_surface_flush(s);
+        return surfaces_[page] = s;
+    }
+    PopplerDocument* document_ = nullptr;
+    std::vector<cairo_surface_t*> surfaces_;
+};
+
+// Where the on-screen crop puts the script page: the export draws the cropped
+// page, so test positions are given in script points and turned into fractions.
+struct Frame {
+    double x0 = 0, y0 = 0, cw = 1, ch = 1;
+    double fx(double x) const { return (x - x0) / cw; }
+    double fy(double y) const { return (y - y0) / ch; }
+    double ox(double x) const { return x - x0; }  // script point -> output point
+    double oy(double y) const { return y - y0; }
+};
+
+Frame frameOf(const std::filesystem::path& pdf, int page) {
+    DocumentStore store;
+    store.open(pdf);
+    const auto frame = store.pageFrame(page);
+    const BoxFraction c = frame->crop.value_or(BoxFraction{0, 0, 1, 1});
+    return {c.x * frame->fullWidth, (1 - c.maxY()) * frame->fullHeight, c.width * frame->fullWidth,
+            c.height * frame->fullHeight};
+}
+
+Json box(const Frame& f, double x, double y, double w, double h) {
+    return {{"x", f.fx(x)}, {"w", w / f.cw}, {"dy", f.fy(y)}, {"dh", h / f.ch}};
+}
+
+Json layoutJson(const Frame& f0, const Frame& f1) {
+    auto with = [](Json base, const Json& more) {
+        base.update(more);
+        return base;
+    };
+    Json page0 = {{"index", 0}, {"extra", 0}, {"pageWpx", 2 * f0.cw},
+                  {"marks", {with(box(f0, 25, 95, 150, 25), {{"kind", "hide"}}),
+                             with(box(f0, 25, 155, 150, 25), {{"kind", "cut"}})}},
+                  {"cues", {with(box(f0, 150, 220, 80, 20),
+                                 {{"color", "#2060ff"}, {"padL_px", 0}, {"padR_px", 0}, {"outlineOffset_px", 1}})}},
+                  {"labels", {with(box(f0, 240, 220, 30, 20), {{"text", "Q1"}, {"padL_px", 0}, {"measuredWpx", 40}}),
+                              with(box(f0, 240, 260, 30, 30), {{"text", "Q2\nGO"}, {"padL_px", 0}})}}};
+    // Room for one inserted line at 200 pt, and the row above it pulled apart
+    // at 46 pt, its right part moving 40 pt right.
+    const double G1 = 1.1 * f1.ch;
+    Json page1 = {{"index", 1}, {"extra", 0.1}, {"pageWpx", 2 * f1.cw},
+                  {"gaps", {{{"afterY", f1.fy(200)}, {"height", 0.1}}}},
+                  {"hrows", {{{"top", f1.fy(45)}, {"bottom", f1.fy(200)}, {"x0", f1.fx(25)}, {"x1", f1.fx(46)},
+                              {"dL", 0}, {"dR", 40 / f1.cw}}}},
+                  {"inserts", {{{"text", "Added line"}, {"x", f1.fx(150)}, {"w", 100 / f1.cw},
+                                {"dy", f1.oy(200) / G1}, {"dh", 0.1 * f1.ch / G1}, {"lineH", 0.04}}}}};
+    return {{"labelFontPx", 20}, {"labelLineH", 1.2}, {"labelPadX_px", 4}, {"labelPadY_px", 2},
+            {"pages", {page0, page1}}};
+}
+
+class MarkupExporterTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path pdf = dir / "script.pdf";
+    std::filesystem::path out = dir / "marked.pdf";
+    CueSidecar sidecar;
+    Frame f0, f1;
+    Layout layout;
+
+    void SetUp() override {
+        const testing::FixtureText topLeft{10, 10, "Corner"}, bottomRight{240, 370, "Corner"};
+        testing::writePdf(pdf, {{300, 400, {topLeft, {30, 40, "Visible line"}, {30, 100, "Hidden words"},
+                                            {30, 160, "Struck text"}, bottomRight}},
+                                {300, 400, {topLeft, {30, 50, "Upper"}, {30, 300, "Lower"}, bottomRight}}});
+        f0 = frameOf(pdf, 0);
+        f1 = frameOf(pdf, 1);
+        layout = *Layout::fromJson(layoutJson(f0, f1));
+        Cue cue;
+        cue.page = 0;
+        sidecar.cues.push_back(cue);
+        Memo memo;
+        memo.page = 0;
+        memo.x = f0.fx(30), memo.y = f0.fy(300), memo.w = 100 / f0.cw, memo.h = 40 / f0.ch;
+        memo.color = "rose";
+        memo.text = "Watch the door";
+        sidecar.memos.push_back(memo);
+        // Sidecar marks of kind "cut" and "hide" are drawn from the layout, so
+        // never highlighted; any other kind is.
+        for (const char* kind : {"cut", "hide", ""}) {
+            Mark mark;
+            mark.page = 0;
+            mark.kind = kind;
+            mark.x = f0.fx(200), mark.y = f0.fy(kind == std::string("") ? 60 : 100), mark.w = 40 / f0.cw;
+            mark.h = 10 / f0.ch;
+            sidecar.marks.push_back(mark);
+        }
+    }
+
+    bool exportIt(bool includeMemos = true, std::FILE* debug = stdout) {
+        return MarkupExporter::exportMarkedScript(pdf, sidecar, layout, out, includeMemos, false, debug);
+    }
+};
+
+TEST_F(MarkupExporterTest, DrawsMarksWhereTheLayoutPutsThem) {
+    ASSERT_TRUE(exportIt());
+    Exported e(out);
+    ASSERT_TRUE(e.ok());
+    ASSERT_EQ(e.pages(), 2);
+    EXPECT_NEAR(e.size(0)[1], f0.ch, 0.01);
+    EXPECT_NEAR(e.size(1)[1], 1.1 * f1.ch, 0.01);  // grown by extra 0.1
+    EXPECT_NEAR(e.size(1)[0], f1.cw, 0.01);
+
+    EXPECT_TRUE(e.inked(0, f0.ox(30), f0.oy(42), 60, 10));      // the script itself is drawn
+    EXPECT_FALSE(e.inked(0, f0.ox(28), f0.oy(98), 140, 18));    // "Hidden words" covered white
+    EXPECT_TRUE(e.text(0).find("Visible") != std::string::npos) << e.text(0);
+
+    // The strike-through runs through the middle of the cut box in its colour.
+    const auto strike = e.pixel(0, f0.ox(100), f0.oy(167.5));
+    EXPECT_NEAR(strike[0], 0x3a, 12);
+    EXPECT_NEAR(strike[2], 0x86, 12);
+
+    const auto highlighted = e.pixel(0, f0.ox(220), f0.oy(65));
+    EXPECT_LT(highlighted[2], 200);  // yellow: blue taken away
+    EXPECT_EQ(e.pixel(0, f0.ox(220), f0.oy(105)), (std::array<int, 3>{255, 255, 255}));
+
+    // Cue box: its colour at alpha 0.3 over white, so blue well above red.
+    const auto cue = e.pixel(0, f0.ox(190), f0.oy(230));
+    EXPECT_GT(cue[2], 245);
+    EXPECT_GT(cue[0], 170);
+    EXPECT_LT(cue[0], 200);
+
+    // A rose memo is rose, not yellow: #ffe0d8 at alpha 0.92 over white.
+    const auto memo = e.pixel(0, f0.ox(120), f0.oy(335));
+    EXPECT_NEAR(memo[0], 255, 3);
+    EXPECT_NEAR(memo[1], 226, 4);
+    EXPECT_NEAR(memo[2], 219, 4);
+
+    // The gap at 200 pt opens 0.1 of the page: "Lower" (top at 300) moves
+    // down by that much; the opened band holds the inserted line only.
+    const double gap = 0.1 * f1.ch;
+    EXPECT_FALSE(e.inked(1, f1.ox(30), f1.oy(300), 60, 12));
+    EXPECT_TRUE(e.inked(1, f1.ox(30), f1.oy(300) + gap, 60, 12));
+    EXPECT_FALSE(e.inked(1, 0, f1.oy(200), f1.ox(145), gap));
+    EXPECT_TRUE(e.inked(1, f1.ox(150), f1.oy(200), 100, gap));
+    // "Upper" (30 to about 64 pt) split at 46: its left part stays, its right
+    // part moves 40 pt right, leaving a hole between.
+    EXPECT_TRUE(e.inked(1, f1.ox(31), f1.oy(50), 12, 14));
+    EXPECT_FALSE(e.inked(1, f1.ox(48), f1.oy(50), 36, 14));
+    EXPECT_TRUE(e.inked(1, f1.ox(90), f1.oy(50), 12, 14));
+}
+
+TEST_F(MarkupExporterTest, MemosOnlyWhenAskedAndNoDebugWithoutTheVariable) {
+    unsetenv("TALLOWMARK_EXPORT_DEBUG");
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* debug = open_memstream(&buffer, &size);
+    ASSERT_TRUE(exportIt(false, debug));
+    std::fclose(debug);
+    EXPECT_EQ(size, 0u);
+    std::free(buffer);
+    Exported e(out);
+    const auto memo = e.pixel(0, f0.ox(120), f0.oy(335));
+    EXPECT_EQ(memo, (std::array<int, 3>{255, 255, 255}));
+}
+
+TEST_F(MarkupExporterTest, DebugPrintsTwoLinesPerLabel) {
+    setenv("TALLOWMARK_EXPORT_DEBUG", "1", 1);
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* debug = open_memstream(&buffer, &size);
+    const bool ok = exportIt(true, debug);
+    std::fclose(debug);
+    unsetenv("TALLOWMARK_EXPORT_DEBUG");
+    const std::string text(buffer, size);
+    std::free(buffer);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+    EXPECT_TRUE(text.starts_with("sivu 1 selite 'Q1': ruutu 40.0 px, natiivi ")) << text;
+    char box[160];
+    std::snprintf(box, sizeof box, "  laatikko x %.2f y %.2f w 30.00 h 20.00 pt (dy %.5f dh %.5f, grownH %.2f)\n",
+                  f0.ox(240), f0.oy(220), f0.fy(220), 20 / f0.ch, f0.ch);
+    EXPECT_NE(text.find(box), std::string::npos) << text;
+    // Without the page reporting a system monospaced font, labels are set in
+    // the Courier stand-in.
+    EXPECT_NE(text.find("px (Liberation Mono)\n"), std::string::npos) << text;
+    // A line feed in a label is printed escaped so each label stays two lines.
+    EXPECT_NE(text.find("sivu 1 selite 'Q2\\nGO': ruutu 0.0 px"), std::string::npos);
+}
+
+TEST_F(MarkupExporterTest, RefusesMarksOnUnmeasuredPagesAndWritesNothing) {
+    Cue far;
+    far.page = 2;
+    sidecar.cues.push_back(far);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(exportIt());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                  "TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - vientia ei tehda"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    sidecar.cues.pop_back();
+    layout.pages[1].pageWpx = 0;  // measured page width missing: as good as no layout
+    Insert insert;
+    insert.page = 1;
+    sidecar.inserts.push_back(insert);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(exportIt());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("sivulle 2 (lisatty rivi) ei ole ruudun ladontaa"),
+              std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // the script alone
+}
+
+TEST_F(MarkupExporterTest, FailedWriteLeavesNoFileAndSuccessLeavesNoTemporary) {
+    testing::writeText(dir / "plain", "not a folder");
+    EXPECT_FALSE(MarkupExporter::exportMarkedScript(pdf, sidecar, layout, dir / "plain" / "out.pdf", true, false));
+    EXPECT_FALSE(MarkupExporter::exportMarkedScript(dir / "missing.pdf", sidecar, layout, out, true, false));
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    testing::writeText(out, "previous export");
+    ASSERT_TRUE(exportIt());
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"marked.pdf", "plain", "script.pdf"}));
+    EXPECT_TRUE(testing::readText(out).starts_with("%PDF-"));
+}
+
+TEST(MarkupExporterRules, ColoursPalettesAndChipPlacement) {
+    const Rgba rose = MarkupExporter::hexColor("#FFe0d8", "#000000");
+    EXPECT_NEAR(rose.g, 0xe0 / 255.0, 1e-9);
+    for (const char* bad : {"", "ffe0d8", "#ffe0d", "#ffe0d8a", "#ggg000", "red"}) {
+        const Rgba c = MarkupExporter::hexColor(bad, "#2f6fd0");
+        EXPECT_NEAR(c.b, 0xd0 / 255.0, 1e-9) << bad;
+    }
+    EXPECT_EQ(MarkupExporter::memoPalette("rose").first, "#ffe0d8");
+    EXPECT_EQ(MarkupExporter::memoPalette("grey").second, "#b0b0aa");
+    EXPECT_EQ(MarkupExporter::memoPalette(""), MarkupExporter::memoPalette("purple"));
+    EXPECT_EQ(MarkupExporter::memoPalette("").first, "#fff6d5");
+
+    EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(100, 50, 300, 2), 100);  // fits: stays
+    EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(280, 50, 300, 2), 248);  // ends 2 inside the edge
+    EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(100, 400, 300, 2), 2);   // wider than the page
+}
+
+}  // namespace
+}  // namespace tallowmark
+
+namespace tallowmark {
+namespace {
+
+// Layouts from a broken or hostile page: far-off and huge numbers, negative
+// sizes and thousands of entries end in a written file or a refusal, never a
+// crash; drawable pages still come out.
+TEST(MarkupExporterHostileLayout, ExportsWhatIsDrawable) {
+    TempDir dir;
+    const auto pdf = dir / "script.pdf";
+    testing::writePdf(pdf, {{300, 400, {{30, 40, "One"}}}, {300, 400, {{30, 40, "Two"}}}, {300, 400, {{30, 40, "Three"}}}});
+    Json page0 = {{"index", 0}, {"extra", 0}, {"pageWpx", 1e-300}, {"labelFontPx", 1e300}};
+    Json page1 = {{"index", 1}, {"extra", 1e300}, {"pageWpx", 600}};  // too tall to draw: left out
+    Json page2 = {{"index", 2}, {"extra", -0.5}, {"pageWpx", 600}};
+    Json many = Json::array();
+    for (int i = 0; i < 3000; ++i) {
+        const double v = i % 3 == 0 ? 1e300 : i % 3 == 1 ? -1e12 : 0.5;
+        many.push_back({{"x", v}, {"w", v}, {"dy", 0.1}, {"dh", v}, {"padL_px", v}, {"padR_px", 0},
+                        {"outlineOffset_px", v}, {"kind", "cut"}, {"lineH", v}, {"text", "Q\nGO"}});
+    }
+    for (Json* page : {&page0, &page2}) {
+        (*page)["cues"] = many;
+        (*page)["labels"] = many;
+        (*page)["marks"] = many;
+        (*page)["inserts"] = many;
+    }
+    // Gaps and split rows that move the text off the page: page 0 comes out blank.
+    for (Json* page : {&page0}) {
+        (*page)["gaps"] = {{{"afterY", -1e300}, {"height", 1e300}}, {{"afterY", 0.5}, {"height", -2}}};
+        (*page)["hrows"] = {{{"top", 0}, {"bottom", 1}, {"x0", 1e300}, {"x1", -1e300}, {"dL", 1e300}, {"dR", 1}}};
+    }
+    const auto layout = Layout::fromJson({{"labelFontPx", 12}, {"labelLineH", 1e300}, {"labelPadX_px", -1e300},
+                                          {"labelPadY_px", 2}, {"markRadius_px", 1e300}, {"insertLineK", -1e300},
+                                          {"pages", {page0, page1, page2}}});
+    ASSERT_TRUE(layout);
+    CueSidecar sidecar;
+    Flag flag;
+    flag.page = 2;
+    flag.x = 1e300;
+    flag.text = std::string(5000, 'x');
+    sidecar.flags.push_back(flag);
+    Memo memo;
+    memo.page = 2;
+    memo.h = -1e300;
+    sidecar.memos.push_back(memo);
+
+    const auto out = dir / "marked.pdf";
+    ASSERT_TRUE(MarkupExporter::exportMarkedScript(pdf, sidecar, *layout, out, true, false));
+    Exported e(out);
+    ASSERT_TRUE(e.ok());
+    EXPECT_EQ(e.pages(), 2);  // page 2 of the script could not be drawn
+    EXPECT_NEAR(e.size(1)[1], e.size(0)[1] / 2, 0.01);  // extra -0.5 taken as measured
+}
+
+}  // namespace
+}  // namespace tallowmark
