@@ -17,8 +17,12 @@ build: configure
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 
+# Until the application window exists: the usage, then the demo script written
+# and checked the way the app will open it.
 run: build
 	./$(BUILD)/tallowmark --help
+	./$(BUILD)/tallowmark --make-demo $(BUILD)/demo
+	./$(BUILD)/tallowmark --page-lines "$(BUILD)/demo/Lantern at Skerrow Head - rehearsal script.pdf" 2 | head -n 4
 
 clean:
 	rm -rf $(BUILD)

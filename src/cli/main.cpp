@@ -23,10 +23,9 @@ void printUsage(std::FILE* out) {
         "  --export-marked pdf out.pdf ladonta.json merkitty kasikirjoitus PDF:ksi\n"
         "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
         "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
-        "Sovellusikkuna ja muut komentorivitilat tulevat myohemmin; nyt rakennettu ydin:\n"
-        "  merkintatiedosto (.tallowmark) varmuuskopioineen, cue-moottori (GO, BACK, RESET,\n"
-        "  valmius ja laukaisu numerolla), ajokohta (.tallowmark-run), muokkaus ja kumoaminen,\n"
-        "  asetukset (~/.config/TALLOWMARK/settings.json).\n",
+        "Sovellusikkuna tulee myohemmin. Valmiina: merkintatiedosto varmuuskopioineen,\n"
+        "cue-moottori ja ajokohta, muokkaus ja kumoaminen, asetukset, OSC/MIDI/MSC-ohjaus,\n"
+        "PDF:n sivut, rivit, valinta, haku ja rajaus, merkityn kasikirjoituksen vienti ja demo.\n",
         out);
 }
 
