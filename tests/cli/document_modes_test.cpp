@@ -7,10 +7,13 @@
 #include "core/json_helpers.hpp"
 #include "document/document_store.hpp"
 #include "support/pdf_fixtures.hpp"
+#include "support/mode_run.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
+
+using testing::runMode;
 
 using testing::FixturePage;
 using testing::TempDir;
@@ -28,17 +31,6 @@ private:
     TempDir dir_;
 };
 [[maybe_unused]] auto* const configHome = ::testing::AddGlobalTestEnvironment(new ConfigHome);
-
-std::pair<std::optional<int>, std::string> run(const std::vector<std::string>& arguments) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    const std::optional<int> status = runCommandLineMode(arguments, out);
-    std::fclose(out);
-    std::string output(buffer, size);
-    std::free(buffer);
-    return {status, output};
-}
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -67,7 +59,7 @@ protected:
 };
 
 TEST_F(DocumentModesTest, PageLines) {
-    auto [status, output] = run({"--page-lines", pdf, "3"});
+    auto [status, output] = runMode({"--page-lines", pdf, "3"});
     EXPECT_EQ(status, 0);
     auto lines = linesOf(output);
     ASSERT_EQ(lines.size(), 4u) << output;
@@ -75,13 +67,13 @@ TEST_F(DocumentModesTest, PageLines) {
     for (std::size_t i = 1; i < lines.size(); ++i)
         EXPECT_TRUE(matches(lines[i], R"(x \d\.\d{4}  y -?\d\.\d{4}  l \d\.\d{4}  k \d\.\d{4})")) << lines[i];
     // Without a page operand: page 1.
-    EXPECT_TRUE(run({"--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia\n"));
-    EXPECT_EQ(run({"--page-lines", pdf, "4"}).first, 1);
-    EXPECT_EQ(run({"--page-lines", bad}), std::pair(std::optional(1), std::string("virhe: PDF:aa ei voitu avata\n")));
+    EXPECT_TRUE(runMode({"--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia\n"));
+    EXPECT_EQ(runMode({"--page-lines", pdf, "4"}).first, 1);
+    EXPECT_EQ(runMode({"--page-lines", bad}), std::pair(std::optional(1), std::string("virhe: PDF:aa ei voitu avata\n")));
 }
 
 TEST_F(DocumentModesTest, MaxTextDataAppliesAFourNumberCrop) {
-    auto [status, output] = run({"--maxtext-data", pdf});
+    auto [status, output] = runMode({"--maxtext-data", pdf});
     EXPECT_EQ(status, 0);
     const auto data = parseJson(output);
     ASSERT_TRUE(data) << output;
@@ -92,20 +84,20 @@ TEST_F(DocumentModesTest, MaxTextDataAppliesAFourNumberCrop) {
     EXPECT_TRUE((*data)["lines"][1].empty());
 
     // The crop keeps the top half: the page numbers fall outside it.
-    const auto cropped = parseJson(run({"--maxtext-data", pdf, "--maxtext-crop", "0,0,1,0.5"}).second);
+    const auto cropped = parseJson(runMode({"--maxtext-data", pdf, "--maxtext-crop", "0,0,1,0.5"}).second);
     ASSERT_TRUE(cropped);
     EXPECT_GT((*cropped)["aspects"][0].get<double>(), (*data)["aspects"][0].get<double>());
     for (const char* notFour : {"0,0,1", "0,0,1,0.5,1", "0,x,1,0.5"}) {
-        const auto whole = parseJson(run({"--maxtext-data", pdf, "--maxtext-crop", notFour}).second);
+        const auto whole = parseJson(runMode({"--maxtext-data", pdf, "--maxtext-crop", notFour}).second);
         ASSERT_TRUE(whole);
         EXPECT_EQ((*whole)["aspects"], (*data)["aspects"]) << notFour;
     }
-    EXPECT_EQ(run({"--maxtext-data", bad}).first, 1);
+    EXPECT_EQ(runMode({"--maxtext-data", bad}).first, 1);
 }
 
 TEST_F(DocumentModesTest, PageSizesFollowTheSavedPageNumberSetting) {
     std::filesystem::remove(ConfigHome::settingsFile());
-    auto [status, output] = run({"--page-sizes", pdf});
+    auto [status, output] = runMode({"--page-sizes", pdf});
     EXPECT_EQ(status, 0);
     const auto kept = parseJson(output);
     ASSERT_TRUE(kept && kept->is_array() && kept->size() == 3) << output;
@@ -115,26 +107,26 @@ TEST_F(DocumentModesTest, PageSizesFollowTheSavedPageNumberSetting) {
     }
     std::filesystem::create_directories(ConfigHome::settingsFile().parent_path());
     testing::writeText(ConfigHome::settingsFile(), R"({"dropPageNumbers": true})");
-    const auto dropped = parseJson(run({"--page-sizes", pdf}).second);
+    const auto dropped = parseJson(runMode({"--page-sizes", pdf}).second);
     ASSERT_TRUE(dropped);
     // Without the foot numbers the crop ends under the text: a much lower page.
     EXPECT_LT((*dropped)[0][1].get<double>(), (*kept)[0][1].get<double>() / 4);
-    EXPECT_EQ(run({"--page-sizes", bad}).first, 1);
+    EXPECT_EQ(runMode({"--page-sizes", bad}).first, 1);
 }
 
 TEST_F(DocumentModesTest, LockLatencyReportsBothRuns) {
-    auto [status, output] = run({"--lock-latency-test", pdf});
+    auto [status, output] = runMode({"--lock-latency-test", pdf});
     EXPECT_EQ(status, 0);
     const auto lines = linesOf(output);
     ASSERT_EQ(lines.size(), 2u) << output;
     const char* shape = R"(: \d+ kyselya, mediaani \d+\.\d ms, 95 % \d+\.\d ms, max \d+\.\d ms, yli 33 ms: \d+)";
     EXPECT_TRUE(matches(lines[0], (std::string("ilman renderointia ") + shape).c_str())) << lines[0];
     EXPECT_TRUE(matches(lines[1], (std::string("renderointi taustalla") + shape).c_str())) << lines[1];
-    EXPECT_EQ(run({"--lock-latency-test", bad}).first, 1);
+    EXPECT_EQ(runMode({"--lock-latency-test", bad}).first, 1);
 }
 
 TEST_F(DocumentModesTest, SnapStatistics) {
-    auto [status, output] = run({"--snap-test", pdf});
+    auto [status, output] = runMode({"--snap-test", pdf});
     EXPECT_EQ(status, 0);
     const auto lines = linesOf(output);
     ASSERT_EQ(lines.size(), 7u) << output;
@@ -148,11 +140,11 @@ TEST_F(DocumentModesTest, SnapStatistics) {
         << lines[3];
     EXPECT_TRUE(lines[4].starts_with("tahallinen veto 1 rivivalia alas -> ")) << lines[4];
     EXPECT_TRUE(lines[6].starts_with("tahallinen veto 3 rivivalia alas -> ")) << lines[6];
-    EXPECT_EQ(run({"--snap-test", bad}).first, 1);
+    EXPECT_EQ(runMode({"--snap-test", bad}).first, 1);
 }
 
 TEST_F(DocumentModesTest, TextBoxes) {
-    auto [status, output] = run({"--text-box", pdf});
+    auto [status, output] = runMode({"--text-box", pdf});
     EXPECT_EQ(status, 0);
     const auto lines = linesOf(output);
     ASSERT_EQ(lines.size(), 6u) << output;
@@ -163,20 +155,20 @@ TEST_F(DocumentModesTest, TextBoxes) {
     EXPECT_TRUE(matches(lines[4], R"(yhdiste  x 0\.100-0\.\d{3}  y 0\.100-0\.9\d\d  ala \d+\.\d %  teksti kasvaisi \d+ %)"))
         << lines[4];
     EXPECT_TRUE(matches(lines[5], R"(sivukohtainen rajaus antaisi kertoimet \d\.\d\d-\d\.\d\d \(ero 0 %\))")) << lines[5];
-    EXPECT_EQ(run({"--text-box", bad}), std::pair(std::optional(1), std::string("PDF ei aukea\n")));
+    EXPECT_EQ(runMode({"--text-box", bad}), std::pair(std::optional(1), std::string("PDF ei aukea\n")));
 }
 
 TEST_F(DocumentModesTest, TableOrderAndFallThrough) {
     // Each inspection switch needs its pdf; without it the next switch is examined.
     for (const char* mode : {"--page-lines", "--maxtext-data", "--page-sizes", "--lock-latency-test", "--snap-test",
                              "--text-box"})
-        EXPECT_FALSE(run({mode}).first) << mode;
-    EXPECT_TRUE(run({"--text-box", pdf, "--page-lines"}).second.starts_with("sivu  1  x"));
-    EXPECT_TRUE(run({"--text-box", pdf, "--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia"));
-    EXPECT_TRUE(run({"--render-page", pdf, "1", (dir / "p.png").string(), "--snap-test", pdf}).second.find(
+        EXPECT_FALSE(runMode({mode}).first) << mode;
+    EXPECT_TRUE(runMode({"--text-box", pdf, "--page-lines"}).second.starts_with("sivu  1  x"));
+    EXPECT_TRUE(runMode({"--text-box", pdf, "--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia"));
+    EXPECT_TRUE(runMode({"--render-page", pdf, "1", (dir / "p.png").string(), "--snap-test", pdf}).second.find(
                     "napautusta") != std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "p.png"));
-    EXPECT_FALSE(run({"--open", pdf}).first);
+    EXPECT_FALSE(runMode({"--open", pdf}).first);
 }
 
 }  // namespace

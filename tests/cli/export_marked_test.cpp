@@ -5,23 +5,15 @@
 #include "cli/command_line.hpp"
 #include "cues/cue_sidecar.hpp"
 #include "support/pdf_fixtures.hpp"
+#include "support/mode_run.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
 
-using testing::TempDir;
+using testing::runMode;
 
-std::pair<std::optional<int>, std::string> run(const std::vector<std::string>& arguments) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    const std::optional<int> status = runCommandLineMode(arguments, out);
-    std::fclose(out);
-    std::string text(buffer, size);
-    std::free(buffer);
-    return {status, text};
-}
+using testing::TempDir;
 
 std::string shell(const std::string& command) {
     std::string text;
@@ -55,30 +47,30 @@ protected:
 };
 
 TEST_F(ExportMarkedTest, MissingOperandsAreAnErrorNotAFallThrough) {
-    const auto [status, text] = run({"--export-marked", pdf, out});
+    const auto [status, text] = runMode({"--export-marked", pdf, out});
     EXPECT_EQ(status, 1);
     EXPECT_EQ(text,
               "virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
               "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n");
     // An earlier mode in the table still comes first.
-    EXPECT_EQ(run({"--export-marked", "--page-lines", pdf}).first, 0);
+    EXPECT_EQ(runMode({"--export-marked", "--page-lines", pdf}).first, 0);
 }
 
 TEST_F(ExportMarkedTest, RefusesMissingMarksBadLayoutAndUnwritableTarget) {
     std::filesystem::remove(dir / "show.tallowmark");
-    auto [status, text] = run({"--export-marked", pdf, out, layout});
+    auto [status, text] = runMode({"--export-marked", pdf, out, layout});
     EXPECT_EQ(status, 1);
     EXPECT_EQ(text, "virhe: sivutiedostoa ei loytynyt tai se ei jasenny: " + (dir / "show.tallowmark").string() + "\n");
 
     testing::writeText(dir / "show.tallowmark", *encodeSidecar(CueSidecar{}));
     for (const char* bad : {"", "[]", R"({"labelFontPx":"12"})"}) {
         testing::writeText(layout, bad);
-        std::tie(status, text) = run({"--export-marked", pdf, out, layout});
+        std::tie(status, text) = runMode({"--export-marked", pdf, out, layout});
         EXPECT_EQ(status, 1);
         EXPECT_EQ(text, "virhe: ladonta ei jasenny: " + layout + "\n") << bad;
     }
     testing::writeText(layout, R"({"labelFontPx":12,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})");
-    std::tie(status, text) = run({"--export-marked", pdf, (dir / "no-such-folder" / "x.pdf").string(), layout});
+    std::tie(status, text) = runMode({"--export-marked", pdf, (dir / "no-such-folder" / "x.pdf").string(), layout});
     EXPECT_EQ(status, 1);
     EXPECT_EQ(text, "virhe: vienti epaonnistui\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
@@ -88,7 +80,7 @@ TEST_F(ExportMarkedTest, RefusesMissingMarksBadLayoutAndUnwritableTarget) {
 // What a person checks by hand: the file is sound, has one page per script
 // page with the grown height, and its text can still be found.
 TEST_F(ExportMarkedTest, WritesAPdfThatToolsAccept) {
-    const auto [status, text] = run({"--export-marked", pdf, out, layout});
+    const auto [status, text] = runMode({"--export-marked", pdf, out, layout});
     ASSERT_EQ(status, 0) << text;
     EXPECT_EQ(text, "kirjoitettu: " + out + "\n");
     EXPECT_EQ(shell("qpdf --check '" + out + "' 2>&1").find("(exit status not 0)"), std::string::npos);
@@ -99,7 +91,7 @@ TEST_F(ExportMarkedTest, WritesAPdfThatToolsAccept) {
     EXPECT_NE(words.find("Exeunt"), std::string::npos);
 
     setenv("TALLOWMARK_EXPORT_DEBUG", "1", 1);
-    const auto [debugStatus, debugText] = run({"--export-marked", pdf, out, layout});
+    const auto [debugStatus, debugText] = runMode({"--export-marked", pdf, out, layout});
     unsetenv("TALLOWMARK_EXPORT_DEBUG");
     EXPECT_EQ(debugStatus, 0);
     EXPECT_TRUE(debugText.starts_with("sivu 1  rajaus x ")) << debugText;
