@@ -8,4 +8,8 @@ namespace tallowmark {
 // The line is prefixed with "TALLOWMARK: ".
 void logSystem(std::string_view line);
 
+// The same without the prefix, for lines that carry their own (the page's
+// "TALLOWMARK JS: ").
+void logSystemLine(std::string_view line);
+
 }  // namespace tallowmark

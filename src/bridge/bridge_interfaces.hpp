@@ -1,0 +1,113 @@
+#pragma once
+
+// What the bridge needs from the world around it, as small interfaces: the
+// GTK shell provides the real ones, tests provide scripted ones. Nothing here
+// knows of a toolkit.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/json_helpers.hpp"
+
+namespace tallowmark {
+
+// One web view, as far as events go.
+class EventTransport {
+public:
+    virtual ~EventTransport() = default;
+    // Runs the script in the page; its result and any error are ignored.
+    virtual void evaluateScript(const std::string& script) = 0;
+};
+
+struct FileFilter {
+    std::string name;                     // "PDF documents"
+    std::vector<std::string> extensions;  // without the dot
+};
+
+enum class AlertStyle { informational, warning, critical };
+
+struct AlertRequest {
+    AlertStyle style = AlertStyle::informational;
+    std::string message;
+    std::string detail;
+    std::vector<std::string> buttons;  // first is the default
+};
+
+// Asks the operator. Panels answer later through their completion (none when
+// cancelled); the confirmation alert blocks and answers the index of the button.
+class BridgeDialogs {
+public:
+    virtual ~BridgeDialogs() = default;
+    virtual void openPanel(const std::vector<FileFilter>& filters,
+                           std::function<void(std::optional<std::string> path)> done) = 0;
+    virtual void savePanel(const std::string& proposedName, const std::string& folder,
+                           std::function<void(std::optional<std::string> path)> done) = 0;
+    virtual int confirm(const AlertRequest& alert) = 0;
+    virtual void reveal(const std::vector<std::string>& paths) = 0;
+};
+
+struct WindowFrame {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+};
+
+// The main window of the main web view.
+class BridgeWindow {
+public:
+    virtual ~BridgeWindow() = default;
+    virtual WindowFrame frame() const = 0;
+    virtual bool isFullScreen() const = 0;
+    // Visible frame of the window's screen, else of the main screen; none
+    // when there is no screen at all.
+    virtual std::optional<WindowFrame> screenVisibleFrame() const = 0;
+    virtual void setFrame(const WindowFrame& frame) = 0;
+    virtual void setMinimumSize(double width, double height) = 0;
+};
+
+class UpdateSource {
+public:
+    virtual ~UpdateSource() = default;
+    virtual std::optional<std::string> availableStamp() const = 0;
+    virtual std::string currentStamp() const = 0;
+    // Progress comes back as "updateProgress" events sent by the shell.
+    virtual void install() = 0;
+};
+
+// Until the update manager exists: nothing is ever available.
+class NoUpdates final : public UpdateSource {
+public:
+    explicit NoUpdates(std::string currentStamp) : current_(std::move(currentStamp)) {}
+    std::optional<std::string> availableStamp() const override { return std::nullopt; }
+    std::string currentStamp() const override { return current_; }
+    void install() override {}
+
+private:
+    std::string current_;
+};
+
+// Answers one call exactly once. Copies share the answer: the first one wins,
+// later ones are ignored, and when the last copy goes unanswered the call is
+// answered null, so the page's promise always settles. The answer is given
+// where answer() is called; the dropped-handle null goes through the main queue
+// because the last copy may die on a worker.
+class ReplyHandle {
+public:
+    using Sink = std::function<void(const Json& value, const std::optional<std::string>& error)>;
+
+    explicit ReplyHandle(Sink sink);
+
+    void answer(const Json& value);
+    void fail(const std::string& error);
+    bool answered() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace tallowmark

@@ -1,0 +1,131 @@
+#include "bridge/bridge_records.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "bridge/bridge_arguments.hpp"
+#include "bridge/navigation_guard.hpp"
+#include "core/main_queue.hpp"
+
+namespace tallowmark {
+namespace {
+
+TEST(BridgeRecords, DamagedDictionariesDecodeToDefaultsKeyByKey) {
+    const Cue numbered = decodeCue({{"number", "12"}});
+    EXPECT_EQ(numbered.number, "12");
+    EXPECT_EQ(numbered.id.size(), 36u);
+    EXPECT_EQ(numbered.kind, "SFX");
+    EXPECT_EQ(numbered.x, 0.5);
+    EXPECT_EQ(numbered.w, 0.18);
+    EXPECT_EQ(numbered.h, 0.016);
+    EXPECT_EQ(numbered.padL, -1);
+    EXPECT_EQ(numbered.label, "");
+
+    // One bad key spoils only itself: "page" must be whole, an id must not be empty.
+    const Cue damaged = decodeCue({{"id", ""}, {"page", 1.5}, {"x", "left"}, {"y", 0.25}, {"label", 7},
+                                   {"kind", "LX"}, {"w", std::nan("")}});
+    EXPECT_FALSE(damaged.id.empty());
+    EXPECT_NE(damaged.id, numbered.id);
+    EXPECT_EQ(damaged.page, 0);
+    EXPECT_EQ(damaged.x, 0.5);
+    EXPECT_EQ(damaged.y, 0.25);
+    EXPECT_EQ(damaged.w, 0.18);
+    EXPECT_EQ(damaged.kind, "LX");
+
+    EXPECT_EQ(decodeMark(Json::array({1, 2})).kind, "highlight");
+    EXPECT_EQ(decodeFlag({{"id", "F1"}, {"page", 3}}).page, 3);
+    const Memo memo = decodeMemo(nullptr);
+    EXPECT_EQ(memo.w, 0.3);
+    EXPECT_EQ(decodeInsert({{"lineH", 12}, {"text", "extra"}}).lineH, 12);
+
+    // What the page is sent decodes back to the same record.
+    Cue full = numbered;
+    full.page = 4;
+    full.note = "fade";
+    EXPECT_EQ(decodeCue(encodeCue(full)), full);
+}
+
+TEST(BridgeRecords, MenuStateIsReadWholeWithItsOwnDefaults) {
+    Settings settings;
+    settings.themeName = "light";
+    settings.pagesPerSpread = 1;
+    settings.memosVisible = false;
+    EXPECT_EQ(initialMenuState(settings).pagesPerSpread, 1);
+    EXPECT_FALSE(initialMenuState(settings).memosVisible);
+
+    const MenuState empty = readMenuState(Json::object(), settings);
+    EXPECT_TRUE(empty.memosVisible);
+    EXPECT_TRUE(empty.sidebarVisible);
+    EXPECT_EQ(empty.pagesPerSpread, 2);
+    EXPECT_EQ(empty.theme, "light");
+
+    const MenuState given = readMenuState({{"hasDoc", true}, {"cueMode", "yes"}, {"spreadOffset", 1}}, settings);
+    EXPECT_TRUE(given.hasDoc);
+    EXPECT_FALSE(given.cueMode);
+    EXPECT_EQ(given.spreadOffset, 1);
+}
+
+TEST(BridgeRecords, EventScriptCarriesTheEnvelopeAsAStringLiteral) {
+    EXPECT_EQ(*BridgeEvents::eventScript("dimCommand", {{"dim", true}}),
+              "window.__tallowmarkEvent && (function(){\n"
+              "  var e = JSON.parse(\"{\\\"name\\\":\\\"dimCommand\\\",\\\"payload\\\":{\\\"dim\\\":true}}\");\n"
+              "  window.__tallowmarkEvent(e.name, e.payload);\n"
+              "})();");
+    EXPECT_FALSE(BridgeEvents::eventScript("cueState", {{"x", std::nan("")}}));
+}
+
+TEST(BridgeReply, AnswersOnceAndNullWhenDropped) {
+    std::vector<std::pair<Json, std::optional<std::string>>> replies;
+    auto sink = [&](const Json& v, const std::optional<std::string>& e) { replies.emplace_back(v, e); };
+    {
+        ReplyHandle reply(sink);
+        ReplyHandle copy = reply;
+        copy.answer(1);
+        reply.fail("late");
+        reply.answer(2);
+    }
+    drainMainQueue();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].first, 1);
+
+    { ReplyHandle forgotten(sink); }
+    EXPECT_EQ(replies.size(), 1u);  // the null comes on the main queue
+    drainMainQueue();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_TRUE(replies[1].first.is_null());
+    EXPECT_FALSE(replies[1].second);
+}
+
+TEST(BridgeArguments, IntegersRoundHalfAwayFromZeroWithinRange) {
+    const BridgeArguments a(Json::array({1000.6, -2.5, 1e300, "5", 7, std::nan(""), 9.3e18, -9.2e18}));
+    EXPECT_EQ(a.integer(0), 1001);
+    EXPECT_EQ(a.integer(1), -3);
+    EXPECT_FALSE(a.integer(2));
+    EXPECT_FALSE(a.integer(3));
+    EXPECT_EQ(a.integer(4), 7);
+    EXPECT_FALSE(a.integer(5));
+    EXPECT_FALSE(a.integer(6));
+    EXPECT_EQ(a.integer(7), -9200000000000000000);
+    EXPECT_FALSE(a.integer(8));
+    EXPECT_FALSE(a.number(5));
+    EXPECT_EQ(BridgeArguments(Json{{"a", 1}}).size(), 0u);
+}
+
+TEST(PageGuard, AllowsOnlyThePagesOwnFolder) {
+    const PageGuard guard("file:///opt/tm/web/index_inlined.html");
+    EXPECT_EQ(guard.allowedDirectory(), "/opt/tm/web/");
+    EXPECT_TRUE(guard.allows("file:///opt/tm/web/index_inlined.html"));
+    EXPECT_TRUE(guard.allows("file:///opt/tm/web/img/logo%20big.png"));
+    EXPECT_TRUE(guard.allows("about:blank"));
+    EXPECT_FALSE(guard.allows("about:srcdoc"));
+    EXPECT_FALSE(guard.allows(std::nullopt));
+    EXPECT_FALSE(guard.allows("file:///opt/tm/web2/index_inlined.html"));
+    EXPECT_FALSE(guard.allows("file:///opt/tm/web/../secret.html"));
+    EXPECT_FALSE(guard.allows("https://example.org/opt/tm/web/x"));
+    EXPECT_FALSE(guard.allows("data:text/html,hi"));
+    EXPECT_FALSE(PageGuard("https://example.org/web/index.html").allows("file:///web/index.html"));
+}
+
+}  // namespace
+}  // namespace tallowmark
