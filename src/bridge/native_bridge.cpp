@@ -1,0 +1,172 @@
+#include "bridge/native_bridge.hpp"
+
+#include <algorithm>
+
+#include "core/system_log.hpp"
+#include "settings/settings_rules.hpp"
+
+namespace tallowmark {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Json numberList(const std::vector<double>& values) {
+    Json list = Json::array();
+    for (double v : values) list.push_back(v);
+    return list;
+}
+
+// Callbacks of the engine and the hub hold the bridge weakly and fall silent
+// once it is gone.
+template <class Fn>
+auto weakly(const std::shared_ptr<NativeBridge>& bridge, Fn fn) {
+    return [weak = std::weak_ptr<NativeBridge>(bridge), fn](auto&&... args) {
+        if (auto strong = weak.lock()) fn(*strong, std::forward<decltype(args)>(args)...);
+    };
+}
+
+}  // namespace
+
+std::shared_ptr<NativeBridge> NativeBridge::create(std::shared_ptr<SettingsStore> settings,
+                                                   std::shared_ptr<UpdateSource> updates) {
+    std::shared_ptr<NativeBridge> bridge(new NativeBridge(std::move(settings), std::move(updates)));
+    bridge->connectEvents();
+    return bridge;
+}
+
+NativeBridge::NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_ptr<UpdateSource> updates)
+    : documentStore_(std::make_shared<DocumentStore>()),
+      settingsStore_(std::move(settings)),
+      hub_(ControlHub::create(engine_, *settingsStore_)),
+      updates_(std::move(updates)) {
+    menuState_ = initialMenuState(settingsStore_->settings());
+}
+
+void NativeBridge::connectEvents() {
+    auto self = shared_from_this();
+    engine_.onStateChange = weakly(self, [](NativeBridge& b) { b.emitToViews("cueState", b.stateDictionary()); });
+    hub_->onLog = weakly(self, [](NativeBridge& b, const LogEntry& entry) { b.emitToViews("controlLog", toJson(entry)); });
+    hub_->onStatus = weakly(self, [](NativeBridge& b) { b.emitToViews("controlStatus", b.hub_->status()); });
+    hub_->onPageCommand = weakly(self, [](NativeBridge& b, std::int64_t value, bool relative) {
+        b.emitToViews("pageCommand", {{"value", value}, {"relative", relative}});
+    });
+    hub_->onDimCommand = weakly(self, [](NativeBridge& b, bool on) { b.emitToViews("dimCommand", {{"dim", on}}); });
+    hub_->onRawNote = weakly(self, [](NativeBridge& b, int note, int velocity, int channel) {
+        b.emitToViews("midiEvent", {{"note", note}, {"velocity", velocity}, {"channel", channel}});
+    });
+}
+
+// One payload for both views: a state snapshot is built once per change.
+void NativeBridge::emitToViews(const std::string& name, const Json& payload) {
+    if (!webView_.expired()) BridgeEvents::emit(webView_, name, payload);
+    if (!confidenceWebView_.expired()) BridgeEvents::emit(confidenceWebView_, name, payload);
+}
+
+std::vector<std::string> NativeBridge::callNames() {
+    std::vector<std::string> names;
+    for (const Row& row : rows()) names.emplace_back(row.name);
+    return names;
+}
+
+void NativeBridge::receive(const BridgeCall& call, ReplyHandle reply) {
+    if (!call.mainFrame || !pageGuard_ || !pageGuard_->allows(call.frameURL)) {
+        logSystem("siltakutsu hylatty: " + call.name + " " + call.frameURL.value_or("?"));
+        reply.fail("ei sallittu");
+        return;
+    }
+    const BridgeArguments arguments(call.body);
+    for (const Row& row : rows()) {
+        if (call.name == row.name) {
+            (this->*row.handler)(arguments, reply);
+            return;
+        }
+    }
+    reply.fail("tuntematon funktio: " + call.name);
+}
+
+Json NativeBridge::documentDictionary(const DocumentStore::Info& info) {
+    return {{"path", info.path},
+            {"title", info.title},
+            {"pageCount", info.pageCount},
+            {"aspects", numberList(info.aspects)},
+            {"crop", numberList(documentStore_->currentCropRect())},
+            {"autoCrop", numberList(documentStore_->automaticCropRect())},
+            {"state", stateDictionary()}};
+}
+
+std::optional<Json> NativeBridge::openDocument(const fs::path& path) {
+    std::optional<DocumentStore::Info> info;
+    {
+        auto lock = documentStore_->acquireLock();
+        info = documentStore_->openLocked(path);
+    }
+    if (!info) return std::nullopt;
+    if (settingsStore_->settings().dropPageNumbers) {
+        if (auto dropped = documentStore_->setDropPageNumbers(true)) info = std::move(dropped);
+    }
+    engine_.loadSidecar(path);
+    if (!engine_.sidecar().crop.empty()) {
+        if (auto cropped = documentStore_->setCrop(engine_.sidecar().crop)) info = std::move(cropped);
+    }
+    settingsStore_->noteRecent(info->path);
+    currentInfo_ = documentDictionary(*info);
+    return currentInfo_;
+}
+
+Json NativeBridge::openFailure(const fs::path& path) {
+    const std::string name = path.filename().string();
+    std::error_code error;
+    if (!fs::exists(path, error))
+        return {{"error", "\"" + name + "\" was not found \u2014 it may have been moved or deleted."}};
+    return {{"error", "\"" + name + "\" couldn't be opened \u2014 it isn't a readable PDF (empty, damaged or not a PDF)."}};
+}
+
+bool NativeBridge::ensureWindowWidth(std::int64_t width) {
+    if (width <= 0) return false;
+    auto window = window_.lock();
+    if (!window || webView_.expired()) return false;
+    WindowFrame frame = window->frame();
+    const double wanted = static_cast<double>(width);
+    if (frame.width >= wanted) return true;
+    if (window->isFullScreen()) return false;
+    const std::optional<WindowFrame> screen = window->screenVisibleFrame();
+    if (!screen) return false;
+    frame.width = std::min(wanted, screen->width);
+    const double screenRight = screen->x + screen->width;
+    if (frame.x + frame.width > screenRight) frame.x = std::max(screenRight - frame.width, screen->x);
+    window->setFrame(frame);
+    return frame.width >= wanted;
+}
+
+void NativeBridge::applyWindowMinimum() {
+    auto window = window_.lock();
+    if (!window || webView_.expired()) return;
+    // Maximised text needs only a narrow column; the full view needs the sidebar too.
+    const double minimumWidth = settingsStore_->settings().maxText ? 360 : 600;
+    window->setMinimumSize(minimumWidth, 620);
+    if (!window->isFullScreen() && window->frame().width < minimumWidth)
+        ensureWindowWidth(static_cast<std::int64_t>(minimumWidth));
+}
+
+Json NativeBridge::stateDictionary() const { return tallowmark::stateDictionary(engine_); }
+
+Json NativeBridge::settingsDictionary() const { return tallowmark::settingsDictionary(settingsStore_->settings()); }
+
+void NativeBridge::applySettings(const Json& dict) {
+    const Settings before = settingsStore_->settings();
+    const Settings after = applyPageSettings(before, dict);
+    if (after.dropPageNumbers != before.dropPageNumbers) {
+        if (auto info = documentStore_->setDropPageNumbers(after.dropPageNumbers)) {
+            currentInfo_ = documentDictionary(*info);
+            emitToViews("documentChanged", *currentInfo_);
+        }
+    }
+    settingsStore_->setSettings(after);
+    if (after.maxText != before.maxText) applyWindowMinimum();
+    if (after.oscPort != before.oscPort || after.oscEnabled != before.oscEnabled ||
+        after.oscLocalOnly != before.oscLocalOnly)
+        hub_->restartOSC();
+}
+
+}  // namespace tallowmark

@@ -1,0 +1,147 @@
+#pragma once
+
+// The one object the page talks to: every call arrives here by name with its
+// argument list, is admitted or refused, and is answered exactly once. Owns the
+// open script, the cue engine and the control hub; shares the settings store.
+// Main thread only, except the work it hands to the background pool.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge/bridge_arguments.hpp"
+#include "bridge/bridge_interfaces.hpp"
+#include "bridge/bridge_records.hpp"
+#include "bridge/navigation_guard.hpp"
+#include "control/control_hub.hpp"
+#include "cues/cue_engine.hpp"
+#include "document/document_store.hpp"
+#include "settings/settings_store.hpp"
+
+namespace tallowmark {
+
+struct BridgeCall {
+    std::string name;
+    Json body;                             // the argument list
+    std::optional<std::string> frameURL;  // of the calling frame's request
+    bool mainFrame = false;
+};
+
+class NativeBridge : public std::enable_shared_from_this<NativeBridge> {
+public:
+    static std::shared_ptr<NativeBridge> create(std::shared_ptr<SettingsStore> settings,
+                                                std::shared_ptr<UpdateSource> updates);
+    NativeBridge(const NativeBridge&) = delete;
+    NativeBridge& operator=(const NativeBridge&) = delete;
+
+    // Set by the shell once its pieces exist; all held weakly but the guard.
+    void setWebView(std::weak_ptr<EventTransport> view) { webView_ = std::move(view); }
+    void setConfidenceWebView(std::weak_ptr<EventTransport> view) { confidenceWebView_ = std::move(view); }
+    void setWindow(std::weak_ptr<BridgeWindow> window) { window_ = std::move(window); }
+    void setDialogs(std::weak_ptr<BridgeDialogs> dialogs) { dialogs_ = std::move(dialogs); }
+    void setPageGuard(std::shared_ptr<const PageGuard> guard) { pageGuard_ = std::move(guard); }
+
+    // The names the shell registers, in registration order; only calls that
+    // are implemented are listed.
+    static std::vector<std::string> callNames();
+
+    void receive(const BridgeCall& call, ReplyHandle reply);
+
+    // The document dictionary, or none when the file is not a readable PDF.
+    std::optional<Json> openDocument(const std::filesystem::path& path);
+    static Json openFailure(const std::filesystem::path& path);
+    bool ensureWindowWidth(std::int64_t width);
+    void applyWindowMinimum();
+    Json stateDictionary() const;
+    Json settingsDictionary() const;
+    void applySettings(const Json& dict);
+
+    const MenuState& menuState() const { return menuState_; }
+    CueEngine& engine() { return engine_; }
+    DocumentStore& documentStore() { return *documentStore_; }
+    ControlHub& hub() { return *hub_; }
+
+private:
+    using Handler = void (NativeBridge::*)(const BridgeArguments&, ReplyHandle&);
+    struct Row {
+        const char* name;
+        Handler handler;
+    };
+    static const std::vector<Row>& rows();
+
+    NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_ptr<UpdateSource> updates);
+    void connectEvents();
+    void emitToViews(const std::string& name, const Json& payload);
+    Json documentDictionary(const DocumentStore::Info& info);
+
+    // Rows of the call table (native_bridge_calls.cpp).
+    void openDocumentPathCall(const BridgeArguments& a, ReplyHandle& r);
+    void closeDocumentCall(const BridgeArguments& a, ReplyHandle& r);
+    void currentDocumentCall(const BridgeArguments& a, ReplyHandle& r);
+    void renderPageCall(const BridgeArguments& a, ReplyHandle& r);
+    void searchDocumentCall(const BridgeArguments& a, ReplyHandle& r);
+    void pageTextCall(const BridgeArguments& a, ReplyHandle& r);
+    void textRectCall(const BridgeArguments& a, ReplyHandle& r);
+    void pageLinesCall(const BridgeArguments& a, ReplyHandle& r);
+    void allPageLinesCall(const BridgeArguments& a, ReplyHandle& r);
+    void setCropCall(const BridgeArguments& a, ReplyHandle& r);
+    void ensureWindowWidthCall(const BridgeArguments& a, ReplyHandle& r);
+    void getStateCall(const BridgeArguments& a, ReplyHandle& r);
+    void getSettingsCall(const BridgeArguments& a, ReplyHandle& r);
+    void setSettingsCall(const BridgeArguments& a, ReplyHandle& r);
+    void getControlStatusCall(const BridgeArguments& a, ReplyHandle& r);
+    void getLogCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertCueCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeCueCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertCuesCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeCuesCall(const BridgeArguments& a, ReplyHandle& r);
+    void renumberCuesCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertMarksCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeMarksCall(const BridgeArguments& a, ReplyHandle& r);
+    void standbyCueCall(const BridgeArguments& a, ReplyHandle& r);
+    void setSpreadOffsetCall(const BridgeArguments& a, ReplyHandle& r);
+    void restoreRunCall(const BridgeArguments& a, ReplyHandle& r);
+    void discardRunCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertMarkCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeMarkCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertFlagCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeFlagCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertMemoCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeMemoCall(const BridgeArguments& a, ReplyHandle& r);
+    void upsertInsertCall(const BridgeArguments& a, ReplyHandle& r);
+    void removeInsertCall(const BridgeArguments& a, ReplyHandle& r);
+    void setPageLabelOffsetCall(const BridgeArguments& a, ReplyHandle& r);
+    void setPageTextCall(const BridgeArguments& a, ReplyHandle& r);
+    void goCall(const BridgeArguments& a, ReplyHandle& r);
+    void backCall(const BridgeArguments& a, ReplyHandle& r);
+    void resetCall(const BridgeArguments& a, ReplyHandle& r);
+    void undoCall(const BridgeArguments& a, ReplyHandle& r);
+    void redoCall(const BridgeArguments& a, ReplyHandle& r);
+    void reportPageCall(const BridgeArguments& a, ReplyHandle& r);
+    void menuStateCall(const BridgeArguments& a, ReplyHandle& r);
+    void debugLogCall(const BridgeArguments& a, ReplyHandle& r);
+    void updateStatusCall(const BridgeArguments& a, ReplyHandle& r);
+    void installUpdateCall(const BridgeArguments& a, ReplyHandle& r);
+
+    MenuState menuState_;
+    std::weak_ptr<EventTransport> webView_;
+    std::weak_ptr<EventTransport> confidenceWebView_;
+    std::weak_ptr<BridgeWindow> window_;
+    std::weak_ptr<BridgeDialogs> dialogs_;
+    std::shared_ptr<const PageGuard> pageGuard_;
+    // Shared only so that background work can hold it weakly: a render that
+    // outlives the bridge then finds no store, and the bridge itself is never
+    // destroyed on a worker thread.
+    std::shared_ptr<DocumentStore> documentStore_;
+    CueEngine engine_;
+    std::shared_ptr<SettingsStore> settingsStore_;
+    std::shared_ptr<ControlHub> hub_;
+    std::shared_ptr<UpdateSource> updates_;
+    std::int64_t visiblePage_ = 0;
+    std::optional<Json> currentInfo_;
+};
+
+}  // namespace tallowmark

@@ -1,0 +1,296 @@
+#include "bridge/native_bridge.hpp"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include "core/main_queue.hpp"
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::TempDir;
+
+constexpr const char* pageURL = "file:///opt/tm/web/index_inlined.html";
+
+struct Reply {
+    bool done = false;
+    Json value;
+    std::optional<std::string> error;
+};
+
+// A web view that records the events it is asked to evaluate, decoded back
+// from the script the way the page's JSON.parse would.
+class RecordingView : public EventTransport {
+public:
+    explicit RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) {}
+    void evaluateScript(const std::string& script) override {
+        const auto start = script.find("JSON.parse(") + 11;
+        const auto end = script.find(");\n  window.");
+        const Json envelope = Json::parse(Json::parse(script.substr(start, end - start)).get<std::string>());
+        events.push_back(envelope);
+        timeline_.push_back("event " + envelope["name"].get<std::string>());
+    }
+    std::vector<Json> events;
+
+private:
+    std::vector<std::string>& timeline_;
+};
+
+class NativeBridgeTest : public ::testing::Test {
+protected:
+    NativeBridgeTest() {
+        Settings s;
+        s.oscEnabled = false;  // no listener on a fixed port while tests run in parallel
+        settings->setSettings(s);
+        bridge = NativeBridge::create(settings, std::make_shared<NoUpdates>("20260101-1"));
+        bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
+        bridge->setWebView(view);
+    }
+
+    Reply call(const std::string& name, Json body = Json::array(), bool mainFrame = true,
+               std::optional<std::string> url = std::string(pageURL)) {
+        auto reply = std::make_shared<Reply>();
+        bridge->receive({name, std::move(body), std::move(url), mainFrame},
+                        ReplyHandle([this, reply, name](const Json& v, const std::optional<std::string>& e) {
+                            EXPECT_FALSE(reply->done) << name << " answered twice";
+                            *reply = {true, v, e};
+                            timeline.push_back("reply " + name);
+                        }));
+        EXPECT_TRUE(testing::pumpMainUntil([&] { return reply->done; })) << name << " never answered";
+        drainMainQueue();
+        return *reply;
+    }
+
+    std::filesystem::path script() {
+        const auto path = dir / "Show.pdf";
+        testing::writePdf(path, {{300, 400, {{30, 40, "Enter the ghost", 12}, {30, 80, "Thunder offstage", 12}, {145, 370, "1", 12}}},
+                                 {300, 400, {{30, 120, "Exit pursued", 12}, {145, 370, "7", 12}}}});
+        return path;
+    }
+
+    std::vector<std::string> eventNames() const {
+        std::vector<std::string> names;
+        for (const Json& e : view->events) names.push_back(e["name"]);
+        return names;
+    }
+
+    TempDir dir;
+    std::vector<std::string> timeline;
+    std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>(timeline);
+    std::shared_ptr<SettingsStore> settings = std::make_shared<SettingsStore>(true);
+    std::shared_ptr<NativeBridge> bridge;
+};
+
+TEST_F(NativeBridgeTest, OnlyTheMainFrameOfTheGuardedPageMayCall) {
+    ::testing::internal::CaptureStderr();
+    const Reply embedded = call("getState", Json::array(), false);
+    const Reply elsewhere = call("getState", Json::array(), true, "https://example.org/");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(embedded.error, "ei sallittu");
+    EXPECT_EQ(elsewhere.error, "ei sallittu");
+    EXPECT_NE(log.find(std::string("TALLOWMARK: siltakutsu hylatty: getState ") + pageURL), std::string::npos);
+    EXPECT_NE(log.find("siltakutsu hylatty: getState https://example.org/"), std::string::npos);
+
+    bridge->setPageGuard(nullptr);
+    EXPECT_EQ(call("getState").error, "ei sallittu");
+    bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
+    EXPECT_FALSE(call("getState").error);
+    EXPECT_EQ(call("GetState").error, "tuntematon funktio: GetState");
+}
+
+TEST_F(NativeBridgeTest, EveryCallAnswersOnceWhateverItIsSent) {
+    Json huge = Json::array();
+    for (int i = 0; i < 20000; ++i) huge.push_back(i % 2 ? Json("x") : Json{{"page", i}});
+    const std::vector<Json> bodies = {
+        Json(nullptr), Json("go"), Json::object(), Json::array(), Json::array({nullptr, nullptr, nullptr}),
+        Json::array({std::nan(""), INFINITY, -1e308, "", Json::object(), Json::array()}),
+        Json::array({-9e18, 9e18, 1.5, true, false, 3, 4, 5}), Json::array({huge}), huge};
+    ASSERT_TRUE(call("openDocumentPath", Json::array({script().string()})).value.is_object());
+    for (const std::string& name : NativeBridge::callNames()) {
+        for (const Json& body : bodies) {
+            const Reply r = call(name, body);
+            EXPECT_TRUE(r.done) << name << " " << body.dump().substr(0, 80);
+            EXPECT_FALSE(r.error) << name << " " << body.dump().substr(0, 80);
+        }
+    }
+}
+
+TEST_F(NativeBridgeTest, CuesArePlacedUndoneAndRunWithEventsAfterTheReply) {
+    const Json opened = call("openDocumentPath", Json::array({script().string()})).value;
+    ASSERT_EQ(opened["pageCount"], 2);
+    auto monitor = std::make_shared<RecordingView>(timeline);
+    bridge->setConfidenceWebView(monitor);
+    timeline.clear();
+
+    const Reply placed = call("upsertCue", Json::array({{{"number", "1"}, {"page", 0}, {"y", 0.2}}}));
+    ASSERT_TRUE(placed.value.is_string());
+    EXPECT_EQ(timeline, (std::vector<std::string>{"reply upsertCue", "event cueState", "event cueState"}));
+    EXPECT_EQ(view->events.back()["payload"]["cues"][0]["id"], placed.value);
+    EXPECT_EQ(monitor->events.back(), view->events.back());
+    monitor.reset();  // the monitor closed: its events are dropped, the main view's still arrive
+
+    const Json ids = call("upsertCues", Json::array({Json::array({{{"id", "C2"}, {"number", "2"}, {"y", 0.6}},
+                                                                 {{"id", "C3"}, {"page", 1}}})})).value;
+    EXPECT_EQ(ids, Json::array({"C2", "C3"}));
+    EXPECT_EQ(call("upsertCues", Json::array({Json::array({Json::object(), "C4"})})).value, Json::array());
+    EXPECT_EQ(call("upsertCue").value, false);
+    EXPECT_EQ(call("removeCue").value, true);
+    EXPECT_EQ(call("getState").value["cues"].size(), 3u);
+
+    Json state = call("go").value;
+    EXPECT_EQ(state["lastFiredID"], placed.value);
+    EXPECT_EQ(state["standbyID"], "C2");
+    state = call("go", Json::array({"osc"})).value;
+    EXPECT_EQ(state["fired"].size(), 2u);
+    state = call("back").value;
+    EXPECT_EQ(state["standbyID"], "C2");
+    state = call("reset").value;
+    EXPECT_EQ(state["fired"], Json::array());
+
+    call("removeCues", Json::array({Json::array({"C2", "C3"})}));
+    EXPECT_EQ(call("getState").value["cues"].size(), 1u);
+    state = call("undo").value;
+    EXPECT_EQ(state["cues"].size(), 3u);
+    EXPECT_EQ(state["canRedo"], true);
+    EXPECT_EQ(call("redo").value["cues"].size(), 1u);
+
+    EXPECT_EQ(call("setSpreadOffset", Json::array({1.4})).value, 1);
+    call("setPageText", Json::array({1, "Scene two"}));
+    call("setPageLabelOffset", Json::array({-2}));
+    const Json memoID = call("upsertMemo", Json::array({{{"text", "check"}}})).value;
+    EXPECT_EQ(call("upsertMemo", Json::array({"text"})).value, nullptr);
+    EXPECT_EQ(call("upsertFlag", Json::array({{{"id", "F"}, {"role", "warn"}}})).value, "F");
+    EXPECT_EQ(call("upsertMark", Json::array({{{"id", "M"}, {"w", 0.3}}})).value, "M");
+    state = call("getState").value;
+    EXPECT_EQ(state["spreadOffset"], 1);
+    EXPECT_EQ(state["pageLabelOffset"], -2);
+    EXPECT_EQ(state["pageTexts"]["1"], "Scene two");
+    EXPECT_EQ(state["memos"][0]["id"], memoID);
+    EXPECT_EQ(state["flags"][0]["role"], "warn");
+    EXPECT_EQ(state["marks"][0]["w"], 0.3);
+    EXPECT_NE(state["sidecarPath"], "");
+}
+
+TEST_F(NativeBridgeTest, OpensRendersSearchesAndSelectsARealScript) {
+    EXPECT_EQ(call("currentDocument").value, nullptr);
+    const auto missing = dir / "Gone.pdf";
+    EXPECT_EQ(call("openDocumentPath", Json::array({missing.string()})).value["error"],
+              "\"Gone.pdf\" was not found \u2014 it may have been moved or deleted.");
+    EXPECT_EQ(call("openDocumentPath").value, nullptr);
+
+    const auto path = script();
+    const Json opened = call("openDocumentPath", Json::array({path.string()})).value;
+    EXPECT_EQ(opened["title"], "Show");
+    EXPECT_EQ(settings->settings().recentDocuments.front(), path.string());
+    call("reportPage", Json::array({1}));
+    EXPECT_EQ(call("currentDocument").value["visiblePage"], 1);
+
+    auto pngWidth = [&](Json body) {
+        const Json r = call("renderPage", std::move(body)).value;
+        if (!r.is_object()) return -1;
+        gsize size = 0;
+        guchar* bytes = g_base64_decode(r["png"].get<std::string>().c_str(), &size);
+        const auto bitmap = testing::decodePng(std::vector<std::uint8_t>(bytes, bytes + size));
+        g_free(bytes);
+        return bitmap.width;
+    };
+    EXPECT_EQ(pngWidth(Json::array({0, 10})), 64);
+    EXPECT_EQ(pngWidth(Json::array({1, 1000.6})), 1001);
+    call("setSettings", Json::array({{{"renderWidth", 700}}}));
+    EXPECT_EQ(pngWidth(Json::array({0})), 700);
+    EXPECT_EQ(pngWidth(Json::array({9})), -1);
+    EXPECT_EQ(pngWidth(Json::array({"0"})), -1);
+
+    EXPECT_EQ(call("searchDocument", Json::array({"T"})).value, Json::array());
+    const Json hits = call("searchDocument", Json::array({"pursued"})).value;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0]["page"], 1);
+
+    EXPECT_EQ(call("pageLines", Json::array({0})).value.size(), 3u);
+    EXPECT_EQ(call("textRect", Json::array({0, 0.1, 0.1, 0.3})).value, nullptr);
+    const Json word = call("textRect", Json::array({0, 0.05, 0.02, 0.1, 0.02})).value;
+    EXPECT_EQ(word["text"], "Enter");
+
+    // Dropping page numbers re-reads the open script and tells the page.
+    view->events.clear();
+    call("setSettings", Json::array({{{"dropPageNumbers", true}}}));
+    EXPECT_EQ(eventNames(), std::vector<std::string>{"documentChanged"});
+    const Json changed = view->events[0]["payload"];
+    EXPECT_LT(changed["autoCrop"][3].get<double>(), opened["autoCrop"][3].get<double>());
+    EXPECT_EQ(call("currentDocument").value["autoCrop"], changed["autoCrop"]);
+
+    EXPECT_EQ(call("setCrop", Json::array({Json::array({0.1, 0.1, 0.5, 0.5})})).value["crop"].size(), 4u);
+    EXPECT_EQ(call("setCrop", Json::array({Json::array({0.1, "0.1", 0.5, 0.5})})).value["crop"], Json::array());
+
+    EXPECT_EQ(call("closeDocument").value["sidecarPath"], "");
+    EXPECT_EQ(call("currentDocument").value, nullptr);
+    call("openDocumentPath", Json::array({path.string()}));
+    EXPECT_EQ(call("currentDocument").value["visiblePage"], 1);
+}
+
+TEST_F(NativeBridgeTest, SettingsAreLimitedSavedAndRestartTheListenerOnlyOnChange) {
+    EXPECT_EQ(call("setSettings", Json::array({5})).value, false);
+    EXPECT_EQ(call("setSettings", Json::array({{{"renderWidth", 100}}})).value["renderWidth"], 600);
+    EXPECT_EQ(call("setSettings", Json::array({{{"renderWidth", "900"}}})).value["renderWidth"], 600);
+
+    auto restarts = [&] {
+        int n = 0;
+        for (const Json& entry : call("getLog").value) n += entry["text"] == "OSC pois kaytosta";
+        return n;
+    };
+    call("setSettings", Json::array({{{"oscPort", 53999}}}));
+    EXPECT_EQ(restarts(), 1);
+    call("setSettings", Json::array({{{"oscPort", 53999}, {"oscEnabled", false}}}));
+    EXPECT_EQ(restarts(), 1);
+    EXPECT_NE(std::find(eventNames().begin(), eventNames().end(), "controlStatus"), eventNames().end());
+
+    EXPECT_EQ(call("menuState", Json::array({{{"hasDoc", true}}})).value, true);
+    EXPECT_TRUE(bridge->menuState().hasDoc);
+    EXPECT_EQ(bridge->menuState().theme, "deep");
+    EXPECT_EQ(call("updateStatus").value, (Json{{"available", nullptr}, {"current", "20260101-1"}}));
+}
+
+class ScriptedWindow : public BridgeWindow {
+public:
+    WindowFrame frame() const override { return current; }
+    bool isFullScreen() const override { return fullScreen; }
+    std::optional<WindowFrame> screenVisibleFrame() const override { return screen; }
+    void setFrame(const WindowFrame& f) override { current = f; }
+    void setMinimumSize(double w, double h) override { minimum = {0, 0, w, h}; }
+
+    WindowFrame current{900, 50, 500, 700};
+    bool fullScreen = false;
+    std::optional<WindowFrame> screen = WindowFrame{0, 0, 1280, 800};
+    WindowFrame minimum;
+};
+
+TEST_F(NativeBridgeTest, WindowGrowsWithinItsScreen) {
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({800})).value, false);  // no window yet
+    auto window = std::make_shared<ScriptedWindow>();
+    bridge->setWindow(window);
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({400})).value, true);
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({800})).value, true);
+    EXPECT_EQ(window->current.width, 800);
+    EXPECT_EQ(window->current.x, 480);  // pulled left to stay on the screen
+    EXPECT_EQ(window->current.height, 700);
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({2000})).value, false);
+    EXPECT_EQ(window->current.width, 1280);
+    EXPECT_EQ(window->current.x, 0);
+    window->current.width = 300;
+    window->fullScreen = true;
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({800})).value, false);
+    EXPECT_EQ(window->current.width, 300);
+
+    window->fullScreen = false;
+    call("setSettings", Json::array({{{"maxText", true}}}));
+    EXPECT_EQ(window->minimum.width, 360);
+    EXPECT_EQ(window->current.width, 360);
+    call("setSettings", Json::array({{{"maxText", false}}}));
+    EXPECT_EQ(window->minimum.width, 600);
+    EXPECT_EQ(window->minimum.height, 620);
+}
+
+}  // namespace
+}  // namespace tallowmark
