@@ -24,28 +24,43 @@ public:
 
 struct FileFilter {
     std::string name;                     // "PDF documents"
-    std::vector<std::string> extensions;  // without the dot
+    std::vector<std::string> extensions;  // without the dot, compared without regard to case
 };
 
-enum class AlertStyle { informational, warning, critical };
+struct OpenPanelRequest {
+    std::string message;
+    std::vector<FileFilter> filters;
+    std::optional<std::string> folder;  // where the panel starts
+};
+
+struct SavePanelRequest {
+    std::string message;
+    std::vector<FileFilter> filters;
+    std::string proposedName;
+    std::optional<std::string> folder;
+};
+
+enum class AlertStyle { informational, warning };
 
 struct AlertRequest {
     AlertStyle style = AlertStyle::informational;
     std::string message;
-    std::string detail;
-    std::vector<std::string> buttons;  // first is the default
+    std::string informative;
+    std::vector<std::string> buttons;  // the first is the default
 };
 
-// Asks the operator. Panels answer later through their completion (none when
-// cancelled); the confirmation alert blocks and answers the index of the button.
+// Asks the operator. Panels do not block: their completion runs later on the
+// main thread with the chosen path, or none when cancelled. The confirmation
+// alert blocks and answers the index of the pressed button.
 class BridgeDialogs {
 public:
     virtual ~BridgeDialogs() = default;
-    virtual void openPanel(const std::vector<FileFilter>& filters,
+    virtual void openPanel(const OpenPanelRequest& request,
                            std::function<void(std::optional<std::string> path)> done) = 0;
-    virtual void savePanel(const std::string& proposedName, const std::string& folder,
+    virtual void savePanel(const SavePanelRequest& request,
                            std::function<void(std::optional<std::string> path)> done) = 0;
     virtual int confirm(const AlertRequest& alert) = 0;
+    // Shows the files selected together in the file viewer.
     virtual void reveal(const std::vector<std::string>& paths) = 0;
 };
 

@@ -126,6 +126,15 @@ private:
     void updateStatusCall(const BridgeArguments& a, ReplyHandle& r);
     void installUpdateCall(const BridgeArguments& a, ReplyHandle& r);
 
+    // File and dialog rows (native_bridge_files.cpp).
+    std::optional<std::filesystem::path> scriptPath();
+    void openDocumentPanelCall(const BridgeArguments& a, ReplyHandle& r);
+    void revealSidecarCall(const BridgeArguments& a, ReplyHandle& r);
+    void saveSidecarCall(const BridgeArguments& a, ReplyHandle& r);
+    void saveScriptAsCall(const BridgeArguments& a, ReplyHandle& r);
+    void importSidecarCall(const BridgeArguments& a, ReplyHandle& r);
+    void offerMarksCall(const BridgeArguments& a, ReplyHandle& r);
+
     MenuState menuState_;
     std::weak_ptr<EventTransport> webView_;
     std::weak_ptr<EventTransport> confidenceWebView_;

@@ -55,6 +55,7 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
 
 const std::vector<NativeBridge::Row>& NativeBridge::rows() {
     static const std::vector<Row> table = {
+        {"openDocumentPanel", &NativeBridge::openDocumentPanelCall},
         {"openDocumentPath", &NativeBridge::openDocumentPathCall},
         {"closeDocument", &NativeBridge::closeDocumentCall},
         {"currentDocument", &NativeBridge::currentDocumentCall},
@@ -98,6 +99,11 @@ const std::vector<NativeBridge::Row>& NativeBridge::rows() {
         {"undo", &NativeBridge::undoCall},
         {"redo", &NativeBridge::redoCall},
         {"reportPage", &NativeBridge::reportPageCall},
+        {"revealSidecar", &NativeBridge::revealSidecarCall},
+        {"saveSidecar", &NativeBridge::saveSidecarCall},
+        {"saveScriptAs", &NativeBridge::saveScriptAsCall},
+        {"importSidecar", &NativeBridge::importSidecarCall},
+        {"offerMarks", &NativeBridge::offerMarksCall},
         {"menuState", &NativeBridge::menuStateCall},
         {"debugLog", &NativeBridge::debugLogCall},
         {"updateStatus", &NativeBridge::updateStatusCall},

@@ -112,7 +112,8 @@ TEST_F(NativeBridgeTest, EveryCallAnswersOnceWhateverItIsSent) {
         for (const Json& body : bodies) {
             const Reply r = call(name, body);
             EXPECT_TRUE(r.done) << name << " " << body.dump().substr(0, 80);
-            EXPECT_FALSE(r.error) << name << " " << body.dump().substr(0, 80);
+            // Closing the script is among the calls; importing then has nothing to import into.
+            EXPECT_TRUE(!r.error || *r.error == "no open script") << name << " " << body.dump().substr(0, 80);
         }
     }
 }
@@ -290,6 +291,74 @@ TEST_F(NativeBridgeTest, WindowGrowsWithinItsScreen) {
     call("setSettings", Json::array({{{"maxText", false}}}));
     EXPECT_EQ(window->minimum.width, 600);
     EXPECT_EQ(window->minimum.height, 620);
+}
+
+// Panels answer on a later turn of the main queue, as the real ones do.
+class ScriptedDialogs : public BridgeDialogs {
+public:
+    void openPanel(const OpenPanelRequest& request, std::function<void(std::optional<std::string>)> done) override {
+        messages.push_back(request.message);
+        answerLater(std::move(done));
+    }
+    void savePanel(const SavePanelRequest& request, std::function<void(std::optional<std::string>)> done) override {
+        messages.push_back(request.message + " [" + request.proposedName + "]");
+        answerLater(std::move(done));
+    }
+    int confirm(const AlertRequest& alert) override {
+        messages.push_back(alert.message);
+        return button;
+    }
+    void reveal(const std::vector<std::string>& paths) override { revealed = paths; }
+
+    std::optional<std::string> chosen;
+    int button = 0;
+    std::vector<std::string> messages;
+    std::vector<std::string> revealed;
+
+private:
+    void answerLater(std::function<void(std::optional<std::string>)> done) {
+        postToMain([done = std::move(done), path = chosen] { done(path); });
+    }
+};
+
+TEST_F(NativeBridgeTest, ScriptCopiesAndImportedMarksGoThroughPanelsAndAlerts) {
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    bridge->setDialogs(dialogs);
+    EXPECT_EQ(call("saveSidecar").value, "");
+    EXPECT_EQ(call("importSidecar").error, "no open script");
+    EXPECT_TRUE(dialogs->messages.empty());
+    EXPECT_EQ(call("openDocumentPanel").value, nullptr);  // cancelled
+
+    const auto show = script();
+    dialogs->chosen = show.string();
+    EXPECT_EQ(call("openDocumentPanel").value["title"], "Show");
+    call("upsertCue", Json::array({{{"id", "Q1"}, {"number", "1"}}}));
+    EXPECT_EQ(call("saveSidecar").value, "Show.tallowmark");
+    call("revealSidecar");
+    EXPECT_EQ(dialogs->revealed, (std::vector<std::string>{show.string(), (dir / "Show.tallowmark").string()}));
+
+    dialogs->chosen = (dir / "sub" / ".." / "Show.pdf").string();
+    EXPECT_EQ(call("saveScriptAs").error, "That is the current script - choose a new name or folder");
+    testing::writeText(dir / "copy.tallowmark", "stale");
+    dialogs->chosen = (dir / "copy").string();
+    const Json copy = call("saveScriptAs").value;
+    EXPECT_EQ(copy["path"], (dir / "copy.pdf").string());
+    EXPECT_EQ(copy["state"]["cues"][0]["id"], "Q1");
+    EXPECT_EQ(dialogs->messages.back(), "Save the script and its marks as a new copy [Show.pdf]");
+
+    // Back in the copy: take the marks of another script, or decline to.
+    call("removeCue", Json::array({"Q1"}));
+    dialogs->chosen = (dir / "Other.pdf").string();
+    EXPECT_EQ(call("importSidecar").error, "Other.pdf has no marks");
+    dialogs->chosen = show.string();
+    dialogs->button = 1;
+    EXPECT_EQ(call("importSidecar").value, nullptr);
+    EXPECT_EQ(call("offerMarks", Json::array({(dir / "Show.tallowmark").string()})).value, nullptr);
+    EXPECT_EQ(dialogs->messages.back(), "This script has no marks yet. Bring the marks of Show?");
+    EXPECT_EQ(call("getState").value["cues"].size(), 0u);
+    dialogs->button = 0;
+    EXPECT_EQ(call("importSidecar").value["cues"][0]["id"], "Q1");
+    EXPECT_EQ(dialogs->messages.back(), "Replace all marks in this script with the marks of Show?");
 }
 
 }  // namespace

@@ -1,0 +1,142 @@
+// The rows that involve the operator or the file system directly: panels,
+// alerts, copies of the script and its marks. Every outcome is a reply.
+
+#include <glib.h>
+
+#include "bridge/native_bridge.hpp"
+
+namespace tallowmark {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const FileFilter pdfFilter{"PDF documents", {"pdf"}};
+
+bool hasExtension(const fs::path& path, const char* extension) {
+    return g_ascii_strcasecmp(path.extension().string().c_str(), extension) == 0;
+}
+
+std::string stem(const std::string& path) { return fs::path(path).stem().string(); }
+
+// Removes `path` when something is there; the platform's description on failure.
+std::optional<std::string> removeIfPresent(const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error)) return std::nullopt;
+    if (!fs::remove(path, error) && error) return error.message();
+    return std::nullopt;
+}
+
+std::optional<std::string> copyFile(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return error.message();
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<fs::path> NativeBridge::scriptPath() {
+    auto lock = documentStore_->acquireLock();
+    if (auto info = documentStore_->currentInfoLocked()) return fs::path(info->path);
+    return std::nullopt;
+}
+
+void NativeBridge::openDocumentPanelCall(const BridgeArguments&, ReplyHandle& r) {
+    auto dialogs = dialogs_.lock();
+    if (!dialogs) return r.answer(nullptr);
+    dialogs->openPanel({"Choose a script (PDF)", {pdfFilter}, std::nullopt},
+                       [weak = weak_from_this(), reply = r](std::optional<std::string> path) mutable {
+                           auto bridge = weak.lock();
+                           if (!bridge || !path) return reply.answer(nullptr);
+                           if (auto dict = bridge->openDocument(*path)) return reply.answer(*dict);
+                           reply.answer(openFailure(*path));
+                       });
+}
+
+void NativeBridge::revealSidecarCall(const BridgeArguments&, ReplyHandle& r) {
+    std::vector<std::string> paths;
+    if (auto script = scriptPath()) paths.push_back(script->string());
+    std::error_code error;
+    if (engine_.sidecarURL() && fs::exists(*engine_.sidecarURL(), error))
+        paths.push_back(engine_.sidecarURL()->string());
+    auto dialogs = dialogs_.lock();
+    if (dialogs && !paths.empty()) dialogs->reveal(paths);
+    r.answer(true);
+}
+
+void NativeBridge::saveSidecarCall(const BridgeArguments&, ReplyHandle& r) {
+    if (!engine_.sidecarURL()) return r.answer("");
+    const std::string name = engine_.sidecarURL()->filename().string();
+    r.answer(engine_.saveSidecar(true) ? name : "");
+}
+
+void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
+    const auto script = scriptPath();
+    auto dialogs = dialogs_.lock();
+    if (!script || !engine_.sidecarURL() || !dialogs) return r.answer("");
+    // The copy must take the latest marks.
+    engine_.saveSidecar(false);
+    const SavePanelRequest request{"Save the script and its marks as a new copy", {pdfFilter},
+                                   script->filename().string(), script->parent_path().string()};
+    dialogs->savePanel(request, [weak = weak_from_this(), script = *script,
+                                 marks = *engine_.sidecarURL(), reply = r](std::optional<std::string> chosen) mutable {
+        auto bridge = weak.lock();
+        if (!bridge || !chosen) return reply.answer("");
+        fs::path destination = *chosen;
+        if (!hasExtension(destination, ".pdf")) destination += ".pdf";
+        if (destination.lexically_normal() == script.lexically_normal())
+            return reply.fail("That is the current script - choose a new name or folder");
+        const fs::path destinationMarks = sidecarPathFor(destination);
+        std::error_code error;
+        std::optional<std::string> failure = removeIfPresent(destination);
+        if (!failure) failure = copyFile(script, destination);
+        if (!failure) failure = removeIfPresent(destinationMarks);
+        if (!failure && fs::exists(marks, error)) failure = copyFile(marks, destinationMarks);
+        if (failure) return reply.fail(*failure);
+        if (auto dict = bridge->openDocument(destination)) return reply.answer(*dict);
+        reply.answer(openFailure(destination));
+    });
+}
+
+void NativeBridge::importSidecarCall(const BridgeArguments&, ReplyHandle& r) {
+    if (!scriptPath() || !engine_.sidecarURL()) return r.fail("no open script");
+    auto dialogs = dialogs_.lock();
+    if (!dialogs) return r.answer(nullptr);
+    const OpenPanelRequest request{"Choose the script version to take the marks from",
+                                   {pdfFilter,
+                                    {"Marks files", {"tallowmark"}},
+                                    {"Marks backups", {"bak1", "bak2", "bak3", "bak4", "bak5"}}},
+                                   engine_.sidecarURL()->parent_path().string()};
+    dialogs->openPanel(request, [weak = weak_from_this(), reply = r](std::optional<std::string> chosen) mutable {
+        auto bridge = weak.lock();
+        if (!bridge || !chosen) return reply.answer(nullptr);
+        const fs::path picked = *chosen;
+        // A script stands for the marks file beside it.
+        const fs::path source = hasExtension(picked, ".pdf") ? sidecarPathFor(picked) : picked;
+        std::error_code error;
+        if (!fs::exists(source, error)) return reply.fail(picked.filename().string() + " has no marks");
+        auto dialogs = bridge->dialogs_.lock();
+        const AlertRequest alert{AlertStyle::warning,
+                                 "Replace all marks in this script with the marks of " + stem(*chosen) + "?",
+                                 "Your current marks are backed up first.",
+                                 {"Replace", "Cancel"}};
+        if (!dialogs || dialogs->confirm(alert) != 0) return reply.answer(nullptr);
+        if (!bridge->engine_.importSidecar(source))
+            return reply.fail("could not read the marks of " + picked.filename().string());
+        reply.answer(bridge->stateDictionary());
+    });
+}
+
+void NativeBridge::offerMarksCall(const BridgeArguments& a, ReplyHandle& r) {
+    const auto path = a.string(0);
+    auto dialogs = dialogs_.lock();
+    if (!path || !engine_.sidecarURL() || !dialogs) return r.answer(nullptr);
+    const AlertRequest alert{AlertStyle::informational,
+                             "This script has no marks yet. Bring the marks of " + stem(*path) + "?",
+                             "Cues, labels, memos and flags are copied to this script. The other script is not changed.",
+                             {"Bring Marks", "Not Now"}};
+    if (dialogs->confirm(alert) != 0 || !engine_.importSidecar(*path)) return r.answer(nullptr);
+    r.answer(stateDictionary());
+}
+
+}  // namespace tallowmark
