@@ -24,8 +24,8 @@ void ReplyHandle::answer(const Json& value) {
     if (state_->claim()) state_->sink(value, std::nullopt);
 }
 
-void ReplyHandle::fail(const std::string& error) {
-    if (state_->claim()) state_->sink(Json(nullptr), error);
+void ReplyHandle::fail(const std::string& error, const Json& value) {
+    if (state_->claim()) state_->sink(value, error);
 }
 
 bool ReplyHandle::answered() const { return state_->done.load(); }

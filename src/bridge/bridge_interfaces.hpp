@@ -117,7 +117,9 @@ public:
     explicit ReplyHandle(Sink sink);
 
     void answer(const Json& value);
-    void fail(const std::string& error);
+    // The page's call fails with `error`; `value` goes along for the shells
+    // that pass one with a failure.
+    void fail(const std::string& error, const Json& value = nullptr);
     bool answered() const;
 
 private:

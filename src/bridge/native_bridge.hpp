@@ -59,6 +59,9 @@ public:
     Json settingsDictionary() const;
     void applySettings(const Json& dict);
 
+    // "Desktop/TALLOWMARK Demo" in the home folder unless a test moves it.
+    void setDemoFolderForTesting(std::filesystem::path folder) { demoFolder_ = std::move(folder); }
+
     const MenuState& menuState() const { return menuState_; }
     CueEngine& engine() { return engine_; }
     DocumentStore& documentStore() { return *documentStore_; }
@@ -134,6 +137,8 @@ private:
     void saveScriptAsCall(const BridgeArguments& a, ReplyHandle& r);
     void importSidecarCall(const BridgeArguments& a, ReplyHandle& r);
     void offerMarksCall(const BridgeArguments& a, ReplyHandle& r);
+    void makeDemoCall(const BridgeArguments& a, ReplyHandle& r);
+    void exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r);
 
     MenuState menuState_;
     std::weak_ptr<EventTransport> webView_;
@@ -151,6 +156,7 @@ private:
     std::shared_ptr<UpdateSource> updates_;
     std::int64_t visiblePage_ = 0;
     std::optional<Json> currentInfo_;
+    std::optional<std::filesystem::path> demoFolder_;
 };
 
 }  // namespace tallowmark

@@ -104,6 +104,8 @@ const std::vector<NativeBridge::Row>& NativeBridge::rows() {
         {"saveScriptAs", &NativeBridge::saveScriptAsCall},
         {"importSidecar", &NativeBridge::importSidecarCall},
         {"offerMarks", &NativeBridge::offerMarksCall},
+        {"makeDemo", &NativeBridge::makeDemoCall},
+        {"exportMarkedPDF", &NativeBridge::exportMarkedPDFCall},
         {"menuState", &NativeBridge::menuStateCall},
         {"debugLog", &NativeBridge::debugLogCall},
         {"updateStatus", &NativeBridge::updateStatusCall},

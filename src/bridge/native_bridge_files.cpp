@@ -4,6 +4,10 @@
 #include <glib.h>
 
 #include "bridge/native_bridge.hpp"
+#include "core/main_queue.hpp"
+#include "core/work_pool.hpp"
+#include "demo/demo_script_maker.hpp"
+#include "export/markup_exporter.hpp"
 
 namespace tallowmark {
 
@@ -137,6 +141,46 @@ void NativeBridge::offerMarksCall(const BridgeArguments& a, ReplyHandle& r) {
                              {"Bring Marks", "Not Now"}};
     if (dialogs->confirm(alert) != 0 || !engine_.importSidecar(*path)) return r.answer(nullptr);
     r.answer(stateDictionary());
+}
+
+void NativeBridge::makeDemoCall(const BridgeArguments&, ReplyHandle& r) {
+    const fs::path folder = demoFolder_.value_or(fs::path(g_get_home_dir()) / "Desktop" / "TALLOWMARK Demo");
+    // Progress lines go to the log stream, not to the program's output.
+    DemoScriptMaker maker(stderr);
+    if (maker.run(folder) != 0 || !maker.lastWrittenPDF()) return r.fail("demo creation failed");
+    if (auto dict = openDocument(*maker.lastWrittenPDF())) return r.answer(*dict);
+    r.answer(nullptr);
+}
+
+void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r) {
+    const auto script = scriptPath();
+    if (!script) return r.fail("no open script");
+    const Json* dict = a.dict(0);
+    std::optional<Layout> layout = dict ? Layout::fromJson(*dict) : std::nullopt;
+    if (!layout) return r.fail("no layout");
+    auto dialogs = dialogs_.lock();
+    if (!dialogs) return r.answer(false);
+    const SavePanelRequest request{"Save marked script as PDF", {pdfFilter},
+                                   script->stem().string() + " (marked)", std::nullopt};
+    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, layout = std::move(*layout),
+                                 reply = r](std::optional<std::string> chosen) mutable {
+        auto bridge = weak.lock();
+        if (!bridge || !chosen) return reply.answer(false);
+        const Settings& settings = bridge->settingsStore_->settings();
+        // A copy taken now: edits made while the export runs do not reach the file.
+        runInBackground([weak, script, sidecar = bridge->engine_.sidecar(), layout = std::move(layout),
+                         to = fs::path(*chosen), memos = settings.memosVisible,
+                         drop = settings.dropPageNumbers, reply]() mutable {
+            const bool written =
+                MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos, drop, stderr);
+            postToMain([weak, to, written, reply]() mutable {
+                if (!written) return reply.fail("vienti epaonnistui", false);
+                if (auto bridge = weak.lock())
+                    if (auto dialogs = bridge->dialogs_.lock()) dialogs->reveal({to.string()});
+                reply.answer(true);
+            });
+        });
+    });
 }
 
 }  // namespace tallowmark

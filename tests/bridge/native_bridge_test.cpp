@@ -47,6 +47,7 @@ protected:
         bridge = NativeBridge::create(settings, std::make_shared<NoUpdates>("20260101-1"));
         bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
         bridge->setWebView(view);
+        bridge->setDemoFolderForTesting(dir / "demo");
     }
 
     Reply call(const std::string& name, Json body = Json::array(), bool mainFrame = true,
@@ -113,7 +114,7 @@ TEST_F(NativeBridgeTest, EveryCallAnswersOnceWhateverItIsSent) {
             const Reply r = call(name, body);
             EXPECT_TRUE(r.done) << name << " " << body.dump().substr(0, 80);
             // Closing the script is among the calls; importing then has nothing to import into.
-            EXPECT_TRUE(!r.error || *r.error == "no open script") << name << " " << body.dump().substr(0, 80);
+            EXPECT_TRUE(!r.error || *r.error == "no open script" || *r.error == "no layout") << name << " " << body.dump().substr(0, 80);
         }
     }
 }
@@ -320,6 +321,34 @@ private:
         postToMain([done = std::move(done), path = chosen] { done(path); });
     }
 };
+
+TEST_F(NativeBridgeTest, TheDemoOpensAndTheMarkedScriptIsExportedAfterThePanel) {
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    bridge->setDialogs(dialogs);
+    EXPECT_EQ(call("exportMarkedPDF", Json::array({Json::object()})).error, "no open script");
+    const Json demo = call("makeDemo").value;
+    ASSERT_TRUE(demo.is_object());
+    EXPECT_FALSE(demo["state"]["cues"].empty());
+    EXPECT_EQ(call("exportMarkedPDF", Json::array({5})).error, "no layout");
+    EXPECT_TRUE(dialogs->messages.empty());
+
+    // The page measures every page it shows; here, a layout with no cue labels.
+    Json pages = Json::array();
+    for (int i = 0; i < demo["pageCount"].get<int>(); ++i) pages.push_back({{"index", i}, {"extra", 0}});
+    Json layout = {{"labelFontPx", 14}, {"labelLineH", 1.2}, {"labelPadX_px", 4}, {"labelPadY_px", 2},
+                   {"pages", pages}};
+    EXPECT_EQ(call("exportMarkedPDF", Json::array({layout})).value, false);  // cancelled
+    dialogs->chosen = (dir / "marked.pdf").string();
+    // Pages the page never measured cannot carry cues: the export refuses.
+    const Reply refused = call("exportMarkedPDF", Json::array({layout}));
+    EXPECT_EQ(refused.error, "vienti epaonnistui");
+    EXPECT_EQ(refused.value, false);
+    for (Json& page : layout["pages"]) page.update({{"pageWpx", 600}, {"pageHpx", 800}});
+    const Reply exported = call("exportMarkedPDF", Json::array({layout}));
+    EXPECT_EQ(exported.value, true) << exported.error.value_or("");
+    EXPECT_EQ(dialogs->revealed, std::vector<std::string>{dialogs->chosen.value()});
+    EXPECT_GT(std::filesystem::file_size(dir / "marked.pdf"), 1000u);
+}
 
 TEST_F(NativeBridgeTest, ScriptCopiesAndImportedMarksGoThroughPanelsAndAlerts) {
     auto dialogs = std::make_shared<ScriptedDialogs>();
