@@ -84,6 +84,17 @@ public:
     virtual void setMinimumSize(double width, double height) = 0;
 };
 
+// The main window's hidden-title-bar mode, as far as the bridge needs it.
+class BridgeTitleBar {
+public:
+    virtual ~BridgeTitleBar() = default;
+    // Points the page keeps clear at the top, as last reported.
+    virtual double reportedReserve() const = 0;
+    virtual bool wanted() const = 0;
+    // Sets the wanted mode and brings the window in line with it.
+    virtual void setWanted(bool wanted) = 0;
+};
+
 class UpdateSource {
 public:
     virtual ~UpdateSource() = default;

@@ -163,7 +163,11 @@ void NativeBridge::applySettings(const Json& dict) {
         }
     }
     settingsStore_->setSettings(after);
-    if (after.maxText != before.maxText) applyWindowMinimum();
+    if (after.maxText != before.maxText) {
+        applyWindowMinimum();
+        auto titleBar = titleBar_.lock();
+        if (titleBar && titleBar->wanted() != after.maxText) titleBar->setWanted(after.maxText);
+    }
     if (after.oscPort != before.oscPort || after.oscEnabled != before.oscEnabled ||
         after.oscLocalOnly != before.oscLocalOnly)
         hub_->restartOSC();

@@ -42,6 +42,7 @@ public:
     void setConfidenceWebView(std::weak_ptr<EventTransport> view) { confidenceWebView_ = std::move(view); }
     void setWindow(std::weak_ptr<BridgeWindow> window) { window_ = std::move(window); }
     void setDialogs(std::weak_ptr<BridgeDialogs> dialogs) { dialogs_ = std::move(dialogs); }
+    void setTitleBar(std::weak_ptr<BridgeTitleBar> titleBar) { titleBar_ = std::move(titleBar); }
     void setPageGuard(std::shared_ptr<const PageGuard> guard) { pageGuard_ = std::move(guard); }
 
     // The names the shell registers, in registration order; only calls that
@@ -92,6 +93,7 @@ private:
     void allPageLinesCall(const BridgeArguments& a, ReplyHandle& r);
     void setCropCall(const BridgeArguments& a, ReplyHandle& r);
     void ensureWindowWidthCall(const BridgeArguments& a, ReplyHandle& r);
+    void windowChromeCall(const BridgeArguments& a, ReplyHandle& r);
     void getStateCall(const BridgeArguments& a, ReplyHandle& r);
     void getSettingsCall(const BridgeArguments& a, ReplyHandle& r);
     void setSettingsCall(const BridgeArguments& a, ReplyHandle& r);
@@ -145,6 +147,7 @@ private:
     std::weak_ptr<EventTransport> confidenceWebView_;
     std::weak_ptr<BridgeWindow> window_;
     std::weak_ptr<BridgeDialogs> dialogs_;
+    std::weak_ptr<BridgeTitleBar> titleBar_;
     std::shared_ptr<const PageGuard> pageGuard_;
     // Shared only so that background work can hold it weakly: a render that
     // outlives the bridge then finds no store, and the bridge itself is never

@@ -67,6 +67,7 @@ const std::vector<NativeBridge::Row>& NativeBridge::rows() {
         {"allPageLines", &NativeBridge::allPageLinesCall},
         {"setCrop", &NativeBridge::setCropCall},
         {"ensureWindowWidth", &NativeBridge::ensureWindowWidthCall},
+        {"windowChrome", &NativeBridge::windowChromeCall},
         {"getState", &NativeBridge::getStateCall},
         {"getSettings", &NativeBridge::getSettingsCall},
         {"setSettings", &NativeBridge::setSettingsCall},
@@ -234,6 +235,11 @@ void NativeBridge::setCropCall(const BridgeArguments& a, ReplyHandle& r) {
 
 void NativeBridge::ensureWindowWidthCall(const BridgeArguments& a, ReplyHandle& r) {
     r.answer(ensureWindowWidth(a.integer(0).value_or(0)));
+}
+
+void NativeBridge::windowChromeCall(const BridgeArguments&, ReplyHandle& r) {
+    auto titleBar = titleBar_.lock();
+    r.answer({{"reserve", titleBar ? titleBar->reportedReserve() : 0.0}});
 }
 
 void NativeBridge::reportPageCall(const BridgeArguments& a, ReplyHandle& r) {

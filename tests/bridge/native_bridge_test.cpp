@@ -3,6 +3,8 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "core/main_queue.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
@@ -99,6 +101,8 @@ TEST_F(NativeBridgeTest, OnlyTheMainFrameOfTheGuardedPageMayCall) {
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
     EXPECT_FALSE(call("getState").error);
     EXPECT_EQ(call("GetState").error, "tuntematon funktio: GetState");
+    const auto names = NativeBridge::callNames();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 56u);
 }
 
 TEST_F(NativeBridgeTest, EveryCallAnswersOnceWhateverItIsSent) {
@@ -268,7 +272,19 @@ public:
     WindowFrame minimum;
 };
 
-TEST_F(NativeBridgeTest, WindowGrowsWithinItsScreen) {
+class ScriptedTitleBar : public BridgeTitleBar {
+public:
+    double reportedReserve() const override { return want ? 8 : 0; }
+    bool wanted() const override { return want; }
+    void setWanted(bool w) override {
+        want = w;
+        ++changes;
+    }
+    bool want = false;
+    int changes = 0;
+};
+
+TEST_F(NativeBridgeTest, WindowGrowsWithinItsScreenAndFollowsMaximisedText) {
     EXPECT_EQ(call("ensureWindowWidth", Json::array({800})).value, false);  // no window yet
     auto window = std::make_shared<ScriptedWindow>();
     bridge->setWindow(window);
@@ -286,7 +302,12 @@ TEST_F(NativeBridgeTest, WindowGrowsWithinItsScreen) {
     EXPECT_EQ(window->current.width, 300);
 
     window->fullScreen = false;
+    EXPECT_EQ(call("windowChrome").value, (Json{{"reserve", 0}}));
+    auto titleBar = std::make_shared<ScriptedTitleBar>();
+    bridge->setTitleBar(titleBar);
     call("setSettings", Json::array({{{"maxText", true}}}));
+    EXPECT_EQ(titleBar->changes, 1);
+    EXPECT_EQ(call("windowChrome").value, (Json{{"reserve", 8}}));
     EXPECT_EQ(window->minimum.width, 360);
     EXPECT_EQ(window->current.width, 360);
     call("setSettings", Json::array({{{"maxText", false}}}));
