@@ -1,7 +1,7 @@
 #pragma once
 
 // What the bridge needs from the world around it, as small interfaces: the
-// GTK shell provides the real ones, tests provide scripted ones. Nothing here
+// desktop shell provides the real ones, tests provide scripted ones. Nothing here
 // knows of a toolkit.
 
 #include <functional>

@@ -218,6 +218,11 @@ TEST_F(NativeBridgeTest, OpensRendersSearchesAndSelectsARealScript) {
     EXPECT_EQ(call("textRect", Json::array({0, 0.1, 0.1, 0.3})).value, nullptr);
     const Json word = call("textRect", Json::array({0, 0.05, 0.02, 0.1, 0.02})).value;
     EXPECT_EQ(word["text"], "Enter");
+    // A drag from inside "Enter" to inside "ghost": whole words unless told otherwise.
+    EXPECT_EQ(call("textRect", Json::array({0, 0.1, 0.02, 0.6, 0.02})).value["text"], "Enter the ghost");
+    const std::string part = call("textRect", Json::array({0, 0.1, 0.02, 0.6, 0.02, false})).value["text"];
+    EXPECT_FALSE(part.starts_with("Enter")) << part;
+    EXPECT_NE(part.find("r the g"), std::string::npos) << part;
 
     // Dropping page numbers re-reads the open script and tells the page.
     view->events.clear();
