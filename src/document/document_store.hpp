@@ -60,8 +60,9 @@ public:
     static constexpr double cropMargin = 0.006;
     static constexpr double fallbackAspect = 0.7071;
     // A bitmap larger than this is refused rather than allocated: an absurd
-    // page size or width would otherwise ask for gigabytes.
-    static constexpr std::int64_t maxRenderPixels = 64'000'000;
+    // page size or width would otherwise ask for gigabytes. Room for a page
+    // twice as tall as wide at the widest width the page may ask for (8192).
+    static constexpr std::int64_t maxRenderPixels = 8192LL * 16384;
 
     DocumentStore();
     ~DocumentStore();
