@@ -60,7 +60,7 @@ Json encodeInsert(const Insert& insert) { return toJson(insert); }
 
 Cue decodeCue(const Json& dict) {
     Cue c;
-    Loose(dict)
+    Loose{dict}
         .id(c.id)("number", c.number)("label", c.label)("kind", c.kind)("color", c.color)("snippet", c.snippet)(
             "note", c.note)("insertID", c.insertID)("page", c.page)("x", c.x)("y", c.y)("w", c.w)("h", c.h)(
             "labelX", c.labelX)("padL", c.padL)("padR", c.padR);
@@ -69,26 +69,26 @@ Cue decodeCue(const Json& dict) {
 
 Mark decodeMark(const Json& dict) {
     Mark m;
-    Loose(dict).id(m.id)("kind", m.kind)("text", m.text)("color", m.color)("group", m.group)("page", m.page)(
+    Loose{dict}.id(m.id)("kind", m.kind)("text", m.text)("color", m.color)("group", m.group)("page", m.page)(
         "x", m.x)("y", m.y)("w", m.w)("h", m.h);
     return m;
 }
 
 Flag decodeFlag(const Json& dict) {
     Flag f;
-    Loose(dict).id(f.id)("text", f.text)("color", f.color)("role", f.role)("page", f.page)("x", f.x)("y", f.y);
+    Loose{dict}.id(f.id)("text", f.text)("color", f.color)("role", f.role)("page", f.page)("x", f.x)("y", f.y);
     return f;
 }
 
 Memo decodeMemo(const Json& dict) {
     Memo m;
-    Loose(dict).id(m.id)("text", m.text)("color", m.color)("page", m.page)("x", m.x)("y", m.y)("w", m.w)("h", m.h);
+    Loose{dict}.id(m.id)("text", m.text)("color", m.color)("page", m.page)("x", m.x)("y", m.y)("w", m.w)("h", m.h);
     return m;
 }
 
 Insert decodeInsert(const Json& dict) {
     Insert i;
-    Loose(dict).id(i.id)("text", i.text)("page", i.page)("afterY", i.afterY)("lineMidY", i.lineMidY)(
+    Loose{dict}.id(i.id)("text", i.text)("page", i.page)("afterY", i.afterY)("lineMidY", i.lineMidY)(
         "lineH", i.lineH)("x", i.x);
     return i;
 }
@@ -134,7 +134,7 @@ MenuState initialMenuState(const Settings& settings) {
 MenuState readMenuState(const Json& dict, const Settings& settings) {
     MenuState m;
     m.theme = settings.themeName;
-    Loose(dict)("hasDoc", m.hasDoc)("hasSelection", m.hasSelection)("cueMode", m.cueMode)(
+    Loose{dict}("hasDoc", m.hasDoc)("hasSelection", m.hasSelection)("cueMode", m.cueMode)(
         "spreadOffset", m.spreadOffset)("dimmed", m.dimmed)("memosVisible", m.memosVisible)("theme", m.theme)(
         "pagesPerSpread", m.pagesPerSpread)("sidebarVisible", m.sidebarVisible)("maxText", m.maxText);
     return m;
