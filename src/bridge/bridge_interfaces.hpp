@@ -124,10 +124,16 @@ private:
 class ReplyHandle {
 public:
     using Sink = std::function<void(const Json& value, const std::optional<std::string>& error)>;
+    // The web view takes a reply as JSON text; a sink of this kind receives it
+    // already encoded, so a large state snapshot is encoded once, not per reply.
+    using TextSink = std::function<void(const std::string& jsonText, const std::optional<std::string>& error)>;
 
     explicit ReplyHandle(Sink sink);
+    static ReplyHandle encoded(TextSink sink);
 
     void answer(const Json& value);
+    // `jsonText` must be one well-formed JSON value.
+    void answerEncoded(const std::string& jsonText);
     // The page's call fails with `error`; `value` goes along for the shells
     // that pass one with a failure.
     void fail(const std::string& error, const Json& value = nullptr);
@@ -135,6 +141,7 @@ public:
 
 private:
     struct State;
+    explicit ReplyHandle(std::shared_ptr<State> state) : state_(std::move(state)) {}
     std::shared_ptr<State> state_;
 };
 

@@ -93,7 +93,7 @@ Insert decodeInsert(const Json& dict) {
     return i;
 }
 
-Json stateDictionary(const CueEngine& engine) {
+Json stateScalars(const CueEngine& engine) {
     const CueSidecar& s = engine.sidecar();
     Json fired = Json::array();
     for (const std::string& id : engine.fired()) fired.push_back(id);
@@ -105,21 +105,27 @@ Json stateDictionary(const CueEngine& engine) {
                     {"number", offer->standby.number},
                     {"label", offer->standby.label}};
     }
-    return {{"cues", encodeList(engine.ordered())},
-            {"marks", encodeList(s.marks)},
-            {"flags", encodeList(s.flags)},
-            {"memos", encodeList(s.memos)},
-            {"inserts", encodeList(s.inserts)},
-            {"standbyID", engine.standbyID().value_or("")},
+    return {{"standbyID", engine.standbyID().value_or("")},
             {"lastFiredID", engine.lastFiredID().value_or("")},
             {"fired", std::move(fired)},
             {"pageLabelOffset", s.pageLabelOffset},
             {"spreadOffset", s.spreadOffset},
             {"savedRun", std::move(savedRun)},
-            {"pageTexts", s.pageTexts},
             {"canUndo", engine.undoDepth() > 0},
             {"canRedo", engine.redoDepth() > 0},
             {"sidecarPath", engine.sidecarURL() ? engine.sidecarURL()->string() : std::string()}};
+}
+
+Json stateDictionary(const CueEngine& engine) {
+    const CueSidecar& s = engine.sidecar();
+    Json state = stateScalars(engine);
+    state["cues"] = encodeList(engine.ordered());
+    state["marks"] = encodeList(s.marks);
+    state["flags"] = encodeList(s.flags);
+    state["memos"] = encodeList(s.memos);
+    state["inserts"] = encodeList(s.inserts);
+    state["pageTexts"] = s.pageTexts;
+    return state;
 }
 
 MenuState initialMenuState(const Settings& settings) {
@@ -148,12 +154,24 @@ std::optional<std::string> eventScript(const std::string& name, const Json& payl
         logSystem("BridgeEvents.emit - failed to encode event '" + name + "'");
         return std::nullopt;
     }
-    // The envelope's text as a JavaScript string literal: a one-element JSON
-    // list without its brackets.
-    const std::string listed = dumpJson(Json::array({dumpJson(envelope, -1)}), -1);
-    const std::string literal = listed.substr(1, listed.size() - 2);
-    return "window.__tallowmarkEvent && (function(){\n  var e = JSON.parse(" + literal +
+    return eventScriptFromText(name, dumpJson(payload, -1));
+}
+
+std::string eventScriptFromText(const std::string& name, const std::string& payloadText) {
+    // The envelope {"name":..,"payload":..} as the JSON library writes it (keys
+    // sorted), then as a JavaScript string literal: a JSON string.
+    const std::string envelope = "{\"name\":" + dumpJson(Json(name), -1) + ",\"payload\":" + payloadText + "}";
+    return "window.__tallowmarkEvent && (function(){\n  var e = JSON.parse(" + dumpJson(Json(envelope), -1) +
            ");\n  window.__tallowmarkEvent(e.name, e.payload);\n})();";
+}
+
+void emitScript(const std::vector<std::weak_ptr<EventTransport>>& targets, std::string script) {
+    auto shared = std::make_shared<const std::string>(std::move(script));
+    for (const auto& target : targets) {
+        postToMain([target, shared] {
+            if (auto view = target.lock()) view->evaluateScript(*shared);
+        });
+    }
 }
 
 void emit(const std::weak_ptr<EventTransport>& target, const std::string& name, const Json& payload) {

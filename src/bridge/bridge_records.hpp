@@ -30,6 +30,9 @@ Memo decodeMemo(const Json& dict);
 Insert decodeInsert(const Json& dict);
 
 Json stateDictionary(const CueEngine& engine);
+// The state dictionary without its lists of records and page texts: the part a
+// GO changes.
+Json stateScalars(const CueEngine& engine);
 
 struct MenuState {
     bool hasDoc = false;
@@ -56,10 +59,14 @@ namespace BridgeEvents {
 // The script that hands one event to the page's hook; none (and a log line)
 // when the payload has no JSON form.
 std::optional<std::string> eventScript(const std::string& name, const Json& payload);
+// The same for a payload already encoded as compact JSON text.
+std::string eventScriptFromText(const std::string& name, const std::string& payloadText);
 
 // Builds the script here and evaluates it in a later turn of the main queue,
 // so an event raised during a call reaches the page after the call's reply.
 void emit(const std::weak_ptr<EventTransport>& target, const std::string& name, const Json& payload);
+// One script, built once, for every target (the main view and the monitor).
+void emitScript(const std::vector<std::weak_ptr<EventTransport>>& targets, std::string script);
 
 }  // namespace BridgeEvents
 

@@ -45,7 +45,13 @@ NativeBridge::NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_
 
 void NativeBridge::connectEvents() {
     auto self = shared_from_this();
-    engine_.onStateChange = weakly(self, [](NativeBridge& b) { b.emitToViews("cueState", b.stateDictionary()); });
+    engine_.onStateChange = weakly(self, [](NativeBridge& b) {
+        auto state = b.encodedState();
+        if (!state) return;
+        b.emitEncoded("cueState", *state);
+        // The call that caused the change answers with this same text.
+        b.stateOfThisCall_ = std::move(state);
+    });
     hub_->onLog = weakly(self, [](NativeBridge& b, const LogEntry& entry) { b.emitToViews("controlLog", toJson(entry)); });
     hub_->onStatus = weakly(self, [](NativeBridge& b) { b.emitToViews("controlStatus", b.hub_->status()); });
     hub_->onPageCommand = weakly(self, [](NativeBridge& b, std::int64_t value, bool relative) {
@@ -57,10 +63,41 @@ void NativeBridge::connectEvents() {
     });
 }
 
-// One payload for both views: a state snapshot is built once per change.
+std::vector<std::weak_ptr<EventTransport>> NativeBridge::views() const {
+    std::vector<std::weak_ptr<EventTransport>> targets;
+    if (!webView_.expired()) targets.push_back(webView_);
+    if (!confidenceWebView_.expired()) targets.push_back(confidenceWebView_);
+    return targets;
+}
+
+// One script for both views: an event is encoded once, however many views show it.
 void NativeBridge::emitToViews(const std::string& name, const Json& payload) {
-    if (!webView_.expired()) BridgeEvents::emit(webView_, name, payload);
-    if (!confidenceWebView_.expired()) BridgeEvents::emit(confidenceWebView_, name, payload);
+    auto targets = views();
+    if (targets.empty()) return;
+    if (auto script = BridgeEvents::eventScript(name, payload)) BridgeEvents::emitScript(targets, std::move(*script));
+}
+
+void NativeBridge::emitEncoded(const std::string& name, const std::string& payloadText) {
+    auto targets = views();
+    if (!targets.empty()) BridgeEvents::emitScript(targets, BridgeEvents::eventScriptFromText(name, payloadText));
+}
+
+std::optional<std::string> NativeBridge::encodedState() {
+    auto state = stateEncoder_.encode(engine_);
+    if (!state) logSystem("BridgeEvents.emit - failed to encode event 'cueState'");
+    return state;
+}
+
+void NativeBridge::answerState(ReplyHandle& r) {
+    // The engine reports every change last, after it is complete, so a state
+    // encoded for the event of this call is the current one.
+    if (stateOfThisCall_) {
+        r.answerEncoded(*stateOfThisCall_);
+    } else if (auto state = encodedState()) {
+        r.answerEncoded(*state);
+    } else {
+        r.answer(stateDictionary());
+    }
 }
 
 std::vector<std::string> NativeBridge::callNames() {
@@ -78,7 +115,9 @@ void NativeBridge::receive(const BridgeCall& call, ReplyHandle reply) {
     const BridgeArguments arguments(call.body);
     for (const Row& row : rows()) {
         if (call.name == row.name) {
+            stateOfThisCall_.reset();
             (this->*row.handler)(arguments, reply);
+            stateOfThisCall_.reset();
             return;
         }
     }

@@ -16,6 +16,7 @@
 #include "bridge/bridge_interfaces.hpp"
 #include "bridge/bridge_records.hpp"
 #include "bridge/navigation_guard.hpp"
+#include "bridge/state_encoder.hpp"
 #include "control/control_hub.hpp"
 #include "cues/cue_engine.hpp"
 #include "document/document_store.hpp"
@@ -78,7 +79,12 @@ private:
 
     NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_ptr<UpdateSource> updates);
     void connectEvents();
+    std::vector<std::weak_ptr<EventTransport>> views() const;
     void emitToViews(const std::string& name, const Json& payload);
+    void emitEncoded(const std::string& name, const std::string& payloadText);
+    // The state snapshot as JSON text; the calls that run the show answer with it.
+    std::optional<std::string> encodedState();
+    void answerState(ReplyHandle& r);
     Json documentDictionary(const DocumentStore::Info& info);
 
     // Rows of the call table (native_bridge_calls.cpp).
@@ -154,6 +160,9 @@ private:
     // destroyed on a worker thread.
     std::shared_ptr<DocumentStore> documentStore_;
     CueEngine engine_;
+    StateEncoder stateEncoder_;
+    // The state text of the last change made by the call in progress, if any.
+    std::optional<std::string> stateOfThisCall_;
     std::shared_ptr<SettingsStore> settingsStore_;
     std::shared_ptr<ControlHub> hub_;
     std::shared_ptr<UpdateSource> updates_;

@@ -428,17 +428,17 @@ void NativeBridge::redoCall(const BridgeArguments&, ReplyHandle& r) {
 
 void NativeBridge::goCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.go(a.string(0).value_or("ui"));
-    r.answer(stateDictionary());
+    answerState(r);
 }
 
 void NativeBridge::backCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.back(a.string(0).value_or("ui"));
-    r.answer(stateDictionary());
+    answerState(r);
 }
 
 void NativeBridge::resetCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.reset(a.string(0).value_or("ui"));
-    r.answer(stateDictionary());
+    answerState(r);
 }
 
 void NativeBridge::restoreRunCall(const BridgeArguments&, ReplyHandle& r) { r.answer(engine_.restoreRun()); }

@@ -1,0 +1,128 @@
+#include "bridge/state_encoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include "../cues/cue_fixtures.hpp"
+#include "core/main_queue.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tallowmark {
+namespace {
+
+// Records whose texts need escaping, so the kept text and a fresh encoding
+// must agree byte for byte, not just by value.
+CueSidecar awkwardMarks() {
+    CueSidecar s = testing::sidecarWithCues(6);
+    s.cues[1].label = "Quote \" backslash \\ tab \t newline \n";
+    s.cues[2].note = "V\u00e4in\u00f6 \u2028 \U0001F3AD";
+    s.cues[3].x = 0.1 + 0.2;  // a real that needs every digit
+    Mark mark;
+    mark.id = "m1";
+    mark.kind = "region";
+    mark.text = "A";
+    mark.x = 0.1;
+    s.marks.push_back(mark);
+    Flag flag;
+    flag.id = "f1";
+    flag.role = "LX";
+    s.flags.push_back(flag);
+    Memo memo;
+    memo.id = "n1";
+    memo.text = "Check the haze";
+    s.memos.push_back(memo);
+    Insert insert;
+    insert.id = "i1";
+    insert.text = "Added line";
+    s.inserts.push_back(insert);
+    s.pageTexts = {{"0", "one"}, {"12", "twelve"}};
+    s.pageLabelOffset = 2;
+    return s;
+}
+
+// The text sent to the page must be exactly what encoding the whole state
+// dictionary gives, in every state a show passes through, and follow each
+// change even though the bulk of it is kept between changes.
+TEST(StateEncoder, TextIsTheDictionarysOwnEncodingThroughAShow) {
+    testing::TempDir dir;
+    CueEngine engine;
+    StateEncoder encoder;
+    auto check = [&](const char* step) {
+        const auto text = encoder.encode(engine);
+        ASSERT_TRUE(text) << step;
+        EXPECT_EQ(*text, dumpJson(stateDictionary(engine), -1)) << step;
+    };
+    check("nothing open");
+    engine.loadSidecar(dir / "Show.pdf");
+    check("opened without marks");
+    const CueSidecar marks = awkwardMarks();
+    engine.upsert(marks.cues);
+    for (const Mark& m : marks.marks) engine.upsert(m);
+    engine.upsert(marks.flags[0]);
+    engine.upsert(marks.memos[0]);
+    engine.upsert(marks.inserts[0]);
+    engine.setPageText(12, "twelve");
+    engine.setPageLabelOffset(2);
+    check("marked");
+    engine.go("test");
+    engine.go("test");
+    check("two fired");
+    Cue relabelled = engine.ordered()[0];
+    relabelled.label = "Changed";
+    engine.upsert(relabelled);
+    check("a cue edited");
+    engine.removeMemo("n1");
+    engine.setPageText(0, "zero");
+    check("a memo removed and a page text added");
+    engine.back("test");
+    check("back");
+    engine.undo();
+    check("undone");
+    engine.go("test");
+    engine.loadSidecar(dir / "Show.pdf");  // reopened: a saved run to offer
+    ASSERT_TRUE(engine.resumeOffer());
+    check("reopened with an offer");
+    engine.reset("test");
+    check("reset");
+    engine.unload();
+    check("closed");
+}
+
+TEST(StateEncoder, AnUnwritableRealGivesNoTextAsTheDictionaryWouldGiveNoEvent) {
+    CueEngine engine;
+    CueSidecar s = testing::sidecarWithCues(2);
+    s.cues[0].w = std::numeric_limits<double>::infinity();
+    engine.loadFromMemoryForTesting(s);
+    StateEncoder encoder;
+    EXPECT_FALSE(encoder.encode(engine));
+    EXPECT_FALSE(BridgeEvents::eventScript("cueState", stateDictionary(engine)));
+}
+
+TEST(StateEncoder, EventScriptFromTextMatchesTheScriptFromTheValue) {
+    const Json payload = {{"a", "x\"y"}, {"b", {1, 2.5, "\u00e4"}}, {"c", Json::object()}};
+    EXPECT_EQ(BridgeEvents::eventScriptFromText("cue\"State", dumpJson(payload, -1)),
+              *BridgeEvents::eventScript("cue\"State", payload));
+}
+
+// A reply given as text reaches a value sink parsed, a value reaches a text
+// sink encoded, and a forgotten handle still settles a text sink with null.
+TEST(BridgeReply, TextAndValueRepliesReachEitherKindOfSink) {
+    std::vector<Json> values;
+    ReplyHandle([&](const Json& v, const std::optional<std::string>&) { values.push_back(v); })
+        .answerEncoded(R"({"b":[1,2],"a":"x"})");
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0], (Json{{"a", "x"}, {"b", {1, 2}}}));
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> texts;
+    auto textSink = [&](const std::string& t, const std::optional<std::string>& e) { texts.emplace_back(t, e); };
+    ReplyHandle::encoded(textSink).answer(Json{{"k", 1}});
+    ReplyHandle::encoded(textSink).fail("no layout", false);
+    { ReplyHandle forgotten = ReplyHandle::encoded(textSink); }
+    drainMainQueue();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0].first, R"({"k":1})");
+    EXPECT_EQ(texts[1], (std::pair<std::string, std::optional<std::string>>("false", "no layout")));
+    EXPECT_EQ(texts[2].first, "null");
+}
+
+}  // namespace
+}  // namespace tallowmark
