@@ -205,17 +205,19 @@ void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r)
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer(false);
         const fs::path to = *chosen;
-        // Neither the exported script's files nor those of a script opened
-        // since may be written over.
-        std::optional<std::string> refusal = exportRefusal(script, to);
-        if (const auto open = bridge->scriptPath(); !refusal && open) refusal = exportRefusal(*open, to);
-        if (refusal) return reply.fail(*refusal, false);
+        const std::optional<fs::path> open = bridge->scriptPath();
         const Settings& settings = bridge->settingsStore_->settings();
-        runInBackground([weak, script, sidecar = std::move(sidecar), layout = std::move(layout), to,
+        runInBackground([weak, script, open, sidecar = std::move(sidecar), layout = std::move(layout), to,
                          memos = settings.memosVisible, drop = settings.dropPageNumbers, reply]() mutable {
+            // Neither the exported script's files nor those of a script opened
+            // since may be written over. Looked up here, off the main thread.
+            std::optional<std::string> refusal = exportRefusal(script, to);
+            if (!refusal && open) refusal = exportRefusal(*open, to);
             // Label measurements (TALLOWMARK_EXPORT_DEBUG) go to standard output.
-            const bool written = MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos, drop);
-            postToMain([weak, to, written, reply]() mutable {
+            const bool written =
+                !refusal && MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos, drop);
+            postToMain([weak, to, written, refusal, reply]() mutable {
+                if (refusal) return reply.fail(*refusal, false);
                 if (!written) return reply.fail("vienti epaonnistui", false);
                 if (auto bridge = weak.lock())
                     if (auto dialogs = bridge->dialogs_.lock()) dialogs->reveal({to.string()});
