@@ -8,6 +8,7 @@
 #include "core/work_pool.hpp"
 #include "demo/demo_script_maker.hpp"
 #include "export/markup_exporter.hpp"
+#include "export/script_files.hpp"
 
 namespace tallowmark {
 
@@ -34,6 +35,40 @@ std::optional<std::string> removeIfPresent(const fs::path& path) {
 std::optional<std::string> copyFile(const fs::path& from, const fs::path& to) {
     std::error_code error;
     if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return error.message();
+    return std::nullopt;
+}
+
+std::string describe(ScriptFileKind kind) {
+    switch (kind) {
+        case ScriptFileKind::script: return "the script";
+        case ScriptFileKind::marks: return "the script's marks file";
+        case ScriptFileKind::marksBackup: return "a backup of the script's marks";
+        case ScriptFileKind::runFile: return "the script's run file";
+    }
+    return "a file of the script";
+}
+
+// Why a copy of `script` may not go to `copy`: the copy, or the marks file
+// beside it, would replace one of the script's own files. Same file is decided
+// by identity: a folder reached through a link, or a name that differs only in
+// case and so shares the marks file, is caught as well as the same text.
+std::optional<std::string> copyRefusal(const fs::path& script, const fs::path& copy, const fs::path& copyMarks) {
+    if (const auto kind = scriptFileAt(script, copy)) {
+        if (*kind == ScriptFileKind::script) return "That is the current script - choose a new name or folder";
+        return "That is " + describe(*kind) + " - choose a new name or folder";
+    }
+    if (const auto kind = scriptFileAt(script, copyMarks))
+        return "The copy's marks file " + copyMarks.filename().string() + " would replace " + describe(*kind) +
+               " - choose a new name or folder";
+    return std::nullopt;
+}
+
+// Why the marked export of `script` may not be written to `to`: it would
+// replace one of the script's own files.
+std::optional<std::string> exportRefusal(const fs::path& script, const fs::path& to) {
+    if (const auto kind = scriptFileAt(script, to))
+        return "The marked script would replace " + describe(*kind) + " (" + script.filename().string() +
+               ") - choose a new name or folder";
     return std::nullopt;
 }
 
@@ -88,9 +123,8 @@ void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
         if (!bridge || !chosen) return reply.answer("");
         fs::path destination = *chosen;
         if (!hasExtension(destination, ".pdf")) destination += ".pdf";
-        if (destination.lexically_normal() == script.lexically_normal())
-            return reply.fail("That is the current script - choose a new name or folder");
         const fs::path destinationMarks = sidecarPathFor(destination);
+        if (auto refusal = copyRefusal(script, destination, destinationMarks)) return reply.fail(*refusal);
         std::error_code error;
         std::optional<std::string> failure = removeIfPresent(destination);
         if (!failure) failure = copyFile(script, destination);
@@ -160,20 +194,30 @@ void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r)
     if (!layout) return r.fail("no layout");
     auto dialogs = dialogs_.lock();
     if (!dialogs) return r.answer(false);
+    // The script and a copy of its marks are taken together, now: the layout
+    // the page just measured belongs to them. Another script opened while the
+    // panel is open changes neither; the export is of what the operator asked
+    // for, and edits made meanwhile do not reach the file.
     const SavePanelRequest request{"Save marked script as PDF", {pdfFilter},
                                    script->stem().string() + " (marked)", std::nullopt};
-    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, layout = std::move(*layout),
-                                 reply = r](std::optional<std::string> chosen) mutable {
+    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, sidecar = engine_.sidecar(),
+                                 layout = std::move(*layout), reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer(false);
+        const fs::path to = *chosen;
+        const std::optional<fs::path> open = bridge->scriptPath();
         const Settings& settings = bridge->settingsStore_->settings();
-        // A copy taken now: edits made while the export runs do not reach the file.
-        runInBackground([weak, script, sidecar = bridge->engine_.sidecar(), layout = std::move(layout),
-                         to = fs::path(*chosen), memos = settings.memosVisible,
-                         drop = settings.dropPageNumbers, reply]() mutable {
+        runInBackground([weak, script, open, sidecar = std::move(sidecar), layout = std::move(layout), to,
+                         memos = settings.memosVisible, drop = settings.dropPageNumbers, reply]() mutable {
+            // Neither the exported script's files nor those of a script opened
+            // since may be written over. Looked up here, off the main thread.
+            std::optional<std::string> refusal = exportRefusal(script, to);
+            if (!refusal && open) refusal = exportRefusal(*open, to);
+            // Label measurements (TALLOWMARK_EXPORT_DEBUG) go to standard output.
             const bool written =
-                MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos, drop, stderr);
-            postToMain([weak, to, written, reply]() mutable {
+                !refusal && MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos, drop);
+            postToMain([weak, to, written, refusal, reply]() mutable {
+                if (refusal) return reply.fail(*refusal, false);
                 if (!written) return reply.fail("vienti epaonnistui", false);
                 if (auto bridge = weak.lock())
                     if (auto dialogs = bridge->dialogs_.lock()) dialogs->reveal({to.string()});

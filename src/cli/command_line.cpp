@@ -6,15 +6,19 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli/document_modes.hpp"
 #include "core/atomic_file.hpp"
+#include "core/file_identity.hpp"
 #include "cues/cue_sidecar.hpp"
 #include "demo/demo_script_maker.hpp"
 #include "document/document_store.hpp"
 #include "export/export_layout.hpp"
 #include "export/markup_exporter.hpp"
+#include "export/script_files.hpp"
 #include "settings/settings_store.hpp"
 
 namespace tallowmark {
@@ -136,6 +140,22 @@ int renderBenchmarkMode(const std::vector<std::string>& operands, std::FILE* out
     return 0;
 }
 
+// Why the export may not be written to `target`: it would replace one of its
+// own inputs, the script's files or the layout. Decided by file identity.
+std::optional<std::string> exportTargetClash(const std::filesystem::path& pdf, const std::filesystem::path& target,
+                                             const std::filesystem::path& layoutPath) {
+    if (const auto kind = scriptFileAt(pdf, target)) {
+        switch (*kind) {
+            case ScriptFileKind::script: return "kasikirjoituksen";
+            case ScriptFileKind::marks: return "sivutiedoston";
+            case ScriptFileKind::marksBackup: return "sivutiedoston varmuuskopion";
+            case ScriptFileKind::runFile: return "ajotiedoston";
+        }
+    }
+    if (sameFile(target, layoutPath)) return "ladonnan";
+    return std::nullopt;
+}
+
 int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
     if (operands.size() < 3) {
         std::fputs("virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
@@ -146,6 +166,10 @@ int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
     const std::filesystem::path pdf = expandPathOperand(operands[0]);
     const std::filesystem::path target = expandPathOperand(operands[1]);
     const std::filesystem::path layoutPath = expandPathOperand(operands[2]);
+    if (const auto clash = exportTargetClash(pdf, target, layoutPath)) {
+        std::fprintf(out, "virhe: vienti kirjoittaisi %s paalle: %s\n", clash->c_str(), target.c_str());
+        return 1;
+    }
 
     const std::filesystem::path marksPath = sidecarPathFor(pdf);
     const ReadResult marks = readWholeFile(marksPath, maxSidecarBytes);

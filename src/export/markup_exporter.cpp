@@ -2,21 +2,20 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <glib.h>
 #include <pango/pangocairo.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
+#include "core/atomic_file.hpp"
 #include "core/system_log.hpp"
+#include "export/script_files.hpp"
 #include "document/document_store.hpp"
 
 namespace tallowmark {
@@ -534,7 +533,8 @@ void drawOverlays(cairo_t* cr, const PageGeometry& g, std::int64_t pageIndex, co
 }
 
 // Every cue and inserted line needs a measured page: without one its place on
-// the exported page would be a guess.
+// the exported page would be a guess. The refusal lines carry their own
+// "TALLOWMARK export: " prefix, so they go out without the log's general one.
 bool layoutCoversMarks(const CueSidecar& sidecar, const Layout& layout) {
     auto measured = [&](std::int64_t page) {
         auto it = layout.pages.find(page);
@@ -542,14 +542,14 @@ bool layoutCoversMarks(const CueSidecar& sidecar, const Layout& layout) {
     };
     for (const Cue& cue : sidecar.cues) {
         if (!measured(cue.page)) {
-            logSystem("TALLOWMARK export: sivulle " + std::to_string(cue.page + 1) +
+            logSystemLine("TALLOWMARK export: sivulle " + std::to_string(cue.page + 1) +
                       " ei ole ruudun ladontaa - vientia ei tehda");
             return false;
         }
     }
     for (const Insert& insert : sidecar.inserts) {
         if (!measured(insert.page)) {
-            logSystem("TALLOWMARK export: sivulle " + std::to_string(insert.page + 1) +
+            logSystemLine("TALLOWMARK export: sivulle " + std::to_string(insert.page + 1) +
                       " (lisatty rivi) ei ole ruudun ladontaa - vientia ei tehda");
             return false;
         }
@@ -557,27 +557,13 @@ bool layoutCoversMarks(const CueSidecar& sidecar, const Layout& layout) {
     return true;
 }
 
-// A fresh, empty file beside `to` that the export draws into; empty path when
-// the folder cannot be written.
-std::filesystem::path makeTemporaryBeside(const std::filesystem::path& to) {
-    const std::filesystem::path folder = to.has_parent_path() ? to.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + to.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return {};
-    close(fd);
-    return pattern;
-}
-
-cairo_status_t writeToFd(void* closure, const unsigned char* data, unsigned int length) {
-    const int fd = *static_cast<int*>(closure);
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return CAIRO_STATUS_WRITE_ERROR;
-        }
-        data += n;
-        length -= static_cast<unsigned int>(n);
+// Collects the PDF as cairo writes it; the whole file is written at once when
+// it is complete, so a failed export leaves nothing under the chosen name.
+cairo_status_t appendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
+    try {
+        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+        return CAIRO_STATUS_NO_MEMORY;
     }
     return CAIRO_STATUS_SUCCESS;
 }
@@ -615,6 +601,9 @@ double MarkupExporter::chipOriginX(double x, double width, double pageWidth, dou
 bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const CueSidecar& sidecar,
                                         const Layout& layout, const std::filesystem::path& to, bool includeMemos,
                                         bool dropPageNumbers, std::FILE* debugOut) {
+    // The callers refuse these with a reason; this keeps any other caller from
+    // writing the export over the script or its marks.
+    if (scriptFileAt(pdf, to)) return false;
     DocumentStore store;
     const std::optional<DocumentStore::Info> info = store.open(pdf);
     if (!info) return false;
@@ -623,17 +612,8 @@ bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const 
     if (!layoutCoversMarks(sidecar, layout)) return false;
     if (!std::getenv("TALLOWMARK_EXPORT_DEBUG")) debugOut = nullptr;
 
-    const std::filesystem::path temporary = makeTemporaryBeside(to);
-    if (temporary.empty()) return false;
-    const int fd = open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    // mkstemp makes the file private; the exported script is an ordinary document.
-    if (fd < 0 || fchmod(fd, 0644) != 0) {
-        if (fd >= 0) close(fd);
-        std::filesystem::remove(temporary);
-        return false;
-    }
-    int fdSlot = fd;
-    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(writeToFd, &fdSlot, 595, 842);
+    std::string bytes;
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(appendToBuffer, &bytes, 595, 842);
     cairo_t* cr = cairo_create(surface);
     bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
 
@@ -661,16 +641,9 @@ bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const 
     cairo_surface_finish(surface);
     ok = ok && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);
-    ok = fsync(fd) == 0 && ok;
-    ok = close(fd) == 0 && ok;
-
-    std::error_code error;
-    if (ok) std::filesystem::rename(temporary, to, error);
-    if (!ok || error) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
+    // Created like any document a program saves (0666 less the umask); a file
+    // being replaced keeps its permissions.
+    return ok && writeFileAtomically(to, bytes);
 }
 
 }  // namespace tallowmark

@@ -24,12 +24,12 @@ struct Rgba {
 class MarkupExporter {
 public:
     // Writes the marked script of the PDF at `pdf` to `to`. Nothing is written
-    // when the script cannot be opened or a cue or inserted line sits on a page
-    // the layout does not cover (logged). The PDF is drawn into a temporary file
-    // beside `to` and renamed over it only once complete, so a failed export
-    // never leaves a half-written file under the chosen name. With the
-    // environment variable TALLOWMARK_EXPORT_DEBUG set, label measurements go
-    // to `debugOut`.
+    // when `to` is one of the script's own files (export/script_files), the
+    // script cannot be opened, or a cue or inserted line sits on a page the
+    // layout does not cover (logged). The PDF is drawn in memory and written
+    // whole and atomically (core/atomic_file), so a failed export never leaves
+    // a half-written file under the chosen name. With the environment variable
+    // TALLOWMARK_EXPORT_DEBUG set, label measurements go to `debugOut`.
     static bool exportMarkedScript(const std::filesystem::path& pdf, const CueSidecar& sidecar, const Layout& layout,
                                    const std::filesystem::path& to, bool includeMemos, bool dropPageNumbers,
                                    std::FILE* debugOut = stdout);

@@ -77,6 +77,39 @@ TEST_F(ExportMarkedTest, RefusesMissingMarksBadLayoutAndUnwritableTarget) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
+// A target that is one of the export's own inputs, by whatever path it is
+// named, is refused and every input keeps its bytes.
+TEST_F(ExportMarkedTest, RefusesToWriteOverItsOwnInputs) {
+    testing::writeText(dir / "show.tallowmark.bak3", "third backup");
+    testing::writeText(dir / "show.tallowmark-run", R"({"fired":[]})");
+    std::filesystem::create_directory_symlink(dir.path(), dir / "link");
+    const std::vector<std::string> inputs = {pdf, (dir / "show.tallowmark").string(),
+                                             (dir / "show.tallowmark.bak3").string(),
+                                             (dir / "show.tallowmark-run").string(), layout};
+    std::vector<std::string> before;
+    for (const std::string& file : inputs) before.push_back(testing::readText(file));
+
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {pdf, "kasikirjoituksen"},
+        {(dir / "link" / "show.pdf").string(), "kasikirjoituksen"},
+        {(dir / "show.tallowmark").string(), "sivutiedoston"},
+        {(dir / "link" / "show.tallowmark.bak3").string(), "sivutiedoston varmuuskopion"},
+        {(dir / "show.tallowmark-run").string(), "ajotiedoston"},
+        {layout, "ladonnan"},
+        {(dir / "link" / "layout.json").string(), "ladonnan"},
+    };
+    for (const auto& [target, what] : rows) {
+        const auto [status, text] = runMode({"--export-marked", pdf, target, layout});
+        EXPECT_EQ(status, 1) << target;
+        EXPECT_EQ(text, "virhe: vienti kirjoittaisi " + what + " paalle: " + target + "\n");
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(testing::readText(inputs[i]), before[i]) << inputs[i];
+
+    const auto [status, text] = runMode({"--export-marked", pdf, (dir / "link" / "marked.pdf").string(), layout});
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_TRUE(testing::readText(out).starts_with("%PDF-"));
+}
+
 // What a person checks by hand: the file is sound, has one page per script
 // page with the grown height, and its text can still be found.
 TEST_F(ExportMarkedTest, WritesAPdfThatToolsAccept) {

@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <poppler.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -267,9 +268,9 @@ TEST_F(MarkupExporterTest, RefusesMarksOnUnmeasuredPagesAndWritesNothing) {
     sidecar.cues.push_back(far);
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(exportIt());
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find(
-                  "TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - vientia ei tehda"),
-              std::string::npos);
+    // The line carries its own prefix, once.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - vientia ei tehda\n");
     EXPECT_FALSE(std::filesystem::exists(out));
 
     sidecar.cues.pop_back();
@@ -279,8 +280,8 @@ TEST_F(MarkupExporterTest, RefusesMarksOnUnmeasuredPagesAndWritesNothing) {
     sidecar.inserts.push_back(insert);
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(exportIt());
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("sivulle 2 (lisatty rivi) ei ole ruudun ladontaa"),
-              std::string::npos);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "TALLOWMARK export: sivulle 2 (lisatty rivi) ei ole ruudun ladontaa - vientia ei tehda\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // the script alone
 }
 
@@ -297,6 +298,34 @@ TEST_F(MarkupExporterTest, FailedWriteLeavesNoFileAndSuccessLeavesNoTemporary) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"marked.pdf", "plain", "script.pdf"}));
     EXPECT_TRUE(testing::readText(out).starts_with("%PDF-"));
+}
+
+// The export is a document like any other: created 0666 less the umask.
+TEST_F(MarkupExporterTest, NewExportsFollowTheUmask) {
+    for (const mode_t mask : {mode_t(022), mode_t(077), mode_t(002)}) {
+        const auto target = dir / ("umask" + std::to_string(mask) + ".pdf");
+        const mode_t previous = umask(mask);
+        const bool ok = MarkupExporter::exportMarkedScript(pdf, sidecar, layout, target, true, false);
+        umask(previous);
+        ASSERT_TRUE(ok);
+        struct stat info {};
+        ASSERT_EQ(stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask) << "umask " << std::oct << mask;
+    }
+}
+
+// Asked to write over the script or its marks, by any path, the exporter
+// writes nothing.
+TEST_F(MarkupExporterTest, NeverWritesOverTheScriptOrItsMarks) {
+    testing::writeText(dir / "script.tallowmark", "marks");
+    std::filesystem::create_directory_symlink(dir.path(), dir / "link");
+    const std::string script = testing::readText(pdf);
+    for (const auto& target : {pdf, dir / "link" / "script.pdf", dir / "script.tallowmark",
+                               dir / "link" / "script.tallowmark.bak1"})
+        EXPECT_FALSE(MarkupExporter::exportMarkedScript(pdf, sidecar, layout, target, true, false)) << target;
+    EXPECT_EQ(testing::readText(pdf), script);
+    EXPECT_EQ(testing::readText(dir / "script.tallowmark"), "marks");
+    EXPECT_FALSE(std::filesystem::exists(dir / "script.tallowmark.bak1"));
 }
 
 TEST(MarkupExporterRules, ColoursPalettesAndChipPlacement) {
