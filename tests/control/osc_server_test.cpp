@@ -297,6 +297,20 @@ TEST_F(OSCServerTest, FloodsOverAStalledMainLoopAreCappedPerPeerAndInAll) {
               std::string::npos)
         << log;
 
+    // A bundle spends the share message by message, not once per datagram.
+    messages.clear();
+    Bytes bundle{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int i = 0; i < 150; ++i) {
+        const Bytes element = datagram("/b");
+        bundle.insert(bundle.end(), {0, 0, 0, std::uint8_t(element.size())});
+        bundle.insert(bundle.end(), element.begin(), element.end());
+    }
+    RawPeer bundler;
+    bundler.sendTo("127.0.0.1", port, bundle);
+    pumpMainUntil([&] { return messages.size() >= std::size_t(OSCServer::maxPerPeerPerSecond); });
+    drainMainQueue();
+    EXPECT_EQ(messages.size(), std::size_t(OSCServer::maxPerPeerPerSecond));
+
     // Many peers, each within its share, still meet the cap of the queue.
     messages.clear();
     std::vector<std::unique_ptr<RawPeer>> crowd;
