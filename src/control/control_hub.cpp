@@ -131,22 +131,38 @@ void ControlHub::append(const std::string& text, const std::string& source) {
     if (onLog) onLog(log_.back());
 }
 
-bool ControlHub::admitOSC() {
+bool ControlHub::admitOSC(const std::string& sender) {
     const std::int64_t now = g_get_monotonic_time();
-    // Fixed windows: a new one begins with the first message after the last expired.
-    if (!oscWindowStart_ || now - *oscWindowStart_ >= G_USEC_PER_SEC) {
-        oscWindowStart_ = now;
-        oscWindowCount_ = 0;
-        oscWindowLogged_ = false;
+    const auto expired = [now](const RateWindow& window) {
+        return !window.start || now - *window.start >= G_USEC_PER_SEC;
+    };
+    // One line per window on the first refusal; later refusals are silent.
+    const auto refuse = [this](RateWindow& window, int limit, const std::string& source, const std::string& suffix) {
+        if (!window.logged) {
+            window.logged = true;
+            const std::string line = "yli " + std::to_string(limit) + " komentoa/s - ylimaaraiset pudotetaan";
+            logSystem("OSC " + line + suffix);
+            append(line, source);
+        }
+        return false;
+    };
+
+    if (expired(oscWindow_)) {
+        oscWindow_ = {now, 0, false};
+        // Bounded: only admitted messages make an entry, at most 200 a window.
+        std::erase_if(oscSenderWindows_, [&](const auto& entry) { return expired(entry.second); });
     }
-    if (++oscWindowCount_ <= oscPerWindow) return true;
-    if (!oscWindowLogged_) {
-        oscWindowLogged_ = true;
-        const std::string line = "yli " + std::to_string(oscPerWindow) + " komentoa/s - ylimaaraiset pudotetaan";
-        logSystem("OSC " + line);
-        append(line, "osc");
+    auto found = oscSenderWindows_.find(sender);
+    if (found != oscSenderWindows_.end()) {
+        RateWindow& own = found->second;
+        if (expired(own)) own = {now, 0, false};
+        if (own.count >= oscPerWindow) return refuse(own, oscPerWindow, "osc " + sender, " (" + sender + ")");
     }
-    return false;
+    if (oscWindow_.count >= oscTotalPerWindow) return refuse(oscWindow_, oscTotalPerWindow, "osc", "");
+    if (found == oscSenderWindows_.end()) found = oscSenderWindows_.emplace(sender, RateWindow{now, 0, false}).first;
+    ++found->second.count;
+    ++oscWindow_.count;
+    return true;
 }
 
 void ControlHub::pageCommand(std::int64_t value, bool relative) {
@@ -155,7 +171,7 @@ void ControlHub::pageCommand(std::int64_t value, bool relative) {
 
 void ControlHub::handleOSC(const OSCMessage& message, const std::string& sender) {
     if (!settings_.settings().oscEnabled) return;
-    if (!admitOSC()) return;
+    if (!admitOSC(sender)) return;
 
     std::string address = lowerCase(message.address);
     if (address.starts_with("/tallowmark")) address.erase(0, std::string_view("/tallowmark").size());

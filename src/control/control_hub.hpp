@@ -2,7 +2,8 @@
 
 // The single entry point of remote control: maps OSC addresses, MIDI note
 // bindings and MIDI Show Control commands onto the cue engine or onto page
-// commands, rate-limits OSC, and keeps the control log. Main thread only.
+// commands, rate-limits OSC per sender and in all, and keeps the control log.
+// Main thread only.
 
 #include <cstdint>
 #include <deque>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "control/msc.hpp"
@@ -34,7 +36,10 @@ Json toJson(const LogEntry& entry);
 class ControlHub : public std::enable_shared_from_this<ControlHub> {
 public:
     static constexpr std::size_t logCapacity = 300;
-    static constexpr int oscPerWindow = 50;  // messages admitted per one-second window
+    // OSC messages admitted per one-second window from one sender, and from all
+    // senders together: a flooding peer spends its own share, not a desk's.
+    static constexpr int oscPerWindow = 50;
+    static constexpr int oscTotalPerWindow = 200;
 
     // The engine and the settings store must outlive the hub.
     static std::shared_ptr<ControlHub> create(CueEngine& engine, SettingsStore& settings);
@@ -64,7 +69,13 @@ public:
 
 private:
     ControlHub(CueEngine& engine, SettingsStore& settings);
-    bool admitOSC();
+    // A fixed window: it begins with the first message after the last one expired.
+    struct RateWindow {
+        std::optional<std::int64_t> start;  // monotonic microseconds; none: distant past
+        int count = 0;
+        bool logged = false;  // the window's overflow line is written
+    };
+    bool admitOSC(const std::string& sender);
     void startOSCServer();
     void handleStatus(bool listening, std::uint16_t port, const std::optional<std::string>& error);
     void pageCommand(std::int64_t value, bool relative);
@@ -75,9 +86,9 @@ private:
     bool oscListening_ = false;
     std::optional<std::string> oscError_;
     std::deque<LogEntry> log_;
-    std::optional<std::int64_t> oscWindowStart_;  // monotonic microseconds; none: distant past
-    int oscWindowCount_ = 0;
-    bool oscWindowLogged_ = false;
+    RateWindow oscWindow_;  // all senders
+    // Per sender; pruned of expired windows whenever the shared window renews.
+    std::unordered_map<std::string, RateWindow> oscSenderWindows_;
 };
 
 }  // namespace tallowmark

@@ -40,6 +40,26 @@ struct Peer {
     socklen_t length;
     gint64 lastSeen;  // monotonic microseconds
     std::string sender;
+    // The peer's share as a token bucket: a flooding peer is cut off here, before
+    // its messages queue on the main thread in front of another peer's GO. A
+    // bucket rather than a fixed window, so a flood reaches the hub as a steady
+    // stream over its own budget and the hub's overflow line shows every second.
+    double tokens = OSCServer::maxPerPeerPerSecond;
+    gint64 refilledAt = 0;
+    std::size_t dropped = 0;  // since the last drop line
+
+    // Takes one message from the share; false when it is spent.
+    bool spend(gint64 now) {
+        constexpr double rate = OSCServer::maxPerPeerPerSecond;
+        tokens = std::min(rate, tokens + double(now - refilledAt) * rate / G_USEC_PER_SEC);
+        refilledAt = now;
+        if (tokens < 1) {
+            ++dropped;
+            return false;
+        }
+        tokens -= 1;
+        return true;
+    }
 };
 
 // A dual-stack socket reports IPv4 peers as ::ffff:a.b.c.d; name them as IPv4 so
@@ -96,8 +116,10 @@ BindResult failure(int error, int fd) {
     return {-1, g_strerror(error)};
 }
 
+// No SO_REUSEADDR: on Linux it lets a second process bind the same UDP port,
+// and the newest socket then takes every datagram while both think they listen.
+// Without it a second instance is refused with "Address already in use".
 BindResult bindSocket(std::uint16_t port, bool localOnly) {
-    const int on = 1;
     if (!localOnly) {
         // Dual-stack [::] so IPv6 peers are heard as well; plain IPv4 where the host
         // has IPv6 switched off.
@@ -108,8 +130,7 @@ BindResult bindSocket(std::uint16_t port, bool localOnly) {
             any.sin6_family = AF_INET6;
             any.sin6_port = htons(port);
             any.sin6_addr = in6addr_any;
-            if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-                setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0 &&
+            if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0 &&
                 bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0) {
                 return {fd, {}};
             }
@@ -124,8 +145,7 @@ BindResult bindSocket(std::uint16_t port, bool localOnly) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(localOnly ? INADDR_LOOPBACK : INADDR_ANY);
-    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return failure(errno, fd);
     }
     return {fd, {}};
@@ -211,7 +231,14 @@ private:
             peer->lastSeen = now;
         }
         if (data.empty()) return;
-        for (OSCMessage& message : OSCCodec::decode(data)) post(std::move(message), peer->sender);
+        // A spent share drops the datagram undecoded: under a flood this is most of them.
+        if (!peer->spend(now)) return;
+        std::vector<OSCMessage> messages = OSCCodec::decode(data);
+        for (std::size_t i = 0; i < messages.size(); ++i) {
+            // The first message was counted above; each further one of a bundle counts too.
+            if (i > 0 && !peer->spend(now)) continue;
+            post(std::move(messages[i]), peer->sender);
+        }
     }
 
     std::vector<Peer>::iterator announce(const sockaddr_storage& from, socklen_t length, gint64 now) {
@@ -219,7 +246,7 @@ private:
         // network the table must stay bounded, and a dropped peer that speaks
         // again is simply announced again.
         if (peers_.size() >= OSCServer::maxPeers) peers_.erase(peers_.begin());
-        peers_.push_back({from, length, now, senderText(from, length)});
+        peers_.push_back({from, length, now, senderText(from, length), OSCServer::maxPerPeerPerSecond, now, 0});
         peerCount_.store(peers_.size());
         return peers_.end() - 1;
     }
@@ -236,13 +263,28 @@ private:
         });
     }
 
-    // One line per second at most while dropping; the count covers the whole second.
+    // One line per second at most for the queue, and one round of lines for the
+    // peers; the counts cover the whole second. A peer swept or pushed out of the
+    // table takes its count along.
     void logDrops(gint64 now, bool force) {
-        if (dropped_ == 0) return;
-        if (!force && lastDropLog_ && now - *lastDropLog_ < G_USEC_PER_SEC) return;
-        logSystem("OSC-jono taynna - viesteja pudotettu: " + std::to_string(dropped_));
-        dropped_ = 0;
-        lastDropLog_ = now;
+        const auto due = [&](const std::optional<gint64>& last) {
+            return force || !last || now - *last >= G_USEC_PER_SEC;
+        };
+        if (dropped_ > 0 && due(lastDropLog_)) {
+            logSystem("OSC-jono taynna - viesteja pudotettu: " + std::to_string(dropped_));
+            dropped_ = 0;
+            lastDropLog_ = now;
+        }
+        if (!due(lastPeerDropLog_)) return;
+        bool logged = false;
+        for (Peer& peer : peers_) {
+            if (peer.dropped == 0) continue;
+            logSystem("OSC-lahettaja " + peer.sender + " yli " + std::to_string(OSCServer::maxPerPeerPerSecond) +
+                      " viestia/s - pudotettu: " + std::to_string(peer.dropped));
+            peer.dropped = 0;
+            logged = true;
+        }
+        if (logged) lastPeerDropLog_ = now;
     }
 
     void scheduleSweep() {
@@ -281,6 +323,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::size_t dropped_ = 0;
     std::optional<gint64> lastDropLog_;
+    std::optional<gint64> lastPeerDropLog_;
     std::thread thread_;  // last: starts once everything above exists
 };
 
@@ -292,8 +335,10 @@ struct OSCServer::Impl {
     OSCServer* owner = nullptr;  // none once the server is being destroyed
     std::uint16_t port = 0;
     bool listening = false;
-    // Bumped by every start and stop: a task posted for an earlier listener
-    // finds a newer number and delivers nothing.
+    // Names the current listener. Bumped by every start and by the stop of a
+    // running listener: a message or report posted for an earlier listener finds
+    // a newer number and delivers nothing, so a restart's stale "stopped" or
+    // "listening" cannot overwrite what the new one said.
     std::uint64_t generation = 0;
     std::unique_ptr<Listener> listener;
 
@@ -301,8 +346,8 @@ struct OSCServer::Impl {
                            std::uint16_t port) {
         postToMain([weak, generation, listening, port] {
             const auto impl = weak.lock();
-            if (!impl || !impl->owner) return;
-            if (listening && impl->generation == generation) impl->listening = true;
+            if (!impl || !impl->owner || impl->generation != generation) return;
+            impl->listening = listening;
             // A copy: the callback may replace itself or restart the server.
             if (auto callback = impl->owner->onStatusChange) callback(listening, port, std::nullopt);
         });
@@ -319,6 +364,8 @@ OSCServer::~OSCServer() {
 void OSCServer::start(std::int64_t port, bool localOnly) {
     stop();
     Impl& s = *impl_;
+    // Even a start that fails at once replaces whatever was reported before it.
+    const std::uint64_t generation = ++s.generation;
     // Port 0 would mean "any port", but a desk needs a fixed one to send to.
     const bool valid = port >= 1 && port <= 65535;
     s.port = valid ? static_cast<std::uint16_t>(port) : 0;
@@ -331,7 +378,6 @@ void OSCServer::start(std::int64_t port, bool localOnly) {
         if (auto callback = onStatusChange) callback(false, s.port, bound.error);
         return;
     }
-    const std::uint64_t generation = ++s.generation;
     std::weak_ptr<Impl> weak = impl_;
     auto handler = std::make_shared<const MessageHandler>(
         [weak, generation](const OSCMessage& message, const std::string& sender) {
@@ -345,9 +391,10 @@ void OSCServer::start(std::int64_t port, bool localOnly) {
 
 void OSCServer::stop() {
     Impl& s = *impl_;
-    ++s.generation;
     s.listening = false;
+    // A second stop keeps the first one's report current: it has nothing to add.
     if (!s.listener) return;
+    ++s.generation;
     s.listener.reset();  // joins its thread, closes the socket, forgets the peers
     Impl::postStatus(impl_, s.generation, false, s.port);
 }

@@ -2,8 +2,8 @@
 
 // Receives OSC datagrams over UDP on its own thread (a GLib main context of
 // its own: the server's serial queue), keeps a table of peers with the time of
-// their last datagram, sweeps silent ones, and hands every decoded message to
-// the main thread.
+// their last datagram and their share of the traffic, sweeps silent ones, and
+// hands every admitted message to the main thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +28,8 @@ public:
     std::function<void(const OSCMessage& message, const std::string& sender)> onMessage;
     // Main thread. (true, port, none) when listening; (false, port, error)
     // when it could not start or failed; (false, port, none) after a stop.
+    // Only the current listener reports: once a later start or stop has
+    // replaced it, its queued reports are dropped.
     std::function<void(bool listening, std::uint16_t port, const std::optional<std::string>& error)>
         onStatusChange;
 
@@ -42,6 +44,11 @@ public:
     std::size_t trackedPeerCount() const;
 
     static constexpr std::size_t maxPeers = 64;
+    // Messages one peer may hand to the main thread per second, with a burst of
+    // as many; the rest are dropped on the server thread, undecoded where
+    // possible. Twice the hub's share per peer, so the hub still sees, and logs,
+    // who overflowed.
+    static constexpr int maxPerPeerPerSecond = 100;
     // Seconds of silence after which a peer is dropped from the table; class-wide.
     static void setIdleTimeout(double seconds);
     static double idleTimeout();

@@ -105,24 +105,52 @@ TEST_F(Hub, PageDimAndUnknownAddresses) {
                                         "tuntematon osoite: /Lights/Up"}));
 }
 
-TEST_F(Hub, DisabledOSCIsNotCountedAndTheRateLimitAdmitsFiftyPerWindow) {
+TEST_F(Hub, RateLimitGivesEachSenderFiftyAWindowWithinTwoHundredInAll) {
+    const auto from = [&](const std::string& sender, int count, const std::string& address = "/nothing") {
+        for (int i = 0; i < count; ++i) hub->handleOSC(OSCMessage{address, {}}, sender);
+    };
+    const auto lines = [&](const std::string& text, const std::string& source) {
+        return std::count_if(hub->log().begin(), hub->log().end(),
+                             [&](const LogEntry& e) { return e.text == text && e.source == source; });
+    };
+    const std::string perPeer = "yli 50 komentoa/s - ylimaaraiset pudotetaan";
+    const std::string total = "yli 200 komentoa/s - ylimaaraiset pudotetaan";
+
     setSettings([](Settings& s) { s.oscEnabled = false; });
-    for (int i = 0; i < 60; ++i) osc("/go");
+    from("10.0.0.7:9000", 60, "/go");
     EXPECT_TRUE(hub->log().empty());
     EXPECT_TRUE(engine.fired().empty());
     setSettings([](Settings& s) { s.oscEnabled = true; });
 
     ::testing::internal::CaptureStderr();
-    for (int i = 0; i < 120; ++i) osc("/nothing");
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    const auto lines = texts();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "/nothing"), 50) << "the disabled 60 were not counted";
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "yli 50 komentoa/s - ylimaaraiset pudotetaan"), 1);
-    EXPECT_NE(err.find("TALLOWMARK: OSC yli 50 komentoa/s - ylimaaraiset pudotetaan"), std::string::npos);
+    from("10.0.0.7:9000", 120);  // a flooding peer
+    from("10.0.0.8:53000", 1, "/go");  // a desk in the same second
+    from("10.0.0.7:9000", 10);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lines("/nothing", "osc 10.0.0.7:9000"), 50) << "the disabled 60 were not counted";
+    EXPECT_EQ(lines(perPeer, "osc 10.0.0.7:9000"), 1) << "one line per window, naming the peer";
+    EXPECT_NE(err.find("TALLOWMARK: OSC yli 50 komentoa/s - ylimaaraiset pudotetaan (10.0.0.7:9000)"),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(engine.fired().contains("c1")) << "the desk's GO was eaten by the flood";
 
-    g_usleep(1'050'000);  // the next window
-    osc("/go");
-    EXPECT_TRUE(engine.fired().contains("c1"));
+    // Three more flooding peers fill the shared 200 (50 + 1 + 50 + 50 + 49); the rest waits.
+    ::testing::internal::CaptureStderr();
+    from("10.0.0.9:1", 60);
+    from("10.0.0.10:1", 60);
+    from("10.0.0.11:1", 60);
+    from("10.0.0.12:1", 5);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lines("/nothing", "osc 10.0.0.11:1"), 49);
+    EXPECT_EQ(lines("/nothing", "osc 10.0.0.12:1"), 0);
+    EXPECT_EQ(lines(total, "osc"), 1);
+    EXPECT_NE(err.find("TALLOWMARK: OSC yli 200 komentoa/s - ylimaaraiset pudotetaan"), std::string::npos) << err;
+    for (const char* peer : {"osc 10.0.0.9:1", "osc 10.0.0.10:1"}) EXPECT_EQ(lines(perPeer, peer), 1) << peer;
+
+    g_usleep(1'050'000);  // the next window, for everyone
+    from("10.0.0.7:9000", 1, "/go");
+    from("10.0.0.12:1", 1, "/go");
+    EXPECT_EQ(engine.fired().size(), 3u);
 }
 
 TEST_F(Hub, LogKeepsTheNewest300) {

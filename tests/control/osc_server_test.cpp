@@ -6,6 +6,7 @@
 #include <net/if.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "core/main_queue.hpp"
@@ -91,14 +92,79 @@ TEST_F(OSCServerTest, ReportsRefusalReadyRestartAndStop) {
     server->stop();
     EXPECT_FALSE(server->isListening());
     server->stop();
-    ASSERT_TRUE(pumpMainUntil([&] { return statuses.size() == 4; }));
+    ASSERT_TRUE(pumpMainUntil([&] { return statuses.size() == 3; }));
     drainMainQueue();
     EXPECT_EQ(statuses, (std::vector<Status>{{true, port, std::nullopt},
-                                             {false, port, std::nullopt},
                                              {true, second, std::nullopt},
                                              {false, second, std::nullopt}}))
-        << "a second stop has nothing to report";
+        << "the listener replaced by a restart says nothing; a second stop has nothing to report";
     EXPECT_TRUE(RawPeer("0.0.0.0", second).valid()) << "stop releases the port";
+}
+
+// Reports still queued for a listener that a restart has replaced must not
+// overwrite what the current one said.
+TEST_F(OSCServerTest, ReportsOfAReplacedListenerAreNotDelivered) {
+    RawPeer holder("0.0.0.0");
+    const std::uint16_t other = freePort();
+    const Status refused{false, holder.port(), "Address already in use"};
+    // Each step runs without the main loop in between, as the settings panel does.
+    const std::vector<std::pair<const char*, std::function<void()>>> steps{
+        {"ready pending, then a refused port",
+         [&] {
+             server->start(port, true);
+             server->start(holder.port(), true);
+         }},
+        {"stopped, then a refused port",
+         [&] {
+             listen(true);
+             statuses.clear();
+             server->stop();
+             server->start(holder.port(), false);
+         }},
+        {"ready pending, then another port", [&] {
+             server->start(port, true);
+             server->start(other, true);
+         }}};
+    const std::vector<std::vector<Status>> expected{
+        {refused}, {refused}, {{true, other, std::nullopt}}};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(steps[i].first);
+        server->stop();
+        drainMainQueue();
+        statuses.clear();
+        steps[i].second();
+        drainMainQueue();
+        EXPECT_EQ(statuses, expected[i]);
+        EXPECT_EQ(server->isListening(), i == 2);
+    }
+}
+
+// Without address reuse a second process (or server) cannot share the port and
+// quietly take the desk's datagrams: it is refused, and the first keeps hearing.
+TEST_F(OSCServerTest, ASecondServerOnTheSamePortIsRefused) {
+    RawPeer desk;
+    for (const auto& [firstLocal, secondLocal] :
+         std::vector<std::pair<bool, bool>>{{true, true}, {false, false}, {true, false}, {false, true}}) {
+        SCOPED_TRACE(std::string(firstLocal ? "loopback" : "all") + " then " + (secondLocal ? "loopback" : "all"));
+        listen(firstLocal);
+        OSCServer intruder;
+        std::vector<Status> intruderStatuses;
+        std::vector<std::string> intruderHeard;
+        intruder.onStatusChange = [&](bool listening, std::uint16_t p, const std::optional<std::string>& error) {
+            intruderStatuses.push_back({listening, p, error});
+        };
+        intruder.onMessage = [&](const OSCMessage& m, const std::string&) { intruderHeard.push_back(m.address); };
+        intruder.start(port, secondLocal);
+        drainMainQueue();
+        EXPECT_EQ(intruderStatuses, (std::vector<Status>{{false, port, "Address already in use"}}));
+        EXPECT_FALSE(intruder.isListening());
+
+        messages.clear();
+        desk.sendTo("127.0.0.1", port, datagram("/go"));
+        EXPECT_TRUE(heard("/go")) << "the first server lost the desk";
+        EXPECT_TRUE(intruderHeard.empty());
+        server->stop();
+    }
 }
 
 TEST_F(OSCServerTest, BundlesArriveInOrderAndEmptyOrBrokenDatagramsAreSkipped) {
@@ -213,18 +279,58 @@ TEST_F(OSCServerTest, NothingIsDeliveredAfterStopOrDestruction) {
     }
 }
 
-TEST_F(OSCServerTest, FloodOverAStalledMainLoopIsCappedAndTheServerRecovers) {
+// While the main loop is busy, a flood must not pile up tasks in front of a
+// desk's GO: each peer gets its share per second on the server thread, and all
+// peers together at most the in-flight cap; the server takes the next GO.
+TEST_F(OSCServerTest, FloodsOverAStalledMainLoopAreCappedPerPeerAndInAll) {
     listen(true);
     RawPeer peer;
     ::testing::internal::CaptureStderr();
-    testing::flood(peer, port, 1.5, false);
+    testing::flood(peer, port, 1.5, false);  // 15,000 datagrams over 1.5 s, nothing run on the main thread
     drainMainQueue();
-    const std::string log = ::testing::internal::GetCapturedStderr();
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_GT(messages.size(), 0u);
+    EXPECT_LE(messages.size(), std::size_t(3 * OSCServer::maxPerPeerPerSecond))
+        << "one burst and 1.5 seconds of the peer's rate, with room to spare";
+    EXPECT_NE(log.find("TALLOWMARK: OSC-lahettaja " + peer.name() + " yli " +
+                       std::to_string(OSCServer::maxPerPeerPerSecond) + " viestia/s - pudotettu: "),
+              std::string::npos)
+        << log;
+
+    // A bundle spends the share message by message, not once per datagram.
+    messages.clear();
+    Bytes bundle{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int i = 0; i < 150; ++i) {
+        const Bytes element = datagram("/b");
+        bundle.insert(bundle.end(), {0, 0, 0, std::uint8_t(element.size())});
+        bundle.insert(bundle.end(), element.begin(), element.end());
+    }
+    RawPeer bundler;
+    bundler.sendTo("127.0.0.1", port, bundle);
+    pumpMainUntil([&] { return messages.size() >= std::size_t(OSCServer::maxPerPeerPerSecond); });
+    drainMainQueue();
+    EXPECT_EQ(messages.size(), std::size_t(OSCServer::maxPerPeerPerSecond));
+
+    // Many peers, each within its share, still meet the cap of the queue.
+    messages.clear();
+    std::vector<std::unique_ptr<RawPeer>> crowd;
+    for (int i = 0; i < 24; ++i) crowd.push_back(std::make_unique<RawPeer>());
+    ::testing::internal::CaptureStderr();
+    for (int round = 0; round < 40; ++round) {
+        for (const auto& p : crowd) {
+            for (int i = 0; i < 3; ++i) p->sendTo("127.0.0.1", port, datagram("/crowd"));
+        }
+        g_usleep(5'000);
+    }
+    drainMainQueue();
+    log = ::testing::internal::GetCapturedStderr();
     EXPECT_GT(messages.size(), 0u);
     EXPECT_LT(messages.size(), 2048u) << "the in-flight cap, plus what the socket still held as the loop caught up";
-    EXPECT_THAT(log, HasSubstr("OSC-jono taynna - viesteja pudotettu: "));
+    EXPECT_NE(log.find("TALLOWMARK: OSC-jono taynna - viesteja pudotettu: "), std::string::npos)
+        << log << messages.size();
 
-    peer.sendTo("127.0.0.1", port, datagram("/go"));
+    RawPeer desk;
+    desk.sendTo("127.0.0.1", port, datagram("/go"));
     EXPECT_TRUE(heard("/go", 10000)) << "what waited was handed over and counted off";
 }
 

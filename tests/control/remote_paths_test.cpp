@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "../cues/cue_fixtures.hpp"
 #include "control/control_hub.hpp"
@@ -60,21 +61,59 @@ TEST_F(RemotePaths, OscsendDrivesTheEngine) {
     EXPECT_TRUE(first.source.starts_with("osc 127.0.0.1:")) << first.source;
 }
 
-TEST_F(RemotePaths, RestartFollowsTheSettings) {
-    Settings s = store.settings();
-    s.oscEnabled = false;
-    store.setSettings(s);
-    hub->restartOSC();
+TEST_F(RemotePaths, RestartFollowsTheSettingsAndOnlyTheCurrentListenerIsBelieved) {
+    int reports = 0;
+    hub->onStatus = [&] { ++reports; };
+    // Pumps until no status report has come for 300 ms (at most 5 s), so a stale
+    // report still on its way cannot slip in after the checks.
+    const auto settle = [&] {
+        const gint64 deadline = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+        int seen = -1;
+        while (seen != reports && g_get_monotonic_time() < deadline) {
+            seen = reports;
+            pumpMainUntil([] { return false; }, 300);
+        }
+    };
+    const auto restartOn = [&](std::int64_t port, bool enabled) {
+        Settings s = store.settings();
+        s.oscEnabled = enabled;
+        s.oscPort = port;
+        store.setSettings(s);
+        hub->restartOSC();
+    };
+
+    restartOn(port, false);
+    settle();
     EXPECT_EQ(hub->status()["oscListening"], false);
     EXPECT_EQ(logged("OSC pois kaytosta"), 1);
 
-    testing::RawPeer holder;  // a port that is taken reports the system's error text
-    s.oscEnabled = true;
-    s.oscPort = holder.port();
-    store.setSettings(s);
-    hub->restartOSC();
-    ASSERT_TRUE(pumpMainUntil([&] { return !hub->status()["oscError"].get<std::string>().empty(); }));
+    // A port that is taken reports the system's error text, and it stays.
+    testing::RawPeer holder;
+    restartOn(holder.port(), true);
+    settle();
+    EXPECT_EQ(hub->status()["oscListening"], false);
+    EXPECT_EQ(hub->status()["oscError"], "Address already in use");
     EXPECT_EQ(logged("OSC ei kaynnisty portissa " + std::to_string(holder.port()) + ": Address already in use"), 1);
+
+    // Listening again, then moved straight on to the taken port: neither the
+    // replaced listener's ready report nor its stop report may change the status.
+    const std::uint16_t free = testing::freePort();
+    restartOn(port, true);
+    restartOn(free, true);
+    restartOn(holder.port(), true);
+    settle();
+    EXPECT_EQ(hub->status()["oscListening"], false);
+    EXPECT_EQ(hub->status()["oscError"], "Address already in use");
+    EXPECT_EQ(logged("OSC kuuntelee porttia " + std::to_string(port)), 1) << "only the first start in SetUp";
+    EXPECT_EQ(logged("OSC kuuntelee porttia " + std::to_string(free)), 0) << "nobody listens there";
+    EXPECT_EQ(hub->log().back().text,
+              "OSC ei kaynnisty portissa " + std::to_string(holder.port()) + ": Address already in use");
+
+    restartOn(free, true);
+    settle();
+    EXPECT_EQ(hub->status()["oscListening"], true);
+    EXPECT_EQ(hub->status()["oscError"], "");
+    EXPECT_EQ(logged("OSC kuuntelee porttia " + std::to_string(free)), 1);
 }
 
 TEST_F(RemotePaths, FloodIsLimitedAndAGoAfterItIsObeyed) {
@@ -90,6 +129,41 @@ TEST_F(RemotePaths, FloodIsLimitedAndAGoAfterItIsObeyed) {
     g_usleep(1'100'000);  // a fresh rate-limit window
     oscsend("/go");
     EXPECT_TRUE(pumpMainUntil([&] { return engine.fired().contains("c1"); }));
+}
+
+// One peer floods at 10,000 datagrams a second; a desk on another socket sends
+// a GO every quarter second with liblo's oscsend. Every GO must fire, and the
+// overflow line must name the flooding peer, not the desk.
+TEST_F(RemotePaths, ADesksGosAreObeyedWhileAnotherPeerFloods) {
+    ::testing::internal::CaptureStderr();
+    std::optional<testing::Flooder> flooder(std::in_place, port);
+    const std::string flooderName = "127.0.0.1:" + std::to_string(flooder->peer().port());
+    pumpMainUntil([&] { return logged("/flood") > 0; });
+    constexpr std::size_t gos = 8;
+    for (std::size_t i = 1; i <= gos; ++i) {
+        pumpMainUntil([] { return false; }, 250);
+        oscsend("/go");
+        EXPECT_TRUE(pumpMainUntil([&] { return engine.fired().size() == i; })) << "GO " << i << " was not obeyed";
+    }
+    const long sent = flooder->sent();
+    flooder.reset();
+    pumpMainUntil([] { return false; }, 200);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_GT(sent, 10'000) << "the flood was too thin to prove anything";
+    EXPECT_GE(std::count_if(hub->log().begin(), hub->log().end(),
+                            [&](const LogEntry& e) {
+                                return e.text == "yli 50 komentoa/s - ylimaaraiset pudotetaan" &&
+                                       e.source == "osc " + flooderName;
+                            }),
+              1);
+    EXPECT_NE(err.find("TALLOWMARK: OSC yli 50 komentoa/s - ylimaaraiset pudotetaan (" + flooderName + ")"),
+              std::string::npos);
+    EXPECT_EQ(logged("yli 200 komentoa/s - ylimaaraiset pudotetaan"), 0) << "one flooder stays within its own share";
+    const auto goLines = std::count_if(hub->log().begin(), hub->log().end(), [&](const LogEntry& e) {
+        return e.text == "/go" && e.source.starts_with("osc 127.0.0.1:") && e.source != "osc " + flooderName;
+    });
+    EXPECT_EQ(goLines, static_cast<long>(gos));
 }
 
 TEST(MidiPath, MSCAndNotesThroughTheListenerReachTheEngine) {
