@@ -38,12 +38,17 @@ Cue benchCue(std::size_t n) {
 const std::string& marksFile() {
     static const std::string text = [] {
         auto sidecarOf = [](std::size_t cues) {
-            CueSidecar sidecar{.documentName = "Hamlet.pdf"};
+            CueSidecar sidecar;
+            sidecar.documentName = "Hamlet.pdf";
             for (std::size_t n = 0; n < cues; ++n) {
                 sidecar.cues.push_back(benchCue(n));
                 if (n % 10 == 0) {
-                    sidecar.memos.push_back(Memo{.id = "memo-" + std::to_string(n), .text = "muista"});
-                    sidecar.marks.push_back(Mark{.id = "mark-" + std::to_string(n), .kind = "hide"});
+                    Memo memo;
+                    memo.text = "muista";
+                    sidecar.memos.push_back(memo);
+                    Mark mark;
+                    mark.kind = "hide";
+                    sidecar.marks.push_back(mark);
                 }
             }
             return *encodeSidecar(sidecar);

@@ -21,11 +21,15 @@ TEST(MarksFileDocumentName, KeepsTheExactBytesOfTheScriptName) {
     for (const Case& c : cases) {
         CueSidecar sidecar;
         sidecar.documentName = c.name;
-        sidecar.cues.push_back(Cue{.id = "c1", .number = "1"});
+        Cue cue;
+        cue.number = "1";
+        sidecar.cues.push_back(cue);
         const std::optional<std::string> text = encodeSidecar(sidecar);
         ASSERT_TRUE(text) << c.name;
         EXPECT_TRUE(g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr)) << *text;
-        if (!c.writtenAs.empty()) EXPECT_NE(text->find(c.writtenAs), std::string::npos) << *text;
+        if (!c.writtenAs.empty()) {
+            EXPECT_NE(text->find(c.writtenAs), std::string::npos) << *text;
+        }
         const std::optional<CueSidecar> back = decodeSidecar(*text);
         ASSERT_TRUE(back) << *text;
         EXPECT_EQ(*back, sidecar) << *text;
