@@ -19,7 +19,8 @@ namespace tallowmark {
 using Json = nlohmann::json;
 
 // Parses JSON text without throwing. None for text that is not well-formed JSON
-// (invalid UTF-8 included) or that nests deeper than `maxDepth`.
+// (invalid UTF-8 included) or whose arrays and objects nest more than
+// `maxDepth` levels deep. The cost is linear in the length of the text.
 std::optional<Json> parseJson(std::string_view text, int maxDepth = 256);
 
 // Encodes with sorted keys (the default object of nlohmann::json is ordered);
