@@ -95,6 +95,10 @@ int renderBenchmarkMode(const std::vector<std::string>& operands, std::FILE* out
         std::fputs("virhe: PDF:aa ei voitu avata\n", out);
         return 1;
     }
+    if (info->pageCount < 1) {  // rendering nothing is no pass
+        std::fputs("virhe: PDF:ssa ei ole sivuja\n", out);
+        return 1;
+    }
     std::fprintf(out, "avaus + geometria:  %6.1f ms  %d sivua\n", openMs, info->pageCount);
     std::fprintf(out, "renderointileveys:  %d\n", width);
 

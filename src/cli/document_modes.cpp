@@ -21,6 +21,9 @@ namespace {
 using Line = DocumentStore::LineFraction;
 
 constexpr const char* cannotOpen = "virhe: PDF:aa ei voitu avata\n";
+// A mode that walks the pages has nothing to report on a script without any;
+// printing empty statistics would read as a pass.
+constexpr const char* noPages = "virhe: PDF:ssa ei ole sivuja\n";
 // A query waiting longer than one frame at 30 Hz is a visible stall.
 constexpr double stallMs = 33;
 // Below this a fixed padding around a cue box would cover the neighbouring word.
@@ -115,7 +118,7 @@ int lockLatencyMode(const std::filesystem::path& pdf, std::FILE* out) {
         return 1;
     }
     if (info->pageCount < 1) {
-        std::fputs("virhe: PDF:ssa ei ole sivuja\n", out);
+        std::fputs(noPages, out);
         return 1;
     }
     constexpr int queries = 300;
@@ -158,6 +161,10 @@ int snapTestMode(const std::filesystem::path& pdf, std::FILE* out) {
     const std::optional<DocumentStore::Info> info = store.open(pdf);
     if (!info) {
         std::fputs(cannotOpen, out);
+        return 1;
+    }
+    if (info->pageCount < 1) {
+        std::fputs(noPages, out);
         return 1;
     }
     const std::vector<std::array<double, 2>> sizes = store.pageSizes();
@@ -237,6 +244,10 @@ int textBoxMode(const std::filesystem::path& pdf, std::FILE* out) {
     const std::optional<DocumentStore::Info> info = store.open(pdf);
     if (!info) {
         std::fputs("PDF ei aukea\n", out);
+        return 1;
+    }
+    if (info->pageCount < 1) {
+        std::fputs(noPages, out);
         return 1;
     }
     struct Box {

@@ -19,7 +19,8 @@ namespace tallowmark {
 using Json = nlohmann::json;
 
 // Parses JSON text without throwing. None for text that is not well-formed JSON
-// (invalid UTF-8 included) or that nests deeper than `maxDepth`.
+// (invalid UTF-8 included) or whose arrays and objects nest more than
+// `maxDepth` levels deep. The cost is linear in the length of the text.
 std::optional<Json> parseJson(std::string_view text, int maxDepth = 256);
 
 // Encodes with sorted keys (the default object of nlohmann::json is ordered);
@@ -36,6 +37,18 @@ bool readValue(const Json& value, std::int64_t& out);
 bool readValue(const Json& value, double& out);
 bool readValue(const Json& value, std::string& out);
 bool readValue(const Json& value, std::map<std::string, std::string>& out);
+
+// File paths and names are bytes, which JSON text (UTF-8) cannot always hold:
+// dumpJson would replace the bytes of a Latin-1 name and the stored path would
+// no longer name the file. A path that is valid UTF-8 is stored as it is. Any
+// other is stored as a NUL character and then the path with '%' and every byte
+// outside valid UTF-8 written as %XX. No path holds a NUL, so the escaped form
+// never meets a real one.
+Json pathToJson(std::string_view bytes);
+// The bytes of a stored path; false for a non-text or a malformed escaped form.
+bool readPath(const Json& value, std::string& out);
+Json pathListToJson(const std::vector<std::string>& paths);
+bool readPathList(const Json& value, std::vector<std::string>& out);
 
 template <class T>
 bool readValue(const Json& value, std::vector<T>& out) {
@@ -59,11 +72,18 @@ public:
 
     template <class T>
     FieldReader& field(const char* key, T& out) {
+        return field(key, out, [](const Json& value, T& into) { return readValue(value, into); });
+    }
+
+    // With a reader of its own, for values whose JSON form differs from the
+    // plain one of their type (paths).
+    template <class T, class Read>
+    FieldReader& field(const char* key, T& out, Read read) {
         if (!ok_) return *this;
         auto it = object_.find(key);
         if (it == object_.end() || it->is_null()) return *this;
         T value = out;
-        if (readValue(*it, value)) {
+        if (read(*it, value)) {
             out = std::move(value);
         } else {
             ok_ = false;

@@ -1,6 +1,9 @@
 #include "core/unicode_text.hpp"
 
 #include <glib.h>
+#include <pango/pango.h>
+
+#include <vector>
 
 namespace tallowmark {
 
@@ -48,6 +51,20 @@ std::optional<std::size_t> codePointCount(std::string_view text) {
         }
         ++count;
     }
+    return count;
+}
+
+std::optional<std::size_t> graphemeCount(std::string_view text) {
+    // With an explicit length GLib refuses NUL too, which Pango could not break.
+    if (!g_utf8_validate_len(text.data(), text.size(), nullptr)) return std::nullopt;
+    const glong chars = g_utf8_strlen(text.data(), static_cast<gssize>(text.size()));
+    std::vector<PangoLogAttr> attrs(static_cast<std::size_t>(chars) + 1);
+    pango_get_log_attrs(text.data(), static_cast<int>(text.size()), -1, pango_language_from_string("und"),
+                        attrs.data(), static_cast<int>(attrs.size()));
+    // Each cluster ends where the cursor may stop; the stop before the first character does not count.
+    std::size_t count = 0;
+    for (glong i = 1; i <= chars; ++i)
+        if (attrs[i].is_cursor_position) ++count;
     return count;
 }
 

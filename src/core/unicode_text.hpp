@@ -22,4 +22,9 @@ std::string trimText(std::string_view text, bool (*trimmed)(char32_t));
 // NUL counts as a character.
 std::optional<std::size_t> codePointCount(std::string_view text);
 
+// Number of user-perceived characters (grapheme clusters, as Pango breaks
+// them): "e" with a combining accent or a flag of two regional indicators
+// counts once. None when the text is not valid UTF-8 or holds a NUL.
+std::optional<std::size_t> graphemeCount(std::string_view text);
+
 }  // namespace tallowmark

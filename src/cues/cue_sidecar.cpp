@@ -96,7 +96,7 @@ bool readValue(const Json& value, Insert& out) {
 bool readValue(const Json& value, CueSidecar& out) {
     return FieldReader(value)
         .field("version", out.version)
-        .field("documentName", out.documentName)
+        .field("documentName", out.documentName, readPath)
         .field("cues", out.cues)
         .field("marks", out.marks)
         .field("flags", out.flags)
@@ -151,7 +151,7 @@ Json toJson(const CueSidecar& s) {
     Json crop = Json::array();
     for (double v : s.crop) crop.push_back(v);
     return {{"version", s.version},
-            {"documentName", s.documentName},
+            {"documentName", pathToJson(s.documentName)},
             {"cues", listToJson(s.cues)},
             {"marks", listToJson(s.marks)},
             {"flags", listToJson(s.flags)},

@@ -1,9 +1,9 @@
 // DocumentStore: the text lines of each page and the page-number test.
 #include <glib.h>
-#include <pango/pango.h>
 
 #include <algorithm>
 
+#include "core/unicode_text.hpp"
 #include "document/document_store.hpp"
 
 namespace tallowmark {
@@ -24,18 +24,6 @@ bool isLetterOrMark(gunichar c) {
     }
 }
 
-// User-perceived characters (grapheme clusters) as pango breaks them.
-std::size_t graphemeCount(std::string_view text) {
-    const glong chars = g_utf8_strlen(text.data(), static_cast<gssize>(text.size()));
-    std::vector<PangoLogAttr> attrs(static_cast<std::size_t>(chars) + 1);
-    pango_get_log_attrs(text.data(), static_cast<int>(text.size()), -1, pango_language_from_string("und"),
-                        attrs.data(), static_cast<int>(attrs.size()));
-    std::size_t count = 0;
-    for (glong i = 1; i <= chars; ++i)
-        if (attrs[i].is_cursor_position) ++count;
-    return count;
-}
-
 }  // namespace
 
 bool DocumentStore::looksLikePageNumber(std::string_view text) {
@@ -50,7 +38,7 @@ bool DocumentStore::looksLikePageNumber(std::string_view text) {
         if (isLetterOrMark(c)) return false;
         digit = digit || g_unichar_type(c) == G_UNICODE_DECIMAL_NUMBER;
     }
-    return digit && graphemeCount(text) <= 12;
+    return digit && graphemeCount(text).value_or(SIZE_MAX) <= 12;
 }
 
 const std::vector<TextLine>& DocumentStore::loadLinesLocked(int index) {

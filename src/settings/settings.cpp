@@ -66,7 +66,7 @@ std::optional<Settings> decodeSettings(const Json& value) {
         .field("mscDeviceFilter", s.mscDeviceFilter)
         .field("mscBareGoFiresStandby", s.mscBareGoFiresStandby)
         .field("renderWidth", s.renderWidth)
-        .field("recentDocuments", s.recentDocuments)
+        .field("recentDocuments", s.recentDocuments, readPathList)
         .field("dimmed", s.dimmed)
         .field("theme", s.theme)
         .field("themeName", s.themeName)
@@ -109,7 +109,7 @@ Json encodeSettings(const Settings& s) {
         {"mscDeviceFilter", s.mscDeviceFilter},
         {"mscBareGoFiresStandby", s.mscBareGoFiresStandby},
         {"renderWidth", s.renderWidth},
-        {"recentDocuments", s.recentDocuments},
+        {"recentDocuments", pathListToJson(s.recentDocuments)},
         {"dimmed", s.dimmed},
         {"theme", s.theme},
         {"themeName", s.themeName},

@@ -42,7 +42,7 @@ struct Settings {
     std::int64_t mscDeviceFilter = -1;  // negative: every device
     bool mscBareGoFiresStandby = true;
     std::int64_t renderWidth = 1600;
-    std::vector<std::string> recentDocuments;  // newest first, at most 10
+    std::vector<std::string> recentDocuments{};  // newest first, at most 10; bytes, not always UTF-8
     bool dimmed = false;
     double theme = 1.0;
     std::string themeName = "deep";

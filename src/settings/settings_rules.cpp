@@ -30,10 +30,11 @@ std::optional<T> take(const Json& dict, const char* key) {
     return value;
 }
 
-// The trimmed name when it is 1 to 12 characters (code points) long.
+// The trimmed name when it is 1 to 12 characters long, counted as the operator
+// sees them: an accent typed as a combining mark or a flag is one character.
 std::optional<std::string> cueTypeName(const std::string& raw) {
     std::string name = trimText(raw, isSpaceOrLineBreak);
-    const auto length = codePointCount(name);
+    const auto length = graphemeCount(name);
     if (!length || *length < 1 || *length > maxCueTypeNameLength) return std::nullopt;
     return name;
 }

@@ -40,6 +40,23 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
+// A well-formed PDF whose page tree is empty, with its cross-reference table
+// at the right offsets so no reader needs to repair it.
+std::string pagelessPdf() {
+    const std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                              "<< /Type /Pages /Kids [] /Count 0 >>"};
+    std::string pdf = "%PDF-1.4\n";
+    std::string xref = "xref\n0 3\n0000000000 65535 f \n";
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xrefAt = pdf.size();
+    return pdf + xref + "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+}
+
 bool matches(const std::string& line, const char* pattern) { return std::regex_match(line, std::regex(pattern)); }
 
 class DocumentModesTest : public ::testing::Test {
@@ -156,6 +173,17 @@ TEST_F(DocumentModesTest, TextBoxes) {
         << lines[4];
     EXPECT_TRUE(matches(lines[5], R"(sivukohtainen rajaus antaisi kertoimet \d\.\d\d-\d\.\d\d \(ero 0 %\))")) << lines[5];
     EXPECT_EQ(runMode({"--text-box", bad}), std::pair(std::optional(1), std::string("PDF ei aukea\n")));
+}
+
+TEST_F(DocumentModesTest, PagelessScriptIsAnErrorInEveryModeThatWalksThePages) {
+    const std::string empty = (dir / "empty.pdf").string();
+    testing::writeText(empty, pagelessPdf());
+    // The file opens: the modes must not report statistics of nothing as a success.
+    ASSERT_TRUE(DocumentStore().open(empty));
+    for (const char* mode : {"--pdf-test", "--text-box", "--snap-test", "--lock-latency-test"}) {
+        EXPECT_EQ(runMode({mode, empty}), std::pair(std::optional(1), std::string("virhe: PDF:ssa ei ole sivuja\n")))
+            << mode;
+    }
 }
 
 TEST_F(DocumentModesTest, TableOrderAndFallThrough) {

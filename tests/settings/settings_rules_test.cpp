@@ -54,6 +54,15 @@ TEST(PageSettings, CueTypeRules) {
         // Twelve characters in fourteen bytes; thirteen characters are too many.
         {R"({"cueTypes": [{"name": "ÄÄNITEHOSTE1"}, {"name": "ÄÄNITEHOSTE12"}]})",
          R"({"cueTypes": [{"name": "ÄÄNITEHOSTE1", "color": "#d8391d"}]})"},
+        // Characters as the operator sees them: a letter with a combining mark,
+        // or a flag of two regional indicators, is one. Twelve of either are
+        // 24 code points and fit; thirteen do not. A NUL is no character of a name.
+        {R"({"cueTypes": [{"name": "A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308"},
+                          {"name": "A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308"},
+                          {"name": "🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮"}, {"name": "🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮"},
+                          {"name": "A\u0000B"}]})",
+         R"({"cueTypes": [{"name": "A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308A\u0308", "color": "#d8391d"},
+                          {"name": "🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮🇫🇮", "color": "#d8391d"}]})"},
         {R"({"cueTypes": [{"name": "A", "color": "#12345g"}, {"name": "B", "color": "#abcdef0"},
                           {"name": "C", "color": " #abcdef"}, {"name": "D", "color": 5}]})",
          R"({"cueTypes": [{"name": "A", "color": "#d8391d"}, {"name": "B", "color": "#d8391d"},

@@ -94,6 +94,30 @@ TEST(SettingsStore, RecentScriptsKeepTheTenNewestWithoutDuplicates) {
     EXPECT_EQ(SettingsStore(dir / "settings.json").settings().recentDocuments, expected);
 }
 
+TEST(SettingsStore, RecentScriptsKeepTheirExactBytesAndUtf8PathsReadAsBefore) {
+    // A Latin-1 name from an older disk: the recent entry must still name that file.
+    TempDir dir;
+    const fs::path path = dir / "settings.json";
+    const std::string latin1 = "/levy/K\xe4sikirjoitus.pdf";
+    const std::string utf8 = "/shows/\xc3\x84\xc3\xa4ni 50%.pdf";
+    SettingsStore store(path);
+    store.noteRecent(latin1);
+    store.noteRecent(utf8);
+    const std::vector<std::string> expected{utf8, latin1};
+    EXPECT_EQ(SettingsStore(path).settings().recentDocuments, expected);
+    const std::string text = readText(path);
+    EXPECT_TRUE(g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) << text;
+    EXPECT_NE(text.find("\"" + utf8 + "\""), std::string::npos) << text;
+
+    // Moving an entry to the front compares the bytes, not a replaced form.
+    SettingsStore(path).noteRecent(latin1);
+    EXPECT_EQ(SettingsStore(path).settings().recentDocuments, (std::vector<std::string>{latin1, utf8}));
+
+    // A file written by earlier versions (plain UTF-8 texts) reads the same.
+    writeText(path, R"({"recentDocuments": ["/shows/\u00c4\u00e4ni 50%.pdf", "/a/%E4.pdf"]})");
+    EXPECT_EQ(SettingsStore(path).settings().recentDocuments, (std::vector<std::string>{utf8, "/a/%E4.pdf"}));
+}
+
 TEST(SettingsStore, UnusableFilesGiveDefaultsAndAreLeftAloneByReading) {
     for (const std::string& content : {std::string(), std::string(R"({"oscPort": "53100", "renderWidth": 900})"),
                                        "{}" + std::string((16u << 20) - 1, ' ')}) {  // one byte over the limit
