@@ -16,6 +16,13 @@ std::optional<std::string> BridgeArguments::string(std::size_t i) const {
     return v->get<std::string>();
 }
 
+std::optional<std::string> BridgeArguments::path(std::size_t i) const {
+    const Json* v = at(i);
+    std::string bytes;
+    if (!v || !readPath(*v, bytes)) return std::nullopt;
+    return bytes;
+}
+
 std::optional<std::int64_t> BridgeArguments::integer(std::size_t i) const {
     const Json* v = at(i);
     if (!v) return std::nullopt;

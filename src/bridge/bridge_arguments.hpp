@@ -18,6 +18,9 @@ public:
 
     std::size_t size() const { return list_.size(); }
     std::optional<std::string> string(std::size_t i) const;
+    // A file path as the page got it from us: its exact bytes, also for a path
+    // that is not UTF-8 and so travels in its escaped form.
+    std::optional<std::string> path(std::size_t i) const;
     // Integers as they are; other numbers rounded half away from zero when
     // the result fits in 64 bits.
     std::optional<std::int64_t> integer(std::size_t i) const;

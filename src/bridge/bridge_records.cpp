@@ -113,7 +113,7 @@ Json stateScalars(const CueEngine& engine) {
             {"savedRun", std::move(savedRun)},
             {"canUndo", engine.undoDepth() > 0},
             {"canRedo", engine.redoDepth() > 0},
-            {"sidecarPath", engine.sidecarURL() ? engine.sidecarURL()->string() : std::string()}};
+            {"sidecarPath", pathToJson(engine.sidecarURL() ? engine.sidecarURL()->string() : std::string())}};
 }
 
 Json stateDictionary(const CueEngine& engine) {

@@ -125,7 +125,7 @@ void NativeBridge::receive(const BridgeCall& call, ReplyHandle reply) {
 }
 
 Json NativeBridge::documentDictionary(const DocumentStore::Info& info) {
-    return {{"path", info.path},
+    return {{"path", pathToJson(info.path)},
             {"title", info.title},
             {"pageCount", info.pageCount},
             {"aspects", numberList(info.aspects)},

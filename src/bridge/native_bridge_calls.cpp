@@ -118,7 +118,7 @@ const std::vector<NativeBridge::Row>& NativeBridge::rows() {
 // --- documents and pages ---
 
 void NativeBridge::openDocumentPathCall(const BridgeArguments& a, ReplyHandle& r) {
-    const auto path = a.string(0);
+    const auto path = a.path(0);
     if (!path) return r.answer(nullptr);
     if (auto dict = openDocument(*path)) return r.answer(*dict);
     r.answer(openFailure(*path));

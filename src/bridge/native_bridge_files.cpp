@@ -166,7 +166,7 @@ void NativeBridge::importSidecarCall(const BridgeArguments&, ReplyHandle& r) {
 }
 
 void NativeBridge::offerMarksCall(const BridgeArguments& a, ReplyHandle& r) {
-    const auto path = a.string(0);
+    const auto path = a.path(0);
     auto dialogs = dialogs_.lock();
     if (!path || !engine_.sidecarURL() || !dialogs) return r.answer(nullptr);
     const AlertRequest alert{AlertStyle::informational,

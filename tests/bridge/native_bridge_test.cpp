@@ -179,6 +179,25 @@ TEST_F(NativeBridgeTest, CuesArePlacedUndoneAndRunWithEventsAfterTheReply) {
     EXPECT_NE(state["sidecarPath"], "");
 }
 
+// A script on an older disk may have a Latin-1 name. The page gets its path in
+// a form JSON can carry and hands that back; the bytes must still name the file.
+TEST_F(NativeBridgeTest, AScriptWhoseNameIsNotUtf8OpensAgainFromThePathThePageWasGiven) {
+    const std::string name = "K\xe4sikirjoitus.pdf";
+    std::filesystem::copy_file(script(), dir / name);
+    const Json opened = call("openDocumentPath", Json::array({pathToJson((dir / name).string())})).value;
+    ASSERT_EQ(opened["pageCount"], 2) << opened.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string sent;
+    ASSERT_TRUE(readPath(opened["path"], sent));
+    EXPECT_EQ(sent, (dir / name).string());
+    EXPECT_EQ(settings->settings().recentDocuments.front(), (dir / name).string());
+    std::string marks;
+    ASSERT_TRUE(readPath(opened["state"]["sidecarPath"], marks));
+    EXPECT_EQ(marks, (dir / "K\xe4sikirjoitus.tallowmark").string());
+
+    call("closeDocument");
+    EXPECT_EQ(call("openDocumentPath", Json::array({opened["path"]})).value["pageCount"], 2);
+}
+
 TEST_F(NativeBridgeTest, OpensRendersSearchesAndSelectsARealScript) {
     EXPECT_EQ(call("currentDocument").value, nullptr);
     const auto missing = dir / "Gone.pdf";
