@@ -133,8 +133,8 @@ private:
     void recordUndo();
     // Undo step, change, save with backup rotation, report: the shape of every undoable edit.
     void undoableEdit(const std::function<void()>& change);
-    // Encodes the marks and hands them to the writer; false when no script is
-    // open or the record cannot be encoded. `outcome` learns what the writer did.
+    // Hands a copy of the marks to the writer, which encodes and saves them;
+    // false when no script is open. `outcome` learns what the writer did.
     bool queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome = nullptr);
     void queueRunFileRemoval();
     void waitForWrites();

@@ -116,14 +116,20 @@ void CueEngine::loadSidecar(const fs::path& pdfPath) {
 
 bool CueEngine::queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome) {
     if (!sidecarURL_) return false;
-    std::optional<std::string> bytes = encodeSidecar(sidecar_);
-    if (!bytes) return false;
-    // A rotating save moves backups, so it always runs; a plain one may give
-    // way to a newer plain one, which leaves the same files behind.
+    // The writer gets a copy of the record and encodes it there: encoding a
+    // script of thousands of cues takes tens of milliseconds, which the next
+    // GO must not wait for. A rotating save moves backups, so it always runs;
+    // a plain one may give way to a newer plain one, which leaves the same
+    // files behind.
     writer_.submit(
         sidecarURL_->string(),
-        [url = *sidecarURL_, bytes = std::move(*bytes), rotateBackup, keepOld = keepUnreadableFile_,
-         outcome = std::move(outcome)] { writeMarksFile(url, bytes, rotateBackup, keepOld, outcome); },
+        [url = *sidecarURL_, sidecar = sidecar_, rotateBackup, keepOld = keepUnreadableFile_,
+         outcome = std::move(outcome)] {
+            // A record that cannot be encoded (a real that is not finite) is not written, silently.
+            const std::optional<std::string> bytes = encodeSidecar(sidecar);
+            if (!bytes) return report(outcome, false);
+            writeMarksFile(url, *bytes, rotateBackup, keepOld, outcome);
+        },
         rotateBackup ? FileWriter::Merge::keeps : FileWriter::Merge::replaces);
     return true;
 }
@@ -192,14 +198,14 @@ void CueEngine::saveRunState() {
     state.fired.assign(fired_.begin(), fired_.end());
     state.savedAt = static_cast<double>(g_get_real_time()) / 1e6;
     savedRun_ = state;
-    std::optional<std::string> bytes = encodeRunState(state);
-    if (!bytes) return;
-    // Only the newest state matters: a burst of GOs costs one write.
+    // Only the newest state matters: a burst of GOs costs one encoding and one write.
     writer_.submit(
         url->string(),
-        [url = *url, bytes = std::move(*bytes), failing = runWriteFailing_] {
+        [url = *url, state = std::move(state), failing = runWriteFailing_] {
+            const std::optional<std::string> bytes = encodeRunState(state);
+            if (!bytes) return;
             std::string error;
-            if (writeFileAtomically(url, bytes, &error)) {
+            if (writeFileAtomically(url, *bytes, &error)) {
                 failing->store(false);
             } else if (!failing->exchange(true)) {
                 logSystem("ajotiedoston tallennus epaonnistui: " + error);
