@@ -140,7 +140,9 @@ TEST_F(DiskWrites, ClosingOpeningAndDestructionWaitForPendingWrites) {
         for (int i = 0; i < 3; ++i) other->go("x");
         close(other);
         EXPECT_EQ(runOnDisk(), "c4 | 3 fired") << when;
-        if (other && other->sidecarURL() == marks()) EXPECT_EQ(other->savedRun()->fired.size(), 3u) << when;
+        if (other && other->sidecarURL() == marks()) {
+            EXPECT_EQ(other->savedRun()->fired.size(), 3u) << when;
+        }
     }
 }
 
@@ -211,7 +213,9 @@ TEST_F(DiskWrites, ARefusedSaveOfAnUnreadableMarksFileChangesNothingOnDisk) {
         EXPECT_EQ(entries(), 6) << "no temporaries or extra backups left behind";
         EXPECT_EQ(engine.sidecar().cues.size(), 5u) << "the edits stand in memory";
         EXPECT_NE(err.find("lukukelvotonta merkintatiedostoa ei saatu varmuuskopioksi"), std::string::npos) << err;
-        if (fs::is_directory(marks())) EXPECT_EQ(readText(marks() / "inside"), "keep");
+        if (fs::is_directory(marks())) {
+            EXPECT_EQ(readText(marks() / "inside"), "keep");
+        }
     }
 }
 
@@ -232,7 +236,9 @@ TEST_F(DiskWrites, AFifoInPlaceOfTheMarksOrRunFileDoesNotStopTheScriptOpening) {
     fs::remove(marks());
     ASSERT_EQ(::mkfifo(marks().c_str(), 0644), 0);
     EXPECT_TRUE(testing::returnsWithoutHelp(marks(), [&] { engine.loadSidecar(pdf()); }));
-    EXPECT_EQ(engine.sidecar(), CueSidecar{.documentName = "Show.pdf"});
+    CueSidecar fresh;
+    fresh.documentName = "Show.pdf";
+    EXPECT_EQ(engine.sidecar(), fresh);
 }
 
 TEST_F(DiskWrites, AnUnreadableRunFileBecomesReadableAndCrashDebrisIsSwept) {

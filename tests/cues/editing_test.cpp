@@ -110,7 +110,9 @@ TEST_F(Editing, RemoveInsertTakesItsCuesAndLeavesMarks) {
 TEST_F(Editing, RemoveInsertWithAnEmptyIdRemovesNothingAndTakesNoStep) {
     // Cues on the script text carry an empty insertID; an empty id must not match them.
     addCues(3);
-    engine.upsert(Insert{.id = "ins"});
+    Insert line;
+    line.id = "ins";
+    engine.upsert(line);
     engine.go("x");
     const std::string before = trail();
     const std::string onDisk = readText(marks());
