@@ -47,7 +47,8 @@ public:
     const std::optional<std::string>& lastFiredID() const { return lastFiredID_; }
     const std::vector<Cue>& ordered() const { return ordered_; }
     std::optional<Cue> standbyCue() const;
-    const std::optional<RunState>& savedRun() const { return savedRun_; }
+    // The run last read from or handed to the run file; null when there is none.
+    const RunState* savedRun() const { return savedRun_.get(); }
     std::size_t undoDepth() const { return undoStack_.size(); }
     std::size_t redoDepth() const { return redoStack_.size(); }
 
@@ -152,7 +153,8 @@ private:
     std::vector<CueSidecar> undoStack_;  // oldest first
     std::vector<CueSidecar> redoStack_;  // oldest first
     std::vector<Cue> ordered_;
-    std::optional<RunState> savedRun_;
+    // Shared with the writer's pending job: a GO builds the state once.
+    std::shared_ptr<const RunState> savedRun_;
     // The marks file existed at load but could not be read or decoded; its
     // content must reach the backups before anything overwrites it. Shared with
     // the writer, which clears it once backup 1 holds the old content.

@@ -193,16 +193,16 @@ void CueEngine::saveRunState() {
         queueRunFileRemoval();
         return;
     }
-    RunState state;
-    state.standbyID = standbyID_.value_or("");
-    state.fired.assign(fired_.begin(), fired_.end());
-    state.savedAt = static_cast<double>(g_get_real_time()) / 1e6;
+    auto state = std::make_shared<RunState>();
+    state->standbyID = standbyID_.value_or("");
+    state->fired.assign(fired_.begin(), fired_.end());
+    state->savedAt = static_cast<double>(g_get_real_time()) / 1e6;
     savedRun_ = state;
     // Only the newest state matters: a burst of GOs costs one encoding and one write.
     writer_.submit(
         url->string(),
-        [url = *url, state = std::move(state), failing = runWriteFailing_] {
-            const std::optional<std::string> bytes = encodeRunState(state);
+        [url = *url, state = std::shared_ptr<const RunState>(std::move(state)), failing = runWriteFailing_] {
+            const std::optional<std::string> bytes = encodeRunState(*state);
             if (!bytes) return;
             std::string error;
             if (writeFileAtomically(url, *bytes, &error)) {
@@ -226,7 +226,7 @@ void CueEngine::loadRunState() {
     if (file.status != ReadStatus::ok) return;
     std::optional<RunState> state = decodeRunState(file.bytes);
     if (!state || state->fired.empty()) return;
-    savedRun_ = std::move(state);
+    savedRun_ = std::make_shared<const RunState>(std::move(*state));
 }
 
 std::optional<CueEngine::ResolvedRun> CueEngine::resolvedRun(const RunState& state) const {
