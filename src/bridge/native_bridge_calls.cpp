@@ -395,8 +395,7 @@ void NativeBridge::upsertInsertCall(const BridgeArguments& a, ReplyHandle& r) {
 }
 
 void NativeBridge::removeInsertCall(const BridgeArguments& a, ReplyHandle& r) {
-    engine_.removeInsert(a.string(0).value_or(""));
-    r.answer(true);
+    r.answer(engine_.removeInsert(a.string(0).value_or("")));
 }
 
 void NativeBridge::setPageTextCall(const BridgeArguments& a, ReplyHandle& r) {

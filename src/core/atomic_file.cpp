@@ -1,15 +1,29 @@
 #include "core/atomic_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include "core/system_log.hpp"
 
 namespace tallowmark {
 
+namespace fs = std::filesystem;
+
 namespace {
+
+// A temporary file left by a killed writer is stale once it is this old and no
+// one holds its lock. The lock alone would leave a window between mkstemp and
+// flock in which a fresh file looks abandoned; the age closes it.
+constexpr std::time_t staleAfterSeconds = 5;
 
 class FileDescriptor {
 public:
@@ -18,6 +32,11 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     int close() {
         int result = 0;
         if (fd_ >= 0) result = ::close(fd_);
@@ -29,8 +48,13 @@ private:
     int fd_;
 };
 
+// Our own code for "exists but is not a regular file"; no errno says that.
+constexpr int notRegular = -1;
+
+std::string describe(int code) { return code == notRegular ? "not a regular file" : std::strerror(code); }
+
 bool fail(std::string* error, int code) {
-    if (error) *error = std::strerror(code);
+    if (error) *error = describe(code);
     return false;
 }
 
@@ -49,47 +73,185 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+fs::path folderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
+
+// Taken once before main, while the process has a single thread, for systems
+// without /proc; umask() can only be read by setting it.
+const mode_t startUmask = [] {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}();
+
+// Opens a file for reading without waiting on it: a FIFO with no writer would
+// otherwise block open() for ever. Refuses anything but a regular file.
+int openRegularForReading(const fs::path& path, struct stat& info, int& code) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        code = errno;
+        return -1;
+    }
+    if (::fstat(fd.get(), &info) != 0) {
+        code = errno;
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        code = S_ISDIR(info.st_mode) ? EISDIR : notRegular;
+        return -1;
+    }
+    // Regular files ignore O_NONBLOCK; cleared anyway so reads behave as documented.
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd.release();
+}
+
+// The mode for a file written at `destination`: that of the file being
+// replaced, or 0666 less the umask for a new one. A file we cannot read (mode
+// 000, another owner) is not copied on: it would stay unreadable for ever.
+mode_t modeFor(const fs::path& destination) {
+    const mode_t fresh = 0666 & ~currentUmask();
+    struct stat existing {};
+    if (::stat(destination.c_str(), &existing) != 0) return fresh;
+    const bool readable = (existing.st_mode & S_IRUSR) != 0 && ::access(destination.c_str(), R_OK) == 0;
+    if (readable) return existing.st_mode & 07777;
+    logSystem("korvattava tiedosto ei ollut luettavissa, uusi tiedosto kirjoitetaan luettavaksi: " +
+              destination.string());
+    return fresh;
+}
+
+bool isOurTemporaryName(std::string_view name, std::string_view prefix) {
+    // mkstemp replaces XXXXXX with six letters and digits.
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) return false;
+    for (char c : name.substr(prefix.size())) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         std::string* error) {
-    const std::filesystem::path folder =
-        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
-    FileDescriptor fd(::mkstemp(pattern.data()));
-    if (fd.get() < 0) return fail(error, errno);
-
-    // Keep the permissions of the file being replaced; a new file is readable by all,
-    // like any document the operator saves.
-    struct stat existing {};
-    mode_t mode = (::stat(path.c_str(), &existing) == 0) ? (existing.st_mode & 07777) : 0644;
-    ::fchmod(fd.get(), mode);
-
-    int code = 0;
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) code = errno;
-    if (fd.close() != 0 && code == 0) code = errno;
-    if (code == 0 && ::rename(pattern.c_str(), path.c_str()) != 0) code = errno;
-    if (code != 0) {
-        ::unlink(pattern.c_str());
-        return fail(error, code);
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (!line.starts_with("Umask:")) continue;
+        unsigned mask = 0;
+        if (std::sscanf(line.c_str() + 6, "%o", &mask) == 1) return static_cast<mode_t>(mask & 0777);
+        break;
     }
+    return startUmask;
+}
+
+void removeStaleTemporaries(const fs::path& path) {
+    const std::string prefix = "." + path.filename().string() + ".tmp-";
+    DIR* dir = ::opendir(folderOf(path).c_str());
+    if (!dir) return;
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isOurTemporaryName(entry->d_name, prefix)) continue;
+        FileDescriptor fd(::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (now - info.st_mtime < staleAfterSeconds) continue;
+        // Every writer of ours holds an exclusive lock until its rename; a
+        // lock we can take means the writer is gone.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+std::optional<StagedFile> StagedFile::create(const fs::path& destination, std::string* error) {
+    removeStaleTemporaries(destination);
+    std::string pattern = (folderOf(destination) / ("." + destination.filename().string() + ".tmp-XXXXXX")).string();
+    FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        fail(error, errno);
+        return std::nullopt;
+    }
+    ::flock(fd.get(), LOCK_EX | LOCK_NB);  // fresh file: no one else can hold it
+    ::fchmod(fd.get(), modeFor(destination));
+    return StagedFile(fd.release(), pattern, destination);
+}
+
+bool StagedFile::finish(std::string* error) {
+    if (::fsync(fd_) != 0) return fail(error, errno);
+    return true;
+}
+
+std::optional<StagedFile> StagedFile::write(const fs::path& destination, std::string_view bytes,
+                                            std::string* error) {
+    std::optional<StagedFile> staged = create(destination, error);
+    if (!staged) return std::nullopt;
+    if (!writeAll(staged->fd_, bytes)) {
+        fail(error, errno);
+        return std::nullopt;
+    }
+    if (!staged->finish(error)) return std::nullopt;
+    return staged;
+}
+
+std::optional<StagedFile> StagedFile::copy(const fs::path& source, const fs::path& destination,
+                                           std::string* error) {
+    struct stat info {};
+    int code = 0;
+    FileDescriptor in(openRegularForReading(source, info, code));
+    if (in.get() < 0) {
+        fail(error, code);
+        return std::nullopt;
+    }
+    std::optional<StagedFile> staged = create(destination, error);
+    if (!staged) return std::nullopt;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 || !writeAll(staged->fd_, std::string_view(buffer, static_cast<std::size_t>(got < 0 ? 0 : got)))) {
+            fail(error, errno);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+    }
+    if (!staged->finish(error)) return std::nullopt;
+    return staged;
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : fd_(other.fd_), temporary_(std::move(other.temporary_)), destination_(std::move(other.destination_)) {
+    other.fd_ = -1;
+    other.temporary_.clear();
+}
+
+StagedFile::~StagedFile() {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool StagedFile::commit(std::string* error) {
+    if (temporary_.empty()) return fail(error, EINVAL);
+    if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return fail(error, errno);
+    temporary_.clear();
+    ::close(fd_);  // after the rename: the lock covers the whole life of the temporary name
+    fd_ = -1;
     // Make the rename itself durable; a failure here leaves a complete file either way.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor dir(::open(folderOf(destination_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
 }
 
-ReadResult readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+    std::optional<StagedFile> staged = StagedFile::write(path, bytes, error);
+    return staged && staged->commit(error);
+}
+
+ReadResult readWholeFile(const fs::path& path, std::size_t maxBytes) {
     ReadResult result;
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        result.status = (errno == ENOENT) ? ReadStatus::missing : ReadStatus::failed;
-        result.error = std::strerror(errno);
-        return result;
-    }
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.error = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : std::strerror(errno);
+    int code = 0;
+    FileDescriptor fd(openRegularForReading(path, info, code));
+    if (fd.get() < 0) {
+        result.status = (code == ENOENT) ? ReadStatus::missing : ReadStatus::failed;
+        result.error = describe(code);
         return result;
     }
     if (static_cast<std::size_t>(info.st_size) > maxBytes) {

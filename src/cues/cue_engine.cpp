@@ -181,9 +181,11 @@ std::optional<Cue> CueEngine::fireCue(const std::string& number, const std::stri
 }
 
 void CueEngine::unload() {
+    waitForWrites();
     sidecar_ = CueSidecar{};
     sidecarURL_.reset();
-    keepUnreadableFile_ = false;
+    // A fresh flag: saves still queued for the closed script keep their own.
+    keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
     undoStack_.clear();
     redoStack_.clear();
     fired_.clear();
@@ -197,7 +199,7 @@ void CueEngine::unload() {
 void CueEngine::loadFromMemoryForTesting(CueSidecar sidecar) {
     sidecar_ = std::move(sidecar);
     sidecarURL_.reset();
-    keepUnreadableFile_ = false;
+    keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
     // The history and saved run of a previous script must not leak into this one.
     undoStack_.clear();
     redoStack_.clear();

@@ -3,10 +3,15 @@
 // The one place where the show is run: the marks of the open script in script
 // order, the standby cue, the fired cues, the run position on disk, editing
 // with undo. Main thread only; every change is reported through the callbacks.
+// Files are written by the engine's own writer thread: a GO or an edit only
+// hands over the newest state and never waits for the disk.
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -14,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/file_writer.hpp"
 #include "cues/cue_sidecar.hpp"
 #include "cues/run_state.hpp"
 
@@ -41,7 +47,8 @@ public:
     const std::optional<std::string>& lastFiredID() const { return lastFiredID_; }
     const std::vector<Cue>& ordered() const { return ordered_; }
     std::optional<Cue> standbyCue() const;
-    const std::optional<RunState>& savedRun() const { return savedRun_; }
+    // The run last read from or handed to the run file; null when there is none.
+    const RunState* savedRun() const { return savedRun_.get(); }
     std::size_t undoDepth() const { return undoStack_.size(); }
     std::size_t redoDepth() const { return redoStack_.size(); }
 
@@ -57,10 +64,17 @@ public:
     static std::string normalize(std::string_view number);
 
     // --- the marks file ---
+    // Both wait (at most FileWriter::shutdownWait) for the writes of the script
+    // that was open, so that nothing of it is lost or read half-done.
     void loadSidecar(const std::filesystem::path& pdfPath);
     void unload();
     void loadFromMemoryForTesting(CueSidecar sidecar);
+    // The operator's explicit save: waits for the writer and answers whether
+    // the file was written. Edits save on their own without waiting.
     bool saveSidecar(bool rotateBackup);
+    // Waits for pending writes first (the file may be one of our backups).
+    // True when the marks were read and their save was queued; a failed write
+    // is logged by the writer.
     bool importSidecar(const std::filesystem::path& marksFile);
     // Show.tallowmark -> Show.tallowmark.bak<n>; 1 is the newest.
     static std::filesystem::path backupPath(const std::filesystem::path& sidecarPath, int n);
@@ -75,6 +89,11 @@ public:
     bool restoreRun();
     void discardSavedRun();
     std::optional<std::filesystem::path> runFileURL() const;
+
+    // --- the disk ---
+    // Waits until every file write asked for so far is done; false on timeout.
+    bool flushWrites(std::chrono::milliseconds timeout = FileWriter::shutdownWait);
+    FileWriter& writerForTesting() { return writer_; }
 
     // --- editing ---
     void upsert(const Cue& cue);
@@ -91,7 +110,8 @@ public:
     void upsert(const Memo& memo);
     void removeMemo(const std::string& id);
     void upsert(const Insert& insert);
-    void removeInsert(const std::string& id);
+    // False, and nothing happens, for an empty id.
+    bool removeInsert(const std::string& id);
     void setPageText(std::int64_t page, const std::string& text);
     void setCrop(std::vector<double> crop);
     void setSpreadOffset(std::int64_t offset);
@@ -114,7 +134,11 @@ private:
     void recordUndo();
     // Undo step, change, save with backup rotation, report: the shape of every undoable edit.
     void undoableEdit(const std::function<void()>& change);
-    void rotateBackups();
+    // Hands a copy of the marks to the writer, which encodes and saves them;
+    // false when no script is open. `outcome` learns what the writer did.
+    bool queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome = nullptr);
+    void queueRunFileRemoval();
+    void waitForWrites();
     void saveRunState();
     void loadRunState();
 
@@ -129,10 +153,16 @@ private:
     std::vector<CueSidecar> undoStack_;  // oldest first
     std::vector<CueSidecar> redoStack_;  // oldest first
     std::vector<Cue> ordered_;
-    std::optional<RunState> savedRun_;
+    // Shared with the writer's pending job: a GO builds the state once.
+    std::shared_ptr<const RunState> savedRun_;
     // The marks file existed at load but could not be read or decoded; its
-    // content must reach the backups before anything overwrites it.
-    bool keepUnreadableFile_ = false;
+    // content must reach the backups before anything overwrites it. Shared with
+    // the writer, which clears it once backup 1 holds the old content.
+    std::shared_ptr<std::atomic<bool>> keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
+    // Set by the writer while run-file writes fail, so the failure is logged once.
+    std::shared_ptr<std::atomic<bool>> runWriteFailing_ = std::make_shared<std::atomic<bool>>(false);
+    // Last: destroyed first, waiting for what is queued while the rest still stands.
+    FileWriter writer_;
 };
 
 }  // namespace tallowmark

@@ -42,7 +42,7 @@ void CueEngine::recordUndo() {
 void CueEngine::undoableEdit(const std::function<void()>& change) {
     recordUndo();
     change();
-    saveSidecar(true);
+    queueSidecarSave(true);
     changed();
 }
 
@@ -135,7 +135,10 @@ void CueEngine::upsert(const Insert& insert) {
     undoableEdit([&] { replaceOrAppend(sidecar_.inserts, insert); });
 }
 
-void CueEngine::removeInsert(const std::string& id) {
+bool CueEngine::removeInsert(const std::string& id) {
+    // Cues that stand on the script text carry an empty insertID: an empty id
+    // would take every one of them.
+    if (id.empty()) return false;
     undoableEdit([&] {
         removeIds(sidecar_.inserts, {id});
         IdSet onLine;
@@ -144,6 +147,7 @@ void CueEngine::removeInsert(const std::string& id) {
         }
         removeCuesFromRecord(onLine);
     });
+    return true;
 }
 
 void CueEngine::setPageText(std::int64_t page, const std::string& text) {
@@ -153,22 +157,22 @@ void CueEngine::setPageText(std::int64_t page, const std::string& text) {
     } else {
         sidecar_.pageTexts[key] = text;
     }
-    saveSidecar(false);
+    queueSidecarSave(false);
 }
 
 void CueEngine::setCrop(std::vector<double> crop) {
     sidecar_.crop = std::move(crop);
-    saveSidecar(false);
+    queueSidecarSave(false);
 }
 
 void CueEngine::setSpreadOffset(std::int64_t offset) {
     sidecar_.spreadOffset = offset != 0 ? 1 : 0;
-    saveSidecar(false);
+    queueSidecarSave(false);
 }
 
 void CueEngine::setPageLabelOffset(std::int64_t offset) {
     sidecar_.pageLabelOffset = offset;
-    saveSidecar(true);
+    queueSidecarSave(true);
     changed();
 }
 
@@ -181,7 +185,7 @@ bool CueEngine::applySnapshot(std::vector<CueSidecar>& from, std::vector<CueSide
     reorder();
     // A standby of none stays none; a standby whose cue is gone is refilled.
     if (standbyID_ && !findOrdered(*standbyID_)) refillStandbyIfMissing();
-    saveSidecar(false);
+    queueSidecarSave(false);
     changed();
     return true;
 }

@@ -11,16 +11,83 @@ namespace tallowmark {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// What the writer did with one marks save, for a caller that waits for it.
+enum SaveOutcome : int { savePending = 0, saveWritten = 1, saveRefused = 2 };
+
+void report(const std::shared_ptr<std::atomic<int>>& outcome, bool written) {
+    if (outcome) outcome->store(written ? saveWritten : saveRefused);
+}
+
+// Runs on the writer. The current file is copied to a temporary name before
+// anything moves: a file that cannot be copied (a folder in its place, a read
+// error) leaves every backup where it was, and a kill part-way leaves backup 1
+// whole or absent. True when backup 1 now holds the current file.
+bool rotateBackupsOnDisk(const fs::path& url) {
+    std::error_code ignored;
+    if (!fs::exists(url, ignored)) return false;
+    std::optional<StagedFile> copy = StagedFile::copy(url, CueEngine::backupPath(url, 1));
+    if (!copy) return false;
+    // Each step ignores its own failure: rotation must never stop a save.
+    fs::remove(CueEngine::backupPath(url, CueEngine::backupCount), ignored);
+    for (int n = CueEngine::backupCount - 1; n >= 1; --n) {
+        const fs::path from = CueEngine::backupPath(url, n);
+        if (fs::exists(from, ignored)) {
+            fs::remove(CueEngine::backupPath(url, n + 1), ignored);
+            fs::rename(from, CueEngine::backupPath(url, n + 1), ignored);
+        }
+    }
+    return copy->commit();
+}
+
+// Runs on the writer: backups, the refuse-first check, the write, the log line.
+void writeMarksFile(const fs::path& url, const std::string& bytes, bool rotateBackup,
+                    const std::shared_ptr<std::atomic<bool>>& keepOld,
+                    const std::shared_ptr<std::atomic<int>>& outcome) {
+    std::error_code ignored;
+    const bool mustKeepOld = keepOld->load() && fs::exists(url, ignored);
+    const bool kept = (rotateBackup || mustKeepOld) && rotateBackupsOnDisk(url);
+    if (mustKeepOld && !kept) {
+        // An unreadable marks file may still hold every cue of the show; never
+        // overwrite it unless its content is safe in backup 1.
+        logSystem("sivutiedoston tallennus epaonnistui: lukukelvotonta merkintatiedostoa ei "
+                  "saatu varmuuskopioksi: " + url.string());
+        return report(outcome, false);
+    }
+    keepOld->store(false);
+    std::string error;
+    if (!writeFileAtomically(url, bytes, &error)) {
+        logSystem("sivutiedoston tallennus epaonnistui: " + error);
+        return report(outcome, false);
+    }
+    report(outcome, true);
+}
+
+}  // namespace
+
 fs::path CueEngine::backupPath(const fs::path& sidecarPath, int n) {
     fs::path path = sidecarPath;
     path += ".bak" + std::to_string(n);
     return path;
 }
 
+void CueEngine::waitForWrites() {
+    if (!writer_.flush(FileWriter::shutdownWait)) {
+        logSystem("tiedostojen kirjoitus ei valmistunut " + std::to_string(FileWriter::shutdownWait.count() / 1000) +
+                  " sekunnissa; jatketaan odottamatta");
+    }
+}
+
+bool CueEngine::flushWrites(std::chrono::milliseconds timeout) { return writer_.flush(timeout); }
+
 void CueEngine::loadSidecar(const fs::path& pdfPath) {
+    // The previous script's writes land first, and a script opened again is
+    // read as its last write left it.
+    waitForWrites();
     const fs::path url = sidecarPathFor(pdfPath);
     sidecarURL_ = url;
-    keepUnreadableFile_ = false;
+    keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
 
     std::optional<CueSidecar> loaded;
     const ReadResult file = readWholeFile(url, maxSidecarBytes);
@@ -30,7 +97,7 @@ void CueEngine::loadSidecar(const fs::path& pdfPath) {
         fresh.documentName = pdfPath.filename().string();
         loaded = std::move(fresh);
         if (file.status != ReadStatus::missing) {
-            keepUnreadableFile_ = true;
+            keepUnreadableFile_->store(true);
             logSystem("merkintatiedostoa ei voitu lukea, aloitetaan tyhjasta (vanha sisalto "
                       "siirtyy varmuuskopioksi ennen tallennusta): " + url.string());
         }
@@ -47,57 +114,41 @@ void CueEngine::loadSidecar(const fs::path& pdfPath) {
     changed();
 }
 
-void CueEngine::rotateBackups() {
-    if (!sidecarURL_) return;
-    std::error_code ignored;
-    const fs::path& url = *sidecarURL_;
-    if (!fs::exists(url, ignored)) return;
-    // Each step ignores its own failure: rotation must never stop a save.
-    fs::remove(backupPath(url, backupCount), ignored);
-    for (int n = backupCount - 1; n >= 1; --n) {
-        const fs::path from = backupPath(url, n);
-        if (fs::exists(from, ignored)) {
-            fs::remove(backupPath(url, n + 1), ignored);
-            fs::rename(from, backupPath(url, n + 1), ignored);
-        }
-    }
-    fs::remove(backupPath(url, 1), ignored);
-    fs::copy_file(url, backupPath(url, 1), ignored);
+bool CueEngine::queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome) {
+    if (!sidecarURL_) return false;
+    // The writer gets a copy of the record and encodes it there: encoding a
+    // script of thousands of cues takes tens of milliseconds, which the next
+    // GO must not wait for. A rotating save moves backups, so it always runs;
+    // a plain one may give way to a newer plain one, which leaves the same
+    // files behind.
+    writer_.submit(
+        sidecarURL_->string(),
+        [url = *sidecarURL_, sidecar = sidecar_, rotateBackup, keepOld = keepUnreadableFile_,
+         outcome = std::move(outcome)] {
+            // A record that cannot be encoded (a real that is not finite) is not written, silently.
+            const std::optional<std::string> bytes = encodeSidecar(sidecar);
+            if (!bytes) return report(outcome, false);
+            writeMarksFile(url, *bytes, rotateBackup, keepOld, outcome);
+        },
+        rotateBackup ? FileWriter::Merge::keeps : FileWriter::Merge::replaces);
+    return true;
 }
 
 bool CueEngine::saveSidecar(bool rotateBackup) {
-    if (!sidecarURL_) return false;
-    const fs::path url = *sidecarURL_;
-
-    std::error_code ignored;
-    const bool mustKeepOld = keepUnreadableFile_ && fs::exists(url, ignored);
-    if (rotateBackup || mustKeepOld) rotateBackups();
-    if (mustKeepOld) {
-        // An unreadable marks file may still hold every cue of the show; never
-        // overwrite it unless its content is safe in backup 1.
-        std::error_code backupError, fileError;
-        const auto kept = fs::file_size(backupPath(url, 1), backupError);
-        const auto size = fs::file_size(url, fileError);
-        if (backupError || fileError || kept != size) {
-            logSystem("sivutiedoston tallennus epaonnistui: lukukelvotonta merkintatiedostoa ei "
-                      "saatu varmuuskopioksi: " + url.string());
-            return false;
-        }
-    }
-    keepUnreadableFile_ = false;
-
-    const std::optional<std::string> bytes = encodeSidecar(sidecar_);
-    if (!bytes) return false;
-    std::string error;
-    if (!writeFileAtomically(url, *bytes, &error)) {
-        logSystem("sivutiedoston tallennus epaonnistui: " + error);
+    auto outcome = std::make_shared<std::atomic<int>>(savePending);
+    if (!queueSidecarSave(rotateBackup, outcome)) return false;
+    if (!writer_.flush(FileWriter::shutdownWait)) {
+        logSystem("sivutiedoston tallennus ei valmistunut " +
+                  std::to_string(FileWriter::shutdownWait.count() / 1000) + " sekunnissa");
         return false;
     }
-    return true;
+    return outcome->load() == saveWritten;
 }
 
 bool CueEngine::importSidecar(const fs::path& marksFile) {
     if (!sidecarURL_) return false;
+    // The operator may pick one of our own backups: read it as the last edit left it.
+    waitForWrites();
     const ReadResult file = readWholeFile(marksFile, maxSidecarBytes);
     if (file.status != ReadStatus::ok) return false;
     std::optional<CueSidecar> imported = decodeSidecar(file.bytes);
@@ -110,9 +161,9 @@ bool CueEngine::importSidecar(const fs::path& marksFile) {
     sidecar_ = std::move(*imported);
     reorder();
     refillStandbyIfMissing();
-    const bool saved = saveSidecar(true);
+    const bool queued = queueSidecarSave(true);
     changed();
-    return saved;
+    return queued;
 }
 
 std::optional<fs::path> CueEngine::runFileURL() const {
@@ -120,21 +171,47 @@ std::optional<fs::path> CueEngine::runFileURL() const {
     return runFilePathFor(*sidecarURL_);
 }
 
+void CueEngine::queueRunFileRemoval() {
+    const auto url = runFileURL();
+    if (!url) return;
+    // Through the writer like the writes, so a write queued before it can
+    // never bring the file back.
+    writer_.submit(
+        url->string(),
+        [url = *url] {
+            std::error_code ignored;
+            fs::remove(url, ignored);
+        },
+        FileWriter::Merge::replaces);
+}
+
 void CueEngine::saveRunState() {
     const auto url = runFileURL();
     if (!url) return;
-    std::error_code ignored;
     if (fired_.empty()) {
-        fs::remove(*url, ignored);
         savedRun_.reset();
+        queueRunFileRemoval();
         return;
     }
-    RunState state;
-    state.standbyID = standbyID_.value_or("");
-    state.fired.assign(fired_.begin(), fired_.end());
-    state.savedAt = static_cast<double>(g_get_real_time()) / 1e6;
+    auto state = std::make_shared<RunState>();
+    state->standbyID = standbyID_.value_or("");
+    state->fired.assign(fired_.begin(), fired_.end());
+    state->savedAt = static_cast<double>(g_get_real_time()) / 1e6;
     savedRun_ = state;
-    if (auto bytes = encodeRunState(state)) writeFileAtomically(*url, *bytes);
+    // Only the newest state matters: a burst of GOs costs one encoding and one write.
+    writer_.submit(
+        url->string(),
+        [url = *url, state = std::shared_ptr<const RunState>(std::move(state)), failing = runWriteFailing_] {
+            const std::optional<std::string> bytes = encodeRunState(*state);
+            if (!bytes) return;
+            std::string error;
+            if (writeFileAtomically(url, *bytes, &error)) {
+                failing->store(false);
+            } else if (!failing->exchange(true)) {
+                logSystem("ajotiedoston tallennus epaonnistui: " + error);
+            }
+        },
+        FileWriter::Merge::replaces);
 }
 
 void CueEngine::loadRunState() {
@@ -142,10 +219,14 @@ void CueEngine::loadRunState() {
     const auto url = runFileURL();
     if (!url) return;
     const ReadResult file = readWholeFile(*url, maxRunFileBytes);
+    if (file.status == ReadStatus::failed || file.status == ReadStatus::tooLarge) {
+        // Otherwise the missing resume offer would have no explanation anywhere.
+        logSystem("ajotiedostoa ei voitu lukea, jatkoa ei tarjota: " + url->string() + ": " + file.error);
+    }
     if (file.status != ReadStatus::ok) return;
     std::optional<RunState> state = decodeRunState(file.bytes);
     if (!state || state->fired.empty()) return;
-    savedRun_ = std::move(state);
+    savedRun_ = std::make_shared<const RunState>(std::move(*state));
 }
 
 std::optional<CueEngine::ResolvedRun> CueEngine::resolvedRun(const RunState& state) const {
@@ -188,10 +269,7 @@ bool CueEngine::restoreRun() {
 
 void CueEngine::discardSavedRun() {
     savedRun_.reset();
-    if (const auto url = runFileURL()) {
-        std::error_code ignored;
-        fs::remove(*url, ignored);
-    }
+    queueRunFileRemoval();
 }
 
 }  // namespace tallowmark

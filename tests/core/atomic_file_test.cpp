@@ -1,8 +1,12 @@
 #include "core/atomic_file.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
+#include <chrono>
+
+#include "core/fifo_watchdog.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -12,9 +16,26 @@ using testing::TempDir;
 using testing::readText;
 using testing::writeText;
 
+namespace fs = std::filesystem;
+
 long entriesIn(const TempDir& dir) {
     return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
 }
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 07777;
+}
+
+// Sets the umask for one test and puts the old one back.
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : old_(::umask(mask)) {}
+    ~UmaskScope() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
 
 TEST(AtomicFile, ReplacesWholeFileKeepingItsPermissionsAndLeavesNoTemporaryBehind) {
     TempDir dir;
@@ -47,6 +68,100 @@ TEST(AtomicFile, FailureReportsErrorAndLeavesNothingBehind) {
     EXPECT_EQ(entriesIn(dir), 1) << "the temporary file is removed";
 }
 
+TEST(AtomicFile, NewFilesTakeTheUmaskLikeAnyProgramsFiles) {
+    TempDir dir;
+    const std::pair<mode_t, mode_t> cases[] = {{022, 0644}, {077, 0600}, {002, 0664}, {027, 0640}};
+    for (const auto& [mask, expected] : cases) {
+        const UmaskScope scope(mask);
+        EXPECT_EQ(currentUmask(), mask);
+        const auto path = dir / ("new-" + std::to_string(mask));
+        ASSERT_TRUE(writeFileAtomically(path, "x"));
+        EXPECT_EQ(modeOf(path), expected) << "umask " << std::oct << mask;
+        ASSERT_TRUE(writeFileAtomically(path, "y"));
+        EXPECT_EQ(modeOf(path), expected) << "a replaced file keeps its mode";
+    }
+}
+
+TEST(AtomicFile, AFileWeCannotReadIsReplacedByAReadableOneAndThatIsLogged) {
+    // Root reads anything, so "cannot read" is also judged by the owner's bits.
+    TempDir dir;
+    const UmaskScope scope(022);
+    for (const mode_t unreadable : {0000, 0200, 0044}) {
+        const auto path = dir / "Show.tallowmark-run";
+        writeText(path, "old");
+        ::chmod(path.c_str(), unreadable);
+        ::testing::internal::CaptureStderr();
+        ASSERT_TRUE(writeFileAtomically(path, "new"));
+        ASSERT_TRUE(writeFileAtomically(path, "newer"));
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(modeOf(path), 0644u) << std::oct << unreadable;
+        EXPECT_EQ(readText(path), "newer");
+        const std::string line = "TALLOWMARK: korvattava tiedosto ei ollut luettavissa, uusi tiedosto kirjoitetaan "
+                                 "luettavaksi: " + path.string() + "\n";
+        EXPECT_EQ(err, line) << "logged once, by the write that changed the mode";
+    }
+}
+
+TEST(AtomicFile, OnlyStaleTemporariesOfOurOwnNamingAreSwept) {
+    TempDir dir;
+    const auto target = dir / "Show.tallowmark-run";
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    struct Case {
+        const char* name;
+        bool old, locked, removed;
+    };
+    const Case cases[] = {
+        {".Show.tallowmark-run.tmp-Ab3dE9", true, false, true},    // a killed writer's leftover
+        {".Show.tallowmark-run.tmp-zZ09aQ", false, false, false},  // fresh: may be mid-write
+        {".Show.tallowmark-run.tmp-Lk8mN2", true, true, false},    // its writer still holds it
+        {".Show.tallowmark-run.tmp-Ab3dE", true, false, false},    // five letters: not mkstemp's
+        {".Show.tallowmark-run.tmp-Ab3dE9x", true, false, false},
+        {".Show.tallowmark-run.tmp-Ab_dE9", true, false, false},
+        {"Show.tallowmark-run.tmp-Ab3dE9", true, false, false},    // not hidden: not ours
+        {".Show.tallowmark.tmp-Ab3dE9", true, false, false},       // another file's
+    };
+    std::vector<int> locks;
+    for (const Case& c : cases) {
+        writeText(dir / c.name, "partial");
+        if (c.old) fs::last_write_time(dir / c.name, old);
+        if (c.locked) {
+            locks.push_back(::open((dir / c.name).c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+        }
+    }
+    fs::create_directory(dir / ".Show.tallowmark-run.tmp-Dir123");
+    fs::last_write_time(dir / ".Show.tallowmark-run.tmp-Dir123", old);
+
+    ASSERT_TRUE(writeFileAtomically(target, "x"));
+    for (const Case& c : cases) EXPECT_EQ(fs::exists(dir / c.name), !c.removed) << c.name;
+    EXPECT_TRUE(fs::is_directory(dir / ".Show.tallowmark-run.tmp-Dir123"));
+    for (int fd : locks) ::close(fd);
+}
+
+TEST(AtomicFile, AStagedFileIsWholeInPlaceOnlyAfterCommitAndGoneIfNeverCommitted) {
+    TempDir dir;
+    writeText(dir / "source", std::string(200000, 'q'));
+    {
+        auto staged = StagedFile::copy(dir / "source", dir / "bak1");
+        ASSERT_TRUE(staged);
+        EXPECT_FALSE(fs::exists(dir / "bak1"));
+        EXPECT_EQ(readText(staged->temporaryPath()), readText(dir / "source")) << "written and flushed before commit";
+    }
+    EXPECT_EQ(entriesIn(dir), 1) << "an abandoned copy leaves nothing";
+
+    auto staged = StagedFile::copy(dir / "source", dir / "bak1");
+    ASSERT_TRUE(staged && staged->commit());
+    EXPECT_EQ(readText(dir / "bak1"), readText(dir / "source"));
+    EXPECT_EQ(entriesIn(dir), 2);
+
+    std::string error;
+    EXPECT_FALSE(StagedFile::copy(dir.path(), dir / "bak2", &error));
+    EXPECT_EQ(error, "Is a directory");
+    EXPECT_FALSE(StagedFile::copy(dir / "missing", dir / "bak2", &error));
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_EQ(entriesIn(dir), 2);
+}
+
 TEST(AtomicFile, ReadDistinguishesMissingTooLargeAndFolder) {
     TempDir dir;
     EXPECT_EQ(readWholeFile(dir / "nope", 100).status, ReadStatus::missing);
@@ -56,6 +171,22 @@ TEST(AtomicFile, ReadDistinguishesMissingTooLargeAndFolder) {
     const auto ok = readWholeFile(dir / "big", 101);
     EXPECT_EQ(ok.status, ReadStatus::ok);
     EXPECT_EQ(ok.bytes.size(), 101u);
+}
+
+TEST(AtomicFile, AFifoIsRefusedWithoutWaitingForAWriter) {
+    TempDir dir;
+    const auto fifo = dir / "Show.tallowmark";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ReadResult read;
+    EXPECT_TRUE(testing::returnsWithoutHelp(fifo, [&] { read = readWholeFile(fifo, 100); }));
+    EXPECT_EQ(read.status, ReadStatus::failed);
+    EXPECT_EQ(read.error, "not a regular file");
+
+    bool copied = true;
+    std::string error;
+    EXPECT_TRUE(testing::returnsWithoutHelp(fifo, [&] { copied = StagedFile::copy(fifo, dir / "bak1", &error).has_value(); }));
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(error, "not a regular file");
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ protected:
         return text;
     }
     // What the edits so far left behind: undo steps, change reports, and whether backup 1 exists.
-    std::string trail() const {
+    std::string trail() {
+        EXPECT_TRUE(engine.flushWrites());
         return "undo " + std::to_string(engine.undoDepth()) + ", reports " + std::to_string(events.stateChanges) +
                (fs::exists(CueEngine::backupPath(marks(), 1)) ? ", backup" : "");
     }
@@ -106,6 +107,27 @@ TEST_F(Editing, RemoveInsertTakesItsCuesAndLeavesMarks) {
     EXPECT_EQ(engine.sidecar().marks.size(), 1u);
 }
 
+TEST_F(Editing, RemoveInsertWithAnEmptyIdRemovesNothingAndTakesNoStep) {
+    // Cues on the script text carry an empty insertID; an empty id must not match them.
+    addCues(3);
+    Insert line;
+    line.id = "ins";
+    engine.upsert(line);
+    engine.go("x");
+    const std::string before = trail();
+    const std::string onDisk = readText(marks());
+    EXPECT_FALSE(engine.removeInsert(""));
+    EXPECT_EQ(cues(), "c1:1 c2:2 c3:3");
+    EXPECT_EQ(engine.sidecar().inserts.size(), 1u);
+    EXPECT_EQ(run(), "c2 | c1");
+    EXPECT_EQ(trail(), before) << "no undo step, no report, no save";
+    EXPECT_EQ(readText(marks()), onDisk);
+
+    EXPECT_TRUE(engine.removeInsert("nope")) << "an unknown id is still a step, like every remove";
+    EXPECT_EQ(cues(), "c1:1 c2:2 c3:3");
+    EXPECT_EQ(engine.undoDepth(), 3u);
+}
+
 TEST_F(Editing, MarksFlagsMemosByIdWithoutTouchingTheRun) {
     addCues(2);
     engine.go("x");
@@ -134,7 +156,7 @@ TEST_F(Editing, RenumberFollowsScriptOrderAndSkipsWhenNothingChanges) {
     EXPECT_EQ(cues(), "c1:1 c2:2");
     EXPECT_EQ(engine.sidecar().cues[0].id, "c2") << "the list keeps its order";
 
-    const std::string before = trail();
+    const std::string before = trail();  // waits for the writer
     const auto written = fs::last_write_time(marks());
     engine.renumberCues();
     EXPECT_EQ(trail(), before);
@@ -183,6 +205,7 @@ TEST_F(Editing, UndoRestoresTheWholeRecordAndSavesWithoutRotation) {
     engine.setCrop({0.1, 0.1, 0.5, 0.5});
     engine.upsert(numberedCue(2));
     engine.setCrop({0.2, 0.2, 0.5, 0.5});
+    ASSERT_TRUE(engine.flushWrites());
     fs::remove(CueEngine::backupPath(marks(), 1));
     ASSERT_TRUE(engine.undo());
     EXPECT_EQ(engine.sidecar().crop, (std::vector<double>{0.1, 0.1, 0.5, 0.5}));

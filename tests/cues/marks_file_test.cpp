@@ -65,6 +65,7 @@ TEST_F(MarksFile, RoundTripWritesEveryFieldSortedAndReadsBackEqual) {
     engine.setSpreadOffset(1);
     engine.setPageLabelOffset(-2);
 
+    ASSERT_TRUE(engine.flushWrites());
     const std::string text = readText(marks());
     const auto json = parseJson(text);
     ASSERT_TRUE(json);
@@ -97,12 +98,14 @@ TEST_F(MarksFile, UnreadableFileIsKeptAsBackup1ByTheFirstSaveRotatingOrNot) {
         fs::remove(backup(2));
         engine.loadSidecar(pdf());
         rotating ? engine.upsert(numberedCue(1)) : engine.setCrop({0.1, 0.1, 0.8, 0.8});
+        ASSERT_TRUE(engine.flushWrites());
         EXPECT_EQ(readText(backup(1)), broken);
         EXPECT_EQ(readText(backup(2)), "older");
         EXPECT_FALSE(fs::exists(backup(3))) << "rotated once only";
         ASSERT_TRUE(decodeSidecar(readText(marks())));
 
         engine.setCrop({0.2, 0.1, 0.7, 0.8});  // later saves follow the usual rule again
+        ASSERT_TRUE(engine.flushWrites());
         EXPECT_EQ(readText(backup(1)), broken);
         EXPECT_FALSE(fs::exists(backup(3)));
     }
@@ -132,12 +135,15 @@ TEST_F(MarksFile, UnreadableFileIsNotOverwrittenWhenItCannotBeKept) {
 TEST_F(MarksFile, BackupsRotateAndAtMostFiveAreKept) {
     engine.loadSidecar(pdf());
     engine.upsert(numberedCue(1));  // no file before: no backup
+    ASSERT_TRUE(engine.flushWrites());
     EXPECT_FALSE(fs::exists(backup(1)));
     const std::string afterFirst = readText(marks());
     engine.upsert(numberedCue(2));
+    ASSERT_TRUE(engine.flushWrites());
     EXPECT_EQ(readText(backup(1)), afterFirst);
 
-    for (int n = 3; n <= 8; ++n) engine.upsert(numberedCue(n));
+    for (int n = 3; n <= 8; ++n) engine.upsert(numberedCue(n));  // queued one after another
+    ASSERT_TRUE(engine.flushWrites());
     for (int n = 1; n <= 5; ++n) EXPECT_TRUE(fs::exists(backup(n))) << n;
     EXPECT_FALSE(fs::exists(backup(6)));
     EXPECT_EQ(decodeSidecar(readText(backup(5))).value().cues.size(), 3u)
@@ -161,10 +167,12 @@ TEST_F(MarksFile, NoScriptOpenNothingIsWrittenOrImported) {
 TEST_F(MarksFile, EncodingFailureAndWriteFailureReturnFalse) {
     engine.loadSidecar(pdf());
     engine.upsert(numberedCue(1));
+    ASSERT_TRUE(engine.flushWrites());
     const std::string before = readText(marks());
     Cue bad = numberedCue(2);
     bad.w = std::numeric_limits<double>::infinity();
     engine.upsert(bad);
+    ASSERT_TRUE(engine.flushWrites());
     EXPECT_EQ(readText(marks()), before) << "a record that cannot be encoded is not written";
 
     CueEngine elsewhere;
@@ -202,6 +210,7 @@ TEST_F(MarksFile, ImportTakesMarksKeepsScriptSettingsAndTheRunAndCanBeUndone) {
     EXPECT_EQ(now.spreadOffset, 1);
     EXPECT_EQ(engine.fired(), CueEngine::IdSet{"c2"}) << "import does not clear the run";
     EXPECT_EQ(engine.standbyID(), "c1") << "the first unfired cue replaces a standby cue that is gone";
+    ASSERT_TRUE(engine.flushWrites());
     EXPECT_EQ(decodeSidecar(readText(backup(1)))->cues, mine.cues) << "replaced marks become backup 1";
 
     ASSERT_TRUE(engine.undo());

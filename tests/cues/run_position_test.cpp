@@ -26,8 +26,9 @@ protected:
         for (int i = 0; i < times; ++i) engine.go("x");
     }
     fs::path runFile() const { return dir / "Show.tallowmark-run"; }
-    // The run file as "standby | fired ids", or "no file".
-    std::string onDisk() const {
+    // The run file as "standby | fired ids", or "no file", once the writer is done.
+    std::string onDisk() {
+        EXPECT_TRUE(engine.flushWrites());
         if (!fs::exists(runFile())) return "no file";
         const RunState state = decodeRunState(readText(runFile())).value();
         std::string text = state.standbyID + " |";
