@@ -50,11 +50,16 @@ std::optional<Cue> CueEngine::standbyCue() const {
 void CueEngine::reorder() {
     ordered_ = sidecar_.cues;
     std::stable_sort(ordered_.begin(), ordered_.end(), inScriptOrder);
+    // Every GO looks cues up by id (standby, the fired set, the resume offer);
+    // on a long show a scan per lookup made each state report quadratic.
+    orderedIndex_.clear();
+    orderedIndex_.reserve(ordered_.size());
+    for (std::size_t i = 0; i < ordered_.size(); ++i) orderedIndex_.emplace(ordered_[i].id, i);
 }
 
 const Cue* CueEngine::findOrdered(const std::string& id) const {
-    auto it = std::find_if(ordered_.begin(), ordered_.end(), [&](const Cue& c) { return c.id == id; });
-    return it == ordered_.end() ? nullptr : &*it;
+    auto it = orderedIndex_.find(id);
+    return it == orderedIndex_.end() ? nullptr : &ordered_[it->second];
 }
 
 const Cue* CueEngine::findByNumber(std::string_view number) const {
@@ -87,14 +92,14 @@ void CueEngine::changed() {
 }
 
 void CueEngine::advanceStandby(const std::string& firedID) {
-    auto it = std::find_if(ordered_.begin(), ordered_.end(), [&](const Cue& c) { return c.id == firedID; });
-    if (it == ordered_.end()) {
+    const Cue* fired = findOrdered(firedID);
+    if (!fired) {
         auto next = nextUnfired();
         standbyID_ = next ? std::optional(next->id) : std::nullopt;
         return;
     }
-    ++it;
-    standbyID_ = it == ordered_.end() ? std::nullopt : std::optional(it->id);
+    const std::size_t after = static_cast<std::size_t>(fired - ordered_.data()) + 1;
+    standbyID_ = after == ordered_.size() ? std::nullopt : std::optional(ordered_[after].id);
 }
 
 void CueEngine::fire(Cue cue, const std::string& source) {
@@ -123,14 +128,8 @@ std::optional<Cue> CueEngine::go(const std::string& source) {
 void CueEngine::back(const std::string& source) {
     if (ordered_.empty()) return;
     std::size_t i = ordered_.size();
-    if (standbyID_) {
-        for (std::size_t k = 0; k < ordered_.size(); ++k) {
-            if (ordered_[k].id == *standbyID_) {
-                i = k;
-                break;
-            }
-        }
-    }
+    if (const Cue* standby = standbyID_ ? findOrdered(*standbyID_) : nullptr)
+        i = static_cast<std::size_t>(standby - ordered_.data());
     const Cue target = ordered_[std::max<std::size_t>(i, 1) - 1];
     fired_.erase(target.id);
     standbyID_ = target.id;

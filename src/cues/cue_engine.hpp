@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -153,6 +154,7 @@ private:
     std::vector<CueSidecar> undoStack_;  // oldest first
     std::vector<CueSidecar> redoStack_;  // oldest first
     std::vector<Cue> ordered_;
+    std::unordered_map<std::string, std::size_t> orderedIndex_;  // id -> position in ordered_
     // Shared with the writer's pending job: a GO builds the state once.
     std::shared_ptr<const RunState> savedRun_;
     // The marks file existed at load but could not be read or decoded; its
