@@ -144,6 +144,10 @@ TEST_F(NativeBridgeTest, CuesArePlacedUndoneAndRunWithEventsAfterTheReply) {
     EXPECT_EQ(call("upsertCue").value, false);
     EXPECT_EQ(call("removeCue").value, true);
     EXPECT_EQ(call("getState").value["cues"].size(), 3u);
+    // No id must not mean "every cue that is not on an inserted line".
+    EXPECT_EQ(call("removeInsert").value, false);
+    EXPECT_EQ(call("removeInsert", Json::array({""})).value, false);
+    EXPECT_EQ(call("getState").value["cues"].size(), 3u);
 
     Json state = call("go").value;
     EXPECT_EQ(state["lastFiredID"], placed.value);
