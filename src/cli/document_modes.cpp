@@ -37,11 +37,27 @@ double median(std::vector<double> values) {
 
 double middleOf(const Line& line) { return line[1] + line[3] / 2; }
 
-// Median distance between neighbouring line middles, in fractions of the page.
+// Median distance between neighbouring line middles, in fractions of the
+// page; lines side by side on one baseline (a name and its speech, the halves
+// of a spread) are no step down.
 double lineSpacing(const std::vector<Line>& lines) {
-    std::vector<double> steps;
-    for (std::size_t i = 1; i < lines.size(); ++i) steps.push_back(middleOf(lines[i]) - middleOf(lines[i - 1]));
+    std::vector<double> heights, steps;
+    for (const Line& line : lines) heights.push_back(line[3]);
+    const double sideBySide = 0.3 * median(heights);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (const double step = middleOf(lines[i]) - middleOf(lines[i - 1]); step >= sideBySide) steps.push_back(step);
     return median(steps);
+}
+
+// The lines below line `i` in its own column (overlapping it across), nearest
+// first: where a drag over one, two or three line gaps down ends.
+std::vector<std::size_t> linesBelowInColumn(const std::vector<Line>& lines, std::size_t i, double spacing) {
+    std::vector<std::size_t> below;
+    for (std::size_t k = i + 1; k < lines.size(); ++k) {
+        const bool across = lines[k][0] < lines[i][0] + lines[i][2] && lines[i][0] < lines[k][0] + lines[k][2];
+        if (across && middleOf(lines[k]) - middleOf(lines[i]) >= 0.5 * spacing) below.push_back(k);
+    }
+    return below;
 }
 
 std::optional<std::vector<double>> numberList(const std::string& text) {
@@ -72,10 +88,24 @@ int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out) {
         std::fprintf(out, "virhe: sivua %d ei ole (%d sivua)\n", page, info->pageCount);
         return 1;
     }
-    const std::vector<Line> lines = store.pageLines(page - 1);
+    // The store gives the line fractions without their texts; the same lines
+    // are read again with their texts and placed on the store's visible box,
+    // the way the store does it.
+    const std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(readPdfBytes(pdf));
+    const std::optional<PageBoxes> boxes = layout ? layout->pageBoxes(page - 1) : std::nullopt;
+    std::optional<BoxFraction> crop;
+    {
+        auto guard = store.acquireLock();
+        crop = store.cropFraction(page - 1);
+    }
+    std::vector<std::pair<ViewFraction, std::string>> lines;
+    if (const PageRect visible = boxes ? visibleBox(boxes->display, crop) : PageRect{}; visible.hasArea())
+        for (const TextLine& line : layout->textLines(page - 1))
+            lines.emplace_back(toViewFraction(line.rect, visible), line.text);
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first.y < b.first.y; });
     std::fprintf(out, "sivu %d: %zu rivia\n", page, lines.size());
-    for (const Line& line : lines)
-        std::fprintf(out, "x %.4f  y %.4f  l %.4f  k %.4f\n", line[0], line[1], line[2], line[3]);
+    for (const auto& [f, text] : lines)
+        std::fprintf(out, "x %.4f  y %.4f  l %.4f  k %.4f  %s\n", f.x, f.y, f.width, f.height, text.c_str());
     return 0;
 }
 
@@ -202,8 +232,9 @@ int snapTestMode(const std::filesystem::path& pdf, std::FILE* out) {
                 if (spacing > 0) dragHeights.push_back(drag->rect[3] / spacing);
                 if (drag->lines.size() > 1) ++caughtNeighbour;
             }
-            for (int gaps = 1; gaps <= 3 && i + gaps < lines.size(); ++gaps) {
-                const Line& target = lines[i + gaps];
+            const std::vector<std::size_t> below = linesBelowInColumn(lines, i, spacing);
+            for (int gaps = 1; gaps <= 3 && static_cast<std::size_t>(gaps) <= below.size(); ++gaps) {
+                const Line& target = lines[below[gaps - 1]];
                 const auto drag = select(line[0] + 0.1 * line[2], y, target[0] + 0.5 * target[2], middleOf(target));
                 ++deliberate[gaps].first;
                 if (drag && drag->lines.size() == static_cast<std::size_t>(gaps) + 1) ++deliberate[gaps].second;

@@ -21,24 +21,42 @@ constexpr double openSpace = 1000;
 constexpr std::size_t snippetLength = 120;
 
 double middleY(const PageRect& r) { return r.y + r.height / 2; }
+PagePoint centreOf(const PageRect& r) { return {r.x + r.width / 2, middleY(r)}; }
 
 double lineSpacing(const std::vector<TextLine>& lines) {
     if (lines.empty()) return 12;
     if (lines.size() == 1) return 1.2 * lines.front().rect.height;
-    std::vector<double> middles;
-    for (const TextLine& line : lines) middles.push_back(middleY(line.rect));
+    std::vector<double> middles, heights;
+    for (const TextLine& line : lines) {
+        middles.push_back(middleY(line.rect));
+        heights.push_back(line.rect.height);
+    }
     std::sort(middles.begin(), middles.end(), std::greater<>());
+    std::sort(heights.begin(), heights.end());
+    // Lines side by side on one baseline (a name and its speech, the halves
+    // of a spread) are no step down the page.
+    const double sideBySide = 0.3 * heights[heights.size() / 2];
     std::vector<double> steps;
-    for (std::size_t i = 1; i < middles.size(); ++i) steps.push_back(middles[i - 1] - middles[i]);
+    for (std::size_t i = 1; i < middles.size(); ++i)
+        if (middles[i - 1] - middles[i] >= sideBySide) steps.push_back(middles[i - 1] - middles[i]);
+    if (steps.empty()) return 1.2 * heights[heights.size() / 2];
     std::sort(steps.begin(), steps.end());
     return steps[steps.size() / 2];
 }
 
-// Ties go to the earlier line in collected order.
-const TextLine* nearestLine(const std::vector<TextLine>& lines, double y) {
+// The line nearest the point: the distance across to its middle, plus how far
+// the point lies beside it, so the line in the point's own column wins over
+// one at the same height in the next. Ties go to the earlier line.
+const TextLine* nearestLine(const std::vector<TextLine>& lines, PagePoint p) {
     const TextLine* nearest = nullptr;
-    for (const TextLine& line : lines)
-        if (!nearest || std::abs(middleY(line.rect) - y) < std::abs(middleY(nearest->rect) - y)) nearest = &line;
+    double nearestDistance = INFINITY;
+    for (const TextLine& line : lines) {
+        const double beside = std::max({line.rect.minX() - p.x, 0.0, p.x - line.rect.maxX()});
+        if (const double d = std::abs(middleY(line.rect) - p.y) + beside; d < nearestDistance) {
+            nearest = &line;
+            nearestDistance = d;
+        }
+    }
     return nearest;
 }
 
@@ -59,10 +77,12 @@ PageRect DocumentStore::snappedToLinesLocked(const PageRect& rect, int index) {
     std::vector<const TextLine*> hits;
     for (const TextLine& line : lines) {
         const double overlap = std::min(line.rect.maxY(), rect.maxY()) - std::max(line.rect.minY(), rect.minY());
-        // Grazing a neighbour (half its height or less) does not take it in.
-        if (overlap > std::min(line.rect.height, rect.height) / 2) hits.push_back(&line);
+        // Grazing a neighbour (half its height or less) does not take it in,
+        // nor does a line of another column.
+        const bool beside = line.rect.maxX() <= rect.minX() || line.rect.minX() >= rect.maxX();
+        if (overlap > std::min(line.rect.height, rect.height) / 2 && !beside) hits.push_back(&line);
     }
-    if (hits.empty()) hits.push_back(nearestLine(lines, middleY(rect)));
+    if (hits.empty()) hits.push_back(nearestLine(lines, centreOf(rect)));
 
     std::vector<double> heights;
     for (const TextLine& line : lines) heights.push_back(line.rect.height);
@@ -122,25 +142,15 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(int p
         const std::vector<TextLine>& lines = loadLinesLocked(page);
         const double spacing = lineSpacing(lines);
         // A drag that wanders less than most of a line spacing is meant along one line.
-        if (const TextLine* line = nearestLine(lines, p1.y); line && std::abs(p1.y - p2.y) < 0.75 * spacing)
+        if (const TextLine* line = nearestLine(lines, p1); line && std::abs(p1.y - p2.y) < 0.75 * spacing)
             p1.y = p2.y = middleY(line->rect);
         const bool differentLines = std::abs(p1.y - p2.y) >= 0.5 * spacing;
         const bool p1First = differentLines ? p1.y > p2.y : p1.x <= p2.x;
         start = p1First ? p1 : p2;
         end = p1First ? p2 : p1;
-        if (snapWords) {
-            // Just inside the word's edge, so the selection takes its first and
-            // last letters whole.
-            const auto startWord = document_->wordAt(page, start);
-            if (startWord && startWord->bounds.width > 0 && start.x >= startWord->bounds.minX() - 2 &&
-                start.x <= startWord->bounds.maxX() + 2)
-                start.x = startWord->bounds.minX() + 0.5;
-            const auto endWord = document_->wordAt(page, end);
-            if (endWord && endWord->bounds.width > 0 && end.x >= endWord->bounds.minX() - 2 &&
-                end.x <= endWord->bounds.maxX() + 2)
-                end.x = endWord->bounds.maxX() - 0.5;
-        }
-        selection = document_->select(page, start, end, false);
+        // Whole words: the selection widens to the words at both ends, taken
+        // in the page's reading order.
+        selection = snapWords ? document_->selectWords(page, start, end) : document_->select(page, start, end, false);
     }
     if (!selection || selection->text.empty() || !selection->bounds.hasArea()) return std::nullopt;
 

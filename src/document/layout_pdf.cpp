@@ -1,6 +1,6 @@
 #include "document/layout_pdf.hpp"
 
-#include <poppler.h>
+#include <glib.h>
 
 #include <algorithm>
 #include <climits>
@@ -12,47 +12,59 @@
 
 namespace tallowmark {
 
-// A page's text with one box per character in page space, split into lines.
-// Words, drags and whole lines are cut from these boxes rather than asked of
-// poppler's selection calls: in poppler 22.12 those pick the wrong words on
-// pages turned 180 or 270 degrees (a point on one word selects the first word
-// of the line), while the glyph boxes are right in every rotation. The
-// turned-page selection tests show when poppler's calls could serve again.
-struct GlyphLayout {
+// A page's words as poppler finds them, in its reading order, with one box per
+// character in page space, and the lines built from them. Lines are not taken
+// from the page text: poppler's page text runs a name column into the speech
+// beside it and the two halves of a spread into one line, while its words stay
+// apart. Words, drags and whole lines are cut from the character boxes rather
+// than asked of poppler's selection calls: in poppler 22.12 those pick the
+// wrong words on pages turned 180 or 270 degrees, while the boxes are right in
+// every rotation. The turned-page selection tests show when that changes.
+struct PageWords {
+    // Floats keep a glyph at 20 bytes; page coordinates need no more.
     struct Glyph {
-        std::size_t begin = 0, end = 0;  // bytes of the character in `text`
-        PageRect rect;
-        bool blank = true;  // white space or line break: no ink of its own
+        float x, y, width, height;
+        std::uint32_t begin;  // first byte of the character in `text`
+        PageRect rect() const { return {x, y, width, height}; }
     };
+    struct Word {
+        std::uint32_t firstGlyph, endGlyph;
+        PageRect rect;
+    };
+    struct Line {
+        std::uint32_t firstWord, endWord;
+        std::uint32_t firstGlyph, endGlyph;
+        PageRect rect;  // union of its glyphs
+    };
+    // Lines joined by line breaks; within a line a word is followed by one
+    // space where poppler says a space follows it, by nothing otherwise.
     std::string text;
     std::vector<Glyph> glyphs;
-    std::vector<std::pair<std::size_t, std::size_t>> lines;  // glyph ranges [first, last)
+    std::vector<Word> words;
+    std::vector<Line> lines;
+
+    // The byte after the glyph's character.
+    std::size_t endOf(std::size_t glyph) const {
+        return static_cast<std::size_t>(g_utf8_next_char(text.c_str() + glyphs[glyph].begin) - text.c_str());
+    }
+    // The word and the line holding a glyph.
+    std::size_t wordOf(std::size_t glyph) const {
+        const auto it = std::upper_bound(words.begin(), words.end(), glyph,
+                                         [](std::size_t g, const Word& w) { return g < w.firstGlyph; });
+        return static_cast<std::size_t>(it - words.begin()) - 1;
+    }
+    std::size_t lineOf(std::size_t glyph) const {
+        const auto it = std::upper_bound(lines.begin(), lines.end(), glyph,
+                                         [](std::size_t g, const Line& l) { return g < l.firstGlyph; });
+        return static_cast<std::size_t>(it - lines.begin()) - 1;
+    }
 };
 
-// poppler-glib gives the text; poppler-cpp the media box and rotation, which
-// glib 22.x does not expose. Both read the same bytes.
 struct LayoutPdf::Handles {
     PdfBytes bytes;
-    PopplerDocument* text = nullptr;
-    std::unique_ptr<poppler::document> boxes;
-    // Pages are kept once fetched: each holds the text page poppler built for
-    // it, so the search after the line collection at open does not rebuild it.
-    std::vector<PopplerPage*> pages;
-    // Each page's glyph boxes, made once: selections ask for them many times.
-    std::vector<std::unique_ptr<GlyphLayout>> layouts;
-
-    ~Handles() {
-        for (PopplerPage* page : pages)
-            if (page) g_object_unref(page);
-        if (text) g_object_unref(text);
-    }
-
-    PopplerPage* page(int index) {
-        if (index < 0 || index >= poppler_document_get_n_pages(text)) return nullptr;
-        if (pages.empty()) pages.resize(poppler_document_get_n_pages(text), nullptr);
-        if (!pages[index]) pages[index] = poppler_document_get_page(text, index);
-        return pages[index];
-    }
+    std::unique_ptr<poppler::document> document;
+    // Each page's words, made once: selections ask for them many times.
+    std::vector<std::unique_ptr<PageWords>> pages;
 };
 
 namespace {
@@ -71,31 +83,22 @@ int rotationOf(poppler::page::orientation_enum orientation) {
 // poppler lays text out in the displayed page: origin at the top-left of the
 // crop box, y down, the page's rotation applied. Undo both to reach page space.
 struct TextSpace {
-    PopplerRectangle crop;
+    double x1, y1, x2, y2;  // crop box in page space
     int rotation;
 
     void toPage(double tx, double ty, double& x, double& y) const {
         switch (rotation) {
-            case 90: x = crop.x1 + ty; y = crop.y1 + tx; break;
-            case 180: x = crop.x2 - tx; y = crop.y1 + ty; break;
-            case 270: x = crop.x2 - ty; y = crop.y2 - tx; break;
-            default: x = crop.x1 + tx; y = crop.y2 - ty; break;
+            case 90: x = x1 + ty; y = y1 + tx; break;
+            case 180: x = x2 - tx; y = y1 + ty; break;
+            case 270: x = x2 - ty; y = y2 - tx; break;
+            default: x = x1 + tx; y = y2 - ty; break;
         }
     }
 
-    void fromPage(double x, double y, double& tx, double& ty) const {
-        switch (rotation) {
-            case 90: tx = y - crop.y1; ty = x - crop.x1; break;
-            case 180: tx = crop.x2 - x; ty = y - crop.y1; break;
-            case 270: tx = crop.y2 - y; ty = crop.x2 - x; break;
-            default: tx = x - crop.x1; ty = crop.y2 - y; break;
-        }
-    }
-
-    PageRect toPage(const PopplerRectangle& r) const {
+    PageRect toPage(const poppler::rectf& r) const {
         double ax, ay, bx, by;
-        toPage(r.x1, r.y1, ax, ay);
-        toPage(r.x2, r.y2, bx, by);
+        toPage(r.left(), r.top(), ax, ay);
+        toPage(r.right(), r.bottom(), bx, by);
         return {std::min(ax, bx), std::min(ay, by), std::abs(bx - ax), std::abs(by - ay)};
     }
 };
@@ -105,18 +108,8 @@ PageRect unite(const PageRect& a, const PageRect& b) {
     return {x0, y0, std::max(a.maxX(), b.maxX()) - x0, std::max(a.maxY(), b.maxY()) - y0};
 }
 
-TextSpace textSpace(PopplerPage* page, int rotation) {
-    TextSpace space{{}, rotation};
-    poppler_page_get_crop_box(page, &space.crop);
-    return space;
-}
-
-// The ink of glyphs [first, last), or none when they are all blank.
-std::optional<PageRect> inkOf(const GlyphLayout& layout, std::size_t first, std::size_t last) {
-    std::optional<PageRect> bounds;
-    for (std::size_t i = first; i < last; ++i)
-        if (!layout.glyphs[i].blank) bounds = bounds ? unite(*bounds, layout.glyphs[i].rect) : layout.glyphs[i].rect;
-    return bounds;
+bool contains(const PageRect& r, PagePoint p) {
+    return p.x >= r.minX() && p.x <= r.maxX() && p.y >= r.minY() && p.y <= r.maxY();
 }
 
 double distanceTo(const PageRect& r, PagePoint p) {
@@ -126,6 +119,130 @@ double distanceTo(const PageRect& r, PagePoint p) {
 }
 
 PagePoint centreOf(const PageRect& r) { return {r.x + r.width / 2, r.y + r.height / 2}; }
+
+// A word's place along and across its writing direction, in poppler's
+// displayed space, where its rotation (quarter turns) says which way it runs.
+struct Run {
+    int rotation;
+    double start, end;  // along the direction of writing
+    double across;      // middle across it
+    double thickness;
+
+    static Run of(const poppler::rectf& r, int rotation) {
+        switch (rotation) {
+            case 1: return {1, r.top(), r.bottom(), (r.left() + r.right()) / 2, r.width()};
+            case 2: return {2, -r.right(), -r.left(), (r.top() + r.bottom()) / 2, r.height()};
+            case 3: return {3, -r.bottom(), -r.top(), (r.left() + r.right()) / 2, r.width()};
+            default: return {0, r.left(), r.right(), (r.top() + r.bottom()) / 2, r.height()};
+        }
+    }
+};
+
+// Whether `next` continues the line that `line` began and `previous` ended.
+// A line keeps to one baseline and one direction and never goes back; a gap of
+// two line heights, or a gap wider than a word space that poppler saw no space
+// in, is a column gap or a spread's gutter.
+bool continuesLine(const Run& line, const Run& previous, bool spaceAfterPrevious, const Run& next) {
+    if (next.rotation != line.rotation) return false;
+    const double thickness = std::min(line.thickness, next.thickness);
+    if (!(std::abs(next.across - line.across) < 0.5 * thickness)) return false;
+    const double gap = next.start - previous.end;
+    if (gap < -0.5 * thickness || gap > 2 * thickness) return false;
+    return spaceAfterPrevious || gap < 0.6 * thickness;
+}
+
+std::unique_ptr<PageWords> collectWords(const poppler::page& page, const TextSpace& space) {
+    auto result = std::make_unique<PageWords>();
+    PageWords& out = *result;
+    std::optional<Run> lineRun, previousRun;
+    bool previousSpace = false;
+    auto closeLine = [&] {
+        if (out.lines.empty()) return;
+        PageWords::Line& line = out.lines.back();
+        line.endWord = static_cast<std::uint32_t>(out.words.size());
+        line.endGlyph = static_cast<std::uint32_t>(out.glyphs.size());
+        for (std::size_t i = line.firstGlyph; i < line.endGlyph; ++i)
+            line.rect = i == line.firstGlyph ? out.glyphs[i].rect() : unite(line.rect, out.glyphs[i].rect());
+    };
+    for (const poppler::text_box& box : page.text_list()) {
+        const poppler::byte_array utf8 = box.text().to_utf8();
+        const std::string word(utf8.begin(), utf8.end());
+        if (word.empty() || !g_utf8_validate(word.data(), static_cast<gssize>(word.size()), nullptr)) continue;
+        const Run run = Run::of(box.bbox(), box.rotation());
+        if (!lineRun || !continuesLine(*lineRun, *previousRun, previousSpace, run)) {
+            closeLine();
+            if (!out.lines.empty()) out.text += '\n';
+            out.lines.push_back({static_cast<std::uint32_t>(out.words.size()), 0,
+                                 static_cast<std::uint32_t>(out.glyphs.size()), 0, {}});
+            lineRun = run;
+        } else if (previousSpace) {
+            out.text += ' ';
+        }
+        previousRun = run;
+        previousSpace = box.has_space_after();
+
+        PageWords::Word entry{static_cast<std::uint32_t>(out.glyphs.size()), 0, space.toPage(box.bbox())};
+        // One box per code point; a box poppler does not have falls back to the word's.
+        std::size_t i = 0;
+        for (const char* p = word.c_str(); *p; p = g_utf8_next_char(p), ++i) {
+            poppler::rectf r = box.char_bbox(i);
+            const PageRect rect = r.width() > 0 || r.height() > 0 ? space.toPage(r) : entry.rect;
+            out.glyphs.push_back({static_cast<float>(rect.x), static_cast<float>(rect.y),
+                                  static_cast<float>(rect.width), static_cast<float>(rect.height),
+                                  static_cast<std::uint32_t>(out.text.size() + (p - word.c_str()))});
+        }
+        out.text += word;
+        entry.endGlyph = static_cast<std::uint32_t>(out.glyphs.size());
+        out.words.push_back(entry);
+    }
+    closeLine();
+    out.glyphs.shrink_to_fit();
+    out.words.shrink_to_fit();
+    out.lines.shrink_to_fit();
+    out.text.shrink_to_fit();
+    return result;
+}
+
+// The ink of glyphs [first, last) on each line they touch, with the line indexes.
+std::vector<std::pair<std::size_t, PageRect>> linePieces(const PageWords& page, std::size_t first, std::size_t last) {
+    std::vector<std::pair<std::size_t, PageRect>> pieces;
+    if (first >= last) return pieces;
+    for (std::size_t k = page.lineOf(first); k < page.lines.size() && page.lines[k].firstGlyph < last; ++k) {
+        const std::size_t from = std::max<std::size_t>(first, page.lines[k].firstGlyph);
+        const std::size_t to = std::min<std::size_t>(last, page.lines[k].endGlyph);
+        if (from >= to) continue;
+        PageRect ink = page.glyphs[from].rect();
+        for (std::size_t i = from + 1; i < to; ++i) ink = unite(ink, page.glyphs[i].rect());
+        pieces.emplace_back(k, ink);
+    }
+    return pieces;
+}
+
+// Glyphs [first, last) as a selection. Lines between the first and the last
+// whose middle lies outside the block those two span belong to another
+// column or the other half of a spread, and are left out.
+std::optional<TextSelection> selectionOf(const PageWords& page, std::size_t first, std::size_t last) {
+    const auto pieces = linePieces(page, first, last);
+    if (pieces.empty()) return std::nullopt;
+    const PageRect block = unite(page.lines[pieces.front().first].rect, page.lines[pieces.back().first].rect);
+    constexpr double slack = 1;
+    TextSelection selection;
+    for (std::size_t n = 0; n < pieces.size(); ++n) {
+        const auto& [k, ink] = pieces[n];
+        const PagePoint middle = centreOf(page.lines[k].rect);
+        const bool edge = n == 0 || n + 1 == pieces.size();
+        if (!edge && (middle.x < block.minX() - slack || middle.x > block.maxX() + slack ||
+                      middle.y < block.minY() - slack || middle.y > block.maxY() + slack))
+            continue;
+        const std::size_t from = std::max<std::size_t>(first, page.lines[k].firstGlyph);
+        const std::size_t to = std::min<std::size_t>(last, page.lines[k].endGlyph);
+        if (!selection.lines.empty()) selection.text += '\n';
+        selection.text += page.text.substr(page.glyphs[from].begin, page.endOf(to - 1) - page.glyphs[from].begin);
+        selection.bounds = selection.lines.empty() ? ink : unite(selection.bounds, ink);
+        selection.lines.push_back(ink);
+    }
+    return selection;
+}
 
 }  // namespace
 
@@ -139,18 +256,18 @@ std::unique_ptr<LayoutPdf> LayoutPdf::open(const PdfBytes& bytes) {
     if (size == 0 || size > INT_MAX) return nullptr;
     auto handles = std::make_unique<Handles>();
     handles->bytes = bytes;
-    handles->text = poppler_document_new_from_bytes(bytes.get(), nullptr, nullptr);
-    if (!handles->text) return nullptr;
-    handles->boxes.reset(poppler::document::load_from_raw_data(data, static_cast<int>(size)));
-    if (!handles->boxes || handles->boxes->is_locked()) return nullptr;
+    // poppler-cpp reads from the bytes in place; `bytes` keeps them alive.
+    handles->document.reset(poppler::document::load_from_raw_data(data, static_cast<int>(size)));
+    if (!handles->document || handles->document->is_locked()) return nullptr;
+    handles->pages.resize(std::max(handles->document->pages(), 0));
     return std::unique_ptr<LayoutPdf>(new LayoutPdf(std::move(handles)));
 }
 
-int LayoutPdf::pageCount() const { return poppler_document_get_n_pages(handles_->text); }
+int LayoutPdf::pageCount() const { return handles_->document->pages(); }
 
 std::optional<PageBoxes> LayoutPdf::pageBoxes(int index) const {
     if (index < 0 || index >= pageCount()) return std::nullopt;
-    std::unique_ptr<poppler::page> page(handles_->boxes->create_page(index));
+    std::unique_ptr<poppler::page> page(handles_->document->create_page(index));
     if (!page) return std::nullopt;
     PageBoxes boxes;
     boxes.display = toPageRect(page->page_rect(poppler::crop_box));
@@ -160,182 +277,144 @@ std::optional<PageBoxes> LayoutPdf::pageBoxes(int index) const {
 }
 
 std::string LayoutPdf::pageText(int index) const {
-    PopplerPage* page = handles_->page(index);
-    if (!page) return {};
-    gchar* text = poppler_page_get_text(page);
-    std::string result = text ? text : "";
-    g_free(text);
-    return result;
+    const PageWords* page = words(index);
+    return page ? page->text : std::string();
 }
 
-const GlyphLayout* LayoutPdf::layout(int index) const {
-    const std::optional<PageBoxes> boxes = pageBoxes(index);
-    PopplerPage* page = boxes ? handles_->page(index) : nullptr;
-    if (!page) return nullptr;
-    if (handles_->layouts.empty()) handles_->layouts.resize(pageCount());
-    std::unique_ptr<GlyphLayout>& cached = handles_->layouts[index];
+const PageWords* LayoutPdf::words(int index) const {
+    if (index < 0 || index >= pageCount() || index >= static_cast<int>(handles_->pages.size())) return nullptr;
+    std::unique_ptr<PageWords>& cached = handles_->pages[index];
     if (cached) return cached.get();
-
-    cached = std::make_unique<GlyphLayout>();
-    GlyphLayout& result = *cached;
-    const TextSpace space = textSpace(page, boxes->rotation);
-    gchar* text = poppler_page_get_text(page);
-    PopplerRectangle* rects = nullptr;
-    guint rectCount = 0;
-    if (text && poppler_page_get_text_layout(page, &rects, &rectCount)) {
-        // One rectangle per character of the text, line breaks included.
-        result.text = text;
-        std::size_t lineStart = 0;
-        guint i = 0;
-        for (const char* p = text; *p; p = g_utf8_next_char(p), ++i) {
-            const gunichar c = g_utf8_get_char(p);
-            GlyphLayout::Glyph glyph;
-            glyph.begin = static_cast<std::size_t>(p - text);
-            glyph.end = static_cast<std::size_t>(g_utf8_next_char(p) - text);
-            // Blanks carry poppler's guessed gaps; they would stretch a line past its ink.
-            glyph.blank = isSpaceOrLineBreak(c) || i >= rectCount;
-            if (i < rectCount) glyph.rect = space.toPage(rects[i]);
-            result.glyphs.push_back(glyph);
-            if (c == '\n') {
-                result.lines.emplace_back(lineStart, result.glyphs.size() - 1);
-                lineStart = result.glyphs.size();
-            }
-        }
-        if (lineStart < result.glyphs.size()) result.lines.emplace_back(lineStart, result.glyphs.size());
-    }
-    g_free(rects);
-    g_free(text);
-    return &result;
+    std::unique_ptr<poppler::page> page(handles_->document->create_page(index));
+    if (!page) return nullptr;
+    const poppler::rectf crop = page->page_rect(poppler::crop_box);
+    const TextSpace space{crop.left(), crop.top(), crop.right(), crop.bottom(), rotationOf(page->orientation())};
+    cached = collectWords(*page, space);
+    return cached.get();
 }
 
 std::vector<TextLine> LayoutPdf::textLines(int index) const {
     std::vector<TextLine> lines;
-    const GlyphLayout* glyphs = layout(index);
-    if (!glyphs) return lines;
-    for (const auto& [first, last] : glyphs->lines) {
-        const std::optional<PageRect> ink = inkOf(*glyphs, first, last);
-        if (!ink || !ink->hasArea()) continue;
-        const std::size_t from = glyphs->glyphs[first].begin, to = glyphs->glyphs[last - 1].end;
-        lines.push_back({*ink, trimText(std::string_view(glyphs->text).substr(from, to - from), isSpaceOrLineBreak)});
+    const PageWords* page = words(index);
+    if (!page) return lines;
+    for (const PageWords::Line& line : page->lines) {
+        if (!line.rect.hasArea() || line.firstGlyph >= line.endGlyph) continue;
+        const std::size_t from = page->glyphs[line.firstGlyph].begin, to = page->endOf(line.endGlyph - 1);
+        lines.push_back({line.rect, trimText(std::string_view(page->text).substr(from, to - from), isSpaceOrLineBreak)});
     }
     return lines;
 }
 
-std::optional<TextSelection> LayoutPdf::selectGlyphs(const GlyphLayout& glyphs, std::size_t first,
-                                                    std::size_t last) {
-    if (first >= last) return std::nullopt;
-    TextSelection selection;
-    selection.text = glyphs.text.substr(glyphs.glyphs[first].begin, glyphs.glyphs[last - 1].end - glyphs.glyphs[first].begin);
-    for (const auto& [lineFirst, lineLast] : glyphs.lines) {
-        const std::size_t from = std::max(first, lineFirst), to = std::min(last, lineLast);
-        if (from >= to) continue;
-        if (const std::optional<PageRect> ink = inkOf(glyphs, from, to)) {
-            selection.lines.push_back(*ink);
-            selection.bounds = selection.lines.size() == 1 ? *ink : unite(selection.bounds, *ink);
-        }
-    }
-    if (selection.lines.empty()) return std::nullopt;
-    return selection;
-}
-
 std::optional<TextSelection> LayoutPdf::wordAt(int index, PagePoint point) const {
-    const GlyphLayout* glyphs = layout(index);
-    if (!glyphs) return std::nullopt;
-    for (const auto& [first, last] : glyphs->lines)
-        for (std::size_t i = first; i < last; ++i) {
-            const PageRect& r = glyphs->glyphs[i].rect;
-            if (glyphs->glyphs[i].blank || point.x < r.minX() || point.x > r.maxX() || point.y < r.minY() ||
-                point.y > r.maxY())
-                continue;
-            std::size_t begin = i, end = i + 1;
-            while (begin > first && !glyphs->glyphs[begin - 1].blank) --begin;
-            while (end < last && !glyphs->glyphs[end].blank) ++end;
-            return selectGlyphs(*glyphs, begin, end);
-        }
-    return std::nullopt;
+    const PageWords* page = words(index);
+    if (!page) return std::nullopt;
+    // Words set tight may overlap: the one whose letter is under the point wins.
+    const PageWords::Word* found = nullptr;
+    for (const PageWords::Word& word : page->words) {
+        if (!contains(word.rect, point)) continue;
+        for (std::size_t i = word.firstGlyph; i < word.endGlyph; ++i)
+            if (contains(page->glyphs[i].rect(), point)) return selectionOf(*page, word.firstGlyph, word.endGlyph);
+        if (!found) found = &word;
+    }
+    if (!found) return std::nullopt;
+    return selectionOf(*page, found->firstGlyph, found->endGlyph);
 }
 
 std::optional<TextSelection> LayoutPdf::select(int index, PagePoint from, PagePoint to, bool wholeLines) const {
-    const GlyphLayout* glyphs = layout(index);
-    if (!glyphs) return std::nullopt;
+    return selectBetween(index, from, to, wholeLines ? Ends::lines : Ends::glyphs);
+}
+
+std::optional<TextSelection> LayoutPdf::selectWords(int index, PagePoint from, PagePoint to) const {
+    return selectBetween(index, from, to, Ends::words);
+}
+
+std::optional<TextSelection> LayoutPdf::selectBetween(int index, PagePoint from, PagePoint to, Ends ends) const {
+    const PageWords* page = words(index);
+    if (!page || page->lines.empty()) return std::nullopt;
     // The line nearest a point, and the glyph boundary nearest it along that
     // line's own direction, so turned pages need no case of their own.
     struct Place {
         std::size_t line;
         std::size_t boundary;  // glyphs before it are before the point
     };
-    auto placeOf = [&](PagePoint p) -> std::optional<Place> {
-        std::optional<Place> best;
+    auto placeOf = [&](PagePoint p) {
+        Place best{0, 0};
         double bestDistance = INFINITY;
-        for (std::size_t k = 0; k < glyphs->lines.size(); ++k) {
-            const auto [first, last] = glyphs->lines[k];
-            const std::optional<PageRect> ink = inkOf(*glyphs, first, last);
-            if (!ink) continue;
-            if (const double d = distanceTo(*ink, p); d < bestDistance) {
+        for (std::size_t k = 0; k < page->lines.size(); ++k)
+            if (const double d = distanceTo(page->lines[k].rect, p); d < bestDistance) {
                 bestDistance = d;
-                best = Place{k, first};
+                best.line = k;
             }
-        }
-        if (!best) return best;
-        const auto [first, last] = glyphs->lines[best->line];
-        // The line runs from its first inked glyph towards its last; a line of
-        // one glyph is taken as running left to right.
-        std::vector<PagePoint> centres;
-        for (std::size_t i = first; i < last; ++i)
-            if (!glyphs->glyphs[i].blank) centres.push_back(centreOf(glyphs->glyphs[i].rect));
+        const PageWords::Line& line = page->lines[best.line];
+        best.boundary = line.firstGlyph;
+        // The line runs from its first glyph towards its last; a line of one
+        // glyph is taken as running left to right.
+        const PagePoint head = centreOf(page->glyphs[line.firstGlyph].rect());
+        const PagePoint tail = centreOf(page->glyphs[line.endGlyph - 1].rect());
         PagePoint direction{1, 0};
-        if (const double length = std::hypot(centres.back().x - centres.front().x, centres.back().y - centres.front().y);
-            length > 0)
-            direction = {centres.back().x - centres.front().x, centres.back().y - centres.front().y};
+        if (std::hypot(tail.x - head.x, tail.y - head.y) > 0) direction = {tail.x - head.x, tail.y - head.y};
         const double along = p.x * direction.x + p.y * direction.y;
-        for (std::size_t i = first; i < last; ++i) {
-            if (glyphs->glyphs[i].blank) continue;
-            const PagePoint c = centreOf(glyphs->glyphs[i].rect);
-            if (c.x * direction.x + c.y * direction.y <= along) best->boundary = i + 1;
+        for (std::size_t i = line.firstGlyph; i < line.endGlyph; ++i) {
+            const PagePoint c = centreOf(page->glyphs[i].rect());
+            if (c.x * direction.x + c.y * direction.y <= along) best.boundary = i + 1;
         }
         return best;
     };
-    std::optional<Place> start = placeOf(from), end = placeOf(to);
-    if (!start || !end) return std::nullopt;
-    if (start->line > end->line) std::swap(start, end);
-    if (wholeLines) return selectGlyphs(*glyphs, glyphs->lines[start->line].first, glyphs->lines[end->line].second);
-    // The start takes the glyph after its boundary; the end the glyph before its own.
-    std::size_t first = start->boundary;
-    while (first < glyphs->lines[start->line].second && glyphs->glyphs[first].blank) ++first;
-    return selectGlyphs(*glyphs, first, end->boundary);
+    Place start = placeOf(from), end = placeOf(to);
+    if (start.line > end.line || (start.line == end.line && start.boundary > end.boundary)) std::swap(start, end);
+    std::size_t first = start.boundary, last = end.boundary;
+    if (ends == Ends::lines) {
+        first = page->lines[start.line].firstGlyph;
+        last = page->lines[end.line].endGlyph;
+    } else if (ends == Ends::words && first < last) {
+        first = page->words[page->wordOf(first)].firstGlyph;
+        last = page->words[page->wordOf(last - 1)].endGlyph;
+    }
+    return selectionOf(*page, first, last);
 }
 
 std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) const {
     std::vector<TextMatch> matches;
-    const std::optional<PageBoxes> boxes = pageBoxes(index);
-    PopplerPage* page = boxes ? handles_->page(index) : nullptr;
-    if (!page) return matches;
-    const TextSpace space = textSpace(page, boxes->rotation);
-    // Found boxes come with y measured up from the displayed page's foot.
-    double height = 0;
-    poppler_page_get_size(page, nullptr, &height);
-    GList* found = poppler_page_find_text_with_options(page, query.c_str(), POPPLER_FIND_MULTILINE);
-    std::optional<TextMatch> current;
-    for (GList* item = found; item; item = item->next) {
-        PopplerRectangle* box = static_cast<PopplerRectangle*>(item->data);
-        PopplerRectangle r = *box;
-        r.y1 = height - box->y2;
-        r.y2 = height - box->y1;
-        const PageRect part = space.toPage(r);
-        const PagePoint middle{part.x + part.width / 2, part.y + part.height / 2};
-        if (!current) {
-            current = TextMatch{index, part, middle, middle};
+    const PageWords* page = words(index);
+    if (!page || page->glyphs.empty() || !g_utf8_validate(query.data(), static_cast<gssize>(query.size()), nullptr))
+        return matches;
+    gchar* foldedQuery = g_utf8_casefold(query.data(), static_cast<gssize>(query.size()));
+    const std::string needle = foldedQuery;
+    g_free(foldedQuery);
+    if (needle.empty()) return matches;
+    // The page text case-folded a character at a time, each folded byte
+    // remembering the character it came from; a line end reads as a space.
+    std::string haystack;
+    std::vector<std::uint32_t> source;
+    const std::string& text = page->text;
+    for (const char* p = text.c_str(); *p; p = g_utf8_next_char(p)) {
+        const auto at = static_cast<std::uint32_t>(p - text.c_str());
+        std::string piece;
+        if (*p == '\n') {
+            piece = " ";
         } else {
-            current->bounds = unite(current->bounds, part);
-            current->last = middle;
+            gchar* folded = g_utf8_casefold(p, g_utf8_next_char(p) - p);
+            piece = folded;
+            g_free(folded);
         }
-        // A match running on to the next line continues in the next box.
-        if (!poppler_rectangle_find_get_match_continued(box)) {
-            matches.push_back(*current);
-            current.reset();
-        }
+        haystack += piece;
+        source.insert(source.end(), piece.size(), at);
     }
-    g_list_free_full(found, reinterpret_cast<GDestroyNotify>(poppler_rectangle_free));
+    auto glyphAtOrAfter = [&](std::size_t byte) {
+        return static_cast<std::size_t>(
+            std::lower_bound(page->glyphs.begin(), page->glyphs.end(), byte,
+                             [](const PageWords::Glyph& g, std::size_t b) { return g.begin < b; }) -
+            page->glyphs.begin());
+    };
+    for (std::size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + needle.size())) {
+        const std::size_t first = glyphAtOrAfter(source[at]);
+        const std::size_t last = glyphAtOrAfter(source[at + needle.size() - 1] + 1);
+        const auto pieces = linePieces(*page, first, last);
+        if (pieces.empty()) continue;
+        TextMatch match{index, pieces.front().second, centreOf(pieces.front().second), centreOf(pieces.back().second)};
+        for (const auto& piece : pieces) match.bounds = unite(match.bounds, piece.second);
+        matches.push_back(match);
+    }
     return matches;
 }
 

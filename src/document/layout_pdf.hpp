@@ -2,7 +2,8 @@
 
 // The text-and-layout handle on an open PDF: page boxes, rotation, text and
 // text lines. The only file that talks to poppler's text side; every rectangle
-// leaves it in PDF page space (origin bottom-left, y up, unrotated).
+// leaves it in PDF page space (origin bottom-left, y up, unrotated). Words are
+// poppler's own words; lines are built from them (see layout_pdf.cpp).
 
 #include <memory>
 #include <optional>
@@ -24,7 +25,7 @@ struct TextLine {
     std::string text;  // trimmed of white space and line breaks
 };
 
-struct GlyphLayout;
+struct PageWords;
 
 // Text chosen on a page.
 struct TextSelection {
@@ -55,21 +56,24 @@ public:
     // The page's text lines in poppler's reading order; lines without area are left out.
     std::vector<TextLine> textLines(int index) const;
 
-    // The word (a run of glyphs between blanks on one line) whose glyph lies
-    // under the point; none when no glyph does.
+    // The library's word under the point; none when no word lies there.
     std::optional<TextSelection> wordAt(int index, PagePoint point) const;
     // The text from the glyph nearest `from` to the glyph nearest `to` in
     // reading order, or the whole lines of both; none when nothing is selected.
+    // Lines between the two that lie outside the block the two lines span (the
+    // other column of a script, the other half of a spread) are left out.
     std::optional<TextSelection> select(int index, PagePoint from, PagePoint to, bool wholeLines) const;
+    // As select, widened to the whole words at both ends.
+    std::optional<TextSelection> selectWords(int index, PagePoint from, PagePoint to) const;
     // Occurrences of `query` on one page in reading order, letter case ignored,
-    // marks significant, across line ends.
+    // marks significant, across line ends (a line end reads as one space).
     std::vector<TextMatch> find(int index, const std::string& query) const;
 
 private:
     struct Handles;
-    const GlyphLayout* layout(int index) const;
-    static std::optional<TextSelection> selectGlyphs(const GlyphLayout& glyphs, std::size_t first,
-                                                     std::size_t last);
+    enum class Ends { glyphs, words, lines };
+    const PageWords* words(int index) const;
+    std::optional<TextSelection> selectBetween(int index, PagePoint from, PagePoint to, Ends ends) const;
     explicit LayoutPdf(std::unique_ptr<Handles> handles);
     std::unique_ptr<Handles> handles_;
 };

@@ -82,7 +82,11 @@ TEST_F(DocumentModesTest, PageLines) {
     ASSERT_EQ(lines.size(), 4u) << output;
     EXPECT_EQ(lines[0], "sivu 3: 3 rivia");
     for (std::size_t i = 1; i < lines.size(); ++i)
-        EXPECT_TRUE(matches(lines[i], R"(x \d\.\d{4}  y -?\d\.\d{4}  l \d\.\d{4}  k \d\.\d{4})")) << lines[i];
+        EXPECT_TRUE(matches(lines[i], R"(x \d\.\d{4}  y -?\d\.\d{4}  l \d\.\d{4}  k \d\.\d{4}  .+)")) << lines[i];
+    // Each line's text after its numbers, top of the page first.
+    EXPECT_TRUE(lines[1].ends_with("  Alpha beta gamma")) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with("  Second line here")) << lines[2];
+    EXPECT_TRUE(lines[3].ends_with("  3")) << lines[3];
     // Without a page operand: page 1.
     EXPECT_TRUE(runMode({"--page-lines", pdf}).second.starts_with("sivu 1: 3 rivia\n"));
     EXPECT_EQ(runMode({"--page-lines", pdf, "4"}).first, 1);

@@ -60,6 +60,88 @@ void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>&
     cairo_surface_destroy(surface);
 }
 
+std::vector<FixtureText> wordByWord(double x, double top, const std::string& line, double advance, bool spaceGlyphs,
+                                    double size) {
+    std::vector<std::string> words;
+    std::istringstream split(line);
+    for (std::string word; split >> word;) words.push_back(word);
+    std::vector<FixtureText> texts;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const bool last = i + 1 == words.size();
+        texts.push_back({x, top, spaceGlyphs && !last ? words[i] + " " : words[i], size});
+        x += textWidth(words[i], size) + advance;
+    }
+    return texts;
+}
+
+FixturePage twoColumnScriptPage() {
+    FixturePage page{420, 300, {}};
+    const auto speech = [&](double top, const std::string& name, const std::vector<std::string>& lines) {
+        page.texts.push_back({40, top, name});
+        for (std::size_t i = 0; i < lines.size(); ++i) page.texts.push_back({130, top + 15 * i, lines[i]});
+    };
+    speech(40, "WARDEN", {"Do not touch that.", "It is older than the house."});
+    speech(85, "TOMAS", {"Then why keep it here", "where anyone can reach?"});
+    speech(130, "WARDEN", {"Because nobody ever has."});
+    // A cast list: name and role one short tab apart.
+    page.texts.push_back({40, 190, "V\u00c4IN\u00d6"});
+    page.texts.push_back({40 + textWidth("V\u00c4IN\u00d6") + 14, 190, "vanha lautturi"});
+    page.texts.push_back({40, 205, "ELSA"});
+    page.texts.push_back({40 + textWidth("V\u00c4IN\u00d6") + 14, 205, "hanen tyttarensa"});
+    return page;
+}
+
+FixturePage spreadPage() {
+    FixturePage page{842, 595, {}};
+    for (double left : {50.0, 471.0}) {
+        const bool second = left > 400;
+        page.texts.push_back({left, 60, "TOMAS"});
+        page.texts.push_back({left + 70, 60, second ? "The ferry waits for no one." : "I heard the bell twice."});
+        page.texts.push_back({left + 70, 75, second ? "Not even for you." : "Once for each of us."});
+        page.texts.push_back({left, 100, "ELSA"});
+        page.texts.push_back({left + 70, 100, second ? "Then row me across." : "Then it is time."});
+        page.texts.push_back({left + 150, 550, second ? "13" : "12"});
+    }
+    return page;
+}
+
+FixturePage tightSetPage() {
+    FixturePage page{420, 300, {}};
+    auto add = [&](std::vector<FixtureText> texts) { page.texts.insert(page.texts.end(), texts.begin(), texts.end()); };
+    add(wordByWord(40, 40, "The water climbs the old pipes.", -1.2, true));
+    add(wordByWord(40, 56, "Nobody has mended them since spring.", -0.8, true));
+    add(wordByWord(40, 72, "Listen to the walls tonight.", 2.5, false));
+    add(wordByWord(40, 88, "Every room answers the river.", 3, false));
+    return page;
+}
+
+std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& pdf) {
+    const std::filesystem::path out = pdf.string() + ".bbox.html";
+    std::vector<std::vector<LibraryWord>> pages;
+    if (std::system(("pdftotext -bbox-layout " + quoted(pdf) + " " + quoted(out)).c_str()) != 0) return pages;
+    const std::string html = readText(out);
+    auto attribute = [](const std::string& tag, const std::string& name) {
+        const std::size_t at = tag.find(name + "=\"");
+        return at == std::string::npos ? 0.0 : std::strtod(tag.c_str() + at + name.size() + 2, nullptr);
+    };
+    auto unescape = [](std::string text) {
+        for (const auto& [entity, plain] : {std::pair<std::string, std::string>{"&lt;", "<"}, {"&gt;", ">"},
+                                            {"&quot;", "\""}, {"&apos;", "'"}, {"&#39;", "'"}, {"&amp;", "&"}})
+            for (std::size_t at; (at = text.find(entity)) != std::string::npos;) text.replace(at, entity.size(), plain);
+        return text;
+    };
+    for (std::size_t at = 0; (at = html.find('<', at)) != std::string::npos; ++at) {
+        if (html.compare(at, 5, "<page") == 0) pages.emplace_back();
+        if (html.compare(at, 6, "<word ") != 0 || pages.empty()) continue;
+        const std::size_t close = html.find('>', at), end = html.find("</word>", at);
+        if (close == std::string::npos || end == std::string::npos) break;
+        const std::string tag = html.substr(at, close - at);
+        pages.back().push_back({unescape(html.substr(close + 1, end - close - 1)), attribute(tag, "xMin"),
+                                attribute(tag, "yMin"), attribute(tag, "xMax"), attribute(tag, "yMax")});
+    }
+    return pages;
+}
+
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages) {
     std::ostringstream command;

@@ -30,6 +30,34 @@ void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>&
 // within a line begins.
 double textWidth(const std::string& text, double size = 12);
 
+// A line set word by word, each word drawn on its own: `advance` points from
+// one word's end to the next word's start (negative: the words overlap as
+// under a negative word spacing). With `spaceGlyphs` every word but the last
+// carries its trailing space glyph, so the space overlaps the next word when
+// the advance is smaller than a space; without it no space glyph is drawn.
+std::vector<FixtureText> wordByWord(double x, double top, const std::string& line, double advance, bool spaceGlyphs,
+                                    double size = 12);
+
+// Script pages as real producers set them, for the layout tests.
+// A name column at x 40 with speech beside it from x 130, each name on the
+// first line of its speech; a cast list line with a short tab.
+FixturePage twoColumnScriptPage();
+// A landscape sheet holding two script pages side by side, each with its own
+// foot number.
+FixturePage spreadPage();
+// Lines of word-by-word type: negative word spacing over space glyphs, and
+// words with no space glyph between them.
+FixturePage tightSetPage();
+
+// One word as `pdftotext -bbox-layout` prints it: points from the page's
+// top-left, y down.
+struct LibraryWord {
+    std::string text;
+    double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+};
+// The words of each page in the order the tool prints them; empty when it fails.
+std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& pdf);
+
 // qpdf --rotate=+degrees:pageRange; false when qpdf fails.
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages = "1-z");
