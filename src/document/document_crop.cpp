@@ -38,10 +38,10 @@ std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const std::op
             continue;
         }
         const std::vector<TextLine>& lines = loadLinesLocked(i);
+        const std::vector<bool> outer = onOuterBaselines(lines);
         double minY = infinity, maxY = -infinity;
         for (std::size_t k = 0; k < lines.size(); ++k) {
-            const bool edge = k == 0 || k + 1 == lines.size();
-            if (dropPageNumbers_ && edge && looksLikePageNumber(lines[k].text)) continue;
+            if (dropPageNumbers_ && outer[k] && looksLikePageNumber(lines[k].text)) continue;
             const BoxFraction f = toBoxFraction(lines[k].rect, box);
             if (within) {
                 const double cx = f.x + f.width / 2, cy = f.y + f.height / 2;

@@ -80,15 +80,14 @@ std::optional<std::vector<std::vector<DocumentStore::NumberedLine>>> DocumentSto
     for (int i = 0; i < pageCount; ++i) {
         const std::optional<PageRect> visible = visibleBoxLocked(i);
         if (!visible) continue;
-        std::vector<std::pair<ViewFraction, const std::string*>> sorted;
-        for (const TextLine& line : loadLinesLocked(i)) sorted.emplace_back(toViewFraction(line.rect, *visible), &line.text);
+        const std::vector<TextLine>& lines = loadLinesLocked(i);
+        const std::vector<bool> outer = onOuterBaselines(lines);
+        std::vector<std::pair<ViewFraction, double>> sorted;
+        for (std::size_t k = 0; k < lines.size(); ++k)
+            sorted.emplace_back(toViewFraction(lines[k].rect, *visible),
+                                outer[k] && looksLikePageNumber(lines[k].text) ? 1.0 : 0.0);
         std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first.y < b.first.y; });
-        for (std::size_t k = 0; k < sorted.size(); ++k) {
-            const bool edge = k == 0 || k + 1 == sorted.size();
-            const double number = edge && looksLikePageNumber(*sorted[k].second) ? 1.0 : 0.0;
-            const ViewFraction& f = sorted[k].first;
-            pages[i].push_back({f.x, f.y, f.width, f.height, number});
-        }
+        for (const auto& [f, number] : sorted) pages[i].push_back({f.x, f.y, f.width, f.height, number});
     }
     return pages;
 }

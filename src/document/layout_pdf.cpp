@@ -246,6 +246,21 @@ std::optional<TextSelection> selectionOf(const PageWords& page, std::size_t firs
 
 }  // namespace
 
+std::vector<bool> onOuterBaselines(const std::vector<TextLine>& lines) {
+    std::vector<bool> outer(lines.size(), false);
+    if (lines.empty()) return outer;
+    double top = -INFINITY, bottom = INFINITY;
+    for (const TextLine& line : lines) {
+        top = std::max(top, centreOf(line.rect).y);
+        bottom = std::min(bottom, centreOf(line.rect).y);
+    }
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const double middle = centreOf(lines[k].rect).y, half = lines[k].rect.height / 2;
+        outer[k] = top - middle < half || middle - bottom < half;
+    }
+    return outer;
+}
+
 LayoutPdf::LayoutPdf(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
 LayoutPdf::~LayoutPdf() = default;
 

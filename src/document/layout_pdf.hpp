@@ -25,6 +25,10 @@ struct TextLine {
     std::string text;  // trimmed of white space and line breaks
 };
 
+// Whether each line lies on the page's first or last baseline, where a
+// printed page number stands; a spread carries one in each half.
+std::vector<bool> onOuterBaselines(const std::vector<TextLine>& lines);
+
 struct PageWords;
 
 // Text chosen on a page.

@@ -74,34 +74,53 @@ std::vector<FixtureText> wordByWord(double x, double top, const std::string& lin
     return texts;
 }
 
+namespace {
+
+// Speeches one blank line apart, 15 pt per line: each name at `nameX` on the
+// first line of its speech, the speech from `speechX`. Answers the next top.
+double addSpeeches(FixturePage& page, double top, double nameX, double speechX,
+                   const std::vector<std::pair<std::string, std::vector<std::string>>>& speeches) {
+    for (const auto& [name, lines] : speeches) {
+        page.texts.push_back({nameX, top, name});
+        for (const std::string& line : lines) {
+            page.texts.push_back({speechX, top, line});
+            top += 15;
+        }
+        top += 15;
+    }
+    return top;
+}
+
+}  // namespace
+
 FixturePage twoColumnScriptPage() {
-    FixturePage page{420, 300, {}};
-    const auto speech = [&](double top, const std::string& name, const std::vector<std::string>& lines) {
-        page.texts.push_back({40, top, name});
-        for (std::size_t i = 0; i < lines.size(); ++i) page.texts.push_back({130, top + 15 * i, lines[i]});
-    };
-    speech(40, "WARDEN", {"Do not touch that.", "It is older than the house."});
-    speech(85, "TOMAS", {"Then why keep it here", "where anyone can reach?"});
-    speech(130, "WARDEN", {"Because nobody ever has."});
+    FixturePage page{420, 400, {}};
+    double top = addSpeeches(page, 40, 40, 130,
+                             {{"WARDEN", {"Do not touch that.", "It is older than the house.", "Older than the river."}},
+                              {"TOMAS", {"Then why keep it here", "where anyone can reach?"}},
+                              {"WARDEN", {"Because nobody ever has.", "Nobody ever will."}}});
     // A cast list: name and role one short tab apart.
-    page.texts.push_back({40, 190, "V\u00c4IN\u00d6"});
-    page.texts.push_back({40 + textWidth("V\u00c4IN\u00d6") + 14, 190, "vanha lautturi"});
-    page.texts.push_back({40, 205, "ELSA"});
-    page.texts.push_back({40 + textWidth("V\u00c4IN\u00d6") + 14, 205, "hanen tyttarensa"});
+    for (const auto& [name, role] : {std::pair<std::string, std::string>{"V\u00c4IN\u00d6", "vanha lautturi"},
+                                     {"ELSA", "hanen tyttarensa"}, {"AAPO", "kalastaja"}}) {
+        page.texts.push_back({40, top, name});
+        page.texts.push_back({40 + textWidth("V\u00c4IN\u00d6") + 14, top, role});
+        top += 15;
+    }
     return page;
 }
 
 FixturePage spreadPage() {
     FixturePage page{842, 595, {}};
-    for (double left : {50.0, 471.0}) {
-        const bool second = left > 400;
-        page.texts.push_back({left, 60, "TOMAS"});
-        page.texts.push_back({left + 70, 60, second ? "The ferry waits for no one." : "I heard the bell twice."});
-        page.texts.push_back({left + 70, 75, second ? "Not even for you." : "Once for each of us."});
-        page.texts.push_back({left, 100, "ELSA"});
-        page.texts.push_back({left + 70, 100, second ? "Then row me across." : "Then it is time."});
-        page.texts.push_back({left + 150, 550, second ? "13" : "12"});
-    }
+    addSpeeches(page, 60, 50, 120,
+                {{"TOMAS", {"I heard the bell twice.", "Once for each of us."}},
+                 {"ELSA", {"Then it is time.", "Bring the lantern,", "the wind is rising."}},
+                 {"TOMAS", {"It always rises."}}});
+    addSpeeches(page, 60, 471, 541,
+                {{"TOMAS", {"The ferry waits for no one.", "Not even for you."}},
+                 {"ELSA", {"Then row me across", "before the light goes."}},
+                 {"TOMAS", {"Hold on to the rail."}}});
+    page.texts.push_back({200, 550, "12"});
+    page.texts.push_back({621, 550, "13"});
     return page;
 }
 
