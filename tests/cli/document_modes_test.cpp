@@ -164,6 +164,33 @@ TEST_F(DocumentModesTest, SnapStatistics) {
     EXPECT_EQ(runMode({"--snap-test", bad}).first, 1);
 }
 
+TEST_F(DocumentModesTest, SnapAndLinesOnScriptLayouts) {
+    // Name columns, a two-up spread and tight lines: whole-word drags and drags
+    // down one and two lines of a column land exactly, and no line drag
+    // catches a neighbour.
+    const std::vector<std::pair<const char*, FixturePage>> scripts = {
+        {"columns", testing::twoColumnScriptPage()}, {"spread", testing::spreadPage()}, {"tight", testing::tightSetPage()}};
+    for (const auto& [name, page] : scripts) {
+        SCOPED_TRACE(name);
+        const std::string path = (dir / (std::string(name) + ".pdf")).string();
+        testing::writePdf(path, {page});
+        const auto lines = linesOf(runMode({"--snap-test", path}).second);
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_TRUE(matches(lines[1], R"([1-9]\d* vetoa .* osui \d+ \(100 %\))")) << lines[1];
+        EXPECT_TRUE(lines[3].ends_with("naapuriin tarttui 0 (0 %)")) << lines[3];
+        EXPECT_TRUE(matches(lines[4], R"(tahallinen veto 1 rivivalia alas -> [1-9]\d* vetoa, \d+ rivia valittu oikein \(100 %\))"))
+            << lines[4];
+        EXPECT_TRUE(lines[5].ends_with("(100 %)")) << lines[5];
+    }
+    // Each line of the name column page reads on its own.
+    const auto printed = linesOf(runMode({"--page-lines", (dir / "columns.pdf").string()}).second);
+    ASSERT_GE(printed.size(), 3u);
+    EXPECT_TRUE(printed[1].ends_with("  WARDEN")) << printed[1];
+    EXPECT_TRUE(printed[2].ends_with("  Do not touch that.")) << printed[2];
+    EXPECT_NE(std::find_if(printed.begin(), printed.end(), [](const std::string& l) { return l.ends_with("  vanha lautturi"); }),
+              printed.end());
+}
+
 TEST_F(DocumentModesTest, TextBoxes) {
     auto [status, output] = runMode({"--text-box", pdf});
     EXPECT_EQ(status, 0);
