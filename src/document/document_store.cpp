@@ -63,6 +63,15 @@ std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::pa
 }
 
 std::string DocumentStore::searchKey(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        // Plain ASCII, the usual script: compatibility form and capitals change
+        // nothing, so lower case alone is the fold.
+        std::string key;
+        key.reserve(text.size());
+        for (const char c : text)
+            if (!isFoldedAway(static_cast<gunichar>(c))) key.push_back(g_ascii_tolower(c));
+        return key;
+    }
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return {};
     // poppler compares in compatibility form; upper case first so letters whose
     // lower cases differ but whose capitals agree (dotless i) fold together.
@@ -88,7 +97,11 @@ std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfB
     auto take = [&](const LayoutPdf& from) {
         for (int i = next++; i < pageCount; i = next++) {
             pages[i].lines = from.textLines(i);
-            pages[i].searchText = searchKey(from.pageText(i));
+            // The lines hold every inked character of the page in reading
+            // order; what they leave out is white space, which the key drops.
+            std::string text;
+            for (const TextLine& line : pages[i].lines) text += line.text;
+            pages[i].searchText = searchKey(text);
             from.releasePage(i);
         }
     };
