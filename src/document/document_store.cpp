@@ -33,7 +33,6 @@ void fullSize(const PageBoxes& boxes, double& width, double& height) {
     height = sideways ? boxes.display.width : boxes.display.height;
 }
 
-
 // Threads for the line collection at open; past a few, poppler's per-document
 // set-up costs more than the pages left for each.
 int collectionWorkers() {
@@ -62,7 +61,7 @@ std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::pa
     return openLocked(path);
 }
 
-std::string DocumentStore::searchKey(std::string_view text) {
+std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         // Plain ASCII, the usual script: compatibility form and capitals change
         // nothing, so lower case alone is the fold.
@@ -72,11 +71,11 @@ std::string DocumentStore::searchKey(std::string_view text) {
             if (!isFoldedAway(static_cast<gunichar>(c))) key.push_back(g_ascii_tolower(c));
         return key;
     }
-    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return {};
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return std::nullopt;
     // poppler compares in compatibility form; upper case first so letters whose
     // lower cases differ but whose capitals agree (dotless i) fold together.
     gchar* normal = g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_ALL);
-    if (!normal) return {};
+    if (!normal) return std::nullopt;
     gchar* upper = g_utf8_strup(normal, -1);
     gchar* folded = g_utf8_casefold(upper, -1);
     std::string key;
@@ -126,8 +125,8 @@ std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfB
 }
 
 bool DocumentStore::pageMayMatchLocked(int index, const std::string& key) const {
-    if (index < 0 || index >= static_cast<int>(searchTexts_.size())) return true;
-    return searchTexts_[index].find(key) != std::string::npos;
+    if (index < 0 || index >= static_cast<int>(searchTexts_.size()) || !searchTexts_[index]) return true;
+    return searchTexts_[index]->find(key) != std::string::npos;
 }
 
 std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesystem::path& path) {
