@@ -173,7 +173,9 @@ std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const std::str
         g_utf8_strlen(query.c_str(), -1) < 2)
         return hits;
     const int pageCount = document_->pageCount();
+    const std::string key = searchKey(query).value_or(query);  // the query is UTF-8, checked above
     for (int index = 0; index < pageCount && static_cast<int>(hits.size()) < limit; ++index) {
+        if (!pageMayMatchLocked(index, key)) continue;
         // No visible box also covers a cropped page size without area: both are
         // the display box scaled by the crop.
         const std::optional<PageRect> visible = visibleBoxLocked(index);

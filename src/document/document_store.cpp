@@ -2,7 +2,14 @@
 
 #include <cairo.h>
 
+#include <glib.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "document/png_encoder.hpp"
 
@@ -26,6 +33,24 @@ void fullSize(const PageBoxes& boxes, double& width, double& height) {
     height = sideways ? boxes.display.width : boxes.display.height;
 }
 
+// Threads for the line collection at open; past a few, poppler's per-document
+// set-up costs more than the pages left for each.
+int collectionWorkers() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
+bool isFoldedAway(gunichar c) {
+    switch (c) {
+        case '-':
+        case 0x00AD:  // soft hyphen
+        case 0x2010:  // hyphen
+        case 0x2011:  // non-breaking hyphen
+            return true;
+        default: return g_unichar_isspace(c) || g_unichar_type(c) == G_UNICODE_SPACE_SEPARATOR;
+    }
+}
+
 }  // namespace
 
 DocumentStore::DocumentStore() = default;
@@ -36,10 +61,79 @@ std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::pa
     return openLocked(path);
 }
 
+std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        // Plain ASCII, the usual script: compatibility form and capitals change
+        // nothing, so lower case alone is the fold.
+        std::string key;
+        key.reserve(text.size());
+        for (const char c : text)
+            if (!isFoldedAway(static_cast<gunichar>(c))) key.push_back(g_ascii_tolower(c));
+        return key;
+    }
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return std::nullopt;
+    // poppler compares in compatibility form; upper case first so letters whose
+    // lower cases differ but whose capitals agree (dotless i) fold together.
+    gchar* normal = g_utf8_normalize(text.data(), static_cast<gssize>(text.size()), G_NORMALIZE_ALL);
+    if (!normal) return std::nullopt;
+    gchar* upper = g_utf8_strup(normal, -1);
+    gchar* folded = g_utf8_casefold(upper, -1);
+    std::string key;
+    key.reserve(std::strlen(folded));
+    for (const char* p = folded; *p; p = g_utf8_next_char(p))
+        if (!isFoldedAway(g_utf8_get_char(p))) key.append(p, static_cast<std::size_t>(g_utf8_next_char(p) - p));
+    g_free(folded);
+    g_free(upper);
+    g_free(normal);
+    return key;
+}
+
+std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfBytes& bytes, const LayoutPdf& layout,
+                                                                      int workers) {
+    const int pageCount = layout.pageCount();
+    std::vector<CollectedPage> pages(std::max(pageCount, 0));
+    std::atomic<int> next{0};
+    auto take = [&](const LayoutPdf& from) {
+        for (int i = next++; i < pageCount; i = next++) {
+            pages[i].lines = from.textLines(i);
+            // The lines hold every inked character of the page in reading
+            // order; what they leave out is white space, which the key drops.
+            std::string text;
+            for (const TextLine& line : pages[i].lines) text += line.text;
+            pages[i].searchText = searchKey(text);
+            from.releasePage(i);
+        }
+    };
+    // Short-lived threads of its own rather than the shared queue: an open
+    // called from that queue must not wait for the queue.
+    std::vector<std::thread> threads;
+    for (int w = 1; w < std::min(workers, pageCount); ++w) {
+        try {
+            // One poppler document is not safe across threads; each worker reads
+            // the shared bytes through its own. A worker that cannot open one
+            // takes no pages, and the others share them out.
+            threads.emplace_back([&] {
+                if (const std::unique_ptr<LayoutPdf> own = LayoutPdf::open(bytes)) take(*own);
+            });
+        } catch (const std::system_error&) {
+            break;  // no more threads: the ones running and the caller finish the pages
+        }
+    }
+    take(layout);
+    for (std::thread& thread : threads) thread.join();
+    return pages;
+}
+
+bool DocumentStore::pageMayMatchLocked(int index, const std::string& key) const {
+    if (index < 0 || index >= static_cast<int>(searchTexts_.size()) || !searchTexts_[index]) return true;
+    return searchTexts_[index]->find(key) != std::string::npos;
+}
+
 std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesystem::path& path) {
     const PdfBytes bytes = readPdfBytes(path);
     std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(bytes);
     if (!layout) return std::nullopt;
+    std::vector<CollectedPage> collected = collectPages(bytes, *layout, collectionWorkers());
 
     document_ = std::move(layout);
     url_ = std::filesystem::absolute(path);
@@ -49,6 +143,12 @@ std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesyst
     }
     clearImageCacheLocked();
     lineCache_.clear();
+    searchTexts_.clear();
+    searchTexts_.reserve(collected.size());
+    for (std::size_t i = 0; i < collected.size(); ++i) {
+        lineCache_.emplace(static_cast<int>(i), std::move(collected[i].lines));
+        searchTexts_.push_back(std::move(collected[i].searchText));
+    }
     manualCrop_.reset();
     cropFractions_.clear();
     cropFractions_ = computeCropFractionsLocked(std::nullopt);
@@ -70,6 +170,7 @@ void DocumentStore::closeLocked() {
     }
     clearImageCacheLocked();
     lineCache_.clear();
+    searchTexts_.clear();
     cropFractions_.clear();
     manualCrop_.reset();
     automaticCrop_.reset();

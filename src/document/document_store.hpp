@@ -121,6 +121,24 @@ public:
     std::vector<double> automaticCropRect();
     std::optional<BoxFraction> cropFraction(int index) const;
 
+    // What the open keeps of each page once poppler's objects for it are gone:
+    // its lines and its text in the form search compares (searchKey).
+    struct CollectedPage {
+        std::vector<TextLine> lines;
+        std::optional<std::string> searchText;  // none: the text could not be folded
+    };
+    // Every page's lines and search text, taken on `workers` threads (the
+    // caller's one of them), each extra one reading `bytes` through a poppler
+    // document of its own; `layout` is the caller's. Pages are released from
+    // every document once taken. The result does not depend on `workers`.
+    static std::vector<CollectedPage> collectPages(const PdfBytes& bytes, const LayoutPdf& layout, int workers);
+    // Text folded for a test that can rule a page out of a search without
+    // poppler: compatibility forms, letter case, white space and hyphens are
+    // all gone, so anything poppler's find matches (case ignored, across line
+    // ends and end-of-line hyphens) still contains the folded query. None
+    // for text that is not UTF-8.
+    static std::optional<std::string> searchKey(std::string_view text);
+
     // Runs after a page is drawn and encoded, before the image is stored; lets
     // tests change the document while a render is in flight.
     void setAfterDrawHookForTesting(std::function<void()> hook) { afterDrawHook_ = std::move(hook); }
@@ -131,6 +149,9 @@ private:
     std::optional<RenderPlan> planRenderLocked(int index) const;
     void clearImageCacheLocked();
     std::optional<PageRect> visibleBoxLocked(int index) const;
+    // False only when page `index` cannot hold a match of the query folded to `key`.
+    // A page whose text could not be folded may always match.
+    bool pageMayMatchLocked(int index, const std::string& key) const;
     const std::vector<TextLine>& loadLinesLocked(int index);
     std::vector<BoxFraction> computeCropFractionsLocked(const std::optional<BoxFraction>& within);
     void applyManualCropLocked();
@@ -152,6 +173,9 @@ private:
     std::optional<BoxFraction> automaticCrop_;
     // Rectangles and texts of a page's lines together, so the two cannot drift apart.
     std::map<int, std::vector<TextLine>> lineCache_;
+    // searchKey of each page's text, taken at open; lets search skip pages
+    // without asking poppler to lay them out again.
+    std::vector<std::optional<std::string>> searchTexts_;
     bool dropPageNumbers_ = false;
 
     mutable std::mutex renderLock_;

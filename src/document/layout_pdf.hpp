@@ -73,6 +73,11 @@ public:
     // marks significant, across line ends (a line end reads as one space).
     std::vector<TextMatch> find(int index, const std::string& query) const;
 
+    // Lets go of what poppler built for page `index` and of its glyph boxes;
+    // both are made again if the page is asked about later. The line
+    // collection at open calls it once a page's lines are taken.
+    void releasePage(int index) const;
+
 private:
     struct Handles;
     enum class Ends { glyphs, words, lines };

@@ -3,8 +3,11 @@
 #include <cairo-pdf.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include "document/layout_pdf.hpp"
 
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
@@ -17,6 +20,33 @@ using testing::TempDir;
 
 FixturePage textPage(double width = 300, double height = 400) {
     return {width, height, {{30, 40, "Alpha beta gamma", 12}, {30, 80, "Second line of the scene", 12}}};
+}
+
+// A page full of text, as a script page is: 60 lines of 90-odd characters,
+// different on every page so no two pages' lines can stand in for each other.
+FixturePage densePage(int number) {
+    FixturePage page{595, 842, {}};
+    static const char* const words[] = {"storm", "harbour", "lantern", "sailor", "window", "letter",
+                                        "candle", "enter", "exit", "pause", "music", "door"};
+    for (int line = 0; line < 60; ++line) {
+        std::string text = "p" + std::to_string(number) + "l" + std::to_string(line);
+        for (int k = 0; text.size() < 90; ++k) text += std::string(" ") + words[(number * 7 + line * 3 + k) % 12];
+        page.texts.push_back({40, 30 + line * 13.0, text, 9});
+    }
+    return page;
+}
+
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+std::size_t threadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 class DocumentStoreTest : public ::testing::Test {
@@ -238,6 +268,142 @@ TEST_F(DocumentStoreTest, RendersFromSeveralThreadsAtOnce) {
     for (auto& t : threads) t.join();
     for (const auto& result : results) EXPECT_EQ(testing::decodePng(*result).width > 0, true);
     EXPECT_EQ(store.cachedKeys().size(), 6u);
+}
+
+TEST_F(DocumentStoreTest, LinesCollectedInParallelEqualThoseTakenOnePageAtATime) {
+    std::vector<FixturePage> pages;
+    for (int i = 0; i < 7; ++i) pages.push_back(densePage(i));
+    pages.push_back({300, 400, {}});  // no text at all
+    pages.push_back(textPage(400, 300));
+    const auto plain = pdf("plain.pdf", pages);
+    const auto path = dir / "turned.pdf";  // one page on its side: the lines turn with it
+    ASSERT_TRUE(testing::rotatePdf(plain, path, 90, "3"));
+
+    const PdfBytes bytes = readPdfBytes(path);
+    const auto single = LayoutPdf::open(bytes);
+    ASSERT_TRUE(single);
+    std::vector<std::vector<TextLine>> expected;
+    for (int i = 0; i < single->pageCount(); ++i) expected.push_back(single->textLines(i));
+    ASSERT_EQ(expected.size(), 9u);
+    ASSERT_EQ(expected[0].size(), 60u);
+    EXPECT_TRUE(expected[7].empty());
+
+    auto same = [](const std::vector<TextLine>& a, const std::vector<TextLine>& b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t k = 0; k < a.size(); ++k)
+            if (a[k].text != b[k].text || a[k].rect.x != b[k].rect.x || a[k].rect.y != b[k].rect.y ||
+                a[k].rect.width != b[k].rect.width || a[k].rect.height != b[k].rect.height)
+                return false;
+        return true;
+    };
+    for (int workers : {1, 2, 3, 16}) {
+        SCOPED_TRACE(workers);
+        const auto layout = LayoutPdf::open(bytes);
+        const auto collected = DocumentStore::collectPages(bytes, *layout, workers);
+        ASSERT_EQ(collected.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_TRUE(same(collected[i].lines, expected[i]));
+            ASSERT_TRUE(collected[i].searchText);
+            const bool dense = i < 7;  // the last line of a dense page is in its search text
+            EXPECT_EQ(collected[i].searchText->find("p" + std::to_string(i) + "l59") != std::string::npos, dense);
+        }
+        // Released pages are made again when asked about.
+        EXPECT_TRUE(same(layout->textLines(2), expected[2]));
+        EXPECT_EQ(layout->pageText(8), single->pageText(8));
+    }
+
+    // The store files each page's lines under its own number.
+    ASSERT_TRUE(store.open(path));
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(store.pageLines(i).size(), expected[i].size()) << i;
+    auto guard = store.acquireLock();
+    const auto hits = store.searchLocked("P5L17 ", 10);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].page, 5);
+}
+
+// The folded text may only rule a page out when poppler's find could not match there.
+TEST(DocumentSearchKey, FoldsEverythingFindIgnores) {
+    const struct {
+        const char* page;
+        const char* query;
+        bool mayMatch;
+    } cases[] = {
+        {"Enter MARGARET, left", "margaret", true},
+        {"Enter MARGARET, left", "Margaret,  Left", true},  // space against no space
+        {"the storm-\ntossed sea", "stormtossed", true},    // hyphen at a line end
+        {"the storm\ntossed sea", "storm tossed", true},    // across a line end
+        {"ÄITI tulee", "äiti", true},
+        {"Straße", "STRASSE", true},                        // one letter against two
+        {"ﬁnal scene", "final", true},                      // ligature against its letters
+        {"KAPI", "kapı", true},                             // dotless i: capitals agree
+        {"non\u00ADbreaking", "nonbreaking", true},         // soft hyphen
+        {"Enter MARGARET", "margarets", false},
+        {"äiti", "aiti", false},                            // marks count
+        {"storm", "sturm", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.page) + " / " + c.query);
+        const auto page = DocumentStore::searchKey(c.page), query = DocumentStore::searchKey(c.query);
+        ASSERT_TRUE(page && query);
+        EXPECT_EQ(page->find(*query) != std::string::npos, c.mayMatch);
+    }
+    EXPECT_EQ(DocumentStore::searchKey("A b-C\t\u00A0d"), "abcd");
+    EXPECT_EQ(DocumentStore::searchKey("\xff\xfe"), std::nullopt);  // not UTF-8: cannot rule anything out
+}
+
+TEST_F(DocumentStoreTest, SearchStillFindsWhatThePagesHold) {
+    const FixturePage closeLines{300, 400, {{30, 40, "Alpha beta gamma", 12}, {30, 54, "Second line", 12}}};
+    ASSERT_TRUE(store.open(pdf("s.pdf", {closeLines, densePage(3), textPage()})));
+    auto guard = store.acquireLock();
+    const struct {
+        const char* query;
+        std::vector<int> pages;
+    } cases[] = {
+        {"ALPHA BETA", {0, 2}},
+        {"gamma second", {0}},  // runs on to the next line
+        {"p3l42 ", {1}},
+        {"harbour lantern", {1}},
+        {"Alpha betas", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        std::vector<int> pages;
+        for (const auto& hit : store.searchLocked(c.query, 300))
+            if (pages.empty() || pages.back() != hit.page) pages.push_back(hit.page);
+        EXPECT_EQ(pages, c.pages);
+    }
+}
+
+// The open keeps each page's lines and lets poppler's pages go; a close gives
+// everything back and no worker thread outlives the open.
+TEST_F(DocumentStoreTest, OpeningKeepsLittleAndClosingGivesItBack) {
+    std::vector<FixturePage> pages;
+    for (int i = 0; i < 60; ++i) pages.push_back(densePage(i));
+    const auto path = pdf("dense.pdf", pages);
+    const std::size_t threads = threadCount();
+
+    // A small script first, so fonts and poppler's shared state are in place;
+    // freed memory the allocator keeps would hide what the big one holds.
+    ASSERT_TRUE(store.open(pdf("small.pdf", {densePage(0)})));
+    store.close();
+    const double before = residentMegabytes();
+    ASSERT_TRUE(store.open(path));
+    EXPECT_EQ(threadCount(), threads);
+    const auto lines = store.allPageLines();
+    ASSERT_TRUE(lines);
+    EXPECT_EQ((*lines)[59].size(), 60u);
+    // Kept pages cost well over a megabyte each; sixty lines of boxes do not.
+    EXPECT_LT(residentMegabytes() - before, 30.0);
+
+    store.close();
+    const double settled = residentMegabytes();
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(store.open(path));
+        store.close();
+    }
+    EXPECT_EQ(threadCount(), threads);
+    EXPECT_LT(residentMegabytes() - settled, 15.0);
 }
 
 }  // namespace
