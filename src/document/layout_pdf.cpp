@@ -436,11 +436,7 @@ std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) cons
 void LayoutPdf::releasePage(int index) const {
     if (index < 0) return;
     const auto at = static_cast<std::size_t>(index);
-    if (at < handles_->pages.size() && handles_->pages[at]) {
-        g_object_unref(handles_->pages[at]);
-        handles_->pages[at] = nullptr;
-    }
-    if (at < handles_->layouts.size()) handles_->layouts[at].reset();
+    if (at < handles_->pages.size()) handles_->pages[at].reset();
 }
 
 }  // namespace tallowmark
