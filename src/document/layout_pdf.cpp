@@ -151,6 +151,21 @@ bool continuesLine(const Run& line, const Run& previous, bool spaceAfterPrevious
     return spaceAfterPrevious || gap < 0.6 * thickness;
 }
 
+// poppler's own to_utf8 opens an iconv converter for every word, which made
+// the converter lookup (and its process-wide lock, contended by the workers
+// of the open) a large part of collecting a page. Empty for text that is not
+// well-formed UTF-16.
+std::string utf8Of(const poppler::ustring& text) {
+    if (text.empty()) return {};
+    static_assert(sizeof(poppler::ustring::value_type) == sizeof(gunichar2));
+    gchar* converted = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(text.data()),
+                                       static_cast<glong>(text.size()), nullptr, nullptr, nullptr);
+    if (!converted) return {};
+    std::string result(converted);
+    g_free(converted);
+    return result;
+}
+
 std::unique_ptr<PageWords> collectWords(const poppler::page& page, const TextSpace& space) {
     auto result = std::make_unique<PageWords>();
     PageWords& out = *result;
@@ -165,9 +180,8 @@ std::unique_ptr<PageWords> collectWords(const poppler::page& page, const TextSpa
             line.rect = i == line.firstGlyph ? out.glyphs[i].rect() : unite(line.rect, out.glyphs[i].rect());
     };
     for (const poppler::text_box& box : page.text_list()) {
-        const poppler::byte_array utf8 = box.text().to_utf8();
-        const std::string word(utf8.begin(), utf8.end());
-        if (word.empty() || !g_utf8_validate(word.data(), static_cast<gssize>(word.size()), nullptr)) continue;
+        const std::string word = utf8Of(box.text());
+        if (word.empty()) continue;
         const Run run = Run::of(box.bbox(), box.rotation());
         if (!lineRun || !continuesLine(*lineRun, *previousRun, previousSpace, run)) {
             closeLine();
