@@ -92,14 +92,17 @@ int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out) {
     // are read again with their texts and placed on the store's visible box,
     // the way the store does it.
     const std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(readPdfBytes(pdf));
-    const std::optional<PageBoxes> boxes = layout ? layout->pageBoxes(page - 1) : std::nullopt;
     std::optional<BoxFraction> crop;
     {
         auto guard = store.acquireLock();
         crop = store.cropFraction(page - 1);
     }
     std::vector<std::pair<ViewFraction, std::string>> lines;
-    if (const PageRect visible = boxes ? visibleBox(boxes->display, crop) : PageRect{}; visible.hasArea())
+    PageRect visible{};
+    if (layout) {
+        if (const std::optional<PageBoxes> boxes = layout->pageBoxes(page - 1)) visible = visibleBox(boxes->display, crop);
+    }
+    if (visible.hasArea())
         for (const TextLine& line : layout->textLines(page - 1))
             lines.emplace_back(toViewFraction(line.rect, visible), line.text);
     std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first.y < b.first.y; });
