@@ -11,6 +11,14 @@
 
 namespace tallowmark {
 
+// A list of numbers as the page receives it (rectangles, line fractions, aspects).
+template <class Numbers>
+Json numberList(const Numbers& values) {
+    Json list = Json::array();
+    for (double v : values) list.push_back(v);
+    return list;
+}
+
 class BridgeArguments {
 public:
     // A body that is not a list counts as an empty list.

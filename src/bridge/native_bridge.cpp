@@ -11,12 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Json numberList(const std::vector<double>& values) {
-    Json list = Json::array();
-    for (double v : values) list.push_back(v);
-    return list;
-}
-
 // Callbacks of the engine and the hub hold the bridge weakly and fall silent
 // once it is gone.
 template <class Fn>

@@ -46,8 +46,7 @@ public:
     void setTitleBar(std::weak_ptr<BridgeTitleBar> titleBar) { titleBar_ = std::move(titleBar); }
     void setPageGuard(std::shared_ptr<const PageGuard> guard) { pageGuard_ = std::move(guard); }
 
-    // The names the shell registers, in registration order; only calls that
-    // are implemented are listed.
+    // The names the shell registers, in registration order.
     static std::vector<std::string> callNames();
 
     void receive(const BridgeCall& call, ReplyHandle reply);
@@ -66,7 +65,6 @@ public:
 
     const MenuState& menuState() const { return menuState_; }
     CueEngine& engine() { return engine_; }
-    DocumentStore& documentStore() { return *documentStore_; }
     ControlHub& hub() { return *hub_; }
 
 private:

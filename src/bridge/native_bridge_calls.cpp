@@ -21,13 +21,6 @@ int pageIndex(std::int64_t index) {
     return index < INT_MIN || index > INT_MAX ? -1 : static_cast<int>(index);
 }
 
-template <std::size_t N>
-Json numberList(const std::array<double, N>& values) {
-    Json list = Json::array();
-    for (double v : values) list.push_back(v);
-    return list;
-}
-
 // A list whose every element satisfies `isKind`; none when one does not or
 // the value is no list, as the page then sent something else entirely.
 template <class IsKind>

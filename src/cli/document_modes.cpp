@@ -60,7 +60,7 @@ std::vector<std::size_t> linesBelowInColumn(const std::vector<Line>& lines, std:
     return below;
 }
 
-std::optional<std::vector<double>> numberList(const std::string& text) {
+std::optional<std::vector<double>> parseNumbers(const std::string& text) {
     std::vector<double> numbers;
     std::size_t at = 0;
     while (at <= text.size()) {
@@ -120,7 +120,7 @@ int maxTextDataMode(const std::filesystem::path& pdf, const std::optional<std::s
         return 1;
     }
     if (crop)
-        if (const auto numbers = numberList(*crop); numbers && numbers->size() == 4) info = store.setCrop(*numbers);
+        if (const auto numbers = parseNumbers(*crop); numbers && numbers->size() == 4) info = store.setCrop(*numbers);
     Json data = {{"aspects", info->aspects}, {"lines", nullptr}};
     if (const auto lines = store.allPageLines()) data["lines"] = *lines;
     std::fprintf(out, "%s\n", dumpJson(data, -1).c_str());

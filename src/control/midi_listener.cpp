@@ -1,7 +1,6 @@
 #include "control/midi_listener.hpp"
 
 #include <alsa/asoundlib.h>
-#include <poll.h>
 
 #include <mutex>
 #include <thread>
@@ -19,7 +18,6 @@ void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 }  // namespace
 
 struct MIDIListener::Impl {
-    MIDIListener* owner = nullptr;
     std::mutex parseMutex;  // the parser keeps SysEx state between packets
     MIDIByteParser parser;
     bool started = false;
@@ -45,7 +43,6 @@ MIDIListener& MIDIListener::shared() {
 }
 
 MIDIListener::MIDIListener() : impl_(std::make_unique<Impl>()) {
-    impl_->owner = this;
     // Events leave the input thread by a post; the callbacks are read on the
     // main thread when the post runs, so the hub may set them at any time.
     impl_->parser.onNoteOn = [this](int note, int velocity, int channel) {

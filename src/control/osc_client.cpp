@@ -5,11 +5,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <map>
 #include <thread>
 #include <vector>
 
-#include "control/osc_server.hpp"
+#include "control/osc_client.hpp"
 
 namespace tallowmark {
 

@@ -1,4 +1,5 @@
 #include "control/osc_server.hpp"
+#include "control/osc_client.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
