@@ -52,14 +52,14 @@ bool layoutCoversMarks(const CueSidecar& sidecar, const Layout& layout) {
     for (const Cue& cue : sidecar.cues) {
         if (!measured(cue.page)) {
             logSystemLine("TALLOWMARK export: sivulle " + std::to_string(cue.page + 1) +
-                      " ei ole ruudun ladontaa - vientia ei tehda");
+                          " ei ole ruudun ladontaa - vientia ei tehda");
             return false;
         }
     }
     for (const Insert& insert : sidecar.inserts) {
         if (!measured(insert.page)) {
             logSystemLine("TALLOWMARK export: sivulle " + std::to_string(insert.page + 1) +
-                      " (lisatty rivi) ei ole ruudun ladontaa - vientia ei tehda");
+                          " (lisatty rivi) ei ole ruudun ladontaa - vientia ei tehda");
             return false;
         }
     }
