@@ -1,6 +1,7 @@
 #include "bridge/bridge_records.hpp"
 
 #include <cmath>
+#include <string_view>
 
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
@@ -42,56 +43,25 @@ private:
     const Json* dict_;
 };
 
-template <class T>
-Json encodeList(const std::vector<T>& items) {
-    Json list = Json::array();
-    for (const T& item : items) list.push_back(toJson(item));
-    return list;
+// Every listed field read on its own; an id must also be a non-empty text.
+template <class R>
+R decodeLoose(const Json& dict) {
+    R record;
+    Loose loose{dict};
+    loose.id(record.id);
+    forEachField<R>([&](const auto& field) {
+        if (std::string_view(field.key) != "id") loose(field.key, record.*field.member);
+    });
+    return record;
 }
 
 }  // namespace
 
-// The page uses the marks file's field names, so the file's encoders serve.
-Json encodeCue(const Cue& cue) { return toJson(cue); }
-Json encodeMark(const Mark& mark) { return toJson(mark); }
-Json encodeFlag(const Flag& flag) { return toJson(flag); }
-Json encodeMemo(const Memo& memo) { return toJson(memo); }
-Json encodeInsert(const Insert& insert) { return toJson(insert); }
-
-Cue decodeCue(const Json& dict) {
-    Cue c;
-    Loose{dict}
-        .id(c.id)("number", c.number)("label", c.label)("kind", c.kind)("color", c.color)("snippet", c.snippet)(
-            "note", c.note)("insertID", c.insertID)("page", c.page)("x", c.x)("y", c.y)("w", c.w)("h", c.h)(
-            "labelX", c.labelX)("padL", c.padL)("padR", c.padR);
-    return c;
-}
-
-Mark decodeMark(const Json& dict) {
-    Mark m;
-    Loose{dict}.id(m.id)("kind", m.kind)("text", m.text)("color", m.color)("group", m.group)("page", m.page)(
-        "x", m.x)("y", m.y)("w", m.w)("h", m.h);
-    return m;
-}
-
-Flag decodeFlag(const Json& dict) {
-    Flag f;
-    Loose{dict}.id(f.id)("text", f.text)("color", f.color)("role", f.role)("page", f.page)("x", f.x)("y", f.y);
-    return f;
-}
-
-Memo decodeMemo(const Json& dict) {
-    Memo m;
-    Loose{dict}.id(m.id)("text", m.text)("color", m.color)("page", m.page)("x", m.x)("y", m.y)("w", m.w)("h", m.h);
-    return m;
-}
-
-Insert decodeInsert(const Json& dict) {
-    Insert i;
-    Loose{dict}.id(i.id)("text", i.text)("page", i.page)("afterY", i.afterY)("lineMidY", i.lineMidY)(
-        "lineH", i.lineH)("x", i.x);
-    return i;
-}
+Cue decodeCue(const Json& dict) { return decodeLoose<Cue>(dict); }
+Mark decodeMark(const Json& dict) { return decodeLoose<Mark>(dict); }
+Flag decodeFlag(const Json& dict) { return decodeLoose<Flag>(dict); }
+Memo decodeMemo(const Json& dict) { return decodeLoose<Memo>(dict); }
+Insert decodeInsert(const Json& dict) { return decodeLoose<Insert>(dict); }
 
 Json stateScalars(const CueEngine& engine) {
     const CueSidecar& s = engine.sidecar();
@@ -119,11 +89,11 @@ Json stateScalars(const CueEngine& engine) {
 Json stateDictionary(const CueEngine& engine) {
     const CueSidecar& s = engine.sidecar();
     Json state = stateScalars(engine);
-    state["cues"] = encodeList(engine.ordered());
-    state["marks"] = encodeList(s.marks);
-    state["flags"] = encodeList(s.flags);
-    state["memos"] = encodeList(s.memos);
-    state["inserts"] = encodeList(s.inserts);
+    state["cues"] = listToJson(engine.ordered());
+    state["marks"] = listToJson(s.marks);
+    state["flags"] = listToJson(s.flags);
+    state["memos"] = listToJson(s.memos);
+    state["inserts"] = listToJson(s.inserts);
     state["pageTexts"] = s.pageTexts;
     return state;
 }

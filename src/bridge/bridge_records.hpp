@@ -14,11 +14,8 @@
 
 namespace tallowmark {
 
-Json encodeCue(const Cue& cue);
-Json encodeMark(const Mark& mark);
-Json encodeFlag(const Flag& flag);
-Json encodeMemo(const Memo& memo);
-Json encodeInsert(const Insert& insert);
+// The page uses the marks file's field names, so a record goes to the page as
+// toJson (cues/cue_sidecar.hpp) writes it.
 
 // Never fail: each missing or mistyped key keeps its default, a missing or
 // empty id becomes a new UUID. "page" must be an integer; a number that is not

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -110,6 +111,44 @@ private:
     const Json& object_;
     bool ok_;
 };
+
+// One field of a record: its JSON key and the member that holds it. A record
+// lists its fields once, as RecordFields<R>::list (a tuple of these), and its
+// readers and writer follow from that list: a new field is its member and one
+// entry there.
+template <class R, class T>
+struct FieldKey {
+    const char* key;
+    T R::*member;
+};
+
+template <class R, class T>
+FieldKey(const char*, T R::*) -> FieldKey<R, T>;
+
+template <class R>
+struct RecordFields;
+
+// Calls visit(field) for each listed field of R, in the listed order.
+template <class R, class Visit>
+void forEachField(Visit&& visit) {
+    std::apply([&](const auto&... field) { (visit(field), ...); }, RecordFields<R>::list);
+}
+
+// The whole-record reading of FieldReader over every listed field.
+template <class R>
+bool readFields(const Json& value, R& out) {
+    FieldReader reader(value);
+    forEachField<R>([&](const auto& field) { reader.field(field.key, out.*field.member); });
+    return reader.ok();
+}
+
+// An object with every listed field, defaults included.
+template <class R>
+Json fieldsToJson(const R& record) {
+    Json object = Json::object();
+    forEachField<R>([&](const auto& field) { object[field.key] = record.*field.member; });
+    return object;
+}
 
 // Parses text and reads one record of type T from it; none when either fails.
 template <class T>

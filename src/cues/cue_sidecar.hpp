@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/json_helpers.hpp"
@@ -100,6 +101,52 @@ struct CueSidecar {
     bool operator==(const CueSidecar&) const = default;
 };
 
+// The JSON keys of each record, shared by the marks file and the bridge.
+template <>
+struct RecordFields<Cue> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"id", &Cue::id},         FieldKey{"number", &Cue::number}, FieldKey{"label", &Cue::label},
+        FieldKey{"kind", &Cue::kind},     FieldKey{"page", &Cue::page},     FieldKey{"x", &Cue::x},
+        FieldKey{"y", &Cue::y},           FieldKey{"w", &Cue::w},           FieldKey{"h", &Cue::h},
+        FieldKey{"labelX", &Cue::labelX}, FieldKey{"color", &Cue::color},   FieldKey{"snippet", &Cue::snippet},
+        FieldKey{"note", &Cue::note},     FieldKey{"padL", &Cue::padL},     FieldKey{"padR", &Cue::padR},
+        FieldKey{"insertID", &Cue::insertID}};
+};
+
+template <>
+struct RecordFields<Mark> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"id", &Mark::id},     FieldKey{"page", &Mark::page}, FieldKey{"x", &Mark::x},
+        FieldKey{"y", &Mark::y},       FieldKey{"w", &Mark::w},       FieldKey{"h", &Mark::h},
+        FieldKey{"kind", &Mark::kind}, FieldKey{"text", &Mark::text}, FieldKey{"color", &Mark::color},
+        FieldKey{"group", &Mark::group}};
+};
+
+template <>
+struct RecordFields<Flag> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"id", &Flag::id},     FieldKey{"page", &Flag::page},   FieldKey{"x", &Flag::x},
+        FieldKey{"y", &Flag::y},       FieldKey{"text", &Flag::text},   FieldKey{"color", &Flag::color},
+        FieldKey{"role", &Flag::role}};
+};
+
+template <>
+struct RecordFields<Memo> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"id", &Memo::id},     FieldKey{"page", &Memo::page}, FieldKey{"x", &Memo::x},
+        FieldKey{"y", &Memo::y},       FieldKey{"w", &Memo::w},       FieldKey{"h", &Memo::h},
+        FieldKey{"text", &Memo::text}, FieldKey{"color", &Memo::color}};
+};
+
+template <>
+struct RecordFields<Insert> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"id", &Insert::id},         FieldKey{"page", &Insert::page},
+        FieldKey{"afterY", &Insert::afterY}, FieldKey{"lineMidY", &Insert::lineMidY},
+        FieldKey{"lineH", &Insert::lineH},   FieldKey{"x", &Insert::x},
+        FieldKey{"text", &Insert::text}};
+};
+
 // Script order: page, then y, then x. A NaN position (never stored, but it
 // could come from a caller) sorts after every number so the order stays total.
 bool inScriptOrder(const Cue& a, const Cue& b);
@@ -117,6 +164,14 @@ Json toJson(const Flag& flag);
 Json toJson(const Memo& memo);
 Json toJson(const Insert& insert);
 Json toJson(const CueSidecar& sidecar);
+
+// A JSON array of the records, in their order (lists of the page and the file).
+template <class T>
+Json listToJson(const std::vector<T>& items) {
+    Json list = Json::array();
+    for (const T& item : items) list.push_back(toJson(item));
+    return list;
+}
 
 // Decodes the text of a marks file; none when it is not JSON or not a marks
 // record (a key of the wrong type anywhere fails the whole record).

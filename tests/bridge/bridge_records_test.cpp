@@ -43,7 +43,57 @@ TEST(BridgeRecords, DamagedDictionariesDecodeToDefaultsKeyByKey) {
     Cue full = numbered;
     full.page = 4;
     full.note = "fade";
-    EXPECT_EQ(decodeCue(encodeCue(full)), full);
+    EXPECT_EQ(decodeCue(toJson(full)), full);
+}
+
+// One key of a record with every field set made a boolean, which no field
+// holds: the marks file refuses the whole record, the page's copy loses only
+// that key (to its default, or a new id). Either way every other key survives.
+template <class R, class Decode>
+void checkEachKeyAlone(const R& full, Decode decodeLoose) {
+    const Json written = toJson(full);
+    R strict = full;
+    ASSERT_TRUE(readValue(written, strict));
+    EXPECT_EQ(strict, full) << "every field goes to the file and back";
+    EXPECT_EQ(decodeLoose(written), full) << "every field goes to the page and back";
+
+    const Json defaults = toJson(R{});
+    for (const auto& [key, value] : written.items()) {
+        SCOPED_TRACE(key);
+        Json damaged = written;
+        damaged[key] = true;
+        R into = full;
+        EXPECT_FALSE(readValue(damaged, into));
+
+        Json loose = toJson(decodeLoose(damaged));
+        EXPECT_NE(loose[key], value);
+        if (key == "id") {
+            EXPECT_EQ(loose[key].template get<std::string>().size(), 36u);
+        } else {
+            EXPECT_EQ(loose[key], defaults[key]);
+        }
+        loose[key] = value;
+        EXPECT_EQ(loose, written);
+    }
+}
+
+TEST(BridgeRecords, EveryFieldOfEveryRecordIsReadAndWrittenUnderItsKey) {
+    checkEachKeyAlone(Cue{.id = "C1", .number = "12", .label = "Valot", .kind = "LX", .page = 3, .x = 0.25,
+                          .y = 0.75, .w = 0.125, .h = 0.0625, .labelX = 0.5, .color = "#112233", .snippet = "ovi",
+                          .note = "hidas", .padL = 0.01, .padR = 0.02, .insertID = "I1"},
+                      decodeCue);
+    checkEachKeyAlone(Mark{.id = "M1", .page = 1, .x = 0.125, .y = 0.25, .w = 0.375, .h = 0.5, .kind = "underline",
+                           .text = "t", .color = "#445566", .group = "g"},
+                      decodeMark);
+    checkEachKeyAlone(
+        Flag{.id = "F1", .page = 2, .x = 0.75, .y = 0.875, .text = "ovelle", .color = "red", .role = "actor"},
+        decodeFlag);
+    checkEachKeyAlone(Memo{.id = "N1", .page = 4, .x = 0.5, .y = 0.25, .w = 0.25, .h = 0.125, .text = "muista",
+                           .color = "yellow"},
+                      decodeMemo);
+    checkEachKeyAlone(Insert{.id = "I1", .page = 3, .afterY = 0.5, .lineMidY = 0.53125, .lineH = 0.03125,
+                             .x = 0.0625, .text = "lisatty"},
+                      decodeInsert);
 }
 
 TEST(BridgeRecords, MenuStateIsReadWholeWithItsOwnDefaults) {

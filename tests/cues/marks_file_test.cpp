@@ -77,6 +77,121 @@ TEST_F(MarksFile, RoundTripWritesEveryFieldSortedAndReadsBackEqual) {
     EXPECT_EQ(other.sidecar(), engine.sidecar());
 }
 
+// Every field of every record set away from its default, so a key lost from
+// or renamed in any record shows as a changed byte.
+CueSidecar everyFieldSet() {
+    CueSidecar s;
+    s.version = 2;
+    s.documentName = "Sh\xF6w.pdf";  // Latin-1: stored in its escaped form
+    s.cues.push_back(Cue{.id = "C1", .number = "12", .label = "Valot", .kind = "LX", .page = 3, .x = 0.25,
+                         .y = 0.75, .w = 0.125, .h = 0.0625, .labelX = 0.5, .color = "#112233",
+                         .snippet = "ovi", .note = "hidas", .padL = 0.01, .padR = 0.02, .insertID = "I1"});
+    s.marks.push_back(Mark{.id = "M1", .page = 1, .x = 0.125, .y = 0.25, .w = 0.375, .h = 0.5,
+                           .kind = "underline", .text = "t", .color = "#445566", .group = "g"});
+    s.flags.push_back(Flag{.id = "F1", .page = 2, .x = 0.75, .y = 0.875, .text = "ovelle", .color = "red",
+                           .role = "actor"});
+    s.memos.push_back(Memo{.id = "N1", .page = 4, .x = 0.5, .y = 0.25, .w = 0.25, .h = 0.125, .text = "muista",
+                           .color = "yellow"});
+    s.inserts.push_back(Insert{.id = "I1", .page = 3, .afterY = 0.5, .lineMidY = 0.53125, .lineH = 0.03125,
+                               .x = 0.0625, .text = "lisatty"});
+    s.pageTexts = {{"0", "eka"}, {"3", "neljas"}};
+    s.pageLabelOffset = -2;
+    s.crop = {0.1, 0.2, 0.7, 0.6};
+    s.spreadOffset = 1;
+    return s;
+}
+
+TEST(MarksFileBytes, AFullRecordEncodesToTheKnownTextAndReadsBackEqual) {
+    const CueSidecar sidecar = everyFieldSet();
+    const auto text = encodeSidecar(sidecar);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text, R"({
+  "crop": [
+    0.1,
+    0.2,
+    0.7,
+    0.6
+  ],
+  "cues": [
+    {
+      "color": "#112233",
+      "h": 0.0625,
+      "id": "C1",
+      "insertID": "I1",
+      "kind": "LX",
+      "label": "Valot",
+      "labelX": 0.5,
+      "note": "hidas",
+      "number": "12",
+      "padL": 0.01,
+      "padR": 0.02,
+      "page": 3,
+      "snippet": "ovi",
+      "w": 0.125,
+      "x": 0.25,
+      "y": 0.75
+    }
+  ],
+  "documentName": "\u0000Sh%F6w.pdf",
+  "flags": [
+    {
+      "color": "red",
+      "id": "F1",
+      "page": 2,
+      "role": "actor",
+      "text": "ovelle",
+      "x": 0.75,
+      "y": 0.875
+    }
+  ],
+  "inserts": [
+    {
+      "afterY": 0.5,
+      "id": "I1",
+      "lineH": 0.03125,
+      "lineMidY": 0.53125,
+      "page": 3,
+      "text": "lisatty",
+      "x": 0.0625
+    }
+  ],
+  "marks": [
+    {
+      "color": "#445566",
+      "group": "g",
+      "h": 0.5,
+      "id": "M1",
+      "kind": "underline",
+      "page": 1,
+      "text": "t",
+      "w": 0.375,
+      "x": 0.125,
+      "y": 0.25
+    }
+  ],
+  "memos": [
+    {
+      "color": "yellow",
+      "h": 0.125,
+      "id": "N1",
+      "page": 4,
+      "text": "muista",
+      "w": 0.25,
+      "x": 0.5,
+      "y": 0.25
+    }
+  ],
+  "pageLabelOffset": -2,
+  "pageTexts": {
+    "0": "eka",
+    "3": "neljas"
+  },
+  "spreadOffset": 1,
+  "version": 2
+})");
+    EXPECT_EQ(decodeSidecar(*text), sidecar);
+}
+
 TEST_F(MarksFile, UndecodableFilesGiveAFreshRecordNamedAfterThePdf) {
     for (const std::string text : {"roskaa", R"({"cues":[{"page":1.5}]})", R"({"cues":[null]})",
                                    R"({"pageTexts":{"0":1}})"}) {
