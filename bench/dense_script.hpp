@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+#include "bench_script.hpp"
+
 namespace tallowmark::bench {
 
 // The query that occurs once only, on the last page.
@@ -39,32 +41,15 @@ inline std::filesystem::path denseScriptPdf(int pages) {
         return seed;
     };
 
-    cairo_surface_t* surface = cairo_pdf_surface_create(plain.c_str(), 595, 842);
-    cairo_t* cr = cairo_create(surface);
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = pango_font_description_from_string("Liberation Serif 9.5");
-    pango_layout_set_font_description(layout, font);
-    for (int page = 0; page < pages; ++page) {
-        for (int line = 0; line < 64; ++line) {
-            std::string text = line % 6 == 0 ? std::string(words[29 + 2 * (next() % 2)]) + ".  " : "      ";
-            if (page + 1 == pages && line == 30) text += lastPageMarker(pages) + " ";
-            while (text.size() < 96) {
-                text += words[next() % wordCount];
-                text += ' ';
-            }
-            pango_layout_set_text(layout, text.c_str(), -1);
-            cairo_move_to(cr, 56, 48 + line * 11.5);
-            pango_cairo_show_layout(cr, layout);
+    writeScriptPdf(plain, pages, "Liberation Serif 9.5", 64, 48, 56, 11.5, [&](int page, int line) {
+        std::string text = line % 6 == 0 ? std::string(words[29 + 2 * (next() % 2)]) + ".  " : "      ";
+        if (page + 1 == pages && line == 30) text += lastPageMarker(pages) + " ";
+        while (text.size() < 96) {
+            text += words[next() % wordCount];
+            text += ' ';
         }
-        pango_layout_set_text(layout, std::to_string(page + 1).c_str(), -1);
-        cairo_move_to(cr, 290, 800);
-        pango_cairo_show_layout(cr, layout);
-        cairo_show_page(cr);
-    }
-    pango_font_description_free(font);
-    g_object_unref(layout);
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
+        return text;
+    });
 
     const gchar* argv[] = {"qpdf", "--object-streams=generate", "--linearize", plain.c_str(), path.c_str(), nullptr};
     gint status = 0;
