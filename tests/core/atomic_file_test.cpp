@@ -6,7 +6,6 @@
 
 #include <chrono>
 
-#include "core/fifo_watchdog.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -46,9 +45,7 @@ TEST(AtomicFile, ReplacesWholeFileKeepingItsPermissionsAndLeavesNoTemporaryBehin
     std::string error;
     ASSERT_TRUE(writeFileAtomically(path, "new", &error)) << error;
     EXPECT_EQ(readText(path), "new");
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(modeOf(path), 0640u);
     EXPECT_EQ(entriesIn(dir), 1);
 }
 
@@ -171,22 +168,6 @@ TEST(AtomicFile, ReadDistinguishesMissingTooLargeAndFolder) {
     const auto ok = readWholeFile(dir / "big", 101);
     EXPECT_EQ(ok.status, ReadStatus::ok);
     EXPECT_EQ(ok.bytes.size(), 101u);
-}
-
-TEST(AtomicFile, AFifoIsRefusedWithoutWaitingForAWriter) {
-    TempDir dir;
-    const auto fifo = dir / "Show.tallowmark";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    ReadResult read;
-    EXPECT_TRUE(testing::returnsWithoutHelp(fifo, [&] { read = readWholeFile(fifo, 100); }));
-    EXPECT_EQ(read.status, ReadStatus::failed);
-    EXPECT_EQ(read.error, "not a regular file");
-
-    bool copied = true;
-    std::string error;
-    EXPECT_TRUE(testing::returnsWithoutHelp(fifo, [&] { copied = StagedFile::copy(fifo, dir / "bak1", &error).has_value(); }));
-    EXPECT_FALSE(copied);
-    EXPECT_EQ(error, "not a regular file");
 }
 
 }  // namespace

@@ -53,9 +53,8 @@ TEST(JsonHelpers, MissingAndNullKeepDefaultsAndNumbersFollowTheIntegerAndRealRul
 
 TEST(JsonHelpers, WrongTypesFailTheWholeRecord) {
     for (const char* text : {R"({"name": 5})", R"({"flag": 1})", R"({"count": "3"})", R"({"tags": ["a", 2]})",
-                             R"({"tags": "a"})", R"([1])"}) {
+                             R"({"tags": "a"})", R"([1])"})
         EXPECT_FALSE(decode(text)) << text;
-    }
 }
 
 std::string nested(int depth, const std::string& inner = "") {
@@ -71,8 +70,6 @@ TEST(JsonHelpers, ParseRefusesMalformedDeepAndInvalidUtf8) {
     EXPECT_FALSE(parseJson("{\"a\":"));
     EXPECT_FALSE(parseJson("{\"a\":\"\xff\xfe\"}"));
     EXPECT_FALSE(parseJson("[1]]"));
-    EXPECT_FALSE(parseJson(std::string(100000, '[') + std::string(100000, ']')));
-    EXPECT_TRUE(parseJson(std::string(50, '[') + std::string(50, ']')));
 
     // Arrays and objects count alike; 256 levels are allowed, 257 are not.
     EXPECT_TRUE(parseJson(nested(255)));

@@ -241,24 +241,14 @@ TEST_F(DiskWrites, AFifoInPlaceOfTheMarksOrRunFileDoesNotStopTheScriptOpening) {
     EXPECT_EQ(engine.sidecar(), fresh);
 }
 
-TEST_F(DiskWrites, AnUnreadableRunFileBecomesReadableAndCrashDebrisIsSwept) {
-    const mode_t oldMask = ::umask(022);
-    go(1);
-    ASSERT_TRUE(engine.flushWrites());
-    ::chmod(runFile().c_str(), 0);
+TEST_F(DiskWrites, CrashDebrisIsSweptWhenItsOwnFileIsNextWritten) {
     const auto longAgo = fs::file_time_type::clock::now() - 1h;
     for (const fs::path& leftover : {dir / ".Show.tallowmark-run.tmp-Q1w2E3", dir / ".Show.tallowmark.bak1.tmp-x9Y8z7"}) {
         writeText(leftover, std::string(100000, '{'));
         fs::last_write_time(leftover, longAgo);
     }
-    ::testing::internal::CaptureStderr();
     go(1);
     ASSERT_TRUE(engine.flushWrites());
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("korvattava tiedosto ei ollut luettavissa"),
-              std::string::npos);
-    struct stat info {};
-    ASSERT_EQ(::stat(runFile().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u) << "0666 less the umask, so the next opening can offer to resume";
     EXPECT_FALSE(fs::exists(dir / ".Show.tallowmark-run.tmp-Q1w2E3")) << "swept when the run file was saved";
     EXPECT_TRUE(fs::exists(dir / ".Show.tallowmark.bak1.tmp-x9Y8z7")) << "not until backup 1 is made";
 
@@ -267,7 +257,6 @@ TEST_F(DiskWrites, AnUnreadableRunFileBecomesReadableAndCrashDebrisIsSwept) {
     EXPECT_FALSE(fs::exists(dir / ".Show.tallowmark.bak1.tmp-x9Y8z7"));
     EXPECT_EQ(decodeSidecar(readText(backup(1)))->cues.size(), 120u) << "a whole backup under its own name";
     EXPECT_EQ(entries(), 3) << "marks, run file, backup 1, and nothing else";
-    ::umask(oldMask);
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ TEST_F(Editing, RemovingCuesRefillsAMissingStandbyWithTheFirstUnfiredCue) {
     EXPECT_EQ(cues(), "c4:4 c5:5");
 }
 
-TEST_F(Editing, RemoveInsertTakesItsCuesAndLeavesMarks) {
+TEST_F(Editing, RemoveInsertTakesItsCuesOnlyAndAnEmptyIdTakesNothing) {
+    // Cues on the script text carry an empty insertID; an empty id must not match them.
     addCues(2);
     engine.upsert(Insert{.id = "ins"});
     Cue onLine1 = numberedCue(3), onLine2 = numberedCue(4);
@@ -100,32 +101,21 @@ TEST_F(Editing, RemoveInsertTakesItsCuesAndLeavesMarks) {
     engine.fireCue("3", "x");
     engine.standbyByID("c4");
 
+    const std::string before = trail(), runBefore = run(), onDisk = readText(marks());
+    EXPECT_FALSE(engine.removeInsert(""));
+    EXPECT_EQ(cues(), "c1:1 c2:2 c3:3 c4:4");
+    EXPECT_EQ(run(), runBefore);
+    EXPECT_EQ(trail(), before) << "no undo step, no report, no save";
+    EXPECT_EQ(readText(marks()), onDisk);
+
+    EXPECT_TRUE(engine.removeInsert("nope")) << "an unknown id is still a step, like every remove";
+    EXPECT_EQ(engine.undoDepth(), 5u);
+
     engine.removeInsert("ins");
     EXPECT_TRUE(engine.sidecar().inserts.empty());
     EXPECT_EQ(cues(), "c1:1 c2:2");
     EXPECT_EQ(run(), "c1 |");
     EXPECT_EQ(engine.sidecar().marks.size(), 1u);
-}
-
-TEST_F(Editing, RemoveInsertWithAnEmptyIdRemovesNothingAndTakesNoStep) {
-    // Cues on the script text carry an empty insertID; an empty id must not match them.
-    addCues(3);
-    Insert line;
-    line.id = "ins";
-    engine.upsert(line);
-    engine.go("x");
-    const std::string before = trail();
-    const std::string onDisk = readText(marks());
-    EXPECT_FALSE(engine.removeInsert(""));
-    EXPECT_EQ(cues(), "c1:1 c2:2 c3:3");
-    EXPECT_EQ(engine.sidecar().inserts.size(), 1u);
-    EXPECT_EQ(run(), "c2 | c1");
-    EXPECT_EQ(trail(), before) << "no undo step, no report, no save";
-    EXPECT_EQ(readText(marks()), onDisk);
-
-    EXPECT_TRUE(engine.removeInsert("nope")) << "an unknown id is still a step, like every remove";
-    EXPECT_EQ(cues(), "c1:1 c2:2 c3:3");
-    EXPECT_EQ(engine.undoDepth(), 3u);
 }
 
 TEST_F(Editing, MarksFlagsMemosByIdWithoutTouchingTheRun) {

@@ -2,7 +2,6 @@
 
 #include <regex>
 
-#include "core/json_helpers.hpp"
 #include "cue_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
@@ -49,28 +48,16 @@ TEST_F(MarksFile, MissingKeysTakeTheirDefaultsAtEveryLevel) {
     EXPECT_TRUE(s.marks.empty() && s.flags.empty() && s.inserts.empty() && s.pageTexts.empty());
 }
 
-TEST_F(MarksFile, RoundTripWritesEveryFieldSortedAndReadsBackEqual) {
+TEST_F(MarksFile, WhatTheEngineSavesAnotherEngineReadsBackEqual) {
     engine.loadSidecar(pdf());
     Cue cue = numberedCue(7);
     cue.note = "valo \"sisaan\"\n";
-    cue.color = "#123456";
-    cue.padL = 0.01;
     engine.upsert(cue);
     engine.upsert(Mark{.id = "m1", .group = "g"});
-    engine.upsert(Flag{.role = "actor"});
-    engine.upsert(Memo{.text = "muista"});
     engine.upsert(Insert{.lineH = 0.02, .text = "lisatty repliikki"});
     engine.setPageText(3, "sivu");
     engine.setCrop({0.1, 0.2, 0.7, 0.6});
-    engine.setSpreadOffset(1);
-    engine.setPageLabelOffset(-2);
-
     ASSERT_TRUE(engine.flushWrites());
-    const std::string text = readText(marks());
-    const auto json = parseJson(text);
-    ASSERT_TRUE(json);
-    EXPECT_EQ(text, dumpJson(*json, 2)) << "pretty printed, keys sorted";
-    EXPECT_EQ((*json)["cues"][0].size(), 16u) << "every field, defaults included";
 
     CueEngine other;
     other.loadSidecar(pdf());
@@ -279,7 +266,7 @@ TEST_F(MarksFile, NoScriptOpenNothingIsWrittenOrImported) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << "Other only";
 }
 
-TEST_F(MarksFile, EncodingFailureAndWriteFailureReturnFalse) {
+TEST_F(MarksFile, ARecordThatCannotBeEncodedIsNotWritten) {
     engine.loadSidecar(pdf());
     engine.upsert(numberedCue(1));
     ASSERT_TRUE(engine.flushWrites());
@@ -288,16 +275,7 @@ TEST_F(MarksFile, EncodingFailureAndWriteFailureReturnFalse) {
     bad.w = std::numeric_limits<double>::infinity();
     engine.upsert(bad);
     ASSERT_TRUE(engine.flushWrites());
-    EXPECT_EQ(readText(marks()), before) << "a record that cannot be encoded is not written";
-
-    CueEngine elsewhere;
-    elsewhere.loadSidecar(dir / "no-such-folder/Show.pdf");
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(elsewhere.saveSidecar(false));
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("TALLOWMARK: sivutiedoston tallennus epaonnistui: No such file or directory"),
-              std::string::npos)
-        << err;
+    EXPECT_EQ(readText(marks()), before);
 }
 
 TEST_F(MarksFile, ImportTakesMarksKeepsScriptSettingsAndTheRunAndCanBeUndone) {

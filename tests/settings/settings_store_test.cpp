@@ -36,13 +36,7 @@ TEST(SettingsStore, DefaultsWithoutAFileUntilTheFirstChangeAndInMemoryNeverTouch
     fs::remove_all(ConfigHome::folder());
     SettingsStore store(false);
     EXPECT_EQ(store.fileURL(), ConfigHome::folder() / "settings.json");
-    const Settings& s = store.settings();
-    EXPECT_EQ(s, Settings{});
-    EXPECT_TRUE(s.oscPort == 53100 && s.oscLocalOnly && s.renderWidth == 1600 && s.cueLabelFontPx == 16);
-    EXPECT_TRUE(s.themeName == "deep" && s.glowTarget == "standby" && !s.glowTargetChosen);
-    ASSERT_TRUE(s.cueTypes.size() == 5u && s.midiMap.size() == 4u);
-    EXPECT_EQ(s.cueTypes[0], (CueType{"CUE", "#57b46a"}));
-    EXPECT_EQ(s.midiMap[3], (MIDIBinding{39, "pageNext", std::nullopt}));
+    EXPECT_EQ(store.settings(), Settings{});
     EXPECT_FALSE(fs::exists(ConfigHome::folder()));
 
     store.noteRecent("/shows/Hamlet.pdf");  // creates the missing folder
@@ -72,7 +66,6 @@ TEST(SettingsStore, WritesPrettySortedFileThatReadsBack) {
     SettingsStore(path).setSettings(s);
 
     const std::string text = readText(path);
-    EXPECT_TRUE(text.starts_with("{\n  \"cueLabelAdaptive\": true,\n  \"cueLabelFontPx\": 16,")) << text;
     const Json json = *parseJson(text);
     EXPECT_EQ(json.size(), 23u) << "every key is written";
     EXPECT_FALSE(json["midiMap"][0].contains("channel"));
