@@ -70,7 +70,7 @@ TEST_F(NativeBridgeTest, OnlyTheMainFrameOfTheGuardedPageMayCall) {
     EXPECT_FALSE(call("getState").error);
     EXPECT_EQ(call("GetState").error, "tuntematon funktio: GetState");
     const auto names = NativeBridge::callNames();
-    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 56u);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size()) << "a name listed twice";
 }
 
 TEST_F(NativeBridgeTest, EveryCallAnswersOnceWhateverItIsSent) {
