@@ -138,6 +138,8 @@ TEST_F(DocumentStoreTest, EmptyAndImageOnlyDocumentsOpen) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->pageCount, 1);
     EXPECT_TRUE(store.pageLines(0).empty());
+    EXPECT_TRUE(store.pageLines(5).empty());
+    EXPECT_FALSE(store.allPageLines());
     EXPECT_TRUE(store.pageText(0).empty());
     const auto png = store.renderPage(0, 300);
     ASSERT_TRUE(png);
