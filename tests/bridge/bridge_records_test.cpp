@@ -115,6 +115,10 @@ TEST(BridgeRecords, EventScriptCarriesTheEnvelopeAsAStringLiteral) {
               "  window.__tallowmarkEvent(e.name, e.payload);\n"
               "})();");
     EXPECT_FALSE(BridgeEvents::eventScript("cueState", {{"x", std::nan("")}}));
+    // The kept text of a payload gives the same script as the payload itself.
+    const Json payload = {{"a", "x\"y"}, {"b", {1, 2.5, "\u00e4"}}, {"c", Json::object()}};
+    EXPECT_EQ(BridgeEvents::eventScriptFromText("cue\"State", dumpJson(payload, -1)),
+              *BridgeEvents::eventScript("cue\"State", payload));
 }
 
 TEST(BridgeReply, AnswersOnceAndNullWhenDropped) {
