@@ -7,26 +7,16 @@
 
 #include <functional>
 
-#include "bridge/native_bridge.hpp"
-#include "core/main_queue.hpp"
+#include "bridge_fixture.hpp"
 #include "support/pdf_fixtures.hpp"
-#include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
 
-using testing::TempDir;
 using testing::readText;
+using testing::Reply;
 using testing::writeText;
 namespace fs = std::filesystem;
-
-constexpr const char* pageURL = "file:///opt/tm/web/index_inlined.html";
-
-struct Reply {
-    bool done = false;
-    Json value;
-    std::optional<std::string> error;
-};
 
 // Panels that stay open until the test answers them, so that other calls can
 // arrive meanwhile, as they may from the page.
@@ -71,33 +61,10 @@ std::string pdfText(const fs::path& path) {
     return text;
 }
 
-class BridgeFilesTest : public ::testing::Test {
+class BridgeFilesTest : public testing::BridgeFixture {
 protected:
-    BridgeFilesTest() {
-        Settings s;
-        s.oscEnabled = false;
-        settings->setSettings(s);
-        bridge = NativeBridge::create(settings, std::make_shared<NoUpdates>("20260101-1"));
-        bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
-        bridge->setDialogs(dialogs);
-    }
+    BridgeFilesTest() { bridge->setDialogs(dialogs); }
 
-    // Sends the call; the reply is filled in whenever it comes.
-    std::shared_ptr<Reply> send(const std::string& name, Json body = Json::array()) {
-        auto reply = std::make_shared<Reply>();
-        bridge->receive({name, std::move(body), std::string(pageURL), true},
-                        ReplyHandle([reply, name](const Json& v, const std::optional<std::string>& e) {
-                            EXPECT_FALSE(reply->done) << name << " answered twice";
-                            *reply = {true, v, e};
-                        }));
-        return reply;
-    }
-    Reply settle(const std::shared_ptr<Reply>& reply) {
-        EXPECT_TRUE(testing::pumpMainUntil([&] { return reply->done; })) << "never answered";
-        drainMainQueue();
-        return *reply;
-    }
-    Reply call(const std::string& name, Json body = Json::array()) { return settle(send(name, std::move(body))); }
     // A call that shows a save panel, answered with `path`.
     Reply throughPanel(const std::string& name, const fs::path& path, Json body = Json::array()) {
         auto reply = send(name, std::move(body));
@@ -121,10 +88,7 @@ protected:
                            {{"index", 1}, {"extra", 0}, {"pageWpx", 600}}}}};
     }
 
-    TempDir dir;
     std::shared_ptr<HeldDialogs> dialogs = std::make_shared<HeldDialogs>();
-    std::shared_ptr<SettingsStore> settings = std::make_shared<SettingsStore>(true);
-    std::shared_ptr<NativeBridge> bridge;
 };
 
 TEST_F(BridgeFilesTest, ACopyNeverLandsOnTheScriptOrItsMarksFiles) {

@@ -97,12 +97,6 @@ TEST(StateEncoder, AnUnwritableRealGivesNoTextAsTheDictionaryWouldGiveNoEvent) {
     EXPECT_FALSE(BridgeEvents::eventScript("cueState", stateDictionary(engine)));
 }
 
-TEST(StateEncoder, EventScriptFromTextMatchesTheScriptFromTheValue) {
-    const Json payload = {{"a", "x\"y"}, {"b", {1, 2.5, "\u00e4"}}, {"c", Json::object()}};
-    EXPECT_EQ(BridgeEvents::eventScriptFromText("cue\"State", dumpJson(payload, -1)),
-              *BridgeEvents::eventScript("cue\"State", payload));
-}
-
 // A reply given as text reaches a value sink parsed, a value reaches a text
 // sink encoded, and a forgotten handle still settles a text sink with null.
 TEST(BridgeReply, TextAndValueRepliesReachEitherKindOfSink) {

@@ -56,16 +56,16 @@ TEST_F(Hub, GoAddressesActAlikeAndLogWithTheSender) {
     EXPECT_TRUE(std::regex_match(hub->log()[0].time, std::regex("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]$")));
 }
 
-TEST_F(Hub, GoWithANumberFiresThatCueOrElseTheStandbyCue) {
+TEST_F(Hub, RunCommandsAndAGoWithANumberFiresThatCueOrElseTheStandbyCue) {
     osc("/go", {12.0f});  // no cue 12: plain GO
     EXPECT_EQ(texts()[0], "/go 12");
     osc("/go", {4.0f});
     EXPECT_EQ(run(), "c5 | c1 c4");
     osc("/cue/2/go");
     EXPECT_EQ(run(), "c3 | c1 c2 c4");
-}
 
-TEST_F(Hub, RunCommands) {
+    osc("/reset");
+    EXPECT_EQ(run(), "c1 |");
     osc("/go");
     osc("/go");
     osc("/previous");
@@ -78,8 +78,6 @@ TEST_F(Hub, RunCommands) {
     EXPECT_EQ(hub->log().size(), lines + 2);
     osc("/cue", {5});
     EXPECT_EQ(run(), "none | c1 c5");
-    osc("/reset");
-    EXPECT_EQ(run(), "c1 |");
 }
 
 TEST_F(Hub, PageDimAndUnknownAddresses) {

@@ -116,21 +116,6 @@ TEST_F(RemotePaths, RestartFollowsTheSettingsAndOnlyTheCurrentListenerIsBelieved
     EXPECT_EQ(logged("OSC kuuntelee porttia " + std::to_string(free)), 1);
 }
 
-TEST_F(RemotePaths, FloodIsLimitedAndAGoAfterItIsObeyed) {
-    testing::RawPeer desk;
-    testing::flood(desk, port, 3.0, true);
-    pumpMainUntil([] { return false; }, 300);  // let the tail of the flood drain
-
-    const long overflowLines = logged("yli 50 komentoa/s - ylimaaraiset pudotetaan");
-    EXPECT_GE(overflowLines, 3);
-    EXPECT_LE(overflowLines, 5);
-    EXPECT_LE(logged("/flood"), 50 * (overflowLines + 1));
-
-    g_usleep(1'100'000);  // a fresh rate-limit window
-    oscsend("/go");
-    EXPECT_TRUE(pumpMainUntil([&] { return engine.fired().contains("c1"); }));
-}
-
 // One peer floods at 10,000 datagrams a second; a desk on another socket sends
 // a GO every quarter second with liblo's oscsend. Every GO must fire, and the
 // overflow line must name the flooding peer, not the desk.
@@ -151,12 +136,11 @@ TEST_F(RemotePaths, ADesksGosAreObeyedWhileAnotherPeerFloods) {
     const std::string err = ::testing::internal::GetCapturedStderr();
 
     EXPECT_GT(sent, 10'000) << "the flood was too thin to prove anything";
-    EXPECT_GE(std::count_if(hub->log().begin(), hub->log().end(),
-                            [&](const LogEntry& e) {
-                                return e.text == "yli 50 komentoa/s - ylimaaraiset pudotetaan" &&
-                                       e.source == "osc " + flooderName;
-                            }),
-              1);
+    const long overflowLines = std::count_if(hub->log().begin(), hub->log().end(), [&](const LogEntry& e) {
+        return e.text == "yli 50 komentoa/s - ylimaaraiset pudotetaan" && e.source == "osc " + flooderName;
+    });
+    EXPECT_GE(overflowLines, 1);
+    EXPECT_LE(logged("/flood"), 50 * (overflowLines + 1)) << "at most 50 of the flood a window reach the log";
     EXPECT_NE(err.find("TALLOWMARK: OSC yli 50 komentoa/s - ylimaaraiset pudotetaan (" + flooderName + ")"),
               std::string::npos);
     EXPECT_EQ(logged("yli 200 komentoa/s - ylimaaraiset pudotetaan"), 0) << "one flooder stays within its own share";

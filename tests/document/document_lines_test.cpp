@@ -79,15 +79,6 @@ TEST_F(DocumentLinesTest, PageNumberLinesAreFlaggedOnlyAtTheEdges) {
     for (std::size_t i = 1; i < (*pages)[0].size(); ++i) EXPECT_LT((*pages)[0][i - 1][1], (*pages)[0][i][1]);
 }
 
-TEST_F(DocumentLinesTest, PagesWithoutTextHaveNoLinesAndNoAllPageLines) {
-    testing::writePdf(dir / "blank.pdf", {{300, 400, {}}, {300, 400, {}}});
-    ASSERT_TRUE(store.open(dir / "blank.pdf"));
-    EXPECT_FALSE(store.allPageLines());
-    EXPECT_TRUE(store.pageLines(0).empty());
-    EXPECT_TRUE(store.pageLines(5).empty());
-    EXPECT_TRUE(store.pageText(0).empty());
-}
-
 TEST_F(DocumentLinesTest, PageNumberFlagRecropsOnlyWhenItChanges) {
     testing::writePdf(dir / "s.pdf", {{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 100, "Last words"}, {140, 370, "12"}}}});
     const auto opened = store.open(dir / "s.pdf");

@@ -83,7 +83,7 @@ TEST_F(DocumentSelectionTest, ClickSelectsTheWordUnderThePointer) {
     EXPECT_FALSE(select(at(250, 300), at(250, 300)));
 }
 
-TEST_F(DocumentSelectionTest, DragAlongOneLine) {
+TEST_F(DocumentSelectionTest, DragsSelectWholeWordsFromTheHigherLineDown) {
     // From inside "beta" to inside "gamma", wandering less than a line spacing.
     const auto whole = select(onLine(beta0 + 8, 40), onLine(gamma0 + 15, 40 + 9));
     ASSERT_TRUE(whole);
@@ -105,9 +105,8 @@ TEST_F(DocumentSelectionTest, DragAlongOneLine) {
     ASSERT_TRUE(below);
     EXPECT_NEAR(whole->rect[3], below->rect[3], 1e-9);
     EXPECT_NEAR((below->rect[1] - whole->rect[1]) * crop.height * pageHeight, 16, 0.5);
-}
 
-TEST_F(DocumentSelectionTest, DragUpwardsSelectsFromTheHigherLine) {
+    // Upwards across two lines: the selection still starts on the higher one.
     const auto sel = select(onLine(80, 56), onLine(beta0 + 8, 40));
     ASSERT_TRUE(sel);
     EXPECT_TRUE(sel->text.starts_with("beta")) << sel->text;

@@ -97,7 +97,10 @@ TEST_F(DocumentStoreTest, UnreadableFilesLeaveTheOpenScriptAlone) {
     testing::writeText(dir / "text.pdf", "This is a script, but not a PDF.\n");
     testing::writeText(dir / "empty.pdf", "");
     testing::writeText(dir / "truncated.pdf", whole.substr(0, 40));
-    for (const char* name : {"text.pdf", "empty.pdf", "truncated.pdf", "missing.pdf"}) {
+    // A script that needs a user password cannot be read either.
+    const std::string lock = "qpdf --encrypt secret owner 256 -- '" + good.string() + "' '" + (dir / "locked.pdf").string() + "'";
+    ASSERT_EQ(std::system(lock.c_str()), 0);
+    for (const char* name : {"text.pdf", "empty.pdf", "truncated.pdf", "missing.pdf", "locked.pdf"}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(store.open(dir / name));
         auto guard = store.acquireLock();
@@ -107,28 +110,16 @@ TEST_F(DocumentStoreTest, UnreadableFilesLeaveTheOpenScriptAlone) {
     EXPECT_FALSE(store.pageText(1).empty());
 }
 
-TEST_F(DocumentStoreTest, ZeroPageDocumentOpensEmpty) {
-    const auto path = dir / "zero.pdf";
-    ASSERT_EQ(std::system(("qpdf --empty '" + path.string() + "'").c_str()), 0);
-    const auto info = store.open(path);
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->pageCount, 0);
-    EXPECT_TRUE(info->aspects.empty());
+// No pages at all, or a scanned page that is only an image: both open; the
+// scan has no lines and still draws.
+TEST_F(DocumentStoreTest, EmptyAndImageOnlyDocumentsOpen) {
+    const auto zero = dir / "zero.pdf";
+    ASSERT_EQ(std::system(("qpdf --empty '" + zero.string() + "'").c_str()), 0);
+    const auto none = store.open(zero);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->pageCount, 0);
     EXPECT_FALSE(store.renderPage(0, 100));
-}
 
-TEST_F(DocumentStoreTest, LockedAndImageOnlyDocuments) {
-    const auto plain = pdf("plain.pdf", {textPage()});
-    ASSERT_TRUE(store.open(plain));
-    // A script that needs a user password cannot be read: the open one stays.
-    const auto locked = dir / "locked.pdf";
-    ASSERT_EQ(std::system(("qpdf --encrypt secret owner 256 -- '" + plain.string() + "' '" + locked.string() + "'")
-                              .c_str()),
-              0);
-    EXPECT_FALSE(store.open(locked));
-    EXPECT_FALSE(store.pageText(0).empty());
-
-    // A scanned page: only an image, no text. It opens, has no lines, and draws.
     const auto scanned = dir / "scanned.pdf";
     cairo_surface_t* page = cairo_pdf_surface_create(scanned.c_str(), 300, 400);
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 100, 100);
@@ -147,6 +138,8 @@ TEST_F(DocumentStoreTest, LockedAndImageOnlyDocuments) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->pageCount, 1);
     EXPECT_TRUE(store.pageLines(0).empty());
+    EXPECT_TRUE(store.pageLines(5).empty());
+    EXPECT_FALSE(store.allPageLines());
     EXPECT_TRUE(store.pageText(0).empty());
     const auto png = store.renderPage(0, 300);
     ASSERT_TRUE(png);
