@@ -118,7 +118,7 @@ public:
     // crop with a value that is not finite, clears it.
     std::optional<Info> setCrop(const std::optional<PageCrop>& crop);
     std::optional<PageCrop> manualCrop() const;
-    // The crop shared by the pages when no manual crop is set.
+    // The crop the text alone gives (the first page's); a manual crop leaves it as it was.
     std::optional<PageCrop> automaticCrop() const;
     // The crop in force on page `index`.
     std::optional<BoxFraction> cropFraction(int index) const;
