@@ -3,12 +3,13 @@
 // nothing is written outside a scratch folder.
 //
 // The calls go to a small real script (two pages of text) with cues, marks,
-// flags, memos and inserts, written and opened once at start-up in a scratch
-// folder (in memory under /dev/shm where there is one). Its marks are then held in memory only, so no
-// edit or GO waits on a file, and every input starts from the same marks: an
-// input leaves nothing behind. Calls that would open
-// or write a whole other script (open by path, the demo, closing and
-// reopening) stay out of the loop; the bridge tests cover them.
+// flags, memos and inserts, written once at start-up in a scratch folder (in
+// memory under /dev/shm where there is one), where the marks and run files
+// that edits and GOs hand to the writer cost little to write. Each input
+// starts from that script as it was first opened: its marks file is written
+// back and read again, and a script the input closed is opened again. Calls
+// that would open or write a whole other script (open by path, the demo) stay
+// out of the loop; the bridge tests cover them.
 //
 // Input: up to eight calls separated by 0xFE, run in order on the same marks.
 // In each, the first byte picks a call name (or, past the table, the rest of
@@ -25,12 +26,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bridge/native_bridge.hpp"
 #include "core/main_queue.hpp"
+#include "cues/run_state.hpp"
 
 namespace {
 
@@ -89,7 +92,7 @@ constexpr const char* pageURL = "file:///opt/tallowmark/web/index_inlined.html";
 struct World {
     fs::path folder = scratchFolder();
     fs::path script;
-    CueSidecar start;
+    std::string startMarks;  // the marks file's text as each input finds it
     std::shared_ptr<NativeBridge> bridge;  // with the script open
     std::shared_ptr<NativeBridge> empty;   // with nothing open
     std::shared_ptr<CancellingDialogs> dialogs = std::make_shared<CancellingDialogs>();
@@ -117,8 +120,8 @@ struct World {
         marks.memos = {Memo{.id = "n1", .page = 1, .text = "check the haze"}};
         marks.inserts = {Insert{.id = "i1", .page = 0, .afterY = 0.3, .lineMidY = 0.32, .lineH = 0.02, .text = "added"}};
         marks.pageTexts = {{"0", "one"}};
-        start = std::move(marks);
-        engine.loadFromMemoryForTesting(start);
+        startMarks = encodeSidecar(marks).value();
+        restore();
 
         // Caches and logs that fill once (page texts and lines, the hub's
         // newest lines) are filled here, so that the first inputs to read
@@ -151,6 +154,23 @@ struct World {
         fs::remove_all(folder, ignored);
     }
 
+    void restore() {
+        CueEngine& engine = bridge->engine();
+        engine.flushWrites();
+        const fs::path marks = sidecarPathFor(script);
+        {
+            std::ofstream out(marks, std::ios::binary | std::ios::trunc);
+            out << startMarks;
+        }
+        std::error_code ignored;
+        fs::remove(runFilePathFor(marks), ignored);
+        if (engine.sidecarURL()) {
+            engine.loadSidecar(script);
+        } else if (!bridge->openDocument(script)) {
+            std::abort();
+        }
+    }
+
     void call(NativeBridge& target, std::string_view data) {
         if (data.empty()) return;
         std::string rest(data.substr(1));
@@ -162,7 +182,7 @@ struct World {
             name = rest.substr(0, end);
             rest = end == std::string::npos ? "" : rest.substr(end + 1);
         }
-        if (name == "openDocumentPath" || name == "makeDemo" || name == "closeDocument") return;
+        if (name == "openDocumentPath" || name == "makeDemo") return;
 
         call(target, name, parseJson(rest).value_or(Json::array({rest})));
     }
@@ -215,6 +235,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (end == std::string_view::npos) break;
         input.remove_prefix(end + 1);
     }
-    world.bridge->engine().loadFromMemoryForTesting(world.start);
+    world.restore();
     return 0;
 }
