@@ -202,10 +202,10 @@ struct World {
 
 // libFuzzer's per-input leak check runs an input again and scans the whole
 // heap whenever it allocated more than it freed, which inputs here often do
-// without leaking (the pool finishes a search after the input, a setting
-// change resizes a cache). That check cost three quarters of the time. A real
-// leak is still reported, and fails the run, by the sanitizer's check at exit.
-// An explicit -detect_leaks on the command line still wins.
+// without leaking (the writer and the pool finish their work after the input,
+// a cache grows). That check took about two thirds of the time. A real leak is
+// still reported, and fails the run, by the sanitizer's check at exit. An
+// explicit -detect_leaks on the command line still wins.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static std::vector<char*> arguments;
     static char noPerInputLeakCheck[] = "-detect_leaks=0";
