@@ -55,9 +55,7 @@ protected:
     std::filesystem::path marks() const { return dir / "Show.tallowmark"; }
     std::filesystem::path runFile() const { return dir / "Show.tallowmark-run"; }
     std::filesystem::path backup(int n) const { return CueEngine::backupPath(marks(), n); }
-    long entries() const {
-        return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
-    }
+    long entries() const { return dir.entries(); }
     void go(int times) {
         for (int i = 0; i < times; ++i) engine.go("x");
     }
