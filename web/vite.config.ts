@@ -33,7 +33,7 @@ export default defineConfig({
     reportCompressedSize: false,
   },
   test: {
-    include: ['tests/**/*.test.ts'],
+    include: ['tests/**/*.test.{ts,tsx}'],
     environment: 'node',
   },
 });
