@@ -15,6 +15,9 @@ export function App() {
     const onKey = (e: KeyboardEvent) => {
       const action = keyAction(e);
       if (!action) return;
+      // With no script there is nothing to fire: Return and Space stay with
+      // the focused control, so the first screen works from the keyboard.
+      if ((action === 'go' || action === 'back') && !store.doc.peek()) return;
       e.preventDefault();
       ctl.key(action);
     };
