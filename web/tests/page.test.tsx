@@ -12,7 +12,11 @@ import { App } from '../src/views/App';
 import { App as AppContext } from '../src/views/context';
 import { doc, fakeBridge } from './fake_bridge';
 
-const flush = () => new Promise((r) => setTimeout(r, 0));
+// A scroll set by an effect renders again a turn later; a few turns let the
+// page come to rest.
+const flush = async () => {
+  for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
+};
 
 function cue(id: string, page: number, y: number): Cue {
   return {
@@ -34,6 +38,7 @@ beforeEach(() => {
   // The DOM here does no layout; give the script view a size.
   Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
   Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
+  Object.defineProperty(HTMLElement.prototype, 'scrollHeight', { configurable: true, get: () => 100000 });
   // Browsers have an onload property on images; Preact looks for it to name
   // the event 'load'. This DOM lacks it.
   if (!('onload' in HTMLElement.prototype))
@@ -114,7 +119,6 @@ describe('an open script', () => {
     const t = await mount({ renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
     await t.ctl.openPath('/s/show.pdf');
     await flush();
-    await flush();
     const images = host.querySelectorAll('img.page-image');
     expect(images.length).toBeGreaterThan(1);
     expect(t.named('debugLog')).toEqual([]);
@@ -145,5 +149,30 @@ describe('an open script', () => {
     await flush();
     expect(t.named('reset')).toHaveLength(1);
     expect(host.querySelector('.confirm')).toBeNull();
+  });
+
+  it('keeps the page being read when the layout changes, wherever the operator scrolled', async () => {
+    const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    t.ctl.goToPage(10);
+    await flush();
+    expect(t.store.visiblePage.value).toBe(10);
+    const scroller = host.querySelector('.script') as HTMLElement;
+    const row20 = host.querySelector('.page[data-page="20"]');
+    expect(row20).toBeNull();
+    // The operator scrolls on by five spreads (rows of about 558 px).
+    scroller.scrollTop += 5 * 557.7;
+    scroller.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(t.store.visiblePage.value).toBe(20);
+    t.ctl.zoom(1);
+    await flush();
+    expect(t.store.zoom.value).toBeGreaterThan(1);
+    expect(t.store.visiblePage.value).toBe(20);
+    t.ctl.setPagesPerSpread(1);
+    await flush();
+    expect(t.store.visiblePage.value).toBe(20);
   });
 });

@@ -110,14 +110,37 @@ export function ScriptView() {
     return r < 0 ? null : rs[r].top + cue.y * rs[r].height;
   };
 
-  // Scroll requests from the controller (open, page keys, pedals).
+  // Where the reading line sits (page and fraction down it), so that a new
+  // layout (zoom, resize, one or two pages) keeps the operator's place.
+  const anchor = useRef<{ generation: number; page: number; fraction: number } | null>(null);
+  const handledRequest = useRef(0);
+  const noteAnchor = () => {
+    const rs = rows.peek();
+    if (rs.length === 0) return;
+    const line = scrollTop.peek() + viewHeight.peek() / 3;
+    const r = rowOfPage(rs, visiblePage(rs, scrollTop.peek(), viewHeight.peek()));
+    if (r < 0) return;
+    const fraction = Math.min(1, Math.max(0, (line - rs[r].top) / rs[r].height));
+    anchor.current = { generation: store.generation.peek(), page: rs[r].pages[0], fraction };
+  };
+
+  // Scroll requests from the controller (open, page keys, pedals), each
+  // carried out once; otherwise a new layout keeps the anchored place.
   useSignalEffect(() => {
     const req = store.scrollRequest.value;
     const rs = rows.value;
-    if (!req || rs.length === 0) return;
-    const r = rowOfPage(rs, req.page);
-    if (r < 0) return;
-    scrollTo(rs[r].top - gap + req.y * rs[r].height);
+    if (rs.length === 0) return;
+    if (req && req.seq !== handledRequest.current) {
+      handledRequest.current = req.seq;
+      const r = rowOfPage(rs, req.page);
+      if (r >= 0) scrollTo(rs[r].top - gap + req.y * rs[r].height);
+      noteAnchor();
+      return;
+    }
+    const a = anchor.current;
+    if (!a || a.generation !== store.generation.peek() || store.follow.peek() || store.confidence) return;
+    const r = rowOfPage(rs, a.page);
+    if (r >= 0) scrollTo(rs[r].top + a.fraction * rs[r].height - viewHeight.peek() / 3);
   });
 
   // Follow the standby cue: after a GO, and always on the monitor.
@@ -166,6 +189,7 @@ export function ScriptView() {
     const el = scroller.current;
     if (!el) return;
     scrollTop.value = el.scrollTop;
+    noteAnchor();
     if (programmatic.current) {
       programmatic.current = false;
     } else {
