@@ -248,7 +248,10 @@ TEST_F(NativeBridgeTest, SettingsAreLimitedSavedAndRestartTheListenerOnlyOnChang
     EXPECT_EQ(restarts(), 1);
     EXPECT_NE(std::find(eventNames().begin(), eventNames().end(), "controlStatus"), eventNames().end());
 
+    int menuReports = 0;
+    bridge->onMenuStateChange = [&] { ++menuReports; };
     EXPECT_EQ(call("menuState", Json::array({{{"hasDoc", true}}})).value, true);
+    EXPECT_EQ(menuReports, 1);
     EXPECT_TRUE(bridge->menuState().hasDoc);
     EXPECT_EQ(bridge->menuState().theme, "deep");
     EXPECT_EQ(call("updateStatus").value, (Json{{"available", nullptr}, {"current", "20260101-1"}}));
