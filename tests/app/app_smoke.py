@@ -1,0 +1,163 @@
+"""The application as an operator meets it: a script opens in the window, the
+page draws it, OSC GOs reach the run file, the monitor opens from its key, a
+second launch hands its script over, and SIGTERM ends the process cleanly."""
+
+import json
+import os
+import queue
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+PROGRAM, BUILD = sys.argv[1], sys.argv[2]
+FIRST_PAGE = "first page shown"
+
+
+def fail(message):
+    print("app.smoke: FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, seconds, step=0.1):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def in_script_order(cue):
+    return (cue.get("page", 0), cue.get("y", 0.5), cue.get("x", 0.5))
+
+
+def main():
+    started = time.monotonic()
+    root = tempfile.mkdtemp(prefix="tallowmark-app-")
+    env = dict(os.environ)
+    for name, sub in (("HOME", "home"), ("XDG_CONFIG_HOME", "config"), ("XDG_DATA_HOME", "data"),
+                      ("XDG_CACHE_HOME", "cache"), ("XDG_RUNTIME_DIR", "runtime")):
+        env[name] = os.path.join(root, sub)
+        os.makedirs(env[name], mode=0o700)
+    process = None
+    try:
+        demo = os.path.join(root, "demo")
+        subprocess.run([PROGRAM, "--make-demo", demo], env=env, check=True, stdout=subprocess.DEVNULL)
+        pdfs = sorted(f for f in os.listdir(demo) if f.lower().endswith(".pdf"))
+        if not pdfs:
+            fail("--make-demo wrote no PDF")
+        pdf = os.path.join(demo, pdfs[0])
+        sidecar = os.path.splitext(pdf)[0] + ".tallowmark"
+        run_file = os.path.splitext(pdf)[0] + ".tallowmark-run"
+        with open(sidecar, encoding="utf-8") as f:
+            cues = sorted(json.load(f)["cues"], key=in_script_order)
+        if len(cues) < 4:
+            fail("the demo has fewer than four cues")
+
+        port = free_udp_port()
+        os.makedirs(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK"))
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK", "settings.json"), "w") as f:
+            json.dump({"oscEnabled": True, "oscPort": port, "oscLocalOnly": True}, f)
+
+        process = subprocess.Popen([PROGRAM, "--open", pdf], env=env, stderr=subprocess.PIPE, text=True,
+                                   errors="replace")
+        lines = queue.Queue()
+        log = []
+
+        def read():
+            for line in process.stderr:
+                log.append(line.rstrip("\n"))
+                lines.put(line)
+        threading.Thread(target=read, daemon=True).start()
+
+        def count(text):
+            return sum(1 for line in log if text in line)
+
+        if not wait_for(lambda: count(FIRST_PAGE) >= 1 or process.poll() is not None, 60):
+            fail("no '%s' line within 60 s:\n%s" % (FIRST_PAGE, "\n".join(log)))
+        if process.poll() is not None:
+            fail("the program ended early (%s):\n%s" % (process.returncode, "\n".join(log)))
+        print("app.smoke: page ready after %.1f s" % (time.monotonic() - started))
+
+        for _ in range(3):
+            subprocess.run(["oscsend", "localhost", str(port), "/go"], check=True)
+            time.sleep(0.2)
+
+        def run_reached():
+            try:
+                with open(run_file, encoding="utf-8") as f:
+                    run = json.load(f)
+            except (OSError, ValueError):
+                return None
+            return run if len(run.get("fired", [])) == 3 else None
+        run = wait_for(run_reached, 10)
+        if not run:
+            fail("the run file does not show three fired cues:\n" + "\n".join(log))
+        if set(run["fired"]) != {c["id"] for c in cues[:3]}:
+            fail("the fired cues are not the first three")
+        if run["standbyID"] != cues[3]["id"]:
+            fail("standby is not on the fourth cue")
+
+        # The page shows the GOs once their state event has been drawn.
+        time.sleep(1)
+        shot = os.path.join(BUILD, "app-smoke.png")
+        subprocess.run(["import", "-window", "root", shot], env=env, check=True)
+        print("app.smoke: screenshot " + shot)
+
+        main_window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
+                                     capture_output=True, text=True).stdout.split()
+        if not main_window:
+            fail("no main window titled TALLOWMARK")
+        # Without a window manager the focus request may be refused; the key then
+        # goes to the window under the pointer, which is the main window.
+        subprocess.run(["xdotool", "windowfocus", main_window[0]], env=env, check=False,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+m"], env=env, check=True)
+
+        def monitor_open():
+            return subprocess.run(["xdotool", "search", "--name", "Console"], env=env,
+                                  capture_output=True, text=True).stdout.split()
+        if not wait_for(monitor_open, 10):
+            fail("Ctrl+Shift+M opened no Console window")
+
+        other = os.path.join(root, "Second script.pdf")
+        shutil.copyfile(pdf, other)
+        shown = count(FIRST_PAGE)
+        second = subprocess.run([PROGRAM, "--open", other], env=env, capture_output=True, text=True, timeout=15)
+        if second.returncode != 0:
+            fail("the second launch ended with %d:\n%s" % (second.returncode, second.stderr))
+        if process.poll() is not None:
+            fail("the first instance ended when the second started")
+        if not wait_for(lambda: count(FIRST_PAGE) > shown, 30):
+            fail("the first instance did not show the handed-over script:\n" + "\n".join(log))
+
+        process.send_signal(signal.SIGTERM)
+        try:
+            status = process.wait(timeout=2)
+        except subprocess.TimeoutExpired:
+            fail("no exit within 2 s of SIGTERM")
+        if status != 0:
+            fail("exit status %d after SIGTERM:\n%s" % (status, "\n".join(log)))
+        blocked = [line for line in log if "navigointi estetty" in line]
+        if blocked:
+            fail("the guard refused the page's own navigation:\n" + "\n".join(blocked))
+        print("app.smoke: passed in %.1f s" % (time.monotonic() - started))
+    finally:
+        if process and process.poll() is None:
+            process.kill()
+        shutil.rmtree(root, ignore_errors=True)
+
+
+main()
