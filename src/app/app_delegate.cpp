@@ -8,6 +8,7 @@
 #include "app/model/app_resources.hpp"
 #include "app/model/launch_rules.hpp"
 #include "app/model/menu_model.hpp"
+#include "app/model/shell_updates.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
 
@@ -75,7 +76,11 @@ AppDelegate::~AppDelegate() {
 
 NativeBridge& AppDelegate::bridge() {
     if (!nativeBridge_) {
-        nativeBridge_ = NativeBridge::create(settingsStore_, std::make_shared<NoUpdates>(buildStamp()));
+        updates_ = std::make_shared<ShellUpdates>(
+            buildStamp(), [weak = weak_from_this()](const std::string& event, const Json& payload) {
+                if (auto d = weak.lock()) d->emitToPage(event, payload);
+            });
+        nativeBridge_ = NativeBridge::create(settingsStore_, updates_);
         nativeBridge_->onMenuStateChange = weakly(shared_from_this(), [](AppDelegate& d) { d.refreshMenus(); });
     }
     return *nativeBridge_;
@@ -254,6 +259,7 @@ void AppDelegate::finishLaunch() {
 
     gtk_window_present(window_);
     refreshMenus();
+    updates_->announce();
 
     postToMain(weakly(shared_from_this(), [](AppDelegate& d) {
         if (d.quitDone_) return;

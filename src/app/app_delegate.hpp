@@ -23,6 +23,7 @@ namespace tallowmark {
 
 class TitleBarController;
 class StartupPicker;
+class ShellUpdates;
 
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 public:
@@ -65,6 +66,7 @@ private:
     std::shared_ptr<TitleBarController> titleBar_;
     std::shared_ptr<SettingsStore> settingsStore_;
     std::shared_ptr<NativeBridge> nativeBridge_;
+    std::shared_ptr<ShellUpdates> updates_;
     std::shared_ptr<PageGuard> pageGuard_;
     GtkWindow* confidenceWindow_ = nullptr;
     std::shared_ptr<AppWebView> confidenceView_;
