@@ -25,11 +25,10 @@ inline constexpr double clusterMargin = 4;    // px around the controls that kee
 enum class TitleBarTimer { reveal, hide, transitionCheck };
 
 // What the window looked like before the mode changed it, so turning the mode
-// off puts back exactly that.
+// off puts back exactly that. The window's size is not in it: hiding the header
+// bar leaves the size alone, and a size the operator chose while the mode was on stays.
 struct TitleBarSaved {
     bool headerBarVisible = true;
-    int width = 0;
-    int height = 0;
     bool operator==(const TitleBarSaved&) const = default;
 };
 
