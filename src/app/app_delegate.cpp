@@ -5,29 +5,16 @@
 
 #include <glib-unix.h>
 
+#include "app/gtk_dialogs.hpp"
+#include "app/help_actions.hpp"
 #include "app/model/app_resources.hpp"
 #include "app/model/launch_rules.hpp"
 #include "app/model/menu_model.hpp"
 #include "app/model/shell_updates.hpp"
+#include "app/startup_picker.hpp"
+#include "app/title_bar.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
-
-#if __has_include("app/gtk_dialogs.hpp")
-#include "app/gtk_dialogs.hpp"
-#define TALLOWMARK_HAS_DIALOGS 1
-#endif
-#if __has_include("app/title_bar.hpp")
-#include "app/title_bar.hpp"
-#define TALLOWMARK_HAS_TITLE_BAR 1
-#endif
-#if __has_include("app/startup_picker.hpp")
-#include "app/startup_picker.hpp"
-#define TALLOWMARK_HAS_PICKER 1
-#endif
-#if __has_include("app/help_actions.hpp")
-#include "app/help_actions.hpp"
-#define TALLOWMARK_HAS_HELP 1
-#endif
 
 namespace tallowmark {
 
@@ -135,28 +122,23 @@ void AppDelegate::open(const std::vector<std::string>& paths) {
         return;
     }
     pendingDocument_ = path;
-#ifdef TALLOWMARK_HAS_PICKER
     if (picker_) {
         // The picker's completion continues the launch with this script.
         auto picker = picker_;
         picker->finish(StartupChoice{path});
         return;
     }
-#endif
     if (!launchStarted_) launch();
 }
 
 void AppDelegate::launch() {
     launchStarted_ = true;
     // The update check: there is no update source yet, so nothing to start.
-#ifdef TALLOWMARK_HAS_DIALOGS
     dialogs_ = std::make_shared<GtkBridgeDialogs>([weak = weak_from_this()]() -> GtkWindow* {
         auto d = weak.lock();
         if (!d) return nullptr;
         return d->window_ ? d->window_ : gtk_application_get_active_window(d->app_);
     });
-#endif
-#ifdef TALLOWMARK_HAS_PICKER
     if (!pendingDocument_) {
         StartupPickerOptions options;
         options.recentPaths = settingsStore_->settings().recentDocuments;
@@ -185,7 +167,6 @@ void AppDelegate::launch() {
         });
         return;
     }
-#endif
     finishLaunch();
 }
 
@@ -220,7 +201,6 @@ void AppDelegate::finishLaunch() {
     gtk_overlay_set_child(GTK_OVERLAY(overlay), webView_->widget());
     gtk_window_set_child(window_, overlay);
 
-#ifdef TALLOWMARK_HAS_TITLE_BAR
     titleBar_ = TitleBarController::create(window_, headerBar, GTK_OVERLAY(overlay));
     nativeBridge.setTitleBar(titleBar_);
     titleBar_->setOnReserveChange([weak = weak_from_this()](double reserve) {
@@ -228,7 +208,6 @@ void AppDelegate::finishLaunch() {
     });
     if (titleBar_->wanted() != settings.maxText) titleBar_->setWanted(settings.maxText);
     if (auto script = reserveUserScript(titleBar_->reportedReserve())) webView_->addUserScript(*script);
-#endif
 
     bridgeWindow_ = std::make_shared<GtkBridgeWindow>(window_);
     nativeBridge.setWindow(bridgeWindow_);
@@ -274,12 +253,8 @@ void AppDelegate::openDocument(const std::string& path, bool announceFailure) {
     refreshMenus();
     if (opened || !announceFailure || !window_) return;
     const Json failure = NativeBridge::openFailure(path);
-#ifdef TALLOWMARK_HAS_DIALOGS
     showAlert(window_, AlertRequest{AlertStyle::warning, "Couldn't open the script", failure.value("error", ""), {"OK"}},
               nullptr);
-#else
-    logSystem("kasikirjoitusta ei voitu avata: " + failure.value("error", ""));
-#endif
 }
 
 void AppDelegate::emitToPage(const std::string& name, const Json& payload) {
@@ -292,11 +267,9 @@ void AppDelegate::onMenuItem(const MenuItem& item) {
     case MenuRole::command: emitToPage("menuCommand", menuCommandPayload(item.command)); break;
     case MenuRole::confidenceMonitor: toggleConfidenceMonitor(); break;
     case MenuRole::checkForUpdates: checkForUpdates(); break;
-#ifdef TALLOWMARK_HAS_HELP
     case MenuRole::about: showAbout(active, buildStamp()); break;
     case MenuRole::help: openHelp(active); break;
     case MenuRole::reportIssue: reportIssue(active); break;
-#endif
     case MenuRole::quit: requestQuit(); break;
     case MenuRole::cut:
     case MenuRole::copy:
@@ -326,10 +299,8 @@ void AppDelegate::onMenuItem(const MenuItem& item) {
         for (GList* w = gtk_application_get_windows(app_); w; w = w->next) gtk_window_present(GTK_WINDOW(w->data));
         break;
     case MenuRole::fullScreen:
-        if (window_) {
-            if (gtk_window_is_fullscreen(window_)) gtk_window_unfullscreen(window_);
-            else gtk_window_fullscreen(window_);
-        }
+        // Through the title bar, which keeps its own mode in step with the change.
+        if (window_ && titleBar_) titleBar_->setFullScreen(!gtk_window_is_fullscreen(window_));
         break;
     default: break;
     }
@@ -361,12 +332,10 @@ void AppDelegate::refreshMenus() {
 }
 
 void AppDelegate::checkForUpdates() {
-#ifdef TALLOWMARK_HAS_DIALOGS
     // No update source exists yet, so the installed build is always the newest.
     showAlert(activeWindow(),
               AlertRequest{AlertStyle::informational, "TALLOWMARK is up to date", "Build " + buildStamp() + ".", {"OK"}},
               nullptr);
-#endif
 }
 
 void AppDelegate::toggleConfidenceMonitor() {
