@@ -162,8 +162,12 @@ void AppDelegate::launch() {
             if (!d) return;
             d->picker_.reset();
             if (choice.path) d->pendingDocument_ = choice.path;
-            d->finishLaunch();
-            g_application_release(G_APPLICATION(d->app_));
+            // On the next turn: the picker's quit button ends it and then asks
+            // for quit, which must find no window to build.
+            postToMain(weakly(d, [](AppDelegate& e) {
+                e.finishLaunch();
+                g_application_release(G_APPLICATION(e.app_));
+            }));
         });
         return;
     }
