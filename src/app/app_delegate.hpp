@@ -15,7 +15,7 @@
 #include "app/app_menu.hpp"
 #include "app/app_web_view.hpp"
 #include "app/gtk_bridge_window.hpp"
-#include "app/live_reload.hpp"
+#include "app/model/live_reload.hpp"
 #include "bridge/native_bridge.hpp"
 #include "settings/settings_store.hpp"
 

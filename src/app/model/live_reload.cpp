@@ -1,4 +1,4 @@
-#include "app/live_reload.hpp"
+#include "app/model/live_reload.hpp"
 
 #include "core/system_log.hpp"
 
