@@ -48,9 +48,8 @@ int runApplication(int argc, char** argv) {
     // GApplication reads plain operands as files to open; "--open PATH" is
     // turned into one, and other switches (the command-line modes' own, seen
     // before) are not passed on, since GApplication would refuse them.
-    std::vector<std::string> arguments(argv + 1, argv + argc);
     std::vector<std::string> forwarded{argc > 0 ? argv[0] : "tallowmark"};
-    if (auto path = openArgument(arguments)) forwarded.push_back(*path);
+    for (std::string& file : applicationFiles({argv + 1, argv + argc})) forwarded.push_back(std::move(file));
     std::vector<char*> forwardedArgv;
     for (std::string& argument : forwarded) forwardedArgv.push_back(argument.data());
     forwardedArgv.push_back(nullptr);

@@ -135,7 +135,8 @@ def main():
         other = os.path.join(root, "Second script.pdf")
         shutil.copyfile(pdf, other)
         shown = count(FIRST_PAGE)
-        second = subprocess.run([PROGRAM, "--open", other], env=env, capture_output=True, text=True, timeout=15)
+        # As a file manager starts it: the file as a plain operand.
+        second = subprocess.run([PROGRAM, other], env=env, capture_output=True, text=True, timeout=15)
         if second.returncode != 0:
             fail("the second launch ended with %d:\n%s" % (second.returncode, second.stderr))
         if process.poll() is not None:

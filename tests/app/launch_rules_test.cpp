@@ -22,6 +22,13 @@ TEST(LaunchRules, OpenArgumentTakesTheFollowingOperandWithHomeExpanded) {
     EXPECT_EQ(openArgument({"-x", "--open", "/s.pdf", "--open", "/t.pdf"}), "/s.pdf");
     EXPECT_EQ(openArgument({"/s.pdf", "--open"}), std::nullopt);
     EXPECT_EQ(openArgument({"~/show.pdf"}), std::nullopt);
+
+    // What reaches the open path: the desktop's plain operand, the --open one
+    // first and only once, no switches.
+    using Files = std::vector<std::string>;
+    EXPECT_EQ(applicationFiles({"/f/show.pdf"}), Files{"/f/show.pdf"});
+    EXPECT_EQ(applicationFiles({"/f/a.pdf", "--open", "~/b.pdf", "-v"}), (Files{home + "/b.pdf", "/f/a.pdf"}));
+    EXPECT_EQ(applicationFiles({"--open"}), Files{});
 }
 
 TEST(LaunchRules, WindowMinimumAndReserveScript) {

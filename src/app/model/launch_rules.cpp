@@ -24,6 +24,21 @@ std::optional<std::string> openArgument(const std::vector<std::string>& argument
     return std::nullopt;
 }
 
+std::vector<std::string> applicationFiles(const std::vector<std::string>& arguments) {
+    std::vector<std::string> files;
+    if (auto path = openArgument(arguments)) files.push_back(*path);
+    bool openSeen = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--open" && !openSeen) {
+            openSeen = true;
+            ++i;  // its operand is already first
+            continue;
+        }
+        if (!arguments[i].empty() && arguments[i][0] != '-') files.push_back(arguments[i]);
+    }
+    return files;
+}
+
 WindowSize mainWindowMinimum(bool maxText) { return {maxText ? 360 : 600, 620}; }
 
 std::optional<std::string> reserveUserScript(double reserve) {

@@ -18,6 +18,11 @@ std::optional<std::string> firstPdfPath(const std::vector<std::string>& paths);
 // "--open" is missing or is the last argument. `arguments` excludes the program.
 std::optional<std::string> openArgument(const std::vector<std::string>& arguments);
 
+// The files handed to the application's open path: the "--open" operand first,
+// then plain operands (a file manager starts the program as "tallowmark FILE").
+// Other switches are left out.
+std::vector<std::string> applicationFiles(const std::vector<std::string>& arguments);
+
 struct WindowSize {
     int width = 0;
     int height = 0;
