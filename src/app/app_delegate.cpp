@@ -194,8 +194,9 @@ void AppDelegate::finishLaunch() {
                          return TRUE;
                      }),
                      this);
-    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer data) {
-                         static_cast<AppDelegate*>(data)->refreshMenus();
+    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject* window, GParamSpec*, gpointer data) {
+                         auto* self = static_cast<AppDelegate*>(data);
+                         if (self->menu_ && gtk_window_is_active(GTK_WINDOW(window))) self->menu_->recheckRecents();
                      }),
                      this);
 

@@ -4,6 +4,9 @@
 #include <memory>
 #include <set>
 
+#include "core/main_queue.hpp"
+#include "core/work_pool.hpp"
+
 namespace tallowmark {
 
 namespace {
@@ -68,7 +71,7 @@ AppMenu::AppMenu(GtkApplication* app, Handlers handlers) : app_(app), handlers_(
                          if (self->handlers_.onClearRecents) self->handlers_.onClearRecents();
                      }),
                      this);
-    rebuildRecents({});
+    rebuildRecents({}, {});
 }
 
 AppMenu::~AppMenu() {
@@ -105,28 +108,36 @@ void AppMenu::refresh(const MenuState& state, const MenuContext& context, const 
     }
     g_simple_action_set_enabled(openRecent_, context.webViewExists);
     g_simple_action_set_enabled(clearRecents_, context.webViewExists && clearRecentsEnabled(recents));
-    rebuildRecents(recents);
+    if (recents != recents_) checkRecents(recents);
 }
 
-void AppMenu::rebuildRecents(const std::vector<std::string>& recents) {
-    // A file that came or went changes the items too, so existence is part of
-    // what is compared.
-    std::vector<std::string> shown;
-    for (const std::string& path : recents) {
-        std::error_code error;
-        shown.push_back((std::filesystem::exists(path, error) ? "+" : "-") + path);
-    }
-    if (recentsShown_ && shown == shownRecents_) return;
-    recentsShown_ = true;
-    shownRecents_ = shown;
+void AppMenu::recheckRecents() { checkRecents(recents_); }
 
+void AppMenu::checkRecents(const std::vector<std::string>& recents) {
+    recents_ = recents;
+    const std::uint64_t generation = ++recentsGeneration_;
+    runInBackground([recents, generation, alive = std::weak_ptr<int>(alive_), self = this] {
+        std::vector<bool> exists;
+        for (const std::string& path : recents) {
+            std::error_code error;
+            exists.push_back(std::filesystem::exists(path, error));
+        }
+        postToMain([recents, exists = std::move(exists), generation, alive, self] {
+            // A newer list may have been asked for meanwhile; only its answer counts.
+            if (alive.expired() || generation != self->recentsGeneration_) return;
+            self->rebuildRecents(recents, exists);
+        });
+    });
+}
+
+void AppMenu::rebuildRecents(const std::vector<std::string>& recents, const std::vector<bool>& exists) {
     g_menu_remove_all(recentItems_);
     GMenu* files = g_menu_new();
     for (std::size_t i = 0; i < recents.size(); ++i) {
         gchar* label = g_filename_display_basename(recents[i].c_str());
         GMenuItem* item = g_menu_item_new(label, nullptr);
         g_free(label);
-        const char* action = shown[i][0] == '+' ? "app.open-recent" : "app.open-missing-recent";
+        const char* action = exists[i] ? "app.open-recent" : "app.open-missing-recent";
         g_menu_item_set_action_and_target_value(item, action, g_variant_new_bytestring(recents[i].c_str()));
         g_menu_append_item(files, item);
         g_object_unref(item);

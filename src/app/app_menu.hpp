@@ -4,7 +4,9 @@
 // model/menu_model. The actions' enabled states and ticks are set from the
 // bridge's MenuState whenever it or the shell's own state changes.
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,12 @@ public:
 
     GMenuModel* model() const { return G_MENU_MODEL(menubar_); }
 
+    // Enabled states and ticks at once; the recent scripts' existence is
+    // looked up on the background pool whenever the list changed, so a slow
+    // disk never holds up the main thread during a show.
     void refresh(const MenuState& state, const MenuContext& context, const std::vector<std::string>& recents);
+    // Looks again whether the recent scripts exist (the window came to the front).
+    void recheckRecents();
 
 private:
     struct Entry {
@@ -38,7 +45,8 @@ private:
         GSimpleAction* action;
     };
     static void onActivate(GSimpleAction* action, GVariant* parameter, gpointer data);
-    void rebuildRecents(const std::vector<std::string>& recents);
+    void checkRecents(const std::vector<std::string>& recents);
+    void rebuildRecents(const std::vector<std::string>& recents, const std::vector<bool>& exists);
 
     GtkApplication* app_;
     Handlers handlers_;
@@ -48,8 +56,10 @@ private:
     GSimpleAction* openRecent_ = nullptr;
     GSimpleAction* missingRecent_ = nullptr;
     GSimpleAction* clearRecents_ = nullptr;
-    std::vector<std::string> shownRecents_;
-    bool recentsShown_ = false;
+    std::vector<std::string> recents_;  // the list last asked for
+    std::uint64_t recentsGeneration_ = 0;
+    // Background checks post back only while the menu lives.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace tallowmark
