@@ -29,9 +29,32 @@ void showUri(GtkWindow* parent, const std::string& uri, const char* failure) {
 
 void showAbout(GtkWindow* parent, const std::string& stamp) {
     const std::string version = stamp.empty() || stamp == "0" ? "Development build" : "Build " + stamp;
-    gtk_show_about_dialog(parent, "program-name", "TALLOWMARK", "version", version.c_str(), "logo-icon-name",
-                          "tallowmark", "comments", "A prompt book for calling live shows.", "title",
-                          "About TALLOWMARK", nullptr);
+    GtkWidget* about = gtk_about_dialog_new();
+    GtkAboutDialog* dialog = GTK_ABOUT_DIALOG(about);
+    gtk_about_dialog_set_program_name(dialog, "TALLOWMARK");
+    gtk_about_dialog_set_version(dialog, version.c_str());
+    gtk_about_dialog_set_comments(dialog, "A prompt book for calling live shows.");
+    // The installed icon comes from the icon theme; run from the build tree
+    // (or from a prefix the desktop does not search) the program's own copy is drawn.
+    GdkDisplay* display = parent ? gtk_widget_get_display(GTK_WIDGET(parent)) : gdk_display_get_default();
+    GtkIconTheme* theme = display ? gtk_icon_theme_get_for_display(display) : nullptr;
+    GdkTexture* logo = nullptr;
+    if (!theme || !gtk_icon_theme_has_icon(theme, "tallowmark")) {
+        if (auto file = findResource("tallowmark", "svg", "tallowmark"))
+            logo = gdk_texture_new_from_filename(file->c_str(), nullptr);
+    }
+    if (logo) {
+        gtk_about_dialog_set_logo(dialog, GDK_PAINTABLE(logo));
+        g_object_unref(logo);
+    } else {
+        gtk_about_dialog_set_logo_icon_name(dialog, "tallowmark");
+    }
+    if (parent) {
+        gtk_window_set_transient_for(GTK_WINDOW(about), parent);
+        gtk_window_set_modal(GTK_WINDOW(about), TRUE);
+    }
+    gtk_window_set_hide_on_close(GTK_WINDOW(about), FALSE);
+    gtk_window_present(GTK_WINDOW(about));
 }
 
 void openHelp(GtkWindow* parent) {

@@ -40,6 +40,8 @@ struct TitleBarController::Impl final : TitleBarSurface {
     GtkWidget* strip = nullptr;
     GtkWidget* trigger = nullptr;
     std::array<GtkWidget*, 2> clusters{};  // start and end of the top edge
+    std::array<GtkEventController*, 2> clusterHover{};
+    bool inCluster = false;
     std::array<guint, 3> timers{};         // by TitleBarTimer
 
     Impl(GtkWindow* w, GtkWidget* h, GtkOverlay* o) : window(w), headerBar(h), host(o) {
@@ -53,6 +55,9 @@ struct TitleBarController::Impl final : TitleBarSurface {
                                  }), this);
         // Focus gained and size changed are where a full-screen change the
         // window manager never confirmed gets repaired.
+        g_signal_connect_swapped(window, "notify::focus-widget", G_CALLBACK(+[](Impl* self) {
+                                     if (self->strip) self->updateCluster();
+                                 }), this);
         for (const char* signal : {"notify::is-active", "notify::default-width", "notify::default-height"})
             g_signal_connect_swapped(window, signal, G_CALLBACK(+[](Impl* self) { self->state.reconcile(); }), this);
         state.setOnReserveChange([this](double reserve) {
@@ -73,14 +78,33 @@ struct TitleBarController::Impl final : TitleBarSurface {
     bool isFullScreen() const override { return window && gtk_window_is_fullscreen(window); }
     bool isVisible() const override { return window && gtk_widget_get_mapped(GTK_WIDGET(window)); }
 
-    TitleBarSaved capture() const override { return {headerBar && gtk_widget_get_visible(headerBar)}; }
+    GtkApplicationWindow* appWindow() const {
+        return window && GTK_IS_APPLICATION_WINDOW(window) ? GTK_APPLICATION_WINDOW(window) : nullptr;
+    }
+    // The application's menus, when the window shows them as a menu bar.
+    GMenuModel* menuModel() const {
+        if (!appWindow() || !saved.menuBarVisible) return nullptr;
+        GtkApplication* app = gtk_window_get_application(window);
+        return app ? gtk_application_get_menubar(app) : nullptr;
+    }
+
+    TitleBarSaved saved;
+    TitleBarSaved capture() const override {
+        return {headerBar && gtk_widget_get_visible(headerBar),
+                appWindow() && gtk_application_window_get_show_menubar(appWindow())};
+    }
     void applyMode() override {
         // A hidden titlebar widget leaves the window client-side decorated and
-        // its size as it was; the page below simply grows into the space.
+        // its size as it was; the page below simply grows into the space. The
+        // menu bar would keep the page from the top edge: it comes back over
+        // the page together with the window controls.
+        saved = capture();
         if (headerBar) gtk_widget_set_visible(headerBar, false);
+        if (appWindow()) gtk_application_window_set_show_menubar(appWindow(), FALSE);
     }
-    void restore(const TitleBarSaved& saved) override {
-        if (headerBar) gtk_widget_set_visible(headerBar, saved.headerBarVisible);
+    void restore(const TitleBarSaved& before) override {
+        if (headerBar) gtk_widget_set_visible(headerBar, before.headerBarVisible);
+        if (appWindow()) gtk_application_window_set_show_menubar(appWindow(), before.menuBarVisible);
     }
 
     void installOverlays() override {
@@ -114,14 +138,24 @@ struct TitleBarController::Impl final : TitleBarSurface {
             gtk_widget_set_valign(cluster, GTK_ALIGN_START);
             gtk_widget_set_halign(cluster, sides[i] == GTK_PACK_START ? GTK_ALIGN_START : GTK_ALIGN_END);
             gtk_box_append(GTK_BOX(cluster), controls);
+            GMenuModel* menus = sides[i] == GTK_PACK_START ? menuModel() : nullptr;
+            if (menus) gtk_box_append(GTK_BOX(cluster), gtk_popover_menu_bar_new_from_model(menus));
+            // The pointer over the cluster keeps the controls; so does an open
+            // menu of the menu bar, whose popover lies outside the cluster but
+            // holds the keyboard focus while it is open (see menuOpen).
             GtkEventController* hover = gtk_event_controller_motion_new();
-            g_signal_connect_swapped(hover, "enter", G_CALLBACK(+[](Impl* self) { self->state.clusterEntered(); }), this);
-            g_signal_connect_swapped(hover, "leave", G_CALLBACK(+[](Impl* self) { self->state.clusterLeft(); }), this);
+            g_signal_connect_swapped(hover, "notify::contains-pointer",
+                                     G_CALLBACK(+[](Impl* self) { self->updateCluster(); }), this);
             gtk_widget_add_controller(cluster, hover);
-            gtk_widget_set_visible(cluster, !gtk_window_controls_get_empty(GTK_WINDOW_CONTROLS(controls)));
-            g_signal_connect(controls, "notify::empty", G_CALLBACK(+[](GtkWindowControls* c, GParamSpec*, GtkWidget* box) {
-                                 gtk_widget_set_visible(box, !gtk_window_controls_get_empty(c));
-                             }), cluster);
+            clusterHover[i] = hover;
+            if (!menus) {
+                gtk_widget_set_visible(cluster, !gtk_window_controls_get_empty(GTK_WINDOW_CONTROLS(controls)));
+                g_signal_connect(controls, "notify::empty",
+                                 G_CALLBACK(+[](GtkWindowControls* c, GParamSpec*, GtkWidget* box) {
+                                     gtk_widget_set_visible(box, !gtk_window_controls_get_empty(c));
+                                 }),
+                                 cluster);
+            }
             gtk_overlay_add_overlay(host, cluster);
             clusters[i] = cluster;
         }
@@ -136,6 +170,42 @@ struct TitleBarController::Impl final : TitleBarSurface {
         strip = nullptr;
         trigger = nullptr;
         clusters = {};
+        clusterHover = {};
+        inCluster = false;
+    }
+
+    // Whether the keyboard focus is in one of the menu bar's open menus.
+    bool menuOpen() const {
+        GtkWidget* focused = window ? gtk_root_get_focus(GTK_ROOT(window)) : nullptr;
+        if (!focused || !gtk_widget_get_ancestor(focused, GTK_TYPE_POPOVER)) return false;
+        for (GtkWidget* cluster : clusters)
+            if (cluster && gtk_widget_is_ancestor(focused, cluster)) return true;
+        return false;
+    }
+
+    // The page keeps the keyboard: Return and Backspace are GO and BACK there,
+    // so a closed menu must not leave the focus on the hidden menu bar.
+    void giveFocusBack() {
+        GtkWidget* focused = window ? gtk_root_get_focus(GTK_ROOT(window)) : nullptr;
+        if (!focused || !host) return;
+        for (GtkWidget* cluster : clusters) {
+            if (cluster && gtk_widget_is_ancestor(focused, cluster)) {
+                if (GtkWidget* page = gtk_overlay_get_child(host)) gtk_widget_grab_focus(page);
+                return;
+            }
+        }
+    }
+
+    void updateCluster() {
+        const bool open = menuOpen();
+        if (!open) giveFocusBack();
+        bool now = open;
+        for (GtkEventController* hover : clusterHover)
+            if (hover && gtk_event_controller_motion_contains_pointer(GTK_EVENT_CONTROLLER_MOTION(hover))) now = true;
+        if (now == inCluster) return;
+        inCluster = now;
+        if (now) state.clusterEntered();
+        else state.clusterLeft();
     }
 
     void showControls(bool shown, bool animated) override {

@@ -17,7 +17,7 @@ public:
     bool visible = true;
     bool pointerAtTop = false;
     bool buttonDown = false;
-    TitleBarSaved state{true};
+    TitleBarSaved state{true, true};
     bool overlays = false;
     bool controls = false;
     std::map<TitleBarTimer, double> timers;  // kind -> due time
@@ -30,7 +30,7 @@ public:
     void applyMode() override {
         EXPECT_FALSE(overlays) << "overlays before the header bar went";
         reserveAtApply.push_back(machine->reportedReserve());
-        state.headerBarVisible = false;
+        state = {false, false};
     }
     void restore(const TitleBarSaved& saved) override { state = saved; }
     void installOverlays() override {
@@ -90,7 +90,7 @@ TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
         machine.setWanted(false);
         EXPECT_FALSE(window.overlays);
         EXPECT_EQ(machine.reportedReserve(), 0);
-        EXPECT_TRUE(window.state.headerBarVisible);
+        EXPECT_EQ(window.state, before);
     }
     EXPECT_EQ(window.state, before);
     // The page made room before the header bar went, every time.

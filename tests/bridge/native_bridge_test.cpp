@@ -319,6 +319,8 @@ class ScriptedDialogs : public BridgeDialogs {
 public:
     void openPanel(const OpenPanelRequest& request, std::function<void(std::optional<std::string>)> done) override {
         messages.push_back(request.message);
+        // Every panel of the bridge takes one file and never a folder.
+        EXPECT_FALSE(request.allowsMultiple || request.canChooseFolders) << request.message;
         answerLater(std::move(done));
     }
     void savePanel(const SavePanelRequest& request, std::function<void(std::optional<std::string>)> done) override {

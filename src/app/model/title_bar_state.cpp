@@ -30,12 +30,13 @@ void TitleBarState::fullScreenChanged() {
 void TitleBarState::reconcile() {
     if (reconciling_) return;
     reconciling_ = true;
-    const bool really = surface_.isFullScreen();
-    if (transition_ && deadline_ && now_() >= *deadline_ && !really) {
+    // Past the deadline the transition no longer counts; a window that really
+    // went full screen still reads as full screen from the toolkit below.
+    if (transition_ && deadline_ && now_() >= *deadline_) {
         transition_ = false;
         deadline_.reset();
     }
-    inFullScreen_ = transition_ || really;
+    inFullScreen_ = transition_ || surface_.isFullScreen();
 
     const double reserve = (!inFullScreen_ && wanted_) ? titlebar::reserve : 0;
     bool reported = false;
@@ -148,7 +149,8 @@ void TitleBarState::timerFired(TitleBarTimer timer) {
         if (overlays_ && inTrigger_ && !revealed_ && !surface_.anyButtonPressed()) setControls(true);
         break;
     case TitleBarTimer::hide:
-        if (overlays_ && !inTrigger_ && !inCluster_ && revealed_) setControls(false);
+        // Every zone change cancels this timer, so it only runs for a pointer that stayed away.
+        if (overlays_ && revealed_) setControls(false);
         break;
     case TitleBarTimer::transitionCheck:
         reconcile();

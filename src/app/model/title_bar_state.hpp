@@ -29,6 +29,7 @@ enum class TitleBarTimer { reveal, hide, transitionCheck };
 // bar leaves the size alone, and a size the operator chose while the mode was on stays.
 struct TitleBarSaved {
     bool headerBarVisible = true;
+    bool menuBarVisible = false;
     bool operator==(const TitleBarSaved&) const = default;
 };
 
@@ -40,7 +41,8 @@ public:
     virtual bool isFullScreen() const = 0;
     virtual bool isVisible() const = 0;
     virtual TitleBarSaved capture() const = 0;
-    // Hides the header bar so the page reaches the top edge; the window keeps its size.
+    // Hides the header bar (and the window's menu bar, which then lies over the
+    // page with the controls) so the page reaches the top edge; the window keeps its size.
     virtual void applyMode() = 0;
     virtual void restore(const TitleBarSaved& saved) = 0;
     virtual void installOverlays() = 0;
