@@ -115,6 +115,13 @@ def main():
         shot = os.path.join(BUILD, "app-smoke.png")
         subprocess.run(["import", "-window", "root", shot], env=env, check=True)
         print("app.smoke: screenshot " + shot)
+        # A web view that runs the page but draws nothing (a renderer that
+        # cannot start) is one flat colour; the script's pages are not.
+        spread = subprocess.run(["convert", shot, "-crop", "1000x500+100+200", "-colorspace", "Gray",
+                                 "-format", "%[fx:standard_deviation]", "info:"],
+                                capture_output=True, text=True, check=True).stdout
+        if float(spread) < 0.08:
+            fail("the window shows no drawn pages (grey spread %s); see %s" % (spread, shot))
 
         main_window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
                                      capture_output=True, text=True).stdout.split()
