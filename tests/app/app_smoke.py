@@ -95,14 +95,16 @@ def main():
             subprocess.run(["oscsend", "localhost", str(port), "/go"], check=True)
             time.sleep(0.2)
 
-        def run_reached():
-            try:
-                with open(run_file, encoding="utf-8") as f:
-                    run = json.load(f)
-            except (OSError, ValueError):
-                return None
-            return run if len(run.get("fired", [])) == 3 else None
-        run = wait_for(run_reached, 10)
+        def run_with(fired):
+            def check():
+                try:
+                    with open(run_file, encoding="utf-8") as f:
+                        run = json.load(f)
+                except (OSError, ValueError):
+                    return None
+                return run if len(run.get("fired", [])) == fired else None
+            return check
+        run = wait_for(run_with(3), 10)
         if not run:
             fail("the run file does not show three fired cues:\n" + "\n".join(log))
         if set(run["fired"]) != {c["id"] for c in cues[:3]}:
@@ -122,6 +124,15 @@ def main():
                                 capture_output=True, text=True, check=True).stdout
         if float(spread) < 0.08:
             fail("the window shows no drawn pages (grey spread %s); see %s" % (spread, shot))
+
+        # Return and Backspace reach the page (no menu key takes them): GO, then BACK.
+        subprocess.run(["xdotool", "mousemove", "600", "400"], env=env, check=True)
+        subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+        if not wait_for(run_with(4), 10):
+            fail("Return in the page did not fire the fourth cue")
+        subprocess.run(["xdotool", "key", "BackSpace"], env=env, check=True)
+        if not wait_for(run_with(3), 10):
+            fail("Backspace in the page did not take the fourth cue back")
 
         main_window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
                                      capture_output=True, text=True).stdout.split()
