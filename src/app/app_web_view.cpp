@@ -64,6 +64,15 @@ AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std
     const GdkRGBA clear{0, 0, 0, 0};
     webkit_web_view_set_background_color(view, &clear);
     g_signal_connect(view, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    // A crashed page would leave the operator a blank window mid-show; the
+    // page comes back with the engine's state, which lives on this side.
+    g_signal_connect(view, "web-process-terminated",
+                     G_CALLBACK(+[](WebKitWebView* v, WebKitWebProcessTerminationReason reason, gpointer) {
+                         if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+                         logSystem("sivun prosessi paattyi odottamatta, sivu ladataan uudelleen");
+                         webkit_web_view_reload(v);
+                     }),
+                     this);
     gtk_widget_set_hexpand(widget, TRUE);
     gtk_widget_set_vexpand(widget, TRUE);
     g_weak_ref_init(&view_, view);

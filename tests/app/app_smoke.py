@@ -39,6 +39,28 @@ def wait_for(predicate, seconds, step=0.1):
     return predicate()
 
 
+def descendants(pid):
+    """(pid, name) of every process below `pid`, from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        parent = int(stat[stat.rindex(")") + 2:].split()[1])
+        children.setdefault(parent, []).append((int(entry), name))
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child[0])
+    return found
+
+
 def in_script_order(cue):
     return (cue.get("page", 0), cue.get("y", 0.5), cue.get("x", 0.5))
 
@@ -113,6 +135,15 @@ def main():
             fail("standby is not on the fourth cue")
 
         # The page shows the GOs once their state event has been drawn.
+        # A crashed page process comes back by itself, with the script and its run.
+        web = [pid for pid, name in descendants(process.pid) if name.startswith("WebKitWebProces")]
+        if not web:
+            fail("no web process below the program")
+        shown = count(FIRST_PAGE)
+        os.kill(web[0], signal.SIGKILL)
+        if not wait_for(lambda: count(FIRST_PAGE) > shown, 30):
+            fail("the page did not come back after its process ended:\n" + "\n".join(log))
+
         time.sleep(1)
         shot = os.path.join(BUILD, "app-smoke.png")
         subprocess.run(["import", "-window", "root", shot], env=env, check=True)
