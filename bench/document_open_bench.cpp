@@ -86,14 +86,12 @@ void BM_SearchFirstAfterOpen(benchmark::State& state) {
         DocumentStore store;
         store.open(path);
         state.ResumeTiming();
-        auto guard = store.acquireLock();
-        const auto hits = store.searchLocked(query, 300);
+        const auto hits = store.search(query, 300);
         if (hits.size() != 1) {
             state.SkipWithError("marker not found once");
             break;
         }
         state.PauseTiming();
-        guard.unlock();
         store.close();
         state.ResumeTiming();
     }
@@ -104,9 +102,8 @@ void BM_SearchRepeated(benchmark::State& state) {
     DocumentStore store;
     store.open(denseScriptPdf(pages));
     const std::string query = lastPageMarker(pages);
-    auto guard = store.acquireLock();
-    (void)store.searchLocked(query, 300);
-    for (auto _ : state) benchmark::DoNotOptimize(store.searchLocked(query, 300));
+    (void)store.search(query, 300);
+    for (auto _ : state) benchmark::DoNotOptimize(store.search(query, 300));
 }
 BENCHMARK(BM_SearchRepeated)->Unit(benchmark::kMillisecond)->Repetitions(5);
 

@@ -20,8 +20,7 @@ void BM_SearchFirstAfterOpen(benchmark::State& state) {
         DocumentStore store;
         store.open(path);
         state.ResumeTiming();
-        auto guard = store.acquireLock();
-        benchmark::DoNotOptimize(store.searchLocked(lastPageOnly, 300));
+        benchmark::DoNotOptimize(store.search(lastPageOnly, 300));
     }
 }
 BENCHMARK(BM_SearchFirstAfterOpen)->Unit(benchmark::kMillisecond);
@@ -29,9 +28,8 @@ BENCHMARK(BM_SearchFirstAfterOpen)->Unit(benchmark::kMillisecond);
 void BM_SearchRepeated(benchmark::State& state) {
     DocumentStore store;
     store.open(scriptPdf(120));
-    auto guard = store.acquireLock();
-    (void)store.searchLocked(lastPageOnly, 300);
-    for (auto _ : state) benchmark::DoNotOptimize(store.searchLocked(lastPageOnly, 300));
+    (void)store.search(lastPageOnly, 300);
+    for (auto _ : state) benchmark::DoNotOptimize(store.search(lastPageOnly, 300));
 }
 BENCHMARK(BM_SearchRepeated)->Unit(benchmark::kMillisecond);
 
@@ -39,8 +37,7 @@ BENCHMARK(BM_SearchRepeated)->Unit(benchmark::kMillisecond);
 void BM_SearchCommonWordRepeated(benchmark::State& state) {
     DocumentStore store;
     store.open(scriptPdf(120));
-    auto guard = store.acquireLock();
-    for (auto _ : state) benchmark::DoNotOptimize(store.searchLocked("towers", 300));
+    for (auto _ : state) benchmark::DoNotOptimize(store.search("towers", 300));
 }
 BENCHMARK(BM_SearchCommonWordRepeated)->Unit(benchmark::kMillisecond);
 

@@ -52,9 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)store.renderPage(0, 200);
     // A click, a drag over several lines and a search: the glyph boxes of a
     // hostile page walked every way the page can ask.
-    auto guard = store.acquireLock();
-    (void)store.textSelectionLocked(0, {0.3, 0.2}, {0.3, 0.2}, true);
-    (void)store.textSelectionLocked(0, {0.7, 0.6}, {0.1, 0.1}, true);
-    (void)store.searchLocked("e a", 5);
+    (void)store.textSelection(0, {0.3, 0.2}, {0.3, 0.2}, true);
+    (void)store.textSelection(0, {0.7, 0.6}, {0.1, 0.1}, true);
+    (void)store.search("e a", 5);
     return 0;
 }

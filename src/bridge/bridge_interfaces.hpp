@@ -109,7 +109,7 @@ public:
     virtual void install() = 0;
 };
 
-// Until the update manager exists: nothing is ever available.
+// The source for builds that cannot update themselves: nothing is ever available.
 class NoUpdates final : public UpdateSource {
 public:
     explicit NoUpdates(std::string currentStamp) : current_(std::move(currentStamp)) {}

@@ -123,24 +123,20 @@ Json NativeBridge::documentDictionary(const DocumentStore::Info& info) {
             {"title", info.title},
             {"pageCount", info.pageCount},
             {"aspects", numberList(info.aspects)},
-            {"crop", numberList(documentStore_->currentCropRect())},
-            {"autoCrop", numberList(documentStore_->automaticCropRect())},
+            {"crop", numberList(cropList(documentStore_->manualCrop()))},
+            {"autoCrop", numberList(cropList(documentStore_->automaticCrop()))},
             {"state", stateDictionary()}};
 }
 
 std::optional<Json> NativeBridge::openDocument(const fs::path& path) {
-    std::optional<DocumentStore::Info> info;
-    {
-        auto lock = documentStore_->acquireLock();
-        info = documentStore_->openLocked(path);
-    }
+    std::optional<DocumentStore::Info> info = documentStore_->open(path);
     if (!info) return std::nullopt;
     if (settingsStore_->settings().dropPageNumbers) {
         if (auto dropped = documentStore_->setDropPageNumbers(true)) info = std::move(dropped);
     }
     engine_.loadSidecar(path);
     if (!engine_.sidecar().crop.empty()) {
-        if (auto cropped = documentStore_->setCrop(engine_.sidecar().crop)) info = std::move(cropped);
+        if (auto cropped = documentStore_->setCrop(cropFromList(engine_.sidecar().crop))) info = std::move(cropped);
     }
     settingsStore_->noteRecent(info->path);
     currentInfo_ = documentDictionary(*info);

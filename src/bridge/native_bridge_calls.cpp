@@ -154,14 +154,9 @@ void NativeBridge::searchDocumentCall(const BridgeArguments& a, ReplyHandle& r) 
     runInBackground([store = std::weak_ptr<DocumentStore>(documentStore_), query = *query, reply = r] {
         Json hits = Json::array();
         if (auto strong = store.lock()) {
-            std::vector<DocumentStore::SearchHit> found;
-            {
-                auto lock = strong->acquireLock();
-                found = strong->searchLocked(query, searchLimit);
-            }
-            for (const auto& hit : found)
+            for (const auto& hit : strong->search(query, searchLimit))
                 hits.push_back({{"page", hit.page},
-                                {"rect", numberList(hit.rect)},
+                                {"rect", numberList(hit.rect.list())},
                                 {"snippet", hit.snippet},
                                 {"lineEnd", hit.lineEnd}});
         }
@@ -178,15 +173,12 @@ void NativeBridge::textRectCall(const BridgeArguments& a, ReplyHandle& r) {
     const auto x0 = a.number(1), y0 = a.number(2), x1 = a.number(3), y1 = a.number(4);
     if (!page || a.size() < 5 || !x0 || !y0 || !x1 || !y1) return r.answer(nullptr);
     const bool snapWords = a.boolean(5).value_or(true);
-    std::optional<DocumentStore::Selection> selection;
-    {
-        auto lock = documentStore_->acquireLock();
-        selection = documentStore_->textSelectionLocked(pageIndex(*page), {*x0, *y0}, {*x1, *y1}, snapWords);
-    }
+    const std::optional<DocumentStore::Selection> selection =
+        documentStore_->textSelection(pageIndex(*page), {*x0, *y0}, {*x1, *y1}, snapWords);
     if (!selection) return r.answer(nullptr);
     Json lines = Json::array();
-    for (const auto& line : selection->lines) lines.push_back(numberList(line));
-    r.answer({{"rect", numberList(selection->rect)},
+    for (const auto& line : selection->lines) lines.push_back(numberList(line.list()));
+    r.answer({{"rect", numberList(selection->rect.list())},
               {"text", selection->text},
               {"lineEnd", selection->lineEnd},
               {"gapL", selection->gapL},
@@ -197,7 +189,7 @@ void NativeBridge::textRectCall(const BridgeArguments& a, ReplyHandle& r) {
 void NativeBridge::pageLinesCall(const BridgeArguments& a, ReplyHandle& r) {
     Json lines = Json::array();
     for (const auto& line : documentStore_->pageLines(pageIndex(a.integer(0).value_or(0))))
-        lines.push_back(numberList(line));
+        lines.push_back(numberList(line.list()));
     r.answer(lines);
 }
 
@@ -207,20 +199,25 @@ void NativeBridge::allPageLinesCall(const BridgeArguments&, ReplyHandle& r) {
     Json pages = Json::array();
     for (const auto& page : *all) {
         Json lines = Json::array();
-        for (const auto& line : page) lines.push_back(numberList(line));
+        // The fifth number is 1 for a page number, 0 for any other line.
+        for (const auto& line : page)
+            lines.push_back(numberList(std::array{line.rect.x, line.rect.y, line.rect.width, line.rect.height,
+                                                  line.pageNumber ? 1.0 : 0.0}));
         pages.push_back(std::move(lines));
     }
     r.answer(pages);
 }
 
 void NativeBridge::setCropCall(const BridgeArguments& a, ReplyHandle& r) {
-    std::optional<std::vector<double>> crop;
+    // Anything but a list of four numbers clears the crop.
+    std::optional<PageCrop> crop;
     if (auto list = listOf(a.first(), [](const Json& v) { return v.is_number(); })) {
-        crop.emplace();
-        for (const Json& v : *list) crop->push_back(v.get<double>());
+        std::vector<double> numbers;
+        for (const Json& v : *list) numbers.push_back(v.get<double>());
+        crop = cropFromList(numbers);
     }
     const auto info = documentStore_->setCrop(crop);
-    engine_.setCrop(documentStore_->currentCropRect());
+    engine_.setCrop(cropList(documentStore_->manualCrop()));
     if (!info) return r.answer(nullptr);
     currentInfo_ = documentDictionary(*info);
     r.answer(*currentInfo_);

@@ -75,8 +75,7 @@ std::optional<std::string> exportRefusal(const fs::path& script, const fs::path&
 }  // namespace
 
 std::optional<fs::path> NativeBridge::scriptPath() {
-    auto lock = documentStore_->acquireLock();
-    if (auto info = documentStore_->currentInfoLocked()) return fs::path(info->path);
+    if (auto info = documentStore_->currentInfo()) return fs::path(info->path);
     return std::nullopt;
 }
 

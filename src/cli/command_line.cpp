@@ -196,7 +196,7 @@ int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
         DocumentStore store;
         if (const auto info = store.open(pdf)) {
             if (dropPageNumbers) store.setDropPageNumbers(true);
-            if (!sidecar->crop.empty()) store.setCrop(sidecar->crop);
+            if (!sidecar->crop.empty()) store.setCrop(cropFromList(sidecar->crop));
             const std::vector<std::array<double, 2>> sizes = store.pageSizes();
             for (int i = 0; i < info->pageCount && i < static_cast<int>(sizes.size()); ++i) {
                 const auto frame = store.pageFrame(i);

@@ -18,7 +18,7 @@ namespace tallowmark {
 
 namespace {
 
-using Line = DocumentStore::LineFraction;
+using Line = ViewFraction;
 
 constexpr const char* cannotOpen = "virhe: PDF:aa ei voitu avata\n";
 // A mode that walks the pages has nothing to report on a script without any;
@@ -35,14 +35,14 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-double middleOf(const Line& line) { return line[1] + line[3] / 2; }
+double middleOf(const Line& line) { return line.y + line.height / 2; }
 
 // Median distance between neighbouring line middles, in fractions of the
 // page; lines side by side on one baseline (a name and its speech, the halves
 // of a spread) are no step down.
 double lineSpacing(const std::vector<Line>& lines) {
     std::vector<double> heights, steps;
-    for (const Line& line : lines) heights.push_back(line[3]);
+    for (const Line& line : lines) heights.push_back(line.height);
     const double sideBySide = 0.3 * median(heights);
     for (std::size_t i = 1; i < lines.size(); ++i)
         if (const double step = middleOf(lines[i]) - middleOf(lines[i - 1]); step >= sideBySide) steps.push_back(step);
@@ -54,7 +54,7 @@ double lineSpacing(const std::vector<Line>& lines) {
 std::vector<std::size_t> linesBelowInColumn(const std::vector<Line>& lines, std::size_t i, double spacing) {
     std::vector<std::size_t> below;
     for (std::size_t k = i + 1; k < lines.size(); ++k) {
-        const bool across = lines[k][0] < lines[i][0] + lines[i][2] && lines[i][0] < lines[k][0] + lines[k][2];
+        const bool across = lines[k].x < lines[i].x + lines[i].width && lines[i].x < lines[k].x + lines[k].width;
         if (across && middleOf(lines[k]) - middleOf(lines[i]) >= 0.5 * spacing) below.push_back(k);
     }
     return below;
@@ -92,11 +92,7 @@ int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out) {
     // are read again with their texts and placed on the store's visible box,
     // the way the store does it.
     const std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(readPdfBytes(pdf));
-    std::optional<BoxFraction> crop;
-    {
-        auto guard = store.acquireLock();
-        crop = store.cropFraction(page - 1);
-    }
+    const std::optional<BoxFraction> crop = store.cropFraction(page - 1);
     std::vector<std::pair<ViewFraction, std::string>> lines;
     PageRect visible{};
     if (layout) {
@@ -120,9 +116,21 @@ int maxTextDataMode(const std::filesystem::path& pdf, const std::optional<std::s
         return 1;
     }
     if (crop)
-        if (const auto numbers = parseNumbers(*crop); numbers && numbers->size() == 4) info = store.setCrop(*numbers);
+        if (const auto numbers = parseNumbers(*crop))
+            if (const std::optional<PageCrop> fraction = cropFromList(*numbers)) info = store.setCrop(fraction);
     Json data = {{"aspects", info->aspects}, {"lines", nullptr}};
-    if (const auto lines = store.allPageLines()) data["lines"] = *lines;
+    if (const auto pages = store.allPageLines()) {
+        // Per page, per line: [x, y, width, height, 1 for a page number or 0].
+        Json lines = Json::array();
+        for (const auto& page : *pages) {
+            Json onPage = Json::array();
+            for (const DocumentStore::NumberedLine& line : page)
+                onPage.push_back({line.rect.x, line.rect.y, line.rect.width, line.rect.height,
+                                  line.pageNumber ? 1.0 : 0.0});
+            lines.push_back(std::move(onPage));
+        }
+        data["lines"] = std::move(lines);
+    }
     std::fprintf(out, "%s\n", dumpJson(data, -1).c_str());
     return 0;
 }
@@ -211,34 +219,35 @@ int snapTestMode(const std::filesystem::path& pdf, std::FILE* out) {
         const double spacing = lineSpacing(lines);
         // The page is drawn about one CSS pixel per point at 100 % zoom.
         const double widthPx = sizes[page][0];
-        auto guard = store.acquireLock();
         auto select = [&](double x0, double y0, double x1, double y1) {
-            return store.textSelectionLocked(page, {x0, y0}, {x1, y1}, true);
+            return store.textSelection(page, {x0, y0}, {x1, y1}, true);
         };
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const Line& line = lines[i];
             const double y = middleOf(line);
-            const auto first = select(line[0] + 0.25 * line[2], y, line[0] + 0.25 * line[2], y);
-            const auto second = select(line[0] + 0.75 * line[2], y, line[0] + 0.75 * line[2], y);
+            const auto first = select(line.x + 0.25 * line.width, y, line.x + 0.25 * line.width, y);
+            const auto second = select(line.x + 0.75 * line.width, y, line.x + 0.75 * line.width, y);
             for (const auto& tap : {first, second}) {
                 if (!tap) continue;
-                tapHeights.push_back(tap->rect[3]);
+                tapHeights.push_back(tap->rect.height);
                 if (tap->gapR * widthPx < 1000) gapsPx.push_back(tap->gapR * widthPx);
             }
-            if (first && second && first->rect[0] + first->rect[2] < second->rect[0]) {
+            if (first && second && first->rect.x + first->rect.width < second->rect.x) {
                 ++midWordDrags;
-                const auto drag = select(first->rect[0] + first->rect[2] / 2, y, second->rect[0] + second->rect[2] / 2, y);
+                const auto drag = select(first->rect.x + first->rect.width / 2, y,
+                                         second->rect.x + second->rect.width / 2, y);
                 if (drag && drag->text.starts_with(first->text) && drag->text.ends_with(second->text)) ++wholeWordDrags;
             }
-            if (const auto drag = select(line[0] + 0.1 * line[2], y, line[0] + 0.9 * line[2], y)) {
+            if (const auto drag = select(line.x + 0.1 * line.width, y, line.x + 0.9 * line.width, y)) {
                 ++lineDrags;
-                if (spacing > 0) dragHeights.push_back(drag->rect[3] / spacing);
+                if (spacing > 0) dragHeights.push_back(drag->rect.height / spacing);
                 if (drag->lines.size() > 1) ++caughtNeighbour;
             }
             const std::vector<std::size_t> below = linesBelowInColumn(lines, i, spacing);
             for (int gaps = 1; gaps <= 3 && static_cast<std::size_t>(gaps) <= below.size(); ++gaps) {
                 const Line& target = lines[below[gaps - 1]];
-                const auto drag = select(line[0] + 0.1 * line[2], y, target[0] + 0.5 * target[2], middleOf(target));
+                const auto drag =
+                    select(line.x + 0.1 * line.width, y, target.x + 0.5 * target.width, middleOf(target));
                 ++deliberate[gaps].first;
                 if (drag && drag->lines.size() == static_cast<std::size_t>(gaps) + 1) ++deliberate[gaps].second;
             }
@@ -298,18 +307,14 @@ int textBoxMode(const std::filesystem::path& pdf, std::FILE* out) {
             continue;
         }
         // Lines come as fractions of the cropped page; undo the crop to get fractions of the whole page.
-        BoxFraction crop{0, 0, 1, 1};
-        {
-            auto guard = store.acquireLock();
-            crop = store.cropFraction(page).value_or(crop);
-        }
+        const BoxFraction crop = store.cropFraction(page).value_or(BoxFraction{0, 0, 1, 1});
         Box box;
         for (const Line& line : lines) {
-            const double x = crop.x + line[0] * crop.width, y = 1 - crop.maxY() + line[1] * crop.height;
+            const double x = crop.x + line.x * crop.width, y = 1 - crop.maxY() + line.y * crop.height;
             box.x0 = std::min(box.x0, x);
-            box.x1 = std::max(box.x1, x + line[2] * crop.width);
+            box.x1 = std::max(box.x1, x + line.width * crop.width);
             box.y0 = std::min(box.y0, y);
-            box.y1 = std::max(box.y1, y + line[3] * crop.height);
+            box.y1 = std::max(box.y1, y + line.height * crop.height);
         }
         std::fprintf(out, "sivu %2d  x %.3f-%.3f  y %.3f-%.3f  ala %.1f %%\n", page + 1, box.x0, box.x1, box.y0, box.y1,
                      100 * box.width() * box.height());

@@ -241,7 +241,6 @@ CueSidecar DemoScriptMaker::demoSidecar(const std::string& documentName, const s
 
     DocumentStore store;
     const bool opened = store.open(pdf).has_value();
-    const auto lock = store.acquireLock();
     std::string missing;
     for (const DemoCue& demo : demoCues()) {
         Cue cue;
@@ -252,14 +251,14 @@ CueSidecar DemoScriptMaker::demoSidecar(const std::string& documentName, const s
         cue.note = demo.note;
         cue.snippet = demo.trigger;
         std::vector<DocumentStore::SearchHit> hits;
-        if (opened) hits = store.searchLocked(std::string(demo.trigger), searchLimit);
+        if (opened) hits = store.search(std::string(demo.trigger), searchLimit);
         if (!hits.empty()) {
             const DocumentStore::SearchHit& hit = hits.front();
             cue.page = hit.page;
-            cue.x = hit.rect[0];
-            cue.y = hit.rect[1];
-            cue.w = hit.rect[2];
-            cue.h = hit.rect[3];
+            cue.x = hit.rect.x;
+            cue.y = hit.rect.y;
+            cue.w = hit.rect.width;
+            cue.h = hit.rect.height;
             cue.labelX = hit.lineEnd;
         } else {
             // Parked where the operator will see it and can drag it into place.

@@ -12,14 +12,17 @@ namespace {
 constexpr double smallestManualWidth = 0.25;
 constexpr double smallestManualHeight = 0.05;
 
-std::vector<double> outsideForm(const std::optional<BoxFraction>& crop) {
-    if (!crop) return {};
-    return {crop->x, 1 - crop->maxY(), crop->width, crop->height};
+// The store keeps crops with y up from the page's foot; the page and the
+// marks file measure y down from its top.
+std::optional<PageCrop> outsideForm(const std::optional<BoxFraction>& crop) {
+    if (!crop) return std::nullopt;
+    return PageCrop{crop->x, 1 - crop->maxY(), crop->width, crop->height};
 }
 
 }  // namespace
 
-std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const std::optional<BoxFraction>& within) {
+std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const Held& held,
+                                                                   const std::optional<BoxFraction>& within) {
     constexpr double infinity = std::numeric_limits<double>::infinity();
     double minX = infinity, maxX = -infinity;
     std::vector<std::optional<std::pair<double, double>>> extents;
@@ -37,7 +40,7 @@ std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const std::op
             extents.emplace_back();
             continue;
         }
-        const std::vector<TextLine>& lines = loadLinesLocked(i);
+        const std::vector<TextLine>& lines = loadLinesLocked(held, i);
         const std::vector<bool> outer = onOuterBaselines(lines);
         double minY = infinity, maxY = -infinity;
         for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -84,35 +87,35 @@ std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const std::op
     return result;
 }
 
-void DocumentStore::applyManualCropLocked() {
-    if (document_) cropFractions_ = computeCropFractionsLocked(manualCrop_);
+void DocumentStore::applyManualCropLocked(const Held& held) {
+    if (document_) cropFractions_ = computeCropFractionsLocked(held, manualCrop_);
 }
 
-std::optional<DocumentStore::Info> DocumentStore::setCrop(const std::optional<std::vector<double>>& crop) {
-    std::scoped_lock guard(lock_);
-    const bool wellFormed = crop && crop->size() == 4 &&
-                            std::all_of(crop->begin(), crop->end(), [](double v) { return std::isfinite(v); });
-    if (!wellFormed) {
+std::optional<DocumentStore::Info> DocumentStore::setCrop(const std::optional<PageCrop>& crop) {
+    const Held held(lock_);
+    const bool finite = crop && std::isfinite(crop->x) && std::isfinite(crop->y) && std::isfinite(crop->width) &&
+                        std::isfinite(crop->height);
+    if (!finite) {
         manualCrop_.reset();
     } else {
-        const double w = std::min(std::max((*crop)[2], smallestManualWidth), 1.0);
-        const double h = std::min(std::max((*crop)[3], smallestManualHeight), 1.0);
-        const double x = std::min(std::max((*crop)[0], 0.0), 1 - w);
-        const double y = std::min(std::max((*crop)[1], 0.0), 1 - h);
+        const double w = std::min(std::max(crop->width, smallestManualWidth), 1.0);
+        const double h = std::min(std::max(crop->height, smallestManualHeight), 1.0);
+        const double x = std::min(std::max(crop->x, 0.0), 1 - w);
+        const double y = std::min(std::max(crop->y, 0.0), 1 - h);
         manualCrop_ = BoxFraction{x, 1 - y - h, w, h};
     }
-    applyManualCropLocked();
-    clearImageCacheLocked();
-    return currentInfoLocked();
+    applyManualCropLocked(held);
+    clearImageCacheLocked(held);
+    return currentInfoLocked(held);
 }
 
-std::vector<double> DocumentStore::currentCropRect() {
-    std::scoped_lock guard(lock_);
+std::optional<PageCrop> DocumentStore::manualCrop() const {
+    const Held held(lock_);
     return outsideForm(manualCrop_);
 }
 
-std::vector<double> DocumentStore::automaticCropRect() {
-    std::scoped_lock guard(lock_);
+std::optional<PageCrop> DocumentStore::automaticCrop() const {
+    const Held held(lock_);
     return outsideForm(automaticCrop_);
 }
 

@@ -41,34 +41,34 @@ bool DocumentStore::looksLikePageNumber(std::string_view text) {
     return digit && graphemeCount(text).value_or(SIZE_MAX) <= 12;
 }
 
-const std::vector<TextLine>& DocumentStore::loadLinesLocked(int index) {
+const std::vector<TextLine>& DocumentStore::loadLinesLocked(const Held&, int index) {
     auto found = lineCache_.find(index);
     if (found == lineCache_.end())
         found = lineCache_.emplace(index, document_ ? document_->textLines(index) : std::vector<TextLine>{}).first;
     return found->second;
 }
 
-std::optional<PageRect> DocumentStore::visibleBoxLocked(int index) const {
+std::optional<PageRect> DocumentStore::visibleBoxLocked(const Held& held, int index) const {
     if (!document_) return std::nullopt;
     const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
     if (!boxes) return std::nullopt;
-    const PageRect visible = visibleBox(boxes->display, cropFraction(index));
+    const PageRect visible = visibleBox(boxes->display, cropFractionLocked(held, index));
     if (!visible.hasArea()) return std::nullopt;
     return visible;
 }
 
-std::vector<DocumentStore::LineFraction> DocumentStore::pageLines(int index) {
-    std::scoped_lock guard(lock_);
-    const std::optional<PageRect> visible = visibleBoxLocked(index);
+std::vector<ViewFraction> DocumentStore::pageLines(int index) {
+    const Held held(lock_);
+    const std::optional<PageRect> visible = visibleBoxLocked(held, index);
     if (!visible) return {};
-    std::vector<LineFraction> result;
-    for (const TextLine& line : loadLinesLocked(index)) result.push_back(toViewFraction(line.rect, *visible).list());
-    std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a[1] < b[1]; });
+    std::vector<ViewFraction> result;
+    for (const TextLine& line : loadLinesLocked(held, index)) result.push_back(toViewFraction(line.rect, *visible));
+    std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.y < b.y; });
     return result;
 }
 
 std::optional<std::vector<std::vector<DocumentStore::NumberedLine>>> DocumentStore::allPageLines() {
-    std::scoped_lock guard(lock_);
+    const Held held(lock_);
     if (!document_) return std::nullopt;
     const int pageCount = document_->pageCount();
     if (pageCount < 1 || static_cast<int>(cropFractions_.size()) != pageCount) return std::nullopt;
@@ -78,29 +78,27 @@ std::optional<std::vector<std::vector<DocumentStore::NumberedLine>>> DocumentSto
     }
     std::vector<std::vector<NumberedLine>> pages(pageCount);
     for (int i = 0; i < pageCount; ++i) {
-        const std::optional<PageRect> visible = visibleBoxLocked(i);
+        const std::optional<PageRect> visible = visibleBoxLocked(held, i);
         if (!visible) continue;
-        const std::vector<TextLine>& lines = loadLinesLocked(i);
+        const std::vector<TextLine>& lines = loadLinesLocked(held, i);
         const std::vector<bool> outer = onOuterBaselines(lines);
-        std::vector<std::pair<ViewFraction, double>> sorted;
+        std::vector<NumberedLine>& sorted = pages[i];
         for (std::size_t k = 0; k < lines.size(); ++k)
-            sorted.emplace_back(toViewFraction(lines[k].rect, *visible),
-                                outer[k] && looksLikePageNumber(lines[k].text) ? 1.0 : 0.0);
-        std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first.y < b.first.y; });
-        for (const auto& [f, number] : sorted) pages[i].push_back({f.x, f.y, f.width, f.height, number});
+            sorted.push_back({toViewFraction(lines[k].rect, *visible), outer[k] && looksLikePageNumber(lines[k].text)});
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.rect.y < b.rect.y; });
     }
     return pages;
 }
 
 std::optional<DocumentStore::Info> DocumentStore::setDropPageNumbers(bool drop) {
-    std::scoped_lock guard(lock_);
-    if (drop == dropPageNumbers_) return currentInfoLocked();
+    const Held held(lock_);
+    if (drop == dropPageNumbers_) return currentInfoLocked(held);
     dropPageNumbers_ = drop;
     if (!document_) return std::nullopt;
-    cropFractions_ = computeCropFractionsLocked(manualCrop_);
+    cropFractions_ = computeCropFractionsLocked(held, manualCrop_);
     automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
-    clearImageCacheLocked();
-    return currentInfoLocked();
+    clearImageCacheLocked(held);
+    return currentInfoLocked(held);
 }
 
 }  // namespace tallowmark

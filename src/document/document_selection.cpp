@@ -71,8 +71,8 @@ std::string firstCharacters(const std::string& text, std::size_t count) {
 
 }  // namespace
 
-PageRect DocumentStore::snappedToLinesLocked(const PageRect& rect, int index) {
-    const std::vector<TextLine>& lines = loadLinesLocked(index);
+PageRect DocumentStore::snappedToLinesLocked(const Held& held, const PageRect& rect, int index) {
+    const std::vector<TextLine>& lines = loadLinesLocked(held, index);
     if (lines.empty()) return rect;
     std::vector<const TextLine*> hits;
     for (const TextLine& line : lines) {
@@ -98,7 +98,7 @@ PageRect DocumentStore::snappedToLinesLocked(const PageRect& rect, int index) {
     return {rect.x, bottom, rect.width, top - bottom};
 }
 
-std::pair<double, double> DocumentStore::neighbourGapsLocked(const PageRect& selection, int index) const {
+std::pair<double, double> DocumentStore::neighbourGapsLocked(const Held&, const PageRect& selection, int index) const {
     const double y = middleY(selection);
     auto gapTowards = [&](bool right) {
         for (double d : gapProbes) {
@@ -118,19 +118,25 @@ std::pair<double, double> DocumentStore::neighbourGapsLocked(const PageRect& sel
     return {gapTowards(false), gapTowards(true)};
 }
 
-double DocumentStore::lineEndLocked(int index, PagePoint from, PagePoint to, const PageRect& fallback,
+double DocumentStore::lineEndLocked(const Held&, int index, PagePoint from, PagePoint to, const PageRect& fallback,
                                     const PageRect& visible) const {
     const std::optional<TextSelection> lines = document_->select(index, from, to, true);
     const PageRect& bounds = lines ? lines->bounds : fallback;
     return (bounds.maxX() - visible.minX()) / visible.width;
 }
 
-std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(int page, std::array<double, 2> from,
-                                                                           std::array<double, 2> to, bool snapWords) {
-    const std::optional<PageRect> visible = visibleBoxLocked(page);
+std::optional<DocumentStore::Selection> DocumentStore::textSelection(int page, ViewPoint from, ViewPoint to,
+                                                                     bool snapWords) {
+    const Held held(lock_);
+    return textSelectionLocked(held, page, from, to, snapWords);
+}
+
+std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(const Held& held, int page, ViewPoint from,
+                                                                           ViewPoint to, bool snapWords) {
+    const std::optional<PageRect> visible = visibleBoxLocked(held, page);
     if (!visible) return std::nullopt;
-    auto toPoints = [&](std::array<double, 2> f) {
-        return PagePoint{visible->minX() + f[0] * visible->width, visible->minY() + (1 - f[1]) * visible->height};
+    auto toPoints = [&](ViewPoint f) {
+        return PagePoint{visible->minX() + f.x * visible->width, visible->minY() + (1 - f.y) * visible->height};
     };
     PagePoint p1 = toPoints(from), p2 = toPoints(to);
 
@@ -139,7 +145,7 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(int p
     if (std::abs(p1.x - p2.x) < clickTravel && std::abs(p1.y - p2.y) < clickTravel) {
         selection = document_->wordAt(page, p1);
     } else {
-        const std::vector<TextLine>& lines = loadLinesLocked(page);
+        const std::vector<TextLine>& lines = loadLinesLocked(held, page);
         const double spacing = lineSpacing(lines);
         // A drag that wanders less than most of a line spacing is meant along one line.
         if (const TextLine* line = nearestLine(lines, p1); line && std::abs(p1.y - p2.y) < 0.75 * spacing)
@@ -155,19 +161,25 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(int p
     if (!selection || selection->text.empty() || !selection->bounds.hasArea()) return std::nullopt;
 
     Selection result;
-    result.rect = toViewFraction(snappedToLinesLocked(selection->bounds, page), *visible).list();
+    result.rect = toViewFraction(snappedToLinesLocked(held, selection->bounds, page), *visible);
     result.text = trimmed(selection->text);
-    result.lineEnd = lineEndLocked(page, start, end, selection->bounds, *visible);
-    const auto [left, right] = neighbourGapsLocked(selection->bounds, page);
+    result.lineEnd = lineEndLocked(held, page, start, end, selection->bounds, *visible);
+    const auto [left, right] = neighbourGapsLocked(held, selection->bounds, page);
     result.gapL = left / visible->width;
     result.gapR = right / visible->width;
     for (const PageRect& line : selection->lines)
-        if (line.hasArea()) result.lines.push_back(toViewFraction(snappedToLinesLocked(line, page), *visible).list());
+        if (line.hasArea()) result.lines.push_back(toViewFraction(snappedToLinesLocked(held, line, page), *visible));
     if (result.lines.empty()) result.lines.push_back(result.rect);
     return result;
 }
 
-std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const std::string& query, int limit) {
+std::vector<DocumentStore::SearchHit> DocumentStore::search(const std::string& query, int limit) {
+    const Held held(lock_);
+    return searchLocked(held, query, limit);
+}
+
+std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const Held& held, const std::string& query,
+                                                                  int limit) {
     std::vector<SearchHit> hits;
     if (!document_ || limit < 1 || !g_utf8_validate(query.data(), static_cast<gssize>(query.size()), nullptr) ||
         g_utf8_strlen(query.c_str(), -1) < 2)
@@ -175,16 +187,16 @@ std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const std::str
     const int pageCount = document_->pageCount();
     const std::string key = searchKey(query).value_or(query);  // the query is UTF-8, checked above
     for (int index = 0; index < pageCount && static_cast<int>(hits.size()) < limit; ++index) {
-        if (!pageMayMatchLocked(index, key)) continue;
+        if (!pageMayMatchLocked(held, index, key)) continue;
         // No visible box also covers a cropped page size without area: both are
         // the display box scaled by the crop.
-        const std::optional<PageRect> visible = visibleBoxLocked(index);
+        const std::optional<PageRect> visible = visibleBoxLocked(held, index);
         if (!visible) continue;
         for (const TextMatch& match : document_->find(index, query)) {
             if (static_cast<int>(hits.size()) == limit) break;
             SearchHit hit;
             hit.page = match.page;
-            hit.rect = toViewFraction(match.bounds, *visible).list();
+            hit.rect = toViewFraction(match.bounds, *visible);
             const std::optional<TextSelection> lines =
                 document_->select(match.page, match.first, match.last, true);
             std::string source = lines ? trimmed(lines->text) : std::string();

@@ -56,11 +56,6 @@ bool isFoldedAway(gunichar c) {
 DocumentStore::DocumentStore() = default;
 DocumentStore::~DocumentStore() = default;
 
-std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::path& path) {
-    std::scoped_lock guard(lock_);
-    return openLocked(path);
-}
-
 std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         // Plain ASCII, the usual script: compatibility form and capitals change
@@ -124,12 +119,13 @@ std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfB
     return pages;
 }
 
-bool DocumentStore::pageMayMatchLocked(int index, const std::string& key) const {
+bool DocumentStore::pageMayMatchLocked(const Held&, int index, const std::string& key) const {
     if (index < 0 || index >= static_cast<int>(searchTexts_.size()) || !searchTexts_[index]) return true;
     return searchTexts_[index]->find(key) != std::string::npos;
 }
 
-std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesystem::path& path) {
+std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::path& path) {
+    const Held held(lock_);
     const PdfBytes bytes = readPdfBytes(path);
     std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(bytes);
     if (!layout) return std::nullopt;
@@ -141,7 +137,7 @@ std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesyst
         std::scoped_lock render(renderLock_);
         renderPdf_ = RenderPdf::open(bytes);
     }
-    clearImageCacheLocked();
+    clearImageCacheLocked(held);
     lineCache_.clear();
     searchTexts_.clear();
     searchTexts_.reserve(collected.size());
@@ -151,24 +147,20 @@ std::optional<DocumentStore::Info> DocumentStore::openLocked(const std::filesyst
     }
     manualCrop_.reset();
     cropFractions_.clear();
-    cropFractions_ = computeCropFractionsLocked(std::nullopt);
+    cropFractions_ = computeCropFractionsLocked(held, std::nullopt);
     automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
-    return currentInfoLocked();
+    return currentInfoLocked(held);
 }
 
 void DocumentStore::close() {
-    std::scoped_lock guard(lock_);
-    closeLocked();
-}
-
-void DocumentStore::closeLocked() {
+    const Held held(lock_);
     document_.reset();
     url_.reset();
     {
         std::scoped_lock render(renderLock_);
         renderPdf_.reset();
     }
-    clearImageCacheLocked();
+    clearImageCacheLocked(held);
     lineCache_.clear();
     searchTexts_.clear();
     cropFractions_.clear();
@@ -176,13 +168,18 @@ void DocumentStore::closeLocked() {
     automaticCrop_.reset();
 }
 
-void DocumentStore::clearImageCacheLocked() {
+void DocumentStore::clearImageCacheLocked(const Held&) {
     cache_.clear();
     cacheOrder_.clear();
     ++cacheGeneration_;
 }
 
-std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked() const {
+std::optional<DocumentStore::Info> DocumentStore::currentInfo() const {
+    const Held held(lock_);
+    return currentInfoLocked(held);
+}
+
+std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked(const Held& held) const {
     if (!document_ || !url_) return std::nullopt;
     Info info;
     info.path = url_->string();
@@ -194,7 +191,7 @@ std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked() const {
         if (const std::optional<PageBoxes> boxes = document_->pageBoxes(i)) {
             double width, height;
             fullSize(*boxes, width, height);
-            if (const std::optional<BoxFraction> crop = cropFraction(i)) {
+            if (const std::optional<BoxFraction> crop = cropFractionLocked(held, i)) {
                 width *= crop->width;
                 height *= crop->height;
             }
@@ -206,13 +203,13 @@ std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked() const {
 }
 
 std::vector<std::array<double, 2>> DocumentStore::pageSizes() {
-    std::scoped_lock guard(lock_);
+    const Held held(lock_);
     std::vector<std::array<double, 2>> sizes;
     const int pageCount = document_ ? document_->pageCount() : 0;
     for (int i = 0; i < pageCount; ++i) {
         double width = 0, height = 0;
         if (const std::optional<PageBoxes> boxes = document_->pageBoxes(i)) fullSize(*boxes, width, height);
-        if (const std::optional<BoxFraction> crop = cropFraction(i)) {
+        if (const std::optional<BoxFraction> crop = cropFractionLocked(held, i)) {
             width *= crop->width;
             height *= crop->height;
         }
@@ -222,6 +219,11 @@ std::vector<std::array<double, 2>> DocumentStore::pageSizes() {
 }
 
 std::optional<BoxFraction> DocumentStore::cropFraction(int index) const {
+    const Held held(lock_);
+    return cropFractionLocked(held, index);
+}
+
+std::optional<BoxFraction> DocumentStore::cropFractionLocked(const Held&, int index) const {
     if (index < 0 || index >= static_cast<int>(cropFractions_.size())) return std::nullopt;
     return cropFractions_[index];
 }
@@ -236,13 +238,13 @@ std::vector<std::string> DocumentStore::cachedKeys() {
     return cacheOrder_;
 }
 
-std::optional<DocumentStore::RenderPlan> DocumentStore::planRenderLocked(int index) const {
+std::optional<DocumentStore::RenderPlan> DocumentStore::planRenderLocked(const Held& held, int index) const {
     if (!document_) return std::nullopt;
     const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
     if (!boxes) return std::nullopt;
     RenderPlan plan;
     fullSize(*boxes, plan.fullWidth, plan.fullHeight);
-    plan.crop = cropFraction(index);
+    plan.crop = cropFractionLocked(held, index);
     plan.width = plan.fullWidth * (plan.crop ? plan.crop->width : 1);
     plan.height = plan.fullHeight * (plan.crop ? plan.crop->height : 1);
     if (!(plan.width > 0 && plan.height > 0)) return std::nullopt;
@@ -251,13 +253,13 @@ std::optional<DocumentStore::RenderPlan> DocumentStore::planRenderLocked(int ind
 }
 
 std::optional<DocumentStore::PageFrame> DocumentStore::pageFrame(int index) const {
-    std::scoped_lock guard(lock_);
+    const Held held(lock_);
     if (!document_) return std::nullopt;
     const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
     if (!boxes) return std::nullopt;
     PageFrame frame;
     fullSize(*boxes, frame.fullWidth, frame.fullHeight);
-    frame.crop = cropFraction(index);
+    frame.crop = cropFractionLocked(held, index);
     return frame;
 }
 
@@ -270,9 +272,9 @@ std::optional<DocumentStore::Bytes> DocumentStore::renderPage(int index, int pix
     const std::string key = std::to_string(index) + "@" + std::to_string(pixelWidth);
     std::optional<RenderPlan> plan;
     {
-        std::scoped_lock guard(lock_);
+        const Held held(lock_);
         if (auto hit = cache_.find(key); hit != cache_.end()) return hit->second;
-        plan = planRenderLocked(index);
+        plan = planRenderLocked(held, index);
     }
     if (!plan) return std::nullopt;
 

@@ -22,8 +22,6 @@
 
 namespace tallowmark {
 
-using LineFractionArray = std::array<double, 4>;
-
 class DocumentStore {
 public:
     struct Info {
@@ -35,26 +33,30 @@ public:
         bool operator==(const Info&) const = default;
     };
 
-    // What a click or drag on a page selects; rectangles as line fractions.
+    // What a click or drag on a page selects.
     struct Selection {
-        LineFractionArray rect;
+        ViewFraction rect;
         std::string text;  // trimmed
         double lineEnd = 0;
         double gapL = 0;
         double gapR = 0;
-        std::vector<LineFractionArray> lines;
+        std::vector<ViewFraction> lines;
     };
 
     struct SearchHit {
         int page = 0;
-        LineFractionArray rect;
+        ViewFraction rect;
         std::string snippet;
         double lineEnd = 0;
     };
 
+    // A text line, and whether it reads as a page number on the page's outer baselines.
+    struct NumberedLine {
+        ViewFraction rect;
+        bool pageNumber = false;
+    };
+
     using Bytes = std::vector<std::uint8_t>;
-    using LineFraction = LineFractionArray;
-    using NumberedLine = std::array<double, 5>;
 
     static constexpr int cacheLimit = 12;
     static constexpr double cropMargin = 0.006;
@@ -69,15 +71,13 @@ public:
     DocumentStore(const DocumentStore&) = delete;
     DocumentStore& operator=(const DocumentStore&) = delete;
 
-    // The main lock, for callers that chain several ...Locked steps.
-    std::unique_lock<std::mutex> acquireLock() { return std::unique_lock(lock_); }
+    // Every public operation takes the locks it needs itself, so a caller can
+    // neither forget the lock nor hold it across work of its own.
 
     // None, with the store unchanged, when the file cannot be opened as a PDF.
     std::optional<Info> open(const std::filesystem::path& path);
-    std::optional<Info> openLocked(const std::filesystem::path& path);
     void close();
-    void closeLocked();
-    std::optional<Info> currentInfoLocked() const;
+    std::optional<Info> currentInfo() const;
 
     // PNG bytes of the page at `pixelWidth` (at least 1), crop applied; none on
     // any failure. Safe from any thread; draws outside the main lock.
@@ -87,16 +87,15 @@ public:
     std::vector<std::string> cachedKeys();
 
     // Text lines.
-    std::vector<LineFraction> pageLines(int index);
+    std::vector<ViewFraction> pageLines(int index);
     std::optional<std::vector<std::vector<NumberedLine>>> allPageLines();
     std::optional<Info> setDropPageNumbers(bool drop);
     static bool looksLikePageNumber(std::string_view text);
 
-    // Selection and search; the caller holds the lock. `from` and `to` are
-    // fractions of the visible box, x from the left and y from the top.
-    std::optional<Selection> textSelectionLocked(int page, std::array<double, 2> from, std::array<double, 2> to,
-                                                 bool snapWords);
-    std::vector<SearchHit> searchLocked(const std::string& query, int limit);
+    // What a click (`from` and `to` close together) or a drag selects.
+    std::optional<Selection> textSelection(int page, ViewPoint from, ViewPoint to, bool snapWords);
+    // At most `limit` matches of `query` (two characters or more), in page order.
+    std::vector<SearchHit> search(const std::string& query, int limit);
 
     // Displayed size in points with the crop applied, one per page; lets the
     // command line report geometry without re-deriving the crop.
@@ -115,10 +114,13 @@ public:
     // render lock.
     bool drawPageForPrinting(int index, cairo_t* cr, double width, double height) const;
 
-    // Crop. Outside form: [x, y, w, h], y measured down from the page's top.
-    std::optional<Info> setCrop(const std::optional<std::vector<double>>& crop);
-    std::vector<double> currentCropRect();
-    std::vector<double> automaticCropRect();
+    // The manual crop, clamped to a sensible size inside the page; none, or a
+    // crop with a value that is not finite, clears it.
+    std::optional<Info> setCrop(const std::optional<PageCrop>& crop);
+    std::optional<PageCrop> manualCrop() const;
+    // The crop the text alone gives (the first page's); a manual crop leaves it as it was.
+    std::optional<PageCrop> automaticCrop() const;
+    // The crop in force on page `index`.
     std::optional<BoxFraction> cropFraction(int index) const;
 
     // What the open keeps of each page once poppler's objects for it are gone:
@@ -145,20 +147,27 @@ public:
 
 private:
     struct RenderPlan;
+    // The ...Locked operations take the held main lock, so none can be called without it.
+    using Held = std::unique_lock<std::mutex>;
 
-    std::optional<RenderPlan> planRenderLocked(int index) const;
-    void clearImageCacheLocked();
-    std::optional<PageRect> visibleBoxLocked(int index) const;
+    std::optional<Info> currentInfoLocked(const Held& held) const;
+    std::optional<BoxFraction> cropFractionLocked(const Held& held, int index) const;
+    std::optional<RenderPlan> planRenderLocked(const Held& held, int index) const;
+    void clearImageCacheLocked(const Held& held);
+    std::optional<PageRect> visibleBoxLocked(const Held& held, int index) const;
     // False only when page `index` cannot hold a match of the query folded to `key`.
     // A page whose text could not be folded may always match.
-    bool pageMayMatchLocked(int index, const std::string& key) const;
-    const std::vector<TextLine>& loadLinesLocked(int index);
-    std::vector<BoxFraction> computeCropFractionsLocked(const std::optional<BoxFraction>& within);
-    void applyManualCropLocked();
-    PageRect snappedToLinesLocked(const PageRect& rect, int index);
-    std::pair<double, double> neighbourGapsLocked(const PageRect& selection, int index) const;
-    double lineEndLocked(int index, PagePoint from, PagePoint to, const PageRect& fallback,
+    bool pageMayMatchLocked(const Held& held, int index, const std::string& key) const;
+    const std::vector<TextLine>& loadLinesLocked(const Held& held, int index);
+    std::vector<BoxFraction> computeCropFractionsLocked(const Held& held, const std::optional<BoxFraction>& within);
+    void applyManualCropLocked(const Held& held);
+    PageRect snappedToLinesLocked(const Held& held, const PageRect& rect, int index);
+    std::pair<double, double> neighbourGapsLocked(const Held& held, const PageRect& selection, int index) const;
+    double lineEndLocked(const Held& held, int index, PagePoint from, PagePoint to, const PageRect& fallback,
                          const PageRect& visible) const;
+    std::optional<Selection> textSelectionLocked(const Held& held, int page, ViewPoint from, ViewPoint to,
+                                                 bool snapWords);
+    std::vector<SearchHit> searchLocked(const Held& held, const std::string& query, int limit);
 
     // Lock order: lock_, then renderLock_; never lock_ while holding renderLock_.
     mutable std::mutex lock_;

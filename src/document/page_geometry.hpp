@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace tallowmark {
 
@@ -52,6 +53,33 @@ struct ViewFraction {
 
     std::array<double, 4> list() const { return {x, y, width, height}; }
 };
+
+// A point in fractions of the visible box, origin top-left, y down: where the
+// page was clicked.
+struct ViewPoint {
+    double x = 0;
+    double y = 0;
+};
+
+// Fractions (0..1) of a page's whole display box, origin top-left, y down: a
+// crop as the page draws it and the marks file keeps it.
+struct PageCrop {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+};
+
+// The marks file's and the page's list form of a crop, [x, y, width, height];
+// an empty list is no crop. A list of any other length is no crop either.
+inline std::optional<PageCrop> cropFromList(const std::vector<double>& list) {
+    if (list.size() != 4) return std::nullopt;
+    return PageCrop{list[0], list[1], list[2], list[3]};
+}
+inline std::vector<double> cropList(const std::optional<PageCrop>& crop) {
+    if (!crop) return {};
+    return {crop->x, crop->y, crop->width, crop->height};
+}
 
 // The display box narrowed by the page's crop, when one is in force.
 inline PageRect visibleBox(const PageRect& display, const std::optional<BoxFraction>& crop) {

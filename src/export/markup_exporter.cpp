@@ -117,7 +117,7 @@ bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const 
     const std::optional<DocumentStore::Info> info = store.open(pdf);
     if (!info) return false;
     if (dropPageNumbers) store.setDropPageNumbers(true);
-    if (!sidecar.crop.empty()) store.setCrop(sidecar.crop);
+    if (!sidecar.crop.empty()) store.setCrop(cropFromList(sidecar.crop));
     if (!layoutCoversMarks(sidecar, layout)) return false;
     if (!std::getenv("TALLOWMARK_EXPORT_DEBUG")) debugOut = nullptr;
 

@@ -18,7 +18,6 @@ protected:
     DocumentStore store;
 
     std::vector<BoxFraction> crops(int pageCount) {
-        auto guard = store.acquireLock();
         std::vector<BoxFraction> result;
         for (int i = 0; i < pageCount; ++i)
             if (auto crop = store.cropFraction(i)) result.push_back(*crop);
@@ -46,7 +45,7 @@ TEST_F(DocumentCropTest, PagesShareOneHorizontalRangeAndBlankPagesGetACentredBan
     EXPECT_NEAR(c[1].height, c[2].height - 2 * 0.006, 1e-12);
     EXPECT_NEAR(c[1].y, (1 - c[1].height) / 2, 1e-12);
 
-    const auto automatic = store.automaticCropRect();
+    const auto automatic = cropList(store.automaticCrop());
     ASSERT_EQ(automatic.size(), 4u);
     EXPECT_DOUBLE_EQ(automatic[1], 1 - c[0].maxY());
     EXPECT_NEAR(info->aspects[0], (300 * c[0].width) / (400 * c[0].height), 1e-9);
@@ -70,8 +69,9 @@ TEST_F(DocumentCropTest, ManualCropIsClampedOrCleared) {
         {std::nullopt, {}},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(store.setCrop(c.in));
-        const auto rect = store.currentCropRect();
+        // The list as the page or the marks file gives it, through the same conversion.
+        ASSERT_TRUE(store.setCrop(c.in ? cropFromList(*c.in) : std::nullopt));
+        const auto rect = cropList(store.manualCrop());
         ASSERT_EQ(rect.size(), c.out.size());
         for (std::size_t i = 0; i < rect.size(); ++i) EXPECT_NEAR(rect[i], c.out[i], 1e-12);
     }
@@ -84,25 +84,25 @@ TEST_F(DocumentCropTest, ManualCropKeepsOnlyTheTextInsideIt) {
     const auto whole = crops(1).at(0);
 
     // The top half: only the first line's centre is inside.
-    auto info = store.setCrop(std::vector<double>{0, 0, 1, 0.5});
+    auto info = store.setCrop(PageCrop{0, 0, 1, 0.5});
     ASSERT_TRUE(info);
     auto top = crops(1).at(0);
     EXPECT_LT(top.height, 0.1);
     EXPECT_DOUBLE_EQ(top.maxY(), whole.maxY());
     EXPECT_GE(top.y, 0.5);
-    EXPECT_EQ(store.automaticCropRect().size(), 4u);  // the automatic crop stays as it was
+    EXPECT_EQ(cropList(store.automaticCrop()).size(), 4u);  // the automatic crop stays as it was
 
     // An area without text leaves the pages whole, while the manual crop is still reported.
-    info = store.setCrop(std::vector<double>{0.5, 0.5, 0.4, 0.2});
+    info = store.setCrop(PageCrop{0.5, 0.5, 0.4, 0.2});
     ASSERT_TRUE(info);
     EXPECT_TRUE(crops(1).empty());
     EXPECT_NEAR(info->aspects[0], 0.75, 1e-9);
-    EXPECT_EQ(store.currentCropRect().size(), 4u);
+    EXPECT_EQ(cropList(store.manualCrop()).size(), 4u);
     EXPECT_FALSE(store.allPageLines());
 
     store.close();
-    EXPECT_FALSE(store.setCrop(std::vector<double>{0, 0, 1, 1}));
-    EXPECT_TRUE(store.automaticCropRect().empty());
+    EXPECT_FALSE(store.setCrop(PageCrop{0, 0, 1, 1}));
+    EXPECT_TRUE(cropList(store.automaticCrop()).empty());
 }
 
 }  // namespace

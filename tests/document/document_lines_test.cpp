@@ -40,22 +40,22 @@ TEST_F(DocumentLinesTest, LinesOfKnownPagesInEveryRotation) {
         const auto turned = dir / ("turned" + std::to_string(degrees) + ".pdf");
         ASSERT_TRUE(testing::rotatePdf(dir / "plain.pdf", turned, degrees, "2"));
         ASSERT_TRUE(store.open(turned));
-        EXPECT_TRUE(store.automaticCropRect().empty());
+        EXPECT_TRUE(cropList(store.automaticCrop()).empty());
         EXPECT_FALSE(store.allPageLines());
 
         const auto lines = store.pageLines(0);
         ASSERT_EQ(lines.size(), 2u);
-        EXPECT_NEAR(lines[0][0], 30.0 / 300, 0.003);
-        EXPECT_NEAR(lines[0][1], 40.0 / 400, 0.003);
-        EXPECT_NEAR(lines[0][3], 12.0 / 400, 0.01);
-        EXPECT_NEAR(lines[1][0], 60.0 / 300, 0.003);
-        EXPECT_NEAR(lines[1][1], 200.0 / 400, 0.003);
-        EXPECT_GT(lines[1][2], lines[0][2] * 0.8);  // larger type, fewer letters
+        EXPECT_NEAR(lines[0].x, 30.0 / 300, 0.003);
+        EXPECT_NEAR(lines[0].y, 40.0 / 400, 0.003);
+        EXPECT_NEAR(lines[0].height, 12.0 / 400, 0.01);
+        EXPECT_NEAR(lines[1].x, 60.0 / 300, 0.003);
+        EXPECT_NEAR(lines[1].y, 200.0 / 400, 0.003);
+        EXPECT_GT(lines[1].width, lines[0].width * 0.8);  // larger type, fewer letters
 
         const auto turnedLines = store.pageLines(1);
         ASSERT_EQ(turnedLines.size(), 2u);
         for (std::size_t i = 0; i < 2; ++i)
-            for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(turnedLines[i][k], lines[i][k], 1e-6);
+            for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(turnedLines[i].list()[k], lines[i].list()[k], 1e-6);
     }
 }
 
@@ -70,13 +70,13 @@ TEST_F(DocumentLinesTest, PageNumberLinesAreFlaggedOnlyAtTheEdges) {
     ASSERT_TRUE(pages);
     ASSERT_EQ(pages->size(), 3u);
     std::vector<double> flags;
-    for (const auto& line : (*pages)[0]) flags.push_back(line[4]);
+    for (const auto& line : (*pages)[0]) flags.push_back(line.pageNumber ? 1.0 : 0.0);
     EXPECT_EQ(flags, (std::vector<double>{1, 0, 0, 0, 1}));
     ASSERT_EQ((*pages)[1].size(), 1u);
-    EXPECT_EQ((*pages)[1][0][4], 1.0);
+    EXPECT_TRUE((*pages)[1][0].pageNumber);
     ASSERT_EQ((*pages)[2].size(), 1u);
-    EXPECT_EQ((*pages)[2][0][4], 0.0);
-    for (std::size_t i = 1; i < (*pages)[0].size(); ++i) EXPECT_LT((*pages)[0][i - 1][1], (*pages)[0][i][1]);
+    EXPECT_FALSE((*pages)[2][0].pageNumber);
+    for (std::size_t i = 1; i < (*pages)[0].size(); ++i) EXPECT_LT((*pages)[0][i - 1].rect.y, (*pages)[0][i].rect.y);
 }
 
 TEST_F(DocumentLinesTest, PageNumberFlagRecropsOnlyWhenItChanges) {
@@ -93,7 +93,7 @@ TEST_F(DocumentLinesTest, PageNumberFlagRecropsOnlyWhenItChanges) {
     EXPECT_TRUE(store.cachedKeys().empty());
     // Without the foot number the crop ends below the last line, so the page gets wider.
     EXPECT_GT(dropped->aspects[0], opened->aspects[0] * 2);
-    const auto crop = store.automaticCropRect();
+    const auto crop = cropList(store.automaticCrop());
     ASSERT_EQ(crop.size(), 4u);
     EXPECT_LT(crop[1] + crop[3], 130.0 / 400);
 }

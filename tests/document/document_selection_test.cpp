@@ -28,31 +28,27 @@ protected:
     void openPages(const std::vector<FixturePage>& pages) {
         testing::writePdf(dir / "script.pdf", pages);
         ASSERT_TRUE(store.open(dir / "script.pdf"));
-        auto guard = store.acquireLock();
         crop = store.cropFraction(0).value_or(BoxFraction{0, 0, 1, 1});
     }
     void SetUp() override { openPages({{pageWidth, pageHeight, script}}); }
 
     // A point given in page points from the top-left, as the page would send it.
-    std::array<double, 2> at(double x, double top) const {
+    ViewPoint at(double x, double top) const {
         return {(x / pageWidth - crop.x) / crop.width, (top / pageHeight - (1 - crop.maxY())) / crop.height};
     }
     // The middle of the 12 pt line whose layout box starts at `top`.
-    std::array<double, 2> onLine(double x, double top) const { return at(x, top + 8); }
+    ViewPoint onLine(double x, double top) const { return at(x, top + 8); }
     double visibleWidth() const { return crop.width * pageWidth; }
 
     const double beta0 = wordStart("Alpha "), beta1 = wordStart("Alpha beta");
     const double gamma0 = wordStart("Alpha beta "), gamma1 = wordStart("Alpha beta gamma");
     const double delta0 = wordStart("Alpha beta gamma ");
 
-    std::optional<DocumentStore::Selection> select(std::array<double, 2> from, std::array<double, 2> to,
-                                                   bool snapWords = true) {
-        auto guard = store.acquireLock();
-        return store.textSelectionLocked(0, from, to, snapWords);
+    std::optional<DocumentStore::Selection> select(ViewPoint from, ViewPoint to, bool snapWords = true) {
+        return store.textSelection(0, from, to, snapWords);
     }
     std::vector<DocumentStore::SearchHit> search(const std::string& query, int limit = 300) {
-        auto guard = store.acquireLock();
-        return store.searchLocked(query, limit);
+        return store.search(query, limit);
     }
 };
 
@@ -63,22 +59,22 @@ TEST_F(DocumentSelectionTest, ClickSelectsTheWordUnderThePointer) {
         ASSERT_TRUE(sel);
         EXPECT_EQ(sel->text, "gamma");
         // Glyph boxes are the font's advance boxes, not the ink: close to where pango set the word.
-        EXPECT_NEAR(sel->rect[0] * visibleWidth(), at(gamma0, 0)[0] * visibleWidth(), 1.5);
-        EXPECT_NEAR((sel->rect[0] + sel->rect[2]) * visibleWidth(), at(gamma1, 0)[0] * visibleWidth(), 1.5);
+        EXPECT_NEAR(sel->rect.x * visibleWidth(), at(gamma0, 0).x * visibleWidth(), 1.5);
+        EXPECT_NEAR((sel->rect.x + sel->rect.width) * visibleWidth(), at(gamma1, 0).x * visibleWidth(), 1.5);
         ASSERT_EQ(sel->lines.size(), 1u);
         // A word space on either side, not the open space of a margin.
         EXPECT_GT(sel->gapL, 0);
         EXPECT_LE(sel->gapL * visibleWidth(), gamma0 - beta1);
         EXPECT_GT(sel->gapR, 0);
         EXPECT_LE(sel->gapR * visibleWidth(), delta0 - gamma1);
-        EXPECT_GT(sel->lineEnd, sel->rect[0] + sel->rect[2]);  // "delta" lies further on
+        EXPECT_GT(sel->lineEnd, sel->rect.x + sel->rect.width);  // "delta" lies further on
     }
     // The last word of a line has open space to its right.
     const auto last = select(onLine(delta0 + 3, 40), onLine(delta0 + 3, 40));
     ASSERT_TRUE(last);
     EXPECT_EQ(last->text, "delta");
     EXPECT_NEAR(last->gapR, 1000 / visibleWidth(), 1e-9);
-    EXPECT_NEAR(last->lineEnd, last->rect[0] + last->rect[2], 0.01);
+    EXPECT_NEAR(last->lineEnd, last->rect.x + last->rect.width, 0.01);
     // Nothing under the pointer.
     EXPECT_FALSE(select(at(250, 300), at(250, 300)));
 }
@@ -103,8 +99,8 @@ TEST_F(DocumentSelectionTest, DragsSelectWholeWordsFromTheHigherLineDown) {
     // letters' ink: compare with the band of the line below.
     const auto below = select(onLine(35, 56), onLine(80, 56));
     ASSERT_TRUE(below);
-    EXPECT_NEAR(whole->rect[3], below->rect[3], 1e-9);
-    EXPECT_NEAR((below->rect[1] - whole->rect[1]) * crop.height * pageHeight, 16, 0.5);
+    EXPECT_NEAR(whole->rect.height, below->rect.height, 1e-9);
+    EXPECT_NEAR((below->rect.y - whole->rect.y) * crop.height * pageHeight, 16, 0.5);
 
     // Upwards across two lines: the selection still starts on the higher one.
     const auto sel = select(onLine(80, 56), onLine(beta0 + 8, 40));
@@ -112,9 +108,9 @@ TEST_F(DocumentSelectionTest, DragsSelectWholeWordsFromTheHigherLineDown) {
     EXPECT_TRUE(sel->text.starts_with("beta")) << sel->text;
     EXPECT_TRUE(sel->text.ends_with("line")) << sel->text;
     ASSERT_EQ(sel->lines.size(), 2u);
-    EXPECT_LT(sel->lines[0][1], sel->lines[1][1]);
-    EXPECT_NEAR(sel->rect[1], sel->lines[0][1], 1e-9);
-    EXPECT_NEAR(sel->rect[1] + sel->rect[3], sel->lines[1][1] + sel->lines[1][3], 1e-9);
+    EXPECT_LT(sel->lines[0].y, sel->lines[1].y);
+    EXPECT_NEAR(sel->rect.y, sel->lines[0].y, 1e-9);
+    EXPECT_NEAR(sel->rect.y + sel->rect.height, sel->lines[1].y + sel->lines[1].height, 1e-9);
 }
 
 TEST_F(DocumentSelectionTest, TurnedPagesAnswerInTheirUnturnedSpace) {
@@ -133,7 +129,7 @@ TEST_F(DocumentSelectionTest, TurnedPagesAnswerInTheirUnturnedSpace) {
         EXPECT_EQ(drag->text, "beta gamma delta\nSecond");
         const auto hits = search("gamma");
         ASSERT_EQ(hits.size(), 1u);
-        for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(hits[0].rect[k], click->rect[k], 0.02) << k;
+        for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(hits[0].rect.list()[k], click->rect.list()[k], 0.02) << k;
     }
 }
 
@@ -143,8 +139,8 @@ TEST_F(DocumentSelectionTest, SearchIgnoresCaseButNotMarks) {
     const auto hits = search("GAMMA");
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].page, 0);
-    EXPECT_NEAR(hits[0].rect[0] * visibleWidth(), at(gamma0, 0)[0] * visibleWidth(), 1.5);
-    EXPECT_NEAR(hits[0].rect[1], at(0, 40)[1], 0.02);
+    EXPECT_NEAR(hits[0].rect.x * visibleWidth(), at(gamma0, 0).x * visibleWidth(), 1.5);
+    EXPECT_NEAR(hits[0].rect.y, at(0, 40).y, 0.02);
     EXPECT_EQ(hits[0].snippet, "Alpha beta gamma delta");
     EXPECT_EQ(search("ro").size(), 1u);
     EXPECT_TRUE(search("gämma").empty());
@@ -160,8 +156,8 @@ TEST_F(DocumentSelectionTest, SearchLimitKeepsDocumentOrder) {
     ASSERT_EQ(first.size(), 4u);
     EXPECT_EQ(first[3].page, 1);
     EXPECT_EQ(first[2].page, 0);
-    EXPECT_LT(first[0].rect[0], first[1].rect[0]);
-    EXPECT_LT(first[1].rect[1], first[2].rect[1]);
+    EXPECT_LT(first[0].rect.x, first[1].rect.x);
+    EXPECT_LT(first[1].rect.y, first[2].rect.y);
 }
 
 TEST_F(DocumentSelectionTest, MatchAcrossALineEndGetsBothLinesCut) {
@@ -170,7 +166,7 @@ TEST_F(DocumentSelectionTest, MatchAcrossALineEndGetsBothLinesCut) {
     openPages({{pageWidth, pageHeight, {{10, 40, top, 6}, {10, 48, next, 6}}}});
     const auto hits = search("the page until");
     ASSERT_EQ(hits.size(), 1u);
-    EXPECT_GT(hits[0].rect[3] * crop.height * pageHeight, 8);  // two lines tall
+    EXPECT_GT(hits[0].rect.height * crop.height * pageHeight, 8);  // two lines tall
     EXPECT_EQ(g_utf8_strlen(hits[0].snippet.c_str(), -1), 120);
     EXPECT_TRUE(hits[0].snippet.starts_with(top)) << hits[0].snippet;
 }

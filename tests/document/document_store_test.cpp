@@ -103,8 +103,7 @@ TEST_F(DocumentStoreTest, UnreadableFilesLeaveTheOpenScriptAlone) {
     for (const char* name : {"text.pdf", "empty.pdf", "truncated.pdf", "missing.pdf", "locked.pdf"}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(store.open(dir / name));
-        auto guard = store.acquireLock();
-        EXPECT_EQ(store.currentInfoLocked(), before);
+        EXPECT_EQ(store.currentInfo(), before);
     }
     EXPECT_EQ(store.cachedKeys(), std::vector<std::string>{"0@100"});
     EXPECT_FALSE(store.pageText(1).empty());
@@ -175,9 +174,9 @@ TEST_F(DocumentStoreTest, RenderSizeWithAndWithoutCrop) {
     const auto lines = store.pageLines(0);
     ASSERT_EQ(lines.size(), 2u);
     const auto ink = testing::inkBox(image);
-    EXPECT_NEAR(ink.minX, lines[0][0], 0.02);
-    EXPECT_NEAR(ink.minY, lines[0][1], 0.05);
-    EXPECT_NEAR(ink.maxY, lines[1][1] + lines[1][3], 0.05);
+    EXPECT_NEAR(ink.minX, lines[0].x, 0.02);
+    EXPECT_NEAR(ink.minY, lines[0].y, 0.05);
+    EXPECT_NEAR(ink.maxY, lines[1].y + lines[1].height, 0.05);
 }
 
 TEST_F(DocumentStoreTest, CropBoxOffsetFromMediaBoxRendersTheCropBox) {
@@ -195,8 +194,8 @@ TEST_F(DocumentStoreTest, CropBoxOffsetFromMediaBoxRendersTheCropBox) {
     EXPECT_NEAR(ink.minY, 100.0 / 400, 0.02);
     const auto lines = store.pageLines(0);
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NEAR(lines[0][0], 20.0 / 200, 0.005);
-    EXPECT_NEAR(lines[0][1], 100.0 / 400, 0.005);
+    EXPECT_NEAR(lines[0].x, 20.0 / 200, 0.005);
+    EXPECT_NEAR(lines[0].y, 100.0 / 400, 0.005);
 }
 
 TEST_F(DocumentStoreTest, AbsurdPageSizesAnswerNothing) {
@@ -230,7 +229,7 @@ TEST_F(DocumentStoreTest, RenderFinishingAfterAChangeIsReturnedButNotStored) {
     const std::vector<std::pair<const char*, std::function<void()>>> changes = {
         {"close", [&] { store.close(); }},
         {"open", [&] { store.open(path); }},
-        {"crop", [&] { store.setCrop(std::vector<double>{0, 0, 0.5, 0.5}); }},
+        {"crop", [&] { store.setCrop(PageCrop{0, 0, 0.5, 0.5}); }},
         {"page-number flag", [&] { store.setDropPageNumbers(true); }},
     };
     for (const auto& [name, action] : changes) {
@@ -309,8 +308,7 @@ TEST_F(DocumentStoreTest, LinesCollectedInParallelEqualThoseTakenOnePageAtATime)
     // The store files each page's lines under its own number.
     ASSERT_TRUE(store.open(path));
     for (int i = 0; i < 9; ++i) EXPECT_EQ(store.pageLines(i).size(), expected[i].size()) << i;
-    auto guard = store.acquireLock();
-    const auto hits = store.searchLocked("P5L17 ", 10);
+    const auto hits = store.search("P5L17 ", 10);
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].page, 5);
 }
@@ -348,7 +346,6 @@ TEST(DocumentSearchKey, FoldsEverythingFindIgnores) {
 TEST_F(DocumentStoreTest, SearchStillFindsWhatThePagesHold) {
     const FixturePage closeLines{300, 400, {{30, 40, "Alpha beta gamma", 12}, {30, 54, "Second line", 12}}};
     ASSERT_TRUE(store.open(pdf("s.pdf", {closeLines, densePage(3), textPage()})));
-    auto guard = store.acquireLock();
     const struct {
         const char* query;
         std::vector<int> pages;
@@ -362,7 +359,7 @@ TEST_F(DocumentStoreTest, SearchStillFindsWhatThePagesHold) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
         std::vector<int> pages;
-        for (const auto& hit : store.searchLocked(c.query, 300))
+        for (const auto& hit : store.search(c.query, 300))
             if (pages.empty() || pages.back() != hit.page) pages.push_back(hit.page);
         EXPECT_EQ(pages, c.pages);
     }

@@ -46,20 +46,18 @@ protected:
         const auto path = dir / (std::string(script.name) + ".pdf");
         testing::writePdf(path, {script.page});
         EXPECT_TRUE(store.open(path));
-        auto guard = store.acquireLock();
         crop = store.cropFraction(0).value_or(BoxFraction{0, 0, 1, 1});
         width = script.page.width;
         height = script.page.height;
         return path;
     }
     // A point in page points from the top-left, as the page sends it.
-    std::array<double, 2> at(double x, double top) const {
+    ViewPoint at(double x, double top) const {
         return {(x / width - crop.x) / crop.width, (top / height - (1 - crop.maxY())) / crop.height};
     }
-    std::array<double, 2> middleOf(const LibraryWord& w) const { return at((w.xMin + w.xMax) / 2, (w.yMin + w.yMax) / 2); }
-    std::optional<DocumentStore::Selection> select(std::array<double, 2> from, std::array<double, 2> to) {
-        auto guard = store.acquireLock();
-        return store.textSelectionLocked(0, from, to, true);
+    ViewPoint middleOf(const LibraryWord& w) const { return at((w.xMin + w.xMax) / 2, (w.yMin + w.yMax) / 2); }
+    std::optional<DocumentStore::Selection> select(ViewPoint from, ViewPoint to) {
+        return store.textSelection(0, from, to, true);
     }
 };
 
@@ -175,8 +173,7 @@ TEST_F(ScriptLayoutTest, DragsFollowTheLinesInReadingOrderAndSearchReadsTheLibra
         SCOPED_TRACE(search.query);
         open(scripts[search.page]);
         std::vector<std::string> snippets;
-        auto guard = store.acquireLock();
-        for (const auto& hit : store.searchLocked(search.query, 300)) snippets.push_back(hit.snippet);
+        for (const auto& hit : store.search(search.query, 300)) snippets.push_back(hit.snippet);
         EXPECT_EQ(snippets, search.snippets);
     }
 }
@@ -187,7 +184,7 @@ TEST_F(ScriptLayoutTest, BothFootNumbersOfASpreadArePageNumbers) {
     ASSERT_TRUE(pages);
     ASSERT_EQ(pages->size(), 1u);
     std::vector<double> flags;
-    for (const auto& line : (*pages)[0]) flags.push_back(line[4]);
+    for (const auto& line : (*pages)[0]) flags.push_back(line.pageNumber ? 1.0 : 0.0);
     ASSERT_GE(flags.size(), 2u);
     EXPECT_EQ(std::count(flags.begin(), flags.end(), 1.0), 2);
     EXPECT_EQ(flags[flags.size() - 1], 1.0);
@@ -195,7 +192,7 @@ TEST_F(ScriptLayoutTest, BothFootNumbersOfASpreadArePageNumbers) {
     // Dropping them crops the sheet to the speeches.
     const auto dropped = store.setDropPageNumbers(true);
     ASSERT_TRUE(dropped);
-    const auto cropped = store.automaticCropRect();
+    const auto cropped = cropList(store.automaticCrop());
     ASSERT_EQ(cropped.size(), 4u);
     EXPECT_LT(cropped[1] + cropped[3], 300.0 / 595);
 }
