@@ -10,7 +10,9 @@ namespace tallowmark {
 namespace {
 
 constexpr char chromeCss[] =
-    ".tm-title-controls { padding: 4px; opacity: 0; transition: opacity 200ms ease-in; }\n"
+    // A panel of the window's own colour, so the menus and buttons read over any page.
+    ".tm-title-controls { padding: 4px; opacity: 0; transition: opacity 200ms ease-in; margin: 2px;\n"
+    "  border-radius: 8px; background-color: alpha(@theme_bg_color, 0.94); color: @theme_fg_color; }\n"
     ".tm-title-controls.tm-revealed { opacity: 1; transition: opacity 120ms ease-out; }\n"
     ".tm-title-controls.tm-instant { transition: none; }\n";
 

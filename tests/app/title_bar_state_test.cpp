@@ -76,26 +76,28 @@ struct Harness {
 };
 
 TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
-    Harness h;
-    auto& window = h.window;
-    auto& machine = h.machine;
-    const TitleBarSaved before = window.state;
-    for (int i = 0; i < 5; ++i) {
-        machine.setWanted(true);
-        EXPECT_FALSE(window.state.headerBarVisible);
-        EXPECT_TRUE(window.overlays);
-        EXPECT_FALSE(window.controls);
-        EXPECT_EQ(machine.reportedReserve(), 8);
-        machine.setWanted(true);  // again: nothing more happens
-        machine.setWanted(false);
-        EXPECT_FALSE(window.overlays);
-        EXPECT_EQ(machine.reportedReserve(), 0);
-        EXPECT_EQ(window.state, before);
+    // With the menu bar shown, and with a window that had none.
+    for (const TitleBarSaved initial : {TitleBarSaved{true, true}, TitleBarSaved{true, false}}) {
+        Harness h;
+        auto& window = h.window;
+        auto& machine = h.machine;
+        window.state = initial;
+        for (int i = 0; i < 5; ++i) {
+            machine.setWanted(true);
+            EXPECT_FALSE(window.state.headerBarVisible);
+            EXPECT_TRUE(window.overlays);
+            EXPECT_FALSE(window.controls);
+            EXPECT_EQ(machine.reportedReserve(), 8);
+            machine.setWanted(true);  // again: nothing more happens
+            machine.setWanted(false);
+            EXPECT_FALSE(window.overlays);
+            EXPECT_EQ(machine.reportedReserve(), 0);
+            EXPECT_EQ(window.state, initial);
+        }
+        // The page made room before the header bar went, every time.
+        EXPECT_EQ(window.reserveAtApply, (std::vector<double>(5, 8)));
+        EXPECT_EQ(h.reserves, (std::vector<double>{8, 0, 8, 0, 8, 0, 8, 0, 8, 0}));
     }
-    EXPECT_EQ(window.state, before);
-    // The page made room before the header bar went, every time.
-    EXPECT_EQ(window.reserveAtApply, (std::vector<double>(5, 8)));
-    EXPECT_EQ(h.reserves, (std::vector<double>{8, 0, 8, 0, 8, 0, 8, 0, 8, 0}));
 }
 
 TEST(TitleBarState, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
