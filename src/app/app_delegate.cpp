@@ -115,7 +115,11 @@ void AppDelegate::activate() {
 
 void AppDelegate::open(const std::vector<std::string>& paths) {
     const auto path = firstPdfPath(paths);
-    if (!path) return;
+    if (!path) {
+        // Nothing to open, but a first start still shows the program.
+        if (!launchStarted_) launch();
+        return;
+    }
     if (webView_) {
         openDocument(*path, false);
         if (window_) gtk_window_present(window_);
