@@ -4,7 +4,6 @@ second launch hands its script over, and SIGTERM ends the process cleanly."""
 
 import json
 import os
-import queue
 import shutil
 import signal
 import socket
@@ -93,19 +92,32 @@ def main():
         with open(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK", "settings.json"), "w") as f:
             json.dump({"oscEnabled": True, "oscPort": port, "oscLocalOnly": True}, f)
 
-        process = subprocess.Popen([PROGRAM, "--open", pdf], env=env, stderr=subprocess.PIPE, text=True,
-                                   errors="replace")
-        lines = queue.Queue()
         log = []
 
-        def read():
-            for line in process.stderr:
-                log.append(line.rstrip("\n"))
-                lines.put(line)
-        threading.Thread(target=read, daemon=True).start()
+        def launch(arguments):
+            del log[:]
+            started_process = subprocess.Popen([PROGRAM] + arguments, env=env, stderr=subprocess.PIPE, text=True,
+                                               errors="replace")
+
+            def read():
+                for line in started_process.stderr:
+                    log.append(line.rstrip("\n"))
+            threading.Thread(target=read, daemon=True).start()
+            return started_process
 
         def count(text):
             return sum(1 for line in log if text in line)
+
+        def terminate(what):
+            process.send_signal(signal.SIGTERM)
+            try:
+                status = process.wait(timeout=2)
+            except subprocess.TimeoutExpired:
+                fail("no exit within 2 s of SIGTERM (%s)" % what)
+            if status != 0:
+                fail("exit status %d after SIGTERM (%s):\n%s" % (status, what, "\n".join(log)))
+
+        process = launch(["--open", pdf])
 
         if not wait_for(lambda: count(FIRST_PAGE) >= 1 or process.poll() is not None, 60):
             fail("no '%s' line within 60 s:\n%s" % (FIRST_PAGE, "\n".join(log)))
@@ -193,16 +205,24 @@ def main():
         if not wait_for(lambda: count(FIRST_PAGE) > shown, 30):
             fail("the first instance did not show the handed-over script:\n" + "\n".join(log))
 
-        process.send_signal(signal.SIGTERM)
-        try:
-            status = process.wait(timeout=2)
-        except subprocess.TimeoutExpired:
-            fail("no exit within 2 s of SIGTERM")
-        if status != 0:
-            fail("exit status %d after SIGTERM:\n%s" % (status, "\n".join(log)))
         blocked = [line for line in log if "navigointi estetty" in line]
         if blocked:
             fail("the guard refused the page's own navigation:\n" + "\n".join(blocked))
+        terminate("script open")
+
+        # Started without a script the program shows its picker; a script
+        # handed over meanwhile ends the picker and opens in the window.
+        process = launch([])
+        if not wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
+                                               capture_output=True, text=True).stdout.split()
+                        or process.poll() is not None, 30) or process.poll() is not None:
+            fail("no startup picker:\n" + "\n".join(log))
+        handed = subprocess.run([PROGRAM, "--open", pdf], env=env, capture_output=True, text=True, timeout=15)
+        if handed.returncode != 0:
+            fail("the launch that hands over to the picker ended with %d" % handed.returncode)
+        if not wait_for(lambda: count(FIRST_PAGE) >= 1, 60):
+            fail("the script handed to the picker was not shown:\n" + "\n".join(log))
+        terminate("after the picker")
         print("app.smoke: passed in %.1f s" % (time.monotonic() - started))
     finally:
         if process and process.poll() is None:
