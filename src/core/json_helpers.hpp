@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -95,8 +96,12 @@ public:
     // For keys without a default: missing or null fails the record.
     template <class T>
     FieldReader& required(const char* key, T& out) {
+        return require(key).field(key, out);
+    }
+
+    FieldReader& require(const char* key) {
         if (ok_ && !present(key)) ok_ = false;
-        return field(key, out);
+        return *this;
     }
 
     // Present and not null.
@@ -112,18 +117,79 @@ private:
     bool ok_;
 };
 
-// One field of a record: its JSON key and the member that holds it. A record
-// lists its fields once, as RecordFields<R>::list (a tuple of these), and its
-// readers and writer follow from that list: a new field is its member and one
-// entry there.
-template <class R, class T>
+// The JSON form of a value: a record's own toJson() when it has one, a list
+// element by element, anything else as nlohmann encodes it.
+template <class T>
+Json jsonOf(const T& value) {
+    if constexpr (requires { toJson(value); }) {
+        return toJson(value);
+    } else {
+        return Json(value);
+    }
+}
+
+template <class T>
+Json jsonOf(const std::vector<T>& items) {
+    Json list = Json::array();
+    for (const T& item : items) list.push_back(jsonOf(item));
+    return list;
+}
+
+// An optional value is read as its value; absent or null leaves it as it was.
+template <class T>
+bool readValue(const Json& value, std::optional<T>& out) {
+    T item{};
+    if (!readValue(value, item)) return false;
+    out = std::move(item);
+    return true;
+}
+
+// How a listed field meets JSON. The plain form follows the value's type; a
+// required field fails the record when missing or null.
+struct PlainForm {
+    static constexpr bool required = false;
+    template <class T>
+    static bool read(const Json& value, T& out) {
+        return readValue(value, out);
+    }
+    template <class T>
+    static Json write(const T& value) {
+        return jsonOf(value);
+    }
+};
+
+struct RequiredForm : PlainForm {
+    static constexpr bool required = true;
+};
+
+// Byte paths (pathToJson, readPath) and lists of them.
+struct PathForm {
+    static constexpr bool required = false;
+    static bool read(const Json& value, std::string& out) { return readPath(value, out); }
+    static Json write(const std::string& value) { return pathToJson(value); }
+};
+
+struct PathListForm {
+    static constexpr bool required = false;
+    static bool read(const Json& value, std::vector<std::string>& out) { return readPathList(value, out); }
+    static Json write(const std::vector<std::string>& value) { return pathListToJson(value); }
+};
+
+// One field of a record: its JSON key, the member that holds it and, when not
+// the plain one, its form. A record lists its fields once, as
+// RecordFields<R>::list (a tuple of these), and its readers and writer follow
+// from that list: a new field is its member and one entry there.
+template <class R, class T, class Form = PlainForm>
 struct FieldKey {
     const char* key;
     T R::*member;
+    Form form{};
 };
 
 template <class R, class T>
 FieldKey(const char*, T R::*) -> FieldKey<R, T>;
+template <class R, class T, class Form>
+FieldKey(const char*, T R::*, Form) -> FieldKey<R, T, Form>;
 
 template <class R>
 struct RecordFields;
@@ -138,15 +204,32 @@ void forEachField(Visit&& visit) {
 template <class R>
 bool readFields(const Json& value, R& out) {
     FieldReader reader(value);
-    forEachField<R>([&](const auto& field) { reader.field(field.key, out.*field.member); });
+    forEachField<R>([&](const auto& field) {
+        using Form = decltype(field.form);
+        if constexpr (Form::required) reader.require(field.key);
+        reader.field(field.key, out.*field.member, [](const Json& json, auto& into) { return Form::read(json, into); });
+    });
     return reader.ok();
 }
 
-// An object with every listed field, defaults included.
+template <class T>
+inline constexpr bool isOptional = false;
+template <class T>
+inline constexpr bool isOptional<std::optional<T>> = true;
+
+// An object with every listed field, defaults included; an optional field
+// without a value is left out.
 template <class R>
 Json fieldsToJson(const R& record) {
     Json object = Json::object();
-    forEachField<R>([&](const auto& field) { object[field.key] = record.*field.member; });
+    forEachField<R>([&](const auto& field) {
+        const auto& value = record.*field.member;
+        if constexpr (isOptional<std::remove_cvref_t<decltype(value)>>) {
+            if (value) object[field.key] = decltype(field.form)::write(*value);
+        } else {
+            object[field.key] = decltype(field.form)::write(value);
+        }
+    });
     return object;
 }
 

@@ -25,44 +25,14 @@ bool readValue(const Json& value, Mark& out) { return readFields(value, out); }
 bool readValue(const Json& value, Flag& out) { return readFields(value, out); }
 bool readValue(const Json& value, Memo& out) { return readFields(value, out); }
 bool readValue(const Json& value, Insert& out) { return readFields(value, out); }
-
-bool readValue(const Json& value, CueSidecar& out) {
-    return FieldReader(value)
-        .field("version", out.version)
-        .field("documentName", out.documentName, readPath)
-        .field("cues", out.cues)
-        .field("marks", out.marks)
-        .field("flags", out.flags)
-        .field("memos", out.memos)
-        .field("inserts", out.inserts)
-        .field("pageTexts", out.pageTexts)
-        .field("pageLabelOffset", out.pageLabelOffset)
-        .field("crop", out.crop)
-        .field("spreadOffset", out.spreadOffset)
-        .ok();
-}
+bool readValue(const Json& value, CueSidecar& out) { return readFields(value, out); }
 
 Json toJson(const Cue& cue) { return fieldsToJson(cue); }
 Json toJson(const Mark& mark) { return fieldsToJson(mark); }
 Json toJson(const Flag& flag) { return fieldsToJson(flag); }
 Json toJson(const Memo& memo) { return fieldsToJson(memo); }
 Json toJson(const Insert& insert) { return fieldsToJson(insert); }
-
-Json toJson(const CueSidecar& s) {
-    Json crop = Json::array();
-    for (double v : s.crop) crop.push_back(v);
-    return {{"version", s.version},
-            {"documentName", pathToJson(s.documentName)},
-            {"cues", listToJson(s.cues)},
-            {"marks", listToJson(s.marks)},
-            {"flags", listToJson(s.flags)},
-            {"memos", listToJson(s.memos)},
-            {"inserts", listToJson(s.inserts)},
-            {"pageTexts", Json(s.pageTexts)},
-            {"pageLabelOffset", s.pageLabelOffset},
-            {"crop", crop},
-            {"spreadOffset", s.spreadOffset}};
-}
+Json toJson(const CueSidecar& sidecar) { return fieldsToJson(sidecar); }
 
 std::optional<CueSidecar> decodeSidecar(std::string_view text) { return decodeRecord<CueSidecar>(text); }
 

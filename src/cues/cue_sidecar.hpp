@@ -101,7 +101,8 @@ struct CueSidecar {
     bool operator==(const CueSidecar&) const = default;
 };
 
-// The JSON keys of each record, shared by the marks file and the bridge.
+// The JSON keys of each record, shared by the marks file and the bridge (the
+// marks file's top level is the last of them).
 template <>
 struct RecordFields<Cue> {
     static constexpr auto list = std::tuple{
@@ -145,6 +146,22 @@ struct RecordFields<Insert> {
         FieldKey{"afterY", &Insert::afterY}, FieldKey{"lineMidY", &Insert::lineMidY},
         FieldKey{"lineH", &Insert::lineH},   FieldKey{"x", &Insert::x},
         FieldKey{"text", &Insert::text}};
+};
+
+template <>
+struct RecordFields<CueSidecar> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"version", &CueSidecar::version},
+        FieldKey{"documentName", &CueSidecar::documentName, PathForm{}},
+        FieldKey{"cues", &CueSidecar::cues},
+        FieldKey{"marks", &CueSidecar::marks},
+        FieldKey{"flags", &CueSidecar::flags},
+        FieldKey{"memos", &CueSidecar::memos},
+        FieldKey{"inserts", &CueSidecar::inserts},
+        FieldKey{"pageTexts", &CueSidecar::pageTexts},
+        FieldKey{"pageLabelOffset", &CueSidecar::pageLabelOffset},
+        FieldKey{"crop", &CueSidecar::crop},
+        FieldKey{"spreadOffset", &CueSidecar::spreadOffset}};
 };
 
 // Script order: page, then y, then x. A NaN position (never stored, but it

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/json_helpers.hpp"
@@ -60,9 +61,54 @@ struct Settings {
     bool operator==(const Settings&) const = default;
 };
 
-// Both keys of a cue type and `note` and `action` of a binding are required.
+// The JSON keys of each record, shared by the settings file and the page's
+// dictionary. Both keys of a cue type and `note` and `action` of a binding
+// are required; a binding without a channel has no "channel" key.
+template <>
+struct RecordFields<CueType> {
+    static constexpr auto list = std::tuple{FieldKey{"name", &CueType::name, RequiredForm{}},
+                                            FieldKey{"color", &CueType::color, RequiredForm{}}};
+};
+
+template <>
+struct RecordFields<MIDIBinding> {
+    static constexpr auto list = std::tuple{FieldKey{"note", &MIDIBinding::note, RequiredForm{}},
+                                            FieldKey{"action", &MIDIBinding::action, RequiredForm{}},
+                                            FieldKey{"channel", &MIDIBinding::channel}};
+};
+
+template <>
+struct RecordFields<Settings> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"oscEnabled", &Settings::oscEnabled},
+        FieldKey{"oscPort", &Settings::oscPort},
+        FieldKey{"oscLocalOnly", &Settings::oscLocalOnly},
+        FieldKey{"midiEnabled", &Settings::midiEnabled},
+        FieldKey{"midiMap", &Settings::midiMap},
+        FieldKey{"mscEnabled", &Settings::mscEnabled},
+        FieldKey{"mscDeviceFilter", &Settings::mscDeviceFilter},
+        FieldKey{"mscBareGoFiresStandby", &Settings::mscBareGoFiresStandby},
+        FieldKey{"renderWidth", &Settings::renderWidth},
+        FieldKey{"recentDocuments", &Settings::recentDocuments, PathListForm{}},
+        FieldKey{"dimmed", &Settings::dimmed},
+        FieldKey{"theme", &Settings::theme},
+        FieldKey{"themeName", &Settings::themeName},
+        FieldKey{"pagesPerSpread", &Settings::pagesPerSpread},
+        FieldKey{"maxText", &Settings::maxText},
+        FieldKey{"glowTarget", &Settings::glowTarget},
+        FieldKey{"glowTargetChosen", &Settings::glowTargetChosen},
+        FieldKey{"dropPageNumbers", &Settings::dropPageNumbers},
+        FieldKey{"memosVisible", &Settings::memosVisible},
+        FieldKey{"cueLabelFontPx", &Settings::cueLabelFontPx},
+        FieldKey{"cueLabelAdaptive", &Settings::cueLabelAdaptive},
+        FieldKey{"cueSnapWords", &Settings::cueSnapWords},
+        FieldKey{"cueTypes", &Settings::cueTypes}};
+};
+
 bool readValue(const Json& value, CueType& out);
 bool readValue(const Json& value, MIDIBinding& out);
+Json toJson(const CueType& type);
+Json toJson(const MIDIBinding& binding);
 
 // The settings file's form. None when the value is not an object, a key holds
 // a value of the wrong type, or a cue type or binding lacks a required key.

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,13 @@ namespace {
 constexpr std::size_t maxCueTypes = 24;
 constexpr std::size_t maxCueTypeNameLength = 12;
 constexpr const char* fallbackCueTypeColor = "#d8391d";
+
+// Settings the page may not set (the store keeps them) and those whose value
+// passes a rule in applyPageSettings; the page's value of any other is taken.
+constexpr std::string_view notTakenAsSent[] = {
+    "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
+    "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
+};
 
 // The value of `key` when present with the wanted type; a JSON null counts as
 // absent, as does a number outside the type (a fraction for an integer).
@@ -84,34 +92,31 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
     Settings s = current;
     if (!dict.is_object()) return s;
 
-    // The page's order; each key is independent of the others except glowTarget.
-    if (auto v = take<bool>(dict, "oscEnabled")) s.oscEnabled = *v;
-    if (auto v = take<std::int64_t>(dict, "oscPort")) s.oscPort = *v;
-    if (auto v = take<bool>(dict, "oscLocalOnly")) s.oscLocalOnly = *v;
-    if (auto v = take<bool>(dict, "midiEnabled")) s.midiEnabled = *v;
-    if (auto v = take<bool>(dict, "mscEnabled")) s.mscEnabled = *v;
-    if (auto v = take<std::int64_t>(dict, "mscDeviceFilter")) s.mscDeviceFilter = *v;
-    if (auto v = take<bool>(dict, "mscBareGoFiresStandby")) s.mscBareGoFiresStandby = *v;
+    // Every listed setting the page sends is taken as it is, but those the page
+    // may not set and those that pass a rule below.
+    forEachField<Settings>([&](const auto& field) {
+        if (std::ranges::find(notTakenAsSent, std::string_view(field.key)) != std::end(notTakenAsSent)) return;
+        auto it = dict.find(field.key);
+        if (it == dict.end()) return;
+        auto value = s.*field.member;
+        if (decltype(field.form)::read(*it, value)) s.*field.member = std::move(value);
+    });
+
+    // The rules are independent of each other but for glowTarget.
     if (auto v = take<std::int64_t>(dict, "renderWidth")) s.renderWidth = std::clamp<std::int64_t>(*v, 600, 3000);
-    if (auto v = take<bool>(dict, "dimmed")) s.dimmed = *v;
     if (auto v = take<double>(dict, "theme")) s.theme = std::clamp(*v, 0.0, 1.0);
     if (auto v = take<std::string>(dict, "themeName")) {
         if (*v == "deep" || *v == "dark" || *v == "light") s.themeName = *v;
     }
     if (auto v = take<std::int64_t>(dict, "pagesPerSpread")) s.pagesPerSpread = *v == 1 ? 1 : 2;
-    if (auto v = take<bool>(dict, "maxText")) s.maxText = *v;
     if (auto v = take<std::string>(dict, "glowTarget")) {
         s.glowTarget = *v;
         s.glowTargetChosen = true;
     }
-    if (auto v = take<bool>(dict, "memosVisible")) s.memosVisible = *v;
     if (auto v = take<std::int64_t>(dict, "cueLabelFontPx")) s.cueLabelFontPx = std::clamp<std::int64_t>(*v, 10, 32);
-    if (auto v = take<bool>(dict, "cueLabelAdaptive")) s.cueLabelAdaptive = *v;
-    if (auto v = take<bool>(dict, "cueSnapWords")) s.cueSnapWords = *v;
     if (auto it = dict.find("cueTypes"); it != dict.end()) {
         if (auto types = pageCueTypes(*it)) s.cueTypes = std::move(*types);
     }
-    if (auto v = take<bool>(dict, "dropPageNumbers")) s.dropPageNumbers = *v;
     if (auto it = dict.find("midiMap"); it != dict.end()) {
         if (auto map = pageMidiMap(*it)) s.midiMap = std::move(*map);
     }

@@ -11,36 +11,10 @@
 namespace tallowmark {
 namespace {
 
-TEST(BridgeRecords, DamagedDictionariesDecodeToDefaultsKeyByKey) {
-    const Cue numbered = decodeCue({{"number", "12"}});
-    EXPECT_EQ(numbered.number, "12");
-    EXPECT_EQ(numbered.id.size(), 36u);
-
-    // One bad key spoils only itself: "page" must be whole, an id must not be empty.
-    const Cue damaged = decodeCue({{"id", ""}, {"page", 1.5}, {"x", "left"}, {"y", 0.25}, {"label", 7},
-                                   {"kind", "LX"}, {"w", std::nan("")}});
-    EXPECT_FALSE(damaged.id.empty());
-    EXPECT_NE(damaged.id, numbered.id);
-    EXPECT_EQ(damaged.page, 0);
-    EXPECT_EQ(damaged.x, Cue{}.x);
-    EXPECT_EQ(damaged.y, 0.25);
-    EXPECT_EQ(damaged.w, Cue{}.w);
-    EXPECT_EQ(damaged.kind, "LX");
-
-    // Not a dictionary at all: a record of defaults, not a throw.
-    EXPECT_EQ(decodeMark(Json::array({1, 2})).kind, Mark{}.kind);
-    EXPECT_EQ(decodeMemo(nullptr).w, Memo{}.w);
-
-    // What the page is sent decodes back to the same record.
-    Cue full = numbered;
-    full.page = 4;
-    full.note = "fade";
-    EXPECT_EQ(decodeCue(toJson(full)), full);
-}
-
-// One key of a record with every field set made a boolean, which no field
-// holds: the marks file refuses the whole record, the page's copy loses only
-// that key (to its default, or a new id). Either way every other key survives.
+// One key of a record with every field set given a value of another type: the
+// marks file refuses the whole record, the page's copy loses only that key (to
+// its default, or a new id). Either way every other key survives. A fraction
+// where an integer belongs, a NaN, and an empty id count as wrong types too.
 template <class R, class Decode>
 void checkEachKeyAlone(const R& full, Decode decodeLoose) {
     const Json written = toJson(full);
@@ -49,7 +23,7 @@ void checkEachKeyAlone(const R& full, Decode decodeLoose) {
     EXPECT_EQ(strict, full) << "every field goes to the file and back";
     EXPECT_EQ(decodeLoose(written), full) << "every field goes to the page and back";
 
-    const Json defaults = toJson(R{});
+    Json defaults = toJson(R{});
     for (const auto& [key, value] : written.items()) {
         SCOPED_TRACE(key);
         Json damaged = written;
@@ -57,15 +31,32 @@ void checkEachKeyAlone(const R& full, Decode decodeLoose) {
         R into = full;
         EXPECT_FALSE(readValue(damaged, into));
 
-        Json loose = toJson(decodeLoose(damaged));
-        EXPECT_NE(loose[key], value);
-        if (key == "id") {
-            EXPECT_EQ(loose[key].template get<std::string>().size(), 36u);
-        } else {
-            EXPECT_EQ(loose[key], defaults[key]);
+        std::vector<Json> wrong = {true};
+        if (value.is_number_integer()) wrong.push_back(1.5);
+        if (value.is_number_float()) wrong.insert(wrong.end(), {Json(std::nan("")), Json("left")});
+        if (value.is_string()) wrong.push_back(7);
+        if (key == "id") wrong.push_back("");
+        for (const Json& bad : wrong) {
+            damaged[key] = bad;
+            Json loose = toJson(decodeLoose(damaged));
+            EXPECT_NE(loose[key], value) << bad;
+            if (key == "id") {
+                EXPECT_EQ(loose[key].template get<std::string>().size(), 36u);
+                EXPECT_NE(loose[key], toJson(decodeLoose(damaged))[key]) << "each fresh id is new";
+            } else {
+                EXPECT_EQ(loose[key], defaults[key]) << bad;
+            }
+            loose[key] = value;
+            EXPECT_EQ(loose, written) << bad;
         }
-        loose[key] = value;
-        EXPECT_EQ(loose, written);
+    }
+
+    // Not a dictionary at all: a record of defaults with a fresh id, not a throw.
+    for (const Json& notDict : {Json(nullptr), Json::array({1, 2})}) {
+        Json loose = toJson(decodeLoose(notDict));
+        EXPECT_EQ(loose["id"].template get<std::string>().size(), 36u);
+        loose["id"] = defaults["id"];
+        EXPECT_EQ(loose, defaults) << notDict;
     }
 }
 
@@ -121,7 +112,10 @@ TEST(BridgeRecords, EventScriptCarriesTheEnvelopeAsAStringLiteral) {
               *BridgeEvents::eventScript("cue\"State", payload));
 }
 
-TEST(BridgeReply, AnswersOnceAndNullWhenDropped) {
+// A reply is given once, whatever comes later; a forgotten handle still
+// settles its caller with null. Text reaches a value sink parsed and a value
+// reaches a text sink encoded.
+TEST(BridgeReply, AnswersOnceInEitherFormAndNullWhenDropped) {
     std::vector<std::pair<Json, std::optional<std::string>>> replies;
     auto sink = [&](const Json& v, const std::optional<std::string>& e) { replies.emplace_back(v, e); };
     {
@@ -141,6 +135,21 @@ TEST(BridgeReply, AnswersOnceAndNullWhenDropped) {
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_TRUE(replies[1].first.is_null());
     EXPECT_FALSE(replies[1].second);
+
+    ReplyHandle(sink).answerEncoded(R"({"b":[1,2],"a":"x"})");
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[2].first, (Json{{"a", "x"}, {"b", {1, 2}}}));
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> texts;
+    auto textSink = [&](const std::string& t, const std::optional<std::string>& e) { texts.emplace_back(t, e); };
+    ReplyHandle::encoded(textSink).answer(Json{{"k", 1}});
+    ReplyHandle::encoded(textSink).fail("no layout", false);
+    { ReplyHandle forgotten = ReplyHandle::encoded(textSink); }
+    drainMainQueue();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0].first, R"({"k":1})");
+    EXPECT_EQ(texts[1], (std::pair<std::string, std::optional<std::string>>("false", "no layout")));
+    EXPECT_EQ(texts[2].first, "null");
 }
 
 TEST(BridgeArguments, IntegersRoundHalfAwayFromZeroWithinRange) {

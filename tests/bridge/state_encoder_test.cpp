@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "../cues/cue_fixtures.hpp"
-#include "core/main_queue.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -95,27 +94,6 @@ TEST(StateEncoder, AnUnwritableRealGivesNoTextAsTheDictionaryWouldGiveNoEvent) {
     StateEncoder encoder;
     EXPECT_FALSE(encoder.encode(engine));
     EXPECT_FALSE(BridgeEvents::eventScript("cueState", stateDictionary(engine)));
-}
-
-// A reply given as text reaches a value sink parsed, a value reaches a text
-// sink encoded, and a forgotten handle still settles a text sink with null.
-TEST(BridgeReply, TextAndValueRepliesReachEitherKindOfSink) {
-    std::vector<Json> values;
-    ReplyHandle([&](const Json& v, const std::optional<std::string>&) { values.push_back(v); })
-        .answerEncoded(R"({"b":[1,2],"a":"x"})");
-    ASSERT_EQ(values.size(), 1u);
-    EXPECT_EQ(values[0], (Json{{"a", "x"}, {"b", {1, 2}}}));
-
-    std::vector<std::pair<std::string, std::optional<std::string>>> texts;
-    auto textSink = [&](const std::string& t, const std::optional<std::string>& e) { texts.emplace_back(t, e); };
-    ReplyHandle::encoded(textSink).answer(Json{{"k", 1}});
-    ReplyHandle::encoded(textSink).fail("no layout", false);
-    { ReplyHandle forgotten = ReplyHandle::encoded(textSink); }
-    drainMainQueue();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0].first, R"({"k":1})");
-    EXPECT_EQ(texts[1], (std::pair<std::string, std::optional<std::string>>("false", "no layout")));
-    EXPECT_EQ(texts[2].first, "null");
 }
 
 }  // namespace

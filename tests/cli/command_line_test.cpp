@@ -26,15 +26,69 @@ protected:
     }
 };
 
-TEST_F(CommandLineTest, ModesWithoutTheirOperandsFallThrough) {
-    EXPECT_FALSE(runMode({"--render-page", pdf, "2"}).first);
-    EXPECT_FALSE(runMode({"--pdf-test"}).first);
-    EXPECT_FALSE(runMode({"--open", pdf}).first);
-    // Both switches: the benchmark comes first in the table.
-    const auto both = runMode({"--render-page", pdf, "1", (dir / "x.png").string(), "--pdf-test", pdf, "50"});
-    EXPECT_EQ(both.first, 0);
-    EXPECT_NE(both.second.find("renderointileveys:  50\n"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
+// The first switch in the mode table that has its operands runs; one without
+// them is passed over, and with none left the program starts (no status).
+TEST_F(CommandLineTest, TheEarlierSwitchInTheTableWinsAndOneWithoutOperandsIsPassedOver) {
+    const std::string png = (dir / "p.png").string();
+    const std::string otherFolder = (dir / "Other").string();
+    struct Row {
+        std::vector<std::string> arguments;
+        std::optional<int> status;
+        std::string startsWith;
+        std::string contains;
+        bool writesPng = false;
+    };
+    const Row rows[] = {
+        {{"--render-page", pdf, "2"}, std::nullopt, "", ""},
+        {{"--pdf-test"}, std::nullopt, "", ""},
+        {{"--open", pdf}, std::nullopt, "", ""},
+        {{"--page-lines"}, std::nullopt, "", ""},
+        {{"--maxtext-data"}, std::nullopt, "", ""},
+        {{"--page-sizes"}, std::nullopt, "", ""},
+        {{"--lock-latency-test"}, std::nullopt, "", ""},
+        {{"--snap-test"}, std::nullopt, "", ""},
+        {{"--text-box"}, std::nullopt, "", ""},
+        {{"--render-page", pdf, "1", png, "--pdf-test", pdf, "50"}, 0, "", "renderointileveys:  50\n"},
+        {{"--text-box", pdf, "--page-lines"}, 0, "sivu  1  x", ""},
+        {{"--text-box", pdf, "--page-lines", pdf}, 0, "sivu 1: 1 rivia", ""},
+        {{"--render-page", pdf, "1", png, "--snap-test", pdf}, 0, "", "napautusta"},
+        {{"--export-marked", "--page-lines", pdf}, 0, "sivu 1: 1 rivia", ""},
+        {{"--make-demo", otherFolder, "--render-page", pdf, "1", png, "100"}, 0, "", "", true},
+    };
+    for (const Row& row : rows) {
+        const std::string what = ::testing::PrintToString(row.arguments);
+        const auto [status, output] = runMode(row.arguments);
+        EXPECT_EQ(status, row.status) << what;
+        EXPECT_TRUE(output.starts_with(row.startsWith)) << what << "\n" << output;
+        EXPECT_NE(output.find(row.contains), std::string::npos) << what << "\n" << output;
+        EXPECT_EQ(std::filesystem::exists(png), row.writesPng) << what;
+        std::filesystem::remove(png);
+    }
+    EXPECT_FALSE(std::filesystem::exists(otherFolder));
+}
+
+// Every mode that reads the script exits 1 when it is not a PDF.
+TEST_F(CommandLineTest, AnUnreadablePdfExitsOneInEveryMode) {
+    const std::string bad = (dir / "bad.pdf").string();
+    testing::writeText(bad, "not a pdf");
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"--render-page", bad, "1", (dir / "o.png").string()}, "virhe: PDF:aa ei voitu avata\n"},
+        {{"--page-lines", bad}, "virhe: PDF:aa ei voitu avata\n"},
+        {{"--text-box", bad}, "PDF ei aukea\n"},
+        {{"--pdf-test", bad}, ""},
+        {{"--maxtext-data", bad}, ""},
+        {{"--page-sizes", bad}, ""},
+        {{"--lock-latency-test", bad}, ""},
+        {{"--snap-test", bad}, ""},
+    };
+    for (const auto& [arguments, printed] : rows) {
+        const auto [status, output] = runMode(arguments);
+        EXPECT_EQ(status, 1) << arguments[0];
+        if (!printed.empty()) {
+            EXPECT_EQ(output, printed) << arguments[0];
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "o.png"));
 }
 
 TEST_F(CommandLineTest, RenderPageOperands) {
@@ -64,17 +118,11 @@ TEST_F(CommandLineTest, RenderPageOperands) {
     EXPECT_EQ(testing::decodePng({png.begin(), png.end()}).width, 1600);
 }
 
-TEST_F(CommandLineTest, FailuresPrintOneFinnishLine) {
-    testing::writeText(dir / "bad.pdf", "not a pdf");
-    auto r = runMode({"--render-page", (dir / "bad.pdf").string(), "1", (dir / "o.png").string()});
-    EXPECT_EQ(r.first, 1);
-    EXPECT_EQ(r.second, "virhe: PDF:aa ei voitu avata\n");
-    r = runMode({"--render-page", pdf, "9", (dir / "o.png").string()});
+TEST_F(CommandLineTest, APageBeyondTheScriptIsOneFinnishLineAndNoFile) {
+    const auto r = runMode({"--render-page", pdf, "9", (dir / "o.png").string()});
     EXPECT_EQ(r.first, 1);
     EXPECT_EQ(r.second, "virhe: renderointi epaonnistui\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "o.png"));
-    r = runMode({"--pdf-test", (dir / "bad.pdf").string()});
-    EXPECT_EQ(r.first, 1);
 }
 
 TEST_F(CommandLineTest, RenderBenchmarkReportsEveryPage) {

@@ -52,8 +52,6 @@ TEST_F(ExportMarkedTest, MissingOperandsAreAnErrorNotAFallThrough) {
     EXPECT_EQ(text,
               "virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
               "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n");
-    // An earlier mode in the table still comes first.
-    EXPECT_EQ(runMode({"--export-marked", "--page-lines", pdf}).first, 0);
 }
 
 TEST_F(ExportMarkedTest, RefusesMissingMarksBadLayoutAndUnwritableTarget) {

@@ -9,25 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/writer_gate.hpp"
+
 namespace tallowmark {
 namespace {
 
 using namespace std::chrono_literals;
 using Merge = FileWriter::Merge;
-
-// Holds the writer's thread inside one job until the test opens it, so that
-// what the test queues meanwhile is certainly waiting.
-class Gate {
-public:
-    void closeOn(FileWriter& writer) {
-        writer.submit("gate", [open = opened_] { open.wait(); }, Merge::keeps);
-    }
-    void open() { promise_.set_value(); }
-
-private:
-    std::promise<void> promise_;
-    std::shared_future<void> opened_ = promise_.get_future().share();
-};
 
 // What the jobs did, in order; jobs run on the writer's thread.
 struct Trail {
@@ -44,8 +32,7 @@ struct Trail {
 TEST(FileWriter, ABurstForOneKeyCostsOneJobAndKeepsJobsAlwaysRunInOrder) {
     Trail trail;
     FileWriter writer;
-    Gate gate;
-    gate.closeOn(writer);
+    testing::WriterGate gate(writer);
     for (int i = 1; i <= 100; ++i) writer.submit("run", trail.step("run " + std::to_string(i)), Merge::replaces);
     // Marks: a rotating save must run even with a newer plain one behind it,
     // and a plain one before it must not be folded into a later one.
@@ -70,8 +57,7 @@ TEST(FileWriter, FlushWaitsForTheRunningJobAndReportsATimeout) {
     Trail trail;
     FileWriter writer;
     EXPECT_TRUE(writer.flush(0ms)) << "nothing queued, no thread";
-    Gate gate;
-    gate.closeOn(writer);
+    testing::WriterGate gate(writer);
     writer.submit("run", trail.step("after the gate"), Merge::replaces);
     EXPECT_FALSE(writer.flush(20ms)) << "the gate is still shut";
     gate.open();

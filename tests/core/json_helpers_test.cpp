@@ -150,6 +150,61 @@ TEST(JsonHelpers, PathsKeepTheirExactBytesThroughTheFileForm) {
     EXPECT_EQ(list, all) << "a refused list leaves the old value";
 }
 
+// A listed record with every form of field.
+struct Entry {
+    std::string key;
+    std::optional<std::int64_t> channel;
+    std::string path = "/default.pdf";
+    std::vector<Sample> samples;
+};
+
+}  // namespace
+
+template <>
+struct RecordFields<Entry> {
+    static constexpr auto list = std::tuple{
+        FieldKey{"key", &Entry::key, RequiredForm{}}, FieldKey{"channel", &Entry::channel},
+        FieldKey{"path", &Entry::path, PathForm{}}, FieldKey{"samples", &Entry::samples}};
+};
+
+namespace {
+
+Json toJson(const Sample& sample) {
+    return {{"count", sample.count}, {"ratio", sample.ratio}, {"name", sample.name}, {"flag", sample.flag},
+            {"tags", sample.tags}};
+}
+
+TEST(JsonHelpers, ListedFieldsReadAndWriteByTheirForm) {
+    // Each case: the text read, and the record written back (empty: the read fails).
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"key": "a"})", R"({"key":"a","path":"/default.pdf","samples":[]})"},
+        {R"({"key": "a", "channel": null, "path": null})", R"({"key":"a","path":"/default.pdf","samples":[]})"},
+        {R"({"key": "a", "channel": 3, "samples": [{"count": 2}]})",
+         R"({"channel":3,"key":"a","path":"/default.pdf","samples":[{"count":2,"flag":true,"name":"default",)"
+         R"("ratio":0.5,"tags":[]}]})"},
+        {"{\"key\": \"a\", \"path\": \"\\u0000/K%E4.pdf\"}", "{\"key\":\"a\",\"path\":\"\\u0000/K%E4.pdf\",\"samples\":[]}"},
+        {R"({"channel": 3})", ""},
+        {R"({"key": null})", ""},
+        {R"({"key": "a", "channel": 1.5})", ""},
+        {R"({"key": "a", "path": "\u0000%zz"})", ""},
+        {R"({"key": "a", "samples": [{"count": "2"}]})", ""},
+    };
+    for (const auto& [text, written] : cases) {
+        Entry entry;
+        const bool read = readFields(*parseJson(text), entry);
+        EXPECT_EQ(read, !written.empty()) << text;
+        if (read) {
+            EXPECT_EQ(dumpJson(fieldsToJson(entry), -1), written) << text;
+        }
+    }
+    Entry latin1;
+    latin1.path = "/K\xe4.pdf";
+    Entry back;
+    latin1.key = "b";
+    ASSERT_TRUE(readFields(*parseJson(dumpJson(fieldsToJson(latin1), -1)), back));
+    EXPECT_EQ(back.path, latin1.path);
+}
+
 TEST(JsonHelpers, DumpSortsKeysAndFlagsNonFinite) {
     Json value = {{"b", 1}, {"a", {{"d", 2}, {"c", 3}}}};
     EXPECT_EQ(dumpJson(value, -1), R"({"a":{"c":3,"d":2},"b":1})");

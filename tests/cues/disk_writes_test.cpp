@@ -12,6 +12,7 @@
 #include "core/fifo_watchdog.hpp"
 #include "cue_fixtures.hpp"
 #include "support/temp_dir.hpp"
+#include "support/writer_gate.hpp"
 
 namespace tallowmark {
 namespace {
@@ -22,25 +23,7 @@ using testing::numberedCue;
 using testing::readText;
 using testing::TempDir;
 using testing::writeText;
-
-// Holds the engine's writer inside one job until the test opens it, so that
-// nothing the test does meanwhile can reach the disk.
-class Gate {
-public:
-    explicit Gate(CueEngine& engine) {
-        engine.writerForTesting().submit("gate", [open = opened_] { open.wait(); }, FileWriter::Merge::keeps);
-    }
-    ~Gate() { open(); }
-    void open() {
-        if (!isOpen_) promise_.set_value();
-        isOpen_ = true;
-    }
-
-private:
-    std::promise<void> promise_;
-    std::shared_future<void> opened_ = promise_.get_future().share();
-    bool isOpen_ = false;
-};
+using testing::WriterGate;
 
 class DiskWrites : public ::testing::Test {
 protected:
@@ -69,7 +52,7 @@ protected:
 };
 
 TEST_F(DiskWrites, ABurstOfGosIsOneWriteOfTheNewestStateAndNoGoWaitsForIt) {
-    Gate gate(engine);
+    WriterGate gate(engine.writerForTesting());
     const auto before = engine.writerForTesting().jobsRun();
     go(100);
     EXPECT_EQ(runOnDisk(), "no file") << "a GO hands the state over and goes on";
@@ -105,14 +88,14 @@ TEST_F(DiskWrites, ADeleteIsNeverOvertakenByAnEarlierWrite) {
         ASSERT_EQ(runOnDisk(), "c4 | 3 fired");
         engine.reset("x");
         {
-            Gate gate(engine);
+            WriterGate gate(engine.writerForTesting());
             run();
         }
         ASSERT_TRUE(engine.flushWrites());
         EXPECT_EQ(runOnDisk(), "no file") << steps;
     }
     {
-        Gate gate(engine);
+        WriterGate gate(engine.writerForTesting());
         go(1);
         engine.reset("x");
         go(1);
@@ -150,7 +133,7 @@ TEST_F(DiskWrites, MarksSavesKeepTheirBackupsInOrderAndPlainSavesCoalesce) {
     const std::string original = readText(marks());
     const auto before = engine.writerForTesting().jobsRun();
     {
-        Gate gate(engine);
+        WriterGate gate(engine.writerForTesting());
         for (int n = 1; n <= 4; ++n) {
             engine.upsert(numberedCue(200 + n));  // rotating: one job each
             engine.setCrop({0.1 * n, 0.1, 0.5, 0.5});

@@ -181,7 +181,8 @@ TEST(MarksFileBytes, AFullRecordEncodesToTheKnownTextAndReadsBackEqual) {
 
 TEST_F(MarksFile, UndecodableFilesGiveAFreshRecordNamedAfterThePdf) {
     for (const std::string text : {"roskaa", R"({"cues":[{"page":1.5}]})", R"({"cues":[null]})",
-                                   R"({"pageTexts":{"0":1}})"}) {
+                                   R"({"pageTexts":{"0":1}})",
+                                   R"({"documentName": "\u0000K%E"})"}) {  // an escaped name cut short
         writeText(marks(), text);
         engine.loadSidecar(pdf());
         EXPECT_EQ(engine.sidecar(), CueSidecar{.documentName = "Show.pdf"}) << text;

@@ -151,14 +151,6 @@ TEST(MakeDemoModeTest, WritesIntoTheGivenFolderOrSaysWhyNot) {
     EXPECT_EQ(tilde.status, 0) << tilde.output;
     EXPECT_TRUE(std::filesystem::exists(dir / "Demo/Lantern at Skerrow Head - rehearsal script.tallowmark"));
 
-    // An earlier mode in the table wins.
-    const std::string pdf = (dir / "Demo/Lantern at Skerrow Head - rehearsal script.pdf").string();
-    const ModeRun earlier = runMode({"--make-demo", (dir / "Other").string(), "--render-page", pdf, "1",
-                                     (dir / "p.png").string(), "100"});
-    EXPECT_EQ(earlier.status, 0);
-    EXPECT_TRUE(std::filesystem::exists(dir / "p.png"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "Other"));
-
     // A folder that cannot be made: a file stands where a parent should be.
     testing::writeText(dir / "file", "x");
     const ModeRun noFolder = runMode({"--make-demo", (dir / "file/Demo").string()});
