@@ -17,10 +17,6 @@ using testing::writeText;
 
 namespace fs = std::filesystem;
 
-long entriesIn(const TempDir& dir) {
-    return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
-}
-
 mode_t modeOf(const fs::path& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 07777;
@@ -46,7 +42,7 @@ TEST(AtomicFile, ReplacesWholeFileKeepingItsPermissionsAndLeavesNoTemporaryBehin
     ASSERT_TRUE(writeFileAtomically(path, "new", &error)) << error;
     EXPECT_EQ(readText(path), "new");
     EXPECT_EQ(modeOf(path), 0640u);
-    EXPECT_EQ(entriesIn(dir), 1);
+    EXPECT_EQ(dir.entries(), 1);
 }
 
 TEST(AtomicFile, FailureReportsErrorAndLeavesNothingBehind) {
@@ -62,7 +58,7 @@ TEST(AtomicFile, FailureReportsErrorAndLeavesNothingBehind) {
     EXPECT_FALSE(writeFileAtomically(dir / "taken", "new", &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(readText(dir / "taken" / "inside"), "keep");
-    EXPECT_EQ(entriesIn(dir), 1) << "the temporary file is removed";
+    EXPECT_EQ(dir.entries(), 1) << "the temporary file is removed";
 }
 
 TEST(AtomicFile, NewFilesTakeTheUmaskLikeAnyProgramsFiles) {
@@ -144,19 +140,19 @@ TEST(AtomicFile, AStagedFileIsWholeInPlaceOnlyAfterCommitAndGoneIfNeverCommitted
         EXPECT_FALSE(fs::exists(dir / "bak1"));
         EXPECT_EQ(readText(staged->temporaryPath()), readText(dir / "source")) << "written and flushed before commit";
     }
-    EXPECT_EQ(entriesIn(dir), 1) << "an abandoned copy leaves nothing";
+    EXPECT_EQ(dir.entries(), 1) << "an abandoned copy leaves nothing";
 
     auto staged = StagedFile::copy(dir / "source", dir / "bak1");
     ASSERT_TRUE(staged && staged->commit());
     EXPECT_EQ(readText(dir / "bak1"), readText(dir / "source"));
-    EXPECT_EQ(entriesIn(dir), 2);
+    EXPECT_EQ(dir.entries(), 2);
 
     std::string error;
     EXPECT_FALSE(StagedFile::copy(dir.path(), dir / "bak2", &error));
     EXPECT_EQ(error, "Is a directory");
     EXPECT_FALSE(StagedFile::copy(dir / "missing", dir / "bak2", &error));
     EXPECT_EQ(error, "No such file or directory");
-    EXPECT_EQ(entriesIn(dir), 2);
+    EXPECT_EQ(dir.entries(), 2);
 }
 
 TEST(AtomicFile, ReadDistinguishesMissingTooLargeAndFolder) {

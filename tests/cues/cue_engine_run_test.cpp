@@ -9,18 +9,14 @@ using testing::EngineEvents;
 using testing::numberedCue;
 using testing::sidecarWithCues;
 
-class RunCommands : public ::testing::Test {
+// Runs in memory: no script file is opened.
+class RunCommands : public testing::ShowFolder {
 protected:
     void load(CueSidecar sidecar) {
         engine.loadFromMemoryForTesting(std::move(sidecar));
         events.attach(engine);
     }
-    void go(int times) {
-        for (int i = 0; i < times; ++i) engine.go("x");
-    }
-    std::string run() const { return testing::runOf(engine); }
 
-    CueEngine engine;
     EngineEvents events;
 };
 

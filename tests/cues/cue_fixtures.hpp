@@ -1,9 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cues/cue_engine.hpp"
+#include "support/temp_dir.hpp"
 
 namespace tallowmark::testing {
 
@@ -41,6 +45,24 @@ struct EngineEvents {
         engine.onLog = [this](const std::string& text, const std::string&) { log.push_back(text); };
         engine.onStateChange = [this] { ++stateChanges; };
     }
+};
+
+// A script "Show.pdf" in a fresh folder with an engine to open it; the names
+// of the files the engine keeps beside it.
+class ShowFolder : public ::testing::Test {
+protected:
+    std::filesystem::path pdf() const { return dir / "Show.pdf"; }
+    std::filesystem::path marks() const { return dir / "Show.tallowmark"; }
+    std::filesystem::path runFile() const { return dir / "Show.tallowmark-run"; }
+    std::filesystem::path backup(int n) const { return CueEngine::backupPath(marks(), n); }
+    long entries() const { return dir.entries(); }
+    void go(int times) {
+        for (int i = 0; i < times; ++i) engine.go("x");
+    }
+    std::string run() const { return runOf(engine); }
+
+    TempDir dir;
+    CueEngine engine;
 };
 
 }  // namespace tallowmark::testing

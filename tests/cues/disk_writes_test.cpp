@@ -11,7 +11,6 @@
 
 #include "core/fifo_watchdog.hpp"
 #include "cue_fixtures.hpp"
-#include "support/temp_dir.hpp"
 #include "support/writer_gate.hpp"
 
 namespace tallowmark {
@@ -21,22 +20,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::numberedCue;
 using testing::readText;
-using testing::TempDir;
 using testing::writeText;
 using testing::WriterGate;
 
-class DiskWrites : public ::testing::Test {
+class DiskWrites : public testing::ShowFolder {
 protected:
     void SetUp() override {
         writeText(marks(), *encodeSidecar(testing::sidecarWithCues(120)));
         engine.loadSidecar(pdf());
-    }
-    fs::path pdf() const { return dir / "Show.pdf"; }
-    fs::path marks() const { return dir / "Show.tallowmark"; }
-    fs::path runFile() const { return dir / "Show.tallowmark-run"; }
-    fs::path backup(int n) const { return CueEngine::backupPath(marks(), n); }
-    void go(int times) {
-        for (int i = 0; i < times; ++i) engine.go("x");
     }
     // The run file as it is now, without waiting: "standby | count fired", or "no file".
     std::string runOnDisk() const {
@@ -45,10 +36,6 @@ protected:
         if (!state) return "undecodable";
         return state->standbyID + " | " + std::to_string(state->fired.size()) + " fired";
     }
-    long entries() const { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); }
-
-    TempDir dir;
-    CueEngine engine;
 };
 
 TEST_F(DiskWrites, ABurstOfGosIsOneWriteOfTheNewestStateAndNoGoWaitsForIt) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "cue_fixtures.hpp"
-#include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
@@ -10,12 +9,11 @@ namespace fs = std::filesystem;
 using testing::EngineEvents;
 using testing::numberedCue;
 using testing::readText;
-using testing::TempDir;
 
-class Editing : public ::testing::Test {
+class Editing : public testing::ShowFolder {
 protected:
     void SetUp() override {
-        engine.loadSidecar(dir / "Show.pdf");
+        engine.loadSidecar(pdf());
         events.attach(engine);
     }
     void addCues(int count) {
@@ -33,13 +31,9 @@ protected:
     std::string trail() {
         EXPECT_TRUE(engine.flushWrites());
         return "undo " + std::to_string(engine.undoDepth()) + ", reports " + std::to_string(events.stateChanges) +
-               (fs::exists(CueEngine::backupPath(marks(), 1)) ? ", backup" : "");
+               (fs::exists(backup(1)) ? ", backup" : "");
     }
-    fs::path marks() const { return dir / "Show.tallowmark"; }
-    std::string run() const { return testing::runOf(engine); }
 
-    TempDir dir;
-    CueEngine engine;
     EngineEvents events;
 };
 
@@ -196,7 +190,7 @@ TEST_F(Editing, UndoRestoresTheWholeRecordAndSavesWithoutRotation) {
     engine.upsert(numberedCue(2));
     engine.setCrop({0.2, 0.2, 0.5, 0.5});
     ASSERT_TRUE(engine.flushWrites());
-    fs::remove(CueEngine::backupPath(marks(), 1));
+    fs::remove(backup(1));
     ASSERT_TRUE(engine.undo());
     EXPECT_EQ(engine.sidecar().crop, (std::vector<double>{0.1, 0.1, 0.5, 0.5}));
     EXPECT_EQ(trail(), "undo 1, reports 3");

@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "cue_fixtures.hpp"
-#include "support/temp_dir.hpp"
+#include "support/json_text.hpp"
 
 namespace tallowmark {
 namespace {
@@ -11,18 +11,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing::numberedCue;
 using testing::readText;
-using testing::TempDir;
 using testing::writeText;
 
-class MarksFile : public ::testing::Test {
-protected:
-    fs::path pdf() const { return dir / "Show.pdf"; }
-    fs::path marks() const { return dir / "Show.tallowmark"; }
-    fs::path backup(int n) const { return CueEngine::backupPath(marks(), n); }
-
-    TempDir dir;
-    CueEngine engine;
-};
+using MarksFile = testing::ShowFolder;
 
 TEST(MarksFileName, OnlyTheLastExtensionIsReplaced) {
     EXPECT_EQ(sidecarPathFor("/a/My.Show.pdf"), fs::path("/a/My.Show.tallowmark"));
@@ -92,90 +83,19 @@ TEST(MarksFileBytes, AFullRecordEncodesToTheKnownTextAndReadsBackEqual) {
     const CueSidecar sidecar = everyFieldSet();
     const auto text = encodeSidecar(sidecar);
     ASSERT_TRUE(text);
-    EXPECT_EQ(*text, R"({
-  "crop": [
-    0.1,
-    0.2,
-    0.7,
-    0.6
-  ],
-  "cues": [
-    {
-      "color": "#112233",
-      "h": 0.0625,
-      "id": "C1",
-      "insertID": "I1",
-      "kind": "LX",
-      "label": "Valot",
-      "labelX": 0.5,
-      "note": "hidas",
-      "number": "12",
-      "padL": 0.01,
-      "padR": 0.02,
-      "page": 3,
-      "snippet": "ovi",
-      "w": 0.125,
-      "x": 0.25,
-      "y": 0.75
-    }
-  ],
-  "documentName": "\u0000Sh%F6w.pdf",
-  "flags": [
-    {
-      "color": "red",
-      "id": "F1",
-      "page": 2,
-      "role": "actor",
-      "text": "ovelle",
-      "x": 0.75,
-      "y": 0.875
-    }
-  ],
-  "inserts": [
-    {
-      "afterY": 0.5,
-      "id": "I1",
-      "lineH": 0.03125,
-      "lineMidY": 0.53125,
-      "page": 3,
-      "text": "lisatty",
-      "x": 0.0625
-    }
-  ],
-  "marks": [
-    {
-      "color": "#445566",
-      "group": "g",
-      "h": 0.5,
-      "id": "M1",
-      "kind": "underline",
-      "page": 1,
-      "text": "t",
-      "w": 0.375,
-      "x": 0.125,
-      "y": 0.25
-    }
-  ],
-  "memos": [
-    {
-      "color": "yellow",
-      "h": 0.125,
-      "id": "N1",
-      "page": 4,
-      "text": "muista",
-      "w": 0.25,
-      "x": 0.5,
-      "y": 0.25
-    }
-  ],
-  "pageLabelOffset": -2,
-  "pageTexts": {
-    "0": "eka",
-    "3": "neljas"
-  },
-  "spreadOffset": 1,
-  "version": 2
-})");
+    EXPECT_EQ(*text, testing::prettyJson(R"({"crop": [0.1, 0.2, 0.7, 0.6],
+        "cues": [{"color": "#112233", "h": 0.0625, "id": "C1", "insertID": "I1", "kind": "LX", "label": "Valot",
+                  "labelX": 0.5, "note": "hidas", "number": "12", "padL": 0.01, "padR": 0.02, "page": 3,
+                  "snippet": "ovi", "w": 0.125, "x": 0.25, "y": 0.75}],
+        "documentName": "\u0000Sh%F6w.pdf",
+        "flags": [{"color": "red", "id": "F1", "page": 2, "role": "actor", "text": "ovelle", "x": 0.75, "y": 0.875}],
+        "inserts": [{"afterY": 0.5, "id": "I1", "lineH": 0.03125, "lineMidY": 0.53125, "page": 3, "text": "lisatty",
+                     "x": 0.0625}],
+        "marks": [{"color": "#445566", "group": "g", "h": 0.5, "id": "M1", "kind": "underline", "page": 1, "text": "t",
+                   "w": 0.375, "x": 0.125, "y": 0.25}],
+        "memos": [{"color": "yellow", "h": 0.125, "id": "N1", "page": 4, "text": "muista", "w": 0.25, "x": 0.5,
+                   "y": 0.25}],
+        "pageLabelOffset": -2, "pageTexts": {"0": "eka", "3": "neljas"}, "spreadOffset": 1, "version": 2})"));
     EXPECT_EQ(decodeSidecar(*text), sidecar);
 }
 
@@ -264,7 +184,7 @@ TEST_F(MarksFile, NoScriptOpenNothingIsWrittenOrImported) {
     engine.loadFromMemoryForTesting(testing::sidecarWithCues(2));
     EXPECT_FALSE(engine.saveSidecar(false));
     engine.go("x");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << "Other only";
+    EXPECT_EQ(entries(), 1) << "Other only";
 }
 
 TEST_F(MarksFile, ARecordThatCannotBeEncodedIsNotWritten) {

@@ -2,30 +2,24 @@
 
 #include "core/json_helpers.hpp"
 #include "cue_fixtures.hpp"
-#include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::readText;
-using testing::TempDir;
 using testing::writeText;
 
-class RunPosition : public ::testing::Test {
+class RunPosition : public testing::ShowFolder {
 protected:
     void SetUp() override {
-        writeText(dir / "Show.tallowmark", *encodeSidecar(testing::sidecarWithCues(10)));
-        engine.loadSidecar(pdf);
+        writeText(marks(), *encodeSidecar(testing::sidecarWithCues(10)));
+        engine.loadSidecar(pdf());
     }
     void reopen() {
         engine.unload();
-        engine.loadSidecar(pdf);
+        engine.loadSidecar(pdf());
     }
-    void go(int times) {
-        for (int i = 0; i < times; ++i) engine.go("x");
-    }
-    fs::path runFile() const { return dir / "Show.tallowmark-run"; }
     // The run file as "standby | fired ids", or "no file", once the writer is done.
     std::string onDisk() {
         EXPECT_TRUE(engine.flushWrites());
@@ -40,11 +34,6 @@ protected:
         const auto o = engine.resumeOffer();
         return o ? std::to_string(o->firedCount) + "/" + std::to_string(o->total) + " " + o->standby.id : "none";
     }
-    std::string run() const { return testing::runOf(engine); }
-
-    TempDir dir;
-    fs::path pdf = dir / "Show.pdf";
-    CueEngine engine;
 };
 
 TEST_F(RunPosition, FirstGoCreatesTheCompactFileAndEveryRunChangeRewritesIt) {
@@ -70,7 +59,7 @@ TEST_F(RunPosition, ReopenOffersTheSavedRunWithoutApplyingItAndRestoreAppliesIt)
     engine.unload();
     EXPECT_EQ(offer(), "none");
     EXPECT_EQ(onDisk(), "c4 | c1 c2 c3") << "closing keeps the file";
-    engine.loadSidecar(pdf);
+    engine.loadSidecar(pdf());
     EXPECT_EQ(offer(), "3/10 c4");
     EXPECT_EQ(run(), "c1 |");
 

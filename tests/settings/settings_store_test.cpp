@@ -3,6 +3,8 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include "support/config_home.hpp"
+#include "support/json_text.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -13,17 +15,7 @@ using testing::readText;
 using testing::writeText;
 namespace fs = std::filesystem;
 
-// GLib reads XDG_CONFIG_HOME once per process, so it is pointed at a scratch
-// folder before any test runs; the test that uses it clears it first.
-class ConfigHome : public ::testing::Environment {
-public:
-    void SetUp() override { g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE); }
-    static fs::path folder() { return fs::path(g_getenv("XDG_CONFIG_HOME")) / "TALLOWMARK"; }
-
-private:
-    TempDir dir_;
-};
-[[maybe_unused]] auto* const configHome = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+using testing::ConfigHome;
 
 std::vector<std::string> entriesOf(const fs::path& folder) {
     std::vector<std::string> names;
@@ -35,7 +27,7 @@ std::vector<std::string> entriesOf(const fs::path& folder) {
 TEST(SettingsStore, DefaultsWithoutAFileUntilTheFirstChangeAndInMemoryNeverTouchesIt) {
     fs::remove_all(ConfigHome::folder());
     SettingsStore store(false);
-    EXPECT_EQ(store.fileURL(), ConfigHome::folder() / "settings.json");
+    EXPECT_EQ(store.fileURL(), ConfigHome::settingsFile());
     EXPECT_EQ(store.settings(), Settings{});
     EXPECT_FALSE(fs::exists(ConfigHome::folder()));
 
@@ -66,49 +58,15 @@ TEST(SettingsStore, WritesPrettySortedFileThatReadsBack) {
     SettingsStore(path).setSettings(s);
 
     // Every key is written, defaults too; a binding on any channel has no "channel".
-    EXPECT_EQ(readText(path), R"({
-  "cueLabelAdaptive": true,
-  "cueLabelFontPx": 16,
-  "cueSnapWords": true,
-  "cueTypes": [
-    {
-      "color": "#123abc",
-      "name": "MUSIIKKI"
-    }
-  ],
-  "dimmed": false,
-  "dropPageNumbers": false,
-  "glowTarget": "next",
-  "glowTargetChosen": true,
-  "maxText": false,
-  "memosVisible": true,
-  "midiEnabled": true,
-  "midiMap": [
-    {
-      "action": "go",
-      "note": 40
-    },
-    {
-      "action": "back",
-      "channel": 2,
-      "note": 41
-    }
-  ],
-  "mscBareGoFiresStandby": true,
-  "mscDeviceFilter": -1,
-  "mscEnabled": true,
-  "oscEnabled": true,
-  "oscLocalOnly": true,
-  "oscPort": 53100,
-  "pagesPerSpread": 2,
-  "recentDocuments": [
-    "/shows/Ääni.pdf",
-    "\u0000/levy/K%E4si 50%25.pdf"
-  ],
-  "renderWidth": 100,
-  "theme": 0.37,
-  "themeName": "light"
-})");
+    EXPECT_EQ(readText(path), testing::prettyJson(R"({"cueLabelAdaptive": true, "cueLabelFontPx": 16,
+        "cueSnapWords": true, "cueTypes": [{"color": "#123abc", "name": "MUSIIKKI"}], "dimmed": false,
+        "dropPageNumbers": false, "glowTarget": "next", "glowTargetChosen": true, "maxText": false,
+        "memosVisible": true, "midiEnabled": true,
+        "midiMap": [{"action": "go", "note": 40}, {"action": "back", "channel": 2, "note": 41}],
+        "mscBareGoFiresStandby": true, "mscDeviceFilter": -1, "mscEnabled": true, "oscEnabled": true,
+        "oscLocalOnly": true, "oscPort": 53100, "pagesPerSpread": 2,
+        "recentDocuments": ["/shows/Ääni.pdf", "\u0000/levy/K%E4si 50%25.pdf"], "renderWidth": 100,
+        "theme": 0.37, "themeName": "light"})"));
     EXPECT_EQ(SettingsStore(path).settings(), s);
     EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"settings.json"});
 }

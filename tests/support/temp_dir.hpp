@@ -16,6 +16,10 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // How many names the folder holds: what a write left behind.
+    long entries() const {
+        return std::distance(std::filesystem::directory_iterator(path_), std::filesystem::directory_iterator());
+    }
 
 private:
     std::filesystem::path path_;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.hpp"
+
+namespace tallowmark::testing {
+
+// GLib reads XDG_CONFIG_HOME once per process, so a test program that reads or
+// writes the saved settings points it at a scratch folder before any test
+// runs; including this header does that.
+class ConfigHome : public ::testing::Environment {
+public:
+    void SetUp() override { g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE); }
+    static std::filesystem::path folder() { return std::filesystem::path(g_getenv("XDG_CONFIG_HOME")) / "TALLOWMARK"; }
+    static std::filesystem::path settingsFile() { return folder() / "settings.json"; }
+
+private:
+    TempDir dir_;
+};
+[[maybe_unused]] inline auto* const configHome = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+
+}  // namespace tallowmark::testing
