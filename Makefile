@@ -26,12 +26,10 @@ test: gcc-build
 	$(MAKE) build CMAKE_FLAGS="$(CMAKE_FLAGS) -DTALLOWMARK_WERROR=ON"
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 
-# Until the application window exists: the usage, then the demo script written
-# and checked the way the app will open it.
+# Builds, writes the demo script into $(BUILD)/demo and opens the program on it
+# (without a display: a few seconds under Xvfb and a screenshot).
 run: build
-	./$(BUILD)/tallowmark --help
-	./$(BUILD)/tallowmark --make-demo $(BUILD)/demo
-	./$(BUILD)/tallowmark --page-lines "$(BUILD)/demo/Lantern at Skerrow Head - rehearsal script.pdf" 2 | head -n 4
+	./scripts/run-app $(BUILD)
 
 # Longer fuzzing than the suite's short runs (not part of test): each target for
 # FUZZ_SECONDS from its seeds, with a corpus under the build tree that grows

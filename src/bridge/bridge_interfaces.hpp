@@ -31,6 +31,11 @@ struct OpenPanelRequest {
     std::string message;
     std::vector<FileFilter> filters;
     std::optional<std::string> folder;  // where the panel starts
+    // Every panel of the bridge takes one file and no folders; said here so a
+    // shell cannot fall back to its toolkit's default.
+    bool allowsMultiple = false;
+    bool canChooseFolders = false;
+    std::string title{};  // empty: the shell's own ("Open")
 };
 
 struct SavePanelRequest {

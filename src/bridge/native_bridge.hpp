@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,8 @@ public:
     void setDemoFolderForTesting(std::filesystem::path folder) { demoFolder_ = std::move(folder); }
 
     const MenuState& menuState() const { return menuState_; }
+    // Runs after each menu-state report of the page, so the shell's menus follow it.
+    std::function<void()> onMenuStateChange;
     CueEngine& engine() { return engine_; }
     ControlHub& hub() { return *hub_; }
 

@@ -259,7 +259,12 @@ void NativeBridge::getLogCall(const BridgeArguments&, ReplyHandle& r) {
 }
 
 void NativeBridge::menuStateCall(const BridgeArguments& a, ReplyHandle& r) {
-    if (const Json* dict = a.dict(0)) menuState_ = readMenuState(*dict, settingsStore_->settings());
+    if (const Json* dict = a.dict(0)) {
+        menuState_ = readMenuState(*dict, settingsStore_->settings());
+        // Also when unchanged: the page reports after every open, and the
+        // recent scripts in the menu follow the settings then.
+        if (onMenuStateChange) onMenuStateChange();
+    }
     r.answer(true);
 }
 

@@ -82,7 +82,8 @@ std::optional<fs::path> NativeBridge::scriptPath() {
 void NativeBridge::openDocumentPanelCall(const BridgeArguments&, ReplyHandle& r) {
     auto dialogs = dialogs_.lock();
     if (!dialogs) return r.answer(nullptr);
-    dialogs->openPanel({"Choose a script (PDF)", {pdfFilter}, std::nullopt},
+    dialogs->openPanel({.message = "Choose a script (PDF)", .filters = {pdfFilter}, .folder = std::nullopt,
+                        .allowsMultiple = false, .canChooseFolders = false},
                        [weak = weak_from_this(), reply = r](std::optional<std::string> path) mutable {
                            auto bridge = weak.lock();
                            if (!bridge || !path) return reply.answer(nullptr);
@@ -143,7 +144,9 @@ void NativeBridge::importSidecarCall(const BridgeArguments&, ReplyHandle& r) {
                                    {pdfFilter,
                                     {"Marks files", {"tallowmark"}},
                                     {"Marks backups", {"bak1", "bak2", "bak3", "bak4", "bak5"}}},
-                                   engine_.sidecarURL()->parent_path().string()};
+                                   engine_.sidecarURL()->parent_path().string(),
+                                   /*allowsMultiple=*/false,
+                                   /*canChooseFolders=*/false};
     dialogs->openPanel(request, [weak = weak_from_this(), reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer(nullptr);

@@ -1,16 +1,23 @@
-// Program entry. Command-line modes are examined in a fixed order; without one
-// the interactive application starts (not built yet: the usage is printed).
+// Program entry. Command-line modes are examined first, in a fixed order, before
+// anything of the window toolkit starts, so they run without a display; then
+// "--help"; otherwise the application window opens.
 #include <cstdio>
 #include <cstring>
 
 #include "cli/command_line.hpp"
+
+#ifdef TALLOWMARK_HAS_APP
+#include "app/application.hpp"
+#endif
 
 namespace {
 
 void printUsage(std::FILE* out) {
     std::fputs(
         "TALLOWMARK - kasikirjoitus ja cuet esityksen ajoon\n"
-        "kaytto: tallowmark [--help | tila pdf ...]\n"
+        "kaytto: tallowmark [--open pdf | --help | tila pdf ...]\n"
+        "  (ei valitsimia)                          avaa sovellusikkunan\n"
+        "  --open pdf                               avaa sovellusikkunan ja siihen kasikirjoituksen\n"
         "  --help                                   tama ohje\n"
         "  --pdf-test pdf [leveys]                  sivujen renderoinnin mittaus\n"
         "  --page-lines pdf [sivu]                  sivun tekstirivit\n"
@@ -23,9 +30,7 @@ void printUsage(std::FILE* out) {
         "  --export-marked pdf out.pdf ladonta.json merkitty kasikirjoitus PDF:ksi\n"
         "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
         "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
-        "Sovellusikkuna tulee myohemmin. Valmiina: merkintatiedosto varmuuskopioineen,\n"
-        "cue-moottori ja ajokohta, muokkaus ja kumoaminen, asetukset, OSC/MIDI/MSC-ohjaus,\n"
-        "PDF:n sivut, rivit, valinta, haku ja rajaus, merkityn kasikirjoituksen vienti ja demo.\n",
+        "Jos sovellus on jo kaynnissa, --open antaa kasikirjoituksen sille ja paattyy.\n",
         out);
 }
 
@@ -39,6 +44,11 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+#ifdef TALLOWMARK_HAS_APP
+    return tallowmark::runApplication(argc, argv);
+#else
+    // Built without the shell (no GTK): only the command-line modes exist.
     printUsage(stderr);
     return 2;
+#endif
 }

@@ -248,7 +248,10 @@ TEST_F(NativeBridgeTest, SettingsAreLimitedSavedAndRestartTheListenerOnlyOnChang
     EXPECT_EQ(restarts(), 1);
     EXPECT_NE(std::find(eventNames().begin(), eventNames().end(), "controlStatus"), eventNames().end());
 
+    int menuReports = 0;
+    bridge->onMenuStateChange = [&] { ++menuReports; };
     EXPECT_EQ(call("menuState", Json::array({{{"hasDoc", true}}})).value, true);
+    EXPECT_EQ(menuReports, 1);
     EXPECT_TRUE(bridge->menuState().hasDoc);
     EXPECT_EQ(bridge->menuState().theme, "deep");
     EXPECT_EQ(call("updateStatus").value, (Json{{"available", nullptr}, {"current", "20260101-1"}}));
@@ -316,6 +319,8 @@ class ScriptedDialogs : public BridgeDialogs {
 public:
     void openPanel(const OpenPanelRequest& request, std::function<void(std::optional<std::string>)> done) override {
         messages.push_back(request.message);
+        // Every panel of the bridge takes one file and never a folder.
+        EXPECT_FALSE(request.allowsMultiple || request.canChooseFolders) << request.message;
         answerLater(std::move(done));
     }
     void savePanel(const SavePanelRequest& request, std::function<void(std::optional<std::string>)> done) override {

@@ -1,0 +1,197 @@
+#include "app/app_web_view.hpp"
+
+#include "core/main_queue.hpp"
+#include "core/system_log.hpp"
+
+namespace tallowmark {
+
+namespace {
+
+// The page's reply may come from a later turn (a render answers from the
+// background pool through the main queue), so the reply object and the value
+// context it answers in are kept until then.
+struct PendingReply {
+    PendingReply(WebKitScriptMessageReply* r, JSCContext* c)
+        : reply(webkit_script_message_reply_ref(r)), context(JSC_CONTEXT(g_object_ref(c))) {}
+    ~PendingReply() {
+        webkit_script_message_reply_unref(reply);
+        g_object_unref(context);
+    }
+    PendingReply(const PendingReply&) = delete;
+    PendingReply& operator=(const PendingReply&) = delete;
+
+    void deliver(const std::string& jsonText, const std::optional<std::string>& error) {
+        if (error) {
+            webkit_script_message_reply_return_error_message(reply, error->c_str());
+            return;
+        }
+        JSCValue* value = jsc_value_new_from_json(context, jsonText.c_str());
+        if (!value) value = jsc_value_new_null(context);
+        webkit_script_message_reply_return_value(reply, value);
+        g_object_unref(value);
+    }
+
+    WebKitScriptMessageReply* reply;
+    JSCContext* context;
+};
+
+bool onMainThread() { return g_main_context_is_owner(g_main_context_default()); }
+
+}  // namespace
+
+AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std::string>& userScripts)
+    : bridge_(std::move(bridge)) {
+    manager_ = webkit_user_content_manager_new();
+    for (const std::string& name : NativeBridge::callNames()) {
+        if (!webkit_user_content_manager_register_script_message_handler_with_reply(manager_, name.c_str(),
+                                                                                    nullptr)) {
+            logSystem("viestinkasittelijaa ei voitu rekisteroida: " + name);
+            continue;
+        }
+        handlers_.push_back(std::make_unique<Handler>(Handler{this, name}));
+        const std::string signal = "script-message-with-reply-received::" + name;
+        handlerIds_.push_back(g_signal_connect(manager_, signal.c_str(), G_CALLBACK(onMessage), handlers_.back().get()));
+    }
+    for (const std::string& source : userScripts) addUserScript(source);
+
+    GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, nullptr));
+    WebKitWebView* view = WEBKIT_WEB_VIEW(widget);
+    WebKitSettings* settings = webkit_web_view_get_settings(view);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+    // The page draws its own background; a transparent view avoids a white
+    // flash on the dark themes before the first frame.
+    const GdkRGBA clear{0, 0, 0, 0};
+    webkit_web_view_set_background_color(view, &clear);
+    g_signal_connect(view, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    // A crashed page would leave the operator a blank window mid-show; the
+    // page comes back with the engine's state, which lives on this side.
+    g_signal_connect(view, "web-process-terminated",
+                     G_CALLBACK(+[](WebKitWebView* v, WebKitWebProcessTerminationReason reason, gpointer) {
+                         if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+                         logSystem("sivun prosessi paattyi odottamatta, sivu ladataan uudelleen");
+                         webkit_web_view_reload(v);
+                     }),
+                     this);
+    gtk_widget_set_hexpand(widget, TRUE);
+    gtk_widget_set_vexpand(widget, TRUE);
+    g_weak_ref_init(&view_, view);
+}
+
+AppWebView::~AppWebView() {
+    for (gulong id : handlerIds_) g_signal_handler_disconnect(manager_, id);
+    if (WebKitWebView* view = this->view()) {
+        g_signal_handlers_disconnect_by_data(view, this);
+        g_object_unref(view);
+    }
+    g_weak_ref_clear(&view_);
+    g_object_unref(manager_);
+}
+
+void AppWebView::addUserScript(const std::string& source) {
+    WebKitUserScript* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager_, script);
+    webkit_user_script_unref(script);
+}
+
+GtkWidget* AppWebView::widget() const {
+    WebKitWebView* view = this->view();
+    if (!view) return nullptr;
+    g_object_unref(view);  // the widget tree keeps it alive; callers only borrow it
+    return GTK_WIDGET(view);
+}
+
+WebKitWebView* AppWebView::view() const { return WEBKIT_WEB_VIEW(g_weak_ref_get(const_cast<GWeakRef*>(&view_))); }
+
+void AppWebView::loadPage(const std::string& path) {
+    WebKitWebView* view = this->view();
+    if (!view) return;
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    if (uri) webkit_web_view_load_uri(view, uri);
+    g_free(uri);
+    g_object_unref(view);
+}
+
+void AppWebView::reload() {
+    if (WebKitWebView* view = this->view()) {
+        webkit_web_view_reload(view);
+        g_object_unref(view);
+    }
+}
+
+void AppWebView::evaluateScript(const std::string& script) { evaluate(script, nullptr); }
+
+void AppWebView::evaluate(const std::string& script, std::function<void()> done) {
+    WebKitWebView* view = this->view();
+    if (!view) {
+        if (done) postToMain(std::move(done));
+        return;
+    }
+    auto* callback = done ? new std::function<void()>(std::move(done)) : nullptr;
+    webkit_web_view_evaluate_javascript(
+        view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+        callback ? +[](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* fn = static_cast<std::function<void()>*>(data);
+            if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr))
+                g_object_unref(value);
+            (*fn)();
+            delete fn;
+        }
+                 : nullptr,
+        callback);
+    g_object_unref(view);
+}
+
+gboolean AppWebView::onMessage(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply, gpointer data) {
+    auto* handler = static_cast<Handler*>(data);
+    AppWebView* self = handler->owner;
+    auto pending = std::make_shared<PendingReply>(reply, jsc_value_get_context(value));
+    ReplyHandle handle = ReplyHandle::encoded([pending](const std::string& text, const std::optional<std::string>& error) {
+        if (onMainThread()) pending->deliver(text, error);
+        else postToMain([pending, text, error] { pending->deliver(text, error); });
+    });
+
+    auto bridge = self->bridge_.lock();
+    if (!bridge) {
+        handle.fail("ei yhteytta");
+        return TRUE;
+    }
+    BridgeCall call;
+    call.name = handler->name;
+    gchar* json = jsc_value_to_json(value, 0);
+    call.body = (json ? parseJson(json) : std::nullopt).value_or(Json::array());
+    g_free(json);
+    // WebKitGTK does not say which frame posted. The page has no frames of its
+    // own and the guard keeps every frame on the page's files, so the call is
+    // taken as the main frame's, at the view's current address.
+    if (WebKitWebView* view = self->view()) {
+        if (const gchar* uri = webkit_web_view_get_uri(view)) call.frameURL = uri;
+        g_object_unref(view);
+    }
+    call.mainFrame = true;
+    bridge->receive(call, std::move(handle));
+    // Handled: the reply is given through the handle, now or later.
+    return TRUE;
+}
+
+gboolean AppWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                    gpointer data) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+        return FALSE;
+    auto* self = static_cast<AppWebView*>(data);
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+    const gchar* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    const std::optional<std::string> url = uri ? std::optional<std::string>(uri) : std::nullopt;
+    if (self->guard_ && self->guard_->allows(url)) {
+        webkit_policy_decision_use(decision);
+    } else {
+        logSystem("navigointi estetty: " + url.value_or("?"));
+        webkit_policy_decision_ignore(decision);
+    }
+    return TRUE;
+}
+
+}  // namespace tallowmark

@@ -1,0 +1,40 @@
+#pragma once
+
+// The GTK side of the hidden title bar: hides the header bar, lays a drag strip
+// (GtkWindowHandle, which also does what gtk-titlebar-double-click asks) and the
+// hover zones over the top of the page, and shows the window controls in an
+// overlay at the top end. Every decision is TitleBarState's.
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <memory>
+
+#include "bridge/bridge_interfaces.hpp"
+
+namespace tallowmark {
+
+class TitleBarController : public BridgeTitleBar {
+public:
+    // `headerBar` is the window's titlebar widget; `host` is the overlay over the page.
+    static std::shared_ptr<TitleBarController> create(GtkWindow* window, GtkWidget* headerBar, GtkOverlay* host);
+    ~TitleBarController() override;
+
+    void setOnReserveChange(std::function<void(double)> callback);
+
+    double reportedReserve() const override;
+    bool wanted() const override;
+    void setWanted(bool wanted) override;
+
+    // Enters or leaves full screen through the mode, so a change the window
+    // manager never confirms is undone after the deadline.
+    void setFullScreen(bool fullScreen);
+
+    struct Impl;
+
+private:
+    TitleBarController() = default;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tallowmark

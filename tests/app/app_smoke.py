@@ -1,0 +1,233 @@
+"""The application as an operator meets it: a script opens in the window, the
+page draws it, OSC GOs reach the run file, the monitor opens from its key, a
+second launch hands its script over, and SIGTERM ends the process cleanly."""
+
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+PROGRAM, BUILD = sys.argv[1], sys.argv[2]
+FIRST_PAGE = "first page shown"
+
+
+def fail(message):
+    print("app.smoke: FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, seconds, step=0.1):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def descendants(pid):
+    """(pid, name) of every process below `pid`, from /proc."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        parent = int(stat[stat.rindex(")") + 2:].split()[1])
+        children.setdefault(parent, []).append((int(entry), name))
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child[0])
+    return found
+
+
+def in_script_order(cue):
+    return (cue.get("page", 0), cue.get("y", 0.5), cue.get("x", 0.5))
+
+
+def main():
+    started = time.monotonic()
+    root = tempfile.mkdtemp(prefix="tallowmark-app-")
+    env = dict(os.environ)
+    for name, sub in (("HOME", "home"), ("XDG_CONFIG_HOME", "config"), ("XDG_DATA_HOME", "data"),
+                      ("XDG_CACHE_HOME", "cache"), ("XDG_RUNTIME_DIR", "runtime")):
+        env[name] = os.path.join(root, sub)
+        os.makedirs(env[name], mode=0o700)
+    process = None
+    try:
+        demo = os.path.join(root, "demo")
+        subprocess.run([PROGRAM, "--make-demo", demo], env=env, check=True, stdout=subprocess.DEVNULL)
+        pdfs = sorted(f for f in os.listdir(demo) if f.lower().endswith(".pdf"))
+        if not pdfs:
+            fail("--make-demo wrote no PDF")
+        pdf = os.path.join(demo, pdfs[0])
+        sidecar = os.path.splitext(pdf)[0] + ".tallowmark"
+        run_file = os.path.splitext(pdf)[0] + ".tallowmark-run"
+        with open(sidecar, encoding="utf-8") as f:
+            cues = sorted(json.load(f)["cues"], key=in_script_order)
+        if len(cues) < 4:
+            fail("the demo has fewer than four cues")
+
+        port = free_udp_port()
+        os.makedirs(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK"))
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK", "settings.json"), "w") as f:
+            json.dump({"oscEnabled": True, "oscPort": port, "oscLocalOnly": True}, f)
+
+        log = []
+
+        def launch(arguments):
+            del log[:]
+            started_process = subprocess.Popen([PROGRAM] + arguments, env=env, stderr=subprocess.PIPE, text=True,
+                                               errors="replace")
+
+            def read():
+                for line in started_process.stderr:
+                    log.append(line.rstrip("\n"))
+            threading.Thread(target=read, daemon=True).start()
+            return started_process
+
+        def count(text):
+            return sum(1 for line in log if text in line)
+
+        def terminate(what):
+            process.send_signal(signal.SIGTERM)
+            try:
+                status = process.wait(timeout=2)
+            except subprocess.TimeoutExpired:
+                fail("no exit within 2 s of SIGTERM (%s)" % what)
+            if status != 0:
+                fail("exit status %d after SIGTERM (%s):\n%s" % (status, what, "\n".join(log)))
+
+        process = launch(["--open", pdf])
+
+        if not wait_for(lambda: count(FIRST_PAGE) >= 1 or process.poll() is not None, 60):
+            fail("no '%s' line within 60 s:\n%s" % (FIRST_PAGE, "\n".join(log)))
+        if process.poll() is not None:
+            fail("the program ended early (%s):\n%s" % (process.returncode, "\n".join(log)))
+        print("app.smoke: page ready after %.1f s" % (time.monotonic() - started))
+
+        for _ in range(3):
+            subprocess.run(["oscsend", "localhost", str(port), "/go"], check=True)
+            time.sleep(0.2)
+
+        def run_with(fired):
+            def check():
+                try:
+                    with open(run_file, encoding="utf-8") as f:
+                        run = json.load(f)
+                except (OSError, ValueError):
+                    return None
+                return run if len(run.get("fired", [])) == fired else None
+            return check
+        run = wait_for(run_with(3), 10)
+        if not run:
+            fail("the run file does not show three fired cues:\n" + "\n".join(log))
+        if set(run["fired"]) != {c["id"] for c in cues[:3]}:
+            fail("the fired cues are not the first three")
+        if run["standbyID"] != cues[3]["id"]:
+            fail("standby is not on the fourth cue")
+
+        # The page shows the GOs once their state event has been drawn.
+        # A crashed page process comes back by itself, with the script and its run.
+        web = [pid for pid, name in descendants(process.pid) if name.startswith("WebKitWebProces")]
+        if not web:
+            fail("no web process below the program")
+        shown = count(FIRST_PAGE)
+        os.kill(web[0], signal.SIGKILL)
+        if not wait_for(lambda: count(FIRST_PAGE) > shown, 30):
+            fail("the page did not come back after its process ended:\n" + "\n".join(log))
+
+        time.sleep(1)
+        shot = os.path.join(BUILD, "app-smoke.png")
+        subprocess.run(["import", "-window", "root", shot], env=env, check=True)
+        print("app.smoke: screenshot " + shot)
+        # A web view that runs the page but draws nothing (a renderer that
+        # cannot start) is one flat colour; the script's pages are not.
+        spread = subprocess.run(["convert", shot, "-crop", "1000x500+100+200", "-colorspace", "Gray",
+                                 "-format", "%[fx:standard_deviation]", "info:"],
+                                capture_output=True, text=True, check=True).stdout
+        if float(spread) < 0.08:
+            fail("the window shows no drawn pages (grey spread %s); see %s" % (spread, shot))
+
+        # Return and Backspace reach the page (no menu key takes them): GO, then BACK.
+        subprocess.run(["xdotool", "mousemove", "600", "400"], env=env, check=True)
+        subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+        if not wait_for(run_with(4), 10):
+            fail("Return in the page did not fire the fourth cue")
+        subprocess.run(["xdotool", "key", "BackSpace"], env=env, check=True)
+        if not wait_for(run_with(3), 10):
+            fail("Backspace in the page did not take the fourth cue back")
+
+        main_window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
+                                     capture_output=True, text=True).stdout.split()
+        if not main_window:
+            fail("no main window titled TALLOWMARK")
+        # Without a window manager the focus request may be refused; the key then
+        # goes to the window under the pointer, which is the main window.
+        subprocess.run(["xdotool", "windowfocus", main_window[0]], env=env, check=False,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+m"], env=env, check=True)
+
+        def monitor_open():
+            return subprocess.run(["xdotool", "search", "--name", "Console"], env=env,
+                                  capture_output=True, text=True).stdout.split()
+        if not wait_for(monitor_open, 10):
+            fail("Ctrl+Shift+M opened no Console window")
+
+        other = os.path.join(root, "Second script.pdf")
+        shutil.copyfile(pdf, other)
+        shown = count(FIRST_PAGE)
+        # As a file manager starts it: the file as a plain operand.
+        second = subprocess.run([PROGRAM, other], env=env, capture_output=True, text=True, timeout=15)
+        if second.returncode != 0:
+            fail("the second launch ended with %d:\n%s" % (second.returncode, second.stderr))
+        if process.poll() is not None:
+            fail("the first instance ended when the second started")
+        if not wait_for(lambda: count(FIRST_PAGE) > shown, 30):
+            fail("the first instance did not show the handed-over script:\n" + "\n".join(log))
+
+        blocked = [line for line in log if "navigointi estetty" in line]
+        if blocked:
+            fail("the guard refused the page's own navigation:\n" + "\n".join(blocked))
+        terminate("script open")
+
+        # Started without a script the program shows its picker; a script
+        # handed over meanwhile ends the picker and opens in the window.
+        process = launch([])
+        if not wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
+                                               capture_output=True, text=True).stdout.split()
+                        or process.poll() is not None, 30) or process.poll() is not None:
+            fail("no startup picker:\n" + "\n".join(log))
+        handed = subprocess.run([PROGRAM, "--open", pdf], env=env, capture_output=True, text=True, timeout=15)
+        if handed.returncode != 0:
+            fail("the launch that hands over to the picker ended with %d" % handed.returncode)
+        if not wait_for(lambda: count(FIRST_PAGE) >= 1, 60):
+            fail("the script handed to the picker was not shown:\n" + "\n".join(log))
+        terminate("after the picker")
+        print("app.smoke: passed in %.1f s" % (time.monotonic() - started))
+    finally:
+        if process and process.poll() is None:
+            process.kill()
+        shutil.rmtree(root, ignore_errors=True)
+
+
+main()

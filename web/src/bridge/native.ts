@@ -1,0 +1,78 @@
+// The one place that posts to the native side. Each native call the page uses
+// has one typed function here; nothing else touches window.webkit.
+
+import type {
+  CueState,
+  DocumentInfo,
+  LogEntry,
+  MenuState,
+  OpenFailure,
+  RenderedPage,
+  Settings,
+} from './types';
+
+interface MessageHandler {
+  postMessage(args: unknown[]): Promise<unknown>;
+}
+
+declare global {
+  interface Window {
+    webkit?: { messageHandlers?: Record<string, MessageHandler | undefined> };
+    __tallowmarkEvent?: (name: string, payload: unknown) => void;
+    __confidenceMode?: boolean;
+  }
+}
+
+function handler(name: string): MessageHandler | undefined {
+  const w = (globalThis as { window?: Window }).window;
+  return w?.webkit?.messageHandlers?.[name];
+}
+
+// Every call settles: a missing handler (the page opened outside the app) or
+// a handler that throws synchronously becomes a rejected promise with a text.
+export function post<T>(name: string, args: unknown[] = []): Promise<T> {
+  const h = handler(name);
+  if (!h) return Promise.reject(new Error(`no native call ${name}`));
+  try {
+    return h.postMessage(args).then(
+      (value) => value as T,
+      (error: unknown) => Promise.reject(error instanceof Error ? error : new Error(String(error))),
+    );
+  } catch (error) {
+    return Promise.reject(error instanceof Error ? error : new Error(String(error)));
+  }
+}
+
+export function isOpenFailure(value: unknown): value is OpenFailure {
+  return typeof value === 'object' && value !== null && typeof (value as OpenFailure).error === 'string';
+}
+
+export function isDocument(value: unknown): value is DocumentInfo {
+  const v = value as DocumentInfo | null;
+  return (
+    typeof v === 'object' && v !== null && typeof v.path === 'string' && Array.isArray(v.aspects) &&
+    typeof v.pageCount === 'number'
+  );
+}
+
+export type OpenAnswer = DocumentInfo | OpenFailure | null;
+
+export const native = {
+  openDocumentPanel: () => post<OpenAnswer>('openDocumentPanel'),
+  openDocumentPath: (path: string) => post<OpenAnswer>('openDocumentPath', [path]),
+  closeDocument: () => post<CueState>('closeDocument'),
+  currentDocument: () => post<DocumentInfo | null>('currentDocument'),
+  renderPage: (index: number, pixelWidth: number) => post<RenderedPage | null>('renderPage', [index, pixelWidth]),
+  windowChrome: () => post<{ reserve: number }>('windowChrome'),
+  getState: () => post<CueState>('getState'),
+  getSettings: () => post<Settings>('getSettings'),
+  setSettings: (changes: Partial<Settings>) => post<Settings | false>('setSettings', [changes]),
+  getLog: () => post<LogEntry[]>('getLog'),
+  go: () => post<CueState>('go', ['ui']),
+  back: () => post<CueState>('back', ['ui']),
+  reset: () => post<CueState>('reset', ['ui']),
+  reportPage: (index: number) => post<boolean>('reportPage', [index]),
+  makeDemo: () => post<DocumentInfo | null>('makeDemo'),
+  menuState: (state: MenuState) => post<boolean>('menuState', [state]),
+  debugLog: (text: string) => post<boolean>('debugLog', [text]),
+};

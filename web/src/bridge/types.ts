@@ -1,0 +1,184 @@
+// The dictionaries that cross the bridge, as the native side sends them.
+// Keys are always present in what the native side sends.
+
+export interface Cue {
+  id: string;
+  number: string;
+  label: string;
+  kind: string;
+  color: string;
+  snippet: string;
+  note: string;
+  insertID: string;
+  page: number;
+  // Fractions of the displayed (cropped) page, y growing down.
+  x: number;
+  y: number;
+  w: number;
+  h: number;
+  labelX: number;
+  padL: number;
+  padR: number;
+}
+
+export interface Mark {
+  id: string;
+  kind: string;
+  text: string;
+  color: string;
+  group: string;
+  page: number;
+  x: number;
+  y: number;
+  w: number;
+  h: number;
+}
+
+export interface Flag {
+  id: string;
+  text: string;
+  color: string;
+  role: string;
+  page: number;
+  x: number;
+  y: number;
+}
+
+export interface Memo {
+  id: string;
+  text: string;
+  color: string;
+  page: number;
+  x: number;
+  y: number;
+  w: number;
+  h: number;
+}
+
+export interface Insert {
+  id: string;
+  text: string;
+  page: number;
+  afterY: number;
+  lineMidY: number;
+  lineH: number;
+  x: number;
+}
+
+export interface SavedRun {
+  count?: number;
+  total?: number;
+  standbyID?: string;
+  number?: string;
+  label?: string;
+}
+
+export interface CueState {
+  cues: Cue[];
+  marks: Mark[];
+  flags: Flag[];
+  memos: Memo[];
+  inserts: Insert[];
+  standbyID: string;
+  lastFiredID: string;
+  fired: string[];
+  pageLabelOffset: number;
+  spreadOffset: number;
+  savedRun: SavedRun;
+  pageTexts: Record<string, string>;
+  canUndo: boolean;
+  canRedo: boolean;
+  sidecarPath: string;
+}
+
+export interface DocumentInfo {
+  path: string;
+  title: string;
+  pageCount: number;
+  // Displayed width divided by height, one per page.
+  aspects: number[];
+  crop: number[];
+  autoCrop: number[];
+  state: CueState;
+  // Only in the answer of "currentDocument".
+  visiblePage?: number;
+}
+
+export interface OpenFailure {
+  error: string;
+}
+
+export type ThemeName = 'deep' | 'dark' | 'light';
+
+export interface CueType {
+  name: string;
+  color: string;
+}
+
+export interface Settings {
+  oscEnabled: boolean;
+  oscPort: number;
+  oscLocalOnly: boolean;
+  midiEnabled: boolean;
+  midiMap: { note: number; action: string; channel: number }[];
+  mscEnabled: boolean;
+  mscDeviceFilter: number;
+  mscBareGoFiresStandby: boolean;
+  renderWidth: number;
+  recentDocuments: string[];
+  dimmed: boolean;
+  theme: number;
+  themeName: ThemeName;
+  pagesPerSpread: number;
+  maxText: boolean;
+  glowTarget: string;
+  dropPageNumbers: boolean;
+  memosVisible: boolean;
+  cueLabelFontPx: number;
+  cueLabelAdaptive: boolean;
+  cueSnapWords: boolean;
+  cueTypes: CueType[];
+}
+
+export interface MenuState {
+  hasDoc: boolean;
+  hasSelection: boolean;
+  cueMode: boolean;
+  spreadOffset: number;
+  dimmed: boolean;
+  memosVisible: boolean;
+  theme: ThemeName;
+  pagesPerSpread: number;
+  sidebarVisible: boolean;
+  maxText: boolean;
+}
+
+export interface RenderedPage {
+  index: number;
+  // Standard Base64 of the PNG bytes.
+  png: string;
+}
+
+export interface LogEntry {
+  time: string;
+  source: string;
+  text: string;
+}
+
+export const emptyCueState: CueState = {
+  cues: [],
+  marks: [],
+  flags: [],
+  memos: [],
+  inserts: [],
+  standbyID: '',
+  lastFiredID: '',
+  fired: [],
+  pageLabelOffset: 0,
+  spreadOffset: 0,
+  savedRun: {},
+  pageTexts: {},
+  canUndo: false,
+  canRedo: false,
+  sidecarPath: '',
+};

@@ -1,0 +1,34 @@
+import { effect } from '@preact/signals';
+import { render } from 'preact';
+import { installEventHook } from './bridge/events';
+import { native } from './bridge/native';
+import { createController } from './state/controller';
+import { createStore } from './state/store';
+import { App } from './views/App';
+import { App as AppContext } from './views/context';
+import './styles.css';
+
+const store = createStore(window.__confidenceMode === true);
+const ctl = createController(store, native);
+// First, before anything renders or awaits: the native side sends events as
+// soon as this exists.
+installEventHook(window, ctl.handlers);
+
+const root = document.documentElement;
+effect(() => {
+  root.dataset.theme = store.theme.value;
+});
+effect(() => {
+  const reserve = store.reserve.value;
+  if (reserve !== null) root.style.setProperty('--tb-reserve', `${Math.round(reserve)}px`);
+});
+// The monitor shows the same script; only the main window speaks for the menus.
+if (!store.confidence) effect(() => void ctl.reportMenuState());
+
+render(
+  <AppContext.Provider value={{ store, ctl }}>
+    <App />
+  </AppContext.Provider>,
+  document.getElementById('app')!,
+);
+void ctl.boot();

@@ -1,0 +1,271 @@
+// What the page does in answer to the operator, the keys and the native
+// events. Every native call goes through `bridge` (the typed calls), so the
+// tests drive this with a scripted bridge.
+
+import type { EventHandlers } from '../bridge/events';
+import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
+import type { DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import type { KeyAction } from './keys';
+import { nextZoom, spreads } from './layout';
+import { menuStateReporter } from './menu_state';
+import { PageImages } from './page_images';
+import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
+
+export type Bridge = typeof nativeCalls;
+
+function errorText(error: unknown): string {
+  return error instanceof Error ? error.message : String(error);
+}
+
+export function createController(store: Store, bridge: Bridge) {
+  const images = new PageImages((i, w) => bridge.renderPage(i, w));
+  let firstShownGeneration = -1;
+  let reportedPage = -1;
+  const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
+
+  const quiet = (error: unknown) => {
+    store.message.value = errorText(error);
+  };
+
+  function show(doc: DocumentInfo, page = 0): void {
+    images.reset();
+    showDocument(store, doc, page);
+    reportedPage = -1;
+    // The recent list has the new script at its head now.
+    void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined);
+  }
+
+  function takeOpenAnswer(answer: OpenAnswer): void {
+    if (isDocument(answer)) show(answer);
+    else if (isOpenFailure(answer)) store.message.value = answer.error;
+  }
+
+  const ctl = {
+    images,
+
+    async boot(): Promise<void> {
+      const [settings, chrome, current] = await Promise.allSettled([
+        bridge.getSettings(),
+        bridge.windowChrome(),
+        bridge.currentDocument(),
+      ]);
+      if (settings.status === 'fulfilled' && settings.value) applySettings(store, settings.value);
+      if (chrome.status === 'fulfilled' && chrome.value) ctl.setReserve(chrome.value.reserve);
+      // A script the native side opened before the page loaded (launch with a file).
+      if (current.status === 'fulfilled' && isDocument(current.value) && store.doc.peek() === null)
+        show(current.value, current.value.visiblePage ?? 0);
+    },
+
+    openPanel(): Promise<void> {
+      return bridge.openDocumentPanel().then(takeOpenAnswer, quiet);
+    },
+
+    openPath(path: string): Promise<void> {
+      return bridge.openDocumentPath(path).then(takeOpenAnswer, quiet);
+    },
+
+    // The demo call writes the script and opens it; its answer is the
+    // document dictionary of the opened script.
+    openDemo(): Promise<void> {
+      return bridge.makeDemo().then((doc) => {
+        if (isDocument(doc)) show(doc);
+        else store.message.value = 'The demo script could not be opened.';
+      }, quiet);
+    },
+
+    // After launch the native side has opened the script already; for a
+    // recent item it has not.
+    async openPathEvent(path: string): Promise<void> {
+      let current: DocumentInfo | null = null;
+      try {
+        current = await bridge.currentDocument();
+      } catch {
+        current = null;
+      }
+      if (isDocument(current) && current.path === path) {
+        if (store.doc.peek()?.path !== path) show(current, current.visiblePage ?? 0);
+        else applyCueState(store, current.state);
+        return;
+      }
+      await ctl.openPath(path);
+    },
+
+    closeScript(): Promise<void> {
+      return bridge.closeDocument().then((state) => {
+        images.reset();
+        clearDocument(store, state);
+      }, quiet);
+    },
+
+    // GO goes straight to the engine; the state shown is the engine's answer.
+    go(): void {
+      bridge.go().then((s) => applyCueState(store, s), quiet);
+    },
+
+    back(): void {
+      bridge.back().then((s) => applyCueState(store, s), quiet);
+    },
+
+    askReset(): void {
+      if (store.doc.peek()) store.confirmingReset.value = true;
+    },
+
+    confirmReset(): void {
+      store.confirmingReset.value = false;
+      bridge.reset().then((s) => applyCueState(store, s), quiet);
+    },
+
+    cancelReset(): void {
+      store.confirmingReset.value = false;
+    },
+
+    escape(): void {
+      if (store.confirmingReset.peek()) store.confirmingReset.value = false;
+      else if (store.message.peek()) store.message.value = '';
+      else store.follow.value = true;
+    },
+
+    setTheme(name: string | undefined): void {
+      if (name !== 'deep' && name !== 'dark' && name !== 'light') return;
+      store.theme.value = name as ThemeName;
+      ctl.saveSettings({ themeName: name as ThemeName });
+    },
+
+    setPagesPerSpread(n: 1 | 2): void {
+      const page = store.visiblePage.peek();
+      store.pagesPerSpread.value = n;
+      ctl.saveSettings({ pagesPerSpread: n });
+      if (store.doc.peek()) requestScroll(store, page, 0);
+    },
+
+    setDimmed(on: boolean): void {
+      store.dimmed.value = on;
+      ctl.saveSettings({ dimmed: on });
+    },
+
+    saveSettings(changes: Partial<Settings>): void {
+      bridge.setSettings(changes).then((s) => {
+        if (s) store.settings.value = s;
+      }, quiet);
+    },
+
+    zoom(direction: 1 | -1 | 0): void {
+      store.zoom.value = direction === 0 ? 1 : nextZoom(store.zoom.peek(), direction);
+    },
+
+    // Step by whole spreads, so two-page view turns both pages.
+    stepPage(delta: number): void {
+      const doc = store.doc.peek();
+      if (!doc) return;
+      const groups = spreads(doc.pageCount, store.pagesPerSpread.peek(), store.cueState.peek().spreadOffset);
+      const here = groups.findIndex((g) => g.includes(store.visiblePage.peek()));
+      const target = groups[Math.min(Math.max(0, here + delta), groups.length - 1)];
+      if (target) ctl.goToPage(target[0]);
+    },
+
+    goToPage(index: number): void {
+      const doc = store.doc.peek();
+      if (!doc || doc.pageCount === 0) return;
+      store.follow.value = false;
+      requestScroll(store, Math.min(Math.max(0, Math.trunc(index)), doc.pageCount - 1), 0);
+    },
+
+    setReserve(reserve: unknown): void {
+      if (typeof reserve === 'number' && Number.isFinite(reserve) && reserve >= 0) store.reserve.value = reserve;
+    },
+
+    menuCommand(command: string, value?: string): void {
+      switch (command) {
+        case 'go': return ctl.go();
+        case 'back': return ctl.back();
+        case 'reset': return ctl.askReset();
+        case 'open': void ctl.openPanel(); return;
+        case 'closeScript': void ctl.closeScript(); return;
+        case 'onePage': return ctl.setPagesPerSpread(1);
+        case 'twoPages': return ctl.setPagesPerSpread(2);
+        case 'zoomIn': return ctl.zoom(1);
+        case 'zoomOut': return ctl.zoom(-1);
+        case 'zoomFit': return ctl.zoom(0);
+        case 'nextPage': return ctl.stepPage(1);
+        case 'prevPage': return ctl.stepPage(-1);
+        case 'theme': return ctl.setTheme(value);
+        case 'dim': return ctl.setDimmed(!store.dimmed.peek());
+        case 'recentsCleared':
+          if (store.settings.peek()) store.settings.value = { ...store.settings.peek()!, recentDocuments: [] };
+          return;
+        // The other menu commands belong to views that come later.
+        default: return;
+      }
+    },
+
+    key(action: KeyAction): void {
+      switch (action) {
+        case 'go': return ctl.go();
+        case 'back': return ctl.back();
+        case 'escape': return ctl.escape();
+        // The same chord twice confirms, so RESET needs no pointer.
+        case 'reset': return store.confirmingReset.peek() ? ctl.confirmReset() : ctl.askReset();
+        case 'nextPage': return ctl.stepPage(1);
+        case 'prevPage': return ctl.stepPage(-1);
+        case 'onePage': return ctl.setPagesPerSpread(1);
+        case 'twoPages': return ctl.setPagesPerSpread(2);
+        case 'zoomIn': return ctl.zoom(1);
+        case 'zoomOut': return ctl.zoom(-1);
+        case 'zoomFit': return ctl.zoom(0);
+      }
+    },
+
+    // A page image of the shown script is on screen: the first one per
+    // script is written to the log (the application test waits for it).
+    pageShown(generation: number, index: number): void {
+      // The monitor shows the same script; the line belongs to the main window.
+      if (store.confidence) return;
+      if (generation !== store.generation.peek() || firstShownGeneration === generation) return;
+      firstShownGeneration = generation;
+      void bridge.debugLog(`first page shown ${index + 1}`).catch(() => undefined);
+    },
+
+    visiblePageChanged(index: number): void {
+      store.visiblePage.value = index;
+      if (index === reportedPage) return;
+      reportedPage = index;
+      void bridge.reportPage(index).catch(() => undefined);
+    },
+
+    reportMenuState(): boolean {
+      return reportMenuState(store.menuState.value);
+    },
+
+    handlers: {} as EventHandlers,
+  };
+
+  ctl.handlers = {
+    cueState: (s) => void applyCueState(store, s),
+    documentChanged: (doc) => {
+      if (!isDocument(doc)) return;
+      // Same script, new line geometry (page numbers dropped): keep the place.
+      const page = store.visiblePage.peek();
+      images.reset();
+      showDocument(store, doc, page);
+    },
+    windowChrome: (p) => ctl.setReserve(p.reserve),
+    openPath: (p) => {
+      if (typeof p.path === 'string' && p.path) void ctl.openPathEvent(p.path);
+    },
+    menuCommand: (p) => {
+      if (typeof p.command === 'string') ctl.menuCommand(p.command, typeof p.value === 'string' ? p.value : undefined);
+    },
+    dimCommand: (p) => {
+      if (typeof p.dim === 'boolean') ctl.setDimmed(p.dim);
+    },
+    pageCommand: (p) => {
+      if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
+      if (p.relative === true) ctl.stepPage(Math.trunc(p.value));
+      else ctl.goToPage(Math.trunc(p.value) - 1);
+    },
+  };
+
+  return ctl;
+}
+
+export type Controller = ReturnType<typeof createController>;

@@ -1,0 +1,93 @@
+// The keyboard rule: GO and BACK are one key away from everywhere except a
+// field the operator is typing in.
+
+export type KeyAction =
+  | 'go'
+  | 'back'
+  | 'escape'
+  | 'reset'
+  | 'nextPage'
+  | 'prevPage'
+  | 'onePage'
+  | 'twoPages'
+  | 'zoomIn'
+  | 'zoomOut'
+  | 'zoomFit';
+
+export interface KeyInput {
+  key: string;
+  ctrlKey: boolean;
+  shiftKey: boolean;
+  altKey: boolean;
+  metaKey: boolean;
+  repeat: boolean;
+  target: unknown;
+}
+
+interface ElementLike {
+  tagName?: string;
+  isContentEditable?: boolean;
+  type?: string;
+  readOnly?: boolean;
+  disabled?: boolean;
+}
+
+// Buttons, checkboxes and the like are not editable: the operator must not
+// lose GO because a toolbar button kept the focus.
+const nonTextInputs = new Set(['button', 'submit', 'reset', 'checkbox', 'radio', 'range', 'color', 'file', 'image']);
+
+export function isEditableTarget(target: unknown): boolean {
+  if (typeof target !== 'object' || target === null) return false;
+  const el = target as ElementLike;
+  if (el.isContentEditable === true) return true;
+  const tag = (el.tagName ?? '').toUpperCase();
+  if (tag === 'TEXTAREA') return !el.readOnly && !el.disabled;
+  if (tag === 'SELECT') return true;
+  if (tag === 'INPUT') return !nonTextInputs.has((el.type ?? 'text').toLowerCase()) && !el.readOnly && !el.disabled;
+  return false;
+}
+
+export function keyAction(e: KeyInput): KeyAction | null {
+  // Inside a field every key is the field's: Return commits and Escape
+  // cancels there, and neither may reach GO.
+  if (isEditableTarget(e.target)) return null;
+  // The web view swallows the platform's cancel command; the page handles it.
+  if (e.key === 'Escape') return 'escape';
+  const plain = !e.ctrlKey && !e.altKey && !e.metaKey;
+  if (plain && !e.shiftKey) {
+    switch (e.key) {
+      // A held key repeats; one press is one GO.
+      case 'Enter':
+      case ' ':
+        return e.repeat ? null : 'go';
+      case 'Backspace':
+        return e.repeat ? null : 'back';
+      case 'PageDown':
+      case 'ArrowRight':
+        return 'nextPage';
+      case 'PageUp':
+      case 'ArrowLeft':
+        return 'prevPage';
+    }
+    return null;
+  }
+  if (e.ctrlKey && !e.altKey && !e.metaKey) {
+    if (e.shiftKey && (e.key === 'R' || e.key === 'r')) return 'reset';
+    // '+' needs Shift on most layouts.
+    if (e.key === '+') return 'zoomIn';
+    if (e.shiftKey) return null;
+    switch (e.key) {
+      case '1':
+        return 'onePage';
+      case '2':
+        return 'twoPages';
+      case '=':
+        return 'zoomIn';
+      case '-':
+        return 'zoomOut';
+      case '0':
+        return 'zoomFit';
+    }
+  }
+  return null;
+}

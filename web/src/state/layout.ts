@@ -1,0 +1,112 @@
+// Where the pages sit in the scrolling script view. Pure arithmetic, so the
+// sizes are known from the page aspects before any image arrives and nothing
+// jumps when the images come in.
+
+export const fallbackAspect = 0.7071;
+
+export interface Row {
+  pages: number[];
+  top: number;
+  height: number;
+  // Width of each page of the row, in the order of `pages`.
+  widths: number[];
+}
+
+export interface ViewGeometry {
+  // Width available for the pages at zoom 1 (CSS pixels).
+  width: number;
+  zoom: number;
+  // Space between the pages of a spread and between rows.
+  gap: number;
+}
+
+export function sanitizeAspect(aspect: number | undefined): number {
+  return typeof aspect === 'number' && Number.isFinite(aspect) && aspect > 0 ? aspect : fallbackAspect;
+}
+
+// Pages paired for one or two pages per view. An odd spread offset puts the
+// first page alone, as a script whose first page is a right-hand page reads.
+export function spreads(pageCount: number, perSpread: number, spreadOffset: number): number[][] {
+  const result: number[][] = [];
+  if (pageCount <= 0) return result;
+  if (perSpread !== 2) {
+    for (let i = 0; i < pageCount; i++) result.push([i]);
+    return result;
+  }
+  let start = 0;
+  if (Math.abs(spreadOffset) % 2 === 1) {
+    result.push([0]);
+    start = 1;
+  }
+  for (let i = start; i < pageCount; i += 2) result.push(i + 1 < pageCount ? [i, i + 1] : [i]);
+  return result;
+}
+
+export function layoutRows(groups: number[][], aspects: number[], perSpread: number, view: ViewGeometry): Row[] {
+  const rows: Row[] = [];
+  const slots = Math.max(1, perSpread);
+  const available = Math.max(1, view.width * view.zoom - view.gap * (slots - 1));
+  let top = view.gap;
+  for (const pages of groups) {
+    const sum = pages.reduce((s, p) => s + sanitizeAspect(aspects[p]), 0);
+    // A lone page in a two-page view keeps the scale it would have beside a
+    // page like itself, so it does not swell to double size.
+    const height = available / ((sum * slots) / pages.length);
+    const widths = pages.map((p) => height * sanitizeAspect(aspects[p]));
+    rows.push({ pages, top, height, widths });
+    top += height + view.gap;
+  }
+  return rows;
+}
+
+export function totalHeight(rows: Row[], gap: number): number {
+  if (rows.length === 0) return 0;
+  const last = rows[rows.length - 1];
+  return last.top + last.height + gap;
+}
+
+// Rows that intersect the viewport widened by `margin` on both sides: the
+// ones whose images are wanted now.
+export function nearRows(rows: Row[], scrollTop: number, viewportHeight: number, margin: number): number[] {
+  const from = scrollTop - margin;
+  const to = scrollTop + viewportHeight + margin;
+  const result: number[] = [];
+  for (let i = 0; i < rows.length; i++) {
+    const r = rows[i];
+    if (r.top + r.height >= from && r.top <= to) result.push(i);
+  }
+  return result;
+}
+
+// The page the operator reads: the first page of the row under the line a
+// third of the way down the viewport, or of the nearest row above it.
+export function visiblePage(rows: Row[], scrollTop: number, viewportHeight: number): number {
+  if (rows.length === 0) return 0;
+  const line = scrollTop + viewportHeight / 3;
+  let found = rows[0];
+  for (const r of rows) {
+    if (r.top > line) break;
+    found = r;
+  }
+  return found.pages[0];
+}
+
+export function rowOfPage(rows: Row[], page: number): number {
+  return rows.findIndex((r) => r.pages.includes(page));
+}
+
+// The pixel width asked of the renderer: the displayed width on this screen,
+// rounded up to 32 px so that small layout changes reuse the cached image.
+export function renderPixelWidth(cssWidth: number, devicePixelRatio: number): number {
+  const ratio = Number.isFinite(devicePixelRatio) && devicePixelRatio > 0 ? devicePixelRatio : 1;
+  const px = Math.ceil((cssWidth * ratio) / 32) * 32;
+  return Math.min(8192, Math.max(64, px));
+}
+
+export const zoomSteps = [0.5, 0.67, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2, 2.5, 3];
+
+export function nextZoom(current: number, direction: 1 | -1): number {
+  if (direction > 0) return zoomSteps.find((z) => z > current + 1e-6) ?? zoomSteps[zoomSteps.length - 1];
+  for (let i = zoomSteps.length - 1; i >= 0; i--) if (zoomSteps[i] < current - 1e-6) return zoomSteps[i];
+  return zoomSteps[0];
+}

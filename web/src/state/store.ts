@@ -1,0 +1,120 @@
+// One store: what the native side last said, plus the page's own view state.
+// Derived values are computed signals, never stored twice.
+
+import { computed, signal } from '@preact/signals';
+import type { CueState, DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import { emptyCueState } from '../bridge/types';
+import { cuesByPage, showSummary } from './cues';
+import { menuStateOf } from './menu_state';
+
+export interface ScrollRequest {
+  page: number;
+  // Fraction down the page to bring to the reading line; 0 is the page top.
+  y: number;
+  seq: number;
+}
+
+export function createStore(confidence: boolean) {
+  const doc = signal<DocumentInfo | null>(null);
+  // Bumped for every script shown, so late page images and first-page reports
+  // of an earlier script are recognised and dropped.
+  const generation = signal(0);
+  const cueState = signal<CueState>(emptyCueState);
+  const settings = signal<Settings | null>(null);
+
+  const pagesPerSpread = signal(1);
+  const zoom = signal(1);
+  const theme = signal<ThemeName>('deep');
+  const dimmed = signal(false);
+  const memosVisible = signal(true);
+  const sidebarVisible = signal(true);
+  const maxText = signal(false);
+  const reserve = signal<number | null>(null);
+  const confirmingReset = signal(false);
+  const message = signal('');
+  const follow = signal(true);
+  const visiblePage = signal(0);
+  const scrollRequest = signal<ScrollRequest | null>(null);
+
+  const fired = computed(() => new Set(cueState.value.fired));
+  const cueIndex = computed(() => cuesByPage(cueState.value.cues));
+  const summary = computed(() => showSummary(cueState.value, fired.value));
+  const menuState = computed(() =>
+    menuStateOf({
+      hasDoc: doc.value !== null,
+      spreadOffset: cueState.value.spreadOffset,
+      dimmed: dimmed.value,
+      memosVisible: memosVisible.value,
+      theme: theme.value,
+      pagesPerSpread: pagesPerSpread.value,
+      sidebarVisible: sidebarVisible.value,
+      maxText: maxText.value,
+    }),
+  );
+  const recentDocuments = computed(() => settings.value?.recentDocuments ?? []);
+
+  return {
+    confidence,
+    doc, generation, cueState, settings,
+    pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
+    confirmingReset, message, follow, visiblePage, scrollRequest,
+    fired, cueIndex, summary, menuState, recentDocuments,
+  };
+}
+
+export type Store = ReturnType<typeof createStore>;
+
+function isThemeName(v: unknown): v is ThemeName {
+  return v === 'deep' || v === 'dark' || v === 'light';
+}
+
+// The view follows the settings the native side keeps.
+export function applySettings(store: Store, s: Settings): void {
+  store.settings.value = s;
+  if (isThemeName(s.themeName)) store.theme.value = s.themeName;
+  store.pagesPerSpread.value = s.pagesPerSpread === 1 ? 1 : 2;
+  store.dimmed.value = s.dimmed === true;
+  store.memosVisible.value = s.memosVisible !== false;
+  store.maxText.value = s.maxText === true;
+}
+
+// Only a dictionary with the lists the views walk is taken; a damaged one
+// leaves the last good state on screen.
+export function isCueState(v: unknown): v is CueState {
+  const s = v as CueState | null;
+  return typeof s === 'object' && s !== null && Array.isArray(s.cues) && Array.isArray(s.fired) &&
+    typeof s.standbyID === 'string';
+}
+
+export function applyCueState(store: Store, state: unknown): boolean {
+  if (!isCueState(state)) return false;
+  const before = store.cueState.value.standbyID;
+  store.cueState.value = { ...emptyCueState, ...state };
+  // A new standby (after a GO from any desk) brings the view back to it.
+  if (state.standbyID !== before) store.follow.value = true;
+  return true;
+}
+
+export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {
+  store.doc.value = doc;
+  store.generation.value += 1;
+  store.message.value = '';
+  store.confirmingReset.value = false;
+  applyCueState(store, doc.state);
+  store.follow.value = true;
+  const target = Math.min(Math.max(0, Math.trunc(page)), Math.max(0, doc.pageCount - 1));
+  store.visiblePage.value = target;
+  requestScroll(store, target, 0);
+}
+
+export function clearDocument(store: Store, state?: unknown): void {
+  store.doc.value = null;
+  store.generation.value += 1;
+  store.confirmingReset.value = false;
+  if (!applyCueState(store, state)) store.cueState.value = emptyCueState;
+}
+
+export function requestScroll(store: Store, page: number, y: number): void {
+  const seq = (store.scrollRequest.peek()?.seq ?? 0) + 1;
+  store.scrollRequest.value = { page, y, seq };
+}

@@ -1,0 +1,46 @@
+import { useEffect } from 'preact/hooks';
+import { keyAction } from '../state/keys';
+import { useApp } from './context';
+import { Monitor } from './Monitor';
+import { ScriptView } from './ScriptView';
+import { ShowPanel } from './ShowPanel';
+import { StartView } from './StartView';
+import { Toolbar } from './Toolbar';
+
+export function App() {
+  const { store, ctl } = useApp();
+
+  useEffect(() => {
+    // Capture phase: no component can swallow GO before it is seen.
+    const onKey = (e: KeyboardEvent) => {
+      const action = keyAction(e);
+      if (!action) return;
+      // With no script there is nothing to fire: Return and Space stay with
+      // the focused control, so the first screen works from the keyboard.
+      if ((action === 'go' || action === 'back') && !store.doc.peek()) return;
+      e.preventDefault();
+      ctl.key(action);
+    };
+    window.addEventListener('keydown', onKey, true);
+    return () => window.removeEventListener('keydown', onKey, true);
+  }, []);
+
+  const dimmed = store.dimmed.value;
+  if (store.confidence)
+    return (
+      <div class="app confidence">
+        <Monitor />
+        {dimmed && <div class="dim-veil" />}
+      </div>
+    );
+  return (
+    <div class="app">
+      {!store.maxText.value && <Toolbar />}
+      <div class="main">
+        {store.doc.value ? <ScriptView /> : <StartView />}
+        {store.doc.value && <ShowPanel />}
+      </div>
+      {dimmed && <div class="dim-veil" />}
+    </div>
+  );
+}

@@ -1,0 +1,233 @@
+import { useComputed, useSignal, useSignalEffect } from '@preact/signals';
+import { useEffect, useMemo, useRef } from 'preact/hooks';
+import type { Cue } from '../bridge/types';
+import { cueTag, labelLeft } from '../state/cues';
+import { layoutRows, nearRows, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row } from '../state/layout';
+import { useApp } from './context';
+
+const gap = 12;
+
+function CueBox({ cue, standby, fired, fontPx }: { cue: Cue; standby: boolean; fired: boolean; fontPx: number }) {
+  const cls = `cue${standby ? ' standby' : ''}${fired ? ' fired' : ''}`;
+  const color = cue.color || undefined;
+  return (
+    <>
+      <div
+        class={cls}
+        style={{
+          left: `${cue.x * 100}%`,
+          top: `${cue.y * 100}%`,
+          width: `${cue.w * 100}%`,
+          height: `${cue.h * 100}%`,
+          ...(color ? { '--cue-color': color } : {}),
+        }}
+      />
+      <div
+        class={`cue-label${standby ? ' standby' : ''}${fired ? ' fired' : ''}`}
+        style={{
+          left: `${labelLeft(cue) * 100}%`,
+          top: `${(cue.y + cue.h / 2) * 100}%`,
+          fontSize: `${fontPx}px`,
+          ...(color ? { '--cue-color': color } : {}),
+        }}
+        title={cue.label}
+      >
+        {cueTag(cue)}
+        {cue.label && <span class="cue-label-text"> {cue.label}</span>}
+      </div>
+    </>
+  );
+}
+
+function PageView({ index, width, height, onLoaded }: { index: number; width: number; height: number; onLoaded: (index: number) => void }) {
+  const { store, ctl } = useApp();
+  const image = ctl.images.image(index).value;
+  const cues = store.cueIndex.value.get(index) ?? [];
+  const standbyID = store.cueState.value.standbyID;
+  const fired = store.fired.value;
+  const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
+  return (
+    <div class="page" style={{ width: `${width}px`, height: `${height}px` }} data-page={index}>
+      {image && (
+        <img class="page-image" src={image.url} alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
+      )}
+      <div class="overlays">
+        {cues.map((c) => (
+          <CueBox key={c.id} cue={c} standby={c.id === standbyID} fired={fired.has(c.id)} fontPx={fontPx} />
+        ))}
+      </div>
+    </div>
+  );
+}
+
+export function ScriptView() {
+  const { store, ctl } = useApp();
+  const scroller = useRef<HTMLDivElement>(null);
+  const viewWidth = useSignal(0);
+  const viewHeight = useSignal(0);
+  const scrollTop = useSignal(0);
+  // Set while the page moves the scroll position itself, so that only the
+  // operator's own scrolling stops following the standby cue.
+  const programmatic = useRef(false);
+  const loaded = useMemo(() => ({ generation: -1, pages: new Set<number>() }), []);
+
+  const rows = useComputed<Row[]>(() => {
+    const doc = store.doc.value;
+    if (!doc || viewWidth.value <= 0) return [];
+    const per = store.pagesPerSpread.value;
+    const groups = spreads(doc.pageCount, per, store.cueState.value.spreadOffset);
+    return layoutRows(groups, doc.aspects, per, { width: viewWidth.value - 2 * gap, zoom: store.zoom.value, gap });
+  });
+
+  useEffect(() => {
+    const el = scroller.current;
+    if (!el) return;
+    const measure = () => {
+      viewWidth.value = el.clientWidth;
+      viewHeight.value = el.clientHeight;
+      scrollTop.value = el.scrollTop;
+    };
+    measure();
+    const ro = new ResizeObserver(measure);
+    ro.observe(el);
+    return () => ro.disconnect();
+  }, []);
+
+  const scrollTo = (top: number) => {
+    const el = scroller.current;
+    if (!el) return;
+    const target = Math.round(Math.max(0, Math.min(top, el.scrollHeight - el.clientHeight)));
+    if (Math.abs(el.scrollTop - target) < 1) return;
+    programmatic.current = true;
+    el.scrollTop = target;
+    scrollTop.value = el.scrollTop;
+  };
+
+  const standbyCue = useComputed(() => store.summary.value.standby);
+
+  const cueOffset = (cue: Cue, rs: Row[]): number | null => {
+    const r = rowOfPage(rs, cue.page);
+    return r < 0 ? null : rs[r].top + cue.y * rs[r].height;
+  };
+
+  // Where the reading line sits (page and fraction down it), so that a new
+  // layout (zoom, resize, one or two pages) keeps the operator's place.
+  const anchor = useRef<{ generation: number; page: number; fraction: number } | null>(null);
+  const handledRequest = useRef(0);
+  const noteAnchor = () => {
+    const rs = rows.peek();
+    if (rs.length === 0) return;
+    const line = scrollTop.peek() + viewHeight.peek() / 3;
+    const r = rowOfPage(rs, visiblePage(rs, scrollTop.peek(), viewHeight.peek()));
+    if (r < 0) return;
+    const fraction = Math.min(1, Math.max(0, (line - rs[r].top) / rs[r].height));
+    anchor.current = { generation: store.generation.peek(), page: rs[r].pages[0], fraction };
+  };
+
+  // Scroll requests from the controller (open, page keys, pedals), each
+  // carried out once; otherwise a new layout keeps the anchored place.
+  useSignalEffect(() => {
+    const req = store.scrollRequest.value;
+    const rs = rows.value;
+    if (rs.length === 0) return;
+    if (req && req.seq !== handledRequest.current) {
+      handledRequest.current = req.seq;
+      const r = rowOfPage(rs, req.page);
+      if (r >= 0) scrollTo(rs[r].top - gap + req.y * rs[r].height);
+      noteAnchor();
+      return;
+    }
+    const a = anchor.current;
+    if (!a || a.generation !== store.generation.peek() || store.follow.peek() || store.confidence) return;
+    const r = rowOfPage(rs, a.page);
+    if (r >= 0) scrollTo(rs[r].top + a.fraction * rs[r].height - viewHeight.peek() / 3);
+  });
+
+  // Follow the standby cue: after a GO, and always on the monitor.
+  useSignalEffect(() => {
+    const cue = standbyCue.value;
+    const rs = rows.value;
+    const follow = store.follow.value || store.confidence;
+    if (!cue || !follow || rs.length === 0) return;
+    const y = cueOffset(cue, rs);
+    if (y !== null) scrollTo(y - viewHeight.peek() / 3);
+  });
+
+  const checkShown = () => {
+    if (loaded.generation !== store.generation.peek()) return;
+    const rs = rows.peek();
+    for (const i of nearRows(rs, scrollTop.peek(), viewHeight.peek(), 0))
+      for (const p of rs[i].pages) if (loaded.pages.has(p)) return ctl.pageShown(loaded.generation, p);
+  };
+
+  const onLoaded = (index: number) => {
+    const generation = store.generation.peek();
+    if (loaded.generation !== generation) {
+      loaded.generation = generation;
+      loaded.pages.clear();
+    }
+    loaded.pages.add(index);
+    checkShown();
+  };
+
+  // Images for the rows within one screen of the viewport, nearest first.
+  const near = useComputed(() => nearRows(rows.value, scrollTop.value, viewHeight.value, viewHeight.value));
+  useSignalEffect(() => {
+    const rs = rows.value;
+    const top = scrollTop.value;
+    const ratio = globalThis.devicePixelRatio || 1;
+    const centre = top + viewHeight.value / 2;
+    const wanted = near.value
+      .slice()
+      .sort((a, b) => Math.abs(rs[a].top + rs[a].height / 2 - centre) - Math.abs(rs[b].top + rs[b].height / 2 - centre))
+      .flatMap((i) => rs[i].pages.map((p, k) => ({ index: p, width: renderPixelWidth(rs[i].widths[k], ratio) })));
+    ctl.images.want(wanted);
+    if (rs.length > 0 && !store.confidence) ctl.visiblePageChanged(visiblePage(rs, top, viewHeight.value));
+  });
+
+  const onScroll = () => {
+    const el = scroller.current;
+    if (!el) return;
+    scrollTop.value = el.scrollTop;
+    noteAnchor();
+    if (programmatic.current) {
+      programmatic.current = false;
+    } else {
+      const cue = standbyCue.peek();
+      const y = cue ? cueOffset(cue, rows.peek()) : null;
+      if (y !== null && (y < el.scrollTop || y > el.scrollTop + el.clientHeight)) store.follow.value = false;
+    }
+    checkShown();
+  };
+
+  const rs = rows.value;
+  const height = totalHeight(rs, gap);
+  // Rows beyond the image margin are not in the document at all: a long
+  // script costs only the rows around the viewport.
+  const drawn = nearRows(rs, scrollTop.value, viewHeight.value, 2 * viewHeight.value);
+  const showBack = !store.confidence && !store.follow.value && standbyCue.value !== undefined;
+
+  return (
+    <div class="script-wrap">
+      <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
+        <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
+          {drawn.map((i) => {
+            const row = rs[i];
+            return (
+              <div class="row" key={`${store.generation.value}:${row.pages.join('-')}`} style={{ top: `${row.top}px`, height: `${row.height}px` }}>
+                {row.pages.map((p, k) => (
+                  <PageView key={p} index={p} width={row.widths[k]} height={row.height} onLoaded={onLoaded} />
+                ))}
+              </div>
+            );
+          })}
+        </div>
+      </div>
+      {showBack && (
+        <button type="button" class="back-to-standby" onMouseDown={(e) => e.preventDefault()} onClick={() => (store.follow.value = true)}>
+          Back to standby
+        </button>
+      )}
+    </div>
+  );
+}

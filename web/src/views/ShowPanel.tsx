@@ -1,0 +1,58 @@
+import { cueTag } from '../state/cues';
+import { useApp } from './context';
+
+export function ShowPanel() {
+  const { store, ctl } = useApp();
+  const { standby, next, firedCount, total } = store.summary.value;
+  const confirming = store.confirmingReset.value;
+  return (
+    <aside class="show-panel" aria-label="Show">
+      <div class="standby">
+        <div class="caption">STANDBY</div>
+        {standby ? (
+          <>
+            <div class="standby-tag" style={standby.color ? { borderColor: standby.color } : undefined}>
+              {cueTag(standby)}
+            </div>
+            {standby.label && <div class="standby-label">{standby.label}</div>}
+            {standby.note && <div class="standby-note">{standby.note}</div>}
+          </>
+        ) : (
+          <div class="standby-none">{total > 0 ? 'End of cues' : 'No cues'}</div>
+        )}
+        {next.length > 0 && <div class="next">next: {next.map(cueTag).join(', ')}</div>}
+      </div>
+      {/* Keys reach GO from anywhere; the buttons keep no focus that could
+          turn a Space into a second press. */}
+      <button type="button" class="go" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.go()}>
+        GO
+      </button>
+      <div class="secondary">
+        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.back()}>
+          BACK
+        </button>
+        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.askReset()}>
+          RESET
+        </button>
+      </div>
+      {confirming && (
+        <div class="confirm" role="alertdialog" aria-label="Reset the run">
+          <p>Reset to the first cue? Every cue becomes unfired.</p>
+          <div class="confirm-buttons">
+            <button type="button" class="danger" onClick={() => ctl.confirmReset()}>
+              Reset
+            </button>
+            <button type="button" onClick={() => ctl.cancelReset()}>
+              Cancel
+            </button>
+          </div>
+          <p class="hint">Ctrl+Shift+R again resets, Escape cancels.</p>
+        </div>
+      )}
+      <div class="count">
+        {firedCount} of {total} fired
+      </div>
+      {store.message.value && <p class="message" role="status">{store.message.value}</p>}
+    </aside>
+  );
+}

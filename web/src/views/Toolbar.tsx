@@ -1,0 +1,26 @@
+import { useApp } from './context';
+
+export function Toolbar() {
+  const { store, ctl } = useApp();
+  const doc = store.doc.value;
+  if (!doc) return null;
+  const per = store.pagesPerSpread.value;
+  return (
+    <header class="toolbar">
+      <span class="doc-title" title={doc.path}>{doc.title || doc.path.split('/').pop()}</span>
+      <span class="page-of">
+        page {Math.min(store.visiblePage.value + 1, doc.pageCount)} / {doc.pageCount}
+      </span>
+      <span class="spacer" />
+      <div class="group" role="group" aria-label="Pages per view">
+        <button type="button" aria-pressed={per === 1} onClick={() => ctl.setPagesPerSpread(1)}>1</button>
+        <button type="button" aria-pressed={per === 2} onClick={() => ctl.setPagesPerSpread(2)}>2</button>
+      </div>
+      <div class="group" role="group" aria-label="Zoom">
+        <button type="button" aria-label="Zoom out" onClick={() => ctl.zoom(-1)}>−</button>
+        <button type="button" aria-label="Fit width" onClick={() => ctl.zoom(0)}>{Math.round(store.zoom.value * 100)}%</button>
+        <button type="button" aria-label="Zoom in" onClick={() => ctl.zoom(1)}>+</button>
+      </div>
+    </header>
+  );
+}

@@ -1,0 +1,183 @@
+import { describe, expect, it, vi } from 'vitest';
+import { dispatchEvent } from '../src/bridge/events';
+import type { CueState } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { createController } from '../src/state/controller';
+import { createStore } from '../src/state/store';
+import { doc, fakeBridge } from './fake_bridge';
+
+const flush = () => new Promise((r) => setTimeout(r, 0));
+
+function setup(overrides = {}, confidence = false) {
+  const fake = fakeBridge(overrides);
+  const store = createStore(confidence);
+  const ctl = createController(store, fake.bridge);
+  return { ...fake, store, ctl };
+}
+
+describe('opening scripts', () => {
+  it('on "openPath" opens only a path that is not already the current document', async () => {
+    const t = setup({ currentDocument: () => doc('/s/launch.pdf', { visiblePage: 3 }) });
+    dispatchEvent(t.ctl.handlers, 'openPath', { path: '/s/launch.pdf' });
+    await flush();
+    expect(t.named('openDocumentPath')).toEqual([]);
+    expect(t.store.doc.value?.path).toBe('/s/launch.pdf');
+    expect(t.store.scrollRequest.value?.page).toBe(3);
+
+    dispatchEvent(t.ctl.handlers, 'openPath', { path: '/s/other.pdf' });
+    await flush();
+    expect(t.named('openDocumentPath')).toEqual([['/s/other.pdf']]);
+    expect(t.store.doc.value?.path).toBe('/s/other.pdf');
+  });
+
+  it('shows the demo the native side opened, without opening it again', async () => {
+    const t = setup();
+    await t.ctl.openDemo();
+    expect(t.store.doc.value?.path).toBe('/home/u/Desktop/TALLOWMARK Demo/demo.pdf');
+    expect(t.named('openDocumentPath')).toEqual([]);
+  });
+
+  it('shows a failed open quietly and keeps what was open', async () => {
+    const t = setup({ openDocumentPath: () => ({ error: '"x.pdf" was not found' }) });
+    await t.ctl.openPath('/s/x.pdf');
+    expect(t.store.doc.value).toBeNull();
+    expect(t.store.message.value).toBe('"x.pdf" was not found');
+    const failing = setup({ makeDemo: () => { throw new Error('demo creation failed'); } });
+    await failing.ctl.openDemo();
+    expect(failing.store.message.value).toBe('demo creation failed');
+  });
+
+  it('logs "first page shown" once per opened script, for that script only', async () => {
+    const t = setup();
+    await t.ctl.openPath('/s/a.pdf');
+    const first = t.store.generation.value;
+    t.ctl.pageShown(first, 0);
+    t.ctl.pageShown(first, 1);
+    await t.ctl.openPath('/s/b.pdf');
+    t.ctl.pageShown(first, 2);
+    t.ctl.pageShown(t.store.generation.value, 4);
+    expect(t.named('debugLog')).toEqual([['first page shown 1'], ['first page shown 5']]);
+
+    const monitor = setup({}, true);
+    await monitor.ctl.openPath('/s/a.pdf');
+    monitor.ctl.pageShown(monitor.store.generation.value, 0);
+    expect(monitor.named('debugLog')).toEqual([]);
+  });
+});
+
+describe('running the show', () => {
+  it('shows the engine answer after GO, and resets only after the in-page question', async () => {
+    const t = setup();
+    await t.ctl.openPath('/s/a.pdf');
+    t.ctl.key('go');
+    await flush();
+    expect(t.store.cueState.value.fired).toEqual(['a']);
+    t.ctl.key('reset');
+    expect(t.store.confirmingReset.value).toBe(true);
+    t.ctl.key('escape');
+    expect(t.store.confirmingReset.value).toBe(false);
+    expect(t.named('reset')).toEqual([]);
+    t.ctl.key('reset');
+    t.ctl.key('reset');
+    await flush();
+    expect(t.named('reset')).toHaveLength(1);
+  });
+
+  it('ignores a cue state without its lists and keeps the last good one', () => {
+    const t = setup();
+    const good: CueState = { ...emptyCueState, standbyID: 'x' };
+    dispatchEvent(t.ctl.handlers, 'cueState', good);
+    dispatchEvent(t.ctl.handlers, 'cueState', { standbyID: 'y' });
+    expect(t.store.cueState.value.standbyID).toBe('x');
+  });
+});
+
+describe('menu commands', () => {
+  it.each([
+    [{ command: 'theme', value: 'light' }, (t: ReturnType<typeof setup>) => t.store.theme.value === 'light', [{ themeName: 'light' }]],
+    [{ command: 'theme', value: 'neon' }, (t: ReturnType<typeof setup>) => t.store.theme.value === 'deep', []],
+    [{ command: 'onePage' }, (t: ReturnType<typeof setup>) => t.store.pagesPerSpread.value === 1, [{ pagesPerSpread: 1 }]],
+    [{ command: 'twoPages' }, (t: ReturnType<typeof setup>) => t.store.pagesPerSpread.value === 2, [{ pagesPerSpread: 2 }]],
+    [{ command: 'dim' }, (t: ReturnType<typeof setup>) => t.store.dimmed.value, [{ dimmed: true }]],
+    [{ command: 'zoomIn' }, (t: ReturnType<typeof setup>) => t.store.zoom.value > 1, []],
+    [{ command: 'shortcuts' }, () => true, []],
+  ])('%j', async (payload, check, saved) => {
+    const t = setup();
+    expect(dispatchEvent(t.ctl.handlers, 'menuCommand', payload)).toBe(true);
+    await flush();
+    expect(check(t)).toBe(true);
+    expect(t.named('setSettings').map((a) => a[0])).toEqual(saved);
+  });
+
+  it('carries out go, open, closeScript and recentsCleared through the bridge', async () => {
+    const t = setup({ openDocumentPanel: () => doc('/s/p.pdf') });
+    await t.ctl.boot();
+    expect(t.store.recentDocuments.value).toEqual(['/s/a.pdf']);
+    t.ctl.menuCommand('open');
+    await flush();
+    expect(t.store.doc.value?.path).toBe('/s/p.pdf');
+    t.ctl.menuCommand('go');
+    t.ctl.menuCommand('closeScript');
+    t.ctl.menuCommand('recentsCleared');
+    await flush();
+    expect(t.named('go')).toHaveLength(1);
+    expect(t.store.doc.value).toBeNull();
+    expect(t.store.recentDocuments.value).toEqual([]);
+  });
+
+  it('moves by whole spreads and takes page numbers from desks 1-based', async () => {
+    const t = setup();
+    await t.ctl.openPath('/s/a.pdf');
+    t.ctl.setPagesPerSpread(2);
+    t.store.visiblePage.value = 2;
+    t.ctl.stepPage(1);
+    expect(t.store.scrollRequest.value?.page).toBe(4);
+    dispatchEvent(t.ctl.handlers, 'pageCommand', { value: 3, relative: false });
+    expect(t.store.scrollRequest.value?.page).toBe(2);
+    dispatchEvent(t.ctl.handlers, 'pageCommand', { value: 99, relative: false });
+    expect(t.store.scrollRequest.value?.page).toBe(5);
+    expect(t.store.follow.value).toBe(false);
+  });
+});
+
+describe('reports to the native side', () => {
+  it('sends the menu state only when it changes, and each visible page once', async () => {
+    const t = setup();
+    expect(t.ctl.reportMenuState()).toBe(true);
+    expect(t.ctl.reportMenuState()).toBe(false);
+    await t.ctl.openPath('/s/a.pdf');
+    expect(t.ctl.reportMenuState()).toBe(true);
+    t.store.dimmed.value = true;
+    expect(t.ctl.reportMenuState()).toBe(true);
+    const sent = t.named('menuState').map((a) => a[0] as Record<string, unknown>);
+    expect(sent.map((m) => [m.hasDoc, m.dimmed])).toEqual([[false, false], [true, false], [true, true]]);
+    expect(Object.keys(sent[0]).sort()).toEqual([
+      'cueMode', 'dimmed', 'hasDoc', 'hasSelection', 'maxText', 'memosVisible', 'pagesPerSpread', 'sidebarVisible',
+      'spreadOffset', 'theme',
+    ]);
+
+    t.ctl.visiblePageChanged(1);
+    t.ctl.visiblePageChanged(1);
+    t.ctl.visiblePageChanged(2);
+    expect(t.named('reportPage')).toEqual([[1], [2]]);
+  });
+
+  it('takes the top reserve from "windowChrome" and ignores a damaged one', () => {
+    const t = setup();
+    dispatchEvent(t.ctl.handlers, 'windowChrome', { reserve: 28 });
+    dispatchEvent(t.ctl.handlers, 'windowChrome', { reserve: 'tall' });
+    expect(t.store.reserve.value).toBe(28);
+  });
+});
+
+describe('the native call wrapper', () => {
+  it('settles when no handler exists or the handler throws', async () => {
+    const { post } = await import('../src/bridge/native');
+    await expect(post('go')).rejects.toThrow('no native call go');
+    const postMessage = vi.fn(() => { throw new Error('gone'); });
+    vi.stubGlobal('window', { webkit: { messageHandlers: { go: { postMessage } } } });
+    await expect(post('go', ['ui'])).rejects.toThrow('gone');
+    expect(postMessage).toHaveBeenCalledWith(['ui']);
+    vi.unstubAllGlobals();
+  });
+});

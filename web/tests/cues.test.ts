@@ -1,0 +1,48 @@
+import { describe, expect, it } from 'vitest';
+import type { Cue, CueState } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { cueTag, labelLeft, showSummary } from '../src/state/cues';
+
+function cue(id: string, fields: Partial<Cue> = {}): Cue {
+  return {
+    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page: 0,
+    x: 0.1, y: 0.1, w: 0.2, h: 0.02, labelX: 0, padL: -1, padR: -1, ...fields,
+  };
+}
+
+describe('show summary', () => {
+  const cues = [cue('1'), cue('2'), cue('3'), cue('4')];
+  const state = (standbyID: string, fired: string[]): CueState => ({ ...emptyCueState, cues, standbyID, fired });
+
+  it.each([
+    ['2', ['1'], '2', ['3', '4'], 1],
+    ['4', ['1', '2', '3'], '4', [], 3],
+    ['', ['1', '2', '3', '4'], undefined, [], 4],
+    // An id no longer among the cues: no standby, and stale fired ids not counted.
+    ['gone', ['gone', '1'], undefined, [], 1],
+  ])('standby %s fired %j', (standbyID, fired, standby, next, count) => {
+    const s = showSummary(state(standbyID, fired), new Set(fired));
+    expect(s.standby?.id).toBe(standby);
+    expect(s.next.map((c) => c.id)).toEqual(next);
+    expect(s.firedCount).toBe(count);
+    expect(s.total).toBe(4);
+  });
+});
+
+describe('cue labels', () => {
+  it.each([
+    [{ kind: 'LX', number: '23' }, 'LX 23'],
+    [{ kind: ' SFX ', number: ' 4a ' }, 'SFX 4a'],
+    [{ kind: '', number: '7' }, '7'],
+    [{ kind: 'FLY', number: '' }, 'FLY'],
+    [{ kind: '', number: '' }, '?'],
+  ])('%j reads %s', (fields, text) => {
+    expect(cueTag(cue('x', fields))).toBe(text);
+  });
+
+  it('sits where the page put it, else right of the box, never off the page', () => {
+    expect(labelLeft(cue('a', { labelX: 0.8 }))).toBe(0.8);
+    expect(labelLeft(cue('b', { x: 0.1, w: 0.2 }))).toBeCloseTo(0.306, 6);
+    expect(labelLeft(cue('c', { x: 0.9, w: 0.2 }))).toBe(0.98);
+  });
+});

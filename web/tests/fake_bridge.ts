@@ -1,0 +1,47 @@
+// A scripted stand-in for the native calls, for the tests only.
+import type { DocumentInfo, Settings } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import type { Bridge } from '../src/state/controller';
+
+export function doc(path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo {
+  return { path, title: path, pageCount: 6, aspects: [0.7, 0.7, 0.7, 0.7, 0.7, 0.7], crop: [], autoCrop: [], state: emptyCueState, ...fields };
+}
+
+export const settings = { recentDocuments: ['/s/a.pdf'], themeName: 'dark', pagesPerSpread: 2, dimmed: false } as unknown as Settings;
+
+export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[]) => unknown>> = {}) {
+  const calls: [string, unknown[]][] = [];
+  const answers: Record<string, (...a: unknown[]) => unknown> = {
+    getSettings: () => settings,
+    setSettings: () => settings,
+    windowChrome: () => ({ reserve: 0 }),
+    currentDocument: () => null,
+    openDocumentPath: (p) => doc(p as string),
+    openDocumentPanel: () => null,
+    closeDocument: () => emptyCueState,
+    makeDemo: () => doc('/home/u/Desktop/TALLOWMARK Demo/demo.pdf'),
+    renderPage: () => null,
+    go: () => ({ ...emptyCueState, standbyID: 'b', fired: ['a'] }),
+    back: () => emptyCueState,
+    reset: () => emptyCueState,
+    reportPage: () => true,
+    menuState: () => true,
+    debugLog: () => true,
+    getState: () => emptyCueState,
+    getLog: () => [],
+    ...(overrides as Record<string, (...a: unknown[]) => unknown>),
+  };
+  const bridge = new Proxy({} as Bridge, {
+    get: (_t, name: string) => (...args: unknown[]) => {
+      calls.push([name, args]);
+      try {
+        return Promise.resolve(answers[name](...args));
+      } catch (e) {
+        return Promise.reject(e);
+      }
+    },
+  });
+  const named = (name: string) => calls.filter((c) => c[0] === name).map((c) => c[1]);
+  return { bridge, calls, named };
+}
+

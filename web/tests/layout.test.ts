@@ -1,0 +1,90 @@
+import { describe, expect, it } from 'vitest';
+import { layoutRows, nearRows, nextZoom, renderPixelWidth, spreads, visiblePage } from '../src/state/layout';
+
+describe('spread pairing', () => {
+  it.each([
+    // pageCount, perSpread, offset, expected
+    [5, 1, 0, [[0], [1], [2], [3], [4]]],
+    [5, 1, 1, [[0], [1], [2], [3], [4]]],
+    [5, 2, 0, [[0, 1], [2, 3], [4]]],
+    [5, 2, 1, [[0], [1, 2], [3, 4]]],
+    [4, 2, -1, [[0], [1, 2], [3]]],
+    [4, 2, 2, [[0, 1], [2, 3]]],
+    [1, 2, 1, [[0]]],
+    [0, 2, 0, []],
+  ])('%i pages, %i per view, offset %i', (count, per, offset, expected) => {
+    expect(spreads(count, per, offset)).toEqual(expected);
+  });
+});
+
+describe('row layout from the aspects alone', () => {
+  const view = { width: 1000, zoom: 1, gap: 10 };
+
+  it('places pages from their aspects, with a fallback for damaged ones', () => {
+    const rows = layoutRows([[0], [1]], [0.5, Number.NaN], 1, view);
+    expect(rows[0]).toMatchObject({ top: 10, height: 2000, widths: [1000] });
+    expect(rows[1].top).toBe(2020);
+    expect(rows[1].height).toBeCloseTo(1000 / 0.7071, 6);
+  });
+
+  it('gives a two-page spread one height and a lone page the same scale', () => {
+    const rows = layoutRows([[0], [1, 2]], [0.75, 0.75, 0.75], 2, view);
+    // (1000 - 10) / 2 wide each.
+    expect(rows[1].widths[0]).toBeCloseTo(495, 6);
+    expect(rows[1].widths[1]).toBeCloseTo(495, 6);
+    expect(rows[0].widths[0]).toBeCloseTo(495, 6);
+    expect(rows[0].height).toBeCloseTo(rows[1].height, 6);
+  });
+
+  it('scales with the zoom', () => {
+    const rows = layoutRows([[0]], [1], 1, { ...view, zoom: 2 });
+    expect(rows[0].widths[0]).toBe(2000);
+  });
+});
+
+describe('pages near the viewport and the page being read', () => {
+  // Rows of 100 px at 0, 110, 220, ... (gap 10).
+  const rows = Array.from({ length: 10 }, (_, i) => ({ pages: [i], top: i * 110, height: 100, widths: [70] }));
+
+  it.each([
+    // scrollTop, viewport, margin, expected rows
+    [0, 150, 0, [0, 1]],
+    [330, 100, 0, [3]],
+    [330, 120, 0, [3, 4]],
+    [330, 100, 110, [2, 3, 4]],
+    [5000, 100, 0, []],
+    [-50, 40, 0, []],
+  ])('scrollTop %i, viewport %i, margin %i', (top, height, margin, expected) => {
+    expect(nearRows(rows, top, height, margin)).toEqual(expected);
+  });
+
+  it.each([
+    [0, 300, 0],
+    [0, 400, 1],
+    [540, 300, 5],
+    [100000, 300, 9],
+  ])('scrollTop %i, viewport %i reads page %i', (top, height, page) => {
+    expect(visiblePage(rows, top, height)).toBe(page);
+  });
+});
+
+describe('render width and zoom steps', () => {
+  it.each([
+    [500, 1, 512],
+    [500, 2, 1024],
+    [10, 1, 64],
+    [6000, 2, 8192],
+    [500, Number.NaN, 512],
+    [500, 0, 512],
+  ])('%f css px at ratio %f asks %i px', (css, ratio, px) => {
+    expect(renderPixelWidth(css, ratio)).toBe(px);
+  });
+
+  it('steps through the zoom table and stops at its ends', () => {
+    expect(nextZoom(1, 1)).toBe(1.1);
+    expect(nextZoom(1, -1)).toBe(0.9);
+    expect(nextZoom(1.05, -1)).toBe(1);
+    expect(nextZoom(3, 1)).toBe(3);
+    expect(nextZoom(0.5, -1)).toBe(0.5);
+  });
+});

@@ -1,0 +1,178 @@
+// @vitest-environment happy-dom
+// The page as the operator meets it, rendered into a DOM with the native
+// calls scripted: what the first screen offers, cues drawn from the state,
+// and the keys and buttons that run the show.
+import { render } from 'preact';
+import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import type { Cue, CueState } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { createController } from '../src/state/controller';
+import { createStore } from '../src/state/store';
+import { App } from '../src/views/App';
+import { App as AppContext } from '../src/views/context';
+import { doc, fakeBridge } from './fake_bridge';
+
+// A scroll set by an effect renders again a turn later; a few turns let the
+// page come to rest.
+const flush = async () => {
+  for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
+};
+
+function cue(id: string, page: number, y: number): Cue {
+  return {
+    id, number: id, label: `cue ${id}`, kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
+    x: 0.1, y, w: 0.3, h: 0.02, labelX: 0, padL: -1, padR: -1,
+  };
+}
+
+const state: CueState = {
+  ...emptyCueState,
+  cues: [cue('1', 0, 0.2), cue('2', 0, 0.6), cue('3', 1, 0.3)],
+  standbyID: '2',
+  fired: ['1'],
+};
+
+let host: HTMLDivElement;
+
+beforeEach(() => {
+  // The DOM here does no layout; give the script view a size.
+  Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
+  Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
+  Object.defineProperty(HTMLElement.prototype, 'scrollHeight', { configurable: true, get: () => 100000 });
+  // Browsers have an onload property on images; Preact looks for it to name
+  // the event 'load'. This DOM lacks it.
+  if (!('onload' in HTMLElement.prototype))
+    Object.defineProperty(HTMLElement.prototype, 'onload', { configurable: true, writable: true, value: null });
+  host = document.createElement('div');
+  document.body.appendChild(host);
+});
+
+afterEach(() => {
+  render(null, host);
+  host.remove();
+});
+
+async function mount(overrides = {}) {
+  const fake = fakeBridge(overrides);
+  const store = createStore(false);
+  const ctl = createController(store, fake.bridge);
+  render(
+    <AppContext.Provider value={{ store, ctl }}>
+      <App />
+    </AppContext.Provider>,
+    host,
+  );
+  await ctl.boot();
+  await flush();
+  return { ...fake, store, ctl };
+}
+
+function button(text: string): HTMLButtonElement {
+  const found = [...host.querySelectorAll('button')].find((b) => b.textContent?.trim() === text);
+  if (!found) throw new Error(`no button ${text}`);
+  return found as HTMLButtonElement;
+}
+
+function key(target: EventTarget, k: string) {
+  target.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true }));
+}
+
+describe('the first screen', () => {
+  it('offers open, demo and the recent scripts, and opens a recent one by its path', async () => {
+    const t = await mount();
+    expect(button('Open Script…')).toBeTruthy();
+    // Nothing to fire yet: the keys stay with the focused button.
+    key(button('Open Demo Script'), 'Enter');
+    expect(t.named('go')).toEqual([]);
+    expect(button('Open Demo Script')).toBeTruthy();
+    button('a.pdf').click();
+    await flush();
+    expect(t.named('openDocumentPath')).toEqual([['/s/a.pdf']]);
+    expect(host.querySelector('.script')).not.toBeNull();
+  });
+});
+
+describe('an open script', () => {
+  it('draws the pages near the viewport with their cues, standby marked and fired dimmed', async () => {
+    const long = { state, pageCount: 40, aspects: Array(40).fill(0.7) };
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    // Two pages per view (the settings say so): spreads in rows of 546 px in
+    // a 600 px viewport; images for rows within one viewport, rows drawn
+    // within two.
+    const pages = [...host.querySelectorAll('.page')].map((p) => Number(p.getAttribute('data-page')));
+    expect(pages).toEqual([0, 1, 2, 3, 4, 5, 6, 7]);
+    const requested = t.named('renderPage');
+    expect(requested.slice(0, 2).map((a) => a[0])).toEqual([0, 1]);
+    expect(Math.max(...requested.map((a) => a[0] as number))).toBeLessThanOrEqual(5);
+    expect(requested[0][1]).toBe(384);
+    const boxes = host.querySelectorAll('.page[data-page="0"] .cue');
+    expect(boxes).toHaveLength(2);
+    expect(boxes[0].className).toContain('fired');
+    expect(boxes[1].className).toContain('standby');
+    expect(host.querySelector('.standby-tag')?.textContent).toBe('LX 2');
+    expect(host.querySelector('.count')?.textContent).toBe('1 of 3 fired');
+  });
+
+  it('logs the first page on screen once, when its image has loaded', async () => {
+    const t = await mount({ renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    const images = host.querySelectorAll('img.page-image');
+    expect(images.length).toBeGreaterThan(1);
+    expect(t.named('debugLog')).toEqual([]);
+    images[1].dispatchEvent(new Event('load'));
+    images[0].dispatchEvent(new Event('load'));
+    expect(t.named('debugLog')).toEqual([['first page shown 2']]);
+  });
+
+  it('fires GO from the keys outside text fields only, and RESET asks in the page first', async () => {
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    key(document.body, ' ');
+    key(button('RESET'), 'Enter');
+    const field = document.createElement('input');
+    host.appendChild(field);
+    key(field, 'Enter');
+    key(field, ' ');
+    expect(t.named('go')).toHaveLength(2);
+    key(document.body, 'Backspace');
+    expect(t.named('back')).toHaveLength(1);
+
+    button('RESET').click();
+    await flush();
+    expect(host.querySelector('.confirm')).not.toBeNull();
+    expect(t.named('reset')).toHaveLength(0);
+    button('Reset').click();
+    await flush();
+    expect(t.named('reset')).toHaveLength(1);
+    expect(host.querySelector('.confirm')).toBeNull();
+  });
+
+  it('keeps the page being read when the layout changes, wherever the operator scrolled', async () => {
+    const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    t.ctl.goToPage(10);
+    await flush();
+    expect(t.store.visiblePage.value).toBe(10);
+    const scroller = host.querySelector('.script') as HTMLElement;
+    const row20 = host.querySelector('.page[data-page="20"]');
+    expect(row20).toBeNull();
+    // The operator scrolls on by five spreads (rows of about 558 px).
+    scroller.scrollTop += 5 * 557.7;
+    scroller.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(t.store.visiblePage.value).toBe(20);
+    t.ctl.zoom(1);
+    await flush();
+    expect(t.store.zoom.value).toBeGreaterThan(1);
+    expect(t.store.visiblePage.value).toBe(20);
+    t.ctl.setPagesPerSpread(1);
+    await flush();
+    expect(t.store.visiblePage.value).toBe(20);
+  });
+});
