@@ -1,18 +1,10 @@
 // The menu-relevant view state the native menus validate against. Sent only
 // when one of its fields changes, so a scroll does not flood the bridge.
 
-import type { MenuState, ThemeName } from '../bridge/types';
+import type { MenuState } from '../bridge/types';
 
-export interface MenuInputs {
-  hasDoc: boolean;
-  spreadOffset: number;
-  dimmed: boolean;
-  memosVisible: boolean;
-  theme: ThemeName;
-  pagesPerSpread: number;
-  sidebarVisible: boolean;
-  maxText: boolean;
-}
+// Selection and cue mode do not exist in the first version of the page.
+export type MenuInputs = Omit<MenuState, 'hasSelection' | 'cueMode'>;
 
 export function menuStateOf(v: MenuInputs): MenuState {
   return {
