@@ -27,13 +27,15 @@ describe('row layout from the aspects alone', () => {
     expect(rows[1].height).toBeCloseTo(1000 / 0.7071, 6);
   });
 
-  it('gives a two-page spread one height and a lone page the same scale', () => {
-    const rows = layoutRows([[0], [1, 2]], [0.75, 0.75, 0.75], 2, view);
+  it('shows the pages of a spread and a lone page at one scale', () => {
+    // A short cropped title page beside a full page: same width, own height.
+    const rows = layoutRows([[0], [1, 2]], [0.75, 2, 0.5], 2, view);
     // (1000 - 10) / 2 wide each.
-    expect(rows[1].widths[0]).toBeCloseTo(495, 6);
-    expect(rows[1].widths[1]).toBeCloseTo(495, 6);
-    expect(rows[0].widths[0]).toBeCloseTo(495, 6);
-    expect(rows[0].height).toBeCloseTo(rows[1].height, 6);
+    for (const row of rows) for (const w of row.widths) expect(w).toBeCloseTo(495, 6);
+    expect(rows[1].heights[0]).toBeCloseTo(247.5, 6);
+    expect(rows[1].heights[1]).toBeCloseTo(990, 6);
+    expect(rows[1].height).toBeCloseTo(990, 6);
+    expect(rows[0].height).toBeCloseTo(660, 6);
   });
 
   it('scales with the zoom', () => {
@@ -44,7 +46,7 @@ describe('row layout from the aspects alone', () => {
 
 describe('pages near the viewport and the page being read', () => {
   // Rows of 100 px at 0, 110, 220, ... (gap 10).
-  const rows = Array.from({ length: 10 }, (_, i) => ({ pages: [i], top: i * 110, height: 100, widths: [70] }));
+  const rows = Array.from({ length: 10 }, (_, i) => ({ pages: [i], top: i * 110, height: 100, widths: [70], heights: [100] }));
 
   it.each([
     // scrollTop, viewport, margin, expected rows

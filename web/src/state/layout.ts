@@ -7,9 +7,11 @@ export const fallbackAspect = 0.7071;
 export interface Row {
   pages: number[];
   top: number;
+  // The tallest page of the row.
   height: number;
-  // Width of each page of the row, in the order of `pages`.
+  // Width and height of each page of the row, in the order of `pages`.
   widths: number[];
+  heights: number[];
 }
 
 export interface ViewGeometry {
@@ -47,13 +49,16 @@ export function layoutRows(groups: number[][], aspects: number[], perSpread: num
   const slots = Math.max(1, perSpread);
   const available = Math.max(1, view.width * view.zoom - view.gap * (slots - 1));
   let top = view.gap;
+  // Every page gets the same width, so the pages of a spread show at one scale
+  // (a script's crop shares its width across pages, not its height): a short
+  // title page beside a full page stays as small as its text. A lone page in a
+  // two-page view keeps the width it would have beside another.
+  const width = available / slots;
   for (const pages of groups) {
-    const sum = pages.reduce((s, p) => s + sanitizeAspect(aspects[p]), 0);
-    // A lone page in a two-page view keeps the scale it would have beside a
-    // page like itself, so it does not swell to double size.
-    const height = available / ((sum * slots) / pages.length);
-    const widths = pages.map((p) => height * sanitizeAspect(aspects[p]));
-    rows.push({ pages, top, height, widths });
+    const widths = pages.map(() => width);
+    const heights = pages.map((p) => width / sanitizeAspect(aspects[p]));
+    const height = Math.max(...heights);
+    rows.push({ pages, top, height, widths, heights });
     top += height + view.gap;
   }
   return rows;

@@ -216,7 +216,7 @@ export function ScriptView() {
             return (
               <div class="row" key={`${store.generation.value}:${row.pages.join('-')}`} style={{ top: `${row.top}px`, height: `${row.height}px` }}>
                 {row.pages.map((p, k) => (
-                  <PageView key={p} index={p} width={row.widths[k]} height={row.height} onLoaded={onLoaded} />
+                  <PageView key={p} index={p} width={row.widths[k]} height={row.heights[k]} onLoaded={onLoaded} />
                 ))}
               </div>
             );
