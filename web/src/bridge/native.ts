@@ -2,12 +2,14 @@
 // has one typed function here; nothing else touches window.webkit.
 
 import type {
+  ControlStatus,
   CueState,
   DocumentInfo,
   LogEntry,
   MenuState,
   OpenFailure,
   RenderedPage,
+  SearchHit,
   Settings,
 } from './types';
 
@@ -68,6 +70,9 @@ export const native = {
   getSettings: () => post<Settings>('getSettings'),
   setSettings: (changes: Partial<Settings>) => post<Settings | false>('setSettings', [changes]),
   getLog: () => post<LogEntry[]>('getLog'),
+  getControlStatus: () => post<ControlStatus>('getControlStatus'),
+  searchDocument: (query: string) => post<SearchHit[]>('searchDocument', [query]),
+  standbyCue: (id: string) => post<boolean>('standbyCue', [id]),
   go: () => post<CueState>('go', ['ui']),
   back: () => post<CueState>('back', ['ui']),
   reset: () => post<CueState>('reset', ['ui']),

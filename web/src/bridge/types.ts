@@ -165,6 +165,22 @@ export interface LogEntry {
   text: string;
 }
 
+// One place the searched text was found; rect is [x, y, w, h] as fractions
+// of the displayed page, y growing down.
+export interface SearchHit {
+  page: number;
+  rect: number[];
+  snippet: string;
+  lineEnd: boolean;
+}
+
+export interface ControlStatus {
+  oscListening: boolean;
+  oscPort: number;
+  oscError: string;
+  midiSources: string[];
+}
+
 export const emptyCueState: CueState = {
   cues: [],
   marks: [],

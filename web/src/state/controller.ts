@@ -5,10 +5,12 @@
 import type { EventHandlers } from '../bridge/events';
 import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
 import type { DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import { createFinder } from './find';
 import type { KeyAction } from './keys';
 import { nextZoom, spreads } from './layout';
 import { menuStateReporter } from './menu_state';
 import { PageImages } from './page_images';
+import { appendLog, readControlStatus } from './sidebar';
 import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
 
 export type Bridge = typeof nativeCalls;
@@ -27,8 +29,21 @@ export function createController(store: Store, bridge: Bridge) {
     store.message.value = errorText(error);
   };
 
+  // A hit is shown where the operator reads: a little below the view's top.
+  const finder = createFinder(
+    (query) => bridge.searchDocument(query),
+    (hit) => {
+      store.follow.value = false;
+      requestScroll(store, hit.page, Math.max(0, hit.rect[1] - 0.1));
+    },
+  );
+  // Asked to give the keyboard back to the script (GO) when the bar closes.
+  let focusScript: () => void = () => undefined;
+
   function show(doc: DocumentInfo, page = 0): void {
     images.reset();
+    // Hits of the earlier script point at its pages.
+    if (finder.open.peek()) finder.close();
     showDocument(store, doc, page);
     reportedPage = -1;
     // The recent list has the new script at its head now.
@@ -42,6 +57,7 @@ export function createController(store: Store, bridge: Bridge) {
 
   const ctl = {
     images,
+    finder,
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -54,6 +70,49 @@ export function createController(store: Store, bridge: Bridge) {
       // A script the native side opened before the page loaded (launch with a file).
       if (current.status === 'fulfilled' && isDocument(current.value) && store.doc.peek() === null)
         show(current.value, current.value.visiblePage ?? 0);
+      if (!store.confidence) await ctl.loadSidebar();
+    },
+
+    // The history includes every line sent as an event before the core
+    // answered, so it replaces what arrived meanwhile; later events append.
+    async loadSidebar(): Promise<void> {
+      const [log, status] = await Promise.allSettled([bridge.getLog(), bridge.getControlStatus()]);
+      if (log.status === 'fulfilled' && Array.isArray(log.value)) store.logLines.value = appendLog([], log.value);
+      if (status.status === 'fulfilled') {
+        const s = readControlStatus(status.value);
+        if (s) store.controlStatus.value = s;
+      }
+    },
+
+    // Double-click in the cue list: the engine decides, its cueState follows.
+    standbyCue(id: string): void {
+      bridge.standbyCue(id).then(() => undefined, quiet);
+    },
+
+    // Click in the cue list: the script shows the cue without changing standby.
+    showCue(id: string): void {
+      const cue = store.cueState.peek().cues.find((c) => c.id === id);
+      if (!cue || !store.doc.peek()) return;
+      store.follow.value = false;
+      requestScroll(store, cue.page, Math.max(0, cue.y - 0.1));
+    },
+
+    toggleSidebar(): void {
+      store.sidebarVisible.value = !store.sidebarVisible.peek();
+    },
+
+    openFind(): void {
+      if (store.confidence || !store.doc.peek()) return;
+      finder.show();
+    },
+
+    closeFind(): void {
+      finder.close();
+      focusScript();
+    },
+
+    setFocusScript(f: () => void): void {
+      focusScript = f;
     },
 
     openPanel(): Promise<void> {
@@ -93,6 +152,7 @@ export function createController(store: Store, bridge: Bridge) {
     closeScript(): Promise<void> {
       return bridge.closeDocument().then((state) => {
         images.reset();
+        finder.close();
         clearDocument(store, state);
       }, quiet);
     },
@@ -121,6 +181,7 @@ export function createController(store: Store, bridge: Bridge) {
 
     escape(): void {
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
+      else if (finder.open.peek()) ctl.closeFind();
       else if (store.message.peek()) store.message.value = '';
       else store.follow.value = true;
     },
@@ -193,6 +254,8 @@ export function createController(store: Store, bridge: Bridge) {
         case 'recentsCleared':
           if (store.settings.peek()) store.settings.value = { ...store.settings.peek()!, recentDocuments: [] };
           return;
+        case 'toggleSidebar': return ctl.toggleSidebar();
+        case 'find': return ctl.openFind();
         // The other menu commands belong to views that come later.
         default: return;
       }
@@ -212,6 +275,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'zoomIn': return ctl.zoom(1);
         case 'zoomOut': return ctl.zoom(-1);
         case 'zoomFit': return ctl.zoom(0);
+        case 'find': return ctl.openFind();
       }
     },
 
@@ -249,6 +313,13 @@ export function createController(store: Store, bridge: Bridge) {
       showDocument(store, doc, page);
     },
     windowChrome: (p) => ctl.setReserve(p.reserve),
+    controlLog: (entry) => {
+      store.logLines.value = appendLog(store.logLines.peek(), [entry]);
+    },
+    controlStatus: (p) => {
+      const s = readControlStatus(p);
+      if (s) store.controlStatus.value = s;
+    },
     openPath: (p) => {
       if (typeof p.path === 'string' && p.path) void ctl.openPathEvent(p.path);
     },

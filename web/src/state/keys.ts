@@ -12,7 +12,8 @@ export type KeyAction =
   | 'twoPages'
   | 'zoomIn'
   | 'zoomOut'
-  | 'zoomFit';
+  | 'zoomFit'
+  | 'find';
 
 export interface KeyInput {
   key: string;
@@ -87,6 +88,9 @@ export function keyAction(e: KeyInput): KeyAction | null {
         return 'zoomOut';
       case '0':
         return 'zoomFit';
+      case 'f':
+      case 'F':
+        return 'find';
     }
   }
   return null;

@@ -2,7 +2,7 @@
 // Derived values are computed signals, never stored twice.
 
 import { computed, signal } from '@preact/signals';
-import type { CueState, DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import type { ControlStatus, CueState, DocumentInfo, LogEntry, Settings, ThemeName } from '../bridge/types';
 import { emptyCueState } from '../bridge/types';
 import { cuesByPage, showSummary } from './cues';
 import { menuStateOf } from './menu_state';
@@ -35,6 +35,8 @@ export function createStore(confidence: boolean) {
   const follow = signal(true);
   const visiblePage = signal(0);
   const scrollRequest = signal<ScrollRequest | null>(null);
+  const logLines = signal<LogEntry[]>([]);
+  const controlStatus = signal<ControlStatus | null>(null);
 
   const fired = computed(() => new Set(cueState.value.fired));
   const cueIndex = computed(() => cuesByPage(cueState.value.cues));
@@ -57,7 +59,7 @@ export function createStore(confidence: boolean) {
     confidence,
     doc, generation, cueState, settings,
     pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
-    confirmingReset, message, follow, visiblePage, scrollRequest,
+    confirmingReset, message, follow, visiblePage, scrollRequest, logLines, controlStatus,
     fired, cueIndex, summary, menuState, recentDocuments,
   };
 }

@@ -4,6 +4,7 @@ import { useApp } from './context';
 import { Monitor } from './Monitor';
 import { ScriptView } from './ScriptView';
 import { ShowPanel } from './ShowPanel';
+import { Sidebar } from './Sidebar';
 import { StartView } from './StartView';
 import { Toolbar } from './Toolbar';
 
@@ -37,6 +38,7 @@ export function App() {
     <div class="app">
       {!store.maxText.value && <Toolbar />}
       <div class="main">
+        {store.sidebarVisible.value && <Sidebar />}
         {store.doc.value ? <ScriptView /> : <StartView />}
         {store.doc.value && <ShowPanel />}
       </div>

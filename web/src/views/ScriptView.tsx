@@ -4,6 +4,7 @@ import type { Cue } from '../bridge/types';
 import { cueTag, labelLeft } from '../state/cues';
 import { layoutRows, nearRows, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row } from '../state/layout';
 import { useApp } from './context';
+import { FindBar } from './FindBar';
 
 const gap = 12;
 
@@ -46,6 +47,8 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const standbyID = store.cueState.value.standbyID;
   const fired = store.fired.value;
   const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
+  const hitIndex = ctl.finder.index.value;
+  const hit = hitIndex >= 0 ? ctl.finder.hits.value[hitIndex] : undefined;
   return (
     <div class="page" style={{ width: `${width}px`, height: `${height}px` }} data-page={index}>
       {image && (
@@ -55,6 +58,12 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
         {cues.map((c) => (
           <CueBox key={c.id} cue={c} standby={c.id === standbyID} fired={fired.has(c.id)} fontPx={fontPx} />
         ))}
+        {hit && hit.page === index && (
+          <div
+            class="find-hit"
+            style={{ left: `${hit.rect[0] * 100}%`, top: `${hit.rect[1] * 100}%`, width: `${hit.rect[2] * 100}%`, height: `${hit.rect[3] * 100}%` }}
+          />
+        )}
       </div>
     </div>
   );
@@ -78,6 +87,12 @@ export function ScriptView() {
     const groups = spreads(doc.pageCount, per, store.cueState.value.spreadOffset);
     return layoutRows(groups, doc.aspects, per, { width: viewWidth.value - 2 * gap, zoom: store.zoom.value, gap });
   });
+
+  // Closing the find bar gives the keyboard back here, so Return is GO again.
+  useEffect(() => {
+    ctl.setFocusScript(() => scroller.current?.focus());
+    return () => ctl.setFocusScript(() => undefined);
+  }, []);
 
   useEffect(() => {
     const el = scroller.current;
@@ -209,6 +224,7 @@ export function ScriptView() {
 
   return (
     <div class="script-wrap">
+      {ctl.finder.open.value && !store.confidence && <FindBar />}
       <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
         <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
           {drawn.map((i) => {
