@@ -29,6 +29,9 @@ export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[
     debugLog: () => true,
     getState: () => emptyCueState,
     getLog: () => [],
+    getControlStatus: () => ({ oscListening: true, oscPort: 53000, oscError: '', midiSources: [] }),
+    searchDocument: () => [],
+    standbyCue: () => true,
     ...(overrides as Record<string, (...a: unknown[]) => unknown>),
   };
   const bridge = new Proxy({} as Bridge, {

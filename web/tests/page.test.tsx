@@ -176,3 +176,49 @@ describe('an open script', () => {
     expect(t.store.visiblePage.value).toBe(20);
   });
 });
+
+describe('the find bar and the sidebar', () => {
+  it('opens on Ctrl+F, keeps Return from GO, draws the hit, and gives GO back on Escape', async () => {
+    const hits = [{ page: 1, rect: [0.2, 0.4, 0.3, 0.02], snippet: 'storm', lineEnd: false }];
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }), searchDocument: () => hits });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    document.body.dispatchEvent(new KeyboardEvent('keydown', { key: 'f', ctrlKey: true, bubbles: true, cancelable: true }));
+    await flush();
+    const input = host.querySelector('.find-bar input') as HTMLInputElement;
+    expect(document.activeElement).toBe(input);
+    input.value = 'storm';
+    input.dispatchEvent(new Event('input', { bubbles: true }));
+    key(input, 'Enter');
+    await flush();
+    expect(t.named('go')).toEqual([]);
+    expect(t.named('searchDocument')).toEqual([['storm']]);
+    expect(host.querySelector('.find-status')?.textContent).toBe('1 of 1');
+    expect(t.store.scrollRequest.value?.page).toBe(1);
+    const drawn = host.querySelector('.page[data-page="1"] .find-hit') as HTMLElement;
+    expect(drawn.style.top).toBe('40%');
+
+    key(input, 'Escape');
+    await flush();
+    expect(host.querySelector('.find-bar')).toBeNull();
+    expect(host.querySelector('.find-hit')).toBeNull();
+    expect(document.activeElement).toBe(host.querySelector('.script'));
+    key(document.activeElement!, 'Enter');
+    expect(t.named('go')).toHaveLength(1);
+  });
+
+  it('lists the cues in order; a click shows one, a double-click puts it in standby', async () => {
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state, pageCount: 40, aspects: Array(40).fill(0.7) }) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    const rows = [...host.querySelectorAll('.cue-row')] as HTMLButtonElement[];
+    expect(rows.map((r) => r.querySelector('.cue-number')?.textContent)).toEqual(['1', '2', '3']);
+    expect(rows[0].className).toContain('fired');
+    expect(rows[1].className).toContain('standby');
+    rows[2].click();
+    expect(t.store.scrollRequest.value?.page).toBe(1);
+    expect(t.store.follow.value).toBe(false);
+    rows[2].dispatchEvent(new MouseEvent('dblclick', { bubbles: true }));
+    expect(t.named('standbyCue')).toEqual([['3']]);
+  });
+});

@@ -1,0 +1,79 @@
+import { describe, expect, it } from 'vitest';
+import { dispatchEvent } from '../src/bridge/events';
+import type { Cue, LogEntry } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { createController } from '../src/state/controller';
+import { appendLog, cueRows, logLimit } from '../src/state/sidebar';
+import { createStore } from '../src/state/store';
+import { fakeBridge } from './fake_bridge';
+
+const line = (n: number, source = 'osc'): LogEntry => ({ time: `20:00:${n}`, source, text: `line ${n}` });
+
+function setup(overrides = {}) {
+  const fake = fakeBridge(overrides);
+  const store = createStore(false);
+  const ctl = createController(store, fake.bridge);
+  return { ...fake, store, ctl };
+}
+
+describe('the control log', () => {
+  it('keeps the newest lines only, oldest first, and leaves damaged entries out', () => {
+    const many = Array.from({ length: logLimit + 20 }, (_, i) => line(i));
+    const bounded = appendLog([], many);
+    expect(bounded).toHaveLength(logLimit);
+    expect(bounded[0].text).toBe('line 20');
+    expect(bounded[logLimit - 1].text).toBe(`line ${logLimit + 19}`);
+    const after = appendLog(bounded, [null, { text: 'no time' }, line(999)]);
+    expect(after).toHaveLength(logLimit);
+    expect(after[logLimit - 1].text).toBe('line 999');
+    expect(after[0].text).toBe('line 21');
+  });
+
+  it('starts from the history, then appends each "controlLog" event, up to the bound', async () => {
+    const t = setup({ getLog: () => [line(1), line(2)] });
+    // An event before the history answer is part of that history already.
+    dispatchEvent(t.ctl.handlers, 'controlLog', line(2));
+    await t.ctl.loadSidebar();
+    expect(t.store.logLines.value.map((l) => l.text)).toEqual(['line 1', 'line 2']);
+    for (let i = 3; i < logLimit + 10; i++) dispatchEvent(t.ctl.handlers, 'controlLog', line(i));
+    const lines = t.store.logLines.value;
+    expect(lines).toHaveLength(logLimit);
+    expect(lines[lines.length - 1].text).toBe(`line ${logLimit + 9}`);
+  });
+
+  it('follows "controlStatus" and ignores a damaged one', async () => {
+    const t = setup();
+    await t.ctl.boot();
+    expect(t.store.controlStatus.value?.oscPort).toBe(53000);
+    dispatchEvent(t.ctl.handlers, 'controlStatus', { oscListening: false, oscPort: 8000, oscError: 'in use', midiSources: ['Desk', 3] });
+    expect(t.store.controlStatus.value).toEqual({ oscListening: false, oscPort: 8000, oscError: 'in use', midiSources: ['Desk'] });
+    dispatchEvent(t.ctl.handlers, 'controlStatus', { oscPort: 'x' });
+    expect(t.store.controlStatus.value?.oscPort).toBe(8000);
+  });
+});
+
+describe('the cue list', () => {
+  const cue = (id: string, number: string, page: number): Cue => ({
+    id, number, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
+    x: 0, y: 0.5, w: 0.1, h: 0.02, labelX: 0, padL: -1, padR: -1,
+  });
+
+  it('keeps the script order the engine sent, marking standby and fired', () => {
+    // A cue inserted later ("9.5") and numbers that sort differently as text.
+    const cues = [cue('a', '9', 0), cue('b', '10', 1), cue('c', '9.5', 2), cue('d', '2', 3)];
+    const rows = cueRows({ ...emptyCueState, cues, standbyID: 'c', fired: ['a', 'b'] }, new Set(['a', 'b']));
+    expect(rows.map((r) => [r.cue.number, r.standby, r.fired])).toEqual([
+      ['9', false, true], ['10', false, true], ['9.5', true, false], ['2', false, false],
+    ]);
+  });
+
+  it('asks the engine for a new standby and toggles with the menu', async () => {
+    const t = setup();
+    t.ctl.standbyCue('c');
+    expect(t.named('standbyCue')).toEqual([['c']]);
+    expect(t.store.sidebarVisible.value).toBe(true);
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'toggleSidebar' });
+    expect(t.store.sidebarVisible.value).toBe(false);
+    expect(t.store.menuState.value.sidebarVisible).toBe(false);
+  });
+});
