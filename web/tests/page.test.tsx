@@ -197,6 +197,11 @@ describe('the find bar and the sidebar', () => {
     expect(t.store.scrollRequest.value?.page).toBe(1);
     const drawn = host.querySelector('.page[data-page="1"] .find-hit') as HTMLElement;
     expect(drawn.style.top).toBe('40%');
+    // Ctrl+F again from the script takes the keyboard back to the open bar.
+    (host.querySelector('.script') as HTMLElement).focus();
+    t.ctl.menuCommand('find');
+    await flush();
+    expect(document.activeElement).toBe(input);
 
     key(input, 'Escape');
     await flush();

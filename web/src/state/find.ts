@@ -33,6 +33,8 @@ export function createFinder(search: (query: string) => Promise<unknown>, showHi
   const hits = signal<SearchHit[]>([]);
   const index = signal(-1);
   const busy = signal(false);
+  // Bumped on every Ctrl+F, so an open bar takes the keyboard again.
+  const focusRequest = signal(0);
   let seq = 0;
   let timer: ReturnType<typeof setTimeout> | undefined;
 
@@ -42,10 +44,11 @@ export function createFinder(search: (query: string) => Promise<unknown>, showHi
   };
 
   const finder = {
-    open, query, searched, hits, index, busy,
+    open, query, searched, hits, index, busy, focusRequest,
 
     show(): void {
       open.value = true;
+      focusRequest.value++;
     },
 
     close(): void {

@@ -5,10 +5,11 @@ export function FindBar() {
   const { ctl } = useApp();
   const f = ctl.finder;
   const input = useRef<HTMLInputElement>(null);
+  const focusRequest = f.focusRequest.value;
   useEffect(() => {
     input.current?.focus();
     input.current?.select();
-  }, []);
+  }, [focusRequest]);
 
   // The page's key handler leaves text fields alone, so Return here never
   // reaches GO; this handler owns Enter and Escape inside the field.
