@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import type { Cue, CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { cueTag, labelLeft, showSummary } from '../src/state/cues';
+import { cueColor, cueTag, labelLeft, showSummary } from '../src/state/cues';
 
 function cue(id: string, fields: Partial<Cue> = {}): Cue {
   return {
@@ -44,5 +44,21 @@ describe('cue labels', () => {
     expect(labelLeft(cue('a', { labelX: 0.8 }))).toBe(0.8);
     expect(labelLeft(cue('b', { x: 0.1, w: 0.2 }))).toBeCloseTo(0.306, 6);
     expect(labelLeft(cue('c', { x: 0.9, w: 0.2 }))).toBe(0.98);
+  });
+});
+
+describe('cue colours', () => {
+  const types = [
+    { name: 'LX', color: '#3a7bd5' },
+    { name: 'SFX', color: '#d8391d' },
+  ];
+  it.each([
+    // own colour, type, types, expected
+    ['#00ff00', 'LX', types, '#00ff00'],
+    ['', 'LX', types, '#3a7bd5'],
+    ['', 'FLY', types, undefined],
+    ['', 'SFX', undefined, undefined],
+  ] as const)('own %s, type %s', (color, kind, list, expected) => {
+    expect(cueColor(cue('x', { color, kind }), list)).toBe(expected);
   });
 });

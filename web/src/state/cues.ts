@@ -1,7 +1,7 @@
 // What the show panel and the overlays derive from the engine's cue state.
 // The engine already sends the cues in script order; nothing here re-sorts.
 
-import type { Cue, CueState } from '../bridge/types';
+import type { Cue, CueState, CueType } from '../bridge/types';
 
 export interface ShowSummary {
   standby: Cue | undefined;
@@ -46,4 +46,12 @@ export function cuesByPage(cues: Cue[]): Map<number, Cue[]> {
 export function labelLeft(cue: Cue): number {
   const x = cue.labelX > 0 ? cue.labelX : cue.x + cue.w + 0.006;
   return Math.min(Math.max(x, 0), 0.98);
+}
+
+// A cue's own colour, else its type's colour from the settings; none leaves the
+// drawing to the theme's cue colour.
+export function cueColor(cue: Cue, types: readonly CueType[] | undefined): string | undefined {
+  if (cue.color) return cue.color;
+  const type = types?.find((t) => t.name === cue.kind);
+  return type?.color || undefined;
 }

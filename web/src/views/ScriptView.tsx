@@ -1,16 +1,15 @@
 import { useComputed, useSignal, useSignalEffect } from '@preact/signals';
 import { useEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
-import { cueTag, labelLeft } from '../state/cues';
+import { cueColor, cueTag, labelLeft } from '../state/cues';
 import { layoutRows, nearRows, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row } from '../state/layout';
 import { useApp } from './context';
 import { FindBar } from './FindBar';
 
 const gap = 12;
 
-function CueBox({ cue, standby, fired, fontPx }: { cue: Cue; standby: boolean; fired: boolean; fontPx: number }) {
+function CueBox({ cue, standby, fired, fontPx, color }: { cue: Cue; standby: boolean; fired: boolean; fontPx: number; color?: string }) {
   const cls = `cue${standby ? ' standby' : ''}${fired ? ' fired' : ''}`;
-  const color = cue.color || undefined;
   return (
     <>
       <div
@@ -47,6 +46,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const standbyID = store.cueState.value.standbyID;
   const fired = store.fired.value;
   const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
+  const types = store.settings.value?.cueTypes;
   const hitIndex = ctl.finder.index.value;
   const hit = hitIndex >= 0 ? ctl.finder.hits.value[hitIndex] : undefined;
   return (
@@ -56,7 +56,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
       )}
       <div class="overlays">
         {cues.map((c) => (
-          <CueBox key={c.id} cue={c} standby={c.id === standbyID} fired={fired.has(c.id)} fontPx={fontPx} />
+          <CueBox key={c.id} cue={c} standby={c.id === standbyID} fired={fired.has(c.id)} fontPx={fontPx} color={cueColor(c, types)} />
         ))}
         {hit && hit.page === index && (
           <div

@@ -1,5 +1,6 @@
 import { useComputed } from '@preact/signals';
 import { useEffect, useRef } from 'preact/hooks';
+import { cueColor } from '../state/cues';
 import { cueRows } from '../state/sidebar';
 import { useApp } from './context';
 
@@ -22,7 +23,7 @@ function CueList() {
             title={cue.note || cue.label}
           >
             <span class="cue-number">{cue.number || '?'}</span>
-            <span class="cue-chip" style={cue.color ? { background: cue.color } : undefined}>{cue.kind}</span>
+            <span class="cue-chip" style={{ '--cue-color': cueColor(cue, store.settings.value?.cueTypes) }}>{cue.kind}</span>
             <span class="cue-row-label">{cue.label}</span>
           </button>
         </li>
