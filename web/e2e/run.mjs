@@ -110,7 +110,7 @@ async function main() {
   let context;
   try {
     execFileSync(program, ['--make-demo', demo], { stdio: 'inherit' });
-    const pdf = readdirSync(demo).find((n) => n.endsWith('.pdf'));
+    const pdf = existsSync(demo) ? readdirSync(demo).find((n) => n.endsWith('.pdf')) : undefined;
     if (!pdf) throw fail(`--make-demo left no PDF in ${demo}`);
 
     host = startHost(hostPath, pageFile, join(demo, pdf));
