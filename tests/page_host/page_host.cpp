@@ -1,0 +1,231 @@
+// The page against the real core, without GTK: serves the built page on the
+// loopback with a shim in front of it that carries each native call to the
+// bridge over HTTP, and carries the bridge's events back by long polling.
+// A test tool only; it listens on 127.0.0.1 and nowhere else.
+//
+//   tallowmark_page_host PAGE PORT [SCRIPT.pdf]
+//
+// PORT 0 picks a free one; the port in use is printed as "PORT n".
+
+#include <gio/gio.h>
+#include <glib-unix.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bridge/native_bridge.hpp"
+#include "bridge/navigation_guard.hpp"
+#include "core/main_queue.hpp"
+#include "core/system_log.hpp"
+#include "page_host_http.hpp"
+
+namespace tallowmark::page_host {
+namespace {
+
+constexpr std::size_t maxRequestBytes = 16u << 20;
+
+class Host;
+
+// One request on one connection; deletes itself once answered or broken.
+struct Connection {
+    Host* host;
+    GSocketConnection* socket;
+    std::string received;
+    std::string answer;
+    char chunk[16384];
+
+    Connection(Host* h, GSocketConnection* s) : host(h), socket(G_SOCKET_CONNECTION(g_object_ref(s))) {}
+    ~Connection() {
+        g_io_stream_close(G_IO_STREAM(socket), nullptr, nullptr);
+        g_object_unref(socket);
+    }
+    void readMore();
+    void respond(std::string response);
+};
+
+class Host final : public EventTransport {
+public:
+    Host(std::string page, std::string pageURL, std::shared_ptr<NativeBridge> bridge)
+        : page_(std::move(page)), pageURL_(std::move(pageURL)), bridge_(std::move(bridge)) {}
+
+    // The bridge's events wait here until the page's next poll takes them.
+    void evaluateScript(const std::string& script) override {
+        events_.push_back(script);
+        if (waiter_) flushEvents(std::exchange(waiter_, nullptr));
+    }
+
+    void handle(Connection* c, const HttpRequest& request) {
+        if (request.method == "GET" && (request.path == "/" || request.path == "/index.html")) {
+            c->respond(httpResponse(200, "text/html; charset=utf-8", page_));
+        } else if (request.method == "GET" && request.path == "/events") {
+            // A page that reloaded leaves its old poll behind; it gets nothing.
+            if (waiter_) std::exchange(waiter_, nullptr)->respond(httpResponse(200, "application/json", "[]"));
+            if (events_.empty()) waiter_ = c;
+            else flushEvents(c);
+        } else if (request.method == "POST" && request.path == "/call") {
+            call(c, request.body);
+        } else {
+            c->respond(httpResponse(404, "text/plain", "not found"));
+        }
+    }
+
+    void forget(Connection* c) {
+        if (waiter_ == c) waiter_ = nullptr;
+    }
+
+private:
+    void flushEvents(Connection* c) {
+        const std::string body = dumpJson(Json(events_), -1);
+        events_.clear();
+        c->respond(httpResponse(200, "application/json", body));
+    }
+
+    void call(Connection* c, const std::string& body) {
+        const std::optional<PageCall> parsed = parsePageCall(body);
+        if (!parsed) {
+            c->respond(httpResponse(400, "application/json", callReplyBody("", "malformed call")));
+            return;
+        }
+        ReplyHandle reply = ReplyHandle::encoded([c](const std::string& text, const std::optional<std::string>& error) {
+            std::string response = httpResponse(200, "application/json", callReplyBody(text, error));
+            // Renders answer from the background pool; sockets stay on the main thread.
+            if (g_main_context_is_owner(g_main_context_default())) c->respond(std::move(response));
+            else postToMain([c, response = std::move(response)]() mutable { c->respond(std::move(response)); });
+        });
+        bridge_->receive(BridgeCall{parsed->name, parsed->args, pageURL_, true}, std::move(reply));
+    }
+
+    std::string page_;
+    std::string pageURL_;
+    std::shared_ptr<NativeBridge> bridge_;
+    std::vector<std::string> events_;
+    Connection* waiter_ = nullptr;
+};
+
+void Connection::readMore() {
+    GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(socket));
+    g_input_stream_read_async(
+        in, chunk, sizeof chunk, G_PRIORITY_DEFAULT, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* self = static_cast<Connection*>(data);
+            const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, nullptr);
+            if (n <= 0) {
+                self->host->forget(self);
+                delete self;
+                return;
+            }
+            self->received.append(self->chunk, static_cast<std::size_t>(n));
+            const ParseOutcome outcome = parseRequest(self->received, maxRequestBytes);
+            switch (outcome.kind) {
+                case ParseOutcome::Kind::incomplete: self->readMore(); break;
+                case ParseOutcome::Kind::bad: self->respond(httpResponse(400, "text/plain", outcome.error)); break;
+                case ParseOutcome::Kind::complete: self->host->handle(self, outcome.request); break;
+            }
+        },
+        this);
+}
+
+void Connection::respond(std::string response) {
+    answer = std::move(response);
+    GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(socket));
+    g_output_stream_write_all_async(
+        out, answer.data(), answer.size(), G_PRIORITY_DEFAULT, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, nullptr);
+            delete static_cast<Connection*>(data);
+        },
+        this);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int run(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: %s PAGE PORT [SCRIPT.pdf]\n", argv[0]);
+        return 2;
+    }
+    const std::string pagePath = std::filesystem::absolute(argv[1]).string();
+    const std::optional<std::string> page = readFile(pagePath);
+    if (!page) {
+        std::fprintf(stderr, "cannot read the page %s\n", pagePath.c_str());
+        return 1;
+    }
+    char* end = nullptr;
+    const long port = std::strtol(argv[2], &end, 10);
+    if (*end != '\0' || port < 0 || port > 65535) {
+        std::fprintf(stderr, "bad port %s\n", argv[2]);
+        return 2;
+    }
+
+    // The page's own guard wants the page's file address from its caller.
+    gchar* uri = g_filename_to_uri(pagePath.c_str(), nullptr, nullptr);
+    const std::string pageURL = uri ? uri : "";
+    g_free(uri);
+
+    auto bridge = NativeBridge::create(std::make_shared<SettingsStore>(true), std::make_shared<NoUpdates>("page-host"));
+    bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
+    auto host = std::make_shared<Host>(insertShim(*page, shimScript(NativeBridge::callNames())), pageURL, bridge);
+    bridge->setWebView(host);
+    if (argc == 4 && !bridge->openDocument(argv[3])) {
+        std::fprintf(stderr, "cannot open the script %s\n", argv[3]);
+        return 1;
+    }
+
+    GSocketService* service = g_socket_service_new();
+    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+    GSocketAddress* address = g_inet_socket_address_new(loopback, static_cast<guint16>(port));
+    GSocketAddress* bound = nullptr;
+    GError* error = nullptr;
+    const bool listening = g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM,
+                                                         G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error);
+    g_object_unref(address);
+    g_object_unref(loopback);
+    if (!listening) {
+        std::fprintf(stderr, "cannot listen: %s\n", error ? error->message : "?");
+        g_clear_error(&error);
+        g_object_unref(service);
+        return 1;
+    }
+    const unsigned boundPort = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+    g_object_unref(bound);
+    g_signal_connect(service, "incoming",
+                     G_CALLBACK(+[](GSocketService*, GSocketConnection* socket, GObject*, gpointer data) -> gboolean {
+                         (new Connection(static_cast<Host*>(data), socket))->readMore();
+                         return TRUE;
+                     }),
+                     host.get());
+    g_socket_service_start(service);
+    std::printf("PORT %u\n", boundPort);
+    std::fflush(stdout);
+
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    const auto quit = +[](gpointer l) -> gboolean {
+        g_main_loop_quit(static_cast<GMainLoop*>(l));
+        return G_SOURCE_REMOVE;
+    };
+    g_unix_signal_add(SIGTERM, quit, loop);
+    g_unix_signal_add(SIGINT, quit, loop);
+    g_main_loop_run(loop);
+    g_socket_service_stop(service);
+    g_socket_listener_close(G_SOCKET_LISTENER(service));
+    g_object_unref(service);
+    g_main_loop_unref(loop);
+    drainMainQueue();
+    return 0;
+}
+
+}  // namespace
+}  // namespace tallowmark::page_host
+
+int main(int argc, char** argv) { return tallowmark::page_host::run(argc, argv); }
