@@ -40,6 +40,8 @@ describe('keys reach GO and BACK only outside editable fields', () => {
     ['2', body, { ctrlKey: true }, 'twoPages'],
     ['+', body, { ctrlKey: true, shiftKey: true }, 'zoomIn'],
     ['0', body, { ctrlKey: true }, 'zoomFit'],
+    ['e', body, { ctrlKey: true }, 'cueMode'],
+    ['E', body, { ctrlKey: true, shiftKey: true }, null],
     ['x', body, {}, null],
   ] as [string, unknown, Partial<KeyInput>, string | null][])('%j on %j with %j', (key, target, mods, action) => {
     expect(keyAction(press(key, target, mods))).toBe(action);

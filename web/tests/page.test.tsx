@@ -227,3 +227,43 @@ describe('the find bar and the sidebar', () => {
     expect(t.named('standbyCue')).toEqual([['3']]);
   });
 });
+
+describe('Cue Mode', () => {
+  it('Ctrl+E, a drag on the page, the number field at the line end; Return and Backspace stay in it', async () => {
+    const answer = { rect: [0.1, 0.4, 0.3, 0.02], text: 'storm', lineEnd: 0.75, gapL: 0, gapR: 0, lines: [] };
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }), textRect: () => answer, upsertCue: () => 'x' });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    document.body.dispatchEvent(new KeyboardEvent('keydown', { key: 'e', ctrlKey: true, bubbles: true, cancelable: true }));
+    await flush();
+    const page = host.querySelector('.page[data-page="0"]') as HTMLElement;
+    expect(page.className).toContain('cue-mode');
+    page.getBoundingClientRect = () => ({ left: 100, top: 50, width: 400, height: 600 }) as DOMRect;
+    page.dispatchEvent(new PointerEvent('pointerdown', { clientX: 140, clientY: 290, button: 0, bubbles: true }));
+    page.dispatchEvent(new PointerEvent('pointerup', { clientX: 260, clientY: 296, button: 0, bubbles: true }));
+    await flush();
+    expect(t.named('textRect')).toEqual([[[0, 0.1, 0.4, 0.4, 0.41, true]]]);
+
+    const number = host.querySelector('.cue-draft-number') as HTMLInputElement;
+    expect(document.activeElement).toBe(number);
+    expect(number.value).toBe('1.5');
+    expect((host.querySelector('.cue-draft-fields') as HTMLElement).style.left).toBe('75%');
+    key(number, 'Backspace');
+    const label = host.querySelector('.cue-draft-label') as HTMLInputElement;
+    label.value = 'Thunder';
+    key(label, 'Enter');
+    await flush();
+    expect(t.named('go')).toEqual([]);
+    expect(t.named('back')).toEqual([]);
+    expect(t.named('upsertCue')[0][0]).toMatchObject({ label: 'Thunder', number: '1.5', page: 0 });
+    expect(host.querySelector('.cue-draft-fields')).toBeNull();
+
+    // A click on a cue's box selects it instead of placing another.
+    const box = host.querySelector('.cue[data-cue="2"]') as HTMLElement;
+    box.dispatchEvent(new PointerEvent('pointerdown', { button: 0, bubbles: true }));
+    await flush();
+    expect(t.store.menuState.value.hasSelection).toBe(true);
+    expect(box.className).toContain('selected');
+    expect(t.named('textRect')).toHaveLength(1);
+  });
+});

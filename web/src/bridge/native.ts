@@ -1,8 +1,10 @@
 // The one place that posts to the native side. Each native call the page uses
 // has one typed function here; nothing else touches window.webkit.
 
+import type { TextRectAnswer } from '../state/cue_edit';
 import type {
   ControlStatus,
+  Cue,
   CueState,
   DocumentInfo,
   LogEntry,
@@ -79,5 +81,11 @@ export const native = {
   reportPage: (index: number) => post<boolean>('reportPage', [index]),
   makeDemo: () => post<DocumentInfo | null>('makeDemo'),
   menuState: (state: MenuState) => post<boolean>('menuState', [state]),
+  textRect: (args: [number, number, number, number, number, boolean]) => post<TextRectAnswer | null>('textRect', args),
+  upsertCue: (cue: Cue) => post<string | false>('upsertCue', [cue]),
+  removeCue: (id: string) => post<boolean>('removeCue', [id]),
+  renumberCues: () => post<CueState>('renumberCues'),
+  undo: () => post<CueState>('undo'),
+  redo: () => post<CueState>('redo'),
   debugLog: (text: string) => post<boolean>('debugLog', [text]),
 };

@@ -4,7 +4,8 @@
 
 import type { EventHandlers } from '../bridge/events';
 import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
-import type { DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import { draftCue, duplicateOf, isTextRectAnswer, newCueID, textRectArgs } from './cue_edit';
 import { createFinder } from './find';
 import type { KeyAction } from './keys';
 import { nextZoom, spreads } from './layout';
@@ -179,7 +180,112 @@ export function createController(store: Store, bridge: Bridge) {
       store.confirmingReset.value = false;
     },
 
+    // --- Cue Mode ---
+
+    setCueMode(on: boolean): void {
+      if (on && (store.confidence || !store.doc.peek())) return;
+      store.cueMode.value = on;
+      if (!on) {
+        ctl.cancelDraft();
+        store.selectedID.value = '';
+        store.sheet.value = null;
+      }
+    },
+
+    // A click (the same point twice) or a drag on a page, in fractions of the
+    // displayed page. The engine hears of the cue only on Return.
+    async placeCue(page: number, from: { x: number; y: number }, to: { x: number; y: number }): Promise<void> {
+      if (!store.cueMode.peek() || !store.doc.peek() || store.draft.peek()) return;
+      const generation = store.generation.peek();
+      const snap = store.settings.peek()?.cueSnapWords !== false;
+      let answer: unknown;
+      try {
+        answer = await bridge.textRect(textRectArgs(page, from, to, snap));
+      } catch (error) {
+        return quiet(error);
+      }
+      // No words there, or the script changed while asking.
+      if (!isTextRectAnswer(answer) || generation !== store.generation.peek() || !store.cueMode.peek()) return;
+      if (store.draft.peek()) return;
+      const kind = store.lastKind.peek() || store.settings.peek()?.cueTypes?.[0]?.name || '';
+      store.selectedID.value = '';
+      store.draft.value = draftCue(answer, page, store.cueState.peek().cues, kind, newCueID());
+    },
+
+    commitDraft(number: string, label: string): void {
+      const d = store.draft.peek();
+      if (!d) return;
+      store.draft.value = null;
+      const cue: Cue = { ...d, number: number.trim() || d.number, label: label.trim() };
+      if (cue.kind) store.lastKind.value = cue.kind;
+      bridge.upsertCue(cue).then(() => (store.selectedID.value = cue.id), quiet);
+    },
+
+    cancelDraft(): void {
+      store.draft.value = null;
+    },
+
+    select(id: string): void {
+      if (!store.cueMode.peek() || store.draft.peek()) return;
+      store.selectedID.value = store.cueState.peek().cues.some((c) => c.id === id) ? id : '';
+    },
+
+    selectedCue(): Cue | undefined {
+      const id = store.selectedID.peek();
+      return id ? store.cueState.peek().cues.find((c) => c.id === id) : undefined;
+    },
+
+    deleteCue(): void {
+      const cue = ctl.selectedCue();
+      if (!cue || !store.cueMode.peek()) return;
+      store.selectedID.value = '';
+      bridge.removeCue(cue.id).then(() => undefined, quiet);
+    },
+
+    duplicateCue(): void {
+      const cue = ctl.selectedCue();
+      if (!cue || !store.cueMode.peek()) return;
+      const copy = duplicateOf(cue, store.cueState.peek().cues, newCueID());
+      bridge.upsertCue(copy).then(() => (store.selectedID.value = copy.id), quiet);
+    },
+
+    renumber(): void {
+      if (!store.doc.peek()) return;
+      bridge.renumberCues().then((s) => applyCueState(store, s), quiet);
+    },
+
+    undo(): void {
+      if (!store.doc.peek()) return;
+      bridge.undo().then((s) => applyCueState(store, s), quiet);
+    },
+
+    redo(): void {
+      if (!store.doc.peek()) return;
+      bridge.redo().then((s) => applyCueState(store, s), quiet);
+    },
+
+    openCueSettings(): void {
+      const cue = ctl.selectedCue();
+      if (cue && store.cueMode.peek()) store.sheet.value = { ...cue };
+    },
+
+    commitSheet(changes: Partial<Pick<Cue, 'number' | 'label' | 'kind' | 'color' | 'note'>>): void {
+      const cue = store.sheet.peek();
+      if (!cue) return;
+      store.sheet.value = null;
+      const next: Cue = { ...cue, ...changes };
+      if (!next.number.trim()) next.number = cue.number;
+      if (next.kind) store.lastKind.value = next.kind;
+      bridge.upsertCue(next).then(() => undefined, quiet);
+    },
+
+    closeSheet(): void {
+      store.sheet.value = null;
+    },
+
     escape(): void {
+      if (store.sheet.peek()) return ctl.closeSheet();
+      if (store.draft.peek()) return ctl.cancelDraft();
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
       else if (store.message.peek()) store.message.value = '';
@@ -256,6 +362,13 @@ export function createController(store: Store, bridge: Bridge) {
           return;
         case 'toggleSidebar': return ctl.toggleSidebar();
         case 'find': return ctl.openFind();
+        case 'cueMode': return ctl.setCueMode(!store.cueMode.peek());
+        case 'deleteCue': return ctl.deleteCue();
+        case 'duplicateCue': return ctl.duplicateCue();
+        case 'renumber': return ctl.renumber();
+        case 'undo': return ctl.undo();
+        case 'redo': return ctl.redo();
+        case 'cueSettings': return ctl.openCueSettings();
         // The other menu commands belong to views that come later.
         default: return;
       }
@@ -276,6 +389,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'zoomOut': return ctl.zoom(-1);
         case 'zoomFit': return ctl.zoom(0);
         case 'find': return ctl.openFind();
+        case 'cueMode': return ctl.setCueMode(!store.cueMode.peek());
       }
     },
 

@@ -13,7 +13,8 @@ export type KeyAction =
   | 'zoomIn'
   | 'zoomOut'
   | 'zoomFit'
-  | 'find';
+  | 'find'
+  | 'cueMode';
 
 export interface KeyInput {
   key: string;
@@ -91,6 +92,9 @@ export function keyAction(e: KeyInput): KeyAction | null {
       case 'f':
       case 'F':
         return 'find';
+      case 'e':
+      case 'E':
+        return 'cueMode';
     }
   }
   return null;

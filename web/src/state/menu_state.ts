@@ -3,15 +3,14 @@
 
 import type { MenuState } from '../bridge/types';
 
-// Selection and cue mode do not exist in the first version of the page.
-export type MenuInputs = Omit<MenuState, 'hasSelection' | 'cueMode'>;
+export type MenuInputs = MenuState;
 
 export function menuStateOf(v: MenuInputs): MenuState {
   return {
     hasDoc: v.hasDoc,
-    // The first version has no selection and no cue mode yet.
-    hasSelection: false,
-    cueMode: false,
+    // A selection only counts in Cue Mode, where it can be acted on.
+    hasSelection: v.cueMode && v.hasSelection,
+    cueMode: v.cueMode,
     spreadOffset: Math.trunc(v.spreadOffset),
     dimmed: v.dimmed,
     memosVisible: v.memosVisible,

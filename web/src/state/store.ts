@@ -2,7 +2,7 @@
 // Derived values are computed signals, never stored twice.
 
 import { computed, signal } from '@preact/signals';
-import type { ControlStatus, CueState, DocumentInfo, LogEntry, Settings, ThemeName } from '../bridge/types';
+import type { ControlStatus, Cue, CueState, DocumentInfo, LogEntry, Settings, ThemeName } from '../bridge/types';
 import { emptyCueState } from '../bridge/types';
 import { cuesByPage, showSummary } from './cues';
 import { menuStateOf } from './menu_state';
@@ -37,6 +37,13 @@ export function createStore(confidence: boolean) {
   const scrollRequest = signal<ScrollRequest | null>(null);
   const logLines = signal<LogEntry[]>([]);
   const controlStatus = signal<ControlStatus | null>(null);
+  const cueMode = signal(false);
+  const selectedID = signal('');
+  // The cue being placed: not in the engine until Return.
+  const draft = signal<Cue | null>(null);
+  // The cue whose settings sheet is open.
+  const sheet = signal<Cue | null>(null);
+  const lastKind = signal('');
 
   const fired = computed(() => new Set(cueState.value.fired));
   const cueIndex = computed(() => cuesByPage(cueState.value.cues));
@@ -44,6 +51,8 @@ export function createStore(confidence: boolean) {
   const menuState = computed(() =>
     menuStateOf({
       hasDoc: doc.value !== null,
+      hasSelection: selectedID.value !== '' && cueState.value.cues.some((c) => c.id === selectedID.value),
+      cueMode: cueMode.value,
       spreadOffset: cueState.value.spreadOffset,
       dimmed: dimmed.value,
       memosVisible: memosVisible.value,
@@ -60,6 +69,7 @@ export function createStore(confidence: boolean) {
     doc, generation, cueState, settings,
     pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
     confirmingReset, message, follow, visiblePage, scrollRequest, logLines, controlStatus,
+    cueMode, selectedID, draft, sheet, lastKind,
     fired, cueIndex, summary, menuState, recentDocuments,
   };
 }
@@ -97,7 +107,15 @@ export function applyCueState(store: Store, state: unknown): boolean {
   return true;
 }
 
+// An unfinished cue or a selection belongs to the script it was made on.
+function dropEditing(store: Store): void {
+  store.draft.value = null;
+  store.sheet.value = null;
+  store.selectedID.value = '';
+}
+
 export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {
+  dropEditing(store);
   store.doc.value = doc;
   store.generation.value += 1;
   store.message.value = '';
@@ -110,6 +128,7 @@ export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {
 }
 
 export function clearDocument(store: Store, state?: unknown): void {
+  dropEditing(store);
   store.doc.value = null;
   store.generation.value += 1;
   store.confirmingReset.value = false;

@@ -4,16 +4,21 @@ import type { Cue } from '../bridge/types';
 import { cueColor, cueTag, labelLeft } from '../state/cues';
 import { layoutRows, nearRows, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row } from '../state/layout';
 import { useApp } from './context';
+import { CueSheet, DraftCue } from './CueEditor';
 import { FindBar } from './FindBar';
 
 const gap = 12;
 
-function CueBox({ cue, standby, fired, fontPx, color }: { cue: Cue; standby: boolean; fired: boolean; fontPx: number; color?: string }) {
-  const cls = `cue${standby ? ' standby' : ''}${fired ? ' fired' : ''}`;
+function CueBox({ cue, standby, fired, fontPx, color, selected, onSelect }: {
+  cue: Cue; standby: boolean; fired: boolean; fontPx: number; color?: string; selected?: boolean; onSelect?: (id: string) => void;
+}) {
+  const cls = `cue${standby ? ' standby' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${onSelect ? ' editable' : ''}`;
   return (
     <>
       <div
         class={cls}
+        data-cue={cue.id}
+        onPointerDown={onSelect ? (e) => { e.stopPropagation(); onSelect(cue.id); } : undefined}
         style={{
           left: `${cue.x * 100}%`,
           top: `${cue.y * 100}%`,
@@ -49,15 +54,48 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const types = store.settings.value?.cueTypes;
   const hitIndex = ctl.finder.index.value;
   const hit = hitIndex >= 0 ? ctl.finder.hits.value[hitIndex] : undefined;
+  const cueMode = store.cueMode.value;
+  const selectedID = store.selectedID.value;
+  const draft = store.draft.value;
+  const start = useRef<{ x: number; y: number } | null>(null);
+  // Pointer positions as fractions of the displayed page.
+  const at = (e: PointerEvent) => {
+    const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
+    return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? (e.clientY - r.top) / r.height : 0 };
+  };
+  const pointer = cueMode
+    ? {
+        onPointerDown: (e: PointerEvent) => {
+          if (e.button !== 0 || store.draft.peek()) return;
+          start.current = at(e);
+          store.selectedID.value = '';
+        },
+        onPointerUp: (e: PointerEvent) => {
+          const from = start.current;
+          start.current = null;
+          if (from) void ctl.placeCue(index, from, at(e));
+        },
+      }
+    : {};
   return (
-    <div class="page" style={{ width: `${width}px`, height: `${height}px` }} data-page={index}>
+    <div class={`page${cueMode ? ' cue-mode' : ''}`} style={{ width: `${width}px`, height: `${height}px` }} data-page={index} {...pointer}>
       {image && (
         <img class="page-image" src={image.url} alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
       )}
       <div class="overlays">
         {cues.map((c) => (
-          <CueBox key={c.id} cue={c} standby={c.id === standbyID} fired={fired.has(c.id)} fontPx={fontPx} color={cueColor(c, types)} />
+          <CueBox
+            key={c.id}
+            cue={c}
+            standby={c.id === standbyID}
+            fired={fired.has(c.id)}
+            fontPx={fontPx}
+            color={cueColor(c, types)}
+            selected={cueMode && c.id === selectedID}
+            onSelect={cueMode ? (id) => ctl.select(id) : undefined}
+          />
         ))}
+        {draft && draft.page === index && <DraftCue cue={draft} color={cueColor(draft, types)} />}
         {hit && hit.page === index && (
           <div
             class="find-hit"
@@ -225,6 +263,7 @@ export function ScriptView() {
   return (
     <div class="script-wrap">
       {ctl.finder.open.value && !store.confidence && <FindBar />}
+      {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
       <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
         <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
           {drawn.map((i) => {
