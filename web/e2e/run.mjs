@@ -1,6 +1,7 @@
 // The page in a real browser against the real core: the test host serves the
 // built page with the demo script open; the browser presses GO three times and
-// BACK once, and the run file beside the script must follow each press.
+// BACK once, and the run file beside the script must follow each press; then a
+// cue placed in Cue Mode must reach the marks file.
 //
 //   node web/e2e/run.mjs --host PATH --program PATH --page PATH --out DIR
 //
@@ -91,6 +92,61 @@ async function standbyIs(page, tag, label) {
   }
 }
 
+// The marks file beside the script: its name with the extension replaced.
+function readMarks(pdfPath) {
+  try {
+    return JSON.parse(readFileSync(pdfPath.replace(/\.[^./]*$/, '.tallowmark'), 'utf8'));
+  } catch {
+    return undefined;  // not written yet, or caught between writes
+  }
+}
+
+// Cue Mode: a drag across two words of the first page, a label typed into the
+// field at the line end, Return; the writer thread puts the cue in the marks file.
+async function placeCue(page, pdfPath, out) {
+  const label = 'E2E thunder roll';
+  await page.keyboard.press('Control+e');
+  const first = page.locator('.page[data-page="0"]');
+  await first.scrollIntoViewIfNeeded();
+  const box = await first.boundingBox();
+  if (!box) throw fail('the first page has no box on screen');
+  // Where the words of the first page lie depends on the demo's layout: try
+  // a few heights in the left part until one has words under it.
+  let field;
+  for (const y of [0.2, 0.3, 0.4, 0.5, 0.6, 0.15, 0.7]) {
+    const top = box.y + box.height * y;
+    await page.mouse.move(box.x + box.width * 0.15, top);
+    await page.mouse.down();
+    await page.mouse.move(box.x + box.width * 0.3, top, { steps: 4 });
+    await page.mouse.up();
+    try {
+      field = page.locator('.cue-draft-number');
+      await field.waitFor({ state: 'visible', timeout: 1500 });
+      break;
+    } catch {
+      field = undefined;  // no words under that line; try the next
+    }
+  }
+  if (!field) {
+    await page.screenshot({ path: join(out, 'page-e2e-failed.png') });
+    throw fail('Cue Mode: no label field opened after a drag on the first page');
+  }
+  await page.keyboard.press('Tab');
+  await page.keyboard.type(label);
+  await page.keyboard.press('Enter');
+  let seen = '(no marks file)';
+  try {
+    await waitFor(`marks file with the cue "${label}"`, () => {
+      const marks = readMarks(pdfPath);
+      if (marks) seen = JSON.stringify((marks.cues ?? []).map((c) => c.label));
+      return marks && (marks.cues ?? []).some((c) => c.label === label) ? true : undefined;
+    }, 5000);
+  } catch {
+    throw fail(`marks file: expected a cue labelled "${label}", labels seen ${seen}`);
+  }
+  await page.screenshot({ path: join(out, 'page-e2e-4-cue-placed.png') });
+}
+
 async function main() {
   if (!existsSync(CHROMIUM)) {
     console.log(`page_e2e: skipped, ${CHROMIUM} is not installed`);
@@ -152,6 +208,8 @@ async function main() {
     await standbyIs(page, 'LFX 3', 'Night, desk lamp');
     await firedBecomes(demo, ['demo-1', 'demo-2']);
     await page.screenshot({ path: join(out, 'page-e2e-3-back.png') });
+
+    await placeCue(page, join(demo, pdf), out);
 
     if (pageErrors.length) throw fail(`the page threw: ${pageErrors.join(' | ')}`);
     console.log('page_e2e: passed');
