@@ -177,6 +177,29 @@ describe('an open script', () => {
   });
 });
 
+describe('the saved-run banner', () => {
+  const saved = { ...state, savedRun: { count: 1, total: 3, standbyID: '2', number: '2', label: 'cue 2' } };
+  const banner = () => host.querySelector('.resume-banner')?.querySelector('span')?.textContent ?? null;
+
+  it('offers the saved run after opening; Resume restores it, Discard drops it, and either hides it', async () => {
+    for (const [answer, call] of [['Resume', 'restoreRun'], ['Discard', 'discardRun']] as const) {
+      const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: saved }), restoreRun: () => true, discardRun: () => true });
+      await t.ctl.openPath('/s/show.pdf');
+      await flush();
+      expect(banner()).toBe('1 of 3 cues fired, standby 2 cue 2');
+      button(answer).click();
+      await flush();
+      expect(t.named(call)).toHaveLength(1);
+      expect(banner()).toBeNull();
+      // Opening the script again offers again (the core still has it).
+      await t.ctl.openPath('/s/other.pdf');
+      await flush();
+      expect(banner()).not.toBeNull();
+      render(null, host);
+    }
+  });
+});
+
 describe('the find bar and the sidebar', () => {
   it('opens on Ctrl+F, keeps Return from GO, draws the hit, and gives GO back on Escape', async () => {
     const hits = [{ page: 1, rect: [0.2, 0.4, 0.3, 0.02], snippet: 'storm', lineEnd: false }];

@@ -87,5 +87,7 @@ export const native = {
   renumberCues: () => post<CueState>('renumberCues'),
   undo: () => post<CueState>('undo'),
   redo: () => post<CueState>('redo'),
+  restoreRun: () => post<boolean>('restoreRun'),
+  discardRun: () => post<boolean>('discardRun'),
   debugLog: (text: string) => post<boolean>('debugLog', [text]),
 };

@@ -279,6 +279,18 @@ export function createController(store: Store, bridge: Bridge) {
       bridge.upsertCue(next).then(() => undefined, quiet);
     },
 
+    // Resume puts the saved fired set and standby back; the engine answers
+    // true and sends its new state as "cueState".
+    resumeRun(): void {
+      store.resumeAnswered.value = true;
+      bridge.restoreRun().then(() => bridge.getState()).then((s) => void applyCueState(store, s), quiet);
+    },
+
+    discardRun(): void {
+      store.resumeAnswered.value = true;
+      void bridge.discardRun().catch(quiet);
+    },
+
     closeSheet(): void {
       store.sheet.value = null;
     },

@@ -44,6 +44,12 @@ export function createStore(confidence: boolean) {
   // The cue whose settings sheet is open.
   const sheet = signal<Cue | null>(null);
   const lastKind = signal('');
+  // The saved-run offer of the shown script was answered (Resume or Discard).
+  const resumeAnswered = signal(false);
+  // The page's own sheets over the script; one at a time.
+  const pageSheet = signal<'settings' | 'shortcuts' | null>(null);
+  // The last refusal of a settings change, shown quietly in the sheet.
+  const settingsError = signal('');
 
   const fired = computed(() => new Set(cueState.value.fired));
   const cueIndex = computed(() => cuesByPage(cueState.value.cues));
@@ -69,7 +75,7 @@ export function createStore(confidence: boolean) {
     doc, generation, cueState, settings,
     pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
     confirmingReset, message, follow, visiblePage, scrollRequest, logLines, controlStatus,
-    cueMode, selectedID, draft, sheet, lastKind,
+    cueMode, selectedID, draft, sheet, lastKind, resumeAnswered, pageSheet, settingsError,
     fired, cueIndex, summary, menuState, recentDocuments,
   };
 }
@@ -112,6 +118,7 @@ function dropEditing(store: Store): void {
   store.draft.value = null;
   store.sheet.value = null;
   store.selectedID.value = '';
+  store.resumeAnswered.value = false;
 }
 
 export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {

@@ -1,0 +1,29 @@
+// The saved-run offer: what the banner over a reopened script says, and when
+// it is shown at all.
+
+import type { SavedRun } from '../bridge/types';
+
+function count(v: unknown): number | null {
+  return typeof v === 'number' && Number.isInteger(v) && v >= 0 ? v : null;
+}
+
+// "12 of 48 cues fired, standby 13 Lights fade"; none when the offer is empty
+// or damaged (the core sends {} when there is nothing to resume).
+export function resumeText(run: SavedRun | undefined | null): string | null {
+  if (!run || typeof run !== 'object') return null;
+  const fired = count(run.count);
+  const total = count(run.total);
+  if (fired === null || total === null || total === 0 || fired > total) return null;
+  if (typeof run.standbyID !== 'string' || run.standbyID === '') return null;
+  const number = typeof run.number === 'string' && run.number.trim() ? run.number.trim() : '';
+  const label = typeof run.label === 'string' ? run.label.trim() : '';
+  const standby = [number, label].filter(Boolean).join(' ') || 'unnumbered cue';
+  return `${fired} of ${total} cues fired, standby ${standby}`;
+}
+
+// The core keeps its offer until a GO or BACK, so once the operator has
+// answered it the page hides it itself; the monitor never shows it.
+export function resumeBannerText(run: SavedRun | undefined | null, answered: boolean, confidence: boolean): string | null {
+  if (answered || confidence) return null;
+  return resumeText(run);
+}

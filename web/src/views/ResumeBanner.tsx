@@ -1,0 +1,17 @@
+import { resumeBannerText } from '../state/resume';
+import { useApp } from './context';
+
+// A quiet line over the script after reopening a script with a saved run.
+// The buttons take focus only when clicked or tabbed to, so GO stays on Return.
+export function ResumeBanner() {
+  const { store, ctl } = useApp();
+  const text = resumeBannerText(store.cueState.value.savedRun, store.resumeAnswered.value, store.confidence);
+  if (!text) return null;
+  return (
+    <div class="resume-banner" role="status">
+      <span>{text}</span>
+      <button type="button" onClick={() => ctl.resumeRun()}>Resume</button>
+      <button type="button" onClick={() => ctl.discardRun()}>Discard</button>
+    </div>
+  );
+}
