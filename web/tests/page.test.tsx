@@ -200,6 +200,25 @@ describe('the saved-run banner', () => {
   });
 });
 
+describe('the page sheets', () => {
+  it('Keyboard Shortcuts lists the keys over the script; GO still fires; Escape closes it', async () => {
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    t.ctl.menuCommand('shortcuts');
+    await flush();
+    const sheet = host.querySelector('.script-wrap [aria-label="Keyboard shortcuts"]');
+    expect(sheet?.textContent).toContain('Ctrl+Shift+R');
+    expect(sheet?.textContent).toContain('Page Down');
+    key(document.activeElement ?? document.body, 'Enter');
+    await flush();
+    expect(t.named('go')).toHaveLength(1);
+    key(document.activeElement ?? document.body, 'Escape');
+    await flush();
+    expect(host.querySelector('.page-sheet')).toBeNull();
+  });
+});
+
 describe('the find bar and the sidebar', () => {
   it('opens on Ctrl+F, keeps Return from GO, draws the hit, and gives GO back on Escape', async () => {
     const hits = [{ page: 1, rect: [0.2, 0.4, 0.3, 0.02], snippet: 'storm', lineEnd: false }];

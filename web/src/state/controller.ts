@@ -295,7 +295,19 @@ export function createController(store: Store, bridge: Bridge) {
       store.sheet.value = null;
     },
 
+    openPageSheet(which: 'settings' | 'shortcuts'): void {
+      store.sheet.value = null;
+      store.settingsError.value = '';
+      store.pageSheet.value = which;
+    },
+
+    closePageSheet(): void {
+      store.pageSheet.value = null;
+      focusScript();
+    },
+
     escape(): void {
+      if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
@@ -381,6 +393,8 @@ export function createController(store: Store, bridge: Bridge) {
         case 'undo': return ctl.undo();
         case 'redo': return ctl.redo();
         case 'cueSettings': return ctl.openCueSettings();
+        case 'shortcuts': return ctl.openPageSheet('shortcuts');
+        case 'settings': return ctl.openPageSheet('settings');
         // The other menu commands belong to views that come later.
         default: return;
       }

@@ -5,6 +5,7 @@ import { cueColor, cueTag, labelLeft } from '../state/cues';
 import { layoutRows, nearRows, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row } from '../state/layout';
 import { useApp } from './context';
 import { CueSheet, DraftCue } from './CueEditor';
+import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
 
@@ -265,6 +266,7 @@ export function ScriptView() {
     <div class="script-wrap">
       {ctl.finder.open.value && !store.confidence && <FindBar />}
       <ResumeBanner />
+      <PageSheet />
       {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
       <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
         <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>

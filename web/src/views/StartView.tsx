@@ -1,4 +1,5 @@
 import { useApp } from './context';
+import { PageSheet } from './PageSheets';
 
 function fileName(path: string): string {
   const parts = path.split('/');
@@ -34,6 +35,7 @@ export function StartView() {
         </section>
       )}
       {store.message.value && <p class="message" role="status">{store.message.value}</p>}
+      <PageSheet />
     </div>
   );
 }

@@ -1,0 +1,60 @@
+// The keys the Keyboard Shortcuts sheet lists: the window's menu keys, then
+// the page's own keys (keys.ts), in the order an operator looks for them.
+
+export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
+  {
+    title: 'Running the show',
+    rows: [
+      ['Return or Space', 'GO (not while a text field has the focus)'],
+      ['Backspace', 'Back (same condition)'],
+      ['Ctrl+Shift+R', 'Reset Standby (twice to confirm)'],
+      ['Escape', 'Close the sheet or leave the mode'],
+    ],
+  },
+  {
+    title: 'Moving in the script',
+    rows: [
+      ['Page Down, Right', 'Next page'],
+      ['Page Up, Left', 'Previous page'],
+      ['Up / Down', 'Scroll'],
+      ['Ctrl+G', 'Go to Page…'],
+      ['Ctrl+F', 'Find… (Return and Shift+Return step through the hits)'],
+    ],
+  },
+  {
+    title: 'View',
+    rows: [
+      ['Ctrl+1 / Ctrl+2', 'One Page / Two Pages'],
+      ['Ctrl+Plus or Ctrl+= / Ctrl+-', 'Zoom In / Zoom Out'],
+      ['Ctrl+0', 'Fit to Window'],
+      ['Ctrl+Alt+0', 'Maximize Text'],
+      ['F9', 'Show Sidebar'],
+      ['Ctrl+Shift+D', 'Dim Screen'],
+      ['Ctrl+Shift+M', 'Confidence Monitor (open or close)'],
+      ['F11', 'Enter or leave full screen'],
+    ],
+  },
+  {
+    title: 'Cues',
+    rows: [
+      ['Ctrl+E', 'Cue Mode'],
+      ['Ctrl+I', 'Cue Settings…'],
+      ['Ctrl+D', 'Duplicate Cue'],
+      ['Ctrl+Z / Ctrl+Shift+Z', 'Undo / Redo'],
+    ],
+  },
+  {
+    title: 'Files and window',
+    rows: [
+      ['Ctrl+O', 'Open Script…'],
+      ['Ctrl+W', 'Close Script'],
+      ['Ctrl+S / Ctrl+Shift+S', 'Save / Save Script As…'],
+      ['Ctrl+Shift+E', 'Export Marked Script…'],
+      ['Ctrl+,', 'Settings'],
+      ['Ctrl+X, Ctrl+C, Ctrl+V, Ctrl+A', "Cut, Copy, Paste, Select All in the page's text fields"],
+      ['Ctrl+M', 'Minimize'],
+      ['Ctrl+Shift+W', 'Close Window'],
+      ['Ctrl+Q', 'Quit'],
+    ],
+  },
+];

@@ -1,0 +1,41 @@
+import { useEffect, useRef } from 'preact/hooks';
+import { shortcutGroups } from '../state/shortcuts';
+import { useApp } from './context';
+
+// The Keyboard Shortcuts sheet. It takes the focus so Escape reaches it, and
+// the page's capture handler still sees Return: GO stays one key away.
+export function ShortcutsSheet() {
+  const { ctl } = useApp();
+  const sheet = useRef<HTMLDivElement>(null);
+  useEffect(() => sheet.current?.focus(), []);
+  return (
+    <div ref={sheet} class="page-sheet" role="dialog" aria-label="Keyboard shortcuts" tabIndex={-1}>
+      <div class="page-sheet-head">
+        <h2>Keyboard Shortcuts</h2>
+        <button type="button" onClick={() => ctl.closePageSheet()}>Close</button>
+      </div>
+      {shortcutGroups.map((g) => (
+        <section key={g.title}>
+          <h3>{g.title}</h3>
+          <table>
+            <tbody>
+              {g.rows.map(([keys, does]) => (
+                <tr key={keys}>
+                  <th scope="row"><kbd>{keys}</kbd></th>
+                  <td>{does}</td>
+                </tr>
+              ))}
+            </tbody>
+          </table>
+        </section>
+      ))}
+    </div>
+  );
+}
+
+export function PageSheet() {
+  const { store } = useApp();
+  if (store.confidence) return null;
+  if (store.pageSheet.value === 'shortcuts') return <ShortcutsSheet />;
+  return null;
+}
