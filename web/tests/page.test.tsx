@@ -10,7 +10,7 @@ import { createController } from '../src/state/controller';
 import { createStore } from '../src/state/store';
 import { App } from '../src/views/App';
 import { App as AppContext } from '../src/views/context';
-import { doc, fakeBridge } from './fake_bridge';
+import { doc, fakeBridge, settings } from './fake_bridge';
 
 // A scroll set by an effect renders again a turn later; a few turns let the
 // page come to rest.
@@ -214,6 +214,37 @@ describe('the page sheets', () => {
     await flush();
     expect(t.named('go')).toHaveLength(1);
     key(document.activeElement ?? document.body, 'Escape');
+    await flush();
+    expect(host.querySelector('.page-sheet')).toBeNull();
+  });
+});
+
+describe('the settings sheet', () => {
+  it('sends a field on Return without GO, shows the answer, refuses a bad value in place, closes on Escape', async () => {
+    const full = { ...settings, oscPort: 53000, oscEnabled: true };
+    const t = await mount({
+      getSettings: () => full,
+      setSettings: (c: never) => ({ ...full, ...(c as object) }),
+      openDocumentPath: (p: never) => doc(p, { state }),
+    });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    t.ctl.menuCommand('settings');
+    await flush();
+    const port = () => host.querySelector<HTMLInputElement>('.page-sheet input[name="oscPort"]')!;
+    expect(port().value).toBe('53000');
+    port().value = '9000';
+    key(port(), 'Enter');
+    await flush();
+    expect(t.named('setSettings')[0]).toEqual([{ oscPort: 9000 }]);
+    expect(t.named('go')).toHaveLength(0);
+    expect(port().value).toBe('9000');
+    port().value = '70000';
+    key(port(), 'Enter');
+    await flush();
+    expect(host.querySelector('.page-sheet .sheet-error')?.textContent).toContain('65535');
+    expect(t.named('setSettings')).toHaveLength(1);
+    key(port(), 'Escape');
     await flush();
     expect(host.querySelector('.page-sheet')).toBeNull();
   });

@@ -301,6 +301,25 @@ export function createController(store: Store, bridge: Bridge) {
       store.pageSheet.value = which;
     },
 
+    // One field from the Settings sheet: the core's answer replaces the
+    // settings (and the view follows it); a refusal is shown in the sheet.
+    changeSetting(parsed: { change: Partial<Settings> } | { error: string }): void {
+      if ('error' in parsed) {
+        store.settingsError.value = parsed.error;
+        return;
+      }
+      store.settingsError.value = '';
+      bridge.setSettings(parsed.change).then(
+        (s) => {
+          if (s && typeof s === 'object') applySettings(store, s);
+          else store.settingsError.value = 'The settings were not changed.';
+        },
+        (error: unknown) => {
+          store.settingsError.value = `The settings were not changed: ${error instanceof Error ? error.message : String(error)}`;
+        },
+      );
+    },
+
     closePageSheet(): void {
       store.pageSheet.value = null;
       focusScript();
