@@ -6,4 +6,4 @@ here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=../../scripts/webkit-env
 . "$here/../../scripts/webkit-env"
 unset WAYLAND_DISPLAY
-exec dbus-run-session -- xvfb-run -a -s "-screen 0 1600x1000x24" python3 "$here/app_smoke.py" "$@"
+exec dbus-run-session -- xvfb-run -a -s "-screen 0 1600x1000x24 -noreset" python3 "$here/app_smoke.py" "$@"
