@@ -51,3 +51,49 @@ describe('keys reach GO and BACK only outside editable fields', () => {
     expect(keyAction(press('Enter', null))).toBe('go');
   });
 });
+
+describe('standby, selection and nudge keys route by mode and never from a field', () => {
+  const none = { cueMode: false, selection: false };
+  const mode = { cueMode: true, selection: false };
+  const picked = { cueMode: true, selection: true };
+  it.each([
+    [']', body, {}, none, 'nextCue'],
+    ['[', body, {}, none, 'prevCue'],
+    [']', button, {}, picked, 'nextCue'],
+    // Some layouts need Shift for the brackets.
+    ['[', body, { shiftKey: true }, none, 'prevCue'],
+    [']', body, { repeat: true }, none, null],
+    [']', body, { ctrlKey: true }, none, null],
+    [']', textInput, {}, none, null],
+    ['[', editable, {}, picked, null],
+    ['.', body, {}, none, null],
+    ['.', body, {}, mode, 'selectNext'],
+    [',', body, {}, mode, 'selectPrev'],
+    ['.', textInput, {}, mode, null],
+    [',', body, { ctrlKey: true }, mode, null],
+    ['ArrowLeft', body, { altKey: true }, mode, null],
+    ['ArrowLeft', body, { altKey: true }, picked, 'nudgeLeft'],
+    ['ArrowDown', body, { altKey: true, shiftKey: true }, picked, 'nudgeDownFar'],
+    ['ArrowUp', body, { altKey: true }, picked, 'nudgeUp'],
+    ['ArrowRight', body, { altKey: true, shiftKey: true }, picked, 'nudgeRightFar'],
+    ['ArrowUp', textarea, { altKey: true }, picked, null],
+    // Without Alt the arrows still turn pages, selection or not.
+    ['ArrowRight', body, {}, picked, 'nextPage'],
+    ['Delete', body, {}, picked, 'deleteCue'],
+    ['Delete', body, {}, mode, null],
+    ['Delete', textInput, {}, picked, null],
+    ['F2', body, {}, picked, 'editLabel'],
+    ['F2', body, {}, none, null],
+    ['Enter', body, { ctrlKey: true }, picked, 'editLabel'],
+    // Return is GO in Cue Mode with a selection too.
+    ['Enter', body, {}, picked, 'go'],
+    ['Backspace', body, {}, picked, 'back'],
+    ['g', body, { ctrlKey: true }, none, 'gotoPage'],
+    ['g', textInput, { ctrlKey: true }, none, null],
+  ] as [string, unknown, Partial<KeyInput>, { cueMode: boolean; selection: boolean }, string | null][])(
+    '%j on %j with %j in %j',
+    (key, target, mods, m, action) => {
+      expect(keyAction(press(key, target, mods), m)).toBe(action);
+    },
+  );
+});

@@ -90,4 +90,8 @@ export const native = {
   restoreRun: () => post<boolean>('restoreRun'),
   discardRun: () => post<boolean>('discardRun'),
   debugLog: (text: string) => post<boolean>('debugLog', [text]),
+  // The file name written, or "" when nothing could be saved.
+  saveSidecar: () => post<string>('saveSidecar'),
+  setSpreadOffset: (offset: number) => post<number>('setSpreadOffset', [offset]),
+  installUpdate: () => post<boolean>('installUpdate'),
 };

@@ -5,16 +5,23 @@
 import type { EventHandlers } from '../bridge/events';
 import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
 import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
-import { draftCue, duplicateOf, isTextRectAnswer, newCueID, textRectArgs } from './cue_edit';
+import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
+import { stepCue } from './cues';
 import { createFinder } from './find';
-import type { KeyAction } from './keys';
-import { nextZoom, spreads } from './layout';
+import type { KeyAction, KeyMode } from './keys';
+import { nextZoom, parsePageInput, spreads } from './layout';
 import { menuStateReporter } from './menu_state';
 import { PageImages } from './page_images';
 import { appendLog, readControlStatus } from './sidebar';
 import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
+import { nextUpdateNotice, type UpdateInput } from './update_notice';
 
 export type Bridge = typeof nativeCalls;
+
+// Keyboard nudges of a cue box, as fractions of the page: about a pixel of a
+// page on a booth screen, and a word's width with Shift.
+export const nudgeStep = 0.002;
+export const nudgeFar = 0.01;
 
 function errorText(error: unknown): string {
   return error instanceof Error ? error.message : String(error);
@@ -28,6 +35,15 @@ export function createController(store: Store, bridge: Bridge) {
 
   const quiet = (error: unknown) => {
     store.message.value = errorText(error);
+  };
+
+  // Nudges sent but not yet echoed by a "cueState": the next nudge starts
+  // from the last position sent, so quick presses add up instead of repeating.
+  let nudgeBase: Cue | null = null;
+  let nudgesInFlight = 0;
+
+  const updateNotice = (input: UpdateInput) => {
+    store.update.value = nextUpdateNotice(store.update.peek(), input);
   };
 
   // A hit is shown where the operator reads: a little below the view's top.
@@ -279,6 +295,144 @@ export function createController(store: Store, bridge: Bridge) {
       bridge.upsertCue(next).then(() => undefined, quiet);
     },
 
+    // Standby moves one cue along the script without firing anything; the
+    // engine's "cueState" follows.
+    stepStandby(delta: 1 | -1): void {
+      if (!store.doc.peek()) return;
+      const { cues, standbyID } = store.cueState.peek();
+      const target = stepCue(cues, standbyID, delta);
+      if (target) bridge.standbyCue(target.id).then(() => undefined, quiet);
+    },
+
+    // Two-page spreads pair pages 2-3 instead of 1-2 (or back). The engine
+    // answers the offset it keeps and sends no "cueState" for it.
+    shiftPairing(): void {
+      const doc = store.doc.peek();
+      if (!doc) return;
+      const offset = Math.abs(store.cueState.peek().spreadOffset) % 2 === 1 ? 0 : 1;
+      const page = store.visiblePage.peek();
+      bridge.setSpreadOffset(offset).then((answer) => {
+        if (store.doc.peek() !== doc || typeof answer !== 'number') return;
+        store.cueState.value = { ...store.cueState.peek(), spreadOffset: answer };
+        requestScroll(store, page, 0);
+      }, quiet);
+    },
+
+    save(): void {
+      if (!store.doc.peek()) return;
+      bridge.saveSidecar().then((name) => {
+        if (typeof name === 'string' && name) {
+          store.message.value = '';
+          store.status.value = `Saved ${name}`;
+        } else {
+          store.message.value = 'The marks could not be saved.';
+        }
+      }, quiet);
+    },
+
+    openGoTo(): void {
+      if (store.confidence || !store.doc.peek()) return;
+      store.gotoError.value = '';
+      store.gotoOpen.value = true;
+    },
+
+    closeGoTo(): void {
+      store.gotoOpen.value = false;
+      store.gotoError.value = '';
+      focusScript();
+    },
+
+    // Return in the sheet: a page the script has goes there and closes the
+    // sheet; anything else is answered in the sheet, which stays open.
+    submitGoTo(text: string): void {
+      const doc = store.doc.peek();
+      if (!doc) return ctl.closeGoTo();
+      const parsed = parsePageInput(text, doc.pageCount, store.cueState.peek().pageLabelOffset);
+      if ('error' in parsed) {
+        store.gotoError.value = parsed.error;
+        return;
+      }
+      ctl.closeGoTo();
+      ctl.goToPage(parsed.page);
+    },
+
+    // Cue Mode from the keyboard: the previous or next cue in script order.
+    // With none selected, the first cue from the page being read.
+    selectStep(delta: 1 | -1): void {
+      if (!store.cueMode.peek() || store.draft.peek()) return;
+      const cues = store.cueState.peek().cues;
+      if (cues.length === 0) return;
+      const current = store.selectedID.peek();
+      let target = current ? stepCue(cues, current, delta) : undefined;
+      if (!current || !cues.some((c) => c.id === current)) {
+        const page = store.visiblePage.peek();
+        target = cues.find((c) => c.page >= page) ?? cues[cues.length - 1];
+      }
+      if (!target) return;
+      store.editingLabel.value = false;
+      store.selectedID.value = target.id;
+      ctl.showCue(target.id);
+    },
+
+    // Alt+arrows move the selected box a little (Shift: more); an undoable
+    // edit like any other.
+    nudge(dx: number, dy: number): void {
+      const cue = ctl.selectedCue();
+      if (!cue || !store.cueMode.peek() || store.draft.peek()) return;
+      const base = nudgesInFlight > 0 && nudgeBase?.id === cue.id ? nudgeBase : cue;
+      const moved = nudgedCue(base, dx, dy);
+      if (moved.x === base.x && moved.y === base.y) return;
+      nudgeBase = moved;
+      nudgesInFlight++;
+      bridge.upsertCue(moved).then(
+        () => void nudgesInFlight--,
+        (error: unknown) => {
+          nudgesInFlight--;
+          nudgeBase = null;
+          quiet(error);
+        },
+      );
+    },
+
+    editLabel(): void {
+      if (ctl.selectedCue() && store.cueMode.peek() && !store.draft.peek()) store.editingLabel.value = true;
+    },
+
+    commitLabel(label: string): void {
+      const cue = ctl.selectedCue();
+      store.editingLabel.value = false;
+      focusScript();
+      if (!cue || label.trim() === cue.label) return;
+      bridge.upsertCue({ ...cue, label: label.trim() }).then(() => undefined, quiet);
+    },
+
+    cancelLabel(): void {
+      store.editingLabel.value = false;
+      focusScript();
+    },
+
+    updateAvailable(stamp: unknown): void {
+      if (typeof stamp === 'string') updateNotice({ kind: 'available', stamp: stamp.trim() });
+    },
+
+    updateProgress(text: unknown, failed: unknown): void {
+      if (typeof text === 'string') updateNotice({ kind: 'progress', text, failed: failed === true });
+    },
+
+    installUpdate(): void {
+      const before = store.update.peek();
+      if (!before || before.phase === 'installing') return;
+      updateNotice({ kind: 'install' });
+      bridge.installUpdate().then(
+        () => undefined,
+        (error: unknown) => updateNotice({ kind: 'progress', text: errorText(error), failed: true }),
+      );
+    },
+
+    dismissUpdate(): void {
+      updateNotice({ kind: 'dismiss' });
+    },
+
     // Resume puts the saved fired set and standby back; the engine answers
     // true and sends its new state as "cueState".
     resumeRun(): void {
@@ -326,12 +480,17 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     escape(): void {
+      if (store.gotoOpen.peek()) return ctl.closeGoTo();
+      if (store.editingLabel.peek()) return ctl.cancelLabel();
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
-      else if (store.message.peek()) store.message.value = '';
+      else if (store.message.peek() || store.status.peek()) {
+        store.message.value = '';
+        store.status.value = '';
+      }
       else store.follow.value = true;
     },
 
@@ -414,7 +573,13 @@ export function createController(store: Store, bridge: Bridge) {
         case 'cueSettings': return ctl.openCueSettings();
         case 'shortcuts': return ctl.openPageSheet('shortcuts');
         case 'settings': return ctl.openPageSheet('settings');
-        // The other menu commands belong to views that come later.
+        case 'nextCue': return ctl.stepStandby(1);
+        case 'prevCue': return ctl.stepStandby(-1);
+        case 'shiftPairing': return ctl.shiftPairing();
+        case 'gotoPage': return ctl.openGoTo();
+        case 'save': return ctl.save();
+        // Marks, memos, flags, inserts, crop, export and the rest: not yet
+        // the page's; an unknown command is ignored.
         default: return;
       }
     },
@@ -435,7 +600,27 @@ export function createController(store: Store, bridge: Bridge) {
         case 'zoomFit': return ctl.zoom(0);
         case 'find': return ctl.openFind();
         case 'cueMode': return ctl.setCueMode(!store.cueMode.peek());
+        case 'gotoPage': return ctl.openGoTo();
+        case 'nextCue': return ctl.stepStandby(1);
+        case 'prevCue': return ctl.stepStandby(-1);
+        case 'selectNext': return ctl.selectStep(1);
+        case 'selectPrev': return ctl.selectStep(-1);
+        case 'deleteCue': return ctl.deleteCue();
+        case 'editLabel': return ctl.editLabel();
+        case 'nudgeLeft': return ctl.nudge(-nudgeStep, 0);
+        case 'nudgeRight': return ctl.nudge(nudgeStep, 0);
+        case 'nudgeUp': return ctl.nudge(0, -nudgeStep);
+        case 'nudgeDown': return ctl.nudge(0, nudgeStep);
+        case 'nudgeLeftFar': return ctl.nudge(-nudgeFar, 0);
+        case 'nudgeRightFar': return ctl.nudge(nudgeFar, 0);
+        case 'nudgeUpFar': return ctl.nudge(0, -nudgeFar);
+        case 'nudgeDownFar': return ctl.nudge(0, nudgeFar);
       }
+    },
+
+    // What the key rule needs to know of the page's mode.
+    keyMode(): KeyMode {
+      return { cueMode: store.cueMode.peek() && !store.draft.peek(), selection: ctl.selectedCue() !== undefined };
     },
 
     // A page image of the shown script is on screen: the first one per
@@ -488,6 +673,8 @@ export function createController(store: Store, bridge: Bridge) {
     dimCommand: (p) => {
       if (typeof p.dim === 'boolean') ctl.setDimmed(p.dim);
     },
+    updateAvailable: (p) => ctl.updateAvailable(p.stamp),
+    updateProgress: (p) => ctl.updateProgress(p.text, p.failed),
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) ctl.stepPage(Math.trunc(p.value));

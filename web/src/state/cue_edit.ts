@@ -116,3 +116,11 @@ export function duplicateOf(cue: Cue, cues: readonly Cue[], id: string): Cue {
   const after = i >= 0 ? cues[i + 1] : undefined;
   return { ...cue, id, number: proposeNumber(cue.number, after?.number) };
 }
+
+// A box moved by a keyboard nudge, its label with it, kept on the page.
+export function nudgedCue(cue: Cue, dx: number, dy: number): Cue {
+  const x = Math.min(Math.max(cue.x + dx, 0), Math.max(0, 1 - cue.w));
+  const y = Math.min(Math.max(cue.y + dy, 0), Math.max(0, 1 - cue.h));
+  const moved = x - cue.x;
+  return { ...cue, x, y, labelX: cue.labelX > 0 ? Math.min(Math.max(cue.labelX + moved, 0), 1) : cue.labelX };
+}

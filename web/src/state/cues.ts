@@ -42,10 +42,11 @@ export function cuesByPage(cues: Cue[]): Map<number, Cue[]> {
 }
 
 // Where the label starts, as a fraction of the page width: where the page put
-// it, else just right of the box; kept on the page.
+// it, else just right of the box; within the page (placeLabel moves a label
+// that would not fit).
 export function labelLeft(cue: Cue): number {
   const x = cue.labelX > 0 ? cue.labelX : cue.x + cue.w + 0.006;
-  return Math.min(Math.max(x, 0), 0.98);
+  return Math.min(Math.max(x, 0), 1);
 }
 
 // A cue's own colour, else its type's colour from the settings; none leaves the
@@ -54,4 +55,43 @@ export function cueColor(cue: Cue, types: readonly CueType[] | undefined): strin
   if (cue.color) return cue.color;
   const type = types?.find((t) => t.name === cue.kind);
   return type?.color || undefined;
+}
+
+// The cue `delta` steps from `id` in script order (the engine's order). With
+// no cue at `id` (no standby: past the last cue) a step back lands on the
+// last cue and a step forward finds nothing.
+export function stepCue(cues: readonly Cue[], id: string, delta: number): Cue | undefined {
+  if (cues.length === 0 || !Number.isInteger(delta) || delta === 0) return undefined;
+  const i = id ? cues.findIndex((c) => c.id === id) : -1;
+  if (i < 0) return delta < 0 ? cues[cues.length + delta] : undefined;
+  return cues[i + delta];
+}
+
+// The cue that glows: the standby cue, or with "next" the one after it, the
+// cue the operator is about to give standby for. Anything else reads as
+// "standby", so an unknown setting never leaves the booth without a glow.
+export function glowCueID(state: { cues: readonly Cue[]; standbyID: string }, glowTarget: string | undefined): string {
+  if (glowTarget !== 'next') return state.standbyID;
+  return (state.standbyID && stepCue(state.cues, state.standbyID, 1)?.id) || '';
+}
+
+// Cue labels sit at their line end; one that would run past the page's right
+// edge moves left until it ends at the edge (the export's `padL`), and one
+// wider than the page starts at the left edge and wraps within the page. All
+// in CSS pixels of the displayed page.
+export interface LabelPlacement {
+  left: number;
+  // How far left of its line end the label moved.
+  padL: number;
+  // Set when the label must wrap to stay on the page.
+  maxWidth?: number;
+}
+
+export function placeLabel(lineEnd: number, labelWidth: number, pageWidth: number, edge = 2): LabelPlacement {
+  const room = Math.max(0, pageWidth - 2 * edge);
+  const start = Math.min(Math.max(lineEnd, edge), Math.max(edge, pageWidth - edge));
+  if (!(labelWidth > 0) || start + labelWidth <= pageWidth - edge) return { left: start, padL: Math.max(0, lineEnd - start) };
+  if (labelWidth > room) return { left: edge, padL: Math.max(0, lineEnd - edge), maxWidth: room };
+  const left = pageWidth - edge - labelWidth;
+  return { left, padL: Math.max(0, lineEnd - left) };
 }

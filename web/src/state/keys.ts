@@ -14,7 +14,28 @@ export type KeyAction =
   | 'zoomOut'
   | 'zoomFit'
   | 'find'
-  | 'cueMode';
+  | 'cueMode'
+  | 'gotoPage'
+  | 'nextCue'
+  | 'prevCue'
+  | 'selectNext'
+  | 'selectPrev'
+  | 'deleteCue'
+  | 'editLabel'
+  | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
+
+// What the page is doing, for the keys that mean something only in Cue Mode
+// or only with a cue selected.
+export interface KeyMode {
+  cueMode: boolean;
+  selection: boolean;
+}
+
+const noMode: KeyMode = { cueMode: false, selection: false };
+
+const arrows: Record<string, 'Left' | 'Right' | 'Up' | 'Down'> = {
+  ArrowLeft: 'Left', ArrowRight: 'Right', ArrowUp: 'Up', ArrowDown: 'Down',
+};
 
 export interface KeyInput {
   key: string;
@@ -49,13 +70,30 @@ export function isEditableTarget(target: unknown): boolean {
   return false;
 }
 
-export function keyAction(e: KeyInput): KeyAction | null {
+export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null {
   // Inside a field every key is the field's: Return commits and Escape
   // cancels there, and neither may reach GO.
   if (isEditableTarget(e.target)) return null;
   // The web view swallows the platform's cancel command; the page handles it.
   if (e.key === 'Escape') return 'escape';
   const plain = !e.ctrlKey && !e.altKey && !e.metaKey;
+  // Standby steps without firing. Shift is allowed: some layouts need it for
+  // the brackets. One press is one step, as with GO.
+  if (!e.ctrlKey && !e.altKey && !e.metaKey && (e.key === ']' || e.key === '[')) {
+    if (e.repeat) return null;
+    return e.key === ']' ? 'nextCue' : 'prevCue';
+  }
+  if (mode.cueMode && plain && !e.shiftKey && (e.key === '.' || e.key === ',')) {
+    return e.key === '.' ? 'selectNext' : 'selectPrev';
+  }
+  if (mode.cueMode && mode.selection) {
+    const arrow = arrows[e.key];
+    if (arrow && e.altKey && !e.ctrlKey && !e.metaKey) return `nudge${arrow}${e.shiftKey ? 'Far' : ''}`;
+    if (plain && !e.shiftKey && e.key === 'Delete') return 'deleteCue';
+    // Return stays GO; the label is edited with F2 or Ctrl+Return.
+    if (plain && !e.shiftKey && e.key === 'F2') return 'editLabel';
+    if (e.ctrlKey && !e.altKey && !e.metaKey && !e.shiftKey && e.key === 'Enter') return 'editLabel';
+  }
   if (plain && !e.shiftKey) {
     switch (e.key) {
       // A held key repeats; one press is one GO.
@@ -95,6 +133,9 @@ export function keyAction(e: KeyInput): KeyAction | null {
       case 'e':
       case 'E':
         return 'cueMode';
+      case 'g':
+      case 'G':
+        return 'gotoPage';
     }
   }
   return null;

@@ -115,3 +115,37 @@ export function nextZoom(current: number, direction: 1 | -1): number {
   for (let i = zoomSteps.length - 1; i >= 0; i--) if (zoomSteps[i] < current - 1e-6) return zoomSteps[i];
   return zoomSteps[0];
 }
+
+// The label a page shows: its number shifted by the script's page-label
+// offset (front matter before page 1). Pages before label 1 show their sheet
+// number with a '#'.
+export function pageLabel(index: number, labelOffset: number): string {
+  const label = index + 1 + Math.trunc(labelOffset || 0);
+  return label >= 1 ? String(label) : `#${index + 1}`;
+}
+
+// What the Go to Page sheet accepts: a page label ("12"), or a sheet number
+// ("#12", counting from the first page of the file). The page index, or an
+// error text for the sheet.
+export function parsePageInput(text: string, pageCount: number, labelOffset: number): { page: number } | { error: string } {
+  const t = text.trim();
+  const sheet = /^#\s*(\d+)$/.exec(t);
+  const label = /^-?\d+$/.exec(t);
+  if (!sheet && !label) return { error: t ? `"${t}" is not a page` : 'Type a page' };
+  // Labels below 1 are never shown (those pages read "#n"), so none is taken.
+  if (!sheet && Number(t) < 1) return { error: `No page ${t}` };
+  const index = sheet ? Number(sheet[1]) - 1 : Number(t) - 1 - Math.trunc(labelOffset || 0);
+  if (!Number.isSafeInteger(index) || index < 0 || index >= pageCount) return { error: `No page ${t}` };
+  return { page: index };
+}
+
+// The offset in the script of a point `fraction` down a page. The pages of a
+// spread share their top but not their height, so the page's own height
+// counts, not the row's.
+export function pageOffset(rows: Row[], page: number, fraction: number): number | null {
+  const r = rowOfPage(rows, page);
+  if (r < 0) return null;
+  const row = rows[r];
+  const k = row.pages.indexOf(page);
+  return row.top + fraction * (row.heights[k] ?? row.height);
+}

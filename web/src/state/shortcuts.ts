@@ -7,6 +7,8 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
     rows: [
       ['Return or Space', 'GO (not while a text field has the focus)'],
       ['Backspace', 'Back (same condition)'],
+      [']', 'Next Cue: standby moves on without firing'],
+      ['[', 'Previous Cue: standby moves back without firing'],
       ['Ctrl+Shift+R', 'Reset Standby (twice to confirm)'],
       ['Escape', 'Close the sheet or leave the mode'],
     ],
@@ -38,6 +40,10 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
     title: 'Cues',
     rows: [
       ['Ctrl+E', 'Cue Mode'],
+      ['. / ,', 'Select the next / previous cue (Cue Mode)'],
+      ['Alt+arrows', 'Move the selected cue a little (Shift+Alt+arrows: more)'],
+      ['F2 or Ctrl+Return', "Edit the selected cue's label"],
+      ['Delete', 'Delete the selected cue'],
       ['Ctrl+I', 'Cue Settings…'],
       ['Ctrl+D', 'Duplicate Cue'],
       ['Ctrl+Z / Ctrl+Shift+Z', 'Undo / Redo'],

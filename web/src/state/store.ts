@@ -4,8 +4,9 @@
 import { computed, signal } from '@preact/signals';
 import type { ControlStatus, Cue, CueState, DocumentInfo, LogEntry, Settings, ThemeName } from '../bridge/types';
 import { emptyCueState } from '../bridge/types';
-import { cuesByPage, showSummary } from './cues';
+import { cuesByPage, glowCueID, showSummary } from './cues';
 import { menuStateOf } from './menu_state';
+import type { UpdateNotice } from './update_notice';
 
 export interface ScrollRequest {
   page: number;
@@ -32,6 +33,8 @@ export function createStore(confidence: boolean) {
   const reserve = signal<number | null>(null);
   const confirmingReset = signal(false);
   const message = signal('');
+  // A quiet answer that is not an error (a save), shown beside the message.
+  const status = signal('');
   const follow = signal(true);
   const visiblePage = signal(0);
   const scrollRequest = signal<ScrollRequest | null>(null);
@@ -50,6 +53,13 @@ export function createStore(confidence: boolean) {
   const pageSheet = signal<'settings' | 'shortcuts' | null>(null);
   // The last refusal of a settings change, shown quietly in the sheet.
   const settingsError = signal('');
+  // The Go to Page sheet and its last refusal.
+  const gotoOpen = signal(false);
+  const gotoError = signal('');
+  // The selected cue's label being edited in place (F2).
+  const editingLabel = signal(false);
+  // A newer build offered by the native side.
+  const update = signal<UpdateNotice | null>(null);
 
   const fired = computed(() => new Set(cueState.value.fired));
   const cueIndex = computed(() => cuesByPage(cueState.value.cues));
@@ -68,15 +78,17 @@ export function createStore(confidence: boolean) {
       maxText: maxText.value,
     }),
   );
+  const glowID = computed(() => glowCueID(cueState.value, settings.value?.glowTarget));
   const recentDocuments = computed(() => settings.value?.recentDocuments ?? []);
 
   return {
     confidence,
     doc, generation, cueState, settings,
     pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
-    confirmingReset, message, follow, visiblePage, scrollRequest, logLines, controlStatus,
+    confirmingReset, message, status, follow, visiblePage, scrollRequest, logLines, controlStatus,
     cueMode, selectedID, draft, sheet, lastKind, resumeAnswered, pageSheet, settingsError,
-    fired, cueIndex, summary, menuState, recentDocuments,
+    gotoOpen, gotoError, editingLabel, update,
+    fired, cueIndex, summary, menuState, glowID, recentDocuments,
   };
 }
 
@@ -118,6 +130,8 @@ function dropEditing(store: Store): void {
   store.draft.value = null;
   store.sheet.value = null;
   store.selectedID.value = '';
+  store.editingLabel.value = false;
+  store.gotoOpen.value = false;
   store.resumeAnswered.value = false;
 }
 
@@ -126,6 +140,7 @@ export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {
   store.doc.value = doc;
   store.generation.value += 1;
   store.message.value = '';
+  store.status.value = '';
   store.confirmingReset.value = false;
   applyCueState(store, doc.state);
   store.follow.value = true;

@@ -7,6 +7,7 @@ import { ShowPanel } from './ShowPanel';
 import { Sidebar } from './Sidebar';
 import { StartView } from './StartView';
 import { Toolbar } from './Toolbar';
+import { UpdateNotice } from './UpdateNotice';
 
 export function App() {
   const { store, ctl } = useApp();
@@ -14,7 +15,7 @@ export function App() {
   useEffect(() => {
     // Capture phase: no component can swallow GO before it is seen.
     const onKey = (e: KeyboardEvent) => {
-      const action = keyAction(e);
+      const action = keyAction(e, ctl.keyMode());
       if (!action) return;
       // With no script there is nothing to fire: Return and Space stay with
       // the focused control, so the first screen works from the keyboard.
@@ -42,6 +43,7 @@ export function App() {
         {store.doc.value ? <ScriptView /> : <StartView />}
         {store.doc.value && <ShowPanel />}
       </div>
+      <UpdateNotice />
       {dimmed && <div class="dim-veil" />}
     </div>
   );

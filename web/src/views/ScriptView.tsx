@@ -1,20 +1,50 @@
 import { useComputed, useSignal, useSignalEffect } from '@preact/signals';
-import { useEffect, useMemo, useRef } from 'preact/hooks';
+import { useEffect, useLayoutEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
-import { cueColor, cueTag, labelLeft } from '../state/cues';
-import { layoutRows, nearRows, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row } from '../state/layout';
+import { cueColor, cueTag, labelLeft, placeLabel } from '../state/cues';
+import {
+  layoutRows, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
+} from '../state/layout';
 import { useApp } from './context';
 import { CueSheet, DraftCue } from './CueEditor';
 import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
+import { GoToPage } from './GoToPage';
 
 const gap = 12;
 
-function CueBox({ cue, standby, fired, fontPx, color, selected, onSelect }: {
-  cue: Cue; standby: boolean; fired: boolean; fontPx: number; color?: string; selected?: boolean; onSelect?: (id: string) => void;
+function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected, editing, onSelect }: {
+  cue: Cue; standby: boolean; glow: boolean; fired: boolean; fontPx: number; pageWidth: number; color?: string;
+  selected?: boolean; editing?: boolean; onSelect?: (id: string) => void;
 }) {
-  const cls = `cue${standby ? ' standby' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${onSelect ? ' editable' : ''}`;
+  const { ctl } = useApp();
+  const label = useRef<HTMLDivElement>(null);
+  const tag = cueTag(cue);
+  const lineEnd = labelLeft(cue) * pageWidth;
+  // A label is measured where it would start, then moved left or wrapped so
+  // it stays on the page; the shift is kept on the element for the export.
+  useLayoutEffect(() => {
+    const el = label.current;
+    if (!el) return;
+    el.style.maxWidth = '';
+    el.style.whiteSpace = '';
+    el.style.left = `${lineEnd}px`;
+    const place = placeLabel(lineEnd, el.offsetWidth, pageWidth);
+    el.style.left = `${place.left}px`;
+    if (place.maxWidth !== undefined) {
+      el.style.maxWidth = `${place.maxWidth}px`;
+      el.style.whiteSpace = 'normal';
+    }
+    el.dataset.padL = place.padL.toFixed(1);
+  }, [lineEnd, pageWidth, fontPx, tag, cue.label, editing]);
+  const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${onSelect ? ' editable' : ''}`;
+  const labelStyle = {
+    left: `${lineEnd}px`,
+    top: `${(cue.y + cue.h / 2) * 100}%`,
+    fontSize: `${fontPx}px`,
+    ...(color ? { '--cue-color': color } : {}),
+  };
   return (
     <>
       <div
@@ -29,20 +59,50 @@ function CueBox({ cue, standby, fired, fontPx, color, selected, onSelect }: {
           ...(color ? { '--cue-color': color } : {}),
         }}
       />
-      <div
-        class={`cue-label${standby ? ' standby' : ''}${fired ? ' fired' : ''}`}
-        style={{
-          left: `${labelLeft(cue) * 100}%`,
-          top: `${(cue.y + cue.h / 2) * 100}%`,
-          fontSize: `${fontPx}px`,
-          ...(color ? { '--cue-color': color } : {}),
-        }}
-        title={cue.label}
-      >
-        {cueTag(cue)}
-        {cue.label && <span class="cue-label-text"> {cue.label}</span>}
-      </div>
+      {editing ? (
+        <LabelEditor cue={cue} style={labelStyle} onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))} />
+      ) : (
+        <div ref={label} class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} title={cue.label}>
+          {tag}
+          {cue.label && <span class="cue-label-text"> {cue.label}</span>}
+        </div>
+      )}
     </>
+  );
+}
+
+// The selected cue's label edited in place (F2 or Ctrl+Return): Return keeps
+// it, Escape or leaving the field drops the change.
+function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, string>; onDone: (text: string | null) => void }) {
+  const input = useRef<HTMLInputElement>(null);
+  const done = useRef(false);
+  const finish = (text: string | null) => {
+    if (done.current) return;
+    done.current = true;
+    onDone(text);
+  };
+  useEffect(() => {
+    input.current?.focus();
+    input.current?.select();
+  }, []);
+  return (
+    <input
+      ref={input}
+      class="cue-label-edit"
+      style={style}
+      aria-label={`Label of cue ${cueTag(cue)}`}
+      defaultValue={cue.label}
+      onKeyDown={(e) => {
+        if (e.key === 'Enter') {
+          e.preventDefault();
+          finish((e.target as HTMLInputElement).value);
+        } else if (e.key === 'Escape') {
+          e.preventDefault();
+          finish(null);
+        }
+      }}
+      onBlur={() => finish(null)}
+    />
   );
 }
 
@@ -51,6 +111,8 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const image = ctl.images.image(index).value;
   const cues = store.cueIndex.value.get(index) ?? [];
   const standbyID = store.cueState.value.standbyID;
+  const glowID = store.glowID.value;
+  const editingLabel = store.editingLabel.value;
   const fired = store.fired.value;
   const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
   const types = store.settings.value?.cueTypes;
@@ -90,10 +152,13 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
             key={c.id}
             cue={c}
             standby={c.id === standbyID}
+            glow={c.id === glowID}
             fired={fired.has(c.id)}
             fontPx={fontPx}
+            pageWidth={width}
             color={cueColor(c, types)}
             selected={cueMode && c.id === selectedID}
+            editing={cueMode && editingLabel && c.id === selectedID}
             onSelect={cueMode ? (id) => ctl.select(id) : undefined}
           />
         ))}
@@ -105,6 +170,21 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
           />
         )}
       </div>
+    </div>
+  );
+}
+
+// Names the selected cue for a screen reader as the keys move the selection.
+function SelectionLine() {
+  const { store } = useApp();
+  const id = store.selectedID.value;
+  const cue = id ? store.cueState.value.cues.find((c) => c.id === id) : undefined;
+  const text = cue
+    ? `Selected cue ${cueTag(cue)}${cue.label ? `, ${cue.label}` : ''}, page ${pageLabel(cue.page, store.cueState.value.pageLabelOffset)}`
+    : '';
+  return (
+    <div class="sr-only" aria-live="polite" data-testid="cue-selection">
+      {text}
     </div>
   );
 }
@@ -160,10 +240,7 @@ export function ScriptView() {
 
   const standbyCue = useComputed(() => store.summary.value.standby);
 
-  const cueOffset = (cue: Cue, rs: Row[]): number | null => {
-    const r = rowOfPage(rs, cue.page);
-    return r < 0 ? null : rs[r].top + cue.y * rs[r].height;
-  };
+  const cueOffset = (cue: Cue, rs: Row[]): number | null => pageOffset(rs, cue.page, cue.y);
 
   // Where the reading line sits (page and fraction down it), so that a new
   // layout (zoom, resize, one or two pages) keeps the operator's place.
@@ -187,8 +264,8 @@ export function ScriptView() {
     if (rs.length === 0) return;
     if (req && req.seq !== handledRequest.current) {
       handledRequest.current = req.seq;
-      const r = rowOfPage(rs, req.page);
-      if (r >= 0) scrollTo(rs[r].top - gap + req.y * rs[r].height);
+      const y = pageOffset(rs, req.page, req.y);
+      if (y !== null) scrollTo(y - gap);
       noteAnchor();
       return;
     }
@@ -267,6 +344,7 @@ export function ScriptView() {
       {ctl.finder.open.value && !store.confidence && <FindBar />}
       <ResumeBanner />
       <PageSheet />
+      {store.gotoOpen.value && !store.confidence && <GoToPage />}
       {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
       <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
         <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
@@ -282,6 +360,7 @@ export function ScriptView() {
           })}
         </div>
       </div>
+      {!store.confidence && store.cueMode.value && <SelectionLine />}
       {showBack && (
         <button type="button" class="back-to-standby" onMouseDown={(e) => e.preventDefault()} onClick={() => (store.follow.value = true)}>
           Back to standby

@@ -53,6 +53,7 @@ export function ShowPanel() {
         {firedCount} of {total} fired
       </div>
       {store.message.value && <p class="message" role="status">{store.message.value}</p>}
+      {store.status.value && !store.message.value && <p class="status-line" role="status">{store.status.value}</p>}
     </aside>
   );
 }

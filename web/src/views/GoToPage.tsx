@@ -1,0 +1,50 @@
+import { useEffect, useRef } from 'preact/hooks';
+import { pageLabel } from '../state/layout';
+import { useApp } from './context';
+
+// A small sheet over the script: a page label or "#sheet number", Return
+// goes, Escape closes. A page the script lacks is answered in the sheet.
+export function GoToPage() {
+  const { store, ctl } = useApp();
+  const input = useRef<HTMLInputElement>(null);
+  useEffect(() => {
+    input.current?.focus();
+    input.current?.select();
+  }, []);
+  const doc = store.doc.value;
+  if (!doc || store.confidence) return null;
+  const offset = store.cueState.value.pageLabelOffset;
+  const first = pageLabel(0, offset);
+  const last = pageLabel(doc.pageCount - 1, offset);
+
+  // Text fields keep their keys from the page's handler: Return here is
+  // "go to the page", never GO.
+  const onKey = (e: KeyboardEvent) => {
+    if (e.key === 'Enter') {
+      e.preventDefault();
+      ctl.submitGoTo((e.target as HTMLInputElement).value);
+    } else if (e.key === 'Escape') {
+      e.preventDefault();
+      ctl.closeGoTo();
+    }
+  };
+  return (
+    <div class="goto-sheet" role="dialog" aria-label="Go to page">
+      <label>
+        Go to page{' '}
+        <input
+          ref={input}
+          aria-label="Page"
+          placeholder={`${first}–${last}`}
+          inputMode="numeric"
+          onKeyDown={onKey}
+          onInput={() => (store.gotoError.value = '')}
+        />
+      </label>
+      <span class="goto-error" aria-live="polite">{store.gotoError.value}</span>
+      <button type="button" aria-label="Close go to page" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.closeGoTo()}>
+        ×
+      </button>
+    </div>
+  );
+}

@@ -1,0 +1,303 @@
+import { describe, expect, it } from 'vitest';
+import { dispatchEvent } from '../src/bridge/events';
+import type { Cue, CueState, Settings } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { createController, nudgeFar, nudgeStep } from '../src/state/controller';
+import { glowCueID, placeLabel, stepCue } from '../src/state/cues';
+import { layoutRows, pageLabel, pageOffset, parsePageInput, spreads } from '../src/state/layout';
+import { createStore } from '../src/state/store';
+import { nextUpdateNotice, type UpdateInput, type UpdateNotice } from '../src/state/update_notice';
+import { doc, fakeBridge, settings } from './fake_bridge';
+
+const flush = () => new Promise((r) => setTimeout(r, 0));
+
+function cue(id: string, page: number, y: number, fields: Partial<Cue> = {}): Cue {
+  return {
+    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
+    x: 0.1, y, w: 0.2, h: 0.02, labelX: 0.5, padL: 0, padR: 0, ...fields,
+  };
+}
+
+// Script order as the engine sends it.
+const cues = [cue('a', 0, 0.2), cue('b', 0, 0.6), cue('c', 2, 0.1), cue('d', 4, 0.5)];
+const state: CueState = { ...emptyCueState, cues, standbyID: 'b', pageLabelOffset: -1 };
+
+async function setup(overrides = {}, extraSettings: Partial<Settings> = {}) {
+  const fake = fakeBridge({
+    getSettings: () => ({ ...settings, ...extraSettings }),
+    openDocumentPath: (p: never) => doc(p, { state }),
+    upsertCue: () => 'id',
+    setSpreadOffset: (n: never) => n,
+    saveSidecar: () => 'show.tallowmark.json',
+    installUpdate: () => true,
+    ...overrides,
+  });
+  const store = createStore(false);
+  const ctl = createController(store, fake.bridge);
+  await ctl.boot();
+  await ctl.openPath('/s/show.pdf');
+  await flush();
+  return { ...fake, store, ctl };
+}
+
+describe('stepping in script order', () => {
+  it.each([
+    ['b', 1, 'c'],
+    ['b', -1, 'a'],
+    ['a', -1, undefined],
+    ['d', 1, undefined],
+    // No standby: past the last cue. Back finds the last one, on finds none.
+    ['', -1, 'd'],
+    ['', 1, undefined],
+    ['gone', -1, 'd'],
+  ] as [string, number, string | undefined][])('from %j by %i is %j', (from, delta, to) => {
+    expect(stepCue(cues, from, delta)?.id).toBe(to);
+  });
+
+  it('moves standby without firing through the standby call, from the menu and the keys', async () => {
+    const t = await setup();
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'nextCue' });
+    t.ctl.key('prevCue');
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'prevCue' });
+    await flush();
+    expect(t.named('standbyCue')).toEqual([['c'], ['a'], ['a']]);
+    expect(t.named('go')).toEqual([]);
+    // At the last cue there is nothing further; no call.
+    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'd' });
+    t.ctl.key('nextCue');
+    expect(t.named('standbyCue')).toHaveLength(3);
+  });
+
+  it('selects the next and previous cue in Cue Mode only, from the page being read when none is', async () => {
+    const t = await setup();
+    t.ctl.key('selectNext');
+    expect(t.store.selectedID.value).toBe('');
+    t.ctl.setCueMode(true);
+    t.ctl.visiblePageChanged(1);
+    const seen: string[] = [];
+    for (const k of ['selectNext', 'selectNext', 'selectNext', 'selectPrev', 'selectPrev', 'selectPrev', 'selectPrev'] as const) {
+      t.ctl.key(k);
+      seen.push(t.store.selectedID.value);
+    }
+    // From page 2 the first cue is c; no wrap at either end.
+    expect(seen).toEqual(['c', 'd', 'd', 'c', 'b', 'a', 'a']);
+    // The view shows the selection.
+    expect(t.store.scrollRequest.value?.page).toBe(0);
+  });
+});
+
+describe('the glowing cue', () => {
+  it.each([
+    ['standby', 'b', 'b'],
+    [undefined, 'b', 'b'],
+    ['sideways', 'b', 'b'],
+    ['next', 'b', 'c'],
+    ['next', 'd', ''],
+    ['next', '', ''],
+  ] as [string | undefined, string, string][])('glowTarget %j with standby %j glows %j', (target, standby, glow) => {
+    expect(glowCueID({ cues, standbyID: standby }, target)).toBe(glow);
+  });
+
+  it('follows the settings in the store', async () => {
+    const t = await setup({}, { glowTarget: 'next' });
+    expect(t.store.glowID.value).toBe('c');
+    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'c' });
+    expect(t.store.glowID.value).toBe('d');
+  });
+});
+
+describe('pairing and going to a page', () => {
+  it.each([
+    [6, 0, [[0, 1], [2, 3], [4, 5]]],
+    [6, 1, [[0], [1, 2], [3, 4], [5]]],
+    [5, 1, [[0], [1, 2], [3, 4]]],
+  ] as [number, number, number[][]][])('%i pages with offset %i pair as %j', (count, offset, groups) => {
+    expect(spreads(count, 2, offset)).toEqual(groups);
+  });
+
+  it('"shiftPairing" toggles the engine offset, takes its answer and keeps the page', async () => {
+    const t = await setup();
+    t.ctl.visiblePageChanged(3);
+    t.ctl.menuCommand('shiftPairing');
+    await flush();
+    expect(t.store.cueState.value.spreadOffset).toBe(1);
+    expect(t.store.scrollRequest.value?.page).toBe(3);
+    t.ctl.stepPage(1);
+    // Spreads are [0] [1,2] [3,4] [5] now: from page index 3 the next spread starts at 5.
+    expect(t.store.scrollRequest.value?.page).toBe(5);
+    t.ctl.menuCommand('shiftPairing');
+    await flush();
+    expect(t.named('setSpreadOffset')).toEqual([[1], [0]]);
+    expect(t.store.cueState.value.spreadOffset).toBe(0);
+  });
+
+  it.each([
+    ['3', 3],
+    [' 1 ', 1],
+    ['#1', 0],
+    ['# 6', 5],
+    ['5', 5],
+    ['-2', { error: 'No page -2' }],
+    ['0', { error: 'No page 0' }],
+    ['6', { error: 'No page 6' }],
+    ['#7', { error: 'No page #7' }],
+    ['x', { error: '"x" is not a page' }],
+    ['', { error: 'Type a page' }],
+    ['2.5', { error: '"2.5" is not a page' }],
+  ] as [string, number | { error: string }][])('the page input %j with label offset -1 is %j', (text, result) => {
+    expect(parsePageInput(text, 6, -1)).toEqual(typeof result === 'number' ? { page: result } : result);
+  });
+
+  it.each([
+    [0, 0, '1'],
+    [4, 0, '5'],
+    [0, -1, '#1'],
+    [1, -1, '1'],
+    [2, 3, '6'],
+  ])('page index %i with label offset %i reads %j', (index, offset, label) => {
+    expect(pageLabel(index, offset)).toBe(label);
+  });
+
+  it('the sheet goes to a good page and closes, answers a bad one in place, and Escape closes it', async () => {
+    const t = await setup();
+    t.ctl.menuCommand('gotoPage');
+    expect(t.store.gotoOpen.value).toBe(true);
+    t.ctl.submitGoTo('99');
+    expect(t.store.gotoOpen.value).toBe(true);
+    expect(t.store.gotoError.value).toBe('No page 99');
+    t.ctl.submitGoTo('4');
+    expect(t.store.gotoOpen.value).toBe(false);
+    expect(t.store.scrollRequest.value?.page).toBe(4);
+    expect(t.store.follow.value).toBe(false);
+    t.ctl.key('gotoPage');
+    t.ctl.key('escape');
+    expect(t.store.gotoOpen.value).toBe(false);
+  });
+});
+
+describe('menu commands', () => {
+  it('"save" shows the answer quietly, a failure as a message, and unknown commands do nothing', async () => {
+    const t = await setup();
+    t.ctl.menuCommand('save');
+    await flush();
+    expect(t.store.status.value).toBe('Saved show.tallowmark.json');
+    expect(t.store.message.value).toBe('');
+    const failing = await setup({ saveSidecar: () => '' });
+    failing.ctl.menuCommand('save');
+    await flush();
+    expect(failing.store.message.value).toBe('The marks could not be saved.');
+    const before = t.calls.length;
+    for (const command of ['addMemo', 'exportMarkedPDF', 'toggleMemos', 'noSuchThing', ''])
+      expect(() => dispatchEvent(t.ctl.handlers, 'menuCommand', { command })).not.toThrow();
+    expect(t.calls.length).toBe(before);
+  });
+});
+
+describe('moving and editing the selected cue from the keys', () => {
+  it('nudges add up before the engine echoes them, stay on the page, and need Cue Mode', async () => {
+    const t = await setup();
+    t.ctl.key('nudgeRight');
+    expect(t.named('upsertCue')).toEqual([]);
+    t.ctl.setCueMode(true);
+    t.ctl.select('a');
+    t.ctl.key('nudgeRight');
+    t.ctl.key('nudgeRight');
+    t.ctl.key('nudgeDownFar');
+    const sent = t.named('upsertCue').map((a) => a[0] as Cue);
+    expect(sent.map((c) => [c.x, c.y, c.labelX])).toEqual([
+      [0.1 + nudgeStep, 0.2, 0.5 + nudgeStep],
+      [0.1 + 2 * nudgeStep, 0.2, 0.5 + 2 * nudgeStep],
+      [0.1 + 2 * nudgeStep, 0.2 + nudgeFar, 0.5 + 2 * nudgeStep],
+    ].map((r) => r.map((v) => expect.closeTo(v, 9))));
+    await flush();
+    // At the left edge a nudge further left sends nothing.
+    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, cues: [cue('a', 0, 0.2, { x: 0 }), ...cues.slice(1)] });
+    t.ctl.key('nudgeLeft');
+    expect(t.named('upsertCue')).toHaveLength(3);
+  });
+
+  it('F2 edits the label in place: Return keeps it, Escape drops it', async () => {
+    const t = await setup();
+    t.ctl.setCueMode(true);
+    t.ctl.select('b');
+    expect(t.ctl.keyMode()).toEqual({ cueMode: true, selection: true });
+    t.ctl.key('editLabel');
+    expect(t.store.editingLabel.value).toBe(true);
+    t.ctl.key('escape');
+    expect(t.store.editingLabel.value).toBe(false);
+    t.ctl.key('editLabel');
+    t.ctl.commitLabel('  Storm  ');
+    expect(t.named('upsertCue')).toEqual([[{ ...cues[1], label: 'Storm' }]]);
+    t.ctl.key('deleteCue');
+    expect(t.named('removeCue')).toEqual([['b']]);
+  });
+});
+
+describe('labels at the right edge', () => {
+  // A 600 px page; the edge keeps 2 px.
+  it.each([
+    ['fits at its line end', 300, 100, { left: 300, padL: 0 }],
+    ['ends exactly at the edge', 498, 100, { left: 498, padL: 0 }],
+    ['would overflow: moved left to end at the edge', 550, 100, { left: 498, padL: 52 }],
+    ['line end past the page', 640, 80, { left: 518, padL: 122 }],
+    ['wider than the page: wraps inside it', 200, 700, { left: 2, padL: 198, maxWidth: 596 }],
+    ['line end left of the page', -10, 50, { left: 2, padL: 0 }],
+    ['not measured yet', 590, 0, { left: 590, padL: 0 }],
+  ] as [string, number, number, object][])('%s', (_name, lineEnd, width, placed) => {
+    const p = placeLabel(lineEnd, width, 600);
+    expect(p).toEqual(placed);
+    expect(p.left + Math.min(width, p.maxWidth ?? width)).toBeLessThanOrEqual(598);
+  });
+});
+
+describe('following standby in two-page spreads', () => {
+  it.each([
+    // One page per view, then two pages of unequal height in one row.
+    [1, 1, 0.5],
+    [2, 1, 0.5],
+    [2, 0, 0.25],
+  ])('with %i per view, page %i at %f sits on its own page', (per, page, fraction) => {
+    const aspects = [0.5, 1];
+    const rows = layoutRows(spreads(2, per, 0), aspects, per, { width: 400, zoom: 1, gap: 10 });
+    const r = rows.find((row) => row.pages.includes(page))!;
+    const own = r.heights[r.pages.indexOf(page)];
+    expect(pageOffset(rows, page, fraction)).toBeCloseTo(r.top + fraction * own, 6);
+    expect(pageOffset(rows, 7, fraction)).toBeNull();
+  });
+});
+
+describe('the update notice', () => {
+  const offer: UpdateNotice = { stamp: '2026.12.06', phase: 'offer', text: '' };
+  const installing: UpdateNotice = { stamp: '2026.12.06', phase: 'installing', text: 'Downloading' };
+  const failed: UpdateNotice = { stamp: '2026.12.06', phase: 'failed', text: 'signature mismatch' };
+  it.each([
+    ['offered', null, { kind: 'available', stamp: '2026.12.06' }, offer],
+    ['an empty stamp offers nothing', null, { kind: 'available', stamp: '' }, null],
+    ['install starts', offer, { kind: 'install' }, { ...offer, phase: 'installing', text: 'Starting the update…' }],
+    ['progress replaces the text', installing, { kind: 'progress', text: 'Verifying', failed: false }, { ...installing, text: 'Verifying' }],
+    ['failure shows its reason', installing, { kind: 'progress', text: 'signature mismatch', failed: true }, failed],
+    ['failure without a text', installing, { kind: 'progress', text: ' ', failed: true }, { ...failed, text: 'The update failed.' }],
+    ['install again after a failure', failed, { kind: 'install' }, { ...failed, phase: 'installing', text: 'Starting the update…' }],
+    ['a new check while installing keeps installing', installing, { kind: 'available', stamp: '2026.12.07' }, { ...installing, stamp: '2026.12.07' }],
+    ['dismissed when offered', offer, { kind: 'dismiss' }, null],
+    ['dismissed after a failure', failed, { kind: 'dismiss' }, null],
+    ['not dismissed while installing', installing, { kind: 'dismiss' }, installing],
+    ['progress from the menu without an offer', null, { kind: 'progress', text: 'Downloading', failed: false }, { stamp: '', phase: 'installing', text: 'Downloading' }],
+    ['install with nothing offered', null, { kind: 'install' }, null],
+  ] as [string, UpdateNotice | null, UpdateInput, UpdateNotice | null][])('%s', (_name, from, input, to) => {
+    expect(nextUpdateNotice(from, input)).toEqual(to);
+  });
+
+  it('the events drive it, Install calls the core once, and a refused call shows as a failure', async () => {
+    const t = await setup({ installUpdate: () => { throw new Error('no package'); } });
+    dispatchEvent(t.ctl.handlers, 'updateAvailable', { stamp: '2026.12.06' });
+    expect(t.store.update.value?.phase).toBe('offer');
+    t.ctl.installUpdate();
+    t.ctl.installUpdate();
+    expect(t.named('installUpdate')).toHaveLength(1);
+    await flush();
+    expect(t.store.update.value).toEqual({ stamp: '2026.12.06', phase: 'failed', text: 'no package' });
+    dispatchEvent(t.ctl.handlers, 'updateProgress', { text: 'Downloading' });
+    expect(t.store.update.value?.text).toBe('Downloading');
+  });
+});
