@@ -75,10 +75,11 @@ export function glowCueID(state: { cues: readonly Cue[]; standbyID: string }, gl
   return (state.standbyID && stepCue(state.cues, state.standbyID, 1)?.id) || '';
 }
 
-// Cue labels sit at their line end; one that would run past the page's right
-// edge moves left until it ends at the edge (the export's `padL`), and one
-// wider than the page starts at the left edge and wraps within the page. All
-// in CSS pixels of the displayed page.
+// Cue labels sit at their line end. One that would run past the page's
+// right edge moves left until it ends at the edge, on its own line (the
+// export's `padL`: the label box starts further left); wrapping in the
+// margin would stack labels over each other's lines. Only a label wider than
+// the page wraps, within it. All in CSS pixels of the displayed page.
 export interface LabelPlacement {
   left: number;
   // How far left of its line end the label moved.

@@ -22,8 +22,9 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
   const label = useRef<HTMLDivElement>(null);
   const tag = cueTag(cue);
   const lineEnd = labelLeft(cue) * pageWidth;
-  // A label is measured where it would start, then moved left or wrapped so
-  // it stays on the page; the shift is kept on the element for the export.
+  // A label is measured where it would start, then moved left (or, wider
+  // than the page, wrapped) so it stays on the page; the shift is kept on the
+  // element for the export.
   useLayoutEffect(() => {
     const el = label.current;
     if (!el) return;
@@ -63,7 +64,7 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
         <LabelEditor cue={cue} style={labelStyle} onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))} />
       ) : (
         <div ref={label} class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} title={cue.label}>
-          {tag}
+          <span class="cue-label-tag">{tag}</span>
           {cue.label && <span class="cue-label-text"> {cue.label}</span>}
         </div>
       )}
