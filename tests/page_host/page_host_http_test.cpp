@@ -64,6 +64,10 @@ TEST(PageHostShim, GoesBeforeThePagesFirstScript) {
          "<head><script>S</script><script type=\"module\">a</script><script>b</script></head>"},
         {"<head><title>t</title></head><body></body>", "<head><title>t</title><script>S</script></head><body></body>"},
         {"bare", "<script>S</script>bare"},
+        // The page's policy lets the shim fetch from this host and evaluate events, nothing more.
+        {"<head><meta content=\"default-src 'none'; script-src 'unsafe-inline'; connect-src 'none'\"><script>a</script>",
+         "<head><meta content=\"default-src 'none'; script-src 'unsafe-inline' 'unsafe-eval'; connect-src 'self'\">"
+         "<script>S</script><script>a</script>"},
     };
     for (const Row& row : rows) EXPECT_EQ(insertShim(row.page, "S"), row.expected) << row.page;
 }
