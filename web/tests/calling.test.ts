@@ -5,7 +5,7 @@ import { emptyCueState } from '../src/bridge/types';
 import { createController, nudgeFar, nudgeStep } from '../src/state/controller';
 import { glowCueID, placeLabel, stepCue } from '../src/state/cues';
 import { layoutRows, pageLabel, pageOffset, parsePageInput, spreads } from '../src/state/layout';
-import { createStore } from '../src/state/store';
+import { applyCueState, createStore, sameCues } from '../src/state/store';
 import { nextUpdateNotice, type UpdateInput, type UpdateNotice } from '../src/state/update_notice';
 import { doc, fakeBridge, settings } from './fake_bridge';
 
@@ -300,5 +300,23 @@ describe('the update notice', () => {
     expect(t.store.update.value).toEqual({ stamp: '2026.12.06', phase: 'failed', text: 'no package' });
     dispatchEvent(t.ctl.handlers, 'updateProgress', { text: 'Downloading' });
     expect(t.store.update.value?.text).toBe('Downloading');
+  });
+});
+
+describe('a GO leaves the cue list alone', () => {
+  it.each([
+    ['only standby and fired change', (c: Cue[]) => c.map((x) => ({ ...x })), true],
+    ['a label changes', (c: Cue[]) => c.map((x, i) => (i === 2 ? { ...x, label: 'new' } : { ...x })), false],
+    ['a box moves', (c: Cue[]) => c.map((x, i) => (i === 0 ? { ...x, x: x.x + 0.001 } : { ...x })), false],
+    ['a cue goes', (c: Cue[]) => c.slice(1).map((x) => ({ ...x })), false],
+    ['a field more', (c: Cue[]) => c.map((x) => ({ ...x, extra: 1 })), false],
+  ] as [string, (c: Cue[]) => Cue[], boolean][])('%s: list kept is %s', (_name, change, kept) => {
+    const store = createStore(false);
+    applyCueState(store, state);
+    const index = store.cueIndex.value;
+    expect(applyCueState(store, { ...state, standbyID: 'c', fired: ['a', 'b'], cues: change(cues) })).toBe(true);
+    expect(store.cueState.value.standbyID).toBe('c');
+    expect(index === store.cueIndex.value).toBe(kept);
+    expect(sameCues(state.cues, store.cueState.value.cues)).toBe(kept);
   });
 });

@@ -149,3 +149,35 @@ describe('cues from the keyboard', () => {
     expect(t.named('removeCue')).toEqual([['2']]);
   });
 });
+
+describe('following standby', () => {
+  // 800 px wide view: pages 382 px wide; page 0 is tall (764 px), page 1
+  // half as tall, side by side in two-page view.
+  const aspects = [0.5, 1, 0.7, 0.7];
+  const twoUp: CueState = { ...emptyCueState, cues: [cue('1', 0, 0.1), cue('2', 1, 0.5), cue('3', 3, 0.5)], standbyID: '2' };
+  it.each([
+    // Two pages: the right page's own height, 12 + 0.5 × 382 - 600 / 3.
+    [2, 3],
+    // One page: page 1 is the second row, under the 1552 px tall first page.
+    [1, null],
+  ] as [number, number | null][])('with %i pages per view the cue is brought to the reading line, and back after scrolling away', async (per, expected) => {
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: twoUp, pageCount: 4, aspects }) }, { pagesPerSpread: per });
+    const scroller = host.querySelector('.script') as HTMLElement;
+    const width = per === 2 ? (776 - 12) / 2 : 776;
+    const top1 = per === 2 ? 12 : 12 + width / 0.5 + 12;
+    const want = expected ?? Math.round(top1 + 0.5 * (width / 1) - 200);
+    expect(scroller.scrollTop).toBe(want);
+    // A browser answers the page's own scrolling with a scroll event; this DOM does not.
+    scroller.dispatchEvent(new Event('scroll'));
+    // The operator scrolls the cue out of view: following stops, the button shows.
+    scroller.scrollTop = want + 2000;
+    scroller.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(t.store.follow.value).toBe(false);
+    const back = [...host.querySelectorAll('button')].find((b) => b.textContent?.trim() === 'Back to standby')!;
+    back.click();
+    await flush();
+    expect(scroller.scrollTop).toBe(want);
+    expect(host.querySelector('.back-to-standby')).toBeNull();
+  });
+});

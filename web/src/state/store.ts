@@ -62,7 +62,11 @@ export function createStore(confidence: boolean) {
   const update = signal<UpdateNotice | null>(null);
 
   const fired = computed(() => new Set(cueState.value.fired));
-  const cueIndex = computed(() => cuesByPage(cueState.value.cues));
+  // A GO changes standby and the fired set, not the cues; applyCueState keeps
+  // the list's identity then, so the per-page index and the label placement
+  // are not done again for every GO.
+  const cues = computed(() => cueState.value.cues);
+  const cueIndex = computed(() => cuesByPage(cues.value));
   const summary = computed(() => showSummary(cueState.value, fired.value));
   const menuState = computed(() =>
     menuStateOf({
@@ -116,10 +120,27 @@ export function isCueState(v: unknown): v is CueState {
     typeof s.standbyID === 'string';
 }
 
+// Field by field: the cues arrive as a new list in every "cueState".
+export function sameCues(a: readonly Cue[], b: readonly Cue[]): boolean {
+  if (a === b) return true;
+  if (a.length !== b.length) return false;
+  for (let i = 0; i < a.length; i++) {
+    const x = a[i] as unknown as Record<string, unknown>;
+    const y = b[i] as unknown as Record<string, unknown>;
+    const keys = Object.keys(x);
+    if (keys.length !== Object.keys(y).length) return false;
+    for (const k of keys) if (x[k] !== y[k]) return false;
+  }
+  return true;
+}
+
 export function applyCueState(store: Store, state: unknown): boolean {
   if (!isCueState(state)) return false;
-  const before = store.cueState.value.standbyID;
-  store.cueState.value = { ...emptyCueState, ...state };
+  const previous = store.cueState.peek();
+  const before = previous.standbyID;
+  const next = { ...emptyCueState, ...state };
+  if (sameCues(previous.cues, next.cues)) next.cues = previous.cues;
+  store.cueState.value = next;
   // A new standby (after a GO from any desk) brings the view back to it.
   if (state.standbyID !== before) store.follow.value = true;
   return true;

@@ -14,31 +14,37 @@ import { GoToPage } from './GoToPage';
 
 const gap = 12;
 
-function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected, editing, onSelect }: {
-  cue: Cue; standby: boolean; glow: boolean; fired: boolean; fontPx: number; pageWidth: number; color?: string;
-  selected?: boolean; editing?: boolean; onSelect?: (id: string) => void;
-}) {
-  const { ctl } = useApp();
-  const label = useRef<HTMLDivElement>(null);
-  const tag = cueTag(cue);
-  const lineEnd = labelLeft(cue) * pageWidth;
-  // A label is measured where it would start, then moved left (or, wider
-  // than the page, wrapped) so it stays on the page; the shift is kept on the
-  // element for the export.
-  useLayoutEffect(() => {
-    const el = label.current;
-    if (!el) return;
+// Labels are measured where they would start, then moved left (or, wider
+// than the page, wrapped) so they stay on the page; the shift is kept on the
+// element for the export. All reads of a page come before all writes, so a
+// page costs one layout, and only when its cues, width or font change.
+function placeLabels(overlay: HTMLElement | null, pageWidth: number): void {
+  if (!overlay) return;
+  const labels = [...overlay.querySelectorAll<HTMLElement>('.cue-label')];
+  for (const el of labels) {
+    el.style.left = `${Number(el.dataset.lineEnd) || 0}px`;
     el.style.maxWidth = '';
     el.style.whiteSpace = '';
-    el.style.left = `${lineEnd}px`;
-    const place = placeLabel(lineEnd, el.offsetWidth, pageWidth);
+  }
+  const widths = labels.map((el) => el.offsetWidth);
+  labels.forEach((el, i) => {
+    const place = placeLabel(Number(el.dataset.lineEnd) || 0, widths[i], pageWidth);
     el.style.left = `${place.left}px`;
     if (place.maxWidth !== undefined) {
       el.style.maxWidth = `${place.maxWidth}px`;
       el.style.whiteSpace = 'normal';
     }
     el.dataset.padL = place.padL.toFixed(1);
-  }, [lineEnd, pageWidth, fontPx, tag, cue.label, editing]);
+  });
+}
+
+function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected, editing, onSelect }: {
+  cue: Cue; standby: boolean; glow: boolean; fired: boolean; fontPx: number; pageWidth: number; color?: string;
+  selected?: boolean; editing?: boolean; onSelect?: (id: string) => void;
+}) {
+  const { ctl } = useApp();
+  const tag = cueTag(cue);
+  const lineEnd = labelLeft(cue) * pageWidth;
   const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${onSelect ? ' editable' : ''}`;
   const labelStyle = {
     left: `${lineEnd}px`,
@@ -63,7 +69,7 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
       {editing ? (
         <LabelEditor cue={cue} style={labelStyle} onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))} />
       ) : (
-        <div ref={label} class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} title={cue.label}>
+        <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} title={cue.label}>
           <span class="cue-label-tag">{tag}</span>
           {cue.label && <span class="cue-label-text"> {cue.label}</span>}
         </div>
@@ -123,6 +129,8 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const selectedID = store.selectedID.value;
   const draft = store.draft.value;
   const start = useRef<{ x: number; y: number } | null>(null);
+  const overlay = useRef<HTMLDivElement>(null);
+  useLayoutEffect(() => placeLabels(overlay.current, width), [cues, width, fontPx, editingLabel && selectedID]);
   // Pointer positions as fractions of the displayed page.
   const at = (e: PointerEvent) => {
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
@@ -147,7 +155,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
       {image && (
         <img class="page-image" src={image.url} alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
       )}
-      <div class="overlays">
+      <div class="overlays" ref={overlay}>
         {cues.map((c) => (
           <CueBox
             key={c.id}
