@@ -619,8 +619,13 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     // What the key rule needs to know of the page's mode.
+    // Behind a sheet the Cue Mode keys rest: a Delete on a sheet's button must
+    // not remove the cue under it.
     keyMode(): KeyMode {
-      return { cueMode: store.cueMode.peek() && !store.draft.peek(), selection: ctl.selectedCue() !== undefined };
+      const free = !store.draft.peek() && !store.sheet.peek() && !store.pageSheet.peek() && !store.gotoOpen.peek() &&
+        !store.editingLabel.peek();
+      const cueMode = store.cueMode.peek() && free;
+      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined };
     },
 
     // A page image of the shown script is on screen: the first one per
