@@ -88,6 +88,11 @@ describe('Go to Page', () => {
     expect(host.querySelector('.goto-sheet')).toBeNull();
     expect(t.store.scrollRequest.value?.page).toBe(4);
     expect(t.named('go')).toEqual([]);
+    // The toolbar reads the page by its label too once the marks shift them.
+    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, pageLabelOffset: -2 });
+    t.ctl.visiblePageChanged(4);
+    await flush();
+    expect(host.querySelector('.page-of')?.textContent).toBe('page 3 (5 of 6)');
     key(document.body, 'g', { ctrlKey: true });
     await flush();
     key(named('Page'), 'Escape');

@@ -1,4 +1,13 @@
+import { pageLabel } from '../state/layout';
 import { useApp } from './context';
+
+// With a page-label offset the label is what Go to Page takes; the sheet
+// count stays beside it.
+function pageOf(visible: number, count: number, labelOffset: number): string {
+  const n = Math.min(visible + 1, count);
+  if (!labelOffset) return `page ${n} / ${count}`;
+  return `page ${pageLabel(n - 1, labelOffset)} (${n} of ${count})`;
+}
 
 export function Toolbar() {
   const { store, ctl } = useApp();
@@ -8,9 +17,7 @@ export function Toolbar() {
   return (
     <header class="toolbar">
       <span class="doc-title" title={doc.path}>{doc.title || doc.path.split('/').pop()}</span>
-      <span class="page-of">
-        page {Math.min(store.visiblePage.value + 1, doc.pageCount)} / {doc.pageCount}
-      </span>
+      <span class="page-of">{pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}</span>
       <span class="spacer" />
       <div class="group" role="group" aria-label="Pages per view">
         <button type="button" aria-pressed={per === 1} onClick={() => ctl.setPagesPerSpread(1)}>1</button>
