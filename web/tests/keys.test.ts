@@ -62,6 +62,7 @@ describe('standby, selection and nudge keys route by mode and never from a field
     [']', button, {}, picked, 'nextCue'],
     // Some layouts need Shift for the brackets.
     ['[', body, { shiftKey: true }, none, 'prevCue'],
+    [']', body, { altKey: true }, none, 'nextCue'],
     [']', body, { repeat: true }, none, null],
     [']', body, { ctrlKey: true }, none, null],
     [']', textInput, {}, none, null],

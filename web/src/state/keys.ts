@@ -77,9 +77,10 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
   // The web view swallows the platform's cancel command; the page handles it.
   if (e.key === 'Escape') return 'escape';
   const plain = !e.ctrlKey && !e.altKey && !e.metaKey;
-  // Standby steps without firing. Shift is allowed: some layouts need it for
-  // the brackets. One press is one step, as with GO.
-  if (!e.ctrlKey && !e.altKey && !e.metaKey && (e.key === ']' || e.key === '[')) {
+  // Standby steps without firing. Shift and Alt are allowed: many layouts
+  // (the Finnish one among them) reach the brackets only through them. One
+  // press is one step, as with GO.
+  if (!e.ctrlKey && !e.metaKey && (e.key === ']' || e.key === '[')) {
     if (e.repeat) return null;
     return e.key === ']' ? 'nextCue' : 'prevCue';
   }
