@@ -67,7 +67,11 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
         }}
       />
       {editing ? (
-        <LabelEditor cue={cue} style={labelStyle} onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))} />
+        <LabelEditor
+          cue={cue}
+          style={{ ...labelStyle, ...editorBox(lineEnd, fontPx, pageWidth) }}
+          onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))}
+        />
       ) : (
         <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} title={cue.label}>
           <span class="cue-label-tag">{tag}</span>
@@ -76,6 +80,13 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
       )}
     </>
   );
+}
+
+// The label field stays on the page like a label: focusing a field that ran
+// past the page would scroll the script sideways.
+function editorBox(lineEnd: number, fontPx: number, pageWidth: number): Record<string, string> {
+  const width = Math.min(16 * fontPx, Math.max(0, pageWidth - 4));
+  return { left: `${placeLabel(lineEnd, width, pageWidth).left}px`, width: `${width}px` };
 }
 
 // The selected cue's label edited in place (F2 or Ctrl+Return): Return keeps
@@ -89,7 +100,7 @@ function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, s
     onDone(text);
   };
   useEffect(() => {
-    input.current?.focus();
+    input.current?.focus({ preventScroll: true });
     input.current?.select();
   }, []);
   return (
