@@ -186,3 +186,21 @@ describe('following standby', () => {
     expect(host.querySelector('.back-to-standby')).toBeNull();
   });
 });
+
+describe('the unfinished cue', () => {
+  it('has its number focused by the time its fields are in the page, so a quick Tab reaches the label', async () => {
+    const t = await mount({ textRect: () => ({ rect: [0.1, 0.3, 0.2, 0.02], text: 'storm', lineEnd: 0.5, gapL: 0, gapR: 0 }) });
+    t.ctl.setCueMode(true);
+    await flush();
+    let focusedOnArrival: boolean | undefined;
+    const watcher = new MutationObserver(() => {
+      const field = host.querySelector('.cue-draft-number');
+      if (field && focusedOnArrival === undefined) focusedOnArrival = document.activeElement === field;
+    });
+    watcher.observe(host, { childList: true, subtree: true });
+    await t.ctl.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 });
+    await flush();
+    watcher.disconnect();
+    expect(focusedOnArrival).toBe(true);
+  });
+});

@@ -1,4 +1,4 @@
-import { useEffect, useRef } from 'preact/hooks';
+import { useEffect, useLayoutEffect, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
 import { labelLeft } from '../state/cues';
 import { useApp } from './context';
@@ -10,7 +10,9 @@ export function DraftCue({ cue, color }: { cue: Cue; color?: string }) {
   const { ctl } = useApp();
   const numberField = useRef<HTMLInputElement>(null);
   const labelField = useRef<HTMLInputElement>(null);
-  useEffect(() => {
+  // Before the first paint: a key pressed as soon as the fields show (Tab to
+  // the label) must find the number focused, not land there a frame later.
+  useLayoutEffect(() => {
     // The proposed number is selected: typing replaces it.
     numberField.current?.focus();
     numberField.current?.select();
