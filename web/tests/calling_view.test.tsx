@@ -72,6 +72,20 @@ function named(label: string): HTMLElement {
 }
 
 describe('Go to Page', () => {
+  it('has its field focused by the time it is in the page, so a Return typed at once never reaches GO', async () => {
+    await mount();
+    let focusedOnArrival: boolean | undefined;
+    const watcher = new MutationObserver(() => {
+      const field = host.querySelector('.goto-sheet input');
+      if (field && focusedOnArrival === undefined) focusedOnArrival = document.activeElement === field;
+    });
+    watcher.observe(host, { childList: true, subtree: true });
+    key(document.body, 'g', { ctrlKey: true });
+    await flush();
+    watcher.disconnect();
+    expect(focusedOnArrival).toBe(true);
+  });
+
   it('opens on Ctrl+G; Return in its field goes and never fires GO; a bad page is answered in place', async () => {
     const t = await mount();
     key(document.body, 'g', { ctrlKey: true });

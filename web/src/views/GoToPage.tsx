@@ -1,4 +1,4 @@
-import { useEffect, useRef } from 'preact/hooks';
+import { useLayoutEffect, useRef } from 'preact/hooks';
 import { pageLabel } from '../state/layout';
 import { useApp } from './context';
 
@@ -7,7 +7,9 @@ import { useApp } from './context';
 export function GoToPage() {
   const { store, ctl } = useApp();
   const input = useRef<HTMLInputElement>(null);
-  useEffect(() => {
+  // Focused before the first paint: "Ctrl+G 5 Return" typed at once must
+  // land in the field, never a Return on the script (GO).
+  useLayoutEffect(() => {
     input.current?.focus();
     input.current?.select();
   }, []);

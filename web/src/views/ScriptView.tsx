@@ -99,7 +99,8 @@ function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, s
     done.current = true;
     onDone(text);
   };
-  useEffect(() => {
+  // Before the first paint, so keys typed right after F2 reach the field.
+  useLayoutEffect(() => {
     input.current?.focus({ preventScroll: true });
     input.current?.select();
   }, []);
