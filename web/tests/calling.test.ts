@@ -60,12 +60,21 @@ describe('stepping in script order', () => {
     t.ctl.key('prevCue');
     dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'prevCue' });
     await flush();
-    expect(t.named('standbyCue')).toEqual([['c'], ['a'], ['a']]);
+    // Standby b: on to c, then back twice from there (no answer came between).
+    expect(t.named('standbyCue')).toEqual([['c'], ['b'], ['a']]);
     expect(t.named('go')).toEqual([]);
     // At the last cue there is nothing further; no call.
     dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'd' });
     t.ctl.key('nextCue');
     expect(t.named('standbyCue')).toHaveLength(3);
+    // Quick presses before the engine answers add up, and stop at the end.
+    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'a' });
+    t.ctl.key('nextCue');
+    t.ctl.key('nextCue');
+    t.ctl.key('nextCue');
+    t.ctl.key('nextCue');
+    await flush();
+    expect(t.named('standbyCue').slice(3)).toEqual([['b'], ['c'], ['d']]);
   });
 
   it('selects the next and previous cue in Cue Mode only, from the page being read when none is', async () => {

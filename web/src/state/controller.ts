@@ -41,6 +41,8 @@ export function createController(store: Store, bridge: Bridge) {
   // from the last position sent, so quick presses add up instead of repeating.
   let nudgeBase: Cue | null = null;
   let nudgesInFlight = 0;
+  // The standby asked for by Next/Previous Cue and not yet answered.
+  let standbyAhead: string | null = null;
 
   const updateNotice = (input: UpdateInput) => {
     store.update.value = nextUpdateNotice(store.update.peek(), input);
@@ -297,11 +299,22 @@ export function createController(store: Store, bridge: Bridge) {
 
     // Standby moves one cue along the script without firing anything; the
     // engine's "cueState" follows.
+    // Two quick presses are two steps: the second starts from the cue the
+    // first asked for until the engine has answered (its "cueState" comes
+    // before its answer).
     stepStandby(delta: 1 | -1): void {
       if (!store.doc.peek()) return;
       const { cues, standbyID } = store.cueState.peek();
-      const target = stepCue(cues, standbyID, delta);
-      if (target) bridge.standbyCue(target.id).then(() => undefined, quiet);
+      const target = stepCue(cues, standbyAhead ?? standbyID, delta);
+      if (!target) return;
+      const asked = (standbyAhead = target.id);
+      const settle = () => {
+        if (standbyAhead === asked) standbyAhead = null;
+      };
+      bridge.standbyCue(target.id).then(settle, (error: unknown) => {
+        settle();
+        quiet(error);
+      });
     },
 
     // Two-page spreads pair pages 2-3 instead of 1-2 (or back). The engine
