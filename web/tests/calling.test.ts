@@ -4,7 +4,7 @@ import type { Cue, CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { createController, nudgeFar, nudgeStep } from '../src/state/controller';
 import { glowCueID, placeLabel, stepCue } from '../src/state/cues';
-import { layoutRows, pageLabel, pageOffset, parsePageInput, spreads } from '../src/state/layout';
+import { pageLabel, parsePageInput, spreads } from '../src/state/layout';
 import { applyCueState, createStore, sameCues } from '../src/state/store';
 import { nextUpdateNotice, type UpdateInput, type UpdateNotice } from '../src/state/update_notice';
 import { doc, fakeBridge, settings } from './fake_bridge';
@@ -264,22 +264,6 @@ describe('labels at the right edge', () => {
     const p = placeLabel(lineEnd, width, 600);
     expect(p).toEqual(placed);
     if (width > 0) expect(p.left + Math.min(width, p.maxWidth ?? width)).toBeLessThanOrEqual(598);
-  });
-});
-
-describe('following standby in two-page spreads', () => {
-  it.each([
-    // One page per view, then two pages of unequal height in one row.
-    [1, 1, 0.5],
-    [2, 1, 0.5],
-    [2, 0, 0.25],
-  ])('with %i per view, page %i at %f sits on its own page', (per, page, fraction) => {
-    const aspects = [0.5, 1];
-    const rows = layoutRows(spreads(2, per, 0), aspects, per, { width: 400, zoom: 1, gap: 10 });
-    const r = rows.find((row) => row.pages.includes(page))!;
-    const own = r.heights[r.pages.indexOf(page)];
-    expect(pageOffset(rows, page, fraction)).toBeCloseTo(r.top + fraction * own, 6);
-    expect(pageOffset(rows, 7, fraction)).toBeNull();
   });
 });
 
