@@ -10,7 +10,9 @@ import { createFinder } from './find';
 import type { KeyAction } from './keys';
 import { nextZoom, spreads } from './layout';
 import { menuStateReporter } from './menu_state';
+import { createMidiLearn } from './midi_bindings';
 import { PageImages } from './page_images';
+import { createSettingsSender, type Change, type ChangeAnswer } from './settings_form';
 import { appendLog, readControlStatus } from './sidebar';
 import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
 
@@ -56,9 +58,12 @@ export function createController(store: Store, bridge: Bridge) {
     else if (isOpenFailure(answer)) store.message.value = answer.error;
   }
 
+  const sendSettings = createSettingsSender((c) => bridge.setSettings(c), () => store.settings.peek(), (s) => applySettings(store, s));
+
   const ctl = {
     images,
     finder,
+    midiLearn: createMidiLearn(),
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -301,23 +306,11 @@ export function createController(store: Store, bridge: Bridge) {
       store.pageSheet.value = which;
     },
 
-    // One field from the Settings sheet: the core's answer replaces the
-    // settings (and the view follows it); a refusal is shown in the sheet.
-    changeSetting(parsed: { change: Partial<Settings> } | { error: string }): void {
-      if ('error' in parsed) {
-        store.settingsError.value = parsed.error;
-        return;
-      }
-      store.settingsError.value = '';
-      bridge.setSettings(parsed.change).then(
-        (s) => {
-          if (s && typeof s === 'object') applySettings(store, s);
-          else store.settingsError.value = 'The settings were not changed.';
-        },
-        (error: unknown) => {
-          store.settingsError.value = `The settings were not changed: ${error instanceof Error ? error.message : String(error)}`;
-        },
-      );
+    // One change from the Settings sheet, sent after the one before it is
+    // answered: the core's answer replaces the settings (and the view
+    // follows it); the sheet shows what was kept or why nothing changed.
+    changeSetting(change: Change): Promise<ChangeAnswer> {
+      return sendSettings(change);
     },
 
     closePageSheet(): void {
@@ -326,6 +319,8 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     escape(): void {
+      // Escape while learning a MIDI note ends the learn only.
+      if (ctl.midiLearn.cancel()) return;
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
@@ -487,6 +482,10 @@ export function createController(store: Store, bridge: Bridge) {
     },
     dimCommand: (p) => {
       if (typeof p.dim === 'boolean') ctl.setDimmed(p.dim);
+    },
+    midiEvent: (p) => {
+      const change = ctl.midiLearn.hear(p);
+      if (change) void ctl.changeSetting(change);
     },
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
