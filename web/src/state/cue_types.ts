@@ -98,3 +98,12 @@ export function moveType(types: readonly CueType[], index: number, delta: -1 | 1
 export function typeUsage(cues: readonly Cue[], name: string): number {
   return cues.reduce((n, c) => (c.kind === name ? n + 1 : n), 0);
 }
+
+// The quiet line after the core answered a list change: the core may still
+// drop a name it counts longer than the page did (its counting of some
+// scripts' clusters differs), and the operator must see that.
+export function keptNote(sent: readonly CueType[] | undefined, stored: readonly CueType[] | undefined): string {
+  if (!sent || !stored) return '';
+  const same = sent.length === stored.length && sent.every((t, i) => t.name === stored[i].name && t.color === stored[i].color);
+  return same ? '' : `The core kept: ${stored.map((t) => t.name).join(', ')}`;
+}

@@ -5,8 +5,10 @@
 import { useRef } from 'preact/hooks';
 import type { CueType, Settings } from '../bridge/types';
 import {
-  addType, maxCueTypeName, maxCueTypes, moveType, recolourType, removeType, renameType, typeUsage, type TypesChange,
+  addType, keptNote, maxCueTypeName, maxCueTypes, moveType, recolourType, removeType, renameType, typeUsage, type TypesChange,
 } from '../state/cue_types';
+import type { Controller } from '../state/controller';
+import type { ChangeAnswer } from '../state/settings_form';
 import { useApp } from './context';
 import { CommitInput, Note, useAnswer } from './SettingsControls';
 
@@ -14,12 +16,28 @@ function usageText(n: number): string {
   return n === 0 ? 'not used in this script' : n === 1 ? 'used by 1 cue' : `used by ${n} cues`;
 }
 
+// Sends a list change worked out from the list the core holds, and settles
+// the row with what the core kept.
+function sendTypes(
+  ctl: Controller,
+  make: (types: CueType[]) => TypesChange,
+  settle: (a: ChangeAnswer, kept: (s: Settings) => string) => void,
+): void {
+  let sent: CueType[] | undefined;
+  void ctl
+    .changeSetting((s) => {
+      const change = make(s.cueTypes ?? []);
+      if ('cueTypes' in change) sent = change.cueTypes;
+      return change;
+    })
+    .then((a) => settle(a, (s) => keptNote(sent, s.cueTypes)));
+}
+
 function TypeRow({ type, index, count }: { type: CueType; index: number; count: number }) {
   const { store, ctl } = useApp();
   const { note, rev, settle } = useAnswer();
   const used = typeUsage(store.cueState.value.cues, type.name);
-  const send = (make: (types: CueType[]) => TypesChange) =>
-    void ctl.changeSetting((s) => make(s.cueTypes ?? [])).then((a) => settle(a));
+  const send = (make: (types: CueType[]) => TypesChange) => sendTypes(ctl, make, settle);
   const id = `cue-type-${index}`;
   return (
     <li class="cue-type-row">
@@ -48,8 +66,8 @@ function AddTypeRow({ full }: { full: boolean }) {
   const add = () => {
     const raw = name.current?.value ?? '';
     if (!raw.trim()) return refuse('Type a name first.');
-    void ctl.changeSetting((s) => addType(s.cueTypes ?? [], raw, color.current?.value ?? '')).then((a) => {
-      settle(a);
+    sendTypes(ctl, (t) => addType(t, raw, color.current?.value ?? ''), (a, kept) => {
+      settle(a, kept);
       if (!('error' in a) && name.current) name.current.value = '';
     });
   };
