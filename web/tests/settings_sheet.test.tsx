@@ -157,7 +157,10 @@ describe('the settings sheet', () => {
 
     labelled('Learn binding 2').click();
     await flush();
+    // A damaged note keeps the learn waiting for a good one.
+    dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 300, velocity: 100, channel: 0 });
     dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 50, velocity: 100, channel: 9 });
+    dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 51, velocity: 100, channel: 9 });
     await flush();
     expect(t.named('setSettings')).toEqual([[{ midiMap: [core.midiMap[0], { note: 50, action: 'back', channel: 9 }] }]]);
     expect(labelled('Note of binding 2').value).toBe('50');

@@ -26,7 +26,7 @@ function FieldRow({ field, settings }: { field: SettingsField; settings: Setting
 
   const commit = (raw: string | boolean) => {
     const parsed = parseField(field, raw);
-    if ('error' in parsed) return refuse(`“${String(raw)}” refused: ${parsed.error}`);
+    if ('error' in parsed) return refuse(String(raw).trim() ? `“${String(raw)}” refused: ${parsed.error}` : parsed.error);
     const sent = parsed.change[field.key];
     void ctl.changeSetting(parsed.change).then((a) => settle(a, (s) => answerNote(field, sent, s[field.key])));
   };
