@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import type { Cue, CueType } from '../src/bridge/types';
 import {
-  addType, checkName, keptNote, maxCueTypes, moveType, nameLength, recolourType, removeType, renameType, trimName, typeUsage,
+  addType, checkName, keptNote, leftBehind, maxCueTypes, moveType, nameLength, recolourType, removeType, renameType, trimName, typeUsage,
 } from '../src/state/cue_types';
 
 const types: CueType[] = [
@@ -78,6 +78,18 @@ describe('cue type list changes', () => {
     const cue = (kind: string) => ({ kind }) as Cue;
     const cues = [cue('SFX'), cue('LFX'), cue('SFX'), cue('sfx')];
     expect([typeUsage(cues, 'SFX'), typeUsage(cues, 'LFX'), typeUsage(cues, 'CUE')]).toEqual([2, 1, 0]);
+    // After a rename or removal, only a name the list lost and cues still use is told.
+    const cases: [string, CueType[], string][] = [
+      ['SFX', types.filter((t) => t.name !== 'SFX'), '2 cues of this script still name “SFX”'],
+      ['LFX', [{ name: 'Lights', color: '#e8c04a' }], '1 cue of this script still names'],
+      ['SFX', types, ''],
+      ['CUE', [types[1]], ''],
+    ];
+    for (const [name, now, said] of cases) {
+      const text = leftBehind(cues, name, now);
+      if (said) expect(text, name).toContain(said);
+      else expect(text, name).toBe('');
+    }
   });
 
   it('says so when the core kept another list than the one sent', () => {

@@ -107,3 +107,13 @@ export function keptNote(sent: readonly CueType[] | undefined, stored: readonly 
   const same = sent.length === stored.length && sent.every((t, i) => t.name === stored[i].name && t.color === stored[i].color);
   return same ? '' : `The core kept: ${stored.map((t) => t.name).join(', ')}`;
 }
+
+// After a rename or removal: the cues of the shown script that still name a
+// type the list no longer has. The core leaves them as they are; the
+// operator hears of it once.
+export function leftBehind(cues: readonly Cue[], name: string, now: readonly CueType[]): string {
+  const n = typeUsage(cues, name);
+  if (n === 0 || now.some((t) => t.name === name)) return '';
+  const who = n === 1 ? '1 cue of this script still names' : `${n} cues of this script still name`;
+  return `${who} “${name}”, now without a type colour unless a cue has its own.`;
+}

@@ -2,10 +2,10 @@
 // first is the one a new cue gets), each renamed, recoloured, moved or
 // removed in place, and a row to add one. Each change sends the whole list.
 
-import { useRef } from 'preact/hooks';
+import { useRef, useState } from 'preact/hooks';
 import type { CueType, Settings } from '../bridge/types';
 import {
-  addType, keptNote, maxCueTypeName, maxCueTypes, moveType, recolourType, removeType, renameType, typeUsage, type TypesChange,
+  addType, keptNote, leftBehind, maxCueTypeName, maxCueTypes, moveType, recolourType, removeType, renameType, typeUsage, type TypesChange,
 } from '../state/cue_types';
 import type { Controller } from '../state/controller';
 import type { ChangeAnswer } from '../state/settings_form';
@@ -33,11 +33,15 @@ function sendTypes(
     .then((a) => settle(a, (s) => keptNote(sent, s.cueTypes)));
 }
 
-function TypeRow({ type, index, count }: { type: CueType; index: number; count: number }) {
+function TypeRow({ type, index, count, tell }: { type: CueType; index: number; count: number; tell: (text: string) => void }) {
   const { store, ctl } = useApp();
   const { note, rev, settle } = useAnswer();
   const used = typeUsage(store.cueState.value.cues, type.name);
-  const send = (make: (types: CueType[]) => TypesChange) => sendTypes(ctl, make, settle);
+  const send = (make: (types: CueType[]) => TypesChange) =>
+    sendTypes(ctl, make, (a, kept) => {
+      settle(a, kept);
+      if (!('error' in a)) tell(leftBehind(store.cueState.peek().cues, type.name, a.settings.cueTypes ?? []));
+    });
   const id = `cue-type-${index}`;
   return (
     <li class="cue-type-row">
@@ -89,6 +93,7 @@ function AddTypeRow({ full }: { full: boolean }) {
 
 export function CueTypesEditor({ settings }: { settings: Settings }) {
   const types = settings.cueTypes ?? [];
+  const [said, tell] = useState('');
   return (
     <section aria-label="Cue types" class="cue-types">
       <h3>Cue types</h3>
@@ -98,8 +103,9 @@ export function CueTypesEditor({ settings }: { settings: Settings }) {
         colour unless it has its own.
       </p>
       <ol class="cue-type-list">
-        {types.map((t, i) => <TypeRow key={i} type={t} index={i} count={types.length} />)}
+        {types.map((t, i) => <TypeRow key={i} type={t} index={i} count={types.length} tell={tell} />)}
       </ol>
+      {said && <p class="settings-hint" role="status">{said}</p>}
       <AddTypeRow full={types.length >= maxCueTypes} />
     </section>
   );
