@@ -166,6 +166,7 @@ describe('the settings sheet', () => {
     expect(labelled('Note of binding 2').value).toBe('50');
     expect(labelled('Channel of binding 2').value).toBe('10');
     expect(host.querySelector('.learn-status')).toBeNull();
+    expect(host.querySelector('.midi-bindings')?.textContent).toContain('Learned note 50 (D3) on channel 10.');
 
     // Closing the sheet ends a learn too.
     labelled('Learn new binding').click();

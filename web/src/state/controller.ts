@@ -485,7 +485,7 @@ export function createController(store: Store, bridge: Bridge) {
     },
     midiEvent: (p) => {
       const change = ctl.midiLearn.hear(p);
-      if (change) void ctl.changeSetting(change);
+      if (change) void ctl.changeSetting(change).then(ctl.midiLearn.answered);
     },
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;

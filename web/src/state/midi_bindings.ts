@@ -116,9 +116,14 @@ export function learnInto(map: readonly MidiBinding[], target: LearnTarget, hear
 
 export function createMidiLearn() {
   const learning = signal<LearnTarget | null>(null);
+  // What the last learn came to, shown under the bindings until the next.
+  const said = signal('');
+  let heardLast: HeardNote | null = null;
   return {
     learning,
+    said,
     start(target: LearnTarget): void {
+      said.value = '';
       learning.value = target;
     },
     // Whether there was a learn to cancel: Escape then ends only the learn.
@@ -134,10 +139,17 @@ export function createMidiLearn() {
       const heard = readMidiEvent(payload);
       if (!target || !heard) return null;
       learning.value = null;
+      heardLast = heard;
       return (s) => {
         const next = learnInto(readMidiMap(s.midiMap), target, heard);
         return next ? { midiMap: next } : { error: 'The binding changed while learning; nothing was learned.' };
       };
+    },
+    // The core's answer to the learned change.
+    answered(answer: { error: string } | object): void {
+      const h = heardLast;
+      if ('error' in answer && typeof answer.error === 'string') said.value = answer.error;
+      else if (h) said.value = `Learned note ${h.note} (${noteName(h.note)}) on channel ${channelText(h.channel)}.`;
     },
   };
 }

@@ -140,11 +140,13 @@ export function MidiBindingsEditor({ settings }: { settings: Settings }) {
           <AddBindingRow />
         </tbody>
       </table>
-      {learning && (
+      {learning ? (
         <p class="learn-status" role="status">
           Waiting for a MIDI note… (Escape cancels)
           <span class="settings-hint"> A note that is already bound still does its action.</span>
         </p>
+      ) : (
+        ctl.midiLearn.said.value && <p class="settings-hint" role="status">{ctl.midiLearn.said.value}</p>
       )}
     </div>
   );
