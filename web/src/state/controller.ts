@@ -11,7 +11,9 @@ import { createFinder } from './find';
 import type { KeyAction, KeyMode } from './keys';
 import { nextZoom, parsePageInput, spreads } from './layout';
 import { menuStateReporter } from './menu_state';
+import { createMidiLearn } from './midi_bindings';
 import { PageImages } from './page_images';
+import { createSettingsSender, type Change, type ChangeAnswer } from './settings_form';
 import { appendLog, readControlStatus } from './sidebar';
 import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
 import { nextUpdateNotice, type UpdateInput } from './update_notice';
@@ -74,9 +76,12 @@ export function createController(store: Store, bridge: Bridge) {
     else if (isOpenFailure(answer)) store.message.value = answer.error;
   }
 
+  const sendSettings = createSettingsSender((c) => bridge.setSettings(c), () => store.settings.peek(), (s) => applySettings(store, s));
+
   const ctl = {
     images,
     finder,
+    midiLearn: createMidiLearn(),
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -468,23 +473,11 @@ export function createController(store: Store, bridge: Bridge) {
       store.pageSheet.value = which;
     },
 
-    // One field from the Settings sheet: the core's answer replaces the
-    // settings (and the view follows it); a refusal is shown in the sheet.
-    changeSetting(parsed: { change: Partial<Settings> } | { error: string }): void {
-      if ('error' in parsed) {
-        store.settingsError.value = parsed.error;
-        return;
-      }
-      store.settingsError.value = '';
-      bridge.setSettings(parsed.change).then(
-        (s) => {
-          if (s && typeof s === 'object') applySettings(store, s);
-          else store.settingsError.value = 'The settings were not changed.';
-        },
-        (error: unknown) => {
-          store.settingsError.value = `The settings were not changed: ${error instanceof Error ? error.message : String(error)}`;
-        },
-      );
+    // One change from the Settings sheet, sent after the one before it is
+    // answered: the core's answer replaces the settings (and the view
+    // follows it); the sheet shows what was kept or why nothing changed.
+    changeSetting(change: Change): Promise<ChangeAnswer> {
+      return sendSettings(change);
     },
 
     closePageSheet(): void {
@@ -493,6 +486,8 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     escape(): void {
+      // Escape while learning a MIDI note ends the learn only.
+      if (ctl.midiLearn.cancel()) return;
       if (store.gotoOpen.peek()) return ctl.closeGoTo();
       if (store.editingLabel.peek()) return ctl.cancelLabel();
       if (store.pageSheet.peek()) return ctl.closePageSheet();
@@ -693,6 +688,10 @@ export function createController(store: Store, bridge: Bridge) {
     },
     updateAvailable: (p) => ctl.updateAvailable(p.stamp),
     updateProgress: (p) => ctl.updateProgress(p.text, p.failed),
+    midiEvent: (p) => {
+      const change = ctl.midiLearn.hear(p);
+      if (change) void ctl.changeSetting(change).then(ctl.midiLearn.answered);
+    },
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) ctl.stepPage(Math.trunc(p.value));

@@ -1,31 +1,91 @@
-// The Settings sheet's fields and how a typed value becomes a settings change.
-// Number ranges follow the core's own clamping, so what the form accepts is
-// what the core keeps.
+// The Settings sheet's fields, how a typed value becomes a settings change,
+// and how the core's answer is read back. Number ranges are the core's own
+// limits (or, where the core takes any number, the values that can work), so
+// what the form accepts is what the core keeps.
 
 import type { Settings } from '../bridge/types';
 
-export type SettingsField =
-  | { key: keyof Settings; label: string; kind: 'bool' }
-  | { key: keyof Settings; label: string; kind: 'int'; min: number; max: number }
-  | { key: keyof Settings; label: string; kind: 'choice'; choices: [string, string][] };
+type Key = keyof Settings;
 
-export const settingsFields: SettingsField[] = [
-  { key: 'themeName', label: 'Theme', kind: 'choice', choices: [['deep', 'Booth'], ['dark', 'Studio'], ['light', 'Daylight']] },
-  { key: 'pagesPerSpread', label: 'Pages side by side', kind: 'int', min: 1, max: 2 },
-  { key: 'cueLabelFontPx', label: 'Cue label size (px)', kind: 'int', min: 10, max: 32 },
-  { key: 'cueLabelAdaptive', label: 'Cue labels fit the line', kind: 'bool' },
-  { key: 'cueSnapWords', label: 'Cues snap to words', kind: 'bool' },
-  { key: 'memosVisible', label: 'Show memos', kind: 'bool' },
-  { key: 'dropPageNumbers', label: 'Hide page numbers', kind: 'bool' },
-  { key: 'renderWidth', label: 'Render width (px)', kind: 'int', min: 600, max: 3000 },
-  { key: 'oscEnabled', label: 'OSC remote', kind: 'bool' },
-  { key: 'oscPort', label: 'OSC port', kind: 'int', min: 1, max: 65535 },
-  { key: 'oscLocalOnly', label: 'OSC from this computer only', kind: 'bool' },
-  { key: 'midiEnabled', label: 'MIDI remote', kind: 'bool' },
-  { key: 'mscEnabled', label: 'MIDI Show Control', kind: 'bool' },
-  { key: 'mscDeviceFilter', label: 'MSC device ID', kind: 'int', min: 0, max: 127 },
-  { key: 'mscBareGoFiresStandby', label: 'MSC GO without a number fires standby', kind: 'bool' },
+export type SettingsField =
+  | { key: Key; label: string; kind: 'bool' }
+  | { key: Key; label: string; kind: 'int'; min: number; max: number }
+  // `numeric`: the value goes to the core as a number.
+  | { key: Key; label: string; kind: 'choice'; choices: [string, string][]; numeric?: boolean }
+  // A device ID from 0 to 127, or "all" (the core's negative filter).
+  | { key: Key; label: string; kind: 'device' };
+
+export interface SettingsSection {
+  title: string;
+  fields: SettingsField[];
+}
+
+// Sheet order. The cue type list and the MIDI bindings have their own
+// editors inside "Cue types" and "Remote: MIDI". Not here: the recent
+// scripts (the core's own list) and the older theme level, which the
+// theme name has replaced and which nothing on the page reads.
+export const settingsSections: SettingsSection[] = [
+  {
+    title: 'Show',
+    fields: [
+      { key: 'themeName', label: 'Theme', kind: 'choice', choices: [['deep', 'Booth'], ['dark', 'Studio'], ['light', 'Daylight']] },
+      { key: 'pagesPerSpread', label: 'Pages side by side', kind: 'choice', numeric: true, choices: [['1', 'One page'], ['2', 'Two pages']] },
+      { key: 'glowTarget', label: 'Glowing cue', kind: 'choice', choices: [['standby', 'The standby cue'], ['next', 'The cue after standby']] },
+      { key: 'dimmed', label: 'Dim the screen', kind: 'bool' },
+      { key: 'maxText', label: 'Maximize text (hide toolbar and title bar)', kind: 'bool' },
+    ],
+  },
+  {
+    title: 'Script view',
+    fields: [
+      { key: 'memosVisible', label: 'Show memos', kind: 'bool' },
+      { key: 'dropPageNumbers', label: 'Hide page numbers', kind: 'bool' },
+      { key: 'cueSnapWords', label: 'Cues snap to words', kind: 'bool' },
+      { key: 'renderWidth', label: 'Render width (px)', kind: 'int', min: 600, max: 3000 },
+    ],
+  },
+  {
+    title: 'Cue labels',
+    fields: [
+      { key: 'cueLabelFontPx', label: 'Cue label size (px)', kind: 'int', min: 10, max: 32 },
+      { key: 'cueLabelAdaptive', label: 'Cue labels fit the line', kind: 'bool' },
+    ],
+  },
+  {
+    title: 'Remote: OSC',
+    fields: [
+      { key: 'oscEnabled', label: 'OSC remote', kind: 'bool' },
+      // The core takes any number; the listener refuses anything that is not a UDP port.
+      { key: 'oscPort', label: 'OSC port', kind: 'int', min: 1, max: 65535 },
+      { key: 'oscLocalOnly', label: 'OSC from this computer only', kind: 'bool' },
+    ],
+  },
+  {
+    title: 'Remote: MIDI',
+    fields: [{ key: 'midiEnabled', label: 'MIDI remote', kind: 'bool' }],
+  },
+  {
+    title: 'Remote: MSC',
+    fields: [
+      { key: 'mscEnabled', label: 'MIDI Show Control', kind: 'bool' },
+      { key: 'mscDeviceFilter', label: 'MSC device ID', kind: 'device' },
+      { key: 'mscBareGoFiresStandby', label: 'MSC GO without a number fires standby', kind: 'bool' },
+    ],
+  },
 ];
+
+export const settingsFields: SettingsField[] = settingsSections.flatMap((s) => s.fields);
+
+export function fieldOf(key: string): SettingsField | undefined {
+  return settingsFields.find((f) => f.key === key);
+}
+
+// The range shown beside a field.
+export function rangeText(field: SettingsField): string {
+  if (field.kind === 'int') return `${field.min}–${field.max}`;
+  if (field.kind === 'device') return '0–127, or all';
+  return '';
+}
 
 export type Parsed = { change: Partial<Settings> } | { error: string };
 
@@ -38,7 +98,7 @@ export function parseField(field: SettingsField, raw: string | boolean): Parsed 
     case 'choice': {
       const value = String(raw);
       if (!field.choices.some(([v]) => v === value)) return { error: `${field.label}: not a choice` };
-      return { change: { [field.key]: value } };
+      return { change: { [field.key]: field.numeric ? Number(value) : value } };
     }
     case 'int': {
       const text = String(raw).trim();
@@ -47,5 +107,77 @@ export function parseField(field: SettingsField, raw: string | boolean): Parsed 
       if (n < field.min || n > field.max) return { error: `${field.label}: from ${field.min} to ${field.max}` };
       return { change: { [field.key]: n } };
     }
+    case 'device': {
+      const text = String(raw).trim().toLowerCase();
+      if (text === 'all') return { change: { [field.key]: -1 } };
+      if (!/^\d+$/.test(text) || Number(text) > 127) return { error: `${field.label}: a number from 0 to 127, or all` };
+      return { change: { [field.key]: Number(text) } };
+    }
   }
+}
+
+// What a field shows for a stored value.
+export function displayValue(field: SettingsField, value: unknown): string {
+  if (field.kind === 'device') return typeof value === 'number' && value < 0 ? 'all' : String(value ?? '');
+  return value === undefined || value === null ? '' : String(value);
+}
+
+// A choice field's options: a stored value the sheet does not know (written by
+// another version, or by hand) is offered too, so the field never shows a
+// value the core does not hold.
+export function choicesFor(field: SettingsField & { kind: 'choice' }, stored: unknown): [string, string][] {
+  const value = String(stored ?? '');
+  if (stored === undefined || field.choices.some(([v]) => v === value)) return field.choices;
+  return [...field.choices, [value, value]];
+}
+
+// A quiet line beside the field when the core kept something else than was
+// sent (it limits some values and ignores others); empty when it kept it.
+export function answerNote(field: SettingsField, sent: unknown, stored: unknown): string {
+  if (sent === stored) return '';
+  if (field.kind === 'choice') {
+    const text = field.choices.find(([v]) => v === String(stored))?.[1] ?? String(stored);
+    return `Kept: ${text}`;
+  }
+  return `Kept: ${displayValue(field, stored)}`;
+}
+
+export type ChangeAnswer = { settings: Settings } | { error: string };
+// A change is either the keys to send or, for the lists, worked out from
+// the settings the core holds when it is its turn; none means nothing to send.
+export type Change = Partial<Settings> | ((current: Settings) => Partial<Settings> | { error: string } | null);
+
+function errorText(error: unknown): string {
+  return error instanceof Error ? error.message : String(error);
+}
+
+// Sends one change at a time, each after the answer to the one before: two
+// quick edits of the binding list must not each start from the old list and
+// undo the other.
+export function createSettingsSender(
+  call: (change: Partial<Settings>) => Promise<unknown>,
+  current: () => Settings | null,
+  take: (s: Settings) => void,
+): (change: Change) => Promise<ChangeAnswer> {
+  let tail: Promise<unknown> = Promise.resolve();
+  return (change) => {
+    const run = async (): Promise<ChangeAnswer> => {
+      const now = current();
+      if (!now) return { error: 'The settings have not arrived.' };
+      try {
+        const made = typeof change === 'function' ? change(now) : change;
+        if (!made) return { settings: now };
+        if ('error' in made && typeof made.error === 'string') return { error: made.error };
+        const answer = await call(made as Partial<Settings>);
+        if (!answer || typeof answer !== 'object') return { error: 'The settings were not changed.' };
+        take(answer as Settings);
+        return { settings: answer as Settings };
+      } catch (error) {
+        return { error: `The settings were not changed: ${errorText(error)}` };
+      }
+    };
+    const next = tail.then(run, run);
+    tail = next;
+    return next;
+  };
 }
