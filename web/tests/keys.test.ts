@@ -9,6 +9,14 @@ const untyped = { tagName: 'INPUT' };
 const readOnly = { tagName: 'INPUT', type: 'text', readOnly: true };
 const textarea = { tagName: 'TEXTAREA' };
 const editable = { tagName: 'DIV', isContentEditable: true };
+// A control reached with Tab shows its focus ring; one clicked with the pointer does not.
+const ring = (el: object, shown = true) => ({ ...el, matches: (s: string) => shown && s === ':focus-visible', getAttribute: () => null });
+const tabbedButton = ring(button);
+const clickedButton = ring(button, false);
+const tabbedBox = ring(checkbox);
+const tabbedDisabled = ring({ ...button, disabled: true });
+const tabbedRoleButton = { ...ring({ tagName: 'DIV' }), getAttribute: (n: string) => (n === 'role' ? 'button' : null) };
+const tabbedPanel = ring({ tagName: 'DIV' });
 
 function press(key: string, target: unknown, mods: Partial<KeyInput> = {}): KeyInput {
   return { key, target, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, ...mods };
@@ -20,6 +28,14 @@ describe('keys reach GO and BACK only outside editable fields', () => {
     [' ', body, {}, 'go'],
     [' ', button, {}, 'go'],
     ['Enter', checkbox, {}, 'go'],
+    [' ', tabbedButton, {}, null],
+    [' ', tabbedBox, {}, null],
+    [' ', tabbedRoleButton, {}, null],
+    [' ', clickedButton, {}, 'go'],
+    [' ', tabbedDisabled, {}, 'go'],
+    [' ', tabbedPanel, {}, 'go'],
+    ['Enter', tabbedButton, {}, 'go'],
+    ['Backspace', tabbedBox, {}, 'back'],
     ['Backspace', body, {}, 'back'],
     ['Enter', body, { repeat: true }, null],
     ['Backspace', body, { repeat: true }, null],

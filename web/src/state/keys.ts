@@ -53,6 +53,8 @@ interface ElementLike {
   type?: string;
   readOnly?: boolean;
   disabled?: boolean;
+  matches?: (selector: string) => boolean;
+  getAttribute?: (name: string) => string | null;
 }
 
 // Buttons, checkboxes and the like are not editable: the operator must not
@@ -70,10 +72,35 @@ export function isEditableTarget(target: unknown): boolean {
   return false;
 }
 
+// Space presses a button or ticks a box the operator reached with Tab (the
+// browser then shows its focus ring): without that, a keyboard-only operator
+// could not work a control once a script is open. A control that only kept the
+// focus from a pointer click does not show the ring, so Space stays GO there,
+// and Return is GO everywhere outside a text field.
+const spaceControls = new Set(['button', 'checkbox', 'radio', 'link', 'switch', 'menuitem', 'tab']);
+
+export function takesSpace(target: unknown): boolean {
+  if (typeof target !== 'object' || target === null) return false;
+  const el = target as ElementLike;
+  if (el.disabled === true || typeof el.matches !== 'function') return false;
+  const tag = (el.tagName ?? '').toUpperCase();
+  const role = el.getAttribute?.('role') ?? '';
+  const control =
+    tag === 'BUTTON' || tag === 'SUMMARY' || tag === 'A' || spaceControls.has(role) ||
+    (tag === 'INPUT' && spaceControls.has((el.type ?? '').toLowerCase()));
+  if (!control) return false;
+  try {
+    return el.matches(':focus-visible');
+  } catch {
+    return false;  // an engine without the selector keeps Space as GO
+  }
+}
+
 export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null {
   // Inside a field every key is the field's: Return commits and Escape
   // cancels there, and neither may reach GO.
   if (isEditableTarget(e.target)) return null;
+  if (e.key === ' ' && takesSpace(e.target)) return null;
   // The web view swallows the platform's cancel command; the page handles it.
   if (e.key === 'Escape') return 'escape';
   const plain = !e.ctrlKey && !e.altKey && !e.metaKey;

@@ -6,6 +6,7 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
     title: 'Running the show',
     rows: [
       ['Return or Space', 'GO (not while a text field has the focus)'],
+      ['Tab, then Space', 'Press the button or tick the box reached with Tab (Return stays GO)'],
       ['Backspace', 'Back (same condition)'],
       [']', 'Next Cue: standby moves on without firing'],
       ['[', 'Previous Cue: standby moves back without firing'],
