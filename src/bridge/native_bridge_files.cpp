@@ -106,7 +106,8 @@ void NativeBridge::revealSidecarCall(const BridgeArguments&, ReplyHandle& r) {
 void NativeBridge::saveSidecarCall(const BridgeArguments&, ReplyHandle& r) {
     if (!engine_.sidecarURL()) return r.answer("");
     const std::string name = engine_.sidecarURL()->filename().string();
-    r.answer(engine_.saveSidecar(true) ? name : "");
+    // Answered when the writer is done; the main thread goes on meanwhile.
+    engine_.saveSidecarInBackground([name, reply = r](bool written) mutable { reply.answer(written ? name : ""); });
 }
 
 void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {

@@ -73,6 +73,11 @@ public:
     // The operator's explicit save: waits for the writer and answers whether
     // the file was written. Edits save on their own without waiting.
     bool saveSidecar(bool rotateBackup);
+    // The same save (with backup rotation) without waiting: `done` runs on the
+    // main thread once the writer has finished it, with whether the file was
+    // written. False (and `done` never called) when no script is open. A Save
+    // in the middle of a show must not hold the next GO behind the disk.
+    bool saveSidecarInBackground(std::function<void(bool written)> done);
     // Waits for pending writes first (the file may be one of our backups).
     // True when the marks were read and their save was queued; a failed write
     // is logged by the writer.

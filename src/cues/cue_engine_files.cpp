@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "core/atomic_file.hpp"
+#include "core/main_queue.hpp"
 #include "core/system_log.hpp"
 #include "cues/cue_engine.hpp"
 
@@ -143,6 +144,21 @@ bool CueEngine::saveSidecar(bool rotateBackup) {
         return false;
     }
     return outcome->load() == saveWritten;
+}
+
+bool CueEngine::saveSidecarInBackground(std::function<void(bool)> done) {
+    auto outcome = std::make_shared<std::atomic<int>>(savePending);
+    if (!queueSidecarSave(true, outcome)) return false;
+    // The writer runs jobs in order and a rotating save is never merged away,
+    // so this job sees that save's outcome.
+    writer_.submit(
+        sidecarURL_->string() + "#saved",
+        [outcome, done = std::move(done)] {
+            const bool written = outcome->load() == saveWritten;
+            postToMain([done, written] { done(written); });
+        },
+        FileWriter::Merge::keeps);
+    return true;
 }
 
 bool CueEngine::importSidecar(const fs::path& marksFile) {

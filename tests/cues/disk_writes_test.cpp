@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/fifo_watchdog.hpp"
+#include "core/main_queue.hpp"
 #include "cue_fixtures.hpp"
 #include "support/writer_gate.hpp"
 
@@ -187,6 +188,43 @@ TEST_F(DiskWrites, ARefusedSaveOfAnUnreadableMarksFileChangesNothingOnDisk) {
             EXPECT_EQ(readText(marks() / "inside"), "keep");
         }
     }
+}
+
+TEST_F(DiskWrites, TheOperatorsSaveAnswersWhenWrittenWithoutHoldingTheMainThread) {
+    const std::pair<const char*, bool> cases[] = {{"a marks file", true}, {"a folder in its place", false}};
+    for (const auto& [what, writable] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove_all(marks());
+        engine.loadSidecar(pdf());
+        engine.upsert(numberedCue(7));
+        ASSERT_TRUE(engine.flushWrites());
+        if (!writable) {
+            fs::remove_all(marks());
+            fs::create_directory(marks());
+        }
+        std::optional<bool> answer;
+        {
+            WriterGate gate(engine.writerForTesting());
+            ::testing::internal::CaptureStderr();
+            ASSERT_TRUE(engine.saveSidecarInBackground([&](bool written) { answer = written; }));
+            drainMainQueue();
+            EXPECT_FALSE(answer) << "no answer while the writer is busy, and no wait for it";
+            go(1);
+            gate.open();
+            ASSERT_TRUE(engine.flushWrites());
+            ::testing::internal::GetCapturedStderr();
+        }
+        drainMainQueue();
+        ASSERT_TRUE(answer) << "the answer comes once the writer is done";
+        EXPECT_EQ(*answer, writable);
+        if (writable) EXPECT_NE(readText(marks()).find("\"c7\""), std::string::npos);
+    }
+    fs::remove_all(marks());
+    engine.unload();
+    bool called = false;
+    EXPECT_FALSE(engine.saveSidecarInBackground([&](bool) { called = true; })) << "no script open";
+    drainMainQueue();
+    EXPECT_FALSE(called);
 }
 
 TEST_F(DiskWrites, AFifoInPlaceOfTheMarksOrRunFileDoesNotStopTheScriptOpening) {
