@@ -15,6 +15,7 @@
 #include "app/title_bar.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
+#include "update/build_info.hpp"
 
 namespace tallowmark {
 
@@ -73,7 +74,7 @@ NativeBridge& AppDelegate::bridge() {
     return *nativeBridge_;
 }
 
-std::string AppDelegate::buildStamp() const { return TALLOWMARK_VERSION; }
+std::string AppDelegate::buildStamp() const { return update::runningBuild().stamp; }
 
 void AppDelegate::startup() {
     std::weak_ptr<AppDelegate> weak = shared_from_this();
