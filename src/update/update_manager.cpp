@@ -47,6 +47,13 @@ std::string expectedIdentifier(const BuildInfo& running) {
 
 std::string describe(const std::error_code& error) { return error.message(); }
 
+fs::path temporaryFolder(const fs::path& configured) {
+    if (!configured.empty()) return configured;
+    std::error_code error;
+    fs::path system = fs::temp_directory_path(error);
+    return error ? fs::path("/tmp") : system;
+}
+
 // Holds an exclusive lock on a file beside the installed folder, so two
 // processes of this program never swap the folder at the same time.
 class SwapLock {
@@ -299,7 +306,7 @@ void UpdateManager::install(std::function<void(std::string)> progress, std::func
         };
         const auto failed = [&]() -> std::optional<std::string> {
             gchar* uuid = g_uuid_string_random();
-            const fs::path work = job.config.tempDir / (std::string("TALLOWMARK-update-") + uuid);
+            const fs::path work = temporaryFolder(job.config.tempDir) / (std::string("TALLOWMARK-update-") + uuid);
             g_free(uuid);
             std::error_code error;
             fs::create_directories(work, error);

@@ -25,7 +25,7 @@ struct UpdateConfig {
     PublicKey publicKey = vendorPublicKey();
     BuildInfo running = runningBuild();
     std::optional<std::filesystem::path> runningBundle = update::runningBundle();
-    std::filesystem::path tempDir = std::filesystem::temp_directory_path();
+    std::filesystem::path tempDir;  // empty: the system's temporary folder
     // Starts the freshly installed program; by default, detached in its own session.
     std::function<void(const std::filesystem::path& installedBundle)> relaunch;
     // How long the package's program may take to print its version.
