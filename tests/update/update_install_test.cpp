@@ -364,7 +364,9 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouched) {
         ASSERT_TRUE(checkNow(*manager));
         if (c.failure.empty()) server_.stop();
         const Outcome outcome = installNow(*manager);
-        if (!c.failure.empty()) EXPECT_EQ(outcome.failure, c.failure);
+        if (!c.failure.empty()) {
+            EXPECT_EQ(outcome.failure, c.failure);
+        }
         EXPECT_FALSE(outcome.quit);
         if (c.failure.empty()) {  // the server went away after the check
             ASSERT_TRUE(outcome.failure);
@@ -499,7 +501,9 @@ TEST_F(UpdateInstall, InstallsThatCannotStartAnswerAtOnce) {
         UpdateConfig settings = config();
         if (!c.bundle) settings.runningBundle.reset();
         auto manager = UpdateManager::create(settings);
-        if (c.found) ASSERT_TRUE(checkNow(*manager));
+        if (c.found) {
+            ASSERT_TRUE(checkNow(*manager));
+        }
         Outcome first;
         if (c.alreadyInstalling) {
             manager->onQuit = [&] { first.quit = true; };
