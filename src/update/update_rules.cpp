@@ -76,8 +76,12 @@ std::optional<URLParts> parseURL(std::string_view url) {
     if (rest.substr(0, 2) != "//") return parts;
     rest.remove_prefix(2);
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-    // The user information ends at the last '@'; whatever precedes it is never the host.
-    if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+    // Whatever precedes the '@' is user information, never the host. A second
+    // '@' is not allowed there, and URL readers disagree on which one ends it.
+    if (auto at = authority.find('@'); at != std::string_view::npos) {
+        if (authority.find('@', at + 1) != std::string_view::npos) return std::nullopt;
+        authority.remove_prefix(at + 1);
+    }
     if (!authority.empty() && authority.front() == '[') {
         const auto close = authority.find(']');
         if (close == std::string_view::npos) return std::nullopt;
