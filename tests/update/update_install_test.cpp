@@ -389,11 +389,19 @@ TEST_F(UpdateInstall, GoodPackageReplacesTheInstalledCopyAndKeepsThePreviousOne)
     struct Step {
         Package package;
         std::optional<double> feedTime;
+        bool otherFileSystem;  // the work folder where a rename into place cannot work: copied instead
     };
     Package sameDayLater;
     sameDayLater.stamp = "20261103-bbbbbbb";
     sameDayLater.buildTime = 1793400100;
-    const Step steps[] = {{Package{}, std::nullopt}, {sameDayLater, 1793400100}};
+    Package nextDay;
+    nextDay.stamp = "20261104-ccccccc";
+    // /dev/shm, a file system of its own, when it is one here.
+    struct stat shmInfo {}, ownInfo {};
+    const bool otherFileSystem = ::stat("/dev/shm", &shmInfo) == 0 && ::access("/dev/shm", W_OK) == 0 &&
+                                 ::stat(dir_.path().c_str(), &ownInfo) == 0 && shmInfo.st_dev != ownInfo.st_dev;
+    std::vector<Step> steps{{Package{}, std::nullopt, false}, {sameDayLater, 1793400100, false}};
+    if (otherFileSystem) steps.push_back({nextDay, std::nullopt, true});
     std::map<std::string, std::string> previousInstall = original;
     int index = 0;
     for (const Step& step : steps) {
@@ -405,6 +413,20 @@ TEST_F(UpdateInstall, GoodPackageReplacesTheInstalledCopyAndKeepsThePreviousOne)
         ASSERT_EQ(manager->available(), found);
         ASSERT_EQ(announced.back(), *found);
 
+        fs::path work = dir_.path() / "tmp";
+        if (step.otherFileSystem) {
+            gchar* made = g_dir_make_tmp("tallowmark-update-XXXXXX", nullptr);  // under TMPDIR
+            ASSERT_TRUE(made);
+            work = fs::path("/dev/shm") / fs::path(made).filename();
+            fs::remove(made);
+            g_free(made);
+            fs::create_directories(work);
+            UpdateConfig elsewhere = config();
+            elsewhere.running = BuildInfo{identifier, "20261103-bbbbbbb", 1793400100};
+            elsewhere.tempDir = work;
+            manager = UpdateManager::create(elsewhere);
+            ASSERT_TRUE(checkNow(*manager));
+        }
         const Outcome outcome = installNow(*manager);
         ASSERT_EQ(outcome.failure, std::nullopt);
         EXPECT_TRUE(outcome.quit);
@@ -418,7 +440,8 @@ TEST_F(UpdateInstall, GoodPackageReplacesTheInstalledCopyAndKeepsThePreviousOne)
         EXPECT_TRUE(snapshot(installed_.parent_path() / ".TALLOWMARK-previous.app") == previousInstall);
         previousInstall = snapshot(installed_);
         // The work folder is gone.
-        EXPECT_TRUE(fs::is_empty(dir_.path() / "tmp"));
+        EXPECT_TRUE(fs::is_empty(work));
+        if (step.otherFileSystem) fs::remove_all(work);
 
         // The manager in the relaunched program starts from the new build.
         UpdateConfig next = config();
