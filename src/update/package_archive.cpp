@@ -225,9 +225,6 @@ public:
         }
     }
 
-    int root() const { return root_.get(); }
-    const fs::path& rootPath() const { return rootPath_; }
-
 private:
     FileDescriptor root_;
     fs::path rootPath_;
