@@ -173,25 +173,27 @@ class Extractor {
 public:
     Extractor(FileDescriptor root, fs::path rootPath) : root_(std::move(root)), rootPath_(std::move(rootPath)) {}
 
-    // The folder that will hold the last segment, created as needed.
-    std::optional<FileDescriptor> parentOf(const std::vector<std::string>& segments, std::string& reason) {
+    // The folder that holds the last segment, created as needed unless `create`
+    // is false (the folder of a hard link's target must already be there).
+    std::optional<FileDescriptor> parentOf(const std::vector<std::string>& segments, std::string& reason,
+                                           bool create = true) {
         FileDescriptor at(::dup(root_.get()));
         if (!at.valid()) {
             reason = systemReason("cannot open the work folder", errno);
             return std::nullopt;
         }
         for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
-            auto next = directory(at, segments[i], 0755, reason);
+            if (i == 0 && create) rememberTop(segments[0]);
+            auto next = directory(at, segments[i], create, reason);
             if (!next) return std::nullopt;
-            if (i == 0) rememberTop(segments[0]);
             at = std::move(*next);
         }
         return at;
     }
 
-    std::optional<FileDescriptor> directory(const FileDescriptor& at, const std::string& name, mode_t mode,
+    std::optional<FileDescriptor> directory(const FileDescriptor& at, const std::string& name, bool create,
                                             std::string& reason) {
-        if (::mkdirat(at.get(), name.c_str(), mode) != 0 && errno != EEXIST) {
+        if (create && ::mkdirat(at.get(), name.c_str(), 0755) != 0 && errno != EEXIST) {
             reason = systemReason("cannot create " + name, errno);
             return std::nullopt;
         }
@@ -222,9 +224,6 @@ public:
             fs::remove_all(rootPath_ / name, error);
         }
     }
-
-    int root() const { return root_.get(); }
-    const fs::path& rootPath() const { return rootPath_; }
 
 private:
     FileDescriptor root_;
@@ -271,7 +270,7 @@ std::optional<std::string> extractEntries(archive* reader, Extractor& out, const
             const auto targetSegments = entrySegments(hardlink, reason);
             if (!targetSegments) return reason;
             if (targetSegments->empty()) return "the package has a hard link to the work folder: " + path;
-            auto targetParent = out.parentOf(*targetSegments, reason);
+            auto targetParent = out.parentOf(*targetSegments, reason, /*create=*/false);
             if (!targetParent) return reason;
             struct stat info {};
             if (::fstatat(targetParent->get(), targetSegments->back().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -285,7 +284,7 @@ std::optional<std::string> extractEntries(archive* reader, Extractor& out, const
 
         switch (type) {
         case AE_IFDIR: {
-            if (!out.directory(*parent, name, 0755, reason)) return reason;
+            if (!out.directory(*parent, name, /*create=*/true, reason)) return reason;
             break;
         }
         case AE_IFLNK: {
@@ -398,8 +397,12 @@ std::optional<std::string> packTree(archive* writer, const fs::path& path, const
 }  // namespace
 
 std::optional<std::string> unpackZip(const fs::path& zip, const fs::path& destination, const UnpackLimits& limits) {
+    // Checked and read through one descriptor, so the file whose kind and size
+    // were checked is the file that is read.
+    FileDescriptor input(::open(zip.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input.valid()) return systemReason("cannot read the package", errno);
     struct stat info {};
-    if (::stat(zip.c_str(), &info) != 0) return systemReason("cannot read the package", errno);
+    if (::fstat(input.get(), &info) != 0) return systemReason("cannot read the package", errno);
     if (!S_ISREG(info.st_mode)) return "the package is not a file";
     if (static_cast<std::uint64_t>(info.st_size) > limits.maxArchiveBytes)
         return "the package is larger than " + std::to_string(limits.maxArchiveBytes) + " bytes";
@@ -411,7 +414,7 @@ std::optional<std::string> unpackZip(const fs::path& zip, const fs::path& destin
 
     ArchiveReader reader;
     archive_read_support_format_zip(reader.handle);
-    if (archive_read_open_filename(reader.handle, zip.c_str(), copyBlock) != ARCHIVE_OK) {
+    if (archive_read_open_fd(reader.handle, input.get(), copyBlock) != ARCHIVE_OK) {
         const char* text = archive_error_string(reader.handle);
         return std::string("the package is not a ZIP archive") + (text ? std::string(" (") + text + ")" : "");
     }
