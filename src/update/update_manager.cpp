@@ -235,10 +235,9 @@ std::optional<std::string> assessBundleProgram(const fs::path& executable, const
             }
         }
     }
-    if (!exited) {
-        ::kill(-pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
+    // On a time-out its whole group goes, also what it left behind holding the output open.
+    if (timedOut || !exited) ::kill(-pid, SIGKILL);
+    if (!exited) ::waitpid(pid, &status, 0);
     if (pidfd >= 0) ::close(pidfd);
     ::close(out[0]);
     if (timedOut || !exited) return name + " did not finish within " + std::to_string(timeoutSeconds) + " seconds";

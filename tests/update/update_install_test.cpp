@@ -569,6 +569,8 @@ TEST(UpdateAssessment, VersionRunOfThePackagedProgram) {
         {"hangs", "#!/bin/sh\nsleep 30\n", "tallowmark did not finish within 1 seconds"},
         {"hangs after closing its output", "#!/bin/sh\nexec >/dev/null\nsleep 30\n",
          "tallowmark did not finish within 1 seconds"},
+        {"leaves a child holding its output", "#!/bin/sh\necho 20261103-abc1234\nsleep 30 &\n",
+         "tallowmark did not finish within 1 seconds"},
         {"not runnable", "", "tallowmark could not be started: Exec format error"},
     };
     for (const Case& c : cases) {
