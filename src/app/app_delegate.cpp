@@ -15,6 +15,7 @@
 #include "app/title_bar.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
+#include "update/build_info.hpp"
 
 namespace tallowmark {
 
@@ -61,19 +62,46 @@ AppDelegate::~AppDelegate() {
     if (nativeBridge_) nativeBridge_->onMenuStateChange = nullptr;
 }
 
+ShellUpdates& AppDelegate::updates() {
+    if (!updates_) {
+        std::weak_ptr<AppDelegate> weak = weak_from_this();
+        updates_ = std::make_shared<ShellUpdates>(
+            update::UpdateManager::shared(),
+            [weak](const std::string& event, const Json& payload) {
+                if (auto d = weak.lock()) d->emitToPage(event, payload);
+            },
+            // A new build is in place and started: end through the same handshake as Quit.
+            [weak] {
+                if (auto d = weak.lock()) d->requestQuit();
+            });
+        updates_->onAvailable([weak](const std::string& stamp) {
+            if (auto d = weak.lock()) d->offerUpdateInPicker(stamp);
+        });
+    }
+    return *updates_;
+}
+
+void AppDelegate::offerUpdateInPicker(const std::string& stamp) {
+    if (!picker_) return;
+    picker_->setUpdateAvailable(stamp, [weak = weak_from_this()](std::function<void(std::string, bool)> progress) {
+        auto d = weak.lock();
+        if (!d) return;
+        d->updates().install([progress](const std::string& text, bool failed) {
+            if (progress) progress(text, failed);
+        });
+    });
+}
+
 NativeBridge& AppDelegate::bridge() {
     if (!nativeBridge_) {
-        updates_ = std::make_shared<ShellUpdates>(
-            buildStamp(), [weak = weak_from_this()](const std::string& event, const Json& payload) {
-                if (auto d = weak.lock()) d->emitToPage(event, payload);
-            });
+        updates();
         nativeBridge_ = NativeBridge::create(settingsStore_, updates_);
         nativeBridge_->onMenuStateChange = weakly(shared_from_this(), [](AppDelegate& d) { d.refreshMenus(); });
     }
     return *nativeBridge_;
 }
 
-std::string AppDelegate::buildStamp() const { return TALLOWMARK_VERSION; }
+std::string AppDelegate::buildStamp() const { return update::runningBuild().stamp; }
 
 void AppDelegate::startup() {
     std::weak_ptr<AppDelegate> weak = shared_from_this();
@@ -137,7 +165,7 @@ void AppDelegate::open(const std::vector<std::string>& paths) {
 
 void AppDelegate::launch() {
     launchStarted_ = true;
-    // The update check: there is no update source yet, so nothing to start.
+    updates().checkAtLaunch();
     dialogs_ = std::make_shared<GtkBridgeDialogs>([weak = weak_from_this()]() -> GtkWindow* {
         auto d = weak.lock();
         if (!d) return nullptr;
@@ -173,6 +201,8 @@ void AppDelegate::launch() {
                 g_application_release(G_APPLICATION(e.app_));
             }));
         });
+        // An update found by an earlier check shows at once; a later find through onAvailable.
+        if (auto stamp = updates().availableStamp()) offerUpdateInPicker(*stamp);
         return;
     }
     finishLaunch();
@@ -200,7 +230,9 @@ void AppDelegate::finishLaunch() {
                      this);
     g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject* window, GParamSpec*, gpointer data) {
                          auto* self = static_cast<AppDelegate*>(data);
-                         if (self->menu_ && gtk_window_is_active(GTK_WINDOW(window))) self->menu_->recheckRecents();
+                         if (!gtk_window_is_active(GTK_WINDOW(window))) return;
+                         if (self->menu_) self->menu_->recheckRecents();
+                         self->updates().activated(update::UpdateManager::Clock::now());
                      }),
                      this);
 
@@ -341,10 +373,14 @@ void AppDelegate::refreshMenus() {
 }
 
 void AppDelegate::checkForUpdates() {
-    // No update source exists yet, so the installed build is always the newest.
-    showAlert(activeWindow(),
-              AlertRequest{AlertStyle::informational, "TALLOWMARK is up to date", "Build " + buildStamp() + ".", {"OK"}},
-              nullptr);
+    updates().checkFromMenu([weak = weak_from_this()](AlertRequest alert, bool offersInstall) {
+        auto d = weak.lock();
+        if (!d) return;
+        showAlert(d->activeWindow(), alert, [weak, offersInstall](int button) {
+            auto e = weak.lock();
+            if (e && offersInstall && button == 0) e->updates().install();
+        });
+    });
 }
 
 void AppDelegate::toggleConfidenceMonitor() {

@@ -44,6 +44,8 @@ public:
 private:
     explicit AppDelegate(GtkApplication* app);
     NativeBridge& bridge();
+    ShellUpdates& updates();
+    void offerUpdateInPicker(const std::string& stamp);
     void launch();
     void finishLaunch();
     void openDocument(const std::string& path, bool announceFailure);

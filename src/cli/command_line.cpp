@@ -20,6 +20,7 @@
 #include "export/markup_exporter.hpp"
 #include "export/script_files.hpp"
 #include "settings/settings_store.hpp"
+#include "update/build_info.hpp"
 
 namespace tallowmark {
 
@@ -237,6 +238,12 @@ int pageOperand(const std::string* operand) {
 }
 
 std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments, std::FILE* out) {
+    // The build's stamp comes before every mode: it is what a script asks a
+    // copy it is about to replace or has just installed, and it needs nothing else.
+    if (std::find(arguments.begin(), arguments.end(), "--version") != arguments.end()) {
+        std::fprintf(out, "%s\n", update::runningBuild().stamp.c_str());
+        return 0;
+    }
     // Table order; a mode without its required operands gives way to the next.
     if (const auto operands = operandsOf(arguments, "--pdf-test"); operands && operands->size() >= 1)
         return renderBenchmarkMode(*operands, out);

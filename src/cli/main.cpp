@@ -19,6 +19,7 @@ void printUsage(std::FILE* out) {
         "  (ei valitsimia)                          avaa sovellusikkunan\n"
         "  --open pdf                               avaa sovellusikkunan ja siihen kasikirjoituksen\n"
         "  --help                                   tama ohje\n"
+        "  --version                                ohjelman versio (kaannospaiva-tunniste)\n"
         "  --pdf-test pdf [leveys]                  sivujen renderoinnin mittaus\n"
         "  --page-lines pdf [sivu]                  sivun tekstirivit\n"
         "  --maxtext-data pdf [--maxtext-crop x,y,l,k]  kuvasuhteet ja kaikki rivit JSON-muodossa\n"

@@ -2,20 +2,134 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.hpp"
+
 namespace tallowmark {
 namespace {
 
-TEST(ShellUpdates, InstallFailsAtOnceThroughTheProgressEventAndNothingIsAnnounced) {
+using update::UpdateManager;
+using namespace std::chrono_literals;
+
+TEST(ShellUpdates, RecheckOnActivationOnlyAfterFifteenMinutes) {
+    const auto now = UpdateManager::Clock::now();
+    struct Case {
+        UpdateManager::Clock::time_point lastCheck;
+        bool recheck;
+    };
+    const Case cases[] = {
+        {UpdateManager::Clock::time_point::min(), true},  // never checked
+        {now, false},
+        {now - 899s, false},
+        {now - 900s, false},
+        {now - 901s, true},
+        {now - 24h, true},
+        {now + 60s, false},  // the clock went back
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(shouldRecheckOnActivation(c.lastCheck, now), c.recheck)
+            << std::chrono::duration_cast<std::chrono::seconds>(now - c.lastCheck).count();
+    }
+}
+
+TEST(ShellUpdates, CheckForUpdatesAlertTexts) {
+    struct Case {
+        std::optional<update::UpdateInfo> found;
+        std::string message;
+        std::string informative;
+        std::vector<std::string> buttons;
+    };
+    const Case cases[] = {
+        {update::UpdateInfo{"20261103-abc1234", "https://tallowmark.org/files/x.zip"}, "A new TALLOWMARK is available",
+         "Build 20261103-abc1234. TALLOWMARK restarts after the update; your scripts and cues are not touched.",
+         {"Install and Restart", "Later"}},
+        {std::nullopt, "TALLOWMARK is up to date", "Build 20261029-5e9d804.", {"OK"}},
+    };
+    for (const Case& c : cases) {
+        const AlertRequest alert = updateCheckAlert(c.found, "20261029-5e9d804");
+        EXPECT_EQ(alert.message, c.message);
+        EXPECT_EQ(alert.informative, c.informative);
+        EXPECT_EQ(alert.buttons, c.buttons);
+    }
+}
+
+// A manager whose every request fails at once: nothing listens on port 1.
+std::shared_ptr<UpdateManager> offlineManager() {
+    update::UpdateConfig config;
+    config.host = "tallowmark.org";
+    config.connectTo = "tallowmark.org:443:127.0.0.1:1";
+    config.running = update::BuildInfo{"org.tallowmark.Tallowmark", "20261029-5e9d804", 1793000000};
+    config.runningBundle.reset();
+    config.relaunch = [](const std::filesystem::path&) { ADD_FAILURE() << "relaunched"; };
+    return UpdateManager::create(config);
+}
+
+TEST(ShellUpdates, PageEventsAndTheManagersCallbacks) {
+    auto manager = offlineManager();
     std::vector<std::pair<std::string, Json>> events;
-    ShellUpdates updates("0.1", [&](const std::string& name, const Json& payload) { events.emplace_back(name, payload); });
-    updates.announce();
-    EXPECT_TRUE(events.empty());
-    updates.install();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].first, "updateProgress");
-    EXPECT_EQ(events[0].second.value("failed", false), true);
-    EXPECT_FALSE(events[0].second.value("text", "").empty());
-    EXPECT_EQ(updates.currentStamp(), "0.1");
+    std::vector<std::string> heard;
+    int quits = 0;
+    {
+        ShellUpdates updates(
+            manager, [&](const std::string& name, const Json& payload) { events.emplace_back(name, payload); },
+            [&] { ++quits; });
+        updates.onAvailable([&](const std::string& stamp) { heard.push_back(stamp); });
+        EXPECT_EQ(updates.currentStamp(), "20261029-5e9d804");
+        EXPECT_EQ(updates.availableStamp(), std::nullopt);
+
+        updates.announce();  // nothing known yet
+        EXPECT_TRUE(events.empty());
+
+        // A check that finds an update reaches the page and the picker alike.
+        manager->onAvailable(update::UpdateInfo{"20261103-abc1234", "https://tallowmark.org/files/x.zip"});
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].first, "updateAvailable");
+        EXPECT_EQ(events[0].second, (Json{{"stamp", "20261103-abc1234"}}));
+        EXPECT_EQ(heard, std::vector<std::string>{"20261103-abc1234"});
+
+        // Nothing found: the install fails at once, as a failed progress event and to the picker.
+        events.clear();
+        std::vector<std::pair<std::string, bool>> progress;
+        updates.install([&](const std::string& text, bool failed) { progress.emplace_back(text, failed); });
+        updates.install();
+        ASSERT_EQ(events.size(), 2u);
+        for (const auto& [name, payload] : events) {
+            EXPECT_EQ(name, "updateProgress");
+            EXPECT_EQ(payload, (Json{{"text", "No update available"}, {"failed", true}}));
+        }
+        EXPECT_EQ(progress, (std::vector<std::pair<std::string, bool>>{{"No update available", true}}));
+
+        manager->onQuit();
+        EXPECT_EQ(quits, 1);
+    }
+    // The shell is gone: the process-wide manager must not call into it.
+    EXPECT_FALSE(manager->onAvailable);
+    EXPECT_FALSE(manager->onQuit);
+}
+
+TEST(ShellUpdates, ChecksAtActivationAndFromTheMenu) {
+    auto manager = offlineManager();
+    ShellUpdates updates(manager, nullptr, nullptr);
+    const auto never = UpdateManager::Clock::time_point::min();
+    ASSERT_EQ(manager->lastCheck(), never);
+
+    updates.activated(UpdateManager::Clock::now());
+    const auto first = manager->lastCheck();
+    EXPECT_NE(first, never);
+    updates.activated(UpdateManager::Clock::now() + 60s);
+    EXPECT_EQ(manager->lastCheck(), first);  // too soon
+    updates.activated(UpdateManager::Clock::now() + 901s);
+    EXPECT_NE(manager->lastCheck(), first);
+
+    std::optional<AlertRequest> shown;
+    bool offersInstall = true;
+    updates.checkFromMenu([&](AlertRequest alert, bool install) {
+        shown = std::move(alert);
+        offersInstall = install;
+    });
+    ASSERT_TRUE(testing::pumpMainUntil([&] { return shown.has_value(); }, 30000));
+    EXPECT_EQ(shown->message, "TALLOWMARK is up to date");
+    EXPECT_EQ(shown->informative, "Build 20261029-5e9d804.");
+    EXPECT_FALSE(offersInstall);
 }
 
 }  // namespace

@@ -1,33 +1,67 @@
 #pragma once
 
-// The shell's update source until an update feed exists: the running build is
-// always the newest, and an install request answers at once through the page's
-// "updateProgress" event with the reason it cannot go on, so the page's
-// install control never waits for progress that will not come.
+// The shell's side of self-update, without the toolkit: the page's update calls
+// and events over the update manager, the rule for checking again when a window
+// comes to the front, and the texts of the "Check for Updates…" alerts.
+// Main thread only.
 
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "bridge/bridge_interfaces.hpp"
 #include "core/json_helpers.hpp"
+#include "update/update_manager.hpp"
 
 namespace tallowmark {
+
+// A window coming to the front checks again only after this long since the last check.
+inline constexpr std::chrono::seconds updateRecheckInterval{900};
+
+// More than the interval since `lastCheck`.
+bool shouldRecheckOnActivation(update::UpdateManager::Clock::time_point lastCheck,
+                               update::UpdateManager::Clock::time_point now);
+
+// The alert "Check for Updates…" shows for a check's result; when an update was
+// found its first button installs it.
+AlertRequest updateCheckAlert(const std::optional<update::UpdateInfo>& found, const std::string& installedStamp);
 
 class ShellUpdates final : public UpdateSource {
 public:
     using Emit = std::function<void(const std::string& event, const Json& payload)>;
-    ShellUpdates(std::string currentStamp, Emit emit);
+    // Progress of an install: each text, the last one with `failed` set when it failed.
+    using Progress = std::function<void(const std::string& text, bool failed)>;
 
-    std::optional<std::string> availableStamp() const override { return std::nullopt; }
-    std::string currentStamp() const override { return current_; }
-    void install() override;
+    // Takes over the manager's availability and quit callbacks.
+    ShellUpdates(std::shared_ptr<update::UpdateManager> manager, Emit emit, std::function<void()> quit);
+    ~ShellUpdates() override;
 
-    // "updateAvailable" for the page when a newer build is known; nothing otherwise.
+    std::optional<std::string> availableStamp() const override;
+    std::string currentStamp() const override { return manager_->currentStamp(); }
+    // The page's "installUpdate": progress as "updateProgress" events.
+    void install() override { install(nullptr); }
+    // The same, also reporting to a window of the shell (the startup picker).
+    void install(Progress alsoTo);
+
+    // "updateAvailable" for the page when an update is already known.
     void announce() const;
+    // Told of every update a check finds, besides the page.
+    void onAvailable(std::function<void(const std::string& stamp)> listener);
+
+    void checkAtLaunch() { manager_->check(); }
+    // A window came to the front at `now`.
+    void activated(update::UpdateManager::Clock::time_point now);
+    // "Check for Updates…": `show` gets the alert for the result, and whether
+    // its first button installs a found update.
+    void checkFromMenu(std::function<void(AlertRequest alert, bool offersInstall)> show);
 
 private:
-    std::string current_;
+    std::shared_ptr<update::UpdateManager> manager_;
     Emit emit_;
+    std::vector<std::function<void(const std::string&)>> listeners_;
 };
 
 }  // namespace tallowmark
