@@ -297,10 +297,13 @@ async function oneRun(context, port, r) {
     }
     await resetRun(page);
     out[`go_${side}`] = [];
+    const goBefore = await metrics(cdp);
     for (let i = 0; i < 30; i++) {
       out[`go_${side}`].push(await timedGo(page));
       await sleep(30);
     }
+    const goAfter = await metrics(cdp);
+    out[`goWork_${side}`] = Object.fromEntries(Object.keys(goAfter).map((k) => [k, (goAfter[k] - goBefore[k]) / 30]));
     const [state, other] = await statesNow();
     out[`cueState_${side}`] = [];
     const before = await metrics(cdp);
@@ -383,6 +386,8 @@ function summarize(results) {
     rows.push(line(`  frames from the key ${tag}`, perRun((o) => median(go(o).map((g) => g.frames))), 'frames', '1 frame', (m) => m <= 1));
     rows.push(line(`  core answer over loopback HTTP ${tag}`, perRun((o) => median(go(o).map((g) => g.answer))), 'ms', '-', () => true));
     rows.push(line(`  key handler ${tag}`, perRun((o) => median(go(o).map((g) => g.handler))), 'ms', '-', () => true));
+    for (const k of ['script', 'style', 'layout', 'task'])
+      rows.push(line(`  main thread ${k} per GO ${tag}`, perRun((o) => o[`goWork_${side}`][k]), 'ms', '-', () => true));
     rows.push(line(`cueState of ${cueCount} cues, handler + render ${tag}`, perRun((o) => median(cs(o).map((c) => c.rendered))), 'ms', '< 8 ms', (m) => m < 8));
     rows.push(line(`  until the frame after it is done ${tag}`, perRun((o) => median(cs(o).map((c) => c.frameDone))), 'ms', '-', () => true));
     for (const k of ['script', 'style', 'layout', 'task'])
