@@ -5,7 +5,9 @@
 //
 //   tallowmark_page_host PAGE PORT [SCRIPT.pdf]
 //
-// PORT 0 picks a free one; the port in use is printed as "PORT n".
+// PORT 0 picks a free one; the port in use is printed as "PORT n". With
+// XDG_CONFIG_HOME set to an absolute folder the settings live in a file there,
+// as the app's do, and survive a restart; otherwise only in memory.
 
 #include <gio/gio.h>
 #include <glib-unix.h>
@@ -173,7 +175,9 @@ int run(int argc, char** argv) {
     const std::string pageURL = uri ? uri : "";
     g_free(uri);
 
-    auto bridge = NativeBridge::create(std::make_shared<SettingsStore>(true), std::make_shared<NoUpdates>("page-host"));
+    const std::optional<std::filesystem::path> settingsFile = settingsFileUnder(g_getenv("XDG_CONFIG_HOME"));
+    auto settings = settingsFile ? std::make_shared<SettingsStore>(*settingsFile) : std::make_shared<SettingsStore>(true);
+    auto bridge = NativeBridge::create(std::move(settings), std::make_shared<NoUpdates>("page-host"));
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
     auto host = std::make_shared<Host>(insertShim(*page, shimScript(NativeBridge::callNames())), pageURL, bridge);
     bridge->setWebView(host);

@@ -165,4 +165,11 @@ std::string shimScript(const std::vector<std::string>& callNames) {
            "})();";
 }
 
+std::optional<std::filesystem::path> settingsFileUnder(const char* configHome) {
+    if (configHome == nullptr || configHome[0] == '\0') return std::nullopt;
+    const std::filesystem::path home(configHome);
+    if (!home.is_absolute()) return std::nullopt;
+    return home / "TALLOWMARK" / "settings.json";
+}
+
 }  // namespace tallowmark::page_host

@@ -5,6 +5,7 @@
 // apart from the sockets so the parsing can be tested without a browser.
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,5 +50,11 @@ std::string callReplyBody(const std::string& jsonText, const std::optional<std::
 
 // The script the host puts in front of the page's own.
 std::string shimScript(const std::vector<std::string>& callNames);
+
+// Where the host keeps its settings: the per-user file under the folder the
+// caller chose as XDG_CONFIG_HOME (a test makes a fresh one), or nowhere (in
+// memory) when none is chosen, so a run by hand never touches real settings.
+// A relative folder is no choice: the user directory rules ignore it.
+std::optional<std::filesystem::path> settingsFileUnder(const char* configHome);
 
 }  // namespace tallowmark::page_host

@@ -123,5 +123,24 @@ TEST(PageHostCall, ReplyIsAValueOrAnErrorAndAlwaysJson) {
     }
 }
 
+TEST(PageHostSettings, KeepsAFileOnlyUnderAnAbsoluteChosenFolder) {
+    struct Row {
+        const char* configHome;
+        std::optional<std::filesystem::path> file;
+    };
+    const std::vector<Row> rows = {
+        {nullptr, std::nullopt},
+        {"", std::nullopt},
+        {"config", std::nullopt},
+        {"./config", std::nullopt},
+        {"/tmp/e2e-1/config", std::filesystem::path("/tmp/e2e-1/config/TALLOWMARK/settings.json")},
+        {"/", std::filesystem::path("/TALLOWMARK/settings.json")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.configHome ? row.configHome : "(unset)");
+        EXPECT_EQ(settingsFileUnder(row.configHome), row.file);
+    }
+}
+
 }  // namespace
 }  // namespace tallowmark::page_host

@@ -178,7 +178,8 @@ describe('an open script', () => {
 });
 
 describe('the saved-run banner', () => {
-  const saved = { ...state, savedRun: { count: 1, total: 3, standbyID: '2', number: '2', label: 'cue 2' } };
+  // As the core opens a script: nothing fired yet, the last run offered.
+  const saved = { ...state, fired: [], savedRun: { count: 1, total: 3, standbyID: '2', number: '2', label: 'cue 2' } };
   const banner = () => host.querySelector('.resume-banner')?.querySelector('span')?.textContent ?? null;
 
   it('offers the saved run after opening; Resume restores it, Discard drops it, and either hides it', async () => {
@@ -197,6 +198,21 @@ describe('the saved-run banner', () => {
       expect(banner()).not.toBeNull();
       render(null, host);
     }
+  });
+
+  it('is not offered over the run in progress: the core offers every run it writes', async () => {
+    const t = await mount({
+      openDocumentPath: (p: never) => doc(p, { state: saved }),
+      // The answer to a GO carries the run just written as the offer.
+      go: () => ({ ...saved, fired: ['1'], standbyID: '2', savedRun: { ...saved.savedRun, count: 1 } }),
+    });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    expect(banner()).not.toBeNull();
+    t.ctl.go();
+    await flush();
+    expect(banner()).toBeNull();
+    render(null, host);
   });
 });
 

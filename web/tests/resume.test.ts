@@ -22,8 +22,11 @@ describe('the saved-run banner', () => {
     for (const [run, text] of cases) expect(resumeText(run as never), JSON.stringify(run)).toBe(text);
   });
 
-  it('is gone once answered, and never on the monitor', () => {
+  it('is gone once answered or once the live run has fired a cue, and never on the monitor', () => {
     expect(resumeBannerText(offer, false, false)).not.toBeNull();
+    expect(resumeBannerText(offer, false, false, 0)).not.toBeNull();
+    // The offer then describes the run in progress, not one to go back to.
+    expect(resumeBannerText(offer, false, false, 1)).toBeNull();
     expect(resumeBannerText(offer, true, false)).toBeNull();
     expect(resumeBannerText(offer, false, true)).toBeNull();
   });

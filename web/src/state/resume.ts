@@ -21,9 +21,11 @@ export function resumeText(run: SavedRun | undefined | null): string | null {
   return `${fired} of ${total} cues fired, standby ${standby}`;
 }
 
-// The core keeps its offer until a GO or BACK, so once the operator has
-// answered it the page hides it itself; the monitor never shows it.
-export function resumeBannerText(run: SavedRun | undefined | null, answered: boolean, confidence: boolean): string | null {
-  if (answered || confidence) return null;
+// The core's offer follows every write of the run file, so it is there during
+// the performance too: the banner belongs to a reopened script only, before
+// its first cue fires (from here, a desk or the remote) and until answered;
+// the monitor never shows it.
+export function resumeBannerText(run: SavedRun | undefined | null, answered: boolean, confidence: boolean, liveFired = 0): string | null {
+  if (answered || confidence || liveFired > 0) return null;
   return resumeText(run);
 }

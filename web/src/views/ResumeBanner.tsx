@@ -5,7 +5,7 @@ import { useApp } from './context';
 // The buttons take focus only when clicked or tabbed to, so GO stays on Return.
 export function ResumeBanner() {
   const { store, ctl } = useApp();
-  const text = resumeBannerText(store.cueState.value.savedRun, store.resumeAnswered.value, store.confidence);
+  const text = resumeBannerText(store.cueState.value.savedRun, store.resumeAnswered.value, store.confidence, store.fired.value.size);
   if (!text) return null;
   return (
     <div class="resume-banner" role="status">

@@ -1,0 +1,126 @@
+// What the browser tests and the page measurements share: the test host as a
+// child process, Chromium through playwright-core, polling, and the files the
+// core writes beside the script.
+
+import { spawn } from 'node:child_process';
+import { mkdirSync, readdirSync, readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { createRequire } from 'node:module';
+
+export const CHROMIUM = '/usr/bin/chromium';
+export const SKIP = 77;
+
+export function option(name, fallback) {
+  const i = process.argv.indexOf(`--${name}`);
+  if (i < 0 || i + 1 >= process.argv.length) {
+    if (fallback !== undefined) return fallback;
+    throw new Error(`missing --${name}`);
+  }
+  return process.argv[i + 1];
+}
+
+// A failed check: its message is what the operator would have seen.
+export function fail(message) {
+  const error = new Error(message);
+  error.isCheck = true;
+  return error;
+}
+
+export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Polls until `probe` answers something other than undefined, else fails with `what`.
+export async function waitFor(what, probe, ms = 15000) {
+  const until = Date.now() + ms;
+  while (Date.now() < until) {
+    const last = await probe();
+    if (last !== undefined) return last;
+    await sleep(100);
+  }
+  throw fail(`timed out waiting for ${what}`);
+}
+
+// The host serves `page` with `script` open; its settings live in a file under
+// `configHome`, so a restart with the same folder finds what the last run kept.
+export function startHost(hostPath, page, script, configHome) {
+  mkdirSync(configHome, { recursive: true });
+  const child = spawn(hostPath, [page, '0', script], {
+    stdio: ['ignore', 'pipe', 'inherit'],
+    env: { ...process.env, XDG_CONFIG_HOME: configHome },
+  });
+  const port = new Promise((resolve, reject) => {
+    let text = '';
+    child.stdout.on('data', (chunk) => {
+      text += chunk;
+      const m = /^PORT (\d+)$/m.exec(text);
+      if (m) resolve(Number(m[1]));
+    });
+    child.on('exit', (code) => reject(fail(`the page host ended before serving (status ${code})`)));
+  });
+  return {
+    child,
+    port,
+    // SIGTERM ends the host's main loop, which lets the writer threads finish.
+    async stop() {
+      child.removeAllListeners('exit');
+      if (child.exitCode === null && child.signalCode === null) {
+        const done = new Promise((resolve) => child.once('exit', resolve));
+        child.kill('SIGTERM');
+        await Promise.race([done, sleep(5000)]);
+      }
+    },
+  };
+}
+
+export async function launchChromium(profile) {
+  // Resolved from the page's own packages, wherever this is run from.
+  const require = createRequire(new URL('../package.json', import.meta.url));
+  const { chromium } = require('playwright-core');
+  return chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    viewport: { width: 1280, height: 800 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--enable-precise-memory-info'],
+  });
+}
+
+// Waits for the first page image of the open script to be decoded.
+export async function firstImage(page, ms = 30000) {
+  await page.waitForFunction(() => {
+    const img = document.querySelector('img.page-image');
+    return img instanceof HTMLImageElement && img.complete && img.naturalWidth > 0;
+  }, null, { timeout: ms });
+}
+
+function readJson(path) {
+  try {
+    return JSON.parse(readFileSync(path, 'utf8'));
+  } catch {
+    return undefined;  // not written yet, or caught between writes
+  }
+}
+
+export function readRun(folder) {
+  const name = readdirSync(folder).find((n) => n.endsWith('.tallowmark-run'));
+  return name ? readJson(join(folder, name)) : undefined;
+}
+
+// The marks file beside the script: its name with the extension replaced.
+export function marksPath(pdfPath) {
+  return pdfPath.replace(/\.[^./]*$/, '.tallowmark');
+}
+
+export function readMarks(pdfPath) {
+  return readJson(marksPath(pdfPath));
+}
+
+export function readSettings(configHome) {
+  return readJson(join(configHome, 'TALLOWMARK', 'settings.json'));
+}
+
+// What the menu of the app window sends the page.
+export async function menu(page, command, value) {
+  await page.evaluate(([c, v]) => window.__tallowmarkEvent('menuCommand', v === undefined ? { command: c } : { command: c, value: v }),
+    [command, value]);
+}
