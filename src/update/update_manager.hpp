@@ -45,6 +45,8 @@ public:
     bool isInstalling() const { return installing_; }
     Clock::time_point lastCheck() const { return lastCheck_; }
     const std::string& currentStamp() const { return config_.running.stamp; }
+    // Only a copy running from an installed TALLOWMARK.app can replace itself.
+    bool canInstall() const { return config_.runningBundle.has_value(); }
 
     // Called on the main thread when a check finds an update.
     std::function<void(const Info&)> onAvailable;

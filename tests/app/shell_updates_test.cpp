@@ -53,12 +53,12 @@ TEST(ShellUpdates, CheckForUpdatesAlertTexts) {
 }
 
 // A manager whose every request fails at once: nothing listens on port 1.
-std::shared_ptr<UpdateManager> offlineManager() {
+std::shared_ptr<UpdateManager> offlineManager(std::optional<std::filesystem::path> installed = std::nullopt) {
     update::UpdateConfig config;
     config.host = "tallowmark.org";
     config.connectTo = "tallowmark.org:443:127.0.0.1:1";
     config.running = update::BuildInfo{"org.tallowmark.Tallowmark", "20261029-5e9d804", 1793000000};
-    config.runningBundle.reset();
+    config.runningBundle = installed;
     config.relaunch = [](const std::filesystem::path&) { ADD_FAILURE() << "relaunched"; };
     return UpdateManager::create(config);
 }
@@ -107,9 +107,17 @@ TEST(ShellUpdates, PageEventsAndTheManagersCallbacks) {
 }
 
 TEST(ShellUpdates, ChecksAtActivationAndFromTheMenu) {
-    auto manager = offlineManager();
-    ShellUpdates updates(manager, nullptr, nullptr);
     const auto never = UpdateManager::Clock::time_point::min();
+    {
+        // Not an installed copy: no silent check at all.
+        auto loose = offlineManager();
+        ShellUpdates updates(loose, nullptr, nullptr);
+        updates.checkAtLaunch();
+        updates.activated(UpdateManager::Clock::now() + 901s);
+        EXPECT_EQ(loose->lastCheck(), never);
+    }
+    auto manager = offlineManager("/opt/TALLOWMARK.app");
+    ShellUpdates updates(manager, nullptr, nullptr);
     ASSERT_EQ(manager->lastCheck(), never);
 
     updates.activated(UpdateManager::Clock::now());

@@ -61,7 +61,12 @@ void ShellUpdates::onAvailable(std::function<void(const std::string&)> listener)
     listeners_.push_back(std::move(listener));
 }
 
+void ShellUpdates::checkAtLaunch() {
+    if (manager_->canInstall()) manager_->check();
+}
+
 void ShellUpdates::activated(update::UpdateManager::Clock::time_point now) {
+    if (!manager_->canInstall()) return;
     if (shouldRecheckOnActivation(manager_->lastCheck(), now)) manager_->check();
 }
 

@@ -51,7 +51,11 @@ public:
     // Told of every update a check finds, besides the page.
     void onAvailable(std::function<void(const std::string& stamp)> listener);
 
-    void checkAtLaunch() { manager_->check(); }
+    // The silent checks (at launch, on coming to the front) run only in an
+    // installed copy: a build tree or a system package cannot take an update,
+    // and its runs (the tests among them) stay off the network. "Check for
+    // Updates…" asks in every copy.
+    void checkAtLaunch();
     // A window came to the front at `now`.
     void activated(update::UpdateManager::Clock::time_point now);
     // "Check for Updates…": `show` gets the alert for the result, and whether
