@@ -317,6 +317,48 @@ describe('the find bar and the sidebar', () => {
   });
 });
 
+describe('a long cue list', () => {
+  it('draws a window of rows around the standby, keeps it in view after a GO, and walks by the arrow keys', async () => {
+    const many = Array.from({ length: 1000 }, (_, i) => cue(String(i + 1), Math.floor(i / 2), (i % 2) * 0.5 + 0.2));
+    const long = { ...emptyCueState, cues: many, standbyID: '600', fired: many.slice(0, 599).map((c) => c.id) };
+    const t = await mount({
+      openDocumentPath: (p: never) => doc(p, { state: long, pageCount: 500, aspects: Array(500).fill(0.7) }),
+      go: () => ({ ...long, standbyID: '900', fired: many.slice(0, 899).map((c) => c.id) }),
+    });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    const list = host.querySelector('.cue-list') as HTMLElement;
+    const numbers = () => [...host.querySelectorAll('.cue-row .cue-number')].map((n) => Number(n.textContent));
+    // 600 px of 26 px rows and the margin: a few dozen rows, the standby among them.
+    expect(numbers().length).toBeLessThan(60);
+    expect(numbers()).toContain(600);
+    expect(host.querySelector('.cue-row.standby .cue-number')?.textContent).toBe('600');
+    const item = host.querySelector('.cue-row.standby')!.parentElement!;
+    expect(item.getAttribute('aria-posinset')).toBe('600');
+    expect(item.getAttribute('aria-setsize')).toBe('1000');
+    t.ctl.go();
+    await flush();
+    list.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(numbers()).toContain(900);
+    expect(numbers()).not.toContain(600);
+    expect(host.querySelector('.cue-row.standby')?.getAttribute('aria-label')).toBe('Cue 900 LX, cue 900, standby');
+    // Down from the last drawn row reaches a row not drawn before.
+    const last = Math.max(...numbers());
+    const lastButton = [...host.querySelectorAll<HTMLButtonElement>('.cue-row')].find((b) => b.querySelector('.cue-number')?.textContent === String(last))!;
+    lastButton.focus();
+    key(lastButton, 'ArrowDown');
+    list.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(document.activeElement?.querySelector('.cue-number')?.textContent).toBe(String(last + 1));
+    key(document.activeElement!, 'End');
+    list.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(document.activeElement?.querySelector('.cue-number')?.textContent).toBe('1000');
+    expect(t.named('go')).toHaveLength(1);
+  });
+});
+
 describe('Cue Mode', () => {
   it('Ctrl+E, a drag on the page, the number field at the line end; Return and Backspace stay in it', async () => {
     const answer = { rect: [0.1, 0.4, 0.3, 0.02], text: 'storm', lineEnd: 0.75, gapL: 0, gapR: 0, lines: [] };
