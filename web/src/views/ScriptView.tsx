@@ -165,7 +165,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   return (
     <div class={`page${cueMode ? ' cue-mode' : ''}`} style={{ width: `${width}px`, height: `${height}px` }} data-page={index} {...pointer}>
       {image && (
-        <img class="page-image" src={image.url} alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
+        <img class="page-image" src={image.url} decoding="async" alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
       )}
       <div class="overlays" ref={overlay}>
         {cues.map((c) => (
