@@ -200,6 +200,27 @@ describe('the saved-run banner', () => {
     }
   });
 
+  it('sits above the script, never over it or the find bar; Tab reaches it and Escape does not discard it', async () => {
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: saved }), discardRun: () => true });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    window.dispatchEvent(new KeyboardEvent('keydown', { key: 'f', ctrlKey: true, bubbles: true, cancelable: true }));
+    await flush();
+    const el = host.querySelector('.resume-banner') as HTMLElement;
+    // In the flow: the pages and the find bar live in the area after it.
+    const area = el.nextElementSibling as HTMLElement;
+    expect(area?.className).toBe('script-area');
+    expect(area.querySelector('.script')).not.toBeNull();
+    expect(area.querySelector('.find-bar')).not.toBeNull();
+    expect(el.contains(host.querySelector('.find-bar'))).toBe(false);
+    for (const b of el.querySelectorAll('button')) expect(b.hasAttribute('tabindex') || b.disabled).toBe(false);
+    (host.querySelector('.find-bar input') as HTMLElement | null)?.blur();
+    for (let i = 0; i < 3; i++) window.dispatchEvent(new KeyboardEvent('keydown', { key: 'Escape', bubbles: true, cancelable: true }));
+    await flush();
+    expect(banner()).toBe('1 of 3 cues fired, standby 2 cue 2');
+    expect(t.named('discardRun')).toHaveLength(0);
+  });
+
   it('is not offered over the run in progress: the core offers every run it writes', async () => {
     const t = await mount({
       openDocumentPath: (p: never) => doc(p, { state: saved }),
