@@ -237,6 +237,53 @@ describe('the saved-run banner', () => {
   });
 });
 
+describe('opening at the standby cue', () => {
+  // A standby on page 30 of 40, nothing fired, the last run offered.
+  const far = { ...emptyCueState, cues: [cue('1', 0, 0.2), cue('2', 30, 0.5), cue('3', 31, 0.5)], standbyID: '1', fired: [] };
+  const offered = { ...far, standbyID: '2', savedRun: { count: 1, total: 3, standbyID: '3', number: '3', label: '' } };
+  const restored = { ...offered, standbyID: '3', fired: ['1', '2'], savedRun: {} };
+  const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
+
+  it('opens at the first page, goes to the standby on Resume and stays put on Discard', async () => {
+    // answer, page seen after answering (a two-page spread is about 558 px)
+    const cases: [string, (p: number) => boolean][] = [
+      ['Resume', (p) => p === 30 || p === 31],
+      ['Discard', (p) => p === 10 || p === 11],
+    ];
+    for (const [answer, seen] of cases) {
+      const t = await mount({
+        openDocumentPath: (p: never) => doc(p, { state: offered, ...long }),
+        restoreRun: () => true,
+        discardRun: () => true,
+        getState: () => restored,
+      });
+      await t.ctl.openPath('/s/show.pdf');
+      await flush();
+      const scroller = host.querySelector('.script') as HTMLElement;
+      expect(scroller.scrollTop, answer).toBe(0);
+      expect(t.store.visiblePage.value, answer).toBe(0);
+      expect(host.querySelector('.back-to-standby'), answer).not.toBeNull();
+      scroller.scrollTop = 5 * 557.7;
+      scroller.dispatchEvent(new Event('scroll'));
+      await flush();
+      button(answer).click();
+      await flush();
+      expect(seen(t.store.visiblePage.value), `${answer}: page ${t.store.visiblePage.value}`).toBe(true);
+      render(null, host);
+    }
+  });
+
+  it('follows a first cue on the first pages from the start', async () => {
+    const near = { ...far, cues: [cue('1', 1, 0.9), cue('2', 30, 0.5)] };
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: near, ...long }) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    expect(t.store.follow.value).toBe(true);
+    expect(host.querySelector('.back-to-standby')).toBeNull();
+    expect(host.querySelector('.cue.standby')).not.toBeNull();
+  });
+});
+
 describe('the page sheets', () => {
   it('Keyboard Shortcuts lists the keys over the script; GO still fires; Escape closes it', async () => {
     const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }) });
