@@ -1,6 +1,6 @@
 import { describe, expect, it } from 'vitest';
 import type { RenderedPage } from '../src/bridge/types';
-import { type ImageUrls, PageImages, blobUrls, pngBytes } from '../src/state/page_images';
+import { PageImages } from '../src/state/page_images';
 
 // A renderer whose answers the test releases by hand.
 function scriptedRenderer() {
@@ -68,59 +68,5 @@ describe('page images', () => {
     expect(images.image(0).value?.width).toBe(512);
     expect(images.image(1).value).toBeNull();
     expect(r.calls[2]).toMatchObject({ index: 0, width: 1024 });
-  });
-
-  it('lets each image address go exactly once: left behind, replaced by a new width, or dropped with the script', async () => {
-    // Addresses made and released, so a long scroll keeps only the bytes of the pages near the view.
-    const made: string[] = [];
-    const released: string[] = [];
-    let n = 0;
-    const urls: ImageUrls = {
-      make: (png) => (png === 'BAD' ? null : (made.push(`u${++n}:${png}`), `u${n}:${png}`)),
-      release: (url) => void released.push(url),
-    };
-    const r = scriptedRenderer();
-    const images = new PageImages(r.render, 4, urls);
-    const steps: [string, () => void, string[]][] = [
-      ['two pages arrive', () => {
-        images.want([{ index: 0, width: 512 }, { index: 1, width: 512 }, { index: 2, width: 512 }]);
-        r.calls[0].answer({ index: 0, png: 'A' });
-        r.calls[1].answer({ index: 1, png: 'B' });
-        r.calls[2].answer({ index: 2, png: 'BAD' });
-      }, []],
-      ['page 1 leaves the view', () => images.want([{ index: 0, width: 512 }]), ['u2:B']],
-      ['page 0 at a new width', () => {
-        images.want([{ index: 0, width: 1024 }]);
-        r.calls[3].answer({ index: 0, png: 'C' });
-      }, ['u2:B', 'u1:A']],
-      // Page 2 made no address: it failed and is not asked again.
-      ['the same want again', () => images.want([{ index: 0, width: 1024 }, { index: 2, width: 512 }]), ['u2:B', 'u1:A']],
-      ['another script', () => images.reset(), ['u2:B', 'u1:A', 'u3:C']],
-      ['and again, with nothing shown', () => images.reset(), ['u2:B', 'u1:A', 'u3:C']],
-    ];
-    for (const [what, step, want] of steps) {
-      step();
-      await flush();
-      expect(released, what).toEqual(want);
-    }
-    expect(made).toEqual(['u1:A', 'u2:B', 'u3:C']);
-    expect(r.calls).toHaveLength(4);
-  });
-
-  it('decodes the base64 answer into PNG bytes and refuses text that is not base64', () => {
-    const cases: [string, number[] | null][] = [
-      ['iVBORw0KGgo=', [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]],
-      ['AAEC/w==', [0, 1, 2, 255]],
-      ['', null],
-      ['not base64!', null],
-    ];
-    for (const [text, want] of cases) {
-      const got = pngBytes(text);
-      expect(got === null ? null : [...got], text).toEqual(want);
-    }
-    const url = blobUrls.make('iVBORw0KGgo=');
-    expect(url?.startsWith('blob:')).toBe(true);
-    expect(blobUrls.make('@@')).toBeNull();
-    blobUrls.release(url!);
   });
 });

@@ -12,7 +12,7 @@ import type { KeyAction, KeyMode } from './keys';
 import { nextZoom, parsePageInput, spreads } from './layout';
 import { menuStateReporter } from './menu_state';
 import { createMidiLearn } from './midi_bindings';
-import { blobUrls, PageImages } from './page_images';
+import { PageImages } from './page_images';
 import { createSettingsSender, type Change, type ChangeAnswer } from './settings_form';
 import { appendLog, readControlStatus } from './sidebar';
 import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
@@ -30,7 +30,7 @@ function errorText(error: unknown): string {
 }
 
 export function createController(store: Store, bridge: Bridge) {
-  const images = new PageImages((i, w) => bridge.renderPage(i, w), 2, blobUrls);
+  const images = new PageImages((i, w) => bridge.renderPage(i, w));
   let firstShownGeneration = -1;
   let reportedPage = -1;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));

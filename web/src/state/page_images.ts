@@ -16,43 +16,6 @@ export interface Wanted {
 
 type Render = (index: number, width: number) => Promise<RenderedPage | null>;
 
-// How an answer's PNG becomes an image address, and how that address is let
-// go once no page shows it.
-export interface ImageUrls {
-  make(png: string): string | null;
-  release(url: string): void;
-}
-
-// The PNG bytes of a base64 answer, or null for text that is not base64.
-export function pngBytes(base64: string): Uint8Array | null {
-  let text: string;
-  try {
-    text = atob(base64);
-  } catch {
-    return null;
-  }
-  if (text.length === 0) return null;
-  const bytes = new Uint8Array(text.length);
-  for (let i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
-  return bytes;
-}
-
-export const dataUrls: ImageUrls = {
-  make: (png) => `data:image/png;base64,${png}`,
-  release: () => undefined,
-};
-
-// A blob address is short: the image element does not carry (and the style
-// engine does not copy) a megabyte-long data: address, and the browser
-// decodes the bytes it already holds. The bytes live until released.
-export const blobUrls: ImageUrls = {
-  make(png) {
-    const bytes = pngBytes(png);
-    return bytes ? URL.createObjectURL(new Blob([bytes], { type: 'image/png' })) : null;
-  },
-  release: (url) => URL.revokeObjectURL(url),
-};
-
 export class PageImages {
   private generation = 0;
   private readonly slots = new Map<number, Signal<PageImage | null>>();
@@ -61,19 +24,12 @@ export class PageImages {
   private readonly failed = new Set<string>();
   private queue: Wanted[] = [];
 
-  constructor(private readonly render: Render, private readonly maxInFlight = 2, private readonly urls: ImageUrls = dataUrls) {}
-
-  // Sets a page's image, letting the one it replaces go.
-  private put(slot: Signal<PageImage | null>, image: PageImage | null): void {
-    const old = slot.peek();
-    slot.value = image;
-    if (old) this.urls.release(old.url);
-  }
+  constructor(private readonly render: Render, private readonly maxInFlight = 2) {}
 
   // A new script: every image and pending answer of the old one is dropped.
   reset(): void {
     this.generation++;
-    for (const slot of this.slots.values()) if (slot.peek()) this.put(slot, null);
+    for (const slot of this.slots.values()) slot.value = null;
     this.inFlight.clear();
     this.failed.clear();
     this.queue = [];
@@ -93,7 +49,7 @@ export class PageImages {
   // changed keeps its old image (scaled) until the new one arrives.
   want(pages: Wanted[]): void {
     const wanted = new Set(pages.map((p) => p.index));
-    for (const [index, slot] of this.slots) if (!wanted.has(index) && slot.peek()) this.put(slot, null);
+    for (const [index, slot] of this.slots) if (!wanted.has(index) && slot.peek()) slot.value = null;
     this.queue = pages.filter((p) => {
       const key = `${p.index}@${p.width}`;
       const current = this.slots.get(p.index)?.peek();
@@ -120,11 +76,11 @@ export class PageImages {
     const settle = (answer: RenderedPage | null) => {
       if (generation !== this.generation) return;
       this.inFlight.delete(key);
-      const url = answer && answer.index === index && typeof answer.png === 'string' && answer.png.length > 0
-        ? this.urls.make(answer.png)
-        : null;
-      if (url) this.put(this.image(index), { url, width });
-      else this.failed.add(key);
+      if (answer && answer.index === index && typeof answer.png === 'string' && answer.png.length > 0) {
+        this.image(index).value = { url: `data:image/png;base64,${answer.png}`, width };
+      } else {
+        this.failed.add(key);
+      }
       this.pump();
     };
     this.render(index, width).then(settle, () => settle(null));
