@@ -52,9 +52,9 @@ afterEach(() => {
   host.remove();
 });
 
-async function mount(overrides = {}) {
+async function mount(overrides = {}, confidence = false) {
   const fake = fakeBridge(overrides);
-  const store = createStore(false);
+  const store = createStore(confidence);
   const ctl = createController(store, fake.bridge);
   render(
     <AppContext.Provider value={{ store, ctl }}>
@@ -271,6 +271,14 @@ describe('opening at the standby cue', () => {
       expect(seen(t.store.visiblePage.value), `${answer}: page ${t.store.visiblePage.value}`).toBe(true);
       render(null, host);
     }
+  });
+
+  it('shows the standby cue on the monitor wherever it is', async () => {
+    const t = await mount({ currentDocument: () => doc('/s/show.pdf', { state: offered, ...long }) }, true);
+    await flush();
+    expect(t.store.doc.value?.path).toBe('/s/show.pdf');
+    expect(t.store.visiblePage.value).toBeGreaterThanOrEqual(29);
+    expect(host.querySelector('.cue.standby')).not.toBeNull();
   });
 
   it('follows a first cue on the first pages from the start', async () => {

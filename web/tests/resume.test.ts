@@ -59,5 +59,7 @@ describe('where a script opens', () => {
       ['a standby on a page the script lacks', at('d', ['a']), 10, 0, { page: 9, y: 0.6, follow: true }],
     ];
     for (const [what, state, pages, fallback, want] of cases) expect(openingPlace(state, pages, fallback), what).toEqual(want);
+    // The monitor counts every page as near: it opens at the standby cue.
+    expect(openingPlace(at('d'), 40, 0, Infinity)).toEqual({ page: 30, y: 0.6, follow: true });
   });
 });

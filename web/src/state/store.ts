@@ -167,7 +167,10 @@ export function showDocument(store: Store, doc: DocumentInfo, page: number | nul
   store.status.value = '';
   store.confirmingReset.value = false;
   applyCueState(store, doc.state);
-  const place = page === null ? openingPlace(store.cueState.peek(), doc.pageCount) : { page, y: 0, follow: true };
+  // The monitor shows the standby cue wherever it is.
+  const place = page === null
+    ? openingPlace(store.cueState.peek(), doc.pageCount, 0, store.confidence ? Infinity : 2)
+    : { page, y: 0, follow: true };
   const target = Math.min(Math.max(0, Math.trunc(place.page)), Math.max(0, doc.pageCount - 1));
   store.visiblePage.value = target;
   store.follow.value = place.follow;
