@@ -52,9 +52,9 @@ afterEach(() => {
   host.remove();
 });
 
-async function mount(overrides = {}) {
+async function mount(overrides = {}, confidence = false) {
   const fake = fakeBridge(overrides);
-  const store = createStore(false);
+  const store = createStore(confidence);
   const ctl = createController(store, fake.bridge);
   render(
     <AppContext.Provider value={{ store, ctl }}>
@@ -200,6 +200,27 @@ describe('the saved-run banner', () => {
     }
   });
 
+  it('sits above the script, never over it or the find bar; Tab reaches it and Escape does not discard it', async () => {
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: saved }), discardRun: () => true });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    window.dispatchEvent(new KeyboardEvent('keydown', { key: 'f', ctrlKey: true, bubbles: true, cancelable: true }));
+    await flush();
+    const el = host.querySelector('.resume-banner') as HTMLElement;
+    // In the flow: the pages and the find bar live in the area after it.
+    const area = el.nextElementSibling as HTMLElement;
+    expect(area?.className).toBe('script-area');
+    expect(area.querySelector('.script')).not.toBeNull();
+    expect(area.querySelector('.find-bar')).not.toBeNull();
+    expect(el.contains(host.querySelector('.find-bar'))).toBe(false);
+    for (const b of el.querySelectorAll('button')) expect(b.hasAttribute('tabindex') || b.disabled).toBe(false);
+    (host.querySelector('.find-bar input') as HTMLElement | null)?.blur();
+    for (let i = 0; i < 3; i++) window.dispatchEvent(new KeyboardEvent('keydown', { key: 'Escape', bubbles: true, cancelable: true }));
+    await flush();
+    expect(banner()).toBe('1 of 3 cues fired, standby 2 cue 2');
+    expect(t.named('discardRun')).toHaveLength(0);
+  });
+
   it('is not offered over the run in progress: the core offers every run it writes', async () => {
     const t = await mount({
       openDocumentPath: (p: never) => doc(p, { state: saved }),
@@ -213,6 +234,61 @@ describe('the saved-run banner', () => {
     await flush();
     expect(banner()).toBeNull();
     render(null, host);
+  });
+});
+
+describe('opening at the standby cue', () => {
+  // A standby on page 30 of 40, nothing fired, the last run offered.
+  const far = { ...emptyCueState, cues: [cue('1', 0, 0.2), cue('2', 30, 0.5), cue('3', 31, 0.5)], standbyID: '1', fired: [] };
+  const offered = { ...far, standbyID: '2', savedRun: { count: 1, total: 3, standbyID: '3', number: '3', label: '' } };
+  const restored = { ...offered, standbyID: '3', fired: ['1', '2'], savedRun: {} };
+  const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
+
+  it('opens at the first page, goes to the standby on Resume and stays put on Discard', async () => {
+    // answer, page seen after answering (a two-page spread is about 558 px)
+    const cases: [string, (p: number) => boolean][] = [
+      ['Resume', (p) => p === 30 || p === 31],
+      ['Discard', (p) => p === 10 || p === 11],
+    ];
+    for (const [answer, seen] of cases) {
+      const t = await mount({
+        openDocumentPath: (p: never) => doc(p, { state: offered, ...long }),
+        restoreRun: () => true,
+        discardRun: () => true,
+        getState: () => restored,
+      });
+      await t.ctl.openPath('/s/show.pdf');
+      await flush();
+      const scroller = host.querySelector('.script') as HTMLElement;
+      expect(scroller.scrollTop, answer).toBe(0);
+      expect(t.store.visiblePage.value, answer).toBe(0);
+      expect(host.querySelector('.back-to-standby'), answer).not.toBeNull();
+      scroller.scrollTop = 5 * 557.7;
+      scroller.dispatchEvent(new Event('scroll'));
+      await flush();
+      button(answer).click();
+      await flush();
+      expect(seen(t.store.visiblePage.value), `${answer}: page ${t.store.visiblePage.value}`).toBe(true);
+      render(null, host);
+    }
+  });
+
+  it('shows the standby cue on the monitor wherever it is', async () => {
+    const t = await mount({ currentDocument: () => doc('/s/show.pdf', { state: offered, ...long }) }, true);
+    await flush();
+    expect(t.store.doc.value?.path).toBe('/s/show.pdf');
+    expect(t.store.visiblePage.value).toBeGreaterThanOrEqual(29);
+    expect(host.querySelector('.cue.standby')).not.toBeNull();
+  });
+
+  it('follows a first cue on the first pages from the start', async () => {
+    const near = { ...far, cues: [cue('1', 1, 0.9), cue('2', 30, 0.5)] };
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: near, ...long }) });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    expect(t.store.follow.value).toBe(true);
+    expect(host.querySelector('.back-to-standby')).toBeNull();
+    expect(host.querySelector('.cue.standby')).not.toBeNull();
   });
 });
 
@@ -314,6 +390,48 @@ describe('the find bar and the sidebar', () => {
     expect(t.store.follow.value).toBe(false);
     rows[2].dispatchEvent(new MouseEvent('dblclick', { bubbles: true }));
     expect(t.named('standbyCue')).toEqual([['3']]);
+  });
+});
+
+describe('a long cue list', () => {
+  it('draws a window of rows around the standby, keeps it in view after a GO, and walks by the arrow keys', async () => {
+    const many = Array.from({ length: 1000 }, (_, i) => cue(String(i + 1), Math.floor(i / 2), (i % 2) * 0.5 + 0.2));
+    const long = { ...emptyCueState, cues: many, standbyID: '600', fired: many.slice(0, 599).map((c) => c.id) };
+    const t = await mount({
+      openDocumentPath: (p: never) => doc(p, { state: long, pageCount: 500, aspects: Array(500).fill(0.7) }),
+      go: () => ({ ...long, standbyID: '900', fired: many.slice(0, 899).map((c) => c.id) }),
+    });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    const list = host.querySelector('.cue-list') as HTMLElement;
+    const numbers = () => [...host.querySelectorAll('.cue-row .cue-number')].map((n) => Number(n.textContent));
+    // 600 px of 26 px rows and the margin: a few dozen rows, the standby among them.
+    expect(numbers().length).toBeLessThan(60);
+    expect(numbers()).toContain(600);
+    expect(host.querySelector('.cue-row.standby .cue-number')?.textContent).toBe('600');
+    const item = host.querySelector('.cue-row.standby')!.parentElement!;
+    expect(item.getAttribute('aria-posinset')).toBe('600');
+    expect(item.getAttribute('aria-setsize')).toBe('1000');
+    t.ctl.go();
+    await flush();
+    list.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(numbers()).toContain(900);
+    expect(numbers()).not.toContain(600);
+    expect(host.querySelector('.cue-row.standby')?.getAttribute('aria-label')).toBe('Cue 900 LX, cue 900, standby');
+    // Down from the last drawn row reaches a row not drawn before.
+    const last = Math.max(...numbers());
+    const lastButton = [...host.querySelectorAll<HTMLButtonElement>('.cue-row')].find((b) => b.querySelector('.cue-number')?.textContent === String(last))!;
+    lastButton.focus();
+    key(lastButton, 'ArrowDown');
+    list.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(document.activeElement?.querySelector('.cue-number')?.textContent).toBe(String(last + 1));
+    key(document.activeElement!, 'End');
+    list.dispatchEvent(new Event('scroll'));
+    await flush();
+    expect(document.activeElement?.querySelector('.cue-number')?.textContent).toBe('1000');
+    expect(t.named('go')).toHaveLength(1);
   });
 });
 

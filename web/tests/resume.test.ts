@@ -1,5 +1,7 @@
 import { describe, expect, it } from 'vitest';
-import { resumeBannerText, resumeText } from '../src/state/resume';
+import type { Cue, CueState } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { openingPlace, resumeBannerText, resumeText } from '../src/state/resume';
 
 describe('the saved-run banner', () => {
   const offer = { count: 12, total: 48, standbyID: 'c13', number: '13', label: ' Lights fade ' };
@@ -29,5 +31,35 @@ describe('the saved-run banner', () => {
     expect(resumeBannerText(offer, false, false, 1)).toBeNull();
     expect(resumeBannerText(offer, true, false)).toBeNull();
     expect(resumeBannerText(offer, false, true)).toBeNull();
+  });
+});
+
+describe('where a script opens', () => {
+  const cue = (id: string, page: number, y: number): Cue => ({
+    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
+    x: 0, y, w: 0.1, h: 0.02, labelX: 0, padL: -1, padR: -1,
+  });
+  const cues = [cue('a', 0, 0.3), cue('b', 1, 0.5), cue('c', 2, 0.4), cue('d', 30, 0.6)];
+  const at = (standbyID: string, fired: string[] = [], more: Partial<CueState> = {}): CueState =>
+    ({ ...emptyCueState, cues, standbyID, fired, ...more });
+  const offer = { count: 3, total: 4, standbyID: 'd', number: 'd', label: '' };
+
+  it('follows a standby on the first pages or a run in progress, else starts at the first page', () => {
+    const cases: [string, CueState, number, number, { page: number; y: number; follow: boolean }][] = [
+      ['fresh, first cue on the first page', at('a'), 40, 7, { page: 0, y: 0.3, follow: true }],
+      ['fresh, first cue on the second page', at('b'), 40, 7, { page: 1, y: 0.5, follow: true }],
+      ['fresh, first cue after the first pages', at('c'), 40, 7, { page: 0, y: 0, follow: false }],
+      // The saved run is only offered: the engine still stands at its first cue.
+      ['a saved run offered', at('c', [], { savedRun: offer }), 40, 7, { page: 0, y: 0, follow: false }],
+      ['a run in progress (reload mid-show)', at('d', ['a', 'b', 'c']), 40, 7, { page: 30, y: 0.6, follow: true }],
+      ['no cues at all', at(''), 40, 7, { page: 7, y: 0, follow: true }],
+      ['every cue fired', at('', ['a', 'b', 'c', 'd']), 40, 7, { page: 7, y: 0, follow: true }],
+      ['a fallback past the end', at(''), 5, 7, { page: 4, y: 0, follow: true }],
+      ['a standby not among the cues', at('zz'), 40, 0, { page: 0, y: 0, follow: true }],
+      ['a standby on a page the script lacks', at('d', ['a']), 10, 0, { page: 9, y: 0.6, follow: true }],
+    ];
+    for (const [what, state, pages, fallback, want] of cases) expect(openingPlace(state, pages, fallback), what).toEqual(want);
+    // The monitor counts every page as near: it opens at the standby cue.
+    expect(openingPlace(at('d'), 40, 0, Infinity)).toEqual({ page: 30, y: 0.6, follow: true });
   });
 });

@@ -61,11 +61,11 @@ export function createController(store: Store, bridge: Bridge) {
   // Asked to give the keyboard back to the script (GO) when the bar closes.
   let focusScript: () => void = () => undefined;
 
-  function show(doc: DocumentInfo, page = 0): void {
+  function show(doc: DocumentInfo): void {
     images.reset();
     // Hits of the earlier script point at its pages.
     if (finder.open.peek()) finder.close();
-    showDocument(store, doc, page);
+    showDocument(store, doc);
     reportedPage = -1;
     // The recent list has the new script at its head now.
     void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined);
@@ -93,7 +93,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (chrome.status === 'fulfilled' && chrome.value) ctl.setReserve(chrome.value.reserve);
       // A script the native side opened before the page loaded (launch with a file).
       if (current.status === 'fulfilled' && isDocument(current.value) && store.doc.peek() === null)
-        show(current.value, current.value.visiblePage ?? 0);
+        show(current.value);
       if (!store.confidence) await ctl.loadSidebar();
     },
 
@@ -166,7 +166,7 @@ export function createController(store: Store, bridge: Bridge) {
         current = null;
       }
       if (isDocument(current) && current.path === path) {
-        if (store.doc.peek()?.path !== path) show(current, current.visiblePage ?? 0);
+        if (store.doc.peek()?.path !== path) show(current);
         else applyCueState(store, current.state);
         return;
       }
@@ -455,7 +455,11 @@ export function createController(store: Store, bridge: Bridge) {
     // true and sends its new state as "cueState".
     resumeRun(): void {
       store.resumeAnswered.value = true;
-      bridge.restoreRun().then(() => bridge.getState()).then((s) => void applyCueState(store, s), quiet);
+      // The view goes to the restored standby even where it was the standby
+      // already and the operator had scrolled away.
+      bridge.restoreRun().then(() => bridge.getState()).then((s) => {
+        if (applyCueState(store, s)) store.follow.value = true;
+      }, quiet);
     },
 
     discardRun(): void {

@@ -1,7 +1,7 @@
 // The saved-run offer: what the banner over a reopened script says, and when
 // it is shown at all.
 
-import type { SavedRun } from '../bridge/types';
+import type { CueState, SavedRun } from '../bridge/types';
 
 function count(v: unknown): number | null {
   return typeof v === 'number' && Number.isInteger(v) && v >= 0 ? v : null;
@@ -28,4 +28,27 @@ export function resumeText(run: SavedRun | undefined | null): string | null {
 export function resumeBannerText(run: SavedRun | undefined | null, answered: boolean, confidence: boolean, liveFired = 0): string | null {
   if (answered || confidence || liveFired > 0) return null;
   return resumeText(run);
+}
+
+export interface OpeningPlace {
+  page: number;
+  // Fraction down the page.
+  y: number;
+  // Whether the view follows the standby cue from the start.
+  follow: boolean;
+}
+
+// Where a script opens. A run in progress (a reload of the page mid-show)
+// opens at its standby cue. A script with nothing fired opens at its first
+// page, or at the standby cue when that is on one of the first `near` pages;
+// a saved run is not in the engine until Resume, so its standby does not
+// count here. With no standby at all (no cues, or every cue fired) the view
+// opens at `fallback`.
+export function openingPlace(state: CueState, pageCount: number, fallback = 0, near = 2): OpeningPlace {
+  const last = Math.max(0, pageCount - 1);
+  const clamp = (p: number) => Math.min(Math.max(0, Math.trunc(p) || 0), last);
+  const standby = state.standbyID ? state.cues.find((c) => c.id === state.standbyID) : undefined;
+  if (!standby) return { page: clamp(fallback), y: 0, follow: true };
+  if (state.fired.length > 0 || standby.page < near) return { page: clamp(standby.page), y: standby.y, follow: true };
+  return { page: 0, y: 0, follow: false };
 }

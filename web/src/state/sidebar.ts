@@ -32,6 +32,39 @@ export function cueRows(state: CueState, fired: ReadonlySet<string>): CueRow[] {
   return state.cues.map((cue) => ({ cue, standby: cue.id === state.standbyID, fired: fired.has(cue.id) }));
 }
 
+// The cue list draws only the rows near its viewport: rows have one fixed
+// height, so a row's place is its index times that height, and a GO with a
+// thousand cues redraws a screenful of rows, not all of them.
+export const cueRowHeight = 26;
+
+export interface RowWindow {
+  // First row drawn and one past the last.
+  first: number;
+  end: number;
+}
+
+// The rows that meet the viewport, plus `overscan` rows either side so a
+// wheel turn shows rows already drawn; always within [0, count).
+export function rowWindow(count: number, rowHeight: number, scrollTop: number, viewHeight: number, overscan = 8): RowWindow {
+  if (count <= 0 || rowHeight <= 0) return { first: 0, end: 0 };
+  const top = Math.max(0, scrollTop);
+  const first = Math.max(0, Math.floor(top / rowHeight) - overscan);
+  const end = Math.min(count, Math.ceil((top + Math.max(0, viewHeight)) / rowHeight) + overscan);
+  return { first: Math.min(first, count), end: Math.max(end, Math.min(first, count)) };
+}
+
+// Where to scroll the list so that row `index` is wholly in view, or null
+// when it already is: the standby row is brought back into view after a GO,
+// a row reached by the arrow keys likewise; a row in view never moves it.
+export function scrollToRow(index: number, rowHeight: number, scrollTop: number, viewHeight: number): number | null {
+  if (index < 0) return null;
+  const top = index * rowHeight;
+  const bottom = top + rowHeight;
+  if (top < scrollTop) return top;
+  if (bottom > scrollTop + viewHeight) return Math.max(0, bottom - viewHeight);
+  return null;
+}
+
 // A damaged status keeps nothing from it: the view says "unknown" rather
 // than a wrong port.
 export function readControlStatus(v: unknown): ControlStatus | null {

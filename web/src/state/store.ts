@@ -6,6 +6,7 @@ import type { ControlStatus, Cue, CueState, DocumentInfo, LogEntry, Settings, Th
 import { emptyCueState } from '../bridge/types';
 import { cuesByPage, glowCueID, showSummary } from './cues';
 import { menuStateOf } from './menu_state';
+import { openingPlace } from './resume';
 import type { UpdateNotice } from './update_notice';
 
 export interface ScrollRequest {
@@ -156,7 +157,9 @@ function dropEditing(store: Store): void {
   store.resumeAnswered.value = false;
 }
 
-export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {
+// `page` keeps the place (the same script with new geometry); null opens it
+// as a script is opened: see openingPlace.
+export function showDocument(store: Store, doc: DocumentInfo, page: number | null = null): void {
   dropEditing(store);
   store.doc.value = doc;
   store.generation.value += 1;
@@ -164,10 +167,14 @@ export function showDocument(store: Store, doc: DocumentInfo, page = 0): void {
   store.status.value = '';
   store.confirmingReset.value = false;
   applyCueState(store, doc.state);
-  store.follow.value = true;
-  const target = Math.min(Math.max(0, Math.trunc(page)), Math.max(0, doc.pageCount - 1));
+  // The monitor shows the standby cue wherever it is.
+  const place = page === null
+    ? openingPlace(store.cueState.peek(), doc.pageCount, 0, store.confidence ? Infinity : 2)
+    : { page, y: 0, follow: true };
+  const target = Math.min(Math.max(0, Math.trunc(place.page)), Math.max(0, doc.pageCount - 1));
   store.visiblePage.value = target;
-  requestScroll(store, target, 0);
+  store.follow.value = place.follow;
+  requestScroll(store, target, place.y);
 }
 
 export function clearDocument(store: Store, state?: unknown): void {

@@ -165,7 +165,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   return (
     <div class={`page${cueMode ? ' cue-mode' : ''}`} style={{ width: `${width}px`, height: `${height}px` }} data-page={index} {...pointer}>
       {image && (
-        <img class="page-image" src={image.url} alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
+        <img class="page-image" src={image.url} decoding="async" alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
       )}
       <div class="overlays" ref={overlay}>
         {cues.map((c) => (
@@ -362,31 +362,35 @@ export function ScriptView() {
 
   return (
     <div class="script-wrap">
-      {ctl.finder.open.value && !store.confidence && <FindBar />}
+      {/* In the flow above the script: it pushes the pages down rather than
+          covering cue labels or the find bar. */}
       <ResumeBanner />
-      <PageSheet />
-      {store.gotoOpen.value && !store.confidence && <GoToPage />}
-      {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
-      <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
-        <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
-          {drawn.map((i) => {
-            const row = rs[i];
-            return (
-              <div class="row" key={`${store.generation.value}:${row.pages.join('-')}`} style={{ top: `${row.top}px`, height: `${row.height}px` }}>
-                {row.pages.map((p, k) => (
-                  <PageView key={p} index={p} width={row.widths[k]} height={row.heights[k]} onLoaded={onLoaded} />
-                ))}
-              </div>
-            );
-          })}
+      <div class="script-area">
+        {ctl.finder.open.value && !store.confidence && <FindBar />}
+        <PageSheet />
+        {store.gotoOpen.value && !store.confidence && <GoToPage />}
+        {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
+        <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
+          <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
+            {drawn.map((i) => {
+              const row = rs[i];
+              return (
+                <div class="row" key={`${store.generation.value}:${row.pages.join('-')}`} style={{ top: `${row.top}px`, height: `${row.height}px` }}>
+                  {row.pages.map((p, k) => (
+                    <PageView key={p} index={p} width={row.widths[k]} height={row.heights[k]} onLoaded={onLoaded} />
+                  ))}
+                </div>
+              );
+            })}
+          </div>
         </div>
+        {!store.confidence && store.cueMode.value && <SelectionLine />}
+        {showBack && (
+          <button type="button" class="back-to-standby" onMouseDown={(e) => e.preventDefault()} onClick={() => (store.follow.value = true)}>
+            Back to standby
+          </button>
+        )}
       </div>
-      {!store.confidence && store.cueMode.value && <SelectionLine />}
-      {showBack && (
-        <button type="button" class="back-to-standby" onMouseDown={(e) => e.preventDefault()} onClick={() => (store.follow.value = true)}>
-          Back to standby
-        </button>
-      )}
     </div>
   );
 }
