@@ -1,20 +1,13 @@
 // @vitest-environment happy-dom
 // The new controls as the operator meets them: the Go to Page sheet, the
 // update notice, the glow, and the selected cue named and edited from keys.
-import { render } from 'preact';
-import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { Cue, CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
-import { createStore } from '../src/state/store';
-import { App } from '../src/views/App';
-import { App as AppContext } from '../src/views/context';
-import { doc, fakeBridge, settings } from './fake_bridge';
+import { doc, settings } from './fake_bridge';
+import { flush, host, mountPage, usePageDom } from './page_dom';
 
-const flush = async () => {
-  for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
-};
 
 function cue(id: string, page: number, y: number): Cue {
   return {
@@ -24,41 +17,19 @@ function cue(id: string, page: number, y: number): Cue {
 }
 
 const state: CueState = { ...emptyCueState, cues: [cue('1', 0, 0.2), cue('2', 0, 0.6), cue('3', 1, 0.3)], standbyID: '2' };
-let host: HTMLDivElement;
-
-beforeEach(() => {
-  Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
-  Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
-  Object.defineProperty(HTMLElement.prototype, 'scrollHeight', { configurable: true, get: () => 100000 });
-  host = document.createElement('div');
-  document.body.appendChild(host);
-});
-
-afterEach(() => {
-  render(null, host);
-  host.remove();
-});
+usePageDom();
 
 async function mount(overrides = {}, extra: Partial<Settings> = {}) {
-  const fake = fakeBridge({
-    getSettings: () => ({ ...settings, ...extra }),
-    openDocumentPath: (p: never) => doc(p, { state }),
-    upsertCue: () => 'id',
-    installUpdate: () => true,
-    ...overrides,
-  });
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  render(
-    <AppContext.Provider value={{ store, ctl }}>
-      <App />
-    </AppContext.Provider>,
-    host,
+  return mountPage(
+    {
+      getSettings: () => ({ ...settings, ...extra }),
+      openDocumentPath: (p: never) => doc(p, { state }),
+      upsertCue: () => 'id',
+      installUpdate: () => true,
+      ...overrides,
+    },
+    { open: '/s/show.pdf' },
   );
-  await ctl.boot();
-  await ctl.openPath('/s/show.pdf');
-  await flush();
-  return { ...fake, store, ctl };
 }
 
 function key(target: EventTarget, k: string, mods: KeyboardEventInit = {}) {

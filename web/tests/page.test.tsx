@@ -3,20 +3,12 @@
 // calls scripted: what the first screen offers, cues drawn from the state,
 // and the keys and buttons that run the show.
 import { render } from 'preact';
-import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import { describe, expect, it } from 'vitest';
 import type { Cue, CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
-import { createStore } from '../src/state/store';
-import { App } from '../src/views/App';
-import { App as AppContext } from '../src/views/context';
-import { doc, fakeBridge, settings } from './fake_bridge';
+import { doc, settings } from './fake_bridge';
+import { flush, host, mountPage, usePageDom } from './page_dom';
 
-// A scroll set by an effect renders again a turn later; a few turns let the
-// page come to rest.
-const flush = async () => {
-  for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
-};
 
 function cue(id: string, page: number, y: number): Cue {
   return {
@@ -32,40 +24,9 @@ const state: CueState = {
   fired: ['1'],
 };
 
-let host: HTMLDivElement;
+usePageDom();
 
-beforeEach(() => {
-  // The DOM here does no layout; give the script view a size.
-  Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
-  Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
-  Object.defineProperty(HTMLElement.prototype, 'scrollHeight', { configurable: true, get: () => 100000 });
-  // Browsers have an onload property on images; Preact looks for it to name
-  // the event 'load'. This DOM lacks it.
-  if (!('onload' in HTMLElement.prototype))
-    Object.defineProperty(HTMLElement.prototype, 'onload', { configurable: true, writable: true, value: null });
-  host = document.createElement('div');
-  document.body.appendChild(host);
-});
-
-afterEach(() => {
-  render(null, host);
-  host.remove();
-});
-
-async function mount(overrides = {}, confidence = false) {
-  const fake = fakeBridge(overrides);
-  const store = createStore(confidence);
-  const ctl = createController(store, fake.bridge);
-  render(
-    <AppContext.Provider value={{ store, ctl }}>
-      <App />
-    </AppContext.Provider>,
-    host,
-  );
-  await ctl.boot();
-  await flush();
-  return { ...fake, store, ctl };
-}
+const mount = (overrides = {}, confidence = false) => mountPage(overrides, { confidence });
 
 function button(text: string): HTMLButtonElement {
   const found = [...host.querySelectorAll('button')].find((b) => b.textContent?.trim() === text);

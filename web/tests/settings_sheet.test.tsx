@@ -1,20 +1,13 @@
 // @vitest-environment happy-dom
 // The Settings sheet as the operator meets it: every control found by its
 // label, the core's answer shown beside the field, Learn waiting for a note.
-import { render } from 'preact';
-import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { Settings } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
 import { settingsFields } from '../src/state/settings_form';
-import { createStore } from '../src/state/store';
-import { App } from '../src/views/App';
-import { App as AppContext } from '../src/views/context';
-import { doc, fakeBridge } from './fake_bridge';
+import { doc } from './fake_bridge';
+import { flush, host, mountPage, usePageDom } from './page_dom';
 
-const flush = async () => {
-  for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
-};
 
 const core = {
   oscEnabled: true, oscPort: 53100, oscLocalOnly: true, midiEnabled: true,
@@ -25,26 +18,12 @@ const core = {
   cueTypes: [{ name: 'CUE', color: '#57b46a' }, { name: 'SFX', color: '#4a63de' }],
 } as Settings;
 
-let host: HTMLDivElement;
-
-beforeEach(() => {
-  Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
-  Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
-  if (!('onload' in HTMLElement.prototype))
-    Object.defineProperty(HTMLElement.prototype, 'onload', { configurable: true, writable: true, value: null });
-  host = document.createElement('div');
-  document.body.appendChild(host);
-});
-
-afterEach(() => {
-  render(null, host);
-  host.remove();
-});
+usePageDom();
 
 // `answer` plays the core: what it stores for what was sent.
 async function openSheet(answer: (stored: Settings, sent: Partial<Settings>) => Settings | false = (s, c) => ({ ...s, ...c })) {
   let stored = core;
-  const fake = fakeBridge({
+  const overrides = {
     getSettings: () => stored,
     setSettings: (c: never) => {
       const next = answer(stored, c);
@@ -52,21 +31,11 @@ async function openSheet(answer: (stored: Settings, sent: Partial<Settings>) => 
       return next;
     },
     openDocumentPath: (p: never) => doc(p),
-  });
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  render(
-    <AppContext.Provider value={{ store, ctl }}>
-      <App />
-    </AppContext.Provider>,
-    host,
-  );
-  await ctl.boot();
-  await ctl.openPath('/s/show.pdf');
+  };
+  const page = await mountPage(overrides, { open: '/s/show.pdf' });
+  page.ctl.menuCommand('settings');
   await flush();
-  ctl.menuCommand('settings');
-  await flush();
-  return { ...fake, store, ctl };
+  return page;
 }
 
 function labelled(name: string): HTMLInputElement {

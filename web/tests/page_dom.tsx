@@ -1,0 +1,55 @@
+// The page rendered into the test DOM with a scripted bridge, for the tests
+// that drive it as the operator does.
+import { render } from 'preact';
+import { afterEach, beforeEach } from 'vitest';
+import { createController } from '../src/state/controller';
+import { createStore } from '../src/state/store';
+import { App } from '../src/views/App';
+import { App as AppContext } from '../src/views/context';
+import { fakeBridge } from './fake_bridge';
+
+// A scroll set by an effect renders again a turn later; a few turns let the
+// page come to rest.
+export const flush = async () => {
+  for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
+};
+
+// The element the page is rendered into, new for every test.
+export let host: HTMLDivElement;
+
+// Gives every test of the file a fresh host element sized as a window.
+export function usePageDom(): void {
+  beforeEach(() => {
+    // The DOM here does no layout; give the script view a size.
+    Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
+    Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
+    Object.defineProperty(HTMLElement.prototype, 'scrollHeight', { configurable: true, get: () => 100000 });
+    // Browsers have an onload property on images; Preact looks for it to name
+    // the event 'load'. This DOM lacks it.
+    if (!('onload' in HTMLElement.prototype))
+      Object.defineProperty(HTMLElement.prototype, 'onload', { configurable: true, writable: true, value: null });
+    host = document.createElement('div');
+    document.body.appendChild(host);
+  });
+  afterEach(() => {
+    render(null, host);
+    host.remove();
+  });
+}
+
+// Renders the page over a fake bridge and boots it; `open` opens a script too.
+export async function mountPage(overrides: Parameters<typeof fakeBridge>[0] = {}, options: { confidence?: boolean; open?: string } = {}) {
+  const fake = fakeBridge(overrides);
+  const store = createStore(options.confidence ?? false);
+  const ctl = createController(store, fake.bridge);
+  render(
+    <AppContext.Provider value={{ store, ctl }}>
+      <App />
+    </AppContext.Provider>,
+    host,
+  );
+  await ctl.boot();
+  if (options.open) await ctl.openPath(options.open);
+  await flush();
+  return { ...fake, store, ctl };
+}
