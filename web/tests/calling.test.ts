@@ -229,13 +229,13 @@ describe('moving and editing the selected cue from the keys', () => {
     const t = await setup();
     t.ctl.setCueMode(true);
     t.ctl.select('b');
-    expect(t.ctl.keyMode()).toEqual({ cueMode: true, selection: true });
+    expect(t.ctl.keyMode()).toEqual({ cueMode: true, selection: true, lineCursor: false });
     // Behind a sheet or the Go to Page field the selection keys rest.
     for (const open of [() => t.ctl.openCueSettings(), () => t.ctl.openGoTo(), () => t.ctl.openPageSheet('shortcuts')]) {
       open();
-      expect(t.ctl.keyMode()).toEqual({ cueMode: false, selection: false });
+      expect(t.ctl.keyMode()).toEqual({ cueMode: false, selection: false, lineCursor: false });
       t.ctl.escape();
-      expect(t.ctl.keyMode()).toEqual({ cueMode: true, selection: true });
+      expect(t.ctl.keyMode()).toEqual({ cueMode: true, selection: true, lineCursor: false });
     }
     t.ctl.key('editLabel');
     expect(t.store.editingLabel.value).toBe(true);

@@ -82,6 +82,8 @@ export const native = {
   makeDemo: () => post<DocumentInfo | null>('makeDemo'),
   menuState: (state: MenuState) => post<boolean>('menuState', [state]),
   textRect: (args: [number, number, number, number, number, boolean]) => post<TextRectAnswer | null>('textRect', args),
+  // The text lines of a page, [x, y, w, h] in fractions of the shown page, in reading order.
+  pageLines: (index: number) => post<unknown>('pageLines', [index]),
   upsertCue: (cue: Cue) => post<string | false>('upsertCue', [cue]),
   removeCue: (id: string) => post<boolean>('removeCue', [id]),
   renumberCues: () => post<CueState>('renumberCues'),

@@ -8,8 +8,9 @@ import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
 import { createFinder } from './find';
+import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
 import type { KeyAction, KeyMode } from './keys';
-import { nextZoom, parsePageInput, spreads } from './layout';
+import { nextZoom, pageLabel, parsePageInput, spreads } from './layout';
 import { menuStateReporter } from './menu_state';
 import { createMidiLearn } from './midi_bindings';
 import { PageImages } from './page_images';
@@ -60,6 +61,29 @@ export function createController(store: Store, bridge: Bridge) {
   );
   // Asked to give the keyboard back to the script (GO) when the bar closes.
   let focusScript: () => void = () => undefined;
+  // Where the top of the view is (page, fraction down it); the script view tells.
+  let viewTop: () => { page: number; y: number } = () => ({ page: store.visiblePage.peek(), y: 0 });
+
+  // The text lines of each page, asked once per script; a failed answer is
+  // not kept, so the next key asks again.
+  let lineCache = { generation: -1, pages: new Map<number, Promise<LineRect[]>>() };
+  const linesOf = (page: number): Promise<LineRect[]> => {
+    const generation = store.generation.peek();
+    if (lineCache.generation !== generation) lineCache = { generation, pages: new Map() };
+    const cache = lineCache.pages;
+    let lines = cache.get(page);
+    if (!lines) {
+      lines = bridge.pageLines(page).then(readLines, (error: unknown) => {
+        cache.delete(page);
+        quiet(error);
+        return [];
+      });
+      cache.set(page, lines);
+    }
+    return lines;
+  };
+  // Each cursor move counts; an answer for an earlier move is dropped.
+  let cursorSeq = 0;
 
   function show(doc: DocumentInfo): void {
     images.reset();
@@ -209,6 +233,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (on && (store.confidence || !store.doc.peek())) return;
       store.cueMode.value = on;
       if (!on) {
+        ctl.hideLineCursor();
         ctl.cancelDraft();
         store.selectedID.value = '';
         store.sheet.value = null;
@@ -217,7 +242,8 @@ export function createController(store: Store, bridge: Bridge) {
 
     // A click (the same point twice) or a drag on a page, in fractions of the
     // displayed page. The engine hears of the cue only on Return.
-    async placeCue(page: number, from: { x: number; y: number }, to: { x: number; y: number }): Promise<void> {
+    // `byKeys`: placed with the line cursor, so the label field takes the keys.
+    async placeCue(page: number, from: { x: number; y: number }, to: { x: number; y: number }, byKeys = false): Promise<void> {
       if (!store.cueMode.peek() || !store.doc.peek() || store.draft.peek()) return;
       const generation = store.generation.peek();
       const snap = store.settings.peek()?.cueSnapWords !== false;
@@ -232,6 +258,9 @@ export function createController(store: Store, bridge: Bridge) {
       if (store.draft.peek()) return;
       const kind = store.lastKind.peek() || store.settings.peek()?.cueTypes?.[0]?.name || '';
       store.selectedID.value = '';
+      store.draftByKeys.value = byKeys;
+      cursorSeq++;
+      store.lineCursor.value = null;
       store.draft.value = draftCue(answer, page, store.cueState.peek().cues, kind, newCueID());
     },
 
@@ -239,6 +268,7 @@ export function createController(store: Store, bridge: Bridge) {
       const d = store.draft.peek();
       if (!d) return;
       store.draft.value = null;
+      store.draftByKeys.value = false;
       const cue: Cue = { ...d, number: number.trim() || d.number, label: label.trim() };
       if (cue.kind) store.lastKind.value = cue.kind;
       bridge.upsertCue(cue).then(() => (store.selectedID.value = cue.id), quiet);
@@ -246,6 +276,86 @@ export function createController(store: Store, bridge: Bridge) {
 
     cancelDraft(): void {
       store.draft.value = null;
+      store.draftByKeys.value = false;
+    },
+
+    setViewTop(f: () => { page: number; y: number }): void {
+      viewTop = f;
+    },
+
+    // n or Insert in Cue Mode: the first press shows the line cursor, the
+    // second places a cue over its line.
+    lineCursorKey(): Promise<void> {
+      return store.lineCursor.peek() ? ctl.placeAtCursor() : ctl.showLineCursor();
+    },
+
+    async showLineCursor(): Promise<void> {
+      const doc = store.doc.peek();
+      if (!doc || !store.cueMode.peek() || store.draft.peek()) return;
+      const seq = ++cursorSeq;
+      const start = cursorStart(ctl.selectedCue(), viewTop());
+      const at = await firstLineBelow(start.page, start.y, doc.pageCount, linesOf);
+      if (seq !== cursorSeq) return;
+      if (!at) {
+        store.message.value = 'No text lines from here on.';
+        return;
+      }
+      await ctl.moveCursorTo(at, seq);
+    },
+
+    // Up/Down (j/k) across pages; Home/End to the page's first or last line.
+    async moveLineCursor(how: 'up' | 'down' | 'home' | 'end'): Promise<void> {
+      const doc = store.doc.peek();
+      const now = store.lineCursor.peek();
+      if (!doc || !now) return;
+      const seq = ++cursorSeq;
+      let at: LineAt | null;
+      if (how === 'up' || how === 'down') {
+        at = await stepLine(now, how === 'down' ? 1 : -1, doc.pageCount, linesOf);
+      } else {
+        const count = (await linesOf(now.page)).length;
+        at = count > 0 ? { page: now.page, line: how === 'home' ? 0 : count - 1 } : null;
+      }
+      if (seq !== cursorSeq || !at) return;
+      await ctl.moveCursorTo(at, seq);
+    },
+
+    async moveCursorTo(at: LineAt, seq: number): Promise<void> {
+      const rect = (await linesOf(at.page))[at.line];
+      if (!rect || seq !== cursorSeq || !store.cueMode.peek() || store.draft.peek()) return;
+      store.follow.value = false;
+      store.lineCursor.value = { ...at, rect, text: '' };
+      // The words of the line, for the screen reader; the same question a drag asks.
+      const { from, to } = lineDrag(rect);
+      let answer: unknown = null;
+      try {
+        answer = await bridge.textRect(textRectArgs(at.page, from, to, true));
+      } catch {
+        answer = null;
+      }
+      const cursor = store.lineCursor.peek();
+      if (seq !== cursorSeq || !cursor || cursor.page !== at.page || cursor.line !== at.line) return;
+      store.lineCursor.value = { ...cursor, text: isTextRectAnswer(answer) ? answer.text ?? '' : '' };
+    },
+
+    hideLineCursor(): void {
+      cursorSeq++;
+      store.lineCursor.value = null;
+    },
+
+    // The cue goes over the cursor's line as a drag along it would place it.
+    async placeAtCursor(): Promise<void> {
+      const cursor = store.lineCursor.peek();
+      if (!cursor) return;
+      const { from, to } = lineDrag(cursor.rect);
+      // A line without words keeps the cursor where it was.
+      await ctl.placeCue(cursor.page, from, to, true);
+    },
+
+    cursorAnnouncement(): string {
+      const c = store.lineCursor.value;
+      if (!c) return '';
+      return cursorAnnouncement(pageLabel(c.page, store.cueState.value.pageLabelOffset), c.line, c.text);
     },
 
     select(id: string): void {
@@ -497,6 +607,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
+      if (store.lineCursor.peek()) return ctl.hideLineCursor();
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
       else if (store.message.peek() || store.status.peek()) {
@@ -619,6 +730,11 @@ export function createController(store: Store, bridge: Bridge) {
         case 'selectPrev': return ctl.selectStep(-1);
         case 'deleteCue': return ctl.deleteCue();
         case 'editLabel': return ctl.editLabel();
+        case 'lineCursor': void ctl.lineCursorKey(); return;
+        case 'cursorUp': void ctl.moveLineCursor('up'); return;
+        case 'cursorDown': void ctl.moveLineCursor('down'); return;
+        case 'cursorHome': void ctl.moveLineCursor('home'); return;
+        case 'cursorEnd': void ctl.moveLineCursor('end'); return;
         case 'nudgeLeft': return ctl.nudge(-nudgeStep, 0);
         case 'nudgeRight': return ctl.nudge(nudgeStep, 0);
         case 'nudgeUp': return ctl.nudge(0, -nudgeStep);
@@ -637,7 +753,7 @@ export function createController(store: Store, bridge: Bridge) {
       const free = !store.draft.peek() && !store.sheet.peek() && !store.pageSheet.peek() && !store.gotoOpen.peek() &&
         !store.editingLabel.peek();
       const cueMode = store.cueMode.peek() && free;
-      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined };
+      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null };
     },
 
     // A page image of the shown script is on screen: the first one per

@@ -22,6 +22,11 @@ export type KeyAction =
   | 'selectPrev'
   | 'deleteCue'
   | 'editLabel'
+  | 'lineCursor'
+  | 'cursorUp'
+  | 'cursorDown'
+  | 'cursorHome'
+  | 'cursorEnd'
   | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
 
 // What the page is doing, for the keys that mean something only in Cue Mode
@@ -29,9 +34,16 @@ export type KeyAction =
 export interface KeyMode {
   cueMode: boolean;
   selection: boolean;
+  // The line cursor is shown (Cue Mode only).
+  lineCursor?: boolean;
 }
 
-const noMode: KeyMode = { cueMode: false, selection: false };
+const noMode: KeyMode = { cueMode: false, selection: false, lineCursor: false };
+
+const cursorKeys = new Map<string, KeyAction>([
+  ['ArrowUp', 'cursorUp'], ['k', 'cursorUp'], ['ArrowDown', 'cursorDown'], ['j', 'cursorDown'],
+  ['Home', 'cursorHome'], ['End', 'cursorEnd'],
+]);
 
 const arrows: Record<string, 'Left' | 'Right' | 'Up' | 'Down'> = {
   ArrowLeft: 'Left', ArrowRight: 'Right', ArrowUp: 'Up', ArrowDown: 'Down',
@@ -113,6 +125,13 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
   }
   if (mode.cueMode && plain && !e.shiftKey && (e.key === '.' || e.key === ',')) {
     return e.key === '.' ? 'selectNext' : 'selectPrev';
+  }
+  // The line cursor: n or Insert shows it and, pressed again, places a cue
+  // on its line; plain arrows, j/k and Home/End move it while it shows.
+  if (mode.cueMode && plain && !e.shiftKey) {
+    if (e.key === 'n' || e.key === 'Insert') return e.repeat ? null : 'lineCursor';
+    const move = mode.lineCursor ? cursorKeys.get(e.key) : undefined;
+    if (move) return move;
   }
   if (mode.cueMode && mode.selection) {
     const arrow = arrows[e.key];

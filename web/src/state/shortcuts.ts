@@ -41,6 +41,9 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
     title: 'Cues',
     rows: [
       ['Ctrl+E', 'Cue Mode'],
+      ['N or Insert', 'Show the line cursor; again: place a cue on its line, type the label, Return (Cue Mode)'],
+      ['Up / Down, K / J', 'Move the line cursor a line, across pages'],
+      ['Home / End', "Line cursor to the page's first / last line"],
       ['. / ,', 'Select the next / previous cue (Cue Mode)'],
       ['Alt+arrows', 'Move the selected cue a little (Shift+Alt+arrows: more)'],
       ['F2 or Ctrl+Return', "Edit the selected cue's label"],

@@ -16,6 +16,13 @@ export interface ScrollRequest {
   seq: number;
 }
 
+export interface LineCursor {
+  page: number;
+  line: number;
+  rect: [number, number, number, number];
+  text: string;
+}
+
 export function createStore(confidence: boolean) {
   const doc = signal<DocumentInfo | null>(null);
   // Bumped for every script shown, so late page images and first-page reports
@@ -61,6 +68,11 @@ export function createStore(confidence: boolean) {
   const editingLabel = signal(false);
   // A newer build offered by the native side.
   const update = signal<UpdateNotice | null>(null);
+  // Cue Mode's line cursor (placing a cue from the keyboard): the line's box
+  // as fractions of its page, and its words once the native side told them.
+  const lineCursor = signal<LineCursor | null>(null);
+  // The draft was placed from the keyboard: its label field takes the keys.
+  const draftByKeys = signal(false);
 
   const fired = computed(() => new Set(cueState.value.fired));
   // A GO changes standby and the fired set, not the cues; applyCueState keeps
@@ -92,7 +104,7 @@ export function createStore(confidence: boolean) {
     pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
     confirmingReset, message, status, follow, visiblePage, scrollRequest, logLines, controlStatus,
     cueMode, selectedID, draft, sheet, lastKind, resumeAnswered, pageSheet, settingsError,
-    gotoOpen, gotoError, editingLabel, update,
+    gotoOpen, gotoError, editingLabel, update, lineCursor, draftByKeys,
     fired, cueIndex, summary, menuState, glowID, recentDocuments,
   };
 }
@@ -153,6 +165,7 @@ function dropEditing(store: Store): void {
   store.sheet.value = null;
   store.selectedID.value = '';
   store.editingLabel.value = false;
+  store.lineCursor.value = null;
   store.gotoOpen.value = false;
   store.resumeAnswered.value = false;
 }

@@ -7,13 +7,19 @@ import { useApp } from './context';
 // the line end. The page's key handler leaves fields alone, so Return and
 // Backspace here never reach GO or BACK.
 export function DraftCue({ cue, color }: { cue: Cue; color?: string }) {
-  const { ctl } = useApp();
+  const { store, ctl } = useApp();
   const numberField = useRef<HTMLInputElement>(null);
   const labelField = useRef<HTMLInputElement>(null);
   // Before the first paint: a key pressed as soon as the fields show (Tab to
   // the label) must find the number focused, not land there a frame later.
   useLayoutEffect(() => {
-    // The proposed number is selected: typing replaces it.
+    // Placed from the keyboard, the label is what is typed next (the number
+    // stays as proposed, Shift+Tab reaches it); from the pointer the proposed
+    // number is selected, so typing replaces it.
+    if (store.draftByKeys.peek()) {
+      labelField.current?.focus();
+      return;
+    }
     numberField.current?.focus();
     numberField.current?.select();
   }, [cue.id]);

@@ -140,6 +140,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const cueMode = store.cueMode.value;
   const selectedID = store.selectedID.value;
   const draft = store.draft.value;
+  const cursor = cueMode ? store.lineCursor.value : null;
   const start = useRef<{ x: number; y: number } | null>(null);
   const overlay = useRef<HTMLDivElement>(null);
   useLayoutEffect(() => placeLabels(overlay.current, width), [cues, width, fontPx, editingLabel && selectedID]);
@@ -184,6 +185,13 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
           />
         ))}
         {draft && draft.page === index && <DraftCue cue={draft} color={cueColor(draft, types)} />}
+        {cursor && cursor.page === index && (
+          <div
+            class="line-cursor"
+            data-line={cursor.line}
+            style={{ left: `${cursor.rect[0] * 100}%`, top: `${cursor.rect[1] * 100}%`, width: `${cursor.rect[2] * 100}%`, height: `${cursor.rect[3] * 100}%` }}
+          />
+        )}
         {hit && hit.page === index && (
           <div
             class="find-hit"
@@ -206,6 +214,16 @@ function SelectionLine() {
   return (
     <div class="sr-only" aria-live="polite" data-testid="cue-selection">
       {text}
+    </div>
+  );
+}
+
+// Names the line under the line cursor as the keys move it.
+function CursorLine() {
+  const { ctl } = useApp();
+  return (
+    <div class="sr-only" aria-live="polite" data-testid="line-cursor">
+      {ctl.cursorAnnouncement()}
     </div>
   );
 }
@@ -296,6 +314,31 @@ export function ScriptView() {
     if (r >= 0) scrollTo(rs[r].top + a.fraction * rs[r].height - viewHeight.peek() / 3);
   });
 
+  // The line cursor stays in view: a line outside it is brought to the
+  // reading line; one already in view does not move the script.
+  useSignalEffect(() => {
+    const c = store.lineCursor.value;
+    const rs = rows.value;
+    if (!c || rs.length === 0) return;
+    const top = pageOffset(rs, c.page, c.rect[1]);
+    const bottom = pageOffset(rs, c.page, c.rect[1] + c.rect[3]);
+    if (top === null || bottom === null) return;
+    const viewTopPx = scrollTop.peek();
+    if (top < viewTopPx || bottom > viewTopPx + viewHeight.peek()) scrollTo(top - viewHeight.peek() / 3);
+  });
+
+  // The top of the view as a page and a fraction down it, where the line
+  // cursor starts with no cue selected.
+  useEffect(() => {
+    ctl.setViewTop(() => {
+      const rs = rows.peek();
+      const r = rowOfPage(rs, visiblePage(rs, scrollTop.peek(), viewHeight.peek()));
+      if (r < 0) return { page: store.visiblePage.peek(), y: 0 };
+      const y = Math.min(1, Math.max(0, (scrollTop.peek() - rs[r].top) / rs[r].height));
+      return { page: rs[r].pages[0], y };
+    });
+  }, []);
+
   // Follow the standby cue: after a GO, and always on the monitor.
   useSignalEffect(() => {
     const cue = standbyCue.value;
@@ -385,6 +428,7 @@ export function ScriptView() {
           </div>
         </div>
         {!store.confidence && store.cueMode.value && <SelectionLine />}
+        {!store.confidence && store.cueMode.value && <CursorLine />}
         {showBack && (
           <button type="button" class="back-to-standby" onMouseDown={(e) => e.preventDefault()} onClick={() => (store.follow.value = true)}>
             Back to standby
