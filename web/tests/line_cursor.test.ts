@@ -142,7 +142,8 @@ describe('placing a cue with the line cursor', () => {
 
     t.store.lastKind.value = 'SND';
     await t.ctl.lineCursorKey();
-    const asked = t.named('textRect').at(-1)?.[0] as number[];
+    const rects = t.named('textRect');
+    const asked = rects[rects.length - 1][0] as number[];
     expect(asked[0]).toBe(3);
     expect(asked[2]).toBeCloseTo(0.81);
     expect(asked[4]).toBeCloseTo(0.81);

@@ -435,3 +435,51 @@ describe('Cue Mode', () => {
     expect(t.named('textRect')).toHaveLength(1);
   });
 });
+
+describe('placing a cue with the keys alone', () => {
+  it('Ctrl+E, n, Down, Down, n, a label, Return: the outline walks the lines and the cue is sent', async () => {
+    const lines = [[[0.1, 0.1, 0.5, 0.02], [0.1, 0.3, 0.5, 0.02]], [[0.2, 0.5, 0.4, 0.02]]];
+    const t = await mount({
+      openDocumentPath: (p: never) => doc(p, { state: emptyCueState }),
+      pageLines: (p: never) => lines[p as number] ?? [],
+      textRect: (a: never) => {
+        const [page, , y] = a as unknown as number[];
+        const line = (lines[page] ?? []).find((r) => y > r[1] && y < r[1] + r[3]);
+        return line ? { rect: line, text: 'ODA Boots', lineEnd: 0.7, gapL: 0, gapR: 0, lines: [] } : null;
+      },
+      upsertCue: () => 'x',
+    });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    const press = (k: string, mods: KeyboardEventInit = {}) =>
+      document.body.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true, ...mods }));
+    // Outside Cue Mode n is nothing.
+    press('n');
+    await flush();
+    expect(host.querySelector('.line-cursor')).toBeNull();
+    press('e', { ctrlKey: true });
+    press('n');
+    await flush();
+    expect(host.querySelector('.page[data-page="0"] .line-cursor')?.getAttribute('data-line')).toBe('0');
+    expect(host.querySelector('[data-testid="line-cursor"]')?.textContent).toBe('Page 1, line 1: ODA Boots.');
+    press('ArrowDown');
+    await flush();
+    press('ArrowDown');
+    await flush();
+    const outline = host.querySelector('.page[data-page="1"] .line-cursor') as HTMLElement;
+    expect(outline.style.top).toBe('50%');
+    expect(host.querySelector('.page[data-page="0"] .line-cursor')).toBeNull();
+    expect(host.querySelector('[data-testid="line-cursor"]')?.textContent).toBe('Page 2, line 1: ODA Boots.');
+    press('n');
+    await flush();
+    expect(host.querySelector('.line-cursor')).toBeNull();
+    const label = host.querySelector('.cue-draft-label') as HTMLInputElement;
+    expect(document.activeElement).toBe(label);
+    expect((host.querySelector('.cue-draft-number') as HTMLInputElement).value).toBe('1');
+    label.value = 'Boots';
+    key(label, 'Enter');
+    await flush();
+    expect(t.named('go')).toEqual([]);
+    expect(t.named('upsertCue')[0][0]).toMatchObject({ page: 1, number: '1', label: 'Boots', y: 0.5 });
+  });
+});
