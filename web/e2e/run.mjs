@@ -83,6 +83,7 @@ async function main() {
       ['GO three times, BACK', () => s.goThreeTimesAndBack(t)],
       ['cue placed in Cue Mode', () => s.placeCue(t)],
       ['cue type changed', () => s.changeCueType(t)],
+      ['cue placed from the keyboard', () => s.placeCueByKeys(t)],
       ['Find', () => s.find(t)],
       ['setting changed', () => s.changeSetting(t)],
       ['closed, reopened, resumed', () => s.closeAndResume(t)],

@@ -169,6 +169,42 @@ export async function changeCueType(t) {
   await standbyIs(page, 'LFX 3', 'Night, desk lamp');
 }
 
+// Cue Mode from the keyboard alone: the line cursor walks two lines down and
+// places a cue on its line; the label typed goes into the marks file. The cue
+// is deleted again (Delete on the new, selected cue) so the run's cue counts
+// in the later steps stay as they were.
+export async function placeCueByKeys(t) {
+  const { page } = t;
+  const label = 'E2E keyboard cue';
+  await page.keyboard.press('Control+e');
+  await page.keyboard.press('n');
+  const outline = page.locator('.line-cursor');
+  await outline.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('line cursor: n in Cue Mode showed no outline'); });
+  const first = await page.getByTestId('line-cursor').innerText();
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('ArrowDown');
+  let said = '';
+  await waitFor('the line cursor two lines down', async () => {
+    said = oneLine(await page.getByTestId('line-cursor').innerText());
+    return said && said !== oneLine(first) && /^Page \S+, line \d+: /.test(said) ? true : undefined;
+  }, 3000).catch(() => { throw fail(`line cursor: Down did not move it (it names "${said}", it started on "${oneLine(first)}")`); });
+  await t.shot('5b-line-cursor');
+  await page.keyboard.press('n');
+  const field = page.getByRole('textbox', { name: 'Cue label' });
+  await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail(`line cursor: n placed no cue on "${said}"`); });
+  const focused = await field.evaluate((el) => el === document.activeElement);
+  if (!focused) throw fail('line cursor: the label field of the placed cue does not have the focus');
+  await page.keyboard.type(label);
+  await page.keyboard.press('Enter');
+  const cue = await marksHave(t.pdf, `a cue labelled "${label}"`, (c) => c.label === label);
+  await t.shot('5c-keyboard-cue');
+  await page.keyboard.press('Delete');
+  await waitFor('the keyboard cue deleted', () => ((readMarks(t.pdf)?.cues ?? []).some((c) => c.id === cue.id) ? undefined : true), 5000)
+    .catch(() => { throw fail('Delete on the new, selected cue left it in the marks file'); });
+  await page.keyboard.press('Control+e');  // out of Cue Mode
+  await standbyIs(page, 'LFX 3', 'Night, desk lamp');
+}
+
 // Find: Ctrl+F, a phrase from the demo, Enter steps to the hit, which is drawn
 // on its page where the operator can see it.
 export async function find(t) {
