@@ -157,6 +157,21 @@ describe('placing a cue with the line cursor', () => {
     expect(t.store.draftByKeys.value).toBe(false);
   });
 
+  it('quick keys run in order: two Downs over pages still being asked for are two lines, n places on the second', async () => {
+    // The lines of every page come a turn late, as from a busy native side.
+    const t = await setup({ pageLines: (p: never) => new Promise((r) => setTimeout(() => r(pages[p as number]), 5)) });
+    t.ctl.setCueMode(true);
+    t.ctl.select('a');
+    await t.ctl.lineCursorKey();
+    expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 1 });
+    t.ctl.key('cursorDown');
+    t.ctl.key('cursorDown');
+    t.ctl.key('lineCursor');
+    await t.ctl.moveLineCursor('up');
+    expect(t.store.lineCursor.value).toBeNull();
+    expect(t.store.draft.value).toMatchObject({ page: 3, y: 0.2 });
+  });
+
   it('Escape hides the cursor, leaving Cue Mode hides it, and a new script drops it', async () => {
     const t = await setup();
     t.ctl.setCueMode(true);

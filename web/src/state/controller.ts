@@ -84,6 +84,11 @@ export function createController(store: Store, bridge: Bridge) {
   };
   // Each cursor move counts; an answer for an earlier move is dropped.
   let cursorSeq = 0;
+  // Cursor keys run one after another, each from where the one before left
+  // the cursor: two quick Downs across a page whose lines are still being
+  // asked for are two lines, and n right after them places on the second.
+  let cursorWork: Promise<void> = Promise.resolve();
+  const queued = (work: () => Promise<void>): Promise<void> => (cursorWork = cursorWork.then(work, work));
 
   function show(doc: DocumentInfo): void {
     images.reset();
@@ -286,7 +291,7 @@ export function createController(store: Store, bridge: Bridge) {
     // n or Insert in Cue Mode: the first press shows the line cursor, the
     // second places a cue over its line.
     lineCursorKey(): Promise<void> {
-      return store.lineCursor.peek() ? ctl.placeAtCursor() : ctl.showLineCursor();
+      return queued(() => (store.lineCursor.peek() ? ctl.placeAtCursor() : ctl.showLineCursor()));
     },
 
     async showLineCursor(): Promise<void> {
@@ -304,7 +309,11 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     // Up/Down (j/k) across pages; Home/End to the page's first or last line.
-    async moveLineCursor(how: 'up' | 'down' | 'home' | 'end'): Promise<void> {
+    moveLineCursor(how: 'up' | 'down' | 'home' | 'end'): Promise<void> {
+      return queued(() => ctl.stepLineCursor(how));
+    },
+
+    async stepLineCursor(how: 'up' | 'down' | 'home' | 'end'): Promise<void> {
       const doc = store.doc.peek();
       const now = store.lineCursor.peek();
       if (!doc || !now) return;
@@ -324,7 +333,7 @@ export function createController(store: Store, bridge: Bridge) {
       const rect = (await linesOf(at.page))[at.line];
       if (!rect || seq !== cursorSeq || !store.cueMode.peek() || store.draft.peek()) return;
       store.follow.value = false;
-      store.lineCursor.value = { ...at, rect, text: '' };
+      store.lineCursor.value = { ...at, rect, text: null };
       // The words of the line, for the screen reader; the same question a drag asks.
       const { from, to } = lineDrag(rect);
       let answer: unknown = null;
@@ -354,7 +363,8 @@ export function createController(store: Store, bridge: Bridge) {
 
     cursorAnnouncement(): string {
       const c = store.lineCursor.value;
-      if (!c) return '';
+      // Said once, with its words, rather than twice as they arrive.
+      if (!c || c.text === null) return '';
       return cursorAnnouncement(pageLabel(c.page, store.cueState.value.pageLabelOffset), c.line, c.text);
     },
 

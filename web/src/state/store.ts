@@ -20,7 +20,8 @@ export interface LineCursor {
   page: number;
   line: number;
   rect: [number, number, number, number];
-  text: string;
+  // Null until the native side has told the line's words.
+  text: string | null;
 }
 
 export function createStore(confidence: boolean) {
