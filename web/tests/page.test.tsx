@@ -482,4 +482,22 @@ describe('placing a cue with the keys alone', () => {
     expect(t.named('go')).toEqual([]);
     expect(t.named('upsertCue')[0][0]).toMatchObject({ page: 1, number: '1', label: 'Boots', y: 0.5 });
   });
+
+  it('while the cursor shows, Down moves it and not the focus in the cue list', async () => {
+    const lines = [[[0.1, 0.1, 0.5, 0.02], [0.1, 0.3, 0.5, 0.02], [0.1, 0.7, 0.5, 0.02], [0.1, 0.9, 0.5, 0.02]]];
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }), pageLines: (p: never) => lines[p as number] ?? [], textRect: () => null });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    t.ctl.setCueMode(true);
+    const row = host.querySelector('[data-row="0"] button') as HTMLButtonElement;
+    row.focus();
+    key(row, 'n');
+    await flush();
+    const start = Number(host.querySelector('.line-cursor')?.getAttribute('data-line'));
+    expect(start).toBeLessThan(3);
+    key(row, 'ArrowDown');
+    await flush();
+    expect(Number(host.querySelector('.line-cursor')?.getAttribute('data-line'))).toBe(start + 1);
+    expect(document.activeElement).toBe(row);
+  });
 });

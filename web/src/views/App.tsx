@@ -21,6 +21,9 @@ export function App() {
       // the focused control, so the first screen works from the keyboard.
       if ((action === 'go' || action === 'back') && !store.doc.peek()) return;
       e.preventDefault();
+      // The line cursor's arrows and Home/End are its own while it shows, not
+      // also the cue list's that has the focus.
+      if (action.startsWith('cursor')) e.stopPropagation();
       ctl.key(action);
     };
     window.addEventListener('keydown', onKey, true);
