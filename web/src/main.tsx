@@ -3,7 +3,7 @@ import { render } from 'preact';
 import { installEventHook } from './bridge/events';
 import { native } from './bridge/native';
 import { createController } from './state/controller';
-import { createStore } from './state/store';
+import { createStore, pageBrightness } from './state/store';
 import { App } from './views/App';
 import { App as AppContext } from './views/context';
 import './styles.css';
@@ -17,6 +17,9 @@ installEventHook(window, ctl.handlers);
 const root = document.documentElement;
 effect(() => {
   root.dataset.theme = store.theme.value;
+});
+effect(() => {
+  root.style.setProperty('--page-brightness', String(pageBrightness(store.pageLevel.value)));
 });
 effect(() => {
   const reserve = store.reserve.value;

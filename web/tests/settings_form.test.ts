@@ -4,15 +4,16 @@ import {
   answerNote, choicesFor, createSettingsSender, displayValue, fieldOf, parseField, rangeText, settingsFields,
 } from '../src/state/settings_form';
 
+import { applySettings, createStore, pageBrightness } from '../src/state/store';
 const field = (key: string) => fieldOf(key)!;
 
 describe('the settings form', () => {
   it('offers every setting the core takes from the page, once', () => {
-    // The core's settable keys; the lists have their own editors, the theme
-    // level is replaced by the theme name and the recent list is the core's.
+    // The core's settable keys; the lists have their own editors and the
+    // recent list is the core's.
     const settable = [
       'oscEnabled', 'oscPort', 'oscLocalOnly', 'midiEnabled', 'mscEnabled', 'mscDeviceFilter', 'mscBareGoFiresStandby',
-      'renderWidth', 'dimmed', 'themeName', 'pagesPerSpread', 'maxText', 'glowTarget', 'memosVisible',
+      'renderWidth', 'dimmed', 'theme', 'themeName', 'pagesPerSpread', 'maxText', 'glowTarget', 'memosVisible',
       'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers',
     ];
     const keys = settingsFields.map((f) => f.key as string);
@@ -121,5 +122,22 @@ describe('sending settings changes', () => {
       else expect('settings' in a).toBe(true);
       expect(t.stored().oscPort).toBe(1);
     }
+  });
+});
+
+describe('the theme level', () => {
+  it.each([
+    [1, 1],
+    [0, 0.55],
+    [0.5, 0.775],
+    [1.7, 1],
+    [-1, 0.55],
+    ['0.2', 1],
+    [Number.NaN, 1],
+    [undefined, 1],
+  ] as [unknown, number][])('level %j draws the pages at brightness %j', (level, brightness) => {
+    const store = createStore(false);
+    applySettings(store, { theme: level } as unknown as Settings);
+    expect(pageBrightness(store.pageLevel.value)).toBe(brightness);
   });
 });

@@ -22,13 +22,16 @@ export interface SettingsSection {
 
 // Sheet order. The cue type list and the MIDI bindings have their own
 // editors inside "Cue types" and "Remote: MIDI". Not here: the recent
-// scripts (the core's own list) and the older theme level, which the
-// theme name has replaced and which nothing on the page reads.
+// scripts (the core's own list). The theme level (0 to 1) is the brightness
+// of the script's pages within the theme: a booth may want them dimmer than
+// the controls.
 export const settingsSections: SettingsSection[] = [
   {
     title: 'Show',
     fields: [
       { key: 'themeName', label: 'Theme', kind: 'choice', choices: [['deep', 'Booth'], ['dark', 'Studio'], ['light', 'Daylight']] },
+      { key: 'theme', label: 'Page brightness', kind: 'choice', numeric: true,
+        choices: [['1', 'Full'], ['0.85', 'Softer'], ['0.7', 'Dim'], ['0.55', 'Dimmest']] },
       { key: 'pagesPerSpread', label: 'Pages side by side', kind: 'choice', numeric: true, choices: [['1', 'One page'], ['2', 'Two pages']] },
       { key: 'glowTarget', label: 'Glowing cue', kind: 'choice', choices: [['standby', 'The standby cue'], ['next', 'The cue after standby']] },
       { key: 'dimmed', label: 'Dim the screen', kind: 'bool' },

@@ -36,6 +36,8 @@ export function createStore(confidence: boolean) {
   const zoom = signal(1);
   const theme = signal<ThemeName>('deep');
   const dimmed = signal(false);
+  // The settings' theme level: how bright the script's pages are drawn.
+  const pageLevel = signal(1);
   const memosVisible = signal(true);
   const sidebarVisible = signal(true);
   const maxText = signal(false);
@@ -102,7 +104,7 @@ export function createStore(confidence: boolean) {
   return {
     confidence,
     doc, generation, cueState, settings,
-    pagesPerSpread, zoom, theme, dimmed, memosVisible, sidebarVisible, maxText, reserve,
+    pagesPerSpread, zoom, theme, dimmed, pageLevel, memosVisible, sidebarVisible, maxText, reserve,
     confirmingReset, message, status, follow, visiblePage, scrollRequest, logLines, controlStatus,
     cueMode, selectedID, draft, sheet, lastKind, resumeAnswered, pageSheet, settingsError,
     gotoOpen, gotoError, editingLabel, update, lineCursor, draftByKeys,
@@ -117,11 +119,23 @@ function isThemeName(v: unknown): v is ThemeName {
 }
 
 // The view follows the settings the native side keeps.
+// The level as the core keeps it (0 to 1); anything else is full brightness.
+export function pageLevelOf(level: unknown): number {
+  if (typeof level !== 'number' || !Number.isFinite(level)) return 1;
+  return Math.min(1, Math.max(0, level));
+}
+
+// Level 0 still leaves the page readable: it never goes below 55 %.
+export function pageBrightness(level: number): number {
+  return Math.round((0.55 + 0.45 * pageLevelOf(level)) * 1000) / 1000;
+}
+
 export function applySettings(store: Store, s: Settings): void {
   store.settings.value = s;
   if (isThemeName(s.themeName)) store.theme.value = s.themeName;
   store.pagesPerSpread.value = s.pagesPerSpread === 1 ? 1 : 2;
   store.dimmed.value = s.dimmed === true;
+  store.pageLevel.value = pageLevelOf(s.theme);
   store.memosVisible.value = s.memosVisible !== false;
   store.maxText.value = s.maxText === true;
 }
