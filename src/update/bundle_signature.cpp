@@ -15,6 +15,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/atomic_file.hpp"
+
 namespace tallowmark::update {
 
 namespace fs = std::filesystem;
@@ -216,24 +218,10 @@ std::variant<ParsedManifest, std::string> parseManifest(const std::string& bytes
     return parsed;
 }
 
-std::optional<std::string> writeFile(const fs::path& path, const std::string& bytes) {
-    const fs::path partial = path.string() + ".part";
-    {
-        FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!out.valid()) return "cannot write " + path.string() + ": " + std::strerror(errno);
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t wrote = ::write(out.get(), bytes.data() + done, bytes.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) return "cannot write " + path.string() + ": " + std::strerror(errno);
-            done += static_cast<std::size_t>(wrote);
-        }
-        if (::fsync(out.get()) != 0) return "cannot write " + path.string() + ": " + std::strerror(errno);
-    }
-    std::error_code error;
-    fs::rename(partial, path, error);
-    if (error) return "cannot write " + path.string() + ": " + error.message();
-    return std::nullopt;
+std::optional<std::string> writeFile(const fs::path& path, std::string_view bytes) {
+    std::string error;
+    if (writeFileAtomically(path, bytes, &error)) return std::nullopt;
+    return "cannot write " + path.string() + ": " + error;
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #include "update/update_rules.hpp"
 
 #include <cstdlib>
-#include <fstream>
 #include <locale.h>
 #include <system_error>
+
+#include "core/atomic_file.hpp"
 
 #ifndef TALLOWMARK_UPDATE_HOST
 #define TALLOWMARK_UPDATE_HOST "tallowmark.org"
@@ -186,17 +187,10 @@ std::optional<UpdateInfo> parseFeed(std::string_view bytes, std::string_view loc
 
 std::optional<Json> readBundleInfo(const fs::path& bundle) {
     // A real Info.json is a few hundred bytes; a bound keeps a hostile one small.
-    constexpr std::uintmax_t maxInfoBytes = 1 << 20;
-    const fs::path file = bundle / "Contents" / "Info.json";
-    std::error_code error;
-    if (!fs::is_regular_file(file, error)) return std::nullopt;
-    const auto size = fs::file_size(file, error);
-    if (error || size > maxInfoBytes) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(static_cast<std::size_t>(size), '\0');
-    if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) return std::nullopt;
-    Json info = Json::parse(text, nullptr, false);
+    constexpr std::size_t maxInfoBytes = 1 << 20;
+    const ReadResult file = readWholeFile(bundle / "Contents" / "Info.json", maxInfoBytes);
+    if (file.status != ReadStatus::ok) return std::nullopt;
+    Json info = Json::parse(file.bytes, nullptr, false);
     if (info.is_discarded() || !info.is_object()) return std::nullopt;
     return info;
 }
