@@ -2,12 +2,12 @@ import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { Cue, CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController, nudgeFar, nudgeStep } from '../src/state/controller';
+import { nudgeFar, nudgeStep } from '../src/state/controller';
 import { glowCueID, placeLabel, stepCue } from '../src/state/cues';
 import { pageLabel, parsePageInput, spreads } from '../src/state/layout';
 import { applyCueState, createStore, sameCues } from '../src/state/store';
 import { nextUpdateNotice, type UpdateInput, type UpdateNotice } from '../src/state/update_notice';
-import { doc, fakeBridge, settings } from './fake_bridge';
+import { doc, openedScript, settings } from './fake_bridge';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
 
@@ -23,7 +23,7 @@ const cues = [cue('a', 0, 0.2), cue('b', 0, 0.6), cue('c', 2, 0.1), cue('d', 4, 
 const state: CueState = { ...emptyCueState, cues, standbyID: 'b', pageLabelOffset: -1 };
 
 async function setup(overrides = {}, extraSettings: Partial<Settings> = {}) {
-  const fake = fakeBridge({
+  return openedScript({
     getSettings: () => ({ ...settings, ...extraSettings }),
     openDocumentPath: (p: never) => doc(p, { state }),
     upsertCue: () => 'id',
@@ -32,12 +32,6 @@ async function setup(overrides = {}, extraSettings: Partial<Settings> = {}) {
     installUpdate: () => true,
     ...overrides,
   });
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  await ctl.boot();
-  await ctl.openPath('/s/show.pdf');
-  await flush();
-  return { ...fake, store, ctl };
 }
 
 describe('stepping in script order', () => {

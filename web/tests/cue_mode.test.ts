@@ -1,9 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import type { Cue, CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
-import { createStore } from '../src/state/store';
-import { doc, fakeBridge, settings } from './fake_bridge';
+import { doc, openedScript, settings } from './fake_bridge';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
 
@@ -19,7 +17,7 @@ const answer = { rect: [0.1, 0.4, 0.2, 0.02], text: 'storm', lineEnd: 0.7, gapL:
 const typed = { ...settings, cueSnapWords: false, cueTypes: [{ name: 'SND', color: '#0a0' }, { name: 'LX', color: '' }] } as Settings;
 
 async function setup(overrides = {}) {
-  const fake = fakeBridge({
+  return openedScript({
     getSettings: () => typed,
     openDocumentPath: (p: never) => doc(p, { state }),
     textRect: () => answer,
@@ -28,12 +26,6 @@ async function setup(overrides = {}) {
     undo: () => ({ ...state, cues: state.cues.slice(0, 1), canRedo: true }),
     ...overrides,
   });
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  await ctl.boot();
-  await ctl.openPath('/s/show.pdf');
-  await flush();
-  return { ...fake, store, ctl };
 }
 
 describe('placing a cue', () => {

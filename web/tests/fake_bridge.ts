@@ -1,7 +1,8 @@
 // A scripted stand-in for the native calls, for the tests only.
 import type { DocumentInfo, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import type { Bridge } from '../src/state/controller';
+import { createController, type Bridge } from '../src/state/controller';
+import { createStore } from '../src/state/store';
 
 export function doc(path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo {
   return { path, title: path, pageCount: 6, aspects: [0.7, 0.7, 0.7, 0.7, 0.7, 0.7], crop: [], autoCrop: [], state: emptyCueState, ...fields };
@@ -48,3 +49,14 @@ export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[
   return { bridge, calls, named };
 }
 
+
+// The controller over a scripted bridge with /s/show.pdf open, without a page.
+export async function openedScript(overrides: Parameters<typeof fakeBridge>[0] = {}) {
+  const fake = fakeBridge(overrides);
+  const store = createStore(false);
+  const ctl = createController(store, fake.bridge);
+  await ctl.boot();
+  await ctl.openPath('/s/show.pdf');
+  await new Promise((r) => setTimeout(r, 0));
+  return { ...fake, store, ctl };
+}
