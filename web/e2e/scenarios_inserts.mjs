@@ -139,6 +139,44 @@ export async function insertLine(t) {
   await marksUntil(t, 'the line and its cue removed', (m) =>
     ((m.inserts ?? []).some((i) => i.id === insert.id) || (m.cues ?? []).some((c) => c.id === cue.id) ? undefined : true));
   await room.waitFor({ state: 'detached', timeout: 3000 }).catch(() => { throw fail('insert: the removed line is still drawn'); });
+  await insideLine(t);
   await cueMode(page, false);
   await page.keyboard.press('Control+2');
+}
+
+// Insert Line, then a click on a word inside a line: the words from there on
+// move right to make room, the page keeps its height.
+async function insideLine(t) {
+  const { page } = t;
+  const text = 'softly';
+  // A cue inside a line that ends well before the page's edge (labelX is where its line ends).
+  const cues = (readMarks(t.pdf)?.cues ?? []).filter((c) => c.page === 1 && c.x > 0.2 && c.labelX > 0 && c.labelX < 0.85);
+  const host = cues[0];
+  if (!host) throw fail('insert: no cue of the second page lies inside a line to insert beside');
+  const box = page.locator(`[data-cue="${host.id}"]`);
+  await box.scrollIntoViewIfNeeded();
+  const at = await box.boundingBox();
+  const before = await secondPage(page).boundingBox();
+  const labelBefore = await page.locator('.cue-label', { hasText: host.label }).boundingBox();
+  await page.getByRole('button', { name: 'Insert Line' }).click();
+  // The word after the cue's words.
+  await page.mouse.click(at.x + at.width + 12, at.y + at.height / 2);
+  const field = page.getByRole('textbox', { name: 'Inserted line' });
+  await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: a click with Insert Line on opened no field'); });
+  await page.keyboard.type(text);
+  await page.keyboard.press('Enter');
+  const insert = await marksUntil(t, `an inserted "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
+  if (!(insert.lineMidY < insert.afterY)) throw fail(`insert: "${text}" was not put inside the line: ${JSON.stringify(insert)}`);
+  const room = page.locator(`.insert-room.inline[data-insert="${insert.id}"]`);
+  await room.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: the line split for the insertion is not drawn'); });
+  const after = await secondPage(page).boundingBox();
+  if (!near(after.height, before.height, 1)) throw fail(`insert: an insertion inside a line changed the page's height (${before.height} -> ${after.height})`);
+  const labelAfter = await page.locator('.cue-label', { hasText: host.label }).boundingBox();
+  const roomBox = await room.boundingBox();
+  if (labelBefore.x + labelBefore.width < before.x + before.width - 4 && !near(labelAfter.x - labelBefore.x, roomBox.width, 2))
+    throw fail(`insert: the label at the line's end moved ${labelAfter.x - labelBefore.x} px, the room is ${roomBox.width} px`);
+  await t.shot('insert-inline');
+  await page.mouse.click(roomBox.x + roomBox.width / 2, roomBox.y + roomBox.height / 2);
+  await page.keyboard.press('Delete');
+  await marksUntil(t, 'the insertion removed', (m) => ((m.inserts ?? []).some((i) => i.id === insert.id) ? undefined : true));
 }
