@@ -320,9 +320,10 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
       const settle = () => {
         if (draft.peek()?.id === d.id) draft.value = null;
       };
-      bridge.upsertInsert(rec).then(() => {
+      bridge.upsertInsert(rec).then((answer) => {
         settle();
-        selectedID.value = rec.id;
+        if (answer === rec.id) selectedID.value = rec.id;
+        else store.message.value = 'The inserted line could not be kept.';
       }, (error: unknown) => {
         settle();
         deps.quiet(error);
