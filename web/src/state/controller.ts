@@ -7,6 +7,7 @@ import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer 
 import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
+import { createFileTools } from './files';
 import { createFinder } from './find';
 import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
 import type { KeyAction, KeyMode } from './keys';
@@ -94,11 +95,29 @@ export function createController(store: Store, bridge: Bridge) {
     images.reset();
     // Hits of the earlier script point at its pages.
     if (finder.open.peek()) finder.close();
+    tools.crop.leave();
     showDocument(store, doc);
     reportedPage = -1;
-    // The recent list has the new script at its head now.
-    void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined);
+    // The recent list has the new script at its head now, and an earlier
+    // version of the script may be in it.
+    void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined).then(() => tools.files.offerMarks(doc));
   }
+
+  // Same script, new geometry (a crop, page numbers dropped): keep the place.
+  function relayout(doc: DocumentInfo): void {
+    const page = store.visiblePage.peek();
+    images.reset();
+    showDocument(store, doc, page);
+  }
+
+  const tools = createFileTools(store, bridge, {
+    show: (doc) => show(doc),
+    quiet: (error) => quiet(error),
+    relayout,
+    leaveOtherModes: () => ctl.setCueMode(false),
+    openNotes: () => ctl.openPageSheet('page'),
+    closeNotes: () => ctl.closePageSheet(),
+  });
 
   function takeOpenAnswer(answer: OpenAnswer): void {
     if (isDocument(answer)) show(answer);
@@ -110,6 +129,7 @@ export function createController(store: Store, bridge: Bridge) {
   const ctl = {
     images,
     finder,
+    tools,
     midiLearn: createMidiLearn(),
 
     async boot(): Promise<void> {
@@ -236,6 +256,7 @@ export function createController(store: Store, bridge: Bridge) {
 
     setCueMode(on: boolean): void {
       if (on && (store.confidence || !store.doc.peek())) return;
+      if (on) tools.crop.leave();
       store.cueMode.value = on;
       if (!on) {
         ctl.hideLineCursor();
@@ -591,7 +612,7 @@ export function createController(store: Store, bridge: Bridge) {
       store.sheet.value = null;
     },
 
-    openPageSheet(which: 'settings' | 'shortcuts'): void {
+    openPageSheet(which: 'settings' | 'shortcuts' | 'page'): void {
       store.sheet.value = null;
       store.settingsError.value = '';
       store.pageSheet.value = which;
@@ -612,6 +633,7 @@ export function createController(store: Store, bridge: Bridge) {
     escape(): void {
       // Escape while learning a MIDI note ends the learn only.
       if (ctl.midiLearn.cancel()) return;
+      if (tools.escape()) return;
       if (store.gotoOpen.peek()) return ctl.closeGoTo();
       if (store.editingLabel.peek()) return ctl.cancelLabel();
       if (store.pageSheet.peek()) return ctl.closePageSheet();
@@ -713,7 +735,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'save': return ctl.save();
         // Marks, memos, flags, inserts, crop, export and the rest: not yet
         // the page's; an unknown command is ignored.
-        default: return;
+        default: tools.menuCommand(command); return;
       }
     },
 
@@ -753,6 +775,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'nudgeRightFar': return ctl.nudge(nudgeFar, 0);
         case 'nudgeUpFar': return ctl.nudge(0, -nudgeFar);
         case 'nudgeDownFar': return ctl.nudge(0, nudgeFar);
+        default: return tools.key(action);
       }
     },
 
@@ -763,7 +786,8 @@ export function createController(store: Store, bridge: Bridge) {
       const free = !store.draft.peek() && !store.sheet.peek() && !store.pageSheet.peek() && !store.gotoOpen.peek() &&
         !store.editingLabel.peek();
       const cueMode = store.cueMode.peek() && free;
-      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null };
+      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
+        ...(free && tools.crop.frame.peek() !== null ? { crop: true } : {}) };
     },
 
     // A page image of the shown script is on screen: the first one per
@@ -794,10 +818,7 @@ export function createController(store: Store, bridge: Bridge) {
     cueState: (s) => void applyCueState(store, s),
     documentChanged: (doc) => {
       if (!isDocument(doc)) return;
-      // Same script, new line geometry (page numbers dropped): keep the place.
-      const page = store.visiblePage.peek();
-      images.reset();
-      showDocument(store, doc, page);
+      relayout(doc);
     },
     windowChrome: (p) => ctl.setReserve(p.reserve),
     controlLog: (entry) => {

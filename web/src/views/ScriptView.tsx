@@ -7,6 +7,8 @@ import {
 } from '../state/layout';
 import { useApp } from './context';
 import { CueSheet, DraftCue } from './CueEditor';
+import { CropBar, CropLayer } from './CropFrame';
+import { PageNote } from './PageNotesSheet';
 import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
@@ -199,6 +201,8 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
           />
         )}
       </div>
+      <PageNote index={index} />
+      <CropLayer index={index} />
     </div>
   );
 }
@@ -411,6 +415,7 @@ export function ScriptView() {
       <div class="script-area">
         {ctl.finder.open.value && !store.confidence && <FindBar />}
         <PageSheet />
+        <CropBar />
         {store.gotoOpen.value && !store.confidence && <GoToPage />}
         {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
         <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
