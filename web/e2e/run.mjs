@@ -15,6 +15,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
+import * as files from './scenarios_files.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -89,6 +90,7 @@ async function main() {
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
+      ['page note, numbering and crop kept', () => files.pageNotesAndCrop(t)],
     ];
     for (const [name, step] of steps) {
       const began = Date.now();

@@ -6,7 +6,7 @@ import { dispatchEvent } from '../src/bridge/events';
 import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { numberOf, offsetForNumber } from '../src/state/page_notes';
-import { doc } from './fake_bridge';
+import { doc, settings } from './fake_bridge';
 import { flush, host, mountPage, usePageDom } from './page_dom';
 
 usePageDom();
@@ -127,5 +127,43 @@ describe('the crop frame on the page', () => {
     expect(t.named('setCrop')).toHaveLength(1);
     expect(t.named('go')).toEqual([]);
     expect(host.querySelector('.crop-bar')).toBeNull();
+  });
+});
+
+describe('Maximize Text and dropped page numbers', () => {
+  it('hides the toolbar but never GO, and the key brings it back; a failed change leaves the view as it was', async () => {
+    let answer: (c: Record<string, unknown>) => unknown = (c) => ({ ...settings, ...c });
+    const t = await mountPage({ setSettings: (c: never) => answer(c) }, { open: '/s/show.pdf' });
+    const go = () => [...host.querySelectorAll('button')].some((b) => b.textContent === 'GO');
+    expect([host.querySelector('.toolbar') !== null, go()]).toEqual([true, true]);
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'maxText' });
+    await flush();
+    expect([host.querySelector('.toolbar') !== null, go()]).toEqual([false, true]);
+    expect(t.named('setSettings')).toEqual([[{ maxText: true }]]);
+    key(document.body, '0', { ctrlKey: true, altKey: true });
+    await flush();
+    expect([host.querySelector('.toolbar') !== null, go()]).toEqual([true, true]);
+    answer = () => {
+      throw new Error('settings not written');
+    };
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'maxText' });
+    await flush();
+    expect([host.querySelector('.toolbar') !== null, t.store.message.value]).toEqual([true, 'settings not written']);
+  });
+
+  it('asks for the page numbers to go, and the pages laid out again keep the place', async () => {
+    const t = await mountPage({ setSettings: (c: never) => ({ ...settings, ...(c as object) }) }, { open: '/s/show.pdf' });
+    t.ctl.goToPage(4);
+    t.ctl.visiblePageChanged(4);
+    key(document.body, 'N', { ctrlKey: true, shiftKey: true });
+    await flush();
+    expect(t.named('setSettings')).toEqual([[{ dropPageNumbers: true }]]);
+    const generation = t.store.generation.value;
+    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/show.pdf', { aspects: [1, 1, 1, 1, 1, 1] }));
+    await flush();
+    expect([t.store.generation.value, t.store.scrollRequest.value?.page, t.store.doc.value?.aspects[0]]).toEqual([generation + 1, 4, 1]);
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'dropPageNumbers' });
+    await flush();
+    expect(t.named('setSettings')[1]).toEqual([{ dropPageNumbers: false }]);
   });
 });
