@@ -88,7 +88,9 @@ TEST_F(BridgePageValuesTest, CropRectsAreEachPagesFrameOfItsWholePage) {
         ASSERT_TRUE(doc.is_object()) << row.crop;
         const Json& rects = doc["cropRects"];
         ASSERT_EQ(rects.size(), 2u) << row.crop;
-        if (row.crop.is_null()) EXPECT_EQ(rects[0], doc["autoCrop"]);
+        if (row.crop.is_null()) {
+            EXPECT_EQ(rects[0], doc["autoCrop"]);
+        }
         for (std::size_t i = 0; i < rects.size(); ++i) {
             const double x = rects[i][0], y = rects[i][1], w = rects[i][2], h = rects[i][3];
             EXPECT_NEAR(w * 300 / (h * 400), doc["aspects"][i].get<double>(), 1e-9) << row.crop << " page " << i;
@@ -103,7 +105,9 @@ TEST_F(BridgePageValuesTest, CropRectsAreEachPagesFrameOfItsWholePage) {
             EXPECT_LE(y + h, row.within[1] + row.within[3] + 1e-9) << row.crop;
         }
         // The second page's text sits low: its frame starts lower than the first's.
-        if (!row.whole) EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
+        if (!row.whole) {
+            EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
+        }
     }
 }
 

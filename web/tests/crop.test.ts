@@ -128,6 +128,16 @@ describe('Crop mode', () => {
     expect(t.named('setCrop')).toEqual([[null]]);
     expect(t.ctl.tools.crop.frame.value).toBeNull();
 
+    // A sheet over Crop mode closes first; a closed script ends the mode, so
+    // Return is the start view's again.
+    t.ctl.key('crop');
+    t.ctl.key('pageNotes');
+    expect(t.ctl.keyMode().crop).toBeUndefined();
+    t.ctl.escape();
+    expect([t.store.pageSheet.value, t.ctl.keyMode().crop]).toEqual([null, true]);
+    await t.ctl.closeScript();
+    expect(t.ctl.keyMode().crop).toBeUndefined();
+
     const f = await setup(() => {
       throw new Error('no document');
     });

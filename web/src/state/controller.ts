@@ -633,11 +633,11 @@ export function createController(store: Store, bridge: Bridge) {
     escape(): void {
       // Escape while learning a MIDI note ends the learn only.
       if (ctl.midiLearn.cancel()) return;
-      if (tools.escape()) return;
       if (store.gotoOpen.peek()) return ctl.closeGoTo();
       if (store.editingLabel.peek()) return ctl.cancelLabel();
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
+      if (tools.escape()) return;
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.lineCursor.peek()) return ctl.hideLineCursor();
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
@@ -787,7 +787,7 @@ export function createController(store: Store, bridge: Bridge) {
         !store.editingLabel.peek();
       const cueMode = store.cueMode.peek() && free;
       return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
-        ...(free && tools.crop.frame.peek() !== null ? { crop: true } : {}) };
+        ...(free && tools.crop.active() ? { crop: true } : {}) };
     },
 
     // A page image of the shown script is on screen: the first one per

@@ -129,6 +129,12 @@ export function createCrop(store: Store, bridge: Bridge, hooks: CropHooks) {
       frame.value = null;
     },
 
+    // A frame is shown over the open script (closing the script ends it).
+    active(): boolean {
+      if (frame.peek() && !store.doc.peek()) frame.value = null;
+      return frame.peek() !== null;
+    },
+
     // A drag on a page draws a new frame there.
     draw(page: number, from: { x: number; y: number }, to: { x: number; y: number }): void {
       if (!frame.peek()) return;

@@ -193,9 +193,9 @@ export function createFileTools(store: Store, bridge: Bridge, hooks: ToolHooks) 
       return false;
     },
 
-    // Escape leaves Crop mode first.
+    // Escape leaves Crop mode once no sheet is over it.
     escape(): boolean {
-      if (!crop.frame.peek()) return false;
+      if (!crop.active()) return false;
       crop.leave();
       return true;
     },

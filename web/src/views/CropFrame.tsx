@@ -5,6 +5,9 @@ import '../files.css';
 
 type Point = { x: number; y: number };
 
+// A click leaves the keys where they were: Return stays the crop's, Space GO.
+const keep = (e: MouseEvent) => e.preventDefault();
+
 // Over every drawn page while Crop mode is on: a drag draws the frame on that
 // page; the page it is on shows it, with the rest dimmed.
 export function CropLayer({ index }: { index: number }) {
@@ -63,9 +66,9 @@ export function CropBar() {
       <span class="crop-hint">
         Crop: drag a frame on a page (now page {label}); arrows move it, Shift+arrows size it
       </span>
-      <button type="button" onClick={() => void crop.apply()}>Apply Crop</button>
-      <button type="button" onClick={() => void crop.reset()}>Reset to Automatic Crop</button>
-      <button type="button" onClick={() => crop.leave()}>Cancel</button>
+      <button type="button" onMouseDown={keep} onClick={() => void crop.apply()}>Apply Crop</button>
+      <button type="button" onMouseDown={keep} onClick={() => void crop.reset()}>Reset to Automatic Crop</button>
+      <button type="button" onMouseDown={keep} onClick={() => crop.leave()}>Cancel</button>
     </div>
   );
 }
