@@ -61,15 +61,11 @@ describe('the keys of files, crop and the page', () => {
     [input('N', { ctrlKey: true, shiftKey: true }), none, 'dropPageNumbers'],
     [input('0', { ctrlKey: true, altKey: true }), none, 'maxText'],
     [input('0', { ctrlKey: true }), none, 'zoomFit'],
-    [input('s', { ctrlKey: true }), none, null],
     // In Crop mode Return applies and the arrows work the frame; Space stays GO.
     [input('Enter'), crop, 'cropApply'],
-    [input('Enter', { repeat: true }), crop, null],
     [input(' '), crop, 'go'],
-    [input('Backspace'), crop, 'back'],
     [input('ArrowLeft'), crop, 'cropLeft'],
     [input('ArrowDown', { shiftKey: true }), crop, 'cropDownSize'],
-    [input('Escape'), crop, 'escape'],
     [input('Enter'), none, 'go'],
     [input('ArrowLeft'), none, 'prevPage'],
     // A field keeps its keys, in Crop mode too.

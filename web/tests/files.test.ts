@@ -2,9 +2,7 @@ import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
 import { earlierVersionMarks, marksPathFor, titleStem } from '../src/state/files';
-import { createStore } from '../src/state/store';
 import { doc, openedScript, settings } from './fake_bridge';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
@@ -93,17 +91,6 @@ describe('offering the marks of an earlier version', () => {
     await f.ctl.openPath('/s/Show v2.pdf');
     await flush();
     expect(f.store.message.value).toBe('no alert');
-  });
-
-  it('is never offered on the monitor', async () => {
-    const t = await open('/s/Show v2.pdf', emptyCueState);
-    expect(t.named('offerMarks')).toHaveLength(1);
-    const store = createStore(true);
-    const ctl = createController(store, t.bridge);
-    t.calls.length = 0;
-    await ctl.openPath('/s/Show v3.pdf');
-    await flush();
-    expect(t.named('offerMarks')).toEqual([]);
   });
 });
 
