@@ -18,7 +18,7 @@ export function Toolbar() {
   return (
     <header class="toolbar">
       <span class="doc-title" title={doc.path}>{doc.title || doc.path.split('/').pop()}</span>
-      <button type="button" class="page-of" title="Page note and numbering (Ctrl+Shift+P)" onClick={() => ctl.tools.notes.open()}>
+      <button type="button" class="page-of" title="Page note and numbering (Ctrl+Shift+P)" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.tools.notes.open()}>
         {pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}
       </button>
       <span class="spacer" />
