@@ -125,7 +125,21 @@ Json NativeBridge::documentDictionary(const DocumentStore::Info& info) {
             {"aspects", numberList(info.aspects)},
             {"crop", numberList(cropList(documentStore_->manualCrop()))},
             {"autoCrop", numberList(cropList(documentStore_->automaticCrop()))},
+            {"cropRects", cropRects(info.pageCount)},
             {"state", stateDictionary()}};
+}
+
+// Each page's crop as a frame of its whole page, y down: the page turns a frame
+// drawn on any page into a crop, and back, with these. A page shown whole is
+// the whole page.
+Json NativeBridge::cropRects(int pageCount) const {
+    Json rects = Json::array();
+    for (int i = 0; i < pageCount; ++i) {
+        const std::optional<BoxFraction> f = documentStore_->cropFraction(i);
+        rects.push_back(f ? numberList(std::array{f->x, 1 - f->y - f->height, f->width, f->height})
+                          : numberList(std::array{0.0, 0.0, 1.0, 1.0}));
+    }
+    return rects;
 }
 
 std::optional<Json> NativeBridge::openDocument(const fs::path& path) {

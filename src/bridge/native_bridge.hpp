@@ -87,6 +87,7 @@ private:
     std::optional<std::string> encodedState();
     void answerState(ReplyHandle& r);
     Json documentDictionary(const DocumentStore::Info& info);
+    Json cropRects(int pageCount) const;
 
     // Rows of the call table (native_bridge_calls.cpp).
     void openDocumentPathCall(const BridgeArguments& a, ReplyHandle& r);

@@ -172,6 +172,9 @@ void NativeBridge::offerMarksCall(const BridgeArguments& a, ReplyHandle& r) {
     const auto path = a.path(0);
     auto dialogs = dialogs_.lock();
     if (!path || !engine_.sidecarURL() || !dialogs) return r.answer(nullptr);
+    // Nothing to bring: the operator is not asked a question that can only fail.
+    std::error_code error;
+    if (!fs::is_regular_file(*path, error)) return r.answer(nullptr);
     const AlertRequest alert{AlertStyle::informational,
                              "This script has no marks yet. Bring the marks of " + stem(*path) + "?",
                              "Cues, labels, memos and flags are copied to this script. The other script is not changed.",

@@ -28,7 +28,10 @@ public:
     void savePanel(const SavePanelRequest&, std::function<void(std::optional<std::string>)> done) override {
         pending.push_back(std::move(done));
     }
-    int confirm(const AlertRequest&) override { return 0; }
+    int confirm(const AlertRequest&) override {
+        ++alerts;
+        return 0;
+    }
     void reveal(const std::vector<std::string>& paths) override { revealed = paths; }
 
     // Closes the oldest open panel with `path` chosen.
@@ -41,6 +44,7 @@ public:
 
     std::vector<std::function<void(std::optional<std::string>)>> pending;
     std::vector<std::string> revealed;
+    int alerts = 0;
 };
 
 std::string pdfText(const fs::path& path) {
@@ -220,6 +224,41 @@ TEST_F(BridgeFilesTest, ExportLabelMeasurementsGoToStandardOutput) {
     EXPECT_EQ(r.value, true);
     EXPECT_NE(out.find("sivu 1 selite 'Q1': ruutu "), std::string::npos) << out;
     EXPECT_EQ(err.find("selite"), std::string::npos) << err;
+}
+
+// The page offers the marks of an earlier version by its marks file's path;
+// only a file that is there is worth a question, and the answer brings its marks.
+TEST_F(BridgeFilesTest, MarksAreOfferedOnlyFromAMarksFileThatIsThere) {
+    const fs::path first = writeScript("Show v1.pdf", "Enter the ghost");
+    ASSERT_TRUE(call("openDocumentPath", Json::array({first.string()})).value.is_object());
+    call("upsertCue", Json::array({{{"id", "Q1"}, {"number", "1"}}}));
+    ASSERT_EQ(call("saveSidecar").value, "Show v1.tallowmark");
+    const fs::path second = writeScript("Show v2.pdf", "Enter the ghost");
+    ASSERT_TRUE(call("openDocumentPath", Json::array({second.string()})).value.is_object());
+    fs::create_directory(dir / "Folder.tallowmark");
+
+    struct Row {
+        fs::path offered;
+        int alerts;
+        bool brought;
+    };
+    const std::vector<Row> rows = {
+        {dir / "Missing.tallowmark", 0, false},
+        {dir / "Folder.tallowmark", 0, false},
+        {dir / "Show v1.tallowmark", 1, true},
+    };
+    for (const Row& row : rows) {
+        dialogs->alerts = 0;
+        const Reply r = call("offerMarks", Json::array({row.offered.string()}));
+        EXPECT_EQ(dialogs->alerts, row.alerts) << row.offered;
+        EXPECT_FALSE(r.error) << row.offered;
+        if (row.brought) {
+            ASSERT_TRUE(r.value.is_object()) << row.offered;
+            EXPECT_EQ(r.value["cues"][0]["id"], "Q1");
+        } else {
+            EXPECT_EQ(r.value, nullptr) << row.offered;
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // numbered lines and crops keep their order and values across the bridge.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "bridge_fixture.hpp"
 #include "document/document_store.hpp"
 #include "support/pdf_fixtures.hpp"
@@ -61,6 +63,52 @@ TEST_F(BridgePageValuesTest, RectanglesLinesAndCropsKeepTheirValues) {
     const Json reopened = call("openDocumentPath", Json::array({path.string()})).value;
     EXPECT_EQ(reopened["crop"], crop);
     EXPECT_EQ(call("setCrop", Json::array({Json::array({0.1, 0.2, 0.5})})).value["crop"], Json::array());
+}
+
+// Each page's crop as a frame of its whole page, y down: the first page's is
+// the automatic crop, every frame has its page's displayed aspect, a manual
+// crop holds them all, and one over no text leaves every page whole.
+TEST_F(BridgePageValuesTest, CropRectsAreEachPagesFrameOfItsWholePage) {
+    const auto path = dir / "Frames.pdf";
+    testing::writePdf(path, {{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 200, "Middle words here"}}},
+                             {300, 400, {{60, 300, "Low line only"}}}});
+    ASSERT_TRUE(call("openDocumentPath", Json::array({path.string()})).value.is_object());
+    struct Row {
+        Json crop;
+        std::array<double, 4> within;  // every frame lies inside this
+        bool whole;                    // every page shown uncropped
+    };
+    const std::vector<Row> rows = {
+        {nullptr, {0, 0, 1, 1}, false},
+        {Json::array({0.05, 0.05, 0.9, 0.85}), {0.05, 0.05, 0.9, 0.85}, false},
+        {Json::array({0.6, 0.6, 0.3, 0.1}), {0, 0, 1, 1}, true},
+    };
+    for (const Row& row : rows) {
+        const Json doc = call("setCrop", Json::array({row.crop})).value;
+        ASSERT_TRUE(doc.is_object()) << row.crop;
+        const Json& rects = doc["cropRects"];
+        ASSERT_EQ(rects.size(), 2u) << row.crop;
+        if (row.crop.is_null()) {
+            EXPECT_EQ(rects[0], doc["autoCrop"]);
+        }
+        for (std::size_t i = 0; i < rects.size(); ++i) {
+            const double x = rects[i][0], y = rects[i][1], w = rects[i][2], h = rects[i][3];
+            EXPECT_NEAR(w * 300 / (h * 400), doc["aspects"][i].get<double>(), 1e-9) << row.crop << " page " << i;
+            if (row.whole) {
+                EXPECT_EQ(rects[i], Json::array({0.0, 0.0, 1.0, 1.0})) << row.crop;
+                continue;
+            }
+            EXPECT_LT(w, 1.0) << row.crop;
+            EXPECT_GE(x, row.within[0] - 1e-9) << row.crop;
+            EXPECT_GE(y, row.within[1] - 1e-9) << row.crop;
+            EXPECT_LE(x + w, row.within[0] + row.within[2] + 1e-9) << row.crop;
+            EXPECT_LE(y + h, row.within[1] + row.within[3] + 1e-9) << row.crop;
+        }
+        // The second page's text sits low: its frame starts lower than the first's.
+        if (!row.whole) {
+            EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
+        }
+    }
 }
 
 }  // namespace

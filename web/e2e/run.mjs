@@ -16,6 +16,7 @@ import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
 import { insertLine } from './scenarios_inserts.mjs';
+import * as files from './scenarios_files.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -91,6 +92,7 @@ async function main() {
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
       ['inserted line', () => insertLine(t)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
+      ['page note, numbering and crop kept', () => files.pageNotesAndCrop(t)],
     ];
     for (const [name, step] of steps) {
       const began = Date.now();

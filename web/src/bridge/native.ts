@@ -99,4 +99,14 @@ export const native = {
   saveSidecar: () => post<string>('saveSidecar'),
   setSpreadOffset: (offset: number) => post<number>('setSpreadOffset', [offset]),
   installUpdate: () => post<boolean>('installUpdate'),
+  // A copy of the script with its marks, then open: its document, a failure, or "" when cancelled.
+  saveScriptAs: () => post<OpenAnswer | ''>('saveScriptAs'),
+  revealSidecar: () => post<boolean>('revealSidecar'),
+  // Another version's marks replace these (a backup first): the new state, or null when cancelled.
+  importSidecar: () => post<CueState | null>('importSidecar'),
+  offerMarks: (marksPath: string) => post<CueState | null>('offerMarks', [marksPath]),
+  // [x, y, w, h] of the whole page, y down; null goes back to the automatic crop.
+  setCrop: (crop: number[] | null) => post<DocumentInfo | null>('setCrop', [crop]),
+  setPageText: (page: number, text: string) => post<boolean>('setPageText', [page, text]),
+  setPageLabelOffset: (offset: number) => post<boolean>('setPageLabelOffset', [offset]),
 };

@@ -99,6 +99,8 @@ export interface DocumentInfo {
   aspects: number[];
   crop: number[];
   autoCrop: number[];
+  // Each page's crop as [x, y, w, h] of its whole page, y down.
+  cropRects?: number[][];
   state: CueState;
   // Only in the answer of "currentDocument".
   visiblePage?: number;

@@ -7,6 +7,7 @@ import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer 
 import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
+import { createFileTools } from './files';
 import { createFinder } from './find';
 import { createInserts } from './insert_tool';
 import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
@@ -95,11 +96,29 @@ export function createController(store: Store, bridge: Bridge) {
     images.reset();
     // Hits of the earlier script point at its pages.
     if (finder.open.peek()) finder.close();
+    tools.crop.leave();
     showDocument(store, doc);
     reportedPage = -1;
-    // The recent list has the new script at its head now.
-    void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined);
+    // The recent list has the new script at its head now, and an earlier
+    // version of the script may be in it.
+    void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined).then(() => tools.files.offerMarks(doc));
   }
+
+  // Same script, new geometry (a crop, page numbers dropped): keep the place.
+  function relayout(doc: DocumentInfo): void {
+    const page = store.visiblePage.peek();
+    images.reset();
+    showDocument(store, doc, page);
+  }
+
+  const tools = createFileTools(store, bridge, {
+    show: (doc) => show(doc),
+    quiet: (error) => quiet(error),
+    relayout,
+    leaveOtherModes: () => ctl.setCueMode(false),
+    openNotes: () => ctl.openPageSheet('page'),
+    closeNotes: () => ctl.closePageSheet(),
+  });
 
   function takeOpenAnswer(answer: OpenAnswer): void {
     if (isDocument(answer)) show(answer);
@@ -114,6 +133,7 @@ export function createController(store: Store, bridge: Bridge) {
     inserts: createInserts(store, bridge, {
       linesOf, quiet, hideLineCursor: () => ctl.hideLineCursor(), enterCueMode: () => ctl.setCueMode(true), focusScript: () => focusScript(),
     }),
+    tools,
     midiLearn: createMidiLearn(),
 
     async boot(): Promise<void> {
@@ -240,6 +260,7 @@ export function createController(store: Store, bridge: Bridge) {
 
     setCueMode(on: boolean): void {
       if (on && (store.confidence || !store.doc.peek())) return;
+      if (on) tools.crop.leave();
       store.cueMode.value = on;
       if (!on) {
         ctl.inserts.reset();
@@ -597,7 +618,7 @@ export function createController(store: Store, bridge: Bridge) {
       store.sheet.value = null;
     },
 
-    openPageSheet(which: 'settings' | 'shortcuts'): void {
+    openPageSheet(which: 'settings' | 'shortcuts' | 'page'): void {
       store.sheet.value = null;
       store.settingsError.value = '';
       store.pageSheet.value = which;
@@ -622,6 +643,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (store.editingLabel.peek()) return ctl.cancelLabel();
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
+      if (tools.escape()) return;
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.lineCursor.peek()) return ctl.hideLineCursor();
       if (ctl.inserts.escape()) return;
@@ -719,9 +741,8 @@ export function createController(store: Store, bridge: Bridge) {
         case 'gotoPage': return ctl.openGoTo();
         case 'save': return ctl.save();
         case 'insertLine': return ctl.inserts.command();
-        // Marks, memos, flags, inserts, crop, export and the rest: not yet
-        // the page's; an unknown command is ignored.
-        default: return;
+        // The file, crop and page tools; a command no one knows is ignored.
+        default: tools.menuCommand(command); return;
       }
     },
 
@@ -764,6 +785,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'nudgeRightFar': return ctl.nudge(nudgeFar, 0);
         case 'nudgeUpFar': return ctl.nudge(0, -nudgeFar);
         case 'nudgeDownFar': return ctl.nudge(0, nudgeFar);
+        default: return tools.key(action);
       }
     },
 
@@ -776,7 +798,7 @@ export function createController(store: Store, bridge: Bridge) {
       const cueMode = store.cueMode.peek() && free;
       const insert = cueMode && !ctl.selectedCue() && ctl.inserts.selectedID.peek() !== '';
       return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
-        ...(insert ? { insertSelection: true } : {}) };
+        ...(insert ? { insertSelection: true } : {}), ...(free && tools.crop.active() ? { crop: true } : {}) };
     },
 
     // A page image of the shown script is on screen: the first one per
@@ -807,10 +829,7 @@ export function createController(store: Store, bridge: Bridge) {
     cueState: (s) => void applyCueState(store, s),
     documentChanged: (doc) => {
       if (!isDocument(doc)) return;
-      // Same script, new line geometry (page numbers dropped): keep the place.
-      const page = store.visiblePage.peek();
-      images.reset();
-      showDocument(store, doc, page);
+      relayout(doc);
     },
     windowChrome: (p) => ctl.setReserve(p.reserve),
     controlLog: (entry) => {

@@ -1,6 +1,8 @@
 // The keyboard rule: GO and BACK are one key away from everywhere except a
 // field the operator is typing in.
 
+import { fileKeyAction, type FileKeyAction } from './file_keys';
+
 export type KeyAction =
   | 'go'
   | 'back'
@@ -30,7 +32,8 @@ export type KeyAction =
   | 'insertLine'
   | 'deleteInsert'
   | 'editInsert'
-  | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
+  | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`
+  | FileKeyAction;
 
 // What the page is doing, for the keys that mean something only in Cue Mode
 // or only with a cue selected.
@@ -41,6 +44,8 @@ export interface KeyMode {
   lineCursor?: boolean;
   // An inserted line is selected (Cue Mode only).
   insertSelection?: boolean;
+  // Crop mode's frame is shown.
+  crop?: boolean;
 }
 
 const noMode: KeyMode = { cueMode: false, selection: false, lineCursor: false };
@@ -120,6 +125,8 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
   if (e.key === ' ' && takesSpace(e.target)) return null;
   // The web view swallows the platform's cancel command; the page handles it.
   if (e.key === 'Escape') return 'escape';
+  const fileKey = fileKeyAction(e, mode);
+  if (fileKey) return fileKey;
   const plain = !e.ctrlKey && !e.altKey && !e.metaKey;
   // Standby steps without firing. Shift and Alt are allowed: many layouts
   // (the Finnish one among them) reach the brackets only through them. One

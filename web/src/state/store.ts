@@ -61,7 +61,7 @@ export function createStore(confidence: boolean) {
   // The saved-run offer of the shown script was answered (Resume or Discard).
   const resumeAnswered = signal(false);
   // The page's own sheets over the script; one at a time.
-  const pageSheet = signal<'settings' | 'shortcuts' | null>(null);
+  const pageSheet = signal<'settings' | 'shortcuts' | 'page' | null>(null);
   // The last refusal of a settings change, shown quietly in the sheet.
   const settingsError = signal('');
   // The Go to Page sheet and its last refusal.

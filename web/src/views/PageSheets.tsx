@@ -1,6 +1,7 @@
 import { useEffect, useRef } from 'preact/hooks';
 import { shortcutGroups } from '../state/shortcuts';
 import { useApp } from './context';
+import { PageNotesSheet } from './PageNotesSheet';
 import { SettingsSheet } from './SettingsSheet';
 
 // The Keyboard Shortcuts sheet. It takes the focus so Escape reaches it, and
@@ -39,5 +40,6 @@ export function PageSheet() {
   if (store.confidence) return null;
   if (store.pageSheet.value === 'shortcuts') return <ShortcutsSheet />;
   if (store.pageSheet.value === 'settings') return <SettingsSheet />;
+  if (store.pageSheet.value === 'page') return <PageNotesSheet />;
   return null;
 }

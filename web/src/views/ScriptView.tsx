@@ -9,6 +9,8 @@ import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { useApp } from './context';
 import { InsertField, InsertRooms, InsertSelection, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
+import { CropBar, CropLayer } from './CropFrame';
+import { PageNote } from './PageNotesSheet';
 import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
@@ -214,6 +216,8 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
         {insertSelected && <InsertSelection frame={frame} id={insertSelected} />}
       </div>
       {typing && <InsertField key={typing} frame={frame} id={typing} />}
+      <PageNote index={index} />
+      <CropLayer index={index} />
     </div>
     </PageFrameContext.Provider>
   );
@@ -427,6 +431,7 @@ export function ScriptView() {
       <div class="script-area">
         {ctl.finder.open.value && !store.confidence && <FindBar />}
         <PageSheet />
+        <CropBar />
         {store.gotoOpen.value && !store.confidence && <GoToPage />}
         {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
         <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>

@@ -1,5 +1,6 @@
 import { pageLabel } from '../state/layout';
 import { useApp } from './context';
+import { FileTools } from './FileTools';
 
 // With a page-label offset the label is what Go to Page takes; the sheet
 // count stays beside it.
@@ -17,9 +18,12 @@ export function Toolbar() {
   return (
     <header class="toolbar">
       <span class="doc-title" title={doc.path}>{doc.title || doc.path.split('/').pop()}</span>
-      <span class="page-of">{pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}</span>
+      <button type="button" class="page-of" title="Page note and numbering (Ctrl+Shift+P)" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.tools.notes.open()}>
+        {pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}
+      </button>
       <span class="spacer" />
       <button type="button" aria-pressed={ctl.inserts.armed.value} title="Insert Line: i in Cue Mode" onClick={() => ctl.inserts.command()}>Insert Line</button>
+      <FileTools />
       <div class="group" role="group" aria-label="Pages per view">
         <button type="button" aria-pressed={per === 1} onClick={() => ctl.setPagesPerSpread(1)}>1</button>
         <button type="button" aria-pressed={per === 2} onClick={() => ctl.setPagesPerSpread(2)}>2</button>

@@ -1,0 +1,164 @@
+// Crop mode: a frame drawn over a shown page becomes the script's manual crop.
+// The page is shown cropped, so a frame in fractions of the shown page is
+// turned into a frame of the whole page through that page's own crop.
+
+import { signal } from '@preact/signals';
+import { isDocument, type native as nativeCalls } from '../bridge/native';
+import type { DocumentInfo } from '../bridge/types';
+import type { Store } from './store';
+
+type Bridge = typeof nativeCalls;
+export type Rect = [number, number, number, number];
+
+const whole: Rect = [0, 0, 1, 1];
+// The smallest frame the pointer or the keys leave, as a fraction of the shown page.
+export const smallestFrame = 0.02;
+// One arrow press moves or sizes the frame by this much of the shown page.
+export const frameStep = 0.01;
+
+function isRect(v: unknown): v is Rect {
+  return Array.isArray(v) && v.length === 4 && v.every((n) => typeof n === 'number' && Number.isFinite(n)) &&
+    v[2] > 0 && v[3] > 0;
+}
+
+// The part of the whole page that `page` shows, [x, y, w, h], y down: the
+// document's per-page frames when it has them, else the first page's
+// automatic crop, else the whole page.
+export function shownPart(doc: DocumentInfo, page: number): Rect {
+  const own = doc.cropRects?.[page];
+  if (isRect(own)) return own;
+  if (Array.isArray(doc.cropRects) && doc.cropRects.length > 0) return whole;
+  return isRect(doc.autoCrop) ? doc.autoCrop : whole;
+}
+
+// A frame on the shown page as a frame of the whole page.
+export function toWholePage(frame: Rect, shown: Rect): Rect {
+  return [shown[0] + frame[0] * shown[2], shown[1] + frame[1] * shown[3], frame[2] * shown[2], frame[3] * shown[3]];
+}
+
+// A frame of the whole page as fractions of the shown page (the inverse).
+export function toShownPage(frame: Rect, shown: Rect): Rect {
+  return [(frame[0] - shown[0]) / shown[2], (frame[1] - shown[1]) / shown[3], frame[2] / shown[2], frame[3] / shown[3]];
+}
+
+const clamp = (v: number, lo: number, hi: number) => Math.min(hi, Math.max(lo, v));
+
+// Kept on the shown page and never smaller than the smallest frame.
+export function fitFrame(r: Rect): Rect {
+  const w = clamp(r[2], smallestFrame, 1);
+  const h = clamp(r[3], smallestFrame, 1);
+  return [clamp(r[0], 0, 1 - w), clamp(r[1], 0, 1 - h), w, h];
+}
+
+// The frame between two pointer positions, either corner first.
+export function frameBetween(a: { x: number; y: number }, b: { x: number; y: number }): Rect {
+  const x0 = clamp(Math.min(a.x, b.x), 0, 1);
+  const y0 = clamp(Math.min(a.y, b.y), 0, 1);
+  const x1 = clamp(Math.max(a.x, b.x), 0, 1);
+  const y1 = clamp(Math.max(a.y, b.y), 0, 1);
+  return fitFrame([x0, y0, x1 - x0, y1 - y0]);
+}
+
+// Arrow keys move the frame; with Shift they move its lower right corner.
+export function stepFrame(r: Rect, dx: number, dy: number, resize: boolean): Rect {
+  if (!resize) return fitFrame([r[0] + dx, r[1] + dy, r[2], r[3]]);
+  return fitFrame([r[0], r[1], Math.min(r[2] + dx, 1 - r[0]), Math.min(r[3] + dy, 1 - r[1])]);
+}
+
+// Where Crop mode starts on `page`: the manual crop where it shows on that
+// page, else the whole shown page.
+export function startFrame(doc: DocumentInfo, page: number): Rect {
+  if (!isRect(doc.crop)) return whole;
+  const r = toShownPage(doc.crop, shownPart(doc, page));
+  const x0 = clamp(r[0], 0, 1);
+  const y0 = clamp(r[1], 0, 1);
+  return fitFrame([x0, y0, clamp(r[0] + r[2], 0, 1) - x0, clamp(r[1] + r[3], 0, 1) - y0]);
+}
+
+export interface CropFrame {
+  page: number;
+  rect: Rect;
+}
+
+export interface CropHooks {
+  // Shows the document again with the new crop, at the same page.
+  relayout: (doc: DocumentInfo) => void;
+  quiet: (error: unknown) => void;
+  leaveOtherModes: () => void;
+}
+
+export function createCrop(store: Store, bridge: Bridge, hooks: CropHooks) {
+  const frame = signal<CropFrame | null>(null);
+  // A crop asked for and not yet answered: one at a time.
+  let sending = false;
+
+  const send = (crop: number[] | null): Promise<void> => {
+    const doc = store.doc.peek();
+    if (!doc || sending) return Promise.resolve();
+    sending = true;
+    frame.value = null;
+    return bridge.setCrop(crop).then(
+      (answer) => {
+        sending = false;
+        if (store.doc.peek()?.path === doc.path && isDocument(answer)) hooks.relayout(answer);
+      },
+      (error: unknown) => {
+        sending = false;
+        hooks.quiet(error);
+      },
+    );
+  };
+
+  const crop = {
+    frame,
+
+    start(): void {
+      const doc = store.doc.peek();
+      if (store.confidence || !doc || doc.pageCount === 0) return;
+      hooks.leaveOtherModes();
+      const page = Math.min(store.visiblePage.peek(), doc.pageCount - 1);
+      frame.value = { page, rect: startFrame(doc, page) };
+    },
+
+    toggle(): void {
+      if (frame.peek()) crop.leave();
+      else crop.start();
+    },
+
+    leave(): void {
+      frame.value = null;
+    },
+
+    // A frame is shown over the open script (closing the script ends it).
+    active(): boolean {
+      if (frame.peek() && !store.doc.peek()) frame.value = null;
+      return frame.peek() !== null;
+    },
+
+    // A drag on a page draws a new frame there.
+    draw(page: number, from: { x: number; y: number }, to: { x: number; y: number }): void {
+      if (!frame.peek()) return;
+      frame.value = { page, rect: frameBetween(from, to) };
+    },
+
+    step(dx: number, dy: number, resize: boolean): void {
+      const f = frame.peek();
+      if (f) frame.value = { ...f, rect: stepFrame(f.rect, dx, dy, resize) };
+    },
+
+    apply(): Promise<void> {
+      const f = frame.peek();
+      const doc = store.doc.peek();
+      if (!f || !doc) return Promise.resolve();
+      return send(toWholePage(f.rect, shownPart(doc, f.page)));
+    },
+
+    // Back to the crop the text alone gives.
+    reset(): Promise<void> {
+      return send(null);
+    },
+  };
+  return crop;
+}
+
+export type Crop = ReturnType<typeof createCrop>;

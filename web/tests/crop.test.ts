@@ -1,0 +1,146 @@
+import { describe, expect, it } from 'vitest';
+import { dispatchEvent } from '../src/bridge/events';
+import type { DocumentInfo } from '../src/bridge/types';
+import { frameBetween, shownPart, startFrame, stepFrame, toShownPage, toWholePage, type Rect } from '../src/state/crop';
+import { fileKeyAction } from '../src/state/file_keys';
+import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
+import { doc, openedScript } from './fake_bridge';
+
+const flush = () => new Promise((r) => setTimeout(r, 0));
+const near = (a: number[], b: number[]) => a.forEach((v, i) => expect(v).toBeCloseTo(b[i], 9));
+
+describe('a frame on a shown page and the same frame on the whole page', () => {
+  const two: Partial<DocumentInfo> = { autoCrop: [0.1, 0.1, 0.8, 0.6], cropRects: [[0.1, 0.1, 0.8, 0.6], [0.1, 0.3, 0.8, 0.5]] };
+  it.each([
+    ['each page by its own frame', two, 1, [0.1, 0.3, 0.8, 0.5]],
+    ['the first page', two, 0, [0.1, 0.1, 0.8, 0.6]],
+    ['a page the list lacks: shown whole', two, 5, [0, 0, 1, 1]],
+    ['without per-page frames: the automatic crop', { autoCrop: [0.2, 0.1, 0.6, 0.7] }, 3, [0.2, 0.1, 0.6, 0.7]],
+    ['without any crop: the whole page', {}, 3, [0, 0, 1, 1]],
+    ['with a damaged frame: the whole page', { cropRects: [[0.1, 0.1, 0, 0.5]], autoCrop: [0.2, 0.1, 0.6, 0.7] }, 0, [0, 0, 1, 1]],
+  ] as [string, Partial<DocumentInfo>, number, Rect][])('%s', (_what, fields, page, shown) => {
+    const d = doc('/s/show.pdf', fields);
+    expect(shownPart(d, page)).toEqual(shown);
+    // Half the shown page, from its middle: there and back again.
+    const frame: Rect = [0.25, 0.5, 0.5, 0.25];
+    const whole = toWholePage(frame, shown);
+    near(whole, [shown[0] + 0.25 * shown[2], shown[1] + 0.5 * shown[3], 0.5 * shown[2], 0.25 * shown[3]]);
+    near(toShownPage(whole, shown), frame);
+  });
+
+  it('starts on the manual crop where the page shows it, else on the whole shown page', () => {
+    const manual = doc('/s/show.pdf', { crop: [0.2, 0.0, 0.5, 0.9], cropRects: [[0.1, 0.1, 0.8, 0.6]] });
+    // Above the shown part the frame is cut at the page's top edge.
+    near(startFrame(manual, 0), [0.125, 0, 0.625, 1]);
+    expect(startFrame(doc('/s/show.pdf', { crop: [], cropRects: [[0.1, 0.1, 0.8, 0.6]] }), 0)).toEqual([0, 0, 1, 1]);
+  });
+
+  it('is drawn from either corner and stays on the page as the keys move or size it', () => {
+    near(frameBetween({ x: 0.8, y: 0.9 }, { x: 0.2, y: 0.1 }), [0.2, 0.1, 0.6, 0.8]);
+    near(frameBetween({ x: -0.5, y: 0.2 }, { x: 0.5, y: 1.5 }), [0, 0.2, 0.5, 0.8]);
+    // A click is no frame: it keeps the smallest one.
+    near(frameBetween({ x: 0.5, y: 0.5 }, { x: 0.5, y: 0.5 }), [0.5, 0.5, 0.02, 0.02]);
+    near(stepFrame([0.1, 0.1, 0.5, 0.5], 0.01, -0.01, false), [0.11, 0.09, 0.5, 0.5]);
+    near(stepFrame([0.5, 0, 0.5, 0.5], 0.01, -0.01, false), [0.5, 0, 0.5, 0.5]);
+    near(stepFrame([0.1, 0.1, 0.5, 0.5], 0.01, -0.01, true), [0.1, 0.1, 0.51, 0.49]);
+    near(stepFrame([0.5, 0.5, 0.5, 0.02], 0.01, -0.01, true), [0.5, 0.5, 0.5, 0.02]);
+  });
+});
+
+function input(key: string, mods: Partial<KeyInput> = {}): KeyInput {
+  return { key, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, target: null, ...mods };
+}
+
+describe('the keys of files, crop and the page', () => {
+  const crop: KeyMode = { cueMode: false, selection: false, crop: true };
+  const none: KeyMode = { cueMode: false, selection: false };
+  it.each([
+    [input('S', { ctrlKey: true, shiftKey: true }), none, 'saveAs'],
+    [input('c', { ctrlKey: true, shiftKey: true }), none, 'crop'],
+    [input('P', { ctrlKey: true, shiftKey: true }), none, 'pageNotes'],
+    [input('N', { ctrlKey: true, shiftKey: true }), none, 'dropPageNumbers'],
+    [input('0', { ctrlKey: true, altKey: true }), none, 'maxText'],
+    [input('0', { ctrlKey: true }), none, 'zoomFit'],
+    // In Crop mode Return applies and the arrows work the frame; Space stays GO.
+    [input('Enter'), crop, 'cropApply'],
+    [input(' '), crop, 'go'],
+    [input('ArrowLeft'), crop, 'cropLeft'],
+    [input('ArrowDown', { shiftKey: true }), crop, 'cropDownSize'],
+    [input('Enter'), none, 'go'],
+    [input('ArrowLeft'), none, 'prevPage'],
+    // A field keeps its keys, in Crop mode too.
+    [input('Enter', { target: { tagName: 'INPUT', type: 'text' } }), crop, null],
+  ] as [KeyInput, KeyMode, string | null][])('%j in %j is %j', (e, mode, action) => {
+    expect(keyAction(e, mode)).toBe(action);
+  });
+
+  it('leaves Cue Mode keys alone outside Crop mode', () => {
+    expect(fileKeyAction(input('ArrowLeft', { altKey: true }), { cueMode: true, selection: true })).toBeNull();
+  });
+});
+
+describe('Crop mode', () => {
+  const cropped = doc('/s/show.pdf', { cropRects: [0, 1, 2, 3, 4, 5].map(() => [0.1, 0.2, 0.8, 0.5]) });
+
+  async function setup(answer: (crop: unknown) => unknown = (c) => doc('/s/show.pdf', { crop: (c as number[]) ?? [] })) {
+    const t = await openedScript({ openDocumentPath: () => cropped, setCrop: answer as never });
+    t.ctl.goToPage(3);
+    t.ctl.visiblePageChanged(3);
+    return t;
+  }
+
+  it('applies the frame as a crop of the whole page and shows the answer at the same page', async () => {
+    const t = await setup();
+    t.ctl.setCueMode(true);
+    t.ctl.key('crop');
+    expect(t.store.cueMode.value).toBe(false);
+    const crop = t.ctl.tools.crop;
+    expect(crop.frame.value).toEqual({ page: 3, rect: [0, 0, 1, 1] });
+    expect(t.ctl.keyMode().crop).toBe(true);
+    crop.draw(3, { x: 0.5, y: 0.4 }, { x: 0, y: 0 });
+    t.ctl.key('cropRight');
+    t.ctl.key('cropDownSize');
+    near(crop.frame.value!.rect, [0.01, 0, 0.5, 0.41]);
+    const generation = t.store.generation.value;
+    t.ctl.key('cropApply');
+    await flush();
+    const [[sent]] = t.named('setCrop') as [[number[]]];
+    near(sent, [0.1 + 0.01 * 0.8, 0.2, 0.5 * 0.8, 0.41 * 0.5]);
+    expect(crop.frame.value).toBeNull();
+    expect(t.store.generation.value).toBe(generation + 1);
+    expect(t.store.doc.value?.crop).toEqual(sent);
+    expect(t.store.scrollRequest.value?.page).toBe(3);
+  });
+
+  it('goes back to the automatic crop, leaves with Escape, and says a failure quietly', async () => {
+    const t = await setup();
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'crop' });
+    t.ctl.escape();
+    expect(t.ctl.tools.crop.frame.value).toBeNull();
+    expect(t.named('setCrop')).toEqual([]);
+    t.ctl.key('crop');
+    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'resetCrop' });
+    await flush();
+    expect(t.named('setCrop')).toEqual([[null]]);
+    expect(t.ctl.tools.crop.frame.value).toBeNull();
+
+    // A sheet over Crop mode closes first; a closed script ends the mode, so
+    // Return is the start view's again.
+    t.ctl.key('crop');
+    t.ctl.key('pageNotes');
+    expect(t.ctl.keyMode().crop).toBeUndefined();
+    t.ctl.escape();
+    expect([t.store.pageSheet.value, t.ctl.keyMode().crop]).toEqual([null, true]);
+    await t.ctl.closeScript();
+    expect(t.ctl.keyMode().crop).toBeUndefined();
+
+    const f = await setup(() => {
+      throw new Error('no document');
+    });
+    f.ctl.key('crop');
+    f.ctl.key('cropApply');
+    await flush();
+    expect(f.store.message.value).toBe('no document');
+    expect(f.store.doc.value).toBe(cropped);
+  });
+});
