@@ -210,6 +210,9 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
     let g = cache.get(key);
     if (!g) {
       g = pageGeometry(list, page, wpx, hpx, measure);
+      // Every zoom step and window width adds entries; a long session of
+      // them starts afresh rather than growing without end.
+      if (cache.size > 400) cache.clear();
       cache.set(key, g);
     }
     return g;
