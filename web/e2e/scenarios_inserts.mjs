@@ -3,7 +3,7 @@
 // cue placed on it, undo and redo, the script closed and opened again with
 // the line still there, and the line removed with its cue.
 
-import { fail, firstImage, menu, readMarks, waitFor } from './harness.mjs';
+import { fail, firstImage, menu, readMarks, readSettings, waitFor } from './harness.mjs';
 
 const near = (a, b, slack) => Math.abs(a - b) <= slack;
 
@@ -176,6 +176,15 @@ async function insideLine(t) {
   if (labelBefore.x + labelBefore.width < before.x + before.width - 4 && !near(labelAfter.x - labelBefore.x, roomBox.width, 2))
     throw fail(`insert: the label at the line's end moved ${labelAfter.x - labelBefore.x} px, the room is ${roomBox.width} px`);
   await t.shot('insert-inline');
+  // The inserted words read like the script's on the other themes too.
+  const theme = readSettings(t.config)?.themeName ?? 'deep';
+  for (const name of ['light', 'dark']) {
+    await menu(page, 'theme', name);
+    await page.waitForFunction((n) => document.documentElement.dataset.theme === n, name, { timeout: 3000 })
+      .catch(() => { throw fail(`insert: the ${name} theme was not applied`); });
+    await t.shot(`insert-${name}`);
+  }
+  await menu(page, 'theme', theme);
   await page.mouse.click(roomBox.x + roomBox.width / 2, roomBox.y + roomBox.height / 2);
   await page.keyboard.press('Delete');
   await marksUntil(t, 'the insertion removed', (m) => ((m.inserts ?? []).some((i) => i.id === insert.id) ? undefined : true));

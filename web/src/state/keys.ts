@@ -32,6 +32,7 @@ export type KeyAction =
   | 'insertLine'
   | 'deleteInsert'
   | 'editInsert'
+  | 'selectInsert'
   | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`
   | FileKeyAction;
 
@@ -135,6 +136,7 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     if (e.repeat) return null;
     return e.key === ']' ? 'nextCue' : 'prevCue';
   }
+  if (mode.cueMode && plain && e.shiftKey && e.key === 'I') return 'selectInsert';
   if (mode.cueMode && plain && !e.shiftKey && (e.key === '.' || e.key === ',')) {
     return e.key === '.' ? 'selectNext' : 'selectPrev';
   }
