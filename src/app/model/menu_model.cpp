@@ -38,6 +38,7 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
           {{cmd("Close Script", "closeScript", {"<Control>w"})}},
           {{cmd("Save", "save", {"<Control>s"}), cmd("Save Script As\u2026", "saveAs", {"<Control><Shift>s"})}},
           {{cmd("Show Script in Files", "revealSidecar"),
+            cmd("Take Marks from Another Version\u2026", "importCues"),
             cmd("Export Marked Script\u2026", "exportMarkedPDF", {"<Control><Shift>e"})}}}},
         {"Edit",
          {{{cmd("Undo", "undo", {"<Control>z"}), cmd("Redo", "redo", {"<Control><Shift>z"})}},
@@ -46,7 +47,11 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
           {{cmd("Find\u2026", "find", {"<Control>f"})}},
           {{cmd("Delete Cue", "deleteCue"), cmd("Duplicate Cue", "duplicateCue", {"<Control>d"}),
             cmd("Cue Settings\u2026", "cueSettings", {"<Control>i"}), cmd("Renumber Cues", "renumber")}},
-          {{cmd("Add Memo", "addMemo"), cmd("Add Flag", "addFlag")}}}},
+          {{cmd("Add Memo", "addMemo"), cmd("Add Flag", "addFlag"), cmd("Insert Line", "insertLine")}},
+          // The page keeps the keys of these (Ctrl+Shift+P, Ctrl+Shift+C): a
+          // menu accelerator as well would carry each out twice.
+          {{cmd("Page Note and Number\u2026", "pageNotes"), cmd("Crop Pages\u2026", "crop"),
+            cmd("Reset to Automatic Crop", "resetCrop")}}}},
         {"View",
          {{{cmd("Booth", "theme:deep"), cmd("Studio", "theme:dark"), cmd("Daylight", "theme:light")}},
           {{cmd("One Page", "onePage", {"<Control>1"}), cmd("Two Pages", "twoPages", {"<Control>2"}),
@@ -113,10 +118,11 @@ MenuItemState validateCommand(std::string_view command, const MenuState& s) {
     else if (command == "cueMode") out.checked = s.cueMode;
     else if (command == "shiftPairing") out.checked = s.spreadOffset == 1;
 
-    static constexpr std::array<std::string_view, 20> needDocument = {
-        "cueMode", "closeScript", "save",     "saveAs",   "importCues", "revealSidecar", "exportMarkedPDF",
-        "zoomIn",  "zoomOut",     "zoomFit",  "nextPage", "prevPage",   "go",            "back",
-        "reset",   "nextCue",     "prevCue",  "renumber", "addMemo",    "addFlag"};
+    static constexpr std::array<std::string_view, 24> needDocument = {
+        "cueMode",    "closeScript", "save",     "saveAs",    "importCues", "revealSidecar",
+        "exportMarkedPDF", "zoomIn", "zoomOut",  "zoomFit",   "nextPage",   "prevPage",
+        "go",         "back",        "reset",    "nextCue",   "prevCue",    "renumber",
+        "addMemo",    "addFlag",     "insertLine", "pageNotes", "crop",     "resetCrop"};
     static constexpr std::array<std::string_view, 3> needSelection = {"deleteCue", "duplicateCue", "cueSettings"};
     if (command == "shiftPairing") out.enabled = s.hasDoc && s.pagesPerSpread != 1;
     else if (std::find(needDocument.begin(), needDocument.end(), command) != needDocument.end()) out.enabled = s.hasDoc;
