@@ -1,6 +1,7 @@
 import { useRef } from 'preact/hooks';
 import { pageLabel } from '../state/layout';
 import { useApp } from './context';
+import { usePageGeometry } from './PageBands';
 import '../files.css';
 
 type Point = { x: number; y: number };
@@ -14,13 +15,17 @@ export function CropLayer({ index }: { index: number }) {
   const { store, ctl } = useApp();
   const crop = ctl.tools.crop;
   const frame = crop.frame.value;
+  // A page opened up for inserted lines is taller than the script page the
+  // crop is made of: the frame is kept in script-page fractions.
+  const { geom } = usePageGeometry();
   const start = useRef<Point | null>(null);
   if (!frame || store.confidence) return null;
   const at = (e: PointerEvent): Point => {
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
-    return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? (e.clientY - r.top) / r.height : 0 };
+    return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? geom.fromGrown((e.clientY - r.top) / r.height) : 0 };
   };
-  const mine = frame.page === index ? frame.rect : null;
+  const rect = frame.page === index ? frame.rect : null;
+  const mine = rect && [rect[0], geom.toGrown(rect[1]), rect[2], geom.toGrown(rect[1] + rect[3]) - geom.toGrown(rect[1])];
   return (
     <div
       class="crop-layer"
