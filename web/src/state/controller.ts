@@ -8,6 +8,7 @@ import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
 import { createFinder } from './find';
+import { createMarks } from './marks';
 import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
 import type { KeyAction, KeyMode } from './keys';
 import { nextZoom, pageLabel, parsePageInput, spreads } from './layout';
@@ -111,6 +112,7 @@ export function createController(store: Store, bridge: Bridge) {
     images,
     finder,
     midiLearn: createMidiLearn(),
+    marks: createMarks(store, bridge, { linesOf, quiet, newID: newCueID }),
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -618,6 +620,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.lineCursor.peek()) return ctl.hideLineCursor();
+      if (ctl.marks.escape()) return;
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
       else if (store.message.peek() || store.status.peek()) {
@@ -711,6 +714,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'shiftPairing': return ctl.shiftPairing();
         case 'gotoPage': return ctl.openGoTo();
         case 'save': return ctl.save();
+        case 'addMemo': case 'addFlag': case 'toggleMemos': void ctl.marks.menu(command); return;
         // Marks, memos, flags, inserts, crop, export and the rest: not yet
         // the page's; an unknown command is ignored.
         default: return;
@@ -718,6 +722,7 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     key(action: KeyAction): void {
+      if (ctl.marks.key(action)) return;
       switch (action) {
         case 'go': return ctl.go();
         case 'back': return ctl.back();
@@ -763,7 +768,10 @@ export function createController(store: Store, bridge: Bridge) {
       const free = !store.draft.peek() && !store.sheet.peek() && !store.pageSheet.peek() && !store.gotoOpen.peek() &&
         !store.editingLabel.peek();
       const cueMode = store.cueMode.peek() && free;
-      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null };
+      return {
+        cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
+        ...ctl.marks.keyMode(cueMode),
+      };
     },
 
     // A page image of the shown script is on screen: the first one per

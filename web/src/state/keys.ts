@@ -27,6 +27,10 @@ export type KeyAction =
   | 'cursorDown'
   | 'cursorHome'
   | 'cursorEnd'
+  | 'deleteMark'
+  | 'markColor'
+  | 'editMark'
+  | `tool${'1' | '2' | '3' | '4' | '5' | '6'}`
   | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
 
 // What the page is doing, for the keys that mean something only in Cue Mode
@@ -36,6 +40,10 @@ export interface KeyMode {
   selection: boolean;
   // The line cursor is shown (Cue Mode only).
   lineCursor?: boolean;
+  // Cue Mode with no field open: 1-6 pick a mark tool (marks.ts).
+  markTools?: boolean;
+  // A mark, memo or flag is selected: Delete or Backspace removes it.
+  markSelection?: boolean;
 }
 
 const noMode: KeyMode = { cueMode: false, selection: false, lineCursor: false };
@@ -133,6 +141,14 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     const move = mode.lineCursor ? cursorKeys.get(e.key) : undefined;
     if (move) return move;
   }
+  if (mode.markTools && plain && !e.shiftKey && /^[1-6]$/.test(e.key)) return e.repeat ? null : `tool${e.key as '1'}`;
+  // Backspace deletes only what is selected in Cue Mode; anywhere else it is BACK.
+  if (mode.markSelection && plain && !e.shiftKey) {
+    if (e.key === 'Delete' || e.key === 'Backspace') return e.repeat ? null : 'deleteMark';
+    if (e.key === 'c' || e.key === 'C') return 'markColor';
+    if (e.key === 'F2') return 'editMark';
+  }
+  if (mode.markTools && plain && !e.shiftKey && (e.key === 'c' || e.key === 'C')) return 'markColor';
   if (mode.cueMode && mode.selection) {
     const arrow = arrows[e.key];
     if (arrow && e.altKey && !e.ctrlKey && !e.metaKey) return `nudge${arrow}${e.shiftKey ? 'Far' : ''}`;

@@ -11,6 +11,8 @@ import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
 import { GoToPage } from './GoToPage';
+import { MarkLayer, markPointer } from './MarkLayer';
+import { MarkTools } from './MarkTools';
 
 const gap = 12;
 
@@ -149,7 +151,9 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
     return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? (e.clientY - r.top) / r.height : 0 };
   };
-  const pointer = cueMode
+  const pointer = cueMode && ctl.marks.tool.value
+    ? markPointer(ctl.marks, index)
+    : cueMode
     ? {
         onPointerDown: (e: PointerEvent) => {
           if (e.button !== 0 || store.draft.peek()) return;
@@ -169,6 +173,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
         <img class="page-image" src={image.url} decoding="async" alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
       )}
       <div class="overlays" ref={overlay}>
+        <MarkLayer page={index} />
         {cues.map((c) => (
           <CueBox
             key={c.id}
@@ -413,6 +418,7 @@ export function ScriptView() {
         <PageSheet />
         {store.gotoOpen.value && !store.confidence && <GoToPage />}
         {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
+        {!store.confidence && store.cueMode.value && <MarkTools />}
         <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
           <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
             {drawn.map((i) => {
