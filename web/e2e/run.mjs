@@ -15,6 +15,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
+import * as marks from './scenarios_marks.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -88,6 +89,8 @@ async function main() {
       ['setting changed', () => s.changeSetting(t)],
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
+      ['marks, memos and flags made', () => marks.makeMarks(t)], ['marks undone, redone, deleted', () => marks.undoRedoAndDelete(t)],
+      ['marks found after reopening', () => marks.reopenAndFind(t)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
     ];
     for (const [name, step] of steps) {
