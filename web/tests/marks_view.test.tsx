@@ -83,4 +83,31 @@ describe('marks on the page', () => {
     expect(t.named('upsertMemo').map((a) => (a[0] as { text: string }).text)).toEqual(['two\nlines']);
     expect(host.querySelector('textarea[aria-label="Memo text"]')).toBeNull();
   });
+
+  it('below an inserted line marks move down with the text, and the pointer comes back through the room', async () => {
+    // A line inserted after y 0.3 opens 0.026 of room (one row of 0.02 × 1.3).
+    const insert = { id: 'i', text: 'added', page: 0, afterY: 0.3, lineMidY: 0.31, lineH: 0.02, x: 0.1 };
+    const t = await mountPage({
+      openDocumentPath: (p: never) => doc(p, { state: { ...state, inserts: [insert] } }), upsertMark: () => 'r2',
+    });
+    await t.ctl.openPath('/s/show.pdf');
+    await flush();
+    const region = host.querySelector<HTMLElement>('.page[data-page="0"] .mark-region')!;
+    expect(parseFloat(region.style.top)).toBeCloseTo((0.5 + 0.026) / 1.026 * 100, 6);
+    expect(parseFloat(region.style.height)).toBeCloseTo(0.1 / 1.026 * 100, 6);
+    t.ctl.setCueMode(true);
+    t.ctl.marks.setTool('region');
+    await flush();
+    const page = host.querySelector<HTMLElement>('.page[data-page="0"]')!;
+    page.getBoundingClientRect = () => ({ left: 0, top: 0, width: 100, height: 102.6, right: 100, bottom: 102.6, x: 0, y: 0, toJSON: () => ({}) });
+    const pointer = (type: string, x: number, y: number) =>
+      page.dispatchEvent(new PointerEvent(type, { clientX: x, clientY: y, button: 0, bubbles: true }));
+    pointer('pointerdown', 10, 10);
+    pointer('pointermove', 30, 40);
+    pointer('pointerup', 50, 71.82);
+    await flush();
+    // 71.82 px down the grown page is 0.7 of it: 0.7 × 1.026 − 0.026 of the script.
+    expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject({ x: 0.1, y: 0.1, w: 0.4 });
+    expect(t.ctl.marks.regionEdit.value!.rec.h).toBeCloseTo(0.7 * 1.026 - 0.026 - 0.1, 6);
+  });
 });

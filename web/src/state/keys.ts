@@ -31,6 +31,9 @@ export type KeyAction =
   | 'markColor'
   | 'editMark'
   | `tool${'1' | '2' | '3' | '4' | '5' | '6'}`
+  | 'insertLine'
+  | 'deleteInsert'
+  | 'editInsert'
   | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
 
 // What the page is doing, for the keys that mean something only in Cue Mode
@@ -44,6 +47,8 @@ export interface KeyMode {
   markTools?: boolean;
   // A mark, memo or flag is selected: Delete or Backspace removes it.
   markSelection?: boolean;
+  // An inserted line is selected (Cue Mode only).
+  insertSelection?: boolean;
 }
 
 const noMode: KeyMode = { cueMode: false, selection: false, lineCursor: false };
@@ -140,6 +145,9 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     if (e.key === 'n' || e.key === 'Insert') return e.repeat ? null : 'lineCursor';
     const move = mode.lineCursor ? cursorKeys.get(e.key) : undefined;
     if (move) return move;
+    if (e.key === 'i') return e.repeat ? null : 'insertLine';
+    if (mode.insertSelection && e.key === 'Delete') return 'deleteInsert';
+    if (mode.insertSelection && e.key === 'F2') return 'editInsert';
   }
   if (mode.markTools && plain && !e.shiftKey && /^[1-6]$/.test(e.key)) return e.repeat ? null : `tool${e.key as '1'}`;
   // Backspace deletes only what is selected in Cue Mode; anywhere else it is BACK.

@@ -2,6 +2,7 @@
 // answer of "textRect" turned into marks), so the tests drive them without a page.
 
 import type { Flag, Mark, Memo } from '../bridge/types';
+import { flatGeometry, type PageGeometry } from './inserts';
 import type { LineRect } from './line_cursor';
 
 export type MarkKind = 'highlight' | 'region' | 'cut' | 'hide';
@@ -240,22 +241,12 @@ export function marksByPage(marks: readonly Mark[], memos: readonly Memo[], flag
 }
 
 // --- Where they show: the page grows where lines were inserted ---
-// The part of a page's geometry the marks are drawn through: y values of the
-// script map to fractions of the grown page and back; x may move on a row
-// split by an inline insert.
-export interface MarkGeometry {
-  extra: number;
-  toGrown(y: number): number;
-  fromGrown(g: number): number;
-  shiftX(x: number, y: number): number;
-}
+// The part of a page's geometry (inserts.ts) the marks are drawn through: y
+// values of the script map to fractions of the grown page and back; x may
+// move on a row split by an inline insert.
+export type MarkGeometry = Pick<PageGeometry, 'extra' | 'toGrown' | 'fromGrown' | 'shiftX'>;
 
-export const flatMarkGeometry: MarkGeometry = {
-  extra: 0,
-  toGrown: (y) => y,
-  fromGrown: (g) => g,
-  shiftX: () => 0,
-};
+export const flatMarkGeometry: MarkGeometry = flatGeometry;
 
 // A mark over words: its top and bottom each go through the geometry (a
 // region around inserted lines grows with them), its sides move with its row.

@@ -35,6 +35,10 @@ export interface MarkDeps {
   linesOf: (page: number) => Promise<LineRect[]>;
   quiet: (error: unknown) => void;
   newID: () => string;
+  // The other tools of Cue Mode (inserted lines): put down, their selection
+  // dropped, when a mark tool or a mark is picked; their selection hides ours.
+  clearOthers?: () => void;
+  othersSelected?: () => boolean;
 }
 
 export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
@@ -57,7 +61,7 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
   const selected = computed((): { kind: 'marks'; recs: Mark[] } | { kind: 'memo'; rec: Memo } | { kind: 'flag'; rec: Flag } | null => {
     const sel = selection.value;
     const s = store.cueState.value;
-    if (!sel) return null;
+    if (!sel || deps.othersSelected?.()) return null;
     if (sel.kind === 'marks') {
       const recs = (s.marks ?? []).filter((m) => sel.ids.includes(m.id));
       return recs.length > 0 ? { kind: 'marks', recs } : null;
@@ -194,6 +198,7 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
 
     setTool(next: Tool | null): void {
       if (next && (!canEdit() || !store.cueMode.peek())) return;
+      if (next) deps.clearOthers?.();
       drag = null;
       preview.value = null;
       tool.value = next;
@@ -307,18 +312,21 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
     selectMark(mark: Mark): void {
       if (!store.cueMode.peek()) return;
       store.selectedID.value = '';
+      deps.clearOthers?.();
       selection.value = { kind: 'marks', ids: groupOf(store.cueState.peek().marks ?? [], mark).map((x) => x.id) };
     },
 
     selectMemo(id: string): void {
       if (!store.cueMode.peek()) return;
       store.selectedID.value = '';
+      deps.clearOthers?.();
       selection.value = { kind: 'memo', id };
     },
 
     selectFlag(id: string): void {
       if (!store.cueMode.peek()) return;
       store.selectedID.value = '';
+      deps.clearOthers?.();
       selection.value = { kind: 'flag', id };
     },
 

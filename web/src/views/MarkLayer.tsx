@@ -5,6 +5,7 @@ import {
   flatMarkGeometry, memoPalette, movedRect, resizedRect, shownBox, shownColor, shownRect,
   type MarkGeometry, type Pt, type Rect,
 } from '../state/mark_shapes';
+import { flatGeometry, pointOnText, type PageGeometry } from '../state/inserts';
 import { useApp } from './context';
 
 const pct = (r: Rect) => ({ left: `${r.x * 100}%`, top: `${r.y * 100}%`, width: `${r.w * 100}%`, height: `${r.h * 100}%` });
@@ -20,12 +21,12 @@ const pageRect = (e: PointerEvent): DOMRect | null =>
 let down: { x: number; y: number } | null = null;
 
 // Handlers spread on a page while a mark tool is in hand: positions go back
-// through the page's geometry to fractions of the ungrown page.
-export function markPointer(m: Marks, page: number, geometry: MarkGeometry = flatMarkGeometry) {
+// through the page's geometry (opened room, split rows) to the script's text.
+export function markPointer(m: Marks, page: number, geometry: PageGeometry = flatGeometry) {
   const at = (e: PointerEvent): Pt => {
     const r = pageRect(e);
     if (!r || r.width <= 0 || r.height <= 0) return { x: 0, y: 0 };
-    return { x: (e.clientX - r.left) / r.width, y: geometry.fromGrown((e.clientY - r.top) / r.height) };
+    return pointOnText(geometry, (e.clientX - r.left) / r.width, (e.clientY - r.top) / r.height);
   };
   return {
     onPointerDown: (e: PointerEvent) => {
