@@ -96,6 +96,12 @@ export async function makeMarks(t) {
     return hs.length >= 2 && hs[0].group && hs.every((m) => m.group === hs[0].group) ? hs : undefined;
   });
   if (highlights.some((m) => m.page !== P)) throw fail(`highlights: on page ${highlights[0].page + 1}, dragged on page ${P + 1}`);
+  // One drag, one undo step: every line of it goes, and comes back, at once.
+  const count = (f) => (f.marks ?? []).filter((m) => m.kind === 'highlight').length;
+  await menu(page, 'undo');
+  await marksFile(t, 'no highlight after one undo', (f) => count(f) === 0);
+  await menu(page, 'redo');
+  await marksFile(t, `all ${highlights.length} highlight lines back after one redo`, (f) => count(f) === highlights.length);
 
   // Cut and hide on single lines.
   await tool(page, '3', 'Cut');
@@ -139,6 +145,8 @@ export async function makeMarks(t) {
   await page.keyboard.type('check cyc');
   await page.keyboard.press('Enter');
   await marksFile(t, 'a flag LX "check cyc"', (f) => (f.flags ?? []).some((x) => x.role === 'LX' && x.text === 'check cyc'));
+  await moveMemoAndFlag(t);
+  await page.keyboard.press('Escape');  // the selection
   await page.keyboard.press('Escape');  // the tool down
   await page.locator('.flag').first().waitFor({ state: 'visible', timeout: 3000 }).catch(async () => {
     await t.shot('marks-failed');
@@ -153,12 +161,13 @@ export async function makeMarks(t) {
 
 export async function undoRedoAndDelete(t) {
   const { page } = t;
-  const flags = () => (readMarks(t.pdf)?.flags ?? []).length;
-  const n = flags();
+  // The last edit was the flag's move: one step back puts it where it was.
+  const [from, to] = t.flagMove;
+  const flagAt = (p) => (f) => (f.flags ?? []).some((x) => x.id === p.id && x.x === p.x && x.y === p.y);
   await menu(page, 'undo');
-  await marksFile(t, 'the flag undone', () => flags() === n - 1);
+  await marksFile(t, 'the flag back where it was before the move', flagAt(from));
   await menu(page, 'redo');
-  await marksFile(t, 'the flag back after redo', () => flags() === n);
+  await marksFile(t, 'the flag moved again after redo', flagAt(to));
 
   // With a tool in hand a click on a mark selects its group; Backspace removes
   // it (no BACK: the run stays where it was), undo brings it back.
@@ -207,4 +216,48 @@ export async function reopenAndFind(t) {
   }, 8000).catch(() => { throw fail(`reopened: expected ${JSON.stringify(want)} on page ${P + 1}, found ${JSON.stringify(seen)}`); });
   const resume = page.getByRole('button', { name: 'Resume' });
   if (await resume.isVisible()) await resume.click();
+}
+
+async function dragBy(page, locator, dx, dy, what) {
+  const box = await locator.boundingBox();
+  if (!box) throw fail(`${what}: not on screen`);
+  const x = box.x + box.width / 2;
+  const y = box.y + box.height / 2;
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x + dx / 2, y + dy / 2);
+  await page.mouse.move(x + dx, y + dy);
+  await page.mouse.up();
+}
+
+// A memo moved by its strip, resized by its corner and coloured; a flag
+// dragged to a new point. Each lands in the marks file when the pointer lets go.
+async function moveMemoAndFlag(t) {
+  const { page } = t;
+  const before = (readMarks(t.pdf)?.memos ?? []).find((m) => m.text === 'Grey memo');
+  const memo = page.locator(`.memo[data-memo="${before.id}"]`);
+  await memo.click();
+  const head = memo.locator('.memo-head');
+  await head.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('a clicked memo shows no strip to move it by'); });
+  await dragBy(page, head.locator('.memo-grip'), -60, 40, 'the memo strip');
+  const moved = await marksFile(t, 'the grey memo moved left and down', (f) =>
+    (f.memos ?? []).find((m) => m.id === before.id && m.x < before.x - 0.02 && m.y > before.y + 0.01));
+  if (Math.abs(moved.w - before.w) > 1e-9 || Math.abs(moved.h - before.h) > 1e-9) throw fail('moving the memo changed its size');
+  await dragBy(page, memo.locator('.memo-resize'), 40, 30, 'the memo corner');
+  await marksFile(t, 'the grey memo larger', (f) =>
+    (f.memos ?? []).find((m) => m.id === before.id && m.w > moved.w + 0.02 && m.h > moved.h + 0.01 && m.x === moved.x));
+  await memo.getByRole('button', { name: 'Memo colour Blue', exact: true }).click();
+  await marksFile(t, 'the grey memo now blue', (f) => (f.memos ?? []).find((m) => m.id === before.id && m.color === 'blue'));
+  await memo.locator('.memo-text').click();
+  const field = page.getByRole('textbox', { name: 'Memo text' });
+  await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('a click on the selected memo did not open its text'); });
+  await page.keyboard.press('End');
+  await page.keyboard.type(', moved');
+  await field.blur();
+  await marksFile(t, 'the memo text kept on leaving the field', (f) => (f.memos ?? []).find((m) => m.text === 'Grey memo, moved'));
+
+  const flag = (readMarks(t.pdf)?.flags ?? [])[0];
+  await dragBy(page, page.locator(`.flag[data-flag="${flag.id}"]`), 30, 25, 'the flag');
+  t.flagMove = [flag, await marksFile(t, 'the flag moved right and down', (f) =>
+    (f.flags ?? []).find((x) => x.id === flag.id && x.x > flag.x + 0.01 && x.y > flag.y + 0.01))];
 }
