@@ -291,6 +291,14 @@ describe('the selection', () => {
     expect(t.named('upsertMemo').map((a) => (a[0] as Memo).color)).toEqual(['green']);
     t.store.selectedID.value = 'cue';
     expect(t.ctl.marks.selection.value).toBeNull();
+    // The memo whose text is open is undone away: its field goes, the tool keys come back.
+    t.store.selectedID.value = '';
+    t.ctl.marks.selectMemo('m');
+    t.ctl.key('editMark');
+    expect(t.ctl.keyMode()).toMatchObject({ markTools: false });
+    t.ctl.handlers.cueState!({ ...state, memos: [] });
+    expect(t.ctl.marks.memoEdit.value).toBeNull();
+    expect(t.ctl.keyMode()).toMatchObject({ markTools: true, markSelection: false });
   });
 });
 

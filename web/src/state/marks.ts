@@ -158,6 +158,16 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
   effect(() => {
     if (store.selectedID.value) selection.value = null;
   });
+  // An undo (or another desk) may take away the record whose text is open:
+  // its field goes with it, or the tool keys would rest for good.
+  effect(() => {
+    const s = store.cueState.value;
+    const gone = <T extends { id: string }>(edit: Edit<T> | null, list: readonly T[] | undefined) =>
+      edit !== null && !edit.isNew && !(list ?? []).some((r) => r.id === edit.rec.id);
+    if (gone(memoEdit.peek(), s.memos)) memoEdit.value = null;
+    if (gone(flagEdit.peek(), s.flags)) flagEdit.value = null;
+    if (gone(regionEdit.peek(), s.marks)) regionEdit.value = null;
+  });
 
   const canEdit = () => !store.confidence && store.doc.peek() !== null;
 
