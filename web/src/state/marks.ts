@@ -10,7 +10,7 @@ import { textRectArgs } from './cue_edit';
 import type { KeyAction } from './keys';
 import type { LineRect } from './line_cursor';
 import {
-  answerLines, colorsOf, dragRect, flatMarkGeometry, groupOf, isTextKind, marksByPage, marksOfLines, markAt, memoPalette,
+  answerLines, colorsOf, dragRect, flatMarkGeometry, groupOf, isTextKind, marksByPage, marksOfLines, markAt,
   movedRect, newMemoRect, nextColor, pointOnPage, previewOfDrag, storedColor, toolOfKey,
   type MarkGeometry, type MarkKind, type PageMarks, type Pt, type Rect, type Tool,
 } from './mark_shapes';
@@ -536,8 +536,6 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
       if (tool.peek()) return (m.setTool(null), true);
       return false;
     },
-
-    memoPalette,
   };
   return m;
 }

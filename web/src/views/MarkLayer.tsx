@@ -353,7 +353,11 @@ export function MarkLayer({ page, geometry = flatMarkGeometry }: { page: number;
       )}
       {preview && preview.page === page &&
         preview.rects.map((r, i) => (
-          <div key={i} class={`mark mark-${preview.kind === 'memo' ? 'memo-shape' : preview.kind} preview`} style={pct(shownRect(r, geometry))} />
+          <div
+            key={i}
+            class={`mark mark-${preview.kind === 'memo' ? 'memo-shape' : preview.kind} preview`}
+            style={{ ...pct(shownRect(r, geometry)), ...(preview.kind === 'region' ? { '--mark-color': shownColor('region', m.colors.value.region) } : {}) }}
+          />
         ))}
       {region && region.rec.page === page && <RegionEditor key={region.rec.id} mark={region.rec} geometry={geometry} />}
       {memos.map((x) => (
