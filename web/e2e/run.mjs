@@ -16,6 +16,7 @@ import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
 import * as marks from './scenarios_marks.mjs';
+import { insertLine } from './scenarios_inserts.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -89,6 +90,7 @@ async function main() {
       ['setting changed', () => s.changeSetting(t)],
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
+      ['inserted line', () => insertLine(t)],
       ['marks, memos and flags made', () => marks.makeMarks(t)], ['marks undone, redone, deleted', () => marks.undoRedoAndDelete(t)],
       ['marks found after reopening', () => marks.reopenAndFind(t)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],

@@ -137,7 +137,9 @@ describe('making, editing and removing an inserted line', () => {
     t.ctl.inserts.reset();
     t.ctl.key('insertLine');
     expect(t.ctl.inserts.armed.value).toBe(true);
+    expect(t.store.status.value).toContain('Insert Line');
     await t.ctl.inserts.pointAt(0, { x: 0.5, y: 0.125 });
+    expect(t.store.status.value).toBe('');
     t.ctl.inserts.commit('   ');
     expect(t.named('upsertInsert')).toHaveLength(1);
     t.ctl.key('insertLine');

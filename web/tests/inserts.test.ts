@@ -111,7 +111,9 @@ describe('an insertion inside a line splits its row', () => {
     expect(insertAt(g, 0.2, 0.31)).toBeNull();
     // A cue on the inserted words sits on the row; one on the moved words moves.
     expect(grownBox(g, { x: 0.41, y: 0.32, w: 0.02, h: 0.02 }, 'i')).toMatchObject({ x: 0.41, y: expect.closeTo(0.3, 9) });
-    expect(grownBox(g, { x: 0.5, y: 0.3, w: 0.05, h: 0.02 }).x).toBeCloseTo(0.5 + dR, 9);
+    expect(grownBox(g, { x: 0.5, y: 0.3, w: 0.05, h: 0.02 })).toMatchObject({ x: expect.closeTo(0.5 + dR, 9), w: expect.closeTo(0.05, 9) });
+    // A line's box across the point widens over the inserted words.
+    expect(grownBox(g, { x: 0.1, y: 0.3, w: 0.5, h: 0.02 })).toMatchObject({ x: 0.1, w: expect.closeTo(0.5 + dR, 9) });
   });
 
   it('splits a row once: a second insertion in it opens a gap under the row', () => {

@@ -625,11 +625,11 @@ export function createController(store: Store, bridge: Bridge) {
       if (ctl.midiLearn.cancel()) return;
       if (store.gotoOpen.peek()) return ctl.closeGoTo();
       if (store.editingLabel.peek()) return ctl.cancelLabel();
-      if (ctl.inserts.escape()) return;
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.lineCursor.peek()) return ctl.hideLineCursor();
+      if (ctl.inserts.escape()) return;
       if (ctl.marks.escape()) return;
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
