@@ -291,6 +291,12 @@ describe('the selection', () => {
     expect(t.named('upsertMemo').map((a) => (a[0] as Memo).color)).toEqual(['green']);
     t.store.selectedID.value = 'cue';
     expect(t.ctl.marks.selection.value).toBeNull();
+    // A GO brings new lists of the same records: the page index stays the same object.
+    const index = t.ctl.marks.byPage.value;
+    t.ctl.handlers.cueState!(JSON.parse(JSON.stringify({ ...t.store.cueState.value, standbyID: 'x' })));
+    expect(t.ctl.marks.byPage.value).toBe(index);
+    t.ctl.handlers.cueState!({ ...t.store.cueState.value, marks: t.store.cueState.value.marks.slice(1) });
+    expect(t.ctl.marks.byPage.value).not.toBe(index);
     // The memo whose text is open is undone away: its field goes, the tool keys come back.
     t.store.selectedID.value = '';
     t.ctl.marks.selectMemo('m');

@@ -14,7 +14,9 @@ import {
   movedRect, newMemoRect, nextColor, pointOnPage, previewOfDrag, storedColor, toolOfKey,
   type MarkGeometry, type MarkKind, type PageMarks, type Pt, type Rect, type Tool,
 } from './mark_shapes';
-import type { Store } from './store';
+import { sameCues, type Store } from './store';
+
+const sameRecords = (a: readonly object[], b: readonly object[]) => sameCues(a as never, b as never);
 
 type Bridge = typeof native;
 
@@ -52,9 +54,16 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
   const memoEdit = signal<Edit<Memo> | null>(null);
   const flagEdit = signal<Edit<Flag> | null>(null);
 
+  // Every "cueState" (a GO too) brings new lists; while they hold the same
+  // records the index stays the same object, so no page draws its marks again.
+  let indexed: { lists: [Mark[], Memo[], Flag[]]; pages: Map<number, PageMarks> } | null = null;
   const byPage = computed(() => {
     const s = store.cueState.value;
-    return marksByPage(s.marks ?? [], s.memos ?? [], s.flags ?? []);
+    const lists: [Mark[], Memo[], Flag[]] = [s.marks ?? [], s.memos ?? [], s.flags ?? []];
+    if (!indexed || !lists.every((l, i) => sameRecords(l, indexed!.lists[i]))) {
+      indexed = { lists, pages: marksByPage(...lists) };
+    }
+    return indexed.pages;
   });
 
   // The selection as records that still exist: an undo may take them away.

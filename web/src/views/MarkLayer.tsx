@@ -1,3 +1,4 @@
+import { Component } from 'preact';
 import { useEffect, useLayoutEffect, useRef } from 'preact/hooks';
 import type { Flag, Mark, Memo } from '../bridge/types';
 import type { Marks } from '../state/marks';
@@ -329,8 +330,21 @@ function FlagForm({ flag, geometry }: { flag: Flag; geometry: MarkGeometry }) {
 }
 
 // The marks, memos and flags of one page, under the cue boxes as the export
-// draws them: marks, memos, flags.
-export function MarkLayer({ page, geometry = flatMarkGeometry }: { page: number; geometry?: MarkGeometry }) {
+// draws them: marks, memos, flags. A GO draws the page's cues again, not
+// these: the layer follows its own signals only.
+interface LayerProps { page: number; geometry?: MarkGeometry }
+
+export class MarkLayer extends Component<LayerProps> {
+  shouldComponentUpdate(next: LayerProps): boolean {
+    return next.page !== this.props.page || next.geometry !== this.props.geometry;
+  }
+
+  render() {
+    return <PageMarksView {...this.props} />;
+  }
+}
+
+function PageMarksView({ page, geometry = flatMarkGeometry }: LayerProps) {
   const { store, ctl } = useApp();
   const m = ctl.marks;
   useEffect(() => m.noteGeometry(page, geometry), [page, geometry]);
