@@ -110,4 +110,35 @@ describe('marks on the page', () => {
     expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject({ x: 0.1, y: 0.1, w: 0.4 });
     expect(t.ctl.marks.regionEdit.value!.rec.h).toBeCloseTo(0.7 * 1.026 - 0.026 - 0.1, 6);
   });
+
+  it('a memo: a click selects it, a second click types in it; its strip moves it, sent once when let go', async () => {
+    const t = await open();
+    t.ctl.setCueMode(true);
+    await flush();
+    const page = host.querySelector<HTMLElement>('.page[data-page="0"]')!;
+    page.getBoundingClientRect = () => ({ left: 0, top: 0, width: 200, height: 400, right: 200, bottom: 400, x: 0, y: 0, toJSON: () => ({}) });
+    const memo = () => host.querySelector<HTMLElement>('.memo[data-memo="m"]')!;
+    const pointer = (el: Element, type: string, x: number, y: number) =>
+      el.dispatchEvent(new PointerEvent(type, { clientX: x, clientY: y, button: 0, bubbles: true }));
+    pointer(memo(), 'pointerdown', 150, 50);
+    pointer(memo(), 'pointerup', 150, 50);
+    await flush();
+    expect(memo().className).toContain('selected');
+    expect(t.ctl.keyMode()).toMatchObject({ markSelection: true });
+    // Moved by its strip: drawn at each step, sent once.
+    const head = memo().querySelector('.memo-head')!;
+    pointer(head, 'pointerdown', 130, 36);
+    for (const dx of [-10, -20, -40]) pointer(head, 'pointermove', 130 + dx, 36 + 40);
+    await flush();
+    expect(parseFloat(memo().style.left)).toBeCloseTo(40, 6);
+    expect(t.named('upsertMemo')).toEqual([]);
+    pointer(head, 'pointerup', 90, 76);
+    await flush();
+    expect(t.named('upsertMemo')).toEqual([[expect.objectContaining({ id: 'm', x: expect.closeTo(0.4, 9), y: expect.closeTo(0.2, 9), w: 0.3, h: 0.08 })]]);
+    pointer(memo(), 'pointerdown', 150, 50);
+    pointer(memo(), 'pointerup', 150, 50);
+    await flush();
+    expect(host.querySelector('textarea[aria-label="Memo text"]')).not.toBeNull();
+  });
 });
+

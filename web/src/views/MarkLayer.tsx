@@ -58,7 +58,7 @@ function useHandleDrag<T>(
   start: () => T, moved: (from: T, dx: number, dy: number, page: DOMRect) => T | null,
   onMove: (next: T) => void, onDone: (next: T | null, travelled: boolean) => void,
 ) {
-  const state = useRef<{ x: number; y: number; from: T; last: T | null; page: DOMRect } | null>(null);
+  const state = useRef<{ x: number; y: number; from: T; last: T | null; travelled: boolean; page: DOMRect } | null>(null);
   return {
     onPointerDown: (e: PointerEvent) => {
       if (e.button !== 0) return;
@@ -67,11 +67,12 @@ function useHandleDrag<T>(
       e.stopPropagation();
       e.preventDefault();
       (e.currentTarget as HTMLElement).setPointerCapture?.(e.pointerId);
-      state.current = { x: e.clientX, y: e.clientY, from: start(), last: null, page };
+      state.current = { x: e.clientX, y: e.clientY, from: start(), last: null, travelled: false, page };
     },
     onPointerMove: (e: PointerEvent) => {
       const s = state.current;
-      if (!s || Math.hypot(e.clientX - s.x, e.clientY - s.y) < clickPx && s.last === null) return;
+      if (!s || (!s.travelled && Math.hypot(e.clientX - s.x, e.clientY - s.y) < clickPx)) return;
+      s.travelled = true;
       s.last = moved(s.from, e.clientX - s.x, e.clientY - s.y, s.page);
       if (s.last) onMove(s.last);
     },
@@ -80,7 +81,7 @@ function useHandleDrag<T>(
       state.current = null;
       if (s) {
         e.stopPropagation();
-        onDone(s.last, s.last !== null);
+        onDone(s.last, s.travelled);
       }
     },
     onPointerCancel: () => {
