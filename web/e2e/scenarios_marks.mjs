@@ -119,7 +119,7 @@ export async function makeMarks(t) {
   await tab.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('region: no tab field after the drag'); });
   await page.keyboard.type('FLY 3');
   await page.keyboard.press('Enter');
-  await marksFile(t, 'a green region "FLY 3"', (f) => (f.marks ?? []).some((m) => m.kind === 'region' && m.text === 'FLY 3' && m.color === '#2f8a4a'));
+  await marksFile(t, 'a green region "FLY 3"', (f) => (f.marks ?? []).some((m) => m.kind === 'region' && m.text === 'FLY 3' && m.color === '#2a7a41'));
   const after = (readMarks(t.pdf)?.marks ?? []).length;
   if (after - before !== highlights.length + 3) throw fail(`marks: ${after - before} made, expected ${highlights.length + 3}`);
 

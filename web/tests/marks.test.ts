@@ -1,9 +1,10 @@
 import { describe, expect, it } from 'vitest';
 import type { CueState, Mark, Memo } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
+import { contrastRatio, parseColor } from '../src/state/contrast';
 import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
 import {
-  answerLines, dragRect, groupOf, markAt, marksOfLines, memoPalette, movedRect, newMemoRect, nextColor, previewOfDrag,
+  answerLines, dragRect, hexColors, groupOf, markAt, marksOfLines, memoPalette, movedRect, newMemoRect, nextColor, previewOfDrag,
   resizedRect, shownBox, shownRect, storedColor, type MarkGeometry,
 } from '../src/state/mark_shapes';
 import { doc, openedScript } from './fake_bridge';
@@ -71,6 +72,12 @@ describe('colours are ids the export knows', () => {
     expect(storedColor(kind, chosen)).toBe(stored);
   });
 
+  it('region tabs and flag chips write white on every colour offered, at 4.5:1 or more', () => {
+    const white = parseColor('#ffffff')!;
+    const weak = hexColors.filter((c) => contrastRatio(parseColor(c)!, white) < 4.5);
+    expect(weak).toEqual([]);
+  });
+
   it('C steps through a kind\'s colours and wraps; highlights have none', () => {
     const walk = (kind: 'memo' | 'region', from: string, n: number) => {
       const seen: string[] = [];
@@ -79,7 +86,7 @@ describe('colours are ids the export knows', () => {
       return seen;
     };
     expect(walk('memo', '', 5)).toEqual(['rose', 'green', 'blue', 'grey', '']);
-    expect(walk('region', '', 6)).toEqual(['#2f6fd0', '#2f8a4a', '#b7791f', '#7d4cc2', '#5f6670', '']);
+    expect(walk('region', '', 6)).toEqual(['#2f6fd0', '#2a7a41', '#9a6416', '#7d4cc2', '#5f6670', '']);
     expect(nextColor('highlight', '')).toBeUndefined();
   });
 });
@@ -230,10 +237,10 @@ describe('making marks with the tools', () => {
     const t = await setup();
     t.ctl.setCueMode(true);
     t.ctl.key('tool2');
-    t.ctl.marks.chooseColor('#2f8a4a');
+    t.ctl.marks.chooseColor('#2a7a41');
     t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
     await t.ctl.marks.end({ x: 0.2, y: 0.3 }, false);
-    expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject(close({ kind: 'region', x: 0.2, y: 0.3, w: 0.3, h: 0.2, color: '#2f8a4a' }));
+    expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject(close({ kind: 'region', x: 0.2, y: 0.3, w: 0.3, h: 0.2, color: '#2a7a41' }));
     t.ctl.marks.commitRegion('  FLY 3 ');
     expect(t.named('upsertMark').map((a) => (a[0] as Mark).text)).toEqual(['FLY 3']);
     // A slip of the hand makes no frame; Escape drops an unfinished one.

@@ -12,7 +12,7 @@ const state: CueState = {
   marks: [
     { id: 'h1', kind: 'highlight', text: 'rain', color: '', group: 'g', page: 0, x: 0.1, y: 0.2, w: 0.3, h: 0.02 },
     { id: 'h2', kind: 'highlight', text: '', color: '', group: 'g', page: 0, x: 0.1, y: 0.23, w: 0.2, h: 0.02 },
-    { id: 'r', kind: 'region', text: 'FLY 3', color: '#2f8a4a', group: '', page: 0, x: 0.1, y: 0.5, w: 0.5, h: 0.1 },
+    { id: 'r', kind: 'region', text: 'FLY 3', color: '#2a7a41', group: '', page: 0, x: 0.1, y: 0.5, w: 0.5, h: 0.1 },
     { id: 'c', kind: 'cut', text: '', color: '', group: 'k', page: 1, x: 0.1, y: 0.3, w: 0.4, h: 0.02 },
   ],
   memos: [{ id: 'm', text: 'fog here', color: 'rose', page: 0, x: 0.6, y: 0.1, w: 0.3, h: 0.08 }],
@@ -37,7 +37,7 @@ describe('marks on the page', () => {
     const on = (p: number, sel: string) => [...host.querySelectorAll(`.page[data-page="${p}"] ${sel}`)] as HTMLElement[];
     expect(on(0, '.mark').map((e) => e.dataset.kind)).toEqual(['highlight', 'highlight', 'region']);
     expect(on(0, '.mark-region .mark-tab')[0].textContent).toBe('FLY 3');
-    expect(on(0, '.mark-region')[0].style.getPropertyValue('--mark-color')).toBe('#2f8a4a');
+    expect(on(0, '.mark-region')[0].style.getPropertyValue('--mark-color')).toBe('#2a7a41');
     expect(on(1, '.mark').map((e) => e.dataset.kind)).toEqual(['cut']);
     const memo = on(0, '.memo')[0];
     expect([memo.dataset.color, memo.textContent, memo.style.getPropertyValue('--memo-paper')]).toEqual(['rose', 'fog here', '#ffe0d8']);

@@ -50,9 +50,9 @@ export function memoPalette(id: string): { paper: string; edge: string } {
 export const regionDefault = '#d8391d';
 export const flagDefault = '#2f6fd0';
 // Regions and flags share these; the kind's own default is kept as "".
-export const hexColors = ['#d8391d', '#2f6fd0', '#2f8a4a', '#b7791f', '#7d4cc2', '#5f6670'] as const;
+export const hexColors = ['#d8391d', '#2f6fd0', '#2a7a41', '#9a6416', '#7d4cc2', '#5f6670'] as const;
 export const hexColorNames: Record<string, string> = {
-  '#d8391d': 'Red', '#2f6fd0': 'Blue', '#2f8a4a': 'Green', '#b7791f': 'Amber', '#7d4cc2': 'Violet', '#5f6670': 'Grey',
+  '#d8391d': 'Red', '#2f6fd0': 'Blue', '#2a7a41': 'Green', '#9a6416': 'Amber', '#7d4cc2': 'Violet', '#5f6670': 'Grey',
 };
 
 export function hexOr(color: string | undefined, fallback: string): string {
