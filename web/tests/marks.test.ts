@@ -4,7 +4,7 @@ import { emptyCueState } from '../src/bridge/types';
 import { contrastRatio, parseColor } from '../src/state/contrast';
 import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
 import {
-  answerLines, dragRect, hexColors, groupOf, markAt, marksOfLines, memoPalette, movedRect, newMemoRect, nextColor, previewOfDrag,
+  answerLines, dragRect, hexColors, movedGroup, groupOf, markAt, marksOfLines, memoPalette, movedRect, newMemoRect, nextColor, previewOfDrag,
   resizedRect, shownBox, shownRect, storedColor, type MarkGeometry,
 } from '../src/state/mark_shapes';
 import { doc, openedScript } from './fake_bridge';
@@ -48,9 +48,12 @@ describe('rectangles stay on the page', () => {
     ['a resize ends at the page edge', resizedRect({ x: 0.7, y: 0.9, w: 0.2, h: 0.05 }, 0.5, 0.5), { x: 0.7, y: 0.9, w: 0.3, h: 0.1 }],
     ['a resize keeps a readable minimum', resizedRect({ x: 0.1, y: 0.1, w: 0.2, h: 0.05 }, -1, -1), { x: 0.1, y: 0.1, w: 0.06, h: 0.025 }],
     ['a memo clicked near the corner fits inside', newMemoRect({ x: 0.9, y: 0.97 }, null), { x: 0.7, y: 0.92, w: 0.3, h: 0.08 }],
+    ['a group moves as one and stops where one line meets the edge',
+      movedGroup([{ x: 0.1, y: 0.2, w: 0.8, h: 0.02 }, { x: 0.05, y: 0.23, w: 0.5, h: 0.02 }], -0.2, 0.01),
+      [{ x: 0.05, y: 0.21, w: 0.8, h: 0.02 }, { x: 0, y: 0.24, w: 0.5, h: 0.02 }]],
     ['a tiny dragged memo gets the minimum', newMemoRect({ x: 0.2, y: 0.2 }, { x: 0.21, y: 0.205 }), { x: 0.2, y: 0.2, w: 0.06, h: 0.025 }],
   ])('%s', (_name, got, want) => {
-    expect(got).toEqual(close(want));
+    expect(got).toEqual(Array.isArray(want) ? want.map(close) : close(want));
   });
 });
 
@@ -170,6 +173,10 @@ describe('the keys of marks', () => {
     ['F2', {}, picked, 'editMark'],
     ['Enter', {}, picked, 'go'],
     ['Escape', {}, picked, 'escape'],
+    ['ArrowLeft', { altKey: true }, picked, 'nudgeLeft'],
+    ['ArrowDown', { altKey: true, shiftKey: true }, picked, 'nudgeDownFar'],
+    ['ArrowLeft', { altKey: true }, free, null],
+    ['ArrowLeft', {}, picked, 'prevPage'],
   ] as const)('%s %o', (key, mods, mode, want) => {
     expect(keyAction(press(key, mods), mode)).toBe(want);
   });
@@ -312,6 +319,30 @@ describe('the selection', () => {
     t.ctl.handlers.cueState!({ ...state, memos: [] });
     expect(t.ctl.marks.memoEdit.value).toBeNull();
     expect(t.ctl.keyMode()).toMatchObject({ markTools: true, markSelection: false });
+  });
+});
+
+describe('Alt+arrows move the selection', () => {
+  it('quick presses add up before the answers; each press is one call; a cue selection is the cue\'s', async () => {
+    const answers: (() => void)[] = [];
+    const memo: Memo = { id: 'm', text: '', color: '', page: 0, x: 0.1, y: 0.1, w: 0.3, h: 0.08 };
+    const t = await setup({ upsertMemo: () => new Promise<void>((r) => answers.push(r)) },
+      marksState([mark('a', { group: 'g', x: 0 }), mark('b', { group: 'g', y: 0.13 })], [memo]));
+    t.ctl.setCueMode(true);
+    t.ctl.marks.selectMemo('m');
+    t.ctl.key('nudgeRight');
+    t.ctl.key('nudgeRightFar');
+    expect(t.named('upsertMemo').map((a) => (a[0] as Memo).x)).toEqual([expect.closeTo(0.102, 9), expect.closeTo(0.112, 9)]);
+    answers.forEach((r) => r());
+    await flush();
+    // A group at the left edge does not move further left.
+    t.ctl.marks.selectMark(mark('a', { group: 'g', x: 0 }));
+    t.ctl.key('nudgeLeft');
+    t.ctl.key('nudgeDown');
+    expect(t.named('upsertMarks').map((a) => (a[0] as Mark[]).map((m) => [m.x, m.y]))).toEqual([[[0, 0.102], [0.1, 0.132]]].map((g) => g.map((p) => p.map((v) => expect.closeTo(v, 9)))));
+    t.ctl.marks.deselect();
+    t.ctl.key('nudgeDown');
+    expect(t.named('upsertMarks')).toHaveLength(1);
   });
 });
 

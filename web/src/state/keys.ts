@@ -150,6 +150,7 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     if (mode.insertSelection && e.key === 'F2') return 'editInsert';
   }
   if (mode.markTools && plain && !e.shiftKey && /^[1-6]$/.test(e.key)) return e.repeat ? null : `tool${e.key as '1'}`;
+  if (mode.markSelection && arrows[e.key] && e.altKey && !e.ctrlKey && !e.metaKey) return `nudge${arrows[e.key]}${e.shiftKey ? 'Far' : ''}`;
   // Backspace deletes only what is selected in Cue Mode; anywhere else it is BACK.
   if (mode.markSelection && plain && !e.shiftKey) {
     if (e.key === 'Delete' || e.key === 'Backspace') return e.repeat ? null : 'deleteMark';

@@ -115,6 +115,22 @@ export function movedRect(r: Rect, dx: number, dy: number): Rect {
   return { x: clamp(r.x + dx, 0, 1 - w), y: clamp(r.y + dy, 0, 1 - h), w, h };
 }
 
+// Alt+arrows move a selection as they move a cue box: about a pixel, a
+// word's width with Shift.
+export const markNudge = { step: 0.002, far: 0.01 };
+
+// A group moved as one: it stops where its first member meets an edge.
+export function movedGroup<T extends Rect>(recs: readonly T[], dx: number, dy: number): T[] {
+  if (recs.length === 0) return [];
+  const minX = Math.min(...recs.map((r) => r.x));
+  const maxX = Math.max(...recs.map((r) => r.x + r.w));
+  const minY = Math.min(...recs.map((r) => r.y));
+  const maxY = Math.max(...recs.map((r) => r.y + r.h));
+  const mx = clamp(dx, Math.min(0, -minX), Math.max(0, 1 - maxX));
+  const my = clamp(dy, Math.min(0, -minY), Math.max(0, 1 - maxY));
+  return recs.map((r) => ({ ...r, x: r.x + mx, y: r.y + my }));
+}
+
 export const memoMin = { w: 0.06, h: 0.025 };
 export const memoDefault = { w: 0.3, h: 0.08 };
 

@@ -10,8 +10,8 @@ import { textRectArgs } from './cue_edit';
 import type { KeyAction } from './keys';
 import type { LineRect } from './line_cursor';
 import {
-  answerLines, colorsOf, dragRect, flatMarkGeometry, groupOf, isTextKind, marksByPage, marksOfLines, markAt,
-  movedRect, newMemoRect, nextColor, pointOnPage, previewOfDrag, storedColor, toolOfKey,
+  answerLines, colorsOf, dragRect, flatMarkGeometry, groupOf, isTextKind, markNudge, marksByPage, marksOfLines, markAt,
+  movedGroup, movedRect, newMemoRect, nextColor, pointOnPage, previewOfDrag, storedColor, toolOfKey,
   type MarkGeometry, type MarkKind, type PageMarks, type Pt, type Rect, type Tool,
 } from './mark_shapes';
 import { sameCues, type Store } from './store';
@@ -510,8 +510,39 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
       return true;
     },
 
+    // Alt+arrows: the selection moves a little, each press one undoable step.
+    // Presses quicker than the answers start from the last position sent.
+    nudge(dx: number, dy: number): boolean {
+      const sel = selected.peek();
+      if (!sel || !store.cueMode.peek()) return false;
+      const ds = drafts.peek();
+      const latest = <T extends { id: string }>(r: T): T => (ds.get(r.id)?.rec as T | undefined) ?? r;
+      if (sel.kind === 'memo') {
+        const r = latest(sel.rec);
+        const moved = { ...r, ...movedRect(r, dx, dy) };
+        if (moved.x !== r.x || moved.y !== r.y) void m.commitMemo(moved);
+      } else if (sel.kind === 'flag') {
+        const r = latest(sel.rec);
+        const moved = { ...r, ...pointOnPage({ x: r.x + dx, y: r.y + dy }) };
+        if (moved.x !== r.x || moved.y !== r.y) void m.commitFlag(moved);
+      } else {
+        const recs = sel.recs.map(latest);
+        const moved = movedGroup(recs, dx, dy);
+        if (moved.some((r, i) => r.x !== recs[i].x || r.y !== recs[i].y)) {
+          void send(moved.map((rec) => ({ type: 'mark', rec })), () => (moved.length === 1 ? bridge.upsertMark(moved[0]) : bridge.upsertMarks(moved)));
+        }
+      }
+      return true;
+    },
+
     // The keys of keys.ts that are this module's; false for the others.
     key(action: KeyAction): boolean {
+      const nudge = /^nudge(Left|Right|Up|Down)(Far)?$/.exec(action);
+      if (nudge) {
+        const d = nudge[2] ? markNudge.far : markNudge.step;
+        const [dx, dy] = { Left: [-d, 0], Right: [d, 0], Up: [0, -d], Down: [0, d] }[nudge[1] as 'Left'];
+        return m.nudge(dx, dy);
+      }
       if (action.startsWith('tool')) {
         const t = toolOfKey(action.slice(4));
         if (t) m.toggleTool(t);
