@@ -124,6 +124,12 @@ describe('marks on the page', () => {
     pointer(memo(), 'pointerup', 150, 50);
     await flush();
     expect(memo().className).toContain('selected');
+    expect(host.querySelector('[data-testid="mark-selection"]')?.textContent).toBe('Selected memo: fog here');
+    t.ctl.marks.selectMark(state.marks[0]);
+    await flush();
+    expect(host.querySelector('[data-testid="mark-selection"]')?.textContent).toBe('Selected highlight over 2 lines: rain');
+    t.ctl.marks.selectMemo('m');
+    await flush();
     expect(t.ctl.keyMode()).toMatchObject({ markSelection: true });
     // Moved by its strip: drawn at each step, sent once.
     const head = memo().querySelector('.memo-head')!;

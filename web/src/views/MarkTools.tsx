@@ -1,5 +1,6 @@
 import { useEffect } from 'preact/hooks';
 import { colorsOf, hexColorNames, memoColorNames, shownColor, storedColor, tools, type Tool } from '../state/mark_shapes';
+import type { Marks } from '../state/marks';
 import { useApp } from './context';
 
 // Where the operator reads (a third down the script view, as the view
@@ -18,6 +19,17 @@ function readingPlaceOnScreen(): { page: number; g: number } | null {
     if (!nearest || d < nearest.d) nearest = { page, g, d };
   }
   return nearest && { page: nearest.page, g: nearest.g };
+}
+
+// What a screen reader hears as the selection changes.
+function selectionWords(sel: ReturnType<Marks['selected']['peek']>): string {
+  if (!sel) return '';
+  if (sel.kind === 'memo') return `Selected memo${sel.rec.text ? `: ${sel.rec.text}` : ', empty'}`;
+  if (sel.kind === 'flag') return `Selected flag${sel.rec.role ? ` ${sel.rec.role}` : ''}${sel.rec.text ? `: ${sel.rec.text}` : ''}`;
+  const first = sel.recs[0];
+  const lines = sel.recs.length === 1 ? 'one line' : `${sel.recs.length} lines`;
+  const words = sel.recs.map((r) => r.text).filter(Boolean).join(' ');
+  return `Selected ${first.kind === 'region' ? 'region' : `${first.kind || 'highlight'} over ${lines}`}${words ? `: ${words}` : ''}`;
 }
 
 const hints: Record<Tool, string> = Object.fromEntries(tools.map((t) => [t.tool, t.hint])) as Record<Tool, string>;
@@ -81,7 +93,8 @@ export function MarkTools() {
           })}
         </div>
       )}
-      <span class="mark-tools-hint" aria-live="polite">{hint}</span>
+      <span class="mark-tools-hint">{hint}</span>
+      <span class="sr-only" aria-live="polite" data-testid="mark-selection">{selectionWords(sel)}</span>
     </div>
   );
 }
