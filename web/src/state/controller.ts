@@ -764,6 +764,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'insertLine': return ctl.inserts.command();
         case 'deleteInsert': return ctl.inserts.remove();
         case 'editInsert': void ctl.inserts.edit(); return;
+        case 'selectInsert': return ctl.inserts.selectNext();
         case 'nudgeLeft': return ctl.nudge(-nudgeStep, 0);
         case 'nudgeRight': return ctl.nudge(nudgeStep, 0);
         case 'nudgeUp': return ctl.nudge(0, -nudgeStep);

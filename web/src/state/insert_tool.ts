@@ -12,7 +12,7 @@ import {
 } from './inserts';
 import { sanitizeAspect } from './layout';
 import type { LineRect } from './line_cursor';
-import { sameCues, type Store } from './store';
+import { requestScroll, sameCues, type Store } from './store';
 
 export interface InsertSpot { afterY: number; lineMidY: number; x: number }
 
@@ -371,6 +371,24 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
       }
       if (generation !== store.generation.peek() || draft.peek()) return;
       draft.value = { id: rec.id, page: rec.page, text: rec.text, existing: true, generation, lineH: rec.lineH, gap, inline: line };
+    },
+
+    // Shift+I: the next inserted line in script order is selected and shown
+    // (from the page being read when none is), so the keys alone reach a
+    // line to edit or remove.
+    selectNext(): void {
+      if (!store.cueMode.peek() || draft.peek() || store.draft.peek()) return;
+      const list = [...(store.cueState.peek().inserts ?? [])].sort((a, b) => a.page - b.page || a.afterY - b.afterY);
+      if (list.length === 0) {
+        store.message.value = 'No inserted lines.';
+        return;
+      }
+      const at = list.findIndex((i) => i.id === selectedID.peek());
+      const page = store.visiblePage.peek();
+      const next = at >= 0 ? list[(at + 1) % list.length] : list.find((i) => i.page >= page) ?? list[0];
+      tool.select(next.id);
+      store.follow.value = false;
+      requestScroll(store, next.page, Math.max(0, next.afterY - 0.1));
     },
 
     // The engine removes the cues placed on it with it.

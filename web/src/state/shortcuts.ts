@@ -47,6 +47,7 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
       ['. / ,', 'Select the next / previous cue (Cue Mode)'],
       ['I', 'Insert Line: below the line cursor, else click where it goes; type, Return (Cue Mode)'],
       ['Shift+Return', 'A second row of an inserted line'],
+      ['Shift+I', 'Select the next inserted line (Cue Mode)'],
       ['F2 / Delete', 'Edit / remove the selected inserted line (its cues go with it)'],
       ['Alt+arrows', 'Move the selected cue a little (Shift+Alt+arrows: more)'],
       ['F2 or Ctrl+Return', "Edit the selected cue's label"],
