@@ -15,6 +15,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
+import * as marks from './scenarios_marks.mjs';
 import { insertLine } from './scenarios_inserts.mjs';
 import * as files from './scenarios_files.mjs';
 
@@ -91,6 +92,8 @@ async function main() {
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
       ['inserted line', () => insertLine(t)],
+      ['marks, memos and flags made', () => marks.makeMarks(t)], ['marks undone, redone, deleted', () => marks.undoRedoAndDelete(t)],
+      ['marks found after reopening', () => marks.reopenAndFind(t)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
       ['page note, numbering and crop kept', () => files.pageNotesAndCrop(t)],
     ];

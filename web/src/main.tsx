@@ -7,6 +7,7 @@ import { createStore, pageBrightness } from './state/store';
 import { App } from './views/App';
 import { App as AppContext } from './views/context';
 import './styles.css';
+import './marks.css';
 
 const store = createStore(window.__confidenceMode === true);
 const ctl = createController(store, native);

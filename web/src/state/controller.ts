@@ -9,6 +9,7 @@ import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectA
 import { stepCue } from './cues';
 import { createFileTools } from './files';
 import { createFinder } from './find';
+import { createMarks } from './marks';
 import { createInserts } from './insert_tool';
 import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
 import type { KeyAction, KeyMode } from './keys';
@@ -135,6 +136,10 @@ export function createController(store: Store, bridge: Bridge) {
     }),
     tools,
     midiLearn: createMidiLearn(),
+    marks: createMarks(store, bridge, {
+      linesOf, quiet, newID: newCueID, othersSelected: (): boolean => ctl.inserts.selectedID.value !== '',
+      clearOthers: (): void => { ctl.inserts.armed.value = false; ctl.inserts.selectedID.value = ''; },
+    }),
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -647,6 +652,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.lineCursor.peek()) return ctl.hideLineCursor();
       if (ctl.inserts.escape()) return;
+      if (ctl.marks.escape()) return;
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
       else if (store.message.peek() || store.status.peek()) {
@@ -740,6 +746,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'shiftPairing': return ctl.shiftPairing();
         case 'gotoPage': return ctl.openGoTo();
         case 'save': return ctl.save();
+        case 'addMemo': case 'addFlag': case 'toggleMemos': void ctl.marks.menu(command); return;
         case 'insertLine': return ctl.inserts.command();
         // The file, crop and page tools; a command no one knows is ignored.
         default: tools.menuCommand(command); return;
@@ -747,6 +754,7 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     key(action: KeyAction): void {
+      if (ctl.marks.key(action)) return;
       switch (action) {
         case 'go': return ctl.go();
         case 'back': return ctl.back();
@@ -798,8 +806,11 @@ export function createController(store: Store, bridge: Bridge) {
         !store.editingLabel.peek();
       const cueMode = store.cueMode.peek() && free;
       const insert = cueMode && !ctl.selectedCue() && ctl.inserts.selectedID.peek() !== '';
-      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
-        ...(insert ? { insertSelection: true } : {}), ...(free && tools.crop.active() ? { crop: true } : {}) };
+      return {
+        cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
+        ...(insert ? { insertSelection: true } : {}), ...ctl.marks.keyMode(cueMode),
+        ...(free && tools.crop.active() ? { crop: true } : {}),
+      };
     },
 
     // A page image of the shown script is on screen: the first one per

@@ -164,8 +164,9 @@ export function createFileTools(store: Store, bridge: Bridge, hooks: ToolHooks) 
       toggle({ dropPageNumbers: store.settings.peek()?.dropPageNumbers !== true });
     },
 
-    key(action: FileKeyAction): void {
-      const step = cropStep(action);
+    // Any key action; those that are not the files' are ignored.
+    key(action: string): void {
+      const step = cropStep(action as FileKeyAction);
       if (step) return crop.step(step.dx * frameStep, step.dy * frameStep, step.resize);
       switch (action) {
         case 'saveAs': void files.saveAs(); return;

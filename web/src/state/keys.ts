@@ -29,6 +29,10 @@ export type KeyAction =
   | 'cursorDown'
   | 'cursorHome'
   | 'cursorEnd'
+  | 'deleteMark'
+  | 'markColor'
+  | 'editMark'
+  | `tool${'1' | '2' | '3' | '4' | '5' | '6'}`
   | 'insertLine'
   | 'deleteInsert'
   | 'editInsert'
@@ -43,6 +47,10 @@ export interface KeyMode {
   selection: boolean;
   // The line cursor is shown (Cue Mode only).
   lineCursor?: boolean;
+  // Cue Mode with no field open: 1-6 pick a mark tool (marks.ts).
+  markTools?: boolean;
+  // A mark, memo or flag is selected: Delete or Backspace removes it.
+  markSelection?: boolean;
   // An inserted line is selected (Cue Mode only).
   insertSelection?: boolean;
   // Crop mode's frame is shown.
@@ -150,6 +158,15 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     if (mode.insertSelection && e.key === 'Delete') return 'deleteInsert';
     if (mode.insertSelection && e.key === 'F2') return 'editInsert';
   }
+  if (mode.markTools && plain && !e.shiftKey && /^[1-6]$/.test(e.key)) return e.repeat ? null : `tool${e.key as '1'}`;
+  if (mode.markSelection && arrows[e.key] && e.altKey && !e.ctrlKey && !e.metaKey) return `nudge${arrows[e.key]}${e.shiftKey ? 'Far' : ''}`;
+  // Backspace deletes only what is selected in Cue Mode; anywhere else it is BACK.
+  if (mode.markSelection && plain && !e.shiftKey) {
+    if (e.key === 'Delete' || e.key === 'Backspace') return e.repeat ? null : 'deleteMark';
+    if (e.key === 'c' || e.key === 'C') return 'markColor';
+    if (e.key === 'F2') return 'editMark';
+  }
+  if (mode.markTools && plain && !e.shiftKey && (e.key === 'c' || e.key === 'C')) return 'markColor';
   if (mode.cueMode && mode.selection) {
     const arrow = arrows[e.key];
     if (arrow && e.altKey && !e.ctrlKey && !e.metaKey) return `nudge${arrow}${e.shiftKey ? 'Far' : ''}`;

@@ -61,6 +61,18 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
     ],
   },
   {
+    title: 'Marks, memos and flags (Cue Mode)',
+    rows: [
+      ['1 to 6', 'Highlight, Region, Cut, Hide, Memo, Flag tool (the same key again puts it down)'],
+      ['Escape', 'Let go of the selection, then put the tool down'],
+      ['C', 'Next colour of the selection, or of the tool'],
+      ['Alt+arrows', 'Move the selected mark, memo or flag a little (Shift+Alt+arrows: more)'],
+      ['Delete or Backspace', 'Delete the selected mark, memo or flag (Backspace is BACK otherwise)'],
+      ['F2', "Edit the selected memo's, flag's or region's text"],
+      ['Ctrl+Return', "Keep a memo's text (Return starts a new line, Escape drops the change)"],
+    ],
+  },
+  {
     title: 'Files and window',
     rows: [
       ['Ctrl+O', 'Open Script…'],

@@ -15,6 +15,8 @@ import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
 import { GoToPage } from './GoToPage';
+import { MarkLayer, markPointer } from './MarkLayer';
+import { MarkTools } from './MarkTools';
 
 const gap = 12;
 
@@ -167,7 +169,9 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
     return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? (e.clientY - r.top) / r.height : 0 };
   };
-  const pointer = cueMode
+  const pointer = cueMode && !armed && ctl.marks.tool.value
+    ? markPointer(ctl.marks, index, geom)
+    : cueMode
     ? {
         onPointerDown: (e: PointerEvent) => {
           if (e.button !== 0 || store.draft.peek() || inserts.draft.peek()) return;
@@ -195,6 +199,7 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
       {image && <PageImage url={image.url} index={index} frame={frame} onLoad={() => onLoaded(index)} />}
       {geom !== flatGeometry && <InsertRooms frame={frame} hideID={typing} />}
       <div class="overlays" ref={overlay}>
+        <MarkLayer page={index} geometry={geom} />
         {shown.map((c) => (
           <CueBox
             key={c.id}
@@ -434,6 +439,7 @@ export function ScriptView() {
         <CropBar />
         {store.gotoOpen.value && !store.confidence && <GoToPage />}
         {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
+        {!store.confidence && store.cueMode.value && <MarkTools />}
         <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
           <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
             {drawn.map((i) => {

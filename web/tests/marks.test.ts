@@ -1,0 +1,394 @@
+import { describe, expect, it } from 'vitest';
+import type { CueState, Mark, Memo } from '../src/bridge/types';
+import { emptyCueState } from '../src/bridge/types';
+import { contrastRatio, parseColor } from '../src/state/contrast';
+import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
+import {
+  answerLines, dragRect, hexColors, movedGroup, groupOf, markAt, marksOfLines, memoPalette, movedRect, newMemoRect, nextColor, previewOfDrag,
+  resizedRect, shownBox, shownRect, storedColor, type MarkGeometry,
+} from '../src/state/mark_shapes';
+import { doc, openedScript } from './fake_bridge';
+
+const flush = () => new Promise((r) => setTimeout(r, 0));
+const close = (r: object) => Object.fromEntries(Object.entries(r).map(([k, v]) => [k, typeof v === 'number' ? expect.closeTo(v, 9) : v]));
+
+function mark(id: string, fields: Partial<Mark> = {}): Mark {
+  return { id, kind: 'highlight', text: '', color: '', group: '', page: 0, x: 0.1, y: 0.1, w: 0.2, h: 0.02, ...fields };
+}
+
+describe('a drag over the words becomes one mark per line, in one group', () => {
+  it.each([
+    ['two lines', { rect: [0.1, 0.2, 0.5, 0.05], text: 'rain hammers', lines: [[0.3, 0.2, 0.3, 0.02], [0.1, 0.23, 0.2, 0.02]] },
+      [[0.3, 0.2, 0.3, 0.02], [0.1, 0.23, 0.2, 0.02]]],
+    ['no lines named: the whole rectangle', { rect: [0.1, 0.2, 0.5, 0.02], text: 'x', lines: [] }, [[0.1, 0.2, 0.5, 0.02]]],
+    ['lines without area left out', { rect: [0.1, 0.2, 0.5, 0.02], text: 'x', lines: [[0.1, 0.2, 0, 0.02], [0.2, 0.2, 0.1, 0.02]] },
+      [[0.2, 0.2, 0.1, 0.02]]],
+    ['no words there', null, null],
+    ['a damaged answer', { rect: [0.1, 'a', 0.2, 0.1] }, null],
+  ])('%s', (_name, answer, want) => {
+    const found = answerLines(answer);
+    if (want === null) return expect(found).toBeNull();
+    let n = 0;
+    const marks = marksOfLines(found!, 'cut', 3, '', 'G1', () => `m${++n}`);
+    expect(marks.map((m) => [m.x, m.y, m.w, m.h])).toEqual(want);
+    expect(new Set(marks.map((m) => m.group))).toEqual(new Set(['G1']));
+    expect(new Set(marks.map((m) => m.id)).size).toBe(marks.length);
+    expect(marks.every((m) => m.kind === 'cut' && m.page === 3)).toBe(true);
+    // The words are kept once, on the first line.
+    expect(marks.map((m) => m.text)).toEqual(marks.map((_, i) => (i === 0 ? (answer as { text: string }).text : '')));
+  });
+});
+
+describe('rectangles stay on the page', () => {
+  it.each([
+    ['corners in either order', dragRect({ x: 0.6, y: 0.5 }, { x: 0.2, y: 0.3 }), { x: 0.2, y: 0.3, w: 0.4, h: 0.2 }],
+    ['a drag past the edges is cut there', dragRect({ x: -0.2, y: 0.9 }, { x: 0.5, y: 1.4 }), { x: 0, y: 0.9, w: 0.5, h: 0.1 }],
+    ['a move stops at the edge without shrinking', movedRect({ x: 0.8, y: 0.1, w: 0.3, h: 0.1 }, 0.2, -0.5), { x: 0.7, y: 0, w: 0.3, h: 0.1 }],
+    ['a move inside the page is kept', movedRect({ x: 0.1, y: 0.1, w: 0.3, h: 0.1 }, 0.05, 0.2), { x: 0.15, y: 0.3, w: 0.3, h: 0.1 }],
+    ['a resize ends at the page edge', resizedRect({ x: 0.7, y: 0.9, w: 0.2, h: 0.05 }, 0.5, 0.5), { x: 0.7, y: 0.9, w: 0.3, h: 0.1 }],
+    ['a resize keeps a readable minimum', resizedRect({ x: 0.1, y: 0.1, w: 0.2, h: 0.05 }, -1, -1), { x: 0.1, y: 0.1, w: 0.06, h: 0.025 }],
+    ['a memo clicked near the corner fits inside', newMemoRect({ x: 0.9, y: 0.97 }, null), { x: 0.7, y: 0.92, w: 0.3, h: 0.08 }],
+    ['a group moves as one and stops where one line meets the edge',
+      movedGroup([{ x: 0.1, y: 0.2, w: 0.8, h: 0.02 }, { x: 0.05, y: 0.23, w: 0.5, h: 0.02 }], -0.2, 0.01),
+      [{ x: 0.05, y: 0.21, w: 0.8, h: 0.02 }, { x: 0, y: 0.24, w: 0.5, h: 0.02 }]],
+    ['a tiny dragged memo gets the minimum', newMemoRect({ x: 0.2, y: 0.2 }, { x: 0.21, y: 0.205 }), { x: 0.2, y: 0.2, w: 0.06, h: 0.025 }],
+  ])('%s', (_name, got, want) => {
+    expect(got).toEqual(Array.isArray(want) ? want.map(close) : close(want));
+  });
+});
+
+describe('colours are ids the export knows', () => {
+  it('memo colour ids name their paper; any other id is yellow', () => {
+    expect(['', 'rose', 'green', 'blue', 'grey', 'pink', 'toString'].map((id) => memoPalette(id).paper)).toEqual(
+      ['#fff6d5', '#ffe0d8', '#e2f2d9', '#dde9f8', '#ebebe8', '#fff6d5', '#fff6d5']);
+  });
+
+  it.each([
+    // [kind, chosen, stored]
+    ['region', '#D8391D', ''],
+    ['region', '#2f6fd0', '#2f6fd0'],
+    ['flag', '#2f6fd0', ''],
+    ['flag', 'red', ''],
+    ['memo', 'rose', 'rose'],
+    ['memo', '#ffe0d8', ''],
+  ] as const)('%s %s is kept as "%s"', (kind, chosen, stored) => {
+    expect(storedColor(kind, chosen)).toBe(stored);
+  });
+
+  it('region tabs and flag chips write white on every colour offered, at 4.5:1 or more', () => {
+    const white = parseColor('#ffffff')!;
+    const weak = hexColors.filter((c) => contrastRatio(parseColor(c)!, white) < 4.5);
+    expect(weak).toEqual([]);
+  });
+
+  it('C steps through a kind\'s colours and wraps; highlights have none', () => {
+    const walk = (kind: 'memo' | 'region', from: string, n: number) => {
+      const seen: string[] = [];
+      let c = from;
+      for (let i = 0; i < n; i++) seen.push((c = nextColor(kind, c)!));
+      return seen;
+    };
+    expect(walk('memo', '', 5)).toEqual(['rose', 'green', 'blue', 'grey', '']);
+    expect(walk('region', '', 6)).toEqual(['#2f6fd0', '#2a7a41', '#9a6416', '#7d4cc2', '#5f6670', '']);
+    expect(nextColor('highlight', '')).toBeUndefined();
+  });
+});
+
+describe('the drag is drawn from the pointer before the words are known', () => {
+  const lines: [number, number, number, number][] = [[0.1, 0.1, 0.6, 0.02], [0.1, 0.13, 0.7, 0.02], [0.2, 0.16, 0.3, 0.02]];
+  it.each([
+    ['within one line', { x: 0.3, y: 0.11 }, { x: 0.5, y: 0.11 }, [[0.3, 0.1, 0.2, 0.02]]],
+    ['across three lines', { x: 0.3, y: 0.11 }, { x: 0.4, y: 0.17 }, [[0.3, 0.1, 0.4, 0.02], [0.1, 0.13, 0.7, 0.02], [0.2, 0.16, 0.2, 0.02]]],
+    ['dragged upwards', { x: 0.4, y: 0.17 }, { x: 0.3, y: 0.11 }, [[0.3, 0.1, 0.4, 0.02], [0.1, 0.13, 0.7, 0.02], [0.2, 0.16, 0.2, 0.02]]],
+    ['from between lines', { x: 0.05, y: 0.125 }, { x: 0.9, y: 0.14 }, [[0.1, 0.13, 0.7, 0.02]]],
+    ['no lines under it: the band', { x: 0.1, y: 0.5 }, { x: 0.3, y: 0.5 }, [[0.1, 0.5, 0.2, 0.012]]],
+  ])('%s', (_name, a, b, want) => {
+    expect(previewOfDrag(lines, a, b).map((r) => [r.x, r.y, r.w, r.h].map((v) => Math.round(v * 1e6) / 1e6))).toEqual(want);
+  });
+
+  it('with no lines known yet the band between the points shows', () => {
+    expect(previewOfDrag([], { x: 0.5, y: 0.2 }, { x: 0.2, y: 0.3 })).toEqual([close({ x: 0.2, y: 0.2, w: 0.3, h: 0.1 })]);
+  });
+});
+
+describe('picking marks', () => {
+  const region = mark('r', { kind: 'region', x: 0, y: 0, w: 0.8, h: 0.5 });
+  const a = mark('a', { group: 'g', y: 0.1 });
+  const b = mark('b', { group: 'g', y: 0.13 });
+  const lone = mark('c', { y: 0.3 });
+  const other = mark('d', { group: 'g', page: 1 });
+  const marks = [region, a, b, lone, other];
+  it('a click picks the smallest mark under it, on its page', () => {
+    expect(markAt(marks, 0, { x: 0.2, y: 0.11 })?.id).toBe('a');
+    expect(markAt(marks, 0, { x: 0.6, y: 0.4 })?.id).toBe('r');
+    expect(markAt(marks, 0, { x: 0.9, y: 0.9 })).toBeUndefined();
+    expect(markAt(marks, 1, { x: 0.2, y: 0.11 })?.id).toBe('d');
+  });
+  it('a group is the marks of one drag on one page; a mark without a group is alone', () => {
+    expect(groupOf(marks, a).map((m) => m.id)).toEqual(['a', 'b']);
+    expect(groupOf(marks, lone).map((m) => m.id)).toEqual(['c']);
+    expect(groupOf(marks, region).map((m) => m.id)).toEqual(['r']);
+  });
+});
+
+describe('marks are drawn through the grown page', () => {
+  // One gap of 0.1 opened after y 0.5: the page is 1.1 times as tall.
+  const grown: MarkGeometry = {
+    extra: 0.1,
+    toGrown: (y) => (y + (y > 0.5 ? 0.1 : 0)) / 1.1,
+    fromGrown: (g) => Math.min(g * 1.1, 0.5) + Math.max(0, g * 1.1 - 0.6),
+    shiftX: (x, y) => (y > 0.2 && y < 0.22 && x >= 0.4 ? 0.05 : 0),
+  };
+  it.each([
+    ['above the gap', shownRect({ x: 0.1, y: 0.1, w: 0.2, h: 0.02 }, grown), { x: 0.1, y: 0.1 / 1.1, w: 0.2, h: 0.02 / 1.1 }],
+    ['below the gap it moves down', shownRect({ x: 0.1, y: 0.6, w: 0.2, h: 0.02 }, grown), { x: 0.1, y: 0.7 / 1.1, w: 0.2, h: 0.02 / 1.1 }],
+    ['a region around the gap grows with it', shownRect({ x: 0.1, y: 0.4, w: 0.2, h: 0.2 }, grown), { x: 0.1, y: 0.4 / 1.1, w: 0.2, h: 0.3 / 1.1 }],
+    ['on a split row the words right of it move', shownRect({ x: 0.5, y: 0.2, w: 0.1, h: 0.02 }, grown), { x: 0.55, y: 0.2 / 1.1, w: 0.1, h: 0.02 / 1.1 }],
+    ['a memo keeps its size', shownBox({ x: 0.1, y: 0.6, w: 0.3, h: 0.11 }, grown), { x: 0.1, y: 0.7 / 1.1, w: 0.3, h: 0.1 }],
+  ])('%s', (_name, got, want) => {
+    expect(got).toEqual(close(want));
+  });
+});
+
+describe('the keys of marks', () => {
+  const press = (key: string, mods: Partial<KeyInput> = {}): KeyInput =>
+    ({ key, target: { tagName: 'BODY' }, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, ...mods });
+  const free: KeyMode = { cueMode: true, selection: false, markTools: true, markSelection: false };
+  const picked: KeyMode = { ...free, markSelection: true };
+  const showing: KeyMode = { cueMode: false, selection: false };
+  it.each([
+    ['1', {}, free, 'tool1'],
+    ['6', {}, free, 'tool6'],
+    ['7', {}, free, null],
+    ['1', { repeat: true }, free, null],
+    ['1', { ctrlKey: true }, free, 'onePage'],
+    ['1', {}, showing, null],
+    // Backspace deletes only a selection in Cue Mode; everywhere else it is BACK.
+    ['Backspace', {}, picked, 'deleteMark'],
+    ['Delete', {}, picked, 'deleteMark'],
+    ['Backspace', { repeat: true }, picked, null],
+    ['Backspace', {}, free, 'back'],
+    ['Backspace', {}, showing, 'back'],
+    ['c', {}, picked, 'markColor'],
+    ['F2', {}, picked, 'editMark'],
+    ['Enter', {}, picked, 'go'],
+    ['Escape', {}, picked, 'escape'],
+    ['ArrowLeft', { altKey: true }, picked, 'nudgeLeft'],
+    ['ArrowDown', { altKey: true, shiftKey: true }, picked, 'nudgeDownFar'],
+    ['ArrowLeft', { altKey: true }, free, null],
+    ['ArrowLeft', {}, picked, 'prevPage'],
+  ] as const)('%s %o', (key, mods, mode, want) => {
+    expect(keyAction(press(key, mods), mode)).toBe(want);
+  });
+  it('a field being typed in keeps its Backspace and digits', () => {
+    const field = { tagName: 'TEXTAREA' };
+    expect(keyAction({ ...press('Backspace'), target: field }, picked)).toBeNull();
+    expect(keyAction({ ...press('1'), target: field }, free)).toBeNull();
+  });
+});
+
+// The controller with a script open and scripted native calls.
+const marksState = (marks: Mark[] = [], memos: Memo[] = []): CueState => ({ ...emptyCueState, marks, memos });
+
+async function setup(overrides = {}, state = marksState()) {
+  return openedScript({
+    openDocumentPath: (p: never) => doc(p, { state }),
+    textRect: () => ({ rect: [0.1, 0.2, 0.5, 0.05], text: 'storm', lineEnd: 0.6, gapL: 0, gapR: 0, lines: [[0.3, 0.2, 0.3, 0.02], [0.1, 0.23, 0.2, 0.02]] }),
+    pageLines: () => [],
+    upsertMarks: (list: never) => (list as Mark[]).map((m) => m.id),
+    upsertMark: () => 'id',
+    removeMark: () => true,
+    removeMarks: () => true,
+    upsertMemo: () => 'id',
+    removeMemo: () => true,
+    upsertFlag: () => 'id',
+    ...overrides,
+  });
+}
+
+describe('making marks with the tools', () => {
+  it('tools need Cue Mode; a drag is drawn at once and sent as one call', async () => {
+    let answer: (v: unknown) => void = () => undefined;
+    const t = await setup({ textRect: () => new Promise((r) => (answer = r)) });
+    t.ctl.key('tool1');
+    expect(t.ctl.marks.tool.value).toBeNull();
+    t.ctl.setCueMode(true);
+    t.ctl.key('tool1');
+    expect(t.ctl.marks.tool.value).toBe('highlight');
+    expect(t.ctl.marks.begin(2, { x: 0.1, y: 0.2 })).toBe(true);
+    t.ctl.marks.move({ x: 0.3, y: 0.24 });
+    // Drawn before the native side has answered anything.
+    expect(t.ctl.marks.preview.value).toMatchObject({ page: 2, kind: 'highlight' });
+    expect(t.ctl.marks.preview.value!.rects).toHaveLength(1);
+    const ending = t.ctl.marks.end({ x: 0.3, y: 0.24 }, false);
+    answer({ rect: [0.1, 0.2, 0.5, 0.05], text: 'storm', lines: [[0.3, 0.2, 0.3, 0.02], [0.1, 0.23, 0.2, 0.02]] });
+    await ending;
+    const asked = t.named('textRect');
+    expect(asked[asked.length - 1]).toEqual([[2, 0.1, 0.2, 0.3, 0.24, true]]);
+    const sent = t.named('upsertMarks');
+    expect(sent).toHaveLength(1);
+    const marks = sent[0][0] as Mark[];
+    expect(marks.map((m) => [m.kind, m.page, m.x, m.y])).toEqual([['highlight', 2, 0.3, 0.2], ['highlight', 2, 0.1, 0.23]]);
+    expect(marks[0].group).not.toBe('');
+    expect(marks[1].group).toBe(marks[0].group);
+    expect(t.ctl.marks.preview.value).toBeNull();
+    // The key of the tool in hand puts it down; so does leaving Cue Mode.
+    t.ctl.key('tool1');
+    expect(t.ctl.marks.tool.value).toBeNull();
+    t.ctl.key('tool3');
+    t.ctl.setCueMode(false);
+    expect(t.ctl.marks.tool.value).toBeNull();
+  });
+
+  it('a region takes its tab text after the frame; Escape drops a new one', async () => {
+    const t = await setup();
+    t.ctl.setCueMode(true);
+    t.ctl.key('tool2');
+    t.ctl.marks.chooseColor('#2a7a41');
+    t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
+    await t.ctl.marks.end({ x: 0.2, y: 0.3 }, false);
+    expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject(close({ kind: 'region', x: 0.2, y: 0.3, w: 0.3, h: 0.2, color: '#2a7a41' }));
+    t.ctl.marks.commitRegion('  FLY 3 ');
+    expect(t.named('upsertMark').map((a) => (a[0] as Mark).text)).toEqual(['FLY 3']);
+    // A slip of the hand makes no frame; Escape drops an unfinished one.
+    t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
+    await t.ctl.marks.end({ x: 0.502, y: 0.501 }, false);
+    expect(t.ctl.marks.regionEdit.value).toBeNull();
+    t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
+    await t.ctl.marks.end({ x: 0.7, y: 0.7 }, false);
+    t.ctl.key('escape');
+    expect(t.ctl.marks.regionEdit.value).toBeNull();
+    expect(t.named('upsertMark')).toHaveLength(1);
+    expect(t.ctl.marks.tool.value).toBe('region');
+  });
+});
+
+describe('the selection', () => {
+  const state = marksState(
+    [mark('a', { group: 'g' }), mark('b', { group: 'g', y: 0.13 }), mark('r', { kind: 'region', x: 0.5, y: 0.5, w: 0.2, h: 0.2 })],
+    [{ id: 'm', text: 'note', color: '', page: 0, x: 0.1, y: 0.6, w: 0.3, h: 0.08 }],
+  );
+
+  it('a click with a tool picks the group; Delete removes it in one call; Escape steps back', async () => {
+    const t = await setup({}, state);
+    t.ctl.setCueMode(true);
+    t.ctl.key('tool3');
+    t.ctl.marks.begin(0, { x: 0.2, y: 0.11 });
+    await t.ctl.marks.end({ x: 0.2, y: 0.11 }, true);
+    expect(t.named('textRect')).toEqual([]);
+    expect(t.ctl.keyMode()).toMatchObject({ markSelection: true });
+    t.ctl.key('deleteMark');
+    expect(t.named('removeMarks')).toEqual([[['a', 'b']]]);
+    // One mark alone goes with removeMark; a memo with removeMemo.
+    t.ctl.marks.selectMark(state.marks[2]);
+    t.ctl.key('deleteMark');
+    t.ctl.marks.selectMemo('m');
+    t.ctl.key('deleteMark');
+    expect([t.named('removeMark'), t.named('removeMemo')]).toEqual([[['r']], [['m']]]);
+    // Escape: the selection, then the tool, then nothing of the marks.
+    t.ctl.marks.selectMemo('m');
+    expect(t.ctl.marks.escape()).toBe(true);
+    expect(t.ctl.marks.selected.value).toBeNull();
+    expect(t.ctl.marks.escape()).toBe(true);
+    expect(t.ctl.marks.tool.value).toBeNull();
+    expect(t.ctl.marks.escape()).toBe(false);
+  });
+
+  it('a colour goes to the whole selected group in one call; a selected cue takes the selection away', async () => {
+    const t = await setup({}, { ...state, marks: [...state.marks, mark('r2', { kind: 'region', group: 'rg' }), mark('r3', { kind: 'region', group: 'rg', y: 0.5 })] });
+    t.ctl.setCueMode(true);
+    t.ctl.marks.selectMark(mark('r2', { kind: 'region', group: 'rg' }));
+    t.ctl.key('markColor');
+    expect(t.named('upsertMarks').map((a) => (a[0] as Mark[]).map((m) => [m.id, m.color]))).toEqual([[['r2', '#2f6fd0'], ['r3', '#2f6fd0']]]);
+    t.ctl.marks.selectMemo('m');
+    t.ctl.marks.chooseColor('green');
+    expect(t.named('upsertMemo').map((a) => (a[0] as Memo).color)).toEqual(['green']);
+    t.store.selectedID.value = 'cue';
+    expect(t.ctl.marks.selection.value).toBeNull();
+    // A GO brings new lists of the same records: the page index stays the same object.
+    const index = t.ctl.marks.byPage.value;
+    t.ctl.handlers.cueState!(JSON.parse(JSON.stringify({ ...t.store.cueState.value, standbyID: 'x' })));
+    expect(t.ctl.marks.byPage.value).toBe(index);
+    t.ctl.handlers.cueState!({ ...t.store.cueState.value, marks: t.store.cueState.value.marks.slice(1) });
+    expect(t.ctl.marks.byPage.value).not.toBe(index);
+    // The memo whose text is open is undone away: its field goes, the tool keys come back.
+    t.store.selectedID.value = '';
+    t.ctl.marks.selectMemo('m');
+    t.ctl.key('editMark');
+    expect(t.ctl.keyMode()).toMatchObject({ markTools: false });
+    t.ctl.handlers.cueState!({ ...state, memos: [] });
+    expect(t.ctl.marks.memoEdit.value).toBeNull();
+    expect(t.ctl.keyMode()).toMatchObject({ markTools: true, markSelection: false });
+  });
+});
+
+describe('Alt+arrows move the selection', () => {
+  it('quick presses add up before the answers; each press is one call; a cue selection is the cue\'s', async () => {
+    const answers: (() => void)[] = [];
+    const memo: Memo = { id: 'm', text: '', color: '', page: 0, x: 0.1, y: 0.1, w: 0.3, h: 0.08 };
+    const t = await setup({ upsertMemo: () => new Promise<void>((r) => answers.push(r)) },
+      marksState([mark('a', { group: 'g', x: 0 }), mark('b', { group: 'g', y: 0.13 })], [memo]));
+    t.ctl.setCueMode(true);
+    t.ctl.marks.selectMemo('m');
+    t.ctl.key('nudgeRight');
+    t.ctl.key('nudgeRightFar');
+    expect(t.named('upsertMemo').map((a) => (a[0] as Memo).x)).toEqual([expect.closeTo(0.102, 9), expect.closeTo(0.112, 9)]);
+    answers.forEach((r) => r());
+    await flush();
+    // A group at the left edge does not move further left.
+    t.ctl.marks.selectMark(mark('a', { group: 'g', x: 0 }));
+    t.ctl.key('nudgeLeft');
+    t.ctl.key('nudgeDown');
+    expect(t.named('upsertMarks').map((a) => (a[0] as Mark[]).map((m) => [m.x, m.y]))).toEqual([[[0, 0.102], [0.1, 0.132]]].map((g) => g.map((p) => p.map((v) => expect.closeTo(v, 9)))));
+    t.ctl.marks.deselect();
+    t.ctl.key('nudgeDown');
+    expect(t.named('upsertMarks')).toHaveLength(1);
+  });
+});
+
+describe('memos and flags', () => {
+  it('"addMemo" brings Cue Mode and a new memo at the reading line, sent once with its text', async () => {
+    const t = await setup();
+    t.ctl.marks.setReadingPlace(() => ({ page: 3, g: 0.4 }));
+    t.ctl.menuCommand('addMemo');
+    expect(t.store.cueMode.value).toBe(true);
+    expect(t.ctl.marks.memoEdit.value?.rec).toMatchObject({ page: 3, x: 0.06, y: 0.4, w: 0.3, h: 0.08, color: '' });
+    t.ctl.marks.commitMemoText('Check the\nfog');
+    expect(t.named('upsertMemo').map((a) => (a[0] as Memo).text)).toEqual(['Check the\nfog']);
+    // An existing memo left unchanged sends nothing; Escape drops a new one.
+    t.ctl.menuCommand('addMemo');
+    t.ctl.key('escape');
+    expect(t.ctl.marks.memoEdit.value).toBeNull();
+    expect(t.named('upsertMemo')).toHaveLength(1);
+  });
+
+  it('a moved memo shows where it was put until the answer, and is sent once', async () => {
+    let answer: () => void = () => undefined;
+    const memo: Memo = { id: 'm', text: '', color: 'blue', page: 0, x: 0.1, y: 0.1, w: 0.3, h: 0.08 };
+    const t = await setup({ upsertMemo: () => new Promise<void>((r) => (answer = r)) }, marksState([], [memo]));
+    const moved = { ...memo, x: 0.4 };
+    t.ctl.marks.drafting({ type: 'memo', rec: { ...memo, x: 0.3 } });
+    t.ctl.marks.drafting({ type: 'memo', rec: moved });
+    expect(t.named('upsertMemo')).toEqual([]);
+    const sending = t.ctl.marks.commitMemo(moved);
+    expect(t.ctl.marks.pageItems(0).memos).toEqual([moved]);
+    answer();
+    await sending;
+    expect(t.ctl.marks.pageItems(0).memos).toEqual([memo]);
+    expect(t.named('upsertMemo')).toEqual([[moved]]);
+  });
+
+  it('"toggleMemos" flips the setting; a flag takes its role and text from the form', async () => {
+    const t = await setup();
+    t.ctl.menuCommand('toggleMemos');
+    expect(t.store.memosVisible.value).toBe(false);
+    expect(t.named('setSettings')).toEqual([[{ memosVisible: false }]]);
+    t.ctl.setCueMode(true);
+    t.ctl.key('tool6');
+    t.ctl.marks.begin(1, { x: 0.2, y: 0.3 });
+    await t.ctl.marks.end({ x: 0.2, y: 0.3 }, true);
+    t.ctl.marks.commitFlagForm(' LX ', ' check cyc ');
+    await flush();
+    expect(t.named('upsertFlag').map((a) => a[0])).toEqual([expect.objectContaining({ page: 1, x: 0.2, y: 0.3, role: 'LX', text: 'check cyc', color: '' })]);
+  });
+});
