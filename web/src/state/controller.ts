@@ -704,7 +704,11 @@ export function createController(store: Store, bridge: Bridge) {
       const doc = store.doc.peek();
       if (!doc || doc.pageCount === 0) return;
       store.follow.value = false;
-      requestScroll(store, Math.min(Math.max(0, Math.trunc(index)), doc.pageCount - 1), 0);
+      const page = Math.min(Math.max(0, Math.trunc(index)), doc.pageCount - 1);
+      // The page asked for is the page in view from now on, also for a key
+      // pressed before the view has drawn there (Ctrl+Shift+P right after).
+      store.visiblePage.value = page;
+      requestScroll(store, page, 0);
     },
 
     setReserve(reserve: unknown): void {

@@ -292,9 +292,15 @@ export function ScriptView() {
     return () => ro.disconnect();
   }, []);
 
+  const content = useRef<HTMLDivElement>(null);
   const scrollTo = (top: number) => {
     const el = scroller.current;
     if (!el) return;
+    // A new layout (one page per row, a zoom step) is scrolled to before it
+    // is drawn: the content takes its new height now, or the browser would
+    // clamp the place to the old, shorter script.
+    const height = totalHeight(rows.peek(), gap);
+    if (content.current && content.current.offsetHeight < height) content.current.style.height = `${height}px`;
     const target = Math.round(Math.max(0, Math.min(top, el.scrollHeight - el.clientHeight)));
     if (Math.abs(el.scrollTop - target) < 1) return;
     programmatic.current = true;
@@ -441,7 +447,7 @@ export function ScriptView() {
         {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
         {!store.confidence && store.cueMode.value && <MarkTools />}
         <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
-          <div class="script-content" style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
+          <div class="script-content" ref={content} style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
             {drawn.map((i) => {
               const row = rs[i];
               return (
