@@ -1,6 +1,7 @@
 // The one place that posts to the native side. Each native call the page uses
 // has one typed function here; nothing else touches window.webkit.
 
+import type { Layout } from '../export/measure';
 import type { TextRectAnswer } from '../state/cue_edit';
 import type {
   ControlStatus,
@@ -96,4 +97,6 @@ export const native = {
   saveSidecar: () => post<string>('saveSidecar'),
   setSpreadOffset: (offset: number) => post<number>('setSpreadOffset', [offset]),
   installUpdate: () => post<boolean>('installUpdate'),
+  // True when written, false when the save panel was cancelled.
+  exportMarkedPDF: (layout: Layout) => post<boolean>('exportMarkedPDF', [layout]),
 };

@@ -3,6 +3,7 @@
 // tests drive this with a scripted bridge.
 
 import type { EventHandlers } from '../bridge/events';
+import { createExport } from '../export/run';
 import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
 import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
@@ -111,6 +112,7 @@ export function createController(store: Store, bridge: Bridge) {
     images,
     finder,
     midiLearn: createMidiLearn(),
+    ...createExport(store, bridge),
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -711,6 +713,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'shiftPairing': return ctl.shiftPairing();
         case 'gotoPage': return ctl.openGoTo();
         case 'save': return ctl.save();
+        case 'exportMarkedPDF': return ctl.exportMarked();
         // Marks, memos, flags, inserts, crop, export and the rest: not yet
         // the page's; an unknown command is ignored.
         default: return;
@@ -734,6 +737,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'find': return ctl.openFind();
         case 'cueMode': return ctl.setCueMode(!store.cueMode.peek());
         case 'gotoPage': return ctl.openGoTo();
+        case 'exportMarked': return ctl.exportMarked();
         case 'nextCue': return ctl.stepStandby(1);
         case 'prevCue': return ctl.stepStandby(-1);
         case 'selectNext': return ctl.selectStep(1);
