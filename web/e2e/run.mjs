@@ -15,6 +15,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
+import * as exp from './scenarios_export.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -35,6 +36,7 @@ async function main() {
   const work = mkdtempSync(join(tmpdir(), 'tallowmark-e2e-'));
   const demo = join(work, 'demo');
   const config = join(work, 'config');
+  const panels = join(work, 'panels');
   let host;
   let context;
   const pageErrors = [];
@@ -56,14 +58,14 @@ async function main() {
       return page;
     };
     const serve = async () => {
-      host = startHost(hostPath, pageFile, pdf, config);
+      host = startHost(hostPath, pageFile, pdf, config, { panels });
       port = await host.port;
     };
     await serve();
 
     const t = {
       page: await open(context.pages()[0] ?? (await context.newPage())),
-      demo, pdf, pdfName, config,
+      demo, pdf, pdfName, config, panels, out,
       shot: (name, page = t.page) => page.screenshot({ path: join(out, `page-e2e-${name}.png`) }),
     };
     const restart = async () => {
@@ -89,6 +91,7 @@ async function main() {
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
+      ['marked script exported', () => exp.exportMarked(t)],
     ];
     for (const [name, step] of steps) {
       const began = Date.now();
