@@ -38,6 +38,15 @@ describe('row layout from the aspects alone', () => {
     expect(rows[0].height).toBeCloseTo(660, 6);
   });
 
+  it('grows a page by the room its inserted lines open, at the same width', () => {
+    const rows = layoutRows([[0, 1], [2]], [0.5, 0.5, 1], 2, view, new Map([[1, 0.25], [2, 0.1]]));
+    expect(rows[0].heights).toEqual([990, 990 * 1.25]);
+    expect(rows[0].height).toBe(990 * 1.25);
+    expect(rows[1].top).toBe(10 + 990 * 1.25 + 10);
+    expect(rows[1].heights[0]).toBeCloseTo(495 * 1.1, 9);
+    expect(rows[1].widths[0]).toBe(495);
+  });
+
   it('scales with the zoom', () => {
     const rows = layoutRows([[0]], [1], 1, { ...view, zoom: 2 });
     expect(rows[0].widths[0]).toBe(2000);

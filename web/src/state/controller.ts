@@ -9,6 +9,7 @@ import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
 import { createFinder } from './find';
+import { createInserts } from './insert_tool';
 import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
 import type { KeyAction, KeyMode } from './keys';
 import { nextZoom, pageLabel, parsePageInput, spreads } from './layout';
@@ -111,6 +112,9 @@ export function createController(store: Store, bridge: Bridge) {
   const ctl = {
     images,
     finder,
+    inserts: createInserts(store, bridge, {
+      linesOf, quiet, hideLineCursor: () => ctl.hideLineCursor(), enterCueMode: () => ctl.setCueMode(true), focusScript: () => focusScript(),
+    }),
     midiLearn: createMidiLearn(),
     ...createExport(store, bridge),
 
@@ -240,6 +244,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (on && (store.confidence || !store.doc.peek())) return;
       store.cueMode.value = on;
       if (!on) {
+        ctl.inserts.reset();
         ctl.hideLineCursor();
         ctl.cancelDraft();
         store.selectedID.value = '';
@@ -373,6 +378,7 @@ export function createController(store: Store, bridge: Bridge) {
     select(id: string): void {
       if (!store.cueMode.peek() || store.draft.peek()) return;
       store.selectedID.value = store.cueState.peek().cues.some((c) => c.id === id) ? id : '';
+      if (store.selectedID.peek()) ctl.inserts.selectedID.value = '';
     },
 
     selectedCue(): Cue | undefined {
@@ -616,6 +622,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (ctl.midiLearn.cancel()) return;
       if (store.gotoOpen.peek()) return ctl.closeGoTo();
       if (store.editingLabel.peek()) return ctl.cancelLabel();
+      if (ctl.inserts.escape()) return;
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
@@ -714,6 +721,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'gotoPage': return ctl.openGoTo();
         case 'save': return ctl.save();
         case 'exportMarkedPDF': return ctl.exportMarked();
+        case 'insertLine': return ctl.inserts.command();
         // Marks, memos, flags, inserts, crop, export and the rest: not yet
         // the page's; an unknown command is ignored.
         default: return;
@@ -749,6 +757,9 @@ export function createController(store: Store, bridge: Bridge) {
         case 'cursorDown': void ctl.moveLineCursor('down'); return;
         case 'cursorHome': void ctl.moveLineCursor('home'); return;
         case 'cursorEnd': void ctl.moveLineCursor('end'); return;
+        case 'insertLine': return ctl.inserts.command();
+        case 'deleteInsert': return ctl.inserts.remove();
+        case 'editInsert': void ctl.inserts.edit(); return;
         case 'nudgeLeft': return ctl.nudge(-nudgeStep, 0);
         case 'nudgeRight': return ctl.nudge(nudgeStep, 0);
         case 'nudgeUp': return ctl.nudge(0, -nudgeStep);
@@ -767,7 +778,9 @@ export function createController(store: Store, bridge: Bridge) {
       const free = !store.draft.peek() && !store.sheet.peek() && !store.pageSheet.peek() && !store.gotoOpen.peek() &&
         !store.editingLabel.peek();
       const cueMode = store.cueMode.peek() && free;
-      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null };
+      const insert = cueMode && !ctl.selectedCue() && ctl.inserts.selectedID.peek() !== '';
+      return { cueMode, selection: cueMode && ctl.selectedCue() !== undefined, lineCursor: cueMode && store.lineCursor.peek() !== null,
+        ...(insert ? { insertSelection: true } : {}) };
     },
 
     // A page image of the shown script is on screen: the first one per

@@ -233,3 +233,49 @@ export function insertAt(geom: PageGeometry, x: number, grownY: number): { place
   }
   return null;
 }
+
+// One piece of the page image as the grown page shows it: the script's text
+// between `top` and `bottom` (page fractions) and `left` to `right` (width
+// fractions), moved down by `shift` (page fractions of room above it) and
+// sideways by `dx`. The export cuts its bands by the same rule.
+export interface Band { top: number; bottom: number; left: number; right: number; shift: number; dx: number }
+
+export function bands(geom: PageGeometry): Band[] {
+  const segments: [number, number, number][] = [];
+  let p = 0;
+  let s = 0;
+  for (const g of geom.gaps) {
+    const c = Math.min(Math.max(g.afterY, p), 1);
+    segments.push([p, c, s]);
+    s += g.height;
+    p = c;
+  }
+  segments.push([p, 1, s]);
+  const out: Band[] = [];
+  const push = (b: Band) => {
+    if (b.top < b.bottom && b.left < b.right) out.push(b);
+  };
+  for (const [a, b, shift] of segments) {
+    const row = geom.hrows.find((r) => Math.abs(r.bottom - b) < 0.0015 && r.top > a - 0.000001 && (r.dL > 0 || r.dR > 0));
+    if (!row) {
+      push({ top: a, bottom: b, left: 0, right: 1, shift, dx: 0 });
+      continue;
+    }
+    if (a + 0.000001 < row.top) push({ top: a, bottom: row.top, left: 0, right: 1, shift, dx: 0 });
+    push({ top: row.top, bottom: b, left: 0, right: row.x0, shift, dx: -row.dL });
+    push({ top: row.top, bottom: b, left: row.x0, right: row.x1, shift, dx: 0 });
+    push({ top: row.top, bottom: b, left: row.x1, right: 1, shift, dx: row.dR });
+  }
+  return out;
+}
+
+// A cue as the grown page shows it: its box through grownBox, its label's
+// line end moved with the words of a split row.
+export function grownCue<T extends { x: number; y: number; w: number; h: number; labelX: number; insertID: string }>(
+  geom: PageGeometry, cue: T,
+): T {
+  if (geom === flatGeometry) return cue;
+  const box = grownBox(geom, cue, cue.insertID);
+  const labelX = !cue.insertID && cue.labelX > 0 ? cue.labelX + geom.shiftX(cue.labelX, cue.y + cue.h / 2) : cue.labelX;
+  return { ...cue, ...box, labelX };
+}

@@ -28,6 +28,9 @@ export type KeyAction =
   | 'cursorDown'
   | 'cursorHome'
   | 'cursorEnd'
+  | 'insertLine'
+  | 'deleteInsert'
+  | 'editInsert'
   | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
 
 // What the page is doing, for the keys that mean something only in Cue Mode
@@ -37,6 +40,8 @@ export interface KeyMode {
   selection: boolean;
   // The line cursor is shown (Cue Mode only).
   lineCursor?: boolean;
+  // An inserted line is selected (Cue Mode only).
+  insertSelection?: boolean;
 }
 
 const noMode: KeyMode = { cueMode: false, selection: false, lineCursor: false };
@@ -133,6 +138,9 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     if (e.key === 'n' || e.key === 'Insert') return e.repeat ? null : 'lineCursor';
     const move = mode.lineCursor ? cursorKeys.get(e.key) : undefined;
     if (move) return move;
+    if (e.key === 'i') return e.repeat ? null : 'insertLine';
+    if (mode.insertSelection && e.key === 'Delete') return 'deleteInsert';
+    if (mode.insertSelection && e.key === 'F2') return 'editInsert';
   }
   if (mode.cueMode && mode.selection) {
     const arrow = arrows[e.key];

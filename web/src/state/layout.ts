@@ -44,7 +44,11 @@ export function spreads(pageCount: number, perSpread: number, spreadOffset: numb
   return result;
 }
 
-export function layoutRows(groups: number[][], aspects: number[], perSpread: number, view: ViewGeometry): Row[] {
+// `extras`: the room each page opens for inserted lines, as a fraction of
+// its own height; such a page is that much taller at the same width.
+export function layoutRows(
+  groups: number[][], aspects: number[], perSpread: number, view: ViewGeometry, extras?: ReadonlyMap<number, number>,
+): Row[] {
   const rows: Row[] = [];
   const slots = Math.max(1, perSpread);
   const available = Math.max(1, view.width * view.zoom - view.gap * (slots - 1));
@@ -56,7 +60,7 @@ export function layoutRows(groups: number[][], aspects: number[], perSpread: num
   const width = available / slots;
   for (const pages of groups) {
     const widths = pages.map(() => width);
-    const heights = pages.map((p) => width / sanitizeAspect(aspects[p]));
+    const heights = pages.map((p) => (width / sanitizeAspect(aspects[p])) * (1 + Math.max(0, extras?.get(p) ?? 0)));
     const height = Math.max(...heights);
     rows.push({ pages, top, height, widths, heights });
     top += height + view.gap;

@@ -6,7 +6,9 @@ import { labelMeasurer, layoutCueLabel } from '../state/labels';
 import {
   layoutRows, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
 } from '../state/layout';
+import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { useApp } from './context';
+import { InsertField, InsertRooms, InsertSelection, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
 import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
@@ -39,9 +41,9 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
         data-cue={cue.id}
         onPointerDown={onSelect ? (e) => { e.stopPropagation(); onSelect(cue.id); } : undefined}
         style={{
-          left: `calc(${cue.x * 100}% - var(--cue-pad-x, 0px))`,
+          left: `${cue.x * 100}%`,
           top: `${cue.y * 100}%`,
-          width: `calc(${cue.w * 100}% + 2 * var(--cue-pad-x, 0px))`,
+          width: `${cue.w * 100}%`,
           height: `${cue.h * 100}%`,
           ...(color ? { '--cue-color': color } : {}),
         }}
@@ -131,8 +133,22 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const selectedID = store.selectedID.value;
   const draft = store.draft.value;
   const cursor = cueMode ? store.lineCursor.value : null;
+  const inserts = ctl.inserts;
+  // The page grows by the room its inserted lines open; everything placed
+  // on it goes through its geometry.
+  const baseHeight = height / (1 + inserts.extra(index));
+  const geom = inserts.geometry(index, width, baseHeight);
+  const frame = useMemo<PageFrame>(() => ({ page: index, geom, width, baseHeight }), [index, geom, width, baseHeight]);
+  const shown = useMemo(() => cues.map((c) => grownCue(geom, c)), [cues, geom]);
+  const insertDraft = inserts.draft.value;
+  const typing = insertDraft && insertDraft.page === index && !insertDraft.sent ? insertDraft.id : '';
+  const insertSelected = cueMode && !selectedID ? inserts.selectedID.value : '';
+  const armed = cueMode && inserts.armed.value;
   const start = useRef<{ x: number; y: number } | null>(null);
   const overlay = useRef<HTMLDivElement>(null);
+  const grown = (r: number[]) => grownBox(geom, { x: r[0], y: r[1], w: r[2], h: r[3] });
+  const boxStyle = (b: { x: number; y: number; w: number; h: number }) =>
+    ({ left: `${b.x * 100}%`, top: `${b.y * 100}%`, width: `${b.w * 100}%`, height: `${b.h * 100}%` });
   // Pointer positions as fractions of the displayed page.
   const at = (e: PointerEvent) => {
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
@@ -141,24 +157,32 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const pointer = cueMode
     ? {
         onPointerDown: (e: PointerEvent) => {
-          if (e.button !== 0 || store.draft.peek()) return;
+          if (e.button !== 0 || store.draft.peek() || inserts.draft.peek()) return;
           start.current = at(e);
           store.selectedID.value = '';
+          inserts.selectedID.value = '';
         },
         onPointerUp: (e: PointerEvent) => {
           const from = start.current;
           start.current = null;
-          if (from) void ctl.placeCue(index, from, at(e));
+          if (!from) return;
+          const r = inserts.pointer(index, geom, from, at(e), width, baseHeight);
+          if (!r.handled) void ctl.placeCue(index, r.from, r.to);
+        },
+        onDblClick: (e: MouseEvent) => {
+          const p = at(e as PointerEvent);
+          const hit = insertAt(geom, p.x, p.y);
+          if (hit) void inserts.edit(hit.place.id);
         },
       }
     : {};
   return (
-    <div class={`page${cueMode ? ' cue-mode' : ''}`} style={{ width: `${width}px`, height: `${height}px` }} data-page={index} {...pointer}>
-      {image && (
-        <img class="page-image" src={image.url} decoding="async" alt={`Page ${index + 1}`} draggable={false} onLoad={() => onLoaded(index)} />
-      )}
+    <PageFrameContext.Provider value={frame}>
+    <div class={`page${cueMode ? ' cue-mode' : ''}${armed ? ' inserting' : ''}`} style={{ width: `${width}px`, height: `${height}px` }} data-page={index} {...pointer}>
+      {image && <PageImage url={image.url} index={index} frame={frame} onLoad={() => onLoaded(index)} />}
+      {geom !== flatGeometry && <InsertRooms frame={frame} hideID={typing} />}
       <div class="overlays" ref={overlay}>
-        {cues.map((c) => (
+        {shown.map((c) => (
           <CueBox
             key={c.id}
             cue={c}
@@ -173,22 +197,14 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
             onSelect={cueMode ? (id) => ctl.select(id) : undefined}
           />
         ))}
-        {draft && draft.page === index && <DraftCue cue={draft} color={cueColor(draft, types)} />}
-        {cursor && cursor.page === index && (
-          <div
-            class="line-cursor"
-            data-line={cursor.line}
-            style={{ left: `${cursor.rect[0] * 100}%`, top: `${cursor.rect[1] * 100}%`, width: `${cursor.rect[2] * 100}%`, height: `${cursor.rect[3] * 100}%` }}
-          />
-        )}
-        {hit && hit.page === index && (
-          <div
-            class="find-hit"
-            style={{ left: `${hit.rect[0] * 100}%`, top: `${hit.rect[1] * 100}%`, width: `${hit.rect[2] * 100}%`, height: `${hit.rect[3] * 100}%` }}
-          />
-        )}
+        {draft && draft.page === index && <DraftCue cue={grownCue(geom, draft)} color={cueColor(draft, types)} />}
+        {cursor && cursor.page === index && <div class="line-cursor" data-line={cursor.line} style={boxStyle(grown(cursor.rect))} />}
+        {hit && hit.page === index && <div class="find-hit" style={boxStyle(grown(hit.rect))} />}
+        {insertSelected && <InsertSelection frame={frame} id={insertSelected} />}
       </div>
+      {typing && <InsertField key={typing} frame={frame} id={typing} />}
     </div>
+    </PageFrameContext.Provider>
   );
 }
 
@@ -233,7 +249,7 @@ export function ScriptView() {
     if (!doc || viewWidth.value <= 0) return [];
     const per = store.pagesPerSpread.value;
     const groups = spreads(doc.pageCount, per, store.cueState.value.spreadOffset);
-    return layoutRows(groups, doc.aspects, per, { width: viewWidth.value - 2 * gap, zoom: store.zoom.value, gap });
+    return layoutRows(groups, doc.aspects, per, { width: viewWidth.value - 2 * gap, zoom: store.zoom.value, gap }, ctl.inserts.extras.value);
   });
 
   // Closing the find bar gives the keyboard back here, so Return is GO again.
@@ -268,7 +284,7 @@ export function ScriptView() {
 
   const standbyCue = useComputed(() => store.summary.value.standby);
 
-  const cueOffset = (cue: Cue, rs: Row[]): number | null => pageOffset(rs, cue.page, cue.y);
+  const cueOffset = (cue: Cue, rs: Row[]): number | null => pageOffset(rs, cue.page, ctl.inserts.grownY(cue.page, cue.y, cue.insertID));
 
   // Where the reading line sits (page and fraction down it), so that a new
   // layout (zoom, resize, one or two pages) keeps the operator's place.
@@ -292,7 +308,7 @@ export function ScriptView() {
     if (rs.length === 0) return;
     if (req && req.seq !== handledRequest.current) {
       handledRequest.current = req.seq;
-      const y = pageOffset(rs, req.page, req.y);
+      const y = pageOffset(rs, req.page, ctl.inserts.grownY(req.page, req.y));
       if (y !== null) scrollTo(y - gap);
       noteAnchor();
       return;
@@ -309,8 +325,8 @@ export function ScriptView() {
     const c = store.lineCursor.value;
     const rs = rows.value;
     if (!c || rs.length === 0) return;
-    const top = pageOffset(rs, c.page, c.rect[1]);
-    const bottom = pageOffset(rs, c.page, c.rect[1] + c.rect[3]);
+    const top = pageOffset(rs, c.page, ctl.inserts.grownY(c.page, c.rect[1]));
+    const bottom = pageOffset(rs, c.page, ctl.inserts.grownY(c.page, c.rect[1] + c.rect[3]));
     if (top === null || bottom === null) return;
     const viewTopPx = scrollTop.peek();
     if (top < viewTopPx || bottom > viewTopPx + viewHeight.peek()) scrollTo(top - viewHeight.peek() / 3);
@@ -324,7 +340,7 @@ export function ScriptView() {
       const r = rowOfPage(rs, visiblePage(rs, scrollTop.peek(), viewHeight.peek()));
       if (r < 0) return { page: store.visiblePage.peek(), y: 0 };
       const y = Math.min(1, Math.max(0, (scrollTop.peek() - rs[r].top) / rs[r].height));
-      return { page: rs[r].pages[0], y };
+      return { page: rs[r].pages[0], y: ctl.inserts.textY(rs[r].pages[0], y) };
     });
   }, []);
 

@@ -19,6 +19,7 @@ export function Toolbar() {
       <span class="doc-title" title={doc.path}>{doc.title || doc.path.split('/').pop()}</span>
       <span class="page-of">{pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}</span>
       <span class="spacer" />
+      <button type="button" aria-pressed={ctl.inserts.armed.value} title="Insert Line: i in Cue Mode" onClick={() => ctl.inserts.command()}>Insert Line</button>
       <div class="group" role="group" aria-label="Pages per view">
         <button type="button" aria-pressed={per === 1} onClick={() => ctl.setPagesPerSpread(1)}>1</button>
         <button type="button" aria-pressed={per === 2} onClick={() => ctl.setPagesPerSpread(2)}>2</button>
