@@ -79,7 +79,7 @@ async function markPage(t) {
     labelX: x + w, padL: -1, padR: -1,
   }]);
   await call(page, 'upsertCue', [{
-    id: 'exp-on-insert', number: '902', kind: 'SFX', label: 'On the new line', page: PAGE, insertID: 'exp-ins',
+    id: 'exp-on-insert', number: '902', kind: 'SFX', label: 'On the new line', color: '#d8391d', page: PAGE, insertID: 'exp-ins',
     x: insertLine[0], y: afterY, w: 0.15, h: insertLine[3], labelX: insertLine[0] + 0.2, padL: -1, padR: -1,
   }]);
   return { hideLine, afterY, lineH: insertLine[3] };
@@ -105,17 +105,19 @@ export async function exportMarked(t) {
   // The page with the cue in view, as the operator sees it before exporting.
   await page.evaluate((p) => window.__tallowmarkEvent('pageCommand', { value: p + 1, relative: false }), PAGE);
   const cueSel = `.page[data-page="${PAGE}"] .cue[data-cue="exp-x1"]`;
+  const insertCueSel = `.page[data-page="${PAGE}"] .cue[data-cue="exp-on-insert"]`;
   const labelSel = `.page[data-page="${PAGE}"] .cue-label[title="${LABEL}"]`;
   await page.waitForSelector(cueSel, { timeout: 10000 }).catch(() => { throw fail('the new cue is not drawn on its page'); });
   await page.locator(labelSel).scrollIntoViewIfNeeded();
-  const rects = await page.evaluate(([p, c, l]) => {
+  const rects = await page.evaluate(([p, c, l, ic]) => {
     const r = (sel) => {
       const b = document.querySelector(sel).getBoundingClientRect();
       return { left: b.left, top: b.top, width: b.width, height: b.height };
     };
     const padX = parseFloat(getComputedStyle(document.querySelector(l)).paddingLeft);
-    return { page: r(`.page[data-page="${p}"]`), cue: r(c), label: r(l), padX };
-  }, [PAGE, cueSel, labelSel]);
+    const outlineW = parseFloat(getComputedStyle(document.querySelector(c)).borderLeftWidth);
+    return { page: r(`.page[data-page="${p}"]`), cue: r(c), insertCue: r(ic), label: r(l), padX, outlineW };
+  }, [PAGE, cueSel, labelSel, insertCueSel]);
   await t.shot('export-screen');
 
   // A destination that is the script itself is refused, in the core's words.
@@ -149,20 +151,25 @@ export async function exportMarked(t) {
   tool('pdftoppm', ['-r', '72', '-f', String(PAGE + 1), '-l', String(PAGE + 1), '-singlefile', out, base]);
   const img = readPPM(readFileSync(`${base}.ppm`));
   if (Math.abs(img.width - cw) > 1) throw fail(`the rendered page is ${img.width} px wide, its PDF page ${cw} pt`);
-  // Screen px to PDF px; everything checked lies above the inserted line, where nothing moved.
+  // Screen px to PDF px: the page grew on screen as in the export, at one scale.
   const k = img.width / rects.page.width;
   const toPdf = (x, y) => [(x - rects.page.left) * k, (y - rects.page.top) * k];
 
-  // The cue box: its outline is the box's own edge, so the strongest cue
-  // colour across the middle of the box is at its left edge, and down its
-  // middle at its top edge.
-  const [cueL, cueT] = toPdf(rects.cue.left, rects.cue.top);
-  const [cueR, cueB] = toPdf(rects.cue.left + rects.cue.width, rects.cue.top + rects.cue.height);
-  const left = reddestColumn(img, (cueT + cueB) / 2, cueL - 12, cueL + 12);
-  if (Math.abs(left - (cueL + 0.75)) > TOLERANCE) throw fail(`the cue box's left edge is at ${left} px in the export, the page showed it at ${cueL.toFixed(1)}`);
-  let top = cueT - 12;
-  for (let y = Math.floor(cueT - 12); y <= Math.min(cueT + 12, (cueT + cueB) / 2); y++) if (redness(img.at((cueL + cueR) / 2, y)) > redness(img.at((cueL + cueR) / 2, top))) top = y;
-  if (Math.abs(top - (cueT + 0.75)) > TOLERANCE) throw fail(`the cue box's top edge is at ${top} px in the export, the page showed it at ${cueT.toFixed(1)}`);
+  // A cue box: the page draws its outline as a border just outside the box
+  // (the element's rectangle is the border's outer edge); the export strokes
+  // it there, so the strongest cue colour across the middle of the box is the
+  // middle of that border on its left side, and down its middle on its top.
+  // One cue above the inserted line, one on it (below the opened room's top).
+  const border = (rects.outlineW / 2) * k;
+  for (const [what, rect] of [['the cue box', rects.cue], ['the box of the cue on the inserted line', rects.insertCue]]) {
+    const [l, t0] = toPdf(rect.left, rect.top);
+    const [r, b] = toPdf(rect.left + rect.width, rect.top + rect.height);
+    const left = reddestColumn(img, (t0 + b) / 2, l - 12, l + 12);
+    if (Math.abs(left - (l + border)) > TOLERANCE) throw fail(`${what}: its left edge is at ${left} px in the export, the page showed it at ${l.toFixed(1)}`);
+    let top = t0 - 12;
+    for (let y = Math.floor(t0 - 12); y <= Math.min(t0 + 12, (t0 + b) / 2); y++) if (redness(img.at((l + r) / 2, y)) > redness(img.at((l + r) / 2, top))) top = y;
+    if (Math.abs(top - (t0 + border)) > TOLERANCE) throw fail(`${what}: its top edge is at ${top} px in the export, the page showed it at ${t0.toFixed(1)}`);
+  }
 
   // The label: its first letter starts at the label's inset, and its ink is
   // centred where the page centred the label.

@@ -6,7 +6,7 @@
 
 import type { Cue, CueState, Insert, Mark } from '../bridge/types';
 import { cueColor, labelLeft } from '../state/cues';
-import { grownBox, insertFontK, insertLineK, pageGeometry, type Measure as InsertMeasure } from '../state/inserts';
+import { grownBox, grownCue, insertFontK, insertLineK, pageGeometry, type Measure as InsertMeasure } from '../state/inserts';
 import { layoutCueLabel, overlayMetrics, type Measure } from '../state/labels';
 import type { CueType } from '../bridge/types';
 
@@ -86,15 +86,16 @@ export function measureLayout(input: MeasureInput): Layout {
       cues: [], labels: [], marks: [], inserts: [],
     };
     for (const cue of cues.get(index) ?? []) {
-      const box = grownBox(geom, cue, cue.insertID);
+      // Where the page draws it (state/inserts.ts grownCue): on its inserted
+      // line, or moved with the words of a split row and below opened room.
+      const shown = grownCue(geom, cue);
+      const box = { x: shown.x, y: shown.y, w: shown.w, h: shown.h };
       const color = cueColor(cue, input.cueTypes) ?? '';
       page.cues.push({
         id: cue.id, color, x: fin(box.x), w: fin(box.w), dy: fin(box.y), dh: fin(box.h),
         padL_px: m.cuePadX_px, padR_px: m.cuePadX_px, outlineOffset_px: m.outlineOffset_px,
       });
-      // The line end moves with the words of a split row, as the box does.
-      const end = labelLeft(cue);
-      const lineEnd = cue.insertID ? end : end + geom.shiftX(end, cue.y + cue.h / 2);
+      const lineEnd = labelLeft(shown);
       const label = layoutCueLabel(cue, lineEnd * wpx, wpx, fontPx, input.labelMeasure);
       const centre = box.y + box.h / 2;
       const dh = label.height / grownHpx;

@@ -4,8 +4,9 @@
 // once: GO never waits for a save panel or an export.
 
 import type { native } from '../bridge/native';
-import { insertFont, type Measure as InsertMeasure } from '../state/inserts';
-import { canvasMeasurer, labelMeasurer } from '../state/labels';
+import type { Measure as InsertMeasure } from '../state/inserts';
+import { canvasMeasure } from '../state/insert_tool';
+import { labelMeasurer } from '../state/labels';
 import { layoutRows } from '../state/layout';
 import type { Store } from '../state/store';
 import { measureLayout, resolvedLabelFonts, type Layout } from './measure';
@@ -37,17 +38,8 @@ export function shownPageWidth(store: Store, viewWidth: number): number {
   return rows[0]?.widths[0] ?? 0;
 }
 
-const insertMeasurers = new Map<number, (t: string) => number>();
-const insertMeasure: InsertMeasure = (text, fontPx) => {
-  const key = Math.round(fontPx * 100) / 100;
-  let m = insertMeasurers.get(key);
-  if (!m) {
-    if (insertMeasurers.size > 64) insertMeasurers.clear();
-    m = canvasMeasurer(insertFont(key), key);
-    insertMeasurers.set(key, m);
-  }
-  return m(text);
-};
+// The inserted-line widths as the page measures them for its own rows.
+const insertMeasure: InsertMeasure = canvasMeasure();
 
 // The layout of the open script as the view shows it now.
 export function currentLayout(store: Store, viewWidth: number): Layout | null {

@@ -6,15 +6,15 @@ import type { Cue } from '../bridge/types';
 import { cueTag } from './cues';
 
 // The overlay measures the CSS uses (as custom properties set from here) and
-// the export layout carries. The cue outline is the box's own border, inside
-// the box: its offset is minus its width.
+// the export layout carries. A cue's box is its words widened by cuePadX_px
+// on either side; its outline is a border just outside that box.
 export const overlayMetrics = {
   labelPadX_px: 4,
   labelPadY_px: 1,
   labelLineH: 1.2,
   markRadius_px: 3,
   outlineW_px: 1.5,
-  outlineOffset_px: -1.5,
+  outlineOffset_px: 0,
   // How far a cue's box reaches past its words on either side.
   cuePadX_px: 1,
 };
