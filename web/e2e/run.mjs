@@ -16,6 +16,7 @@ import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
 import * as exp from './scenarios_export.mjs';
+import { insertLine } from './scenarios_inserts.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -90,6 +91,7 @@ async function main() {
       ['setting changed', () => s.changeSetting(t)],
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
+      ['inserted line', () => insertLine(t)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
       ['marked script exported', () => exp.exportMarked(t)],
     ];

@@ -137,7 +137,9 @@ describe('making, editing and removing an inserted line', () => {
     t.ctl.inserts.reset();
     t.ctl.key('insertLine');
     expect(t.ctl.inserts.armed.value).toBe(true);
+    expect(t.store.status.value).toContain('Insert Line');
     await t.ctl.inserts.pointAt(0, { x: 0.5, y: 0.125 });
+    expect(t.store.status.value).toBe('');
     t.ctl.inserts.commit('   ');
     expect(t.named('upsertInsert')).toHaveLength(1);
     t.ctl.key('insertLine');
@@ -174,7 +176,12 @@ describe('making, editing and removing an inserted line', () => {
     await t.ctl.inserts.edit('a');
     t.ctl.inserts.commit('new words');
     expect(t.named('upsertInsert')[0][0]).toEqual({ ...ins('a', 0.125, 'new words') });
-    t.ctl.inserts.select('a');
+    // Shift+I reaches it from the keys alone.
+    t.ctl.inserts.reset();
+    expect(keyAction({ key: 'I', ctrlKey: false, shiftKey: true, altKey: false, metaKey: false, repeat: false, target: null }, mode)).toBe('selectInsert');
+    t.ctl.key('selectInsert');
+    expect(t.ctl.inserts.selectedID.value).toBe('a');
+    expect(t.store.scrollRequest.value).toMatchObject({ page: 0, y: expect.closeTo(0.025, 9) });
     t.ctl.key('deleteInsert');
     expect(t.named('removeInsert')).toEqual([['a']]);
     expect(t.ctl.inserts.selectedID.value).toBe('');

@@ -77,6 +77,12 @@ describe('a page with inserted lines', () => {
     expect(parseFloat(pieces[1].style.width) / width).toBeCloseTo(0.4, 6);
     expect(parseFloat((t.page.querySelector('.cue[data-cue="moved"]') as HTMLElement).style.left)).toBeCloseTo((0.45 + dR) * 100, 4);
     expect(t.page.querySelector('.insert-room.inline')?.textContent).toBe('softly');
+    // Selected with a click on it in Cue Mode: outlined and named.
+    t.ctl.setCueMode(true);
+    t.ctl.inserts.select('n');
+    await flush();
+    expect(t.page.querySelector('.insert-selected')).not.toBeNull();
+    expect(host.querySelector('[data-testid="insert-selection"]')?.textContent).toBe('Selected inserted line, page 1: softly');
   });
 });
 

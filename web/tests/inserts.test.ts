@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import type { Insert } from '../src/bridge/types';
 import {
-  extrasByPage, flatGeometry, grownBox, insertAt, insertLineK, pageExtra, pageGeometry, pointOnText,
+  bands, extrasByPage, flatGeometry, grownBox, insertAt, insertLineK, pageExtra, pageGeometry, pointOnText,
 } from '../src/state/inserts';
 
 // Half an em per character: widths are easy to work out by hand.
@@ -111,7 +111,9 @@ describe('an insertion inside a line splits its row', () => {
     expect(insertAt(g, 0.2, 0.31)).toBeNull();
     // A cue on the inserted words sits on the row; one on the moved words moves.
     expect(grownBox(g, { x: 0.41, y: 0.32, w: 0.02, h: 0.02 }, 'i')).toMatchObject({ x: 0.41, y: expect.closeTo(0.3, 9) });
-    expect(grownBox(g, { x: 0.5, y: 0.3, w: 0.05, h: 0.02 }).x).toBeCloseTo(0.5 + dR, 9);
+    expect(grownBox(g, { x: 0.5, y: 0.3, w: 0.05, h: 0.02 })).toMatchObject({ x: expect.closeTo(0.5 + dR, 9), w: expect.closeTo(0.05, 9) });
+    // A line's box across the point widens over the inserted words.
+    expect(grownBox(g, { x: 0.1, y: 0.3, w: 0.5, h: 0.02 })).toMatchObject({ x: 0.1, w: expect.closeTo(0.5 + dR, 9) });
   });
 
   it('splits a row once: a second insertion in it opens a gap under the row', () => {
@@ -142,5 +144,20 @@ describe('several pages', () => {
     expect(grownBox(g, { x: 0.2, y: 0.6, w: 0.1, h: 0.02 }, 'gone').y).toBeCloseTo(g.toGrown(0.6), 9);
     expect(insertAt(g, 0.15, b.dy + 0.75 * b.dh)).toEqual({ place: b, row: 1 });
     expect(insertAt(g, 0.15, b.dy - 0.001)?.place.id).not.toBe('b');
+  });
+});
+
+describe('the bands the image is drawn in', () => {
+  const piece = (top: number, bottom: number, left: number, right: number, shift: number, dx: number) =>
+    ({ top: expect.closeTo(top, 9), bottom: expect.closeTo(bottom, 9), left, right, shift: expect.closeTo(shift, 9), dx: expect.closeTo(dx, 9) });
+
+  it.each([
+    ['no inserts: the whole page', [], [piece(0, 1, 0, 1, 0, 0)]],
+    ['a gap: the part below moves down by it', [ins('a', 0.5, 'x', { lineH: 0.1 / insertLineK })],
+      [piece(0, 0.5, 0, 1, 0, 0), piece(0.5, 1, 0, 1, 0.1, 0)]],
+    ['a split row: left, middle (empty), right moved', [ins('i', 0.32, 'ab', { lineMidY: 0.31, x: 0.4 })],
+      [piece(0, 0.3, 0, 1, 0, 0), piece(0.3, 0.32, 0, 0.4, 0, 0), piece(0.3, 0.32, 0.4, 1, 0, 3 * 8.2 / W), piece(0.32, 1, 0, 1, 0, 0)]],
+  ] as [string, Insert[], unknown[]][])('%s', (_name, inserts, expected) => {
+    expect(bands(pageGeometry(inserts, 0, W, H, measure))).toEqual(expected);
   });
 });

@@ -622,11 +622,11 @@ export function createController(store: Store, bridge: Bridge) {
       if (ctl.midiLearn.cancel()) return;
       if (store.gotoOpen.peek()) return ctl.closeGoTo();
       if (store.editingLabel.peek()) return ctl.cancelLabel();
-      if (ctl.inserts.escape()) return;
       if (store.pageSheet.peek()) return ctl.closePageSheet();
       if (store.sheet.peek()) return ctl.closeSheet();
       if (store.draft.peek()) return ctl.cancelDraft();
       if (store.lineCursor.peek()) return ctl.hideLineCursor();
+      if (ctl.inserts.escape()) return;
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) ctl.closeFind();
       else if (store.message.peek() || store.status.peek()) {
@@ -760,6 +760,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'insertLine': return ctl.inserts.command();
         case 'deleteInsert': return ctl.inserts.remove();
         case 'editInsert': void ctl.inserts.edit(); return;
+        case 'selectInsert': return ctl.inserts.selectNext();
         case 'nudgeLeft': return ctl.nudge(-nudgeStep, 0);
         case 'nudgeRight': return ctl.nudge(nudgeStep, 0);
         case 'nudgeUp': return ctl.nudge(0, -nudgeStep);

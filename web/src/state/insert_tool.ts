@@ -12,7 +12,7 @@ import {
 } from './inserts';
 import { sanitizeAspect } from './layout';
 import type { LineRect } from './line_cursor';
-import { sameCues, type Store } from './store';
+import { requestScroll, sameCues, type Store } from './store';
 
 export interface InsertSpot { afterY: number; lineMidY: number; x: number }
 
@@ -161,10 +161,18 @@ type Calls = {
   textRect: (args: [number, number, number, number, number, boolean]) => Promise<unknown>;
 };
 
+// What the show panel says while the next click places a line.
+export const armedHint = 'Insert Line: click between two lines or on a word. Escape leaves.';
+
 export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, measure: Measure = canvasMeasure()) {
   const draft = signal<InsertDraft | null>(null);
   // The next click on a page picks where a line goes.
   const armed = signal(false);
+  const arm = (on: boolean) => {
+    armed.value = on;
+    if (on) store.status.value = armedHint;
+    else if (store.status.peek() === armedHint) store.status.value = '';
+  };
   const selectedID = signal('');
 
   // The engine's list keeps its identity while its records are the same,
@@ -202,6 +210,9 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
     let g = cache.get(key);
     if (!g) {
       g = pageGeometry(list, page, wpx, hpx, measure);
+      // Every zoom step and window width adds entries; a long session of
+      // them starts afresh rather than growing without end.
+      if (cache.size > 400) cache.clear();
       cache.set(key, g);
     }
     return g;
@@ -221,7 +232,7 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
   const record = (id: string) => store.cueState.peek().inserts?.find((i) => i.id === id);
 
   function open(page: number, spot: NonNullable<ReturnType<typeof spotAt>>): void {
-    armed.value = false;
+    arm(false);
     selectedID.value = '';
     store.selectedID.value = '';
     draft.value = {
@@ -260,7 +271,7 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
         void tool.belowCursor();
         return;
       }
-      armed.value = !armed.peek();
+      arm(!armed.peek());
     },
 
     async belowCursor(): Promise<void> {
@@ -276,7 +287,7 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
 
     // The armed click: `p` is a point of the script's text.
     async pointAt(page: number, p: { x: number; y: number }): Promise<void> {
-      armed.value = false;
+      arm(false);
       const generation = store.generation.peek();
       const lines = await deps.linesOf(page);
       let wordStart: number | null = null;
@@ -320,9 +331,10 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
       const settle = () => {
         if (draft.peek()?.id === d.id) draft.value = null;
       };
-      bridge.upsertInsert(rec).then(() => {
+      bridge.upsertInsert(rec).then((answer) => {
         settle();
-        selectedID.value = rec.id;
+        if (answer === rec.id) selectedID.value = rec.id;
+        else store.message.value = 'The inserted line could not be kept.';
       }, (error: unknown) => {
         settle();
         deps.quiet(error);
@@ -359,6 +371,24 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
       }
       if (generation !== store.generation.peek() || draft.peek()) return;
       draft.value = { id: rec.id, page: rec.page, text: rec.text, existing: true, generation, lineH: rec.lineH, gap, inline: line };
+    },
+
+    // Shift+I: the next inserted line in script order is selected and shown
+    // (from the page being read when none is), so the keys alone reach a
+    // line to edit or remove.
+    selectNext(): void {
+      if (!store.cueMode.peek() || draft.peek() || store.draft.peek()) return;
+      const list = [...(store.cueState.peek().inserts ?? [])].sort((a, b) => a.page - b.page || a.afterY - b.afterY);
+      if (list.length === 0) {
+        store.message.value = 'No inserted lines.';
+        return;
+      }
+      const at = list.findIndex((i) => i.id === selectedID.peek());
+      const page = store.visiblePage.peek();
+      const next = at >= 0 ? list[(at + 1) % list.length] : list.find((i) => i.page >= page) ?? list[0];
+      tool.select(next.id);
+      store.follow.value = false;
+      requestScroll(store, next.page, Math.max(0, next.afterY - 0.1));
     },
 
     // The engine removes the cues placed on it with it.
@@ -412,7 +442,7 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
         return true;
       }
       if (armed.peek()) {
-        armed.value = false;
+        arm(false);
         return true;
       }
       if (selectedID.peek()) {
@@ -424,7 +454,7 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
 
     reset(): void {
       draft.value = null;
-      armed.value = false;
+      arm(false);
       selectedID.value = '';
     },
   };

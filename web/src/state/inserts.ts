@@ -205,7 +205,12 @@ export function grownBox(
     if (place) return { x: box.x, y: place.dy, w: box.w, h: place.dh / place.rows };
   }
   const scale = 1 + geom.extra;
-  return { x: box.x + geom.shiftX(box.x, box.y + box.h / 2), y: geom.toGrown(box.y), w: box.w, h: box.h / scale };
+  // Each edge moves with the words under it: a box across an insertion
+  // point widens over the inserted words.
+  const mid = box.y + box.h / 2;
+  const left = box.x + geom.shiftX(box.x, mid);
+  const right = box.x + box.w + geom.shiftX(box.x + box.w, mid);
+  return { x: left, y: geom.toGrown(box.y), w: right - left, h: box.h / scale };
 }
 
 // A point under the pointer (grown fractions of the shown page) as a point

@@ -31,6 +31,7 @@ export type KeyAction =
   | 'insertLine'
   | 'deleteInsert'
   | 'editInsert'
+  | 'selectInsert'
   | `nudge${'Left' | 'Right' | 'Up' | 'Down'}${'' | 'Far'}`;
 
 // What the page is doing, for the keys that mean something only in Cue Mode
@@ -129,6 +130,7 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     if (e.repeat) return null;
     return e.key === ']' ? 'nextCue' : 'prevCue';
   }
+  if (mode.cueMode && plain && e.shiftKey && e.key === 'I') return 'selectInsert';
   if (mode.cueMode && plain && !e.shiftKey && (e.key === '.' || e.key === ',')) {
     return e.key === '.' ? 'selectNext' : 'selectPrev';
   }

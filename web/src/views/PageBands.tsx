@@ -4,6 +4,7 @@
 import { createContext } from 'preact';
 import { useContext, useLayoutEffect, useRef } from 'preact/hooks';
 import { bands, flatGeometry, insertFontFamily, insertFontK, insertLineK, insertPadPx, type InsertPlace, type PageGeometry } from '../state/inserts';
+import { pageLabel } from '../state/layout';
 import { useApp } from './context';
 
 // What a layer drawn over a page needs to put a point of the script's text
@@ -154,5 +155,18 @@ export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
       }}
       onBlur={() => finish(false)}
     />
+  );
+}
+
+// Names the selected inserted line for a screen reader.
+export function InsertSelectionLine() {
+  const { store, ctl } = useApp();
+  const id = store.selectedID.value ? '' : ctl.inserts.selectedID.value;
+  const line = id ? store.cueState.value.inserts?.find((i) => i.id === id) : undefined;
+  const text = line ? `Selected inserted line, page ${pageLabel(line.page, store.cueState.value.pageLabelOffset)}: ${line.text.replace(/\s+/g, ' ').trim()}` : '';
+  return (
+    <div class="sr-only" aria-live="polite" data-testid="insert-selection">
+      {text}
+    </div>
   );
 }

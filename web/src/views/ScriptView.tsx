@@ -8,7 +8,7 @@ import {
 } from '../state/layout';
 import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { useApp } from './context';
-import { InsertField, InsertRooms, InsertSelection, PageFrameContext, PageImage, type PageFrame } from './PageBands';
+import { InsertField, InsertRooms, InsertSelection, InsertSelectionLine, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
 import { PageSheet } from './PageSheets';
 import { ResumeBanner } from './ResumeBanner';
@@ -434,6 +434,7 @@ export function ScriptView() {
         </div>
         {!store.confidence && store.cueMode.value && <SelectionLine />}
         {!store.confidence && store.cueMode.value && <CursorLine />}
+        {!store.confidence && store.cueMode.value && <InsertSelectionLine />}
         {showBack && (
           <button type="button" class="back-to-standby" onMouseDown={(e) => e.preventDefault()} onClick={() => (store.follow.value = true)}>
             Back to standby
