@@ -155,10 +155,10 @@ export async function exportMarked(t) {
   const k = img.width / rects.page.width;
   const toPdf = (x, y) => [(x - rects.page.left) * k, (y - rects.page.top) * k];
 
-  // A cue box: the page draws its outline as a border just outside the box
-  // (the element's rectangle is the border's outer edge); the export strokes
-  // it there, so the strongest cue colour across the middle of the box is the
-  // middle of that border on its left side, and down its middle on its top.
+  // A cue box: the page draws its outline as the box's border, inside it;
+  // the export strokes it there, so the strongest cue colour across the
+  // middle of the box is the middle of that border on its left side, and
+  // down its middle on its top.
   // One cue above the inserted line, one on it (below the opened room's top).
   const border = (rects.outlineW / 2) * k;
   for (const [what, rect] of [['the cue box', rects.cue], ['the box of the cue on the inserted line', rects.insertCue]]) {

@@ -46,7 +46,7 @@ describe('the export layout of a script', () => {
     const p = page0(layout({ cues: [cue('a', { label: 'Fade', color: '#112233' })] }));
     expect(p.cues[0]).toEqual({
       id: 'a', color: '#112233', x: 0.1, w: 0.2, dy: 0.5, dh: expect.closeTo(0.02, 12),
-      padL_px: overlayMetrics.cuePadX_px, padR_px: overlayMetrics.cuePadX_px, outlineOffset_px: overlayMetrics.outlineOffset_px,
+      padL_px: 0, padR_px: 0, outlineOffset_px: -overlayMetrics.outlineW_px,
     });
     const label = p.labels[0];
     expect(label).toMatchObject({ text: 'LX a Fade', x: 0.5, rows: 1, padL_px: 0, measuredWpx: 90 + pad });

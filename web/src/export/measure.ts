@@ -93,7 +93,8 @@ export function measureLayout(input: MeasureInput): Layout {
       const color = cueColor(cue, input.cueTypes) ?? '';
       page.cues.push({
         id: cue.id, color, x: fin(box.x), w: fin(box.w), dy: fin(box.y), dh: fin(box.h),
-        padL_px: m.cuePadX_px, padR_px: m.cuePadX_px, outlineOffset_px: m.outlineOffset_px,
+        // The page pads no box: it covers exactly the words.
+        padL_px: 0, padR_px: 0, outlineOffset_px: m.outlineOffset_px,
       });
       const lineEnd = labelLeft(shown);
       const label = layoutCueLabel(cue, lineEnd * wpx, wpx, fontPx, input.labelMeasure);

@@ -6,17 +6,18 @@ import type { Cue } from '../bridge/types';
 import { cueTag } from './cues';
 
 // The overlay measures the CSS uses (as custom properties set from here) and
-// the export layout carries. A cue's box is its words widened by cuePadX_px
-// on either side; its outline is a border just outside that box.
+// the export layout carries. A cue's box is exactly its words (no padding);
+// its outline is the box's own border, inside it: its offset is minus its
+// width.
+const outlineW = 1.5;
+
 export const overlayMetrics = {
   labelPadX_px: 4,
   labelPadY_px: 1,
   labelLineH: 1.2,
   markRadius_px: 3,
-  outlineW_px: 1.5,
-  outlineOffset_px: 0,
-  // How far a cue's box reaches past its words on either side.
-  cuePadX_px: 1,
+  outlineW_px: outlineW,
+  outlineOffset_px: -outlineW,
 };
 
 export const labelFamily = "'Liberation Mono', monospace";
@@ -40,7 +41,6 @@ export function applyOverlayMetrics(root: { style: { setProperty(name: string, v
   root.style.setProperty('--label-family', labelFamily);
   root.style.setProperty('--mark-radius', px(m.markRadius_px));
   root.style.setProperty('--outline-w', px(m.outlineW_px));
-  root.style.setProperty('--cue-pad-x', px(m.cuePadX_px));
 }
 
 // Width in px of a text in the label font at the size the measurer was made for.
