@@ -15,7 +15,7 @@ import { ResumeBanner } from './ResumeBanner';
 import { FindBar } from './FindBar';
 import { GoToPage } from './GoToPage';
 
-export const gap = 12;
+const gap = 12;
 
 function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected, editing, onSelect }: {
   cue: Cue; standby: boolean; glow: boolean; fired: boolean; fontPx: number; pageWidth: number; color?: string;
