@@ -35,6 +35,10 @@ describe('the export layout of a script', () => {
     const l = layout({ cues: [cue('a', { page: 2 })] });
     expect(l.pages.map((p) => [p.index, p.pageWpx, p.pageHpx, p.extra])).toEqual([[0, W, 800, 0], [1, W, 1200, 0], [2, W, 800, 0]]);
     expect(l.pages[2].cues).toHaveLength(1);
+    // A cue on a page the script lacks gets an empty page, so the export still runs.
+    const stray = layout({ cues: [cue('gone', { page: 7 })], inserts: [ins('i', 0.5, 'x', { page: -1 })] });
+    expect(stray.pages.map((p) => [p.index, p.cues.length, p.inserts.length, p.pageWpx > 0])).toEqual([
+      [0, 0, 0, true], [1, 0, 0, true], [2, 0, 0, true], [7, 0, 0, true], [-1, 0, 0, true]]);
     expect(l).toMatchObject({
       labelFontPx: 14, labelLineH: overlayMetrics.labelLineH, labelPadX_px: overlayMetrics.labelPadX_px,
       labelPadY_px: overlayMetrics.labelPadY_px, markRadius_px: overlayMetrics.markRadius_px,

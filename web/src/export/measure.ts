@@ -117,6 +117,15 @@ export function measureLayout(input: MeasureInput): Layout {
     }
     pages.push(page);
   }
+  // A record on a page the script does not have (a damaged or hand-edited
+  // marks file) is not drawn, but the export wants a measured page for every
+  // cue and inserted line: an empty one lets the rest of the script export.
+  const stray = new Set<number>();
+  for (const list of [input.state.cues, input.state.inserts] as { page: number }[][])
+    for (const r of list) if (Number.isSafeInteger(r.page) && (r.page < 0 || r.page >= input.pageCount)) stray.add(r.page);
+  for (const index of stray) {
+    pages.push({ index, extra: 0, pageWpx: wpx, pageHpx: wpx, gaps: [], hrows: [], cues: [], labels: [], marks: [], inserts: [] });
+  }
   return {
     labelFontPx: fontPx, labelLineH: m.labelLineH, labelPadX_px: m.labelPadX_px, labelPadY_px: m.labelPadY_px,
     markRadius_px: m.markRadius_px, outlineW_px: m.outlineW_px, resolvedFonts: input.resolvedFonts,
