@@ -3,7 +3,13 @@
 // bridge over HTTP, and carries the bridge's events back by long polling.
 // A test tool only; it listens on 127.0.0.1 and nowhere else.
 //
-//   tallowmark_page_host PAGE PORT [SCRIPT.pdf]
+//   tallowmark_page_host [--panels DIR] PAGE PORT [SCRIPT.pdf]
+//
+// With --panels the bridge's panels answer from files in DIR, for the tests:
+// a save panel gives the path written in DIR/save-path, else DIR/<proposed
+// name>.pdf; an open panel the path in DIR/open-path (cancelled without it);
+// a confirmation the button index in DIR/confirm (0 without it); a reveal
+// adds its paths to DIR/revealed, one a line.
 //
 // PORT 0 picks a free one; the port in use is printed as "PORT n". With
 // XDG_CONFIG_HOME set to an absolute folder the settings live in a file there,
@@ -17,7 +23,9 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/native_bridge.hpp"
@@ -152,9 +160,59 @@ std::optional<std::string> readFile(const std::string& path) {
     return text.str();
 }
 
+// The operator's answers, read from files the test wrote beforehand.
+class ScriptedDialogs final : public BridgeDialogs {
+public:
+    explicit ScriptedDialogs(std::filesystem::path dir) : dir_(std::move(dir)) {}
+
+    void openPanel(const OpenPanelRequest&, std::function<void(std::optional<std::string>)> done) override {
+        answerLater(std::move(done), line("open-path"));
+    }
+    void savePanel(const SavePanelRequest& request, std::function<void(std::optional<std::string>)> done) override {
+        std::optional<std::string> path = line("save-path");
+        if (!path) path = (dir_ / (request.proposedName + ".pdf")).string();
+        answerLater(std::move(done), path);
+    }
+    int confirm(const AlertRequest&) override {
+        const std::optional<std::string> text = line("confirm");
+        return text ? std::atoi(text->c_str()) : 0;
+    }
+    void reveal(const std::vector<std::string>& paths) override {
+        std::ofstream out(dir_ / "revealed", std::ios::app);
+        for (const std::string& p : paths) out << p << '\n';
+    }
+
+private:
+    // The first line of DIR/name, without its line end; none when absent or empty.
+    std::optional<std::string> line(const char* name) const {
+        std::ifstream in(dir_ / name);
+        std::string text;
+        if (!in || !std::getline(in, text)) return std::nullopt;
+        while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        if (text.empty()) return std::nullopt;
+        return text;
+    }
+    // As a real panel, the answer comes later on the main thread.
+    static void answerLater(std::function<void(std::optional<std::string>)> done, std::optional<std::string> path) {
+        postToMain([done = std::move(done), path = std::move(path)]() { done(path); });
+    }
+
+    std::filesystem::path dir_;
+};
+
 int run(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    std::optional<std::filesystem::path> panels;
+    for (std::size_t i = 1; i + 1 < args.size(); ++i) {
+        if (std::string_view(args[i]) != "--panels") continue;
+        panels = std::filesystem::absolute(args[i + 1]);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        break;
+    }
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: %s PAGE PORT [SCRIPT.pdf]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--panels DIR] PAGE PORT [SCRIPT.pdf]\n", argv[0]);
         return 2;
     }
     const std::string pagePath = std::filesystem::absolute(argv[1]).string();
@@ -181,6 +239,11 @@ int run(int argc, char** argv) {
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
     auto host = std::make_shared<Host>(insertShim(*page, shimScript(NativeBridge::callNames())), pageURL, bridge);
     bridge->setWebView(host);
+    std::shared_ptr<ScriptedDialogs> dialogs;
+    if (panels) {
+        dialogs = std::make_shared<ScriptedDialogs>(*panels);
+        bridge->setDialogs(dialogs);
+    }
     if (argc == 4 && !bridge->openDocument(argv[3])) {
         std::fprintf(stderr, "cannot open the script %s\n", argv[3]);
         return 1;

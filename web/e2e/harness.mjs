@@ -41,9 +41,12 @@ export async function waitFor(what, probe, ms = 15000) {
 
 // The host serves `page` with `script` open; its settings live in a file under
 // `configHome`, so a restart with the same folder finds what the last run kept.
-export function startHost(hostPath, page, script, configHome) {
+// With `panels` (a folder) the host's save and open panels, confirmations and
+// reveals answer from files there (see tests/page_host/page_host.cpp).
+export function startHost(hostPath, page, script, configHome, { panels } = {}) {
   mkdirSync(configHome, { recursive: true });
-  const child = spawn(hostPath, [page, '0', script], {
+  if (panels) mkdirSync(panels, { recursive: true });
+  const child = spawn(hostPath, [...(panels ? ['--panels', panels] : []), page, '0', script], {
     stdio: ['ignore', 'pipe', 'inherit'],
     env: { ...process.env, XDG_CONFIG_HOME: configHome },
   });

@@ -16,6 +16,7 @@ import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
 import * as marks from './scenarios_marks.mjs';
+import * as exp from './scenarios_export.mjs';
 import { insertLine } from './scenarios_inserts.mjs';
 import * as files from './scenarios_files.mjs';
 
@@ -38,6 +39,7 @@ async function main() {
   const work = mkdtempSync(join(tmpdir(), 'tallowmark-e2e-'));
   const demo = join(work, 'demo');
   const config = join(work, 'config');
+  const panels = join(work, 'panels');
   let host;
   let context;
   const pageErrors = [];
@@ -59,14 +61,14 @@ async function main() {
       return page;
     };
     const serve = async () => {
-      host = startHost(hostPath, pageFile, pdf, config);
+      host = startHost(hostPath, pageFile, pdf, config, { panels });
       port = await host.port;
     };
     await serve();
 
     const t = {
       page: await open(context.pages()[0] ?? (await context.newPage())),
-      demo, pdf, pdfName, config,
+      demo, pdf, pdfName, config, panels, out,
       shot: (name, page = t.page) => page.screenshot({ path: join(out, `page-e2e-${name}.png`) }),
     };
     const restart = async () => {
@@ -96,6 +98,7 @@ async function main() {
       ['marks found after reopening', () => marks.reopenAndFind(t)],
       ['confidence monitor', () => s.monitor(t, openMonitor)],
       ['page note, numbering and crop kept', () => files.pageNotesAndCrop(t)],
+      ['marked script exported', () => exp.exportMarked(t)],
     ];
     for (const [name, step] of steps) {
       const began = Date.now();

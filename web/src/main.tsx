@@ -3,6 +3,7 @@ import { render } from 'preact';
 import { installEventHook } from './bridge/events';
 import { native } from './bridge/native';
 import { createController } from './state/controller';
+import { applyOverlayMetrics } from './state/labels';
 import { createStore, pageBrightness } from './state/store';
 import { App } from './views/App';
 import { App as AppContext } from './views/context';
@@ -16,6 +17,7 @@ const ctl = createController(store, native);
 installEventHook(window, ctl.handlers);
 
 const root = document.documentElement;
+applyOverlayMetrics(root);
 effect(() => {
   root.dataset.theme = store.theme.value;
 });

@@ -57,7 +57,7 @@ describe('keys reach GO and BACK only outside editable fields', () => {
     ['+', body, { ctrlKey: true, shiftKey: true }, 'zoomIn'],
     ['0', body, { ctrlKey: true }, 'zoomFit'],
     ['e', body, { ctrlKey: true }, 'cueMode'],
-    ['E', body, { ctrlKey: true, shiftKey: true }, null],
+    ['E', body, { ctrlKey: true, shiftKey: true }, 'exportMarked'],
     ['x', body, {}, null],
   ] as [string, unknown, Partial<KeyInput>, string | null][])('%j on %j with %j', (key, target, mods, action) => {
     expect(keyAction(press(key, target, mods))).toBe(action);

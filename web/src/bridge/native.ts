@@ -1,6 +1,7 @@
 // The one place that posts to the native side. Each native call the page uses
 // has one typed function here; nothing else touches window.webkit.
 
+import type { Layout } from '../export/measure';
 import type { TextRectAnswer } from '../state/cue_edit';
 import type {
   ControlStatus,
@@ -121,4 +122,6 @@ export const native = {
   setCrop: (crop: number[] | null) => post<DocumentInfo | null>('setCrop', [crop]),
   setPageText: (page: number, text: string) => post<boolean>('setPageText', [page, text]),
   setPageLabelOffset: (offset: number) => post<boolean>('setPageLabelOffset', [offset]),
+  // True when written, false when the save panel was cancelled.
+  exportMarkedPDF: (layout: Layout) => post<boolean>('exportMarkedPDF', [layout]),
 };

@@ -3,6 +3,7 @@
 // tests drive this with a scripted bridge.
 
 import type { EventHandlers } from '../bridge/events';
+import { createExport } from '../export/run';
 import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
 import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
@@ -140,6 +141,7 @@ export function createController(store: Store, bridge: Bridge) {
       linesOf, quiet, newID: newCueID, othersSelected: (): boolean => ctl.inserts.selectedID.value !== '',
       clearOthers: (): void => { ctl.inserts.armed.value = false; ctl.inserts.selectedID.value = ''; },
     }),
+    ...createExport(store, bridge),
 
     async boot(): Promise<void> {
       const [settings, chrome, current] = await Promise.allSettled([
@@ -751,6 +753,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'gotoPage': return ctl.openGoTo();
         case 'save': return ctl.save();
         case 'addMemo': case 'addFlag': case 'toggleMemos': void ctl.marks.menu(command); return;
+        case 'exportMarkedPDF': return ctl.exportMarked();
         case 'insertLine': return ctl.inserts.command();
         // The file, crop and page tools; a command no one knows is ignored.
         default: tools.menuCommand(command); return;
@@ -775,6 +778,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'find': return ctl.openFind();
         case 'cueMode': return ctl.setCueMode(!store.cueMode.peek());
         case 'gotoPage': return ctl.openGoTo();
+        case 'exportMarked': return ctl.exportMarked();
         case 'nextCue': return ctl.stepStandby(1);
         case 'prevCue': return ctl.stepStandby(-1);
         case 'selectNext': return ctl.selectStep(1);

@@ -18,6 +18,7 @@ export type KeyAction =
   | 'find'
   | 'cueMode'
   | 'gotoPage'
+  | 'exportMarked'
   | 'nextCue'
   | 'prevCue'
   | 'selectNext'
@@ -194,6 +195,7 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
   }
   if (e.ctrlKey && !e.altKey && !e.metaKey) {
     if (e.shiftKey && (e.key === 'R' || e.key === 'r')) return 'reset';
+    if (e.shiftKey && (e.key === 'E' || e.key === 'e')) return 'exportMarked';
     // '+' needs Shift on most layouts.
     if (e.key === '+') return 'zoomIn';
     if (e.shiftKey) return null;

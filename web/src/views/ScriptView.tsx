@@ -2,6 +2,7 @@ import { useComputed, useSignal, useSignalEffect } from '@preact/signals';
 import { useEffect, useLayoutEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
 import { cueColor, cueTag, labelLeft, placeLabel } from '../state/cues';
+import { labelMeasurer, layoutCueLabel } from '../state/labels';
 import {
   layoutRows, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
 } from '../state/layout';
@@ -20,30 +21,6 @@ import { MarkTools } from './MarkTools';
 
 const gap = 12;
 
-// Labels are measured where they would start, then moved left (or, wider
-// than the page, wrapped) so they stay on the page; the shift is kept on the
-// element for the export. All reads of a page come before all writes, so a
-// page costs one layout, and only when its cues, width or font change.
-function placeLabels(overlay: HTMLElement | null, pageWidth: number): void {
-  if (!overlay) return;
-  const labels = [...overlay.querySelectorAll<HTMLElement>('.cue-label')];
-  for (const el of labels) {
-    el.style.left = `${Number(el.dataset.lineEnd) || 0}px`;
-    el.style.maxWidth = '';
-    el.style.whiteSpace = '';
-  }
-  const widths = labels.map((el) => el.offsetWidth);
-  labels.forEach((el, i) => {
-    const place = placeLabel(Number(el.dataset.lineEnd) || 0, widths[i], pageWidth);
-    el.style.left = `${place.left}px`;
-    if (place.maxWidth !== undefined) {
-      el.style.maxWidth = `${place.maxWidth}px`;
-      el.style.whiteSpace = 'normal';
-    }
-    el.dataset.padL = place.padL.toFixed(1);
-  });
-}
-
 function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected, editing, onSelect }: {
   cue: Cue; standby: boolean; glow: boolean; fired: boolean; fontPx: number; pageWidth: number; color?: string;
   selected?: boolean; editing?: boolean; onSelect?: (id: string) => void;
@@ -51,9 +28,12 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
   const { ctl } = useApp();
   const tag = cueTag(cue);
   const lineEnd = labelLeft(cue) * pageWidth;
+  // Laid out as the export lays it out (state/labels.ts), never measured from the DOM.
+  const place = layoutCueLabel(cue, lineEnd, pageWidth, fontPx, labelMeasurer(fontPx));
   const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${onSelect ? ' editable' : ''}`;
   const labelStyle = {
-    left: `${lineEnd}px`,
+    left: `${place.left}px`,
+    width: `${place.width}px`,
     top: `${(cue.y + cue.h / 2) * 100}%`,
     fontSize: `${fontPx}px`,
     ...(color ? { '--cue-color': color } : {}),
@@ -79,11 +59,21 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
           onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))}
         />
       ) : (
-        <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} title={cue.label}>
-          <span class="cue-label-tag">{tag}</span>
-          {cue.label && <span class="cue-label-text"> {cue.label}</span>}
+        <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} data-pad-l={place.padL.toFixed(1)} title={cue.label}>
+          {labelSpans(tag, place.lines.join('\n'))}
         </div>
       )}
+    </>
+  );
+}
+
+// The tag and the label's words in their own colours; the lines as laid out.
+function labelSpans(tag: string, text: string) {
+  if (!text.startsWith(tag)) return <span class="cue-label-tag">{text}</span>;
+  return (
+    <>
+      <span class="cue-label-tag">{tag}</span>
+      {text.length > tag.length && <span class="cue-label-text">{text.slice(tag.length)}</span>}
     </>
   );
 }
@@ -160,7 +150,6 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
   const armed = cueMode && inserts.armed.value;
   const start = useRef<{ x: number; y: number } | null>(null);
   const overlay = useRef<HTMLDivElement>(null);
-  useLayoutEffect(() => placeLabels(overlay.current, width), [shown, width, fontPx, editingLabel && selectedID]);
   const grown = (r: number[]) => grownBox(geom, { x: r[0], y: r[1], w: r[2], h: r[3] });
   const boxStyle = (b: { x: number; y: number; w: number; h: number }) =>
     ({ left: `${b.x * 100}%`, top: `${b.y * 100}%`, width: `${b.w * 100}%`, height: `${b.h * 100}%` });

@@ -1,0 +1,135 @@
+import { describe, expect, it } from 'vitest';
+import type { Cue, Insert, Mark } from '../src/bridge/types';
+import { measureLayout, type MeasureInput, type PageLayout } from '../src/export/measure';
+import { insertLineK } from '../src/state/inserts';
+import { overlayMetrics } from '../src/state/labels';
+
+// 10 px a label character; half an em an inserted-line character.
+const labelMeasure = (s: string) => 10 * [...s].length;
+const insertMeasure = (s: string, px: number) => s.length * px * 0.5;
+const W = 600;
+const pad = 2 * overlayMetrics.labelPadX_px;
+const lineBox = overlayMetrics.labelLineH * 14 + 2 * overlayMetrics.labelPadY_px;
+
+function cue(id: string, fields: Partial<Cue> = {}): Cue {
+  return {
+    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page: 0,
+    x: 0.1, y: 0.5, w: 0.2, h: 0.02, labelX: 0.5, padL: -1, padR: -1, ...fields,
+  };
+}
+const mark = (id: string, kind: string, fields: Partial<Mark> = {}): Mark =>
+  ({ id, kind, text: '', color: '', group: '', page: 0, x: 0.2, y: 0.3, w: 0.3, h: 0.02, ...fields });
+const ins = (id: string, afterY: number, text: string, fields: Partial<Insert> = {}): Insert =>
+  ({ id, text, page: 0, afterY, lineMidY: afterY + 0.01, lineH: 0.02, x: 0.1, ...fields });
+
+function layout(state: Partial<MeasureInput['state']>, more: Partial<MeasureInput> = {}) {
+  return measureLayout({
+    state: { cues: [], marks: [], inserts: [], ...state }, pageCount: 3, aspects: [0.75, 0.5, 0.75],
+    pageWidthPx: W, labelFontPx: 14, labelMeasure, insertMeasure, resolvedFonts: ['Liberation Mono'], ...more,
+  });
+}
+const page0 = (l: ReturnType<typeof layout>): PageLayout => l.pages[0];
+
+describe('the export layout of a script', () => {
+  it('has every page, with its shown size, and the overlay measures the CSS uses', () => {
+    const l = layout({ cues: [cue('a', { page: 2 })] });
+    expect(l.pages.map((p) => [p.index, p.pageWpx, p.pageHpx, p.extra])).toEqual([[0, W, 800, 0], [1, W, 1200, 0], [2, W, 800, 0]]);
+    expect(l.pages[2].cues).toHaveLength(1);
+    // A cue on a page the script lacks gets an empty page, so the export still runs.
+    const stray = layout({ cues: [cue('gone', { page: 7 })], inserts: [ins('i', 0.5, 'x', { page: -1 })] });
+    expect(stray.pages.map((p) => [p.index, p.cues.length, p.inserts.length, p.pageWpx > 0])).toEqual([
+      [0, 0, 0, true], [1, 0, 0, true], [2, 0, 0, true], [7, 0, 0, true], [-1, 0, 0, true]]);
+    expect(l).toMatchObject({
+      labelFontPx: 14, labelLineH: overlayMetrics.labelLineH, labelPadX_px: overlayMetrics.labelPadX_px,
+      labelPadY_px: overlayMetrics.labelPadY_px, markRadius_px: overlayMetrics.markRadius_px,
+      outlineW_px: overlayMetrics.outlineW_px, resolvedFonts: ['Liberation Mono'],
+    });
+  });
+
+  it('puts a cue box on its words and its label at the line end, centred on the line', () => {
+    const p = page0(layout({ cues: [cue('a', { label: 'Fade', color: '#112233' })] }));
+    expect(p.cues[0]).toEqual({
+      id: 'a', color: '#112233', x: 0.1, w: 0.2, dy: 0.5, dh: expect.closeTo(0.02, 12),
+      padL_px: 0, padR_px: 0, outlineOffset_px: -overlayMetrics.outlineW_px,
+    });
+    const label = p.labels[0];
+    expect(label).toMatchObject({ text: 'LX a Fade', x: 0.5, rows: 1, padL_px: 0, measuredWpx: 90 + pad });
+    expect(label.w * W).toBeCloseTo(90 + pad, 9);
+    expect(label.dh * 800).toBeCloseTo(lineBox, 9);
+    expect(label.dy + label.dh / 2).toBeCloseTo(0.51, 12);
+  });
+
+  it('moves a label at the right edge left, and wraps one wider than the page', () => {
+    const long = 'word '.repeat(30).trim();
+    const p = page0(layout({ cues: [cue('edge', { labelX: 0.95 }), cue('wide', { label: long, labelX: 0.4 })] }));
+    const [edge, wide] = p.labels;
+    expect(edge.padL_px).toBeCloseTo(0.95 * W - (W - 2 - 70 - pad), 9);
+    expect(edge.x * W - edge.padL_px + edge.w * W).toBeCloseTo(W - 2, 9);
+    expect(wide.rows).toBeGreaterThan(1);
+    expect(wide.text.split('\n')).toHaveLength(wide.rows);
+    expect(wide.x * W - wide.padL_px).toBeCloseTo(2, 9);
+    expect(wide.dh * 800).toBeCloseTo(wide.rows * overlayMetrics.labelLineH * 14 + 2 * overlayMetrics.labelPadY_px, 9);
+  });
+
+  it('opens room for an inserted line: gap, grown page, boxes below it moved down, its text', () => {
+    const inserted = ins('i', 0.4, 'A new line\nand another');
+    const p = page0(layout({
+      inserts: [inserted],
+      cues: [cue('above', { y: 0.2 }), cue('below', { y: 0.6 }), cue('on', { insertID: 'i', y: 0.4, h: 0.02 })],
+      marks: [mark('h', 'hide', { y: 0.7 })],
+    }));
+    const height = 2 * 0.02 * insertLineK;
+    expect(p.gaps).toEqual([{ afterY: 0.4, height: expect.closeTo(height, 12) }]);
+    expect(p.extra).toBeCloseTo(height, 12);
+    const s = 1 + height;
+    const [above, below, on] = p.cues;
+    expect(above.dy).toBeCloseTo(0.2 / s, 12);
+    expect(below.dy).toBeCloseTo((0.6 + height) / s, 12);
+    expect(below.dh).toBeCloseTo(0.02 / s, 12);
+    // A cue on the inserted line sits on its first row.
+    expect(on.dy).toBeCloseTo(0.4 / s, 12);
+    expect(on.dh).toBeCloseTo((0.02 * insertLineK) / s, 12);
+    expect(p.labels[2].dy + p.labels[2].dh / 2).toBeCloseTo(on.dy + on.dh / 2, 12);
+    expect(p.marks[0].dy).toBeCloseTo((0.7 + height) / s, 12);
+    expect(p.inserts).toEqual([expect.objectContaining({ text: 'A new line\nand another', rows: 2, lineH: 0.02, x: 0.1 })]);
+    expect(p.inserts[0].dy).toBeCloseTo(0.4 / s, 12);
+  });
+
+  it('splits a row for an insert inside it: the words right of it, their box and label move right', () => {
+    // lineMidY above afterY: the insertion point is within the line's words.
+    const inline = ins('i', 0.5, 'extra', { lineMidY: 0.49, x: 0.3 });
+    const p = page0(layout({
+      inserts: [inline],
+      cues: [cue('right', { x: 0.4, w: 0.1, y: 0.48, labelX: 0.6 }), cue('left', { x: 0.1, w: 0.1, y: 0.48, labelX: 0.2 })],
+    }));
+    const dR = (insertMeasure('extra', 0.82 * 0.02 * 800) + insertMeasure(' ', 0.82 * 0.02 * 800)) / W;
+    expect(p.hrows).toEqual([{ top: expect.closeTo(0.48, 12), bottom: 0.5, x0: 0.3, x1: 0.3, dL: 0, dR: expect.closeTo(dR, 12) }]);
+    expect(p.gaps).toEqual([{ afterY: 0.5, height: 0 }]);
+    expect(p.extra).toBe(0);
+    expect(p.cues[0].x).toBeCloseTo(0.4 + dR, 12);
+    expect(p.labels[0].x).toBeCloseTo(0.6 + dR, 12);
+    expect(p.cues[1].x).toBeCloseTo(0.1, 12);
+    expect(p.labels[1].x).toBeCloseTo(0.2, 12);
+    expect(p.inserts[0]).toMatchObject({ text: 'extra', rows: 1, x: 0.3 });
+    expect(p.inserts[0].w).toBeCloseTo(dR, 12);
+  });
+
+  it('sends hidden and struck text, not highlights or regions, each on its page', () => {
+    const l = layout({ marks: [mark('c', 'cut'), mark('h', 'hide', { page: 1 }), mark('x', ''), mark('r', 'region')] });
+    expect(l.pages[0].marks).toEqual([{ kind: 'cut', x: 0.2, w: 0.3, dy: 0.3, dh: expect.closeTo(0.02, 12) }]);
+    expect(l.pages[1].marks.map((m) => m.kind)).toEqual(['hide']);
+    expect(l.pages[2].marks).toEqual([]);
+  });
+
+  it('answers finite numbers for damaged records and pages without an aspect', () => {
+    const l = layout(
+      { cues: [cue('bad', { y: NaN, x: Infinity, labelX: NaN })], inserts: [ins('i', NaN, 'x')], marks: [mark('m', 'cut', { h: NaN })] },
+      { aspects: [] },
+    );
+    const numbers: number[] = [];
+    JSON.stringify(l, (_k, v) => (typeof v === 'number' && numbers.push(v), v));
+    expect(numbers.length).toBeGreaterThan(20);
+    expect(numbers.every(Number.isFinite)).toBe(true);
+    expect(l.pages).toHaveLength(3);
+  });
+});
