@@ -315,16 +315,20 @@ export async function restartAndResume(t, restart) {
 // The confidence monitor: nothing to press or type into, the standby cue's
 // number and label large enough to read across a booth.
 export async function monitor(t, openMonitor) {
+  // Whatever the evening left in standby, the monitor shows the same cue.
+  const tag = oneLine(await t.page.locator('.show-panel .standby-tag').innerText());
+  const label = oneLine(await t.page.locator('.show-panel .standby-label').innerText());
+  if (!tag || !label) throw fail(`monitor: the main window shows no standby cue ("${tag}", "${label}")`);
   const page = await openMonitor();
   const strip = page.getByText('STANDBY', { exact: true }).locator('..');
   let seen = '';
   await waitFor('the monitor standby', async () => {
     seen = oneLine(await strip.innerText().catch(() => ''));
-    return seen.includes('SFX 4') && seen.includes('Footsteps on iron stair') ? true : undefined;
-  }, 8000).catch(() => { throw fail(`monitor: expected standby "SFX 4 Footsteps on iron stair", it shows "${seen}"`); });
+    return seen.includes(tag) && seen.includes(label) ? true : undefined;
+  }, 8000).catch(() => { throw fail(`monitor: expected standby "${tag} ${label}", it shows "${seen}"`); });
   const controls = await page.locator('button, input, select, textarea, [contenteditable="true"]').count();
   if (controls > 0) throw fail(`monitor: ${controls} editing controls shown, expected none`);
-  const sizes = await strip.evaluate((el) => {
+  const sizes = await strip.evaluate((el, [tag, label]) => {
     const px = (text) => {
       const walker = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
       for (let n = walker.nextNode(); n; n = walker.nextNode()) {
@@ -332,8 +336,8 @@ export async function monitor(t, openMonitor) {
       }
       return 0;
     };
-    return { tag: px('SFX 4'), label: px('Footsteps on iron stair') };
-  });
+    return { tag: px(tag), label: px(label) };
+  }, [tag, label]);
   if (sizes.tag < 48 || sizes.label < 28) {
     throw fail(`monitor: standby drawn at ${sizes.tag}px (number) and ${sizes.label}px (label), expected large (48/28 px or more)`);
   }

@@ -107,7 +107,10 @@ export async function exportMarked(t) {
   const cueSel = `.page[data-page="${PAGE}"] .cue[data-cue="exp-x1"]`;
   const insertCueSel = `.page[data-page="${PAGE}"] .cue[data-cue="exp-on-insert"]`;
   const labelSel = `.page[data-page="${PAGE}"] .cue-label[title="${LABEL}"]`;
-  await page.waitForSelector(cueSel, { timeout: 10000 }).catch(() => { throw fail('the new cue is not drawn on its page'); });
+  // The edits reach the page as events: every one of them drawn before the page is measured.
+  for (const [sel, what] of [[cueSel, 'the new cue'], [insertCueSel, 'the cue on the inserted line'], [labelSel, 'the new label']]) {
+    await page.waitForSelector(sel, { timeout: 10000 }).catch(() => { throw fail(`${what} is not drawn on its page`); });
+  }
   await page.locator(labelSel).scrollIntoViewIfNeeded();
   const rects = await page.evaluate(([p, c, l, ic]) => {
     const r = (sel) => {
@@ -143,7 +146,8 @@ export async function exportMarked(t) {
     throw fail(`page ${PAGE + 1} is ${grownH} pt tall, expected ${((cw / aspect) * (1 + extra)).toFixed(1)} with the room of the inserted line`);
   }
 
-  const text = tool('pdftotext', ['-f', String(PAGE + 1), '-l', String(PAGE + 1), out, '-']);
+  // In the order drawn: a label laid over the line must not split its words.
+  const text = tool('pdftotext', ['-raw', '-f', String(PAGE + 1), '-l', String(PAGE + 1), out, '-']);
   if (!text.replace(/\s+/g, ' ').includes(INSERTED)) throw fail(`the inserted line is not in the exported page's text: ${text.slice(0, 200)}`);
 
   const base = join(t.panels, 'page');

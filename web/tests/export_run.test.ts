@@ -2,6 +2,7 @@ import { describe, expect, it } from 'vitest';
 import type { Layout } from '../src/export/measure';
 import { exportedText, exportingText } from '../src/export/run';
 import { keyAction } from '../src/state/keys';
+import { emptyCueState } from '../src/bridge/types';
 import { openedScript } from './fake_bridge';
 
 const turn = () => new Promise((r) => setTimeout(r, 0));
@@ -47,6 +48,18 @@ describe('Export Marked Script', () => {
     t.ctl.key('exportMarked');
     await turn();
     expect(t.named('exportMarkedPDF')).toHaveLength(2);
+  });
+
+  it('measures the marks the core holds, also an edit whose event has not arrived yet', async () => {
+    const insert = { id: 'i1', text: 'A new line', page: 1, afterY: 0.5, lineMidY: 0.51, lineH: 0.02, x: 0.1 };
+    const t = await openedScript({ getState: () => ({ ...emptyCueState, inserts: [insert] }) });
+    expect(t.store.cueState.value.inserts).toHaveLength(0);
+    t.ctl.menuCommand('exportMarkedPDF');
+    await turn();
+    await turn();
+    const [[layout]] = t.named('exportMarkedPDF') as [[Layout]];
+    expect(layout.pages[1].inserts.map((i) => i.text)).toEqual(['A new line']);
+    expect(layout.pages[1].extra).toBeGreaterThan(0);
   });
 
   it('is reached by Ctrl+Shift+E, not by Ctrl+E or inside a field', () => {

@@ -8,10 +8,10 @@ import type { Measure as InsertMeasure } from '../state/inserts';
 import { canvasMeasure } from '../state/insert_tool';
 import { labelMeasurer } from '../state/labels';
 import { layoutRows } from '../state/layout';
-import type { Store } from '../state/store';
+import { applyCueState, type Store } from '../state/store';
 import { measureLayout, resolvedLabelFonts, type Layout } from './measure';
 
-export type ExportBridge = Pick<typeof native, 'exportMarkedPDF'>;
+export type ExportBridge = Pick<typeof native, 'exportMarkedPDF' | 'getState'>;
 
 // Space around and between pages in the script view (ScriptView's gap; the
 // export view test fails when the two part).
@@ -78,9 +78,11 @@ export function createExport(store: Store, bridge: ExportBridge, viewWidth: () =
         store.status.value = status;
         store.message.value = message;
       };
-      // Measured on the next turn, so the key that asked returns at once and
-      // the status is on screen while the pages are measured.
-      setTimeout(() => {
+      // Measured from the marks as the core holds them now, not as the last
+      // "cueState" said: an edit whose event is still on its way (a line
+      // inserted a moment ago) is in the file the core exports, so its place
+      // must be in the layout too. The key that asked returns at once.
+      const measure = () => {
         let layout: Layout | null;
         try {
           layout = currentLayout(store, viewWidth());
@@ -92,7 +94,13 @@ export function createExport(store: Store, bridge: ExportBridge, viewWidth: () =
           (written) => finish(written === true ? exportedText : ''),
           (error: unknown) => finish('', exportErrorText(error)),
         );
-      }, 0);
+      };
+      const doc = store.doc.peek();
+      bridge.getState().then((state) => {
+        if (store.doc.peek() !== doc) return finish('');
+        applyCueState(store, state);
+        measure();
+      }, (error: unknown) => finish('', exportErrorText(error)));
     },
   };
 }
