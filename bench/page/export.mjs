@@ -112,6 +112,42 @@ async function oneExport(page) {
   }));
 }
 
+// A highlight dragged over the words: for each pointer move, whether the
+// preview reaches the pointer by the first frame after the move, and how long
+// from the move's event to that frame.
+async function timedDrag(page) {
+  await page.evaluate(() => {
+    const d = { moves: [] };
+    window.__dragBench = d;
+    document.addEventListener('pointermove', (e) => {
+      if (!(e.buttons & 1)) return;
+      const at = performance.now();
+      const x = e.clientX;
+      requestAnimationFrame(() => {
+        const boxes = [...document.querySelectorAll('.mark.preview')].map((el) => el.getBoundingClientRect());
+        const reaches = boxes.some((b) => b.right >= x - 2 && b.left <= x + 2);
+        d.moves.push({ ms: performance.now() - at, reaches });
+      });
+    }, true);
+  });
+  await menu(page, 'cueMode');
+  await page.keyboard.press('1');
+  const box = await page.locator('.page').first().boundingBox();
+  const y = box.y + box.height * 0.3;
+  await page.mouse.move(box.x + box.width * 0.15, y);
+  await page.mouse.down();
+  for (let i = 1; i <= 40; i++) {
+    await page.mouse.move(box.x + box.width * (0.15 + 0.015 * i), y + (i % 10));
+    await sleep(20);
+  }
+  await sleep(100);
+  const moves = await page.evaluate(() => window.__dragBench.moves);
+  await page.keyboard.press('Escape');
+  await page.mouse.up();
+  await page.keyboard.press('Escape');
+  return moves;
+}
+
 async function main() {
   if (!existsSync(CHROMIUM)) {
     console.log(`bench/page: ${CHROMIUM} is not installed`);
@@ -157,6 +193,10 @@ async function main() {
     };
     line('command to layout posted (measure)', results.map((r) => r.measure), '< 1000 ms', (m) => m < 1000);
     line('command to PDF written (measure + export)', results.map((r) => r.total), '< 3000 ms', (m) => m < 3000);
+    const moves = await timedDrag(page);
+    const reached = moves.filter((m) => m.reaches).length;
+    line(`highlight drag: move to next frame (${reached}/${moves.length} drawn)`, moves.map((m) => m.ms), 'drawn in that frame',
+      () => moves.length > 0 && reached === moves.length);
     return 0;
   } finally {
     if (context) await context.close().catch(() => {});
