@@ -8,11 +8,11 @@
 // tallowmark_page_script built in the build folder. Prints one line per
 // measurement: the median of the runs' medians, the spread over runs, the goal.
 
-import { execFileSync } from 'node:child_process';
 import { existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { loadavg, tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { CHROMIUM, firstImage, launchChromium, marksPath, menu, option, sleep, startHost } from '../../web/e2e/harness.mjs';
+import { benchTools, writeScript } from './bench_files.mjs';
 import { probe } from './probe.mjs';
 
 const build = resolve(option('build', 'build'));
@@ -421,18 +421,12 @@ async function main() {
     console.log(`bench/page: ${CHROMIUM} is not installed`);
     return 1;
   }
-  const hostPath = join(build, 'tests/page_host/tallowmark_page_host');
-  const writer = join(build, 'tests/page_host/tallowmark_page_script');
-  const pageFile = join(build, 'resources/tallowmark/index_inlined.html');
-  for (const p of [hostPath, writer, pageFile]) {
-    if (!existsSync(p)) throw new Error(`${p} is missing: build tallowmark_page, tallowmark_page_host and tallowmark_page_script`);
-  }
+  const { hostPath, writer, pageFile } = benchTools(build);
   const work = mkdtempSync(join(tmpdir(), 'tallowmark-page-bench-'));
   let host;
   let context;
   try {
-    const pdf = join(work, `bench-${pageCount}.pdf`);
-    execFileSync(writer, [String(pageCount), pdf], { stdio: 'inherit' });
+    const pdf = writeScript(writer, work, pageCount);
     writeMarks(pdf, pageCount, cueCount);
     host = startHost(hostPath, pageFile, pdf, join(work, 'config'));
     const port = await host.port;

@@ -8,6 +8,7 @@ import {
 } from '../state/mark_shapes';
 import { flatGeometry, pointOnText, type PageGeometry } from '../state/inserts';
 import { useApp } from './context';
+import { keepOrDrop } from './field_keys';
 
 const pct = (r: Rect) => ({ left: `${r.x * 100}%`, top: `${r.y * 100}%`, width: `${r.w * 100}%`, height: `${r.h * 100}%` });
 
@@ -124,15 +125,7 @@ function RegionEditor({ mark, geometry }: { mark: Mark; geometry: MarkGeometry }
         placeholder="Tab text (optional)"
         defaultValue={mark.text}
         onPointerDown={(e) => e.stopPropagation()}
-        onKeyDown={(e) => {
-          if (e.key === 'Enter') {
-            e.preventDefault();
-            finish((e.target as HTMLInputElement).value);
-          } else if (e.key === 'Escape') {
-            e.preventDefault();
-            finish(null);
-          }
-        }}
+        onKeyDown={keepOrDrop(finish)}
         onBlur={(e) => finish((e.target as HTMLInputElement).value)}
       />
     </div>

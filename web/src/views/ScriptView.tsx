@@ -8,6 +8,7 @@ import {
 } from '../state/layout';
 import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { useApp } from './context';
+import { keepOrDrop } from './field_keys';
 import { InsertField, InsertRooms, InsertSelection, InsertSelectionLine, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
 import { CropBar, CropLayer } from './CropFrame';
@@ -107,15 +108,7 @@ function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, s
       style={style}
       aria-label={`Label of cue ${cueTag(cue)}`}
       defaultValue={cue.label}
-      onKeyDown={(e) => {
-        if (e.key === 'Enter') {
-          e.preventDefault();
-          finish((e.target as HTMLInputElement).value);
-        } else if (e.key === 'Escape') {
-          e.preventDefault();
-          finish(null);
-        }
-      }}
+      onKeyDown={keepOrDrop(finish)}
       onBlur={() => finish(null)}
     />
   );
