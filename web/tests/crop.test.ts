@@ -2,7 +2,6 @@ import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { DocumentInfo } from '../src/bridge/types';
 import { frameBetween, shownPart, startFrame, stepFrame, toShownPage, toWholePage, type Rect } from '../src/state/crop';
-import { fileKeyAction } from '../src/state/file_keys';
 import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
 import { doc, openedScript } from './fake_bridge';
 
@@ -47,35 +46,24 @@ describe('a frame on a shown page and the same frame on the whole page', () => {
   });
 });
 
-function input(key: string, mods: Partial<KeyInput> = {}): KeyInput {
-  return { key, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, target: null, ...mods };
-}
-
-describe('the keys of files, crop and the page', () => {
-  const crop: KeyMode = { cueMode: false, selection: false, crop: true };
+describe('the keys of files and Crop mode', () => {
   const none: KeyMode = { cueMode: false, selection: false };
+  const crop: KeyMode = { ...none, crop: true };
+  const input = (key: string, mods: Partial<KeyInput> = {}): KeyInput =>
+    ({ key, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, target: null, ...mods });
+  // Ctrl+Shift+C/P/N and Ctrl+Alt+0 are pressed on the page in page_notes.test.tsx.
   it.each([
     [input('S', { ctrlKey: true, shiftKey: true }), none, 'saveAs'],
     [input('c', { ctrlKey: true, shiftKey: true }), none, 'crop'],
-    [input('P', { ctrlKey: true, shiftKey: true }), none, 'pageNotes'],
-    [input('N', { ctrlKey: true, shiftKey: true }), none, 'dropPageNumbers'],
-    [input('0', { ctrlKey: true, altKey: true }), none, 'maxText'],
-    [input('0', { ctrlKey: true }), none, 'zoomFit'],
     // In Crop mode Return applies and the arrows work the frame; Space stays GO.
     [input('Enter'), crop, 'cropApply'],
     [input(' '), crop, 'go'],
     [input('ArrowLeft'), crop, 'cropLeft'],
     [input('ArrowDown', { shiftKey: true }), crop, 'cropDownSize'],
-    [input('Enter'), none, 'go'],
-    [input('ArrowLeft'), none, 'prevPage'],
     // A field keeps its keys, in Crop mode too.
     [input('Enter', { target: { tagName: 'INPUT', type: 'text' } }), crop, null],
   ] as [KeyInput, KeyMode, string | null][])('%j in %j is %j', (e, mode, action) => {
     expect(keyAction(e, mode)).toBe(action);
-  });
-
-  it('leaves Cue Mode keys alone outside Crop mode', () => {
-    expect(fileKeyAction(input('ArrowLeft', { altKey: true }), { cueMode: true, selection: true })).toBeNull();
   });
 });
 
@@ -93,10 +81,8 @@ describe('Crop mode', () => {
     const t = await setup();
     t.ctl.setCueMode(true);
     t.ctl.key('crop');
-    expect(t.store.cueMode.value).toBe(false);
     const crop = t.ctl.tools.crop;
-    expect(crop.frame.value).toEqual({ page: 3, rect: [0, 0, 1, 1] });
-    expect(t.ctl.keyMode().crop).toBe(true);
+    expect([t.store.cueMode.value, crop.frame.value, t.ctl.keyMode().crop]).toEqual([false, { page: 3, rect: [0, 0, 1, 1] }, true]);
     crop.draw(3, { x: 0.5, y: 0.4 }, { x: 0, y: 0 });
     t.ctl.key('cropRight');
     t.ctl.key('cropDownSize');
@@ -106,23 +92,19 @@ describe('Crop mode', () => {
     await flush();
     const [[sent]] = t.named('setCrop') as [[number[]]];
     near(sent, [0.1 + 0.01 * 0.8, 0.2, 0.5 * 0.8, 0.41 * 0.5]);
-    expect(crop.frame.value).toBeNull();
-    expect(t.store.generation.value).toBe(generation + 1);
-    expect(t.store.doc.value?.crop).toEqual(sent);
-    expect(t.store.scrollRequest.value?.page).toBe(3);
+    const shown = [crop.frame.value, t.store.generation.value, t.store.doc.value?.crop, t.store.scrollRequest.value?.page];
+    expect(shown).toEqual([null, generation + 1, sent, 3]);
   });
 
   it('goes back to the automatic crop, leaves with Escape, and says a failure quietly', async () => {
     const t = await setup();
     dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'crop' });
     t.ctl.escape();
-    expect(t.ctl.tools.crop.frame.value).toBeNull();
-    expect(t.named('setCrop')).toEqual([]);
+    expect([t.ctl.tools.crop.frame.value, t.named('setCrop')]).toEqual([null, []]);
     t.ctl.key('crop');
     dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'resetCrop' });
     await flush();
-    expect(t.named('setCrop')).toEqual([[null]]);
-    expect(t.ctl.tools.crop.frame.value).toBeNull();
+    expect([t.named('setCrop'), t.ctl.tools.crop.frame.value]).toEqual([[[null]], null]);
 
     // A sheet over Crop mode closes first; a closed script ends the mode, so
     // Return is the start view's again.
@@ -134,9 +116,7 @@ describe('Crop mode', () => {
     await t.ctl.closeScript();
     expect(t.ctl.keyMode().crop).toBeUndefined();
 
-    const f = await setup(() => {
-      throw new Error('no document');
-    });
+    const f = await setup(() => Promise.reject(new Error('no document')));
     f.ctl.key('crop');
     f.ctl.key('cropApply');
     await flush();

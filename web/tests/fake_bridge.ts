@@ -33,6 +33,18 @@ export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[
     getControlStatus: () => ({ oscListening: true, oscPort: 53000, oscError: '', midiSources: [] }),
     searchDocument: () => [],
     standbyCue: () => true,
+    // Marks, memos, flags, inserted lines and page notes are stored as sent.
+    upsertMarks: (list) => (list as { id: string }[]).map((m) => m.id),
+    upsertMark: () => 'id',
+    removeMark: () => true,
+    removeMarks: () => true,
+    upsertMemo: () => 'id',
+    removeMemo: () => true,
+    upsertFlag: () => 'id',
+    upsertInsert: (i) => (i as { id: string }).id,
+    removeInsert: () => true,
+    setPageText: () => true,
+    setPageLabelOffset: () => true,
     ...(overrides as Record<string, (...a: unknown[]) => unknown>),
   };
   const bridge = new Proxy({} as Bridge, {

@@ -7,7 +7,7 @@ import type { Cue, CueState, Insert } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { insertLineK } from '../src/state/inserts';
 import { doc } from './fake_bridge';
-import { flush, host, mountPage, usePageDom } from './page_dom';
+import { flush, host, keydown, mountPage, usePageDom } from './page_dom';
 
 usePageDom();
 
@@ -26,23 +26,21 @@ async function open(state: Partial<CueState>, more = {}) {
     openDocumentPath: (p: never) => doc(p, { state: { ...emptyCueState, ...state }, pageCount: 2, aspects: [1, 1] }),
     renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }),
     ...more,
-  });
-  await t.ctl.openPath('/s/show.pdf');
-  await flush();
+  }, { open: '/s/show.pdf' });
   const page = host.querySelector('.page[data-page="0"]') as HTMLElement;
   return { ...t, page };
 }
 
-const pct = (el: Element | null) => parseFloat((el as HTMLElement).style.top);
+const near = (values: number[], digits = 6) => values.map((v) => expect.closeTo(v, digits));
 
 describe('a page with inserted lines', () => {
   it('grows by the room, draws its image above and below it, and the text in it', async () => {
     const t = await open({ inserts: [gapInsert], cues: [cue('on', 0.5, { insertID: 'g', x: 0.12 }), cue('below', 0.6), cue('above', 0.3)] });
     const extra = 2 * 0.02 * insertLineK;
     const width = parseFloat(t.page.style.width);
-    const height = parseFloat(t.page.style.height);
-    expect(height).toBeCloseTo(width * (1 + extra), 3);
-    expect(parseFloat((host.querySelector('.page[data-page="1"]') as HTMLElement).style.height)).toBeCloseTo(width, 3);
+    // Page 2 has no inserted line and keeps its height.
+    expect([t.page, host.querySelector<HTMLElement>('.page[data-page="1"]')!].map((p) => parseFloat(p.style.height)))
+      .toEqual(near([width * (1 + extra), width], 3));
 
     const pieces = [...t.page.querySelectorAll<HTMLElement>('.page-band')];
     expect(pieces.map((b) => [parseFloat(b.style.top) / width, parseFloat(b.style.height) / width])).toEqual([
@@ -56,33 +54,29 @@ describe('a page with inserted lines', () => {
     expect([...text.children].map((c) => c.textContent)).toEqual(['Enter the king', 'with drums']);
 
     const scale = 1 + extra;
-    expect(pct(t.page.querySelector('.cue[data-cue="above"]'))).toBeCloseTo(30 / scale, 6);
-    expect(pct(t.page.querySelector('.cue[data-cue="below"]'))).toBeCloseTo(((0.6 + extra) / scale) * 100, 6);
-    // On the inserted line's first row.
-    expect(pct(t.page.querySelector('.cue[data-cue="on"]'))).toBeCloseTo((0.5 / scale) * 100, 6);
-    expect(parseFloat((t.page.querySelector('.cue[data-cue="on"]') as HTMLElement).style.height)).toBeCloseTo(
-      ((0.02 * insertLineK) / scale) * 100, 6);
+    const box = (id: string) => t.page.querySelector<HTMLElement>(`.cue[data-cue="${id}"]`)!.style;
+    // The last two: on the inserted line's first row.
+    expect([box('above').top, box('below').top, box('on').top, box('on').height].map(parseFloat))
+      .toEqual(near([30 / scale, ((0.6 + extra) / scale) * 100, (0.5 / scale) * 100, ((0.02 * insertLineK) / scale) * 100]));
   });
 
   it('splits the row of an insertion inside a line into three pieces, the right one moved right', async () => {
     const t = await open({ inserts: [inlineInsert], cues: [cue('moved', 0.3, { x: 0.45 })] });
     const width = parseFloat(t.page.style.width);
-    expect(parseFloat(t.page.style.height)).toBeCloseTo(width, 3);
     const pieces = [...t.page.querySelectorAll<HTMLElement>('.page-band')];
     // Above the row, the row's left part, its right part, below the row.
-    expect(pieces).toHaveLength(4);
-    const right = pieces[2];
-    const dR = parseFloat(right.style.left) / width - 0.4;
+    expect([parseFloat(t.page.style.height) / width, pieces.length, parseFloat(pieces[1].style.width) / width])
+      .toEqual([expect.closeTo(1, 3), 4, expect.closeTo(0.4, 6)]);
+    const dR = parseFloat(pieces[2].style.left) / width - 0.4;
     expect(dR).toBeGreaterThan(0);
-    expect(parseFloat(pieces[1].style.width) / width).toBeCloseTo(0.4, 6);
-    expect(parseFloat((t.page.querySelector('.cue[data-cue="moved"]') as HTMLElement).style.left)).toBeCloseTo((0.45 + dR) * 100, 4);
+    expect(parseFloat(t.page.querySelector<HTMLElement>('.cue[data-cue="moved"]')!.style.left)).toBeCloseTo((0.45 + dR) * 100, 4);
     expect(t.page.querySelector('.insert-room.inline')?.textContent).toBe('softly');
     // Selected with a click on it in Cue Mode: outlined and named.
     t.ctl.setCueMode(true);
     t.ctl.inserts.select('n');
     await flush();
-    expect(t.page.querySelector('.insert-selected')).not.toBeNull();
-    expect(host.querySelector('[data-testid="insert-selection"]')?.textContent).toBe('Selected inserted line, page 1: softly');
+    expect([t.page.querySelectorAll('.insert-selected').length, host.querySelector('[data-testid="insert-selection"]')?.textContent])
+      .toEqual([1, 'Selected inserted line, page 1: softly']);
   });
 });
 
@@ -91,14 +85,11 @@ describe('typing an inserted line from the keys', () => {
     const t = await open({}, {
       pageLines: () => [[0.1, 0.1, 0.5, 0.02], [0.1, 0.2, 0.5, 0.02]],
       textRect: () => ({ rect: [0.1, 0.1, 0.5, 0.02], text: 'line', lineEnd: 0.6, gapL: 0, gapR: 0 }),
-      upsertInsert: (i: never) => (i as Insert).id,
     });
-    const press = (k: string, mods: KeyboardEventInit = {}, target: EventTarget = document.body) =>
-      target.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true, ...mods }));
-    press('e', { ctrlKey: true });
-    press('n');
+    keydown(document.body, 'e', { ctrlKey: true });
+    keydown(document.body, 'n');
     await flush();
-    press('i');
+    keydown(document.body, 'i');
     await flush();
     const field = host.querySelector('.insert-field') as HTMLTextAreaElement;
     expect(document.activeElement).toBe(field);
@@ -107,16 +98,15 @@ describe('typing an inserted line from the keys', () => {
 
     field.value = 'Thunder';
     field.dispatchEvent(new Event('input', { bubbles: true }));
-    press('Enter', { shiftKey: true }, field);
+    keydown(field, 'Enter', { shiftKey: true });
     field.value = 'Thunder\nand rain';
     field.dispatchEvent(new Event('input', { bubbles: true }));
     await flush();
     expect(parseFloat(t.page.style.height)).toBeGreaterThan(heightBefore);
     expect(t.named('upsertInsert')).toEqual([]);
-    press('Enter', {}, field);
+    keydown(field, 'Enter');
     await flush();
-    expect(t.named('go')).toEqual([]);
-    expect(t.named('upsertInsert')[0][0]).toMatchObject({ text: 'Thunder\nand rain', page: 0, afterY: expect.closeTo(0.16, 9), x: 0.1 });
-    expect(host.querySelector('.insert-field')).toBeNull();
+    expect([t.named('go'), t.named('upsertInsert'), host.querySelector('.insert-field')]).toEqual([
+      [], [[expect.objectContaining({ text: 'Thunder\nand rain', page: 0, afterY: expect.closeTo(0.16, 9), x: 0.1 })]], null]);
   });
 });

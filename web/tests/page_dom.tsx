@@ -53,3 +53,18 @@ export async function mountPage(overrides: Parameters<typeof fakeBridge>[0] = {}
   await flush();
   return { ...fake, store, ctl };
 }
+
+// A key pressed with `target` focused, as the browser sends it.
+export function keydown(target: EventTarget, key: string, mods: KeyboardEventInit = {}): void {
+  target.dispatchEvent(new KeyboardEvent('keydown', { key, bubbles: true, cancelable: true, ...mods }));
+}
+
+// The primary button at client point (x, y).
+export function pointer(el: Element, type: string, x: number, y: number): void {
+  el.dispatchEvent(new PointerEvent(type, { clientX: x, clientY: y, button: 0, bubbles: true }));
+}
+
+// Places an element on screen; this DOM does no layout.
+export function placeAt(el: Element, left: number, top: number, width: number, height: number): void {
+  el.getBoundingClientRect = () => ({ left, top, width, height, right: left + width, bottom: top + height, x: left, y: top, toJSON: () => ({}) });
+}
