@@ -169,17 +169,17 @@ export async function undoRedoAndDelete(t) {
   await menu(page, 'redo');
   await marksFile(t, 'the flag moved again after redo', flagAt(to));
 
-  // With a tool in hand a click on a mark selects its group; Backspace removes
-  // it (no BACK: the run stays where it was), undo brings it back.
+  // With a tool in hand a click on a mark selects its group; Delete removes
+  // it (the run stays where it was), undo brings it back.
   const standby = await page.getByRole('complementary', { name: 'Show' }).innerText();
   const cut = (readMarks(t.pdf)?.marks ?? []).find((m) => m.kind === 'cut');
   await tool(page, '1', 'Highlight');
   await clickAt(page, cut.x + cut.w / 2, cut.y + cut.h / 2);
   await page.locator('.mark.selected').first().waitFor({ state: 'visible', timeout: 3000 })
     .catch(() => { throw fail('a click on the cut words with a tool in hand did not select the mark'); });
-  await page.keyboard.press('Backspace');
+  await page.keyboard.press('Delete');
   await marksFile(t, 'the cut mark deleted', (f) => !(f.marks ?? []).some((m) => m.kind === 'cut'));
-  if ((await page.getByRole('complementary', { name: 'Show' }).innerText()) !== standby) throw fail('Backspace on a selected mark also went BACK');
+  if ((await page.getByRole('complementary', { name: 'Show' }).innerText()) !== standby) throw fail('Delete on a selected mark also moved the run');
   await menu(page, 'undo');
   await marksFile(t, 'the cut mark back after undo', (f) => (f.marks ?? []).some((m) => m.kind === 'cut'));
   await page.keyboard.press('Escape');

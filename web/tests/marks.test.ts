@@ -147,10 +147,10 @@ describe('the keys of marks', () => {
     ['1', { repeat: true }, free, null],
     ['1', { ctrlKey: true }, free, 'onePage'],
     ['1', {}, showing, null],
-    // Backspace deletes only a selection in Cue Mode; everywhere else it is BACK.
-    ['Backspace', {}, picked, 'deleteMark'],
+    // Delete removes a selection; Backspace is BACK even with one.
     ['Delete', {}, picked, 'deleteMark'],
-    ['Backspace', { repeat: true }, picked, null],
+    ['Backspace', {}, picked, 'back'],
+    ['Delete', { repeat: true }, picked, null],
     ['Backspace', {}, free, 'back'],
     ['Backspace', {}, showing, 'back'],
     ['c', {}, picked, 'markColor'],

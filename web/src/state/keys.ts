@@ -50,7 +50,7 @@ export interface KeyMode {
   lineCursor?: boolean;
   // Cue Mode with no field open: 1-6 pick a mark tool (marks.ts).
   markTools?: boolean;
-  // A mark, memo or flag is selected: Delete or Backspace removes it.
+  // A mark, memo or flag is selected: Delete removes it.
   markSelection?: boolean;
   // An inserted line is selected (Cue Mode only).
   insertSelection?: boolean;
@@ -161,9 +161,10 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
   }
   if (mode.markTools && plain && !e.shiftKey && /^[1-6]$/.test(e.key)) return e.repeat ? null : `tool${e.key as '1'}`;
   if (mode.markSelection && arrows[e.key] && e.altKey && !e.ctrlKey && !e.metaKey) return `nudge${arrows[e.key]}${e.shiftKey ? 'Far' : ''}`;
-  // Backspace deletes only what is selected in Cue Mode; anywhere else it is BACK.
+  // Delete removes the selection, as it removes a cue or an inserted line;
+  // Backspace stays BACK even then, so a run is never held up by a selection.
   if (mode.markSelection && plain && !e.shiftKey) {
-    if (e.key === 'Delete' || e.key === 'Backspace') return e.repeat ? null : 'deleteMark';
+    if (e.key === 'Delete') return e.repeat ? null : 'deleteMark';
     if (e.key === 'c' || e.key === 'C') return 'markColor';
     if (e.key === 'F2') return 'editMark';
   }

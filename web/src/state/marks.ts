@@ -557,7 +557,7 @@ export function createMarks(store: Store, bridge: Bridge, deps: MarkDeps) {
     },
 
     // What the key rule needs: the tool keys in free Cue Mode, the selection's
-    // keys (Delete, Backspace, C, F2) only while something is selected.
+    // keys (Delete, C, F2) only while something is selected.
     keyMode(cueModeFree: boolean): { markTools: boolean; markSelection: boolean } {
       const free = cueModeFree && !editing();
       return { markTools: free, markSelection: free && selected.peek() !== null };

@@ -67,7 +67,7 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
       ['Escape', 'Let go of the selection, then put the tool down'],
       ['C', 'Next colour of the selection, or of the tool'],
       ['Alt+arrows', 'Move the selected mark, memo or flag a little (Shift+Alt+arrows: more)'],
-      ['Delete or Backspace', 'Delete the selected mark, memo or flag (Backspace is BACK otherwise)'],
+      ['Delete', 'Delete the selected mark, memo or flag'],
       ['F2', "Edit the selected memo's, flag's or region's text"],
       ['Ctrl+Return', "Keep a memo's text (Return starts a new line, Escape drops the change)"],
     ],
