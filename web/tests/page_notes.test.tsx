@@ -149,3 +149,21 @@ describe('Maximize Text and dropped page numbers', () => {
     expect(t.named('setSettings')[1]).toEqual([{ dropPageNumbers: false }]);
   });
 });
+
+describe('the toolbar File menu', () => {
+  it('runs the chosen item once and closes', async () => {
+    const t = await mountPage({}, { open: '/s/show.pdf' });
+    const menu = host.querySelector<HTMLDetailsElement>('details.file-menu');
+    if (!menu) throw new Error('no File menu');
+    menu.open = true;
+    const item = (text: string) => [...menu.querySelectorAll('button')].find((b) => b.textContent === text);
+    item('Show Script in Files')?.click();
+    await flush();
+    expect([menu.open, t.named('revealSidecar').length]).toEqual([false, 1]);
+    menu.open = true;
+    item('Export Marked Script…')?.click();
+    await flush();
+    await flush();
+    expect([menu.open, t.named('exportMarkedPDF').length]).toEqual([false, 1]);
+  });
+});

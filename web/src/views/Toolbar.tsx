@@ -28,7 +28,6 @@ export function Toolbar() {
         <button type="button" aria-pressed={per === 1} onClick={() => ctl.setPagesPerSpread(1)}>1</button>
         <button type="button" aria-pressed={per === 2} onClick={() => ctl.setPagesPerSpread(2)}>2</button>
       </div>
-      <button type="button" title="Export Marked Script… (Ctrl+Shift+E)" onClick={() => ctl.exportMarked()}>Export…</button>
       <div class="group" role="group" aria-label="Zoom">
         <button type="button" aria-label="Zoom out" onClick={() => ctl.zoom(-1)}>−</button>
         <button type="button" aria-label="Fit width" onClick={() => ctl.zoom(0)}>{Math.round(store.zoom.value * 100)}%</button>
