@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import type { Insert } from '../src/bridge/types';
 import {
-  bands, extrasByPage, flatGeometry, grownBox, insertAt, insertLineK, pageExtra, pageGeometry, pointOnText,
+  bands, extrasByPage, flatGeometry, grownBox, grownCue, insertAt, insertLineK, pageExtra, pageGeometry, pointOnText,
 } from '../src/state/inserts';
 
 // Half an em per character: widths are easy to work out by hand.
@@ -121,6 +121,10 @@ describe('several pages', () => {
     // A cue of an insert that is gone is drawn where its record says.
     expect(grownBox(g, { x: 0.2, y: 0.6, w: 0.1, h: 0.02 }, 'gone').y).toBeCloseTo(g.toGrown(0.6), 9);
     expect(insertAt(g, 0.15, b.dy + 0.75 * b.dh)).toEqual({ place: b, row: 1 });
+    // Its label starts after the line's words, however long they were typed since.
+    const on = { x: 0.2, y: 0.5, w: 0.1, h: 0.02, labelX: 0.05, insertID: 'b' };
+    expect(grownCue(g, on).labelX).toBeCloseTo(b.x + b.w, 9);
+    expect(grownCue(g, { ...on, labelX: 0.95 }).labelX).toBe(0.95);
     expect(insertAt(g, 0.15, b.dy - 0.001)?.place.id).not.toBe('b');
   });
 });

@@ -281,6 +281,10 @@ export function grownCue<T extends { x: number; y: number; w: number; h: number;
 ): T {
   if (geom === flatGeometry) return cue;
   const box = grownBox(geom, cue, cue.insertID);
-  const labelX = !cue.insertID && cue.labelX > 0 ? cue.labelX + geom.shiftX(cue.labelX, cue.y + cue.h / 2) : cue.labelX;
+  // A label on an inserted line starts after its words as they read now: a
+  // line typed longer after the cue was placed does not run under the label.
+  const place = cue.insertID ? geom.inserts.find((p) => p.id === cue.insertID) : undefined;
+  const labelX = place ? Math.max(cue.labelX, Math.min(1, place.x + place.w))
+    : !cue.insertID && cue.labelX > 0 ? cue.labelX + geom.shiftX(cue.labelX, cue.y + cue.h / 2) : cue.labelX;
   return { ...cue, ...box, labelX };
 }
