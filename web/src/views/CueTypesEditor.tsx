@@ -10,6 +10,7 @@ import {
 import type { Controller } from '../state/controller';
 import type { ChangeAnswer } from '../state/settings_form';
 import { useApp } from './context';
+import { enterAdds } from './field_keys';
 import { CommitInput, Note, useAnswer } from './SettingsControls';
 
 function usageText(n: number): string {
@@ -78,12 +79,7 @@ function AddTypeRow({ full }: { full: boolean }) {
   return (
     <div class="cue-type-add">
       <input ref={name} type="text" aria-label="New cue type name" placeholder="New type" disabled={full}
-        onKeyDown={(e) => {
-          if (e.key !== 'Enter') return;
-          e.preventDefault();
-          e.stopPropagation();
-          add();
-        }} />
+        onKeyDown={enterAdds(add)} />
       <input ref={color} type="color" aria-label="New cue type colour" defaultValue="#8b949e" disabled={full} />
       <button type="button" onClick={add} disabled={full}>Add type</button>
       <Note id="cue-type-add-note" text={full ? `At most ${maxCueTypes} types.` : note} />

@@ -10,6 +10,7 @@ import {
   shadowedBy, type MapChange, type MidiBinding,
 } from '../state/midi_bindings';
 import { useApp } from './context';
+import { enterAdds } from './field_keys';
 import { CommitInput, CommitSelect, Note, useAnswer } from './SettingsControls';
 
 const channelOptions: [string, string][] = [['any', 'Any'], ...Array.from({ length: 16 }, (_, i): [string, string] => [String(i + 1), String(i + 1)])];
@@ -91,12 +92,7 @@ function AddBindingRow() {
     <tr class={waiting ? 'midi-binding-add learning' : 'midi-binding-add'}>
       <td>
         <input ref={noteInput} type="number" min={0} max={127} step={1} class="midi-note" aria-label="New binding note" placeholder="Note"
-          onKeyDown={(e) => {
-            if (e.key !== 'Enter') return;
-            e.preventDefault();
-            e.stopPropagation();
-            add();
-          }} />
+          onKeyDown={enterAdds(add)} />
       </td>
       <td>
         <select ref={channel} aria-label="New binding channel">

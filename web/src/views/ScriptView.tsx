@@ -9,6 +9,7 @@ import {
 import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { useApp } from './context';
 import { keepOrDrop } from './field_keys';
+import { useScrollBox } from './scroll_box';
 import { InsertField, InsertRooms, InsertSelection, InsertSelectionLine, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
 import { CropBar, CropLayer } from './CropFrame';
@@ -260,19 +261,7 @@ export function ScriptView() {
     return () => ctl.setFocusScript(() => undefined);
   }, []);
 
-  useEffect(() => {
-    const el = scroller.current;
-    if (!el) return;
-    const measure = () => {
-      viewWidth.value = el.clientWidth;
-      viewHeight.value = el.clientHeight;
-      scrollTop.value = el.scrollTop;
-    };
-    measure();
-    const ro = new ResizeObserver(measure);
-    ro.observe(el);
-    return () => ro.disconnect();
-  }, []);
+  useScrollBox(scroller, { width: viewWidth, height: viewHeight, top: scrollTop });
 
   const content = useRef<HTMLDivElement>(null);
   const scrollTo = (top: number) => {

@@ -3,6 +3,7 @@ import { useEffect, useLayoutEffect, useRef } from 'preact/hooks';
 import { cueColor } from '../state/cues';
 import { cueRowHeight, cueRows, rowWindow, scrollToRow } from '../state/sidebar';
 import { useApp } from './context';
+import { useScrollBox } from './scroll_box';
 
 function CueList() {
   const { store, ctl } = useApp();
@@ -13,18 +14,7 @@ function CueList() {
   // The row to focus once the keys have brought it into the drawn window.
   const focusNext = useRef(-1);
 
-  useEffect(() => {
-    const el = scroller.current;
-    if (!el) return;
-    const measure = () => {
-      viewHeight.value = el.clientHeight;
-      scrollTop.value = el.scrollTop;
-    };
-    measure();
-    const ro = new ResizeObserver(measure);
-    ro.observe(el);
-    return () => ro.disconnect();
-  }, [rows.value.length === 0]);
+  useScrollBox(scroller, { height: viewHeight, top: scrollTop }, [rows.value.length === 0]);
 
   const reveal = (index: number) => {
     const el = scroller.current;

@@ -11,3 +11,14 @@ export function keepOrDrop(finish: (text: string | null) => void): (e: KeyboardE
     }
   };
 }
+
+// Return in an "add" field adds, and goes no further (not GO, not the
+// sheet's own Return).
+export function enterAdds(add: () => void): (e: KeyboardEvent) => void {
+  return (e) => {
+    if (e.key !== 'Enter') return;
+    e.preventDefault();
+    e.stopPropagation();
+    add();
+  };
+}
