@@ -1,12 +1,22 @@
-// What both page benches start from: the built page, the test host and the
-// script writer (an error naming what to build when one is missing), and a
-// long script written into the bench's own folder.
+// What both page benches share: the built page, the test host and the script
+// writer found in the build (an error naming what to build when one is
+// missing), a long script with its marks in a fresh folder, the host serving
+// it to a fresh Chromium, and everything closed and removed afterwards.
 
 import { execFileSync } from 'node:child_process';
-import { existsSync } from 'node:fs';
+import { existsSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { CHROMIUM, launchChromium, startHost } from '../../web/e2e/harness.mjs';
 
-export function benchTools(build) {
+export function median(xs) {
+  if (xs.length === 0) return NaN;
+  const s = [...xs].sort((a, b) => a - b);
+  const m = Math.floor(s.length / 2);
+  return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2;
+}
+
+function benchTools(build) {
   const tools = {
     hostPath: join(build, 'tests/page_host/tallowmark_page_host'),
     writer: join(build, 'tests/page_host/tallowmark_page_script'),
@@ -18,8 +28,28 @@ export function benchTools(build) {
   return tools;
 }
 
-export function writeScript(writer, work, pageCount) {
-  const pdf = join(work, `bench-${pageCount}.pdf`);
-  execFileSync(writer, [String(pageCount), pdf], { stdio: 'inherit' });
-  return pdf;
+// Runs `body({ port, context, work })` against a script of `pageCount` pages
+// whose marks `writeMarks(pdf)` wrote; answers its exit code (1 without Chromium).
+export async function benchSession({ build, name, pageCount, writeMarks, hostOptions = () => ({}) }, body) {
+  if (!existsSync(CHROMIUM)) {
+    console.log(`bench/page: ${CHROMIUM} is not installed`);
+    return 1;
+  }
+  const { hostPath, writer, pageFile } = benchTools(build);
+  const work = mkdtempSync(join(tmpdir(), `tallowmark-${name}-bench-`));
+  let host;
+  let context;
+  try {
+    const pdf = join(work, `bench-${pageCount}.pdf`);
+    execFileSync(writer, [String(pageCount), pdf], { stdio: 'inherit' });
+    writeMarks(pdf);
+    host = startHost(hostPath, pageFile, pdf, join(work, 'config'), hostOptions(work));
+    const port = await host.port;
+    context = await launchChromium(join(work, 'profile'));
+    return await body({ port, context, work });
+  } finally {
+    if (context) await context.close().catch(() => {});
+    if (host) await host.stop();
+    rmSync(work, { recursive: true, force: true });
+  }
 }

@@ -10,11 +10,11 @@
 // the PDF is written).
 
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { loadavg, tmpdir } from 'node:os';
+import { writeFileSync } from 'node:fs';
+import { loadavg } from 'node:os';
 import { join, resolve } from 'node:path';
-import { CHROMIUM, firstImage, launchChromium, marksPath, menu, option, sleep, startHost } from '../../web/e2e/harness.mjs';
-import { benchTools, writeScript } from './bench_files.mjs';
+import { firstImage, marksPath, menu, option, sleep } from '../../web/e2e/harness.mjs';
+import { benchSession, median } from './bench_files.mjs';
 
 const build = resolve(option('build', 'build'));
 const runs = Number(option('runs', '7'));
@@ -71,12 +71,6 @@ function writeMarks(pdf) {
     crop: [], cues, documentName: pdf.split('/').pop(), flags: [], inserts, marks, memos,
     pageLabelOffset: 0, pageTexts: {}, spreadOffset: 0, version: 1,
   }));
-}
-
-function median(xs) {
-  const s = [...xs].sort((a, b) => a - b);
-  const m = Math.floor(s.length / 2);
-  return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2;
 }
 
 // When the page posted the layout and when the core answered, from the call's fetch.
@@ -150,21 +144,10 @@ async function timedDrag(page) {
 }
 
 async function main() {
-  if (!existsSync(CHROMIUM)) {
-    console.log(`bench/page: ${CHROMIUM} is not installed`);
-    return 1;
-  }
-  const { hostPath, writer, pageFile } = benchTools(build);
-  const work = mkdtempSync(join(tmpdir(), 'tallowmark-export-bench-'));
-  let host;
-  let context;
-  try {
-    const pdf = writeScript(writer, work, pageCount);
-    writeMarks(pdf);
+  return benchSession({
+    build, name: 'export', pageCount, writeMarks, hostOptions: (work) => ({ panels: join(work, 'panels') }),
+  }, async ({ port, context, work }) => {
     const panels = join(work, 'panels');
-    host = startHost(hostPath, pageFile, pdf, join(work, 'config'), { panels });
-    const port = await host.port;
-    context = await launchChromium(join(work, 'profile'));
     const page = context.pages()[0] ?? (await context.newPage());
     await page.addInitScript(exportProbe);
     await page.goto(`http://127.0.0.1:${port}/`);
@@ -193,11 +176,7 @@ async function main() {
     line(`highlight drag: move to next frame (${reached}/${moves.length} drawn)`, moves.map((m) => m.ms), 'drawn in that frame',
       () => moves.length > 0 && reached === moves.length);
     return 0;
-  } finally {
-    if (context) await context.close().catch(() => {});
-    if (host) await host.stop();
-    rmSync(work, { recursive: true, force: true });
-  }
+  });
 }
 
 main().then((code) => process.exit(code), (e) => {

@@ -8,11 +8,11 @@
 // tallowmark_page_script built in the build folder. Prints one line per
 // measurement: the median of the runs' medians, the spread over runs, the goal.
 
-import { existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { loadavg, tmpdir } from 'node:os';
+import { writeFileSync } from 'node:fs';
+import { loadavg } from 'node:os';
 import { join, resolve } from 'node:path';
-import { CHROMIUM, firstImage, launchChromium, marksPath, menu, option, sleep, startHost } from '../../web/e2e/harness.mjs';
-import { benchTools, writeScript } from './bench_files.mjs';
+import { firstImage, marksPath, menu, option, sleep } from '../../web/e2e/harness.mjs';
+import { benchSession, median } from './bench_files.mjs';
 import { probe } from './probe.mjs';
 
 const build = resolve(option('build', 'build'));
@@ -50,12 +50,6 @@ function writeMarks(pdf, pages, cues) {
 
 // ---- small statistics ------------------------------------------------------
 
-function median(xs) {
-  if (xs.length === 0) return NaN;
-  const s = [...xs].sort((a, b) => a - b);
-  const m = Math.floor(s.length / 2);
-  return s.length % 2 ? s[m] : (s[m - 1] + s[m]) / 2;
-}
 const pct = (xs, p) => {
   const s = [...xs].sort((a, b) => a - b);
   return s[Math.min(s.length - 1, Math.floor((p / 100) * s.length))];
@@ -417,20 +411,7 @@ function summarize(results) {
 }
 
 async function main() {
-  if (!existsSync(CHROMIUM)) {
-    console.log(`bench/page: ${CHROMIUM} is not installed`);
-    return 1;
-  }
-  const { hostPath, writer, pageFile } = benchTools(build);
-  const work = mkdtempSync(join(tmpdir(), 'tallowmark-page-bench-'));
-  let host;
-  let context;
-  try {
-    const pdf = writeScript(writer, work, pageCount);
-    writeMarks(pdf, pageCount, cueCount);
-    host = startHost(hostPath, pageFile, pdf, join(work, 'config'));
-    const port = await host.port;
-    context = await launchChromium(join(work, 'profile'));
+  return benchSession({ build, name: 'page', pageCount, writeMarks: (pdf) => writeMarks(pdf, pageCount, cueCount) }, async ({ port, context }) => {
     const results = [];
     for (let r = 0; r < runs; r++) {
       const began = Date.now();
@@ -443,11 +424,7 @@ async function main() {
     const rows = summarize(results);
     if (jsonOut) writeFileSync(jsonOut, JSON.stringify({ rows, results }, null, 1));
     return 0;
-  } finally {
-    if (context) await context.close().catch(() => {});
-    if (host) await host.stop();
-    rmSync(work, { recursive: true, force: true });
-  }
+  });
 }
 
 main().then((code) => process.exit(code), (e) => {
