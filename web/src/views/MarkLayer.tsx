@@ -8,7 +8,7 @@ import {
 } from '../state/mark_shapes';
 import { flatGeometry, pointOnText, type PageGeometry } from '../state/inserts';
 import { useApp } from './context';
-import { keepOrDrop } from './field_keys';
+import { keepOrDrop, useEditField } from './field_keys';
 
 const pct = (r: Rect) => ({ left: `${r.x * 100}%`, top: `${r.y * 100}%`, width: `${r.w * 100}%`, height: `${r.h * 100}%` });
 
@@ -107,15 +107,8 @@ function MarkBox({ mark, geometry, selected }: { mark: Mark; geometry: MarkGeome
 // the field keeps it, Escape drops a new region.
 function RegionEditor({ mark, geometry }: { mark: Mark; geometry: MarkGeometry }) {
   const { ctl } = useApp();
-  const field = useRef<HTMLInputElement>(null);
-  const done = useRef(false);
-  useLayoutEffect(() => field.current?.focus({ preventScroll: true }), []);
-  const finish = (text: string | null) => {
-    if (done.current) return;
-    done.current = true;
-    if (text === null) ctl.marks.cancelRegion();
-    else ctl.marks.commitRegion(text);
-  };
+  const { field, finish } = useEditField<HTMLInputElement>((text) =>
+    text === null ? ctl.marks.cancelRegion() : ctl.marks.commitRegion(text));
   return (
     <div class="mark mark-region editing" style={{ ...pct(shownRect(mark, geometry)), '--mark-color': shownColor('region', mark.color) }}>
       <input
@@ -134,15 +127,8 @@ function RegionEditor({ mark, geometry }: { mark: Mark; geometry: MarkGeometry }
 
 function MemoText({ memo }: { memo: Memo }) {
   const { ctl } = useApp();
-  const field = useRef<HTMLTextAreaElement>(null);
-  const done = useRef(false);
-  useLayoutEffect(() => field.current?.focus({ preventScroll: true }), []);
-  const finish = (text: string | null) => {
-    if (done.current) return;
-    done.current = true;
-    if (text === null) ctl.marks.cancelMemoText();
-    else ctl.marks.commitMemoText(text);
-  };
+  const { field, finish } = useEditField<HTMLTextAreaElement>((text) =>
+    text === null ? ctl.marks.cancelMemoText() : ctl.marks.commitMemoText(text));
   return (
     <textarea
       ref={field}

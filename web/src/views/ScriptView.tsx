@@ -1,5 +1,5 @@
 import { useComputed, useSignal, useSignalEffect } from '@preact/signals';
-import { useEffect, useLayoutEffect, useMemo, useRef } from 'preact/hooks';
+import { useEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
 import { cueColor, cueTag, labelLeft, placeLabel } from '../state/cues';
 import { labelMeasurer, layoutCueLabel } from '../state/labels';
@@ -8,7 +8,7 @@ import {
 } from '../state/layout';
 import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { useApp } from './context';
-import { keepOrDrop } from './field_keys';
+import { keepOrDrop, useEditField } from './field_keys';
 import { useScrollBox } from './scroll_box';
 import { InsertField, InsertRooms, InsertSelection, InsertSelectionLine, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
@@ -90,21 +90,10 @@ function editorBox(lineEnd: number, fontPx: number, pageWidth: number): Record<s
 // The selected cue's label edited in place (F2 or Ctrl+Return): Return keeps
 // it, Escape or leaving the field drops the change.
 function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, string>; onDone: (text: string | null) => void }) {
-  const input = useRef<HTMLInputElement>(null);
-  const done = useRef(false);
-  const finish = (text: string | null) => {
-    if (done.current) return;
-    done.current = true;
-    onDone(text);
-  };
-  // Before the first paint, so keys typed right after F2 reach the field.
-  useLayoutEffect(() => {
-    input.current?.focus({ preventScroll: true });
-    input.current?.select();
-  }, []);
+  const { field, finish } = useEditField<HTMLInputElement>(onDone, true);
   return (
     <input
-      ref={input}
+      ref={field}
       class="cue-label-edit"
       style={style}
       aria-label={`Label of cue ${cueTag(cue)}`}

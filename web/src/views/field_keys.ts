@@ -1,3 +1,5 @@
+import { useLayoutEffect, useRef } from 'preact/hooks';
+
 // A one-line field over the script: Return keeps what was typed, Escape drops
 // it; neither goes on to be GO or the leaving of a mode.
 export function keepOrDrop(finish: (text: string | null) => void): (e: KeyboardEvent) => void {
@@ -21,4 +23,24 @@ export function enterAdds(add: () => void): (e: KeyboardEvent) => void {
     e.stopPropagation();
     add();
   };
+}
+
+// A field opened over the script to type in: it has the keys before the
+// first paint (so keys typed right after F2 reach it), and it ends once,
+// whichever of Return, Escape or leaving it comes first.
+export function useEditField<T extends HTMLInputElement | HTMLTextAreaElement>(
+  onDone: (text: string | null) => void, selectAll = false,
+): { field: { current: T | null }; finish: (text: string | null) => void } {
+  const field = useRef<T>(null);
+  const done = useRef(false);
+  useLayoutEffect(() => {
+    field.current?.focus({ preventScroll: true });
+    if (selectAll) field.current?.select();
+  }, []);
+  const finish = (text: string | null) => {
+    if (done.current) return;
+    done.current = true;
+    onDone(text);
+  };
+  return { field, finish };
 }
