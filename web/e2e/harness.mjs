@@ -118,6 +118,24 @@ export function readMarks(pdfPath) {
   return readJson(marksPath(pdfPath));
 }
 
+// Waits until the script's marks file passes `test`, and answers what the test
+// found (the file itself for a plain true); else fails with `what` and, as
+// `summary` tells it, what the file held.
+export async function marksUntil(pdf, what, test, summary = (m) => m) {
+  let seen = '(no marks file)';
+  try {
+    return await waitFor(what, () => {
+      const marks = readMarks(pdf);
+      if (!marks) return undefined;
+      seen = JSON.stringify(summary(marks));
+      const found = test(marks);
+      return found === true ? marks : found || undefined;
+    }, 5000);
+  } catch {
+    throw fail(`marks file: expected ${what}; it holds ${seen}`);
+  }
+}
+
 export function readSettings(configHome) {
   return readJson(join(configHome, 'TALLOWMARK', 'settings.json'));
 }

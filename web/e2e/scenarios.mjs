@@ -2,7 +2,7 @@
 // each takes the test's world `t` ({ page, demo, pdf, config, shot }) and fails
 // with what the operator would have seen.
 
-import { fail, firstImage, menu, readMarks, readRun, readSettings, waitFor } from './harness.mjs';
+import { fail, firstImage, marksUntil, menu, readMarks, readRun, readSettings, waitFor } from './harness.mjs';
 
 const oneLine = (s) => s.replace(/\s+/g, ' ').trim();
 
@@ -49,19 +49,8 @@ async function firedBecomes(folder, expected) {
   }
 }
 
-async function marksHave(pdf, what, test) {
-  let seen = '(no marks file)';
-  try {
-    return await waitFor(what, () => {
-      const marks = readMarks(pdf);
-      if (!marks) return undefined;
-      seen = JSON.stringify((marks.cues ?? []).map((c) => `${c.kind} ${c.number} ${c.label}`));
-      return (marks.cues ?? []).find(test);
-    }, 5000);
-  } catch {
-    throw fail(`marks file: expected ${what}; cues seen ${seen}`);
-  }
-}
+const marksHave = (pdf, what, test) => marksUntil(pdf, what, (m) => (m.cues ?? []).find(test),
+  (m) => (m.cues ?? []).map((c) => `${c.kind} ${c.number} ${c.label}`));
 
 export async function opened(t) {
   const total = (readMarks(t.pdf)?.cues ?? []).length;

@@ -2,21 +2,10 @@
 // Crop mode; the marks file keeps them, the reopened script shows them, and
 // Reset to Automatic Crop gives the pages back their own crop.
 
-import { fail, firstImage, menu, readMarks, waitFor } from './harness.mjs';
+import { fail, firstImage, marksUntil, menu, readMarks, waitFor } from './harness.mjs';
 
-async function marksSay(pdf, what, test) {
-  let seen = '(no marks file)';
-  try {
-    return await waitFor(what, () => {
-      const marks = readMarks(pdf);
-      if (!marks) return undefined;
-      seen = JSON.stringify({ pageTexts: marks.pageTexts, pageLabelOffset: marks.pageLabelOffset, crop: marks.crop });
-      return test(marks) ? marks : undefined;
-    }, 5000);
-  } catch {
-    throw fail(`marks file: expected ${what}; seen ${seen}`);
-  }
-}
+const marksSay = (pdf, what, test) => marksUntil(pdf, what, (m) => Boolean(test(m)),
+  (m) => ({ pageTexts: m.pageTexts, pageLabelOffset: m.pageLabelOffset, crop: m.crop }));
 
 // Width over height of the shown page `index`, as laid out.
 function aspectOf(page, index) {

@@ -3,23 +3,12 @@
 // cue placed on it, undo and redo, the script closed and opened again with
 // the line still there, and the line removed with its cue.
 
-import { fail, firstImage, menu, readMarks, readSettings, waitFor } from './harness.mjs';
+import { fail, firstImage, marksUntil, menu, readMarks, readSettings, waitFor } from './harness.mjs';
 
 const near = (a, b, slack) => Math.abs(a - b) <= slack;
 
-async function marksUntil(t, what, test) {
-  let seen = '(no marks file)';
-  try {
-    return await waitFor(what, () => {
-      const marks = readMarks(t.pdf);
-      if (!marks) return undefined;
-      seen = JSON.stringify({ inserts: marks.inserts ?? [], cues: (marks.cues ?? []).filter((c) => c.insertID).map((c) => c.id) });
-      return test(marks);
-    }, 5000);
-  } catch {
-    throw fail(`marks file: expected ${what}; seen ${seen}`);
-  }
-}
+const insertsUntil = (t, what, test) => marksUntil(t.pdf, what, test,
+  (m) => ({ inserts: m.inserts ?? [], cues: (m.cues ?? []).filter((c) => c.insertID).map((c) => c.id) }));
 
 // The second page: a full page of dialogue with cues all down it.
 const secondPage = (page) => page.locator('.page[data-page="1"]');
@@ -62,7 +51,7 @@ export async function insertLine(t) {
   await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: i with the line cursor opened no field'); });
   await page.keyboard.type(text);
   await page.keyboard.press('Enter');
-  const marks = await marksUntil(t, `an inserted line "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
+  const marks = await insertsUntil(t, `an inserted line "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
   const insert = marks;
   const room = page.locator(`.insert-room[data-insert="${insert.id}"]`);
   await room.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: the sent line is not drawn on the page'); });
@@ -98,7 +87,7 @@ export async function insertLine(t) {
   await page.keyboard.type(label);
   await page.keyboard.press('Enter');
   const onLine = (m) => (m.cues ?? []).find((c) => c.insertID === insert.id && c.label === label);
-  const cue = await marksUntil(t, `a cue "${label}" on the inserted line`, onLine);
+  const cue = await insertsUntil(t, `a cue "${label}" on the inserted line`, onLine);
   if (!near(cue.y, insert.afterY, 1e-9) || !cue.snippet.startsWith('E2E')) throw fail(`insert: the cue on the line is ${JSON.stringify(cue)}`);
   const cueBox = await page.locator(`[data-cue="${cue.id}"]`).boundingBox({ timeout: 3000 });
   const roomBox = await room.boundingBox();
@@ -107,9 +96,9 @@ export async function insertLine(t) {
   await t.shot('insert');
 
   await menu(page, 'undo');
-  await marksUntil(t, 'the cue on the line undone', (m) => (onLine(m) ? undefined : true));
+  await insertsUntil(t, 'the cue on the line undone', (m) => (onLine(m) ? undefined : true));
   await menu(page, 'redo');
-  await marksUntil(t, 'the cue on the line redone', onLine);
+  await insertsUntil(t, 'the cue on the line redone', onLine);
 
   // Closed and opened again: the line and its cue are read back.
   await cueMode(page, false);
@@ -136,7 +125,7 @@ export async function insertLine(t) {
   await page.mouse.click(again.x + again.width - 3, again.y + again.height / 2);
   await page.locator('.insert-selected').waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: a click on the line did not select it'); });
   await page.keyboard.press('Delete');
-  await marksUntil(t, 'the line and its cue removed', (m) =>
+  await insertsUntil(t, 'the line and its cue removed', (m) =>
     ((m.inserts ?? []).some((i) => i.id === insert.id) || (m.cues ?? []).some((c) => c.id === cue.id) ? undefined : true));
   await room.waitFor({ state: 'detached', timeout: 3000 }).catch(() => { throw fail('insert: the removed line is still drawn'); });
   await insideLine(t);
@@ -165,7 +154,7 @@ async function insideLine(t) {
   await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: a click with Insert Line on opened no field'); });
   await page.keyboard.type(text);
   await page.keyboard.press('Enter');
-  const insert = await marksUntil(t, `an inserted "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
+  const insert = await insertsUntil(t, `an inserted "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
   if (!(insert.lineMidY < insert.afterY)) throw fail(`insert: "${text}" was not put inside the line: ${JSON.stringify(insert)}`);
   const room = page.locator(`.insert-room.inline[data-insert="${insert.id}"]`);
   await room.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: the line split for the insertion is not drawn'); });
@@ -187,5 +176,5 @@ async function insideLine(t) {
   await menu(page, 'theme', theme);
   await page.mouse.click(roomBox.x + roomBox.width / 2, roomBox.y + roomBox.height / 2);
   await page.keyboard.press('Delete');
-  await marksUntil(t, 'the insertion removed', (m) => ((m.inserts ?? []).some((i) => i.id === insert.id) ? undefined : true));
+  await insertsUntil(t, 'the insertion removed', (m) => ((m.inserts ?? []).some((i) => i.id === insert.id) ? undefined : true));
 }

@@ -3,24 +3,12 @@
 // redo; Backspace on a selection; the memos hidden and shown; the script closed
 // and reopened with everything still there. Pictures in the deep and light themes.
 
-import { fail, menu, readMarks, waitFor } from './harness.mjs';
+import { fail, marksUntil, menu, readMarks, waitFor } from './harness.mjs';
 
 const memoColours = [['', 'Yellow'], ['rose', 'Rose'], ['green', 'Green'], ['blue', 'Blue'], ['grey', 'Grey']];
 
-async function marksFile(t, what, test) {
-  let seen = '(no marks file)';
-  try {
-    return await waitFor(what, () => {
-      const file = readMarks(t.pdf);
-      if (!file) return undefined;
-      seen = JSON.stringify({ marks: (file.marks ?? []).map((m) => m.kind), memos: (file.memos ?? []).length, flags: (file.flags ?? []).length });
-      const v = test(file);
-      return v ? v : undefined;
-    }, 5000);
-  } catch {
-    throw fail(`marks file: expected ${what}; it holds ${seen}`);
-  }
-}
+const marksFile = (t, what, test) => marksUntil(t.pdf, what, test,
+  (f) => ({ marks: (f.marks ?? []).map((m) => m.kind), memos: (f.memos ?? []).length, flags: (f.flags ?? []).length }));
 
 // The demo's second page (the first is a title page): its text lines from the
 // core, the same call the page uses.
