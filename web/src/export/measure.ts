@@ -5,7 +5,7 @@
 // not in the document are measured as well as those that are.
 
 import type { Cue, CueState, Insert, Mark } from '../bridge/types';
-import { cueColor, labelLeft } from '../state/cues';
+import { byPage, cueColor, labelLeft } from '../state/cues';
 import { grownBox, grownCue, insertFontK, insertLineK, pageGeometry, type Measure as InsertMeasure } from '../state/inserts';
 import { layoutCueLabel, overlayMetrics, type Measure } from '../state/labels';
 import type { CueType } from '../bridge/types';
@@ -53,15 +53,6 @@ export interface MeasureInput {
 // damaged record must not cost the operator the export of the other pages.
 const fin = (v: number): number => (Number.isFinite(v) ? v : 0);
 
-function group<T extends { page: number }>(items: readonly T[]): Map<number, T[]> {
-  const map = new Map<number, T[]>();
-  for (const it of items) {
-    const list = map.get(it.page);
-    if (list) list.push(it);
-    else map.set(it.page, [it]);
-  }
-  return map;
-}
 
 const exportedMark = (m: Mark) => m.kind === 'cut' || m.kind === 'hide';
 
@@ -69,9 +60,9 @@ export function measureLayout(input: MeasureInput): Layout {
   const m = overlayMetrics;
   const fontPx = input.labelFontPx > 0 ? input.labelFontPx : 14;
   const wpx = input.pageWidthPx > 0 ? input.pageWidthPx : 1;
-  const cues = group<Cue>(input.state.cues);
-  const marks = group<Mark>(input.state.marks.filter(exportedMark));
-  const inserts = group<Insert>(input.state.inserts);
+  const cues = byPage<Cue>(input.state.cues);
+  const marks = byPage<Mark>(input.state.marks.filter(exportedMark));
+  const inserts = byPage<Insert>(input.state.inserts);
   const pages: PageLayout[] = [];
   for (let index = 0; index < input.pageCount; index++) {
     const aspect = input.aspects[index];

@@ -30,10 +30,10 @@ export function cueTag(cue: Cue): string {
   return kind || number || '?';
 }
 
-// Cues grouped by page for the overlays, so a page draws only its own.
-export function cuesByPage(cues: Cue[]): Map<number, Cue[]> {
-  const map = new Map<number, Cue[]>();
-  for (const c of cues) {
+// Records grouped by page for the overlays, so a page draws only its own.
+export function byPage<T extends { page: number }>(records: readonly T[]): Map<number, T[]> {
+  const map = new Map<number, T[]>();
+  for (const c of records) {
     const list = map.get(c.page);
     if (list) list.push(c);
     else map.set(c.page, [c]);

@@ -4,7 +4,7 @@
 import { computed, signal } from '@preact/signals';
 import type { ControlStatus, Cue, CueState, DocumentInfo, LogEntry, Settings, ThemeName } from '../bridge/types';
 import { emptyCueState } from '../bridge/types';
-import { cuesByPage, glowCueID, showSummary } from './cues';
+import { byPage, glowCueID, showSummary } from './cues';
 import { menuStateOf } from './menu_state';
 import { openingPlace } from './resume';
 import type { UpdateNotice } from './update_notice';
@@ -82,7 +82,7 @@ export function createStore(confidence: boolean) {
   // the list's identity then, so the per-page index and the label placement
   // are not done again for every GO.
   const cues = computed(() => cueState.value.cues);
-  const cueIndex = computed(() => cuesByPage(cues.value));
+  const cueIndex = computed(() => byPage(cues.value));
   const summary = computed(() => showSummary(cueState.value, fired.value));
   const menuState = computed(() =>
     menuStateOf({
