@@ -31,18 +31,16 @@ describe('opening scripts', () => {
     expect(t.store.doc.value?.path).toBe('/s/other.pdf');
   });
 
-  it('shows the demo the native side opened, without opening it again', async () => {
-    const t = setup();
-    await t.ctl.openDemo();
-    expect(t.store.doc.value?.path).toBe('/home/u/Desktop/TALLOWMARK Demo/demo.pdf');
-    expect(t.named('openDocumentPath')).toEqual([]);
-  });
-
-  it('shows a failed open quietly and keeps what was open', async () => {
+  it('shows the demo the native side opened without opening it again, and a failed open quietly', async () => {
     const t = setup({ openDocumentPath: () => ({ error: '"x.pdf" was not found' }) });
     await t.ctl.openPath('/s/x.pdf');
     expect(t.store.doc.value).toBeNull();
     expect(t.store.message.value).toBe('"x.pdf" was not found');
+    await t.ctl.openDemo();
+    expect(t.store.doc.value?.path).toBe('/home/u/Desktop/TALLOWMARK Demo/demo.pdf');
+    expect(t.named('openDocumentPath')).toHaveLength(1);
+    await t.ctl.openPath('/s/x.pdf');
+    expect(t.store.doc.value?.path).toBe('/home/u/Desktop/TALLOWMARK Demo/demo.pdf');
     const failing = setup({ makeDemo: () => { throw new Error('demo creation failed'); } });
     await failing.ctl.openDemo();
     expect(failing.store.message.value).toBe('demo creation failed');
