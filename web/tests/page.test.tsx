@@ -46,9 +46,9 @@ describe('the first screen', () => {
 });
 
 describe('an open script', () => {
-  it('draws the pages near the viewport with their cues, standby marked and fired dimmed', async () => {
+  it('draws the pages near the viewport with their cues, standby marked and fired dimmed, and logs the first image shown', async () => {
     const long = { state, pageCount: 40, aspects: Array(40).fill(0.7) };
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, long), renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
     // Two pages per view (the settings say so): spreads in rows of 546 px in
     // a 600 px viewport; images for rows within one viewport, rows drawn
     // within two.
@@ -64,10 +64,6 @@ describe('an open script', () => {
     expect(boxes[1].className).toContain('standby');
     expect(host.querySelector('.standby-tag')?.textContent).toBe('LX 2');
     expect(host.querySelector('.count')?.textContent).toBe('1 of 3 fired');
-  });
-
-  it('logs the first page on screen once, when its image has loaded', async () => {
-    const t = await mount({ renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
     const images = host.querySelectorAll('img.page-image');
     expect(images.length).toBeGreaterThan(1);
     expect(t.named('debugLog')).toEqual([]);
