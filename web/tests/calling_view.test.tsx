@@ -3,18 +3,13 @@
 // update notice, the glow, and the selected cue named and edited from keys.
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
-import type { Cue, CueState, Settings } from '../src/bridge/types';
+import type { CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { doc, settings } from './fake_bridge';
-import { flush, host, mountPage, usePageDom } from './page_dom';
+import { cue as baseCue, doc, settings } from './fake_bridge';
+import { flush, host, keydown as key, mountPage, usePageDom } from './page_dom';
 
 
-function cue(id: string, page: number, y: number): Cue {
-  return {
-    id, number: id, label: `cue ${id}`, kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
-    x: 0.1, y, w: 0.3, h: 0.02, labelX: 0, padL: -1, padR: -1,
-  };
-}
+const cue = (id: string, page: number, y: number) => baseCue(id, page, y, { label: `cue ${id}`, w: 0.3, padL: -1, padR: -1 });
 
 const state: CueState = { ...emptyCueState, cues: [cue('1', 0, 0.2), cue('2', 0, 0.6), cue('3', 1, 0.3)], standbyID: '2' };
 usePageDom();
@@ -32,8 +27,19 @@ async function mount(overrides = {}, extra: Partial<Settings> = {}) {
   );
 }
 
-function key(target: EventTarget, k: string, mods: KeyboardEventInit = {}) {
-  target.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true, ...mods }));
+// Whether the field `selector` names already has the focus when it first
+// appears in the page, so a key typed at once lands in it.
+async function focusedOnArrival(selector: string, act: () => unknown): Promise<boolean | undefined> {
+  let focused: boolean | undefined;
+  const watcher = new MutationObserver(() => {
+    const field = host.querySelector(selector);
+    if (field && focused === undefined) focused = document.activeElement === field;
+  });
+  watcher.observe(host, { childList: true, subtree: true });
+  await act();
+  await flush();
+  watcher.disconnect();
+  return focused;
 }
 
 function named(label: string): HTMLElement {
@@ -45,16 +51,7 @@ function named(label: string): HTMLElement {
 describe('Go to Page', () => {
   it('has its field focused by the time it is in the page, so a Return typed at once never reaches GO', async () => {
     await mount();
-    let focusedOnArrival: boolean | undefined;
-    const watcher = new MutationObserver(() => {
-      const field = host.querySelector('.goto-sheet input');
-      if (field && focusedOnArrival === undefined) focusedOnArrival = document.activeElement === field;
-    });
-    watcher.observe(host, { childList: true, subtree: true });
-    key(document.body, 'g', { ctrlKey: true });
-    await flush();
-    watcher.disconnect();
-    expect(focusedOnArrival).toBe(true);
+    expect(await focusedOnArrival('.goto-sheet input', () => key(document.body, 'g', { ctrlKey: true }))).toBe(true);
   });
 
   it('opens on Ctrl+G; Return in its field goes and never fires GO; a bad page is answered in place', async () => {
@@ -72,6 +69,7 @@ describe('Go to Page', () => {
     await flush();
     expect(host.querySelector('.goto-sheet')).toBeNull();
     expect(t.store.scrollRequest.value?.page).toBe(4);
+    expect(t.store.follow.value).toBe(false);
     expect(t.named('go')).toEqual([]);
     // The toolbar reads the page by its label too once the marks shift them.
     dispatchEvent(t.ctl.handlers, 'cueState', { ...state, pageLabelOffset: -2 });
@@ -177,15 +175,6 @@ describe('the unfinished cue', () => {
     const t = await mount({ textRect: () => ({ rect: [0.1, 0.3, 0.2, 0.02], text: 'storm', lineEnd: 0.5, gapL: 0, gapR: 0 }) });
     t.ctl.setCueMode(true);
     await flush();
-    let focusedOnArrival: boolean | undefined;
-    const watcher = new MutationObserver(() => {
-      const field = host.querySelector('.cue-draft-number');
-      if (field && focusedOnArrival === undefined) focusedOnArrival = document.activeElement === field;
-    });
-    watcher.observe(host, { childList: true, subtree: true });
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 });
-    await flush();
-    watcher.disconnect();
-    expect(focusedOnArrival).toBe(true);
+    expect(await focusedOnArrival('.cue-draft-number', () => t.ctl.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 }))).toBe(true);
   });
 });

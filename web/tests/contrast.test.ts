@@ -103,16 +103,9 @@ function color(theme: Map<string, string>, name: string): Rgb {
 describe('the shipped themes', () => {
   const themes = themeBlocks(css);
 
-  it('has the three themes, each with every colour the pairs use', () => {
+  it('has the three themes, every text pair at 4.5:1 or more in each', () => {
     expect([...themes.keys()].sort()).toEqual(['dark', 'deep', 'light']);
-    for (const [name, theme] of themes)
-      for (const [fg, bg] of pairs) {
-        expect(parseColor(theme.get(fg) ?? ''), `${name} ${fg}`).toBeDefined();
-        expect(parseColor(theme.get(bg) ?? ''), `${name} ${bg}`).toBeDefined();
-      }
-  });
-
-  it('keeps every text pair at 4.5:1 or more in every theme', () => {
+    // color() throws for a colour a theme lacks or does not write plainly.
     const low: string[] = [];
     for (const [name, theme] of themes)
       for (const [fg, bg] of pairs) {
@@ -122,17 +115,13 @@ describe('the shipped themes', () => {
     expect(low).toEqual([]);
   });
 
-  it('keeps the booth theme dark and low-glare', () => {
+  it('keeps the booth theme dark, low-glare and readable under the dim veil', () => {
     const deep = themes.get('deep')!;
     expect(relativeLuminance(color(deep, '--bg'))).toBeLessThan(0.01);
     expect(relativeLuminance(color(deep, '--panel'))).toBeLessThan(0.015);
     // Bright enough to read, never a white glare in a dark booth.
     expect(relativeLuminance(color(deep, '--text'))).toBeLessThan(0.7);
-  });
-
-  it('keeps the booth theme readable under the dim veil', () => {
     expect(veil, 'the .dim-veil background').toBeDefined();
-    const deep = themes.get('deep')!;
     const dimmed = (name: string) => underVeil(color(deep, name), veil!.rgb, veil!.alpha);
     const low: string[] = [];
     for (const [fg, bg] of dimPairs) {

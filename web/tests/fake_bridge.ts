@@ -1,11 +1,19 @@
 // A scripted stand-in for the native calls, for the tests only.
-import type { DocumentInfo, Settings } from '../src/bridge/types';
+import type { Cue, DocumentInfo, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { createController, type Bridge } from '../src/state/controller';
 import { createStore } from '../src/state/store';
 
 export function doc(path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo {
   return { path, title: path, pageCount: 6, aspects: [0.7, 0.7, 0.7, 0.7, 0.7, 0.7], crop: [], autoCrop: [], state: emptyCueState, ...fields };
+}
+
+// A cue numbered as its id with a box at (0.1, y) on `page`.
+export function cue(id: string, page: number, y: number, fields: Partial<Cue> = {}): Cue {
+  return {
+    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
+    x: 0.1, y, w: 0.2, h: 0.02, labelX: 0, padL: 0, padR: 0, ...fields,
+  };
 }
 
 export const settings = { recentDocuments: ['/s/a.pdf'], themeName: 'dark', pagesPerSpread: 2, dimmed: false } as unknown as Settings;

@@ -1,11 +1,9 @@
 import { describe, expect, it } from 'vitest';
-import type { Cue, CueState } from '../src/bridge/types';
+import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
 import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
 import { cursorAnnouncement, firstLineBelow, lineDrag, readLines, stepLine, type LineRect } from '../src/state/line_cursor';
-import { createStore } from '../src/state/store';
-import { doc, fakeBridge } from './fake_bridge';
+import { cue, doc, openedScript } from './fake_bridge';
 
 const body = { tagName: 'BODY' };
 const textInput = { tagName: 'INPUT', type: 'text' };
@@ -94,14 +92,10 @@ describe('the cursor steps line by line across pages', () => {
   });
 });
 
-function cue(id: string, number: string, page: number, y: number): Cue {
-  return { id, number, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page, x: 0.1, y, w: 0.5, h: 0.02, labelX: 0, padL: 0, padR: 0 };
-}
-
 describe('placing a cue with the line cursor', () => {
-  const state: CueState = { ...emptyCueState, cues: [cue('a', '5', 0, 0.1), cue('b', '6', 3, 0.2)], standbyID: 'a' };
-  async function setup(overrides: Parameters<typeof fakeBridge>[0] = {}) {
-    const fake = fakeBridge({
+  const state: CueState = { ...emptyCueState, cues: [cue('a', 0, 0.1, { number: '5', w: 0.5 }), cue('b', 3, 0.2, { number: '6', w: 0.5 })], standbyID: 'a' };
+  const setup = (overrides: Parameters<typeof openedScript>[0] = {}) =>
+    openedScript({
       openDocumentPath: (p: never) => doc(p, { state, pageCount: 4, aspects: [0.7, 0.7, 0.7, 0.7] }),
       pageLines: (p: never) => pages[p as number],
       textRect: (a: never) => {
@@ -112,12 +106,6 @@ describe('placing a cue with the line cursor', () => {
       upsertCue: () => 'id',
       ...overrides,
     });
-    const store = createStore(false);
-    const ctl = createController(store, fake.bridge);
-    await ctl.boot();
-    await ctl.openPath('/s/show.pdf');
-    return { ...fake, store, ctl };
-  }
 
   it('starts after the selected cue, moves, places through textRect and commits with the next number', async () => {
     const t = await setup();

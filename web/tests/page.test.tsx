@@ -4,18 +4,13 @@
 // and the keys and buttons that run the show.
 import { render } from 'preact';
 import { describe, expect, it } from 'vitest';
-import type { Cue, CueState } from '../src/bridge/types';
+import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { doc, settings } from './fake_bridge';
-import { flush, host, mountPage, usePageDom } from './page_dom';
+import { cue as baseCue, doc } from './fake_bridge';
+import { flush, host, keydown as key, mountPage, usePageDom } from './page_dom';
 
 
-function cue(id: string, page: number, y: number): Cue {
-  return {
-    id, number: id, label: `cue ${id}`, kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
-    x: 0.1, y, w: 0.3, h: 0.02, labelX: 0, padL: -1, padR: -1,
-  };
-}
+const cue = (id: string, page: number, y: number) => baseCue(id, page, y, { label: `cue ${id}`, w: 0.3, padL: -1, padR: -1 });
 
 const state: CueState = {
   ...emptyCueState,
@@ -26,7 +21,8 @@ const state: CueState = {
 
 usePageDom();
 
-const mount = (overrides = {}, confidence = false) => mountPage(overrides, { confidence });
+// Mounts the page with /s/show.pdf open, its cues from `state` unless told.
+const mount = (overrides = {}) => mountPage({ openDocumentPath: (p: never) => doc(p, { state }), ...overrides }, { open: '/s/show.pdf' });
 
 function button(text: string): HTMLButtonElement {
   const found = [...host.querySelectorAll('button')].find((b) => b.textContent?.trim() === text);
@@ -34,13 +30,9 @@ function button(text: string): HTMLButtonElement {
   return found as HTMLButtonElement;
 }
 
-function key(target: EventTarget, k: string) {
-  target.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true }));
-}
-
 describe('the first screen', () => {
   it('offers open, demo and the recent scripts, and opens a recent one by its path', async () => {
-    const t = await mount();
+    const t = await mountPage();
     expect(button('Open Script…')).toBeTruthy();
     // Nothing to fire yet: the keys stay with the focused button.
     key(button('Open Demo Script'), 'Enter');
@@ -54,11 +46,9 @@ describe('the first screen', () => {
 });
 
 describe('an open script', () => {
-  it('draws the pages near the viewport with their cues, standby marked and fired dimmed', async () => {
+  it('draws the pages near the viewport with their cues, standby marked and fired dimmed, and logs the first image shown', async () => {
     const long = { state, pageCount: 40, aspects: Array(40).fill(0.7) };
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
+    const t = await mount({ openDocumentPath: (p: never) => doc(p, long), renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
     // Two pages per view (the settings say so): spreads in rows of 546 px in
     // a 600 px viewport; images for rows within one viewport, rows drawn
     // within two.
@@ -74,12 +64,6 @@ describe('an open script', () => {
     expect(boxes[1].className).toContain('standby');
     expect(host.querySelector('.standby-tag')?.textContent).toBe('LX 2');
     expect(host.querySelector('.count')?.textContent).toBe('1 of 3 fired');
-  });
-
-  it('logs the first page on screen once, when its image has loaded', async () => {
-    const t = await mount({ renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
     const images = host.querySelectorAll('img.page-image');
     expect(images.length).toBeGreaterThan(1);
     expect(t.named('debugLog')).toEqual([]);
@@ -89,9 +73,7 @@ describe('an open script', () => {
   });
 
   it('fires GO from the keys outside text fields only, and RESET asks in the page first', async () => {
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
+    const t = await mount();
     key(document.body, ' ');
     key(button('RESET'), 'Enter');
     const field = document.createElement('input');
@@ -115,8 +97,6 @@ describe('an open script', () => {
   it('keeps the page being read when the layout changes, wherever the operator scrolled', async () => {
     const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
     const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
     t.ctl.goToPage(10);
     await flush();
     expect(t.store.visiblePage.value).toBe(10);
@@ -146,8 +126,6 @@ describe('the saved-run banner', () => {
   it('offers the saved run after opening; Resume restores it, Discard drops it, and either hides it', async () => {
     for (const [answer, call] of [['Resume', 'restoreRun'], ['Discard', 'discardRun']] as const) {
       const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: saved }), restoreRun: () => true, discardRun: () => true });
-      await t.ctl.openPath('/s/show.pdf');
-      await flush();
       expect(banner()).toBe('1 of 3 cues fired, standby 2 cue 2');
       button(answer).click();
       await flush();
@@ -163,8 +141,6 @@ describe('the saved-run banner', () => {
 
   it('sits above the script, never over it or the find bar; Tab reaches it and Escape does not discard it', async () => {
     const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: saved }), discardRun: () => true });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
     window.dispatchEvent(new KeyboardEvent('keydown', { key: 'f', ctrlKey: true, bubbles: true, cancelable: true }));
     await flush();
     const el = host.querySelector('.resume-banner') as HTMLElement;
@@ -188,13 +164,10 @@ describe('the saved-run banner', () => {
       // The answer to a GO carries the run just written as the offer.
       go: () => ({ ...saved, fired: ['1'], standbyID: '2', savedRun: { ...saved.savedRun, count: 1 } }),
     });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
     expect(banner()).not.toBeNull();
     t.ctl.go();
     await flush();
     expect(banner()).toBeNull();
-    render(null, host);
   });
 });
 
@@ -218,8 +191,6 @@ describe('opening at the standby cue', () => {
         discardRun: () => true,
         getState: () => restored,
       });
-      await t.ctl.openPath('/s/show.pdf');
-      await flush();
       const scroller = host.querySelector('.script') as HTMLElement;
       expect(scroller.scrollTop, answer).toBe(0);
       expect(t.store.visiblePage.value, answer).toBe(0);
@@ -235,29 +206,17 @@ describe('opening at the standby cue', () => {
   });
 
   it('shows the standby cue on the monitor wherever it is', async () => {
-    const t = await mount({ currentDocument: () => doc('/s/show.pdf', { state: offered, ...long }) }, true);
+    const t = await mountPage({ currentDocument: () => doc('/s/show.pdf', { state: offered, ...long }) }, { confidence: true });
     await flush();
     expect(t.store.doc.value?.path).toBe('/s/show.pdf');
     expect(t.store.visiblePage.value).toBeGreaterThanOrEqual(29);
-    expect(host.querySelector('.cue.standby')).not.toBeNull();
-  });
-
-  it('follows a first cue on the first pages from the start', async () => {
-    const near = { ...far, cues: [cue('1', 1, 0.9), cue('2', 30, 0.5)] };
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state: near, ...long }) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
-    expect(t.store.follow.value).toBe(true);
-    expect(host.querySelector('.back-to-standby')).toBeNull();
     expect(host.querySelector('.cue.standby')).not.toBeNull();
   });
 });
 
 describe('the page sheets', () => {
   it('Keyboard Shortcuts lists the keys over the script; GO still fires; Escape closes it', async () => {
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
+    const t = await mount();
     t.ctl.menuCommand('shortcuts');
     await flush();
     const sheet = host.querySelector('.script-wrap [aria-label="Keyboard shortcuts"]');
@@ -272,44 +231,11 @@ describe('the page sheets', () => {
   });
 });
 
-describe('the settings sheet', () => {
-  it('sends a field on Return without GO, shows the answer, refuses a bad value in place, closes on Escape', async () => {
-    const full = { ...settings, oscPort: 53000, oscEnabled: true };
-    const t = await mount({
-      getSettings: () => full,
-      setSettings: (c: never) => ({ ...full, ...(c as object) }),
-      openDocumentPath: (p: never) => doc(p, { state }),
-    });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
-    t.ctl.menuCommand('settings');
-    await flush();
-    const port = () => host.querySelector<HTMLInputElement>('.page-sheet input[name="oscPort"]')!;
-    expect(port().value).toBe('53000');
-    port().value = '9000';
-    key(port(), 'Enter');
-    await flush();
-    expect(t.named('setSettings')[0]).toEqual([{ oscPort: 9000 }]);
-    expect(t.named('go')).toHaveLength(0);
-    expect(port().value).toBe('9000');
-    port().value = '70000';
-    key(port(), 'Enter');
-    await flush();
-    expect(host.querySelector('.page-sheet .sheet-error')?.textContent).toContain('65535');
-    expect(t.named('setSettings')).toHaveLength(1);
-    key(port(), 'Escape');
-    await flush();
-    expect(host.querySelector('.page-sheet')).toBeNull();
-  });
-});
-
 describe('the find bar and the sidebar', () => {
   it('opens on Ctrl+F, keeps Return from GO, draws the hit, and gives GO back on Escape', async () => {
     const hits = [{ page: 1, rect: [0.2, 0.4, 0.3, 0.02], snippet: 'storm', lineEnd: false }];
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }), searchDocument: () => hits });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
-    document.body.dispatchEvent(new KeyboardEvent('keydown', { key: 'f', ctrlKey: true, bubbles: true, cancelable: true }));
+    const t = await mount({ searchDocument: () => hits });
+    key(document.body, 'f', { ctrlKey: true });
     await flush();
     const input = host.querySelector('.find-bar input') as HTMLInputElement;
     expect(document.activeElement).toBe(input);
@@ -340,8 +266,6 @@ describe('the find bar and the sidebar', () => {
 
   it('lists the cues in order; a click shows one, a double-click puts it in standby', async () => {
     const t = await mount({ openDocumentPath: (p: never) => doc(p, { state, pageCount: 40, aspects: Array(40).fill(0.7) }) });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
     const rows = [...host.querySelectorAll('.cue-row')] as HTMLButtonElement[];
     expect(rows.map((r) => r.querySelector('.cue-number')?.textContent)).toEqual(['1', '2', '3']);
     expect(rows[0].className).toContain('fired');
@@ -362,8 +286,6 @@ describe('a long cue list', () => {
       openDocumentPath: (p: never) => doc(p, { state: long, pageCount: 500, aspects: Array(500).fill(0.7) }),
       go: () => ({ ...long, standbyID: '900', fired: many.slice(0, 899).map((c) => c.id) }),
     });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
     const list = host.querySelector('.cue-list') as HTMLElement;
     const numbers = () => [...host.querySelectorAll('.cue-row .cue-number')].map((n) => Number(n.textContent));
     // 600 px of 26 px rows and the margin: a few dozen rows, the standby among them.
@@ -399,10 +321,8 @@ describe('a long cue list', () => {
 describe('Cue Mode', () => {
   it('Ctrl+E, a drag on the page, the number field at the line end; Return and Backspace stay in it', async () => {
     const answer = { rect: [0.1, 0.4, 0.3, 0.02], text: 'storm', lineEnd: 0.75, gapL: 0, gapR: 0, lines: [] };
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }), textRect: () => answer, upsertCue: () => 'x' });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
-    document.body.dispatchEvent(new KeyboardEvent('keydown', { key: 'e', ctrlKey: true, bubbles: true, cancelable: true }));
+    const t = await mount({ textRect: () => answer, upsertCue: () => 'x' });
+    key(document.body, 'e', { ctrlKey: true });
     await flush();
     const page = host.querySelector('.page[data-page="0"]') as HTMLElement;
     expect(page.className).toContain('cue-mode');
@@ -449,14 +369,7 @@ describe('placing a cue with the keys alone', () => {
       },
       upsertCue: () => 'x',
     });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
-    const press = (k: string, mods: KeyboardEventInit = {}) =>
-      document.body.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true, ...mods }));
-    // Outside Cue Mode n is nothing.
-    press('n');
-    await flush();
-    expect(host.querySelector('.line-cursor')).toBeNull();
+    const press = (k: string, mods: KeyboardEventInit = {}) => key(document.body, k, mods);
     press('e', { ctrlKey: true });
     press('n');
     await flush();
@@ -485,9 +398,7 @@ describe('placing a cue with the keys alone', () => {
 
   it('while the cursor shows, Down moves it and not the focus in the cue list', async () => {
     const lines = [[[0.1, 0.1, 0.5, 0.02], [0.1, 0.3, 0.5, 0.02], [0.1, 0.7, 0.5, 0.02], [0.1, 0.9, 0.5, 0.02]]];
-    const t = await mount({ openDocumentPath: (p: never) => doc(p, { state }), pageLines: (p: never) => lines[p as number] ?? [], textRect: () => null });
-    await t.ctl.openPath('/s/show.pdf');
-    await flush();
+    const t = await mount({ pageLines: (p: never) => lines[p as number] ?? [], textRect: () => null });
     t.ctl.setCueMode(true);
     const row = host.querySelector('[data-row="0"] button') as HTMLButtonElement;
     row.focus();

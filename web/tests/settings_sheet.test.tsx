@@ -6,7 +6,7 @@ import { dispatchEvent } from '../src/bridge/events';
 import type { Settings } from '../src/bridge/types';
 import { settingsFields } from '../src/state/settings_form';
 import { doc } from './fake_bridge';
-import { flush, host, mountPage, usePageDom } from './page_dom';
+import { flush, host, keydown as key, mountPage, usePageDom } from './page_dom';
 
 
 const core = {
@@ -44,10 +44,6 @@ function labelled(name: string): HTMLInputElement {
   const el = id ? host.querySelector(`#${id}`) : host.querySelector(`.settings-sheet [aria-label="${name}"]`);
   if (!el) throw new Error(`no control named ${name}`);
   return el as HTMLInputElement;
-}
-
-function key(target: EventTarget, k: string) {
-  target.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true, cancelable: true }));
 }
 
 function commit(el: HTMLInputElement, value: string) {
@@ -94,6 +90,9 @@ describe('the settings sheet', () => {
     expect(dim.checked).toBe(false);
     expect(host.querySelector('#setting-dimmed-note')?.textContent).toBe('The settings were not changed.');
     expect(t.named('go')).toEqual([]);
+    key(labelled('OSC port'), 'Escape');
+    await flush();
+    expect(host.querySelector('.settings-sheet')).toBeNull();
   });
 
   it('renames a cue type by the core rule and refuses a thirteenth character beside the field', async () => {
