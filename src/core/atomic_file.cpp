@@ -6,11 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "core/system_log.hpp"
 
@@ -142,23 +146,55 @@ mode_t currentUmask() {
     return startUmask;
 }
 
-void removeStaleTemporaries(const fs::path& path) {
-    const std::string prefix = "." + path.filename().string() + ".tmp-";
-    DIR* dir = ::opendir(folderOf(path).c_str());
-    if (!dir) return;
-    const std::time_t now = std::time(nullptr);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isOurTemporaryName(entry->d_name, prefix)) continue;
-        FileDescriptor fd(::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+void removeStaleTemporaries(std::span<const fs::path> files, std::span<const fs::path> kept) {
+    // Where each kept file really is: a link named like our debris may lead to
+    // the script or its marks, and a hard link is the same file under a name
+    // of ours. Neither may go.
+    std::vector<std::pair<dev_t, ino_t>> keptFiles;
+    for (const fs::path& path : kept) {
         struct stat info {};
-        if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        if (now - info.st_mtime < staleAfterSeconds) continue;
-        // Every writer of ours holds an exclusive lock until its rename; a
-        // lock we can take means the writer is gone.
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
-        ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        if (::stat(path.c_str(), &info) == 0) keptFiles.emplace_back(info.st_dev, info.st_ino);
     }
-    ::closedir(dir);
+    std::map<fs::path, std::vector<std::string>> prefixesByFolder;
+    for (const fs::path& path : files) {
+        prefixesByFolder[folderOf(path)].push_back("." + path.filename().string() + ".tmp-");
+    }
+    const std::time_t now = std::time(nullptr);
+    for (const auto& [folder, prefixes] : prefixesByFolder) {
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir) continue;
+        while (const dirent* entry = ::readdir(dir)) {
+            const bool ours = std::any_of(prefixes.begin(), prefixes.end(), [&](const std::string& prefix) {
+                return isOurTemporaryName(entry->d_name, prefix);
+            });
+            if (!ours) continue;
+            FileDescriptor fd(::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+            struct stat info {};
+            if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            if (info.st_nlink != 1) continue;
+            const auto same = [&](const std::pair<dev_t, ino_t>& file) {
+                return file.first == info.st_dev && file.second == info.st_ino;
+            };
+            if (std::any_of(keptFiles.begin(), keptFiles.end(), same)) continue;
+            if (now - info.st_mtime < staleAfterSeconds) continue;
+            // Every writer of ours holds an exclusive lock until its rename; a
+            // lock we can take means the writer is gone.
+            if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+            // The name must still be the file just checked, not one put in its place meanwhile.
+            struct stat atName {};
+            if (::fstatat(::dirfd(dir), entry->d_name, &atName, AT_SYMLINK_NOFOLLOW) != 0 ||
+                atName.st_dev != info.st_dev || atName.st_ino != info.st_ino) {
+                continue;
+            }
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+        ::closedir(dir);
+    }
+}
+
+void removeStaleTemporaries(const fs::path& path) {
+    const fs::path one[] = {path};
+    removeStaleTemporaries(one, one);
 }
 
 std::optional<StagedFile> StagedFile::create(const fs::path& destination, std::string* error) {
@@ -259,6 +295,9 @@ ReadResult readWholeFile(const fs::path& path, std::size_t maxBytes) {
         result.error = "file too large";
         return result;
     }
+    // Room for the whole file at once: growing by doubling would hold up to
+    // twice its size while copying, for a file near the limit.
+    result.bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(fd.get(), buffer, sizeof buffer);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -65,6 +66,13 @@ mode_t currentUmask();
 // Removes temporary files of our own naming beside `path` that an earlier run
 // left behind when it was killed mid-write. Called by every atomic write.
 void removeStaleTemporaries(const std::filesystem::path& path);
+
+// The same for each of `files` in one pass over each folder. A candidate is
+// taken only when it is certainly debris: our name, a regular file with no
+// other name (no second hard link), not one of `kept` nor the file one of them
+// leads to through links, at least a few seconds old and locked by no writer.
+void removeStaleTemporaries(std::span<const std::filesystem::path> files,
+                            std::span<const std::filesystem::path> kept);
 
 enum class ReadStatus { ok, missing, tooLarge, failed };
 

@@ -1,10 +1,22 @@
 #include "cues/cue_sidecar.hpp"
 
+#include <array>
 #include <cmath>
 
 namespace tallowmark {
 
 namespace {
+
+constexpr std::array sidecarBounds{
+    ListBound{"cues", maxRecordsPerList, PastBound::refuse},
+    ListBound{"marks", maxRecordsPerList, PastBound::refuse},
+    ListBound{"flags", maxRecordsPerList, PastBound::refuse},
+    ListBound{"memos", maxRecordsPerList, PastBound::refuse},
+    ListBound{"inserts", maxRecordsPerList, PastBound::refuse},
+    ListBound{"pageTexts", maxRecordsPerList, PastBound::refuse},
+    // Four numbers or none; bounded all the same, or a file of numbers could fill memory.
+    ListBound{"crop", maxRecordsPerList, PastBound::refuse},
+};
 
 bool positionLess(double a, double b) {
     if (std::isnan(a)) return false;
@@ -34,7 +46,14 @@ Json toJson(const Memo& memo) { return fieldsToJson(memo); }
 Json toJson(const Insert& insert) { return fieldsToJson(insert); }
 Json toJson(const CueSidecar& sidecar) { return fieldsToJson(sidecar); }
 
-std::optional<CueSidecar> decodeSidecar(std::string_view text) { return decodeRecord<CueSidecar>(text); }
+std::optional<CueSidecar> decodeSidecar(std::string_view text, FileNotes& notes) {
+    return decodeFile<CueSidecar>(text, sidecarBounds, notes);
+}
+
+std::optional<CueSidecar> decodeSidecar(std::string_view text) {
+    FileNotes notes;
+    return decodeSidecar(text, notes);
+}
 
 std::optional<std::string> encodeSidecar(const CueSidecar& sidecar) {
     Json json = toJson(sidecar);

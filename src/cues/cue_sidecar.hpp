@@ -164,6 +164,17 @@ struct RecordFields<CueSidecar> {
         FieldKey{"spreadOffset", &CueSidecar::spreadOffset}};
 };
 
+template <>
+inline constexpr std::string_view freshField<Cue> = "id";
+template <>
+inline constexpr std::string_view freshField<Mark> = "id";
+template <>
+inline constexpr std::string_view freshField<Flag> = "id";
+template <>
+inline constexpr std::string_view freshField<Memo> = "id";
+template <>
+inline constexpr std::string_view freshField<Insert> = "id";
+
 // Script order: page, then y, then x. A NaN position (never stored, but it
 // could come from a caller) sorts after every number so the order stays total.
 bool inScriptOrder(const Cue& a, const Cue& b);
@@ -190,8 +201,16 @@ Json listToJson(const std::vector<T>& items) {
     return list;
 }
 
+// The most records of each kind (and page texts) that a marks file may hold.
+// A long show has a few thousand cues; a file with more than this was not
+// made by an operator, and reading it whole would stop the show opening.
+inline constexpr std::size_t maxRecordsPerList = 100000;
+
 // Decodes the text of a marks file; none when it is not JSON or not a marks
-// record (a key of the wrong type anywhere fails the whole record).
+// record (a key of the wrong type anywhere fails the whole record), or when a
+// list holds more than maxRecordsPerList (`notes` names it). Damaged text is
+// read as U+FFFD (`notes` says so).
+std::optional<CueSidecar> decodeSidecar(std::string_view text, FileNotes& notes);
 std::optional<CueSidecar> decodeSidecar(std::string_view text);
 
 // Pretty-printed JSON with sorted keys; none when a real is not finite.

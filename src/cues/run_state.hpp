@@ -28,9 +28,20 @@ struct ResumeOffer {
     Cue standby;
 };
 
+template <>
+struct RecordFields<RunState> {
+    static constexpr auto list = std::tuple{FieldKey{"standbyID", &RunState::standbyID},
+                                            FieldKey{"fired", &RunState::fired},
+                                            FieldKey{"savedAt", &RunState::savedAt}};
+};
+
 bool readValue(const Json& value, RunState& out);
 
-// None when the text is not a JSON object of the run-file shape.
+// None when the text is not a JSON object of the run-file shape, or names
+// more fired cues than a marks file may hold (maxRecordsPerList). Damaged
+// text is read as U+FFFD: `notes` says what reading did; the form without it
+// logs that.
+std::optional<RunState> decodeRunState(std::string_view text, FileNotes& notes);
 std::optional<RunState> decodeRunState(std::string_view text);
 
 // Compact JSON; none when savedAt is not finite.

@@ -1,8 +1,16 @@
 #include "settings/settings.hpp"
 
+#include <array>
+
 namespace tallowmark {
 
 namespace {
+
+constexpr std::array settingsBounds{
+    ListBound{"recentDocuments", maxRecentDocuments, PastBound::drop},
+    ListBound{"cueTypes", maxCueTypes, PastBound::drop},
+    ListBound{"midiMap", maxMidiBindings, PastBound::drop},
+};
 
 // Versions before the current palette shipped with a red CUE type. A file that
 // still holds that untouched list gets the new defaults; an edited list is the
@@ -45,17 +53,34 @@ bool readValue(const Json& value, MIDIBinding& out) {
 Json toJson(const CueType& type) { return fieldsToJson(type); }
 Json toJson(const MIDIBinding& binding) { return fieldsToJson(binding); }
 
+namespace {
+
+// What reading does after the fields are in: earlier versions' values, and the bounds.
+Settings migrated(Settings s, bool themeNameWritten) {
+    // Files from before named themes only held the level; keep what the
+    // operator saw.
+    if (!themeNameWritten) s.themeName = s.theme > 0.5 ? "deep" : "light";
+    // "next" was once the silent default; only an explicit choice keeps it.
+    if (s.glowTarget == "next" && !s.glowTargetChosen) s.glowTarget = "standby";
+    if (s.recentDocuments.size() > maxRecentDocuments) s.recentDocuments.resize(maxRecentDocuments);
+    if (s.cueTypes.size() > maxCueTypes) s.cueTypes.resize(maxCueTypes);
+    if (s.midiMap.size() > maxMidiBindings) s.midiMap.resize(maxMidiBindings);
+    if (s.cueTypes.empty() || s.cueTypes == earlierDefaultCueTypes()) s.cueTypes = defaultCueTypes();
+    return s;
+}
+
+}  // namespace
+
 std::optional<Settings> decodeSettings(const Json& value) {
     Settings s;
     if (!readFields(value, s)) return std::nullopt;
+    return migrated(std::move(s), FieldReader(value).present("themeName"));
+}
 
-    // Files from before named themes only held the level; keep what the
-    // operator saw.
-    if (!FieldReader(value).present("themeName")) s.themeName = s.theme > 0.5 ? "deep" : "light";
-    // "next" was once the silent default; only an explicit choice keeps it.
-    if (s.glowTarget == "next" && !s.glowTargetChosen) s.glowTarget = "standby";
-    if (s.cueTypes.empty() || s.cueTypes == earlierDefaultCueTypes()) s.cueTypes = defaultCueTypes();
-    return s;
+std::optional<Settings> decodeSettingsFile(std::string_view text, FileNotes& notes) {
+    std::optional<Settings> s = decodeFile<Settings>(text, settingsBounds, notes);
+    if (!s) return std::nullopt;
+    return migrated(std::move(*s), fieldPresent<Settings>(notes, "themeName"));
 }
 
 Json encodeSettings(const Settings& settings) { return fieldsToJson(settings); }

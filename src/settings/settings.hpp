@@ -33,6 +33,13 @@ struct MIDIBinding {
 std::vector<CueType> defaultCueTypes();
 std::vector<MIDIBinding> defaultMidiMap();
 
+// The longest lists the settings keep; reading keeps the first entries of a
+// longer list. The page offers at most 24 cue types; a MIDI map far longer
+// than the 128 notes of 16 channels was not made by hand.
+inline constexpr std::size_t maxRecentDocuments = 10;
+inline constexpr std::size_t maxCueTypes = 24;
+inline constexpr std::size_t maxMidiBindings = 2048;
+
 struct Settings {
     bool oscEnabled = true;
     std::int64_t oscPort = 53100;
@@ -112,7 +119,12 @@ Json toJson(const MIDIBinding& binding);
 
 // The settings file's form. None when the value is not an object, a key holds
 // a value of the wrong type, or a cue type or binding lacks a required key.
+// Lists longer than their bound keep their first entries.
 std::optional<Settings> decodeSettings(const Json& value);
+
+// The same from the file's text, read without ever holding more of a long
+// list than is kept; damaged text is read as U+FFFD (noted in `notes`).
+std::optional<Settings> decodeSettingsFile(std::string_view text, FileNotes& notes);
 
 // Every key is written; a binding without a channel leaves "channel" out.
 Json encodeSettings(const Settings& settings);

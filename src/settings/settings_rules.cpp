@@ -16,7 +16,6 @@ namespace tallowmark {
 
 namespace {
 
-constexpr std::size_t maxCueTypes = 24;
 constexpr std::size_t maxCueTypeNameLength = 12;
 constexpr const char* fallbackCueTypeColor = "#d8391d";
 
@@ -75,6 +74,8 @@ std::optional<std::vector<MIDIBinding>> pageMidiMap(const Json& value) {
     if (!value.is_array()) return std::nullopt;
     std::vector<MIDIBinding> map;
     for (const Json& entry : value) {
+        // No more than the settings file keeps, so a save and a launch change nothing.
+        if (map.size() == maxMidiBindings) break;
         if (!entry.is_object()) continue;
         auto note = take<std::int64_t>(entry, "note");
         auto action = take<std::string>(entry, "action");

@@ -77,17 +77,20 @@ void SettingsStore::load() {
         case ReadStatus::failed:
             unreadableReason_ = "lukeminen epaonnistui: " + read.error;
             break;
-        case ReadStatus::ok:
-            if (auto json = parseJson(read.bytes)) {
-                if (auto decoded = decodeSettings(*json)) {
-                    settings_ = std::move(*decoded);
-                    return;
-                }
-                unreadableReason_ = "ei kelvollisia asetuksia";
-            } else {
-                unreadableReason_ = "ei JSONia";
+        case ReadStatus::ok: {
+            FileNotes notes;
+            if (auto decoded = decodeSettingsFile(read.bytes, notes)) {
+                settings_ = std::move(*decoded);
+                if (!notes.repaired) return;
+                // Read as well as it could be; the file as it was is still kept
+                // aside before the first write, like an unusable one.
+                repairedFile_ = true;
+                logSystem("asetustiedostossa " + fileURL_.string() + " oli vioittunutta tekstia, luettu korvausmerkein");
+                break;
             }
+            unreadableReason_ = "ei kelvollisia asetuksia";
             break;
+        }
     }
     unreadableFilePending_ = true;
 }
@@ -97,7 +100,8 @@ bool SettingsStore::keepUnreadableFile() {
     if (::lstat(fileURL_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         return true;  // gone meanwhile: nothing left to keep
     }
-    const std::string base = fileURL_.filename().string() + ".unreadable-" + localTimeStamp();
+    const std::string base =
+        fileURL_.filename().string() + (repairedFile_ ? ".before-repair-" : ".unreadable-") + localTimeStamp();
     int error = 0;
     // Several stores started within one second each keep their own copy.
     for (int attempt = 1; attempt <= 100; ++attempt) {
@@ -105,18 +109,23 @@ bool SettingsStore::keepUnreadableFile() {
         const std::filesystem::path kept = fileURL_.parent_path() / name;
         error = renameNoReplace(fileURL_, kept);
         if (error == 0) {
-            logSystem("asetustiedosto " + fileURL_.string() + " oli kayttokelvoton (" +
-                      unreadableReason_ + "); talletettu nimella " + kept.string() +
-                      ", kaytossa oletusasetukset");
+            if (repairedFile_) {
+                logSystem("asetustiedoston " + fileURL_.string() + " alkuperainen sisalto talletettu nimella " +
+                          kept.string());
+            } else {
+                logSystem("asetustiedosto " + fileURL_.string() + " oli kayttokelvoton (" + unreadableReason_ +
+                          "); talletettu nimella " + kept.string() + ", kaytossa oletusasetukset");
+            }
             return true;
         }
         if (error != EEXIST) break;
     }
     if (!keepFailureLogged_) {
         keepFailureLogged_ = true;
-        logSystem("asetustiedosto " + fileURL_.string() + " on kayttokelvoton (" +
-                  unreadableReason_ + ") eika sita voitu siirtaa sivuun (" + std::strerror(error) +
-                  "); asetusten muutoksia ei tallenneta");
+        const std::string what = repairedFile_ ? "asetustiedoston " + fileURL_.string() + " alkuperaista sisaltoa ei"
+                                               : "asetustiedosto " + fileURL_.string() + " on kayttokelvoton (" +
+                                                     unreadableReason_ + ") eika sita";
+        logSystem(what + " voitu siirtaa sivuun (" + std::strerror(error) + "); asetusten muutoksia ei tallenneta");
     }
     return false;
 }

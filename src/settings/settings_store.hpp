@@ -35,7 +35,7 @@ public:
     bool inMemory() const { return inMemory_; }
     const std::filesystem::path& fileURL() const { return fileURL_; }
 
-    static constexpr std::size_t maxRecentDocuments = 10;
+    static constexpr std::size_t maxRecentDocuments = tallowmark::maxRecentDocuments;
     // The file holds a few kilobytes; anything far larger is not ours to load.
     static constexpr std::size_t maxFileBytes = 16u << 20;
 
@@ -51,6 +51,9 @@ private:
     // the first write, so an operator's hand-edited file is never lost.
     bool unreadableFilePending_ = false;
     std::string unreadableReason_;
+    // The file was read, but only after its damaged text was replaced; it is
+    // kept aside all the same, as it was.
+    bool repairedFile_ = false;
     bool keepFailureLogged_ = false;
 };
 

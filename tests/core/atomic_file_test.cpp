@@ -124,10 +124,20 @@ TEST(AtomicFile, OnlyStaleTemporariesOfOurOwnNamingAreSwept) {
     }
     fs::create_directory(dir / ".Show.tallowmark-run.tmp-Dir123");
     fs::last_write_time(dir / ".Show.tallowmark-run.tmp-Dir123", old);
+    // Named like debris, but another file's second name, or the file being
+    // replaced as its link leads: never taken.
+    writeText(dir / "Show.pdf", "script");
+    fs::create_hard_link(dir / "Show.pdf", dir / ".Show.tallowmark-run.tmp-Hard01");
+    fs::last_write_time(dir / "Show.pdf", old);
+    writeText(dir / ".Show.tallowmark-run.tmp-Link01", "the run as it was");
+    fs::last_write_time(dir / ".Show.tallowmark-run.tmp-Link01", old);
+    fs::create_symlink(".Show.tallowmark-run.tmp-Link01", target);
 
     ASSERT_TRUE(writeFileAtomically(target, "x"));
     for (const Case& c : cases) EXPECT_EQ(fs::exists(dir / c.name), !c.removed) << c.name;
     EXPECT_TRUE(fs::is_directory(dir / ".Show.tallowmark-run.tmp-Dir123"));
+    EXPECT_EQ(readText(dir / ".Show.tallowmark-run.tmp-Hard01"), "script");
+    EXPECT_EQ(readText(dir / ".Show.tallowmark-run.tmp-Link01"), "the run as it was");
     for (int fd : locks) ::close(fd);
 }
 

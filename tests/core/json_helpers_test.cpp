@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 namespace tallowmark {
 namespace {
@@ -203,6 +204,153 @@ TEST(JsonHelpers, ListedFieldsReadAndWriteByTheirForm) {
     latin1.key = "b";
     ASSERT_TRUE(readFields(*parseJson(dumpJson(fieldsToJson(latin1), -1)), back));
     EXPECT_EQ(back.path, latin1.path);
+}
+
+// --- reading files ---
+
+// A record with a list of records (read one by one), plain lists and a map
+// (read whole), and an optional.
+struct Book {
+    std::int64_t n = 1;
+    std::string title = "untitled";
+    std::vector<Entry> entries;
+    std::vector<std::string> names;
+    std::map<std::string, std::string> texts;
+    std::optional<std::int64_t> limit;
+};
+
+// Every default Ticket has an id of its own.
+int ticketsMade = 0;
+struct Ticket {
+    std::string id = "T" + std::to_string(++ticketsMade);
+    std::string seat;
+};
+
+struct Box {
+    std::vector<Ticket> tickets;
+};
+
+}  // namespace
+
+template <>
+struct RecordFields<Book> {
+    static constexpr auto list =
+        std::tuple{FieldKey{"n", &Book::n},         FieldKey{"title", &Book::title}, FieldKey{"entries", &Book::entries},
+                   FieldKey{"names", &Book::names}, FieldKey{"texts", &Book::texts}, FieldKey{"limit", &Book::limit}};
+};
+template <>
+struct RecordFields<Ticket> {
+    static constexpr auto list = std::tuple{FieldKey{"id", &Ticket::id}, FieldKey{"seat", &Ticket::seat}};
+};
+template <>
+inline constexpr std::string_view freshField<Ticket> = "id";
+template <>
+struct RecordFields<Box> {
+    static constexpr auto list = std::tuple{FieldKey{"tickets", &Box::tickets}};
+};
+
+namespace {
+
+bool readValue(const Json& value, Entry& out) { return readFields(value, out); }
+bool readValue(const Json& value, Book& out) { return readFields(value, out); }
+Json toJson(const Entry& entry) { return fieldsToJson(entry); }
+
+// The record read from the file text as written back; "none" when refused,
+// "over <key>" when a refusing bound stopped it.
+std::string fileRead(const std::string& text, std::span<const ListBound> bounds = {}) {
+    FileNotes notes;
+    const auto book = decodeFile<Book>(text, bounds, notes);
+    if (!notes.overBound.empty()) return "over " + std::string(notes.overBound);
+    return book ? dumpJson(fieldsToJson(*book), -1) : "none";
+}
+
+TEST(JsonFiles, ReadingAsParsedAgreesWithReadingTheParsedTree) {
+    const char* cases[] = {
+        R"({})",
+        R"({"n": 2, "n": null})",  // a repeated key: the last counts, null included
+        R"({"n": null, "n": 3, "title": "a", "title": "b"})",
+        R"({"entries": [{"key": "a"}], "entries": [{"key": "b", "channel": 2}]})",
+        R"({"x": [[{"y": [1, {"z": null}]}]], "n": 4, "z": "s", "entries": null})",  // unknown keys
+        R"({"entries": [{"key": "a", "other": {"deep": [1]}, "samples": [{"count": 2, "tags": ["t"]}]}]})",
+        R"({"texts": {"0": "a", "1": "b"}, "names": ["x", "y"], "limit": 5, "title": "\u00e4\ud83d\ude00"})",
+        R"({"entries": [{"key": "a", "path": "\u0000/K%E4.pdf"}], "names": ["\u0000"]})",
+        // Each of these fails the whole record.
+        R"({"entries": {}})", R"({"entries": [1]})", R"({"entries": [null]})", R"({"entries": [[]]})",
+        R"({"entries": [{}]})", R"({"entries": [{"key": null}]})", R"({"entries": [{"key": "a", "key": null}]})",
+        R"({"entries": [{"key": "a", "samples": [{"count": 1.5}]}]})", R"({"texts": {"a": 1}})",
+        R"({"names": "x"})", R"({"n": 1.5})", R"({"n": "1"})", R"({"limit": []})", R"({"title": {}})",
+        R"([])", "5", R"("s")", "null", "", "{} {}", R"({"n": 1)", R"({"n": 1]})",
+    };
+    for (const std::string text : cases) {
+        const auto tree = decodeRecord<Book>(text);
+        EXPECT_EQ(fileRead(text), tree ? dumpJson(fieldsToJson(*tree), -1) : "none") << text;
+    }
+}
+
+TEST(JsonFiles, ListsAreHeldToTheirBoundsWhileParsing) {
+    const ListBound bounds[] = {{"entries", 2, PastBound::refuse},
+                                {"names", 2, PastBound::drop},
+                                {"texts", 2, PastBound::refuse}};
+    // What was read: the number of entries, the names when there are any, n when set; or the refusal.
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"entries": [{"key": "a"}, {"key": "b"}]})", "2 entries"},
+        {R"({"entries": [{"key": "a"}, {"key": "b"}, {"key": "c"}]})", "over entries"},
+        {R"({"entr\u0069es": [{"key": "a"}, {"key": "b"}, {"key": "c"}]})", "over entries"},  // counted by the decoder
+        {R"({"texts": {"a": "1", "b": "2", "c": "3"}})", "over texts"},
+        {R"({"names": ["a", "b", ["c", [",]"]], "d"], "n": 5})", R"(names ["a","b"], n 5)"},
+        {R"({"names": ["a", "b", 5]})", R"(names ["a","b"])"},  // the tail is cut unread
+        {R"({"n\u0061mes": ["a", "b", "c"]})", R"(names ["a","b"])"},
+        {R"({"n\u0061mes": ["a", "b", 5]})", "none"},  // read past the bound: still checked
+        // Not elements of a bounded list: separators in texts, deeper lists, lists under other keys.
+        {R"({"entries": [{"key": "a,b,c"}, {"key": "d", "samples": [{}, {}, {}]}]})", "2 entries"},
+        {R"({"x": {"entries": [1, 2, 3], "names": [1, 2, 3]}})", "0 entries"},
+    };
+    for (const auto& [text, expected] : cases) {
+        FileNotes notes;
+        const auto book = decodeFile<Book>(text, bounds, notes);
+        std::string summary = notes.overBound.empty() ? "none" : "over " + std::string(notes.overBound);
+        if (book) {
+            summary = book->names.empty() ? std::to_string(book->entries.size()) + " entries"
+                                          : "names " + dumpJson(book->names, -1);
+            if (book->n != 1) summary += ", n " + std::to_string(book->n);
+        }
+        EXPECT_EQ(summary, expected) << text;
+    }
+}
+
+TEST(JsonFiles, DamagedTextIsReadRepairedAndTooDeepIsRefused) {
+    FileNotes notes;
+    const auto book = decodeFile<Book>("{\"title\": \"a\xFF\", \"names\": [\"\\ud800\"], \"n\": null}", {}, notes);
+    ASSERT_TRUE(book);
+    EXPECT_TRUE(notes.repaired);
+    EXPECT_EQ(book->title, "a\xEF\xBF\xBD");
+    EXPECT_EQ(book->names, std::vector<std::string>{"\xEF\xBF\xBD"});
+    EXPECT_TRUE(fieldPresent<Book>(notes, "title"));
+    EXPECT_FALSE(fieldPresent<Book>(notes, "n")) << "null is no value";
+    EXPECT_FALSE(fieldPresent<Book>(notes, "texts"));
+
+    ASSERT_TRUE(decodeFile<Book>(R"({"n": 2})", {}, notes));
+    EXPECT_FALSE(notes.repaired) << "each reading starts afresh";
+    // A file cut short by a crash and padded with zeros reads as far as the parser reads: to the first NUL.
+    const std::string padded = R"({"n": 3})" + std::string(4096, '\0') + "\xFF[[[";
+    EXPECT_EQ(fileRead(padded), dumpJson(fieldsToJson(*decodeRecord<Book>(padded)), -1));
+    EXPECT_EQ(decodeFile<Book>(padded, {}, notes)->n, 3);
+    EXPECT_FALSE(notes.repaired);
+    // Unknown keys are skipped without being kept, but never nest without bound.
+    EXPECT_TRUE(decodeFile<Book>(R"({"x": )" + nested(254) + "}", {}, notes));
+    EXPECT_FALSE(decodeFile<Book>(R"({"x": )" + nested(255) + "}", {}, notes));
+}
+
+TEST(JsonFiles, RecordsOfALongListGetAFreshValueOnlyWhereTheyLackIt) {
+    FileNotes notes;
+    const auto box = decodeFile<Box>(
+        R"({"tickets": [{"seat": "a"}, {"id": "X"}, {"id": null}, {"id": "Y", "id": null}]})", {}, notes);
+    ASSERT_TRUE(box);
+    ASSERT_EQ(box->tickets.size(), 4u);
+    EXPECT_EQ(box->tickets[1].id, "X");
+    const std::set<std::string> fresh{box->tickets[0].id, box->tickets[2].id, box->tickets[3].id};
+    EXPECT_EQ(fresh.size(), 3u) << "each its own";
+    for (const std::string& id : fresh) EXPECT_TRUE(id.starts_with("T")) << id;
 }
 
 TEST(JsonHelpers, DumpSortsKeysAndFlagsNonFinite) {

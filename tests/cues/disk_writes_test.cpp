@@ -29,6 +29,7 @@ protected:
     void SetUp() override {
         writeText(marks(), *encodeSidecar(testing::sidecarWithCues(120)));
         engine.loadSidecar(pdf());
+        ASSERT_TRUE(engine.flushWrites()) << "the sweep that opening queues";
     }
     // The run file as it is now, without waiting: "standby | count fired", or "no file".
     std::string runOnDisk() const {
@@ -217,7 +218,9 @@ TEST_F(DiskWrites, TheOperatorsSaveAnswersWhenWrittenWithoutHoldingTheMainThread
         drainMainQueue();
         ASSERT_TRUE(answer) << "the answer comes once the writer is done";
         EXPECT_EQ(*answer, writable);
-        if (writable) EXPECT_NE(readText(marks()).find("\"c7\""), std::string::npos);
+        if (writable) {
+            EXPECT_NE(readText(marks()).find("\"c7\""), std::string::npos);
+        }
     }
     fs::remove_all(marks());
     engine.unload();
@@ -249,6 +252,33 @@ TEST_F(DiskWrites, AFifoInPlaceOfTheMarksOrRunFileDoesNotStopTheScriptOpening) {
     EXPECT_EQ(engine.sidecar(), fresh);
 }
 
+TEST_F(DiskWrites, ADamagedRunFileIsReadRepairedAndAnOvergrownOneOffersNothing) {
+    std::string overgrown = R"({"standbyID": "c4", "fired": ["c1")";
+    for (std::size_t n = 0; n < maxRecordsPerList; ++n) overgrown += R"(, "c2")";
+    overgrown += "]}";
+    // The run file, what is offered after opening, and the log line that says why.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"{\"standbyID\": \"c4\", \"fired\": [\"c1\", \"c2\", \"c3\", \"c\xFF\"], \"savedAt\": 1}", "3 of 120, c4",
+         "TALLOWMARK: ajotiedostossa oli vioittunutta tekstia, luettu korvausmerkein\n"},
+        {R"({"standbyID": "c4\udc00", "fired": ["c1", "c2"]})", "2 of 120, c3",
+         "TALLOWMARK: ajotiedostossa oli vioittunutta tekstia, luettu korvausmerkein\n"},
+        {overgrown, "no offer", "TALLOWMARK: ajotiedostossa on yli 100000 laukaistua iskua, jatkoa ei tarjota\n"},
+    };
+    for (const auto& [text, offered, line] : cases) {
+        writeText(runFile(), text);
+        ::testing::internal::CaptureStderr();
+        engine.loadSidecar(pdf());
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        const auto offer = engine.resumeOffer();
+        EXPECT_EQ(offer ? std::to_string(offer->firedCount) + " of " + std::to_string(offer->total) + ", " +
+                              offer->standby.id
+                        : "no offer",
+                  offered)
+            << text.substr(0, 60);
+        EXPECT_NE(err.find(line), std::string::npos) << err;
+    }
+}
+
 TEST_F(DiskWrites, CrashDebrisIsSweptWhenItsOwnFileIsNextWritten) {
     const auto longAgo = fs::file_time_type::clock::now() - 1h;
     for (const fs::path& leftover : {dir / ".Show.tallowmark-run.tmp-Q1w2E3", dir / ".Show.tallowmark.bak1.tmp-x9Y8z7"}) {
@@ -265,6 +295,41 @@ TEST_F(DiskWrites, CrashDebrisIsSweptWhenItsOwnFileIsNextWritten) {
     EXPECT_FALSE(fs::exists(dir / ".Show.tallowmark.bak1.tmp-x9Y8z7"));
     EXPECT_EQ(decodeSidecar(readText(backup(1)))->cues.size(), 120u) << "a whole backup under its own name";
     EXPECT_EQ(entries(), 3) << "marks, run file, backup 1, and nothing else";
+}
+
+TEST_F(DiskWrites, CrashDebrisOfTheScriptsFilesIsSweptWhenItOpensAndNothingElse) {
+    const auto longAgo = fs::file_time_type::clock::now() - 1h;
+    const auto leave = [&](const std::string& name, bool old = true) {
+        writeText(dir / name, "partial");
+        if (old) fs::last_write_time(dir / name, longAgo);
+    };
+    // Debris of the marks file, the run file and the backups: swept.
+    const char* debris[] = {".Show.tallowmark.tmp-Ab3dE9", ".Show.tallowmark-run.tmp-Q1w2E3",
+                            ".Show.tallowmark.bak1.tmp-x9Y8z7", ".Show.tallowmark.bak5.tmp-000000"};
+    for (const char* name : debris) leave(name);
+    // Not ours, not this script's, or perhaps still being written: kept.
+    const char* others[] = {".Other.tallowmark.tmp-Ab3dE9", "Show.tallowmark.tmp-Ab3dE9", ".Show.pdf.tmp-Ab3dE9",
+                            ".Show.tallowmark.tmp-Ab3dE", ".Show.tallowmark.bak6.tmp-Ab3dE9"};
+    for (const char* name : others) leave(name);
+    leave(".Show.tallowmark.tmp-Fresh1", /*old=*/false);
+    // The script's own files under names like ours: the marks file reached
+    // through a link, the script as a second hard link. Never debris.
+    fs::rename(marks(), dir / ".Show.tallowmark.tmp-Marks1");
+    fs::create_symlink(".Show.tallowmark.tmp-Marks1", marks());
+    fs::last_write_time(dir / ".Show.tallowmark.tmp-Marks1", longAgo);
+    writeText(pdf(), "%PDF-1.4 the script");
+    fs::create_hard_link(pdf(), dir / ".Show.tallowmark-run.tmp-Pdf001");
+    fs::last_write_time(pdf(), longAgo);
+    const long before = entries();
+
+    engine.loadSidecar(pdf());
+    ASSERT_TRUE(engine.flushWrites());
+    for (const char* name : debris) EXPECT_FALSE(fs::exists(dir / name)) << name;
+    for (const char* name : others) EXPECT_TRUE(fs::exists(dir / name)) << name;
+    EXPECT_TRUE(fs::exists(dir / ".Show.tallowmark.tmp-Fresh1"));
+    EXPECT_EQ(readText(dir / ".Show.tallowmark-run.tmp-Pdf001"), "%PDF-1.4 the script");
+    EXPECT_EQ(engine.sidecar().cues.size(), 120u) << "read through the link";
+    EXPECT_EQ(entries(), before - static_cast<long>(std::size(debris)));
 }
 
 }  // namespace

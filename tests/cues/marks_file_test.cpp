@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "core/main_queue.hpp"
 #include "cue_fixtures.hpp"
 #include "support/json_text.hpp"
 
@@ -14,6 +15,13 @@ using testing::readText;
 using testing::writeText;
 
 using MarksFile = testing::ShowFolder;
+
+// The record a script opens with when its marks file gives nothing.
+CueSidecar freshFor(const std::string& pdfName) {
+    CueSidecar sidecar;
+    sidecar.documentName = pdfName;
+    return sidecar;
+}
 
 TEST(MarksFileName, OnlyTheLastExtensionIsReplaced) {
     EXPECT_EQ(sidecarPathFor("/a/My.Show.pdf"), fs::path("/a/My.Show.tallowmark"));
@@ -44,7 +52,10 @@ TEST_F(MarksFile, WhatTheEngineSavesAnotherEngineReadsBackEqual) {
     Cue cue = numberedCue(7);
     cue.note = "valo \"sisaan\"\n";
     engine.upsert(cue);
-    engine.upsert(Mark{.id = "m1", .group = "g"});
+    Mark mark;
+    mark.id = "m1";
+    mark.group = "g";
+    engine.upsert(mark);
     engine.upsert(Insert{.lineH = 0.02, .text = "lisatty repliikki"});
     engine.setPageText(3, "sivu");
     engine.setCrop({0.1, 0.2, 0.7, 0.6});
@@ -105,7 +116,7 @@ TEST_F(MarksFile, UndecodableFilesGiveAFreshRecordNamedAfterThePdf) {
                                    R"({"documentName": "\u0000K%E"})"}) {  // an escaped name cut short
         writeText(marks(), text);
         engine.loadSidecar(pdf());
-        EXPECT_EQ(engine.sidecar(), CueSidecar{.documentName = "Show.pdf"}) << text;
+        EXPECT_EQ(engine.sidecar(), freshFor("Show.pdf")) << text;
         EXPECT_EQ(readText(marks()), text) << "nothing is written at load";
     }
 }
@@ -248,6 +259,135 @@ TEST_F(MarksFile, ImportOfOwnBackupAndFailures) {
     EXPECT_FALSE(engine.importSidecar(dir / "missing.tallowmark"));
     EXPECT_EQ(engine.sidecar(), before);
     EXPECT_EQ(engine.undoDepth(), 3u) << "a failed import takes no undo step";
+}
+
+// A marks file with `count` empty records (or page texts) under `key`.
+std::string marksWith(const std::string& key, std::size_t count) {
+    const bool texts = key == "pageTexts";
+    const bool numbers = key == "crop";
+    std::string text = "{\"" + key + "\": " + (texts ? "{" : "[");
+    for (std::size_t n = 0; n < count; ++n) {
+        if (n) text += ",";
+        text += texts ? "\"" + std::to_string(n) + "\": \"\"" : numbers ? "0" : "{}";
+    }
+    return text + (texts ? "}}" : "]}");
+}
+
+TEST_F(MarksFile, AFileBeyondTheBoundsIsLeftAsItIsWhateverIsDoneWhileItIsOpen) {
+    const std::pair<const char*, const char*> kinds[] = {
+        {"cues", "cues"},   {"marks", "marks"},         {"flags", "flags"},         {"memos", "memos"},
+        {"inserts", "inserted lines"}, {"pageTexts", "page texts"}, {"crop", "crop values"},
+    };
+    for (const auto& [key, noun] : kinds) {
+        SCOPED_TRACE(key);
+        fs::remove_all(dir.path());
+        fs::create_directory(dir.path());
+        const std::string huge = marksWith(key, maxRecordsPerList + 1);
+        writeText(marks(), huge);
+        ::testing::internal::CaptureStderr();
+        engine.loadSidecar(pdf());
+        EXPECT_EQ(engine.sidecar(), freshFor("Show.pdf"));
+        EXPECT_EQ(engine.loadWarning(), std::string("\"Show.tallowmark\" holds more than 100,000 ") + noun +
+                                            ", more than this program reads. It was left as it is; marks made "
+                                            "now are not saved.");
+
+        // Every kind of save: rotating and plain edits, the operator's saves, an import.
+        engine.upsert(numberedCue(1));
+        engine.setCrop({0.1, 0.1, 0.8, 0.8});
+        EXPECT_FALSE(engine.saveSidecar(true));
+        std::optional<bool> answer;
+        EXPECT_TRUE(engine.saveSidecarInBackground([&](bool written) { answer = written; }));
+        writeText(dir / "Other.tallowmark", *encodeSidecar(testing::sidecarWithCues(2)));
+        EXPECT_FALSE(engine.importSidecar(dir / "Other.tallowmark"));
+        ASSERT_TRUE(engine.flushWrites());
+        drainMainQueue();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(answer, std::optional(false)) << "the background save answers too";
+        EXPECT_EQ(engine.sidecar().cues.size(), 1u) << "the edits stand in memory";
+        EXPECT_TRUE(readText(marks()) == huge) << "byte for byte";
+        EXPECT_EQ(entries(), 2) << "marks and Other: no backups, no temporaries";
+        const std::string refusal = "merkintoja ei tallenneta";
+        ASSERT_NE(err.find(refusal), std::string::npos) << err;
+        EXPECT_EQ(err.find(refusal, err.find(refusal) + 1), std::string::npos) << "logged once: " << err;
+        EXPECT_NE(err.find(std::string("TALLOWMARK: merkintatiedostoa ei lueta: luettelossa \"") + key), std::string::npos)
+            << err;
+
+        engine.unload();
+        EXPECT_EQ(engine.loadWarning(), "") << "closing the script ends what was said about it";
+    }
+    // Past the byte limit: not even read, and left alone the same way.
+    writeText(marks(), "");
+    fs::resize_file(marks(), maxSidecarBytes + 1);  // sparse: no disk needed
+    const auto written = fs::last_write_time(marks());
+    engine.loadSidecar(pdf());
+    EXPECT_EQ(engine.loadWarning(), "\"Show.tallowmark\" is larger than 64 MB, more than this program reads. It was "
+                                    "left as it is; marks made now are not saved.");
+    engine.upsert(numberedCue(1));
+    EXPECT_FALSE(engine.saveSidecar(false));
+    EXPECT_EQ(fs::file_size(marks()), maxSidecarBytes + 1);
+    EXPECT_EQ(fs::last_write_time(marks()), written);
+    EXPECT_FALSE(fs::exists(backup(1)));
+
+    // At the bound itself, and once the file is gone, everything is as usual.
+    writeText(marks(), marksWith("cues", maxRecordsPerList));
+    engine.loadSidecar(pdf());
+    EXPECT_EQ(engine.sidecar().cues.size(), maxRecordsPerList);
+    EXPECT_EQ(engine.loadWarning(), "");
+    fs::remove(marks());
+    engine.loadSidecar(pdf());
+    engine.loadFromMemoryForTesting(testing::sidecarWithCues(1));
+    EXPECT_EQ(engine.loadWarning(), "");
+}
+
+TEST_F(MarksFile, DamagedTextIsRepairedAndTheFileAsItWasBecomesBackup1AtTheNextSave) {
+    const std::pair<const char*, std::string> damages[] = {
+        {"a byte that is not UTF-8", R"({"cues": [{"id": "a", "label": "Valot sis)" "\xE4" R"(an"}, {"id": "b"}]})"},
+        {"an escaped lone surrogate", R"({"cues": [{"id": "a", "label": "Valot sis\ud800an"}, {"id": "b"}]})"},
+    };
+    for (const auto& [damage, text] : damages) {
+        for (const bool rotating : {false, true}) {
+            SCOPED_TRACE(std::string(damage) + (rotating ? ", rotating save" : ", crop save"));
+            fs::remove(backup(1));
+            fs::remove(backup(2));
+            writeText(marks(), text);
+            ::testing::internal::CaptureStderr();
+            engine.loadSidecar(pdf());
+            const std::string err = ::testing::internal::GetCapturedStderr();
+            ASSERT_EQ(engine.sidecar().cues.size(), 2u) << "every cue is read";
+            EXPECT_EQ(engine.sidecar().cues[0].label, "Valot sis\xEF\xBF\xBD" "an");
+            EXPECT_EQ(engine.loadWarning(), "\"Show.tallowmark\" had damaged text; it was repaired and the file as it "
+                                            "was is kept as backup 1 at the next save.");
+            EXPECT_NE(err.find("TALLOWMARK: merkintatiedostossa oli vioittunutta tekstia"), std::string::npos) << err;
+
+            rotating ? engine.upsert(numberedCue(1)) : engine.setCrop({0.1, 0.1, 0.8, 0.8});
+            ASSERT_TRUE(engine.flushWrites());
+            EXPECT_TRUE(readText(backup(1)) == text);
+            EXPECT_FALSE(fs::exists(backup(2)));
+            EXPECT_EQ(decodeSidecar(readText(marks()))->cues[0].label, "Valot sis\xEF\xBF\xBD" "an");
+            engine.setCrop({0.2, 0.1, 0.7, 0.8});  // later plain saves rotate no more
+            ASSERT_TRUE(engine.flushWrites());
+            EXPECT_FALSE(fs::exists(backup(2)));
+        }
+    }
+}
+
+TEST_F(MarksFile, ImportReadsDamagedTextAndRefusesAFileBeyondTheBounds) {
+    engine.loadSidecar(pdf());
+    engine.upsert(numberedCue(1));
+    writeText(dir / "Huge.tallowmark", marksWith("memos", maxRecordsPerList + 1));
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(engine.importSidecar(dir / "Huge.tallowmark"));
+    EXPECT_EQ(engine.sidecar().cues.size(), 1u);
+    EXPECT_EQ(engine.undoDepth(), 1u) << "no undo step";
+
+    writeText(dir / "Damaged.tallowmark", "{\"cues\": [{\"number\": \"7\xFF\"}]}");
+    ASSERT_TRUE(engine.importSidecar(dir / "Damaged.tallowmark"));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(engine.sidecar().cues.size(), 1u);
+    EXPECT_EQ(engine.sidecar().cues[0].number, "7\xEF\xBF\xBD");
+    EXPECT_NE(err.find("merkintoja ei tuotu: luettelossa \"memos\" on yli 100000 kohtaa"), std::string::npos) << err;
+    EXPECT_NE(err.find("tuodussa merkintatiedostossa oli vioittunutta tekstia"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -90,6 +90,13 @@ TEST(PageSettings, MidiMapRules) {
         {R"({"midiMap": [{"note": "40", "action": "go"}, {"note": 40.5, "action": "go"}, {"note": 40},
                          {"action": "go"}, {"note": 40, "action": 1}, 7]})", R"({"midiMap": []})"},
     });
+
+    // No more bindings than the settings file keeps: what the page sets survives a save and a launch.
+    Json list = Json::array({7});
+    for (int i = 0; i < 2100; ++i) list.push_back({{"note", i % 128}, {"action", "go"}});
+    const auto map = applyPageSettings(Settings{}, Json{{"midiMap", list}}).midiMap;
+    ASSERT_EQ(map.size(), maxMidiBindings);
+    EXPECT_EQ(map.back().note, 2047 % 128);
 }
 
 TEST(PageSettings, DictionaryHasTheTwentyTwoKeysAndComesBackUnchanged) {

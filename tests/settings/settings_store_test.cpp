@@ -108,6 +108,54 @@ TEST(SettingsStore, RecentScriptsKeepTheirExactBytesAndUtf8PathsReadAsBefore) {
     EXPECT_EQ(SettingsStore(path).settings().recentDocuments, (std::vector<std::string>{utf8, "/a/%E4.pdf"}));
 }
 
+TEST(SettingsStore, AnOvergrownFileIsReadWithTheFirstEntriesOfEachList) {
+    // 500,000 recent scripts and 200,000 cue types: read in a blink, not taken whole.
+    TempDir dir;
+    const fs::path path = dir / "settings.json";
+    std::string text = R"({"recentDocuments": [)";
+    for (int n = 0; n < 500000; ++n) text += (n ? ",\"/s/" : "\"/s/") + std::to_string(n) + ".pdf\"";
+    text += R"(], "cueTypes": [)";
+    for (int n = 0; n < 200000; ++n) text += (n ? "," : "") + std::string(R"({"name": "T", "color": "#57b46a"})");
+    text += R"(], "oscPort": 9000})";
+    writeText(path, text);
+
+    SettingsStore store(path);
+    const Settings& s = store.settings();
+    EXPECT_EQ(s.oscPort, 9000) << "what follows the long lists is read";
+    ASSERT_EQ(s.recentDocuments.size(), 10u);
+    EXPECT_EQ(s.recentDocuments.front(), "/s/0.pdf");
+    EXPECT_EQ(s.recentDocuments.back(), "/s/9.pdf");
+    EXPECT_EQ(s.cueTypes.size(), 24u);
+    EXPECT_TRUE(readText(path) == text) << "reading writes nothing";
+    store.noteRecent("/shows/Hamlet.pdf");
+    EXPECT_EQ(SettingsStore(path).settings().recentDocuments.size(), 10u);
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"settings.json"}) << "a long list is no damage";
+}
+
+TEST(SettingsStore, DamagedTextIsReadRepairedAndTheFileAsItWasIsKeptAsideAtTheFirstWrite) {
+    TempDir dir;
+    const fs::path path = dir / "settings.json";
+    const std::string damaged =
+        "{\"oscPort\": 9000, \"recentDocuments\": [\"/levy/K\xe4si.pdf\"], \"glowTarget\": \"a\\udc00\"}";
+    writeText(path, damaged);
+    ::testing::internal::CaptureStderr();
+    SettingsStore store(path);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(store.settings().oscPort, 9000) << "one bad byte does not cost the other settings";
+    EXPECT_EQ(store.settings().recentDocuments, std::vector<std::string>{"/levy/K\xEF\xBF\xBDsi.pdf"});
+    EXPECT_EQ(store.settings().glowTarget, "a\xEF\xBF\xBD");
+    EXPECT_NE(log.find("TALLOWMARK: asetustiedostossa " + path.string() + " oli vioittunutta tekstia"),
+              std::string::npos) << log;
+    EXPECT_EQ(readText(path), damaged) << "reading writes nothing";
+
+    store.noteRecent("/shows/Hamlet.pdf");
+    const auto names = entriesOf(dir.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[1].starts_with("settings.json.before-repair-")) << names[1];
+    EXPECT_EQ(readText(dir / names[1]), damaged);
+    EXPECT_EQ(SettingsStore(path).settings().oscPort, 9000);
+}
+
 TEST(SettingsStore, UnusableFilesGiveDefaultsAndAreLeftAloneByReading) {
     for (const std::string& content : {std::string(), std::string(R"({"oscPort": "53100", "renderWidth": 900})"),
                                        "{}" + std::string((16u << 20) - 1, ' ')}) {  // one byte over the limit

@@ -11,6 +11,12 @@ std::optional<Settings> decodeText(const std::string& text) {
     return decodeSettings(*json);
 }
 
+// As the store reads the file; it must agree with the reading of a parsed tree.
+std::optional<Settings> decodeFileText(const std::string& text) {
+    FileNotes notes;
+    return decodeSettingsFile(text, notes);
+}
+
 TEST(SettingsDecode, ReadingMigratesEarlierFiles) {
     Json earlier = encodeSettings(Settings{})["cueTypes"];  // the default list as earlier versions wrote it
     earlier[0]["color"] = "#d8391d";
@@ -36,9 +42,10 @@ TEST(SettingsDecode, ReadingMigratesEarlierFiles) {
     for (const auto& [text, changes] : cases) {
         Json expected = encodeSettings(Settings{});
         expected.merge_patch(*parseJson(changes));
-        const auto decoded = decodeText(text);
-        ASSERT_TRUE(decoded) << text;
-        EXPECT_EQ(encodeSettings(*decoded), expected) << text;
+        for (const auto& decoded : {decodeText(text), decodeFileText(text)}) {
+            ASSERT_TRUE(decoded) << text;
+            EXPECT_EQ(encodeSettings(*decoded), expected) << text;
+        }
     }
 }
 
@@ -47,6 +54,24 @@ TEST(SettingsDecode, WrongTypesAndMissingRequiredKeysFailTheWholeRecord) {
                              R"({"cueTypes": [{"name": "CUE"}]})", R"({"midiMap": [{"note": 36}]})",
                              R"({"midiMap": [{"note": 36, "action": "go", "channel": 1.5}]})", R"([])"}) {
         EXPECT_FALSE(decodeText(text)) << text;
+        EXPECT_FALSE(decodeFileText(text)) << text;
+    }
+}
+
+TEST(SettingsDecode, LongListsKeepTheirFirstEntries) {
+    Json file = {{"recentDocuments", Json::array()}, {"cueTypes", Json::array()}, {"midiMap", Json::array()}};
+    for (int n = 0; n < 12; ++n) file["recentDocuments"].push_back("/shows/" + std::to_string(n) + ".pdf");
+    for (int n = 0; n < 30; ++n) file["cueTypes"].push_back({{"name", "T" + std::to_string(n)}, {"color", "#123456"}});
+    for (int n = 0; n < 2100; ++n) file["midiMap"].push_back({{"note", n % 128}, {"action", "go"}, {"channel", n / 128}});
+    const std::string text = dumpJson(file, 2);
+    for (const auto& decoded : {decodeText(text), decodeFileText(text)}) {
+        ASSERT_TRUE(decoded);
+        ASSERT_EQ(decoded->recentDocuments.size(), maxRecentDocuments);
+        EXPECT_EQ(decoded->recentDocuments.back(), "/shows/9.pdf");
+        ASSERT_EQ(decoded->cueTypes.size(), maxCueTypes);
+        EXPECT_EQ(decoded->cueTypes.back().name, "T23");
+        ASSERT_EQ(decoded->midiMap.size(), maxMidiBindings);
+        EXPECT_EQ(decoded->midiMap.back(), (MIDIBinding{2047 % 128, "go", 2047 / 128}));
     }
 }
 
