@@ -289,7 +289,7 @@ void AppDelegate::finishLaunch() {
 }
 
 void AppDelegate::openDocument(const std::string& path, bool announceFailure) {
-    const bool opened = bridge().openDocument(path).has_value();
+    const bool opened = bridge().openDocument(path);
     emitToPage("openPath", {{"path", path}});
     refreshMenus();
     if (opened || !announceFailure || !window_) return;
@@ -299,7 +299,7 @@ void AppDelegate::openDocument(const std::string& path, bool announceFailure) {
 }
 
 void AppDelegate::emitToPage(const std::string& name, const Json& payload) {
-    if (webView_) BridgeEvents::emit(std::weak_ptr<EventTransport>(webView_), name, payload);
+    if (nativeBridge_) nativeBridge_->emitToMainView(name, payload);
 }
 
 void AppDelegate::onMenuItem(const MenuItem& item) {

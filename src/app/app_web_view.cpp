@@ -1,5 +1,6 @@
 #include "app/app_web_view.hpp"
 
+#include "app/model/launch_rules.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
 
@@ -53,6 +54,7 @@ AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std
         handlerIds_.push_back(g_signal_connect(manager_, signal.c_str(), G_CALLBACK(onMessage), handlers_.back().get()));
     }
     for (const std::string& source : userScripts) addUserScript(source);
+    if (auto trace = traceUserScript(g_getenv("TALLOWMARK_TRACE"))) addUserScript(*trace);
 
     GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, nullptr));
     WebKitWebView* view = WEBKIT_WEB_VIEW(widget);
@@ -120,7 +122,31 @@ void AppWebView::reload() {
     }
 }
 
-void AppWebView::evaluateScript(const std::string& script) { evaluate(script, nullptr); }
+void AppWebView::deliverEvents(const std::string& batch, std::function<void()> taken) {
+    WebKitWebView* view = this->view();
+    if (!view) {
+        postToMain(std::move(taken));
+        return;
+    }
+    GVariantBuilder arguments;
+    g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&arguments, "{sv}", "batch", g_variant_new_string(batch.c_str()));
+    // The same body every time: the web process compiles it once, where a
+    // script per event made it keep every source it was ever sent.
+    webkit_web_view_call_async_javascript_function(
+        view, BridgeEvents::hookBody, -1, g_variant_builder_end(&arguments), nullptr, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::function<void()>> fn(static_cast<std::function<void()>*>(data));
+            GError* error = nullptr;
+            if (JSCValue* value =
+                    webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error))
+                g_object_unref(value);
+            g_clear_error(&error);
+            (*fn)();
+        },
+        new std::function<void()>(std::move(taken)));
+    g_object_unref(view);
+}
 
 void AppWebView::evaluate(const std::string& script, std::function<void()> done) {
     WebKitWebView* view = this->view();

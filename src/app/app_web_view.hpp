@@ -40,7 +40,7 @@ public:
     // (also when it failed, and when the view is gone).
     void evaluate(const std::string& script, std::function<void()> done);
 
-    void evaluateScript(const std::string& script) override;
+    void deliverEvents(const std::string& batch, std::function<void()> taken) override;
 
 private:
     static gboolean onMessage(WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply,

@@ -18,8 +18,13 @@ namespace tallowmark {
 class EventTransport {
 public:
     virtual ~EventTransport() = default;
-    // Runs the script in the page; its result and any error are ignored.
-    virtual void evaluateScript(const std::string& script) = 0;
+    // Hands the page a batch of events: `batch` is a JSON array of
+    // {"name": .., "payload": ..}, given as the argument `batch` to one fixed
+    // function (BridgeEvents::hookBody), never as new script source, so the
+    // page's memory stays flat however long the show runs. `taken` runs on
+    // the main thread once the page has handled the batch, or failed to, or
+    // is gone.
+    virtual void deliverEvents(const std::string& batch, std::function<void()> taken) = 0;
 };
 
 struct FileFilter {

@@ -63,10 +63,9 @@ Flag decodeFlag(const Json& dict) { return decodeLoose<Flag>(dict); }
 Memo decodeMemo(const Json& dict) { return decodeLoose<Memo>(dict); }
 Insert decodeInsert(const Json& dict) { return decodeLoose<Insert>(dict); }
 
-Json stateScalars(const CueEngine& engine) {
-    const CueSidecar& s = engine.sidecar();
-    Json fired = Json::array();
-    for (const std::string& id : engine.fired()) fired.push_back(id);
+namespace {
+
+Json savedRunDictionary(const CueEngine& engine) {
     Json savedRun = Json::object();
     if (auto offer = engine.resumeOffer()) {
         savedRun = {{"count", offer->firedCount},
@@ -75,15 +74,44 @@ Json stateScalars(const CueEngine& engine) {
                     {"number", offer->standby.number},
                     {"label", offer->standby.label}};
     }
+    return savedRun;
+}
+
+}  // namespace
+
+Json stateScalars(const CueEngine& engine) {
+    const CueSidecar& s = engine.sidecar();
+    Json fired = Json::array();
+    for (const std::string& id : engine.fired()) fired.push_back(id);
     return {{"standbyID", engine.standbyID().value_or("")},
             {"lastFiredID", engine.lastFiredID().value_or("")},
             {"fired", std::move(fired)},
             {"pageLabelOffset", s.pageLabelOffset},
             {"spreadOffset", s.spreadOffset},
-            {"savedRun", std::move(savedRun)},
+            {"savedRun", savedRunDictionary(engine)},
             {"canUndo", engine.undoDepth() > 0},
             {"canRedo", engine.redoDepth() > 0},
+            {"seq", engine.changeCount()},
             {"sidecarPath", pathToJson(engine.sidecarURL() ? engine.sidecarURL()->string() : std::string())}};
+}
+
+RunDelta runDelta(const CueEngine& engine, const CueEngine::RunChange& change) {
+    RunDelta delta;
+    delta.from = change.from;
+    delta.seq = change.seq;
+    delta.clear = change.clear;
+    const CueEngine::IdSet& fired = engine.fired();
+    // After a clear every fired cue counts as touched: the page starts from empty.
+    const CueEngine::IdSet& touched = change.clear ? fired : change.touched;
+    for (const std::string& id : touched) (fired.contains(id) ? delta.fired : delta.unfired).insert(id);
+    std::int64_t live = 0;
+    for (const std::string& id : fired) live += engine.isCue(id) ? 1 : 0;
+    delta.scalars = {{"standbyID", engine.standbyID().value_or("")},
+                     {"lastFiredID", engine.lastFiredID().value_or("")},
+                     {"firedCount", live},
+                     {"total", static_cast<std::int64_t>(engine.ordered().size())},
+                     {"savedRun", savedRunDictionary(engine)}};
+    return delta;
 }
 
 Json stateDictionary(const CueEngine& engine) {
@@ -118,38 +146,23 @@ MenuState readMenuState(const Json& dict, const Settings& settings) {
 
 namespace BridgeEvents {
 
-std::optional<std::string> eventScript(const std::string& name, const Json& payload) {
-    const Json envelope = {{"name", name}, {"payload", payload}};
-    if (!allFinite(envelope)) {
+// Defensive about the page: a page without its hook yet drops the events, and
+// one handler that throws does not cost the events after it.
+const char* const hookBody =
+    "var list = JSON.parse(batch);\n"
+    "var hook = window.__tallowmarkEvent;\n"
+    "if (typeof hook !== 'function') return 0;\n"
+    "for (var i = 0; i < list.length; i++) {\n"
+    "  try { hook(list[i].name, list[i].payload); } catch (e) { console.error(e); }\n"
+    "}\n"
+    "return list.length;";
+
+std::optional<std::string> payloadText(const std::string& name, const Json& payload) {
+    if (!allFinite(payload)) {
         logSystem("BridgeEvents.emit - failed to encode event '" + name + "'");
         return std::nullopt;
     }
-    return eventScriptFromText(name, dumpJson(payload, -1));
-}
-
-std::string eventScriptFromText(const std::string& name, const std::string& payloadText) {
-    // The envelope {"name":..,"payload":..} as the JSON library writes it (keys
-    // sorted), then as a JavaScript string literal: a JSON string.
-    const std::string envelope = "{\"name\":" + dumpJson(Json(name), -1) + ",\"payload\":" + payloadText + "}";
-    return "window.__tallowmarkEvent && (function(){\n  var e = JSON.parse(" + dumpJson(Json(envelope), -1) +
-           ");\n  window.__tallowmarkEvent(e.name, e.payload);\n})();";
-}
-
-void emitScript(const std::vector<std::weak_ptr<EventTransport>>& targets, std::string script) {
-    auto shared = std::make_shared<const std::string>(std::move(script));
-    for (const auto& target : targets) {
-        postToMain([target, shared] {
-            if (auto view = target.lock()) view->evaluateScript(*shared);
-        });
-    }
-}
-
-void emit(const std::weak_ptr<EventTransport>& target, const std::string& name, const Json& payload) {
-    auto script = eventScript(name, payload);
-    if (!script) return;
-    postToMain([target, script = std::move(*script)] {
-        if (auto view = target.lock()) view->evaluateScript(script);
-    });
+    return dumpJson(payload, -1);
 }
 
 }  // namespace BridgeEvents

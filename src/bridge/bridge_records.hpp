@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bridge/bridge_interfaces.hpp"
+#include "bridge/event_channel.hpp"
 #include "core/json_helpers.hpp"
 #include "cues/cue_engine.hpp"
 #include "settings/settings.hpp"
@@ -28,8 +29,12 @@ Insert decodeInsert(const Json& dict);
 
 Json stateDictionary(const CueEngine& engine);
 // The state dictionary without its lists of records and page texts: the part a
-// GO changes.
+// GO changes. "seq" is the engine's change count, so the page can tell an old
+// state from a newer run change.
 Json stateScalars(const CueEngine& engine);
+// What the page needs of one run change: read right after the change, while
+// the engine's fired set is the one the change left.
+RunDelta runDelta(const CueEngine& engine, const CueEngine::RunChange& change);
 
 struct MenuState {
     bool hasDoc = false;
@@ -53,17 +58,14 @@ MenuState readMenuState(const Json& dict, const Settings& settings);
 
 namespace BridgeEvents {
 
-// The script that hands one event to the page's hook; none (and a log line)
-// when the payload has no JSON form.
-std::optional<std::string> eventScript(const std::string& name, const Json& payload);
-// The same for a payload already encoded as compact JSON text.
-std::string eventScriptFromText(const std::string& name, const std::string& payloadText);
+// The body of the one function that hands a batch of events (its argument
+// `batch`, a JSON array of {"name", "payload"} as text) to the page's hook
+// window.__tallowmarkEvent(name, payload). The same text every time.
+extern const char* const hookBody;
 
-// Builds the script here and evaluates it in a later turn of the main queue,
-// so an event raised during a call reaches the page after the call's reply.
-void emit(const std::weak_ptr<EventTransport>& target, const std::string& name, const Json& payload);
-// One script, built once, for every target (the main view and the monitor).
-void emitScript(const std::vector<std::weak_ptr<EventTransport>>& targets, std::string script);
+// The payload as compact JSON text; none (and a log line) when it has no JSON
+// form (a real that is not finite).
+std::optional<std::string> payloadText(const std::string& name, const Json& payload);
 
 }  // namespace BridgeEvents
 

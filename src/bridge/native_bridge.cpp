@@ -42,9 +42,17 @@ void NativeBridge::connectEvents() {
     engine_.onStateChange = weakly(self, [](NativeBridge& b) {
         auto state = b.encodedState();
         if (!state) return;
-        b.emitEncoded("cueState", *state);
+        auto shared = std::make_shared<const std::string>(*state);
+        for (const auto& channel : b.channels()) channel->sendState(shared);
         // The call that caused the change answers with this same text.
         b.stateOfThisCall_ = std::move(state);
+    });
+    // A GO changes a standby and a fired cue, not the marks: the page gets
+    // that much, whatever the size of the show.
+    engine_.onRunChange = weakly(self, [](NativeBridge& b, const CueEngine::RunChange& change) {
+        const RunDelta delta = runDelta(b.engine_, change);
+        for (const auto& channel : b.channels()) channel->sendRun(delta);
+        b.runOfThisCall_ = dumpJson(delta.toJson(), -1);
     });
     hub_->onLog = weakly(self, [](NativeBridge& b, const LogEntry& entry) { b.emitToViews("controlLog", toJson(entry)); });
     hub_->onStatus = weakly(self, [](NativeBridge& b) { b.emitToViews("controlStatus", b.hub_->status()); });
@@ -57,29 +65,51 @@ void NativeBridge::connectEvents() {
     });
 }
 
-std::vector<std::weak_ptr<EventTransport>> NativeBridge::views() const {
-    std::vector<std::weak_ptr<EventTransport>> targets;
-    if (!webView_.expired()) targets.push_back(webView_);
-    if (!confidenceWebView_.expired()) targets.push_back(confidenceWebView_);
+void NativeBridge::setWebView(std::weak_ptr<EventTransport> view) {
+    webView_ = view;
+    mainChannel_ = view.expired() ? nullptr : EventChannel::create(std::move(view));
+}
+
+void NativeBridge::setConfidenceWebView(std::weak_ptr<EventTransport> view) {
+    monitorChannel_ = view.expired() ? nullptr : EventChannel::create(std::move(view));
+}
+
+std::vector<std::shared_ptr<EventChannel>> NativeBridge::channels() const {
+    std::vector<std::shared_ptr<EventChannel>> targets;
+    if (mainChannel_) targets.push_back(mainChannel_);
+    if (monitorChannel_) targets.push_back(monitorChannel_);
     return targets;
 }
 
-// One script for both views: an event is encoded once, however many views show it.
+// One text for both views: an event is encoded once, however many views show it.
 void NativeBridge::emitToViews(const std::string& name, const Json& payload) {
-    auto targets = views();
+    auto targets = channels();
     if (targets.empty()) return;
-    if (auto script = BridgeEvents::eventScript(name, payload)) BridgeEvents::emitScript(targets, std::move(*script));
+    auto text = BridgeEvents::payloadText(name, payload);
+    if (!text) return;
+    auto shared = std::make_shared<const std::string>(std::move(*text));
+    for (const auto& channel : targets) channel->send(name, shared);
 }
 
-void NativeBridge::emitEncoded(const std::string& name, const std::string& payloadText) {
-    auto targets = views();
-    if (!targets.empty()) BridgeEvents::emitScript(targets, BridgeEvents::eventScriptFromText(name, payloadText));
+void NativeBridge::emitToMainView(const std::string& name, const Json& payload) {
+    if (!mainChannel_) return;
+    if (auto text = BridgeEvents::payloadText(name, payload))
+        mainChannel_->send(name, std::make_shared<const std::string>(std::move(*text)));
 }
 
 std::optional<std::string> NativeBridge::encodedState() {
     auto state = stateEncoder_.encode(engine_);
     if (!state) logSystem("BridgeEvents.emit - failed to encode event 'cueState'");
     return state;
+}
+
+void NativeBridge::answerRun(ReplyHandle& r) {
+    if (runOfThisCall_) return r.answerEncoded(*runOfThisCall_);
+    // Nothing changed (a GO past the last cue): the run as it stands, as a
+    // change of nothing, so the page reads every reply the same way.
+    CueEngine::RunChange none;
+    none.from = none.seq = engine_.changeCount();
+    r.answerEncoded(dumpJson(runDelta(engine_, none).toJson(), -1));
 }
 
 void NativeBridge::answerState(ReplyHandle& r) {
@@ -110,8 +140,10 @@ void NativeBridge::receive(const BridgeCall& call, ReplyHandle reply) {
     for (const Row& row : rows()) {
         if (call.name == row.name) {
             stateOfThisCall_.reset();
+            runOfThisCall_.reset();
             (this->*row.handler)(arguments, reply);
             stateOfThisCall_.reset();
+            runOfThisCall_.reset();
             return;
         }
     }
@@ -119,14 +151,36 @@ void NativeBridge::receive(const BridgeCall& call, ReplyHandle reply) {
 }
 
 Json NativeBridge::documentDictionary(const DocumentStore::Info& info) {
-    return {{"path", pathToJson(info.path)},
-            {"title", info.title},
-            {"pageCount", info.pageCount},
-            {"aspects", numberList(info.aspects)},
-            {"crop", numberList(cropList(documentStore_->manualCrop()))},
-            {"autoCrop", numberList(cropList(documentStore_->automaticCrop()))},
-            {"cropRects", cropRects(info.pageCount)},
-            {"state", stateDictionary()}};
+    Json dict = {{"path", pathToJson(info.path)},
+                 {"title", info.title},
+                 {"pageCount", info.pageCount},
+                 {"aspects", numberList(info.aspects)},
+                 {"crop", numberList(cropList(documentStore_->manualCrop()))},
+                 {"autoCrop", numberList(cropList(documentStore_->automaticCrop()))},
+                 {"cropRects", cropRects(info.pageCount)}};
+    // A marks file too large to read, or one repaired: the page says so where the script opens.
+    if (!engine_.loadWarning().empty()) dict["warning"] = engine_.loadWarning();
+    return dict;
+}
+
+// The state is the bulk of a big show's document (every cue); its text comes
+// from the encoder, which keeps the text of lists that did not change.
+std::optional<std::string> NativeBridge::documentText(const Json& dict) {
+    const std::optional<std::string> state = encodedState();
+    if (!state) return std::nullopt;
+    std::string text = dumpJson(dict, -1);
+    text.pop_back();  // the closing brace
+    if (text.size() > 1) text += ',';
+    text += "\"state\":";
+    text += *state;
+    text += '}';
+    return text;
+}
+
+void NativeBridge::answerDocument(ReplyHandle& r) {
+    if (!currentInfo_) return r.answer(nullptr);
+    if (auto text = documentText(*currentInfo_)) return r.answerEncoded(*text);
+    r.answer(nullptr);
 }
 
 // Each page's crop as a frame of its whole page, y down: the page turns a frame
@@ -142,9 +196,9 @@ Json NativeBridge::cropRects(int pageCount) const {
     return rects;
 }
 
-std::optional<Json> NativeBridge::openDocument(const fs::path& path) {
+bool NativeBridge::openDocument(const fs::path& path) {
     std::optional<DocumentStore::Info> info = documentStore_->open(path);
-    if (!info) return std::nullopt;
+    if (!info) return false;
     if (settingsStore_->settings().dropPageNumbers) {
         if (auto dropped = documentStore_->setDropPageNumbers(true)) info = std::move(dropped);
     }
@@ -154,7 +208,7 @@ std::optional<Json> NativeBridge::openDocument(const fs::path& path) {
     }
     settingsStore_->noteRecent(info->path);
     currentInfo_ = documentDictionary(*info);
-    return currentInfo_;
+    return true;
 }
 
 Json NativeBridge::openFailure(const fs::path& path) {
@@ -202,7 +256,10 @@ void NativeBridge::applySettings(const Json& dict) {
     if (after.dropPageNumbers != before.dropPageNumbers) {
         if (auto info = documentStore_->setDropPageNumbers(after.dropPageNumbers)) {
             currentInfo_ = documentDictionary(*info);
-            emitToViews("documentChanged", *currentInfo_);
+            if (auto text = documentText(*currentInfo_)) {
+                auto shared = std::make_shared<const std::string>(std::move(*text));
+                for (const auto& channel : channels()) channel->send("documentChanged", shared);
+            }
         }
     }
     settingsStore_->setSettings(after);

@@ -40,8 +40,8 @@ public:
     NativeBridge& operator=(const NativeBridge&) = delete;
 
     // Set by the shell once its pieces exist; all held weakly but the guard.
-    void setWebView(std::weak_ptr<EventTransport> view) { webView_ = std::move(view); }
-    void setConfidenceWebView(std::weak_ptr<EventTransport> view) { confidenceWebView_ = std::move(view); }
+    void setWebView(std::weak_ptr<EventTransport> view);
+    void setConfidenceWebView(std::weak_ptr<EventTransport> view);
     void setWindow(std::weak_ptr<BridgeWindow> window) { window_ = std::move(window); }
     void setDialogs(std::weak_ptr<BridgeDialogs> dialogs) { dialogs_ = std::move(dialogs); }
     void setTitleBar(std::weak_ptr<BridgeTitleBar> titleBar) { titleBar_ = std::move(titleBar); }
@@ -52,10 +52,14 @@ public:
 
     void receive(const BridgeCall& call, ReplyHandle reply);
 
-    // The document dictionary, or none when the file is not a readable PDF.
-    std::optional<Json> openDocument(const std::filesystem::path& path);
+    // Opens the script with its marks; false when the file is not a readable
+    // PDF. The document dictionary is then the current one ("currentDocument").
+    bool openDocument(const std::filesystem::path& path);
     static Json openFailure(const std::filesystem::path& path);
     bool ensureWindowWidth(std::int64_t width);
+    // An event of the shell's own (menu commands, window chrome, updates) for
+    // the main window's page, in line with the bridge's own events.
+    void emitToMainView(const std::string& name, const Json& payload);
     void applyWindowMinimum();
     Json stateDictionary() const;
     Json settingsDictionary() const;
@@ -80,13 +84,19 @@ private:
 
     NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_ptr<UpdateSource> updates);
     void connectEvents();
-    std::vector<std::weak_ptr<EventTransport>> views() const;
+    std::vector<std::shared_ptr<EventChannel>> channels() const;
     void emitToViews(const std::string& name, const Json& payload);
-    void emitEncoded(const std::string& name, const std::string& payloadText);
-    // The state snapshot as JSON text; the calls that run the show answer with it.
+    // The state snapshot as JSON text; the calls that edit answer with it.
     std::optional<std::string> encodedState();
     void answerState(ReplyHandle& r);
+    // The run calls answer with their own run change.
+    void answerRun(ReplyHandle& r);
+    // The document dictionary without its state, as kept in currentInfo_.
     Json documentDictionary(const DocumentStore::Info& info);
+    // A document dictionary with the state of this moment, as JSON text.
+    std::optional<std::string> documentText(const Json& dict);
+    // Answers the current document dictionary (null when none is open).
+    void answerDocument(ReplyHandle& r);
     Json cropRects(int pageCount) const;
 
     // Rows of the call table (native_bridge_calls.cpp).
@@ -152,7 +162,9 @@ private:
 
     MenuState menuState_;
     std::weak_ptr<EventTransport> webView_;
-    std::weak_ptr<EventTransport> confidenceWebView_;
+    // One per view: each page takes its events at its own pace.
+    std::shared_ptr<EventChannel> mainChannel_;
+    std::shared_ptr<EventChannel> monitorChannel_;
     std::weak_ptr<BridgeWindow> window_;
     std::weak_ptr<BridgeDialogs> dialogs_;
     std::weak_ptr<BridgeTitleBar> titleBar_;
@@ -165,10 +177,13 @@ private:
     StateEncoder stateEncoder_;
     // The state text of the last change made by the call in progress, if any.
     std::optional<std::string> stateOfThisCall_;
+    // The run change made by the call in progress, if any, as JSON text.
+    std::optional<std::string> runOfThisCall_;
     std::shared_ptr<SettingsStore> settingsStore_;
     std::shared_ptr<ControlHub> hub_;
     std::shared_ptr<UpdateSource> updates_;
     std::int64_t visiblePage_ = 0;
+    // Without "state": that is added, as it is then, whenever it is sent.
     std::optional<Json> currentInfo_;
     std::optional<std::filesystem::path> demoFolder_;
 };

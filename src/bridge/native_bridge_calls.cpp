@@ -113,7 +113,7 @@ const std::vector<NativeBridge::Row>& NativeBridge::rows() {
 void NativeBridge::openDocumentPathCall(const BridgeArguments& a, ReplyHandle& r) {
     const auto path = a.path(0);
     if (!path) return r.answer(nullptr);
-    if (auto dict = openDocument(*path)) return r.answer(*dict);
+    if (openDocument(*path)) return answerDocument(r);
     r.answer(openFailure(*path));
 }
 
@@ -128,8 +128,8 @@ void NativeBridge::currentDocumentCall(const BridgeArguments&, ReplyHandle& r) {
     if (!currentInfo_) return r.answer(nullptr);
     Json dict = *currentInfo_;
     dict["visiblePage"] = visiblePage_;
-    dict["state"] = stateDictionary();
-    r.answer(dict);
+    if (auto text = documentText(dict)) return r.answerEncoded(*text);
+    r.answer(nullptr);
 }
 
 void NativeBridge::renderPageCall(const BridgeArguments& a, ReplyHandle& r) {
@@ -220,7 +220,7 @@ void NativeBridge::setCropCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.setCrop(cropList(documentStore_->manualCrop()));
     if (!info) return r.answer(nullptr);
     currentInfo_ = documentDictionary(*info);
-    r.answer(*currentInfo_);
+    answerDocument(r);
 }
 
 void NativeBridge::ensureWindowWidthCall(const BridgeArguments& a, ReplyHandle& r) {
@@ -422,17 +422,17 @@ void NativeBridge::redoCall(const BridgeArguments&, ReplyHandle& r) {
 
 void NativeBridge::goCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.go(a.string(0).value_or("ui"));
-    answerState(r);
+    answerRun(r);
 }
 
 void NativeBridge::backCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.back(a.string(0).value_or("ui"));
-    answerState(r);
+    answerRun(r);
 }
 
 void NativeBridge::resetCall(const BridgeArguments& a, ReplyHandle& r) {
     engine_.reset(a.string(0).value_or("ui"));
-    answerState(r);
+    answerRun(r);
 }
 
 void NativeBridge::restoreRunCall(const BridgeArguments&, ReplyHandle& r) { r.answer(engine_.restoreRun()); }

@@ -87,7 +87,7 @@ void NativeBridge::openDocumentPanelCall(const BridgeArguments&, ReplyHandle& r)
                        [weak = weak_from_this(), reply = r](std::optional<std::string> path) mutable {
                            auto bridge = weak.lock();
                            if (!bridge || !path) return reply.answer(nullptr);
-                           if (auto dict = bridge->openDocument(*path)) return reply.answer(*dict);
+                           if (bridge->openDocument(*path)) return bridge->answerDocument(reply);
                            reply.answer(openFailure(*path));
                        });
 }
@@ -132,7 +132,7 @@ void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
         if (!failure) failure = removeIfPresent(destinationMarks);
         if (!failure && fs::exists(marks, error)) failure = copyFile(marks, destinationMarks);
         if (failure) return reply.fail(*failure);
-        if (auto dict = bridge->openDocument(destination)) return reply.answer(*dict);
+        if (bridge->openDocument(destination)) return bridge->answerDocument(reply);
         reply.answer(openFailure(destination));
     });
 }
@@ -188,7 +188,7 @@ void NativeBridge::makeDemoCall(const BridgeArguments&, ReplyHandle& r) {
     // Progress lines go to the log stream, not to the program's output.
     DemoScriptMaker maker(stderr);
     if (maker.run(folder) != 0 || !maker.lastWrittenPDF()) return r.fail("demo creation failed");
-    if (auto dict = openDocument(*maker.lastWrittenPDF())) return r.answer(*dict);
+    if (openDocument(*maker.lastWrittenPDF())) return answerDocument(r);
     r.answer(nullptr);
 }
 

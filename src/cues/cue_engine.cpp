@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 #include "core/unicode_text.hpp"
 
@@ -88,7 +89,30 @@ void CueEngine::log(const std::string& text, const std::string& source) {
 }
 
 void CueEngine::changed() {
+    ++changeCount_;
     if (onStateChange) onStateChange();
+}
+
+void CueEngine::beginRun() { run_ = RunChange{}; }
+
+void CueEngine::setFired(const std::string& id, bool fired) {
+    if (fired) fired_.insert(id);
+    else fired_.erase(id);
+    run_.touched.insert(id);
+}
+
+void CueEngine::clearFired() {
+    fired_.clear();
+    run_.clear = true;
+    run_.touched.clear();
+}
+
+void CueEngine::runChanged() {
+    RunChange change = std::exchange(run_, RunChange{});
+    change.from = changeCount_;
+    change.seq = ++changeCount_;
+    if (onRunChange) onRunChange(change);
+    else if (onStateChange) onStateChange();
 }
 
 void CueEngine::advanceStandby(const std::string& firedID) {
@@ -103,7 +127,7 @@ void CueEngine::advanceStandby(const std::string& firedID) {
 }
 
 void CueEngine::fire(Cue cue, const std::string& source) {
-    fired_.insert(cue.id);
+    setFired(cue.id, true);
     lastFiredID_ = cue.id;
     // Standby moves before any callback, so no observer ever sees the cue that
     // was just fired still in standby.
@@ -111,14 +135,17 @@ void CueEngine::fire(Cue cue, const std::string& source) {
     saveRunState();
     log(cue.number.empty() ? "GO " + cue.label : "GO " + cue.number + " " + cue.label, source);
     if (onFire) onFire(cue, source);
-    changed();
+    runChanged();
 }
 
 std::optional<Cue> CueEngine::go(const std::string& source) {
+    beginRun();
+    const bool continued = continueSavedRun(source);
     std::optional<Cue> cue = standbyCue();
     if (!cue) cue = nextUnfired();
     if (!cue) {
         log("GO ilman valmiutta - iskuja ei ole", source);
+        if (continued) runChanged();
         return std::nullopt;
     }
     fire(*cue, source);
@@ -127,31 +154,36 @@ std::optional<Cue> CueEngine::go(const std::string& source) {
 
 void CueEngine::back(const std::string& source) {
     if (ordered_.empty()) return;
+    beginRun();
+    continueSavedRun(source);
     std::size_t i = ordered_.size();
     if (const Cue* standby = standbyID_ ? findOrdered(*standbyID_) : nullptr)
         i = static_cast<std::size_t>(standby - ordered_.data());
     const Cue target = ordered_[std::max<std::size_t>(i, 1) - 1];
-    fired_.erase(target.id);
+    setFired(target.id, false);
     standbyID_ = target.id;
     saveRunState();
     log("BACK -> " + (target.number.empty() ? target.label : target.number), source);
-    changed();
+    runChanged();
 }
 
 void CueEngine::reset(const std::string& source) {
-    fired_.clear();
+    beginRun();
+    clearFired();
     lastFiredID_.reset();
     standbyID_ = ordered_.empty() ? std::nullopt : std::optional(ordered_.front().id);
-    discardSavedRun();
+    dropSavedRun();
     log("RESET - valmius alkuun", source);
-    changed();
+    runChanged();
 }
 
 void CueEngine::standbyByID(const std::string& id) {
     if (!findOrdered(id)) return;
+    beginRun();
+    continueSavedRun("ui");
     standbyID_ = id;
     saveRunState();
-    changed();
+    runChanged();
 }
 
 std::optional<Cue> CueEngine::standbyByNumber(const std::string& number, const std::string& source) {
@@ -161,10 +193,12 @@ std::optional<Cue> CueEngine::standbyByNumber(const std::string& number, const s
         return std::nullopt;
     }
     const Cue cue = *found;
+    beginRun();
+    continueSavedRun(source);
     standbyID_ = cue.id;
     saveRunState();
     log("STANDBY " + (cue.number.empty() ? cue.label : cue.number), source);
-    changed();
+    runChanged();
     return cue;
 }
 
@@ -175,6 +209,8 @@ std::optional<Cue> CueEngine::fireCue(const std::string& number, const std::stri
         return std::nullopt;
     }
     const Cue cue = *found;
+    beginRun();
+    continueSavedRun(source);
     fire(cue, source);
     return cue;
 }

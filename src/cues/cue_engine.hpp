@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -37,6 +38,21 @@ public:
     // One line for the control log, with the command's source.
     std::function<void(const std::string& text, const std::string& source)> onLog;
 
+    // A change of the run alone (GO, BACK, RESET, standby, fire by number,
+    // restore): which cues changed their fired status. The marks are as they
+    // were, so an owner can pass on this much instead of the whole state.
+    struct RunChange {
+        std::uint64_t from = 0;  // changeCount() before the change
+        std::uint64_t seq = 0;   // changeCount() after it
+        bool clear = false;      // the fired set was emptied first
+        IdSet touched;           // cues whose status may have changed; fired() tells which way
+    };
+    // When set, run changes are reported here instead of through onStateChange.
+    std::function<void(const RunChange& change)> onRunChange;
+    // Counts the changes reported through either callback; never goes back,
+    // so a reader can tell an old report from a new one.
+    std::uint64_t changeCount() const { return changeCount_; }
+
     static constexpr std::size_t undoLimit = 50;
     static constexpr int backupCount = 5;
 
@@ -48,6 +64,7 @@ public:
     const std::optional<std::string>& lastFiredID() const { return lastFiredID_; }
     const std::vector<Cue>& ordered() const { return ordered_; }
     std::optional<Cue> standbyCue() const;
+    bool isCue(const std::string& id) const { return orderedIndex_.contains(id); }
     // The run last read from or handed to the run file; null when there is none.
     const RunState* savedRun() const { return savedRun_.get(); }
     std::size_t undoDepth() const { return undoStack_.size(); }
@@ -92,6 +109,9 @@ public:
     };
     std::optional<ResolvedRun> resolvedRun(const RunState& state) const;
     std::optional<ResumeOffer> resumeOffer() const;
+    // An offer stands and nothing has fired in this run: every run command
+    // but RESET then continues the saved run instead of starting a new one.
+    bool resumeOfferOpen() const;
     bool restoreRun();
     void discardSavedRun();
     std::optional<std::filesystem::path> runFileURL() const;
@@ -150,12 +170,26 @@ private:
 
     void log(const std::string& text, const std::string& source);
     void changed();
+    // The run operations note what they touch through these, and report it with runChanged().
+    void beginRun();
+    void setFired(const std::string& id, bool fired);
+    void clearFired();
+    void runChanged();
+    // Puts the saved run in place of the fresh one; false when there is none.
+    bool applySavedRun();
+    // Continues the saved run when its offer is open; true when it did.
+    bool continueSavedRun(const std::string& source);
+    // Forgets the saved run and removes its file, without a report.
+    void dropSavedRun();
 
     CueSidecar sidecar_;
     std::optional<std::filesystem::path> sidecarURL_;
     IdSet fired_;
     std::optional<std::string> standbyID_;
     std::optional<std::string> lastFiredID_;
+    std::uint64_t changeCount_ = 0;
+    // What the run operation in progress has touched.
+    RunChange run_;
     std::vector<CueSidecar> undoStack_;  // oldest first
     std::vector<CueSidecar> redoStack_;  // oldest first
     std::vector<Cue> ordered_;
@@ -168,6 +202,24 @@ private:
     std::shared_ptr<std::atomic<bool>> keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
     // Set by the writer while run-file writes fail, so the failure is logged once.
     std::shared_ptr<std::atomic<bool>> runWriteFailing_ = std::make_shared<std::atomic<bool>>(false);
+    // --- what opening the marks file had to say (cue_engine_files.cpp) ---
+public:
+    // One English sentence for the operator about the marks file of the open
+    // script: too long to read (and left alone), or repaired. Empty when there
+    // is nothing to say, and once the script is closed.
+    const std::string& loadWarning() const;
+
+private:
+    // True when saves are refused (and says so in the log, once per opening).
+    bool marksSavesRefused();
+
+    std::string loadWarning_;
+    // The marks file holds more than this program reads: nothing may write
+    // over it or rotate it while its script is open.
+    bool marksRefused_ = false;
+    bool marksRefusalLogged_ = false;
+    // --- end of what opening the marks file had to say ---
+
     // Last: destroyed first, waiting for what is queued while the rest still stands.
     FileWriter writer_;
 };

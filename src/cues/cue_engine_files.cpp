@@ -1,7 +1,9 @@
-// The marks file (load, save, backups, import) and the run-position file.
+// The marks file: load, save, backups, import.
 #include <glib.h>
 
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "core/atomic_file.hpp"
 #include "core/main_queue.hpp"
@@ -65,7 +67,75 @@ void writeMarksFile(const fs::path& url, const std::string& bytes, bool rotateBa
     report(outcome, true);
 }
 
+// 100000 -> "100,000", for the operator's sentence.
+std::string withThousands(std::size_t n) {
+    std::string digits = std::to_string(n);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+// What the operator calls the records of each list of the marks file.
+std::string listNoun(std::string_view key) {
+    if (key == "inserts") return "inserted lines";
+    if (key == "pageTexts") return "page texts";
+    if (key == "crop") return "crop values";
+    return std::string(key);  // cues, marks, flags, memos
+}
+
+// The file's name as the operator can read it, whatever bytes it is made of.
+std::string displayName(const fs::path& path) {
+    gchar* name = g_filename_display_basename(path.c_str());
+    std::string text = std::string("\"") + name + "\"";
+    g_free(name);
+    return text;
+}
+
+// What the operator is told, and the log line, when a marks file is not read:
+// larger than the read limit, or with a list (named) longer than its bound.
+std::pair<std::string, std::string> refusalTexts(const fs::path& url, std::string_view overBound) {
+    const std::string whatItHolds =
+        overBound.empty() ? "is larger than " + std::to_string(maxSidecarBytes >> 20) + " MB"
+                          : "holds more than " + withThousands(maxRecordsPerList) + " " + listNoun(overBound);
+    const std::string whyNotRead =
+        overBound.empty() ? "yli " + std::to_string(maxSidecarBytes >> 20) + " MiB"
+                          : "luettelossa \"" + std::string(overBound) + "\" on yli " +
+                                std::to_string(maxRecordsPerList) + " kohtaa";
+    return {displayName(url) + " " + whatItHolds +
+                ", more than this program reads. It was left as it is; marks made now are not saved.",
+            "merkintatiedostoa ei lueta: " + whyNotRead +
+                "; tiedosto jatetaan ennalleen eika merkintoja tallenneta: " + url.string()};
+}
+
+// The script's own files, under every name they may have, and their crash
+// debris. Run on the writer at every opening: debris is otherwise only swept
+// when the same file is next written, which a show that is only run may
+// never do.
+void sweepLeftovers(const fs::path& pdfPath, const fs::path& url) {
+    std::vector<fs::path> files{url, runFilePathFor(url)};
+    for (int n = 1; n <= CueEngine::backupCount; ++n) files.push_back(CueEngine::backupPath(url, n));
+    std::vector<fs::path> kept = files;
+    kept.push_back(pdfPath);
+    removeStaleTemporaries(files, kept);
+}
+
 }  // namespace
+
+const std::string& CueEngine::loadWarning() const {
+    // The warning belongs to the marks file at sidecarURL_; unload and a load
+    // from memory drop that, and with it the warning.
+    static const std::string none;
+    return sidecarURL_ ? loadWarning_ : none;
+}
+
+bool CueEngine::marksSavesRefused() {
+    if (!marksRefused_) return false;
+    if (!marksRefusalLogged_ && sidecarURL_) {
+        marksRefusalLogged_ = true;
+        logSystem("merkintoja ei tallenneta: merkintatiedostoa ei luettu, joten sen paalle ei kirjoiteta: " +
+                  sidecarURL_->string());
+    }
+    return true;
+}
 
 fs::path CueEngine::backupPath(const fs::path& sidecarPath, int n) {
     fs::path path = sidecarPath;
@@ -89,15 +159,36 @@ void CueEngine::loadSidecar(const fs::path& pdfPath) {
     const fs::path url = sidecarPathFor(pdfPath);
     sidecarURL_ = url;
     keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
+    loadWarning_.clear();
+    marksRefused_ = false;
+    marksRefusalLogged_ = false;
+    writer_.submit(
+        url.string() + "#sweep", [pdfPath, url] { sweepLeftovers(pdfPath, url); }, FileWriter::Merge::keeps);
 
     std::optional<CueSidecar> loaded;
+    FileNotes notes;
     const ReadResult file = readWholeFile(url, maxSidecarBytes);
-    if (file.status == ReadStatus::ok) loaded = decodeSidecar(file.bytes);
+    if (file.status == ReadStatus::ok) loaded = decodeSidecar(file.bytes, notes);
+    if (!notes.overBound.empty() || file.status == ReadStatus::tooLarge) {
+        // Far beyond any show: reading it whole would stop the opening, and
+        // saving over it would throw away what it holds.
+        marksRefused_ = true;
+        auto [sentence, line] = refusalTexts(url, notes.overBound);
+        loadWarning_ = std::move(sentence);
+        logSystem(line);
+    } else if (loaded && notes.repaired) {
+        // The next save, whatever kind, first keeps the file as it was as backup 1.
+        keepUnreadableFile_->store(true);
+        loadWarning_ = displayName(url) +
+                       " had damaged text; it was repaired and the file as it was is kept as backup 1 at the next save.";
+        logSystem("merkintatiedostossa oli vioittunutta tekstia, luettu korvausmerkein (alkuperainen siirtyy "
+                  "varmuuskopioksi 1 ennen tallennusta): " + url.string());
+    }
     if (!loaded) {
         CueSidecar fresh;
         fresh.documentName = pdfPath.filename().string();
         loaded = std::move(fresh);
-        if (file.status != ReadStatus::missing) {
+        if (file.status != ReadStatus::missing && !marksRefused_) {
             keepUnreadableFile_->store(true);
             logSystem("merkintatiedostoa ei voitu lukea, aloitetaan tyhjasta (vanha sisalto "
                       "siirtyy varmuuskopioksi ennen tallennusta): " + url.string());
@@ -116,7 +207,7 @@ void CueEngine::loadSidecar(const fs::path& pdfPath) {
 }
 
 bool CueEngine::queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome) {
-    if (!sidecarURL_) return false;
+    if (!sidecarURL_ || marksSavesRefused()) return false;
     // The writer gets a copy of the record and encodes it there: encoding a
     // script of thousands of cues takes tens of milliseconds, which the next
     // GO must not wait for. A rotating save moves backups, so it always runs;
@@ -147,6 +238,11 @@ bool CueEngine::saveSidecar(bool rotateBackup) {
 }
 
 bool CueEngine::saveSidecarInBackground(std::function<void(bool)> done) {
+    if (sidecarURL_ && marksSavesRefused()) {
+        // Answered like any save that did not write, so the caller's reply settles.
+        postToMain([done = std::move(done)] { done(false); });
+        return true;
+    }
     auto outcome = std::make_shared<std::atomic<int>>(savePending);
     if (!queueSidecarSave(true, outcome)) return false;
     // The writer runs jobs in order and a rotating save is never merged away,
@@ -162,13 +258,22 @@ bool CueEngine::saveSidecarInBackground(std::function<void(bool)> done) {
 }
 
 bool CueEngine::importSidecar(const fs::path& marksFile) {
-    if (!sidecarURL_) return false;
+    // An import is saved at once, over the file that could not be read.
+    if (!sidecarURL_ || marksSavesRefused()) return false;
     // The operator may pick one of our own backups: read it as the last edit left it.
     waitForWrites();
     const ReadResult file = readWholeFile(marksFile, maxSidecarBytes);
     if (file.status != ReadStatus::ok) return false;
-    std::optional<CueSidecar> imported = decodeSidecar(file.bytes);
+    FileNotes notes;
+    std::optional<CueSidecar> imported = decodeSidecar(file.bytes, notes);
+    if (!notes.overBound.empty()) {
+        logSystem("merkintoja ei tuotu: luettelossa \"" + std::string(notes.overBound) + "\" on yli " +
+                  std::to_string(maxRecordsPerList) + " kohtaa: " + marksFile.string());
+    }
     if (!imported) return false;
+    if (notes.repaired) {
+        logSystem("tuodussa merkintatiedostossa oli vioittunutta tekstia, luettu korvausmerkein: " + marksFile.string());
+    }
 
     recordUndo();
     imported->documentName = sidecar_.documentName;
@@ -180,112 +285,6 @@ bool CueEngine::importSidecar(const fs::path& marksFile) {
     const bool queued = queueSidecarSave(true);
     changed();
     return queued;
-}
-
-std::optional<fs::path> CueEngine::runFileURL() const {
-    if (!sidecarURL_) return std::nullopt;
-    return runFilePathFor(*sidecarURL_);
-}
-
-void CueEngine::queueRunFileRemoval() {
-    const auto url = runFileURL();
-    if (!url) return;
-    // Through the writer like the writes, so a write queued before it can
-    // never bring the file back.
-    writer_.submit(
-        url->string(),
-        [url = *url] {
-            std::error_code ignored;
-            fs::remove(url, ignored);
-        },
-        FileWriter::Merge::replaces);
-}
-
-void CueEngine::saveRunState() {
-    const auto url = runFileURL();
-    if (!url) return;
-    if (fired_.empty()) {
-        savedRun_.reset();
-        queueRunFileRemoval();
-        return;
-    }
-    auto state = std::make_shared<RunState>();
-    state->standbyID = standbyID_.value_or("");
-    state->fired.assign(fired_.begin(), fired_.end());
-    state->savedAt = static_cast<double>(g_get_real_time()) / 1e6;
-    savedRun_ = state;
-    // Only the newest state matters: a burst of GOs costs one encoding and one write.
-    writer_.submit(
-        url->string(),
-        [url = *url, state = std::shared_ptr<const RunState>(std::move(state)), failing = runWriteFailing_] {
-            const std::optional<std::string> bytes = encodeRunState(*state);
-            if (!bytes) return;
-            std::string error;
-            if (writeFileAtomically(url, *bytes, &error)) {
-                failing->store(false);
-            } else if (!failing->exchange(true)) {
-                logSystem("ajotiedoston tallennus epaonnistui: " + error);
-            }
-        },
-        FileWriter::Merge::replaces);
-}
-
-void CueEngine::loadRunState() {
-    savedRun_.reset();
-    const auto url = runFileURL();
-    if (!url) return;
-    const ReadResult file = readWholeFile(*url, maxRunFileBytes);
-    if (file.status == ReadStatus::failed || file.status == ReadStatus::tooLarge) {
-        // Otherwise the missing resume offer would have no explanation anywhere.
-        logSystem("ajotiedostoa ei voitu lukea, jatkoa ei tarjota: " + url->string() + ": " + file.error);
-    }
-    if (file.status != ReadStatus::ok) return;
-    std::optional<RunState> state = decodeRunState(file.bytes);
-    if (!state || state->fired.empty()) return;
-    savedRun_ = std::make_shared<const RunState>(std::move(*state));
-}
-
-std::optional<CueEngine::ResolvedRun> CueEngine::resolvedRun(const RunState& state) const {
-    ResolvedRun run;
-    for (const std::string& id : state.fired) {
-        if (findOrdered(id)) run.fired.insert(id);
-    }
-    if (run.fired.empty()) return std::nullopt;
-    if (const Cue* cue = findOrdered(state.standbyID)) {
-        run.standby = *cue;
-    } else {
-        for (const Cue& cue : ordered_) {
-            if (!run.fired.contains(cue.id)) {
-                run.standby = cue;
-                break;
-            }
-        }
-    }
-    return run;
-}
-
-std::optional<ResumeOffer> CueEngine::resumeOffer() const {
-    if (!savedRun_) return std::nullopt;
-    auto run = resolvedRun(*savedRun_);
-    if (!run || !run->standby || run->fired.size() >= ordered_.size()) return std::nullopt;
-    return ResumeOffer{static_cast<std::int64_t>(run->fired.size()),
-                       static_cast<std::int64_t>(ordered_.size()), *run->standby};
-}
-
-bool CueEngine::restoreRun() {
-    if (!savedRun_) return false;
-    auto run = resolvedRun(*savedRun_);
-    if (!run) return false;
-    fired_ = std::move(run->fired);
-    standbyID_ = run->standby ? std::optional(run->standby->id) : std::nullopt;
-    lastFiredID_.reset();
-    changed();
-    return true;
-}
-
-void CueEngine::discardSavedRun() {
-    savedRun_.reset();
-    queueRunFileRemoval();
 }
 
 }  // namespace tallowmark

@@ -177,6 +177,15 @@ def main():
         if not wait_for(run_with(3), 10):
             fail("Backspace in the page did not take the fourth cue back")
 
+        # RESET from the keyboard: the chord asks, the same chord again confirms.
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+r"], env=env, check=True)
+        time.sleep(0.8)
+        if not os.path.exists(run_file):
+            fail("one Ctrl+Shift+R reset the run without asking")
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+r"], env=env, check=True)
+        if not wait_for(lambda: not os.path.exists(run_file), 10):
+            fail("Ctrl+Shift+R again did not reset the run")
+
         main_window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
                                      capture_output=True, text=True).stdout.split()
         if not main_window:

@@ -39,6 +39,10 @@ TEST(LaunchRules, WindowMinimumAndReserveScript) {
               "document.documentElement.style.setProperty('--tb-reserve', '28px');");
     EXPECT_EQ(reserveUserScript(0), std::nullopt);
     EXPECT_EQ(reserveUserScript(-4), std::nullopt);
+    // The paint trace is the technician's choice alone: only "1" turns it on.
+    EXPECT_EQ(traceUserScript("1"), "window.__tallowmarkTrace = true;");
+    for (const char* off : {static_cast<const char*>(nullptr), "", "0", "yes", "1 "})
+        EXPECT_EQ(traceUserScript(off), std::nullopt) << (off ? off : "unset");
 }
 
 TEST(AppResources, InstalledFolderFirstThenTheBuildFolder) {

@@ -99,17 +99,11 @@ TEST(BridgeRecords, MenuStateIsReadWholeWithItsOwnDefaults) {
     EXPECT_EQ(given.spreadOffset, 1);
 }
 
-TEST(BridgeRecords, EventScriptCarriesTheEnvelopeAsAStringLiteral) {
-    EXPECT_EQ(*BridgeEvents::eventScript("dimCommand", {{"dim", true}}),
-              "window.__tallowmarkEvent && (function(){\n"
-              "  var e = JSON.parse(\"{\\\"name\\\":\\\"dimCommand\\\",\\\"payload\\\":{\\\"dim\\\":true}}\");\n"
-              "  window.__tallowmarkEvent(e.name, e.payload);\n"
-              "})();");
-    EXPECT_FALSE(BridgeEvents::eventScript("cueState", {{"x", std::nan("")}}));
-    // The kept text of a payload gives the same script as the payload itself.
-    const Json payload = {{"a", "x\"y"}, {"b", {1, 2.5, "\u00e4"}}, {"c", Json::object()}};
-    EXPECT_EQ(BridgeEvents::eventScriptFromText("cue\"State", dumpJson(payload, -1)),
-              *BridgeEvents::eventScript("cue\"State", payload));
+TEST(BridgeRecords, AnEventPayloadWithoutJsonFormIsNotSent) {
+    EXPECT_EQ(*BridgeEvents::payloadText("dimCommand", {{"dim", true}}), "{\"dim\":true}");
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(BridgeEvents::payloadText("cueState", {{"x", std::nan("")}}));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("failed to encode event 'cueState'"), std::string::npos);
 }
 
 // A reply is given once, whatever comes later; a forgotten handle still

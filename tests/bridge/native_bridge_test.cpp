@@ -11,17 +11,17 @@ namespace {
 using testing::pageURL;
 using testing::Reply;
 
-// A web view that records the events it is asked to evaluate, decoded back
-// from the script the way the page's JSON.parse would.
+// A web view that records the events of each batch it is handed, decoded the
+// way the page's hook function decodes them, and takes every batch at once.
 class RecordingView : public EventTransport {
 public:
     explicit RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) {}
-    void evaluateScript(const std::string& script) override {
-        const auto start = script.find("JSON.parse(") + 11;
-        const auto end = script.find(");\n  window.");
-        const Json envelope = Json::parse(Json::parse(script.substr(start, end - start)).get<std::string>());
-        events.push_back(envelope);
-        timeline_.push_back("event " + envelope["name"].get<std::string>());
+    void deliverEvents(const std::string& batch, std::function<void()> taken) override {
+        for (const Json& envelope : Json::parse(batch)) {
+            events.push_back(envelope);
+            timeline_.push_back("event " + envelope["name"].get<std::string>());
+        }
+        postToMain(std::move(taken));
     }
     std::vector<Json> events;
 
@@ -117,15 +117,30 @@ TEST_F(NativeBridgeTest, CuesArePlacedUndoneAndRunWithEventsAfterTheReply) {
     EXPECT_EQ(call("removeInsert", Json::array({""})).value, false);
     EXPECT_EQ(call("getState").value["cues"].size(), 3u);
 
-    Json state = call("go").value;
-    EXPECT_EQ(state["lastFiredID"], placed.value);
-    EXPECT_EQ(state["standbyID"], "C2");
-    state = call("go", Json::array({"osc"})).value;
-    EXPECT_EQ(state["fired"].size(), 2u);
-    state = call("back").value;
-    EXPECT_EQ(state["standbyID"], "C2");
-    state = call("reset").value;
-    EXPECT_EQ(state["fired"], Json::array());
+    // The run calls answer with their run change alone, and the page hears of
+    // it as "runState", never as the whole state.
+    timeline.clear();
+    Json run = call("go").value;
+    EXPECT_EQ(run["lastFiredID"], placed.value);
+    EXPECT_EQ(run["standbyID"], "C2");
+    EXPECT_EQ(run["fired"], Json::array({placed.value}));
+    EXPECT_EQ(run["seq"].get<int>(), run["from"].get<int>() + 1);
+    EXPECT_FALSE(run.contains("cues"));
+    EXPECT_EQ(timeline, (std::vector<std::string>{"reply go", "event runState"}));
+    run = call("go", Json::array({"osc"})).value;
+    EXPECT_EQ(run["fired"], Json::array({"C2"}));
+    EXPECT_EQ(run["firedCount"], 2);
+    EXPECT_EQ(run["total"], 3);
+    run = call("back").value;
+    EXPECT_EQ(run["standbyID"], "C2");
+    EXPECT_EQ(run["unfired"], Json::array({"C2"}));
+    EXPECT_EQ(run["firedCount"], 1);
+    run = call("reset").value;
+    EXPECT_EQ(run["clear"], true);
+    EXPECT_EQ(run["fired"], Json::array());
+    EXPECT_EQ(run["firedCount"], 0);
+    Json state = call("getState").value;
+    EXPECT_EQ(state["seq"], run["seq"]);
 
     call("removeCues", Json::array({Json::array({"C2", "C3"})}));
     EXPECT_EQ(call("getState").value["cues"].size(), 1u);
@@ -168,6 +183,32 @@ TEST_F(NativeBridgeTest, AScriptWhoseNameIsNotUtf8OpensAgainFromThePathThePageWa
 
     call("closeDocument");
     EXPECT_EQ(call("openDocumentPath", Json::array({opened["path"]})).value["pageCount"], 2);
+}
+
+// What the marks file made the engine say reaches the page with the script:
+// nothing for a sound file, a sentence for a repaired or an unread one.
+TEST_F(NativeBridgeTest, AMarksFileWarningTravelsWithTheDocument) {
+    const auto pdf = script();
+    const auto marks = dir / "Show.tallowmark";
+    std::string huge = "{\"flags\":[";
+    for (int i = 0; i <= 100000; ++i) huge += i ? ",{}" : "{}";
+    huge += "]}";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"cues":[{"id":"a","label":"Rain"}]})", ""},
+        {"{\"cues\":[{\"id\":\"a\",\"label\":\"R\xffin\"}]}", "had damaged text"},
+        {huge, "holds more than 100,000 flags"},
+    };
+    for (const auto& [text, warning] : cases) {
+        testing::writeText(marks, text);
+        const Json opened = call("openDocumentPath", Json::array({pdf.string()})).value;
+        if (warning.empty()) {
+            EXPECT_FALSE(opened.contains("warning"));
+        } else {
+            EXPECT_NE(opened.value("warning", "").find(warning), std::string::npos) << opened.value("warning", "");
+            EXPECT_EQ(call("currentDocument").value["warning"], opened["warning"]);
+        }
+        call("closeDocument");
+    }
 }
 
 TEST_F(NativeBridgeTest, OpensRendersSearchesAndSelectsARealScript) {

@@ -93,7 +93,7 @@ TEST(StateEncoder, AnUnwritableRealGivesNoTextAsTheDictionaryWouldGiveNoEvent) {
     engine.loadFromMemoryForTesting(s);
     StateEncoder encoder;
     EXPECT_FALSE(encoder.encode(engine));
-    EXPECT_FALSE(BridgeEvents::eventScript("cueState", stateDictionary(engine)));
+    EXPECT_FALSE(BridgeEvents::payloadText("cueState", stateDictionary(engine)));
 }
 
 }  // namespace

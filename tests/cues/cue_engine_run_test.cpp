@@ -34,6 +34,44 @@ TEST_F(RunCommands, GoFiresStandbyAndCallbacksComeInOrderWithStandbyAlreadyMoved
     EXPECT_EQ(engine.lastFiredID(), "c1");
 }
 
+// A run change is reported as the cues it touched, so the page can be sent
+// that much; edits still report the whole state. Every report counts one
+// change, so an old report can be told from a new one.
+TEST_F(RunCommands, RunChangesReportWhatTheyTouchedAndEditsTheWholeState) {
+    load(sidecarWithCues(5));
+    std::vector<std::string> seen;
+    engine.onStateChange = [&] { seen.push_back("state " + std::to_string(engine.changeCount())); };
+    engine.onRunChange = [&](const CueEngine::RunChange& c) {
+        std::string text = std::to_string(c.from) + "->" + std::to_string(c.seq) + (c.clear ? " clear" : "");
+        for (const std::string& id : c.touched) text += " " + id + (engine.fired().contains(id) ? "+" : "-");
+        seen.push_back(text + " | " + run());
+    };
+    const std::uint64_t start = engine.changeCount();
+    go(2);
+    engine.back("x");
+    engine.standbyByNumber("4", "x");
+    engine.fireCue("1", "x");
+    engine.go("x");  // GO past nothing fired: c4 is standby
+    engine.remove("c5");
+    engine.reset("x");
+    const auto at = [&](int n) { return std::to_string(start + n); };
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        at(0) + "->" + at(1) + " c1+ | c2 | c1",
+                        at(1) + "->" + at(2) + " c2+ | c3 | c1 c2",
+                        at(2) + "->" + at(3) + " c2- | c2 | c1",
+                        at(3) + "->" + at(4) + " | c4 | c1",
+                        at(4) + "->" + at(5) + " c1+ | c2 | c1",
+                        at(5) + "->" + at(6) + " c2+ | c3 | c1 c2",
+                        "state " + at(7),
+                        at(7) + "->" + at(8) + " clear | c1 |",
+                    }));
+    // Without a run listener the owner hears of run changes as state changes.
+    engine.onRunChange = nullptr;
+    seen.clear();
+    engine.go("x");
+    EXPECT_EQ(seen, std::vector<std::string>{"state " + at(9)});
+}
+
 TEST_F(RunCommands, LogTextsWithAndWithoutNumberOrLabel) {
     CueSidecar sidecar;
     Cue a = numberedCue(1), b = numberedCue(2);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/json_helpers.hpp"
 #include "cue_fixtures.hpp"
 
@@ -69,12 +71,40 @@ TEST_F(RunPosition, ReopenOffersTheSavedRunWithoutApplyingItAndRestoreAppliesIt)
     EXPECT_EQ(engine.go("x")->id, "c4");
 }
 
-TEST_F(RunPosition, GoWithoutAnsweringReplacesTheSavedRun) {
-    go(3);
-    reopen();
-    EXPECT_EQ(engine.go("x")->id, "c1");
-    EXPECT_EQ(offer(), "1/10 c2");
-    EXPECT_EQ(onDisk(), "c2 | c1");
+// After a crash one stray GO from a desk must not fire cue 1 over the saved
+// position: while the offer stands, every run command but RESET picks the
+// saved run up first. Discard or RESET start a new run.
+TEST_F(RunPosition, RunCommandsWhileTheOfferIsOpenContinueTheSavedRun) {
+    struct Case {
+        const char* what;
+        std::function<void(CueEngine&)> act;
+        const char* run;
+        const char* disk;
+    };
+    const std::vector<Case> cases = {
+        {"go", [](CueEngine& e) { e.go("osc 10.0.0.5"); }, "c5 | c1 c2 c3 c4", "c5 | c1 c2 c3 c4"},
+        {"fire 7", [](CueEngine& e) { e.fireCue("7", "msc"); }, "c8 | c1 c2 c3 c7", "c8 | c1 c2 c3 c7"},
+        {"back", [](CueEngine& e) { e.back("ui"); }, "c3 | c1 c2", "c3 | c1 c2"},
+        {"standby 9", [](CueEngine& e) { e.standbyByNumber("9", "osc"); }, "c9 | c1 c2 c3", "c9 | c1 c2 c3"},
+        {"standby c6", [](CueEngine& e) { e.standbyByID("c6"); }, "c6 | c1 c2 c3", "c6 | c1 c2 c3"},
+        {"reset", [](CueEngine& e) { e.reset("ui"); }, "c1 |", "no file"},
+        {"discard, go", [](CueEngine& e) { e.discardSavedRun(); e.go("ui"); }, "c2 | c1", "c2 | c1"},
+    };
+    for (const Case& c : cases) {
+        engine.reset("x");
+        go(3);
+        reopen();
+        ASSERT_TRUE(engine.resumeOfferOpen()) << c.what;
+        std::vector<std::string> log;
+        engine.onLog = [&](const std::string& text, const std::string&) { log.push_back(text); };
+        c.act(engine);
+        engine.onLog = nullptr;
+        EXPECT_EQ(run(), c.run) << c.what;
+        EXPECT_EQ(onDisk(), c.disk) << c.what;
+        EXPECT_FALSE(engine.resumeOfferOpen()) << c.what;
+        const bool continued = std::string(c.what) != "reset" && std::string(c.what) != "discard, go";
+        EXPECT_EQ(!log.empty() && log.front() == "Tallennettu ajo jatkuu - 3/10 laukaistu", continued) << c.what;
+    }
 }
 
 TEST_F(RunPosition, ResetDiscardAndUnfiringTheOnlyCueRemoveTheFile) {
@@ -87,7 +117,13 @@ TEST_F(RunPosition, ResetDiscardAndUnfiringTheOnlyCueRemoveTheFile) {
     go(2);
     reopen();
     EXPECT_EQ(offer(), "2/10 c3");
+    // Every page showing the offer hears that it is gone; a second discard is no change.
+    int reports = 0;
+    engine.onRunChange = [&](const CueEngine::RunChange&) { ++reports; };
     engine.discardSavedRun();
+    engine.discardSavedRun();
+    EXPECT_EQ(reports, 1);
+    engine.onRunChange = nullptr;
     EXPECT_EQ(offer(), "none");
     EXPECT_EQ(onDisk(), "no file");
     EXPECT_FALSE(engine.restoreRun());

@@ -63,9 +63,11 @@ public:
     Host(std::string page, std::string pageURL, std::shared_ptr<NativeBridge> bridge)
         : page_(std::move(page)), pageURL_(std::move(pageURL)), bridge_(std::move(bridge)) {}
 
-    // The bridge's events wait here until the page's next poll takes them.
-    void evaluateScript(const std::string& script) override {
-        events_.push_back(script);
+    // The bridge's batches wait here until the page's next poll takes them;
+    // the bridge hears they were taken only then, as from a web view.
+    void deliverEvents(const std::string& batch, std::function<void()> taken) override {
+        events_.push_back(batch);
+        taken_.push_back(std::move(taken));
         if (waiter_) flushEvents(std::exchange(waiter_, nullptr));
     }
 
@@ -93,6 +95,7 @@ private:
         const std::string body = dumpJson(Json(events_), -1);
         events_.clear();
         c->respond(httpResponse(200, "application/json", body));
+        for (auto& taken : std::exchange(taken_, {})) postToMain(std::move(taken));
     }
 
     void call(Connection* c, const std::string& body) {
@@ -114,6 +117,7 @@ private:
     std::string pageURL_;
     std::shared_ptr<NativeBridge> bridge_;
     std::vector<std::string> events_;
+    std::vector<std::function<void()>> taken_;
     Connection* waiter_ = nullptr;
 };
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "bridge/bridge_records.hpp"
+
 namespace tallowmark::page_host {
 
 namespace {
@@ -103,7 +105,7 @@ std::string httpResponse(int status, std::string_view contentType, std::string_v
 namespace {
 
 // The page's policy forbids any network and eval; the shim needs both (its
-// calls are fetches to this host, its events are evaluated), so only those
+// calls are fetches to this host, its event function is made from text), so only those
 // two are opened here, and everything else the policy says still holds.
 void replaceFirst(std::string& text, std::string_view from, std::string_view to) {
     if (const std::size_t at = text.find(from); at != std::string::npos) text.replace(at, from.size(), to);
@@ -155,9 +157,10 @@ std::string shimScript(const std::vector<std::string>& callNames) {
            "  var handlers = {};\n"
            "  names.forEach(function (n) { handlers[n] = {postMessage: function (args) { return call(n, args); }}; });\n"
            "  window.webkit = {messageHandlers: new Proxy(handlers, {get: function (t, k) { return t[k]; }})};\n"
+           "  var deliver = new Function('batch', " + dumpJson(Json(BridgeEvents::hookBody), -1) + ");\n"
            "  function poll() {\n"
-           "    fetch('/events').then(function (r) { return r.json(); }).then(function (scripts) {\n"
-           "      scripts.forEach(function (s) { try { (0, eval)(s); } catch (e) { console.error(e); } });\n"
+           "    fetch('/events').then(function (r) { return r.json(); }).then(function (batches) {\n"
+           "      batches.forEach(function (b) { try { deliver(b); } catch (e) { console.error(e); } });\n"
            "      poll();\n"
            "    }, function () { setTimeout(poll, 250); });\n"
            "  }\n"

@@ -47,4 +47,9 @@ std::optional<std::string> reserveUserScript(double reserve) {
            std::to_string(static_cast<long long>(std::lround(reserve))) + "px');";
 }
 
+std::optional<std::string> traceUserScript(const char* traceVariable) {
+    if (traceVariable == nullptr || std::string_view(traceVariable) != "1") return std::nullopt;
+    return std::string("window.__tallowmarkTrace = true;");
+}
+
 }  // namespace tallowmark

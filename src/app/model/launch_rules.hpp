@@ -40,6 +40,10 @@ std::optional<std::string> reserveUserScript(double reserve);
 
 inline constexpr std::string_view confidenceModeScript = "window.__confidenceMode = true;";
 
+// With TALLOWMARK_TRACE=1 the page logs each run change it paints, for the
+// technician and the application benchmark; nothing otherwise.
+std::optional<std::string> traceUserScript(const char* traceVariable);
+
 // Commits a field being edited (its blur handler saves through the bridge)
 // before the process ends.
 inline constexpr std::string_view blurScript =

@@ -49,7 +49,7 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
             cmd("Cue Settings\u2026", "cueSettings", {"<Control>i"}), cmd("Renumber Cues", "renumber")}},
           {{cmd("Add Memo", "addMemo"), cmd("Add Flag", "addFlag"), cmd("Insert Line", "insertLine")}},
           // The page keeps the keys of these (Ctrl+Shift+P, Ctrl+Shift+C): a
-          // menu accelerator as well would carry each out twice.
+          // menu accelerator takes the key before the page sees it.
           {{cmd("Page Note and Number\u2026", "pageNotes"), cmd("Crop Pages\u2026", "crop"),
             cmd("Reset to Automatic Crop", "resetCrop")}}}},
         {"View",
@@ -67,7 +67,10 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
           {{role("Enter Full Screen", MenuRole::fullScreen, {"F11"})}}}},
         {"Show",
          {{{cmd("GO", "go"), cmd("Back", "back"), cmd("Next Cue", "nextCue"), cmd("Previous Cue", "prevCue"),
-            cmd("Reset Standby", "reset", {"<Control><Shift>r"})}},
+            // Ctrl+Shift+R is the page's: it asks, and the same chord again
+            // confirms. As an accelerator every key repeat would arrive as a
+            // fresh command, and a held chord would confirm its own question.
+            cmd("Reset Standby", "reset")}},
           {{cmd("Cue Mode", "cueMode", {"<Control>e"})}}}},
         {"Window",
          {{{role("Minimize", MenuRole::minimize, {"<Control>m"}), role("Zoom", MenuRole::zoom),
