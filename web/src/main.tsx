@@ -4,7 +4,7 @@ import { installEventHook } from './bridge/events';
 import { native } from './bridge/native';
 import { createController } from './state/controller';
 import { applyOverlayMetrics } from './state/labels';
-import { createStore, pageBrightness } from './state/store';
+import { createStore, pageFilter } from './state/store';
 import { App } from './views/App';
 import { App as AppContext } from './views/context';
 import './styles.css';
@@ -22,7 +22,7 @@ effect(() => {
   root.dataset.theme = store.theme.value;
 });
 effect(() => {
-  root.style.setProperty('--page-brightness', String(pageBrightness(store.pageLevel.value)));
+  root.style.setProperty('--page-filter', pageFilter(store.theme.value, store.pageLevel.value));
 });
 effect(() => {
   const reserve = store.reserve.value;

@@ -281,12 +281,13 @@ describe('a GO leaves the cue list alone', () => {
     ['a box moves', (c: Cue[]) => c.map((x, i) => (i === 0 ? { ...x, x: x.x + 0.001 } : { ...x })), false],
     ['a cue goes', (c: Cue[]) => c.slice(1).map((x) => ({ ...x })), false],
     ['a field more', (c: Cue[]) => c.map((x) => ({ ...x, extra: 1 })), false],
+    ['a field fewer', (c: Cue[]) => c.map(({ note: _, ...x }) => x as Cue), false],
   ] as [string, (c: Cue[]) => Cue[], boolean][])('%s: list kept is %s', (_name, change, kept) => {
     const store = createStore(false);
     applyCueState(store, state);
     const index = store.cueIndex.value;
     expect(applyCueState(store, { ...state, standbyID: 'c', fired: ['a', 'b'], cues: change(cues) })).toBe(true);
-    expect(store.cueState.value.standbyID).toBe('c');
+    expect(store.standbyID.value).toBe('c');
     expect(index === store.cueIndex.value).toBe(kept);
     expect(sameCues(state.cues, store.cueState.value.cues)).toBe(kept);
   });

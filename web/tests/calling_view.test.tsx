@@ -171,10 +171,14 @@ describe('following standby', () => {
 });
 
 describe('the unfinished cue', () => {
-  it('has its number focused by the time its fields are in the page, so a quick Tab reaches the label', async () => {
+  it('has its label focused by the time its fields are in the page, so a label typed at once is the label', async () => {
     const t = await mount({ textRect: () => ({ rect: [0.1, 0.3, 0.2, 0.02], text: 'storm', lineEnd: 0.5, gapL: 0, gapR: 0 }) });
     t.ctl.setCueMode(true);
     await flush();
-    expect(await focusedOnArrival('.cue-draft-number', () => t.ctl.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 }))).toBe(true);
+    expect(await focusedOnArrival('.cue-draft-label', () => t.ctl.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 }))).toBe(true);
+    // The proposed number is one Shift+Tab back.
+    const fields = [...host.querySelectorAll<HTMLInputElement>('.cue-draft-fields input')];
+    expect(fields.map((f) => [f.className, f.hasAttribute('tabindex')])).toEqual([['cue-draft-number', false], ['cue-draft-label', false]]);
+    expect(fields[0].value).toBe('1.5');
   });
 });

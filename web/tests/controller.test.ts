@@ -3,7 +3,7 @@ import { dispatchEvent } from '../src/bridge/events';
 import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { createController } from '../src/state/controller';
-import { createStore } from '../src/state/store';
+import { createStore, firedBit } from '../src/state/store';
 import { doc, fakeBridge } from './fake_bridge';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
@@ -64,22 +64,49 @@ describe('opening scripts', () => {
   });
 });
 
+describe('what the native side knew before the page', () => {
+  // updateStatus answer, monitor, notice shown
+  it.each([
+    [{ available: '2026.12.06', current: '2026.12.01' }, false, { stamp: '2026.12.06', phase: 'offer', text: '' }],
+    [{ available: null, current: '2026.12.01' }, false, null],
+    [{ available: '2026.12.06', current: '2026.12.01' }, true, null],
+  ])('an update found at launch (%j, monitor %s) is offered at boot', async (answer, monitor, notice) => {
+    const t = setup({ updateStatus: () => answer }, monitor);
+    await t.ctl.boot();
+    await flush();
+    expect(t.store.update.value).toEqual(notice);
+    expect(t.named('updateStatus')).toHaveLength(monitor ? 0 : 1);
+  });
+
+  it('says the marks file\'s warning quietly with its script, and not with the next', async () => {
+    const warning = 'The marks file was damaged; what could be read is shown.';
+    const t = setup({ openDocumentPath: (p: never) => doc(p, p === '/s/a.pdf' ? { warning } : {}) });
+    await t.ctl.openPath('/s/a.pdf');
+    expect(t.store.message.value).toBe(warning);
+    await t.ctl.openPath('/s/b.pdf');
+    expect(t.store.message.value).toBe('');
+  });
+});
+
 describe('running the show', () => {
   it('shows the engine answer after GO, and resets only after the in-page question', async () => {
     const t = setup();
     await t.ctl.openPath('/s/a.pdf');
     t.ctl.key('go');
     await flush();
-    expect(t.store.cueState.value.fired).toEqual(['a']);
+    expect([t.store.standbyID.value, t.store.runStatus('a').value & firedBit]).toEqual(['b', firedBit]);
+    const now = vi.spyOn(Date, 'now').mockReturnValue(1000);
     t.ctl.key('reset');
     expect(t.store.confirmingReset.value).toBe(true);
     t.ctl.key('escape');
     expect(t.store.confirmingReset.value).toBe(false);
     expect(t.named('reset')).toEqual([]);
     t.ctl.key('reset');
+    now.mockReturnValue(1800);
     t.ctl.key('reset');
     await flush();
     expect(t.named('reset')).toHaveLength(1);
+    now.mockRestore();
   });
 
   it('ignores a cue state without its lists and keeps the last good one', () => {
@@ -87,7 +114,7 @@ describe('running the show', () => {
     const good: CueState = { ...emptyCueState, standbyID: 'x' };
     dispatchEvent(t.ctl.handlers, 'cueState', good);
     dispatchEvent(t.ctl.handlers, 'cueState', { standbyID: 'y' });
-    expect(t.store.cueState.value.standbyID).toBe('x');
+    expect(t.store.standbyID.value).toBe('x');
   });
 });
 

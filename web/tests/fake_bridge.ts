@@ -1,5 +1,5 @@
 // A scripted stand-in for the native calls, for the tests only.
-import type { Cue, DocumentInfo, Settings } from '../src/bridge/types';
+import type { Cue, DocumentInfo, RunChange, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { createController, type Bridge } from '../src/state/controller';
 import { createStore } from '../src/state/store';
@@ -13,6 +13,20 @@ export function cue(id: string, page: number, y: number, fields: Partial<Cue> = 
   return {
     id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
     x: 0.1, y, w: 0.2, h: 0.02, labelX: 0, padL: 0, padR: 0, ...fields,
+  };
+}
+
+// A run change as the engine sends it; each one follows the one before
+// (`from` is the last one's `seq`) unless told.
+let runSeq = 100;
+export function runChange(fields: Partial<RunChange> = {}): RunChange {
+  const from = fields.from ?? runSeq;
+  const seq = fields.seq ?? from + 1;
+  runSeq = Math.max(runSeq, seq);
+  const fired = fields.fired ?? [];
+  return {
+    standbyID: '', lastFiredID: '', clear: false, unfired: [], firedCount: fired.length, total: 0, savedRun: {},
+    ...fields, fired, from, seq,
   };
 }
 
@@ -30,9 +44,10 @@ export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[
     closeDocument: () => emptyCueState,
     makeDemo: () => doc('/home/u/Desktop/TALLOWMARK Demo/demo.pdf'),
     renderPage: () => null,
-    go: () => ({ ...emptyCueState, standbyID: 'b', fired: ['a'] }),
-    back: () => emptyCueState,
-    reset: () => emptyCueState,
+    go: () => runChange({ standbyID: 'b', lastFiredID: 'a', fired: ['a'] }),
+    back: () => runChange({ standbyID: 'a', unfired: ['a'] }),
+    reset: () => runChange({ standbyID: 'a', clear: true }),
+    updateStatus: () => ({ available: null, current: '2026.12.01' }),
     reportPage: () => true,
     menuState: () => true,
     debugLog: () => true,

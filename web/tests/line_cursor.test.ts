@@ -136,13 +136,11 @@ describe('placing a cue with the line cursor', () => {
     expect(asked[2]).toBeCloseTo(0.81);
     expect(asked[4]).toBeCloseTo(0.81);
     expect(t.store.lineCursor.value).toBeNull();
-    expect(t.store.draftByKeys.value).toBe(true);
     // After cue 6, the last cue; the type last used.
     expect(t.store.draft.value).toMatchObject({ page: 3, number: '7', snippet: 'words 3', kind: 'SND', y: 0.8 });
     expect(t.ctl.keyMode().cueMode).toBe(false);
     t.ctl.commitDraft('7', 'Boots');
     expect(t.named('upsertCue')[0][0]).toMatchObject({ page: 3, number: '7', label: 'Boots' });
-    expect(t.store.draftByKeys.value).toBe(false);
   });
 
   it('quick keys run in order: two Downs over pages still being asked for are two lines, n places on the second', async () => {

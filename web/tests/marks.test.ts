@@ -274,9 +274,10 @@ describe('the selection', () => {
     expect(t.ctl.marks.selection.value).toBeNull();
     // A GO brings new lists of the same records: the page index stays the same object.
     const index = t.ctl.marks.byPage.value;
-    t.ctl.handlers.cueState!(JSON.parse(JSON.stringify({ ...t.store.cueState.value, standbyID: 'x' })));
+    const run = { standbyID: 'x', lastFiredID: '', fired: [], savedRun: {} };
+    t.ctl.handlers.cueState!(JSON.parse(JSON.stringify({ ...t.store.cueState.value, ...run })));
     expect(t.ctl.marks.byPage.value).toBe(index);
-    t.ctl.handlers.cueState!({ ...t.store.cueState.value, marks: t.store.cueState.value.marks.slice(1) });
+    t.ctl.handlers.cueState!({ ...t.store.cueState.value, ...run, marks: t.store.cueState.value.marks.slice(1) });
     expect(t.ctl.marks.byPage.value).not.toBe(index);
     // The memo whose text is open is undone away: its field goes, the tool keys come back.
     t.store.selectedID.value = '';

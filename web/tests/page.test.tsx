@@ -3,7 +3,8 @@
 // calls scripted: what the first screen offers, cues drawn from the state,
 // and the keys and buttons that run the show.
 import { render } from 'preact';
-import { describe, expect, it } from 'vitest';
+import { describe, expect, it, vi } from 'vitest';
+import { dispatchEvent } from '../src/bridge/events';
 import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { cue as baseCue, doc } from './fake_bridge';
@@ -92,6 +93,29 @@ describe('an open script', () => {
     await flush();
     expect(t.named('reset')).toHaveLength(1);
     expect(host.querySelector('.confirm')).toBeNull();
+  });
+
+  // The window's menu takes Ctrl+Shift+R before the page sees it and sends
+  // "reset"; outside the app the page's own key does. Each press at a time
+  // (ms), through one path or the other; how many RESETs reach the engine.
+  it.each([
+    ['the menu twice, 0.8 s apart', [['menu', 0], ['menu', 800]], 1],
+    ['the key twice, 0.8 s apart', [['key', 0], ['key', 800]], 1],
+    ['a held key: its repeats', [['key', 0], ['repeat', 600], ['repeat', 640]], 0],
+    ['one press seen by both paths', [['key', 0], ['menu', 5]], 0],
+    ['once', [['menu', 0]], 0],
+  ] as [string, [string, number][], number][])('RESET by the chord: %s', async (_name, presses, resets) => {
+    const t = await mount();
+    const now = vi.spyOn(Date, 'now');
+    for (const [via, at] of presses) {
+      now.mockReturnValue(10000 + at);
+      if (via === 'menu') dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'reset' });
+      else window.dispatchEvent(new KeyboardEvent('keydown', { key: 'R', ctrlKey: true, shiftKey: true, repeat: via === 'repeat', bubbles: true, cancelable: true }));
+      await flush();
+    }
+    now.mockRestore();
+    expect(t.named('reset')).toHaveLength(resets);
+    expect(host.querySelector('.confirm') === null).toBe(resets === 1);
   });
 
   it('keeps the page being read when the layout changes, wherever the operator scrolled', async () => {
@@ -195,12 +219,16 @@ describe('opening at the standby cue', () => {
       expect(scroller.scrollTop, answer).toBe(0);
       expect(t.store.visiblePage.value, answer).toBe(0);
       expect(host.querySelector('.back-to-standby'), answer).not.toBeNull();
+      // Until answered, the panel says what a GO does: it continues the saved run.
+      const panel = () => [host.querySelector('.standby-tag')?.textContent, host.querySelector('.count')?.textContent];
+      expect(panel(), answer).toEqual(['LX 3', '1 of 3 fired']);
       scroller.scrollTop = 5 * 557.7;
       scroller.dispatchEvent(new Event('scroll'));
       await flush();
       button(answer).click();
       await flush();
       expect(seen(t.store.visiblePage.value), `${answer}: page ${t.store.visiblePage.value}`).toBe(true);
+      expect(panel(), answer).toEqual(answer === 'Resume' ? ['LX 3', '2 of 3 fired'] : ['LX 2', '0 of 3 fired']);
       render(null, host);
     }
   });
@@ -319,7 +347,7 @@ describe('a long cue list', () => {
 });
 
 describe('Cue Mode', () => {
-  it('Ctrl+E, a drag on the page, the number field at the line end; Return and Backspace stay in it', async () => {
+  it('Ctrl+E, a drag on the page, the fields at the line end with the label focused; Return and Backspace stay in them', async () => {
     const answer = { rect: [0.1, 0.4, 0.3, 0.02], text: 'storm', lineEnd: 0.75, gapL: 0, gapR: 0, lines: [] };
     const t = await mount({ textRect: () => answer, upsertCue: () => 'x' });
     key(document.body, 'e', { ctrlKey: true });
@@ -332,12 +360,13 @@ describe('Cue Mode', () => {
     await flush();
     expect(t.named('textRect')).toEqual([[[0, 0.1, 0.4, 0.4, 0.41, true]]]);
 
+    // The number is proposed; what is typed next is the label.
     const number = host.querySelector('.cue-draft-number') as HTMLInputElement;
-    expect(document.activeElement).toBe(number);
+    const label = host.querySelector('.cue-draft-label') as HTMLInputElement;
+    expect(document.activeElement).toBe(label);
     expect(number.value).toBe('1.5');
     expect((host.querySelector('.cue-draft-fields') as HTMLElement).style.left).toBe('75%');
-    key(number, 'Backspace');
-    const label = host.querySelector('.cue-draft-label') as HTMLInputElement;
+    key(label, 'Backspace');
     label.value = 'Thunder';
     key(label, 'Enter');
     await flush();

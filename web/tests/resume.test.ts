@@ -40,12 +40,12 @@ describe('where a script opens', () => {
     x: 0, y, w: 0.1, h: 0.02, labelX: 0, padL: -1, padR: -1,
   });
   const cues = [cue('a', 0, 0.3), cue('b', 1, 0.5), cue('c', 2, 0.4), cue('d', 30, 0.6)];
-  const at = (standbyID: string, fired: string[] = [], more: Partial<CueState> = {}): CueState =>
-    ({ ...emptyCueState, cues, standbyID, fired, ...more });
+  const at = (standbyID: string, fired: string[] = [], more: Partial<CueState> = {}) =>
+    ({ ...emptyCueState, cues, standbyID, fired, firedCount: fired.length, ...more });
   const offer = { count: 3, total: 4, standbyID: 'd', number: 'd', label: '' };
 
   it('follows a standby on the first pages or a run in progress, else starts at the first page', () => {
-    const cases: [string, CueState, number, number, { page: number; y: number; follow: boolean }][] = [
+    const cases: [string, ReturnType<typeof at>, number, number, { page: number; y: number; follow: boolean }][] = [
       ['fresh, first cue on the first page', at('a'), 40, 7, { page: 0, y: 0.3, follow: true }],
       ['fresh, first cue on the second page', at('b'), 40, 7, { page: 1, y: 0.5, follow: true }],
       ['fresh, first cue after the first pages', at('c'), 40, 7, { page: 0, y: 0, follow: false }],

@@ -1,9 +1,8 @@
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
-import type { Cue, LogEntry } from '../src/bridge/types';
-import { emptyCueState } from '../src/bridge/types';
+import type { LogEntry } from '../src/bridge/types';
 import { createController } from '../src/state/controller';
-import { appendLog, cueRows, logLimit, rowWindow, scrollToRow } from '../src/state/sidebar';
+import { appendLog, logLimit, rowWindow, scrollToRow } from '../src/state/sidebar';
 import { createStore } from '../src/state/store';
 import { fakeBridge } from './fake_bridge';
 
@@ -53,20 +52,6 @@ describe('the control log', () => {
 });
 
 describe('the cue list', () => {
-  const cue = (id: string, number: string, page: number): Cue => ({
-    id, number, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
-    x: 0, y: 0.5, w: 0.1, h: 0.02, labelX: 0, padL: -1, padR: -1,
-  });
-
-  it('keeps the script order the engine sent, marking standby and fired', () => {
-    // A cue inserted later ("9.5") and numbers that sort differently as text.
-    const cues = [cue('a', '9', 0), cue('b', '10', 1), cue('c', '9.5', 2), cue('d', '2', 3)];
-    const rows = cueRows({ ...emptyCueState, cues, standbyID: 'c', fired: ['a', 'b'] }, new Set(['a', 'b']));
-    expect(rows.map((r) => [r.cue.number, r.standby, r.fired])).toEqual([
-      ['9', false, true], ['10', false, true], ['9.5', true, false], ['2', false, false],
-    ]);
-  });
-
   it('asks the engine for a new standby and toggles with the menu', async () => {
     const t = setup();
     t.ctl.standbyCue('c');

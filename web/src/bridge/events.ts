@@ -1,9 +1,10 @@
 // Events from the native side: one typed handler per event name.
 
-import type { CueState, DocumentInfo, LogEntry } from './types';
+import type { CueState, DocumentInfo, LogEntry, RunChange } from './types';
 
 export interface EventPayloads {
   cueState: CueState;
+  runState: RunChange;
   controlLog: LogEntry;
   controlStatus: Record<string, unknown>;
   pageCommand: { value: number; relative: boolean };
@@ -21,7 +22,7 @@ export type EventName = keyof EventPayloads;
 export type EventHandlers = { [K in EventName]?: (payload: EventPayloads[K]) => void };
 
 const eventNames: ReadonlySet<string> = new Set<EventName>([
-  'cueState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
+  'cueState', 'runState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
   'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress',
 ]);
 
@@ -45,6 +46,8 @@ export function dispatchEvent(handlers: EventHandlers, name: unknown, payload: u
   return true;
 }
 
+// The native side calls the hook once per event, several in one task; each
+// handler only notes what arrived (the store draws once per frame).
 export function installEventHook(target: Window, handlers: EventHandlers): void {
   target.__tallowmarkEvent = (name, payload) => {
     dispatchEvent(handlers, name, payload);

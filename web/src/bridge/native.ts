@@ -16,8 +16,10 @@ import type {
   MenuState,
   OpenFailure,
   RenderedPage,
+  RunChange,
   SearchHit,
   Settings,
+  UpdateStatus,
 } from './types';
 
 interface MessageHandler {
@@ -29,6 +31,7 @@ declare global {
     webkit?: { messageHandlers?: Record<string, MessageHandler | undefined> };
     __tallowmarkEvent?: (name: string, payload: unknown) => void;
     __confidenceMode?: boolean;
+    __tallowmarkTrace?: boolean;
   }
 }
 
@@ -80,9 +83,10 @@ export const native = {
   getControlStatus: () => post<ControlStatus>('getControlStatus'),
   searchDocument: (query: string) => post<SearchHit[]>('searchDocument', [query]),
   standbyCue: (id: string) => post<boolean>('standbyCue', [id]),
-  go: () => post<CueState>('go', ['ui']),
-  back: () => post<CueState>('back', ['ui']),
-  reset: () => post<CueState>('reset', ['ui']),
+  // The run change of the step (an older core answers the whole state).
+  go: () => post<RunChange | CueState>('go', ['ui']),
+  back: () => post<RunChange | CueState>('back', ['ui']),
+  reset: () => post<RunChange | CueState>('reset', ['ui']),
   reportPage: (index: number) => post<boolean>('reportPage', [index]),
   makeDemo: () => post<DocumentInfo | null>('makeDemo'),
   menuState: (state: MenuState) => post<boolean>('menuState', [state]),
@@ -112,6 +116,8 @@ export const native = {
   saveSidecar: () => post<string>('saveSidecar'),
   setSpreadOffset: (offset: number) => post<number>('setSpreadOffset', [offset]),
   installUpdate: () => post<boolean>('installUpdate'),
+  // The update found so far (a stamp) and the running build's stamp.
+  updateStatus: () => post<UpdateStatus>('updateStatus'),
   // A copy of the script with its marks, then open: its document, a failure, or "" when cancelled.
   saveScriptAs: () => post<OpenAnswer | ''>('saveScriptAs'),
   revealSidecar: () => post<boolean>('revealSidecar'),

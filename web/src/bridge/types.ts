@@ -74,6 +74,8 @@ export interface SavedRun {
 }
 
 export interface CueState {
+  // The engine's change counter when the state was made; an older core sends none.
+  seq?: number;
   cues: Cue[];
   marks: Mark[];
   flags: Flag[];
@@ -91,6 +93,25 @@ export interface CueState {
   sidecarPath: string;
 }
 
+// A change of the run only (GO, BACK, RESET, standby, restore): the cues whose
+// status it changed, valid on any state whose seq is in [from, seq).
+export interface RunChange {
+  seq: number;
+  from: number;
+  standbyID: string;
+  lastFiredID: string;
+  // The fired set was emptied before `fired` and `unfired` apply.
+  clear: boolean;
+  fired: string[];
+  unfired: string[];
+  firedCount: number;
+  total: number;
+  savedRun: SavedRun;
+}
+
+// What a run change never touches: the marks of the script.
+export type ScriptState = Omit<CueState, 'seq' | 'standbyID' | 'lastFiredID' | 'fired' | 'savedRun'>;
+
 export interface DocumentInfo {
   path: string;
   title: string;
@@ -104,6 +125,13 @@ export interface DocumentInfo {
   state: CueState;
   // Only in the answer of "currentDocument".
   visiblePage?: number;
+  // A sentence about the marks file (too large to read, repaired), shown quietly.
+  warning?: string;
+}
+
+export interface UpdateStatus {
+  available: string | null;
+  current: string;
 }
 
 export interface OpenFailure {
@@ -182,6 +210,20 @@ export interface ControlStatus {
   oscError: string;
   midiSources: string[];
 }
+
+export const emptyScriptState: ScriptState = {
+  cues: [],
+  marks: [],
+  flags: [],
+  memos: [],
+  inserts: [],
+  pageLabelOffset: 0,
+  spreadOffset: 0,
+  pageTexts: {},
+  canUndo: false,
+  canRedo: false,
+  sidecarPath: '',
+};
 
 export const emptyCueState: CueState = {
   cues: [],

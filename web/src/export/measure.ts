@@ -4,7 +4,7 @@
 // state and the page geometry, never read back from the DOM, so pages that are
 // not in the document are measured as well as those that are.
 
-import type { Cue, CueState, Insert, Mark } from '../bridge/types';
+import type { Cue, ScriptState, Insert, Mark } from '../bridge/types';
 import { byPage, cueColor, labelLeft } from '../state/cues';
 import { grownBox, grownCue, insertFontK, insertLineK, pageGeometry, type Measure as InsertMeasure } from '../state/inserts';
 import { layoutCueLabel, overlayMetrics, type Measure } from '../state/labels';
@@ -34,7 +34,7 @@ export interface Layout {
 }
 
 export interface MeasureInput {
-  state: Pick<CueState, 'cues' | 'marks' | 'inserts'>;
+  state: Pick<ScriptState, 'cues' | 'marks' | 'inserts'>;
   pageCount: number;
   // Width / height of each page as shown (its crop).
   aspects: readonly number[];

@@ -8,7 +8,7 @@ import type { Measure as InsertMeasure } from '../state/inserts';
 import { canvasMeasure } from '../state/insert_tool';
 import { labelMeasurer } from '../state/labels';
 import { layoutRows } from '../state/layout';
-import { applyCueState, type Store } from '../state/store';
+import { applyCueState, drawNow, type Store } from '../state/store';
 import { measureLayout, resolvedLabelFonts, type Layout } from './measure';
 
 export type ExportBridge = Pick<typeof native, 'exportMarkedPDF' | 'getState'>;
@@ -99,6 +99,7 @@ export function createExport(store: Store, bridge: ExportBridge, viewWidth: () =
       bridge.getState().then((state) => {
         if (store.doc.peek() !== doc) return finish('');
         applyCueState(store, state);
+        drawNow(store);
         measure();
       }, (error: unknown) => finish('', exportErrorText(error)));
     },

@@ -19,8 +19,11 @@ import { menuStateReporter } from './menu_state';
 import { createMidiLearn } from './midi_bindings';
 import { PageImages } from './page_images';
 import { createSettingsSender, type Change, type ChangeAnswer } from './settings_form';
-import { appendLog, readControlStatus } from './sidebar';
-import { applyCueState, applySettings, clearDocument, requestScroll, showDocument, type Store } from './store';
+import { readControlStatus } from './sidebar';
+import {
+  applyCueState, applyLogLine, applyRunAnswer, applyRunChange, applySettings, clearDocument, requestScroll, sameCues, setLogHistory, showDocument,
+  type Store,
+} from './store';
 import { nextUpdateNotice, type UpdateInput } from './update_notice';
 
 export type Bridge = typeof nativeCalls;
@@ -29,6 +32,17 @@ export type Bridge = typeof nativeCalls;
 // page on a booth screen, and a word's width with Shift.
 export const nudgeStep = 0.002;
 export const nudgeFar = 0.01;
+
+// A RESET chord this soon after the question is the same press arriving a
+// second time (the window's accelerator and the page's own key), not the
+// operator's answer.
+export const resetSettleMs = 300;
+
+// The technician's trace (TALLOWMARK_TRACE=1): the native side sets this
+// before the page's scripts run.
+function tracing(): boolean {
+  return (globalThis as { __tallowmarkTrace?: unknown }).__tallowmarkTrace === true;
+}
 
 function errorText(error: unknown): string {
   return error instanceof Error ? error.message : String(error);
@@ -54,6 +68,35 @@ export function createController(store: Store, bridge: Bridge) {
   const updateNotice = (input: UpdateInput) => {
     store.update.value = nextUpdateNotice(store.update.peek(), input);
   };
+
+  // A change the page missed (a gap in the engine's counter): the whole state
+  // is asked for, one question at a time; after a few answers that still
+  // leave a gap the page waits for the next run change it can draw.
+  let resyncing = false;
+  let resyncs = 0;
+  store.sync.onGap = () => {
+    if (resyncing || resyncs >= 3) return;
+    resyncing = true;
+    resyncs++;
+    bridge.getState().then((s) => {
+      resyncing = false;
+      applyCueState(store, s);
+      if (!store.sync.inbox.gap) resyncs = 0;
+    }, () => {
+      resyncing = false;
+    });
+  };
+  // One line per frame that drew a run change. The change is drawn in the
+  // frame whose animation callback committed it; the next frame's callback
+  // runs only once that frame is done, so the line never comes before the pixels.
+  store.sync.onRunDrawn = (standbyID, firedCount) => {
+    resyncs = 0;
+    if (!tracing()) return;
+    const line = `${store.confidence ? 'monitor ' : ''}painted run ${standbyID || '-'} ${firedCount}`;
+    store.sync.frame(() => void bridge.debugLog(line).catch(() => undefined));
+  };
+  // When the RESET question was asked (Date.now()).
+  let resetAskedAt = 0;
 
   // A hit is shown where the operator reads: a little below the view's top.
   const finder = createFinder(
@@ -119,7 +162,7 @@ export function createController(store: Store, bridge: Bridge) {
     relayout,
     leaveOtherModes: () => ctl.setCueMode(false),
     openNotes: () => ctl.openPageSheet('page'),
-    closeNotes: () => ctl.closePageSheet(),
+    closeNotes: (refocus) => ctl.closePageSheet(refocus),
   });
 
   function takeOpenAnswer(answer: OpenAnswer): void {
@@ -151,6 +194,10 @@ export function createController(store: Store, bridge: Bridge) {
       ]);
       if (settings.status === 'fulfilled' && settings.value) applySettings(store, settings.value);
       if (chrome.status === 'fulfilled' && chrome.value) ctl.setReserve(chrome.value.reserve);
+      // A build found before the page could hear "updateAvailable".
+      if (!store.confidence) void bridge.updateStatus().then((u) => {
+        if (u && typeof u.available === 'string' && u.available.trim()) ctl.updateAvailable(u.available);
+      }, () => undefined);
       // A script the native side opened before the page loaded (launch with a file).
       if (current.status === 'fulfilled' && isDocument(current.value) && store.doc.peek() === null)
         show(current.value);
@@ -161,21 +208,22 @@ export function createController(store: Store, bridge: Bridge) {
     // answered, so it replaces what arrived meanwhile; later events append.
     async loadSidebar(): Promise<void> {
       const [log, status] = await Promise.allSettled([bridge.getLog(), bridge.getControlStatus()]);
-      if (log.status === 'fulfilled' && Array.isArray(log.value)) store.logLines.value = appendLog([], log.value);
+      if (log.status === 'fulfilled' && Array.isArray(log.value)) setLogHistory(store, log.value);
       if (status.status === 'fulfilled') {
         const s = readControlStatus(status.value);
         if (s) store.controlStatus.value = s;
       }
     },
 
-    // Double-click in the cue list: the engine decides, its cueState follows.
+    // Double-click in the cue list: the engine decides, its run change follows.
     standbyCue(id: string): void {
       bridge.standbyCue(id).then(() => undefined, quiet);
     },
 
     // Click in the cue list: the script shows the cue without changing standby.
     showCue(id: string): void {
-      const cue = store.cueState.peek().cues.find((c) => c.id === id);
+      const i = store.cueOrder.peek().get(id);
+      const cue = i === undefined ? undefined : store.cues.peek()[i];
       if (!cue || !store.doc.peek()) return;
       store.follow.value = false;
       requestScroll(store, cue.page, Math.max(0, cue.y - 0.1));
@@ -241,22 +289,35 @@ export function createController(store: Store, bridge: Bridge) {
       }, quiet);
     },
 
-    // GO goes straight to the engine; the state shown is the engine's answer.
+    // GO goes straight to the engine; what is shown is the engine's answer
+    // (the run change; its event comes later and is then old).
     go(): void {
-      bridge.go().then((s) => applyCueState(store, s), quiet);
+      bridge.go().then((a) => applyRunAnswer(store, a), quiet);
     },
 
     back(): void {
-      bridge.back().then((s) => applyCueState(store, s), quiet);
+      bridge.back().then((a) => applyRunAnswer(store, a), quiet);
     },
 
     askReset(): void {
-      if (store.doc.peek()) store.confirmingReset.value = true;
+      if (!store.doc.peek()) return;
+      store.confirmingReset.value = true;
+      resetAskedAt = Date.now();
     },
 
+    // The RESET chord, from the page's keys or the window's menu (whose
+    // accelerator takes Ctrl+Shift+R before the page sees it): the first
+    // asks, the next confirms.
+    resetChord(): void {
+      if (!store.confirmingReset.peek()) return ctl.askReset();
+      if (Date.now() - resetAskedAt >= resetSettleMs) ctl.confirmReset();
+    },
+
+    // RESET starts a new run: a saved run is no longer on offer.
     confirmReset(): void {
       store.confirmingReset.value = false;
-      bridge.reset().then((s) => applyCueState(store, s), quiet);
+      store.resumeAnswered.value = true;
+      bridge.reset().then((a) => applyRunAnswer(store, a), quiet);
     },
 
     cancelReset(): void {
@@ -280,8 +341,7 @@ export function createController(store: Store, bridge: Bridge) {
 
     // A click (the same point twice) or a drag on a page, in fractions of the
     // displayed page. The engine hears of the cue only on Return.
-    // `byKeys`: placed with the line cursor, so the label field takes the keys.
-    async placeCue(page: number, from: { x: number; y: number }, to: { x: number; y: number }, byKeys = false): Promise<void> {
+    async placeCue(page: number, from: { x: number; y: number }, to: { x: number; y: number }): Promise<void> {
       if (!store.cueMode.peek() || !store.doc.peek() || store.draft.peek()) return;
       const generation = store.generation.peek();
       const snap = store.settings.peek()?.cueSnapWords !== false;
@@ -296,17 +356,15 @@ export function createController(store: Store, bridge: Bridge) {
       if (store.draft.peek()) return;
       const kind = store.lastKind.peek() || store.settings.peek()?.cueTypes?.[0]?.name || '';
       store.selectedID.value = '';
-      store.draftByKeys.value = byKeys;
       cursorSeq++;
       store.lineCursor.value = null;
-      store.draft.value = draftCue(answer, page, store.cueState.peek().cues, kind, newCueID());
+      store.draft.value = draftCue(answer, page, store.cues.peek(), kind, newCueID());
     },
 
     commitDraft(number: string, label: string): void {
       const d = store.draft.peek();
       if (!d) return;
       store.draft.value = null;
-      store.draftByKeys.value = false;
       const cue: Cue = { ...d, number: number.trim() || d.number, label: label.trim() };
       if (cue.kind) store.lastKind.value = cue.kind;
       bridge.upsertCue(cue).then(() => (store.selectedID.value = cue.id), quiet);
@@ -314,7 +372,6 @@ export function createController(store: Store, bridge: Bridge) {
 
     cancelDraft(): void {
       store.draft.value = null;
-      store.draftByKeys.value = false;
     },
 
     setViewTop(f: () => { page: number; y: number }): void {
@@ -391,7 +448,7 @@ export function createController(store: Store, bridge: Bridge) {
       if (!cursor) return;
       const { from, to } = lineDrag(cursor.rect);
       // A line without words keeps the cursor where it was.
-      await ctl.placeCue(cursor.page, from, to, true);
+      await ctl.placeCue(cursor.page, from, to);
     },
 
     cursorAnnouncement(): string {
@@ -403,13 +460,13 @@ export function createController(store: Store, bridge: Bridge) {
 
     select(id: string): void {
       if (!store.cueMode.peek() || store.draft.peek()) return;
-      store.selectedID.value = store.cueState.peek().cues.some((c) => c.id === id) ? id : '';
+      store.selectedID.value = store.cueOrder.peek().has(id) ? id : '';
       if (store.selectedID.peek()) ctl.inserts.selectedID.value = '';
     },
 
     selectedCue(): Cue | undefined {
-      const id = store.selectedID.peek();
-      return id ? store.cueState.peek().cues.find((c) => c.id === id) : undefined;
+      const i = store.cueOrder.peek().get(store.selectedID.peek());
+      return i === undefined ? undefined : store.cues.peek()[i];
     },
 
     deleteCue(): void {
@@ -453,18 +510,19 @@ export function createController(store: Store, bridge: Bridge) {
       const next: Cue = { ...cue, ...changes };
       if (!next.number.trim()) next.number = cue.number;
       if (next.kind) store.lastKind.value = next.kind;
+      // Left without a change (the focus went elsewhere): no undo step.
+      if (sameCues([cue], [next])) return;
       bridge.upsertCue(next).then(() => undefined, quiet);
     },
 
     // Standby moves one cue along the script without firing anything; the
-    // engine's "cueState" follows.
+    // engine's run change follows.
     // Two quick presses are two steps: the second starts from the cue the
     // first asked for until the engine has answered (its "cueState" comes
     // before its answer).
     stepStandby(delta: 1 | -1): void {
       if (!store.doc.peek()) return;
-      const { cues, standbyID } = store.cueState.peek();
-      const target = stepCue(cues, standbyAhead ?? standbyID, delta);
+      const target = stepCue(store.cues.peek(), standbyAhead ?? store.standbyID.peek(), delta, store.cueOrder.peek());
       if (!target) return;
       const asked = (standbyAhead = target.id);
       const settle = () => {
@@ -532,11 +590,12 @@ export function createController(store: Store, bridge: Bridge) {
     // With none selected, the first cue from the page being read.
     selectStep(delta: 1 | -1): void {
       if (!store.cueMode.peek() || store.draft.peek()) return;
-      const cues = store.cueState.peek().cues;
+      const cues = store.cues.peek();
+      const order = store.cueOrder.peek();
       if (cues.length === 0) return;
       const current = store.selectedID.peek();
-      let target = current ? stepCue(cues, current, delta) : undefined;
-      if (!current || !cues.some((c) => c.id === current)) {
+      let target = current ? stepCue(cues, current, delta, order) : undefined;
+      if (!current || !order.has(current)) {
         const page = store.visiblePage.peek();
         target = cues.find((c) => c.page >= page) ?? cues[cues.length - 1];
       }
@@ -570,10 +629,11 @@ export function createController(store: Store, bridge: Bridge) {
       if (ctl.selectedCue() && store.cueMode.peek() && !store.draft.peek()) store.editingLabel.value = true;
     },
 
-    commitLabel(label: string): void {
+    // `refocus` is false when the operator left the field for somewhere else.
+    commitLabel(label: string, refocus = true): void {
       const cue = ctl.selectedCue();
       store.editingLabel.value = false;
-      focusScript();
+      if (refocus) focusScript();
       if (!cue || label.trim() === cue.label) return;
       bridge.upsertCue({ ...cue, label: label.trim() }).then(() => undefined, quiet);
     },
@@ -606,7 +666,7 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     // Resume puts the saved fired set and standby back; the engine answers
-    // true and sends its new state as "cueState".
+    // true and sends the restored run.
     resumeRun(): void {
       store.resumeAnswered.value = true;
       // The view goes to the restored standby even where it was the standby
@@ -616,6 +676,7 @@ export function createController(store: Store, bridge: Bridge) {
       }, quiet);
     },
 
+    // From here a GO starts a fresh run.
     discardRun(): void {
       store.resumeAnswered.value = true;
       void bridge.discardRun().catch(quiet);
@@ -638,9 +699,9 @@ export function createController(store: Store, bridge: Bridge) {
       return sendSettings(change);
     },
 
-    closePageSheet(): void {
+    closePageSheet(refocus = true): void {
       store.pageSheet.value = null;
-      focusScript();
+      if (refocus) focusScript();
     },
 
     escape(): void {
@@ -721,7 +782,7 @@ export function createController(store: Store, bridge: Bridge) {
       switch (command) {
         case 'go': return ctl.go();
         case 'back': return ctl.back();
-        case 'reset': return ctl.askReset();
+        case 'reset': return ctl.resetChord();
         case 'open': void ctl.openPanel(); return;
         case 'closeScript': void ctl.closeScript(); return;
         case 'onePage': return ctl.setPagesPerSpread(1);
@@ -767,7 +828,7 @@ export function createController(store: Store, bridge: Bridge) {
         case 'back': return ctl.back();
         case 'escape': return ctl.escape();
         // The same chord twice confirms, so RESET needs no pointer.
-        case 'reset': return store.confirmingReset.peek() ? ctl.confirmReset() : ctl.askReset();
+        case 'reset': return ctl.resetChord();
         case 'nextPage': return ctl.stepPage(1);
         case 'prevPage': return ctl.stepPage(-1);
         case 'onePage': return ctl.setPagesPerSpread(1);
@@ -847,14 +908,13 @@ export function createController(store: Store, bridge: Bridge) {
 
   ctl.handlers = {
     cueState: (s) => void applyCueState(store, s),
+    runState: (r) => void applyRunChange(store, r),
     documentChanged: (doc) => {
       if (!isDocument(doc)) return;
       relayout(doc);
     },
     windowChrome: (p) => ctl.setReserve(p.reserve),
-    controlLog: (entry) => {
-      store.logLines.value = appendLog(store.logLines.peek(), [entry]);
-    },
+    controlLog: (entry) => applyLogLine(store, entry),
     controlStatus: (p) => {
       const s = readControlStatus(p);
       if (s) store.controlStatus.value = s;

@@ -1,7 +1,7 @@
 // What the show panel and the overlays derive from the engine's cue state.
 // The engine already sends the cues in script order; nothing here re-sorts.
 
-import type { Cue, CueState, CueType } from '../bridge/types';
+import type { Cue, CueType } from '../bridge/types';
 
 export interface ShowSummary {
   standby: Cue | undefined;
@@ -9,17 +9,23 @@ export interface ShowSummary {
   next: Cue[];
   firedCount: number;
   total: number;
+  // Standby and count are those of the saved run a GO would continue.
+  offered: boolean;
 }
 
-export function showSummary(state: CueState, fired: ReadonlySet<string>, nextCount = 2): ShowSummary {
-  const index = state.standbyID ? state.cues.findIndex((c) => c.id === state.standbyID) : -1;
-  const standby = index >= 0 ? state.cues[index] : undefined;
-  const next = index >= 0 ? state.cues.slice(index + 1, index + 1 + nextCount) : [];
-  // Only ids still among the cues count: a removed cue stays in "fired"
-  // until the engine's next change.
-  let firedCount = 0;
-  for (const c of state.cues) if (fired.has(c.id)) firedCount++;
-  return { standby, next, firedCount, total: state.cues.length };
+// Each cue's place in script order, made once per cue list: a GO then finds
+// its cues without walking the list.
+export function orderOf(cues: readonly Cue[]): Map<string, number> {
+  const map = new Map<string, number>();
+  for (let i = 0; i < cues.length; i++) map.set(cues[i].id, i);
+  return map;
+}
+
+// The standby cue and the `nextCount` after it; the counts are the run's.
+export function showSummary(cues: readonly Cue[], order: ReadonlyMap<string, number>, standbyID: string, nextCount = 2): Pick<ShowSummary, 'standby' | 'next'> {
+  const index = standbyID ? order.get(standbyID) ?? -1 : -1;
+  if (index < 0) return { standby: undefined, next: [] };
+  return { standby: cues[index], next: cues.slice(index + 1, index + 1 + nextCount) };
 }
 
 // The text beside a cue's box: its type and number, as called on headset.
@@ -60,9 +66,9 @@ export function cueColor(cue: Cue, types: readonly CueType[] | undefined): strin
 // The cue `delta` steps from `id` in script order (the engine's order). With
 // no cue at `id` (no standby: past the last cue) a step back lands on the
 // last cue and a step forward finds nothing.
-export function stepCue(cues: readonly Cue[], id: string, delta: number): Cue | undefined {
+export function stepCue(cues: readonly Cue[], id: string, delta: number, order?: ReadonlyMap<string, number>): Cue | undefined {
   if (cues.length === 0 || !Number.isInteger(delta) || delta === 0) return undefined;
-  const i = id ? cues.findIndex((c) => c.id === id) : -1;
+  const i = !id ? -1 : order ? order.get(id) ?? -1 : cues.findIndex((c) => c.id === id);
   if (i < 0) return delta < 0 ? cues[cues.length + delta] : undefined;
   return cues[i + delta];
 }
@@ -70,9 +76,9 @@ export function stepCue(cues: readonly Cue[], id: string, delta: number): Cue | 
 // The cue that glows: the standby cue, or with "next" the one after it, the
 // cue the operator is about to give standby for. Anything else reads as
 // "standby", so an unknown setting never leaves the booth without a glow.
-export function glowCueID(state: { cues: readonly Cue[]; standbyID: string }, glowTarget: string | undefined): string {
+export function glowCueID(state: { cues: readonly Cue[]; standbyID: string }, glowTarget: string | undefined, order?: ReadonlyMap<string, number>): string {
   if (glowTarget !== 'next') return state.standbyID;
-  return (state.standbyID && stepCue(state.cues, state.standbyID, 1)?.id) || '';
+  return (state.standbyID && stepCue(state.cues, state.standbyID, 1, order)?.id) || '';
 }
 
 // Cue labels sit at their line end. One that would run past the page's

@@ -3,7 +3,7 @@
 // script opens with none.
 
 import { isDocument, isOpenFailure, type native as nativeCalls } from '../bridge/native';
-import type { CueState, DocumentInfo } from '../bridge/types';
+import type { DocumentInfo, ScriptState } from '../bridge/types';
 import { createCrop, frameStep } from './crop';
 import { cropStep, type FileKeyAction } from './file_keys';
 import { createPageNotes } from './page_notes';
@@ -60,7 +60,7 @@ export function earlierVersionMarks(path: string, recent: readonly string[]): st
 }
 
 // Nothing marked yet: no cues, marks, flags, memos or inserts.
-export function hasNoMarks(s: CueState): boolean {
+export function hasNoMarks(s: ScriptState): boolean {
   return s.cues.length === 0 && s.marks.length === 0 && s.flags.length === 0 && s.memos.length === 0 &&
     s.inserts.length === 0;
 }
@@ -105,7 +105,7 @@ export function createFiles(store: Store, bridge: Bridge, hooks: FilesHooks) {
     offerMarks(doc: DocumentInfo): Promise<void> {
       const state = store.cueState.peek();
       if (store.confidence || store.doc.peek() !== doc || offered.has(doc.path)) return Promise.resolve();
-      if (!hasNoMarks(state) || state.fired.length > 0) return Promise.resolve();
+      if (!hasNoMarks(state) || store.sync.fired.size > 0) return Promise.resolve();
       const source = earlierVersionMarks(doc.path, store.recentDocuments.peek());
       if (!source) return Promise.resolve();
       offered.add(doc.path);
@@ -124,7 +124,7 @@ export interface ToolHooks extends FilesHooks {
   // Cue Mode and the other tools give way to Crop mode.
   leaveOtherModes: () => void;
   openNotes: () => void;
-  closeNotes: () => void;
+  closeNotes: (refocus?: boolean) => void;
 }
 
 // Files, crop, page notes and the text view, with their keys and menu commands.

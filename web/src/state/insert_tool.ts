@@ -313,12 +313,13 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
       if (d && !d.sent) draft.value = { ...d, text };
     },
 
-    // Return in the field. An empty line makes nothing; an edit that leaves
-    // the text as it was sends nothing.
-    commit(text: string): void {
+    // Return in the field, or leaving it (`refocus` false: the focus went
+    // elsewhere). An empty line makes nothing; an edit that leaves the text
+    // as it was sends nothing.
+    commit(text: string, refocus = true): void {
       const d = draft.peek();
       if (!d || d.sent) return;
-      deps.focusScript();
+      if (refocus) deps.focusScript();
       const clean = text.replace(/[ \t]+$/gm, '').replace(/^\n+|\n+$/g, '');
       const before = d.existing ? record(d.id) : undefined;
       if (!clean.trim() || (before && before.text === clean)) {
@@ -409,7 +410,6 @@ export function createInserts(store: Store, bridge: Calls, deps: InsertDeps, mea
       deps.hideLineCursor();
       selectedID.value = '';
       store.selectedID.value = '';
-      store.draftByKeys.value = false;
       const answer = { rect: [words.x, rec.afterY, words.w, rec.lineH], text: words.text, lineEnd: place.x + place.w, gapL: 0, gapR: 0 };
       store.draft.value = { ...draftCue(answer, page, store.cueState.peek().cues, kind, newCueID()), insertID: rec.id };
     },

@@ -195,7 +195,8 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     return null;
   }
   if (e.ctrlKey && !e.altKey && !e.metaKey) {
-    if (e.shiftKey && (e.key === 'R' || e.key === 'r')) return 'reset';
+    // A held chord is one press: its repeats must not answer the question.
+    if (e.shiftKey && (e.key === 'R' || e.key === 'r')) return e.repeat ? null : 'reset';
     if (e.shiftKey && (e.key === 'E' || e.key === 'e')) return 'exportMarked';
     // '+' needs Shift on most layouts.
     if (e.key === '+') return 'zoomIn';

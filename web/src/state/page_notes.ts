@@ -33,7 +33,8 @@ export function numberOf(index: number, offset: number): string {
 export interface NotesHooks {
   quiet: (error: unknown) => void;
   open: () => void;
-  close: () => void;
+  // `refocus` false: the operator left the sheet for somewhere else.
+  close: (refocus?: boolean) => void;
 }
 
 export function createPageNotes(store: Store, bridge: Bridge, hooks: NotesHooks) {
@@ -53,9 +54,9 @@ export function createPageNotes(store: Store, bridge: Bridge, hooks: NotesHooks)
       hooks.open();
     },
 
-    // Sends only what changed; the "cueState" that follows shows it. A number
+    // Sends only what changed; the state that follows shows it. A number
     // that is not one keeps the sheet open with the reason.
-    submit(note: string, number: string): void {
+    submit(note: string, number: string, refocus = true): void {
       const doc = store.doc.peek();
       if (!doc) return hooks.close();
       const index = page.peek();
@@ -67,7 +68,7 @@ export function createPageNotes(store: Store, bridge: Bridge, hooks: NotesHooks)
         return;
       }
       error.value = '';
-      hooks.close();
+      hooks.close(refocus);
       if (note.trim() !== noteOf(state.pageTexts, index))
         bridge.setPageText(index, note.trim()).then(() => undefined, hooks.quiet);
       if (parsed.offset !== Math.trunc(state.pageLabelOffset || 0))

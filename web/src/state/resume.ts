@@ -1,7 +1,7 @@
 // The saved-run offer: what the banner over a reopened script says, and when
 // it is shown at all.
 
-import type { CueState, SavedRun } from '../bridge/types';
+import type { Cue, SavedRun } from '../bridge/types';
 
 function count(v: unknown): number | null {
   return typeof v === 'number' && Number.isInteger(v) && v >= 0 ? v : null;
@@ -44,11 +44,17 @@ export interface OpeningPlace {
 // a saved run is not in the engine until Resume, so its standby does not
 // count here. With no standby at all (no cues, or every cue fired) the view
 // opens at `fallback`.
-export function openingPlace(state: CueState, pageCount: number, fallback = 0, near = 2): OpeningPlace {
+export interface RunAtOpen {
+  cues: readonly Cue[];
+  standbyID: string;
+  firedCount: number;
+}
+
+export function openingPlace(state: RunAtOpen, pageCount: number, fallback = 0, near = 2): OpeningPlace {
   const last = Math.max(0, pageCount - 1);
   const clamp = (p: number) => Math.min(Math.max(0, Math.trunc(p) || 0), last);
   const standby = state.standbyID ? state.cues.find((c) => c.id === state.standbyID) : undefined;
   if (!standby) return { page: clamp(fallback), y: 0, follow: true };
-  if (state.fired.length > 0 || standby.page < near) return { page: clamp(standby.page), y: standby.y, follow: true };
+  if (state.firedCount > 0 || standby.page < near) return { page: clamp(standby.page), y: standby.y, follow: true };
   return { page: 0, y: 0, follow: false };
 }

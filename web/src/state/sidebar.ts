@@ -1,7 +1,7 @@
 // What the sidebar lists: the cues in script order, the control log and the
 // state of the remote inputs.
 
-import type { ControlStatus, Cue, CueState, LogEntry } from '../bridge/types';
+import type { ControlStatus, LogEntry } from '../bridge/types';
 
 // The core keeps more; the page holds the newest lines only, so a long show
 // with a chatty desk never grows the document without end.
@@ -20,21 +20,10 @@ export function appendLog(lines: readonly LogEntry[], more: readonly unknown[], 
   return next.length > limit ? next.slice(next.length - limit) : next;
 }
 
-export interface CueRow {
-  cue: Cue;
-  standby: boolean;
-  fired: boolean;
-}
-
-// The engine sends the cues in script order; numbers like "9" and "10" or
-// "12.5" inserted later must not be re-sorted as text or number here.
-export function cueRows(state: CueState, fired: ReadonlySet<string>): CueRow[] {
-  return state.cues.map((cue) => ({ cue, standby: cue.id === state.standbyID, fired: fired.has(cue.id) }));
-}
-
 // The cue list draws only the rows near its viewport: rows have one fixed
-// height, so a row's place is its index times that height, and a GO with a
-// thousand cues redraws a screenful of rows, not all of them.
+// height, so a row's place is its index times that height. The engine sends
+// the cues in script order; numbers like "9" and "10" or "12.5" inserted
+// later are never re-sorted here.
 export const cueRowHeight = 26;
 
 export interface RowWindow {

@@ -109,8 +109,8 @@ export function InsertSelection({ frame, id }: { frame: PageFrame; id: string })
   return <div class="insert-selected" style={boxStyle(p, frame, false)} />;
 }
 
-// The field an inserted line is typed in, in its room: Return keeps it,
-// Shift+Return starts another row, Escape or leaving the field drops it.
+// The field an inserted line is typed in, in its room: Return or leaving the
+// field keeps it, Shift+Return starts another row, Escape drops it.
 export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
   const { ctl } = useApp();
   const field = useRef<HTMLTextAreaElement>(null);
@@ -126,10 +126,10 @@ export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
   const box = boxStyle(p, frame, false);
   const text = textStyle(p, frame.baseHeight);
   const width = p.inline ? Math.max(p.w * frame.width, insertFontK * p.lineH * frame.baseHeight) : (1 - p.x) * frame.width;
-  const finish = (commit: boolean) => {
+  const finish = (commit: boolean, refocus = true) => {
     if (done.current) return;
     done.current = true;
-    if (commit) ctl.inserts.commit(field.current?.value ?? '');
+    if (commit) ctl.inserts.commit(field.current?.value ?? '', refocus);
     else ctl.inserts.cancel();
   };
   return (
@@ -153,7 +153,7 @@ export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
           finish(false);
         }
       }}
-      onBlur={() => finish(false)}
+      onBlur={() => finish(true, false)}
     />
   );
 }

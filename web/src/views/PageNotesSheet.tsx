@@ -2,22 +2,31 @@ import { useEffect, useRef } from 'preact/hooks';
 import { noteOf, numberOf } from '../state/page_notes';
 import { pageLabel } from '../state/layout';
 import { useApp } from './context';
+import { within } from './field_keys';
 import '../files.css';
 
 // The Page sheet: the shown page's note and the number it is printed with.
-// Return in a field keeps both; Escape leaves them as they were.
+// Return, Keep, Close or leaving the sheet keeps both; Escape leaves them as
+// they were.
 export function PageNotesSheet() {
   const { store, ctl } = useApp();
   const notes = ctl.tools.notes;
   const page = notes.page.value;
   const state = store.cueState.value;
+  const sheet = useRef<HTMLDivElement>(null);
   const noteField = useRef<HTMLInputElement>(null);
   const numberField = useRef<HTMLInputElement>(null);
   useEffect(() => {
     noteField.current?.focus();
     noteField.current?.select();
   }, []);
-  const submit = () => notes.submit(noteField.current?.value ?? '', numberField.current?.value ?? '');
+  const submit = (refocus = true) => notes.submit(noteField.current?.value ?? '', numberField.current?.value ?? '', refocus);
+  // Tab between the fields and buttons stays; leaving the sheet keeps what
+  // was typed (the native side blurs the field on quit). Closed already
+  // (Escape), there is nothing to keep.
+  const onLeave = (e: FocusEvent) => {
+    if (!within(sheet.current, e.relatedTarget) && store.pageSheet.peek() === 'page') submit(false);
+  };
   const onKey = (e: KeyboardEvent) => {
     if (e.key === 'Enter') {
       e.preventDefault();
@@ -28,10 +37,10 @@ export function PageNotesSheet() {
     }
   };
   return (
-    <div class="page-sheet page-notes-sheet" role="dialog" aria-label="Page">
+    <div ref={sheet} class="page-sheet page-notes-sheet" role="dialog" aria-label="Page" onFocusOut={onLeave}>
       <div class="page-sheet-head">
         <h2>Page {pageLabel(page, state.pageLabelOffset)} (sheet {page + 1})</h2>
-        <button type="button" onClick={() => ctl.closePageSheet()}>Close</button>
+        <button type="button" onClick={() => submit()}>Close</button>
       </div>
       <label>
         Note on this page
@@ -51,7 +60,7 @@ export function PageNotesSheet() {
       <p class="status-line">The pages before and after are numbered on from it.</p>
       {notes.error.value && <p class="sheet-error" role="status">{notes.error.value}</p>}
       <div class="page-notes-buttons">
-        <button type="button" onClick={submit}>Keep</button>
+        <button type="button" onClick={() => submit()}>Keep</button>
       </div>
     </div>
   );

@@ -1,11 +1,10 @@
-import { resumeBannerText } from '../state/resume';
 import { useApp } from './context';
 
 // A quiet line over the script after reopening a script with a saved run.
 // The buttons take focus only when clicked or tabbed to, so GO stays on Return.
 export function ResumeBanner() {
   const { store, ctl } = useApp();
-  const text = resumeBannerText(store.cueState.value.savedRun, store.resumeAnswered.value, store.confidence, store.fired.value.size);
+  const text = store.resumeText.value;
   if (!text) return null;
   return (
     <div class="resume-banner" role="status">

@@ -1,5 +1,5 @@
-import { useComputed, useSignal, useSignalEffect } from '@preact/signals';
-import { useEffect, useMemo, useRef } from 'preact/hooks';
+import { useComputed, useSignal } from '@preact/signals';
+import { useCallback, useEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
 import { cueColor, cueTag, labelLeft, placeLabel } from '../state/cues';
 import { labelMeasurer, layoutCueLabel } from '../state/labels';
@@ -7,8 +7,11 @@ import {
   layoutRows, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
 } from '../state/layout';
 import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
+import { firedBit, glowBit, standbyBit } from '../state/store';
 import { useApp } from './context';
 import { keepOrDrop, useEditField } from './field_keys';
+import { memo } from './memo';
+import { useRenderEffect } from './render_effect';
 import { useScrollBox } from './scroll_box';
 import { InsertField, InsertRooms, InsertSelection, InsertSelectionLine, PageFrameContext, PageImage, type PageFrame } from './PageBands';
 import { CueSheet, DraftCue } from './CueEditor';
@@ -23,16 +26,23 @@ import { MarkTools } from './MarkTools';
 
 const gap = 12;
 
-function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected, editing, onSelect }: {
-  cue: Cue; standby: boolean; glow: boolean; fired: boolean; fontPx: number; pageWidth: number; color?: string;
-  selected?: boolean; editing?: boolean; onSelect?: (id: string) => void;
+// One cue on its page. It reads its own run status, so a GO draws again only
+// the boxes of the cues it changed, and the label is laid out again only when
+// the cue or the page's width does.
+const CueBox = memo(function cueBox({ cue, fontPx, pageWidth, color, selected, editing, selectable }: {
+  cue: Cue; fontPx: number; pageWidth: number; color?: string;
+  selected?: boolean; editing?: boolean; selectable?: boolean;
 }) {
-  const { ctl } = useApp();
+  const { store, ctl } = useApp();
+  const bits = store.runStatus(cue.id).value;
+  const standby = (bits & standbyBit) !== 0;
+  const glow = (bits & glowBit) !== 0;
+  const fired = (bits & firedBit) !== 0;
   const tag = cueTag(cue);
   const lineEnd = labelLeft(cue) * pageWidth;
   // Laid out as the export lays it out (state/labels.ts), never measured from the DOM.
-  const place = layoutCueLabel(cue, lineEnd, pageWidth, fontPx, labelMeasurer(fontPx));
-  const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${onSelect ? ' editable' : ''}`;
+  const place = useMemo(() => layoutCueLabel(cue, lineEnd, pageWidth, fontPx, labelMeasurer(fontPx)), [cue, lineEnd, pageWidth, fontPx]);
+  const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${selectable ? ' editable' : ''}`;
   const labelStyle = {
     left: `${place.left}px`,
     width: `${place.width}px`,
@@ -45,7 +55,7 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
       <div
         class={cls}
         data-cue={cue.id}
-        onPointerDown={onSelect ? (e) => { e.stopPropagation(); onSelect(cue.id); } : undefined}
+        onPointerDown={selectable ? (e) => { e.stopPropagation(); ctl.select(cue.id); } : undefined}
         style={{
           left: `${cue.x * 100}%`,
           top: `${cue.y * 100}%`,
@@ -58,7 +68,7 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
         <LabelEditor
           cue={cue}
           style={{ ...labelStyle, ...editorBox(lineEnd, fontPx, pageWidth) }}
-          onDone={(text) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text))}
+          onDone={(text, left) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text, !left))}
         />
       ) : (
         <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} data-pad-l={place.padL.toFixed(1)} title={cue.label}>
@@ -67,7 +77,7 @@ function CueBox({ cue, standby, glow, fired, fontPx, pageWidth, color, selected,
       )}
     </>
   );
-}
+});
 
 // The tag and the label's words in their own colours; the lines as laid out.
 function labelSpans(tag: string, text: string) {
@@ -87,9 +97,10 @@ function editorBox(lineEnd: number, fontPx: number, pageWidth: number): Record<s
   return { left: `${placeLabel(lineEnd, width, pageWidth).left}px`, width: `${width}px` };
 }
 
-// The selected cue's label edited in place (F2 or Ctrl+Return): Return keeps
-// it, Escape or leaving the field drops the change.
-function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, string>; onDone: (text: string | null) => void }) {
+// The selected cue's label edited in place (F2 or Ctrl+Return): Return or
+// leaving the field keeps it (the native side blurs the field on quit),
+// Escape drops the change.
+function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, string>; onDone: (text: string | null, left?: boolean) => void }) {
   const { field, finish } = useEditField<HTMLInputElement>(onDone, true);
   return (
     <input
@@ -99,19 +110,20 @@ function LabelEditor({ cue, style, onDone }: { cue: Cue; style: Record<string, s
       aria-label={`Label of cue ${cueTag(cue)}`}
       defaultValue={cue.label}
       onKeyDown={keepOrDrop(finish)}
-      onBlur={() => finish(null)}
+      onBlur={(e) => finish((e.currentTarget as HTMLInputElement).value, true)}
     />
   );
 }
 
-function PageView({ index, width, height, onLoaded }: { index: number; width: number; height: number; onLoaded: (index: number) => void }) {
+const noCues: Cue[] = [];
+
+// A page and what is drawn on it. Nothing of the run is read here: a GO draws
+// only the cue boxes it changed (CueBox).
+const PageView = memo(function pageView({ index, width, height, onLoaded }: { index: number; width: number; height: number; onLoaded: (index: number) => void }) {
   const { store, ctl } = useApp();
   const image = ctl.images.image(index).value;
-  const cues = store.cueIndex.value.get(index) ?? [];
-  const standbyID = store.cueState.value.standbyID;
-  const glowID = store.glowID.value;
+  const cues = store.cueIndex.value.get(index) ?? noCues;
   const editingLabel = store.editingLabel.value;
-  const fired = store.fired.value;
   const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
   const types = store.settings.value?.cueTypes;
   const hitIndex = ctl.finder.index.value;
@@ -176,15 +188,12 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
           <CueBox
             key={c.id}
             cue={c}
-            standby={c.id === standbyID}
-            glow={c.id === glowID}
-            fired={fired.has(c.id)}
             fontPx={fontPx}
             pageWidth={width}
             color={cueColor(c, types)}
             selected={cueMode && c.id === selectedID}
             editing={cueMode && editingLabel && c.id === selectedID}
-            onSelect={cueMode ? (id) => ctl.select(id) : undefined}
+            selectable={cueMode}
           />
         ))}
         {draft && draft.page === index && <DraftCue cue={grownCue(geom, draft)} color={cueColor(draft, types)} />}
@@ -198,13 +207,13 @@ function PageView({ index, width, height, onLoaded }: { index: number; width: nu
     </div>
     </PageFrameContext.Provider>
   );
-}
+});
 
 // Names the selected cue for a screen reader as the keys move the selection.
 function SelectionLine() {
   const { store } = useApp();
-  const id = store.selectedID.value;
-  const cue = id ? store.cueState.value.cues.find((c) => c.id === id) : undefined;
+  const i = store.cueOrder.value.get(store.selectedID.value);
+  const cue = i === undefined ? undefined : store.cues.value[i];
   const text = cue
     ? `Selected cue ${cueTag(cue)}${cue.label ? `, ${cue.label}` : ''}, page ${pageLabel(cue.page, store.cueState.value.pageLabelOffset)}`
     : '';
@@ -268,7 +277,7 @@ export function ScriptView() {
     scrollTop.value = el.scrollTop;
   };
 
-  const standbyCue = useComputed(() => store.summary.value.standby);
+  const standbyCue = store.standbyCue;
 
   const cueOffset = (cue: Cue, rs: Row[]): number | null => pageOffset(rs, cue.page, ctl.inserts.grownY(cue.page, cue.y, cue.insertID));
 
@@ -288,34 +297,39 @@ export function ScriptView() {
 
   // Scroll requests from the controller (open, page keys, pedals), each
   // carried out once; otherwise a new layout keeps the anchored place.
-  useSignalEffect(() => {
+  useRenderEffect(() => {
     const req = store.scrollRequest.value;
     const rs = rows.value;
-    if (rs.length === 0) return;
-    if (req && req.seq !== handledRequest.current) {
-      handledRequest.current = req.seq;
-      const y = pageOffset(rs, req.page, ctl.inserts.grownY(req.page, req.y));
-      if (y !== null) scrollTo(y - gap);
+    if (rs.length === 0) return null;
+    const fresh = req && req.seq !== handledRequest.current;
+    return { rs, seq: fresh ? req.seq : null, y: fresh ? pageOffset(rs, req.page, ctl.inserts.grownY(req.page, req.y)) : null };
+  }, (to) => {
+    if (!to) return;
+    if (to.seq !== null && to.seq !== handledRequest.current) {
+      handledRequest.current = to.seq;
+      if (to.y !== null) scrollTo(to.y - gap);
       noteAnchor();
       return;
     }
     const a = anchor.current;
     if (!a || a.generation !== store.generation.peek() || store.follow.peek() || store.confidence) return;
-    const r = rowOfPage(rs, a.page);
-    if (r >= 0) scrollTo(rs[r].top + a.fraction * rs[r].height - viewHeight.peek() / 3);
+    const r = rowOfPage(to.rs, a.page);
+    if (r >= 0) scrollTo(to.rs[r].top + a.fraction * to.rs[r].height - viewHeight.peek() / 3);
   });
 
   // The line cursor stays in view: a line outside it is brought to the
   // reading line; one already in view does not move the script.
-  useSignalEffect(() => {
+  useRenderEffect(() => {
     const c = store.lineCursor.value;
     const rs = rows.value;
-    if (!c || rs.length === 0) return;
+    if (!c || rs.length === 0) return null;
     const top = pageOffset(rs, c.page, ctl.inserts.grownY(c.page, c.rect[1]));
     const bottom = pageOffset(rs, c.page, ctl.inserts.grownY(c.page, c.rect[1] + c.rect[3]));
-    if (top === null || bottom === null) return;
+    return top === null || bottom === null ? null : { top, bottom };
+  }, (line) => {
+    if (!line) return;
     const viewTopPx = scrollTop.peek();
-    if (top < viewTopPx || bottom > viewTopPx + viewHeight.peek()) scrollTo(top - viewHeight.peek() / 3);
+    if (line.top < viewTopPx || line.bottom > viewTopPx + viewHeight.peek()) scrollTo(line.top - viewHeight.peek() / 3);
   });
 
   // The top of the view as a page and a fraction down it, where the line
@@ -330,13 +344,14 @@ export function ScriptView() {
     });
   }, []);
 
-  // Follow the standby cue: after a GO, and always on the monitor.
-  useSignalEffect(() => {
+  // Follow the standby cue: after a GO (in the frame that draws it), and
+  // always on the monitor.
+  useRenderEffect(() => {
     const cue = standbyCue.value;
     const rs = rows.value;
     const follow = store.follow.value || store.confidence;
-    if (!cue || !follow || rs.length === 0) return;
-    const y = cueOffset(cue, rs);
+    return cue && follow && rs.length > 0 ? cueOffset(cue, rs) : null;
+  }, (y) => {
     if (y !== null) scrollTo(y - viewHeight.peek() / 3);
   });
 
@@ -347,7 +362,9 @@ export function ScriptView() {
       for (const p of rs[i].pages) if (loaded.pages.has(p)) return ctl.pageShown(loaded.generation, p);
   };
 
-  const onLoaded = (index: number) => {
+  // One function for the life of the view, so the pages need not draw again
+  // when the view does (a scroll, a GO that moves it).
+  const onLoaded = useCallback((index: number) => {
     const generation = store.generation.peek();
     if (loaded.generation !== generation) {
       loaded.generation = generation;
@@ -355,11 +372,11 @@ export function ScriptView() {
     }
     loaded.pages.add(index);
     checkShown();
-  };
+  }, []);
 
   // Images for the rows within one screen of the viewport, nearest first.
   const near = useComputed(() => nearRows(rows.value, scrollTop.value, viewHeight.value, viewHeight.value));
-  useSignalEffect(() => {
+  useRenderEffect(() => {
     const rs = rows.value;
     const top = scrollTop.value;
     const ratio = globalThis.devicePixelRatio || 1;
@@ -368,8 +385,10 @@ export function ScriptView() {
       .slice()
       .sort((a, b) => Math.abs(rs[a].top + rs[a].height / 2 - centre) - Math.abs(rs[b].top + rs[b].height / 2 - centre))
       .flatMap((i) => rs[i].pages.map((p, k) => ({ index: p, width: renderPixelWidth(rs[i].widths[k], ratio) })));
+    return { wanted, visible: rs.length > 0 ? visiblePage(rs, top, viewHeight.value) : -1 };
+  }, ({ wanted, visible }) => {
     ctl.images.want(wanted);
-    if (rs.length > 0 && !store.confidence) ctl.visiblePageChanged(visiblePage(rs, top, viewHeight.value));
+    if (visible >= 0 && !store.confidence) ctl.visiblePageChanged(visible);
   });
 
   const onScroll = () => {
@@ -392,7 +411,7 @@ export function ScriptView() {
   // Rows beyond the image margin are not in the document at all: a long
   // script costs only the rows around the viewport.
   const drawn = nearRows(rs, scrollTop.value, viewHeight.value, 2 * viewHeight.value);
-  const showBack = !store.confidence && !store.follow.value && standbyCue.value !== undefined;
+  const showBack = useComputed(() => !store.confidence && !store.follow.value && standbyCue.value !== undefined).value;
 
   return (
     <div class="script-wrap">

@@ -3,7 +3,7 @@ import { useApp } from './context';
 
 export function ShowPanel() {
   const { store, ctl } = useApp();
-  const { standby, next, firedCount, total } = store.summary.value;
+  const { standby, next, firedCount, total, offered } = store.summary.value;
   const confirming = store.confirmingReset.value;
   return (
     <aside class="show-panel" aria-label="Show">
@@ -21,6 +21,7 @@ export function ShowPanel() {
           <div class="standby-none">{total > 0 ? 'End of cues' : 'No cues'}</div>
         )}
         {next.length > 0 && <div class="next">next: {next.map(cueTag).join(', ')}</div>}
+        {offered && <div class="next standby-offer">GO continues the saved run</div>}
       </div>
       {/* Keys reach GO from anywhere; the buttons keep no focus that could
           turn a Space into a second press. */}

@@ -1,13 +1,45 @@
 import { useComputed, useSignal } from '@preact/signals';
-import { useEffect, useLayoutEffect, useRef } from 'preact/hooks';
+import { useLayoutEffect, useRef } from 'preact/hooks';
+import type { Cue, LogEntry } from '../bridge/types';
 import { cueColor } from '../state/cues';
-import { cueRowHeight, cueRows, rowWindow, scrollToRow } from '../state/sidebar';
+import { cueRowHeight, rowWindow, scrollToRow } from '../state/sidebar';
+import { firedBit, standbyBit } from '../state/store';
 import { useApp } from './context';
+import { memo } from './memo';
+import { useRenderEffect } from './render_effect';
 import { useScrollBox } from './scroll_box';
 
-function CueList() {
+// One row of the cue list. It reads its own cue's run status: a GO draws the
+// rows of the cues it changed, not the screenful.
+const CueRow = memo(function cueRow({ cue, index, count, color }: { cue: Cue; index: number; count: number; color?: string }) {
   const { store, ctl } = useApp();
-  const rows = useComputed(() => cueRows(store.cueState.value, store.fired.value));
+  const bits = store.runStatus(cue.id).value;
+  const standby = (bits & standbyBit) !== 0;
+  const fired = (bits & firedBit) !== 0;
+  return (
+    <li data-row={index} aria-setsize={count} aria-posinset={index + 1} style={{ top: `${index * cueRowHeight}px`, height: `${cueRowHeight}px` }}>
+      {/* A button each, so the list is reachable by Tab; Space or a click shows the cue. */}
+      <button
+        type="button"
+        class={`cue-row${standby ? ' standby' : ''}${fired ? ' fired' : ''}`}
+        aria-current={standby ? 'true' : undefined}
+        aria-label={`Cue ${cue.number || 'unnumbered'} ${cue.kind}${cue.label ? `, ${cue.label}` : ''}${standby ? ', standby' : ''}${fired ? ', fired' : ''}`}
+        onMouseDown={(e) => e.preventDefault()}
+        onClick={() => ctl.showCue(cue.id)}
+        onDblClick={() => ctl.standbyCue(cue.id)}
+        title={cue.note || cue.label}
+      >
+        <span class="cue-number">{cue.number || '?'}</span>
+        <span class="cue-chip" style={{ '--cue-color': color }}>{cue.kind}</span>
+        <span class="cue-row-label">{cue.label}</span>
+      </button>
+    </li>
+  );
+});
+
+function CueList() {
+  const { store } = useApp();
+  const rows = store.cues;
   const scroller = useRef<HTMLDivElement>(null);
   const scrollTop = useSignal(0);
   const viewHeight = useSignal(0);
@@ -56,66 +88,58 @@ function CueList() {
   };
 
   const list = rows.value;
-  const standbyID = store.cueState.value.standbyID;
   // After a GO from any desk the new standby row is brought into view, once
   // the list is drawn and measured.
-  useLayoutEffect(() => {
-    if (standbyID) reveal(rows.peek().findIndex((r) => r.cue.id === standbyID));
-  }, [standbyID, list.length > 0, viewHeight.value > 0]);
+  const measured = useComputed(() => store.cues.value.length > 0 && viewHeight.value > 0);
+  useRenderEffect(() => (measured.value ? store.cueOrder.value.get(store.standbyID.value) : undefined), (i) => {
+    if (i !== undefined) reveal(i);
+  });
   if (list.length === 0) return <div class="side-empty">No cues</div>;
   const { first, end } = rowWindow(list.length, cueRowHeight, scrollTop.value, viewHeight.value);
   const types = store.settings.value?.cueTypes;
   return (
     <div class="cue-list" ref={scroller} onScroll={(e) => (scrollTop.value = (e.currentTarget as HTMLElement).scrollTop)}>
       <ol class="cue-list-rows" role="list" aria-label="Cues" style={{ height: `${list.length * cueRowHeight}px` }} onKeyDown={onKeyDown}>
-        {list.slice(first, end).map(({ cue, standby, fired }, k) => {
-          const i = first + k;
-          return (
-            <li
-              key={cue.id}
-              data-row={i}
-              aria-setsize={list.length}
-              aria-posinset={i + 1}
-              style={{ top: `${i * cueRowHeight}px`, height: `${cueRowHeight}px` }}
-            >
-              {/* A button each, so the list is reachable by Tab; Space or a click shows the cue. */}
-              <button
-                type="button"
-                class={`cue-row${standby ? ' standby' : ''}${fired ? ' fired' : ''}`}
-                aria-current={standby ? 'true' : undefined}
-                aria-label={`Cue ${cue.number || 'unnumbered'} ${cue.kind}${cue.label ? `, ${cue.label}` : ''}${standby ? ', standby' : ''}${fired ? ', fired' : ''}`}
-                onMouseDown={(e) => e.preventDefault()}
-                onClick={() => ctl.showCue(cue.id)}
-                onDblClick={() => ctl.standbyCue(cue.id)}
-                title={cue.note || cue.label}
-              >
-                <span class="cue-number">{cue.number || '?'}</span>
-                <span class="cue-chip" style={{ '--cue-color': cueColor(cue, types) }}>{cue.kind}</span>
-                <span class="cue-row-label">{cue.label}</span>
-              </button>
-            </li>
-          );
-        })}
+        {list.slice(first, end).map((cue, k) => (
+          <CueRow key={cue.id} cue={cue} index={first + k} count={list.length} color={cueColor(cue, types)} />
+        ))}
       </ol>
     </div>
   );
 }
 
+// A key per line for the life of the page: the list drops its oldest line
+// as it takes a new one, so keys by position would change every row.
+const logKeys = new WeakMap<LogEntry, number>();
+let nextLogKey = 0;
+function logKey(line: LogEntry): number {
+  let k = logKeys.get(line);
+  if (k === undefined) logKeys.set(line, (k = nextLogKey++));
+  return k;
+}
+
+const LogLine = memo(function logLine({ line }: { line: LogEntry }) {
+  return (
+    <li class={`log-${line.source}`}>
+      <span class="log-time">{line.time}</span> {line.text}
+    </li>
+  );
+});
+
 function ControlLog() {
   const { store } = useApp();
   const list = useRef<HTMLOListElement>(null);
   const lines = store.logLines.value;
-  // Keep the newest line in view, unless the operator scrolled up to read.
-  useEffect(() => {
+  // Keep the newest line in view, unless the operator scrolled up to read;
+  // before the frame is drawn, so it is drawn once.
+  useLayoutEffect(() => {
     const el = list.current;
     if (el && el.scrollHeight - el.scrollTop - el.clientHeight < 40) el.scrollTop = el.scrollHeight;
   }, [lines]);
   return (
     <ol class="control-log" ref={list}>
-      {lines.map((l, i) => (
-        <li key={i} class={`log-${l.source}`}>
-          <span class="log-time">{l.time}</span> {l.text}
-        </li>
+      {lines.map((l) => (
+        <LogLine key={logKey(l)} line={l} />
       ))}
     </ol>
   );

@@ -29,18 +29,26 @@ export function enterAdds(add: () => void): (e: KeyboardEvent) => void {
 // first paint (so keys typed right after F2 reach it), and it ends once,
 // whichever of Return, Escape or leaving it comes first.
 export function useEditField<T extends HTMLInputElement | HTMLTextAreaElement>(
-  onDone: (text: string | null) => void, selectAll = false,
-): { field: { current: T | null }; finish: (text: string | null) => void } {
+  onDone: (text: string | null, left?: boolean) => void, selectAll = false,
+): { field: { current: T | null }; finish: (text: string | null, left?: boolean) => void } {
   const field = useRef<T>(null);
   const done = useRef(false);
   useLayoutEffect(() => {
     field.current?.focus({ preventScroll: true });
     if (selectAll) field.current?.select();
   }, []);
-  const finish = (text: string | null) => {
+  // `left`: the focus went elsewhere, so the field keeps no claim on it.
+  const finish = (text: string | null, left?: boolean) => {
     if (done.current) return;
     done.current = true;
-    onDone(text);
+    onDone(text, left);
   };
   return { field, finish };
+}
+
+// Whether the focus went to `node` inside `box` (Tab between the fields of one
+// editor), walked by hand: form elements answer contains() wrongly in some DOMs.
+export function within(box: Node | null, node: EventTarget | null): boolean {
+  for (let n = node as Node | null; n; n = n.parentNode) if (n === box) return true;
+  return false;
 }

@@ -1,0 +1,54 @@
+// @vitest-environment happy-dom
+// A GO on a long script as the page draws it: only the boxes and rows of the
+// cues it changed draw again, whatever the number of cues.
+import { options, type VNode } from 'preact';
+import { afterEach, beforeEach, describe, expect, it } from 'vitest';
+import { dispatchEvent } from '../src/bridge/events';
+import { emptyCueState } from '../src/bridge/types';
+import { cue, doc, runChange } from './fake_bridge';
+import { flush, host, mountPage, usePageDom } from './page_dom';
+
+usePageDom();
+
+// Renders per component name, counted from Preact's own hook.
+let renders = new Map<string, number>();
+let chained: typeof options.diffed;
+beforeEach(() => {
+  chained = options.diffed;
+  options.diffed = (vnode: VNode) => {
+    const type = vnode.type as { name?: string };
+    if (typeof vnode.type === 'function' && type.name) renders.set(type.name, (renders.get(type.name) ?? 0) + 1);
+    chained?.(vnode);
+  };
+});
+afterEach(() => {
+  options.diffed = chained;
+});
+
+// `count` cues, two a page, the run at cue `at` (the cues before it fired).
+async function longShow(count: number, at: number) {
+  const cues = Array.from({ length: count }, (_, i) => cue(`c${i}`, Math.floor(i / 2), (i % 2) * 0.5 + 0.2, { number: String(i + 1) }));
+  const state = { ...emptyCueState, seq: 10, cues, standbyID: `c${at}`, fired: cues.slice(0, at).map((c) => c.id) };
+  const pages = Math.ceil(count / 2);
+  const t = await mountPage({ openDocumentPath: (p: never) => doc(p, { state, pageCount: pages, aspects: Array(pages).fill(0.7) }) }, { open: '/s/long.pdf' });
+  return { ...t, cues };
+}
+
+const drawn = (name: string) => renders.get(name) ?? 0;
+
+describe('a GO on a long script', () => {
+  it.each([1000, 5000])('with %i cues draws only the two changed boxes and rows', async (count) => {
+    const t = await longShow(count, 0);
+    // The standby and the cue after it are on the first page, in view.
+    expect(host.querySelectorAll('.cue').length).toBeLessThan(40);
+    expect(host.querySelectorAll('.cue-row').length).toBeLessThan(60);
+    renders = new Map();
+    dispatchEvent(t.ctl.handlers, 'runState', runChange({ from: 10, seq: 11, standbyID: 'c1', lastFiredID: 'c0', fired: ['c0'], total: count }));
+    await flush();
+    expect({ boxes: drawn('cueBox'), rows: drawn('cueRow'), pages: drawn('pageView') }).toEqual({ boxes: 2, rows: 2, pages: 0 });
+    expect(host.querySelector('.cue.standby')?.getAttribute('data-cue')).toBe('c1');
+    expect(host.querySelector('.cue.fired')?.getAttribute('data-cue')).toBe('c0');
+    expect(host.querySelector('.cue-row.standby .cue-number')?.textContent).toBe('2');
+    expect(host.querySelector('.count')?.textContent).toBe(`1 of ${count} fired`);
+  });
+});
