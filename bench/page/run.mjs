@@ -144,10 +144,11 @@ async function timedTurn(page, how) {
   }), how);
 }
 
-// A cueState of every cue applied as the core sends it: the handler, the
-// render it schedules (Preact renders in a microtask), and the frame after it
-// done (a task posted from the next animation frame runs once that frame's
-// style, layout and paint are through).
+// A cueState of every cue applied as the core sends it: the handler (it only
+// notes the state; the page draws it with the next animation frame), and the
+// frame after the one that drew it done (a task posted from the animation
+// frame after that runs once the drawn frame's style, layout and paint are
+// through). An older page renders in a microtask: `rendered` catches that.
 async function timedCueState(page, state) {
   return page.evaluate((state) => new Promise((done) => {
     const t0 = performance.now();
@@ -156,12 +157,12 @@ async function timedCueState(page, state) {
     const handler = performance.now() - t0;
     queueMicrotask(() => queueMicrotask(() => queueMicrotask(() => {
       const rendered = performance.now() - t0;
-      requestAnimationFrame(() => {
+      requestAnimationFrame(() => requestAnimationFrame(() => {
         const frame = performance.now() - t0;
         const channel = new MessageChannel();
         channel.port1.onmessage = () => done({ handler, rendered, frame, frameDone: performance.now() - t0, frames: window.__bench.frames + 1 - f0 });
         channel.port2.postMessage(0);
-      });
+      }));
     })));
   }), state);
 }
@@ -382,8 +383,8 @@ function summarize(results) {
     rows.push(line(`  key handler ${tag}`, perRun((o) => median(go(o).map((g) => g.handler))), 'ms', '-', () => true));
     for (const k of ['script', 'style', 'layout', 'task'])
       rows.push(line(`  main thread ${k} per GO ${tag}`, perRun((o) => o[`goWork_${side}`][k]), 'ms', '-', () => true));
-    rows.push(line(`cueState of ${cueCount} cues, handler + render ${tag}`, perRun((o) => median(cs(o).map((c) => c.rendered))), 'ms', '< 8 ms', (m) => m < 8));
-    rows.push(line(`  until the frame after it is done ${tag}`, perRun((o) => median(cs(o).map((c) => c.frameDone))), 'ms', '-', () => true));
+    rows.push(line(`cueState of ${cueCount} cues, handler ${tag}`, perRun((o) => median(cs(o).map((c) => c.handler))), 'ms', '< 8 ms', (m) => m < 8));
+    rows.push(line(`  until the frame after the one drawing it is done ${tag}`, perRun((o) => median(cs(o).map((c) => c.frameDone))), 'ms', '< 40 ms', (m) => m < 40));
     for (const k of ['script', 'style', 'layout', 'task'])
       rows.push(line(`  main thread ${k} per state ${tag}`, perRun((o) => o[`cueStateWork_${side}`][k]), 'ms', '-', () => true));
   }
