@@ -280,6 +280,10 @@ def run_size(args, binary, root, script, cues, timed):
             send(go)
             show.after_go()
             sent += 1
+            if sent == args.gos // 2:
+                # The first half warms what is bounded (page images of the pages the show
+                # passes); growth in the second half is what a longer show would add.
+                out["rssHalf"] = program.rss()
             time.sleep(0.022)  # under the hub's 50 a second from one host
         standby = show.ids[show.fired] if show.fired < len(ids) else "-"
         program.wait(lambda: program.painted_after(0, standby, show.fired), 10)
@@ -290,19 +294,22 @@ def run_size(args, binary, root, script, cues, timed):
         send(reset)
         show.after_reset()
         time.sleep(1)
-        mark = len(program.painted)
+        first = len(program.painted)
         for _ in range(args.burst):
             if show.needs_reset():
                 send(reset)
                 show.after_reset()
+            # The same standby and count recur once the burst wraps round the cues:
+            # only a line painted after the last GO counts.
+            mark = len(program.painted)
             send(go)
+            last = time.monotonic()
             show.after_go()
             time.sleep(args.burst_gap)
-        last = time.monotonic()
         standby = show.ids[show.fired] if show.fired < len(ids) else "-"
         at = program.wait(lambda: program.painted_after(mark, standby, show.fired), 30)
         out["burstCurrentMs"] = (at - last) * 1000 if at else None
-        out["burstPainted"] = len(program.painted) - mark
+        out["burstPainted"] = len(program.painted) - first
         lost = [line for line in program.lines if "yli " in line and "komentoa/s" in line]
         out["rateRefusals"] = len(lost)
         return out
@@ -312,18 +319,18 @@ def run_size(args, binary, root, script, cues, timed):
 
 def report(results):
     print("\nload average at start: %.2f %.2f %.2f" % tuple(results["load"]))
-    print("%8s %10s %18s %18s %22s %22s %12s" % ("cues", "first page", "OSC p50/p95 ms", "key p50/p95 ms",
-                                                "program RSS MB", "web RSS MB", "burst ms"))
+    print("%8s %10s %18s %18s %18s %27s %10s" % ("cues", "first page", "OSC p50/p95 ms", "key p50/p95 ms",
+                                                "program RSS MB", "web RSS MB (mid-run)", "burst ms"))
     for cues, r in sorted(results["sizes"].items()):
         if "osc" not in r:
             print("%8d %9.2fs" % (cues, r["firstPageS"]))
             continue
         osc = [v for v in r["osc"] if v is not None]
         key = [v for v in r["key"] if v is not None]
-        print("%8d %9.2fs %8.1f / %6.1f %8.1f / %6.1f %9.0f -> %7.0f %9.0f -> %7.0f %12s" % (
+        print("%8d %9.2fs %8.1f / %6.1f %8.1f / %6.1f %7.0f -> %7.0f %7.0f -> (%5.0f) %7.0f %10s" % (
             cues, r["firstPageS"], statistics.median(osc) if osc else float("nan"), percentile(osc, 95),
             statistics.median(key) if key else float("nan"), percentile(key, 95),
-            r["rssBefore"][0], r["rssAfter"][0], r["rssBefore"][1], r["rssAfter"][1],
+            r["rssBefore"][0], r["rssAfter"][0], r["rssBefore"][1], r["rssHalf"][1], r["rssAfter"][1],
             "%.0f" % r["burstCurrentMs"] if r["burstCurrentMs"] is not None else "never"))
         missing = len(r["osc"]) - len(osc) + len(r["key"]) - len(key)
         if missing:
