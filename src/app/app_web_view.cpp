@@ -56,6 +56,9 @@ AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std
     for (const std::string& source : userScripts) addUserScript(source);
     if (auto trace = traceUserScript(g_getenv("TALLOWMARK_TRACE"))) addUserScript(*trace);
 
+    // One local page and no navigation: the browser cache model would keep
+    // every page image the show has passed, decoded, in the web process.
+    webkit_web_context_set_cache_model(webkit_web_context_get_default(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, nullptr));
     WebKitWebView* view = WEBKIT_WEB_VIEW(widget);
     WebKitSettings* settings = webkit_web_view_get_settings(view);
