@@ -52,7 +52,12 @@ public:
         done(std::nullopt);
     }
     int confirm(const AlertRequest& alert) override { return static_cast<int>(alert.buttons.size()) - 1; }
-    void reveal(const std::vector<std::string>&) override {}
+    void askPassword(const PasswordRequest&, std::function<void(std::optional<std::string>)> done) override {
+        done(std::nullopt);
+    }
+    void reveal(const std::vector<std::string>&, std::function<void(std::optional<std::string>)> done) override {
+        done(std::nullopt);
+    }
 };
 
 fs::path scratchFolder() {

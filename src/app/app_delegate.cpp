@@ -289,13 +289,21 @@ void AppDelegate::finishLaunch() {
 }
 
 void AppDelegate::openDocument(const std::string& path, bool announceFailure) {
-    const bool opened = bridge().openDocument(path);
-    emitToPage("openPath", {{"path", path}});
-    refreshMenus();
-    if (opened || !announceFailure || !window_) return;
-    const Json failure = NativeBridge::openFailure(path);
-    showAlert(window_, AlertRequest{AlertStyle::warning, "Couldn't open the script", failure.value("error", ""), {"OK"}},
-              nullptr);
+    using Outcome = NativeBridge::OpenOutcome;
+    // A locked script asks for its password first; the page hears of the
+    // script only once that is settled, so it never asks a second time.
+    bridge().openDocumentAsking(path, [weak = weak_from_this(), path, announceFailure](Outcome outcome) {
+        auto d = weak.lock();
+        // The operator said no to the password: nothing opened, nothing to say.
+        if (!d || outcome == Outcome::cancelled) return;
+        d->emitToPage("openPath", {{"path", path}});
+        d->refreshMenus();
+        if (outcome == Outcome::opened || !announceFailure || !d->window_) return;
+        const Json failure = NativeBridge::openFailure(path, outcome == Outcome::locked);
+        showAlert(d->window_,
+                  AlertRequest{AlertStyle::warning, "Couldn't open the script", failure.value("error", ""), {"OK"}},
+                  nullptr);
+    });
 }
 
 void AppDelegate::emitToPage(const std::string& name, const Json& payload) {

@@ -91,19 +91,42 @@ int closedAnswer(const AlertRequest& alert) {
     return alert.buttons.empty() ? 0 : static_cast<int>(alert.buttons.size()) - 1;
 }
 
-void showFolders(const std::vector<std::string>& paths) {
+using FailureDone = std::function<void(std::optional<std::string>)>;
+
+// Opens the files' folders; `done` hears once, after the last launch, the
+// first failure or none.
+void showFolders(const std::vector<std::string>& paths, FailureDone done) {
     std::set<std::string> folders;
     for (const auto& path : paths) folders.insert(std::filesystem::path(path).parent_path().string());
-    for (const auto& folder : folders) {
-        char* uri = g_filename_to_uri(folder.c_str(), nullptr, nullptr);
-        if (!uri) continue;
-        g_app_info_launch_default_for_uri_async(uri, nullptr, nullptr, +[](GObject*, GAsyncResult* result, gpointer) {
+    struct Launches {
+        std::size_t pending = 0;
+        std::optional<std::string> failure;
+        FailureDone done;
+    };
+    auto* launches = new Launches{0, std::nullopt, std::move(done)};
+    std::vector<char*> uris;
+    for (const auto& folder : folders)
+        if (char* uri = g_filename_to_uri(folder.c_str(), nullptr, nullptr)) uris.push_back(uri);
+    if (uris.empty()) {
+        if (launches->done) launches->done("the folder has no address the file viewer can open");
+        delete launches;
+        return;
+    }
+    launches->pending = uris.size();
+    for (char* uri : uris) {
+        g_app_info_launch_default_for_uri_async(uri, nullptr, nullptr, +[](GObject*, GAsyncResult* result, gpointer data) {
+            auto* l = static_cast<Launches*>(data);
             GError* error = nullptr;
             if (!g_app_info_launch_default_for_uri_finish(result, &error)) {
-                logSystem(std::string("kansion avaaminen epaonnistui: ") + (error ? error->message : ""));
+                const std::string why = error ? error->message : "no file viewer answered";
+                logSystem("kansion avaaminen epaonnistui: " + why);
+                if (!l->failure) l->failure = why;
                 g_clear_error(&error);
             }
-        }, nullptr);
+            if (--l->pending > 0) return;
+            if (l->done) l->done(std::move(l->failure));
+            delete l;
+        }, launches);
         g_free(uri);
     }
 }
@@ -165,8 +188,53 @@ int GtkBridgeDialogs::confirm(const AlertRequest& alert) {
     return run.answer;
 }
 
-void GtkBridgeDialogs::reveal(const std::vector<std::string>& paths) {
-    if (paths.empty()) return;
+void GtkBridgeDialogs::askPassword(const PasswordRequest& request, PathDone done) {
+    GtkWidget* dialog = gtk_message_dialog_new(parent_ ? parent_() : nullptr,
+                                               GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                                               GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", request.message.c_str());
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", request.informative.c_str());
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "Cancel", GTK_RESPONSE_CANCEL);
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "Open", GTK_RESPONSE_OK);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    gtk_window_set_title(GTK_WINDOW(dialog), "TALLOWMARK");
+    // GtkPasswordEntry keeps its text in non-pageable memory and hides it.
+    GtkWidget* entry = gtk_password_entry_new();
+    gtk_password_entry_set_show_peek_icon(GTK_PASSWORD_ENTRY(entry), TRUE);
+    g_object_set(entry, "activates-default", TRUE, nullptr);
+    gtk_box_append(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))), entry);
+
+    struct Pending {
+        PathDone done;
+        GtkWidget* entry;
+    };
+    auto* pending = new Pending{std::move(done), entry};
+    g_signal_connect_data(dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, Pending* p) {
+                              std::optional<std::string> password;
+                              if (response == GTK_RESPONSE_OK)
+                                  password = gtk_editable_get_text(GTK_EDITABLE(p->entry));
+                              auto callback = std::move(p->done);
+                              p->done = nullptr;
+                              gtk_window_destroy(GTK_WINDOW(d));
+                              if (callback) callback(std::move(password));
+                          }),
+                          pending, +[](gpointer data, GClosure*) { delete static_cast<Pending*>(data); },
+                          GConnectFlags(0));
+    // Destroyed with its parent before any answer: a cancel.
+    g_signal_connect(dialog, "destroy", G_CALLBACK(+[](GtkWidget*, Pending* p) {
+                         if (auto callback = std::move(p->done)) {
+                             p->done = nullptr;
+                             callback(std::nullopt);
+                         }
+                     }), pending);
+    gtk_window_present(GTK_WINDOW(dialog));
+    gtk_widget_grab_focus(entry);
+}
+
+void GtkBridgeDialogs::reveal(const std::vector<std::string>& paths, FailureDone done) {
+    if (paths.empty()) {
+        if (done) done(std::nullopt);
+        return;
+    }
     GVariantBuilder uris;
     g_variant_builder_init(&uris, G_VARIANT_TYPE("as"));
     for (const auto& path : paths) {
@@ -181,13 +249,14 @@ void GtkBridgeDialogs::reveal(const std::vector<std::string>& paths) {
     struct Request {
         GVariant* uris;
         std::vector<std::string> paths;
+        FailureDone done;
     };
-    auto* request = new Request{g_variant_ref_sink(g_variant_builder_end(&uris)), paths};
+    auto* request = new Request{g_variant_ref_sink(g_variant_builder_end(&uris)), paths, std::move(done)};
     g_bus_get(G_BUS_TYPE_SESSION, nullptr, +[](GObject*, GAsyncResult* result, gpointer data) {
         auto* req = static_cast<Request*>(data);
         GDBusConnection* bus = g_bus_get_finish(result, nullptr);
         if (!bus) {
-            showFolders(req->paths);
+            showFolders(req->paths, std::move(req->done));
             g_variant_unref(req->uris);
             delete req;
             return;
@@ -201,9 +270,10 @@ void GtkBridgeDialogs::reveal(const std::vector<std::string>& paths) {
                                    GError* error = nullptr;
                                    if (GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), done, &error)) {
                                        g_variant_unref(reply);
+                                       if (r->done) r->done(std::nullopt);
                                    } else {
                                        g_clear_error(&error);
-                                       showFolders(r->paths);
+                                       showFolders(r->paths, std::move(r->done));
                                    }
                                    g_variant_unref(r->uris);
                                    delete r;

@@ -1,7 +1,8 @@
 #pragma once
 
 // The bridge's panels and alerts with GTK 4.8: GtkFileChooserNative (which goes
-// through the desktop portal where one runs) and GtkMessageDialog.
+// through the desktop portal where one runs) and GtkMessageDialog, which also
+// asks for a locked script's password.
 
 #include <gtk/gtk.h>
 
@@ -24,7 +25,11 @@ public:
     // Runs a nested main loop until a button is pressed; closing the alert
     // answers the last button (the cancel one).
     int confirm(const AlertRequest& alert) override;
-    void reveal(const std::vector<std::string>& paths) override;
+    // Modal to the window but not blocking; closing it is a cancel.
+    void askPassword(const PasswordRequest& request,
+                     std::function<void(std::optional<std::string> password)> done) override;
+    void reveal(const std::vector<std::string>& paths,
+                std::function<void(std::optional<std::string> failure)> done) override;
 
 private:
     std::function<GtkWindow*()> parent_;

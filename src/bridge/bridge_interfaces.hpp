@@ -50,6 +50,12 @@ struct SavePanelRequest {
     std::optional<std::string> folder;
 };
 
+// The question for a script that is locked with a password.
+struct PasswordRequest {
+    std::string message;      // names the script
+    std::string informative;  // what to do, or that the last password was wrong
+};
+
 enum class AlertStyle { informational, warning };
 
 struct AlertRequest {
@@ -59,9 +65,10 @@ struct AlertRequest {
     std::vector<std::string> buttons;  // the first is the default
 };
 
-// Asks the operator. Panels do not block: their completion runs later on the
-// main thread with the chosen path, or none when cancelled. The confirmation
-// alert blocks and answers the index of the pressed button.
+// Asks the operator. Panels and the password question do not block: their
+// completion runs later on the main thread with the chosen path or the password
+// given, or none when cancelled. The confirmation alert blocks and answers the
+// index of the pressed button.
 class BridgeDialogs {
 public:
     virtual ~BridgeDialogs() = default;
@@ -70,8 +77,12 @@ public:
     virtual void savePanel(const SavePanelRequest& request,
                            std::function<void(std::optional<std::string> path)> done) = 0;
     virtual int confirm(const AlertRequest& alert) = 0;
-    // Shows the files selected together in the file viewer.
-    virtual void reveal(const std::vector<std::string>& paths) = 0;
+    virtual void askPassword(const PasswordRequest& request,
+                             std::function<void(std::optional<std::string> password)> done) = 0;
+    // Shows the files selected together in the file viewer; `done` runs once
+    // on the main thread with none, or with why the viewer could not show them.
+    virtual void reveal(const std::vector<std::string>& paths,
+                        std::function<void(std::optional<std::string> failure)> done) = 0;
 };
 
 struct WindowFrame {

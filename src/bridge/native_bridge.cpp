@@ -1,6 +1,7 @@
 #include "bridge/native_bridge.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/system_log.hpp"
 #include "settings/settings_rules.hpp"
@@ -18,6 +19,16 @@ auto weakly(const std::shared_ptr<NativeBridge>& bridge, Fn fn) {
     return [weak = std::weak_ptr<NativeBridge>(bridge), fn](auto&&... args) {
         if (auto strong = weak.lock()) fn(*strong, std::forward<decltype(args)>(args)...);
     };
+}
+
+// PDF passwords are at most 127 bytes (readers cut longer ones there); a
+// pasted page of text is refused without asking poppler.
+constexpr std::size_t maxPasswordBytes = 1024;
+
+// Overwrites a password before letting it go, so it does not linger in freed memory.
+void wipePassword(std::string& password) {
+    explicit_bzero(password.data(), password.size());
+    password.clear();
 }
 
 }  // namespace
@@ -196,9 +207,19 @@ Json NativeBridge::cropRects(int pageCount) const {
     return rects;
 }
 
-bool NativeBridge::openDocument(const fs::path& path) {
-    std::optional<DocumentStore::Info> info = documentStore_->open(path);
-    if (!info) return false;
+bool NativeBridge::openDocument(const fs::path& path) { return !openWith(path, heldPasswordFor(path)); }
+
+std::string NativeBridge::heldPasswordFor(const fs::path& path) {
+    const std::optional<fs::path> open = scriptPath();
+    std::error_code error;
+    if (!open || !fs::equivalent(*open, path, error)) return {};
+    return documentStore_->password();
+}
+
+std::optional<PdfOpenError> NativeBridge::openWith(const fs::path& path, const std::string& password) {
+    DocumentStore::OpenResult opened = documentStore_->openScript(path, password);
+    if (!opened.info) return opened.problem;
+    std::optional<DocumentStore::Info> info = std::move(opened.info);
     if (settingsStore_->settings().dropPageNumbers) {
         if (auto dropped = documentStore_->setDropPageNumbers(true)) info = std::move(dropped);
     }
@@ -208,11 +229,55 @@ bool NativeBridge::openDocument(const fs::path& path) {
     }
     settingsStore_->noteRecent(info->path);
     currentInfo_ = documentDictionary(*info);
-    return true;
+    return std::nullopt;
 }
 
-Json NativeBridge::openFailure(const fs::path& path) {
+void NativeBridge::openDocumentAsking(const fs::path& path, std::function<void(OpenOutcome)> done,
+                                      std::string password) {
+    if (password.empty()) password = heldPasswordFor(path);
+    const std::optional<PdfOpenError> problem = openWith(path, password);
+    wipePassword(password);
+    if (!problem) return done(OpenOutcome::opened);
+    if (*problem != PdfOpenError::locked) return done(OpenOutcome::unreadable);
+    // A password tried without asking was not the operator's: no "wrong password" yet.
+    askPassword(path, /*retry=*/false, std::move(done));
+}
+
+void NativeBridge::askPassword(const fs::path& path, bool retry, std::function<void(OpenOutcome)> done) {
+    auto dialogs = dialogs_.lock();
+    if (!dialogs) return done(OpenOutcome::locked);
     const std::string name = path.filename().string();
+    const PasswordRequest request{
+        "\"" + name + "\" is protected with a password.",
+        retry ? "That password is not right. Try again." : "Enter the password to open the script."};
+    dialogs->askPassword(request, [weak = weak_from_this(), path, done = std::move(done)](
+                                      std::optional<std::string> password) mutable {
+        auto bridge = weak.lock();
+        if (!bridge || !password) return done(OpenOutcome::cancelled);
+        // Longer than any PDF password can be: wrong without asking poppler.
+        const std::optional<PdfOpenError> problem = password->size() <= maxPasswordBytes
+                                                        ? bridge->openWith(path, *password)
+                                                        : std::optional(PdfOpenError::locked);
+        wipePassword(*password);
+        if (!problem) return done(OpenOutcome::opened);
+        if (*problem == PdfOpenError::locked) return bridge->askPassword(path, /*retry=*/true, std::move(done));
+        // Gone or changed on disk while the question was open.
+        done(OpenOutcome::unreadable);
+    });
+}
+
+void NativeBridge::answerOpen(OpenOutcome outcome, const fs::path& path, ReplyHandle& reply, const Json& cancelled) {
+    switch (outcome) {
+        case OpenOutcome::opened: return answerDocument(reply);
+        case OpenOutcome::cancelled: return reply.answer(cancelled);
+        case OpenOutcome::unreadable: return reply.answer(openFailure(path));
+        case OpenOutcome::locked: return reply.answer(openFailure(path, /*locked=*/true));
+    }
+}
+
+Json NativeBridge::openFailure(const fs::path& path, bool locked) {
+    const std::string name = path.filename().string();
+    if (locked) return {{"error", "\"" + name + "\" couldn't be opened \u2014 it is protected with a password."}};
     std::error_code error;
     if (!fs::exists(path, error))
         return {{"error", "\"" + name + "\" was not found \u2014 it may have been moved or deleted."}};

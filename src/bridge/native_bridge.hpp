@@ -53,9 +53,21 @@ public:
     void receive(const BridgeCall& call, ReplyHandle reply);
 
     // Opens the script with its marks; false when the file is not a readable
-    // PDF. The document dictionary is then the current one ("currentDocument").
+    // PDF, or is locked and the password of the open script does not unlock
+    // it (a reopen of the same file needs no question). The document
+    // dictionary is then the current one ("currentDocument").
     bool openDocument(const std::filesystem::path& path);
-    static Json openFailure(const std::filesystem::path& path);
+    // How an open that may ask the operator ended. `locked`: the script needs
+    // a password and there is no one to ask.
+    enum class OpenOutcome { opened, unreadable, locked, cancelled };
+    // As openDocument, but a locked script asks for its password, and asks
+    // again after a wrong one, until it opens or the operator cancels.
+    // `password` is tried first, without asking (a copy of the open script).
+    // `done` runs exactly once: at once when no question was needed.
+    void openDocumentAsking(const std::filesystem::path& path, std::function<void(OpenOutcome)> done,
+                            std::string password = {});
+    // The page's failure dictionary for a script that did not open.
+    static Json openFailure(const std::filesystem::path& path, bool locked = false);
     bool ensureWindowWidth(std::int64_t width);
     // An event of the shell's own (menu commands, window chrome, updates) for
     // the main window's page, in line with the bridge's own events.
@@ -148,6 +160,16 @@ private:
     void debugLogCall(const BridgeArguments& a, ReplyHandle& r);
     void updateStatusCall(const BridgeArguments& a, ReplyHandle& r);
     void installUpdateCall(const BridgeArguments& a, ReplyHandle& r);
+
+    // One open attempt: none when it opened, else why not.
+    std::optional<PdfOpenError> openWith(const std::filesystem::path& path, const std::string& password);
+    // The password to try first on `path`: the open script's, when it is the same file.
+    std::string heldPasswordFor(const std::filesystem::path& path);
+    void askPassword(const std::filesystem::path& path, bool retry, std::function<void(OpenOutcome)> done);
+    // The reply of the calls that open a script: the document, the failure
+    // dictionary, or `cancelled` (null or "").
+    void answerOpen(OpenOutcome outcome, const std::filesystem::path& path, ReplyHandle& reply,
+                    const Json& cancelled);
 
     // File and dialog rows (native_bridge_files.cpp).
     std::optional<std::filesystem::path> scriptPath();

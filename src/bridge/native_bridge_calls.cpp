@@ -113,8 +113,9 @@ const std::vector<NativeBridge::Row>& NativeBridge::rows() {
 void NativeBridge::openDocumentPathCall(const BridgeArguments& a, ReplyHandle& r) {
     const auto path = a.path(0);
     if (!path) return r.answer(nullptr);
-    if (openDocument(*path)) return answerDocument(r);
-    r.answer(openFailure(*path));
+    openDocumentAsking(*path, [weak = weak_from_this(), path = *path, reply = r](OpenOutcome outcome) mutable {
+        if (auto bridge = weak.lock()) bridge->answerOpen(outcome, path, reply, nullptr);
+    });
 }
 
 void NativeBridge::closeDocumentCall(const BridgeArguments&, ReplyHandle& r) {

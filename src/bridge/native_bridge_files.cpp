@@ -87,8 +87,9 @@ void NativeBridge::openDocumentPanelCall(const BridgeArguments&, ReplyHandle& r)
                        [weak = weak_from_this(), reply = r](std::optional<std::string> path) mutable {
                            auto bridge = weak.lock();
                            if (!bridge || !path) return reply.answer(nullptr);
-                           if (bridge->openDocument(*path)) return bridge->answerDocument(reply);
-                           reply.answer(openFailure(*path));
+                           bridge->openDocumentAsking(*path, [weak, path = *path, reply](OpenOutcome outcome) mutable {
+                               if (auto bridge = weak.lock()) bridge->answerOpen(outcome, path, reply, nullptr);
+                           });
                        });
 }
 
@@ -99,8 +100,14 @@ void NativeBridge::revealSidecarCall(const BridgeArguments&, ReplyHandle& r) {
     if (engine_.sidecarURL() && fs::exists(*engine_.sidecarURL(), error))
         paths.push_back(engine_.sidecarURL()->string());
     auto dialogs = dialogs_.lock();
-    if (dialogs && !paths.empty()) dialogs->reveal(paths);
-    r.answer(true);
+    if (!dialogs || paths.empty()) return r.answer(true);
+    // Answered once the file viewer has said whether it could: a failure
+    // reaches the page as the call's error, which it shows like any other.
+    dialogs->reveal(paths, [name = fs::path(paths.front()).filename().string(),
+                            reply = r](std::optional<std::string> failure) mutable {
+        if (failure) return reply.fail("Couldn't show " + name + " in Files - " + *failure);
+        reply.answer(true);
+    });
 }
 
 void NativeBridge::saveSidecarCall(const BridgeArguments&, ReplyHandle& r) {
@@ -118,8 +125,11 @@ void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
     engine_.saveSidecar(false);
     const SavePanelRequest request{"Save the script and its marks as a new copy", {pdfFilter},
                                    script->filename().string(), script->parent_path().string()};
-    dialogs->savePanel(request, [weak = weak_from_this(), script = *script,
-                                 marks = *engine_.sidecarURL(), reply = r](std::optional<std::string> chosen) mutable {
+    // A copy of a locked script is locked with the same password; it opens
+    // with the one already given.
+    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, marks = *engine_.sidecarURL(),
+                                 password = documentStore_->password(),
+                                 reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer("");
         fs::path destination = *chosen;
@@ -132,8 +142,12 @@ void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
         if (!failure) failure = removeIfPresent(destinationMarks);
         if (!failure && fs::exists(marks, error)) failure = copyFile(marks, destinationMarks);
         if (failure) return reply.fail(*failure);
-        if (bridge->openDocument(destination)) return bridge->answerDocument(reply);
-        reply.answer(openFailure(destination));
+        bridge->openDocumentAsking(
+            destination,
+            [weak, destination, reply](OpenOutcome outcome) mutable {
+                if (auto bridge = weak.lock()) bridge->answerOpen(outcome, destination, reply, "");
+            },
+            std::move(password));
     });
 }
 
@@ -204,30 +218,43 @@ void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r)
     // the page just measured belongs to them. Another script opened while the
     // panel is open changes neither; the export is of what the operator asked
     // for, and edits made meanwhile do not reach the file.
+    // Beside the script, where its other files are, not wherever the program started.
     const SavePanelRequest request{"Save marked script as PDF", {pdfFilter},
-                                   script->stem().string() + " (marked)", std::nullopt};
-    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, sidecar = engine_.sidecar(),
-                                 layout = std::move(*layout), reply = r](std::optional<std::string> chosen) mutable {
+                                   script->stem().string() + " (marked)", script->parent_path().string()};
+    // The password goes with the script: the export opens the file again.
+    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, password = documentStore_->password(),
+                                 sidecar = engine_.sidecar(), layout = std::move(*layout),
+                                 reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer(false);
         const fs::path to = *chosen;
         const std::optional<fs::path> open = bridge->scriptPath();
         const Settings& settings = bridge->settingsStore_->settings();
-        runInBackground([weak, script, open, sidecar = std::move(sidecar), layout = std::move(layout), to,
-                         memos = settings.memosVisible, drop = settings.dropPageNumbers, reply]() mutable {
+        runInBackground([weak, script, password = std::move(password), open, sidecar = std::move(sidecar),
+                         layout = std::move(layout), to, memos = settings.memosVisible,
+                         drop = settings.dropPageNumbers, reply]() mutable {
             // Neither the exported script's files nor those of a script opened
             // since may be written over. Looked up here, off the main thread.
             std::optional<std::string> refusal = exportRefusal(script, to);
             if (!refusal && open) refusal = exportRefusal(*open, to);
             // Label measurements (TALLOWMARK_EXPORT_DEBUG) go to standard output.
-            const bool written =
-                !refusal && MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos, drop);
+            const bool written = !refusal && MarkupExporter::exportMarkedScript(script, sidecar, layout, to, memos,
+                                                                                 drop, stdout, password);
             postToMain([weak, to, written, refusal, reply]() mutable {
                 if (refusal) return reply.fail(*refusal, false);
                 if (!written) return reply.fail("vienti epaonnistui", false);
-                if (auto bridge = weak.lock())
-                    if (auto dialogs = bridge->dialogs_.lock()) dialogs->reveal({to.string()});
-                reply.answer(true);
+                auto bridge = weak.lock();
+                auto dialogs = bridge ? bridge->dialogs_.lock() : nullptr;
+                if (!dialogs) return reply.answer(true);
+                // The file is written either way; the value says so to shells that pass one with an error.
+                dialogs->reveal({to.string()}, [name = to.filename().string(),
+                                                reply](std::optional<std::string> failure) mutable {
+                    if (failure)
+                        return reply.fail("The marked script was saved as " + name +
+                                              " but couldn't be shown in Files - " + *failure,
+                                          true);
+                    reply.answer(true);
+                });
             });
         });
     });

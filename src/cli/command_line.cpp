@@ -57,18 +57,15 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 double kilobytes(std::size_t bytes) { return bytes / 1024.0; }
 
-int renderPageMode(const std::vector<std::string>& operands, std::FILE* out) {
-    const std::filesystem::path pdf = expandPathOperand(operands[0]);
+int renderPageMode(const std::vector<std::string>& operands, const std::string& password, std::FILE* out) {
+    const ScriptOperand pdf{expandPathOperand(operands[0]), password};
     const int page = pageOperand(&operands[1]);
     const std::filesystem::path target = expandPathOperand(operands[2]);
     const int width = widthOperand(operands.size() > 3 ? &operands[3] : nullptr);
 
     DocumentStore store;
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
-    if (!info) {
-        std::fputs("virhe: PDF:aa ei voitu avata\n", out);
-        return 1;
-    }
+    const std::optional<DocumentStore::Info> info = openForMode(store, pdf, out);
+    if (!info) return 1;
     const std::optional<DocumentStore::Bytes> png = store.renderPage(page - 1, width);
     if (!png) {
         std::fputs("virhe: renderointi epaonnistui\n", out);
@@ -84,18 +81,15 @@ int renderPageMode(const std::vector<std::string>& operands, std::FILE* out) {
     return 0;
 }
 
-int renderBenchmarkMode(const std::vector<std::string>& operands, std::FILE* out) {
-    const std::filesystem::path pdf = expandPathOperand(operands[0]);
+int renderBenchmarkMode(const std::vector<std::string>& operands, const std::string& password, std::FILE* out) {
+    const ScriptOperand pdf{expandPathOperand(operands[0]), password};
     const int width = widthOperand(operands.size() > 1 ? &operands[1] : nullptr);
 
     DocumentStore store;
     const auto openStart = std::chrono::steady_clock::now();
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
+    const std::optional<DocumentStore::Info> info = openForMode(store, pdf, out);
     const double openMs = millisecondsSince(openStart);
-    if (!info) {
-        std::fputs("virhe: PDF:aa ei voitu avata\n", out);
-        return 1;
-    }
+    if (!info) return 1;
     if (info->pageCount < 1) {  // rendering nothing is no pass
         std::fputs("virhe: PDF:ssa ei ole sivuja\n", out);
         return 1;
@@ -161,7 +155,7 @@ std::optional<std::string> exportTargetClash(const std::filesystem::path& pdf, c
     return std::nullopt;
 }
 
-int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
+int exportMarkedMode(const std::vector<std::string>& operands, const std::string& password, std::FILE* out) {
     if (operands.size() < 3) {
         std::fputs("virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
                    "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n",
@@ -191,11 +185,19 @@ int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
         std::fprintf(out, "virhe: ladonta ei jasenny: %s\n", layoutPath.c_str());
         return 1;
     }
+    // A locked script without its password, or with a wrong one, is said as
+    // such, not as a failed export. Only the drawing side is opened to tell.
+    if (const auto problem = DocumentStore::openProblem(pdf, password); problem == PdfOpenError::locked) {
+        std::fputs(password.empty() ? "virhe: PDF on suojattu salasanalla - anna se valitsimella --password\n"
+                                    : "virhe: salasana ei kelpaa\n",
+                   out);
+        return 1;
+    }
     SettingsStore settings(false);
     const bool dropPageNumbers = settings.settings().dropPageNumbers;
     if (std::getenv("TALLOWMARK_EXPORT_DEBUG")) {
         DocumentStore store;
-        if (const auto info = store.open(pdf)) {
+        if (const auto info = store.open(pdf, password)) {
             if (dropPageNumbers) store.setDropPageNumbers(true);
             if (!sidecar->crop.empty()) store.setCrop(cropFromList(sidecar->crop));
             const std::vector<std::array<double, 2>> sizes = store.pageSizes();
@@ -212,7 +214,7 @@ int exportMarkedMode(const std::vector<std::string>& operands, std::FILE* out) {
         }
     }
     if (!MarkupExporter::exportMarkedScript(pdf, *sidecar, *layout, target, /*includeMemos=*/true, dropPageNumbers,
-                                            out)) {
+                                            out, password)) {
         std::fputs("virhe: vienti epaonnistui\n", out);
         return 1;
     }
@@ -244,30 +246,44 @@ std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments,
         std::fprintf(out, "%s\n", update::runningBuild().stamp.c_str());
         return 0;
     }
-    // Table order; a mode without its required operands gives way to the next.
-    if (const auto operands = operandsOf(arguments, "--pdf-test"); operands && operands->size() >= 1)
-        return renderBenchmarkMode(*operands, out);
-    if (const auto operands = operandsOf(arguments, "--page-lines"); operands && operands->size() >= 1)
-        return pageLinesMode(expandPathOperand((*operands)[0]), pageOperand(operands->size() > 1 ? &(*operands)[1] : nullptr), out);
-    if (const auto operands = operandsOf(arguments, "--maxtext-data"); operands && operands->size() >= 1) {
-        const auto crop = operandsOf(arguments, "--maxtext-crop");
-        return maxTextDataMode(expandPathOperand((*operands)[0]),
-                               crop && !crop->empty() ? std::optional(crop->front()) : std::nullopt, out);
+    // "--password TEXT" unlocks the script of whichever mode runs. It is taken
+    // out first, so that neither it nor its text is read as a mode's operand.
+    std::vector<std::string> rest = arguments;
+    std::string password;
+    if (const auto at = std::find(rest.begin(), rest.end(), "--password"); at != rest.end()) {
+        if (at + 1 == rest.end()) {
+            std::fputs("virhe: --password ilman salasanaa\n", out);
+            return 1;
+        }
+        password = *(at + 1);
+        rest.erase(at, at + 2);
     }
-    if (const auto operands = operandsOf(arguments, "--page-sizes"); operands && operands->size() >= 1)
-        return pageSizesMode(expandPathOperand((*operands)[0]), out);
-    if (const auto operands = operandsOf(arguments, "--lock-latency-test"); operands && operands->size() >= 1)
-        return lockLatencyMode(expandPathOperand((*operands)[0]), out);
-    if (const auto operands = operandsOf(arguments, "--snap-test"); operands && operands->size() >= 1)
-        return snapTestMode(expandPathOperand((*operands)[0]), out);
-    if (const auto operands = operandsOf(arguments, "--text-box"); operands && operands->size() >= 1)
-        return textBoxMode(expandPathOperand((*operands)[0]), out);
-    if (const auto operands = operandsOf(arguments, "--render-page"); operands && operands->size() >= 3)
-        return renderPageMode(*operands, out);
+    const auto script = [&](const std::string& operand) { return ScriptOperand{expandPathOperand(operand), password}; };
+
+    // Table order; a mode without its required operands gives way to the next.
+    if (const auto operands = operandsOf(rest, "--pdf-test"); operands && operands->size() >= 1)
+        return renderBenchmarkMode(*operands, password, out);
+    if (const auto operands = operandsOf(rest, "--page-lines"); operands && operands->size() >= 1)
+        return pageLinesMode(script((*operands)[0]), pageOperand(operands->size() > 1 ? &(*operands)[1] : nullptr), out);
+    if (const auto operands = operandsOf(rest, "--maxtext-data"); operands && operands->size() >= 1) {
+        const auto crop = operandsOf(rest, "--maxtext-crop");
+        return maxTextDataMode(script((*operands)[0]), crop && !crop->empty() ? std::optional(crop->front()) : std::nullopt,
+                               out);
+    }
+    if (const auto operands = operandsOf(rest, "--page-sizes"); operands && operands->size() >= 1)
+        return pageSizesMode(script((*operands)[0]), out);
+    if (const auto operands = operandsOf(rest, "--lock-latency-test"); operands && operands->size() >= 1)
+        return lockLatencyMode(script((*operands)[0]), out);
+    if (const auto operands = operandsOf(rest, "--snap-test"); operands && operands->size() >= 1)
+        return snapTestMode(script((*operands)[0]), out);
+    if (const auto operands = operandsOf(rest, "--text-box"); operands && operands->size() >= 1)
+        return textBoxMode(script((*operands)[0]), out);
+    if (const auto operands = operandsOf(rest, "--render-page"); operands && operands->size() >= 3)
+        return renderPageMode(*operands, password, out);
     // Without its layout an export would guess where the page placed the
     // marks, so missing operands are an error here rather than a fall-through.
-    if (const auto operands = operandsOf(arguments, "--export-marked")) return exportMarkedMode(*operands, out);
-    if (const auto operands = operandsOf(arguments, "--make-demo")) {
+    if (const auto operands = operandsOf(rest, "--export-marked")) return exportMarkedMode(*operands, password, out);
+    if (const auto operands = operandsOf(rest, "--make-demo")) {
         const std::filesystem::path folder =
             operands->empty() ? defaultDemoFolder() : expandPathOperand(operands->front());
         return DemoScriptMaker(out).run(folder);

@@ -20,7 +20,6 @@ namespace {
 
 using Line = ViewFraction;
 
-constexpr const char* cannotOpen = "virhe: PDF:aa ei voitu avata\n";
 // A mode that walks the pages has nothing to report on a script without any;
 // printing empty statistics would read as a pass.
 constexpr const char* noPages = "virhe: PDF:ssa ei ole sivuja\n";
@@ -77,13 +76,21 @@ std::optional<std::vector<double>> parseNumbers(const std::string& text) {
 
 }  // namespace
 
-int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out) {
+std::optional<DocumentStore::Info> openForMode(DocumentStore& store, const ScriptOperand& pdf, std::FILE* out,
+                                               const char* unreadable) {
+    const DocumentStore::OpenResult opened = store.openScript(pdf.path, pdf.password);
+    if (opened.info) return opened.info;
+    if (opened.problem != PdfOpenError::locked) std::fputs(unreadable, out);
+    // poppler answers the same for no password and a wrong one; which it was is ours to know.
+    else if (pdf.password.empty()) std::fputs("virhe: PDF on suojattu salasanalla - anna se valitsimella --password\n", out);
+    else std::fputs("virhe: salasana ei kelpaa\n", out);
+    return std::nullopt;
+}
+
+int pageLinesMode(const ScriptOperand& pdf, int page, std::FILE* out) {
     DocumentStore store;
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
-    if (!info) {
-        std::fputs(cannotOpen, out);
-        return 1;
-    }
+    const std::optional<DocumentStore::Info> info = openForMode(store, pdf, out);
+    if (!info) return 1;
     if (page > info->pageCount) {
         std::fprintf(out, "virhe: sivua %d ei ole (%d sivua)\n", page, info->pageCount);
         return 1;
@@ -91,7 +98,7 @@ int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out) {
     // The store gives the line fractions without their texts; the same lines
     // are read again with their texts and placed on the store's visible box,
     // the way the store does it.
-    const std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(readPdfBytes(pdf));
+    const std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(readPdfBytes(pdf.path), pdf.password);
     const std::optional<BoxFraction> crop = store.cropFraction(page - 1);
     std::vector<std::pair<ViewFraction, std::string>> lines;
     PageRect visible{};
@@ -108,13 +115,10 @@ int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out) {
     return 0;
 }
 
-int maxTextDataMode(const std::filesystem::path& pdf, const std::optional<std::string>& crop, std::FILE* out) {
+int maxTextDataMode(const ScriptOperand& pdf, const std::optional<std::string>& crop, std::FILE* out) {
     DocumentStore store;
-    std::optional<DocumentStore::Info> info = store.open(pdf);
-    if (!info) {
-        std::fputs(cannotOpen, out);
-        return 1;
-    }
+    std::optional<DocumentStore::Info> info = openForMode(store, pdf, out);
+    if (!info) return 1;
     if (crop)
         if (const auto numbers = parseNumbers(*crop))
             if (const std::optional<PageCrop> fraction = cropFromList(*numbers)) info = store.setCrop(fraction);
@@ -135,12 +139,9 @@ int maxTextDataMode(const std::filesystem::path& pdf, const std::optional<std::s
     return 0;
 }
 
-int pageSizesMode(const std::filesystem::path& pdf, std::FILE* out) {
+int pageSizesMode(const ScriptOperand& pdf, std::FILE* out) {
     DocumentStore store;
-    if (!store.open(pdf)) {
-        std::fputs(cannotOpen, out);
-        return 1;
-    }
+    if (!openForMode(store, pdf, out)) return 1;
     const SettingsStore settings(false);
     const std::optional<DocumentStore::Info> info = store.setDropPageNumbers(settings.settings().dropPageNumbers);
     const std::vector<std::array<double, 2>> sizes = store.pageSizes();
@@ -151,13 +152,10 @@ int pageSizesMode(const std::filesystem::path& pdf, std::FILE* out) {
     return 0;
 }
 
-int lockLatencyMode(const std::filesystem::path& pdf, std::FILE* out) {
+int lockLatencyMode(const ScriptOperand& pdf, std::FILE* out) {
     DocumentStore store;
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
-    if (!info) {
-        std::fputs(cannotOpen, out);
-        return 1;
-    }
+    const std::optional<DocumentStore::Info> info = openForMode(store, pdf, out);
+    if (!info) return 1;
     if (info->pageCount < 1) {
         std::fputs(noPages, out);
         return 1;
@@ -197,13 +195,10 @@ int lockLatencyMode(const std::filesystem::path& pdf, std::FILE* out) {
     return 0;
 }
 
-int snapTestMode(const std::filesystem::path& pdf, std::FILE* out) {
+int snapTestMode(const ScriptOperand& pdf, std::FILE* out) {
     DocumentStore store;
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
-    if (!info) {
-        std::fputs(cannotOpen, out);
-        return 1;
-    }
+    const std::optional<DocumentStore::Info> info = openForMode(store, pdf, out);
+    if (!info) return 1;
     if (info->pageCount < 1) {
         std::fputs(noPages, out);
         return 1;
@@ -282,13 +277,10 @@ int snapTestMode(const std::filesystem::path& pdf, std::FILE* out) {
     return 0;
 }
 
-int textBoxMode(const std::filesystem::path& pdf, std::FILE* out) {
+int textBoxMode(const ScriptOperand& pdf, std::FILE* out) {
     DocumentStore store;
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
-    if (!info) {
-        std::fputs("PDF ei aukea\n", out);
-        return 1;
-    }
+    const std::optional<DocumentStore::Info> info = openForMode(store, pdf, out, "PDF ei aukea\n");
+    if (!info) return 1;
     if (info->pageCount < 1) {
         std::fputs(noPages, out);
         return 1;

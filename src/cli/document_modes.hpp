@@ -9,14 +9,28 @@
 #include <optional>
 #include <string>
 
+#include "document/document_store.hpp"
+
 namespace tallowmark {
 
-int pageLinesMode(const std::filesystem::path& pdf, int page, std::FILE* out);
+// The script a mode reads, with the password given by "--password" (empty: none).
+struct ScriptOperand {
+    std::filesystem::path path;
+    std::string password;
+};
+
+// Opens the script for a mode. On failure prints one line: `unreadable` for
+// a file that is no readable PDF; for a locked one, that it needs
+// "--password", or that the one given is wrong.
+std::optional<DocumentStore::Info> openForMode(DocumentStore& store, const ScriptOperand& pdf, std::FILE* out,
+                                               const char* unreadable = "virhe: PDF:aa ei voitu avata\n");
+
+int pageLinesMode(const ScriptOperand& pdf, int page, std::FILE* out);
 // `crop` is the operand of "--maxtext-crop", when given.
-int maxTextDataMode(const std::filesystem::path& pdf, const std::optional<std::string>& crop, std::FILE* out);
-int pageSizesMode(const std::filesystem::path& pdf, std::FILE* out);
-int lockLatencyMode(const std::filesystem::path& pdf, std::FILE* out);
-int snapTestMode(const std::filesystem::path& pdf, std::FILE* out);
-int textBoxMode(const std::filesystem::path& pdf, std::FILE* out);
+int maxTextDataMode(const ScriptOperand& pdf, const std::optional<std::string>& crop, std::FILE* out);
+int pageSizesMode(const ScriptOperand& pdf, std::FILE* out);
+int lockLatencyMode(const ScriptOperand& pdf, std::FILE* out);
+int snapTestMode(const ScriptOperand& pdf, std::FILE* out);
+int textBoxMode(const ScriptOperand& pdf, std::FILE* out);
 
 }  // namespace tallowmark

@@ -31,6 +31,7 @@ void printUsage(std::FILE* out) {
         "  --export-marked pdf out.pdf ladonta.json merkitty kasikirjoitus PDF:ksi\n"
         "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
         "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
+        "  --password salasana                      lukitun PDF:n salasana tiloille, jotka avaavat PDF:n\n"
         "Jos sovellus on jo kaynnissa, --open antaa kasikirjoituksen sille ja paattyy.\n",
         out);
 }

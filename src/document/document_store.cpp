@@ -51,10 +51,17 @@ bool isFoldedAway(gunichar c) {
     }
 }
 
+// Overwrites the text before letting it go, so a script's password does not
+// linger in freed memory.
+void wipe(std::string& text) {
+    explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
 }  // namespace
 
 DocumentStore::DocumentStore() = default;
-DocumentStore::~DocumentStore() = default;
+DocumentStore::~DocumentStore() { wipe(password_); }
 
 std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
@@ -84,10 +91,12 @@ std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
 }
 
 std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfBytes& bytes, const LayoutPdf& layout,
-                                                                      int workers) {
+                                                                      int workers, const std::string& password,
+                                                                      std::size_t keepBytes) {
     const int pageCount = layout.pageCount();
     std::vector<CollectedPage> pages(std::max(pageCount, 0));
     std::atomic<int> next{0};
+    std::atomic<std::size_t> claimed{0};
     auto take = [&](const LayoutPdf& from) {
         for (int i = next++; i < pageCount; i = next++) {
             pages[i].lines = from.textLines(i);
@@ -96,7 +105,12 @@ std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfB
             std::string text;
             for (const TextLine& line : pages[i].lines) text += line.text;
             pages[i].searchText = searchKey(text);
-            from.releasePage(i);
+            // Pages are taken in order, so the words kept are the first
+            // pages', where a search starts; the others are let go here.
+            std::shared_ptr<const PageWords> words = from.takeWords(i);
+            if (!words) continue;
+            const std::size_t size = LayoutPdf::footprint(*words);
+            if (claimed.fetch_add(size) + size <= keepBytes) pages[i].words = std::move(words);
         }
     };
     // Short-lived threads of its own rather than the shared queue: an open
@@ -108,7 +122,7 @@ std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfB
             // the shared bytes through its own. A worker that cannot open one
             // takes no pages, and the others share them out.
             threads.emplace_back([&] {
-                if (const std::unique_ptr<LayoutPdf> own = LayoutPdf::open(bytes)) take(*own);
+                if (const std::unique_ptr<LayoutPdf> own = LayoutPdf::open(bytes, password)) take(*own);
             });
         } catch (const std::system_error&) {
             break;  // no more threads: the ones running and the caller finish the pages
@@ -124,18 +138,38 @@ bool DocumentStore::pageMayMatchLocked(const Held&, int index, const std::string
     return searchTexts_[index]->find(key) != std::string::npos;
 }
 
-std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::path& path) {
+std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::path& path, const std::string& password) {
+    return openScript(path, password).info;
+}
+
+DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path& path, const std::string& password) {
     const Held held(lock_);
     const PdfBytes bytes = readPdfBytes(path);
-    std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(bytes);
-    if (!layout) return std::nullopt;
-    std::vector<CollectedPage> collected = collectPages(bytes, *layout, collectionWorkers());
+    std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(bytes, password);
+    if (!layout) {
+        // poppler-glib's error is what tells a locked file from a bad one.
+        PdfOpenError problem = PdfOpenError::unreadable;
+        RenderPdf::open(bytes, password, &problem);
+        return {std::nullopt, problem};
+    }
+    // The first pages' words stay for the first search, within half the
+    // budget: kept among the freed words of the other pages, they hold about
+    // twice their size of the open's heap resident.
+    layout->setWordsBudget(wordsBudget_);
+    std::vector<CollectedPage> collected =
+        collectPages(bytes, *layout, collectionWorkers(), password, wordsBudget_ / 2);
+    for (std::size_t i = 0; i < collected.size(); ++i)
+        layout->keepWords(static_cast<int>(i), std::move(collected[i].words));
 
     document_ = std::move(layout);
     url_ = std::filesystem::absolute(path);
+    wipe(password_);
+    password_ = password;
     {
+        // After the line collection: opened before it, the drawing document's
+        // heap sits among the collection's and keeps more of it resident.
         std::scoped_lock render(renderLock_);
-        renderPdf_ = RenderPdf::open(bytes);
+        renderPdf_ = RenderPdf::open(bytes, password);
     }
     clearImageCacheLocked(held);
     lineCache_.clear();
@@ -149,13 +183,25 @@ std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::pa
     cropFractions_.clear();
     cropFractions_ = computeCropFractionsLocked(held, std::nullopt);
     automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
-    return currentInfoLocked(held);
+    return {currentInfoLocked(held), PdfOpenError::unreadable};
+}
+
+std::optional<PdfOpenError> DocumentStore::openProblem(const std::filesystem::path& path, const std::string& password) {
+    PdfOpenError problem = PdfOpenError::unreadable;
+    if (RenderPdf::open(readPdfBytes(path), password, &problem)) return std::nullopt;
+    return problem;
+}
+
+std::string DocumentStore::password() const {
+    const Held held(lock_);
+    return password_;
 }
 
 void DocumentStore::close() {
     const Held held(lock_);
     document_.reset();
     url_.reset();
+    wipe(password_);
     {
         std::scoped_lock render(renderLock_);
         renderPdf_.reset();
@@ -231,6 +277,17 @@ std::optional<BoxFraction> DocumentStore::cropFractionLocked(const Held&, int in
 std::string DocumentStore::pageText(int index) {
     std::scoped_lock guard(lock_);
     return document_ ? document_->pageText(index) : std::string();
+}
+
+void DocumentStore::setWordsBudget(std::size_t bytes) {
+    std::scoped_lock guard(lock_);
+    wordsBudget_ = bytes;
+    if (document_) document_->setWordsBudget(bytes);
+}
+
+std::size_t DocumentStore::keptWordsBytes() const {
+    std::scoped_lock guard(lock_);
+    return document_ ? document_->keptWordsBytes() : 0;
 }
 
 std::vector<std::string> DocumentStore::cachedKeys() {

@@ -74,9 +74,23 @@ public:
     // Every public operation takes the locks it needs itself, so a caller can
     // neither forget the lock nor hold it across work of its own.
 
+    struct OpenResult {
+        std::optional<Info> info;
+        PdfOpenError problem = PdfOpenError::unreadable;  // why, when there is no info
+    };
+    // Opens the script; on failure the store is unchanged. `password` (empty:
+    // none) unlocks an encrypted file. It stays with the open document, for
+    // every later use of the file while it is open (the export asks for it),
+    // and is wiped from memory when the document closes or is replaced.
+    OpenResult openScript(const std::filesystem::path& path, const std::string& password = {});
     // None, with the store unchanged, when the file cannot be opened as a PDF.
-    std::optional<Info> open(const std::filesystem::path& path);
+    std::optional<Info> open(const std::filesystem::path& path, const std::string& password = {});
     void close();
+    // The password the open script was unlocked with; empty when it needed none.
+    std::string password() const;
+    // Why the file would not open with `password`, asking only poppler's
+    // drawing side (no pages are read); none when it would open.
+    static std::optional<PdfOpenError> openProblem(const std::filesystem::path& path, const std::string& password = {});
     std::optional<Info> currentInfo() const;
 
     // PNG bytes of the page at `pixelWidth` (at least 1), crop applied; none on
@@ -128,18 +142,31 @@ public:
     struct CollectedPage {
         std::vector<TextLine> lines;
         std::optional<std::string> searchText;  // none: the text could not be folded
+        // The page's words, for the first pages whose words fit in
+        // `keepBytes` together; none for the others.
+        std::shared_ptr<const PageWords> words;
     };
     // Every page's lines and search text, taken on `workers` threads (the
     // caller's one of them), each extra one reading `bytes` through a poppler
     // document of its own; `layout` is the caller's. Pages are released from
-    // every document once taken. The result does not depend on `workers`.
-    static std::vector<CollectedPage> collectPages(const PdfBytes& bytes, const LayoutPdf& layout, int workers);
+    // every document once taken. The result does not depend on `workers`,
+    // except for which pages near the end of `keepBytes` keep their words.
+    // `password` unlocks the workers' documents as it did the caller's.
+    static std::vector<CollectedPage> collectPages(const PdfBytes& bytes, const LayoutPdf& layout, int workers,
+                                                   const std::string& password = {}, std::size_t keepBytes = 0);
     // Text folded for a test that can rule a page out of a search without
     // poppler: compatibility forms, letter case, white space and hyphens are
     // all gone, so anything poppler's find matches (case ignored, across line
     // ends and end-of-line hyphens) still contains the folded query. None
     // for text that is not UTF-8.
     static std::optional<std::string> searchKey(std::string_view text);
+
+    // The bytes of page words kept for selections and search (see
+    // LayoutPdf::defaultWordsBudget); the open hands over the words of the
+    // first pages it laid out, up to half the budget. A budget set applies to
+    // the open script and the next ones.
+    void setWordsBudget(std::size_t bytes);
+    std::size_t keptWordsBytes() const;
 
     // Runs after a page is drawn and encoded, before the image is stored; lets
     // tests change the document while a render is in flight.
@@ -186,6 +213,9 @@ private:
     // without asking poppler to lay them out again.
     std::vector<std::optional<std::string>> searchTexts_;
     bool dropPageNumbers_ = false;
+    std::size_t wordsBudget_ = LayoutPdf::defaultWordsBudget;
+    // Never written anywhere; wiped when the document goes.
+    std::string password_;
 
     mutable std::mutex renderLock_;
     // Guarded by renderLock_:

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <list>
 #include <cpp/poppler-document.h>
 #include <cpp/poppler-page.h>
 
@@ -63,8 +65,30 @@ struct PageWords {
 struct LayoutPdf::Handles {
     PdfBytes bytes;
     std::unique_ptr<poppler::document> document;
-    // Each page's words, made once: selections ask for them many times.
-    std::vector<std::unique_ptr<PageWords>> pages;
+    // The kept pages' words (see defaultWordsBudget), by page index; the
+    // shared pointer lets a caller finish with a page dropped meanwhile.
+    std::vector<std::shared_ptr<const PageWords>> pages;
+    std::list<int> recent;                         // kept pages, most recently used first
+    std::vector<std::list<int>::iterator> placeIn;  // each kept page's entry in `recent`
+    std::size_t keptBytes = 0;
+    std::size_t budget = defaultWordsBudget;
+
+    void drop(int index) {
+        std::shared_ptr<const PageWords>& kept = pages[index];
+        if (!kept) return;
+        keptBytes -= footprint(*kept);
+        recent.erase(placeIn[index]);
+        kept.reset();
+    }
+    void keep(int index, std::shared_ptr<const PageWords> words) {
+        drop(index);
+        keptBytes += footprint(*words);
+        pages[index] = std::move(words);
+        recent.push_front(index);
+        placeIn[index] = recent.begin();
+        while (keptBytes > budget && recent.size() > 1) drop(recent.back());
+    }
+    void touch(int index) { recent.splice(recent.begin(), recent, placeIn[index]); }
 };
 
 namespace {
@@ -166,8 +190,8 @@ std::string utf8Of(const poppler::ustring& text) {
     return result;
 }
 
-std::unique_ptr<PageWords> collectWords(const poppler::page& page, const TextSpace& space) {
-    auto result = std::make_unique<PageWords>();
+std::shared_ptr<PageWords> collectWords(const poppler::page& page, const TextSpace& space) {
+    auto result = std::make_shared<PageWords>();
     PageWords& out = *result;
     std::optional<Run> lineRun, previousRun;
     bool previousSpace = false;
@@ -278,7 +302,7 @@ std::vector<bool> onOuterBaselines(const std::vector<TextLine>& lines) {
 LayoutPdf::LayoutPdf(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
 LayoutPdf::~LayoutPdf() = default;
 
-std::unique_ptr<LayoutPdf> LayoutPdf::open(const PdfBytes& bytes) {
+std::unique_ptr<LayoutPdf> LayoutPdf::open(const PdfBytes& bytes, const std::string& password) {
     if (!bytes) return nullptr;
     gsize size = 0;
     const char* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
@@ -286,9 +310,11 @@ std::unique_ptr<LayoutPdf> LayoutPdf::open(const PdfBytes& bytes) {
     auto handles = std::make_unique<Handles>();
     handles->bytes = bytes;
     // poppler-cpp reads from the bytes in place; `bytes` keeps them alive.
-    handles->document.reset(poppler::document::load_from_raw_data(data, static_cast<int>(size)));
+    // Given as both passwords, as poppler-glib does, so either of the file's unlocks it.
+    handles->document.reset(poppler::document::load_from_raw_data(data, static_cast<int>(size), password, password));
     if (!handles->document || handles->document->is_locked()) return nullptr;
     handles->pages.resize(std::max(handles->document->pages(), 0));
+    handles->placeIn.resize(handles->pages.size());
     return std::unique_ptr<LayoutPdf>(new LayoutPdf(std::move(handles)));
 }
 
@@ -306,25 +332,58 @@ std::optional<PageBoxes> LayoutPdf::pageBoxes(int index) const {
 }
 
 std::string LayoutPdf::pageText(int index) const {
-    const PageWords* page = words(index);
+    const auto page = words(index);
     return page ? page->text : std::string();
 }
 
-const PageWords* LayoutPdf::words(int index) const {
-    if (index < 0 || index >= pageCount() || index >= static_cast<int>(handles_->pages.size())) return nullptr;
-    std::unique_ptr<PageWords>& cached = handles_->pages[index];
-    if (cached) return cached.get();
+std::shared_ptr<const PageWords> LayoutPdf::makeWords(int index) const {
     std::unique_ptr<poppler::page> page(handles_->document->create_page(index));
     if (!page) return nullptr;
     const poppler::rectf crop = page->page_rect(poppler::crop_box);
     const TextSpace space{crop.left(), crop.top(), crop.right(), crop.bottom(), rotationOf(page->orientation())};
-    cached = collectWords(*page, space);
-    return cached.get();
+    return collectWords(*page, space);
+}
+
+std::shared_ptr<const PageWords> LayoutPdf::words(int index) const {
+    if (index < 0 || index >= pageCount() || index >= static_cast<int>(handles_->pages.size())) return nullptr;
+    if (const std::shared_ptr<const PageWords>& kept = handles_->pages[index]) {
+        handles_->touch(index);
+        return kept;
+    }
+    std::shared_ptr<const PageWords> made = makeWords(index);
+    if (made) handles_->keep(index, made);
+    return made;
+}
+
+std::size_t LayoutPdf::footprint(const PageWords& words) {
+    return sizeof(PageWords) + words.text.capacity() + words.glyphs.capacity() * sizeof(PageWords::Glyph) +
+           words.words.capacity() * sizeof(PageWords::Word) + words.lines.capacity() * sizeof(PageWords::Line);
+}
+
+void LayoutPdf::setWordsBudget(std::size_t bytes) const {
+    handles_->budget = bytes;
+    while (handles_->keptBytes > bytes && handles_->recent.size() > 1) handles_->drop(handles_->recent.back());
+}
+
+std::size_t LayoutPdf::keptWordsBytes() const { return handles_->keptBytes; }
+
+std::shared_ptr<const PageWords> LayoutPdf::takeWords(int index) const {
+    if (index < 0 || index >= pageCount() || index >= static_cast<int>(handles_->pages.size())) return nullptr;
+    std::shared_ptr<const PageWords> taken = std::move(handles_->pages[index]);
+    if (!taken) return makeWords(index);
+    handles_->pages[index] = taken;  // drop counts what it lets go of
+    handles_->drop(index);
+    return taken;
+}
+
+void LayoutPdf::keepWords(int index, std::shared_ptr<const PageWords> words) const {
+    if (!words || index < 0 || index >= static_cast<int>(handles_->pages.size())) return;
+    handles_->keep(index, std::move(words));
 }
 
 std::vector<TextLine> LayoutPdf::textLines(int index) const {
     std::vector<TextLine> lines;
-    const PageWords* page = words(index);
+    const auto page = words(index);
     if (!page) return lines;
     for (const PageWords::Line& line : page->lines) {
         if (!line.rect.hasArea() || line.firstGlyph >= line.endGlyph) continue;
@@ -335,7 +394,7 @@ std::vector<TextLine> LayoutPdf::textLines(int index) const {
 }
 
 std::optional<TextSelection> LayoutPdf::wordAt(int index, PagePoint point) const {
-    const PageWords* page = words(index);
+    const auto page = words(index);
     if (!page) return std::nullopt;
     // Words set tight may overlap: the one whose letter is under the point wins.
     const PageWords::Word* found = nullptr;
@@ -358,7 +417,7 @@ std::optional<TextSelection> LayoutPdf::selectWords(int index, PagePoint from, P
 }
 
 std::optional<TextSelection> LayoutPdf::selectBetween(int index, PagePoint from, PagePoint to, Ends ends) const {
-    const PageWords* page = words(index);
+    const auto page = words(index);
     if (!page || page->lines.empty()) return std::nullopt;
     // The line nearest a point, and the glyph boundary nearest it along that
     // line's own direction, so turned pages need no case of their own.
@@ -404,7 +463,7 @@ std::optional<TextSelection> LayoutPdf::selectBetween(int index, PagePoint from,
 
 std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) const {
     std::vector<TextMatch> matches;
-    const PageWords* page = words(index);
+    const auto page = words(index);
     if (!page || page->glyphs.empty() || !g_utf8_validate(query.data(), static_cast<gssize>(query.size()), nullptr))
         return matches;
     gchar* foldedQuery = g_utf8_casefold(query.data(), static_cast<gssize>(query.size()));
@@ -413,21 +472,28 @@ std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) cons
     if (needle.empty()) return matches;
     // The page text case-folded a character at a time, each folded byte
     // remembering the character it came from; a line end reads as a space.
+    // ASCII, most of a script, folds to its own lower case byte for byte,
+    // without asking GLib (and the heap) once a character.
     std::string haystack;
     std::vector<std::uint32_t> source;
     const std::string& text = page->text;
-    for (const char* p = text.c_str(); *p; p = g_utf8_next_char(p)) {
+    haystack.reserve(text.size());
+    source.reserve(text.size());
+    for (const char* p = text.c_str(); *p;) {
         const auto at = static_cast<std::uint32_t>(p - text.c_str());
-        std::string piece;
-        if (*p == '\n') {
-            piece = " ";
-        } else {
-            gchar* folded = g_utf8_casefold(p, g_utf8_next_char(p) - p);
-            piece = folded;
-            g_free(folded);
+        if (static_cast<unsigned char>(*p) < 0x80) {
+            haystack += *p == '\n' ? ' ' : g_ascii_tolower(*p);
+            source.push_back(at);
+            ++p;
+            continue;
         }
-        haystack += piece;
-        source.insert(source.end(), piece.size(), at);
+        const char* next = g_utf8_next_char(p);
+        gchar* folded = g_utf8_casefold(p, next - p);
+        const std::size_t length = std::strlen(folded);
+        haystack.append(folded, length);
+        source.insert(source.end(), length, at);
+        g_free(folded);
+        p = next;
     }
     auto glyphAtOrAfter = [&](std::size_t byte) {
         return static_cast<std::size_t>(
@@ -448,9 +514,7 @@ std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) cons
 }
 
 void LayoutPdf::releasePage(int index) const {
-    if (index < 0) return;
-    const auto at = static_cast<std::size_t>(index);
-    if (at < handles_->pages.size()) handles_->pages[at].reset();
+    if (index >= 0 && index < static_cast<int>(handles_->pages.size())) handles_->drop(index);
 }
 
 }  // namespace tallowmark

@@ -5,6 +5,7 @@
 // leaves it in PDF page space (origin bottom-left, y up, unrotated). Words are
 // poppler's own words; lines are built from them (see layout_pdf.cpp).
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,8 +49,9 @@ struct TextMatch {
 
 class LayoutPdf {
 public:
-    // None when poppler cannot read the bytes as a PDF.
-    static std::unique_ptr<LayoutPdf> open(const PdfBytes& bytes);
+    // None when poppler cannot read the bytes as a PDF, or `password` (empty:
+    // none) does not unlock an encrypted one.
+    static std::unique_ptr<LayoutPdf> open(const PdfBytes& bytes, const std::string& password = {});
     ~LayoutPdf();
     LayoutPdf(const LayoutPdf&) = delete;
     LayoutPdf& operator=(const LayoutPdf&) = delete;
@@ -78,10 +80,29 @@ public:
     // collection at open calls it once a page's lines are taken.
     void releasePage(int index) const;
 
+    // A page's words (its text and glyph boxes) are made by poppler's layout,
+    // the slow step of every question about the page, and kept while all kept
+    // pages fit in the budget; the least recently used go first. The newest
+    // page is kept whatever its size, so questions about one page never lay
+    // it out again and again. 8 MiB is some fifty text-dense pages: more than
+    // a search for a common word reads before its limit of hits.
+    static constexpr std::size_t defaultWordsBudget = std::size_t{8} << 20;
+    void setWordsBudget(std::size_t bytes) const;
+    std::size_t keptWordsBytes() const;
+    // The words of page `index`, made if need be, no longer kept here; none for
+    // no such page. Words depend on the bytes alone, so another LayoutPdf on
+    // the same bytes may keep them (keepWords): the open hands over what its
+    // workers laid out.
+    std::shared_ptr<const PageWords> takeWords(int index) const;
+    void keepWords(int index, std::shared_ptr<const PageWords> words) const;
+    // What a page's words take in memory, in bytes.
+    static std::size_t footprint(const PageWords& words);
+
 private:
     struct Handles;
     enum class Ends { glyphs, words, lines };
-    const PageWords* words(int index) const;
+    std::shared_ptr<const PageWords> words(int index) const;
+    std::shared_ptr<const PageWords> makeWords(int index) const;
     std::optional<TextSelection> selectBetween(int index, PagePoint from, PagePoint to, Ends ends) const;
     explicit LayoutPdf(std::unique_ptr<Handles> handles);
     std::unique_ptr<Handles> handles_;

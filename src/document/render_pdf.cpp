@@ -18,12 +18,34 @@ struct RenderPdf::Handle {
 RenderPdf::RenderPdf(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
 RenderPdf::~RenderPdf() = default;
 
-std::unique_ptr<RenderPdf> RenderPdf::open(const PdfBytes& bytes) {
+std::unique_ptr<RenderPdf> RenderPdf::open(const PdfBytes& bytes, const std::string& password, PdfOpenError* why) {
+    if (why) *why = PdfOpenError::unreadable;
     if (!bytes) return nullptr;
     auto handle = std::make_unique<Handle>();
     handle->bytes = bytes;
-    handle->document = poppler_document_new_from_bytes(bytes.get(), nullptr, nullptr);
-    if (!handle->document) return nullptr;
+    GError* error = nullptr;
+    if (password.empty()) {
+        handle->document = poppler_document_new_from_bytes(bytes.get(), nullptr, &error);
+    } else {
+        // poppler-glib 22.12 (Debian 12) crashes in new_from_bytes and
+        // new_from_data when a password is given and its first try fails: the
+        // retry casts a copy of its stream to a type the copy is not, and reads
+        // through null. new_from_stream copies soundly; over a memory stream of
+        // the same bytes it reads no file. Back to new_from_bytes once the
+        // oldest poppler built against has the fix.
+        const gsize size = g_bytes_get_size(bytes.get());
+        if (size == 0) return nullptr;
+        GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes.get());
+        handle->document = poppler_document_new_from_stream(stream, static_cast<goffset>(size), password.c_str(),
+                                                            nullptr, &error);
+        g_object_unref(stream);
+    }
+    if (!handle->document) {
+        // The error's code, never its text: the text is poppler's and may change.
+        if (why && g_error_matches(error, POPPLER_ERROR, POPPLER_ERROR_ENCRYPTED)) *why = PdfOpenError::locked;
+        g_clear_error(&error);
+        return nullptr;
+    }
     return std::unique_ptr<RenderPdf>(new RenderPdf(std::move(handle)));
 }
 

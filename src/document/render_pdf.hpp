@@ -5,6 +5,7 @@
 // poppler's drawing side.
 
 #include <memory>
+#include <string>
 
 #include "document/pdf_bytes.hpp"
 
@@ -14,8 +15,11 @@ namespace tallowmark {
 
 class RenderPdf {
 public:
-    // None when poppler cannot read the bytes.
-    static std::unique_ptr<RenderPdf> open(const PdfBytes& bytes);
+    // None when poppler cannot read the bytes, with the reason in `why` when
+    // asked for. `password` (empty: none) unlocks an encrypted file; it may be
+    // either of the file's passwords.
+    static std::unique_ptr<RenderPdf> open(const PdfBytes& bytes, const std::string& password = {},
+                                           PdfOpenError* why = nullptr);
     ~RenderPdf();
     RenderPdf(const RenderPdf&) = delete;
     RenderPdf& operator=(const RenderPdf&) = delete;

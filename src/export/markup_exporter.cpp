@@ -109,12 +109,12 @@ double MarkupExporter::chipOriginX(double x, double width, double pageWidth, dou
 
 bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const CueSidecar& sidecar,
                                         const Layout& layout, const std::filesystem::path& to, bool includeMemos,
-                                        bool dropPageNumbers, std::FILE* debugOut) {
+                                        bool dropPageNumbers, std::FILE* debugOut, const std::string& password) {
     // The callers refuse these with a reason; this keeps any other caller from
     // writing the export over the script or its marks.
     if (scriptFileAt(pdf, to)) return false;
     DocumentStore store;
-    const std::optional<DocumentStore::Info> info = store.open(pdf);
+    const std::optional<DocumentStore::Info> info = store.open(pdf, password);
     if (!info) return false;
     if (dropPageNumbers) store.setDropPageNumbers(true);
     if (!sidecar.crop.empty()) store.setCrop(cropFromList(sidecar.crop));

@@ -30,9 +30,10 @@ public:
     // whole and atomically (core/atomic_file), so a failed export never leaves
     // a half-written file under the chosen name. With the environment variable
     // TALLOWMARK_EXPORT_DEBUG set, label measurements go to `debugOut`.
+    // `password` unlocks a script that is locked with one (empty: none).
     static bool exportMarkedScript(const std::filesystem::path& pdf, const CueSidecar& sidecar, const Layout& layout,
                                    const std::filesystem::path& to, bool includeMemos, bool dropPageNumbers,
-                                   std::FILE* debugOut = stdout);
+                                   std::FILE* debugOut = stdout, const std::string& password = {});
 
     // "#rrggbb" as a colour; anything else takes `fallback`.
     static Rgba hexColor(std::string_view text, std::string_view fallback);

@@ -32,7 +32,13 @@ public:
         ++alerts;
         return 0;
     }
-    void reveal(const std::vector<std::string>& paths) override { revealed = paths; }
+    void askPassword(const PasswordRequest&, std::function<void(std::optional<std::string>)> done) override {
+        done(std::nullopt);
+    }
+    void reveal(const std::vector<std::string>& paths, std::function<void(std::optional<std::string>)> done) override {
+        revealed = paths;
+        done(std::nullopt);
+    }
 
     // Closes the oldest open panel with `path` chosen.
     void choose(const fs::path& path) {

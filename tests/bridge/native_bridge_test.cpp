@@ -372,7 +372,13 @@ public:
         messages.push_back(alert.message);
         return button;
     }
-    void reveal(const std::vector<std::string>& paths) override { revealed = paths; }
+    void askPassword(const PasswordRequest&, std::function<void(std::optional<std::string>)> done) override {
+        done(std::nullopt);
+    }
+    void reveal(const std::vector<std::string>& paths, std::function<void(std::optional<std::string>)> done) override {
+        revealed = paths;
+        done(std::nullopt);
+    }
 
     std::optional<std::string> chosen;
     int button = 0;

@@ -168,6 +168,15 @@ bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out
     return std::system(command.str().c_str()) == 0;
 }
 
+bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& out, const std::string& userPassword,
+                const std::string& ownerPassword, int keyBits) {
+    std::ostringstream command;
+    // 40- and 128-bit keys are RC4, which qpdf writes only when told that weak is meant.
+    command << "qpdf --allow-weak-crypto " << quoted(in) << " --encrypt " << quoted(userPassword) << " "
+            << quoted(ownerPassword) << " " << keyBits << " -- " << quoted(out);
+    return std::system(command.str().c_str()) == 0;
+}
+
 bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
                 double x2, double y2) {
     const std::filesystem::path qdf = out.string() + ".qdf";

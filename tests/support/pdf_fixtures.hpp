@@ -62,6 +62,11 @@ std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& 
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages = "1-z");
 
+// qpdf --encrypt: the user password opens the file (empty: it opens without
+// one, locked by its owner password only); keyBits 40, 128 or 256 (AES).
+bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& out, const std::string& userPassword,
+                const std::string& ownerPassword, int keyBits = 256);
+
 // Gives every page the crop box [x1 y1 x2 y2] (PDF user space) through a QDF edit.
 bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
                 double x2, double y2);

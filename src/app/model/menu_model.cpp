@@ -58,7 +58,13 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
             cmd("Shift Pairing", "shiftPairing")}},
           {{cmd("Zoom In", "zoomIn", {"<Control>plus", "<Control>equal", "<Control>KP_Add"}),
             cmd("Zoom Out", "zoomOut", {"<Control>minus", "<Control>KP_Subtract"}),
-            cmd("Fit to Window", "zoomFit", {"<Control>0"}), cmd("Maximize Text", "maxText", {"<Control><Alt>0"})}},
+            cmd("Fit to Window", "zoomFit", {"<Control>0"}),
+            // Ctrl+3 beside One Page and Two Pages; the text sizes share Ctrl+Alt
+            // with Maximize Text.
+            cmd("Fit Width", "fitWidth", {"<Control>3"}),
+            cmd("Larger Text", "textLarger", {"<Control><Alt>plus", "<Control><Alt>equal", "<Control><Alt>KP_Add"}),
+            cmd("Smaller Text", "textSmaller", {"<Control><Alt>minus", "<Control><Alt>KP_Subtract"}),
+            cmd("Maximize Text", "maxText", {"<Control><Alt>0"})}},
           {{cmd("Next Page", "nextPage"), cmd("Previous Page", "prevPage"),
             cmd("Go to Page\u2026", "gotoPage", {"<Control>g"})}},
           {{cmd("Show Sidebar", "toggleSidebar", {"F9"}), cmd("Show Memos", "toggleMemos"),
@@ -121,9 +127,10 @@ MenuItemState validateCommand(std::string_view command, const MenuState& s) {
     else if (command == "cueMode") out.checked = s.cueMode;
     else if (command == "shiftPairing") out.checked = s.spreadOffset == 1;
 
-    static constexpr std::array<std::string_view, 24> needDocument = {
+    static constexpr std::array<std::string_view, 27> needDocument = {
         "cueMode",    "closeScript", "save",     "saveAs",    "importCues", "revealSidecar",
-        "exportMarkedPDF", "zoomIn", "zoomOut",  "zoomFit",   "nextPage",   "prevPage",
+        "exportMarkedPDF", "zoomIn", "zoomOut",  "zoomFit",   "fitWidth",   "textLarger",
+        "textSmaller", "nextPage",   "prevPage",
         "go",         "back",        "reset",    "nextCue",   "prevCue",    "renumber",
         "addMemo",    "addFlag",     "insertLine", "pageNotes", "crop",     "resetCrop"};
     static constexpr std::array<std::string_view, 3> needSelection = {"deleteCue", "duplicateCue", "cueSettings"};
