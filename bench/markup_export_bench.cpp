@@ -1,9 +1,11 @@
 // The marked-script export of a full show: 120 pages with 200 cues (boxes and
 // labels), 50 memos and 20 inserted lines, each opening a gap on its page.
-// Reports the export time and the size of the written PDF per page.
+// Reports the export time and the size of the written PDF per page; then the
+// same with a few texts of huge length.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <string>
 
 #include "bench_script.hpp"
 #include "export/markup_exporter.hpp"
@@ -75,6 +77,31 @@ void BM_ExportMarkedScript(benchmark::State& state) {
     std::filesystem::remove(out);
 }
 BENCHMARK(BM_ExportMarkedScript)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The same show with one cue label, inserted line, memo and flag each holding
+// state.range(0) characters of one word: the export lays out only what shows.
+void BM_ExportLongTexts(benchmark::State& state) {
+    const auto script = bench::scriptPdf(pages);
+    const auto out = std::filesystem::temp_directory_path() / "tallowmark-bench-long.pdf";
+    CueSidecar sidecar;
+    Layout layout;
+    buildShow(sidecar, layout);
+    const std::string text(static_cast<std::size_t>(state.range(0)), 'x');
+    layout.pages[0].labels[0].text = "Q1 " + text;
+    layout.pages[sidecar.inserts[0].page].inserts[0].text = text;
+    sidecar.memos[0].text = text;
+    Flag flag;
+    flag.text = text;
+    sidecar.flags.push_back(flag);
+    for (auto _ : state) {
+        if (!MarkupExporter::exportMarkedScript(script, sidecar, layout, out, true, false)) {
+            state.SkipWithError("export failed");
+            break;
+        }
+    }
+    std::filesystem::remove(out);
+}
+BENCHMARK(BM_ExportLongTexts)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -23,6 +23,27 @@ const char* const memoTextColor = "#241f10";
 
 // Tags (region tabs, flag chips) are set at this many measured pixels.
 constexpr double tagFontPx = 12;
+// Hostile layouts aside, no label or inserted line has this many rows or
+// characters in a row on a page; a broken one draws no more.
+constexpr std::size_t maxDrawnRows = 256;
+constexpr std::size_t maxDrawnRowChars = 4096;
+
+// The rows of a text that can show in a clip of this height, each cut to
+// what can show across this width: only the start of the text is read.
+std::vector<std::string> shownRows(const std::string& text, double width, double height, double lineAdvance,
+                                   double fontSize) {
+    const double rows = lineAdvance > 0 ? std::ceil(height / lineAdvance) + 1 : double(maxDrawnRows);
+    const std::size_t maxRows =
+        std::isfinite(rows) ? std::clamp<std::size_t>(static_cast<std::size_t>(std::max(rows, 1.0)), 1, maxDrawnRows)
+                            : maxDrawnRows;
+    const std::size_t maxChars = std::min(visibleChars(width, 0, fontSize).chars, maxDrawnRowChars);
+    std::vector<std::string> lines = splitLines(text, maxRows);
+    for (std::string& line : lines) line = std::string(visiblePrefix(line, maxChars).text);
+    return lines;
+}
+
+// The page's measured width in px, as the page counted tag characters.
+double pageWidthPx(const PageGeometry& g) { return g.croppedWidth / g.pointsPerPixel; }
 
 void setColor(cairo_t* cr, const Rgba& c, double alpha) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
 
@@ -114,7 +135,8 @@ void drawRegions(cairo_t* cr, const PageGeometry& g, const CueSidecar& sidecar, 
         if (mark.text.empty()) continue;
         const FontPtr medium =
             font("monospace", PANGO_WEIGHT_MEDIUM, PANGO_STYLE_NORMAL, 0.82 * tagFontPx * g.pointsPerPixel);
-        drawTag(cr, g, r.x, r.y, color, {{mark.text, medium.get()}});
+        const std::string tab = shortText(mark.text, tagChars(pageWidthPx(g), 0.82 * tagFontPx));
+        drawTag(cr, g, r.x, r.y, color, {{tab, medium.get()}});
     }
 }
 
@@ -131,11 +153,17 @@ void drawMemos(cairo_t* cr, const PageGeometry& g, const CueSidecar& sidecar, st
         setColor(cr, MarkupExporter::hexColor(edge, "#d9c47a"), 1);
         cairo_set_line_width(cr, 0.8);
         cairo_stroke(cr);
-        const std::string text = trimmed(memo.text, " \t\r\n\v\f");
-        if (text.empty()) continue;
+        const char* const blanks = " \t\r\n\v\f";
+        const std::size_t first = memo.text.find_first_not_of(blanks);
+        if (first == std::string::npos) continue;
         const Box inner = r.grown(-3);
         if (inner.w <= 0 || inner.h <= 0) continue;
         const double size = std::max(std::min(0.22 * g.grownHeight * memo.h, 11.0), 6.0);
+        // Only what the box can show is laid out: the rest lies past its edges.
+        const VisibleRoom room = visibleChars(inner.w, inner.h, size);
+        const std::string text =
+            trimmed(std::string(visiblePrefix(std::string_view(memo.text).substr(first), room.chars, room.lines).text),
+                    blanks);
         const FontPtr desc = font("sans", PANGO_WEIGHT_MEDIUM, PANGO_STYLE_NORMAL, size);
         drawWrappedText(cr, text, desc.get(), inner, textColor);
     }
@@ -150,9 +178,10 @@ void drawFlags(cairo_t* cr, const PageGeometry& g, const CueSidecar& sidecar, st
         const double x = g.croppedWidth * flag.x, y = g.grownHeight * flag.y;
         if (!Box{x, y, 0, 0}.sane()) continue;
         TagLines lines;
-        const std::string role = trimmed(flag.role, " ");
+        const std::string role = shortText(trimmed(flag.role, " "), tagChars(pageWidthPx(g), tagFontPx));
         if (!role.empty()) lines.emplace_back(role, bold.get());
-        if (!flag.text.empty()) lines.emplace_back(flag.text, medium.get());
+        if (!flag.text.empty())
+            lines.emplace_back(shortText(flag.text, tagChars(pageWidthPx(g), 0.82 * tagFontPx)), medium.get());
         if (lines.empty()) lines.emplace_back("\u2022", bold.get());
         drawTag(cr, g, x, y, MarkupExporter::hexColor(flag.color, defaultFlagColor), lines);
     }
@@ -234,7 +263,7 @@ void drawInserts(cairo_t* cr, const PageGeometry& g, const Layout& layout, const
         cairo_rectangle(cr, r.x, r.y - extraLeading / 2, r.w, r.h + extraLeading);
         cairo_clip(cr);
         cairo_set_source_rgb(cr, 0, 0, 0);
-        const std::vector<std::string> lines = splitLines(insert.text);
+        const std::vector<std::string> lines = shownRows(insert.text, r.w, r.h + extraLeading, lineAdvance, size);
         for (std::size_t j = 0; j < lines.size(); ++j) {
             const double baseline = r.y - extraLeading / 2 + run.ascent() + (lineAdvance - run.lineHeight()) / 2 +
                                     lineAdvance * j;
@@ -274,12 +303,18 @@ void drawLabels(cairo_t* cr, const PageGeometry& g, const Layout& layout, const 
         const Box r = g.rect(label.x, label.dy, label.w, label.dh);
         const Box b{r.x - pointsPerPixel * label.padL, r.y, r.w, r.h};
         if (!b.sane() || !std::isfinite(labelLineHeight)) continue;
-        const std::vector<std::string> lines = splitLines(label.text);
+        // The clip never reaches past the page's edge, and the rows below the
+        // box are clipped away: only what can show is laid out.
+        const std::vector<std::string> lines =
+            shownRows(label.text, std::max(g.croppedWidth - b.x, b.w),
+                      b.h + std::fabs(pointsPerPixel * layout.labelPadY), labelLineHeight, labelSize);
         double widest = 0;
         const std::string* longest = &lines.front();
+        glong longestChars = -1;
         for (const std::string& line : lines) {
             widest = std::max(widest, run.width(line));
-            if (g_utf8_strlen(line.c_str(), -1) > g_utf8_strlen(longest->c_str(), -1)) longest = &line;
+            const glong chars = g_utf8_strlen(line.c_str(), static_cast<gssize>(line.size()));
+            if (chars > longestChars) longest = &line, longestChars = chars;
         }
         if (debugOut) reportLabel(debugOut, g, layout, pageIndex, label, b, run, *longest, fontName);
         const double offset = lines.size() < 2 ? b.y + (b.h - labelLineHeight * lines.size()) / 2

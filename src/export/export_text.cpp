@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tallowmark::export_drawing {
 
@@ -97,16 +98,51 @@ std::string TextRun::resolvedFamily() {
     return name;
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
+std::vector<std::string> splitLines(std::string_view text, std::size_t maxLines) {
     std::vector<std::string> lines;
     std::size_t start = 0;
-    while (true) {
+    while (lines.size() < maxLines) {
         const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
+        lines.emplace_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) break;
         start = end + 1;
     }
     return lines;
+}
+
+Clipped visiblePrefix(std::string_view text, std::size_t maxChars, std::size_t maxLines) {
+    maxLines = std::max<std::size_t>(maxLines, 1);
+    std::size_t chars = 0, breaks = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte & 0xc0) == 0x80) continue;  // inside a code point
+        if (chars >= maxChars) return {text.substr(0, i), true};
+        if (byte == '\n' && ++breaks >= maxLines) return {text.substr(0, i), true};
+        ++chars;
+    }
+    return {text, false};
+}
+
+std::string shortText(std::string_view text, std::size_t maxChars) {
+    const Clipped c = visiblePrefix(text, maxChars);
+    if (!c.cut) return std::string(c.text);
+    const std::size_t end = c.text.find_last_not_of(" \t\r\n\v\f");
+    return std::string(c.text.substr(0, end == std::string_view::npos ? 0 : end + 1)) + "\u2026";
+}
+
+VisibleRoom visibleChars(double width, double height, double fontSize) {
+    // Sizes below a tenth of a point draw nothing legible; they count as that.
+    const double size = std::isfinite(fontSize) ? std::max(fontSize, 0.1) : 1;
+    const auto count = [](double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1e5) : 0.0; };
+    const auto perLine = static_cast<std::size_t>(std::ceil(count(width) / (0.2 * size))) + 1;
+    const auto lines = static_cast<std::size_t>(std::ceil(count(height) / size)) + 1;
+    return {perLine * lines, lines};
+}
+
+std::size_t tagChars(double pageWpx, double fontPx) {
+    const double w = std::isfinite(pageWpx) ? std::min(pageWpx, 1e5) : 0;
+    const double advance = 0.6 * (std::isfinite(fontPx) ? std::max(fontPx, 0.1) : 1);
+    return static_cast<std::size_t>(std::max(1.0, std::floor((w - 16) / advance)));
 }
 
 std::string trimmed(const std::string& text, const char* blanks) {

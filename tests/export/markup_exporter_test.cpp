@@ -262,6 +262,40 @@ TEST_F(MarkupExporterTest, DebugPrintsTwoLinesPerLabel) {
     EXPECT_NE(text.find("sivu 1 selite 'Q2\\nGO': ruutu 0.0 px"), std::string::npos);
 }
 
+// Whatever a label, inserted line, memo, flag or tab holds, the export lays
+// out and draws the start that can show: the file stays the size of a page of
+// marks, not of the text.
+TEST_F(MarkupExporterTest, HugeTextsDrawOnlyWhatCanShow) {
+    ASSERT_TRUE(exportIt(true, nullptr));
+    const auto plain = std::filesystem::file_size(out);
+    std::string words;
+    for (int i = 0; i < 100'000; ++i) words += "storm ";
+    const std::string unbroken(1'000'000, 'x'), feeds = "Q\n" + std::string(200'000, '\n');
+    layout.pages[0].labels[0].text = "Q1 " + unbroken;
+    layout.pages[0].labels[1].text = feeds;
+    layout.pages[1].inserts[0].text = "Added " + words + "\n" + feeds;
+    sidecar.memos[0].text = words + feeds;
+    Flag flag;
+    flag.page = 1;
+    flag.x = 0.1, flag.y = 0.5;
+    flag.role = unbroken;
+    flag.text = words;
+    sidecar.flags.push_back(flag);
+    Mark region;
+    region.page = 1;
+    region.kind = "region";
+    region.x = 0.1, region.y = 0.7, region.w = 0.5, region.h = 0.1;
+    region.text = unbroken;
+    sidecar.marks.push_back(region);
+
+    ASSERT_TRUE(exportIt(true, nullptr));
+    EXPECT_LT(std::filesystem::file_size(out), plain + 200'000);
+    Exported e(out);
+    ASSERT_TRUE(e.ok());
+    EXPECT_NE(e.text(0).find("Q1 xxx"), std::string::npos);
+    EXPECT_NE(e.text(1).find("Added storm"), std::string::npos);
+}
+
 TEST_F(MarkupExporterTest, RefusesMarksOnUnmeasuredPagesAndWritesNothing) {
     Cue far;
     far.page = 2;

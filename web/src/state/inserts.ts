@@ -8,6 +8,7 @@
 // height h × (1 + extra); x values are fractions of the page width.
 
 import type { Insert } from '../bridge/types';
+import { clipText, ellipsis, shortText } from './shown_text';
 
 export const insertFontK = 0.82;  // inserted-line font size / line height
 export const insertLineK = 1.3;   // inserted-line advance / line height
@@ -95,6 +96,24 @@ interface Sorted {
   order: number;
 }
 
+// An inserted line opens at most this many rows, each of at most this many
+// characters (more than any page is wide): a pasted page of text must not
+// push the script away. The last row kept ends in an ellipsis when there is
+// more; the editor and the marks file keep the whole text.
+export const maxInsertRows = 12;
+export const maxInsertRowChars = 500;
+
+// The rows of an inserted line as the page and the export draw them; only
+// the start of the text that they can hold is read.
+export function shownLines(text: string, inline: boolean): string[] {
+  const kept = clipText(text, maxInsertRows * (maxInsertRowChars + 2), inline ? Infinity : maxInsertRows);
+  const rows = inline ? [kept.text.replace(/\r?\n/g, ' ')] : kept.text.split(/\r?\n/);
+  const lines = rows.map((row) => shortText(row, maxInsertRowChars));
+  const last = lines.length - 1;
+  if (kept.cut && !lines[last].endsWith(ellipsis)) lines[last] = lines[last].replace(/[ \t\r\n\v\f]+$/, '') + ellipsis;
+  return lines;
+}
+
 // Which inserts of a page split a row and which open a gap, in list order.
 // A second insertion inside a row that is already split opens a gap under
 // that row instead: a row is split at one point only.
@@ -112,7 +131,7 @@ function classify(inserts: readonly Insert[], page: number): Sorted[] {
     const top = 2 * lineMidY - afterY;
     if (inline && split.some((r) => top < r.bottom && afterY > r.top)) inline = false;
     if (inline) split.push({ top, bottom: afterY });
-    const lines = inline ? [text.replace(/\r?\n/g, ' ')] : text.split(/\r?\n/);
+    const lines = shownLines(text, inline);
     out.push({ ins, inline, lines, lineH, afterY, lineMidY, x, order });
   });
   return out;

@@ -4,6 +4,7 @@
 
 import type { Cue } from '../bridge/types';
 import { cueTag } from './cues';
+import { clipText, ellipsis, visibleChars } from './shown_text';
 
 // The overlay measures the CSS uses (as custom properties set from here) and
 // the export layout carries. A cue's box is exactly its words (no padding);
@@ -103,48 +104,92 @@ export interface LabelLayout {
   height: number;
 }
 
-// Greedy wrap at spaces; a word wider than the room is cut by characters.
-function wrap(text: string, room: number, measure: Measure): string[] {
+// A label shows at most this many rows, the last ending in an ellipsis when
+// there is more: a label is a cue's name on the headset, not a paragraph.
+export const maxLabelRows = 3;
+
+// The most code points of `chars` (at least one) whose prefix fits the room:
+// a binary search, so a long word costs a few measures per row, not one per
+// character.
+function fitting(chars: string[], room: number, measure: Measure, suffix = ''): number {
+  let lo = 0;
+  let hi = chars.length;
+  while (lo < hi) {
+    const mid = Math.ceil((lo + hi) / 2);
+    if (measure(chars.slice(0, mid).join('') + suffix) <= room) lo = mid;
+    else hi = mid - 1;
+  }
+  return lo;
+}
+
+function withEllipsis(line: string, room: number, measure: Measure): string {
+  const chars = Array.from(line.replace(/\s+$/, ''));
+  const n = fitting(chars, room, measure, ellipsis);
+  return chars.slice(0, n).join('').replace(/\s+$/, '') + ellipsis;
+}
+
+// Greedy wrap at spaces into at most `maxRows` rows; a word wider than the
+// room is cut by characters. The last row ends in an ellipsis when text is
+// left over (`cut`: the caller kept only the start of it).
+function wrap(text: string, room: number, measure: Measure, maxRows: number, cut: boolean): string[] {
   const lines: string[] = [];
+  const words = text.split(' ');
   let line = '';
-  for (const word of text.split(' ')) {
-    const joined = line ? `${line} ${word}` : word;
+  let left = cut;
+  words: for (let w = 0; w < words.length; w++) {
+    const joined = line ? `${line} ${words[w]}` : words[w];
     if (measure(joined) <= room) {
       line = joined;
       continue;
     }
-    if (line) lines.push(line);
-    line = '';
-    let rest = word;
-    while (rest && measure(rest) > room) {
-      const chars = [...rest];
-      let n = 1;
-      while (n < chars.length && measure(chars.slice(0, n + 1).join('')) <= room) n++;
-      lines.push(chars.slice(0, n).join(''));
-      rest = chars.slice(n).join('');
+    if (line) {
+      lines.push(line);
+      line = '';
+      if (lines.length >= maxRows) {
+        left = true;
+        break;
+      }
     }
-    line = rest;
+    let piece = words[w];
+    while (measure(piece) > room) {
+      const chars = Array.from(piece);
+      const n = Math.max(1, fitting(chars, room, measure));
+      lines.push(chars.slice(0, n).join(''));
+      piece = chars.slice(n).join('');
+      if (lines.length >= maxRows) {
+        left = left || piece !== '' || w + 1 < words.length;
+        break words;
+      }
+    }
+    line = piece;
   }
   if (line || lines.length === 0) lines.push(line);
+  if (left) lines[lines.length - 1] = withEllipsis(lines[lines.length - 1], room, measure);
   return lines;
 }
 
 // A label sits at its line end. One that would run past the page's right edge
 // moves left until it ends at the edge, on its own line (padL says how far);
 // wrapping in the margin would stack labels over each other's lines. Only a
-// label wider than the page wraps, within it.
+// label wider than the page wraps, within it, in at most maxLabelRows rows.
+// Only the start of the text that those rows can hold is laid out (no glyph
+// of the label face is narrower than a fifth of its size), so the cost is
+// bounded whatever the label holds; a run of line breaks reads as a space.
 export function layoutLabel(text: string, lineEnd: number, pageWidth: number, fontPx: number, measure: Measure): LabelLayout {
   const { labelPadX_px: padX, labelPadY_px: padY, labelLineH } = overlayMetrics;
   const edge = labelEdge;
   const room = Math.max(0, pageWidth - 2 * edge);
+  const roomText = Math.max(1, room - 2 * padX);
   const end = Number.isFinite(lineEnd) ? lineEnd : 0;
   const start = Math.min(Math.max(end, edge), Math.max(edge, pageWidth - edge));
-  let lines = [text];
-  let width = measure(text) + 2 * padX;
+  const kept = clipText(text, maxLabelRows * visibleChars(roomText, 0, fontPx).chars);
+  const flat = kept.text.replace(/[\r\n\t\v\f]+/g, ' ');
+  let lines = [flat];
+  let width = measure(flat) + 2 * padX;
   let left = start;
-  if (start + width > pageWidth - edge) {
-    if (width > room) {
-      lines = wrap(text, Math.max(1, room - 2 * padX), measure);
+  if (kept.cut || start + width > pageWidth - edge) {
+    if (kept.cut || width > room) {
+      lines = wrap(flat, roomText, measure, maxLabelRows, kept.cut);
       width = Math.min(room, Math.max(...lines.map(measure)) + 2 * padX);
       left = edge;
     } else {

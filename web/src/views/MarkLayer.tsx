@@ -7,10 +7,25 @@ import {
   type MarkGeometry, type Pt, type Rect,
 } from '../state/mark_shapes';
 import { flatGeometry, pointOnText, type PageGeometry } from '../state/inserts';
+import { clipText, shortText, tagChars, visibleChars } from '../state/shown_text';
 import { useApp } from './context';
+import { usePageGeometry } from './PageBands';
 import { keepOrDrop, useEditField } from './field_keys';
 
 const pct = (r: Rect) => ({ left: `${r.x * 100}%`, top: `${r.y * 100}%`, width: `${r.w * 100}%`, height: `${r.h * 100}%` });
+
+// Tag faces (marks.css): a flag's role and the text of tags, px.
+const tagRolePx = 12;
+const tagTextPx = 9.84;
+// The smallest memo font (marks.css clamps it).
+const memoMinFontPx = 8;
+
+// The page's shown size, px; a stand-in as large as a page gets before the
+// page has one.
+function usePagePx(): { w: number; h: number } {
+  const f = usePageGeometry();
+  return { w: f.width > 0 ? f.width : 4000, h: f.baseHeight > 0 ? f.baseHeight * (1 + f.geom.extra) : 6000 };
+}
 
 // A pointer that travelled less than this is a click.
 const clickPx = 4;
@@ -96,9 +111,10 @@ function useHandleDrag<T>(
 function MarkBox({ mark, geometry, selected }: { mark: Mark; geometry: MarkGeometry; selected: boolean }) {
   const kind = mark.kind === 'region' || mark.kind === 'cut' || mark.kind === 'hide' ? mark.kind : 'highlight';
   const style = { ...pct(shownRect(mark, geometry)), ...(kind === 'region' ? { '--mark-color': shownColor('region', mark.color) } : {}) };
+  const page = usePagePx();
   return (
     <div class={`mark mark-${kind}${selected ? ' selected' : ''}`} data-mark={mark.id} data-kind={kind} style={style}>
-      {kind === 'region' && mark.text && <span class="mark-tab">{mark.text}</span>}
+      {kind === 'region' && mark.text && <span class="mark-tab">{shortText(mark.text, tagChars(page.w, tagTextPx))}</span>}
     </div>
   );
 }
@@ -160,6 +176,9 @@ function MemoView({ memo, geometry, editable, selected, editing }: {
   const m = ctl.marks;
   const palette = memoPalette(memo.color);
   const box = shownBox(memo, geometry);
+  const page = usePagePx();
+  // Only what the box can show is laid out: the rest lies past its edges.
+  const room = visibleChars(box.w * page.w, box.h * page.h, memoMinFontPx);
   const extra = 1 + Math.max(0, geometry.extra);
   const wasSelected = useRef(false);
   const move = useHandleDrag<Memo>(
@@ -198,11 +217,11 @@ function MemoView({ memo, geometry, editable, selected, editing }: {
       data-memo={memo.id}
       data-color={memo.color || 'yellow'}
       role="note"
-      aria-label={`Memo${memo.text ? `: ${memo.text}` : ''}`}
+      aria-label={`Memo${memo.text ? `: ${shortText(memo.text, 300)}` : ''}`}
       style={{ ...pct(box), '--memo-paper': palette.paper, '--memo-edge': palette.edge, '--memo-font': fontPx }}
       {...(editable && !editing ? body : {})}
     >
-      {editing ? <MemoText memo={memo} /> : <div class="memo-text">{memo.text}</div>}
+      {editing ? <MemoText memo={memo} /> : <div class="memo-text">{clipText(memo.text, room.chars, room.lines).text}</div>}
       {editable && selected && !editing && (
         <>
           <div class="memo-head" title="Drag to move" {...move}>
@@ -250,20 +269,22 @@ function FlagChip({ flag, geometry, editable, selected }: { flag: Flag; geometry
       else if (!travelled && wasSelected.current) m.editSelected();
     },
   );
-  const role = flag.role.trim();
+  const page = usePagePx();
+  const role = shortText(flag.role.trim(), tagChars(page.w, tagRolePx));
+  const text = shortText(flag.text, tagChars(page.w, tagTextPx));
   const x = flag.x + geometry.shiftX(flag.x, flag.y);
   return (
     <div
       class={`flag${selected ? ' selected' : ''}${editable ? ' editable' : ''}`}
       data-flag={flag.id}
       role="note"
-      aria-label={`Flag${role ? ` ${role}` : ''}${flag.text ? `: ${flag.text}` : ''}`}
+      aria-label={`Flag${role ? ` ${role}` : ''}${text ? `: ${text}` : ''}`}
       style={{ '--x': String(x), top: `${geometry.toGrown(flag.y) * 100}%`, '--flag-color': shownColor('flag', flag.color) }}
       {...(editable ? drag : {})}
     >
       {role && <span class="flag-role">{role}</span>}
-      {flag.text && <span class="flag-text">{flag.text}</span>}
-      {!role && !flag.text && <span class="flag-role">•</span>}
+      {text && <span class="flag-text">{text}</span>}
+      {!role && !text && <span class="flag-role">•</span>}
     </div>
   );
 }

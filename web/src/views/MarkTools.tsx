@@ -1,6 +1,7 @@
 import { useEffect } from 'preact/hooks';
 import { colorsOf, hexColorNames, memoColorNames, shownColor, storedColor, tools, type Tool } from '../state/mark_shapes';
 import type { Marks } from '../state/marks';
+import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 
 // Where the operator reads (a third down the script view, as the view
@@ -21,14 +22,15 @@ function readingPlaceOnScreen(): { page: number; g: number } | null {
   return nearest && { page: nearest.page, g: nearest.g };
 }
 
-// What a screen reader hears as the selection changes.
+// What a screen reader hears as the selection changes: the start of each text.
 function selectionWords(sel: ReturnType<Marks['selected']['peek']>): string {
+  const short = (text: string) => shortText(text, 300);
   if (!sel) return '';
-  if (sel.kind === 'memo') return `Selected memo${sel.rec.text ? `: ${sel.rec.text}` : ', empty'}`;
-  if (sel.kind === 'flag') return `Selected flag${sel.rec.role ? ` ${sel.rec.role}` : ''}${sel.rec.text ? `: ${sel.rec.text}` : ''}`;
+  if (sel.kind === 'memo') return `Selected memo${sel.rec.text ? `: ${short(sel.rec.text)}` : ', empty'}`;
+  if (sel.kind === 'flag') return `Selected flag${sel.rec.role ? ` ${short(sel.rec.role)}` : ''}${sel.rec.text ? `: ${short(sel.rec.text)}` : ''}`;
   const first = sel.recs[0];
   const lines = sel.recs.length === 1 ? 'one line' : `${sel.recs.length} lines`;
-  const words = sel.recs.map((r) => r.text).filter(Boolean).join(' ');
+  const words = short(sel.recs.map((r) => short(r.text)).filter(Boolean).join(' '));
   return `Selected ${first.kind === 'region' ? 'region' : `${first.kind || 'highlight'} over ${lines}`}${words ? `: ${words}` : ''}`;
 }
 

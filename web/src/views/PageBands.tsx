@@ -5,6 +5,7 @@ import { createContext } from 'preact';
 import { useContext, useLayoutEffect, useRef } from 'preact/hooks';
 import { bands, flatGeometry, insertFontFamily, insertFontK, insertLineK, insertPadPx, type InsertPlace, type PageGeometry } from '../state/inserts';
 import { pageLabel } from '../state/layout';
+import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 
 // What a layer drawn over a page needs to put a point of the script's text
@@ -163,7 +164,7 @@ export function InsertSelectionLine() {
   const { store, ctl } = useApp();
   const id = store.selectedID.value ? '' : ctl.inserts.selectedID.value;
   const line = id ? store.cueState.value.inserts?.find((i) => i.id === id) : undefined;
-  const text = line ? `Selected inserted line, page ${pageLabel(line.page, store.cueState.value.pageLabelOffset)}: ${line.text.replace(/\s+/g, ' ').trim()}` : '';
+  const text = line ? `Selected inserted line, page ${pageLabel(line.page, store.cueState.value.pageLabelOffset)}: ${shortText(line.text, 300).replace(/\s+/g, ' ').trim()}` : '';
   return (
     <div class="sr-only" aria-live="polite" data-testid="insert-selection">
       {text}

@@ -1,6 +1,7 @@
 import { useEffect, useRef } from 'preact/hooks';
 import { noteOf, numberOf } from '../state/page_notes';
 import { pageLabel } from '../state/layout';
+import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 import { within } from './field_keys';
 import '../files.css';
@@ -66,14 +67,15 @@ export function PageNotesSheet() {
   );
 }
 
-// A page's note, in the gap above the page: quiet, one line.
+// A page's note, in the gap above the page: quiet, one line, its start only
+// (the sheet edits the whole note).
 export function PageNote({ index }: { index: number }) {
   const { store } = useApp();
   const text = noteOf(store.cueState.value.pageTexts, index);
   if (!text) return null;
   return (
-    <div class="page-note" data-testid="page-note" title={text}>
-      {text}
+    <div class="page-note" data-testid="page-note" title={shortText(text, 600, 12)}>
+      {shortText(text, 300)}
     </div>
   );
 }

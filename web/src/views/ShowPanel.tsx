@@ -1,4 +1,5 @@
 import { cueTag } from '../state/cues';
+import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 
 export function ShowPanel() {
@@ -12,15 +13,16 @@ export function ShowPanel() {
         {standby ? (
           <>
             <div class="standby-tag" style={standby.color ? { borderColor: standby.color } : undefined}>
-              {cueTag(standby)}
+              {shortText(cueTag(standby), 60)}
             </div>
-            {standby.label && <div class="standby-label">{standby.label}</div>}
-            {standby.note && <div class="standby-note">{standby.note}</div>}
+            {/* A few lines of each: the panel stays a glance, whatever the cue holds. */}
+            {standby.label && <div class="standby-label" title={shortText(standby.label, 600, 12)}>{shortText(standby.label, 160, 3)}</div>}
+            {standby.note && <div class="standby-note" title={shortText(standby.note, 600, 12)}>{shortText(standby.note, 240, 4)}</div>}
           </>
         ) : (
           <div class="standby-none">{total > 0 ? 'End of cues' : 'No cues'}</div>
         )}
-        {next.length > 0 && <div class="next">next: {next.map(cueTag).join(', ')}</div>}
+        {next.length > 0 && <div class="next">next: {next.map((c) => shortText(cueTag(c), 60)).join(', ')}</div>}
         {offered && <div class="next standby-offer">GO continues the saved run</div>}
       </div>
       {/* Keys reach GO from anywhere; the buttons keep no focus that could

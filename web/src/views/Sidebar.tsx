@@ -2,12 +2,16 @@ import { useComputed, useSignal } from '@preact/signals';
 import { useLayoutEffect, useRef } from 'preact/hooks';
 import type { Cue, LogEntry } from '../bridge/types';
 import { cueColor } from '../state/cues';
+import { shortText } from '../state/shown_text';
 import { cueRowHeight, rowWindow, scrollToRow } from '../state/sidebar';
 import { firedBit, standbyBit } from '../state/store';
 import { useApp } from './context';
 import { memo } from './memo';
 import { useRenderEffect } from './render_effect';
 import { useScrollBox } from './scroll_box';
+
+// A row shows one line: more than a wide sidebar holds is never laid out.
+const rowChars = 200;
 
 // One row of the cue list. It reads its own cue's run status: a GO draws the
 // rows of the cues it changed, not the screenful.
@@ -23,15 +27,15 @@ const CueRow = memo(function cueRow({ cue, index, count, color }: { cue: Cue; in
         type="button"
         class={`cue-row${standby ? ' standby' : ''}${fired ? ' fired' : ''}`}
         aria-current={standby ? 'true' : undefined}
-        aria-label={`Cue ${cue.number || 'unnumbered'} ${cue.kind}${cue.label ? `, ${cue.label}` : ''}${standby ? ', standby' : ''}${fired ? ', fired' : ''}`}
+        aria-label={`Cue ${shortText(cue.number, 40) || 'unnumbered'} ${shortText(cue.kind, 40)}${cue.label ? `, ${shortText(cue.label, rowChars)}` : ''}${standby ? ', standby' : ''}${fired ? ', fired' : ''}`}
         onMouseDown={(e) => e.preventDefault()}
         onClick={() => ctl.showCue(cue.id)}
         onDblClick={() => ctl.standbyCue(cue.id)}
-        title={cue.note || cue.label}
+        title={shortText(cue.note || cue.label, 600, 12)}
       >
-        <span class="cue-number">{cue.number || '?'}</span>
-        <span class="cue-chip" style={{ '--cue-color': color }}>{cue.kind}</span>
-        <span class="cue-row-label">{cue.label}</span>
+        <span class="cue-number">{shortText(cue.number, 40) || '?'}</span>
+        <span class="cue-chip" style={{ '--cue-color': color }}>{shortText(cue.kind, 40)}</span>
+        <span class="cue-row-label">{shortText(cue.label, rowChars)}</span>
       </button>
     </li>
   );
@@ -121,7 +125,7 @@ function logKey(line: LogEntry): number {
 const LogLine = memo(function logLine({ line }: { line: LogEntry }) {
   return (
     <li class={`log-${line.source}`}>
-      <span class="log-time">{line.time}</span> {line.text}
+      <span class="log-time">{line.time}</span> {shortText(line.text, 400, 4)}
     </li>
   );
 });
