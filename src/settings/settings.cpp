@@ -10,6 +10,7 @@ constexpr std::array settingsBounds{
     ListBound{"recentDocuments", maxRecentDocuments, PastBound::drop},
     ListBound{"cueTypes", maxCueTypes, PastBound::drop},
     ListBound{"midiMap", maxMidiBindings, PastBound::drop},
+    ListBound{"readingSizes", maxReadingSizes, PastBound::drop},
 };
 
 // Versions before the current palette shipped with a red CUE type. A file that
@@ -50,8 +51,17 @@ bool readValue(const Json& value, MIDIBinding& out) {
     return true;
 }
 
+bool readValue(const Json& value, ReadingSize& out) { return readFields(value, out); }
+
 Json toJson(const CueType& type) { return fieldsToJson(type); }
 Json toJson(const MIDIBinding& binding) { return fieldsToJson(binding); }
+Json toJson(const ReadingSize& size) { return fieldsToJson(size); }
+
+void noteReadingSize(std::vector<ReadingSize>& sizes, ReadingSize size) {
+    std::erase_if(sizes, [&](const ReadingSize& s) { return s.path == size.path; });
+    sizes.insert(sizes.begin(), std::move(size));
+    if (sizes.size() > maxReadingSizes) sizes.resize(maxReadingSizes);
+}
 
 namespace {
 
@@ -65,6 +75,7 @@ Settings migrated(Settings s, bool themeNameWritten) {
     if (s.recentDocuments.size() > maxRecentDocuments) s.recentDocuments.resize(maxRecentDocuments);
     if (s.cueTypes.size() > maxCueTypes) s.cueTypes.resize(maxCueTypes);
     if (s.midiMap.size() > maxMidiBindings) s.midiMap.resize(maxMidiBindings);
+    if (s.readingSizes.size() > maxReadingSizes) s.readingSizes.resize(maxReadingSizes);
     if (s.cueTypes.empty() || s.cueTypes == earlierDefaultCueTypes()) s.cueTypes = defaultCueTypes();
     return s;
 }

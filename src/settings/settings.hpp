@@ -40,6 +40,22 @@ inline constexpr std::size_t maxRecentDocuments = 10;
 inline constexpr std::size_t maxCueTypes = 24;
 inline constexpr std::size_t maxMidiBindings = 2048;
 
+// The reading size the operator chose for one script: pages side by side and
+// the zoom of a page over the reading column. Kept, newest first, for as many
+// scripts as the recent list holds, keyed by the same exact path text.
+struct ReadingSize {
+    std::string path;  // bytes, not always UTF-8
+    std::int64_t pages = 1;
+    double zoom = 1.0;
+
+    bool operator==(const ReadingSize&) const = default;
+};
+
+inline constexpr std::size_t maxReadingSizes = maxRecentDocuments;
+// The zooms the page offers; a size sent from outside them is brought inside.
+inline constexpr double minReadingZoom = 0.5;
+inline constexpr double maxReadingZoom = 3.0;
+
 struct Settings {
     bool oscEnabled = true;
     std::int64_t oscPort = 53100;
@@ -54,7 +70,9 @@ struct Settings {
     bool dimmed = false;
     double theme = 1.0;
     std::string themeName = "deep";
-    std::int64_t pagesPerSpread = 2;
+    // One page fills the reading column: the demo's 12 pt body text reads at
+    // about 23 px in the first window (two pages gave 11 px).
+    std::int64_t pagesPerSpread = 1;
     bool maxText = false;
     std::string glowTarget = "standby";
     bool glowTargetChosen = false;
@@ -64,6 +82,7 @@ struct Settings {
     bool cueLabelAdaptive = true;
     bool cueSnapWords = true;
     std::vector<CueType> cueTypes = defaultCueTypes();
+    std::vector<ReadingSize> readingSizes{};  // newest first, at most maxReadingSizes
 
     bool operator==(const Settings&) const = default;
 };
@@ -82,6 +101,18 @@ struct RecordFields<MIDIBinding> {
     static constexpr auto list = std::tuple{FieldKey{"note", &MIDIBinding::note, RequiredForm{}},
                                             FieldKey{"action", &MIDIBinding::action, RequiredForm{}},
                                             FieldKey{"channel", &MIDIBinding::channel}};
+};
+
+// A reading size is about its script: one without a path fails the record.
+struct RequiredPathForm : PathForm {
+    static constexpr bool required = true;
+};
+
+template <>
+struct RecordFields<ReadingSize> {
+    static constexpr auto list = std::tuple{FieldKey{"path", &ReadingSize::path, RequiredPathForm{}},
+                                            FieldKey{"pages", &ReadingSize::pages},
+                                            FieldKey{"zoom", &ReadingSize::zoom}};
 };
 
 template <>
@@ -109,13 +140,20 @@ struct RecordFields<Settings> {
         FieldKey{"cueLabelFontPx", &Settings::cueLabelFontPx},
         FieldKey{"cueLabelAdaptive", &Settings::cueLabelAdaptive},
         FieldKey{"cueSnapWords", &Settings::cueSnapWords},
-        FieldKey{"cueTypes", &Settings::cueTypes}};
+        FieldKey{"cueTypes", &Settings::cueTypes},
+        FieldKey{"readingSizes", &Settings::readingSizes}};
 };
 
 bool readValue(const Json& value, CueType& out);
 bool readValue(const Json& value, MIDIBinding& out);
+bool readValue(const Json& value, ReadingSize& out);
 Json toJson(const CueType& type);
 Json toJson(const MIDIBinding& binding);
+Json toJson(const ReadingSize& size);
+
+// Puts `size` at the front in place of any entry for the same path, keeping
+// at most maxReadingSizes entries.
+void noteReadingSize(std::vector<ReadingSize>& sizes, ReadingSize size);
 
 // The settings file's form. None when the value is not an object, a key holds
 // a value of the wrong type, or a cue type or binding lacks a required key.

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <cstdint>
 #include <optional>
@@ -24,7 +25,11 @@ constexpr const char* fallbackCueTypeColor = "#d8391d";
 constexpr std::string_view notTakenAsSent[] = {
     "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
+    "readingSizes",
 };
+
+// Longer than any path the system can open; a longer text is not a script's.
+constexpr std::size_t maxReadingSizePathBytes = 4096;
 
 // The value of `key` when present with the wanted type; a JSON null counts as
 // absent, as does a number outside the type (a fraction for an integer).
@@ -87,6 +92,20 @@ std::optional<std::vector<MIDIBinding>> pageMidiMap(const Json& value) {
     return map;
 }
 
+// The page tells the size of the script it shows as {"path", "pages", "zoom"};
+// the pages follow the rule of pagesPerSpread and the zoom is brought within
+// the page's own steps.
+std::optional<ReadingSize> pageReadingSize(const Json& value) {
+    if (!value.is_object()) return std::nullopt;
+    ReadingSize size;
+    if (!readFields(value, size) || size.path.empty() || size.path.size() > maxReadingSizePathBytes)
+        return std::nullopt;
+    if (!std::isfinite(size.zoom)) return std::nullopt;
+    size.pages = size.pages == 1 ? 1 : 2;
+    size.zoom = std::clamp(size.zoom, minReadingZoom, maxReadingZoom);
+    return size;
+}
+
 }  // namespace
 
 Settings applyPageSettings(const Settings& current, const Json& dict) {
@@ -120,6 +139,9 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
     }
     if (auto it = dict.find("midiMap"); it != dict.end()) {
         if (auto map = pageMidiMap(*it)) s.midiMap = std::move(*map);
+    }
+    if (auto it = dict.find("readingSize"); it != dict.end()) {
+        if (auto size = pageReadingSize(*it)) noteReadingSize(s.readingSizes, std::move(*size));
     }
     return s;
 }

@@ -13,7 +13,9 @@ namespace tallowmark {
 // Applies a partial settings dictionary from the page. Keys that are missing,
 // unknown or of another type leave their setting unchanged; ranges are
 // enforced here and not when the file is read. Never fails: anything but an
-// object gives back `current`.
+// object gives back `current`. Besides the settings' own keys it takes
+// "readingSize" ({"path", "pages", "zoom"}): the shown script's reading size,
+// put at the front of `readingSizes`; the list itself is not the page's to set.
 Settings applyPageSettings(const Settings& current, const Json& dict);
 
 // Every setting but `glowTargetChosen`, under its field name; a binding's

@@ -41,6 +41,9 @@ TEST(MenuValidation, EnabledAndTickedFromTheMenuState) {
         {"cmd-closeScript", [](MenuState&) {}, false, std::nullopt},
         {"cmd-exportMarkedPDF", [](MenuState& s) { s.hasDoc = true; }, true, std::nullopt},
         {"cmd-zoomIn", [](MenuState& s) { s.hasSelection = true; }, false, std::nullopt},
+        {"cmd-fitWidth", [](MenuState&) {}, false, std::nullopt},
+        {"cmd-textLarger", [](MenuState& s) { s.hasDoc = true; }, true, std::nullopt},
+        {"cmd-textSmaller", [](MenuState& s) { s.hasSelection = true; }, false, std::nullopt},
         // Commands that need a selected cue, whatever else is true.
         {"cmd-deleteCue", [](MenuState& s) { s.hasDoc = true; }, false, std::nullopt},
         {"cmd-cueSettings", [](MenuState& s) { s.hasSelection = true; }, true, std::nullopt},

@@ -99,7 +99,27 @@ TEST(PageSettings, MidiMapRules) {
     EXPECT_EQ(map.back().note, 2047 % 128);
 }
 
-TEST(PageSettings, DictionaryHasTheTwentyTwoKeysAndComesBackUnchanged) {
+TEST(PageSettings, ReadingSizeGoesToTheFrontWithinItsBounds) {
+    checkCases({
+        {R"({"readingSize": {"path": "/s/a.pdf", "pages": 3, "zoom": 9}})",
+         R"({"readingSizes": [{"path": "/s/a.pdf", "pages": 2, "zoom": 3.0}]})"},
+        {R"({"readingSize": {"path": "/s/a.pdf", "zoom": 0.1}})",
+         R"({"readingSizes": [{"path": "/s/a.pdf", "pages": 1, "zoom": 0.5}]})"},
+        {R"({"readingSize": {"pages": 1}, "readingSizes": [{"path": "/s/a.pdf"}]})", "{}"},
+        {R"({"readingSize": {"path": "", "zoom": 1}})", "{}"},
+        {R"({"readingSize": {"path": ")" + std::string(5000, 'a') + R"("}})", "{}"},
+        {R"({"readingSize": {"path": "/s/a.pdf", "zoom": "1"}})", "{}"},
+    });
+    // Newest first, one entry per path, no more than the recent list holds.
+    Settings s;
+    for (int n = 0; n < 12; ++n) s = applyPageSettings(s, {{"readingSize", {{"path", std::to_string(n % 11)}}}});
+    ASSERT_EQ(s.readingSizes.size(), maxReadingSizes);
+    EXPECT_EQ(s.readingSizes[0].path, "0");
+    EXPECT_EQ(s.readingSizes[1].path, "10");
+    EXPECT_EQ(s.readingSizes.back().path, "2");
+}
+
+TEST(PageSettings, DictionaryHasTheTwentyThreeKeysAndComesBackUnchanged) {
     // Every setting away from its default, so each one must make the way back.
     const Settings s{.oscEnabled = false,
                      .oscPort = 9001,
@@ -114,7 +134,7 @@ TEST(PageSettings, DictionaryHasTheTwentyTwoKeysAndComesBackUnchanged) {
                      .dimmed = true,
                      .theme = 0.4,
                      .themeName = "dark",
-                     .pagesPerSpread = 1,
+                     .pagesPerSpread = 2,
                      .maxText = true,
                      .glowTarget = "next",
                      .glowTargetChosen = true,
@@ -123,16 +143,17 @@ TEST(PageSettings, DictionaryHasTheTwentyTwoKeysAndComesBackUnchanged) {
                      .cueLabelFontPx = 20,
                      .cueLabelAdaptive = false,
                      .cueSnapWords = false,
-                     .cueTypes = {{"MUSA", "#102030"}}};
+                     .cueTypes = {{"MUSA", "#102030"}},
+                     .readingSizes = {{"/shows/Hamlet.pdf", 2, 1.25}}};
     const Json dict = settingsDictionary(s);
-    EXPECT_EQ(dict.size(), 22u);
+    EXPECT_EQ(dict.size(), 23u);
     EXPECT_FALSE(dict.contains("glowTargetChosen"));
     EXPECT_EQ(dict["midiMap"][0]["channel"], -1);
     EXPECT_EQ(dict["midiMap"][1]["channel"], 4);
     EXPECT_EQ(dict["recentDocuments"], Json::array({"/shows/Hamlet.pdf"}));
 
     // What the page was shown, sent back through the text form, changes nothing.
-    const Settings start{.recentDocuments = s.recentDocuments};
+    const Settings start{.recentDocuments = s.recentDocuments, .readingSizes = s.readingSizes};
     EXPECT_EQ(applyPageSettings(start, json(dumpJson(dict, -1))), s);
 }
 

@@ -64,7 +64,7 @@ TEST(SettingsStore, WritesPrettySortedFileThatReadsBack) {
         "memosVisible": true, "midiEnabled": true,
         "midiMap": [{"action": "go", "note": 40}, {"action": "back", "channel": 2, "note": 41}],
         "mscBareGoFiresStandby": true, "mscDeviceFilter": -1, "mscEnabled": true, "oscEnabled": true,
-        "oscLocalOnly": true, "oscPort": 53100, "pagesPerSpread": 2,
+        "oscLocalOnly": true, "oscPort": 53100, "pagesPerSpread": 1, "readingSizes": [],
         "recentDocuments": ["/shows/Ääni.pdf", "\u0000/levy/K%E4si 50%25.pdf"], "renderWidth": 100,
         "theme": 0.37, "themeName": "light"})"));
     EXPECT_EQ(SettingsStore(path).settings(), s);
@@ -106,6 +106,21 @@ TEST(SettingsStore, RecentScriptsKeepTheirExactBytesAndUtf8PathsReadAsBefore) {
     // A file written by earlier versions (plain UTF-8 texts) reads the same.
     writeText(path, R"({"recentDocuments": ["/shows/\u00c4\u00e4ni 50%.pdf", "/a/%E4.pdf"]})");
     EXPECT_EQ(SettingsStore(path).settings().recentDocuments, (std::vector<std::string>{utf8, "/a/%E4.pdf"}));
+}
+
+TEST(SettingsStore, ReadingSizesComeBackPerScriptAndAnOvergrownListKeepsTheNewest) {
+    TempDir dir;
+    const fs::path path = dir / "settings.json";
+    const std::vector<ReadingSize> sizes{{"/levy/K\xe4si.pdf", 1, 1.5}, {"/shows/Lear.pdf", 2, 0.9}};
+    SettingsStore(path).setSettings(Settings{.readingSizes = sizes});
+    EXPECT_EQ(SettingsStore(path).settings().readingSizes, sizes);
+
+    std::string text = R"({"readingSizes": [)";
+    for (int n = 0; n < 15; ++n) text += std::string(n ? "," : "") + R"({"path": "/s/)" + std::to_string(n) + R"(.pdf"})";
+    writeText(path, text + "]}");
+    const auto read = SettingsStore(path).settings().readingSizes;
+    ASSERT_EQ(read.size(), maxReadingSizes);
+    EXPECT_EQ(read.back(), (ReadingSize{"/s/9.pdf", 1, 1.0}));
 }
 
 TEST(SettingsStore, AnOvergrownFileIsReadWithTheFirstEntriesOfEachList) {

@@ -1,5 +1,8 @@
 import { describe, expect, it } from 'vitest';
-import { layoutRows, nearRows, nextZoom, renderPixelWidth, spreads, visiblePage } from '../src/state/layout';
+import {
+  fitWidth, layoutRows, nearRows, nextZoom, pageShare, readingSizeFor, renderPixelWidth, spreads, stepTextSize, textSizeSteps,
+  visiblePage, type ReadingSize,
+} from '../src/state/layout';
 
 describe('spread pairing', () => {
   it.each([
@@ -97,5 +100,53 @@ describe('render width and zoom steps', () => {
     expect(nextZoom(1.05, -1)).toBe(1);
     expect(nextZoom(3, 1)).toBe(3);
     expect(nextZoom(0.5, -1)).toBe(0.5);
+  });
+});
+
+describe('reading size', () => {
+  const gap = 12;
+  const size = (pages: 1 | 2, zoom: number): ReadingSize => ({ pages, zoom });
+  const pageWidth = (s: ReadingSize, column: number) =>
+    layoutRows(spreads(3, s.pages, 0), [0.5, 0.5, 0.5], s.pages, { width: column, zoom: s.zoom, gap })[0].widths[0];
+
+  it.each([
+    [686, fitWidth, 686],
+    [686, size(2, 1), 337],
+    [300, size(2, 0.5), 69],
+  ])('column %d at %j: pages of %d px, as their share says', (column, s, width) => {
+    expect(pageWidth(s, column)).toBeCloseTo(width, 6);
+    expect(pageShare(s, column, gap) * column).toBeCloseTo(width, 6);
+  });
+
+  it("takes the script's kept size inside the zoom's bounds, else the settings' pages fitted", () => {
+    const settings = { pagesPerSpread: 2, readingSizes: [{ path: '/a', pages: 2, zoom: 1.25 }, { path: '/b', pages: 7, zoom: 40 }] };
+    expect(['/a', '/b', '/new'].map((p) => readingSizeFor(settings, p))).toEqual([size(2, 1.25), size(1, 3), size(2, 1)]);
+    expect(readingSizeFor({ pagesPerSpread: 1, readingSizes: 'damaged' }, '/a')).toEqual(fitWidth);
+  });
+
+  it('steps the text size through ever larger pages and stays at either end', () => {
+    for (const column of [300, 686, 1400]) {
+      const seen = [textSizeSteps[0]];
+      for (let i = 0; i < 20; i++) seen.push(stepTextSize(seen[i], 1, column, gap));
+      expect(seen.slice(0, textSizeSteps.length)).toEqual(textSizeSteps);
+      expect(seen[seen.length - 1]).toEqual(size(1, 2));
+      expect(stepTextSize(textSizeSteps[0], -1, column, gap)).toEqual(textSizeSteps[0]);
+    }
+    // Two pages fitted grow into one page, never into a spread wider than the column;
+    // a zoom past either end is not stepped the wrong way.
+    expect(stepTextSize(size(2, 1), 1, 686, gap)).toEqual(size(1, 0.6));
+    expect(stepTextSize(size(1, 3), 1, 686, gap)).toEqual(size(1, 3));
+    expect(stepTextSize(size(2, 0.5), -1, 686, gap)).toEqual(size(2, 0.5));
+  });
+
+  it('opens the demo with its body text at 14 px or more in the first window', () => {
+    // 1280 CSS px less the sidebar (260), the show panel (300), the scrollbar (10)
+    // and the view's 12 px gaps. The demo's 12 pt body text sits in a crop no
+    // wider than 360 pt (its 352 pt column and the margins; tests/demo checks it).
+    const bodyPx = (s: ReadingSize) => (12 * pageWidth(s, 1280 - 260 - 300 - 10 - 2 * gap)) / 360;
+    // A new script opens at the settings' pages: one by default, as the native side has it.
+    expect(bodyPx(readingSizeFor({ pagesPerSpread: 1, readingSizes: [] }, '/demo.pdf'))).toBeGreaterThanOrEqual(14);
+    expect(bodyPx(fitWidth)).toBeCloseTo(22.9, 1);
+    expect(bodyPx(size(2, 1))).toBeLessThan(14);
   });
 });

@@ -18,6 +18,7 @@ import type {
   RenderedPage,
   RunChange,
   SearchHit,
+  SettingsChange,
   Settings,
   UpdateStatus,
 } from './types';
@@ -78,7 +79,8 @@ export const native = {
   windowChrome: () => post<{ reserve: number }>('windowChrome'),
   getState: () => post<CueState>('getState'),
   getSettings: () => post<Settings>('getSettings'),
-  setSettings: (changes: Partial<Settings>) => post<Settings | false>('setSettings', [changes]),
+  // Besides the settings, "readingSize" tells the shown script's size.
+  setSettings: (changes: SettingsChange) => post<Settings | false>('setSettings', [changes]),
   getLog: () => post<LogEntry[]>('getLog'),
   getControlStatus: () => post<ControlStatus>('getControlStatus'),
   searchDocument: (query: string) => post<SearchHit[]>('searchDocument', [query]),

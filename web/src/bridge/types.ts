@@ -168,7 +168,13 @@ export interface Settings {
   cueLabelAdaptive: boolean;
   cueSnapWords: boolean;
   cueTypes: CueType[];
+  // The reading size kept for each recent script, newest first; an older core sends none.
+  readingSizes?: { path: string; pages: number; zoom: number }[];
 }
+
+// What the page sends to "setSettings": settings, and the size of the shown
+// script, which the native side puts at the front of `readingSizes`.
+export type SettingsChange = Partial<Settings> & { readingSize?: { path: string; pages: number; zoom: number } };
 
 export interface MenuState {
   hasDoc: boolean;

@@ -2,10 +2,11 @@
 // events. Every native call goes through `bridge` (the typed calls), so the
 // tests drive this with a scripted bridge.
 
+import { batch } from '@preact/signals';
 import type { EventHandlers } from '../bridge/events';
 import { createExport } from '../export/run';
 import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer } from '../bridge/native';
-import type { Cue, DocumentInfo, Settings, ThemeName } from '../bridge/types';
+import type { Cue, DocumentInfo, SettingsChange, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
 import { createFileTools } from './files';
@@ -14,7 +15,9 @@ import { createMarks } from './marks';
 import { createInserts } from './insert_tool';
 import { cursorAnnouncement, cursorStart, firstLineBelow, lineDrag, readLines, stepLine, type LineAt, type LineRect } from './line_cursor';
 import type { KeyAction, KeyMode } from './keys';
-import { nextZoom, pageLabel, parsePageInput, spreads } from './layout';
+import {
+  fitWidth, nextZoom, pageLabel, parsePageInput, readingSizeFor, spreads, stepTextSize, type ReadingSize,
+} from './layout';
 import { menuStateReporter } from './menu_state';
 import { createMidiLearn } from './midi_bindings';
 import { PageImages } from './page_images';
@@ -110,6 +113,25 @@ export function createController(store: Store, bridge: Bridge) {
   let focusScript: () => void = () => undefined;
   // Where the top of the view is (page, fraction down it); the script view tells.
   let viewTop: () => { page: number; y: number } = () => ({ page: store.visiblePage.peek(), y: 0 });
+  // The reading column's width (CSS px) as the script view lays it out; a
+  // text-size step before the first layout assumes the first window's (1280
+  // less the sidebar, the show panel, the scrollbar and the view's gaps).
+  let columnWidth: () => number = () => 0;
+  const firstColumn = 686;
+  const columnGap = 12;
+
+  const shownPages = (): 1 | 2 => (store.pagesPerSpread.peek() === 2 ? 2 : 1);
+
+  // The size kept for the script, taken before its pages are laid out. The
+  // monitor has its own (one page, as wide as its window).
+  const takeReadingSize = (path: string) => {
+    if (store.confidence) return;
+    const size = readingSizeFor(store.settings.peek(), path);
+    batch(() => {
+      store.pagesPerSpread.value = size.pages;
+      store.zoom.value = size.zoom;
+    });
+  };
 
   // The text lines of each page, asked once per script; a failed answer is
   // not kept, so the next key asks again.
@@ -142,11 +164,16 @@ export function createController(store: Store, bridge: Bridge) {
     // Hits of the earlier script point at its pages.
     if (finder.open.peek()) finder.close();
     tools.crop.leave();
+    takeReadingSize(doc.path);
     showDocument(store, doc);
     reportedPage = -1;
     // The recent list has the new script at its head now, and an earlier
     // version of the script may be in it.
-    void bridge.getSettings().then((s) => s && applySettings(store, s), () => undefined).then(() => tools.files.offerMarks(doc));
+    void bridge.getSettings().then((s) => {
+      if (!s) return;
+      applySettings(store, s);
+      if (store.doc.peek() === doc) takeReadingSize(doc.path);
+    }, () => undefined).then(() => tools.files.offerMarks(doc));
   }
 
   // Same script, new geometry (a crop, page numbers dropped): keep the place.
@@ -170,7 +197,14 @@ export function createController(store: Store, bridge: Bridge) {
     else if (isOpenFailure(answer)) store.message.value = answer.error;
   }
 
-  const sendSettings = createSettingsSender((c) => bridge.setSettings(c), () => store.settings.peek(), (s) => applySettings(store, s));
+  const sendSettings = createSettingsSender((c) => bridge.setSettings(c), () => store.settings.peek(), (s) => {
+    const pages = store.pagesPerSpread.peek();
+    applySettings(store, s);
+    // The sheet's pages side by side are the shown script's size too.
+    const doc = store.doc.peek();
+    if (doc && !store.confidence && store.pagesPerSpread.peek() !== pages)
+      ctl.saveSettings({ readingSize: { path: doc.path, pages: store.pagesPerSpread.peek(), zoom: store.zoom.peek() } });
+  });
 
   const ctl = {
     images,
@@ -732,10 +766,40 @@ export function createController(store: Store, bridge: Bridge) {
     },
 
     setPagesPerSpread(n: 1 | 2): void {
+      ctl.setReadingSize({ pages: n, zoom: store.zoom.peek() }, { pagesPerSpread: n });
+    },
+
+    // The view's size, kept for the shown script; a change of the pages side
+    // by side is also the setting new scripts open with.
+    setReadingSize(size: ReadingSize, changes: SettingsChange = {}): void {
+      const doc = store.doc.peek();
       const page = store.visiblePage.peek();
-      store.pagesPerSpread.value = n;
-      ctl.saveSettings({ pagesPerSpread: n });
-      if (store.doc.peek()) requestScroll(store, page, 0);
+      const pagesChanged = size.pages !== store.pagesPerSpread.peek();
+      batch(() => {
+        store.pagesPerSpread.value = size.pages;
+        store.zoom.value = size.zoom;
+      });
+      const send: SettingsChange = { ...changes };
+      if (pagesChanged) send.pagesPerSpread = size.pages;
+      if (doc && !store.confidence) send.readingSize = { path: doc.path, pages: size.pages, zoom: size.zoom };
+      if (Object.keys(send).length > 0) ctl.saveSettings(send);
+      // A new pairing starts the row at the page being read.
+      if (doc && pagesChanged) requestScroll(store, page, 0);
+    },
+
+    fitWidth(): void {
+      ctl.setReadingSize(fitWidth, { pagesPerSpread: 1 });
+    },
+
+    stepTextSize(direction: 1 | -1): void {
+      const column = columnWidth() > 0 ? columnWidth() : firstColumn;
+      const current: ReadingSize = { pages: shownPages(), zoom: store.zoom.peek() };
+      const next = stepTextSize(current, direction, column, columnGap);
+      if (next.pages !== current.pages || next.zoom !== current.zoom) ctl.setReadingSize(next);
+    },
+
+    setColumnWidth(f: () => number): void {
+      columnWidth = f;
     },
 
     setDimmed(on: boolean): void {
@@ -743,14 +807,15 @@ export function createController(store: Store, bridge: Bridge) {
       ctl.saveSettings({ dimmed: on });
     },
 
-    saveSettings(changes: Partial<Settings>): void {
+    saveSettings(changes: SettingsChange): void {
       bridge.setSettings(changes).then((s) => {
         if (s) store.settings.value = s;
       }, quiet);
     },
 
     zoom(direction: 1 | -1 | 0): void {
-      store.zoom.value = direction === 0 ? 1 : nextZoom(store.zoom.peek(), direction);
+      const zoom = direction === 0 ? 1 : nextZoom(store.zoom.peek(), direction);
+      if (zoom !== store.zoom.peek()) ctl.setReadingSize({ pages: shownPages(), zoom });
     },
 
     // Step by whole spreads, so two-page view turns both pages.
@@ -790,6 +855,9 @@ export function createController(store: Store, bridge: Bridge) {
         case 'zoomIn': return ctl.zoom(1);
         case 'zoomOut': return ctl.zoom(-1);
         case 'zoomFit': return ctl.zoom(0);
+        case 'fitWidth': return ctl.fitWidth();
+        case 'textLarger': return ctl.stepTextSize(1);
+        case 'textSmaller': return ctl.stepTextSize(-1);
         case 'nextPage': return ctl.stepPage(1);
         case 'prevPage': return ctl.stepPage(-1);
         case 'theme': return ctl.setTheme(value);
@@ -836,6 +904,9 @@ export function createController(store: Store, bridge: Bridge) {
         case 'zoomIn': return ctl.zoom(1);
         case 'zoomOut': return ctl.zoom(-1);
         case 'zoomFit': return ctl.zoom(0);
+        case 'fitWidth': return ctl.fitWidth();
+        case 'textLarger': return ctl.stepTextSize(1);
+        case 'textSmaller': return ctl.stepTextSize(-1);
         case 'find': return ctl.openFind();
         case 'cueMode': return ctl.setCueMode(!store.cueMode.peek());
         case 'gotoPage': return ctl.openGoTo();

@@ -15,6 +15,9 @@ export type KeyAction =
   | 'zoomIn'
   | 'zoomOut'
   | 'zoomFit'
+  | 'fitWidth'
+  | 'textLarger'
+  | 'textSmaller'
   | 'find'
   | 'cueMode'
   | 'gotoPage'
@@ -194,6 +197,12 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
     }
     return null;
   }
+  // The text size beside Ctrl+Alt+0 (Maximize Text); '+' needs Shift on most layouts.
+  if (e.ctrlKey && e.altKey && !e.metaKey) {
+    if (e.key === '+' || (e.key === '=' && !e.shiftKey)) return 'textLarger';
+    if (e.key === '-' && !e.shiftKey) return 'textSmaller';
+    return null;
+  }
   if (e.ctrlKey && !e.altKey && !e.metaKey) {
     // A held chord is one press: its repeats must not answer the question.
     if (e.shiftKey && (e.key === 'R' || e.key === 'r')) return e.repeat ? null : 'reset';
@@ -206,6 +215,8 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
         return 'onePage';
       case '2':
         return 'twoPages';
+      case '3':
+        return 'fitWidth';
       case '=':
         return 'zoomIn';
       case '-':

@@ -120,6 +120,79 @@ export function nextZoom(current: number, direction: 1 | -1): number {
   return zoomSteps[0];
 }
 
+// --- The reading size: pages side by side and the zoom, kept per script ---
+
+export interface ReadingSize {
+  pages: 1 | 2;
+  zoom: number;
+}
+
+// One page as wide as the reading column.
+export const fitWidth: ReadingSize = { pages: 1, zoom: 1 };
+
+export function clampZoom(zoom: number): number {
+  if (!Number.isFinite(zoom)) return 1;
+  return Math.min(zoomSteps[zoomSteps.length - 1], Math.max(zoomSteps[0], zoom));
+}
+
+interface SizeSettings {
+  pagesPerSpread?: unknown;
+  readingSizes?: unknown;
+}
+
+// The size kept for the script at `path`; a script without one opens at the
+// settings' pages side by side, fitted to the column. The settings file is
+// read without ranges, so a kept size is brought inside them here.
+export function readingSizeFor(settings: SizeSettings | null | undefined, path: string): ReadingSize {
+  const list: unknown = settings?.readingSizes;
+  const kept = Array.isArray(list)
+    ? (list as unknown[]).find((e) => typeof e === 'object' && e !== null && (e as { path?: unknown }).path === path)
+    : undefined;
+  if (kept) {
+    const { pages, zoom } = kept as { pages?: unknown; zoom?: unknown };
+    return { pages: pages === 2 ? 2 : 1, zoom: typeof zoom === 'number' ? clampZoom(zoom) : 1 };
+  }
+  return { pages: settings && settings.pagesPerSpread !== 1 ? 2 : 1, zoom: 1 };
+}
+
+// The width of one page as a share of the reading column (`column` wide, the
+// width layoutRows is given): what decides how large the script's text is.
+export function pageShare(size: ReadingSize, column: number, gap: number): number {
+  const c = Math.max(1, column);
+  return Math.max(1, c * size.zoom - gap * (size.pages - 1)) / size.pages / c;
+}
+
+// What Larger Text and Smaller Text step through, smallest first: two pages
+// side by side, then one page up to the column's width and past it. Larger
+// text never means a spread wider than the column.
+export const textSizeSteps: readonly ReadingSize[] = [
+  { pages: 2, zoom: 0.8 }, { pages: 2, zoom: 0.9 }, { pages: 2, zoom: 1 },
+  { pages: 1, zoom: 0.6 }, { pages: 1, zoom: 0.7 }, { pages: 1, zoom: 0.8 }, { pages: 1, zoom: 0.9 }, fitWidth,
+  { pages: 1, zoom: 1.1 }, { pages: 1, zoom: 1.25 }, { pages: 1, zoom: 1.5 }, { pages: 1, zoom: 1.75 }, { pages: 1, zoom: 2 },
+];
+
+// The next step with larger (1) or smaller (-1) pages than `current`; at
+// either end, or past it through the zoom, the size stays.
+export function stepTextSize(current: ReadingSize, direction: 1 | -1, column: number, gap: number): ReadingSize {
+  const here = pageShare(current, column, gap);
+  const shares = textSizeSteps.map((s) => pageShare(s, column, gap));
+  if (direction > 0) {
+    const i = shares.findIndex((x) => x > here * (1 + 1e-6));
+    return i < 0 ? current : textSizeSteps[i];
+  }
+  for (let i = shares.length - 1; i >= 0; i--) if (shares[i] < here * (1 - 1e-6)) return textSizeSteps[i];
+  return current;
+}
+
+// The one page the monitor shows: the standby cue's, else the last fired
+// cue's (the end of the show stays in view), else the page it had.
+export function monitorPage(
+  standby: { page: number } | undefined, lastFired: { page: number } | undefined, fallback: number, pageCount: number,
+): number {
+  const page = standby?.page ?? lastFired?.page ?? fallback;
+  return Math.min(Math.max(0, Math.trunc(Number.isFinite(page) ? page : 0)), Math.max(0, pageCount - 1));
+}
+
 // The label a page shows: its number shifted by the script's page-label
 // offset (front matter before page 1). Pages before label 1 show their sheet
 // number with a '#'.

@@ -30,6 +30,8 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
       ['Ctrl+1 / Ctrl+2', 'One Page / Two Pages'],
       ['Ctrl+Plus or Ctrl+= / Ctrl+-', 'Zoom In / Zoom Out'],
       ['Ctrl+0', 'Fit to Window'],
+      ['Ctrl+3', 'Fit Width: one page as wide as the script column'],
+      ['Ctrl+Alt+Plus or Ctrl+Alt+= / Ctrl+Alt+-', 'Larger Text / Smaller Text (each script keeps its size)'],
       ['Ctrl+Alt+0', 'Maximize Text: the script and the show panel only (again: back)'],
       ['Ctrl+Shift+N', 'Drop Page Numbers'],
       ['Ctrl+Shift+C', 'Crop: drag a frame (arrows move it, Shift+arrows size it), Return applies'],

@@ -230,9 +230,12 @@ export function pageFilter(theme: ThemeName, level: number): string {
 }
 
 export function applySettings(store: Store, s: Settings): void {
+  const before = store.settings.peek();
   store.settings.value = s;
   if (isThemeName(s.themeName)) store.theme.value = s.themeName;
-  store.pagesPerSpread.value = s.pagesPerSpread === 1 ? 1 : 2;
+  // A shown script keeps its own reading size (controller: show); only a
+  // change of the setting itself reaches its view.
+  if (!store.doc.peek() || before?.pagesPerSpread !== s.pagesPerSpread) store.pagesPerSpread.value = s.pagesPerSpread === 1 ? 1 : 2;
   store.dimmed.value = s.dimmed === true;
   store.pageLevel.value = pageLevelOf(s.theme);
   store.memosVisible.value = s.memosVisible !== false;

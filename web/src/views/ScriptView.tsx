@@ -3,8 +3,9 @@ import { useCallback, useEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
 import { cueColor, cueTag, labelLeft, placeLabel } from '../state/cues';
 import { labelMeasurer, layoutCueLabel } from '../state/labels';
+import { shortText } from '../state/shown_text';
 import {
-  layoutRows, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
+  layoutRows, monitorPage, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
 } from '../state/layout';
 import { flatGeometry, grownBox, grownCue, insertAt } from '../state/inserts';
 import { firedBit, glowBit, standbyBit } from '../state/store';
@@ -25,6 +26,9 @@ import { MarkLayer, markPointer } from './MarkLayer';
 import { MarkTools } from './MarkTools';
 
 const gap = 12;
+// A tooltip or a spoken line holds the start of a long label only.
+const tipChars = 300;
+const tipLines = 6;
 
 // One cue on its page. It reads its own run status, so a GO draws again only
 // the boxes of the cues it changed, and the label is laid out again only when
@@ -71,7 +75,7 @@ const CueBox = memo(function cueBox({ cue, fontPx, pageWidth, color, selected, e
           onDone={(text, left) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text, !left))}
         />
       ) : (
-        <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} data-pad-l={place.padL.toFixed(1)} title={cue.label}>
+        <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} data-pad-l={place.padL.toFixed(1)} title={shortText(cue.label, tipChars, tipLines)}>
           {labelSpans(tag, place.lines.join('\n'))}
         </div>
       )}
@@ -215,7 +219,7 @@ function SelectionLine() {
   const i = store.cueOrder.value.get(store.selectedID.value);
   const cue = i === undefined ? undefined : store.cues.value[i];
   const text = cue
-    ? `Selected cue ${cueTag(cue)}${cue.label ? `, ${cue.label}` : ''}, page ${pageLabel(cue.page, store.cueState.value.pageLabelOffset)}`
+    ? `Selected cue ${cueTag(cue)}${cue.label ? `, ${shortText(cue.label, tipChars, 1)}` : ''}, page ${pageLabel(cue.page, store.cueState.value.pageLabelOffset)}`
     : '';
   return (
     <div class="sr-only" aria-live="polite" data-testid="cue-selection">
@@ -245,9 +249,20 @@ export function ScriptView() {
   const programmatic = useRef(false);
   const loaded = useMemo(() => ({ generation: -1, pages: new Set<number>() }), []);
 
+  // The monitor reads one page at a time, as wide as its window: the standby
+  // cue's page. A number, so a GO on the same page lays nothing out again.
+  const shownPage = useComputed(() => {
+    const doc = store.doc.value;
+    if (!store.confidence || !doc) return -1;
+    const i = store.cueOrder.value.get(store.lastFiredID.value);
+    return monitorPage(store.standbyCue.value, i === undefined ? undefined : store.cues.value[i], store.visiblePage.peek(), doc.pageCount);
+  });
+
   const rows = useComputed<Row[]>(() => {
     const doc = store.doc.value;
     if (!doc || viewWidth.value <= 0) return [];
+    if (store.confidence)
+      return layoutRows([[shownPage.value]], doc.aspects, 1, { width: viewWidth.value - 2 * gap, zoom: 1, gap }, ctl.inserts.extras.value);
     const per = store.pagesPerSpread.value;
     const groups = spreads(doc.pageCount, per, store.cueState.value.spreadOffset);
     return layoutRows(groups, doc.aspects, per, { width: viewWidth.value - 2 * gap, zoom: store.zoom.value, gap }, ctl.inserts.extras.value);
@@ -257,6 +272,13 @@ export function ScriptView() {
   useEffect(() => {
     ctl.setFocusScript(() => scroller.current?.focus());
     return () => ctl.setFocusScript(() => undefined);
+  }, []);
+
+  // The text-size steps measure against the column the pages are laid out in.
+  useEffect(() => {
+    if (store.confidence) return;
+    ctl.setColumnWidth(() => viewWidth.peek() - 2 * gap);
+    return () => ctl.setColumnWidth(() => 0);
   }, []);
 
   useScrollBox(scroller, { width: viewWidth, height: viewHeight, top: scrollTop });

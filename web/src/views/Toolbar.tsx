@@ -30,7 +30,7 @@ export function Toolbar() {
       </div>
       <div class="group" role="group" aria-label="Zoom">
         <button type="button" aria-label="Zoom out" onClick={() => ctl.zoom(-1)}>−</button>
-        <button type="button" aria-label="Fit width" onClick={() => ctl.zoom(0)}>{Math.round(store.zoom.value * 100)}%</button>
+        <button type="button" aria-label="Fit to window" title="Fit to Window (Ctrl+0); Fit Width: Ctrl+3" onClick={() => ctl.zoom(0)}>{Math.round(store.zoom.value * 100)}%</button>
         <button type="button" aria-label="Zoom in" onClick={() => ctl.zoom(1)}>+</button>
       </div>
     </header>
