@@ -4,10 +4,10 @@
 // it to a fresh Chromium, and everything closed and removed afterwards.
 
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { CHROMIUM, launchChromium, startHost } from '../../web/e2e/harness.mjs';
+import { CHROMIUM, launchChromium, marksPath, startHost } from '../../web/e2e/harness.mjs';
 
 export function median(xs) {
   if (xs.length === 0) return NaN;
@@ -52,4 +52,12 @@ export async function benchSession({ build, name, pageCount, writeMarks, hostOpt
     if (host) await host.stop();
     rmSync(work, { recursive: true, force: true });
   }
+}
+
+// The script's marks file holding these cues and nothing else.
+export function writeCues(pdf, cues) {
+  writeFileSync(marksPath(pdf), JSON.stringify({
+    crop: [], cues, documentName: pdf.split('/').pop(), flags: [], inserts: [], marks: [], memos: [],
+    pageLabelOffset: 0, pageTexts: {}, spreadOffset: 0, version: 1,
+  }));
 }

@@ -14,9 +14,9 @@
 import { writeFileSync } from 'node:fs';
 import { loadavg } from 'node:os';
 import { resolve } from 'node:path';
-import { firstImage, marksPath, option } from '../../web/e2e/harness.mjs';
-import { benchSession, median } from './bench_files.mjs';
-import { probe } from './probe.mjs';
+import { firstImage, option } from '../../web/e2e/harness.mjs';
+import { benchSession, median, writeCues } from './bench_files.mjs';
+import { openProbe, probe } from './probe.mjs';
 
 const build = resolve(option('build', 'build'));
 const runs = Number(option('runs', '5'));
@@ -37,32 +37,9 @@ function writeMarks(pdf) {
       page: Math.floor((i * pageCount) / cueCount), snippet: '', w, x, y: (72 + lines[i % lines.length] * 17) / 842,
     };
   });
-  writeFileSync(marksPath(pdf), JSON.stringify({
-    crop: [], cues, documentName: pdf.split('/').pop(), flags: [], inserts: [], marks: [], memos: [],
-    pageLabelOffset: 0, pageTexts: {}, spreadOffset: 0, version: 1,
-  }));
+  writeCues(pdf, cues);
 }
 
-// Goes in before the page's scripts: when the first cue box and page image
-// appear, and when the page says its first page is shown.
-function openProbe() {
-  const t = { cueAt: NaN, imageAt: NaN, shownAt: NaN };
-  window.__open = t;
-  const seen = () => {
-    if (Number.isNaN(t.cueAt) && document.querySelector('.cue')) t.cueAt = performance.now();
-    const img = document.querySelector('img.page-image');
-    if (Number.isNaN(t.imageAt) && img instanceof HTMLImageElement && img.complete && img.naturalWidth > 0) t.imageAt = performance.now();
-  };
-  new MutationObserver(seen).observe(document, { subtree: true, childList: true, attributes: true });
-  addEventListener('load', seen, true);
-  const realFetch = window.fetch.bind(window);
-  window.fetch = (url, init) => {
-    if (url === '/call' && typeof init?.body === 'string' && init.body.includes('"debugLog"') && init.body.includes('first page shown')) {
-      t.shownAt = performance.now();
-    }
-    return realFetch(url, init);
-  };
-}
 
 // An event applied as the core sends it (the envelope parsed from its JSON
 // text, then the hook called), to the frame after the one that drew it. The

@@ -55,3 +55,24 @@ export function probe() {
     });
   };
 }
+
+// Goes in before the page's scripts: when the first cue box and page image
+// appear, and when the page says its first page is shown.
+export function openProbe() {
+  const t = { cueAt: NaN, imageAt: NaN, shownAt: NaN };
+  window.__open = t;
+  const seen = () => {
+    if (Number.isNaN(t.cueAt) && document.querySelector('.cue')) t.cueAt = performance.now();
+    const img = document.querySelector('img.page-image');
+    if (Number.isNaN(t.imageAt) && img instanceof HTMLImageElement && img.complete && img.naturalWidth > 0) t.imageAt = performance.now();
+  };
+  new MutationObserver(seen).observe(document, { subtree: true, childList: true, attributes: true });
+  addEventListener('load', seen, true);
+  const realFetch = window.fetch.bind(window);
+  window.fetch = (url, init) => {
+    if (url === '/call' && typeof init?.body === 'string' && init.body.includes('"debugLog"') && init.body.includes('first page shown')) {
+      t.shownAt = performance.now();
+    }
+    return realFetch(url, init);
+  };
+}
