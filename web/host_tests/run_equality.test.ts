@@ -54,10 +54,16 @@ beforeAll(async () => {
   (globalThis as { window?: unknown }).window = { webkit: { messageHandlers: handlers } };
 });
 
-afterAll(() => {
+afterAll(async () => {
   polling = false;
-  host?.kill('SIGTERM');
-  if (folder) rmSync(folder, { recursive: true, force: true });
+  // The host writes the marks file as it quits: the folder goes once it has.
+  const h = host;
+  if (h && h.exitCode === null && h.signalCode === null) {
+    const gone = new Promise<void>((resolve) => h.once('exit', () => resolve()));
+    h.kill('SIGTERM');
+    await Promise.race([gone, new Promise((resolve) => setTimeout(resolve, 5000))]);
+  }
+  if (folder) rmSync(folder, { recursive: true, force: true, maxRetries: 5, retryDelay: 100 });
 });
 
 // A small fixed generator, so a failure names a step that comes again.
