@@ -63,4 +63,14 @@ describe('the confidence monitor', () => {
     await go(12, '', 'c');
     expect([pages(), head('standby')]).toEqual([['3'], 'STANDBY—']);
   });
+
+  it('shows the page of the saved run\'s standby while the resume offer is open', async () => {
+    const cues = [cue('a', 0, 0.2), cue('b', 1, 0.6), cue('c', 3, 0.3, { label: 'Storm' })];
+    const savedRun = { count: 2, total: 3, standbyID: 'c', number: 'c', label: 'Storm' };
+    const state = { ...emptyCueState, seq: 4, cues, standbyID: 'a', fired: [], savedRun };
+    await mountPage({ currentDocument: () => doc('/s/show.pdf', { state, pageCount: 5, aspects: Array(5).fill(0.5) }) }, { confidence: true });
+    await flush();
+    const pages = [...host.querySelectorAll('.page')].map((p) => p.getAttribute('data-page'));
+    expect([pages, host.querySelector('[data-testid="monitor-standby"]')?.textContent]).toEqual([['3'], 'STANDBYLX cStorm']);
+  });
 });

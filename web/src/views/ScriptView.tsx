@@ -249,13 +249,15 @@ export function ScriptView() {
   const programmatic = useRef(false);
   const loaded = useMemo(() => ({ generation: -1, pages: new Set<number>() }), []);
 
-  // The monitor reads one page at a time, as wide as its window: the standby
-  // cue's page. A number, so a GO on the same page lays nothing out again.
+  // The monitor reads one page at a time, as wide as its window: the page of
+  // the standby cue its head shows (a saved run's while the resume offer is
+  // open, as that is what GO will fire). A number, so a GO on the same page
+  // lays nothing out again.
   const shownPage = useComputed(() => {
     const doc = store.doc.value;
     if (!store.confidence || !doc) return -1;
     const i = store.cueOrder.value.get(store.lastFiredID.value);
-    return monitorPage(store.standbyCue.value, i === undefined ? undefined : store.cues.value[i], store.visiblePage.peek(), doc.pageCount);
+    return monitorPage(store.summary.value.standby, i === undefined ? undefined : store.cues.value[i], store.visiblePage.peek(), doc.pageCount);
   });
 
   const rows = useComputed<Row[]>(() => {
