@@ -30,6 +30,8 @@ struct PageGeometry {
     double croppedWidth = 0, croppedHeight = 0;
     double grownHeight = 0;     // the cropped height with the inserted lines' room added
     double pointsPerPixel = 1;  // output points per pixel of the page as it was measured on screen
+    double gutterWidth = 0;     // the label gutter beside the page, points
+    bool gutterLeft = false;    // the gutter is left of the page (the page is drawn right of it)
     // Fractions of the cropped width and the grown height, in points.
     Box rect(double x, double y, double w, double h) const {
         return {croppedWidth * x, grownHeight * y, croppedWidth * w, grownHeight * h};

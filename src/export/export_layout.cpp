@@ -88,7 +88,29 @@ bool readLabel(const Json& o, Label& l) {
         else if (o["rows"].is_number()) return false;  // beyond 64 bits: not accepted as is
     }
     l.measuredWpx = num(o, "measuredWpx").value_or(0);
+    // A leader with a number missing or not finite is not drawn; the label is.
+    if (auto it = o.find("leader"); it != o.end() && it->is_array() && it->size() == 4) {
+        std::array<double, 4> ends{};
+        bool whole = true;
+        for (std::size_t i = 0; i < 4 && whole; ++i) {
+            const Json& v = (*it)[i];
+            whole = v.is_number() && std::isfinite(v.get<double>());
+            if (whole) ends[i] = v.get<double>();
+        }
+        if (whole) l.leader = ends;
+    }
     return true;
+}
+
+// No gutter for anything but a side and a width between none and four page
+// widths: a damaged one must not make a page the reader cannot show.
+Gutter readGutter(const Json& page, double pageWpx) {
+    auto it = page.find("gutter");
+    if (it == page.end() || !it->is_object()) return {};
+    const auto px = num(*it, "px");
+    const std::string side = text(*it, "side");
+    if (!px || *px <= 0 || !(pageWpx > 0) || *px > 4 * pageWpx || (side != "left" && side != "right")) return {};
+    return {side == "left", *px};
 }
 
 bool readMarkBox(const Json& o, MarkBox& m) {
@@ -150,6 +172,7 @@ std::optional<Layout> Layout::fromJson(const Json& object) {
         pl.labelFontPx = num(page, "labelFontPx");
         pl.pageWpx = num(page, "pageWpx").value_or(0);
         pl.pageHpx = num(page, "pageHpx").value_or(0);
+        pl.gutter = readGutter(page, pl.pageWpx);
         layout.pages[*index] = std::move(pl);  // a later page with the same index wins
     }
     return layout;

@@ -9,6 +9,7 @@
 // after room for inserted lines was added; page-height fractions run down the
 // page's own (cropped) height.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -51,6 +52,16 @@ struct Label {
     std::int64_t rows = 1;
     double padL = 0;
     double measuredWpx = 0;
+    // The thin line from the cue box to a label in the gutter: x0, y0, x1, y1
+    // as x and dy are; none for a label without one.
+    std::optional<std::array<double, 4>> leader;
+};
+
+// The margin beside the page the labels stand in, on the page's outer side;
+// the exported page grows by it.
+struct Gutter {
+    bool left = false;  // left of a left-hand page, else right
+    double px = 0;      // its width, px of the page as displayed
 };
 
 struct MarkBox {
@@ -76,6 +87,7 @@ struct PageLayout {
     std::vector<Label> labels;
     std::vector<MarkBox> marks;
     std::vector<InsertBox> inserts;
+    Gutter gutter;
 };
 
 struct Layout {

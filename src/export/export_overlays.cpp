@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -274,6 +275,18 @@ void drawInserts(cairo_t* cr, const PageGeometry& g, const Layout& layout, const
     }
 }
 
+// The thin line from a cue box to its label in the gutter.
+void drawLeader(cairo_t* cr, const PageGeometry& g, const std::array<double, 4>& ends, const Rgba& color) {
+    const Box from = g.rect(ends[0], ends[1], 0, 0);
+    const Box to = g.rect(ends[2], ends[3], 0, 0);
+    if (!from.sane() || !to.sane()) return;
+    cairo_move_to(cr, from.x, from.y);
+    cairo_line_to(cr, to.x, to.y);
+    setColor(cr, color, 0.55);
+    cairo_set_line_width(cr, g.pointsPerPixel);
+    cairo_stroke(cr);
+}
+
 // The label's measures, for comparing the export with the screen.
 void reportLabel(std::FILE* debugOut, const PageGeometry& g, const Layout& layout, std::int64_t pageIndex,
                  const Label& label, const Box& b, TextRun& run, const std::string& longest,
@@ -303,6 +316,18 @@ void drawLabels(cairo_t* cr, const PageGeometry& g, const Layout& layout, const 
         const Box r = g.rect(label.x, label.dy, label.w, label.dh);
         const Box b{r.x - pointsPerPixel * label.padL, r.y, r.w, r.h};
         if (!b.sane() || !std::isfinite(labelLineHeight)) continue;
+        const Rgba color = MarkupExporter::hexColor(label.color, defaultMarkColor);
+        if (label.leader) drawLeader(cr, g, *label.leader, color);
+        // A label in the gutter stands on paper of its own, framed in its
+        // cue's colour, as the page shows it.
+        if (page.gutter.px > 0) {
+            roundedRect(cr, b, 3 * pointsPerPixel);
+            cairo_set_source_rgb(cr, 1, 1, 1);
+            cairo_fill_preserve(cr);
+            setColor(cr, color, 1);
+            cairo_set_line_width(cr, pointsPerPixel);
+            cairo_stroke(cr);
+        }
         // The clip never reaches past the page's edge, and the rows below the
         // box are clipped away: only what can show is laid out.
         const std::vector<std::string> lines =
@@ -321,12 +346,15 @@ void drawLabels(cairo_t* cr, const PageGeometry& g, const Layout& layout, const 
                                                : b.y + pointsPerPixel * layout.labelPadY;
         // The clip reaches as far right as the text needs, never past the page
         // edge, and never narrower than the box.
+        // A label in the gutter keeps to its box.
         const double clipW =
-            std::max(std::min(std::max(b.x + 2 * padX + widest, b.right()), g.croppedWidth) - b.x, b.w);
+            page.gutter.px > 0
+                ? b.w
+                : std::max(std::min(std::max(b.x + 2 * padX + widest, b.right()), g.croppedWidth) - b.x, b.w);
         cairo_save(cr);
         cairo_rectangle(cr, b.x, b.y, clipW, b.h);
         cairo_clip(cr);
-        setColor(cr, MarkupExporter::hexColor(label.color, defaultMarkColor), 1);
+        setColor(cr, color, 1);
         for (std::size_t j = 0; j < lines.size(); ++j) {
             const double baseline =
                 offset + labelLineHeight * j + (labelLineHeight - run.lineHeight()) / 2 + run.ascent();

@@ -35,7 +35,10 @@ std::optional<PageGeometry> geometryOf(const DocumentStore::PageFrame& frame, co
     g.croppedHeight = frame.fullHeight * (frame.crop ? frame.crop->height : 1);
     g.grownHeight = page ? g.croppedHeight * (1 + page->extra) : g.croppedHeight;
     g.pointsPerPixel = page && page->pageWpx > 0 ? g.croppedWidth / page->pageWpx : 1;
-    if (!(g.croppedWidth > 0 && g.croppedHeight > 0 && g.grownHeight > 0) || g.croppedWidth > maxPagePoints ||
+    if (page) g.gutterWidth = page->gutter.px * g.pointsPerPixel;
+    if (page && page->gutter.left) g.gutterLeft = true;
+    if (!(g.croppedWidth > 0 && g.croppedHeight > 0 && g.grownHeight > 0) ||
+        g.croppedWidth + g.gutterWidth > maxPagePoints ||
         g.grownHeight > maxPagePoints || !std::isfinite(g.pointsPerPixel))
         return std::nullopt;
     return g;
@@ -133,8 +136,11 @@ bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const 
         const PageLayout* page = found != layout.pages.end() ? &found->second : nullptr;
         const std::optional<PageGeometry> g = geometryOf(*frame, page);
         if (!g) continue;
-        cairo_pdf_surface_set_size(surface, g->croppedWidth, g->grownHeight);
+        // The page grows by the label gutter on its outer side; on the left
+        // the script moves right by it, and the labels there stand left of it.
+        cairo_pdf_surface_set_size(surface, g->croppedWidth + g->gutterWidth, g->grownHeight);
         cairo_save(cr);
+        if (g->gutterLeft) cairo_translate(cr, g->gutterWidth, 0);
         export_drawing::drawPageBands(cr, store, index, *frame, *g, page);
         export_drawing::drawOverlays(cr, *g, index, sidecar, includeMemos, layout, page, debugOut);
         cairo_restore(cr);

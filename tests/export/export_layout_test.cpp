@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tallowmark {
 namespace {
 
@@ -105,6 +107,37 @@ TEST(ExportLayout, MalformedEntriesAreSkippedTheRestKept) {
     EXPECT_EQ(p.inserts[2].rows, 2);
     EXPECT_TRUE(p.marks.empty());
     EXPECT_TRUE(p.hrows.empty());
+}
+
+// A gutter is read only when its side and width make a page a reader can
+// show; a damaged leader is left out, its label kept.
+TEST(ExportLayout, GuttersAndLeaders) {
+    const std::vector<std::tuple<const char*, Json, bool, double>> cases = {
+        {"right", {{"side", "right"}, {"px", 120}}, false, 120},
+        {"left", {{"side", "left"}, {"px", 80.5}}, true, 80.5},
+        {"no side", {{"px", 120}}, false, 0},
+        {"side unknown", {{"side", "top"}, {"px", 120}}, false, 0},
+        {"width as text", {{"side", "left"}, {"px", "120"}}, false, 0},
+        {"no width", {{"side", "left"}, {"px", 0}}, false, 0},
+        {"negative", {{"side", "left"}, {"px", -5}}, false, 0},
+        {"wider than four pages", {{"side", "right"}, {"px", 2401}}, false, 0},
+        {"not an object", "right", false, 0},
+    };
+    const Json label = {{"x", 1.01}, {"w", 0.1}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 0}, {"text", "Q1"}};
+    for (const auto& [name, gutter, left, px] : cases) {
+        Json json = with(minimal(), "/pages/0/gutter", gutter);
+        json["pages"][0]["labels"] = {with(label, "/leader", {0.3, 0.31, 1.01, 0.31}), with(label, "/leader", {0.3, "0.31", 1, 1}),
+                                      with(label, "/leader", {0.3, 0.31, 1.01})};
+        const auto layout = Layout::fromJson(json);
+        ASSERT_TRUE(layout) << name;
+        const PageLayout& p = layout->pages.at(0);
+        EXPECT_EQ(p.gutter.left, left) << name;
+        EXPECT_EQ(p.gutter.px, px) << name;
+        ASSERT_EQ(p.labels.size(), 3u) << name;
+        EXPECT_EQ(p.labels[0].leader, (std::array<double, 4>{0.3, 0.31, 1.01, 0.31})) << name;
+        EXPECT_FALSE(p.labels[1].leader) << name;
+        EXPECT_FALSE(p.labels[2].leader) << name;
+    }
 }
 
 }  // namespace

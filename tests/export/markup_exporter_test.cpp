@@ -224,6 +224,36 @@ TEST_F(MarkupExporterTest, DrawsMarksWhereTheLayoutPutsThem) {
     EXPECT_TRUE(e.inked(1, f1.ox(90), f1.oy(50), 12, 14));
 }
 
+TEST_F(MarkupExporterTest, GrowsEachPageByItsGutterAndStandsTheLabelsThere) {
+    // 60 px of gutter is 30 pt at 2 px a point: right of page 0, left of page 1.
+    Json json = layoutJson(f0, f1);
+    const Json dark = "#203080";
+    json["pages"][0]["gutter"] = {{"side", "right"}, {"px", 60}};
+    json["pages"][0]["labels"] = {{{"x", 1 + 1 / f0.cw}, {"w", 28 / f0.cw}, {"dy", f0.fy(220)}, {"dh", 20 / f0.ch},
+                                   {"text", "Q1"}, {"padL_px", 0}, {"color", dark},
+                                   {"leader", {f0.fx(230), f0.fy(230), 1 + 1 / f0.cw, f0.fy(230)}}}};
+    json["pages"][1]["gutter"] = {{"side", "left"}, {"px", 60}};
+    json["pages"][1]["labels"] = {{{"x", -29 / f1.cw}, {"w", 28 / f1.cw}, {"dy", f1.fy(100)}, {"dh", 20 / f1.ch},
+                                   {"text", "Q2"}, {"padL_px", 0}, {"color", dark}}};
+    layout = *Layout::fromJson(json);
+    ASSERT_TRUE(exportIt(true, nullptr));
+    Exported e(out);
+    ASSERT_TRUE(e.ok());
+    EXPECT_NEAR(e.size(0)[0], f0.cw + 30, 0.01);
+    EXPECT_NEAR(e.size(1)[0], f1.cw + 30, 0.01);
+    // Page 0's script stays put; its label stands right of it, the leader
+    // running from the cue box to the label through the page's margin.
+    EXPECT_TRUE(e.inked(0, f0.ox(30), f0.oy(42), 60, 10));
+    EXPECT_TRUE(e.inked(0, f0.cw + 3, f0.oy(222), 24, 16));
+    const auto leader = e.pixel(0, (f0.ox(230) + f0.cw) / 2, f0.oy(230));
+    EXPECT_LT(leader[0], 200);
+    EXPECT_LT(leader[0], leader[2]);
+    // Page 1 moves right by its gutter, where its label stands.
+    EXPECT_TRUE(e.inked(1, 30 + f1.ox(31), f1.oy(50), 12, 14));
+    EXPECT_FALSE(e.inked(1, 0, f1.oy(50), 29, 14));
+    EXPECT_TRUE(e.inked(1, 3, f1.oy(102), 24, 16));
+}
+
 TEST_F(MarkupExporterTest, MemosOnlyWhenAskedAndNoDebugWithoutTheVariable) {
     unsetenv("TALLOWMARK_EXPORT_DEBUG");
     char* buffer = nullptr;

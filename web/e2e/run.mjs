@@ -19,6 +19,7 @@ import * as marks from './scenarios_marks.mjs';
 import * as exp from './scenarios_export.mjs';
 import { insertLine } from './scenarios_inserts.mjs';
 import * as files from './scenarios_files.mjs';
+import * as labels from './scenarios_labels.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -85,6 +86,7 @@ async function main() {
 
     const steps = [
       ['script opened', () => s.opened(t)],
+      ['labels clear of the words', () => labels.clearOfWords(t)],
       ['GO three times, BACK', () => s.goThreeTimesAndBack(t)],
       ['cue placed in Cue Mode', () => s.placeCue(t)],
       ['cue type changed', () => s.changeCueType(t)],
@@ -100,7 +102,7 @@ async function main() {
       ['marked script exported', () => exp.exportMarked(t)],
       // Last: the host hands its events to one poller at a time, so with the
       // monitor's page open as well the main page would miss some of them.
-      ['confidence monitor', () => s.monitor(t, openMonitor)],
+      ['confidence monitor', () => s.monitor(t, openMonitor, labels.monitorClearOfWords)],
     ];
     for (const [name, step] of steps) {
       const began = Date.now();

@@ -303,7 +303,7 @@ export async function restartAndResume(t, restart) {
 
 // The confidence monitor: nothing to press or type into, the standby cue's
 // number and label large enough to read across a booth.
-export async function monitor(t, openMonitor) {
+export async function monitor(t, openMonitor, labelsClear) {
   // Whatever the evening left in standby, the monitor shows the same cue.
   const tag = oneLine(await t.page.locator('.show-panel .standby-tag').innerText());
   const label = oneLine(await t.page.locator('.show-panel .standby-label').innerText());
@@ -331,5 +331,6 @@ export async function monitor(t, openMonitor) {
     throw fail(`monitor: standby drawn at ${sizes.tag}px (number) and ${sizes.label}px (label), expected large (48/28 px or more)`);
   }
   await firstImage(page).catch(() => { throw fail('monitor: no page image within 30 s'); });
+  await labelsClear(page);
   await t.shot('10-monitor', page);
 }

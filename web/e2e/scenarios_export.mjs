@@ -119,7 +119,9 @@ export async function exportMarked(t) {
     };
     const padX = parseFloat(getComputedStyle(document.querySelector(l)).paddingLeft);
     const outlineW = parseFloat(getComputedStyle(document.querySelector(c)).borderLeftWidth);
-    return { page: r(`.page[data-page="${p}"]`), cue: r(c), insertCue: r(ic), label: r(l), padX, outlineW };
+    const pageEl = document.querySelector(`.page[data-page="${p}"]`);
+    const gutter = { side: pageEl.getAttribute('data-gutter'), width: r(`.page[data-page="${p}"] .label-gutter`).width };
+    return { page: r(`.page[data-page="${p}"]`), cue: r(c), insertCue: r(ic), label: r(l), padX, outlineW, gutter };
   }, [PAGE, cueSel, labelSel, insertCueSel]);
   await t.shot('export-screen');
 
@@ -140,7 +142,10 @@ export async function exportMarked(t) {
   const pages = Number(/^Pages:\s+(\d+)/m.exec(info)?.[1]);
   if (pages !== doc.pageCount) throw fail(`the export has ${pages} pages, the script ${doc.pageCount}`);
   const size = /^Page\s+\d+ size:\s+([\d.]+) x ([\d.]+)/m.exec(info);
-  const [cw, grownH] = [Number(size?.[1]), Number(size?.[2])];
+  // The exported page is the script's page and its label gutter, as on screen.
+  const [grownW, grownH] = [Number(size?.[1]), Number(size?.[2])];
+  const cw = (grownW * rects.page.width) / (rects.page.width + rects.gutter.width);
+  const gutterLeft = rects.gutter.side === 'left' ? grownW - cw : 0;
   const extra = lineH * 1.3;
   if (Math.abs(grownH - (cw / aspect) * (1 + extra)) > 1) {
     throw fail(`page ${PAGE + 1} is ${grownH} pt tall, expected ${((cw / aspect) * (1 + extra)).toFixed(1)} with the room of the inserted line`);
@@ -154,10 +159,11 @@ export async function exportMarked(t) {
   // PPM is pdftoppm's own format when no other is asked for.
   tool('pdftoppm', ['-r', '72', '-f', String(PAGE + 1), '-l', String(PAGE + 1), '-singlefile', out, base]);
   const img = readPPM(readFileSync(`${base}.ppm`));
-  if (Math.abs(img.width - cw) > 1) throw fail(`the rendered page is ${img.width} px wide, its PDF page ${cw} pt`);
-  // Screen px to PDF px: the page grew on screen as in the export, at one scale.
-  const k = img.width / rects.page.width;
-  const toPdf = (x, y) => [(x - rects.page.left) * k, (y - rects.page.top) * k];
+  if (Math.abs(img.width - grownW) > 1) throw fail(`the rendered page is ${img.width} px wide, its PDF page ${grownW} pt`);
+  // Screen px to PDF px: the page grew on screen as in the export, at one
+  // scale, the gutter beside it on the same side.
+  const k = cw / rects.page.width;
+  const toPdf = (x, y) => [(x - rects.page.left) * k + gutterLeft, (y - rects.page.top) * k];
 
   // A cue box: the page draws its outline as the box's border, inside it;
   // the export strokes it there, so the strongest cue colour across the
@@ -175,15 +181,17 @@ export async function exportMarked(t) {
     if (Math.abs(top - (t0 + border)) > TOLERANCE) throw fail(`${what}: its top edge is at ${top} px in the export, the page showed it at ${t0.toFixed(1)}`);
   }
 
-  // The label: its first letter starts at the label's inset, and its ink is
-  // centred where the page centred the label.
+  // The label, in the gutter: its first letter starts at the label's inset,
+  // and its ink is centred where the page centred the label. Its frame, in
+  // the cue's colour too, lies just outside the rows and columns looked at.
   const [labL, labT] = toPdf(rects.label.left + rects.padX, rects.label.top);
   const [labR, labB] = toPdf(rects.label.left + rects.label.width, rects.label.top + rects.label.height);
+  if (rects.gutter.side === 'right' ? labL < cw : labR > gutterLeft) throw fail(`the label is not in the page's gutter (${labL.toFixed(0)}-${labR.toFixed(0)} px, page ${cw.toFixed(0)} pt)`);
   let inkLeft = Infinity;
   let inkSum = 0;
   let inkCount = 0;
-  for (let y = Math.floor(labT); y <= labB; y++) {
-    for (let x = Math.floor(labL - 4); x <= labR; x++) {
+  for (let y = Math.ceil(labT + 2); y <= labB - 2; y++) {
+    for (let x = Math.floor(labL - 2); x <= labR - 2; x++) {
       if (redness(img.at(x, y)) > 90) {
         inkLeft = Math.min(inkLeft, x);
         inkSum += y;
@@ -197,9 +205,9 @@ export async function exportMarked(t) {
   if (Math.abs(inkMid - (labT + labB) / 2) > TOLERANCE) throw fail(`the label's text is centred at ${inkMid.toFixed(1)} px in the export, on the page at ${((labT + labB) / 2).toFixed(1)}`);
 
   // The hidden line: white all through (its words were there: pageLines found them).
-  const ptPerFraction = img.width;
-  const hx0 = hideLine[0] * ptPerFraction + 1;
-  const hx1 = (hideLine[0] + hideLine[2]) * ptPerFraction - 1;
+  const ptPerFraction = cw;
+  const hx0 = gutterLeft + hideLine[0] * ptPerFraction + 1;
+  const hx1 = gutterLeft + (hideLine[0] + hideLine[2]) * ptPerFraction - 1;
   const hy0 = hideLine[1] * (cw / aspect) + 1;
   const hy1 = (hideLine[1] + hideLine[3]) * (cw / aspect) - 1;
   if (hy1 > afterY * (cw / aspect)) throw fail('the hidden line is meant to lie above the inserted line');

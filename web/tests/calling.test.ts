@@ -3,7 +3,7 @@ import { dispatchEvent } from '../src/bridge/events';
 import type { Cue, CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { nudgeFar, nudgeStep } from '../src/state/controller';
-import { glowCueID, placeLabel, stepCue } from '../src/state/cues';
+import { glowCueID, stepCue } from '../src/state/cues';
 import { pageLabel, parsePageInput, spreads } from '../src/state/layout';
 import { applyCueState, createStore, sameCues } from '../src/state/store';
 import { nextUpdateNotice, type UpdateInput, type UpdateNotice } from '../src/state/update_notice';
@@ -217,24 +217,6 @@ describe('moving and editing the selected cue from the keys', () => {
     t.ctl.key('editLabel');
     t.ctl.commitLabel('  Storm  ');
     expect(t.named('upsertCue')).toEqual([[{ ...cues[1], label: 'Storm' }]]);
-  });
-});
-
-describe('labels at the right edge', () => {
-  // A 600 px page; the edge keeps 2 px.
-  it.each([
-    ['fits at its line end', 300, 100, { left: 300, padL: 0 }],
-    ['ends exactly at the edge', 498, 100, { left: 498, padL: 0 }],
-    ['would overflow: moves left on its line to end at the edge', 550, 100, { left: 498, padL: 52 }],
-    ['line end past the page', 640, 80, { left: 518, padL: 122 }],
-    ['as wide as the page can hold', 300, 596, { left: 2, padL: 298 }],
-    ['wider than the page: wraps inside it', 200, 700, { left: 2, padL: 198, maxWidth: 596 }],
-    ['line end left of the page', -10, 50, { left: 2, padL: 0 }],
-    ['not measured yet', 590, 0, { left: 590, padL: 0 }],
-  ] as [string, number, number, object][])('%s', (_name, lineEnd, width, placed) => {
-    const p = placeLabel(lineEnd, width, 600);
-    expect(p).toEqual(placed);
-    if (width > 0) expect(p.left + Math.min(width, p.maxWidth ?? width)).toBeLessThanOrEqual(598);
   });
 });
 

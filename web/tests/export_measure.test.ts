@@ -25,7 +25,8 @@ const ins = (id: string, afterY: number, text: string, fields: Partial<Insert> =
 function layout(state: Partial<MeasureInput['state']>, more: Partial<MeasureInput> = {}) {
   return measureLayout({
     state: { cues: [], marks: [], inserts: [], ...state }, pageCount: 3, aspects: [0.75, 0.5, 0.75],
-    pageWidthPx: W, labelFontPx: 14, labelMeasure, insertMeasure, resolvedFonts: ['Liberation Mono'], ...more,
+    pageWidthPx: W, labelFontPx: 14, labelMeasure, insertMeasure, resolvedFonts: ['Liberation Mono'],
+    gutter: { px: 140, chip: false }, side: (p) => (p === 1 ? 'left' : 'right'), ...more,
   });
 }
 const page0 = (l: ReturnType<typeof layout>): PageLayout => l.pages[0];
@@ -43,26 +44,24 @@ describe('the export layout of a script', () => {
     expect(l).toMatchObject({ ...metrics, labelFontPx: 14, resolvedFonts: ['Liberation Mono'] });
   });
 
-  it('puts a cue box on its words and its label at the line end, centred on the line', () => {
-    const p = page0(layout({ cues: [cue('a', { label: 'Fade', color: '#112233' })] }));
+  it('puts a cue box on its words and its label in the gutter on its line, with a leader from the box', () => {
+    const l = layout({ cues: [cue('a', { label: 'Fade', color: '#112233' }), cue('b', { page: 1, label: 'Fade' })] });
+    const p = page0(l);
     expect(p.cues[0]).toEqual({
       id: 'a', color: '#112233', x: 0.1, w: 0.2, dy: 0.5, dh: expect.closeTo(0.02, 12),
       padL_px: 0, padR_px: 0, outlineOffset_px: -overlayMetrics.outlineW_px,
     });
+    // Right of the page: the exported page grows by the gutter on that side.
+    expect(p.gutter).toEqual({ side: 'right', px: 140 });
     const label = p.labels[0];
-    expect(label).toMatchObject({ text: 'LX a Fade', x: 0.5, rows: 1, padL_px: 0, measuredWpx: 90 + pad });
-    expect([label.w * W, label.dh * 800, label.dy + label.dh / 2]).toEqual([expect.closeTo(90 + pad, 9), expect.closeTo(lineBox, 9), expect.closeTo(0.51, 12)]);
-  });
-
-  it('moves a label at the right edge left, and wraps one wider than the page', () => {
-    const long = 'word '.repeat(30).trim();
-    const p = page0(layout({ cues: [cue('edge', { labelX: 0.95 }), cue('wide', { label: long, labelX: 0.4 })] }));
-    const [edge, wide] = p.labels;
-    expect(edge.padL_px).toBeCloseTo(0.95 * W - (W - 2 - 70 - pad), 9);
-    expect(edge.x * W - edge.padL_px + edge.w * W).toBeCloseTo(W - 2, 9);
-    expect(wide.rows).toBeGreaterThan(1);
-    const rowsBox = wide.rows * overlayMetrics.labelLineH * 14 + 2 * overlayMetrics.labelPadY_px;
-    expect([wide.text.split('\n').length, wide.x * W - wide.padL_px, wide.dh * 800]).toEqual([wide.rows, expect.closeTo(2, 9), expect.closeTo(rowsBox, 9)]);
+    expect(label).toMatchObject({ text: 'LX a Fade', rows: 1, padL_px: 0, measuredWpx: 90 + pad });
+    expect([label.x * W, label.w * W, label.dh * 800, label.dy + label.dh / 2])
+      .toEqual([expect.closeTo(W + 2, 9), expect.closeTo(90 + pad, 9), expect.closeTo(lineBox, 9), expect.closeTo(0.51, 12)]);
+    expect(label.leader.map((v) => v.toFixed(9))).toEqual([0.3, 0.51, (W + 2) / W, 0.51].map((v) => v.toFixed(9)));
+    // A left-hand page's labels stand left of it, the leader from the box's left edge.
+    const left = l.pages[1];
+    expect(left.gutter).toEqual({ side: 'left', px: 140 });
+    expect([left.labels[0].x * W + left.labels[0].w * W, left.labels[0].leader[0]]).toEqual([expect.closeTo(-2, 9), 0.1]);
   });
 
   // Where cue boxes and labels go around inserted lines is checked against the
@@ -94,7 +93,7 @@ describe('the export layout of a script', () => {
 
   it('answers finite numbers for damaged records and pages without an aspect', () => {
     const l = layout(
-      { cues: [cue('bad', { y: NaN, x: Infinity, labelX: NaN })], inserts: [ins('i', NaN, 'x')], marks: [mark('m', 'cut', { h: NaN })] },
+      { cues: [cue('bad', { y: NaN, x: Infinity, labelX: NaN }), cue('ok')], inserts: [ins('i', NaN, 'x')], marks: [mark('m', 'cut', { h: NaN })] },
       { aspects: [] },
     );
     const numbers: number[] = [];

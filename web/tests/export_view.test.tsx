@@ -54,21 +54,27 @@ describe('the export layout is what the page drew', () => {
 
     const px = (el: Element, k: 'left' | 'width') => parseFloat((el as HTMLElement).style[k]);
     const pct = (el: Element, k: 'left' | 'top' | 'width' | 'height') => parseFloat((el as HTMLElement).style[k]) / 100;
-    page.cues.forEach((box, i) => {
+    page.cues.forEach((box) => {
       const el = pageEl.querySelector(`.cue[data-cue="${box.id}"]`)!;
       expect([pct(el, 'left'), pct(el, 'top'), pct(el, 'width'), pct(el, 'height')].map((v) => v.toFixed(9)))
         .toEqual([box.x, box.dy, box.w, box.dh].map((v) => v.toFixed(9)));
-      const label = page.labels[i];
+      const label = page.labels.find((l) => l.id === box.id)!;
       const labelEl = el.nextElementSibling as HTMLElement;
       expect(labelEl.classList.contains('cue-label')).toBe(true);
-      expect(px(labelEl, 'left')).toBeCloseTo(label.x * W - label.padL_px, 6);
+      expect(px(labelEl, 'left')).toBeCloseTo(label.x * W, 6);
       expect(px(labelEl, 'width')).toBeCloseTo(label.measuredWpx, 6);
-      // The page centres a label on its line; the layout gives its top and height.
-      expect(pct(labelEl, 'top')).toBeCloseTo(label.dy + label.dh / 2, 9);
+      // The page centres a label on its place; the layout gives its top and height.
+      expect(parseFloat(labelEl.style.top)).toBeCloseTo((label.dy + label.dh / 2) * H, 5);
       expect(labelEl.textContent).toBe(label.text);
+      // In the gutter on the page's outer side, never over the page.
+      if (page.gutter!.side === 'right') expect(label.x).toBeGreaterThanOrEqual(1);
+      else expect(label.x + label.w).toBeLessThanOrEqual(0);
     });
+    // The first page of a spread is a left-hand page; a page alone is a right-hand one.
+    expect(page.gutter).toEqual({ side: per === 2 ? 'left' : 'right', px: expect.closeTo(parseFloat(pageEl.querySelector<HTMLElement>('.label-gutter')!.style.width), 9) });
+    // One page has room for labels; two pages in this view leave room for number chips only.
     const wide = page.labels.find((l) => l.id === 'wide')!;
-    expect(wide.rows).toBeGreaterThan(1);
-    expect(page.labels.find((l) => l.id === 'edge')!.padL_px).toBeGreaterThan(0);
+    if (per === 1) expect(wide.rows).toBeGreaterThan(1);
+    else expect([wide.text, wide.rows]).toEqual(['LX wide', 1]);
   });
 });

@@ -1,42 +1,14 @@
 import { describe, expect, it } from 'vitest';
-import { layoutLabel, maxLabelRows, overlayMetrics } from '../src/state/labels';
+import {
+  gutterSide, labelGutter, labelSpacing, layoutGutterText, maxLabelRows, overlayMetrics, placeGutterLabels, type GutterItem,
+} from '../src/state/labels';
 import { ellipsis } from '../src/state/shown_text';
 
 // 10 px a character: widths are easy to read off.
 const measure = (s: string) => 10 * [...s].length;
 const pad = 2 * overlayMetrics.labelPadX_px;
-
-describe('a label laid out on a 600 px page', () => {
-  it.each([
-    ['fits at its line end', 'LX 1', 300, { left: 300, padL: 0, lines: ['LX 1'] }],
-    ['would pass the edge: moves left on its line', 'LX 12 storm', 550, { left: 598 - 110 - pad, padL: 550 - (598 - 110 - pad), lines: ['LX 12 storm'] }],
-    ['line end left of the page starts at the margin', 'Q', -10, { left: 2, padL: 0, lines: ['Q'] }],
-  ] as [string, string, number, { left: number; padL: number; lines: string[] }][])('%s', (_n, text, lineEnd, want) => {
-    const l = layoutLabel(text, lineEnd, 600, 14, measure);
-    expect(l.left).toBeCloseTo(want.left, 6);
-    expect(l.padL).toBeCloseTo(want.padL, 6);
-    expect(l.lines).toEqual(want.lines);
-    expect(l.width).toBe(measure(text) + pad);
-    expect(l.rows).toBe(1);
-    expect(l.left + l.width).toBeLessThanOrEqual(598 + 1e-9);
-  });
-
-  it('wider than the page: wraps at spaces within it, a word too long is cut, three rows at most', () => {
-    // Room for text: 600 - 4 - 8 = 588 px = 58 characters.
-    const words = `SFX 7 ${'word '.repeat(20)}${'x'.repeat(70)}`.trim();
-    const l = layoutLabel(words, 200, 600, 14, measure);
-    expect(l.left).toBe(2);
-    expect(l.padL).toBe(198);
-    expect(l.rows).toBe(l.lines.length);
-    expect(l.rows).toBe(maxLabelRows);
-    for (const line of l.lines) expect(measure(line)).toBeLessThanOrEqual(588);
-    // The rows are the text's start; the last ends in an ellipsis in the room.
-    expect(l.lines[2]).toBe(`${'x'.repeat(57)}${ellipsis}`);
-    expect(words.startsWith(`${l.lines.slice(0, 2).join(' ')} ${'x'.repeat(57)}`)).toBe(true);
-    expect(l.width).toBeLessThanOrEqual(596);
-    expect(l.height).toBeCloseTo(3 * overlayMetrics.labelLineH * 14 + 2 * overlayMetrics.labelPadY_px, 6);
-  });
-});
+// Room for 58 characters of text a row.
+const wideGutter = { px: 600, chip: false };
 
 // Counts what a layout measures: the calls and the characters handed over (a
 // canvas measures in time growing with the text).
@@ -58,7 +30,7 @@ describe('a label of any length', () => {
     for (const unit of ['x', 'word ', 'a\n']) {
       const work = [2_000, 100_000].map((n) => {
         const { m, seen } = counting();
-        layoutLabel(`LX 1 ${unit.repeat(n / unit.length)}`, 300, 600, 14, m);
+        layoutGutterText(`LX 1 ${unit.repeat(n / unit.length)}`, 'LX 1', wideGutter, 14, m);
         return seen;
       });
       expect(work[1].calls, unit).toBe(work[0].calls);
@@ -71,8 +43,8 @@ describe('a label of any length', () => {
     ['a million characters in one word', `Q1 ${'x'.repeat(1_000_000)}`],
     ['line feeds only', `Q1 ${'\n'.repeat(500_000)}end`],
     ['astral characters', `Q1 ${'\u{1F3AD}'.repeat(300_000)}`],
-  ])('%s: at most three rows within the page, ending in an ellipsis', (_n, text) => {
-    const l = layoutLabel(text, 300, 600, 14, measure);
+  ])('%s: at most three rows within the gutter, ending in an ellipsis', (_n, text) => {
+    const l = layoutGutterText(text, 'Q1', wideGutter, 14, measure);
     expect(l.rows).toBeLessThanOrEqual(maxLabelRows);
     for (const line of l.lines) {
       expect(measure(line)).toBeLessThanOrEqual(588);
@@ -80,5 +52,71 @@ describe('a label of any length', () => {
       expect(line).not.toMatch(/[\r\n]|[\ud800-\udbff](?![\udc00-\udfff])/);
     }
     expect(l.lines[l.rows - 1].endsWith(ellipsis)).toBe(true);
+  });
+});
+
+describe('labels in the gutter', () => {
+  const frame = 2 * overlayMetrics.labelPadX_px + 4;
+  const per = 0.63 * 14;
+  it.each([
+    ['one page in a wide column: a fifth of it', 700, 1, { px: 140, chip: false }],
+    ['a very wide column: no more than 20 characters', 3000, 1, { px: 20 * per + frame, chip: false }],
+    ['two pages in a narrow column: number chips', 686, 2, { px: 7 * per + frame, chip: true }],
+    ['the 480 px monitor: still labels', 456, 1, { px: 91.2, chip: false }],
+  ] as const)('%s', (_n, column, pages, want) => {
+    const g = labelGutter(column, pages, 14);
+    expect(g.chip).toBe(want.chip);
+    expect(g.px).toBeCloseTo(want.px, 6);
+  });
+
+  it.each([
+    [1, 0, [0, 1, 2], ['right', 'right', 'right']],
+    [2, 0, [0, 1, 2, 3], ['left', 'right', 'left', 'right']],
+    [2, 1, [0, 1, 2, 3], ['right', 'left', 'right', 'left']],
+  ] as const)('%i page(s) side by side, offset %i: the outer side of each page', (pages, offset, list, sides) => {
+    expect(list.map((p) => gutterSide(p, pages, offset))).toEqual(sides);
+  });
+
+  const item = (id: string, centreY: number, text = `LX ${id}`): GutterItem =>
+    ({ id, text, tag: `LX ${id}`, centreY, boxLeft: 100, boxRight: 200 });
+  const place = (items: GutterItem[], height = 800, side: 'left' | 'right' = 'right') =>
+    placeGutterLabels(items, 600, height, side, { px: 140, chip: false }, 14, measure);
+
+  it.each([
+    ['apart: each on its line', [item('1', 100), item('2', 400)], 800, [100, 400]],
+    ['sharing a line region: stacked downward in line order', [item('2', 205), item('1', 200), item('3', 210)], 800, 'stacked'],
+    ['a stack at the foot: moved up to end on the page', [item('1', 790), item('2', 795)], 800, 'above-foot'],
+    ['more rows than the page holds: from its top, none overlapping', Array.from({ length: 30 }, (_, i) => item(String(i), 20)), 300, 'from-top'],
+  ] as const)('%s', (_n, items, height, want) => {
+    const placed = place([...items], height);
+    const sorted = [...placed].sort((a, b) => a.top - b.top);
+    for (let i = 1; i < sorted.length; i++) expect(sorted[i].top).toBeGreaterThanOrEqual(sorted[i - 1].top + sorted[i - 1].height + labelSpacing - 1e-9);
+    for (const l of placed) {
+      expect(l.left).toBe(602);
+      // The leader runs from the box's right edge on its line to the label's middle.
+      const own = items.find((i) => i.id === l.id)!;
+      expect(l.leader).toEqual([200, own.centreY, 602, l.top + l.height / 2]);
+    }
+    if (want === 'stacked') expect(placed.map((l) => l.id)).toEqual(['1', '2', '3']);
+    else if (want === 'above-foot') expect(Math.max(...placed.map((l) => l.top + l.height))).toBeCloseTo(height, 9);
+    else if (want === 'from-top') expect(sorted[0].top).toBe(0);
+    else expect(placed.map((l) => l.top + l.height / 2)).toEqual(want);
+  });
+
+  it('in a left gutter ends short of the page, the leader from the box left edge', () => {
+    const [l] = place([item('1', 300)], 800, 'left');
+    expect(l.left + l.width).toBe(-2);
+    expect(l.leader[0]).toBe(100);
+  });
+
+  it('wraps a long label in the gutter in three rows at most; a chip shows the number only', () => {
+    const long = `LX 1 ${'word '.repeat(100_000)}`;
+    const full = layoutGutterText(long, 'LX 1', { px: 140, chip: false }, 14, measure);
+    expect(full.rows).toBe(maxLabelRows);
+    for (const line of full.lines) expect(measure(line)).toBeLessThanOrEqual(140 - 4 - pad);
+    expect(full.lines[2].endsWith(ellipsis)).toBe(true);
+    const chip = layoutGutterText(long, 'LX 1', { px: 60, chip: true }, 14, measure);
+    expect(chip.lines).toEqual(['LX 1']);
+    expect(layoutGutterText('', 'SQ 1234567', { px: 60, chip: true }, 14, measure).lines[0].endsWith(ellipsis)).toBe(true);
   });
 });

@@ -9,6 +9,11 @@ import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import { cue as baseCue, doc } from './fake_bridge';
 import { flush, host, keydown as key, mountPage, usePageDom } from './page_dom';
+import { labelGutter } from '../src/state/labels';
+import { renderPixelWidth } from '../src/state/layout';
+
+// A page of a spread in the 800 px view: less the gaps and both label gutters.
+const spreadPageWidth = (776 - 12 - 2 * labelGutter(776, 2, 14).px) / 2;
 
 
 const cue = (id: string, page: number, y: number) => baseCue(id, page, y, { label: `cue ${id}`, w: 0.3, padL: -1, padR: -1 });
@@ -50,15 +55,15 @@ describe('an open script', () => {
   it('draws the pages near the viewport with their cues, standby marked and fired dimmed, and logs the first image shown', async () => {
     const long = { state, pageCount: 40, aspects: Array(40).fill(0.7) };
     const t = await mount({ openDocumentPath: (p: never) => doc(p, long), renderPage: (i: never) => ({ index: i, png: 'iVBORw0KGgo=' }) });
-    // Two pages per view (the settings say so): spreads in rows of 546 px in
-    // a 600 px viewport; images for rows within one viewport, rows drawn
-    // within two.
+    // Two pages per view (the settings say so), beside their label gutters:
+    // spreads in rows of 440 px in a 600 px viewport; images for rows within
+    // one viewport, rows drawn within two.
     const pages = [...host.querySelectorAll('.page')].map((p) => Number(p.getAttribute('data-page')));
-    expect(pages).toEqual([0, 1, 2, 3, 4, 5, 6, 7]);
+    expect(pages).toEqual([0, 1, 2, 3, 4, 5, 6, 7, 8, 9]);
     const requested = t.named('renderPage');
     expect(requested.slice(0, 2).map((a) => a[0])).toEqual([0, 1]);
     expect(Math.max(...requested.map((a) => a[0] as number))).toBeLessThanOrEqual(5);
-    expect(requested[0][1]).toBe(384);
+    expect(requested[0][1]).toBe(renderPixelWidth(spreadPageWidth, 1));
     const boxes = host.querySelectorAll('.page[data-page="0"] .cue');
     expect(boxes).toHaveLength(2);
     expect(boxes[0].className).toContain('fired');
@@ -127,8 +132,8 @@ describe('an open script', () => {
     const scroller = host.querySelector('.script') as HTMLElement;
     const row20 = host.querySelector('.page[data-page="20"]');
     expect(row20).toBeNull();
-    // The operator scrolls on by five spreads (rows of about 558 px).
-    scroller.scrollTop += 5 * 557.7;
+    // The operator scrolls on by five spreads (rows and their gaps).
+    scroller.scrollTop += 5 * (spreadPageWidth / 0.7 + 12);
     scroller.dispatchEvent(new Event('scroll'));
     await flush();
     expect(t.store.visiblePage.value).toBe(20);
@@ -203,7 +208,7 @@ describe('opening at the standby cue', () => {
   const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
 
   it('opens at the first page, goes to the standby on Resume and stays put on Discard', async () => {
-    // answer, page seen after answering (a two-page spread is about 558 px)
+    // answer, page seen after answering five spreads down
     const cases: [string, (p: number) => boolean][] = [
       ['Resume', (p) => p === 30 || p === 31],
       ['Discard', (p) => p === 10 || p === 11],
@@ -222,7 +227,7 @@ describe('opening at the standby cue', () => {
       // Until answered, the panel says what a GO does: it continues the saved run.
       const panel = () => [host.querySelector('.standby-tag')?.textContent, host.querySelector('.count')?.textContent];
       expect(panel(), answer).toEqual(['LX 3', '1 of 3 fired']);
-      scroller.scrollTop = 5 * 557.7;
+      scroller.scrollTop = 5 * (spreadPageWidth / 0.7 + 12);
       scroller.dispatchEvent(new Event('scroll'));
       await flush();
       button(answer).click();

@@ -6,6 +6,7 @@ import { dispatchEvent } from '../src/bridge/events';
 import { emptyCueState, type Settings, type SettingsChange } from '../src/bridge/types';
 import { cue, doc, runChange, settings } from './fake_bridge';
 import { flush, host, mountPage, usePageDom } from './page_dom';
+import { labelGutter } from '../src/state/labels';
 
 usePageDom();
 
@@ -51,8 +52,8 @@ describe('the confidence monitor', () => {
     };
     await flush();
     expect(pages()).toEqual(['1']);
-    // As wide as the monitor's view (800 here, less its 12 px gaps).
-    expect((host.querySelector('.page') as HTMLElement).style.width).toBe('776px');
+    // As wide as the monitor's view (800 here, less its 12 px gaps and the label gutter).
+    expect(parseFloat((host.querySelector('.page') as HTMLElement).style.width)).toBeCloseTo(776 - labelGutter(776, 1, 14).px, 6);
     expect([head('standby'), head('next')]).toEqual(['STANDBYLX aRain', 'NEXTLX bThunder']);
     const page = host.querySelector('.page');
     await go(10, 'b', 'a');

@@ -10,14 +10,21 @@ import { flush, host, mountPage, usePageDom } from './page_dom';
 
 usePageDom();
 
-// Renders per component name, counted from Preact's own hook.
+// Renders again per component name, counted from Preact's own hook: a page
+// the GO scrolls into view is drawn for the first time, not again.
 let renders = new Map<string, number>();
+let mounted = new WeakSet<object>();
 let chained: typeof options.diffed;
 beforeEach(() => {
   chained = options.diffed;
+  mounted = new WeakSet();
   options.diffed = (vnode: VNode) => {
     const type = vnode.type as { name?: string };
-    if (typeof vnode.type === 'function' && type.name) renders.set(type.name, (renders.get(type.name) ?? 0) + 1);
+    const instance = (vnode as unknown as { __c?: object }).__c;
+    if (typeof vnode.type === 'function' && type.name && instance) {
+      if (mounted.has(instance)) renders.set(type.name, (renders.get(type.name) ?? 0) + 1);
+      mounted.add(instance);
+    }
     chained?.(vnode);
   };
 });

@@ -5,9 +5,9 @@
 // not in the document are measured as well as those that are.
 
 import type { Cue, ScriptState, Insert, Mark } from '../bridge/types';
-import { byPage, cueColor, labelLeft } from '../state/cues';
+import { byPage, cueColor } from '../state/cues';
 import { grownBox, grownCue, insertFontK, insertLineK, pageGeometry, type Measure as InsertMeasure } from '../state/inserts';
-import { layoutCueLabel, overlayMetrics, type Measure } from '../state/labels';
+import { cueGutterItems, overlayMetrics, placeGutterLabels, type Gutter, type GutterSide, type Measure } from '../state/labels';
 import type { CueType } from '../bridge/types';
 
 export interface LayoutGap { afterY: number; height: number }
@@ -19,13 +19,18 @@ export interface LayoutCueBox {
 export interface LayoutLabel {
   id: string; text: string; color: string; x: number; w: number; dy: number; dh: number;
   rows: number; padL_px: number; measuredWpx: number;
+  // The thin line from the cue box to the label: x0, y0, x1, y1 as x and dy are.
+  leader: number[];
 }
+// The margin the labels stand in, beside the page on its outer side, px; the
+// exported page grows by it.
+export interface LayoutGutter { side: GutterSide; px: number }
 export interface LayoutMark { kind: string; x: number; w: number; dy: number; dh: number }
 export interface LayoutInsert { text: string; x: number; w: number; dy: number; dh: number; lineH: number; rows: number }
 export interface PageLayout {
   index: number; extra: number; pageWpx: number; pageHpx: number;
   gaps: LayoutGap[]; hrows: LayoutHRow[]; cues: LayoutCueBox[]; labels: LayoutLabel[];
-  marks: LayoutMark[]; inserts: LayoutInsert[];
+  marks: LayoutMark[]; inserts: LayoutInsert[]; gutter?: LayoutGutter;
 }
 export interface Layout {
   labelFontPx: number; labelLineH: number; labelPadX_px: number; labelPadY_px: number;
@@ -43,6 +48,9 @@ export interface MeasureInput {
   labelFontPx: number;
   // The label font at labelFontPx (state/labels.ts labelMeasurer).
   labelMeasure: Measure;
+  // The label gutter as the view has it, and the outer side of each page.
+  gutter: Gutter;
+  side: (page: number) => GutterSide;
   // The inserted-line font at a size (state/inserts.ts).
   insertMeasure: InsertMeasure;
   resolvedFonts: string[];
@@ -70,16 +78,21 @@ export function measureLayout(input: MeasureInput): Layout {
     const pageInserts = inserts.get(index) ?? [];
     const geom = pageGeometry(pageInserts, index, wpx, hpx, input.insertMeasure);
     const grownHpx = hpx * (1 + geom.extra);
+    const side = input.side(index);
     const page: PageLayout = {
       index, extra: fin(geom.extra), pageWpx: wpx, pageHpx: fin(hpx),
       gaps: geom.gaps.map((g) => ({ afterY: fin(g.afterY), height: fin(g.height) })),
       hrows: geom.hrows.map((r) => ({ top: fin(r.top), bottom: fin(r.bottom), x0: fin(r.x0), x1: fin(r.x1), dL: fin(r.dL), dR: fin(r.dR) })),
-      cues: [], labels: [], marks: [], inserts: [],
+      cues: [], labels: [], marks: [], inserts: [], gutter: { side, px: fin(input.gutter.px) },
     };
-    for (const cue of cues.get(index) ?? []) {
+    const shownCues = (cues.get(index) ?? []).map((cue) => ({ cue, shown: grownCue(geom, cue) }));
+    const placed = new Map(
+      placeGutterLabels(cueGutterItems(shownCues.map((c) => c.shown), wpx, grownHpx), wpx, grownHpx, side, input.gutter, fontPx, input.labelMeasure)
+        .map((l) => [l.id, l]),
+    );
+    for (const { cue, shown } of shownCues) {
       // Where the page draws it (state/inserts.ts grownCue): on its inserted
       // line, or moved with the words of a split row and below opened room.
-      const shown = grownCue(geom, cue);
       const box = { x: shown.x, y: shown.y, w: shown.w, h: shown.h };
       const color = cueColor(cue, input.cueTypes) ?? '';
       page.cues.push({
@@ -87,13 +100,14 @@ export function measureLayout(input: MeasureInput): Layout {
         // The page pads no box: it covers exactly the words.
         padL_px: 0, padR_px: 0, outlineOffset_px: m.outlineOffset_px,
       });
-      const lineEnd = labelLeft(shown);
-      const label = layoutCueLabel(cue, lineEnd * wpx, wpx, fontPx, input.labelMeasure);
-      const centre = box.y + box.h / 2;
-      const dh = label.height / grownHpx;
+      // In the gutter, where the page stands it (state/labels.ts).
+      const label = placed.get(cue.id);
+      if (!label) continue;
+      const [x0, y0, x1, y1] = label.leader;
       page.labels.push({
-        id: cue.id, text: label.lines.join('\n'), color, x: fin(lineEnd), w: fin(label.width / wpx),
-        dy: fin(centre - dh / 2), dh: fin(dh), rows: label.rows, padL_px: fin(label.padL), measuredWpx: fin(label.width),
+        id: cue.id, text: label.lines.join('\n'), color, x: fin(label.left / wpx), w: fin(label.width / wpx),
+        dy: fin(label.top / grownHpx), dh: fin(label.height / grownHpx), rows: label.rows, padL_px: 0, measuredWpx: fin(label.width),
+        leader: [fin(x0 / wpx), fin(y0 / grownHpx), fin(x1 / wpx), fin(y1 / grownHpx)],
       });
     }
     for (const mark of marks.get(index) ?? []) {

@@ -6,7 +6,7 @@
 import type { native } from '../bridge/native';
 import type { Measure as InsertMeasure } from '../state/inserts';
 import { canvasMeasure } from '../state/insert_tool';
-import { labelMeasurer } from '../state/labels';
+import { gutterSide, labelGutter, labelMeasurer, type Gutter } from '../state/labels';
 import { layoutRows } from '../state/layout';
 import { applyCueState, drawNow, type Store } from '../state/store';
 import { measureLayout, resolvedLabelFonts, type Layout } from './measure';
@@ -29,13 +29,19 @@ export function exportErrorText(error: unknown): string {
   return text || 'The marked script could not be exported.';
 }
 
+// The label gutter of the current view, as ScriptView has it.
+export function shownGutter(store: Store, viewWidth: number): Gutter {
+  return labelGutter(viewWidth - 2 * viewGap, store.pagesPerSpread.peek(), store.settings.peek()?.cueLabelFontPx ?? 14);
+}
+
 // The width every page shows at in the current view, as ScriptView lays
-// the rows out: the view's width, the zoom, one or two pages.
+// the rows out: the view's width, the zoom, one or two pages, the gutters.
 export function shownPageWidth(store: Store, viewWidth: number): number {
   const doc = store.doc.peek();
   if (!doc || !(viewWidth > 0)) return 0;
   const per = store.pagesPerSpread.peek();
-  const rows = layoutRows([[0]], doc.aspects, per, { width: viewWidth - 2 * viewGap, zoom: store.zoom.peek(), gap: viewGap });
+  const view = { width: viewWidth - 2 * viewGap, zoom: store.zoom.peek(), gap: viewGap, gutter: shownGutter(store, viewWidth).px };
+  const rows = layoutRows([[0]], doc.aspects, per, view);
   return rows[0]?.widths[0] ?? 0;
 }
 
@@ -54,6 +60,8 @@ export function currentLayout(store: Store, viewWidth: number): Layout | null {
     pageWidthPx: shownPageWidth(store, viewWidth) || 800,
     labelFontPx: fontPx,
     labelMeasure: labelMeasurer(fontPx),
+    gutter: shownGutter(store, viewWidth),
+    side: (page) => gutterSide(page, store.pagesPerSpread.peek(), store.cueState.peek().spreadOffset),
     insertMeasure,
     resolvedFonts: resolvedLabelFonts(),
     cueTypes: store.settings.peek()?.cueTypes,

@@ -80,25 +80,3 @@ export function glowCueID(state: { cues: readonly Cue[]; standbyID: string }, gl
   if (glowTarget !== 'next') return state.standbyID;
   return (state.standbyID && stepCue(state.cues, state.standbyID, 1, order)?.id) || '';
 }
-
-// Cue labels sit at their line end. One that would run past the page's
-// right edge moves left until it ends at the edge, on its own line (the
-// export's `padL`: the label box starts further left); wrapping in the
-// margin would stack labels over each other's lines. Only a label wider than
-// the page wraps, within it. All in CSS pixels of the displayed page.
-export interface LabelPlacement {
-  left: number;
-  // How far left of its line end the label moved.
-  padL: number;
-  // Set when the label must wrap to stay on the page.
-  maxWidth?: number;
-}
-
-export function placeLabel(lineEnd: number, labelWidth: number, pageWidth: number, edge = 2): LabelPlacement {
-  const room = Math.max(0, pageWidth - 2 * edge);
-  const start = Math.min(Math.max(lineEnd, edge), Math.max(edge, pageWidth - edge));
-  if (!(labelWidth > 0) || start + labelWidth <= pageWidth - edge) return { left: start, padL: Math.max(0, lineEnd - start) };
-  if (labelWidth > room) return { left: edge, padL: Math.max(0, lineEnd - edge), maxWidth: room };
-  const left = pageWidth - edge - labelWidth;
-  return { left, padL: Math.max(0, lineEnd - left) };
-}

@@ -90,20 +90,6 @@ export function labelText(cue: Cue): string {
   return label ? `${tag} ${label}` : tag;
 }
 
-export interface LabelLayout {
-  // Left edge of the label box, px from the page's left edge.
-  left: number;
-  // Width of the label box (text and both insets), px.
-  width: number;
-  // The text as drawn, one entry a line.
-  lines: string[];
-  rows: number;
-  // How far left of its line end the label box starts, px.
-  padL: number;
-  // Height of the label box, px.
-  height: number;
-}
-
 // A label shows at most this many rows, the last ending in an ellipsis when
 // there is more: a label is a cue's name on the headset, not a paragraph.
 export const maxLabelRows = 3;
@@ -168,38 +154,157 @@ function wrap(text: string, room: number, measure: Measure, maxRows: number, cut
   return lines;
 }
 
-// A label sits at its line end. One that would run past the page's right edge
-// moves left until it ends at the edge, on its own line (padL says how far);
-// wrapping in the margin would stack labels over each other's lines. Only a
-// label wider than the page wraps, within it, in at most maxLabelRows rows.
-// Only the start of the text that those rows can hold is laid out (no glyph
-// of the label face is narrower than a fifth of its size), so the cost is
-// bounded whatever the label holds; a run of line breaks reads as a space.
-export function layoutLabel(text: string, lineEnd: number, pageWidth: number, fontPx: number, measure: Measure): LabelLayout {
-  const { labelPadX_px: padX, labelPadY_px: padY, labelLineH } = overlayMetrics;
-  const edge = labelEdge;
-  const room = Math.max(0, pageWidth - 2 * edge);
-  const roomText = Math.max(1, room - 2 * padX);
-  const end = Number.isFinite(lineEnd) ? lineEnd : 0;
-  const start = Math.min(Math.max(end, edge), Math.max(edge, pageWidth - edge));
-  const kept = clipText(text, maxLabelRows * visibleChars(roomText, 0, fontPx).chars);
-  const flat = kept.text.replace(/[\r\n\t\v\f]+/g, ' ');
-  let lines = [flat];
-  let width = measure(flat) + 2 * padX;
-  let left = start;
-  if (kept.cut || start + width > pageWidth - edge) {
-    if (kept.cut || width > room) {
-      lines = wrap(flat, roomText, measure, maxLabelRows, kept.cut);
-      width = Math.min(room, Math.max(...lines.map(measure)) + 2 * padX);
-      left = edge;
-    } else {
-      left = pageWidth - edge - width;
-    }
-  }
-  const rows = lines.length;
-  return { left, width, lines, rows, padL: Math.max(0, end - left), height: rows * labelLineH * fontPx + 2 * padY };
+// --- Labels in the page's outer margin ---
+//
+// A label never sits on the script's words: every page gets a gutter on its
+// outer side (the right of a single page or of a right-hand page, the left of
+// a left-hand page), and its cues' labels stand there on their lines, joined
+// to their boxes by a thin leader. The export grows each page by the same
+// gutter and draws the labels where the page did.
+
+export type GutterSide = 'left' | 'right';
+
+export interface Gutter {
+  // Width of the gutter beside each page, px.
+  px: number;
+  // Too narrow for labels: each shows its cue's number only, the whole label
+  // on hover, on selection and in the standby panel.
+  chip: boolean;
 }
 
-export function layoutCueLabel(cue: Cue, lineEnd: number, pageWidth: number, fontPx: number, measure: Measure): LabelLayout {
-  return layoutLabel(labelText(cue), lineEnd, pageWidth, fontPx, measure);
+// The gutter takes at most this share of the reading column, and holds
+// between these many characters of the label face; below the least, chips.
+export const gutterShare = 0.2;
+export const gutterChars = { chip: 7, least: 8, most: 20 };
+
+// The advance of one character of the label face: no glyph of a monospaced
+// face is wider than 0.6 of its size, and the letter spacing comes on top.
+const charPx = (fontPx: number) => (0.6 + labelSpacingEm) * fontPx;
+
+export function labelGutter(column: number, pagesSideBySide: number, fontPx: number): Gutter {
+  const size = Number.isFinite(fontPx) && fontPx > 0 ? fontPx : 14;
+  const frame = 2 * overlayMetrics.labelPadX_px + 2 * labelEdge;
+  const holding = (chars: number) => chars * charPx(size) + frame;
+  const share = (Number.isFinite(column) ? Math.max(0, column) : 0) * gutterShare / Math.max(1, pagesSideBySide);
+  if (share >= holding(gutterChars.least)) return { px: Math.min(share, holding(gutterChars.most)), chip: false };
+  return { px: holding(gutterChars.chip), chip: true };
+}
+
+// The outer side of a page: with two pages side by side, the side its place
+// in the spread gives it (an odd offset puts the first page alone, on the right).
+export function gutterSide(page: number, pagesSideBySide: number, spreadOffset: number): GutterSide {
+  if (pagesSideBySide !== 2) return 'right';
+  const start = Math.abs(spreadOffset) % 2 === 1 ? 1 : 0;
+  if (page < start) return 'right';
+  return (page - start) % 2 === 0 ? 'left' : 'right';
+}
+
+export interface GutterText {
+  lines: string[];
+  rows: number;
+  width: number;
+  height: number;
+}
+
+// A label's text in the gutter: wrapped in at most maxLabelRows rows of the
+// gutter's width (the last with an ellipsis when there is more), or, in a
+// chip, its cue's number on one row. Only the start of the text the rows
+// can hold is read (no glyph of the label face is narrower than a fifth of
+// its size), so the cost is bounded whatever the label holds; a run of line
+// breaks reads as a space.
+export function layoutGutterText(text: string, tag: string, gutter: Gutter, fontPx: number, measure: Measure): GutterText {
+  const { labelPadX_px: padX, labelPadY_px: padY, labelLineH } = overlayMetrics;
+  const room = Math.max(1, gutter.px - 2 * labelEdge);
+  const roomText = Math.max(1, room - 2 * padX);
+  let lines: string[];
+  if (gutter.chip) {
+    const chip = clipText(tag, visibleChars(roomText, 0, fontPx).chars).text.replace(/\s+/g, ' ');
+    lines = [measure(chip) <= roomText ? chip : withEllipsis(chip, roomText, measure)];
+  } else {
+    const kept = clipText(text, maxLabelRows * visibleChars(roomText, 0, fontPx).chars);
+    const flat = kept.text.replace(/[\r\n\t\v\f]+/g, ' ');
+    lines = !kept.cut && measure(flat) <= roomText ? [flat] : wrap(flat, roomText, measure, maxLabelRows, kept.cut);
+  }
+  const rows = lines.length;
+  return {
+    lines, rows,
+    width: Math.min(room, Math.max(...lines.map(measure)) + 2 * padX),
+    height: rows * labelLineH * fontPx + 2 * padY,
+  };
+}
+
+export interface GutterItem {
+  id: string;
+  text: string;
+  tag: string;
+  // The centre of the cue's line, px down the page as shown.
+  centreY: number;
+  // The cue box's left and right edges, px across the page.
+  boxLeft: number;
+  boxRight: number;
+}
+
+export interface GutterLabel extends GutterText {
+  id: string;
+  // The label box, px from the page's top-left corner (left is negative in
+  // a left gutter, past the page's width in a right one).
+  left: number;
+  top: number;
+  // The leader from the cue box's outer edge to the label: x0, y0, x1, y1 px.
+  leader: [number, number, number, number];
+}
+
+// Labels this close are apart, px.
+export const labelSpacing = 2;
+
+// The labels of one page in its gutter: each centred on its cue's line, a
+// label that would overlap the one above stacks below it, and a stack that
+// would run off the page's foot moves up as far as the page's top allows.
+// Labels never overlap each other; only a page holding more label rows than
+// its height runs past its foot.
+export function placeGutterLabels(
+  items: readonly GutterItem[], pageWidth: number, pageHeight: number, side: GutterSide, gutter: Gutter,
+  fontPx: number, measure: Measure,
+): GutterLabel[] {
+  const laid = items
+    .map((item, order) => ({ item, order, text: layoutGutterText(item.text, item.tag, gutter, fontPx, measure) }))
+    .map((l) => ({ ...l, want: (Number.isFinite(l.item.centreY) ? l.item.centreY : 0) - l.text.height / 2 }))
+    .sort((a, b) => a.want - b.want || a.order - b.order);
+  const tops = laid.map((l) => l.want);
+  let floor = -Infinity;
+  for (let i = 0; i < laid.length; i++) {
+    tops[i] = Math.max(tops[i], floor);
+    floor = tops[i] + laid[i].text.height + labelSpacing;
+  }
+  let ceiling = Math.max(0, pageHeight);
+  for (let i = laid.length - 1; i >= 0; i--) {
+    tops[i] = Math.min(tops[i], ceiling - laid[i].text.height);
+    ceiling = tops[i] - labelSpacing;
+  }
+  floor = 0;
+  for (let i = 0; i < laid.length; i++) {
+    tops[i] = Math.max(tops[i], floor);
+    floor = tops[i] + laid[i].text.height + labelSpacing;
+  }
+  const fin = (v: number) => (Number.isFinite(v) ? v : 0);
+  return laid.map(({ item, text }, i) => {
+    const left = side === 'right' ? pageWidth + labelEdge : -labelEdge - text.width;
+    const midY = tops[i] + text.height / 2;
+    const from = side === 'right' ? item.boxRight : item.boxLeft;
+    const to = side === 'right' ? left : left + text.width;
+    return { ...text, id: item.id, left, top: tops[i], leader: [fin(from), fin(item.centreY), to, midY] };
+  });
+}
+
+// A cue's place in its page's gutter, for the cues of a page as shown (their
+// boxes on the grown page): what the page draws and what the export gets.
+export function cueGutterItems(cues: readonly Cue[], pageWidth: number, pageHeight: number): GutterItem[] {
+  return cues.map((cue) => ({
+    id: cue.id,
+    text: labelText(cue),
+    tag: cueTag(cue),
+    centreY: (cue.y + cue.h / 2) * pageHeight,
+    boxLeft: cue.x * pageWidth,
+    boxRight: (cue.x + cue.w) * pageWidth,
+  }));
 }

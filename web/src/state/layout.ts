@@ -20,6 +20,8 @@ export interface ViewGeometry {
   zoom: number;
   // Space between the pages of a spread and between rows.
   gap: number;
+  // The label gutter beside each page, on its outer side (state/labels.ts).
+  gutter?: number;
 }
 
 export function sanitizeAspect(aspect: number | undefined): number {
@@ -57,7 +59,8 @@ export function layoutRows(
   // (a script's crop shares its width across pages, not its height): a short
   // title page beside a full page stays as small as its text. A lone page in a
   // two-page view keeps the width it would have beside another.
-  const width = available / slots;
+  const gutter = Number.isFinite(view.gutter) ? Math.max(0, view.gutter ?? 0) : 0;
+  const width = Math.max(1, available - gutter * slots) / slots;
   for (const pages of groups) {
     const widths = pages.map(() => width);
     const heights = pages.map((p) => (width / sanitizeAspect(aspects[p])) * (1 + Math.max(0, extras?.get(p) ?? 0)));

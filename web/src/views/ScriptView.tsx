@@ -1,8 +1,11 @@
 import { useComputed, useSignal } from '@preact/signals';
 import { useCallback, useEffect, useMemo, useRef } from 'preact/hooks';
 import type { Cue } from '../bridge/types';
-import { cueColor, cueTag, labelLeft, placeLabel } from '../state/cues';
-import { labelMeasurer, layoutCueLabel } from '../state/labels';
+import { cueColor, cueTag } from '../state/cues';
+import {
+  cueGutterItems, gutterSide, labelEdge, labelGutter, labelMeasurer, labelText, layoutGutterText, placeGutterLabels,
+  type Gutter, type GutterLabel, type GutterSide,
+} from '../state/labels';
 import { shortText } from '../state/shown_text';
 import {
   layoutRows, monitorPage, nearRows, pageLabel, pageOffset, renderPixelWidth, rowOfPage, spreads, totalHeight, visiblePage, type Row,
@@ -26,15 +29,16 @@ import { MarkLayer, markPointer } from './MarkLayer';
 import { MarkTools } from './MarkTools';
 
 const gap = 12;
+
 // A tooltip or a spoken line holds the start of a long label only.
 const tipChars = 300;
 const tipLines = 6;
 
 // One cue on its page. It reads its own run status, so a GO draws again only
-// the boxes of the cues it changed, and the label is laid out again only when
-// the cue or the page's width does.
-const CueBox = memo(function cueBox({ cue, fontPx, pageWidth, color, selected, editing, selectable }: {
-  cue: Cue; fontPx: number; pageWidth: number; color?: string;
+// the boxes of the cues it changed; its label's place in the gutter comes from
+// the page, laid out again only when the page's cues or size do.
+const CueBox = memo(function cueBox({ cue, place, gutter, side, fontPx, pageWidth, color, selected, editing, selectable }: {
+  cue: Cue; place: GutterLabel | undefined; gutter: Gutter; side: GutterSide; fontPx: number; pageWidth: number; color?: string;
   selected?: boolean; editing?: boolean; selectable?: boolean;
 }) {
   const { store, ctl } = useApp();
@@ -43,17 +47,23 @@ const CueBox = memo(function cueBox({ cue, fontPx, pageWidth, color, selected, e
   const glow = (bits & glowBit) !== 0;
   const fired = (bits & firedBit) !== 0;
   const tag = cueTag(cue);
-  const lineEnd = labelLeft(cue) * pageWidth;
-  // Laid out as the export lays it out (state/labels.ts), never measured from the DOM.
-  const place = useMemo(() => layoutCueLabel(cue, lineEnd, pageWidth, fontPx, labelMeasurer(fontPx)), [cue, lineEnd, pageWidth, fontPx]);
+  // A chip shows the whole label while its cue is selected, over the page
+  // beside the gutter rather than past the view's edge.
+  const wide = useMemo(() => {
+    if (!place || !gutter.chip || !selected) return null;
+    const room = { px: Math.max(gutter.px, Math.min(16 * fontPx, pageWidth)), chip: false };
+    const text = layoutGutterText(labelText(cue), tag, room, fontPx, labelMeasurer(fontPx));
+    return { ...text, left: outerBox(side, pageWidth, gutter, text.width).left };
+  }, [place, gutter, selected, cue, side, pageWidth, fontPx]);
   const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${selectable ? ' editable' : ''}`;
-  const labelStyle = {
-    left: `${place.left}px`,
-    width: `${place.width}px`,
-    top: `${(cue.y + cue.h / 2) * 100}%`,
+  const shown = wide ?? place;
+  const labelStyle = shown && place ? {
+    left: `${shown.left}px`,
+    width: `${shown.width}px`,
+    top: `${place.top + place.height / 2}px`,
     fontSize: `${fontPx}px`,
     ...(color ? { '--cue-color': color } : {}),
-  };
+  } : null;
   return (
     <>
       <div
@@ -68,20 +78,32 @@ const CueBox = memo(function cueBox({ cue, fontPx, pageWidth, color, selected, e
           ...(color ? { '--cue-color': color } : {}),
         }}
       />
-      {editing ? (
+      {labelStyle && (editing ? (
         <LabelEditor
           cue={cue}
-          style={{ ...labelStyle, ...editorBox(lineEnd, fontPx, pageWidth) }}
+          style={{ ...labelStyle, ...editorBox(side, pageWidth, gutter, fontPx) }}
           onDone={(text, left) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text, !left))}
         />
       ) : (
-        <div class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}`} style={labelStyle} data-line-end={lineEnd} data-pad-l={place.padL.toFixed(1)} title={shortText(cue.label, tipChars, tipLines)}>
-          {labelSpans(tag, place.lines.join('\n'))}
+        <div
+          class={`cue-label${glow ? ' glow' : ''}${fired ? ' fired' : ''}${gutter.chip ? ' chip' : ''}${wide ? ' expanded' : ''}`}
+          style={labelStyle}
+          data-side={side}
+          title={shortText(cue.label, tipChars, tipLines)}
+          onPointerDown={gutter.chip ? (e) => { e.stopPropagation(); if (selectable) ctl.select(cue.id); } : undefined}
+        >
+          {labelSpans(tag, shown!.lines.join('\n'))}
         </div>
-      )}
+      ))}
     </>
   );
 });
+
+// A box `width` wide against the gutter's outer edge: it may reach over the
+// page, never past the gutter into the next page or off the view.
+function outerBox(side: GutterSide, pageWidth: number, gutter: Gutter, width: number): { left: number } {
+  return { left: side === 'right' ? pageWidth + gutter.px - labelEdge - width : -gutter.px + labelEdge };
+}
 
 // The tag and the label's words in their own colours; the lines as laid out.
 function labelSpans(tag: string, text: string) {
@@ -94,11 +116,24 @@ function labelSpans(tag: string, text: string) {
   );
 }
 
-// The label field stays on the page like a label: focusing a field that ran
-// past the page would scroll the script sideways.
-function editorBox(lineEnd: number, fontPx: number, pageWidth: number): Record<string, string> {
-  const width = Math.min(16 * fontPx, Math.max(0, pageWidth - 4));
-  return { left: `${placeLabel(lineEnd, width, pageWidth).left}px`, width: `${width}px` };
+// The label field stands where the label does, against the gutter's outer
+// edge: focusing a field that ran past the view would scroll the script
+// sideways.
+function editorBox(side: GutterSide, pageWidth: number, gutter: Gutter, fontPx: number): Record<string, string> {
+  const width = Math.max(gutter.px - 2 * labelEdge, Math.min(16 * fontPx, Math.max(0, pageWidth - 4)));
+  return { left: `${outerBox(side, pageWidth, gutter, width).left}px`, width: `${width}px` };
+}
+
+// The thin lines from the cue boxes to their labels in the gutter.
+function Leaders({ placed, colors }: { placed: readonly GutterLabel[]; colors: ReadonlyMap<string, string | undefined> }) {
+  if (placed.length === 0) return null;
+  return (
+    <svg class="label-leaders" aria-hidden="true">
+      {placed.map((l) => (
+        <line key={l.id} x1={l.leader[0]} y1={l.leader[1]} x2={l.leader[2]} y2={l.leader[3]} style={colors.get(l.id) ? { '--cue-color': colors.get(l.id) } : undefined} />
+      ))}
+    </svg>
+  );
 }
 
 // The selected cue's label edited in place (F2 or Ctrl+Return): Return or
@@ -123,7 +158,9 @@ const noCues: Cue[] = [];
 
 // A page and what is drawn on it. Nothing of the run is read here: a GO draws
 // only the cue boxes it changed (CueBox).
-const PageView = memo(function pageView({ index, width, height, onLoaded }: { index: number; width: number; height: number; onLoaded: (index: number) => void }) {
+const PageView = memo(function pageView({ index, width, height, gutter, side, onLoaded }: {
+  index: number; width: number; height: number; gutter: Gutter; side: GutterSide; onLoaded: (index: number) => void;
+}) {
   const { store, ctl } = useApp();
   const image = ctl.images.image(index).value;
   const cues = store.cueIndex.value.get(index) ?? noCues;
@@ -143,6 +180,12 @@ const PageView = memo(function pageView({ index, width, height, onLoaded }: { in
   const geom = inserts.geometry(index, width, baseHeight);
   const frame = useMemo<PageFrame>(() => ({ page: index, geom, width, baseHeight }), [index, geom, width, baseHeight]);
   const shown = useMemo(() => cues.map((c) => grownCue(geom, c)), [cues, geom]);
+  const placed = useMemo(
+    () => placeGutterLabels(cueGutterItems(shown, width, height), width, height, side, gutter, fontPx, labelMeasurer(fontPx)),
+    [shown, width, height, side, gutter, fontPx],
+  );
+  const placeOf = useMemo(() => new Map(placed.map((l) => [l.id, l])), [placed]);
+  const colors = useMemo(() => new Map(shown.map((c) => [c.id, cueColor(c, types)])), [shown, types]);
   const insertDraft = inserts.draft.value;
   const typing = insertDraft && insertDraft.page === index && !insertDraft.sent ? insertDraft.id : '';
   const insertSelected = cueMode && !selectedID ? inserts.selectedID.value : '';
@@ -183,18 +226,29 @@ const PageView = memo(function pageView({ index, width, height, onLoaded }: { in
     : {};
   return (
     <PageFrameContext.Provider value={frame}>
-    <div class={`page${cueMode ? ' cue-mode' : ''}${armed ? ' inserting' : ''}`} style={{ width: `${width}px`, height: `${height}px` }} data-page={index} {...pointer}>
+    <div
+      class={`page${cueMode ? ' cue-mode' : ''}${armed ? ' inserting' : ''}`}
+      style={{ width: `${width}px`, height: `${height}px`, [side === 'right' ? 'marginRight' : 'marginLeft']: `${gutter.px}px` }}
+      data-page={index}
+      data-gutter={side}
+      {...pointer}
+    >
+      <div class={`label-gutter ${side}`} style={{ width: `${gutter.px}px` }} aria-hidden="true" />
       {image && <PageImage url={image.url} index={index} frame={frame} onLoad={() => onLoaded(index)} />}
       {geom !== flatGeometry && <InsertRooms frame={frame} hideID={typing} />}
       <div class="overlays" ref={overlay}>
         <MarkLayer page={index} geometry={geom} />
+        <Leaders placed={placed} colors={colors} />
         {shown.map((c) => (
           <CueBox
             key={c.id}
             cue={c}
+            place={placeOf.get(c.id)}
+            gutter={gutter}
+            side={side}
             fontPx={fontPx}
             pageWidth={width}
-            color={cueColor(c, types)}
+            color={colors.get(c.id)}
             selected={cueMode && c.id === selectedID}
             editing={cueMode && editingLabel && c.id === selectedID}
             selectable={cueMode}
@@ -260,14 +314,20 @@ export function ScriptView() {
     return monitorPage(store.summary.value.standby, i === undefined ? undefined : store.cues.value[i], store.visiblePage.peek(), doc.pageCount);
   });
 
+  // The label gutter beside each page: its width follows the label font and
+  // the column, the same for every page.
+  const gutter = useComputed(() =>
+    labelGutter(viewWidth.value - 2 * gap, store.confidence ? 1 : store.pagesPerSpread.value, store.settings.value?.cueLabelFontPx ?? 14));
+
   const rows = useComputed<Row[]>(() => {
     const doc = store.doc.value;
     if (!doc || viewWidth.value <= 0) return [];
+    const view = { width: viewWidth.value - 2 * gap, gap, gutter: gutter.value.px };
     if (store.confidence)
-      return layoutRows([[shownPage.value]], doc.aspects, 1, { width: viewWidth.value - 2 * gap, zoom: 1, gap }, ctl.inserts.extras.value);
+      return layoutRows([[shownPage.value]], doc.aspects, 1, { ...view, zoom: 1 }, ctl.inserts.extras.value);
     const per = store.pagesPerSpread.value;
     const groups = spreads(doc.pageCount, per, store.cueState.value.spreadOffset);
-    return layoutRows(groups, doc.aspects, per, { width: viewWidth.value - 2 * gap, zoom: store.zoom.value, gap }, ctl.inserts.extras.value);
+    return layoutRows(groups, doc.aspects, per, { ...view, zoom: store.zoom.value }, ctl.inserts.extras.value);
   });
 
   // Closing the find bar gives the keyboard back here, so Return is GO again.
@@ -432,6 +492,10 @@ export function ScriptView() {
 
   const rs = rows.value;
   const height = totalHeight(rs, gap);
+  const g = gutter.value;
+  const slots = store.confidence ? 1 : store.pagesPerSpread.value;
+  const offset = store.cueState.peek().spreadOffset;
+  const sideOf = (p: number) => gutterSide(p, slots, offset);
   // Rows beyond the image margin are not in the document at all: a long
   // script costs only the rows around the viewport.
   const drawn = nearRows(rs, scrollTop.value, viewHeight.value, 2 * viewHeight.value);
@@ -450,13 +514,13 @@ export function ScriptView() {
         {store.sheet.value && !store.confidence && <CueSheet cue={store.sheet.value} />}
         {!store.confidence && store.cueMode.value && <MarkTools />}
         <div class="script" ref={scroller} onScroll={onScroll} tabIndex={-1}>
-          <div class="script-content" ref={content} style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? rs[0].widths.reduce((a, b) => a + b, 0) + 3 * gap : 0)}px` }}>
+          <div class="script-content" ref={content} style={{ height: `${height}px`, width: `${Math.max(viewWidth.value, rs[0] ? slots * (rs[0].widths[0] + g.px) + (slots + 1) * gap : 0)}px` }}>
             {drawn.map((i) => {
               const row = rs[i];
               return (
                 <div class="row" key={`${store.generation.value}:${row.pages.join('-')}`} style={{ top: `${row.top}px`, height: `${row.height}px` }}>
                   {row.pages.map((p, k) => (
-                    <PageView key={p} index={p} width={row.widths[k]} height={row.heights[k]} onLoaded={onLoaded} />
+                    <PageView key={p} index={p} width={row.widths[k]} height={row.heights[k]} gutter={g} side={sideOf(p)} onLoaded={onLoaded} />
                   ))}
                 </div>
               );
