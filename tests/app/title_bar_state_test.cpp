@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -48,10 +49,9 @@ public:
     void advance(TitleBarState& machine, double seconds) {
         const double end = clock + seconds;
         for (;;) {
-            auto next = timers.end();
-            for (auto it = timers.begin(); it != timers.end(); ++it)
-                if (it->second <= end && (next == timers.end() || it->second < next->second)) next = it;
-            if (next == timers.end()) break;
+            const auto next = std::min_element(timers.begin(), timers.end(),
+                                               [](const auto& a, const auto& b) { return a.second < b.second; });
+            if (next == timers.end() || next->second > end) break;
             clock = next->second;
             const TitleBarTimer kind = next->first;
             timers.erase(next);
@@ -70,9 +70,7 @@ struct Harness {
         window.machine = &machine;
         machine.setOnReserveChange([this](double r) { reserves.push_back(r); });
     }
-    void on() {
-        machine.setWanted(true);
-    }
+    void on() { machine.setWanted(true); }
 };
 
 TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {

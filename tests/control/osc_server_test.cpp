@@ -109,34 +109,23 @@ TEST_F(OSCServerTest, ReportsOfAReplacedListenerAreNotDelivered) {
     const std::uint16_t other = freePort();
     const Status refused{false, holder.port(), "Address already in use"};
     // Each step runs without the main loop in between, as the settings panel does.
-    const std::vector<std::pair<const char*, std::function<void()>>> steps{
-        {"ready pending, then a refused port",
-         [&] {
-             server->start(port, true);
-             server->start(holder.port(), true);
-         }},
+    const std::tuple<const char*, std::function<void()>, std::vector<Status>> steps[] = {
+        {"ready pending, then a refused port", [&] { server->start(port, true); server->start(holder.port(), true); },
+         {refused}},
         {"stopped, then a refused port",
-         [&] {
-             listen(true);
-             statuses.clear();
-             server->stop();
-             server->start(holder.port(), false);
-         }},
-        {"ready pending, then another port", [&] {
-             server->start(port, true);
-             server->start(other, true);
-         }}};
-    const std::vector<std::vector<Status>> expected{
-        {refused}, {refused}, {{true, other, std::nullopt}}};
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        SCOPED_TRACE(steps[i].first);
+         [&] { listen(true); statuses.clear(); server->stop(); server->start(holder.port(), false); }, {refused}},
+        {"ready pending, then another port", [&] { server->start(port, true); server->start(other, true); },
+         {{true, other, std::nullopt}}},
+    };
+    for (const auto& [what, step, expected] : steps) {
+        SCOPED_TRACE(what);
         server->stop();
         drainMainQueue();
         statuses.clear();
-        steps[i].second();
+        step();
         drainMainQueue();
-        EXPECT_EQ(statuses, expected[i]);
-        EXPECT_EQ(server->isListening(), i == 2);
+        EXPECT_EQ(statuses, expected);
+        EXPECT_EQ(server->isListening(), (expected.front() == Status{true, other, std::nullopt}));
     }
 }
 

@@ -54,22 +54,9 @@ TEST_F(DiskWrites, ABurstOfGosIsOneWriteOfTheNewestStateAndNoGoWaitsForIt) {
 
 TEST_F(DiskWrites, ADeleteIsNeverOvertakenByAnEarlierWrite) {
     const std::pair<const char*, std::function<void()>> cases[] = {
-        {"GO RESET",
-         [&] {
-             go(1);
-             engine.reset("x");
-         }},
-        {"GO GO BACK BACK",
-         [&] {
-             go(2);
-             engine.back("x");
-             engine.back("x");
-         }},
-        {"GO discard",
-         [&] {
-             go(1);
-             engine.discardSavedRun();
-         }},
+        {"GO RESET", [&] { go(1); engine.reset("x"); }},
+        {"GO GO BACK BACK", [&] { go(2); engine.back("x"); engine.back("x"); }},
+        {"GO discard", [&] { go(1); engine.discardSavedRun(); }},
     };
     for (const auto& [steps, run] : cases) {
         go(3);
@@ -256,11 +243,10 @@ TEST_F(DiskWrites, ADamagedRunFileIsReadRepairedAndAnOvergrownOneOffersNothing) 
     std::string overgrown = R"({"standbyID": "c4", "fired": ["c1")";
     for (std::size_t n = 0; n < maxRecordsPerList; ++n) overgrown += R"(, "c2")";
     overgrown += "]}";
-    // The run file, what is offered after opening, and the log line that says why.
+    // The run file, what is offered after opening, and the log line that says why. The kinds of
+    // damaged text are the decoder's to tell apart; here one shows the run file is read repaired.
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"{\"standbyID\": \"c4\", \"fired\": [\"c1\", \"c2\", \"c3\", \"c\xFF\"], \"savedAt\": 1}", "3 of 120, c4",
-         "TALLOWMARK: ajotiedostossa oli vioittunutta tekstia, luettu korvausmerkein\n"},
-        {R"({"standbyID": "c4\udc00", "fired": ["c1", "c2"]})", "2 of 120, c3",
          "TALLOWMARK: ajotiedostossa oli vioittunutta tekstia, luettu korvausmerkein\n"},
         {overgrown, "no offer", "TALLOWMARK: ajotiedostossa on yli 100000 laukaistua iskua, jatkoa ei tarjota\n"},
     };

@@ -33,67 +33,35 @@ std::uint32_t crc32(const std::string& bytes) {
     return ~crc;
 }
 
-void put16(std::string& out, std::uint32_t value) {
-    out += static_cast<char>(value & 0xff);
-    out += static_cast<char>((value >> 8) & 0xff);
-}
-
-void put32(std::string& out, std::uint32_t value) {
-    put16(out, value & 0xffff);
-    put16(out, value >> 16);
+// Little-endian fields of 2 or 4 bytes, as a ZIP header lays them out.
+void put(std::string& out, std::initializer_list<std::pair<std::uint32_t, int>> fields) {
+    for (const auto& [value, bytes] : fields)
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
 }
 
 std::string zipBytes(const std::vector<ZipEntry>& entries) {
     std::string out;
     std::string central;
     for (const auto& entry : entries) {
-        const std::uint32_t offset = static_cast<std::uint32_t>(out.size());
+        const auto offset = static_cast<std::uint32_t>(out.size());
         const std::uint32_t crc = crc32(entry.data);
         const auto size = static_cast<std::uint32_t>(entry.data.size());
+        const auto nameSize = static_cast<std::uint32_t>(entry.name.size());
         // Local header: signature, version 1.0, no flags, stored, time 0, date 1980-01-01.
-        put32(out, 0x04034b50);
-        put16(out, 10);
-        put16(out, 0);
-        put16(out, 0);
-        put16(out, 0);
-        put16(out, 0x21);
-        put32(out, crc);
-        put32(out, size);
-        put32(out, size);
-        put16(out, static_cast<std::uint32_t>(entry.name.size()));
-        put16(out, 0);
-        out += entry.name;
-        out += entry.data;
+        put(out, {{0x04034b50, 4}, {10, 2}, {0, 2}, {0, 2}, {0, 2}, {0x21, 2}, {crc, 4}, {size, 4}, {size, 4},
+                  {nameSize, 2}, {0, 2}});
+        out += entry.name + entry.data;
         // Central record: made on Unix (3) so the mode in the upper external bits counts.
-        put32(central, 0x02014b50);
-        put16(central, (3u << 8) | 20u);
-        put16(central, 10);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0x21);
-        put32(central, crc);
-        put32(central, size);
-        put32(central, size);
-        put16(central, static_cast<std::uint32_t>(entry.name.size()));
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put32(central, entry.mode << 16);
-        put32(central, offset);
+        put(central, {{0x02014b50, 4}, {(3u << 8) | 20u, 2}, {10, 2}, {0, 2}, {0, 2}, {0, 2}, {0x21, 2}, {crc, 4},
+                      {size, 4}, {size, 4}, {nameSize, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 2}, {entry.mode << 16, 4},
+                      {offset, 4}});
         central += entry.name;
     }
+    const auto count = static_cast<std::uint32_t>(entries.size());
     const auto centralOffset = static_cast<std::uint32_t>(out.size());
     out += central;
-    put32(out, 0x06054b50);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, static_cast<std::uint32_t>(entries.size()));
-    put16(out, static_cast<std::uint32_t>(entries.size()));
-    put32(out, static_cast<std::uint32_t>(central.size()));
-    put32(out, centralOffset);
-    put16(out, 0);
+    put(out, {{0x06054b50, 4}, {0, 2}, {0, 2}, {count, 2}, {count, 2},
+              {static_cast<std::uint32_t>(central.size()), 4}, {centralOffset, 4}, {0, 2}});
     return out;
 }
 
@@ -136,9 +104,8 @@ TEST(PackageArchive, RefusesWhatCouldEscapeOrFillTheDiskAndWritesNothingOutside)
          "link that points outside: a/t"},
         {"file written through a link", {folder("a/b/"), link("a/l", "b"), file("a/l/evil", "x")},
          "through a link"},
+        // Devices and sockets share one branch: any type but file, folder and link.
         {"character device entry", {file("TALLOWMARK.app/tty", "", 020644)}, "device, pipe or socket"},
-        {"block device entry", {file("TALLOWMARK.app/disk", "", 060644)}, "device, pipe or socket"},
-        {"socket entry", {file("TALLOWMARK.app/socket", "", 0140644)}, "device, pipe or socket"},
         {"same name twice", {file("a", "1"), file("a", "2")}, "twice"},
         {"files together over the unpacked limit",
          {file("one", std::string(60, 'a')), file("two", std::string(60, 'b'))},
@@ -153,17 +120,10 @@ TEST(PackageArchive, RefusesWhatCouldEscapeOrFillTheDiskAndWritesNothingOutside)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        fs::remove_all(dir.path() / "outside");
-        fs::remove_all(dir.path() / "work");
-        fs::remove_all(dir.path() / "p.zip");
-        fs::create_directories(dir.path() / "outside");
-        fs::create_directories(dir.path() / "work");
+        for (const char* name : {"outside", "work", "p.zip"}) fs::remove_all(dir / name);
+        for (const char* name : {"outside", "work"}) fs::create_directories(dir / name);
         const fs::path zip = dir / "p.zip";
-        if (row.makeZip) {
-            row.makeZip(zip);
-        } else {
-            testing::writeText(zip, zipBytes(row.entries));
-        }
+        row.makeZip ? row.makeZip(zip) : testing::writeText(zip, zipBytes(row.entries));
 
         const std::optional<std::string> failed = unpackZip(zip, dir / "work", row.limits);
 

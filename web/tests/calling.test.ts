@@ -130,7 +130,6 @@ describe('pairing and going to a page', () => {
   });
 
   it.each([
-    ['3', 3],
     [' 1 ', 1],
     ['#1', 0],
     ['# 6', 5],
@@ -148,7 +147,6 @@ describe('pairing and going to a page', () => {
 
   it.each([
     [0, 0, '1'],
-    [4, 0, '5'],
     [0, -1, '#1'],
     [1, -1, '1'],
     [2, 3, '6'],

@@ -15,7 +15,6 @@ describe('show summary', () => {
 
   it.each([
     ['2', '2', ['3', '4']],
-    ['3', '3', ['4']],
     ['4', '4', []],
     ['', undefined, []],
     // An id no longer among the cues: no standby.

@@ -111,13 +111,14 @@ describe('the store draws once per frame', () => {
 
 describe('the saved run while it is offered', () => {
   const offer = { count: 2, total: 5, standbyID: 'c', number: 'c', label: '' };
+  type Store = ReturnType<typeof framed>['store'];
   // what ends the offer, and what the standby panel says after it
   it.each([
     ['nothing yet', () => undefined, 'c', 2, true],
-    ['a GO continuing it', (s: ReturnType<typeof framed>['store']) => applyRunChange(s, run(10, 11, { clear: true, fired: ['a', 'b', 'c'], standbyID: 'd', savedRun: offer })), 'd', 3, false],
-    ['a cue fired from a desk', (s: ReturnType<typeof framed>['store']) => applyRunChange(s, run(10, 11, { fired: ['a'], standbyID: 'b', savedRun: offer })), 'b', 1, false],
-    ['Discard', (s: ReturnType<typeof framed>['store']) => void (s.resumeAnswered.value = true), 'a', 0, false],
-  ] as [string, (s: ReturnType<typeof framed>['store']) => void, string, number, boolean][])('%s', (_name, act, standby, count, offered) => {
+    ['a GO continuing it', (s: Store) => applyRunChange(s, run(10, 11, { clear: true, fired: ['a', 'b', 'c'], standbyID: 'd', savedRun: offer })), 'd', 3, false],
+    ['a cue fired from a desk', (s: Store) => applyRunChange(s, run(10, 11, { fired: ['a'], standbyID: 'b', savedRun: offer })), 'b', 1, false],
+    ['Discard', (s: Store) => void (s.resumeAnswered.value = true), 'a', 0, false],
+  ] as [string, (s: Store) => void, string, number, boolean][])('%s', (_name, act, standby, count, offered) => {
     const { store, nextFrame } = framed();
     applyCueState(store, state(10, { savedRun: offer }));
     nextFrame();
