@@ -4,6 +4,7 @@
 // same with a few texts of huge length.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 
@@ -25,6 +26,7 @@ void buildShow(CueSidecar& sidecar, Layout& layout) {
     for (int p = 0; p < pages; ++p) {
         PageLayout& page = layout.pages[p];
         page.pageWpx = 900;
+        page.gutter = {false, 120};
         page.pageHpx = 1200;
     }
     for (int i = 0; i < 200; ++i) {
@@ -36,8 +38,10 @@ void buildShow(CueSidecar& sidecar, Layout& layout) {
         sidecar.cues.push_back(cue);
         PageLayout& page = layout.pages[p];
         page.cues.push_back({cue.id, i % 3 ? "" : "#2060ff", 0.12, 0.4, y, 0.018, 3, 3, 1});
-        page.labels.push_back({cue.id, "Q" + std::to_string(i + 1) + (i % 4 ? "" : "\nLX GO"), "", 0.82, 0.14, y,
-                               i % 4 ? 0.02 : 0.04, i % 4 ? 1 : 2, 0, 60});
+        // In a right gutter of 120 px, each with its leader from the box, as the page lays them out.
+        page.labels.push_back({cue.id, "Q" + std::to_string(i + 1) + (i % 4 ? "" : "\nLX GO"), "", 1.002, 0.12, y,
+                               i % 4 ? 0.02 : 0.04, i % 4 ? 1 : 2, 0, 60,
+                               std::array<double, 4>{0.52, y + 0.009, 1.002, y + 0.01}});
     }
     for (int i = 0; i < 50; ++i) {
         Memo memo;
