@@ -34,6 +34,21 @@ void BM_RenderAndEncode(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderAndEncode)->Arg(1600)->Unit(benchmark::kMillisecond);
 
+// The same as the window gets it: an uncompressed gray image.
+void BM_RenderScreenImage(benchmark::State& state) {
+    DocumentStore store;
+    store.open(scriptPdf(120));
+    int page = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        store.setCrop(std::nullopt);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(store.pageImage(page, static_cast<int>(state.range(0)), tallowmark::ImageEncoding::screen));
+        page = (page + 1) % 120;
+    }
+}
+BENCHMARK(BM_RenderScreenImage)->Arg(1600)->Unit(benchmark::kMillisecond);
+
 void BM_CacheHit(benchmark::State& state) {
     DocumentStore store;
     store.open(scriptPdf(120));

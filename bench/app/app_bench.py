@@ -18,6 +18,7 @@ import threading
 import time
 
 PAINTED = re.compile(r"painted run (\S+) (\d+)$")
+PAINTED_PAGE = re.compile(r"painted page (\d+)$")
 FIRST_PAGE = "first page shown"
 
 
@@ -31,6 +32,10 @@ def parse_arguments():
     p.add_argument("--gos", type=int, default=10000, help="GOs between the two memory readings (default 10000)")
     p.add_argument("--burst", type=int, default=2000, help="GOs in the burst (default 2000)")
     p.add_argument("--burst-gap", type=float, default=0.025, help="seconds between burst GOs (default 0.025)")
+    p.add_argument("--turns", type=int, default=0,
+                   help="page turns timed per kind: Page Down (next spread drawn ahead) and a desk's /page "
+                        "to a page not seen yet (default 0: none)")
+    p.add_argument("--turns-only", action="store_true", help="time the page turns and nothing else")
     p.add_argument("--json", help="write every sample to this file")
     return p.parse_args()
 
@@ -106,6 +111,7 @@ class Program:
     def __init__(self, binary, env, pdf):
         self.lines = []
         self.painted = []  # (arrival time, standby, fired)
+        self.pages = []  # (arrival time, page index) of "painted page" lines
         self.cond = threading.Condition()
         self.process = subprocess.Popen([binary, "--open", pdf], env=env, stderr=subprocess.PIPE, text=True,
                                         errors="replace")
@@ -120,6 +126,9 @@ class Program:
                 m = PAINTED.search(line) if "monitor painted" not in line else None
                 if m:
                     self.painted.append((now, m.group(1), int(m.group(2))))
+                p = PAINTED_PAGE.search(line)
+                if p and "monitor" not in line:
+                    self.pages.append((now, int(p.group(1))))
                 self.cond.notify_all()
 
     def wait(self, predicate, seconds):
@@ -230,6 +239,11 @@ def run_size(args, binary, root, script, cues, timed):
             return out
         time.sleep(1.5)
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        if args.turns > 0:
+            out["turns"] = timed_turns(args, program, env, sock, port)
+            out["xdotoolMs"] = out["turns"]["xdotoolMs"]
+        if args.turns_only:
+            return out
         go = b"/go\x00,\x00\x00\x00"
         reset = b"/reset\x00\x00,\x00\x00\x00"
         show = Show(ids)
@@ -317,11 +331,62 @@ def run_size(args, binary, root, script, cues, timed):
         program.stop()
 
 
+def page_datagram(page):
+    """/page with one int32 argument (1-based page), as a desk sends it."""
+    return b"/page\x00\x00\x00,i\x00\x00" + page.to_bytes(4, "big", signed=True)
+
+
+def timed_turns(args, program, env, sock, port):
+    """Key (or datagram) to the "painted page" line: Page Down after the reader has
+    rested (the next spread drawn ahead), and jumps by /page to pages not seen yet."""
+    window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env, capture_output=True,
+                            text=True).stdout.split()
+    subprocess.run(["xdotool", "mousemove", "700", "450"], env=env, check=False)
+    if window:
+        subprocess.run(["xdotool", "windowfocus", window[0]], env=env, check=False, stderr=subprocess.DEVNULL)
+
+    def painted_after(mark, page=None):
+        for at, p in program.pages[mark:]:
+            if page is None or p == page:
+                return at
+        return None
+
+    spawn = []
+    for _ in range(5):
+        t = time.monotonic()
+        subprocess.run(["xdotool", "sleep", "0"], env=env, check=False)
+        spawn.append((time.monotonic() - t) * 1000)
+    keys, jumps = [], []
+    for _ in range(args.turns):
+        time.sleep(1.0)  # reading time: what is drawn ahead is drawn now
+        mark = len(program.pages)
+        t0 = time.monotonic()
+        subprocess.run(["xdotool", "key", "Next"], env=env, check=False)
+        at = program.wait(lambda: painted_after(mark), 5)
+        keys.append((at - t0) * 1000 if at else None)
+    # Far apart and forwards, so no jump lands on a page drawn before.
+    for i in range(args.turns):
+        page = 60 + (i * 37) % max(args.pages - 80, 1)
+        time.sleep(0.5)
+        mark = len(program.pages)
+        t0 = time.monotonic()
+        sock.sendto(page_datagram(page + 1), ("127.0.0.1", port))
+        at = program.wait(lambda: painted_after(mark, page), 5)
+        jumps.append((at - t0) * 1000 if at else None)
+    return {"key": keys, "jump": jumps, "xdotoolMs": statistics.median(spawn)}
+
+
 def report(results):
     print("\nload average at start: %.2f %.2f %.2f" % tuple(results["load"]))
     print("%8s %10s %18s %18s %18s %27s %10s" % ("cues", "first page", "OSC p50/p95 ms", "key p50/p95 ms",
                                                 "program RSS MB", "web RSS MB (mid-run)", "burst ms"))
     for cues, r in sorted(results["sizes"].items()):
+        if "turns" in r:
+            for kind, label in (("key", "Page Down, drawn ahead"), ("jump", "/page to an unseen page")):
+                got = [v for v in r["turns"][kind] if v is not None]
+                print("%8d page turn %-24s to painted: median %6.1f ms, p95 %6.1f ms, %d of %d painted" % (
+                    cues, label, statistics.median(got) if got else float("nan"), percentile(got, 95), len(got),
+                    len(r["turns"][kind])))
         if "osc" not in r:
             print("%8d %9.2fs" % (cues, r["firstPageS"]))
             continue

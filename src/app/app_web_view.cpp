@@ -1,6 +1,7 @@
 #include "app/app_web_view.hpp"
 
 #include "app/model/launch_rules.hpp"
+#include "bridge/page_image_server.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
 
@@ -38,6 +39,31 @@ struct PendingReply {
 
 bool onMainThread() { return g_main_context_is_owner(g_main_context_default()); }
 
+// Which AppWebView a WebKitWebView belongs to, for the image scheme's requests.
+constexpr const char* ownerKey = "tallowmark-app-web-view";
+
+void refuseImage(WebKitURISchemeRequest* request, const std::string& why) {
+    GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, why.c_str());
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
+}
+
+void answerImage(WebKitURISchemeRequest* request, const PageImageAnswer& answer) {
+    if (!answer.image) return refuseImage(request, answer.error);
+    // The bytes stay the cache's: the stream keeps the image alive until WebKit has read it.
+    const std::vector<std::uint8_t>& data = answer.image->bytes;
+    GBytes* bytes = g_bytes_new_with_free_func(
+        data.data(), data.size(), +[](gpointer keep) { delete static_cast<std::shared_ptr<const EncodedImage>*>(keep); },
+        new std::shared_ptr<const EncodedImage>(answer.image));
+    GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(data.size()));
+    webkit_uri_scheme_response_set_content_type(response, answer.image->mimeType.c_str());
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(stream);
+    g_bytes_unref(bytes);
+}
+
 }  // namespace
 
 AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std::string>& userScripts)
@@ -54,11 +80,30 @@ AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std
         handlerIds_.push_back(g_signal_connect(manager_, signal.c_str(), G_CALLBACK(onMessage), handlers_.back().get()));
     }
     for (const std::string& source : userScripts) addUserScript(source);
+    addUserScript("window.__tallowmarkPageImages = '" + std::string(pageImageScheme) + "://" +
+                  std::string(pageImageHost) + "/';");
     if (auto trace = traceUserScript(g_getenv("TALLOWMARK_TRACE"))) addUserScript(*trace);
 
-    // One local page and no navigation: the browser cache model would keep
-    // every page image the show has passed, decoded, in the web process.
-    webkit_web_context_set_cache_model(webkit_web_context_get_default(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    // The page fetches and decodes each page image before it shows it; the
+    // <img> it then shows takes that one only from the memory cache, which
+    // the document-viewer model turns off (every image went over twice). The
+    // document-browser model keeps the smallest memory cache that is on; its
+    // byte bound, and an address of its own for each request, keep it from
+    // holding the images of every page the show has passed.
+    webkit_web_context_set_cache_model(webkit_web_context_get_default(), WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
+    // Page images travel as bytes by address, not as Base64 text in a reply
+    // (encoding, parsing and decoding that text cost more than drawing the
+    // page). One scheme for the process, served for every view of ours.
+    static const bool schemeRegistered = [] {
+        WebKitWebContext* context = webkit_web_context_get_default();
+        const std::string scheme(pageImageScheme);
+        webkit_web_context_register_uri_scheme(context, scheme.c_str(), onPageImageRequest, nullptr, nullptr);
+        // Local: only local pages (the page's own file) may name it at all.
+        webkit_security_manager_register_uri_scheme_as_local(webkit_web_context_get_security_manager(context),
+                                                             scheme.c_str());
+        return true;
+    }();
+    (void)schemeRegistered;
     GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", manager_, nullptr));
     WebKitWebView* view = WEBKIT_WEB_VIEW(widget);
     WebKitSettings* settings = webkit_web_view_get_settings(view);
@@ -81,12 +126,14 @@ AppWebView::AppWebView(std::weak_ptr<NativeBridge> bridge, const std::vector<std
     gtk_widget_set_hexpand(widget, TRUE);
     gtk_widget_set_vexpand(widget, TRUE);
     g_weak_ref_init(&view_, view);
+    g_object_set_data(G_OBJECT(view), ownerKey, this);
 }
 
 AppWebView::~AppWebView() {
     for (gulong id : handlerIds_) g_signal_handler_disconnect(manager_, id);
     if (WebKitWebView* view = this->view()) {
         g_signal_handlers_disconnect_by_data(view, this);
+        g_object_set_data(G_OBJECT(view), ownerKey, nullptr);
         g_object_unref(view);
     }
     g_weak_ref_clear(&view_);
@@ -202,6 +249,34 @@ gboolean AppWebView::onMessage(WebKitUserContentManager*, JSCValue* value, WebKi
     bridge->receive(call, std::move(handle));
     // Handled: the reply is given through the handle, now or later.
     return TRUE;
+}
+
+void AppWebView::onPageImageRequest(WebKitURISchemeRequest* request, gpointer) {
+    WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
+    auto* self = view ? static_cast<AppWebView*>(g_object_get_data(G_OBJECT(view), ownerKey)) : nullptr;
+    const gchar* page = view ? webkit_web_view_get_uri(view) : nullptr;
+    const std::shared_ptr<NativeBridge> bridge = self ? self->bridge_.lock() : nullptr;
+    // Only for the app's own page as the guard allows it: a view of ours that
+    // was somehow led elsewhere gets no script pages. (A top-level navigation
+    // to the scheme never gets here: the guard refuses every scheme but file
+    // and about:blank.)
+    if (!bridge || !self->guard_ || !self->guard_->allows(page ? std::optional<std::string>(page) : std::nullopt)) {
+        logSystem(std::string("sivukuva estetty: ") + webkit_uri_scheme_request_get_uri(request));
+        return refuseImage(request, "ei sallittu");
+    }
+    g_object_ref(request);
+    // The technician's trace: how long each image took on this side, and its size.
+    const bool trace = g_strcmp0(g_getenv("TALLOWMARK_TRACE"), "1") == 0;
+    const gint64 asked = g_get_monotonic_time();
+    servePageImage(bridge->documents(), parsePageImageURL(webkit_uri_scheme_request_get_uri(request)),
+                   [request, trace, asked](PageImageAnswer answer) {
+                       if (trace)
+                           logSystem("sivukuva " + std::string(webkit_uri_scheme_request_get_uri(request)) + " " +
+                                     std::to_string((g_get_monotonic_time() - asked) / 1000) + " ms " +
+                                     std::to_string(answer.image ? answer.image->bytes.size() : 0) + " B");
+                       answerImage(request, answer);
+                       g_object_unref(request);
+                   });
 }
 
 gboolean AppWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,

@@ -47,6 +47,8 @@ private:
                           gpointer data);
     static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer data);
+    // The page images the page names by address (bridge/page_image_server.hpp).
+    static void onPageImageRequest(WebKitURISchemeRequest* request, gpointer data);
 
     std::weak_ptr<NativeBridge> bridge_;
     std::shared_ptr<const PageGuard> guard_;

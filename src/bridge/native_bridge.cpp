@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/main_queue.hpp"
 #include "core/system_log.hpp"
 #include "settings/settings_rules.hpp"
 
@@ -64,6 +65,12 @@ void NativeBridge::connectEvents() {
         const RunDelta delta = runDelta(b.engine_, change);
         for (const auto& channel : b.channels()) channel->sendRun(delta);
         b.runOfThisCall_ = dumpJson(delta.toJson(), -1);
+    });
+    // The store calls from its collecting thread; the page hears of it on the main thread.
+    documentStore_->setOnLinesCollected([weak = weak_from_this()](std::int64_t generation) {
+        postToMain([weak, generation] {
+            if (auto bridge = weak.lock()) bridge->linesCollected(generation);
+        });
     });
     hub_->onLog = weakly(self, [](NativeBridge& b, const LogEntry& entry) { b.emitToViews("controlLog", toJson(entry)); });
     hub_->onStatus = weakly(self, [](NativeBridge& b) { b.emitToViews("controlStatus", b.hub_->status()); });
@@ -169,6 +176,9 @@ Json NativeBridge::documentDictionary(const DocumentStore::Info& info) {
                  {"crop", numberList(cropList(documentStore_->manualCrop()))},
                  {"autoCrop", numberList(cropList(documentStore_->automaticCrop()))},
                  {"cropRects", cropRects(info.pageCount)}};
+    // Until the crop is known the page places and exports nothing: every
+    // mark is kept in fractions of the cropped page.
+    if (!documentStore_->linesComplete()) dict["linesPending"] = true;
     // A marks file too large to read, or one repaired: the page says so where the script opens.
     if (!engine_.loadWarning().empty()) dict["warning"] = engine_.loadWarning();
     return dict;
@@ -186,6 +196,21 @@ std::optional<std::string> NativeBridge::documentText(const Json& dict) {
     text += *state;
     text += '}';
     return text;
+}
+
+void NativeBridge::linesCollected(std::int64_t generation) {
+    // Closed or replaced since: that script's geometry is no one's now.
+    if (!currentInfo_ || generation != documentStore_->documentGeneration()) return;
+    const std::optional<DocumentStore::Info> info = documentStore_->currentInfo();
+    if (!info) return;
+    Json dict = documentDictionary(*info);
+    // No crop came of it (no text, turned pages): nothing to lay out again.
+    if (dict == *currentInfo_) return;
+    currentInfo_ = std::move(dict);
+    if (auto text = documentText(*currentInfo_)) {
+        auto shared = std::make_shared<const std::string>(std::move(*text));
+        for (const auto& channel : channels()) channel->send("documentChanged", shared);
+    }
 }
 
 void NativeBridge::answerDocument(ReplyHandle& r) {
@@ -217,7 +242,9 @@ std::string NativeBridge::heldPasswordFor(const fs::path& path) {
 }
 
 std::optional<PdfOpenError> NativeBridge::openWith(const fs::path& path, const std::string& password) {
-    DocumentStore::OpenResult opened = documentStore_->openScript(path, password);
+    // A long script answers before its lines are all in: its first page is
+    // drawn meanwhile, and its crop follows as "documentChanged".
+    DocumentStore::OpenResult opened = documentStore_->openScript(path, password, DocumentStore::Lines::inBackground);
     if (!opened.info) return opened.problem;
     std::optional<DocumentStore::Info> info = std::move(opened.info);
     if (settingsStore_->settings().dropPageNumbers) {

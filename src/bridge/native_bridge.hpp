@@ -85,6 +85,8 @@ public:
     std::function<void()> onMenuStateChange;
     CueEngine& engine() { return engine_; }
     ControlHub& hub() { return *hub_; }
+    // The open script's store, for the page images the shell serves by address.
+    std::weak_ptr<DocumentStore> documents() const { return documentStore_; }
 
 private:
     using Handler = void (NativeBridge::*)(const BridgeArguments&, ReplyHandle&);
@@ -110,6 +112,9 @@ private:
     // Answers the current document dictionary (null when none is open).
     void answerDocument(ReplyHandle& r);
     Json cropRects(int pageCount) const;
+    // The lines of the script opened as `generation` are all in and its crop
+    // is known: the page gets the new geometry, once ("documentChanged").
+    void linesCollected(std::int64_t generation);
 
     // Rows of the call table (native_bridge_calls.cpp).
     void openDocumentPathCall(const BridgeArguments& a, ReplyHandle& r);

@@ -44,6 +44,19 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     return result;
 }
 
+// Answers with `work` on page `index`'s lines: at once when the page has
+// them, else on the background pool, so that laying out a page the collection
+// behind the open has not reached never holds the main thread. `fallback`
+// answers when the store is gone meanwhile.
+template <class Work>
+void withPageLines(const std::shared_ptr<DocumentStore>& store, int index, ReplyHandle& r, Json fallback, Work work) {
+    if (store->linesReady(index)) return r.answer(work(*store));
+    runInBackground([weak = std::weak_ptr<DocumentStore>(store), reply = r, value = std::move(fallback), work]() mutable {
+        if (auto strong = weak.lock()) value = work(*strong);
+        postToMain([reply, value = std::move(value)]() mutable { reply.answer(value); });
+    });
+}
+
 }  // namespace
 
 const std::vector<NativeBridge::Row>& NativeBridge::rows() {
@@ -174,24 +187,29 @@ void NativeBridge::textRectCall(const BridgeArguments& a, ReplyHandle& r) {
     const auto x0 = a.number(1), y0 = a.number(2), x1 = a.number(3), y1 = a.number(4);
     if (!page || a.size() < 5 || !x0 || !y0 || !x1 || !y1) return r.answer(nullptr);
     const bool snapWords = a.boolean(5).value_or(true);
-    const std::optional<DocumentStore::Selection> selection =
-        documentStore_->textSelection(pageIndex(*page), {*x0, *y0}, {*x1, *y1}, snapWords);
-    if (!selection) return r.answer(nullptr);
-    Json lines = Json::array();
-    for (const auto& line : selection->lines) lines.push_back(numberList(line.list()));
-    r.answer({{"rect", numberList(selection->rect.list())},
-              {"text", selection->text},
-              {"lineEnd", selection->lineEnd},
-              {"gapL", selection->gapL},
-              {"gapR", selection->gapR},
-              {"lines", std::move(lines)}});
+    const int index = pageIndex(*page);
+    const ViewPoint from{*x0, *y0}, to{*x1, *y1};
+    withPageLines(documentStore_, index, r, nullptr, [=](DocumentStore& store) -> Json {
+        const std::optional<DocumentStore::Selection> selection = store.textSelection(index, from, to, snapWords);
+        if (!selection) return nullptr;
+        Json lines = Json::array();
+        for (const auto& line : selection->lines) lines.push_back(numberList(line.list()));
+        return {{"rect", numberList(selection->rect.list())},
+                {"text", selection->text},
+                {"lineEnd", selection->lineEnd},
+                {"gapL", selection->gapL},
+                {"gapR", selection->gapR},
+                {"lines", std::move(lines)}};
+    });
 }
 
 void NativeBridge::pageLinesCall(const BridgeArguments& a, ReplyHandle& r) {
-    Json lines = Json::array();
-    for (const auto& line : documentStore_->pageLines(pageIndex(a.integer(0).value_or(0))))
-        lines.push_back(numberList(line.list()));
-    r.answer(lines);
+    const int index = pageIndex(a.integer(0).value_or(0));
+    withPageLines(documentStore_, index, r, Json::array(), [index](DocumentStore& store) {
+        Json lines = Json::array();
+        for (const auto& line : store.pageLines(index)) lines.push_back(numberList(line.list()));
+        return lines;
+    });
 }
 
 void NativeBridge::allPageLinesCall(const BridgeArguments&, ReplyHandle& r) {

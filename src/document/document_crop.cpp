@@ -23,6 +23,9 @@ std::optional<PageCrop> outsideForm(const std::optional<BoxFraction>& crop) {
 
 std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const Held& held,
                                                                    const std::optional<BoxFraction>& within) {
+    // Until the collection behind the open has every page, the crop waits
+    // for it rather than lay out the pages left here, under the lock.
+    if (!linesComplete_) return {};
     constexpr double infinity = std::numeric_limits<double>::infinity();
     double minX = infinity, maxX = -infinity;
     std::vector<std::optional<std::pair<double, double>>> extents;

@@ -174,6 +174,39 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(const
 }
 
 std::vector<DocumentStore::SearchHit> DocumentStore::search(const std::string& query, int limit) {
+    if (limit < 1 || !g_utf8_validate(query.data(), static_cast<gssize>(query.size()), nullptr) ||
+        g_utf8_strlen(query.c_str(), -1) < 2)
+        return {};
+    const std::string key = searchKey(query).value_or(query);  // the query is UTF-8, checked above
+    // Page by page, each under the lock: while the collection behind an open
+    // runs, the pages it has not reached are laid out here, and renders and
+    // the collection's own hand-ins must not wait for the whole script.
+    // Should the crop change meanwhile (it becomes known once), the hits
+    // found so far are in the old frame: the search starts again.
+    constexpr int attempts = 3;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        std::int64_t document = 0, frame = 0;
+        int pageCount = 0;
+        {
+            const Held held(lock_);
+            if (!document_) return {};
+            document = documentGeneration_;
+            frame = cacheGeneration_;
+            pageCount = document_->pageCount();
+        }
+        std::vector<SearchHit> hits;
+        bool reframed = false;
+        for (int index = 0; index < pageCount && static_cast<int>(hits.size()) < limit; ++index) {
+            const Held held(lock_);
+            if (documentGeneration_ != document) return {};  // another script now
+            if (cacheGeneration_ != frame) {
+                reframed = true;
+                break;
+            }
+            searchPageLocked(held, index, query, key, limit, hits);
+        }
+        if (!reframed) return hits;
+    }
     const Held held(lock_);
     return searchLocked(held, query, limit);
 }
@@ -186,31 +219,34 @@ std::vector<DocumentStore::SearchHit> DocumentStore::searchLocked(const Held& he
         return hits;
     const int pageCount = document_->pageCount();
     const std::string key = searchKey(query).value_or(query);  // the query is UTF-8, checked above
-    for (int index = 0; index < pageCount && static_cast<int>(hits.size()) < limit; ++index) {
-        if (!pageMayMatchLocked(held, index, key)) continue;
-        // No visible box also covers a cropped page size without area: both are
-        // the display box scaled by the crop.
-        const std::optional<PageRect> visible = visibleBoxLocked(held, index);
-        if (!visible) continue;
-        for (const TextMatch& match : document_->find(index, query)) {
-            if (static_cast<int>(hits.size()) == limit) break;
-            SearchHit hit;
-            hit.page = match.page;
-            hit.rect = toViewFraction(match.bounds, *visible);
-            const std::optional<TextSelection> lines =
-                document_->select(match.page, match.first, match.last, true);
-            std::string source = lines ? trimmed(lines->text) : std::string();
-            if (source.empty()) {
-                const auto own = document_->select(match.page, match.first, match.last, false);
-                source = own ? trimmed(own->text) : std::string();
-            }
-            if (source.empty()) source = query;
-            hit.snippet = firstCharacters(source, snippetLength);
-            hit.lineEnd = ((lines ? lines->bounds : match.bounds).maxX() - visible->minX()) / visible->width;
-            hits.push_back(std::move(hit));
-        }
-    }
+    for (int index = 0; index < pageCount && static_cast<int>(hits.size()) < limit; ++index)
+        searchPageLocked(held, index, query, key, limit, hits);
     return hits;
+}
+
+void DocumentStore::searchPageLocked(const Held& held, int index, const std::string& query, const std::string& key,
+                                     int limit, std::vector<SearchHit>& hits) {
+    if (!document_ || !pageMayMatchLocked(held, index, key)) return;
+    // No visible box also covers a cropped page size without area: both are
+    // the display box scaled by the crop.
+    const std::optional<PageRect> visible = visibleBoxLocked(held, index);
+    if (!visible) return;
+    for (const TextMatch& match : document_->find(index, query)) {
+        if (static_cast<int>(hits.size()) == limit) break;
+        SearchHit hit;
+        hit.page = match.page;
+        hit.rect = toViewFraction(match.bounds, *visible);
+        const std::optional<TextSelection> lines = document_->select(match.page, match.first, match.last, true);
+        std::string source = lines ? trimmed(lines->text) : std::string();
+        if (source.empty()) {
+            const auto own = document_->select(match.page, match.first, match.last, false);
+            source = own ? trimmed(own->text) : std::string();
+        }
+        if (source.empty()) source = query;
+        hit.snippet = firstCharacters(source, snippetLength);
+        hit.lineEnd = ((lines ? lines->bounds : match.bounds).maxX() - visible->minX()) / visible->width;
+        hits.push_back(std::move(hit));
+    }
 }
 
 }  // namespace tallowmark

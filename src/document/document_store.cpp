@@ -11,17 +11,29 @@
 #include <system_error>
 #include <thread>
 
-#include "document/png_encoder.hpp"
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "core/system_log.hpp"
 
 namespace tallowmark {
 
-struct DocumentStore::RenderPlan {
-    double fullWidth = 0;  // W x H: the displayed page
-    double fullHeight = 0;
-    double width = 0;  // w x h: the part of it the crop keeps
-    double height = 0;
-    std::optional<BoxFraction> crop;
-    std::int64_t generation = 0;
+// A collection of every page's lines behind an open (Lines::inBackground).
+// Its threads read the shared bytes through poppler documents of their own and
+// take the store's lock only to hand a finished page in.
+struct DocumentStore::Collection {
+    PdfBytes bytes;
+    std::string password;
+    int pageCount = 0;
+    std::int64_t generation = 0;  // the documentGeneration_ it collects for
+    std::size_t keepBytes = 0;    // page words handed to the open document, as in collectPages
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> next{0};
+    std::atomic<std::size_t> claimed{0};
+    int stored = 0;  // pages handed in; guarded by the store's lock
+    std::vector<std::thread> threads;
+
+    ~Collection() { explicit_bzero(password.data(), password.size()); }
 };
 
 namespace {
@@ -38,6 +50,14 @@ void fullSize(const PageBoxes& boxes, double& width, double& height) {
 int collectionWorkers() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
+// Collecting threads give way to the main thread, the renders and the web
+// view: on a machine of two cores the first page is drawn beside them. A
+// failure leaves the thread at normal priority, which is only slower to draw beside.
+void lowerThreadPriority() {
+    constexpr int backgroundNice = 10;
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), backgroundNice);
 }
 
 bool isFoldedAway(gunichar c) {
@@ -61,7 +81,10 @@ void wipe(std::string& text) {
 }  // namespace
 
 DocumentStore::DocumentStore() = default;
-DocumentStore::~DocumentStore() { wipe(password_); }
+DocumentStore::~DocumentStore() {
+    stopCollection();
+    wipe(password_);
+}
 
 std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
@@ -90,6 +113,24 @@ std::optional<std::string> DocumentStore::searchKey(std::string_view text) {
     return key;
 }
 
+DocumentStore::CollectedPage DocumentStore::collectPage(const LayoutPdf& from, int index,
+                                                        std::atomic<std::size_t>& claimed, std::size_t keepBytes) {
+    CollectedPage page;
+    page.lines = from.textLines(index);
+    // The lines hold every inked character of the page in reading order;
+    // what they leave out is white space, which the key drops.
+    std::string text;
+    for (const TextLine& line : page.lines) text += line.text;
+    page.searchText = searchKey(text);
+    // Pages are taken in order, so the words kept are the first pages',
+    // where a search starts; the others are let go here.
+    std::shared_ptr<const PageWords> words = from.takeWords(index);
+    if (!words) return page;
+    const std::size_t size = LayoutPdf::footprint(*words);
+    if (claimed.fetch_add(size) + size <= keepBytes) page.words = std::move(words);
+    return page;
+}
+
 std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfBytes& bytes, const LayoutPdf& layout,
                                                                       int workers, const std::string& password,
                                                                       std::size_t keepBytes) {
@@ -98,20 +139,7 @@ std::vector<DocumentStore::CollectedPage> DocumentStore::collectPages(const PdfB
     std::atomic<int> next{0};
     std::atomic<std::size_t> claimed{0};
     auto take = [&](const LayoutPdf& from) {
-        for (int i = next++; i < pageCount; i = next++) {
-            pages[i].lines = from.textLines(i);
-            // The lines hold every inked character of the page in reading
-            // order; what they leave out is white space, which the key drops.
-            std::string text;
-            for (const TextLine& line : pages[i].lines) text += line.text;
-            pages[i].searchText = searchKey(text);
-            // Pages are taken in order, so the words kept are the first
-            // pages', where a search starts; the others are let go here.
-            std::shared_ptr<const PageWords> words = from.takeWords(i);
-            if (!words) continue;
-            const std::size_t size = LayoutPdf::footprint(*words);
-            if (claimed.fetch_add(size) + size <= keepBytes) pages[i].words = std::move(words);
-        }
+        for (int i = next++; i < pageCount; i = next++) pages[i] = collectPage(from, i, claimed, keepBytes);
     };
     // Short-lived threads of its own rather than the shared queue: an open
     // called from that queue must not wait for the queue.
@@ -142,8 +170,10 @@ std::optional<DocumentStore::Info> DocumentStore::open(const std::filesystem::pa
     return openScript(path, password).info;
 }
 
-DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path& path, const std::string& password) {
-    const Held held(lock_);
+DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path& path, const std::string& password,
+                                                    Lines lines) {
+    // Nothing of the store is touched until the new script has opened, so a
+    // failed open leaves the old one as it was, its collection included.
     const PdfBytes bytes = readPdfBytes(path);
     std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(bytes, password);
     if (!layout) {
@@ -152,19 +182,39 @@ DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path&
         RenderPdf::open(bytes, password, &problem);
         return {std::nullopt, problem};
     }
+    std::size_t budget;
+    int atOnceUpTo;
+    {
+        const Held held(lock_);
+        budget = wordsBudget_;
+        atOnceUpTo = collectAtOnceUpTo_;
+    }
     // The first pages' words stay for the first search, within half the
     // budget: kept among the freed words of the other pages, they hold about
     // twice their size of the open's heap resident.
-    layout->setWordsBudget(wordsBudget_);
-    std::vector<CollectedPage> collected =
-        collectPages(bytes, *layout, collectionWorkers(), password, wordsBudget_ / 2);
-    for (std::size_t i = 0; i < collected.size(); ++i)
-        layout->keepWords(static_cast<int>(i), std::move(collected[i].words));
+    layout->setWordsBudget(budget);
+    const int pageCount = layout->pageCount();
+    std::shared_ptr<Collection> collection;
+    std::vector<CollectedPage> collected;
+    if (lines == Lines::inBackground && pageCount > atOnceUpTo) {
+        collection = std::make_shared<Collection>();
+        collection->bytes = bytes;
+        collection->password = password;
+        collection->pageCount = pageCount;
+        collection->keepBytes = budget / 2;
+    } else {
+        collected = collectPages(bytes, *layout, collectionWorkers(), password, budget / 2);
+        for (std::size_t i = 0; i < collected.size(); ++i)
+            layout->keepWords(static_cast<int>(i), std::move(collected[i].words));
+    }
+    stopCollection();
 
+    const Held held(lock_);
     document_ = std::move(layout);
     url_ = std::filesystem::absolute(path);
     wipe(password_);
     password_ = password;
+    ++documentGeneration_;
     {
         // After the line collection: opened before it, the drawing document's
         // heap sits among the collection's and keeps more of it resident.
@@ -173,17 +223,105 @@ DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path&
     }
     clearImageCacheLocked(held);
     lineCache_.clear();
-    searchTexts_.clear();
-    searchTexts_.reserve(collected.size());
+    searchTexts_.assign(static_cast<std::size_t>(std::max(pageCount, 0)), std::nullopt);
     for (std::size_t i = 0; i < collected.size(); ++i) {
         lineCache_.emplace(static_cast<int>(i), std::move(collected[i].lines));
-        searchTexts_.push_back(std::move(collected[i].searchText));
+        searchTexts_[i] = std::move(collected[i].searchText);
     }
     manualCrop_.reset();
     cropFractions_.clear();
-    cropFractions_ = computeCropFractionsLocked(held, std::nullopt);
-    automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
+    automaticCrop_.reset();
+    linesComplete_ = !collection;
+    if (collection) {
+        collection->generation = documentGeneration_;
+        collection_ = collection;
+        // Started under the lock: the threads wait for it only to hand their
+        // first page in, and the open has nothing left to do but answer.
+        for (int w = 0; w < collectionWorkers(); ++w) {
+            try {
+                collection->threads.emplace_back([this, collection] { collectLines(collection); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        // Without a thread the pages are still laid out one by one on demand;
+        // only the crop stays unknown, and the pages are shown whole.
+        if (collection->threads.empty()) logSystem("rivien keruu ei kaynnistynyt: sivut rajaamatta");
+    } else {
+        cropFractions_ = computeCropFractionsLocked(held, std::nullopt);
+        automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
+    }
     return {currentInfoLocked(held), PdfOpenError::unreadable};
+}
+
+void DocumentStore::collectLines(const std::shared_ptr<Collection>& collection) {
+    lowerThreadPriority();
+    const std::unique_ptr<LayoutPdf> own = LayoutPdf::open(collection->bytes, collection->password);
+    // A thread that cannot open the bytes takes no pages; the others share them out.
+    if (!own) return;
+    for (int i = collection->next++; i < collection->pageCount; i = collection->next++) {
+        if (collection->cancelled) return;
+        CollectedPage page = collectPage(*own, i, collection->claimed, collection->keepBytes);
+        bool last = false;
+        std::function<void(std::int64_t)> collected;
+        {
+            const Held held(lock_);
+            if (collection->cancelled || collection->generation != documentGeneration_) return;
+            // A page laid out on demand meanwhile keeps its lines; they are the same.
+            lineCache_.try_emplace(i, std::move(page.lines));
+            searchTexts_[static_cast<std::size_t>(i)] = std::move(page.searchText);
+            if (page.words) document_->keepWords(i, std::move(page.words));
+            last = ++collection->stored == collection->pageCount;
+            if (last) {
+                finishCollectionLocked(held);
+                collected = onLinesCollected_;
+            }
+        }
+        if (last && collected) collected(collection->generation);
+    }
+}
+
+void DocumentStore::finishCollectionLocked(const Held& held) {
+    linesComplete_ = true;
+    // What the open would have found with every line in at once, with the
+    // manual crop and the page-number flag set meanwhile.
+    const std::vector<BoxFraction> automatic = computeCropFractionsLocked(held, std::nullopt);
+    automaticCrop_ = automatic.empty() ? std::nullopt : std::optional(automatic.front());
+    cropFractions_ = manualCrop_ ? computeCropFractionsLocked(held, manualCrop_) : automatic;
+    clearImageCacheLocked(held);
+}
+
+void DocumentStore::stopCollection() {
+    std::shared_ptr<Collection> running;
+    {
+        const Held held(lock_);
+        running = std::move(collection_);
+        collection_.reset();
+    }
+    if (!running) return;
+    running->cancelled = true;
+    for (std::thread& thread : running->threads)
+        if (thread.joinable()) thread.join();
+}
+
+std::int64_t DocumentStore::documentGeneration() const {
+    const Held held(lock_);
+    return documentGeneration_;
+}
+
+bool DocumentStore::linesComplete() const {
+    const Held held(lock_);
+    return linesComplete_;
+}
+
+bool DocumentStore::linesReady(int index) const {
+    const Held held(lock_);
+    return linesComplete_ || lineCache_.contains(index);
+}
+
+void DocumentStore::setOnLinesCollected(std::function<void(std::int64_t)> callback) {
+    const Held held(lock_);
+    onLinesCollected_ = std::move(callback);
 }
 
 std::optional<PdfOpenError> DocumentStore::openProblem(const std::filesystem::path& path, const std::string& password) {
@@ -198,7 +336,10 @@ std::string DocumentStore::password() const {
 }
 
 void DocumentStore::close() {
+    stopCollection();
     const Held held(lock_);
+    ++documentGeneration_;
+    linesComplete_ = true;
     document_.reset();
     url_.reset();
     wipe(password_);
@@ -217,6 +358,7 @@ void DocumentStore::close() {
 void DocumentStore::clearImageCacheLocked(const Held&) {
     cache_.clear();
     cacheOrder_.clear();
+    cacheBytes_ = 0;
     ++cacheGeneration_;
 }
 
@@ -323,59 +465,6 @@ std::optional<DocumentStore::PageFrame> DocumentStore::pageFrame(int index) cons
 bool DocumentStore::drawPageForPrinting(int index, cairo_t* cr, double width, double height) const {
     std::scoped_lock render(renderLock_);
     return renderPdf_ && renderPdf_->drawPage(index, cr, width, height, /*forPrinting=*/true);
-}
-
-std::optional<DocumentStore::Bytes> DocumentStore::renderPage(int index, int pixelWidth) {
-    const std::string key = std::to_string(index) + "@" + std::to_string(pixelWidth);
-    std::optional<RenderPlan> plan;
-    {
-        const Held held(lock_);
-        if (auto hit = cache_.find(key); hit != cache_.end()) return hit->second;
-        plan = planRenderLocked(held, index);
-    }
-    if (!plan) return std::nullopt;
-
-    const int pw = std::max(pixelWidth, 1);
-    const double exactHeight = std::floor(plan->height * pw / plan->width);
-    if (!std::isfinite(exactHeight) || exactHeight * pw > static_cast<double>(maxRenderPixels))
-        return std::nullopt;
-    const int ph = std::max(static_cast<int>(exactHeight), 1);
-
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pw, ph);
-    std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> surfaceOwner(surface, cairo_surface_destroy);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return std::nullopt;
-    cairo_t* cr = cairo_create(surface);
-    std::unique_ptr<cairo_t, void (*)(cairo_t*)> crOwner(cr, cairo_destroy);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    const double scale = pw / plan->width;
-    cairo_scale(cr, scale, scale);
-    if (plan->crop) {
-        // The crop's top-left corner lands on the bitmap's; cairo's y runs down.
-        cairo_translate(cr, -plan->crop->x * plan->fullWidth, -(1 - plan->crop->maxY()) * plan->fullHeight);
-    }
-    {
-        std::scoped_lock render(renderLock_);
-        if (!renderPdf_ || !renderPdf_->drawPage(index, cr, plan->fullWidth, plan->fullHeight))
-            return std::nullopt;
-    }
-    crOwner.reset();
-    std::optional<Bytes> png = encodePng(surface);
-    if (!png) return std::nullopt;
-    if (afterDrawHook_) afterDrawHook_();
-
-    std::scoped_lock guard(lock_);
-    // An image drawn for a document, crop or flag that has since changed goes
-    // to its caller but never into the cache.
-    if (plan->generation == cacheGeneration_ && !cache_.contains(key)) {
-        cache_[key] = *png;
-        cacheOrder_.push_back(key);
-        while (cacheOrder_.size() > static_cast<std::size_t>(cacheLimit)) {
-            cache_.erase(cacheOrder_.front());
-            cacheOrder_.erase(cacheOrder_.begin());
-        }
-    }
-    return png;
 }
 
 }  // namespace tallowmark

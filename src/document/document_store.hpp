@@ -5,6 +5,7 @@
 // thread and render threads; see the lock notes beside the fields.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,7 @@
 
 #include "document/layout_pdf.hpp"
 #include "document/page_geometry.hpp"
+#include "document/page_image.hpp"
 #include "document/render_pdf.hpp"
 
 namespace tallowmark {
@@ -78,11 +80,20 @@ public:
         std::optional<Info> info;
         PdfOpenError problem = PdfOpenError::unreadable;  // why, when there is no info
     };
+    // When an open has every page's lines. `collected`: before it returns.
+    // `inBackground`: a script of more than collectAtOnceUpTo pages returns
+    // with its pages shown whole; threads of the store collect the lines, a
+    // page asked about meanwhile is laid out on demand, and once the last
+    // page is in the crop is computed and onLinesCollected runs.
+    enum class Lines { collected, inBackground };
+    static constexpr int collectAtOnceUpTo = 16;
     // Opens the script; on failure the store is unchanged. `password` (empty:
     // none) unlocks an encrypted file. It stays with the open document, for
     // every later use of the file while it is open (the export asks for it),
     // and is wiped from memory when the document closes or is replaced.
-    OpenResult openScript(const std::filesystem::path& path, const std::string& password = {});
+    // Opening or closing cancels a collection still running for the old script.
+    OpenResult openScript(const std::filesystem::path& path, const std::string& password = {},
+                          Lines lines = Lines::collected);
     // None, with the store unchanged, when the file cannot be opened as a PDF.
     std::optional<Info> open(const std::filesystem::path& path, const std::string& password = {});
     void close();
@@ -96,9 +107,34 @@ public:
     // PNG bytes of the page at `pixelWidth` (at least 1), crop applied; none on
     // any failure. Safe from any thread; draws outside the main lock.
     std::optional<Bytes> renderPage(int index, int pixelWidth);
+    // The page's image in `encoding`, from the cache or drawn now (outside
+    // the main lock); null on any failure. Shared with the cache, so a hit
+    // copies nothing.
+    std::shared_ptr<const EncodedImage> pageImage(int index, int pixelWidth, ImageEncoding encoding);
+    // Pages of the open script; none when nothing is open.
+    std::optional<int> pageCount() const;
     std::string pageText(int index);
     // Cached image keys, oldest first.
     std::vector<std::string> cachedKeys();
+    // Besides cacheLimit images, the cache holds at most this many bytes: a
+    // screen image is several megabytes uncompressed. A smaller bound lets
+    // the oldest images go at once.
+    static constexpr std::size_t defaultImageCacheBytes = std::size_t{64} << 20;
+    void setImageCacheBytes(std::size_t bytes);
+    std::size_t imageCacheBytes() const;
+
+    // Changes with every open and close: tells one script's answers from another's.
+    std::int64_t documentGeneration() const;
+    // Whether page `index` has its lines already, so asking for them lays out nothing.
+    bool linesReady(int index) const;
+    // Whether every page's lines, and so the crop, are known.
+    bool linesComplete() const;
+    // Runs once per background collection that completes, on the collecting
+    // thread with no lock held, with the documentGeneration it belongs to.
+    // Set before the first open.
+    void setOnLinesCollected(std::function<void(std::int64_t)> callback);
+    // Lowers the page count above which Lines::inBackground collects behind the open.
+    void setCollectAtOnceUpToForTesting(int pages) { collectAtOnceUpTo_ = pages; }
 
     // Text lines.
     std::vector<ViewFraction> pageLines(int index);
@@ -173,7 +209,16 @@ public:
     void setAfterDrawHookForTesting(std::function<void()> hook) { afterDrawHook_ = std::move(hook); }
 
 private:
-    struct RenderPlan;
+    // What drawing a page needs, taken under the main lock (document_render.cpp).
+    struct RenderPlan {
+        double fullWidth = 0;  // W x H: the displayed page
+        double fullHeight = 0;
+        double width = 0;  // w x h: the part of it the crop keeps
+        double height = 0;
+        std::optional<BoxFraction> crop;
+        std::int64_t generation = 0;
+    };
+    struct Collection;
     // The ...Locked operations take the held main lock, so none can be called without it.
     using Held = std::unique_lock<std::mutex>;
 
@@ -181,6 +226,8 @@ private:
     std::optional<BoxFraction> cropFractionLocked(const Held& held, int index) const;
     std::optional<RenderPlan> planRenderLocked(const Held& held, int index) const;
     void clearImageCacheLocked(const Held& held);
+    // Lets the oldest images go until the cache is within both of its bounds.
+    void trimImageCacheLocked(const Held& held);
     std::optional<PageRect> visibleBoxLocked(const Held& held, int index) const;
     // False only when page `index` cannot hold a match of the query folded to `key`.
     // A page whose text could not be folded may always match.
@@ -195,13 +242,28 @@ private:
     std::optional<Selection> textSelectionLocked(const Held& held, int page, ViewPoint from, ViewPoint to,
                                                  bool snapWords);
     std::vector<SearchHit> searchLocked(const Held& held, const std::string& query, int limit);
+    // Adds the hits on page `index` to `hits`, up to `limit` in all; `key` is the folded query.
+    void searchPageLocked(const Held& held, int index, const std::string& query, const std::string& key, int limit,
+                          std::vector<SearchHit>& hits);
+    // One page's lines, search text and (within `keepBytes` for all pages
+    // that `claimed` counts) words, laid out by `from`.
+    static CollectedPage collectPage(const LayoutPdf& from, int index, std::atomic<std::size_t>& claimed,
+                                     std::size_t keepBytes);
+    // The body of each collecting thread.
+    void collectLines(const std::shared_ptr<Collection>& collection);
+    void finishCollectionLocked(const Held& held);
+    // Cancels the running collection and waits for its threads (a page each
+    // at most). Called without the main lock, which the threads take.
+    void stopCollection();
 
     // Lock order: lock_, then renderLock_; never lock_ while holding renderLock_.
     mutable std::mutex lock_;
     // Guarded by lock_:
     std::unique_ptr<LayoutPdf> document_;
     std::optional<std::filesystem::path> url_;
-    std::map<std::string, Bytes> cache_;
+    std::map<std::string, std::shared_ptr<const EncodedImage>> cache_;
+    std::size_t cacheBytes_ = 0;  // of the images in cache_
+    std::size_t cacheByteLimit_ = defaultImageCacheBytes;
     std::vector<std::string> cacheOrder_;
     std::int64_t cacheGeneration_ = 0;
     std::vector<BoxFraction> cropFractions_;
@@ -214,6 +276,14 @@ private:
     std::vector<std::optional<std::string>> searchTexts_;
     bool dropPageNumbers_ = false;
     std::size_t wordsBudget_ = LayoutPdf::defaultWordsBudget;
+    std::int64_t documentGeneration_ = 0;
+    // Every page's lines are in lineCache_; until then no crop is computed,
+    // since that would lay out every page left under the lock.
+    bool linesComplete_ = true;
+    // The collection behind the open script, while it runs or until the next open or close.
+    std::shared_ptr<Collection> collection_;
+    std::function<void(std::int64_t)> onLinesCollected_;
+    int collectAtOnceUpTo_ = collectAtOnceUpTo;
     // Never written anywhere; wiped when the document goes.
     std::string password_;
 

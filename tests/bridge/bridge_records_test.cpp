@@ -162,7 +162,9 @@ TEST(PageGuard, AllowsOnlyThePagesOwnFolder) {
         EXPECT_TRUE(guard.allows(url)) << url;
     EXPECT_FALSE(guard.allows(std::nullopt));
     for (const char* url : {"about:srcdoc", "file:///opt/tm/web2/index_inlined.html", "file:///opt/tm/web/../secret.html",
-                            "https://example.org/opt/tm/web/x", "data:text/html,hi"})
+                            "https://example.org/opt/tm/web/x", "data:text/html,hi",
+                            // the page images' scheme: images of the page, never a page of its own
+                            "tallowmark-page://images/0/1600", "TALLOWMARK-PAGE://images/0/1600"})
         EXPECT_FALSE(guard.allows(url)) << url;
     EXPECT_FALSE(PageGuard("https://example.org/web/index.html").allows("file:///web/index.html"));
 }

@@ -1,5 +1,6 @@
 #include <glib.h>
 
+#include <algorithm>
 #include <set>
 
 #include "bridge_fixture.hpp"
@@ -168,6 +169,42 @@ TEST_F(NativeBridgeTest, CuesArePlacedUndoneAndRunWithEventsAfterTheReply) {
 
 // A script on an older disk may have a Latin-1 name. The page gets its path in
 // a form JSON can carry and hands that back; the bytes must still name the file.
+TEST_F(NativeBridgeTest, ALongScriptAnswersBeforeItsLinesAndItsCropFollowsOnce) {
+    // More pages than the store collects before it answers, each with its own text block.
+    std::vector<testing::FixturePage> pages;
+    for (int p = 0; p < 60; ++p)
+        pages.push_back({300, 400, {{30, 60.0 + p % 5 * 12, "Scene " + std::to_string(p) + " the tide turns", 12},
+                                    {30, 220, "Exit pursued", 12}}});
+    const auto path = dir / "Long.pdf";
+    testing::writePdf(path, pages);
+    const Json opened = call("openDocumentPath", Json::array({path.string()})).value;
+    ASSERT_EQ(opened["pageCount"], 60);
+    // A page the collection may not have reached yet is laid out on its own.
+    EXPECT_EQ(call("pageLines", Json::array({59})).value.size(), 2u);
+
+    auto changes = [&] {
+        return std::count_if(view->events.begin(), view->events.end(),
+                             [](const Json& e) { return e["name"] == "documentChanged"; });
+    };
+    // The open answered with the crop only if the lines were in by then; otherwise it comes once.
+    const bool answeredWithCrop = !opened["autoCrop"].empty();
+    if (!answeredWithCrop) EXPECT_TRUE(testing::pumpMainUntil([&] { return changes() > 0; }, 60000));
+    drainMainQueue();
+    const Json current = call("currentDocument").value;
+    ASSERT_EQ(current["autoCrop"].size(), 4u);
+    ASSERT_EQ(changes(), answeredWithCrop ? 0 : 1);
+    // Until the crop is in, the page is told not to place anything.
+    EXPECT_EQ(opened.value("linesPending", false), !answeredWithCrop);
+    EXPECT_FALSE(current.contains("linesPending"));
+    if (!answeredWithCrop) {
+        const Json& changed = (*std::find_if(view->events.begin(), view->events.end(), [](const Json& e) {
+            return e["name"] == "documentChanged";
+        }))["payload"];
+        EXPECT_EQ(changed["aspects"], current["aspects"]);
+        EXPECT_NE(changed["aspects"], opened["aspects"]);
+    }
+}
+
 TEST_F(NativeBridgeTest, AScriptWhoseNameIsNotUtf8OpensAgainFromThePathThePageWasGiven) {
     const std::string name = "K\xe4sikirjoitus.pdf";
     std::filesystem::copy_file(script(), dir / name);

@@ -30,6 +30,7 @@
 
 #include "bridge/native_bridge.hpp"
 #include "bridge/navigation_guard.hpp"
+#include "bridge/page_image_server.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
 #include "page_host_http.hpp"
@@ -38,6 +39,26 @@ namespace tallowmark::page_host {
 namespace {
 
 constexpr std::size_t maxRequestBytes = 16u << 20;
+// Where the page finds its page images here; the app's image scheme in the app.
+constexpr std::string_view pageImagePrefix = "/page-images/";
+
+// A page image: cacheable, unlike the host's other answers, so the <img>
+// the page shows is the one it already fetched and decoded.
+std::string imageResponse(const EncodedImage& image) {
+    std::string out = "HTTP/1.1 200 OK\r\nContent-Type: " + image.mimeType +
+                      "\r\nContent-Length: " + std::to_string(image.bytes.size()) +
+                      "\r\nCache-Control: private, max-age=3600\r\nConnection: close\r\n\r\n";
+    out.append(reinterpret_cast<const char*>(image.bytes.data()), image.bytes.size());
+    return out;
+}
+
+// The shim, and the page's policy opened to images from the host itself.
+std::string servedPage(const std::string& page) {
+    std::string out = insertShim(page, shimScript(NativeBridge::callNames()) + "\nwindow.__tallowmarkPageImages = '" +
+                                           std::string(pageImagePrefix) + "';");
+    if (const std::size_t at = out.find("img-src "); at != std::string::npos) out.insert(at + 8, "'self' ");
+    return out;
+}
 
 class Host;
 
@@ -79,6 +100,12 @@ public:
             if (waiter_) std::exchange(waiter_, nullptr)->respond(httpResponse(200, "application/json", "[]"));
             if (events_.empty()) waiter_ = c;
             else flushEvents(c);
+        } else if (request.method == "GET" && request.path.starts_with(pageImagePrefix)) {
+            const std::string_view path = std::string_view(request.path).substr(pageImagePrefix.size() - 1);
+            servePageImage(bridge_->documents(), parsePageImagePath(path), [c](PageImageAnswer answer) {
+                if (answer.image) c->respond(imageResponse(*answer.image));
+                else c->respond(httpResponse(404, "text/plain", answer.error));
+            });
         } else if (request.method == "POST" && request.path == "/call") {
             call(c, request.body);
         } else {
@@ -245,7 +272,7 @@ int run(int argc, char** argv) {
     auto settings = settingsFile ? std::make_shared<SettingsStore>(*settingsFile) : std::make_shared<SettingsStore>(true);
     auto bridge = NativeBridge::create(std::move(settings), std::make_shared<NoUpdates>("page-host"));
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
-    auto host = std::make_shared<Host>(insertShim(*page, shimScript(NativeBridge::callNames())), pageURL, bridge);
+    auto host = std::make_shared<Host>(servedPage(*page), pageURL, bridge);
     bridge->setWebView(host);
     std::shared_ptr<ScriptedDialogs> dialogs;
     if (panels) {

@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { DocumentInfo } from '../src/bridge/types';
-import { frameBetween, shownPart, startFrame, stepFrame, toShownPage, toWholePage, type Rect } from '../src/state/crop';
+import { frameBetween, reframedY, shownPart, startFrame, stepFrame, toShownPage, toWholePage, type Rect } from '../src/state/crop';
 import { keyAction, type KeyInput, type KeyMode } from '../src/state/keys';
 import { doc, openedScript } from './fake_bridge';
 
@@ -122,5 +122,35 @@ describe('Crop mode', () => {
     await flush();
     expect(f.store.message.value).toBe('no document');
     expect(f.store.doc.value).toBe(cropped);
+  });
+});
+
+describe('the place kept when the crop of a script changes', () => {
+  const cropped: Partial<DocumentInfo> = { cropRects: [[0.1, 0.2, 0.8, 0.5]] };
+  it.each([
+    ['shown whole, then cropped', {}, cropped, 0.45, 0.5],
+    ['cropped, then shown whole', cropped, {}, 0.5, 0.45],
+    ['from one crop to another', { cropRects: [[0, 0.1, 1, 0.8]] }, { cropRects: [[0, 0.3, 1, 0.4]] }, 0.5, 0.5],
+    ['a line the new crop leaves out above: its top', {}, cropped, 0.1, 0],
+    ['a line the new crop leaves out below: its foot', {}, cropped, 0.95, 1],
+  ] as [string, Partial<DocumentInfo>, Partial<DocumentInfo>, number, number][])('%s', (_what, before, after, y, expected) => {
+    expect(reframedY(doc('/s/show.pdf', before), doc('/s/show.pdf', after), 0, y)).toBeCloseTo(expected, 9);
+  });
+
+  it('keeps the page, the word shown and the following when the crop arrives unasked', async () => {
+    const t = await openedScript();
+    t.ctl.goToPage(3);
+    t.ctl.visiblePageChanged(3);
+    t.store.follow.value = false;
+    t.store.message.value = 'The marks file was repaired.';
+    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/show.pdf', { cropRects: [[0, 0, 1, 1], [0, 0, 1, 1], [0, 0, 1, 1], [0.1, 0.2, 0.8, 0.5]] }));
+    await flush();
+    expect([t.store.scrollRequest.value?.page, t.store.follow.value, t.store.message.value]).toEqual([3, false, 'The marks file was repaired.']);
+    expect(t.store.doc.value?.cropRects?.[3]).toEqual([0.1, 0.2, 0.8, 0.5]);
+    // Another script's geometry, or none shown: nothing is laid out.
+    const generation = t.store.generation.value;
+    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/other.pdf'));
+    await flush();
+    expect(t.store.generation.value).toBe(generation);
   });
 });

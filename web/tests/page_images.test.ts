@@ -1,6 +1,6 @@
 import { describe, expect, it } from 'vitest';
 import type { RenderedPage } from '../src/bridge/types';
-import { PageImages } from '../src/state/page_images';
+import { PageImages, addressLoader, base64Loader, type LoadedImage } from '../src/state/page_images';
 
 // A renderer whose answers the test releases by hand.
 function scriptedRenderer() {
@@ -17,7 +17,7 @@ const flush = () => new Promise((r) => setTimeout(r, 0));
 describe('page images', () => {
   it('asks at most two at a time, nearest first, and fills each page when it answers', async () => {
     const r = scriptedRenderer();
-    const images = new PageImages(r.render);
+    const images = new PageImages(base64Loader(r.render));
     images.want([{ index: 3, width: 512 }, { index: 2, width: 512 }, { index: 4, width: 512 }]);
     expect(r.calls.map((c) => c.index)).toEqual([3, 2]);
     r.calls[0].answer({ index: 3, png: 'AAAA' });
@@ -31,7 +31,7 @@ describe('page images', () => {
 
   it('drops the answers of the previous script', async () => {
     const r = scriptedRenderer();
-    const images = new PageImages(r.render);
+    const images = new PageImages(base64Loader(r.render));
     images.want([{ index: 0, width: 512 }]);
     images.reset();
     images.want([{ index: 0, width: 512 }]);
@@ -45,7 +45,7 @@ describe('page images', () => {
 
   it('does not ask again for a page that failed, and frees the slot for the next', async () => {
     const r = scriptedRenderer();
-    const images = new PageImages(r.render, 1);
+    const images = new PageImages(base64Loader(r.render), 1);
     images.want([{ index: 0, width: 512 }, { index: 1, width: 512 }]);
     r.calls[0].fail();
     await flush();
@@ -59,7 +59,7 @@ describe('page images', () => {
 
   it('keeps the old image while a new width renders and releases pages no longer near', async () => {
     const r = scriptedRenderer();
-    const images = new PageImages(r.render);
+    const images = new PageImages(base64Loader(r.render));
     images.want([{ index: 0, width: 512 }, { index: 1, width: 512 }]);
     r.calls[0].answer({ index: 0, png: 'A' });
     r.calls[1].answer({ index: 1, png: 'B' });
@@ -68,5 +68,96 @@ describe('page images', () => {
     expect(images.image(0).value?.width).toBe(512);
     expect(images.image(1).value).toBeNull();
     expect(r.calls[2]).toMatchObject({ index: 0, width: 1024 });
+  });
+
+  it('keeps what the byte budget holds, nearest first, but always the pages in view', async () => {
+    const r = scriptedRenderer();
+    // 100 x 150 pixels are 60,000 bytes decoded; the budget holds two and a half.
+    const images = new PageImages(base64Loader(r.render), 8, 150_000);
+    const page = (index: number) => ({ index, width: 100, height: 150 });
+    images.want([page(5), page(6), page(4), page(7)]);
+    expect(r.calls.map((c) => c.index)).toEqual([5, 6]);
+    for (const c of r.calls) c.answer({ index: c.index, png: 'P' });
+    await flush();
+    // Pages too large for the budget: the first two still come.
+    const big = (index: number) => ({ index, width: 1000, height: 1500 });
+    images.want([big(5), big(6), big(7)]);
+    expect(r.calls.slice(2).map((c) => c.index)).toEqual([5, 6]);
+    expect(images.image(7).value).toBeNull();
+  });
+
+  it('draws ahead one page at a time, and only with nothing in view waiting', async () => {
+    const r = scriptedRenderer();
+    const images = new PageImages(base64Loader(r.render), 2);
+    images.want([
+      { index: 9, width: 64, ahead: true },
+      { index: 1, width: 64 },
+      { index: 10, width: 64, ahead: true },
+    ]);
+    expect(r.calls.map((c) => c.index)).toEqual([1]);
+    r.calls[0].answer({ index: 1, png: 'P' });
+    await flush();
+    expect(r.calls.map((c) => c.index)).toEqual([1, 9]);
+    // A page in view asked for meanwhile goes out beside the one ahead.
+    images.want([{ index: 2, width: 64 }, { index: 9, width: 64, ahead: true }, { index: 10, width: 64, ahead: true }]);
+    expect(r.calls.map((c) => c.index)).toEqual([1, 9, 2]);
+  });
+});
+
+describe('page images by address', () => {
+  // An image element that loads (or fails) when the test says.
+  function fakeImages() {
+    const made: { src: string; finish: (ok: boolean) => void }[] = [];
+    const make = () => {
+      const img = {
+        src: '', decoding: '', naturalWidth: 0, naturalHeight: 0,
+        removeAttribute(name: string) { if (name === 'src') img.src = ''; },
+      } as unknown as HTMLImageElement & { decode: () => Promise<void> };
+      let settle: (ok: boolean) => void = () => undefined;
+      img.decode = () => new Promise<void>((resolve, reject) => {
+        settle = (ok) => (ok ? resolve() : reject(new Error('broken')));
+      });
+      made.push({
+        get src() { return img.src; },
+        finish: (ok) => {
+          if (ok) Object.assign(img, { naturalWidth: 40, naturalHeight: 50 });
+          settle(ok);
+          (ok ? img.onload : img.onerror)?.call(img, {} as Event);
+        },
+      });
+      return img;
+    };
+    return { made, make };
+  }
+
+  it('asks each image at an address of its own under the base and answers its decoded size', async () => {
+    const f = fakeImages();
+    const load = addressLoader('tallowmark-page://images/', f.make);
+    const answers: (LoadedImage | null)[] = [];
+    void load(3, 1600).then((a) => answers.push(a));
+    void load(3, 1600).then((a) => answers.push(a));
+    expect(f.made[0].src).toMatch(/^tallowmark-page:\/\/images\/3\/1600\?v=/);
+    expect(f.made[1].src).not.toBe(f.made[0].src);
+    f.made[0].finish(true);
+    f.made[1].finish(false);
+    await flush();
+    expect(answers).toEqual([{ url: f.made[0].src, bytes: 40 * 50 * 4, release: expect.any(Function) }, null]);
+  });
+
+  it('shows the address once decoded, and does not ask again for one that failed', async () => {
+    const f = fakeImages();
+    const images = new PageImages(addressLoader('/page-images/', f.make));
+    images.want([{ index: 0, width: 64 }, { index: 1, width: 64 }]);
+    f.made[0].finish(true);
+    f.made[1].finish(false);
+    await flush();
+    expect(images.image(0).value).toEqual({ url: f.made[0].src, width: 64 });
+    expect(images.image(1).value).toBeNull();
+    images.want([{ index: 0, width: 64 }, { index: 1, width: 64 }]);
+    expect(f.made).toHaveLength(2);
+    // Once the page is not wanted, the element that fetched it lets go.
+    images.want([{ index: 1, width: 64 }]);
+    expect(images.image(0).value).toBeNull();
+    expect(f.made[0].src).toBe('');
   });
 });

@@ -122,6 +122,9 @@ export interface DocumentInfo {
   autoCrop: number[];
   // Each page's crop as [x, y, w, h] of its whole page, y down.
   cropRects?: number[][];
+  // A long script's lines are still being read: its crop, and so the frame
+  // every mark is kept in, is not known yet.
+  linesPending?: boolean;
   state: CueState;
   // Only in the answer of "currentDocument".
   visiblePage?: number;

@@ -9,6 +9,7 @@ import { canvasMeasure } from '../state/insert_tool';
 import { gutterSide, labelGutter, labelMeasurer, type Gutter } from '../state/labels';
 import { layoutRows } from '../state/layout';
 import { applyCueState, drawNow, type Store } from '../state/store';
+import { linesPendingText } from '../state/crop';
 import { measureLayout, resolvedLabelFonts, type Layout } from './measure';
 
 export type ExportBridge = Pick<typeof native, 'exportMarkedPDF' | 'getState'>;
@@ -78,6 +79,10 @@ export function createExport(store: Store, bridge: ExportBridge, viewWidth: () =
   return {
     exportMarked(): void {
       if (running || store.confidence || !store.doc.peek()) return;
+      if (store.doc.peek()?.linesPending) {
+        store.message.value = linesPendingText;
+        return;
+      }
       running = true;
       store.message.value = '';
       store.status.value = exportingText;

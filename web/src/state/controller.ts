@@ -9,6 +9,7 @@ import { isDocument, isOpenFailure, type native as nativeCalls, type OpenAnswer 
 import type { Cue, DocumentInfo, SettingsChange, ThemeName } from '../bridge/types';
 import { draftCue, duplicateOf, isTextRectAnswer, newCueID, nudgedCue, textRectArgs } from './cue_edit';
 import { stepCue } from './cues';
+import { linesPendingText, reframedY } from './crop';
 import { createFileTools } from './files';
 import { createFinder } from './find';
 import { createMarks } from './marks';
@@ -20,7 +21,8 @@ import {
 } from './layout';
 import { menuStateReporter } from './menu_state';
 import { createMidiLearn } from './midi_bindings';
-import { PageImages } from './page_images';
+import { PageImages, pageImageLoader } from './page_images';
+import { tracePageTurn } from './turn_trace';
 import { createSettingsSender, type Change, type ChangeAnswer } from './settings_form';
 import { readControlStatus } from './sidebar';
 import {
@@ -52,7 +54,7 @@ function errorText(error: unknown): string {
 }
 
 export function createController(store: Store, bridge: Bridge) {
-  const images = new PageImages((i, w) => bridge.renderPage(i, w));
+  const images = new PageImages(pageImageLoader((i, w) => bridge.renderPage(i, w)));
   let firstShownGeneration = -1;
   let reportedPage = -1;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
@@ -176,11 +178,19 @@ export function createController(store: Store, bridge: Bridge) {
     }, () => undefined).then(() => tools.files.offerMarks(doc));
   }
 
-  // Same script, new geometry (a crop, page numbers dropped): keep the place.
+  // Same script, new geometry (a crop, page numbers dropped, the crop of a
+  // long script once its lines are in): the same page, and the same line of
+  // it at the top of the view, carried through the change of crop; following
+  // the standby cue goes on as it was.
   function relayout(doc: DocumentInfo): void {
+    const before = store.doc.peek();
     const page = store.visiblePage.peek();
+    const top = viewTop();
+    const following = store.follow.peek();
     images.reset();
     showDocument(store, doc, page);
+    store.follow.value = following;
+    if (before && top.page === page) requestScroll(store, page, reframedY(before, doc, page, top.y));
   }
 
   const tools = createFileTools(store, bridge, {
@@ -362,6 +372,10 @@ export function createController(store: Store, bridge: Bridge) {
 
     setCueMode(on: boolean): void {
       if (on && (store.confidence || !store.doc.peek())) return;
+      if (on && store.doc.peek()?.linesPending) {
+        store.message.value = linesPendingText;
+        return;
+      }
       if (on) tools.crop.leave();
       store.cueMode.value = on;
       if (!on) {
@@ -376,7 +390,7 @@ export function createController(store: Store, bridge: Bridge) {
     // A click (the same point twice) or a drag on a page, in fractions of the
     // displayed page. The engine hears of the cue only on Return.
     async placeCue(page: number, from: { x: number; y: number }, to: { x: number; y: number }): Promise<void> {
-      if (!store.cueMode.peek() || !store.doc.peek() || store.draft.peek()) return;
+      if (!store.cueMode.peek() || !store.doc.peek() || store.doc.peek()?.linesPending || store.draft.peek()) return;
       const generation = store.generation.peek();
       const snap = store.settings.peek()?.cueSnapWords !== false;
       let answer: unknown;
@@ -837,6 +851,7 @@ export function createController(store: Store, bridge: Bridge) {
       // pressed before the view has drawn there (Ctrl+Shift+P right after).
       store.visiblePage.value = page;
       requestScroll(store, page, 0);
+      if (tracing()) tracePageTurn(page, (line) => void bridge.debugLog(line).catch(() => undefined));
     },
 
     setReserve(reserve: unknown): void {
@@ -981,8 +996,12 @@ export function createController(store: Store, bridge: Bridge) {
     cueState: (s) => void applyCueState(store, s),
     runState: (r) => void applyRunChange(store, r),
     documentChanged: (doc) => {
-      if (!isDocument(doc)) return;
+      // Only for the script shown: one closed meanwhile has no pages to lay out.
+      if (!isDocument(doc) || store.doc.peek()?.path !== doc.path) return;
+      // It comes unasked (a long script's crop): a word shown stays.
+      const message = store.message.peek();
       relayout(doc);
+      store.message.value = message === linesPendingText && !doc.linesPending ? '' : message;
     },
     windowChrome: (p) => ctl.setReserve(p.reserve),
     controlLog: (entry) => applyLogLine(store, entry),

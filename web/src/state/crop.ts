@@ -43,6 +43,15 @@ export function toShownPage(frame: Rect, shown: Rect): Rect {
 
 const clamp = (v: number, lo: number, hi: number) => Math.min(hi, Math.max(lo, v));
 
+// A spot `y` down the shown part of `page` in `before` (a fraction of it), as
+// a fraction of the shown part in `after`: the same line of the script,
+// whatever the two crops.
+export function reframedY(before: DocumentInfo, after: DocumentInfo, page: number, y: number): number {
+  const from = shownPart(before, page);
+  const to = shownPart(after, page);
+  return clamp((from[1] + y * from[3] - to[1]) / to[3], 0, 1);
+}
+
 // Kept on the shown page and never smaller than the smallest frame.
 export function fitFrame(r: Rect): Rect {
   const w = clamp(r[2], smallestFrame, 1);
@@ -87,6 +96,10 @@ export interface CropHooks {
   leaveOtherModes: () => void;
 }
 
+// Marks are kept in fractions of the cropped page; until a long script's
+// crop is known nothing may be placed, moved or exported in another frame.
+export const linesPendingText = "The script's lines are still being read - marks can be made in a moment.";
+
 export function createCrop(store: Store, bridge: Bridge, hooks: CropHooks) {
   const frame = signal<CropFrame | null>(null);
   // A crop asked for and not yet answered: one at a time.
@@ -115,6 +128,10 @@ export function createCrop(store: Store, bridge: Bridge, hooks: CropHooks) {
     start(): void {
       const doc = store.doc.peek();
       if (store.confidence || !doc || doc.pageCount === 0) return;
+      if (doc.linesPending) {
+        store.message.value = linesPendingText;
+        return;
+      }
       hooks.leaveOtherModes();
       const page = Math.min(store.visiblePage.peek(), doc.pageCount - 1);
       frame.value = { page, rect: startFrame(doc, page) };

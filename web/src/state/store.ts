@@ -427,6 +427,8 @@ function dropEditing(store: Store): void {
 export function showDocument(store: Store, doc: DocumentInfo, page: number | null = null): void {
   dropEditing(store);
   if (page === null) store.resumeAnswered.value = false;
+  // Nothing is placed in a frame that is about to change (see linesPending).
+  if (doc.linesPending) store.cueMode.value = false;
   store.doc.value = doc;
   store.generation.value += 1;
   // A word about the marks file belongs with the script it came with.

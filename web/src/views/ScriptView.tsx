@@ -30,6 +30,19 @@ import { MarkTools } from './MarkTools';
 
 const gap = 12;
 
+// Consecutive row indexes as text ("first:last", empty for none): equal
+// while the range is, so a scroll step that changes no row wakes nothing.
+function rowRange(indexes: number[]): string {
+  return indexes.length === 0 ? '' : `${indexes[0]}:${indexes[indexes.length - 1]}`;
+}
+
+function rowsIn(range: string): number[] {
+  if (range === '') return [];
+  const [from, to] = range.split(':').map(Number);
+  const rows: number[] = [];
+  for (let i = from; i <= to; i++) rows.push(i);
+  return rows;
+}
 // A tooltip or a spoken line holds the start of a long label only.
 const tipChars = 300;
 const tipLines = 6;
@@ -163,13 +176,16 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
 }) {
   const { store, ctl } = useApp();
   const image = ctl.images.image(index).value;
-  const cues = store.cueIndex.value.get(index) ?? noCues;
+  // Until a long script's crop is known its marks would be drawn off their
+  // words, in a frame about to change: the page shows the script alone.
+  const pending = store.doc.value?.linesPending === true;
+  const cues = pending ? noCues : store.cueIndex.value.get(index) ?? noCues;
   const editingLabel = store.editingLabel.value;
   const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
   const types = store.settings.value?.cueTypes;
   const hitIndex = ctl.finder.index.value;
   const hit = hitIndex >= 0 ? ctl.finder.hits.value[hitIndex] : undefined;
-  const cueMode = store.cueMode.value;
+  const cueMode = store.cueMode.value && !pending;
   const selectedID = store.selectedID.value;
   const draft = store.draft.value;
   const cursor = cueMode ? store.lineCursor.value : null;
@@ -237,7 +253,7 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
       {image && <PageImage url={image.url} index={index} frame={frame} onLoad={() => onLoaded(index)} />}
       {geom !== flatGeometry && <InsertRooms frame={frame} hideID={typing} />}
       <div class="overlays" ref={overlay}>
-        <MarkLayer page={index} geometry={geom} />
+        {!pending && <MarkLayer page={index} geometry={geom} />}
         <Leaders placed={placed} colors={colors} />
         {shown.map((c) => (
           <CueBox
@@ -458,22 +474,34 @@ export function ScriptView() {
     checkShown();
   }, []);
 
-  // Images for the rows within one screen of the viewport, nearest first.
-  const near = useComputed(() => nearRows(rows.value, scrollTop.value, viewHeight.value, viewHeight.value));
+  // Images for the rows within one screen of the viewport, nearest first;
+  // those beyond the view are drawn ahead, after the ones in it. Worked out
+  // again only when the rows near the view or the page read change, not on
+  // every step of a scroll.
+  const near = useComputed(() => rowRange(nearRows(rows.value, scrollTop.value, viewHeight.value, viewHeight.value)));
+  const inView = useComputed(() => rowRange(nearRows(rows.value, scrollTop.value, viewHeight.value, 0)));
+  const readPage = useComputed(() => (rows.value.length > 0 ? visiblePage(rows.value, scrollTop.value, viewHeight.value) : -1));
   useRenderEffect(() => {
     const rs = rows.value;
-    const top = scrollTop.value;
+    const seen = new Set(rowsIn(inView.value));
     const ratio = globalThis.devicePixelRatio || 1;
-    const centre = top + viewHeight.value / 2;
-    const wanted = near.value
-      .slice()
+    const centre = scrollTop.peek() + viewHeight.value / 2;
+    const wanted = rowsIn(near.value)
       .sort((a, b) => Math.abs(rs[a].top + rs[a].height / 2 - centre) - Math.abs(rs[b].top + rs[b].height / 2 - centre))
-      .flatMap((i) => rs[i].pages.map((p, k) => ({ index: p, width: renderPixelWidth(rs[i].widths[k], ratio) })));
-    return { wanted, visible: rs.length > 0 ? visiblePage(rs, top, viewHeight.value) : -1 };
+      .flatMap((i) => rs[i].pages.map((p, k) => {
+        const width = renderPixelWidth(rs[i].widths[k], ratio);
+        const height = rs[i].widths[k] > 0 ? Math.round((width * rs[i].heights[k]) / rs[i].widths[k]) : undefined;
+        return { index: p, width, height, ahead: !seen.has(i) };
+      }));
+    return { wanted, visible: readPage.value };
   }, ({ wanted, visible }) => {
     ctl.images.want(wanted);
     if (visible >= 0 && !store.confidence) ctl.visiblePageChanged(visible);
   });
+
+  // The rows in the document change only every few hundred pixels of a
+  // scroll; the view draws again then, not on every step.
+  const drawnRange = useComputed(() => rowRange(nearRows(rows.value, scrollTop.value, viewHeight.value, 2 * viewHeight.value)));
 
   const onScroll = () => {
     const el = scroller.current;
@@ -498,7 +526,7 @@ export function ScriptView() {
   const sideOf = (p: number) => gutterSide(p, slots, offset);
   // Rows beyond the image margin are not in the document at all: a long
   // script costs only the rows around the viewport.
-  const drawn = nearRows(rs, scrollTop.value, viewHeight.value, 2 * viewHeight.value);
+  const drawn = rowsIn(drawnRange.value);
   const showBack = useComputed(() => !store.confidence && !store.follow.value && standbyCue.value !== undefined).value;
 
   return (
