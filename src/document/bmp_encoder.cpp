@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "document/surface_pixels.hpp"
+
 namespace tallowmark {
 
 namespace {
@@ -81,15 +83,9 @@ bool appendRleRow(std::vector<std::uint8_t>& out, const unsigned char* source, s
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> encodeGrayBmp(cairo_surface_t* surface) {
-    if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
-        cairo_image_surface_get_format(surface) != CAIRO_FORMAT_RGB24)
-        return std::nullopt;
-    cairo_surface_flush(surface);
-    const int width = cairo_image_surface_get_width(surface);
-    const int height = cairo_image_surface_get_height(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    const unsigned char* pixels = cairo_image_surface_get_data(surface);
-    if (width <= 0 || height <= 0 || !pixels) return std::nullopt;
+    const std::optional<SurfacePixels> read = rgb24Pixels(surface);
+    if (!read) return std::nullopt;
+    const auto [width, height, stride, pixels] = *read;
 
     std::vector<std::uint8_t> bmp(pixelOffset);
     // A text page is mostly runs of white: a tenth of the raw size is typical.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "document/surface_pixels.hpp"
+
 namespace tallowmark {
 
 namespace {
@@ -31,15 +33,9 @@ bool allGray(const unsigned char* pixels, int width, int height, int stride) {
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> encodePng(cairo_surface_t* surface) {
-    if (!surface || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
-        cairo_image_surface_get_format(surface) != CAIRO_FORMAT_RGB24)
-        return std::nullopt;
-    cairo_surface_flush(surface);
-    const int width = cairo_image_surface_get_width(surface);
-    const int height = cairo_image_surface_get_height(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    const unsigned char* pixels = cairo_image_surface_get_data(surface);
-    if (width <= 0 || height <= 0 || !pixels) return std::nullopt;
+    const std::optional<SurfacePixels> read = rgb24Pixels(surface);
+    if (!read) return std::nullopt;
+    const auto [width, height, stride, pixels] = *read;
 
     std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(SPNG_CTX_ENCODER), spng_ctx_free);
     if (!ctx) return std::nullopt;
