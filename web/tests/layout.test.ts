@@ -1,4 +1,5 @@
 import { describe, expect, it } from 'vitest';
+import { labelGutter } from '../src/state/labels';
 import {
   fitWidth, layoutRows, nearRows, nextZoom, pageShare, readingSizeFor, renderPixelWidth, spreads, stepTextSize, textSizeSteps,
   visiblePage, type ReadingSize,
@@ -143,10 +144,13 @@ describe('reading size', () => {
     // 1280 CSS px less the sidebar (260), the show panel (300), the scrollbar (10)
     // and the view's 12 px gaps. The demo's 12 pt body text sits in a crop no
     // wider than 360 pt (its 352 pt column and the margins; tests/demo checks it).
-    const bodyPx = (s: ReadingSize) => (12 * pageWidth(s, 1280 - 260 - 300 - 10 - 2 * gap)) / 360;
+    // The label gutter beside each page comes off the column too.
+    const column = 1280 - 260 - 300 - 10 - 2 * gap;
+    const bodyPx = (s: ReadingSize) =>
+      (12 * layoutRows(spreads(3, s.pages, 0), [0.5, 0.5, 0.5], s.pages, { width: column, zoom: s.zoom, gap, gutter: labelGutter(column, s.pages, 14).px })[0].widths[0]) / 360;
     // A new script opens at the settings' pages: one by default, as the native side has it.
     expect(bodyPx(readingSizeFor({ pagesPerSpread: 1, readingSizes: [] }, '/demo.pdf'))).toBeGreaterThanOrEqual(14);
-    expect(bodyPx(fitWidth)).toBeCloseTo(22.9, 1);
+    expect(bodyPx(fitWidth)).toBeCloseTo(18.3, 1);
     expect(bodyPx(size(2, 1))).toBeLessThan(14);
   });
 });
