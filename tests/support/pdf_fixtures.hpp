@@ -71,6 +71,10 @@ bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& ou
 bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
                 double x2, double y2);
 
+}  // namespace tallowmark::testing
+
+namespace tallowmark::testing {
+
 struct Bitmap {
     int width = 0;
     int height = 0;
