@@ -82,7 +82,9 @@ TEST_F(CommandLineTest, AnUnreadablePdfOrPageExitsOneInEveryMode) {
     for (const auto& [arguments, printed] : rows) {
         const auto [status, output] = runMode(arguments);
         EXPECT_EQ(status, 1) << arguments[0];
-        if (!printed.empty()) EXPECT_EQ(output, printed) << arguments[0];
+        if (!printed.empty()) {
+            EXPECT_EQ(output, printed) << arguments[0];
+        }
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "o.png"));
 }
