@@ -22,7 +22,7 @@ public:
     bool overlays = false;
     bool controls = false;
     std::map<TitleBarTimer, double> timers;  // kind -> due time
-    const TitleBarState* machine = nullptr;
+    TitleBarState* machine = nullptr;
     std::vector<double> reserveAtApply;  // what the page had been told when the header bar went
 
     bool isFullScreen() const override { return fullScreen; }
@@ -46,7 +46,7 @@ public:
     void cancelTimer(TitleBarTimer timer) override { timers.erase(timer); }
 
     // Runs the clock forward, firing timers in due order as a main loop would.
-    void advance(TitleBarState& machine, double seconds) {
+    void advance(double seconds) {
         const double end = clock + seconds;
         for (;;) {
             const auto next = std::min_element(timers.begin(), timers.end(),
@@ -55,7 +55,7 @@ public:
             clock = next->second;
             const TitleBarTimer kind = next->first;
             timers.erase(next);
-            machine.timerFired(kind);
+            machine->timerFired(kind);
         }
         clock = end;
     }
@@ -70,141 +70,124 @@ struct Harness {
         window.machine = &machine;
         machine.setOnReserveChange([this](double r) { reserves.push_back(r); });
     }
-    void on() { machine.setWanted(true); }
 };
+
+class TitleBarStateTest : public ::testing::Test, public Harness {};
 
 TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
     // With the menu bar shown, and with a window that had none.
     for (const TitleBarSaved initial : {TitleBarSaved{true, true}, TitleBarSaved{true, false}}) {
         Harness h;
-        auto& window = h.window;
-        auto& machine = h.machine;
-        window.state = initial;
+        h.window.state = initial;
         for (int i = 0; i < 5; ++i) {
-            machine.setWanted(true);
-            EXPECT_FALSE(window.state.headerBarVisible);
-            EXPECT_TRUE(window.overlays);
-            EXPECT_FALSE(window.controls);
-            EXPECT_EQ(machine.reportedReserve(), 8);
-            machine.setWanted(true);  // again: nothing more happens
-            machine.setWanted(false);
-            EXPECT_FALSE(window.overlays);
-            EXPECT_EQ(machine.reportedReserve(), 0);
-            EXPECT_EQ(window.state, initial);
+            h.machine.setWanted(true);
+            EXPECT_FALSE(h.window.state.headerBarVisible);
+            EXPECT_TRUE(h.window.overlays);
+            EXPECT_FALSE(h.window.controls);
+            EXPECT_EQ(h.machine.reportedReserve(), 8);
+            h.machine.setWanted(true);  // again: nothing more happens
+            h.machine.setWanted(false);
+            EXPECT_FALSE(h.window.overlays);
+            EXPECT_EQ(h.machine.reportedReserve(), 0);
+            EXPECT_EQ(h.window.state, initial);
         }
         // The page made room before the header bar went, every time.
-        EXPECT_EQ(window.reserveAtApply, (std::vector<double>(5, 8)));
+        EXPECT_EQ(h.window.reserveAtApply, (std::vector<double>(5, 8)));
         EXPECT_EQ(h.reserves, (std::vector<double>{8, 0, 8, 0, 8, 0, 8, 0, 8, 0}));
     }
 }
 
-TEST(TitleBarState, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
-    Harness h;
-    h.on();
-    auto& w = h.window;
-    auto& m = h.machine;
-
-    // Passing through the zone in 0.1 s reveals nothing.
-    m.triggerEntered();
-    w.advance(m, 0.1);
-    m.triggerLeft();
-    w.advance(m, 1.0);
-    EXPECT_FALSE(w.controls);
-
-    // Moving inside the zone restarts the delay each time.
-    m.triggerEntered();
-    w.advance(m, 0.3);
-    m.triggerMoved();
-    w.advance(m, 0.3);
-    EXPECT_FALSE(w.controls);
-    w.advance(m, 0.06);
-    EXPECT_TRUE(w.controls);
-
-    // From the edge down to the controls: the cluster keeps them.
-    m.clusterEntered();
-    m.triggerLeft();
-    w.advance(m, 2.0);
-    EXPECT_TRUE(w.controls);
-
-    // Leaving the cluster hides them 0.25 s later, not before.
-    m.clusterLeft();
-    w.advance(m, 0.2);
-    EXPECT_TRUE(w.controls);
-    w.advance(m, 0.06);
-    EXPECT_FALSE(w.controls);
-
-    // Resting where the controls are, without passing the edge, shows nothing.
-    m.clusterEntered();
-    w.advance(m, 1.0);
-    EXPECT_FALSE(w.controls);
-    m.clusterLeft();
-
-    // A held button (a drag along the edge) is not a rest.
-    w.buttonDown = true;
-    m.triggerEntered();
-    w.advance(m, 1.0);
-    EXPECT_FALSE(w.controls);
-    w.buttonDown = false;
-    m.triggerLeft();
-
+TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
+    machine.setWanted(true);
+    // Each step: what the pointer did (if anything), with a button held or not,
+    // then how long it rested; and whether the controls show after it.
+    struct Step {
+        void (TitleBarState::*event)();
+        double rest;
+        bool controls;
+        bool button = false;
+    };
+    const Step steps[] = {
+        // Passing through the zone in 0.1 s reveals nothing.
+        {&TitleBarState::triggerEntered, 0.1, false},
+        {&TitleBarState::triggerLeft, 1.0, false},
+        // Moving inside the zone restarts the delay each time.
+        {&TitleBarState::triggerEntered, 0.3, false},
+        {&TitleBarState::triggerMoved, 0.3, false},
+        {nullptr, 0.06, true},
+        // From the edge down to the controls: the cluster keeps them.
+        {&TitleBarState::clusterEntered, 0, true},
+        {&TitleBarState::triggerLeft, 2.0, true},
+        // Leaving the cluster hides them 0.25 s later, not before.
+        {&TitleBarState::clusterLeft, 0.2, true},
+        {nullptr, 0.06, false},
+        // Resting where the controls are, without passing the edge, shows nothing.
+        {&TitleBarState::clusterEntered, 1.0, false},
+        {&TitleBarState::clusterLeft, 0, false},
+        // A held button (a drag along the edge) is not a rest.
+        {&TitleBarState::triggerEntered, 1.0, false, true},
+        {&TitleBarState::triggerLeft, 0, false},
+    };
+    for (const Step& step : steps) {
+        window.buttonDown = step.button;
+        if (step.event) (machine.*step.event)();
+        window.advance(step.rest);
+        EXPECT_EQ(window.controls, step.controls) << "at " << window.clock;
+    }
     // Zone events with the mode off do nothing.
-    m.setWanted(false);
-    m.triggerEntered();
-    w.advance(m, 1.0);
-    EXPECT_FALSE(w.controls);
-    EXPECT_TRUE(w.timers.empty());
+    machine.setWanted(false);
+    machine.triggerEntered();
+    window.advance(1.0);
+    EXPECT_FALSE(window.controls);
+    EXPECT_TRUE(window.timers.empty());
 }
 
-TEST(TitleBarState, OverlaysLaidUnderARestingPointerStartTheDelay) {
-    Harness h;
-    h.window.pointerAtTop = true;
-    h.on();
-    h.window.advance(h.machine, 0.36);
-    EXPECT_TRUE(h.window.controls);
+TEST_F(TitleBarStateTest, OverlaysLaidUnderARestingPointerStartTheDelay) {
+    window.pointerAtTop = true;
+    machine.setWanted(true);
+    window.advance(0.36);
+    EXPECT_TRUE(window.controls);
 }
 
-TEST(TitleBarState, FullScreenRemovesOverlaysAndReportsZero) {
-    Harness h;
-    h.on();
-    auto& w = h.window;
-    auto& m = h.machine;
-    m.triggerEntered();
-    w.advance(m, 0.4);
-    ASSERT_TRUE(w.controls);
+TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
+    machine.setWanted(true);
+    machine.triggerEntered();
+    window.advance(0.4);
+    ASSERT_TRUE(window.controls);
 
     // Announced by the window manager directly (keyboard shortcut of the desktop).
-    w.fullScreen = true;
-    m.fullScreenChanged();
-    EXPECT_FALSE(w.overlays);
-    EXPECT_FALSE(w.controls);
-    EXPECT_EQ(m.reportedReserve(), 0);
-    EXPECT_FALSE(w.state.headerBarVisible) << "full screen leaves the mode's flags alone";
+    window.fullScreen = true;
+    machine.fullScreenChanged();
+    EXPECT_FALSE(window.overlays);
+    EXPECT_FALSE(window.controls);
+    EXPECT_EQ(machine.reportedReserve(), 0);
+    EXPECT_FALSE(window.state.headerBarVisible) << "full screen leaves the mode's flags alone";
 
     // Turning the mode off in full screen restores nothing until full screen ends.
-    m.setWanted(false);
-    EXPECT_FALSE(w.state.headerBarVisible);
-    m.setWanted(true);
-    w.fullScreen = false;
-    m.fullScreenChanged();
-    EXPECT_TRUE(w.overlays);
-    EXPECT_FALSE(w.controls);
-    EXPECT_EQ(m.reportedReserve(), 8);
-    EXPECT_EQ(h.reserves, (std::vector<double>{8, 0, 8}));
+    machine.setWanted(false);
+    EXPECT_FALSE(window.state.headerBarVisible);
+    machine.setWanted(true);
+    window.fullScreen = false;
+    machine.fullScreenChanged();
+    EXPECT_TRUE(window.overlays);
+    EXPECT_FALSE(window.controls);
+    EXPECT_EQ(machine.reportedReserve(), 8);
+    EXPECT_EQ(reserves, (std::vector<double>{8, 0, 8}));
 }
 
 TEST(TitleBarState, StaleTransitionRepairedAfterDeadlineUnlessReallyFullScreen) {
     // Asked for full screen, the window manager never answers (no manager at all under Xvfb).
     {
         Harness h;
-        h.on();
+        h.machine.setWanted(true);
         h.machine.beginFullScreenTransition();
         EXPECT_FALSE(h.window.overlays);
         EXPECT_EQ(h.machine.reportedReserve(), 0);
-        h.window.advance(h.machine, 5.9);
+        h.window.advance(5.9);
         h.machine.reconcile();  // focus or resize before the deadline: still waiting
         EXPECT_TRUE(h.machine.transitionPending());
         EXPECT_FALSE(h.window.overlays);
-        h.window.advance(h.machine, 0.3);  // the safety re-check after 6.1 s
+        h.window.advance(0.3);  // the safety re-check after 6.1 s
         EXPECT_FALSE(h.machine.transitionPending());
         EXPECT_TRUE(h.window.overlays);
         EXPECT_EQ(h.machine.reportedReserve(), 8);
@@ -213,9 +196,9 @@ TEST(TitleBarState, StaleTransitionRepairedAfterDeadlineUnlessReallyFullScreen) 
     {
         Harness h;
         h.machine.setAnimates(false);
-        h.on();
+        h.machine.setWanted(true);
         h.machine.beginFullScreenTransition();
-        h.window.advance(h.machine, 30);
+        h.window.advance(30);
         EXPECT_TRUE(h.machine.transitionPending());
         h.machine.reconcile();
         EXPECT_TRUE(h.window.overlays);
@@ -224,10 +207,10 @@ TEST(TitleBarState, StaleTransitionRepairedAfterDeadlineUnlessReallyFullScreen) 
     // must not take it for stale.
     {
         Harness h;
-        h.on();
+        h.machine.setWanted(true);
         h.machine.beginFullScreenTransition();
         h.window.fullScreen = true;
-        h.window.advance(h.machine, 10);
+        h.window.advance(10);
         h.machine.reconcile();
         EXPECT_TRUE(h.machine.inFullScreen());
         EXPECT_FALSE(h.window.overlays);
@@ -235,15 +218,14 @@ TEST(TitleBarState, StaleTransitionRepairedAfterDeadlineUnlessReallyFullScreen) 
     }
 }
 
-TEST(TitleBarState, WithoutAnimationRevealAndHideAreImmediate) {
-    Harness h;
-    h.machine.setAnimates(false);
-    h.on();
-    h.machine.triggerEntered();
-    EXPECT_TRUE(h.window.controls);
-    h.machine.triggerLeft();
-    EXPECT_FALSE(h.window.controls);
-    EXPECT_TRUE(h.window.timers.empty());
+TEST_F(TitleBarStateTest, WithoutAnimationRevealAndHideAreImmediate) {
+    machine.setAnimates(false);
+    machine.setWanted(true);
+    machine.triggerEntered();
+    EXPECT_TRUE(window.controls);
+    machine.triggerLeft();
+    EXPECT_FALSE(window.controls);
+    EXPECT_TRUE(window.timers.empty());
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "document/document_store.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/mode_run.hpp"
@@ -13,7 +11,6 @@ namespace tallowmark {
 namespace {
 
 using testing::runMode;
-
 using testing::TempDir;
 
 class CommandLineTest : public ::testing::Test {
@@ -67,8 +64,8 @@ TEST_F(CommandLineTest, TheEarlierSwitchInTheTableWinsAndOneWithoutOperandsIsPas
     EXPECT_FALSE(std::filesystem::exists(otherFolder));
 }
 
-// Every mode that reads the script exits 1 when it is not a PDF.
-TEST_F(CommandLineTest, AnUnreadablePdfExitsOneInEveryMode) {
+// Every mode that reads the script exits 1 when it is not a PDF; so does a page beyond the script.
+TEST_F(CommandLineTest, AnUnreadablePdfOrPageExitsOneInEveryMode) {
     const std::string bad = (dir / "bad.pdf").string();
     testing::writeText(bad, "not a pdf");
     const std::pair<std::vector<std::string>, std::string> rows[] = {
@@ -80,6 +77,7 @@ TEST_F(CommandLineTest, AnUnreadablePdfExitsOneInEveryMode) {
         {{"--page-sizes", bad}, ""},
         {{"--lock-latency-test", bad}, ""},
         {{"--snap-test", bad}, ""},
+        {{"--render-page", pdf, "9", (dir / "o.png").string()}, "virhe: renderointi epaonnistui\n"},
     };
     for (const auto& [arguments, printed] : rows) {
         const auto [status, output] = runMode(arguments);
@@ -91,7 +89,7 @@ TEST_F(CommandLineTest, AnUnreadablePdfExitsOneInEveryMode) {
     EXPECT_FALSE(std::filesystem::exists(dir / "o.png"));
 }
 
-TEST_F(CommandLineTest, RenderPageOperands) {
+TEST_F(CommandLineTest, RenderPageOperandsAndTheRenderBenchmark) {
     for (const char* page : {"0", "-3", "abc"}) {
         const auto r = runMode({"--render-page", pdf, page, (dir / "p.png").string(), "120"});
         EXPECT_EQ(r.first, 0);
@@ -107,29 +105,17 @@ TEST_F(CommandLineTest, RenderPageOperands) {
     const std::string small = testing::readText(dir / "p.png");
     EXPECT_EQ(testing::decodePng({small.begin(), small.end()}).width, 120);
 
-    const char* savedHome = std::getenv("HOME");
-    const std::string home = savedHome ? savedHome : "";
-    setenv("HOME", dir.path().c_str(), 1);
+    const testing::HomeIn home(dir.path());
     const auto tilde = runMode({"--render-page", pdf, "2", "~/x.png"});
-    setenv("HOME", home.c_str(), 1);
     EXPECT_EQ(tilde.first, 0);
     EXPECT_NE(tilde.second.find("kirjoitettu: " + (dir / "x.png").string() + " ("), std::string::npos);
     const std::string png = testing::readText(dir / "x.png");
     EXPECT_EQ(testing::decodePng({png.begin(), png.end()}).width, 1600);
-}
 
-TEST_F(CommandLineTest, APageBeyondTheScriptIsOneFinnishLineAndNoFile) {
-    const auto r = runMode({"--render-page", pdf, "9", (dir / "o.png").string()});
-    EXPECT_EQ(r.first, 1);
-    EXPECT_EQ(r.second, "virhe: renderointi epaonnistui\n");
-    EXPECT_FALSE(std::filesystem::exists(dir / "o.png"));
-}
-
-TEST_F(CommandLineTest, RenderBenchmarkReportsEveryPage) {
-    const auto r = runMode({"--pdf-test", pdf, "200"});
-    ASSERT_EQ(r.first, 0);
+    const auto bench = runMode({"--pdf-test", pdf, "200"});
+    ASSERT_EQ(bench.first, 0);
     for (const char* part : {"  2 sivua\n", "sivu   1  ", "sivu   2  ", "valimuistista:      ", "budjet"})
-        EXPECT_NE(r.second.find(part), std::string::npos) << part;
+        EXPECT_NE(bench.second.find(part), std::string::npos) << part;
 }
 
 }  // namespace

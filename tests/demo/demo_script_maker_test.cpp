@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
-#include "cli/command_line.hpp"
 #include "demo/demo_play.hpp"
 #include "document/document_store.hpp"
+#include "support/mode_run.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
@@ -16,26 +15,6 @@ namespace {
 
 using testing::TempDir;
 
-// Collects what a run prints.
-class Capture {
-public:
-    Capture() : file_(open_memstream(&buffer_, &size_)) {}
-    ~Capture() {
-        if (file_) std::fclose(file_);
-        std::free(buffer_);
-    }
-    std::FILE* file() { return file_; }
-    std::string text() {
-        std::fflush(file_);
-        return std::string(buffer_, size_);
-    }
-
-private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
-
 std::size_t filesIn(const std::filesystem::path& folder) {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
@@ -43,7 +22,7 @@ std::size_t filesIn(const std::filesystem::path& folder) {
 TEST(DemoScriptMakerTest, WritesTheScriptWithEveryCueFoundOnIt) {
     TempDir dir;
     const std::filesystem::path folder = dir / "nested/Demo";
-    Capture out;
+    testing::Printed out;
     DemoScriptMaker maker(out.file());
     ASSERT_EQ(maker.run(folder), 0) << out.text();
     ASSERT_TRUE(maker.lastWrittenPDF());
@@ -101,11 +80,11 @@ TEST(DemoScriptMakerTest, WritesTheScriptWithEveryCueFoundOnIt) {
     EXPECT_EQ(demoCueID("1.5"), "demo-1-5");
     EXPECT_EQ(filesIn(folder), 2u);
 
-    // A second run replaces both files and leaves nothing else behind.
+    // A second run, from the command line with "~", replaces both files and leaves nothing else behind.
     testing::writeText(marks, "not a marks file");
-    Capture again;
-    DemoScriptMaker second(again.file());
-    EXPECT_EQ(second.run(folder), 0) << again.text();
+    const testing::HomeIn home(dir.path());
+    const auto [status, printedAgain] = testing::runMode({"--make-demo", "~/nested/Demo"});
+    EXPECT_EQ(status, 0) << printedAgain;
     const auto rewritten = decodeSidecar(testing::readText(marks));
     ASSERT_TRUE(rewritten);
     EXPECT_EQ(rewritten->cues.size(), 22u);
@@ -117,58 +96,33 @@ TEST(DemoScriptMakerTest, TriggersMissingFromTheScriptParkTheirCues) {
     const std::filesystem::path pdf = dir / "other.pdf";
     testing::writePdf(pdf, {{595, 842, {{80, 100, "Interval."}}},  //
                             {595, 842, {{80, 300, "The radio crackles twice."}}}});
-    Capture out;
+    testing::Printed out;
     const CueSidecar sidecar = DemoScriptMaker(out.file()).demoSidecar("other.pdf", pdf);
     ASSERT_EQ(sidecar.cues.size(), 22u);
     std::string expected = "  HUOM: liipaisutekstia ei loytynyt iskuille ";
     for (int number = 1; number <= 22; ++number)
         if (number != 12) expected += std::to_string(number) + (number == 22 ? "\n" : ", ");
     EXPECT_EQ(out.text(), expected);
-    const Cue& found = sidecar.cues[11];
-    EXPECT_EQ(found.page, 1);
-    EXPECT_GT(found.y, 0.2);
+    EXPECT_EQ(sidecar.cues[11].page, 1);
+    EXPECT_GT(sidecar.cues[11].y, 0.2);
     const Cue& parked = sidecar.cues[0];
-    EXPECT_EQ(parked.page, 0);
-    EXPECT_EQ(parked.x, 0.12);
-    EXPECT_EQ(parked.y, 0.12);
-    EXPECT_EQ(parked.w, 0.2);
+    EXPECT_EQ(std::tuple(parked.page, parked.x, parked.y, parked.w), std::tuple(0, 0.12, 0.12, 0.2));
 }
 
-struct ModeRun {
-    std::optional<int> status;
-    std::string output;
-};
-
-ModeRun runMode(const std::vector<std::string>& arguments) {
-    Capture out;
-    ModeRun result;
-    result.status = runCommandLineMode(arguments, out.file());
-    result.output = out.text();
-    return result;
-}
-
-TEST(MakeDemoModeTest, WritesIntoTheGivenFolderOrSaysWhyNot) {
+TEST(MakeDemoModeTest, SaysWhyItCouldNotWrite) {
+    using testing::runMode;
     TempDir dir;
-    const char* savedHome = std::getenv("HOME");
-    const std::string home = savedHome ? savedHome : "";
-    setenv("HOME", dir.path().c_str(), 1);
-    const ModeRun tilde = runMode({"--make-demo", "~/Demo"});
-    setenv("HOME", home.c_str(), 1);
-    EXPECT_EQ(tilde.status, 0) << tilde.output;
-    EXPECT_TRUE(std::filesystem::exists(dir / "Demo/Lantern at Skerrow Head - rehearsal script.tallowmark"));
-
     // A folder that cannot be made: a file stands where a parent should be.
     testing::writeText(dir / "file", "x");
-    const ModeRun noFolder = runMode({"--make-demo", (dir / "file/Demo").string()});
-    EXPECT_EQ(noFolder.status, 1);
-    EXPECT_TRUE(noFolder.output.starts_with("virhe: kansiota ei voitu luoda: ")) << noFolder.output;
-    EXPECT_EQ(noFolder.output.find('\n'), noFolder.output.size() - 1);
+    const auto [status, printed] = runMode({"--make-demo", (dir / "file/Demo").string()});
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(printed.starts_with("virhe: kansiota ei voitu luoda: ")) << printed;
+    EXPECT_EQ(printed.find('\n'), printed.size() - 1);
 
     // A script that cannot be written: a folder holds its name.
     std::filesystem::create_directories(dir / "Blocked/Lantern at Skerrow Head - rehearsal script.pdf/x");
-    const ModeRun noPdf = runMode({"--make-demo", (dir / "Blocked").string()});
-    EXPECT_EQ(noPdf.status, 1);
-    EXPECT_EQ(noPdf.output, "virhe: PDF:n kirjoitus epaonnistui\n");
+    EXPECT_EQ(runMode({"--make-demo", (dir / "Blocked").string()}),
+              std::pair(std::optional(1), std::string("virhe: PDF:n kirjoitus epaonnistui\n")));
     EXPECT_FALSE(std::filesystem::exists(dir / "Blocked/Lantern at Skerrow Head - rehearsal script.tallowmark"));
 }
 

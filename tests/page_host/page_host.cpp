@@ -15,15 +15,14 @@
 // XDG_CONFIG_HOME set to an absolute folder the settings live in a file there,
 // as the app's do, and survive a restart; otherwise only in memory.
 
-#include <gio/gio.h>
 #include <glib-unix.h>
+#include <libsoup/soup.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +31,6 @@
 #include "bridge/navigation_guard.hpp"
 #include "bridge/page_image_server.hpp"
 #include "core/main_queue.hpp"
-#include "core/system_log.hpp"
 #include "page_host_http.hpp"
 
 namespace tallowmark::page_host {
@@ -42,16 +40,6 @@ constexpr std::size_t maxRequestBytes = 16u << 20;
 // Where the page finds its page images here; the app's image scheme in the app.
 constexpr std::string_view pageImagePrefix = "/page-images/";
 
-// A page image: cacheable, unlike the host's other answers, so the <img>
-// the page shows is the one it already fetched and decoded.
-std::string imageResponse(const EncodedImage& image) {
-    std::string out = "HTTP/1.1 200 OK\r\nContent-Type: " + image.mimeType +
-                      "\r\nContent-Length: " + std::to_string(image.bytes.size()) +
-                      "\r\nCache-Control: private, max-age=3600\r\nConnection: close\r\n\r\n";
-    out.append(reinterpret_cast<const char*>(image.bytes.data()), image.bytes.size());
-    return out;
-}
-
 // The shim, and the page's policy opened to images from the host itself.
 std::string servedPage(const std::string& page) {
     std::string out = insertShim(page, shimScript(NativeBridge::callNames()) + "\nwindow.__tallowmarkPageImages = '" +
@@ -60,24 +48,29 @@ std::string servedPage(const std::string& page) {
     return out;
 }
 
-class Host;
+// The client of a paused request may be gone by the time it is answered.
+bool finished(SoupServerMessage* msg) { return g_object_get_data(G_OBJECT(msg), "finished") != nullptr; }
 
-// One request on one connection; deletes itself once answered or broken.
-struct Connection {
-    Host* host;
-    GSocketConnection* socket;
-    std::string received;
-    std::string answer;
-    char chunk[16384];
-
-    Connection(Host* h, GSocketConnection* s) : host(h), socket(G_SOCKET_CONNECTION(g_object_ref(s))) {}
-    ~Connection() {
-        g_io_stream_close(G_IO_STREAM(socket), nullptr, nullptr);
-        g_object_unref(socket);
+// Answers a request now, or a paused one later, and lets it go. Only page
+// images may be cached, so the <img> shown is the one the page already fetched.
+void answer(SoupServerMessage* msg, int status, const char* type, std::string_view body, bool paused,
+            bool cacheable = false) {
+    if (!finished(msg)) {
+        soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control",
+                                     cacheable ? "private, max-age=3600" : "no-store");
+        soup_server_message_set_status(msg, static_cast<guint>(status), nullptr);
+        soup_server_message_set_response(msg, type, SOUP_MEMORY_COPY, body.data(), body.size());
+        if (paused) soup_server_message_unpause(msg);
     }
-    void readMore();
-    void respond(std::string response);
-};
+    if (paused) g_object_unref(msg);
+}
+
+// Holds a request until it is answered on its own time.
+SoupServerMessage* pause(SoupServerMessage* msg) {
+    g_object_ref(msg);
+    soup_server_message_pause(msg);
+    return msg;
+}
 
 class Host final : public EventTransport {
 public:
@@ -89,54 +82,52 @@ public:
     void deliverEvents(const std::string& batch, std::function<void()> taken) override {
         events_.push_back(batch);
         taken_.push_back(std::move(taken));
-        if (waiter_) flushEvents(std::exchange(waiter_, nullptr));
+        if (waiter_ && !finished(waiter_)) flushEvents(std::exchange(waiter_, nullptr));
     }
 
-    void handle(Connection* c, const HttpRequest& request) {
-        if (request.method == "GET" && (request.path == "/" || request.path == "/index.html")) {
-            c->respond(httpResponse(200, "text/html; charset=utf-8", page_));
-        } else if (request.method == "GET" && request.path == "/events") {
+    void handle(SoupServerMessage* msg, std::string_view path) {
+        const std::string_view method = soup_server_message_get_method(msg);
+        if (method == "GET" && (path == "/" || path == "/index.html")) {
+            answer(msg, 200, "text/html; charset=utf-8", page_, false);
+        } else if (method == "GET" && path == "/events") {
             // A page that reloaded leaves its old poll behind; it gets nothing.
-            if (waiter_) std::exchange(waiter_, nullptr)->respond(httpResponse(200, "application/json", "[]"));
-            if (events_.empty()) waiter_ = c;
-            else flushEvents(c);
-        } else if (request.method == "GET" && request.path.starts_with(pageImagePrefix)) {
-            const std::string_view path = std::string_view(request.path).substr(pageImagePrefix.size() - 1);
-            servePageImage(bridge_->documents(), parsePageImagePath(path), [c](PageImageAnswer answer) {
-                if (answer.image) c->respond(imageResponse(*answer.image));
-                else c->respond(httpResponse(404, "text/plain", answer.error));
-            });
-        } else if (request.method == "POST" && request.path == "/call") {
-            call(c, request.body);
+            if (waiter_) answer(std::exchange(waiter_, nullptr), 200, "application/json", "[]", true);
+            if (events_.empty()) waiter_ = pause(msg);
+            else flushEvents(pause(msg));
+        } else if (method == "GET" && path.starts_with(pageImagePrefix)) {
+            servePageImage(bridge_->documents(), parsePageImagePath(path.substr(pageImagePrefix.size() - 1)),
+                           [msg = pause(msg)](PageImageAnswer image) {
+                               if (!image.image) return answer(msg, 404, "text/plain", image.error, true);
+                               const auto& bytes = image.image->bytes;
+                               answer(msg, 200, image.image->mimeType.c_str(),
+                                      {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, true, true);
+                           });
+        } else if (method == "POST" && path == "/call") {
+            SoupMessageBody* body = soup_server_message_get_request_body(msg);
+            call(msg, {body->data ? body->data : "", static_cast<std::size_t>(body->length)});
         } else {
-            c->respond(httpResponse(404, "text/plain", "not found"));
+            answer(msg, 404, "text/plain", "not found", false);
         }
-    }
-
-    void forget(Connection* c) {
-        if (waiter_ == c) waiter_ = nullptr;
     }
 
 private:
-    void flushEvents(Connection* c) {
+    void flushEvents(SoupServerMessage* msg) {
         const std::string body = dumpJson(Json(events_), -1);
         events_.clear();
-        c->respond(httpResponse(200, "application/json", body));
+        answer(msg, 200, "application/json", body, true);
         for (auto& taken : std::exchange(taken_, {})) postToMain(std::move(taken));
     }
 
-    void call(Connection* c, const std::string& body) {
+    void call(SoupServerMessage* msg, std::string_view body) {
         const std::optional<PageCall> parsed = parsePageCall(body);
-        if (!parsed) {
-            c->respond(httpResponse(400, "application/json", callReplyBody("", "malformed call")));
-            return;
-        }
-        ReplyHandle reply = ReplyHandle::encoded([c](const std::string& text, const std::optional<std::string>& error) {
-            std::string response = httpResponse(200, "application/json", callReplyBody(text, error));
-            // Renders answer from the background pool; sockets stay on the main thread.
-            if (g_main_context_is_owner(g_main_context_default())) c->respond(std::move(response));
-            else postToMain([c, response = std::move(response)]() mutable { c->respond(std::move(response)); });
-        });
+        if (!parsed) return answer(msg, 400, "application/json", callReplyBody("", "malformed call"), false);
+        ReplyHandle reply =
+            ReplyHandle::encoded([msg = pause(msg)](const std::string& text, const std::optional<std::string>& error) {
+                auto send = [msg, body = callReplyBody(text, error)] { answer(msg, 200, "application/json", body, true); };
+                // Renders answer from the background pool; the server stays on the main thread.
+                if (g_main_context_is_owner(g_main_context_default())) send();
+                else postToMain(send);
+            });
         bridge_->receive(BridgeCall{parsed->name, parsed->args, pageURL_, true}, std::move(reply));
     }
 
@@ -145,51 +136,8 @@ private:
     std::shared_ptr<NativeBridge> bridge_;
     std::vector<std::string> events_;
     std::vector<std::function<void()>> taken_;
-    Connection* waiter_ = nullptr;
+    SoupServerMessage* waiter_ = nullptr;
 };
-
-void Connection::readMore() {
-    GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(socket));
-    g_input_stream_read_async(
-        in, chunk, sizeof chunk, G_PRIORITY_DEFAULT, nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* self = static_cast<Connection*>(data);
-            const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, nullptr);
-            if (n <= 0) {
-                self->host->forget(self);
-                delete self;
-                return;
-            }
-            self->received.append(self->chunk, static_cast<std::size_t>(n));
-            const ParseOutcome outcome = parseRequest(self->received, maxRequestBytes);
-            switch (outcome.kind) {
-                case ParseOutcome::Kind::incomplete: self->readMore(); break;
-                case ParseOutcome::Kind::bad: self->respond(httpResponse(400, "text/plain", outcome.error)); break;
-                case ParseOutcome::Kind::complete: self->host->handle(self, outcome.request); break;
-            }
-        },
-        this);
-}
-
-void Connection::respond(std::string response) {
-    answer = std::move(response);
-    GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(socket));
-    g_output_stream_write_all_async(
-        out, answer.data(), answer.size(), G_PRIORITY_DEFAULT, nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-            g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, nullptr);
-            delete static_cast<Connection*>(data);
-        },
-        this);
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The operator's answers, read from files the test wrote beforehand.
 class ScriptedDialogs final : public BridgeDialogs {
@@ -251,8 +199,9 @@ int run(int argc, char** argv) {
         return 2;
     }
     const std::string pagePath = std::filesystem::absolute(argv[1]).string();
-    const std::optional<std::string> page = readFile(pagePath);
-    if (!page) {
+    gchar* page = nullptr;
+    gsize pageSize = 0;
+    if (!g_file_get_contents(pagePath.c_str(), &page, &pageSize, nullptr)) {
         std::fprintf(stderr, "cannot read the page %s\n", pagePath.c_str());
         return 1;
     }
@@ -272,7 +221,8 @@ int run(int argc, char** argv) {
     auto settings = settingsFile ? std::make_shared<SettingsStore>(*settingsFile) : std::make_shared<SettingsStore>(true);
     auto bridge = NativeBridge::create(std::move(settings), std::make_shared<NoUpdates>("page-host"));
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
-    auto host = std::make_shared<Host>(servedPage(*page), pageURL, bridge);
+    auto host = std::make_shared<Host>(servedPage({page, pageSize}), pageURL, bridge);
+    g_free(page);
     bridge->setWebView(host);
     std::shared_ptr<ScriptedDialogs> dialogs;
     if (panels) {
@@ -284,32 +234,41 @@ int run(int argc, char** argv) {
         return 1;
     }
 
-    GSocketService* service = g_socket_service_new();
-    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-    GSocketAddress* address = g_inet_socket_address_new(loopback, static_cast<guint16>(port));
-    GSocketAddress* bound = nullptr;
+    SoupServer* server = soup_server_new(nullptr, nullptr);
+    // Before a body is read: a body without a length, or beyond the bound, ends the connection.
+    soup_server_add_early_handler(
+        server, nullptr,
+        +[](SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer) {
+            g_signal_connect(msg, "finished", G_CALLBACK(+[](SoupServerMessage* m, gpointer) {
+                                 g_object_set_data(G_OBJECT(m), "finished", GINT_TO_POINTER(1));
+                             }), nullptr);
+            SoupMessageHeaders* headers = soup_server_message_get_request_headers(msg);
+            if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CHUNKED ||
+                static_cast<std::size_t>(soup_message_headers_get_content_length(headers)) > maxRequestBytes) {
+                soup_server_message_set_status(msg, 413, nullptr);
+                GIOStream* connection = soup_server_message_steal_connection(msg);
+                g_io_stream_close(connection, nullptr, nullptr);
+                g_object_unref(connection);
+            }
+        },
+        nullptr, nullptr);
+    soup_server_add_handler(
+        server, nullptr,
+        +[](SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer host) {
+            static_cast<Host*>(host)->handle(msg, path);
+        },
+        host.get(), nullptr);
     GError* error = nullptr;
-    const bool listening = g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM,
-                                                         G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error);
-    g_object_unref(address);
-    g_object_unref(loopback);
-    if (!listening) {
-        std::fprintf(stderr, "cannot listen: %s\n", error ? error->message : "?");
+    if (!soup_server_listen_local(server, static_cast<guint>(port), SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) {
+        std::fprintf(stderr, "cannot listen: %s\n", error->message);
         g_clear_error(&error);
-        g_object_unref(service);
+        g_object_unref(server);
         return 1;
     }
-    const unsigned boundPort = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-    g_object_unref(bound);
-    g_signal_connect(service, "incoming",
-                     G_CALLBACK(+[](GSocketService*, GSocketConnection* socket, GObject*, gpointer data) -> gboolean {
-                         (new Connection(static_cast<Host*>(data), socket))->readMore();
-                         return TRUE;
-                     }),
-                     host.get());
-    g_socket_service_start(service);
-    std::printf("PORT %u\n", boundPort);
+    GSList* uris = soup_server_get_uris(server);
+    std::printf("PORT %d\n", g_uri_get_port(static_cast<GUri*>(uris->data)));
     std::fflush(stdout);
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     const auto quit = +[](gpointer l) -> gboolean {
@@ -319,9 +278,8 @@ int run(int argc, char** argv) {
     g_unix_signal_add(SIGTERM, quit, loop);
     g_unix_signal_add(SIGINT, quit, loop);
     g_main_loop_run(loop);
-    g_socket_service_stop(service);
-    g_socket_listener_close(G_SOCKET_LISTENER(service));
-    g_object_unref(service);
+    soup_server_disconnect(server);
+    g_object_unref(server);
     g_main_loop_unref(loop);
     drainMainQueue();
     return 0;

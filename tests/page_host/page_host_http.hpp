@@ -1,10 +1,9 @@
 #pragma once
 
-// The pure half of the browser test host: reading one HTTP/1.1 request off a
-// byte stream, shaping answers, and putting the call shim into the page. Kept
-// apart from the sockets so the parsing can be tested without a browser.
+// The pure half of the browser test host: the call shim put into the page,
+// and the shim's calls and replies. Kept apart from the server so they can be
+// tested without a browser.
 
-#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,24 +13,6 @@
 #include "core/json_helpers.hpp"
 
 namespace tallowmark::page_host {
-
-struct HttpRequest {
-    std::string method;
-    std::string path;  // without the query
-    std::string body;
-};
-
-struct ParseOutcome {
-    enum class Kind { incomplete, complete, bad } kind = Kind::incomplete;
-    HttpRequest request{};
-    std::string error{};  // for bad
-};
-
-// Reads the request at the start of `data` (one request per connection).
-// Anything larger than `maxBytes` in all, and any body without a length, is bad.
-ParseOutcome parseRequest(std::string_view data, std::size_t maxBytes);
-
-std::string httpResponse(int status, std::string_view contentType, std::string_view body);
 
 // The page's own scripts must find the handlers already there, so the shim
 // goes before the first script; a page without scripts gets it before </head>.

@@ -58,20 +58,31 @@ TEST(SettingsDecode, WrongTypesAndMissingRequiredKeysFailTheWholeRecord) {
     }
 }
 
-TEST(SettingsDecode, LongListsKeepTheirFirstEntries) {
-    Json file = {{"recentDocuments", Json::array()}, {"cueTypes", Json::array()}, {"midiMap", Json::array()}};
-    for (int n = 0; n < 12; ++n) file["recentDocuments"].push_back("/shows/" + std::to_string(n) + ".pdf");
-    for (int n = 0; n < 30; ++n) file["cueTypes"].push_back({{"name", "T" + std::to_string(n)}, {"color", "#123456"}});
-    for (int n = 0; n < 2100; ++n) file["midiMap"].push_back({{"note", n % 128}, {"action", "go"}, {"channel", n / 128}});
-    const std::string text = dumpJson(file, 2);
+TEST(SettingsDecode, LongListsKeepTheirFirstEntriesAndWhatFollowsThemIsRead) {
+    // 50,000 recent scripts and 20,000 cue types: the file reader passes over them unkept.
+    std::string text = R"({"recentDocuments": [)";
+    for (int n = 0; n < 50000; ++n) text += (n ? ",\"/s/" : "\"/s/") + std::to_string(n) + ".pdf\"";
+    text += R"(], "cueTypes": [)";
+    for (int n = 0; n < 20000; ++n)
+        text += (n ? R"(,{"name": "T)" : R"({"name": "T)") + std::to_string(n) + R"(", "color": "#123456"})";
+    text += R"(], "midiMap": [)";
+    for (int n = 0; n < 2100; ++n)
+        text += (n ? "," : "") + dumpJson({{"note", n % 128}, {"action", "go"}, {"channel", n / 128}}, -1);
+    text += R"(], "readingSizes": [)";
+    for (int n = 0; n < 15; ++n) text += (n ? R"(,{"path": "/s/)" : R"({"path": "/s/)") + std::to_string(n) + ".pdf\"}";
+    text += R"(], "oscPort": 9000})";
     for (const auto& decoded : {decodeText(text), decodeFileText(text)}) {
         ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->oscPort, 9000);
         ASSERT_EQ(decoded->recentDocuments.size(), maxRecentDocuments);
-        EXPECT_EQ(decoded->recentDocuments.back(), "/shows/9.pdf");
+        EXPECT_EQ(decoded->recentDocuments.front(), "/s/0.pdf");
+        EXPECT_EQ(decoded->recentDocuments.back(), "/s/9.pdf");
         ASSERT_EQ(decoded->cueTypes.size(), maxCueTypes);
         EXPECT_EQ(decoded->cueTypes.back().name, "T23");
         ASSERT_EQ(decoded->midiMap.size(), maxMidiBindings);
         EXPECT_EQ(decoded->midiMap.back(), (MIDIBinding{2047 % 128, "go", 2047 / 128}));
+        ASSERT_EQ(decoded->readingSizes.size(), maxReadingSizes);
+        EXPECT_EQ(decoded->readingSizes.back(), (ReadingSize{"/s/9.pdf", 1, 1.0})) << "the newest, first, are kept";
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <pango/pangocairo.h>
+#include <spng.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +15,7 @@ namespace tallowmark::testing {
 
 namespace {
 
-std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+std::string shellWord(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
 PangoLayout* fixtureLayout(cairo_t* cr, const std::string& text, double size) {
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -137,7 +138,7 @@ FixturePage tightSetPage() {
 std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& pdf) {
     const std::filesystem::path out = pdf.string() + ".bbox.html";
     std::vector<std::vector<LibraryWord>> pages;
-    if (std::system(("pdftotext -bbox-layout " + quoted(pdf) + " " + quoted(out)).c_str()) != 0) return pages;
+    if (std::system(("pdftotext -bbox-layout " + shellWord(pdf) + " " + shellWord(out)).c_str()) != 0) return pages;
     const std::string html = readText(out);
     auto attribute = [](const std::string& tag, const std::string& name) {
         const std::size_t at = tag.find(name + "=\"");
@@ -163,24 +164,22 @@ std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& 
 
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages) {
-    std::ostringstream command;
-    command << "qpdf " << quoted(in) << " --rotate=+" << degrees << ":" << pages << " " << quoted(out);
-    return std::system(command.str().c_str()) == 0;
+    const std::string rotation = " --rotate=+" + std::to_string(degrees) + ":" + pages + " ";
+    return std::system(("qpdf " + shellWord(in) + rotation + shellWord(out)).c_str()) == 0;
 }
 
 bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& out, const std::string& userPassword,
                 const std::string& ownerPassword, int keyBits) {
-    std::ostringstream command;
     // 40- and 128-bit keys are RC4, which qpdf writes only when told that weak is meant.
-    command << "qpdf --allow-weak-crypto " << quoted(in) << " --encrypt " << quoted(userPassword) << " "
-            << quoted(ownerPassword) << " " << keyBits << " -- " << quoted(out);
-    return std::system(command.str().c_str()) == 0;
+    const std::string command = "qpdf --allow-weak-crypto " + shellWord(in) + " --encrypt " + shellWord(userPassword) + " " +
+                                shellWord(ownerPassword) + " " + std::to_string(keyBits) + " -- " + shellWord(out);
+    return std::system(command.c_str()) == 0;
 }
 
 bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
                 double x2, double y2) {
     const std::filesystem::path qdf = out.string() + ".qdf";
-    if (std::system(("qpdf --qdf --object-streams=disable " + quoted(in) + " " + quoted(qdf)).c_str()) != 0)
+    if (std::system(("qpdf --qdf --object-streams=disable " + shellWord(in) + " " + shellWord(qdf)).c_str()) != 0)
         return false;
     std::string text = readText(qdf);
     std::ostringstream box;
@@ -193,14 +192,8 @@ bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& ou
     }
     writeText(qdf, text);
     // fix-qdf repairs the object offsets the edit moved.
-    return edited && std::system(("fix-qdf " + quoted(qdf) + " > " + quoted(out)).c_str()) == 0;
+    return edited && std::system(("fix-qdf " + shellWord(qdf) + " > " + shellWord(out)).c_str()) == 0;
 }
-
-}  // namespace tallowmark::testing
-
-#include <spng.h>
-
-namespace tallowmark::testing {
 
 Bitmap decodePng(const std::vector<std::uint8_t>& png) {
     Bitmap bitmap;
