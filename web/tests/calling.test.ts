@@ -2,7 +2,7 @@ import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { Cue, CueState, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { nudgeFar, nudgeStep } from '../src/state/controller';
+import { nudgeFar, nudgeStep } from '../src/actions/selection';
 import { glowCueID, stepCue } from '../src/state/cues';
 import { pageLabel, parsePageInput, spreads } from '../src/state/layout';
 import { applyCueState, createStore, sameCues } from '../src/state/store';
@@ -45,36 +45,36 @@ describe('stepping in script order', () => {
 
   it('moves standby without firing through the standby call, from the menu and the keys', async () => {
     const t = await setup();
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'nextCue' });
-    t.ctl.key('prevCue');
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'prevCue' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'nextCue' });
+    t.commands.key('prevCue');
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'prevCue' });
     await flush();
     // Standby b: on to c, then back twice from there (no answer came between).
     expect(t.named('standbyCue')).toEqual([['c'], ['b'], ['a']]);
     expect(t.named('go')).toEqual([]);
     // At the last cue there is nothing further; no call.
-    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'd' });
-    t.ctl.key('nextCue');
+    dispatchEvent(t.handlers, 'cueState', { ...state, standbyID: 'd' });
+    t.commands.key('nextCue');
     expect(t.named('standbyCue')).toHaveLength(3);
     // Quick presses before the engine answers add up, and stop at the end.
-    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'a' });
-    t.ctl.key('nextCue');
-    t.ctl.key('nextCue');
-    t.ctl.key('nextCue');
-    t.ctl.key('nextCue');
+    dispatchEvent(t.handlers, 'cueState', { ...state, standbyID: 'a' });
+    t.commands.key('nextCue');
+    t.commands.key('nextCue');
+    t.commands.key('nextCue');
+    t.commands.key('nextCue');
     await flush();
     expect(t.named('standbyCue').slice(3)).toEqual([['b'], ['c'], ['d']]);
   });
 
   it('selects the next and previous cue in Cue Mode only, from the page being read when none is', async () => {
     const t = await setup();
-    t.ctl.key('selectNext');
+    t.commands.key('selectNext');
     expect(t.store.selectedID.value).toBe('');
-    t.ctl.setCueMode(true);
-    t.ctl.visiblePageChanged(1);
+    t.cueMode.set(true);
+    t.documents.visiblePageChanged(1);
     const seen: string[] = [];
     for (const k of ['selectNext', 'selectNext', 'selectNext', 'selectPrev', 'selectPrev', 'selectPrev', 'selectPrev'] as const) {
-      t.ctl.key(k);
+      t.commands.key(k);
       seen.push(t.store.selectedID.value);
     }
     // From page 2 the first cue is c; no wrap at either end.
@@ -99,7 +99,7 @@ describe('the glowing cue', () => {
   it('follows the settings in the store', async () => {
     const t = await setup({}, { glowTarget: 'next' });
     expect(t.store.glowID.value).toBe('c');
-    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, standbyID: 'c' });
+    dispatchEvent(t.handlers, 'cueState', { ...state, standbyID: 'c' });
     expect(t.store.glowID.value).toBe('d');
   });
 });
@@ -115,15 +115,15 @@ describe('pairing and going to a page', () => {
 
   it('"shiftPairing" toggles the engine offset, takes its answer and keeps the page', async () => {
     const t = await setup();
-    t.ctl.visiblePageChanged(3);
-    t.ctl.menuCommand('shiftPairing');
+    t.documents.visiblePageChanged(3);
+    t.commands.menuCommand('shiftPairing');
     await flush();
     expect(t.store.cueState.value.spreadOffset).toBe(1);
     expect(t.store.scrollRequest.value?.page).toBe(3);
-    t.ctl.stepPage(1);
+    t.view.stepPage(1);
     // Spreads are [0] [1,2] [3,4] [5] now: from page index 3 the next spread starts at 5.
     expect(t.store.scrollRequest.value?.page).toBe(5);
-    t.ctl.menuCommand('shiftPairing');
+    t.commands.menuCommand('shiftPairing');
     await flush();
     expect(t.named('setSpreadOffset')).toEqual([[1], [0]]);
     expect(t.store.cueState.value.spreadOffset).toBe(0);
@@ -158,17 +158,17 @@ describe('pairing and going to a page', () => {
 describe('menu commands', () => {
   it('"save" shows the answer quietly, a failure as a message, and unknown commands do nothing', async () => {
     const t = await setup();
-    t.ctl.menuCommand('save');
+    t.commands.menuCommand('save');
     await flush();
     expect(t.store.status.value).toBe('Saved show.tallowmark.json');
     expect(t.store.message.value).toBe('');
     const failing = await setup({ saveSidecar: () => '' });
-    failing.ctl.menuCommand('save');
+    failing.commands.menuCommand('save');
     await flush();
     expect(failing.store.message.value).toBe('The marks could not be saved.');
     const before = t.calls.length;
     for (const command of ['noSuchThing', 'theme:', ''])
-      expect(() => dispatchEvent(t.ctl.handlers, 'menuCommand', { command })).not.toThrow();
+      expect(() => dispatchEvent(t.handlers, 'menuCommand', { command })).not.toThrow();
     expect(t.calls.length).toBe(before);
   });
 });
@@ -176,13 +176,13 @@ describe('menu commands', () => {
 describe('moving and editing the selected cue from the keys', () => {
   it('nudges add up before the engine echoes them, stay on the page, and need Cue Mode', async () => {
     const t = await setup();
-    t.ctl.key('nudgeRight');
+    t.commands.key('nudgeRight');
     expect(t.named('upsertCue')).toEqual([]);
-    t.ctl.setCueMode(true);
-    t.ctl.select('a');
-    t.ctl.key('nudgeRight');
-    t.ctl.key('nudgeRight');
-    t.ctl.key('nudgeDownFar');
+    t.cueMode.set(true);
+    t.selection.select('a');
+    t.commands.key('nudgeRight');
+    t.commands.key('nudgeRight');
+    t.commands.key('nudgeDownFar');
     const sent = t.named('upsertCue').map((a) => a[0] as Cue);
     expect(sent.map((c) => [c.x, c.y, c.labelX])).toEqual([
       [0.1 + nudgeStep, 0.2, 0.5 + nudgeStep],
@@ -191,29 +191,29 @@ describe('moving and editing the selected cue from the keys', () => {
     ].map((r) => r.map((v) => expect.closeTo(v, 9))));
     await flush();
     // At the left edge a nudge further left sends nothing.
-    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, cues: [cue('a', 0, 0.2, { x: 0 }), ...cues.slice(1)] });
-    t.ctl.key('nudgeLeft');
+    dispatchEvent(t.handlers, 'cueState', { ...state, cues: [cue('a', 0, 0.2, { x: 0 }), ...cues.slice(1)] });
+    t.commands.key('nudgeLeft');
     expect(t.named('upsertCue')).toHaveLength(3);
   });
 
   it('F2 edits the label in place: Return keeps it, Escape drops it', async () => {
     const t = await setup();
-    t.ctl.setCueMode(true);
-    t.ctl.select('b');
-    expect(t.ctl.keyMode()).toMatchObject({ cueMode: true, selection: true, lineCursor: false });
+    t.cueMode.set(true);
+    t.selection.select('b');
+    expect(t.commands.keyMode()).toMatchObject({ cueMode: true, selection: true, lineCursor: false });
     // Behind a sheet or the Go to Page field the selection keys rest.
-    for (const open of [() => t.ctl.openCueSettings(), () => t.ctl.openGoTo(), () => t.ctl.openPageSheet('shortcuts')]) {
+    for (const open of [() => t.selection.openSheet(), () => t.view.openGoTo(), () => t.sheets.openPageSheet('shortcuts')]) {
       open();
-      expect(t.ctl.keyMode()).toMatchObject({ cueMode: false, selection: false, lineCursor: false });
-      t.ctl.escape();
-      expect(t.ctl.keyMode()).toMatchObject({ cueMode: true, selection: true, lineCursor: false });
+      expect(t.commands.keyMode()).toMatchObject({ cueMode: false, selection: false, lineCursor: false });
+      t.commands.escape();
+      expect(t.commands.keyMode()).toMatchObject({ cueMode: true, selection: true, lineCursor: false });
     }
-    t.ctl.key('editLabel');
+    t.commands.key('editLabel');
     expect(t.store.editingLabel.value).toBe(true);
-    t.ctl.key('escape');
+    t.commands.key('escape');
     expect(t.store.editingLabel.value).toBe(false);
-    t.ctl.key('editLabel');
-    t.ctl.commitLabel('  Storm  ');
+    t.commands.key('editLabel');
+    t.selection.commitLabel('  Storm  ');
     expect(t.named('upsertCue')).toEqual([[{ ...cues[1], label: 'Storm' }]]);
   });
 });
@@ -242,14 +242,14 @@ describe('the update notice', () => {
 
   it('the events drive it, Install calls the core once, and a refused call shows as a failure', async () => {
     const t = await setup({ installUpdate: () => { throw new Error('no package'); } });
-    dispatchEvent(t.ctl.handlers, 'updateAvailable', { stamp: '2026.12.06' });
+    dispatchEvent(t.handlers, 'updateAvailable', { stamp: '2026.12.06' });
     expect(t.store.update.value?.phase).toBe('offer');
-    t.ctl.installUpdate();
-    t.ctl.installUpdate();
+    t.update.install();
+    t.update.install();
     expect(t.named('installUpdate')).toHaveLength(1);
     await flush();
     expect(t.store.update.value).toEqual({ stamp: '2026.12.06', phase: 'failed', text: 'no package' });
-    dispatchEvent(t.ctl.handlers, 'updateProgress', { text: 'Downloading' });
+    dispatchEvent(t.handlers, 'updateProgress', { text: 'Downloading' });
     expect(t.store.update.value?.text).toBe('Downloading');
   });
 });

@@ -73,8 +73,8 @@ describe('Go to Page', () => {
     expect(t.store.follow.value).toBe(false);
     expect(t.named('go')).toEqual([]);
     // The toolbar reads the page by its label too once the marks shift them.
-    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, pageLabelOffset: -2 });
-    t.ctl.visiblePageChanged(4);
+    dispatchEvent(t.handlers, 'cueState', { ...state, pageLabelOffset: -2 });
+    t.documents.visiblePageChanged(4);
     await flush();
     expect(host.querySelector('.page-of')?.textContent).toBe('page 3 (5 of 6)');
     key(document.body, 'g', { ctrlKey: true });
@@ -89,18 +89,18 @@ describe('the update notice', () => {
   it('offers the build, shows progress in place without its buttons, and brings Install back as "Try again" on failure', async () => {
     const t = await mount();
     expect(host.querySelector('.update-notice')).toBeNull();
-    dispatchEvent(t.ctl.handlers, 'updateAvailable', { stamp: '20261206.1' });
+    dispatchEvent(t.handlers, 'updateAvailable', { stamp: '20261206.1' });
     await flush();
     const notice = named('Update');
     expect(notice.textContent).toContain('A new build 20261206.1 is available');
     // Not over the show panel: the notice lives outside it.
     expect(host.querySelector('.show-panel .update-notice')).toBeNull();
     [...notice.querySelectorAll('button')].find((b) => b.textContent === 'Install')!.click();
-    dispatchEvent(t.ctl.handlers, 'updateProgress', { text: 'Downloading 40 %' });
+    dispatchEvent(t.handlers, 'updateProgress', { text: 'Downloading 40 %' });
     await flush();
     expect(named('Update').textContent).toBe('Downloading 40 %');
     expect(named('Update').querySelectorAll('button')).toHaveLength(0);
-    dispatchEvent(t.ctl.handlers, 'updateProgress', { text: 'signature does not match', failed: true });
+    dispatchEvent(t.handlers, 'updateProgress', { text: 'signature does not match', failed: true });
     await flush();
     expect(named('Update').textContent).toContain('The update failed: signature does not match');
     expect(t.named('installUpdate')).toHaveLength(1);
@@ -173,9 +173,9 @@ describe('following standby', () => {
 describe('the unfinished cue', () => {
   it('has its label focused by the time its fields are in the page, so a label typed at once is the label', async () => {
     const t = await mount({ textRect: () => ({ rect: [0.1, 0.3, 0.2, 0.02], text: 'storm', lineEnd: 0.5, gapL: 0, gapR: 0 }) });
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     await flush();
-    expect(await focusedOnArrival('.cue-draft-label', () => t.ctl.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 }))).toBe(true);
+    expect(await focusedOnArrival('.cue-draft-label', () => t.cueMode.placeCue(0, { x: 0.1, y: 0.3 }, { x: 0.3, y: 0.3 }))).toBe(true);
     // The proposed number is one Shift+Tab back.
     const fields = [...host.querySelectorAll<HTMLInputElement>('.cue-draft-fields input')];
     expect(fields.map((f) => [f.className, f.hasAttribute('tabindex')])).toEqual([['cue-draft-number', false], ['cue-draft-label', false]]);

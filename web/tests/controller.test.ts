@@ -2,30 +2,26 @@ import { describe, expect, it, vi } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { CueState } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
-import { createStore, firedBit } from '../src/state/store';
-import { doc, fakeBridge } from './fake_bridge';
+import { firedBit } from '../src/state/store';
+import { actions, doc } from './fake_bridge';
 
 const flush = () => new Promise((r) => setTimeout(r, 0));
 
 function setup(overrides = {}, confidence = false) {
-  const fake = fakeBridge(overrides);
-  const store = createStore(confidence);
-  const ctl = createController(store, fake.bridge);
-  return { ...fake, store, ctl };
+  return actions(overrides, confidence);
 }
 
 describe('opening scripts', () => {
   it('on "openPath" opens only a path that is not already the current document', async () => {
     const t = setup({ currentDocument: () => doc('/s/launch.pdf', { visiblePage: 3 }) });
-    dispatchEvent(t.ctl.handlers, 'openPath', { path: '/s/launch.pdf' });
+    dispatchEvent(t.handlers, 'openPath', { path: '/s/launch.pdf' });
     await flush();
     expect(t.named('openDocumentPath')).toEqual([]);
     expect(t.store.doc.value?.path).toBe('/s/launch.pdf');
     // The page the core last had is not where a reopened script opens.
     expect(t.store.scrollRequest.value?.page).toBe(0);
 
-    dispatchEvent(t.ctl.handlers, 'openPath', { path: '/s/other.pdf' });
+    dispatchEvent(t.handlers, 'openPath', { path: '/s/other.pdf' });
     await flush();
     expect(t.named('openDocumentPath')).toEqual([['/s/other.pdf']]);
     expect(t.store.doc.value?.path).toBe('/s/other.pdf');
@@ -33,33 +29,33 @@ describe('opening scripts', () => {
 
   it('shows the demo the native side opened without opening it again, and a failed open quietly', async () => {
     const t = setup({ openDocumentPath: () => ({ error: '"x.pdf" was not found' }) });
-    await t.ctl.openPath('/s/x.pdf');
+    await t.documents.openPath('/s/x.pdf');
     expect(t.store.doc.value).toBeNull();
     expect(t.store.message.value).toBe('"x.pdf" was not found');
-    await t.ctl.openDemo();
+    await t.documents.openDemo();
     expect(t.store.doc.value?.path).toBe('/home/u/Desktop/TALLOWMARK Demo/demo.pdf');
     expect(t.named('openDocumentPath')).toHaveLength(1);
-    await t.ctl.openPath('/s/x.pdf');
+    await t.documents.openPath('/s/x.pdf');
     expect(t.store.doc.value?.path).toBe('/home/u/Desktop/TALLOWMARK Demo/demo.pdf');
     const failing = setup({ makeDemo: () => { throw new Error('demo creation failed'); } });
-    await failing.ctl.openDemo();
+    await failing.documents.openDemo();
     expect(failing.store.message.value).toBe('demo creation failed');
   });
 
   it('logs "first page shown" once per opened script, for that script only', async () => {
     const t = setup();
-    await t.ctl.openPath('/s/a.pdf');
+    await t.documents.openPath('/s/a.pdf');
     const first = t.store.generation.value;
-    t.ctl.pageShown(first, 0);
-    t.ctl.pageShown(first, 1);
-    await t.ctl.openPath('/s/b.pdf');
-    t.ctl.pageShown(first, 2);
-    t.ctl.pageShown(t.store.generation.value, 4);
+    t.documents.pageShown(first, 0);
+    t.documents.pageShown(first, 1);
+    await t.documents.openPath('/s/b.pdf');
+    t.documents.pageShown(first, 2);
+    t.documents.pageShown(t.store.generation.value, 4);
     expect(t.named('debugLog')).toEqual([['first page shown 1'], ['first page shown 5']]);
 
     const monitor = setup({}, true);
-    await monitor.ctl.openPath('/s/a.pdf');
-    monitor.ctl.pageShown(monitor.store.generation.value, 0);
+    await monitor.documents.openPath('/s/a.pdf');
+    monitor.documents.pageShown(monitor.store.generation.value, 0);
     expect(monitor.named('debugLog')).toEqual([]);
   });
 });
@@ -72,7 +68,7 @@ describe('what the native side knew before the page', () => {
     [{ available: '2026.12.06', current: '2026.12.01' }, true, null],
   ])('an update found at launch (%j, monitor %s) is offered at boot', async (answer, monitor, notice) => {
     const t = setup({ updateStatus: () => answer }, monitor);
-    await t.ctl.boot();
+    await t.boot();
     await flush();
     expect(t.store.update.value).toEqual(notice);
     expect(t.named('updateStatus')).toHaveLength(monitor ? 0 : 1);
@@ -81,9 +77,9 @@ describe('what the native side knew before the page', () => {
   it('says the marks file\'s warning quietly with its script, and not with the next', async () => {
     const warning = 'The marks file was damaged; what could be read is shown.';
     const t = setup({ openDocumentPath: (p: never) => doc(p, p === '/s/a.pdf' ? { warning } : {}) });
-    await t.ctl.openPath('/s/a.pdf');
+    await t.documents.openPath('/s/a.pdf');
     expect(t.store.message.value).toBe(warning);
-    await t.ctl.openPath('/s/b.pdf');
+    await t.documents.openPath('/s/b.pdf');
     expect(t.store.message.value).toBe('');
   });
 });
@@ -91,19 +87,19 @@ describe('what the native side knew before the page', () => {
 describe('running the show', () => {
   it('shows the engine answer after GO, and resets only after the in-page question', async () => {
     const t = setup();
-    await t.ctl.openPath('/s/a.pdf');
-    t.ctl.key('go');
+    await t.documents.openPath('/s/a.pdf');
+    t.commands.key('go');
     await flush();
     expect([t.store.standbyID.value, t.store.runStatus('a').value & firedBit]).toEqual(['b', firedBit]);
     const now = vi.spyOn(Date, 'now').mockReturnValue(1000);
-    t.ctl.key('reset');
+    t.commands.key('reset');
     expect(t.store.confirmingReset.value).toBe(true);
-    t.ctl.key('escape');
+    t.commands.key('escape');
     expect(t.store.confirmingReset.value).toBe(false);
     expect(t.named('reset')).toEqual([]);
-    t.ctl.key('reset');
+    t.commands.key('reset');
     now.mockReturnValue(1800);
-    t.ctl.key('reset');
+    t.commands.key('reset');
     await flush();
     expect(t.named('reset')).toHaveLength(1);
     now.mockRestore();
@@ -112,8 +108,8 @@ describe('running the show', () => {
   it('ignores a cue state without its lists and keeps the last good one', () => {
     const t = setup();
     const good: CueState = { ...emptyCueState, standbyID: 'x' };
-    dispatchEvent(t.ctl.handlers, 'cueState', good);
-    dispatchEvent(t.ctl.handlers, 'cueState', { standbyID: 'y' });
+    dispatchEvent(t.handlers, 'cueState', good);
+    dispatchEvent(t.handlers, 'cueState', { standbyID: 'y' });
     expect(t.store.standbyID.value).toBe('x');
   });
 });
@@ -129,7 +125,7 @@ describe('menu commands', () => {
     [{ command: 'shortcuts' }, () => true, []],
   ])('%j', async (payload, check, saved) => {
     const t = setup();
-    expect(dispatchEvent(t.ctl.handlers, 'menuCommand', payload)).toBe(true);
+    expect(dispatchEvent(t.handlers, 'menuCommand', payload)).toBe(true);
     await flush();
     expect(check(t)).toBe(true);
     expect(t.named('setSettings').map((a) => a[0])).toEqual(saved);
@@ -137,14 +133,14 @@ describe('menu commands', () => {
 
   it('carries out go, open, closeScript and recentsCleared through the bridge', async () => {
     const t = setup({ openDocumentPanel: () => doc('/s/p.pdf') });
-    await t.ctl.boot();
+    await t.boot();
     expect(t.store.recentDocuments.value).toEqual(['/s/a.pdf']);
-    t.ctl.menuCommand('open');
+    t.commands.menuCommand('open');
     await flush();
     expect(t.store.doc.value?.path).toBe('/s/p.pdf');
-    t.ctl.menuCommand('go');
-    t.ctl.menuCommand('closeScript');
-    t.ctl.menuCommand('recentsCleared');
+    t.commands.menuCommand('go');
+    t.commands.menuCommand('closeScript');
+    t.commands.menuCommand('recentsCleared');
     await flush();
     expect(t.named('go')).toHaveLength(1);
     expect(t.store.doc.value).toBeNull();
@@ -153,10 +149,10 @@ describe('menu commands', () => {
 
   it('takes page numbers from desks 1-based, the last page for one past it', async () => {
     const t = setup();
-    await t.ctl.openPath('/s/a.pdf');
-    dispatchEvent(t.ctl.handlers, 'pageCommand', { value: 3, relative: false });
+    await t.documents.openPath('/s/a.pdf');
+    dispatchEvent(t.handlers, 'pageCommand', { value: 3, relative: false });
     expect(t.store.scrollRequest.value?.page).toBe(2);
-    dispatchEvent(t.ctl.handlers, 'pageCommand', { value: 99, relative: false });
+    dispatchEvent(t.handlers, 'pageCommand', { value: 99, relative: false });
     expect(t.store.scrollRequest.value?.page).toBe(5);
     expect(t.store.follow.value).toBe(false);
   });
@@ -165,12 +161,12 @@ describe('menu commands', () => {
 describe('reports to the native side', () => {
   it('sends the menu state only when it changes, and each visible page once', async () => {
     const t = setup();
-    expect(t.ctl.reportMenuState()).toBe(true);
-    expect(t.ctl.reportMenuState()).toBe(false);
-    await t.ctl.openPath('/s/a.pdf');
-    expect(t.ctl.reportMenuState()).toBe(true);
+    expect(t.commands.reportMenuState()).toBe(true);
+    expect(t.commands.reportMenuState()).toBe(false);
+    await t.documents.openPath('/s/a.pdf');
+    expect(t.commands.reportMenuState()).toBe(true);
     t.store.dimmed.value = true;
-    expect(t.ctl.reportMenuState()).toBe(true);
+    expect(t.commands.reportMenuState()).toBe(true);
     const sent = t.named('menuState').map((a) => a[0] as Record<string, unknown>);
     expect(sent.map((m) => [m.hasDoc, m.dimmed])).toEqual([[false, false], [true, false], [true, true]]);
     expect(Object.keys(sent[0]).sort()).toEqual([
@@ -178,16 +174,16 @@ describe('reports to the native side', () => {
       'spreadOffset', 'theme',
     ]);
 
-    t.ctl.visiblePageChanged(1);
-    t.ctl.visiblePageChanged(1);
-    t.ctl.visiblePageChanged(2);
+    t.documents.visiblePageChanged(1);
+    t.documents.visiblePageChanged(1);
+    t.documents.visiblePageChanged(2);
     expect(t.named('reportPage')).toEqual([[1], [2]]);
   });
 
   it('takes the top reserve from "windowChrome" and ignores a damaged one', () => {
     const t = setup();
-    dispatchEvent(t.ctl.handlers, 'windowChrome', { reserve: 28 });
-    dispatchEvent(t.ctl.handlers, 'windowChrome', { reserve: 'tall' });
+    dispatchEvent(t.handlers, 'windowChrome', { reserve: 28 });
+    dispatchEvent(t.handlers, 'windowChrome', { reserve: 'tall' });
     expect(t.store.reserve.value).toBe(28);
   });
 });

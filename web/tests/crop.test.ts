@@ -72,23 +72,23 @@ describe('Crop mode', () => {
 
   async function setup(answer: (crop: unknown) => unknown = (c) => doc('/s/show.pdf', { crop: (c as number[]) ?? [] })) {
     const t = await openedScript({ openDocumentPath: () => cropped, setCrop: answer as never });
-    t.ctl.goToPage(3);
-    t.ctl.visiblePageChanged(3);
+    t.view.goToPage(3);
+    t.documents.visiblePageChanged(3);
     return t;
   }
 
   it('applies the frame as a crop of the whole page and shows the answer at the same page', async () => {
     const t = await setup();
-    t.ctl.setCueMode(true);
-    t.ctl.key('crop');
-    const crop = t.ctl.tools.crop;
-    expect([t.store.cueMode.value, crop.frame.value, t.ctl.keyMode().crop]).toEqual([false, { page: 3, rect: [0, 0, 1, 1] }, true]);
+    t.cueMode.set(true);
+    t.commands.key('crop');
+    const crop = t.tools.crop;
+    expect([t.store.cueMode.value, crop.frame.value, t.commands.keyMode().crop]).toEqual([false, { page: 3, rect: [0, 0, 1, 1] }, true]);
     crop.draw(3, { x: 0.5, y: 0.4 }, { x: 0, y: 0 });
-    t.ctl.key('cropRight');
-    t.ctl.key('cropDownSize');
+    t.commands.key('cropRight');
+    t.commands.key('cropDownSize');
     near(crop.frame.value!.rect, [0.01, 0, 0.5, 0.41]);
     const generation = t.store.generation.value;
-    t.ctl.key('cropApply');
+    t.commands.key('cropApply');
     await flush();
     const [[sent]] = t.named('setCrop') as [[number[]]];
     near(sent, [0.1 + 0.01 * 0.8, 0.2, 0.5 * 0.8, 0.41 * 0.5]);
@@ -98,27 +98,27 @@ describe('Crop mode', () => {
 
   it('goes back to the automatic crop, leaves with Escape, and says a failure quietly', async () => {
     const t = await setup();
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'crop' });
-    t.ctl.escape();
-    expect([t.ctl.tools.crop.frame.value, t.named('setCrop')]).toEqual([null, []]);
-    t.ctl.key('crop');
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'resetCrop' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'crop' });
+    t.commands.escape();
+    expect([t.tools.crop.frame.value, t.named('setCrop')]).toEqual([null, []]);
+    t.commands.key('crop');
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'resetCrop' });
     await flush();
-    expect([t.named('setCrop'), t.ctl.tools.crop.frame.value]).toEqual([[[null]], null]);
+    expect([t.named('setCrop'), t.tools.crop.frame.value]).toEqual([[[null]], null]);
 
     // A sheet over Crop mode closes first; a closed script ends the mode, so
     // Return is the start view's again.
-    t.ctl.key('crop');
-    t.ctl.key('pageNotes');
-    expect(t.ctl.keyMode().crop).toBeUndefined();
-    t.ctl.escape();
-    expect([t.store.pageSheet.value, t.ctl.keyMode().crop]).toEqual([null, true]);
-    await t.ctl.closeScript();
-    expect(t.ctl.keyMode().crop).toBeUndefined();
+    t.commands.key('crop');
+    t.commands.key('pageNotes');
+    expect(t.commands.keyMode().crop).toBeUndefined();
+    t.commands.escape();
+    expect([t.store.pageSheet.value, t.commands.keyMode().crop]).toEqual([null, true]);
+    await t.documents.closeScript();
+    expect(t.commands.keyMode().crop).toBeUndefined();
 
     const f = await setup(() => Promise.reject(new Error('no document')));
-    f.ctl.key('crop');
-    f.ctl.key('cropApply');
+    f.commands.key('crop');
+    f.commands.key('cropApply');
     await flush();
     expect(f.store.message.value).toBe('no document');
     expect(f.store.doc.value).toBe(cropped);
@@ -139,17 +139,17 @@ describe('the place kept when the crop of a script changes', () => {
 
   it('keeps the page, the word shown and the following when the crop arrives unasked', async () => {
     const t = await openedScript();
-    t.ctl.goToPage(3);
-    t.ctl.visiblePageChanged(3);
+    t.view.goToPage(3);
+    t.documents.visiblePageChanged(3);
     t.store.follow.value = false;
     t.store.message.value = 'The marks file was repaired.';
-    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/show.pdf', { cropRects: [[0, 0, 1, 1], [0, 0, 1, 1], [0, 0, 1, 1], [0.1, 0.2, 0.8, 0.5]] }));
+    dispatchEvent(t.handlers, 'documentChanged', doc('/s/show.pdf', { cropRects: [[0, 0, 1, 1], [0, 0, 1, 1], [0, 0, 1, 1], [0.1, 0.2, 0.8, 0.5]] }));
     await flush();
     expect([t.store.scrollRequest.value?.page, t.store.follow.value, t.store.message.value]).toEqual([3, false, 'The marks file was repaired.']);
     expect(t.store.doc.value?.cropRects?.[3]).toEqual([0.1, 0.2, 0.8, 0.5]);
     // Another script's geometry, or none shown: nothing is laid out.
     const generation = t.store.generation.value;
-    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/other.pdf'));
+    dispatchEvent(t.handlers, 'documentChanged', doc('/s/other.pdf'));
     await flush();
     expect(t.store.generation.value).toBe(generation);
   });

@@ -19,7 +19,7 @@ describe('Export Marked Script', () => {
   ] as [string, () => unknown, string, string][])('%s', async (_name, answer, status, message) => {
     const t = await openedScript({ exportMarkedPDF: answer });
     t.store.message.value = 'an earlier failure';
-    t.ctl.menuCommand('exportMarkedPDF');
+    t.commands.menuCommand('exportMarkedPDF');
     // Said at once, before the pages are measured.
     expect(t.store.status.value).toBe(exportingText);
     expect(t.store.message.value).toBe('');
@@ -35,17 +35,17 @@ describe('Export Marked Script', () => {
   it('returns at once: GO works while the panel is open, and a second export waits for the first', async () => {
     let settle: (v: boolean) => void = () => undefined;
     const t = await openedScript({ exportMarkedPDF: () => new Promise<boolean>((r) => (settle = r)) });
-    t.ctl.key('exportMarked');
+    t.commands.key('exportMarked');
     await turn();
-    t.ctl.key('go');
-    t.ctl.key('exportMarked');
+    t.commands.key('go');
+    t.commands.key('exportMarked');
     await turn();
     expect(t.named('go')).toHaveLength(1);
     expect(t.named('exportMarkedPDF')).toHaveLength(1);
     settle(true);
     await turn();
     expect(t.store.status.value).toBe(exportedText);
-    t.ctl.key('exportMarked');
+    t.commands.key('exportMarked');
     await turn();
     expect(t.named('exportMarkedPDF')).toHaveLength(2);
   });
@@ -54,7 +54,7 @@ describe('Export Marked Script', () => {
     const insert = { id: 'i1', text: 'A new line', page: 1, afterY: 0.5, lineMidY: 0.51, lineH: 0.02, x: 0.1 };
     const t = await openedScript({ getState: () => ({ ...emptyCueState, inserts: [insert] }) });
     expect(t.store.cueState.value.inserts).toHaveLength(0);
-    t.ctl.menuCommand('exportMarkedPDF');
+    t.commands.menuCommand('exportMarkedPDF');
     await turn();
     await turn();
     const [[layout]] = t.named('exportMarkedPDF') as [[Layout]];

@@ -40,7 +40,7 @@ describe('the export layout is what the page drew', () => {
       openDocumentPath: (p: never) => doc(p, { state: { ...emptyCueState, ...state }, pageCount: 2, aspects: [0.75, 0.75] }),
       getSettings: () => ({ pagesPerSpread: per, themeName: 'dark', recentDocuments: [], cueLabelFontPx: 16 }),
     });
-    await t.ctl.openPath('/s/show.pdf');
+    await t.documents.openPath('/s/show.pdf');
     await flush();
     const pageEl = host.querySelector('.page[data-page="0"]') as HTMLElement;
     const W = parseFloat(pageEl.style.width);

@@ -1,7 +1,8 @@
 // A scripted stand-in for the native calls, for the tests only.
 import type { Cue, DocumentInfo, RunChange, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController, type Bridge } from '../src/state/controller';
+import { createApp } from '../src/actions/app';
+import type { Bridge } from '../src/actions/common';
 import { createStore } from '../src/state/store';
 
 export function doc(path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo {
@@ -85,13 +86,19 @@ export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[
 }
 
 
-// The controller over a scripted bridge with /s/show.pdf open, without a page.
-export async function openedScript(overrides: Parameters<typeof fakeBridge>[0] = {}) {
+// The page's actions over a scripted bridge, without a page: the store, the
+// action groups and the bridge's record side by side.
+export function actions(overrides: Parameters<typeof fakeBridge>[0] = {}, confidence = false) {
   const fake = fakeBridge(overrides);
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  await ctl.boot();
-  await ctl.openPath('/s/show.pdf');
+  const store = createStore(confidence);
+  return { ...fake, store, ...createApp(store, fake.bridge) };
+}
+
+// The same with /s/show.pdf open.
+export async function openedScript(overrides: Parameters<typeof fakeBridge>[0] = {}) {
+  const t = actions(overrides);
+  await t.boot();
+  await t.documents.openPath('/s/show.pdf');
   await new Promise((r) => setTimeout(r, 0));
-  return { ...fake, store, ctl };
+  return t;
 }

@@ -54,7 +54,7 @@ describe('offering the marks of an earlier version', () => {
     });
     // openedScript opened /s/show.pdf first: an earlier version of itself.
     t.calls.length = 0;
-    await t.ctl.openPath(path);
+    await t.documents.openPath(path);
     await flush();
     return t;
   }
@@ -72,8 +72,8 @@ describe('offering the marks of an earlier version', () => {
     const t = await open('/s/Show v2.pdf', emptyCueState, () => brought);
     expect(t.store.cueState.value.cues.map((c) => c.id)).toEqual(['Q1']);
     // The same script opened again (or laid out again) is not asked about twice.
-    await t.ctl.openPath('/s/Show v2.pdf');
-    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/Show v2.pdf'));
+    await t.documents.openPath('/s/Show v2.pdf');
+    dispatchEvent(t.handlers, 'documentChanged', doc('/s/Show v2.pdf'));
     await flush();
     expect(t.named('offerMarks')).toHaveLength(1);
 
@@ -91,7 +91,7 @@ describe('Save Script As, Show in Files, Take Marks', () => {
       'That is the current script - choose a new name or folder'],
   ] as [string, () => unknown, string, string][])('answered with %s', async (_what, answer, shown, message) => {
     const t = await openedScript({ saveScriptAs: answer });
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'saveAs' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'saveAs' });
     await flush();
     expect([t.named('saveScriptAs').length, t.store.doc.value?.path, t.store.message.value]).toEqual([1, shown, message]);
   });
@@ -100,15 +100,15 @@ describe('Save Script As, Show in Files, Take Marks', () => {
     const imported: CueState = { ...emptyCueState, cues: [{ id: 'Q9' } as CueState['cues'][0]] };
     let answer: unknown = null;
     const t = await openedScript({ importSidecar: () => answer, revealSidecar: () => true, saveScriptAs: () => '' });
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'revealSidecar' });
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'importMarks' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'revealSidecar' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'importMarks' });
     await flush();
     expect([t.named('revealSidecar').length, t.store.cueState.value.cues]).toEqual([1, []]);
     answer = imported;
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'importMarks' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'importMarks' });
     await flush();
     expect(t.store.cueState.value.cues.map((c) => c.id)).toEqual(['Q9']);
-    t.ctl.key('saveAs');
+    t.commands.key('saveAs');
     await flush();
     expect(t.named('saveScriptAs')).toHaveLength(1);
   });

@@ -86,110 +86,110 @@ async function opened(state: Partial<CueState> = {}) {
     pageLines: () => lines,
     textRect: (a: never) => ({ rect: [(a as unknown as number[])[1], 0.13, 0.05, 0.02], text: 'w', lineEnd: 0.7, gapL: 0, gapR: 0 }),
   });
-  const send = (s: Partial<CueState>) => dispatchEvent(t.ctl.handlers, 'cueState', { ...first, ...s });
+  const send = (s: Partial<CueState>) => dispatchEvent(t.handlers, 'cueState', { ...first, ...s });
   return { ...t, send };
 }
 
 describe('the geometry is laid out once per change of the inserts', () => {
   it('keeps it through a GO, makes it anew when the inserts change', async () => {
     const t = await opened({ inserts: [ins('a', 0.5, 'line')] });
-    const g = t.ctl.inserts.geometry(0, 800, 800);
+    const g = t.inserts.geometry(0, 800, 800);
     expect(g.extra).toBeCloseTo(0.02 * insertLineK, 9);
-    expect(t.ctl.inserts.geometry(0, 800, 800)).toBe(g);
+    expect(t.inserts.geometry(0, 800, 800)).toBe(g);
     // A GO: new lists with the same records.
     t.send({ inserts: [ins('a', 0.5, 'line')], standbyID: 'x', fired: ['y'] });
-    expect(t.ctl.inserts.geometry(0, 800, 800)).toBe(g);
-    expect(t.ctl.inserts.geometry(1, 800, 800)).toBe(flatGeometry);
+    expect(t.inserts.geometry(0, 800, 800)).toBe(g);
+    expect(t.inserts.geometry(1, 800, 800)).toBe(flatGeometry);
     t.send({ inserts: [ins('a', 0.5, 'line\ntwo')] });
-    const again = t.ctl.inserts.geometry(0, 800, 800);
+    const again = t.inserts.geometry(0, 800, 800);
     expect([again === g, again.extra]).toEqual([false, expect.closeTo(0.04 * insertLineK, 9)]);
-    expect(t.ctl.inserts.grownY(0, 0.6)).toBeCloseTo((0.6 + again.extra) / (1 + again.extra), 9);
+    expect(t.inserts.grownY(0, 0.6)).toBeCloseTo((0.6 + again.extra) / (1 + again.extra), 9);
   });
 });
 
 describe('making, editing and removing an inserted line', () => {
   it('i with the line cursor opens a line below it; Return sends it, Escape drops one', async () => {
     const t = await opened();
-    t.ctl.setCueMode(true);
-    await t.ctl.lineCursorKey();
+    t.cueMode.set(true);
+    await t.cursor.key();
     expect(t.store.lineCursor.value?.line).toBe(0);
-    t.ctl.key('insertLine');
+    t.commands.key('insertLine');
     await new Promise((r) => setTimeout(r, 0));
-    const d = t.ctl.inserts.draft.value!;
+    const d = t.inserts.draft.value!;
     expect([t.store.lineCursor.value, d.gap.afterY]).toEqual([null, expect.closeTo(0.125, 9)]);
     // The room opens while typing.
-    t.ctl.inserts.setText('A new line');
-    expect(t.ctl.inserts.extra(0)).toBeCloseTo(0.026, 9);
-    t.ctl.inserts.commit('A new line  ');
+    t.inserts.setText('A new line');
+    expect(t.inserts.extra(0)).toBeCloseTo(0.026, 9);
+    t.inserts.commit('A new line  ');
     expect(t.named('upsertInsert')).toEqual([[{ id: d.id, text: 'A new line', page: 0, afterY: d.gap.afterY, lineMidY: d.gap.afterY, lineH: 0.02, x: 0.1 }]]);
     await new Promise((r) => setTimeout(r, 0));
-    expect([t.ctl.inserts.draft.value, t.ctl.inserts.selectedID.value]).toEqual([null, d.id]);
+    expect([t.inserts.draft.value, t.inserts.selectedID.value]).toEqual([null, d.id]);
 
     // Empty text sends nothing; Escape closes the field before anything else.
-    t.ctl.inserts.reset();
-    t.ctl.key('insertLine');
-    expect([t.ctl.inserts.armed.value, t.store.status.value]).toEqual([true, expect.stringContaining('Insert Line')]);
-    await t.ctl.inserts.pointAt(0, { x: 0.5, y: 0.125 });
+    t.inserts.reset();
+    t.commands.key('insertLine');
+    expect([t.inserts.armed.value, t.store.status.value]).toEqual([true, expect.stringContaining('Insert Line')]);
+    await t.inserts.pointAt(0, { x: 0.5, y: 0.125 });
     expect(t.store.status.value).toBe('');
-    t.ctl.inserts.commit('   ');
+    t.inserts.commit('   ');
     expect(t.named('upsertInsert')).toHaveLength(1);
-    t.ctl.key('insertLine');
-    await t.ctl.inserts.pointAt(0, { x: 0.5, y: 0.125 });
-    t.ctl.escape();
-    expect([t.ctl.inserts.draft.value, t.store.cueMode.value]).toEqual([null, true]);
+    t.commands.key('insertLine');
+    await t.inserts.pointAt(0, { x: 0.5, y: 0.125 });
+    t.commands.escape();
+    expect([t.inserts.draft.value, t.store.cueMode.value]).toEqual([null, true]);
   });
 
   it('a click on a word inside a line asks for the word and splits the row there', async () => {
     const t = await opened();
-    t.ctl.inserts.command();
+    t.inserts.command();
     expect(t.store.cueMode.value).toBe(true);
-    await t.ctl.inserts.pointAt(0, { x: 0.33, y: 0.14 });
+    await t.inserts.pointAt(0, { x: 0.33, y: 0.14 });
     expect(t.named('textRect')).toEqual([[[0, 0.33, 0.14, 0.33, 0.14, true]]]);
-    t.ctl.inserts.commit('so');
+    t.inserts.commit('so');
     expect(t.named('upsertInsert')[0][0]).toMatchObject({ afterY: 0.15, lineMidY: 0.14, x: 0.33, text: 'so' });
   });
 
   it('selects, edits and removes; F2 and Delete reach it only while selected', async () => {
     const t = await opened({ inserts: [ins('a', 0.125, 'old words')] });
-    t.ctl.setCueMode(true);
-    expect(t.ctl.keyMode().insertSelection).toBeUndefined();
-    t.ctl.inserts.select('a');
-    const mode = t.ctl.keyMode();
+    t.cueMode.set(true);
+    expect(t.commands.keyMode().insertSelection).toBeUndefined();
+    t.inserts.select('a');
+    const mode = t.commands.keyMode();
     const press = (key: string, shiftKey = false) => keyAction({ key, ctrlKey: false, shiftKey, altKey: false, metaKey: false, repeat: false, target: null }, mode);
     // Backspace stays BACK with an inserted line selected.
     expect([press('F2'), press('Delete'), press('i'), press('Backspace'), press('I', true)])
       .toEqual(['editInsert', 'deleteInsert', 'insertLine', 'back', 'selectInsert']);
-    t.ctl.key('editInsert');
+    t.commands.key('editInsert');
     await new Promise((r) => setTimeout(r, 0));
-    expect(t.ctl.inserts.draft.value).toMatchObject({ id: 'a', text: 'old words', existing: true });
+    expect(t.inserts.draft.value).toMatchObject({ id: 'a', text: 'old words', existing: true });
     // The same text again sends nothing.
-    t.ctl.inserts.commit('old words');
+    t.inserts.commit('old words');
     expect(t.named('upsertInsert')).toEqual([]);
-    await t.ctl.inserts.edit('a');
-    t.ctl.inserts.commit('new words');
+    await t.inserts.edit('a');
+    t.inserts.commit('new words');
     expect(t.named('upsertInsert')[0][0]).toEqual({ ...ins('a', 0.125, 'new words') });
     // Shift+I reaches it from the keys alone.
-    t.ctl.inserts.reset();
-    t.ctl.key('selectInsert');
-    expect(t.ctl.inserts.selectedID.value).toBe('a');
+    t.inserts.reset();
+    t.commands.key('selectInsert');
+    expect(t.inserts.selectedID.value).toBe('a');
     expect(t.store.scrollRequest.value).toMatchObject({ page: 0, y: expect.closeTo(0.025, 9) });
-    t.ctl.key('deleteInsert');
-    expect([t.named('removeInsert'), t.ctl.inserts.selectedID.value]).toEqual([[['a']], '']);
+    t.commands.key('deleteInsert');
+    expect([t.named('removeInsert'), t.inserts.selectedID.value]).toEqual([[['a']], '']);
   });
 
   it('a drag over an inserted line makes the unfinished cue on it; a click selects the line', async () => {
     const t = await opened({ inserts: [ins('a', 0.125, 'Enter the king')] });
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     const geom = pageGeometry(t.store.cueState.value.inserts, 0, 1000, 1000, measure);
     const place = geom.inserts[0];
     const mid = place.dy + place.dh / 2;
-    expect(t.ctl.inserts.pointer(0, geom, { x: 0.105, y: mid }, { x: 0.105, y: mid }, 1000, 1000)).toEqual({ handled: true });
-    expect(t.ctl.inserts.selectedID.value).toBe('a');
-    expect(t.ctl.inserts.pointer(0, geom, { x: 0.102, y: mid }, { x: 0.2, y: mid }, 1000, 1000)).toEqual({ handled: true });
+    expect(t.inserts.pointer(0, geom, { x: 0.105, y: mid }, { x: 0.105, y: mid }, 1000, 1000)).toEqual({ handled: true });
+    expect(t.inserts.selectedID.value).toBe('a');
+    expect(t.inserts.pointer(0, geom, { x: 0.102, y: mid }, { x: 0.2, y: mid }, 1000, 1000)).toEqual({ handled: true });
     expect(t.store.draft.value).toMatchObject({ insertID: 'a', y: 0.125, h: 0.02, page: 0, number: '1', snippet: expect.stringMatching(/./) });
     // Elsewhere the points go back through the room to the text.
     t.store.draft.value = null;
-    const r = t.ctl.inserts.pointer(0, geom, { x: 0.3, y: geom.toGrown(0.5) }, { x: 0.4, y: geom.toGrown(0.5) }, 1000, 1000);
+    const r = t.inserts.pointer(0, geom, { x: 0.3, y: geom.toGrown(0.5) }, { x: 0.4, y: geom.toGrown(0.5) }, 1000, 1000);
     expect(r).toEqual({ handled: false, from: { x: 0.3, y: expect.closeTo(0.5, 9) }, to: { x: 0.4, y: expect.closeTo(0.5, 9) } });
   });
 });

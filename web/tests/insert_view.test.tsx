@@ -72,8 +72,8 @@ describe('a page with inserted lines', () => {
     expect(parseFloat(t.page.querySelector<HTMLElement>('.cue[data-cue="moved"]')!.style.left)).toBeCloseTo((0.45 + dR) * 100, 4);
     expect(t.page.querySelector('.insert-room.inline')?.textContent).toBe('softly');
     // Selected with a click on it in Cue Mode: outlined and named.
-    t.ctl.setCueMode(true);
-    t.ctl.inserts.select('n');
+    t.cueMode.set(true);
+    t.inserts.select('n');
     await flush();
     expect([t.page.querySelectorAll('.insert-selected').length, host.querySelector('[data-testid="insert-selection"]')?.textContent])
       .toEqual([1, 'Selected inserted line, page 1: softly']);

@@ -25,9 +25,9 @@ type Page = Awaited<ReturnType<typeof mount>>;
 // focus may move to without ending it, and the call that keeps the text.
 const editors: [string, (t: Page) => Promise<unknown>, string, string | null, string, (t: Page) => unknown][] = [
   ['the label of a cue (F2)', async (t) => {
-    t.ctl.setCueMode(true);
-    t.ctl.select('1');
-    t.ctl.key('editLabel');
+    t.cueMode.set(true);
+    t.selection.select('1');
+    t.commands.key('editLabel');
   }, '.cue-label-edit', null, 'upsertCue', (t) => t.named('upsertCue').map((a) => (a[0] as { label: string }).label)],
   ['an inserted line', async () => {
     keydown(document.body, 'e', { ctrlKey: true });
@@ -36,17 +36,17 @@ const editors: [string, (t: Page) => Promise<unknown>, string, string | null, st
     keydown(document.body, 'i');
   }, '.insert-field', null, 'upsertInsert', (t) => t.named('upsertInsert').map((a) => (a[0] as { text: string }).text)],
   ['the unfinished cue', async (t) => {
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     await flush();
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.5 }, { x: 0.6, y: 0.5 });
+    await t.cueMode.placeCue(0, { x: 0.1, y: 0.5 }, { x: 0.6, y: 0.5 });
   }, '.cue-draft-label', '.cue-draft-number', 'upsertCue', (t) => t.named('upsertCue').map((a) => (a[0] as { label: string }).label)],
   ['the page note', async (t) => {
-    t.ctl.key('pageNotes');
+    t.commands.key('pageNotes');
   }, '[aria-label="Note on this page"]', '[aria-label="This page is numbered"]', 'setPageText', (t) => t.named('setPageText').map((a) => a[1])],
   ['the cue settings', async (t) => {
-    t.ctl.setCueMode(true);
-    t.ctl.select('1');
-    t.ctl.openCueSettings();
+    t.cueMode.set(true);
+    t.selection.select('1');
+    t.selection.openSheet();
   }, '.cue-sheet input[name="label"]', '.cue-sheet input[name="number"]', 'upsertCue', (t) => t.named('upsertCue').map((a) => (a[0] as { label: string }).label)],
 ];
 

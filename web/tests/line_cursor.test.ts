@@ -110,26 +110,26 @@ describe('placing a cue with the line cursor', () => {
   it('starts after the selected cue, moves, places through textRect and commits with the next number', async () => {
     const t = await setup();
     // Outside Cue Mode the key does nothing.
-    await t.ctl.lineCursorKey();
+    await t.cursor.key();
     expect(t.store.lineCursor.value).toBeNull();
-    t.ctl.setCueMode(true);
-    t.ctl.select('a');
-    await t.ctl.lineCursorKey();
+    t.cueMode.set(true);
+    t.selection.select('a');
+    await t.cursor.key();
     expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 1, text: 'words 0' });
-    expect(t.ctl.keyMode().lineCursor).toBe(true);
-    expect(t.ctl.cursorAnnouncement()).toBe('Page 1, line 2: words 0.');
-    await t.ctl.moveLineCursor('down');
+    expect(t.commands.keyMode().lineCursor).toBe(true);
+    expect(t.cursor.announcement()).toBe('Page 1, line 2: words 0.');
+    await t.cursor.move('down');
     expect(t.store.lineCursor.value).toMatchObject({ page: 2, line: 0 });
-    await t.ctl.moveLineCursor('down');
-    await t.ctl.moveLineCursor('home');
+    await t.cursor.move('down');
+    await t.cursor.move('home');
     expect(t.store.lineCursor.value).toMatchObject({ page: 3, line: 0 });
-    await t.ctl.moveLineCursor('end');
+    await t.cursor.move('end');
     expect(t.store.lineCursor.value).toMatchObject({ page: 3, line: 1 });
     // Each page's lines are asked once.
     expect(t.named('pageLines').map((a) => a[0]).sort()).toEqual([0, 1, 2, 3]);
 
     t.store.lastKind.value = 'SND';
-    await t.ctl.lineCursorKey();
+    await t.cursor.key();
     const rects = t.named('textRect');
     const asked = rects[rects.length - 1][0] as number[];
     expect(asked[0]).toBe(3);
@@ -138,40 +138,40 @@ describe('placing a cue with the line cursor', () => {
     expect(t.store.lineCursor.value).toBeNull();
     // After cue 6, the last cue; the type last used.
     expect(t.store.draft.value).toMatchObject({ page: 3, number: '7', snippet: 'words 3', kind: 'SND', y: 0.8 });
-    expect(t.ctl.keyMode().cueMode).toBe(false);
-    t.ctl.commitDraft('7', 'Boots');
+    expect(t.commands.keyMode().cueMode).toBe(false);
+    t.cueMode.commitDraft('7', 'Boots');
     expect(t.named('upsertCue')[0][0]).toMatchObject({ page: 3, number: '7', label: 'Boots' });
   });
 
   it('quick keys run in order: two Downs over pages still being asked for are two lines, n places on the second', async () => {
     // The lines of every page come a turn late, as from a busy native side.
     const t = await setup({ pageLines: (p: never) => new Promise((r) => setTimeout(() => r(pages[p as number]), 5)) });
-    t.ctl.setCueMode(true);
-    t.ctl.select('a');
-    await t.ctl.lineCursorKey();
+    t.cueMode.set(true);
+    t.selection.select('a');
+    await t.cursor.key();
     expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 1 });
-    t.ctl.key('cursorDown');
-    t.ctl.key('cursorDown');
-    t.ctl.key('lineCursor');
-    await t.ctl.moveLineCursor('up');
+    t.commands.key('cursorDown');
+    t.commands.key('cursorDown');
+    t.commands.key('lineCursor');
+    await t.cursor.move('up');
     expect(t.store.lineCursor.value).toBeNull();
     expect(t.store.draft.value).toMatchObject({ page: 3, y: 0.2 });
   });
 
   it('Escape hides the cursor, leaving Cue Mode hides it, and a new script drops it', async () => {
     const t = await setup();
-    t.ctl.setCueMode(true);
-    await t.ctl.lineCursorKey();
+    t.cueMode.set(true);
+    await t.cursor.key();
     expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 0 });
-    t.ctl.key('escape');
+    t.commands.key('escape');
     expect(t.store.lineCursor.value).toBeNull();
     expect(t.store.cueMode.value).toBe(true);
-    await t.ctl.lineCursorKey();
-    t.ctl.setCueMode(false);
+    await t.cursor.key();
+    t.cueMode.set(false);
     expect(t.store.lineCursor.value).toBeNull();
-    t.ctl.setCueMode(true);
-    await t.ctl.lineCursorKey();
-    await t.ctl.openPath('/s/other.pdf');
+    t.cueMode.set(true);
+    await t.cursor.key();
+    await t.documents.openPath('/s/other.pdf');
     expect(t.store.lineCursor.value).toBeNull();
   });
 
@@ -184,14 +184,14 @@ describe('placing a cue with the line cursor', () => {
       },
       textRect: () => null,
     });
-    t.ctl.setCueMode(true);
-    await t.ctl.lineCursorKey();
+    t.cueMode.set(true);
+    await t.cursor.key();
     expect(t.store.lineCursor.value).toBeNull();
     expect(t.store.message.value).not.toBe('');
     fail = false;
-    await t.ctl.lineCursorKey();
+    await t.cursor.key();
     expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 0, text: '' });
-    await t.ctl.lineCursorKey();
+    await t.cursor.key();
     expect(t.store.draft.value).toBeNull();
     expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 0 });
   });

@@ -17,11 +17,11 @@ describe('a script whose lines are still read', () => {
     const pending = doc('/s/long.pdf', { state, pageCount: 2, aspects: [0.7, 0.7], linesPending: true });
     const t = await mountPage({ openDocumentPath: () => pending as never }, { open: '/s/long.pdf' });
     t.store.cueMode.value = true;
-    await t.ctl.openPath('/s/long.pdf');
+    await t.documents.openPath('/s/long.pdf');
     await flush();
     const refused = [
-      ['Cue Mode', () => t.ctl.setCueMode(true), () => t.store.cueMode.value],
-      ['export', () => t.ctl.exportMarked(), () => t.named('exportMarkedPDF').length > 0],
+      ['Cue Mode', () => t.cueMode.set(true), () => t.store.cueMode.value],
+      ['export', () => t.exporter.exportMarked(), () => t.named('exportMarkedPDF').length > 0],
     ] as const;
     expect(t.store.cueMode.value).toBe(false);
     for (const [what, act, done] of refused) {
@@ -32,11 +32,11 @@ describe('a script whose lines are still read', () => {
     }
     expect(host.querySelectorAll('.cue, .cue-label')).toHaveLength(0);
 
-    dispatchEvent(t.ctl.handlers, 'documentChanged', { ...pending, linesPending: undefined });
+    dispatchEvent(t.handlers, 'documentChanged', { ...pending, linesPending: undefined });
     await flush();
     expect(t.store.message.value).toBe('');
     expect(host.querySelectorAll('.page[data-page="0"] .cue')).toHaveLength(1);
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     expect(t.store.cueMode.value).toBe(true);
   });
 });

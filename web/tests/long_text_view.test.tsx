@@ -94,13 +94,13 @@ describe('a text of any length', () => {
   it('the label editor holds the whole label, and the whole edited label is saved', async () => {
     const text = 'cue '.repeat(50_000).trim();
     const t = await open(text);
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     t.store.selectedID.value = 'a';
-    t.ctl.editLabel();
+    t.selection.editLabel();
     await flush();
     const field = host.querySelector<HTMLInputElement>('.cue-label-edit')!;
     expect(field.value).toBe(text);
-    t.ctl.commitLabel(`${text} more`);
+    t.selection.commitLabel(`${text} more`);
     await flush();
     const sent = t.named('upsertCue');
     expect((sent[sent.length - 1][0] as { label: string }).label).toBe(`${text} more`);

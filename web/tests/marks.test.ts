@@ -177,16 +177,16 @@ describe('making marks with the tools', () => {
   it('tools need Cue Mode; a drag is drawn at once and sent as one call', async () => {
     let answer: (v: unknown) => void = () => undefined;
     const t = await setup({ textRect: () => new Promise((r) => (answer = r)) });
-    t.ctl.key('tool1');
-    expect(t.ctl.marks.tool.value).toBeNull();
-    t.ctl.setCueMode(true);
-    t.ctl.key('tool1');
-    expect(t.ctl.marks.tool.value).toBe('highlight');
-    expect(t.ctl.marks.begin(2, { x: 0.1, y: 0.2 })).toBe(true);
-    t.ctl.marks.move({ x: 0.3, y: 0.24 });
+    t.commands.key('tool1');
+    expect(t.marks.tool.value).toBeNull();
+    t.cueMode.set(true);
+    t.commands.key('tool1');
+    expect(t.marks.tool.value).toBe('highlight');
+    expect(t.marks.begin(2, { x: 0.1, y: 0.2 })).toBe(true);
+    t.marks.move({ x: 0.3, y: 0.24 });
     // Drawn before the native side has answered anything.
-    expect(t.ctl.marks.preview.value).toMatchObject({ page: 2, kind: 'highlight', rects: [expect.anything()] });
-    const ending = t.ctl.marks.end({ x: 0.3, y: 0.24 }, false);
+    expect(t.marks.preview.value).toMatchObject({ page: 2, kind: 'highlight', rects: [expect.anything()] });
+    const ending = t.marks.end({ x: 0.3, y: 0.24 }, false);
     answer({ rect: [0.1, 0.2, 0.5, 0.05], text: 'storm', lines: [[0.3, 0.2, 0.3, 0.02], [0.1, 0.23, 0.2, 0.02]] });
     await ending;
     const asked = t.named('textRect');
@@ -196,33 +196,33 @@ describe('making marks with the tools', () => {
     const group = sent[0][0][0].group;
     expect(sent.map(([marks]) => marks.map((m) => [m.kind, m.page, m.x, m.y, m.group])))
       .toEqual([[['highlight', 2, 0.3, 0.2, group], ['highlight', 2, 0.1, 0.23, group]]]);
-    expect([group, t.ctl.marks.preview.value]).toEqual([expect.stringMatching(/./), null]);
+    expect([group, t.marks.preview.value]).toEqual([expect.stringMatching(/./), null]);
     // The key of the tool in hand puts it down; so does leaving Cue Mode.
-    t.ctl.key('tool1');
-    expect(t.ctl.marks.tool.value).toBeNull();
-    t.ctl.key('tool3');
-    t.ctl.setCueMode(false);
-    expect(t.ctl.marks.tool.value).toBeNull();
+    t.commands.key('tool1');
+    expect(t.marks.tool.value).toBeNull();
+    t.commands.key('tool3');
+    t.cueMode.set(false);
+    expect(t.marks.tool.value).toBeNull();
   });
 
   it('a region takes its tab text after the frame; Escape drops a new one', async () => {
     const t = await setup();
-    t.ctl.setCueMode(true);
-    t.ctl.key('tool2');
-    t.ctl.marks.chooseColor('#2a7a41');
-    t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
-    await t.ctl.marks.end({ x: 0.2, y: 0.3 }, false);
-    expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject(close({ kind: 'region', x: 0.2, y: 0.3, w: 0.3, h: 0.2, color: '#2a7a41' }));
-    t.ctl.marks.commitRegion('  FLY 3 ');
+    t.cueMode.set(true);
+    t.commands.key('tool2');
+    t.marks.chooseColor('#2a7a41');
+    t.marks.begin(0, { x: 0.5, y: 0.5 });
+    await t.marks.end({ x: 0.2, y: 0.3 }, false);
+    expect(t.marks.regionEdit.value?.rec).toMatchObject(close({ kind: 'region', x: 0.2, y: 0.3, w: 0.3, h: 0.2, color: '#2a7a41' }));
+    t.marks.commitRegion('  FLY 3 ');
     expect(t.named('upsertMark').map((a) => (a[0] as Mark).text)).toEqual(['FLY 3']);
     // A slip of the hand makes no frame; Escape drops an unfinished one.
-    t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
-    await t.ctl.marks.end({ x: 0.502, y: 0.501 }, false);
-    expect(t.ctl.marks.regionEdit.value).toBeNull();
-    t.ctl.marks.begin(0, { x: 0.5, y: 0.5 });
-    await t.ctl.marks.end({ x: 0.7, y: 0.7 }, false);
-    t.ctl.key('escape');
-    expect([t.ctl.marks.regionEdit.value, t.named('upsertMark').length, t.ctl.marks.tool.value]).toEqual([null, 1, 'region']);
+    t.marks.begin(0, { x: 0.5, y: 0.5 });
+    await t.marks.end({ x: 0.502, y: 0.501 }, false);
+    expect(t.marks.regionEdit.value).toBeNull();
+    t.marks.begin(0, { x: 0.5, y: 0.5 });
+    await t.marks.end({ x: 0.7, y: 0.7 }, false);
+    t.commands.key('escape');
+    expect([t.marks.regionEdit.value, t.named('upsertMark').length, t.marks.tool.value]).toEqual([null, 1, 'region']);
   });
 });
 
@@ -234,52 +234,52 @@ describe('the selection', () => {
 
   it('a click with a tool picks the group; Delete removes it in one call; Escape steps back', async () => {
     const t = await setup({}, state);
-    t.ctl.setCueMode(true);
-    t.ctl.key('tool3');
-    t.ctl.marks.begin(0, { x: 0.2, y: 0.11 });
-    await t.ctl.marks.end({ x: 0.2, y: 0.11 }, true);
+    t.cueMode.set(true);
+    t.commands.key('tool3');
+    t.marks.begin(0, { x: 0.2, y: 0.11 });
+    await t.marks.end({ x: 0.2, y: 0.11 }, true);
     expect(t.named('textRect')).toEqual([]);
-    expect(t.ctl.keyMode()).toMatchObject({ markSelection: true });
-    t.ctl.key('deleteMark');
+    expect(t.commands.keyMode()).toMatchObject({ markSelection: true });
+    t.commands.key('deleteMark');
     expect(t.named('removeMarks')).toEqual([[['a', 'b']]]);
     // One mark alone goes with removeMark; a memo with removeMemo.
-    t.ctl.marks.selectMark(state.marks[2]);
-    t.ctl.key('deleteMark');
-    t.ctl.marks.selectMemo('m');
-    t.ctl.key('deleteMark');
+    t.marks.selectMark(state.marks[2]);
+    t.commands.key('deleteMark');
+    t.marks.selectMemo('m');
+    t.commands.key('deleteMark');
     expect([t.named('removeMark'), t.named('removeMemo')]).toEqual([[['r']], [['m']]]);
     // Escape: the selection, then the tool, then nothing of the marks.
-    t.ctl.marks.selectMemo('m');
-    expect([t.ctl.marks.escape(), t.ctl.marks.selected.value]).toEqual([true, null]);
-    expect([t.ctl.marks.escape(), t.ctl.marks.tool.value]).toEqual([true, null]);
-    expect(t.ctl.marks.escape()).toBe(false);
+    t.marks.selectMemo('m');
+    expect([t.marks.escape(), t.marks.selected.value]).toEqual([true, null]);
+    expect([t.marks.escape(), t.marks.tool.value]).toEqual([true, null]);
+    expect(t.marks.escape()).toBe(false);
   });
 
   it('a colour goes to the whole selected group in one call; a selected cue takes the selection away', async () => {
     const t = await setup({}, { ...state, marks: [...state.marks, mark('r2', { kind: 'region', group: 'rg' }), mark('r3', { kind: 'region', group: 'rg', y: 0.5 })] });
-    t.ctl.setCueMode(true);
-    t.ctl.marks.selectMark(mark('r2', { kind: 'region', group: 'rg' }));
-    t.ctl.key('markColor');
+    t.cueMode.set(true);
+    t.marks.selectMark(mark('r2', { kind: 'region', group: 'rg' }));
+    t.commands.key('markColor');
     expect(t.named('upsertMarks').map((a) => (a[0] as Mark[]).map((m) => [m.id, m.color]))).toEqual([[['r2', '#2f6fd0'], ['r3', '#2f6fd0']]]);
-    t.ctl.marks.selectMemo('m');
-    t.ctl.marks.chooseColor('green');
+    t.marks.selectMemo('m');
+    t.marks.chooseColor('green');
     expect(t.named('upsertMemo').map((a) => (a[0] as Memo).color)).toEqual(['green']);
     t.store.selectedID.value = 'cue';
-    expect(t.ctl.marks.selection.value).toBeNull();
+    expect(t.marks.selection.value).toBeNull();
     // A GO brings new lists of the same records: the page index stays the same object.
-    const index = t.ctl.marks.byPage.value;
+    const index = t.marks.byPage.value;
     const run = { standbyID: 'x', lastFiredID: '', fired: [], savedRun: {} };
-    t.ctl.handlers.cueState!(JSON.parse(JSON.stringify({ ...t.store.cueState.value, ...run })));
-    expect(t.ctl.marks.byPage.value).toBe(index);
-    t.ctl.handlers.cueState!({ ...t.store.cueState.value, ...run, marks: t.store.cueState.value.marks.slice(1) });
-    expect(t.ctl.marks.byPage.value).not.toBe(index);
+    t.handlers.cueState!(JSON.parse(JSON.stringify({ ...t.store.cueState.value, ...run })));
+    expect(t.marks.byPage.value).toBe(index);
+    t.handlers.cueState!({ ...t.store.cueState.value, ...run, marks: t.store.cueState.value.marks.slice(1) });
+    expect(t.marks.byPage.value).not.toBe(index);
     // The memo whose text is open is undone away: its field goes, the tool keys come back.
     t.store.selectedID.value = '';
-    t.ctl.marks.selectMemo('m');
-    t.ctl.key('editMark');
-    expect(t.ctl.keyMode()).toMatchObject({ markTools: false });
-    t.ctl.handlers.cueState!({ ...state, memos: [] });
-    expect([t.ctl.marks.memoEdit.value, t.ctl.keyMode()]).toEqual([null, expect.objectContaining({ markTools: true, markSelection: false })]);
+    t.marks.selectMemo('m');
+    t.commands.key('editMark');
+    expect(t.commands.keyMode()).toMatchObject({ markTools: false });
+    t.handlers.cueState!({ ...state, memos: [] });
+    expect([t.marks.memoEdit.value, t.commands.keyMode()]).toEqual([null, expect.objectContaining({ markTools: true, markSelection: false })]);
   });
 });
 
@@ -289,20 +289,20 @@ describe('Alt+arrows move the selection', () => {
     const memo: Memo = { id: 'm', text: '', color: '', page: 0, x: 0.1, y: 0.1, w: 0.3, h: 0.08 };
     const t = await setup({ upsertMemo: () => new Promise<void>((r) => answers.push(r)) },
       marksState([mark('a', { group: 'g', x: 0 }), mark('b', { group: 'g', y: 0.13 })], [memo]));
-    t.ctl.setCueMode(true);
-    t.ctl.marks.selectMemo('m');
-    t.ctl.key('nudgeRight');
-    t.ctl.key('nudgeRightFar');
+    t.cueMode.set(true);
+    t.marks.selectMemo('m');
+    t.commands.key('nudgeRight');
+    t.commands.key('nudgeRightFar');
     expect(t.named('upsertMemo').map((a) => (a[0] as Memo).x)).toEqual([expect.closeTo(0.102, 9), expect.closeTo(0.112, 9)]);
     answers.forEach((r) => r());
     await flush();
     // A group at the left edge does not move further left.
-    t.ctl.marks.selectMark(mark('a', { group: 'g', x: 0 }));
-    t.ctl.key('nudgeLeft');
-    t.ctl.key('nudgeDown');
+    t.marks.selectMark(mark('a', { group: 'g', x: 0 }));
+    t.commands.key('nudgeLeft');
+    t.commands.key('nudgeDown');
     expect(t.named('upsertMarks').map((a) => (a[0] as Mark[]).map((m) => [m.x, m.y]))).toEqual([[[0, 0.102], [0.1, 0.132]]].map((g) => g.map((p) => p.map((v) => expect.closeTo(v, 9)))));
-    t.ctl.marks.deselect();
-    t.ctl.key('nudgeDown');
+    t.marks.deselect();
+    t.commands.key('nudgeDown');
     expect(t.named('upsertMarks')).toHaveLength(1);
   });
 });
@@ -311,12 +311,12 @@ describe('memos and flags', () => {
   // Its text typed and sent once is in marks_view.test.tsx.
   it('"addMemo" brings Cue Mode and a new memo at the reading line; Escape drops it unsent', async () => {
     const t = await setup();
-    t.ctl.marks.setReadingPlace(() => ({ page: 3, g: 0.4 }));
-    t.ctl.menuCommand('addMemo');
-    expect([t.store.cueMode.value, t.ctl.marks.memoEdit.value?.rec])
+    t.marks.setReadingPlace(() => ({ page: 3, g: 0.4 }));
+    t.commands.menuCommand('addMemo');
+    expect([t.store.cueMode.value, t.marks.memoEdit.value?.rec])
       .toEqual([true, expect.objectContaining({ page: 3, x: 0.06, y: 0.4, w: 0.3, h: 0.08, color: '' })]);
-    t.ctl.key('escape');
-    expect([t.ctl.marks.memoEdit.value, t.named('upsertMemo')]).toEqual([null, []]);
+    t.commands.key('escape');
+    expect([t.marks.memoEdit.value, t.named('upsertMemo')]).toEqual([null, []]);
   });
 
   // Drawn while dragged and sent once on letting go: marks_view.test.tsx.
@@ -325,23 +325,23 @@ describe('memos and flags', () => {
     const memo: Memo = { id: 'm', text: '', color: 'blue', page: 0, x: 0.1, y: 0.1, w: 0.3, h: 0.08 };
     const t = await setup({ upsertMemo: () => new Promise<void>((r) => (answer = r)) }, marksState([], [memo]));
     const moved = { ...memo, x: 0.4 };
-    const sending = t.ctl.marks.commitMemo(moved);
-    expect(t.ctl.marks.pageItems(0).memos).toEqual([moved]);
+    const sending = t.marks.commitMemo(moved);
+    expect(t.marks.pageItems(0).memos).toEqual([moved]);
     answer();
     await sending;
-    expect([t.ctl.marks.pageItems(0).memos, t.named('upsertMemo')]).toEqual([[memo], [[moved]]]);
+    expect([t.marks.pageItems(0).memos, t.named('upsertMemo')]).toEqual([[memo], [[moved]]]);
   });
 
   it('"toggleMemos" flips the setting; a flag takes its role and text from the form', async () => {
     const t = await setup();
     // The memos leaving the page are seen in marks_view.test.tsx.
-    t.ctl.menuCommand('toggleMemos');
+    t.commands.menuCommand('toggleMemos');
     expect(t.named('setSettings')).toEqual([[{ memosVisible: false }]]);
-    t.ctl.setCueMode(true);
-    t.ctl.key('tool6');
-    t.ctl.marks.begin(1, { x: 0.2, y: 0.3 });
-    await t.ctl.marks.end({ x: 0.2, y: 0.3 }, true);
-    t.ctl.marks.commitFlagForm(' LX ', ' check cyc ');
+    t.cueMode.set(true);
+    t.commands.key('tool6');
+    t.marks.begin(1, { x: 0.2, y: 0.3 });
+    await t.marks.end({ x: 0.2, y: 0.3 }, true);
+    t.marks.commitFlagForm(' LX ', ' check cyc ');
     await flush();
     expect(t.named('upsertFlag').map((a) => a[0])).toEqual([expect.objectContaining({ page: 1, x: 0.2, y: 0.3, role: 'LX', text: 'check cyc', color: '' })]);
   });

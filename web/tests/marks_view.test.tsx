@@ -36,7 +36,7 @@ describe('marks on the page', () => {
     const memo = on(0, '.memo')[0];
     expect([memo.dataset.color, memo.textContent, memo.style.getPropertyValue('--memo-paper')]).toEqual(['rose', 'fog here', '#ffe0d8']);
     expect(on(1, '.flag')[0].textContent).toBe('LXcheck');
-    t.ctl.menuCommand('toggleMemos');
+    t.commands.menuCommand('toggleMemos');
     await flush();
     expect(host.querySelectorAll('.memo')).toHaveLength(0);
     // Outside Cue Mode nothing of them takes the pointer, and there is no strip.
@@ -45,7 +45,7 @@ describe('marks on the page', () => {
 
   it('Cue Mode shows the strip; its keys pick a tool', async () => {
     const t = await open();
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     await flush();
     const strip = host.querySelector('[role="toolbar"][aria-label="Marks"]')!;
     expect([...strip.querySelectorAll('.mark-tool')].map((b) => b.textContent)).toEqual(
@@ -60,8 +60,8 @@ describe('marks on the page', () => {
 
   it('a new memo is typed in place: Return is a new line, Ctrl+Return keeps it, never GO', async () => {
     const t = await open();
-    t.ctl.marks.setReadingPlace(() => ({ page: 0, g: 0.3 }));
-    t.ctl.menuCommand('addMemo');
+    t.marks.setReadingPlace(() => ({ page: 0, g: 0.3 }));
+    t.commands.menuCommand('addMemo');
     await flush();
     const field = host.querySelector<HTMLTextAreaElement>('textarea[aria-label="Memo text"]')!;
     expect(document.activeElement).toBe(field);
@@ -80,8 +80,8 @@ describe('marks on the page', () => {
     const region = host.querySelector<HTMLElement>('.page[data-page="0"] .mark-region')!;
     expect([region.style.top, region.style.height].map(parseFloat))
       .toEqual([(0.5 + 0.026) / 1.026 * 100, 0.1 / 1.026 * 100].map((v) => expect.closeTo(v, 6)));
-    t.ctl.setCueMode(true);
-    t.ctl.marks.setTool('region');
+    t.cueMode.set(true);
+    t.marks.setTool('region');
     await flush();
     const page = host.querySelector<HTMLElement>('.page[data-page="0"]')!;
     placeAt(page, 0, 0, 100, 102.6);
@@ -90,12 +90,12 @@ describe('marks on the page', () => {
     pointer(page, 'pointerup', 50, 71.82);
     await flush();
     // 71.82 px down the grown page is 0.7 of it: 0.7 × 1.026 − 0.026 of the script.
-    expect(t.ctl.marks.regionEdit.value?.rec).toMatchObject({ x: 0.1, y: 0.1, w: 0.4, h: expect.closeTo(0.7 * 1.026 - 0.026 - 0.1, 6) });
+    expect(t.marks.regionEdit.value?.rec).toMatchObject({ x: 0.1, y: 0.1, w: 0.4, h: expect.closeTo(0.7 * 1.026 - 0.026 - 0.1, 6) });
   });
 
   it('a memo: a click selects it, a second click types in it; its strip moves it, sent once when let go', async () => {
     const t = await open();
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     await flush();
     placeAt(host.querySelector('.page[data-page="0"]')!, 0, 0, 200, 400);
     const memo = () => host.querySelector<HTMLElement>('.memo[data-memo="m"]')!;
@@ -104,10 +104,10 @@ describe('marks on the page', () => {
     await flush();
     const named = () => host.querySelector('[data-testid="mark-selection"]')?.textContent;
     expect([memo().classList.contains('selected'), named()]).toEqual([true, 'Selected memo: fog here']);
-    t.ctl.marks.selectMark(state.marks[0]);
+    t.marks.selectMark(state.marks[0]);
     await flush();
     expect(named()).toBe('Selected highlight over 2 lines: rain');
-    t.ctl.marks.selectMemo('m');
+    t.marks.selectMemo('m');
     await flush();
     // Moved by its strip: drawn at each step, sent once.
     const head = memo().querySelector('.memo-head')!;

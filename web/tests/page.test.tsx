@@ -114,7 +114,7 @@ describe('an open script', () => {
     const now = vi.spyOn(Date, 'now');
     for (const [via, at] of presses) {
       now.mockReturnValue(10000 + at);
-      if (via === 'menu') dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'reset' });
+      if (via === 'menu') dispatchEvent(t.handlers, 'menuCommand', { command: 'reset' });
       else window.dispatchEvent(new KeyboardEvent('keydown', { key: 'R', ctrlKey: true, shiftKey: true, repeat: via === 'repeat', bubbles: true, cancelable: true }));
       await flush();
     }
@@ -126,7 +126,7 @@ describe('an open script', () => {
   it('keeps the page being read when the layout changes, wherever the operator scrolled', async () => {
     const long = { pageCount: 40, aspects: Array(40).fill(0.7) };
     const t = await mount({ openDocumentPath: (p: never) => doc(p, long) });
-    t.ctl.goToPage(10);
+    t.view.goToPage(10);
     await flush();
     expect(t.store.visiblePage.value).toBe(10);
     const scroller = host.querySelector('.script') as HTMLElement;
@@ -137,11 +137,11 @@ describe('an open script', () => {
     scroller.dispatchEvent(new Event('scroll'));
     await flush();
     expect(t.store.visiblePage.value).toBe(20);
-    t.ctl.zoom(1);
+    t.view.zoom(1);
     await flush();
     expect(t.store.zoom.value).toBeGreaterThan(1);
     expect(t.store.visiblePage.value).toBe(20);
-    t.ctl.setPagesPerSpread(1);
+    t.view.setPagesPerSpread(1);
     await flush();
     expect(t.store.visiblePage.value).toBe(20);
   });
@@ -161,7 +161,7 @@ describe('the saved-run banner', () => {
       expect(t.named(call)).toHaveLength(1);
       expect(banner()).toBeNull();
       // Opening the script again offers again (the core still has it).
-      await t.ctl.openPath('/s/other.pdf');
+      await t.documents.openPath('/s/other.pdf');
       await flush();
       expect(banner()).not.toBeNull();
       render(null, host);
@@ -194,7 +194,7 @@ describe('the saved-run banner', () => {
       go: () => ({ ...saved, fired: ['1'], standbyID: '2', savedRun: { ...saved.savedRun, count: 1 } }),
     });
     expect(banner()).not.toBeNull();
-    t.ctl.go();
+    t.run.go();
     await flush();
     expect(banner()).toBeNull();
   });
@@ -251,7 +251,7 @@ describe('opening at the standby cue', () => {
 describe('the page sheets', () => {
   it('Keyboard Shortcuts lists the keys over the script; GO still fires; Escape closes it', async () => {
     const t = await mount();
-    t.ctl.menuCommand('shortcuts');
+    t.commands.menuCommand('shortcuts');
     await flush();
     const sheet = host.querySelector('.script-wrap [aria-label="Keyboard shortcuts"]');
     expect(sheet?.textContent).toContain('Ctrl+Shift+R');
@@ -285,7 +285,7 @@ describe('the find bar and the sidebar', () => {
     expect(drawn.style.top).toBe('40%');
     // Ctrl+F again from the script takes the keyboard back to the open bar.
     (host.querySelector('.script') as HTMLElement).focus();
-    t.ctl.menuCommand('find');
+    t.commands.menuCommand('find');
     await flush();
     expect(document.activeElement).toBe(input);
 
@@ -329,7 +329,7 @@ describe('a long cue list', () => {
     const item = host.querySelector('.cue-row.standby')!.parentElement!;
     expect(item.getAttribute('aria-posinset')).toBe('600');
     expect(item.getAttribute('aria-setsize')).toBe('1000');
-    t.ctl.go();
+    t.run.go();
     await flush();
     list.dispatchEvent(new Event('scroll'));
     await flush();
@@ -434,7 +434,7 @@ describe('placing a cue with the keys alone', () => {
   it('while the cursor shows, Down moves it and not the focus in the cue list', async () => {
     const lines = [[[0.1, 0.1, 0.5, 0.02], [0.1, 0.3, 0.5, 0.02], [0.1, 0.7, 0.5, 0.02], [0.1, 0.9, 0.5, 0.02]]];
     const t = await mount({ pageLines: (p: never) => lines[p as number] ?? [], textRect: () => null });
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     const row = host.querySelector('[data-row="0"] button') as HTMLButtonElement;
     row.focus();
     key(row, 'n');

@@ -2,7 +2,7 @@
 // that drive it as the operator does.
 import { render } from 'preact';
 import { afterEach, beforeEach } from 'vitest';
-import { createController } from '../src/state/controller';
+import { createApp } from '../src/actions/app';
 import { createStore } from '../src/state/store';
 import { App } from '../src/views/App';
 import { App as AppContext } from '../src/views/context';
@@ -41,17 +41,17 @@ export function usePageDom(): void {
 export async function mountPage(overrides: Parameters<typeof fakeBridge>[0] = {}, options: { confidence?: boolean; open?: string } = {}) {
   const fake = fakeBridge(overrides);
   const store = createStore(options.confidence ?? false);
-  const ctl = createController(store, fake.bridge);
+  const app = createApp(store, fake.bridge);
   render(
-    <AppContext.Provider value={{ store, ctl }}>
+    <AppContext.Provider value={{ ...app, store }}>
       <App />
     </AppContext.Provider>,
     host,
   );
-  await ctl.boot();
-  if (options.open) await ctl.openPath(options.open);
+  await app.boot();
+  if (options.open) await app.documents.openPath(options.open);
   await flush();
-  return { ...fake, store, ctl };
+  return { ...fake, store, ...app };
 }
 
 // A key pressed with `target` focused, as the browser sends it.

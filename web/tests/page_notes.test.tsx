@@ -41,7 +41,7 @@ describe('the Page sheet', () => {
 
   async function mount() {
     const t = await mountPage({ openDocumentPath: (p: never) => doc(p, { state }) }, { open: '/s/show.pdf' });
-    t.ctl.visiblePageChanged(3);
+    t.documents.visiblePageChanged(3);
     await flush();
     return t;
   }
@@ -72,7 +72,7 @@ describe('the Page sheet', () => {
     expect([t.named('setPageText'), t.named('setPageLabelOffset'), t.named('go')]).toEqual([[[3, 'Thunder cue here']], [[-3]], []]);
 
     // Escape in a field leaves the sheet and sends nothing.
-    t.ctl.key('pageNotes');
+    t.commands.key('pageNotes');
     await flush();
     field('Note on this page').value = 'dropped';
     key(field('Note on this page'), 'Escape');
@@ -86,7 +86,7 @@ describe('the Page sheet', () => {
     const note = () => host.querySelector('.page[data-page="3"] [data-testid="page-note"]')?.textContent ?? null;
     expect(note()).toBe('Scene 2: the storm');
     expect(host.querySelectorAll('[data-testid="page-note"]')).toHaveLength(1);
-    dispatchEvent(t.ctl.handlers, 'cueState', { ...state, pageTexts: {} });
+    dispatchEvent(t.handlers, 'cueState', { ...state, pageTexts: {} });
     await flush();
     expect(note()).toBeNull();
   });
@@ -95,7 +95,7 @@ describe('the Page sheet', () => {
 describe('the crop frame on the page', () => {
   it('is drawn with the pointer on the page it is dragged over, and Return applies it', async () => {
     const t = await mountPage({ setCrop: () => doc('/s/show.pdf') }, { open: '/s/show.pdf' });
-    t.ctl.visiblePageChanged(0);
+    t.documents.visiblePageChanged(0);
     key(document.body, 'C', { ctrlKey: true, shiftKey: true });
     await flush();
     expect(host.querySelector('.crop-bar')).not.toBeNull();
@@ -121,30 +121,30 @@ describe('Maximize Text and dropped page numbers', () => {
     // Toolbar shown, GO shown.
     const shown = () => [host.querySelector('.toolbar') !== null, [...host.querySelectorAll('button')].some((b) => b.textContent === 'GO')];
     expect(shown()).toEqual([true, true]);
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'maxText' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'maxText' });
     await flush();
     expect([shown(), t.named('setSettings')]).toEqual([[false, true], [[{ maxText: true }]]]);
     key(document.body, '0', { ctrlKey: true, altKey: true });
     await flush();
     expect(shown()).toEqual([true, true]);
     answer = () => Promise.reject(new Error('settings not written'));
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'maxText' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'maxText' });
     await flush();
     expect([shown(), t.store.message.value]).toEqual([[true, true], 'settings not written']);
   });
 
   it('asks for the page numbers to go, and the pages laid out again keep the place', async () => {
     const t = await mountPage({ setSettings: (c: never) => ({ ...settings, ...(c as object) }) }, { open: '/s/show.pdf' });
-    t.ctl.goToPage(4);
-    t.ctl.visiblePageChanged(4);
+    t.view.goToPage(4);
+    t.documents.visiblePageChanged(4);
     key(document.body, 'N', { ctrlKey: true, shiftKey: true });
     await flush();
     expect(t.named('setSettings')).toEqual([[{ dropPageNumbers: true }]]);
     const generation = t.store.generation.value;
-    dispatchEvent(t.ctl.handlers, 'documentChanged', doc('/s/show.pdf', { aspects: [1, 1, 1, 1, 1, 1] }));
+    dispatchEvent(t.handlers, 'documentChanged', doc('/s/show.pdf', { aspects: [1, 1, 1, 1, 1, 1] }));
     await flush();
     expect([t.store.generation.value, t.store.scrollRequest.value?.page, t.store.doc.value?.aspects[0]]).toEqual([generation + 1, 4, 1]);
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'dropPageNumbers' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'dropPageNumbers' });
     await flush();
     expect(t.named('setSettings')[1]).toEqual([{ dropPageNumbers: false }]);
   });

@@ -21,20 +21,20 @@ describe('the reading size of each script', () => {
     };
     const t = await mountPage({ getSettings: () => kept, setSettings }, { open: '/s/a.pdf' });
     const shown = () => [t.store.pagesPerSpread.value, t.store.zoom.value];
-    const open = async (path: string) => { await t.ctl.openPath(path); await flush(); };
-    t.ctl.menuCommand('textLarger');
-    t.ctl.menuCommand('textLarger');
+    const open = async (path: string) => { await t.documents.openPath(path); await flush(); };
+    t.commands.menuCommand('textLarger');
+    t.commands.menuCommand('textLarger');
     await open('/s/b.pdf');
     expect(shown()).toEqual([1, 1]);
-    t.ctl.menuCommand('twoPages');
+    t.commands.menuCommand('twoPages');
     await open('/s/a.pdf');
     expect(shown()).toEqual([1, 1.25]);
     // New scripts now open in spreads; a change in the Settings sheet leaves this one alone.
-    await t.ctl.changeSetting({ dimmed: true });
+    await t.sheets.changeSetting({ dimmed: true });
     expect(shown()).toEqual([1, 1.25]);
     await open('/s/b.pdf');
     expect(shown()).toEqual([2, 1]);
-    t.ctl.key('fitWidth');
+    t.commands.key('fitWidth');
     expect(t.named('setSettings').slice(-1)[0][0]).toEqual({ pagesPerSpread: 1, readingSize: { path: '/s/b.pdf', pages: 1, zoom: 1 } });
   });
 });
@@ -47,7 +47,7 @@ describe('the confidence monitor', () => {
     const pages = () => [...host.querySelectorAll('.page')].map((p) => p.getAttribute('data-page'));
     const head = (kind: string) => host.querySelector(`[data-testid="monitor-${kind}"]`)?.textContent;
     const go = async (from: number, standbyID: string, fired: string) => {
-      dispatchEvent(t.ctl.handlers, 'runState', runChange({ from, seq: from + 1, standbyID, lastFiredID: fired, fired: [fired], total: 3 }));
+      dispatchEvent(t.handlers, 'runState', runChange({ from, seq: from + 1, standbyID, lastFiredID: fired, fired: [fired], total: 3 }));
       await flush();
     };
     await flush();

@@ -50,7 +50,7 @@ describe('a GO on a long script', () => {
     expect(host.querySelectorAll('.cue').length).toBeLessThan(40);
     expect(host.querySelectorAll('.cue-row').length).toBeLessThan(60);
     renders = new Map();
-    dispatchEvent(t.ctl.handlers, 'runState', runChange({ from: 10, seq: 11, standbyID: 'c1', lastFiredID: 'c0', fired: ['c0'], total: count }));
+    dispatchEvent(t.handlers, 'runState', runChange({ from: 10, seq: 11, standbyID: 'c1', lastFiredID: 'c0', fired: ['c0'], total: count }));
     await flush();
     expect({ boxes: drawn('cueBox'), rows: drawn('cueRow'), pages: drawn('pageView') }).toEqual({ boxes: 2, rows: 2, pages: 0 });
     expect(host.querySelector('.cue.standby')?.getAttribute('data-cue')).toBe('c1');

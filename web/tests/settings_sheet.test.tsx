@@ -33,7 +33,7 @@ async function openSheet(answer: (stored: Settings, sent: Partial<Settings>) => 
     openDocumentPath: (p: never) => doc(p),
   };
   const page = await mountPage(overrides, { open: '/s/show.pdf' });
-  page.ctl.menuCommand('settings');
+  page.commands.menuCommand('settings');
   await flush();
   return page;
 }
@@ -119,16 +119,16 @@ describe('the settings sheet', () => {
     await flush();
     expect(host.querySelector('.learn-status')).toBeNull();
     expect(host.querySelector('.settings-sheet')).not.toBeNull();
-    dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 50, velocity: 100, channel: 0 });
+    dispatchEvent(t.handlers, 'midiEvent', { note: 50, velocity: 100, channel: 0 });
     await flush();
     expect(t.named('setSettings')).toEqual([]);
 
     labelled('Learn binding 2').click();
     await flush();
     // A damaged note keeps the learn waiting for a good one.
-    dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 300, velocity: 100, channel: 0 });
-    dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 50, velocity: 100, channel: 9 });
-    dispatchEvent(t.ctl.handlers, 'midiEvent', { note: 51, velocity: 100, channel: 9 });
+    dispatchEvent(t.handlers, 'midiEvent', { note: 300, velocity: 100, channel: 0 });
+    dispatchEvent(t.handlers, 'midiEvent', { note: 50, velocity: 100, channel: 9 });
+    dispatchEvent(t.handlers, 'midiEvent', { note: 51, velocity: 100, channel: 9 });
     await flush();
     expect(t.named('setSettings')).toEqual([[{ midiMap: [core.midiMap[0], { note: 50, action: 'back', channel: 9 }] }]]);
     expect(labelled('Note of binding 2').value).toBe('50');
@@ -139,10 +139,10 @@ describe('the settings sheet', () => {
     // Closing the sheet ends a learn too.
     labelled('Learn new binding').click();
     await flush();
-    expect(t.ctl.midiLearn.learning.value).toEqual({ kind: 'new', action: 'go' });
+    expect(t.sheets.midiLearn.learning.value).toEqual({ kind: 'new', action: 'go' });
     [...host.querySelectorAll<HTMLButtonElement>('.settings-sheet button')].find((b) => b.textContent === 'Close')!.click();
     await flush();
     expect(host.querySelector('.settings-sheet')).toBeNull();
-    expect(t.ctl.midiLearn.learning.value).toBeNull();
+    expect(t.sheets.midiLearn.learning.value).toBeNull();
   });
 });

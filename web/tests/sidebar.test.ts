@@ -1,18 +1,13 @@
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { LogEntry } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
 import { appendLog, logLimit, rowWindow, scrollToRow } from '../src/state/sidebar';
-import { createStore } from '../src/state/store';
-import { fakeBridge } from './fake_bridge';
+import { actions } from './fake_bridge';
 
 const line = (n: number, source = 'osc'): LogEntry => ({ time: `20:00:${n}`, source, text: `line ${n}` });
 
 function setup(overrides = {}) {
-  const fake = fakeBridge(overrides);
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  return { ...fake, store, ctl };
+  return actions(overrides);
 }
 
 describe('the control log', () => {
@@ -31,10 +26,10 @@ describe('the control log', () => {
   it('starts from the history, then appends each "controlLog" event, up to the bound', async () => {
     const t = setup({ getLog: () => [line(1), line(2)] });
     // An event before the history answer is part of that history already.
-    dispatchEvent(t.ctl.handlers, 'controlLog', line(2));
-    await t.ctl.loadSidebar();
+    dispatchEvent(t.handlers, 'controlLog', line(2));
+    await t.documents.loadSidebar();
     expect(t.store.logLines.value.map((l) => l.text)).toEqual(['line 1', 'line 2']);
-    for (let i = 3; i < logLimit + 10; i++) dispatchEvent(t.ctl.handlers, 'controlLog', line(i));
+    for (let i = 3; i < logLimit + 10; i++) dispatchEvent(t.handlers, 'controlLog', line(i));
     const lines = t.store.logLines.value;
     expect(lines).toHaveLength(logLimit);
     expect(lines[lines.length - 1].text).toBe(`line ${logLimit + 9}`);
@@ -42,11 +37,11 @@ describe('the control log', () => {
 
   it('follows "controlStatus" and ignores a damaged one', async () => {
     const t = setup();
-    await t.ctl.boot();
+    await t.boot();
     expect(t.store.controlStatus.value?.oscPort).toBe(53000);
-    dispatchEvent(t.ctl.handlers, 'controlStatus', { oscListening: false, oscPort: 8000, oscError: 'in use', midiSources: ['Desk', 3] });
+    dispatchEvent(t.handlers, 'controlStatus', { oscListening: false, oscPort: 8000, oscError: 'in use', midiSources: ['Desk', 3] });
     expect(t.store.controlStatus.value).toEqual({ oscListening: false, oscPort: 8000, oscError: 'in use', midiSources: ['Desk'] });
-    dispatchEvent(t.ctl.handlers, 'controlStatus', { oscPort: 'x' });
+    dispatchEvent(t.handlers, 'controlStatus', { oscPort: 'x' });
     expect(t.store.controlStatus.value?.oscPort).toBe(8000);
   });
 });
@@ -54,10 +49,10 @@ describe('the control log', () => {
 describe('the cue list', () => {
   it('asks the engine for a new standby and toggles with the menu', async () => {
     const t = setup();
-    t.ctl.standbyCue('c');
+    t.run.standbyCue('c');
     expect(t.named('standbyCue')).toEqual([['c']]);
     expect(t.store.sidebarVisible.value).toBe(true);
-    dispatchEvent(t.ctl.handlers, 'menuCommand', { command: 'toggleSidebar' });
+    dispatchEvent(t.handlers, 'menuCommand', { command: 'toggleSidebar' });
     expect(t.store.sidebarVisible.value).toBe(false);
     expect(t.store.menuState.value.sidebarVisible).toBe(false);
   });
