@@ -1,9 +1,10 @@
 import { describe, expect, it } from 'vitest';
 import { labelGutter } from '../src/state/labels';
 import {
-  fitWidth, layoutRows, nearRows, nextZoom, pageShare, readingSizeFor, renderPixelWidth, spreads, stepTextSize, textSizeSteps,
-  visiblePage, type ReadingSize,
+  fitWidth, layoutRows, nearRows, nextZoom, pageLabel, pageShare, parsePageInput, readingSizeFor, renderPixelWidth, spreads, stepTextSize,
+  textSizeSteps, visiblePage, type ReadingSize,
 } from '../src/state/layout';
+import { numberOf, offsetForNumber } from '../src/state/page_notes';
 
 describe('spread pairing', () => {
   it.each([
@@ -16,8 +17,44 @@ describe('spread pairing', () => {
     [4, 2, 2, [[0, 1], [2, 3]]],
     [1, 2, 1, [[0]]],
     [0, 2, 0, []],
+    [6, 2, 0, [[0, 1], [2, 3], [4, 5]]],
+    [6, 2, 1, [[0], [1, 2], [3, 4], [5]]],
   ])('%i pages, %i per view, offset %i', (count, per, offset, expected) => {
     expect(spreads(count, per, offset)).toEqual(expected);
+  });
+});
+
+// The printed number of a page is its index from 1 plus the marks' offset;
+// before the first numbered page it is read by its sheet ("#1").
+describe('page labels', () => {
+  it.each([
+    [0, 0, '1'],
+    [0, -1, '#1'],
+    [1, -1, '1'],
+    [2, 3, '6'],
+  ])('page index %i with label offset %i reads %j', (index, offset, label) => {
+    expect(pageLabel(index, offset)).toBe(label);
+  });
+
+  it.each([
+    [' 1 ', 1], ['#1', 0], ['# 6', 5], ['5', 5], ['-2', { error: 'No page -2' }], ['0', { error: 'No page 0' }],
+    ['6', { error: 'No page 6' }], ['#7', { error: 'No page #7' }], ['x', { error: '"x" is not a page' }], ['', { error: 'Type a page' }],
+    ['2.5', { error: '"2.5" is not a page' }],
+  ] as [string, number | { error: string }][])('Go to Page %j with label offset -1 of 6 pages is %j', (text, result) => {
+    expect(parsePageInput(text, 6, -1)).toEqual(typeof result === 'number' ? { page: result } : result);
+  });
+
+  it.each([
+    // The third sheet printed as page 1: two pages of front matter.
+    [2, '1', { offset: -2 }], [4, '12', { offset: 7 }], [0, ' 3 ', { offset: 2 }], [2, '0', { error: '"0" is not a page number' }],
+    [2, 'xii', { error: '"xii" is not a page number' }], [2, '1.5', { error: '"1.5" is not a page number' }],
+    [2, '', { error: 'Type a page number' }],
+  ] as [number, string, object][])('sheet %i said to be numbered %j', (index, text, answer) => {
+    expect(offsetForNumber(index, text)).toEqual(answer);
+  });
+
+  it('proposes the number a sheet reads, and none before the first numbered page', () => {
+    expect([numberOf(4, 0), numberOf(4, -2), numberOf(1, -2), numberOf(0, 5)]).toEqual(['5', '3', '', '6']);
   });
 });
 

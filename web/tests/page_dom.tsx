@@ -1,12 +1,13 @@
 // The page rendered into the test DOM with a scripted bridge, for the tests
-// that drive it as the operator does.
+// that drive it as the operator does, and the ways they find and work its parts.
 import { render } from 'preact';
-import { afterEach, beforeEach } from 'vitest';
+import { afterEach, beforeEach, expect } from 'vitest';
 import { createApp } from '../src/actions/app';
+import type { CueState } from '../src/bridge/types';
 import { createStore } from '../src/state/store';
 import { App } from '../src/views/App';
 import { App as AppContext } from '../src/views/context';
-import { fakeBridge } from './fake_bridge';
+import { doc, fakeBridge, type Answers } from './fake_bridge';
 
 // A scroll set by an effect renders again a turn later; a few turns let the
 // page come to rest.
@@ -38,7 +39,7 @@ export function usePageDom(): void {
 }
 
 // Renders the page over a fake bridge and boots it; `open` opens a script too.
-export async function mountPage(overrides: Parameters<typeof fakeBridge>[0] = {}, options: { confidence?: boolean; open?: string } = {}) {
+export async function mountPage(overrides: Answers = {}, options: { confidence?: boolean; open?: string } = {}) {
   const fake = fakeBridge(overrides);
   const store = createStore(options.confidence ?? false);
   const app = createApp(store, fake.bridge);
@@ -54,6 +55,12 @@ export async function mountPage(overrides: Parameters<typeof fakeBridge>[0] = {}
   return { ...fake, store, ...app };
 }
 
+// The page with /s/show.pdf open, its state `state` (and more of the
+// document's fields) unless the answers say otherwise.
+export function mountScript(state: CueState, overrides: Answers = {}, fields: Parameters<typeof doc>[1] = {}) {
+  return mountPage({ openDocumentPath: (p: never) => doc(p, { state, ...fields }), ...overrides }, { open: '/s/show.pdf' });
+}
+
 // A key pressed with `target` focused, as the browser sends it.
 export function keydown(target: EventTarget, key: string, mods: KeyboardEventInit = {}): void {
   target.dispatchEvent(new KeyboardEvent('keydown', { key, bubbles: true, cancelable: true, ...mods }));
@@ -67,4 +74,53 @@ export function pointer(el: Element, type: string, x: number, y: number): void {
 // Places an element on screen; this DOM does no layout.
 export function placeAt(el: Element, left: number, top: number, width: number, height: number): void {
   el.getBoundingClientRect = () => ({ left, top, width, height, right: left + width, bottom: top + height, x: left, y: top, toJSON: () => ({}) });
+}
+
+export const $ = <T extends Element = HTMLElement>(selector: string) => host.querySelector<T>(selector);
+export const $$ = <T extends Element = HTMLElement>(selector: string) => [...host.querySelectorAll<T>(selector)];
+export const text = (selector: string) => $(selector)?.textContent ?? null;
+
+export function button(label: string, within: ParentNode = host): HTMLButtonElement {
+  const found = [...within.querySelectorAll('button')].find((b) => b.textContent?.trim() === label);
+  if (!found) throw new Error(`no button ${label}`);
+  return found;
+}
+
+// The element named `label` for assistive technology.
+export function named<T extends HTMLElement = HTMLElement>(label: string): T {
+  const el = host.querySelector<T>(`[aria-label="${label}"]`);
+  if (!el) throw new Error(`nothing named ${label}`);
+  return el;
+}
+
+// Types into a field as the operator does: focused, changed, told.
+export function typeInto(selector: string, value: string): HTMLInputElement {
+  const field = $<HTMLInputElement>(selector)!;
+  expect(field, selector).not.toBeNull();
+  field.focus();
+  field.value = value;
+  field.dispatchEvent(new Event('input', { bubbles: true }));
+  return field;
+}
+
+// The focus goes to a control outside every editor.
+export function focusAway(): void {
+  const away = document.createElement('button');
+  host.appendChild(away);
+  away.focus();
+}
+
+// Whether the field `selector` names already has the focus when it first
+// appears in the page, so a key typed at once lands in it.
+export async function focusedOnArrival(selector: string, act: () => unknown): Promise<boolean | undefined> {
+  let focused: boolean | undefined;
+  const watcher = new MutationObserver(() => {
+    const field = host.querySelector(selector);
+    if (field && focused === undefined) focused = document.activeElement === field;
+  });
+  watcher.observe(host, { childList: true, subtree: true });
+  await act();
+  await flush();
+  watcher.disconnect();
+  return focused;
 }
