@@ -25,10 +25,7 @@ async function main() {
     console.log(`page_e2e: skipped, ${CHROMIUM} is not installed`);
     return SKIP;
   }
-  const hostPath = option('host');
-  const program = option('program');
-  const pageFile = option('page');
-  const out = option('out');
+  const [hostPath, program, pageFile, out] = ['host', 'program', 'page', 'out'].map((name) => option(name));
   for (const [what, path] of [['host', hostPath], ['program', program], ['page', pageFile]]) {
     if (!existsSync(path)) throw fail(`the ${what} ${path} does not exist`);
   }
@@ -37,9 +34,7 @@ async function main() {
   for (const n of readdirSync(out)) if (/^page-e2e-.*\.png$/.test(n)) rmSync(join(out, n));
 
   const work = mkdtempSync(join(tmpdir(), 'tallowmark-e2e-'));
-  const demo = join(work, 'demo');
-  const config = join(work, 'config');
-  const panels = join(work, 'panels');
+  const [demo, config, panels] = ['demo', 'config', 'panels'].map((name) => join(work, name));
   let host;
   let context;
   const pageErrors = [];

@@ -69,8 +69,7 @@ describe('menu commands', () => {
     [{ command: 'toggleSidebar' }, is((t) => !t.store.sidebarVisible.value && !t.store.menuState.value.sidebarVisible), []],
   ])('%j', async (payload, check, saved) => {
     const t = actions();
-    expect(t.store.sidebarVisible.value).toBe(true);
-    expect(dispatchEvent(t.handlers, 'menuCommand', payload)).toBe(true);
+    expect([t.store.sidebarVisible.value, dispatchEvent(t.handlers, 'menuCommand', payload)]).toEqual([true, true]);
     await turn();
     expect([check(t), t.sent('setSettings')]).toEqual([true, saved]);
   });

@@ -61,8 +61,7 @@ describe('grown positions: the boundary rule and the way back', () => {
   it('comes back from every point of the text, and a point in the room maps to its cut', () => {
     for (let y = 0; y <= 1; y += 0.01) expect(g.fromGrown(g.toGrown(y))).toBeCloseTo(y, 9);
     const roomTop = 0.25 / s;
-    expect(g.fromGrown(roomTop)).toBeCloseTo(0.25, 9);
-    expect(g.fromGrown(roomTop + 0.03 / s)).toBeCloseTo(0.25, 9);
+    expect([g.fromGrown(roomTop), g.fromGrown(roomTop + 0.03 / s)]).toEqual([expect.closeTo(0.25, 9), expect.closeTo(0.25, 9)]);
     expect(g.toGrown(1)).toBeCloseTo(1, 9);
   });
 });
@@ -88,8 +87,7 @@ describe('an insertion inside a line splits its row', () => {
       .toEqual([dR, dR, 0, 0].map((v) => expect.closeTo(v, 9)));
     // Moved words, words left of the point, the inserted words (back to the point).
     expect([0.5 + dR, 0.2, 0.4 + dR / 2].map((x) => pointOnText(g, x, 0.31).x)).toEqual([0.5, 0.2, 0.4].map((v) => expect.closeTo(v, 9)));
-    expect(insertAt(g, 0.4 + dR / 2, 0.31)?.place.id).toBe('i');
-    expect(insertAt(g, 0.2, 0.31)).toBeNull();
+    expect([insertAt(g, 0.4 + dR / 2, 0.31)?.place.id, insertAt(g, 0.2, 0.31)]).toEqual(['i', null]);
     // A cue on the inserted words sits on the row; one on the moved words moves.
     expect(grownBox(g, { x: 0.41, y: 0.32, w: 0.02, h: 0.02 }, 'i')).toMatchObject({ x: 0.41, y: expect.closeTo(0.3, 9) });
     expect(grownBox(g, { x: 0.5, y: 0.3, w: 0.05, h: 0.02 })).toMatchObject({ x: expect.closeTo(0.5 + dR, 9), w: expect.closeTo(0.05, 9) });
@@ -99,8 +97,7 @@ describe('an insertion inside a line splits its row', () => {
 
   it('splits a row once: a second insertion in it opens a gap under the row', () => {
     const g = pageGeometry([inline, { ...inline, id: 'j', x: 0.6, text: 'more' }], 0, W, H, measure);
-    expect(g.hrows).toHaveLength(1);
-    expect(g.gaps.map((x) => x.height)).toEqual([0, expect.closeTo(0.02 * insertLineK, 9)]);
+    expect([g.hrows.length, g.gaps.map((x) => x.height)]).toEqual([1, [0, expect.closeTo(0.02 * insertLineK, 9)]]);
     expect(g.inserts.find((p) => p.id === 'j')).toMatchObject({ inline: false, dy: expect.closeTo(0.32 / (1 + g.extra), 9) });
   });
 });
@@ -112,8 +109,7 @@ describe('several pages', () => {
   it('gives each page its own inserts and room', () => {
     expect([...extrasByPage(list).entries()]).toEqual([[0, expect.closeTo(0.026, 9)], [2, expect.closeTo(0.078, 9)]]);
     const g2 = pageGeometry(list, 2, W, H, measure);
-    expect(g2.inserts.map((p) => p.id)).toEqual(['b', 'c']);
-    expect(pageGeometry(list, 3, W, H, measure).hrows).toHaveLength(1);
+    expect([g2.inserts.map((p) => p.id), (pageGeometry(list, 3, W, H, measure).hrows).length]).toEqual([['b', 'c'], 1]);
     expect(pageGeometry(list, 1, W, H, measure)).toBe(flatGeometry);
   });
 
@@ -126,8 +122,7 @@ describe('several pages', () => {
     expect(insertAt(g, 0.15, b.dy + 0.75 * b.dh)).toEqual({ place: b, row: 1 });
     // Its label starts after the line's words, however long they were typed since.
     const on = { x: 0.2, y: 0.5, w: 0.1, h: 0.02, labelX: 0.05, insertID: 'b' };
-    expect(grownCue(g, on).labelX).toBeCloseTo(b.x + b.w, 9);
-    expect(grownCue(g, { ...on, labelX: 0.95 }).labelX).toBe(0.95);
+    expect([grownCue(g, on).labelX, grownCue(g, { ...on, labelX: 0.95 }).labelX]).toEqual([expect.closeTo(b.x + b.w, 9), 0.95]);
     expect(insertAt(g, 0.15, b.dy - 0.001)?.place.id).not.toBe('b');
   });
 });
@@ -204,8 +199,7 @@ describe('the words of an inserted line under a drag', () => {
   ])('%s', (_name, from, to, text, left, width) => {
     const words = insertWords(place, at(from), at(to), 1000, 20, measure)!;
     expect(words.text).toBe(text);
-    expect(words.x * 1000).toBeCloseTo(left, 6);
-    expect(words.w * 1000).toBeCloseTo(width, 6);
+    expect([words.x * 1000, words.w * 1000]).toEqual([expect.closeTo(left, 6), expect.closeTo(width, 6)]);
   });
 
   it('has no words on an empty line', () => {

@@ -105,8 +105,7 @@ describe('labels in the gutter', () => {
 
   it('in a left gutter ends short of the page, the leader from the box left edge', () => {
     const [l] = place([item('1', 300)], 800, 'left');
-    expect(l.left + l.width).toBe(-2);
-    expect(l.leader[0]).toBe(100);
+    expect([l.left + l.width, l.leader[0]]).toEqual([-2, 100]);
   });
 
   it('wraps a long label in the gutter in three rows at most; a chip shows the number only', () => {

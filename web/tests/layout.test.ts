@@ -64,8 +64,7 @@ describe('row layout from the aspects alone', () => {
   it('places pages from their aspects, with a fallback for damaged ones', () => {
     const rows = layoutRows([[0], [1]], [0.5, Number.NaN], 1, view);
     expect(rows[0]).toMatchObject({ top: 10, height: 2000, widths: [1000] });
-    expect(rows[1].top).toBe(2020);
-    expect(rows[1].height).toBeCloseTo(1000 / 0.7071, 6);
+    expect([rows[1].top, rows[1].height]).toEqual([2020, expect.closeTo(1000 / 0.7071, 6)]);
   });
 
   it('shows the pages of a spread and a lone page at one scale', () => {
@@ -73,10 +72,8 @@ describe('row layout from the aspects alone', () => {
     const rows = layoutRows([[0], [1, 2]], [0.75, 2, 0.5], 2, view);
     // (1000 - 10) / 2 wide each.
     for (const row of rows) for (const w of row.widths) expect(w).toBeCloseTo(495, 6);
-    expect(rows[1].heights[0]).toBeCloseTo(247.5, 6);
-    expect(rows[1].heights[1]).toBeCloseTo(990, 6);
-    expect(rows[1].height).toBeCloseTo(990, 6);
-    expect(rows[0].height).toBeCloseTo(660, 6);
+    expect([rows[1].heights[0], rows[1].heights[1]]).toEqual([expect.closeTo(247.5, 6), expect.closeTo(990, 6)]);
+    expect([rows[1].height, rows[0].height]).toEqual([expect.closeTo(990, 6), expect.closeTo(660, 6)]);
   });
 
   it('grows a page by the room its inserted lines open, at the same width', () => {
@@ -84,8 +81,7 @@ describe('row layout from the aspects alone', () => {
     expect(rows[0].heights).toEqual([990, 990 * 1.25]);
     expect(rows[0].height).toBe(990 * 1.25);
     expect(rows[1].top).toBe(10 + 990 * 1.25 + 10);
-    expect(rows[1].heights[0]).toBeCloseTo(495 * 1.1, 9);
-    expect(rows[1].widths[0]).toBe(495);
+    expect([rows[1].heights[0], rows[1].widths[0]]).toEqual([expect.closeTo(495 * 1.1, 9), 495]);
   });
 
   it('scales with the zoom', () => {
@@ -133,11 +129,7 @@ describe('render width and zoom steps', () => {
   });
 
   it('steps through the zoom table and stops at its ends', () => {
-    expect(nextZoom(1, 1)).toBe(1.1);
-    expect(nextZoom(1, -1)).toBe(0.9);
-    expect(nextZoom(1.05, -1)).toBe(1);
-    expect(nextZoom(3, 1)).toBe(3);
-    expect(nextZoom(0.5, -1)).toBe(0.5);
+    expect([nextZoom(1, 1), nextZoom(1, -1), nextZoom(1.05, -1), nextZoom(3, 1), nextZoom(0.5, -1)]).toEqual([1.1, 0.9, 1, 3, 0.5]);
   });
 });
 
@@ -152,8 +144,7 @@ describe('reading size', () => {
     [686, size(2, 1), 337],
     [300, size(2, 0.5), 69],
   ])('column %d at %j: pages of %d px, as their share says', (column, s, width) => {
-    expect(pageWidth(s, column)).toBeCloseTo(width, 6);
-    expect(pageShare(s, column, gap) * column).toBeCloseTo(width, 6);
+    expect([pageWidth(s, column), pageShare(s, column, gap) * column]).toEqual([expect.closeTo(width, 6), expect.closeTo(width, 6)]);
   });
 
   it("takes the script's kept size inside the zoom's bounds, else the settings' pages fitted", () => {
@@ -166,14 +157,12 @@ describe('reading size', () => {
     for (const column of [300, 686, 1400]) {
       const seen = [textSizeSteps[0]];
       for (let i = 0; i < 20; i++) seen.push(stepTextSize(seen[i], 1, column, gap));
-      expect(seen.slice(0, textSizeSteps.length)).toEqual(textSizeSteps);
-      expect(seen[seen.length - 1]).toEqual(size(1, 2));
+      expect([seen.slice(0, textSizeSteps.length), seen[seen.length - 1]]).toEqual([textSizeSteps, size(1, 2)]);
       expect(stepTextSize(textSizeSteps[0], -1, column, gap)).toEqual(textSizeSteps[0]);
     }
     // Two pages fitted grow into one page, never into a spread wider than the column;
     // a zoom past either end is not stepped the wrong way.
-    expect(stepTextSize(size(2, 1), 1, 686, gap)).toEqual(size(1, 0.6));
-    expect(stepTextSize(size(1, 3), 1, 686, gap)).toEqual(size(1, 3));
+    expect([stepTextSize(size(2, 1), 1, 686, gap), stepTextSize(size(1, 3), 1, 686, gap)]).toEqual([size(1, 0.6), size(1, 3)]);
     expect(stepTextSize(size(2, 0.5), -1, 686, gap)).toEqual(size(2, 0.5));
   });
 

@@ -3,6 +3,7 @@
 import { render } from 'preact';
 import { afterEach, beforeEach, expect } from 'vitest';
 import { createApp } from '../src/actions/app';
+import { dispatchEvent, type EventHandlers } from '../src/bridge/events';
 import type { CueState } from '../src/bridge/types';
 import { createStore } from '../src/state/store';
 import { App } from '../src/views/App';
@@ -66,6 +67,24 @@ export function keydown(target: EventTarget, key: string, mods: KeyboardEventIni
   target.dispatchEvent(new KeyboardEvent('keydown', { key, bubbles: true, cancelable: true, ...mods }));
 }
 
+// The same, and the page comes to rest after it.
+export async function keyed(target: EventTarget, key: string, mods: KeyboardEventInit = {}): Promise<void> {
+  keydown(target, key, mods);
+  await flush();
+}
+
+// An event from the native side, and the page comes to rest after it.
+export async function told(handlers: EventHandlers, name: string, payload: unknown): Promise<void> {
+  dispatchEvent(handlers, name, payload);
+  await flush();
+}
+
+// A click, and the page comes to rest after it.
+export async function clicked(el: HTMLElement): Promise<void> {
+  el.click();
+  await flush();
+}
+
 // The primary button at client point (x, y).
 export function pointer(el: Element, type: string, x: number, y: number): void {
   el.dispatchEvent(new PointerEvent(type, { clientX: x, clientY: y, button: 0, bubbles: true }));
@@ -76,8 +95,8 @@ export function placeAt(el: Element, left: number, top: number, width: number, h
   el.getBoundingClientRect = () => ({ left, top, width, height, right: left + width, bottom: top + height, x: left, y: top, toJSON: () => ({}) });
 }
 
-export const $ = <T extends Element = HTMLElement>(selector: string) => host.querySelector<T>(selector);
-export const $$ = <T extends Element = HTMLElement>(selector: string) => [...host.querySelectorAll<T>(selector)];
+export const $ = <T extends Element = HTMLElement>(selector: string, root: ParentNode = host) => root.querySelector<T>(selector);
+export const $$ = <T extends Element = HTMLElement>(selector: string, root: ParentNode = host) => [...root.querySelectorAll<T>(selector)];
 export const text = (selector: string) => $(selector)?.textContent ?? null;
 
 export function button(label: string, within: ParentNode = host): HTMLButtonElement {

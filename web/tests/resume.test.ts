@@ -28,8 +28,7 @@ describe('the saved-run banner', () => {
     expect(resumeBannerText(offer, false, false)).not.toBeNull();
     expect(resumeBannerText(offer, false, false, 0)).not.toBeNull();
     // The offer then describes the run in progress, not one to go back to.
-    expect(resumeBannerText(offer, false, false, 1)).toBeNull();
-    expect(resumeBannerText(offer, true, false)).toBeNull();
+    expect([resumeBannerText(offer, false, false, 1), resumeBannerText(offer, true, false)]).toEqual([null, null]);
     expect(resumeBannerText(offer, false, true)).toBeNull();
   });
 });
