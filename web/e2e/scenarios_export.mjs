@@ -27,15 +27,12 @@ export function readPPM(bytes) {
     return s;
   };
   if (token() !== 'P6') throw fail('pdftoppm did not write a binary PPM');
-  const width = Number(token());
-  const height = Number(token());
-  const max = Number(token());
+  const [width, height, max] = [token(), token(), token()].map(Number);
   pos++;  // the one white space before the pixels
   if (max !== 255) throw fail(`PPM with maximum ${max}, expected 255`);
   const data = bytes.subarray(pos);
   const at = (x, y) => {
-    const xi = Math.round(x);
-    const yi = Math.round(y);
+    const [xi, yi] = [Math.round(x), Math.round(y)];
     if (xi < 0 || yi < 0 || xi >= width || yi >= height) return [255, 255, 255];
     const i = 3 * (yi * width + xi);
     return [data[i], data[i + 1], data[i + 2]];

@@ -34,14 +34,9 @@ describe('contrast arithmetic', () => {
 
   it('parses alpha and refuses what it cannot read', () => {
     const rows: [string, { rgb: Rgb; alpha: number } | undefined][] = [
-      ['rgb(0 0 0 / 55%)', { rgb: [0, 0, 0], alpha: 0.55 }],
-      ['rgba(10, 20, 30, 0.25)', { rgb: [10, 20, 30], alpha: 0.25 }],
-      ['  #AbC ', { rgb: [0xaa, 0xbb, 0xcc], alpha: 1 }],
-      ['#12345', undefined],
-      ['rgb(256 0 0)', undefined],
-      ['rgb(0 0 0 / 150%)', undefined],
-      ['var(--bg)', undefined],
-      ['black', undefined],
+      ['rgb(0 0 0 / 55%)', { rgb: [0, 0, 0], alpha: 0.55 }], ['rgba(10, 20, 30, 0.25)', { rgb: [10, 20, 30], alpha: 0.25 }],
+      ['  #AbC ', { rgb: [0xaa, 0xbb, 0xcc], alpha: 1 }], ['#12345', undefined], ['rgb(256 0 0)', undefined],
+      ['rgb(0 0 0 / 150%)', undefined], ['var(--bg)', undefined], ['black', undefined],
     ];
     for (const [text, want] of rows) expect(parseColorAlpha(text), text).toEqual(want);
   });
@@ -73,15 +68,8 @@ const css = fs.readFileSync(new URL('../src/styles.css', import.meta.url), 'utf8
 // on the background, the GO button's face, and the danger colour of RESET and
 // of a failed call's message in the show panel.
 const pairs: [string, string][] = [
-  ['--text', '--bg'],
-  ['--muted', '--bg'],
-  ['--text', '--panel'],
-  ['--muted', '--panel'],
-  ['--text', '--raised'],
-  ['--accent', '--bg'],
-  ['--go-text', '--go-bg'],
-  ['--danger', '--bg'],
-  ['--danger', '--panel'],
+  ['--text', '--bg'], ['--muted', '--bg'], ['--text', '--panel'], ['--muted', '--panel'], ['--text', '--raised'], ['--accent', '--bg'],
+  ['--go-text', '--go-bg'], ['--danger', '--bg'], ['--danger', '--panel'],
 ];
 // Under the dim veil: what the operator reads and presses. The quieter, the
 // accent and the danger colours are left out: at the veil's strength 3:1

@@ -171,22 +171,15 @@ describe('the selected cue', () => {
 
 // Four pages: two lines, none (a picture), one, two.
 const pages: LineRect[][] = [
-  [[0.1, 0.1, 0.5, 0.02], [0.1, 0.5, 0.6, 0.02]],
-  [],
-  [[0.2, 0.3, 0.4, 0.02]],
-  [[0.1, 0.2, 0.3, 0.02], [0.1, 0.8, 0.3, 0.02]],
+  [[0.1, 0.1, 0.5, 0.02], [0.1, 0.5, 0.6, 0.02]], [], [[0.2, 0.3, 0.4, 0.02]], [[0.1, 0.2, 0.3, 0.02], [0.1, 0.8, 0.3, 0.02]],
 ];
 const linesOf = (p: number) => Promise.resolve(pages[p] ?? []);
 
 describe('the line cursor', () => {
   it.each([
-    [{ page: 0, line: 0 }, 1, { page: 0, line: 1 }],
-    [{ page: 0, line: 1 }, 1, { page: 2, line: 0 }],
-    [{ page: 2, line: 0 }, 1, { page: 3, line: 0 }],
-    [{ page: 3, line: 1 }, 1, null],
-    [{ page: 3, line: 0 }, -1, { page: 2, line: 0 }],
-    [{ page: 2, line: 0 }, -1, { page: 0, line: 1 }],
-    [{ page: 0, line: 0 }, -1, null],
+    [{ page: 0, line: 0 }, 1, { page: 0, line: 1 }], [{ page: 0, line: 1 }, 1, { page: 2, line: 0 }],
+    [{ page: 2, line: 0 }, 1, { page: 3, line: 0 }], [{ page: 3, line: 1 }, 1, null], [{ page: 3, line: 0 }, -1, { page: 2, line: 0 }],
+    [{ page: 2, line: 0 }, -1, { page: 0, line: 1 }], [{ page: 0, line: 0 }, -1, null],
   ] as const)('steps from %j by %i to %j', async (from, delta, to) => {
     expect(await stepLine(from, delta, 4, linesOf)).toEqual(to);
   });

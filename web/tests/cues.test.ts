@@ -13,9 +13,7 @@ const cues = [cue('a', 0, 0.2), cue('b', 0, 0.6), cue('c', 2, 0.1), cue('d', 4, 
 
 describe('the show panel and the cue list', () => {
   it.each([
-    ['b', 'b', ['c', 'd']],
-    ['d', 'd', []],
-    ['', undefined, []],
+    ['b', 'b', ['c', 'd']], ['d', 'd', []], ['', undefined, []],
     // An id no longer among the cues: no standby.
     ['gone', undefined, []],
   ])('standby %j is %j with next %j', (standbyID, standby, next) => {
@@ -24,11 +22,8 @@ describe('the show panel and the cue list', () => {
   });
 
   it.each([
-    [{ kind: 'LX', number: '23' }, 'LX 23'],
-    [{ kind: ' SFX ', number: ' 4a ' }, 'SFX 4a'],
-    [{ kind: '', number: '7' }, '7'],
-    [{ kind: 'FLY', number: '' }, 'FLY'],
-    [{ kind: '', number: '' }, '?'],
+    [{ kind: 'LX', number: '23' }, 'LX 23'], [{ kind: ' SFX ', number: ' 4a ' }, 'SFX 4a'], [{ kind: '', number: '7' }, '7'],
+    [{ kind: 'FLY', number: '' }, 'FLY'], [{ kind: '', number: '' }, '?'],
   ])('%j is tagged %s', (fields, text) => {
     expect(cueTag(cue('x', 0, 0, fields))).toBe(text);
   });
@@ -40,10 +35,7 @@ describe('the show panel and the cue list', () => {
 
   const types = [{ name: 'LX', color: '#3a7bd5' }, { name: 'SFX', color: '#d8391d' }];
   it.each([
-    ['#00ff00', 'LX', types, '#00ff00'],
-    ['', 'LX', types, '#3a7bd5'],
-    ['', 'FLY', types, undefined],
-    ['', 'SFX', undefined, undefined],
+    ['#00ff00', 'LX', types, '#00ff00'], ['', 'LX', types, '#3a7bd5'], ['', 'FLY', types, undefined], ['', 'SFX', undefined, undefined],
   ] as const)('own colour %j of type %s is drawn %j', (color, kind, list, expected) => {
     expect(cueColor(cue('x', 0, 0, { color, kind }), list)).toBe(expected);
   });

@@ -102,8 +102,7 @@ describe('Save Script As, Show in Files, Take Marks', () => {
 describe('a crop frame on a shown page and the same frame on the whole page', () => {
   const two: Partial<DocumentInfo> = { autoCrop: [0.1, 0.1, 0.8, 0.6], cropRects: [[0.1, 0.1, 0.8, 0.6], [0.1, 0.3, 0.8, 0.5]] };
   it.each([
-    ['each page by its own frame', two, 1, [0.1, 0.3, 0.8, 0.5]],
-    ['the first page', two, 0, [0.1, 0.1, 0.8, 0.6]],
+    ['each page by its own frame', two, 1, [0.1, 0.3, 0.8, 0.5]], ['the first page', two, 0, [0.1, 0.1, 0.8, 0.6]],
     ['a page the list lacks: shown whole', two, 5, [0, 0, 1, 1]],
     ['without per-page frames: the automatic crop', { autoCrop: [0.2, 0.1, 0.6, 0.7] }, 3, [0.2, 0.1, 0.6, 0.7]],
     ['without any crop: the whole page', {}, 3, [0, 0, 1, 1]],
@@ -223,8 +222,7 @@ describe('Export Marked Script', () => {
   };
 
   it.each([
-    ['written: the status says so', () => true, exportedText, ''],
-    ['panel cancelled: nothing is said', () => false, '', ''],
+    ['written: the status says so', () => true, exportedText, ''], ['panel cancelled: nothing is said', () => false, '', ''],
     ['the export failed', () => { throw new Error('vienti epaonnistui'); }, '', 'The marked script could not be exported.'],
     ['a refusal is shown as the core words it',
       () => { throw new Error('The marked script would replace the script (show.pdf) - choose a new name or folder'); },

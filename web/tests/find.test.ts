@@ -9,14 +9,7 @@ afterEach(() => vi.useRealTimers());
 describe('stepping through hits', () => {
   it.each([
     // index, count, delta, expected
-    [-1, 3, 1, 0],
-    [-1, 3, -1, 2],
-    [0, 3, 1, 1],
-    [2, 3, 1, 0],
-    [0, 3, -1, 2],
-    [1, 1, 1, 0],
-    [0, 0, 1, -1],
-    [5, 3, 1, 0],
+    [-1, 3, 1, 0], [-1, 3, -1, 2], [0, 3, 1, 1], [2, 3, 1, 0], [0, 3, -1, 2], [1, 1, 1, 0], [0, 0, 1, -1], [5, 3, 1, 0],
   ])('from %i of %i by %i lands on %i', (index, count, delta, expected) => {
     expect(stepHit(index, count, delta as 1 | -1)).toBe(expected);
   });

@@ -19,10 +19,8 @@ const ins = (id: string, afterY: number, text: string, more: Partial<Insert> = {
 describe('gaps: sorted, stacked, and the room they add', () => {
   it.each([
     // inserts, expected gaps [afterY, height]
-    [[ins('a', 0.5, 'one')], [[0.5, 0.02 * insertLineK]]],
-    [[ins('a', 0.5, 'two\nlines')], [[0.5, 2 * 0.02 * insertLineK]]],
-    [[ins('a', 0.5, '')], [[0.5, 0.02 * insertLineK]]],
-    [[ins('b', 0.7, 'x'), ins('a', 0.3, 'y')], [[0.3, 0.026], [0.7, 0.026]]],
+    [[ins('a', 0.5, 'one')], [[0.5, 0.02 * insertLineK]]], [[ins('a', 0.5, 'two\nlines')], [[0.5, 2 * 0.02 * insertLineK]]],
+    [[ins('a', 0.5, '')], [[0.5, 0.02 * insertLineK]]], [[ins('b', 0.7, 'x'), ins('a', 0.3, 'y')], [[0.3, 0.026], [0.7, 0.026]]],
     [[ins('a', 0.4, 'x', { lineH: 0.01 }), ins('b', 0.4, 'y\nz')], [[0.4, 0.013], [0.4, 0.052]]],
     [[ins('a', 0.4, 'x', { lineH: 0 })], [[0.4, 0.016 * insertLineK]]],
   ] as [Insert[], number[][]][])('%#', (inserts, expected) => {
@@ -48,12 +46,9 @@ describe('grown positions: the boundary rule and the way back', () => {
 
   it.each([
     // y, gap height counted above it
-    [0, 0],
-    [0.2499, 0],
+    [0, 0], [0.2499, 0],
     [0.25, 0.052],  // a point at afterY is below the room
-    [0.3, 0.052],
-    [0.5, 0.078],
-    [1, 0.078],
+    [0.3, 0.052], [0.5, 0.078], [1, 0.078],
   ])('toGrown(%f)', (y, above) => {
     expect(g.toGrown(y)).toBeCloseTo((y + above) / s, 9);
   });
@@ -148,11 +143,9 @@ const lines: LineRect[] = [[0.1, 0.1, 0.5, 0.02], [0.1, 0.13, 0.6, 0.02], [0.15,
 describe('where a click inserts', () => {
   it.each([
     // point, word start under it, expected gap afterY, inline x (or null)
-    ['on a word inside a line', { x: 0.3, y: 0.14 }, 0.28, 0.155, 0.28],
-    ['at a line\'s first word', { x: 0.1, y: 0.14 }, 0.1, 0.125, null],
+    ['on a word inside a line', { x: 0.3, y: 0.14 }, 0.28, 0.155, 0.28], ['at a line\'s first word', { x: 0.1, y: 0.14 }, 0.1, 0.125, null],
     ['on the first line\'s first word', { x: 0.1, y: 0.11 }, 0.1, 0.1 - 0.004, null],
-    ['past a line\'s end', { x: 0.9, y: 0.11 }, null, 0.125, null],
-    ['between two lines', { x: 0.5, y: 0.125 }, null, 0.125, null],
+    ['past a line\'s end', { x: 0.9, y: 0.11 }, null, 0.125, null], ['between two lines', { x: 0.5, y: 0.125 }, null, 0.125, null],
     ['under the last line', { x: 0.5, y: 0.5 }, null, 0.18 + 0.004, null],
     ['above the first line', { x: 0.5, y: 0.02 }, null, 0.1 - 0.004, null],
   ])('%s', (_name, p, word, afterY, inlineX) => {
@@ -177,8 +170,7 @@ describe('inside a line only while the pushed words stay on the page', () => {
   it.each([
     ['a short word fits', 'so', true],
     // 0.7 + (n + 1) × 0.0082 must stay within 0.994: 34 characters do, 35 do not.
-    ['the longest that fits', 'x'.repeat(34), true],
-    ['one more does not', 'x'.repeat(35), false],
+    ['the longest that fits', 'x'.repeat(34), true], ['one more does not', 'x'.repeat(35), false],
     ['two rows never go inside a line', 'a\nb', false],
   ])('%s', (_name, text, inline) => {
     const rec = draftRecord({ ...base, text }, 1, measure);
@@ -192,10 +184,8 @@ describe('the words of an inserted line under a drag', () => {
   const place: InsertPlace = { id: 'a', inline: false, lines: ['Enter the king'], rows: 1, x: 0.1, w: 0.2, dy: 0.5, dh: 0.03, lineH: 0.02 };
   const at = (px: number) => px / 1000;
   it.each([
-    ['one word', 165, 175, 'the', 162, 30],
-    ['across two words', 110, 170, 'Enter the', 102, 90],
-    ['a click in a space takes the nearest word', 155, 155, 'Enter', 102, 50],
-    ['a drag backwards', 240, 205, 'king', 202, 40],
+    ['one word', 165, 175, 'the', 162, 30], ['across two words', 110, 170, 'Enter the', 102, 90],
+    ['a click in a space takes the nearest word', 155, 155, 'Enter', 102, 50], ['a drag backwards', 240, 205, 'king', 202, 40],
   ])('%s', (_name, from, to, text, left, width) => {
     const words = insertWords(place, at(from), at(to), 1000, 20, measure)!;
     expect(words.text).toBe(text);

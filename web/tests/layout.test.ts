@@ -9,16 +9,9 @@ import { numberOf, offsetForNumber } from '../src/state/page_notes';
 describe('spread pairing', () => {
   it.each([
     // pageCount, perSpread, offset, expected
-    [5, 1, 0, [[0], [1], [2], [3], [4]]],
-    [5, 1, 1, [[0], [1], [2], [3], [4]]],
-    [5, 2, 0, [[0, 1], [2, 3], [4]]],
-    [5, 2, 1, [[0], [1, 2], [3, 4]]],
-    [4, 2, -1, [[0], [1, 2], [3]]],
-    [4, 2, 2, [[0, 1], [2, 3]]],
-    [1, 2, 1, [[0]]],
-    [0, 2, 0, []],
-    [6, 2, 0, [[0, 1], [2, 3], [4, 5]]],
-    [6, 2, 1, [[0], [1, 2], [3, 4], [5]]],
+    [5, 1, 0, [[0], [1], [2], [3], [4]]], [5, 1, 1, [[0], [1], [2], [3], [4]]], [5, 2, 0, [[0, 1], [2, 3], [4]]],
+    [5, 2, 1, [[0], [1, 2], [3, 4]]], [4, 2, -1, [[0], [1, 2], [3]]], [4, 2, 2, [[0, 1], [2, 3]]], [1, 2, 1, [[0]]], [0, 2, 0, []],
+    [6, 2, 0, [[0, 1], [2, 3], [4, 5]]], [6, 2, 1, [[0], [1, 2], [3, 4], [5]]],
   ])('%i pages, %i per view, offset %i', (count, per, offset, expected) => {
     expect(spreads(count, per, offset)).toEqual(expected);
   });
@@ -28,10 +21,7 @@ describe('spread pairing', () => {
 // before the first numbered page it is read by its sheet ("#1").
 describe('page labels', () => {
   it.each([
-    [0, 0, '1'],
-    [0, -1, '#1'],
-    [1, -1, '1'],
-    [2, 3, '6'],
+    [0, 0, '1'], [0, -1, '#1'], [1, -1, '1'], [2, 3, '6'],
   ])('page index %i with label offset %i reads %j', (index, offset, label) => {
     expect(pageLabel(index, offset)).toBe(label);
   });
@@ -96,21 +86,13 @@ describe('pages near the viewport and the page being read', () => {
 
   it.each([
     // scrollTop, viewport, margin, expected rows
-    [0, 150, 0, [0, 1]],
-    [330, 100, 0, [3]],
-    [330, 120, 0, [3, 4]],
-    [330, 100, 110, [2, 3, 4]],
-    [5000, 100, 0, []],
-    [-50, 40, 0, []],
+    [0, 150, 0, [0, 1]], [330, 100, 0, [3]], [330, 120, 0, [3, 4]], [330, 100, 110, [2, 3, 4]], [5000, 100, 0, []], [-50, 40, 0, []],
   ])('scrollTop %i, viewport %i, margin %i', (top, height, margin, expected) => {
     expect(nearRows(rows, top, height, margin)).toEqual(expected);
   });
 
   it.each([
-    [0, 300, 0],
-    [0, 400, 1],
-    [540, 300, 5],
-    [100000, 300, 9],
+    [0, 300, 0], [0, 400, 1], [540, 300, 5], [100000, 300, 9],
   ])('scrollTop %i, viewport %i reads page %i', (top, height, page) => {
     expect(visiblePage(rows, top, height)).toBe(page);
   });
@@ -118,12 +100,7 @@ describe('pages near the viewport and the page being read', () => {
 
 describe('render width and zoom steps', () => {
   it.each([
-    [500, 1, 512],
-    [500, 2, 1024],
-    [10, 1, 64],
-    [6000, 2, 8192],
-    [500, Number.NaN, 512],
-    [500, 0, 512],
+    [500, 1, 512], [500, 2, 1024], [10, 1, 64], [6000, 2, 8192], [500, Number.NaN, 512], [500, 0, 512],
   ])('%f css px at ratio %f asks %i px', (css, ratio, px) => {
     expect(renderPixelWidth(css, ratio)).toBe(px);
   });
@@ -140,9 +117,7 @@ describe('reading size', () => {
     layoutRows(spreads(3, s.pages, 0), [0.5, 0.5, 0.5], s.pages, { width: column, zoom: s.zoom, gap })[0].widths[0];
 
   it.each([
-    [686, fitWidth, 686],
-    [686, size(2, 1), 337],
-    [300, size(2, 0.5), 69],
+    [686, fitWidth, 686], [686, size(2, 1), 337], [300, size(2, 0.5), 69],
   ])('column %d at %j: pages of %d px, as their share says', (column, s, width) => {
     expect([pageWidth(s, column), pageShare(s, column, gap) * column]).toEqual([expect.closeTo(width, 6), expect.closeTo(width, 6)]);
   });

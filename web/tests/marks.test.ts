@@ -16,8 +16,7 @@ describe('a drag over the words becomes one mark per line, in one group', () => 
     ['no lines named: the whole rectangle', { rect: [0.1, 0.2, 0.5, 0.02], text: 'x', lines: [] }, [[0.1, 0.2, 0.5, 0.02]]],
     ['lines without area left out', { rect: [0.1, 0.2, 0.5, 0.02], text: 'x', lines: [[0.1, 0.2, 0, 0.02], [0.2, 0.2, 0.1, 0.02]] },
       [[0.2, 0.2, 0.1, 0.02]]],
-    ['no words there', null, null],
-    ['a damaged answer', { rect: [0.1, 'a', 0.2, 0.1] }, null],
+    ['no words there', null, null], ['a damaged answer', { rect: [0.1, 'a', 0.2, 0.1] }, null],
   ])('%s', (_name, answer, want) => {
     const found = answerLines(answer);
     if (want === null) return expect(found).toBeNull();

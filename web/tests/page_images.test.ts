@@ -85,9 +85,7 @@ describe('page images', () => {
     const r = scriptedRenderer();
     const images = new PageImages(base64Loader(r.render), 2);
     images.want([
-      { index: 9, width: 64, ahead: true },
-      { index: 1, width: 64 },
-      { index: 10, width: 64, ahead: true },
+      { index: 9, width: 64, ahead: true }, { index: 1, width: 64 }, { index: 10, width: 64, ahead: true },
     ]);
     expect(r.calls.map((c) => c.index)).toEqual([1]);
     r.calls[0].answer({ index: 1, png: 'P' });

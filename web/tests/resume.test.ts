@@ -8,18 +8,11 @@ describe('the saved-run banner', () => {
 
   it('says how far the run got and names the standby; nothing for an empty or damaged offer', () => {
     const cases: [unknown, string | null][] = [
-      [offer, '12 of 48 cues fired, standby 13 Lights fade'],
-      [{ ...offer, label: '' }, '12 of 48 cues fired, standby 13'],
+      [offer, '12 of 48 cues fired, standby 13 Lights fade'], [{ ...offer, label: '' }, '12 of 48 cues fired, standby 13'],
       [{ ...offer, number: '', label: '' }, '12 of 48 cues fired, standby unnumbered cue'],
-      [{ ...offer, count: 0 }, '0 of 48 cues fired, standby 13 Lights fade'],
-      [{}, null],
-      [null, null],
-      [{ ...offer, standbyID: '' }, null],
-      [{ ...offer, total: 0, count: 0 }, null],
-      [{ ...offer, count: 49 }, null],
-      [{ ...offer, count: -1 }, null],
-      [{ ...offer, count: '12' }, null],
-      [{ ...offer, total: 4.5 }, null],
+      [{ ...offer, count: 0 }, '0 of 48 cues fired, standby 13 Lights fade'], [{}, null], [null, null], [{ ...offer, standbyID: '' }, null],
+      [{ ...offer, total: 0, count: 0 }, null], [{ ...offer, count: 49 }, null], [{ ...offer, count: -1 }, null],
+      [{ ...offer, count: '12' }, null], [{ ...offer, total: 4.5 }, null],
     ];
     for (const [run, text] of cases) expect(resumeText(run as never), JSON.stringify(run)).toBe(text);
   });

@@ -31,10 +31,8 @@ describe('the run', () => {
   // "reset"; outside the app the page's own key does. Each press at a time
   // (ms), through one path or the other; how many RESETs reach the engine.
   it.each([
-    ['the menu twice, 0.8 s apart', [['menu', 0], ['menu', 800]], 1],
-    ['the key twice, 0.8 s apart', [['key', 0], ['key', 800]], 1],
-    ['one press seen by both paths', [['key', 0], ['menu', 5]], 0],
-    ['once', [['menu', 0]], 0],
+    ['the menu twice, 0.8 s apart', [['menu', 0], ['menu', 800]], 1], ['the key twice, 0.8 s apart', [['key', 0], ['key', 800]], 1],
+    ['one press seen by both paths', [['key', 0], ['menu', 5]], 0], ['once', [['menu', 0]], 0],
   ] as [string, [string, number][], number][])('RESET by the chord: %s', async (_name, presses, resets) => {
     const t = await openedScript();
     const now = vi.spyOn(Date, 'now');
@@ -88,8 +86,7 @@ describe('the update notice', () => {
     ['failure without a text', installing, { kind: 'progress', text: ' ', failed: true }, { ...failed, text: 'The update failed.' }],
     ['install again after a failure', failed, { kind: 'install' }, { ...failed, phase: 'installing', text: starting }],
     ['a new check while installing keeps installing', installing, { kind: 'available', stamp: '2026.12.07' }, { ...installing, stamp: '2026.12.07' }],
-    ['dismissed when offered', offer, { kind: 'dismiss' }, null],
-    ['dismissed after a failure', failed, { kind: 'dismiss' }, null],
+    ['dismissed when offered', offer, { kind: 'dismiss' }, null], ['dismissed after a failure', failed, { kind: 'dismiss' }, null],
     ['not dismissed while installing', installing, { kind: 'dismiss' }, installing],
     ['progress from the menu without an offer', null, { kind: 'progress', text: 'Downloading', failed: false },
       { stamp: '', phase: 'installing', text: 'Downloading' }],
@@ -99,8 +96,7 @@ describe('the update notice', () => {
   });
 
   it.each([
-    [{ available: '2026.12.06', current: '2026.12.01' }, false, offer],
-    [{ available: null, current: '2026.12.01' }, false, null],
+    [{ available: '2026.12.06', current: '2026.12.01' }, false, offer], [{ available: null, current: '2026.12.01' }, false, null],
     [{ available: '2026.12.06', current: '2026.12.01' }, true, null],
   ])('a build found at launch (%j, monitor %s) is offered at boot', async (answer, monitor, notice) => {
     const t = actions({ updateStatus: () => answer }, monitor);

@@ -135,9 +135,7 @@ describe('the technician\'s trace', () => {
 
   // trace flag, monitor, lines written
   it.each([
-    [true, false, ['painted run c 2']],
-    [true, true, ['monitor painted run c 2']],
-    [false, false, []],
+    [true, false, ['painted run c 2']], [true, true, ['monitor painted run c 2']], [false, false, []],
   ])('tracing %s on the monitor %s writes %j', (trace, monitor, lines) => {
     if (trace) (globalThis as { __tallowmarkTrace?: boolean }).__tallowmarkTrace = true;
     const frames: (() => void)[] = [];
