@@ -4,7 +4,7 @@
 import { expect, it } from 'vitest';
 import type { CueState } from '../src/bridge/types';
 import { insert, mark, memo, near, nearAll, stateWith } from './fake_bridge';
-import { $, $$, flush, keydown, keyed, mountScript, placeAt, pointer, text, usePageDom } from './page_dom';
+import { $$, $, dragged, flush, keydown, keyed, mountScript, placeAt, pointer, text, usePageDom } from './page_dom';
 
 usePageDom();
 
@@ -67,10 +67,7 @@ it('moves marks below an inserted line down with the text, and brings the pointe
   await flush();
   const page = $('.page[data-page="0"]')!;
   placeAt(page, 0, 0, 100, 102.6);
-  pointer(page, 'pointerdown', 10, 10);
-  pointer(page, 'pointermove', 30, 40);
-  pointer(page, 'pointerup', 50, 71.82);
-  await flush();
+  await dragged(page, [10, 10], [30, 40], [50, 71.82]);
   // 71.82 px down the grown page is 0.7 of it: 0.7 × 1.026 − 0.026 of the script.
   expect(t.marks.regionEdit.value?.rec).toMatchObject({ x: 0.1, y: 0.1, w: 0.4, h: near(0.7 * 1.026 - 0.026 - 0.1, 6) });
 });
@@ -81,11 +78,7 @@ it('selects a memo with a click and types in it with a second; its strip moves i
   await flush();
   placeAt($('.page[data-page="0"]')!, 0, 0, 200, 400);
   const drawn = () => $('.memo[data-memo="m"]')!;
-  const click = async () => {
-    pointer(drawn(), 'pointerdown', 150, 50);
-    pointer(drawn(), 'pointerup', 150, 50);
-    await flush();
-  };
+  const click = () => dragged(drawn(), [150, 50], [150, 50]);
   const named = () => text('[data-testid="mark-selection"]');
   await click();
   expect([drawn().classList.contains('selected'), named()]).toEqual([true, 'Selected memo: fog here']);

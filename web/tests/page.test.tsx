@@ -9,7 +9,7 @@ import { labelGutter } from '../src/state/labels';
 import { renderPixelWidth } from '../src/state/layout';
 import { cue as baseCue, settings, stateWith } from './fake_bridge';
 import {
-  $$, $, button, clicked, flush, focusedOnArrival, host, keydown as key, keyed, mountPage, mountScript, named, placeAt, pointer, text, told, usePageDom,
+  $, $$, button, clicked, dragged, flush, focusedOnArrival, host, keydown as key, keyed, mountPage, mountScript, named, placeAt, text, told, usePageDom,
 } from './page_dom';
 
 usePageDom();
@@ -279,10 +279,7 @@ describe('Cue Mode', () => {
     const page = $('.page[data-page="0"]')!;
     expect(page.className).toContain('cue-mode');
     placeAt(page, 100, 50, 400, 600);
-    const drag = () => {
-      pointer(page, 'pointerdown', 140, 290);
-      pointer(page, 'pointerup', 260, 296);
-    };
+    const drag = () => dragged(page, [140, 290], [260, 296]);
     expect([await focusedOnArrival('.cue-draft-label', drag), t.named('textRect')]).toEqual([true, [[[0, 0.1, 0.4, 0.4, 0.41, true]]]]);
     // The number is proposed, one Shift+Tab back; what is typed next is the label.
     const fields = $$<HTMLInputElement>('.cue-draft-fields input');

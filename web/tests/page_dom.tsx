@@ -90,6 +90,13 @@ export function pointer(el: Element, type: string, x: number, y: number): void {
   el.dispatchEvent(new PointerEvent(type, { clientX: x, clientY: y, button: 0, bubbles: true }));
 }
 
+// The primary button pressed at the first point, moved through the others and
+// let go at the last (client px); the page comes to rest after it.
+export async function dragged(el: Element, ...points: [number, number][]): Promise<void> {
+  points.forEach(([x, y], i) => pointer(el, i === 0 ? 'pointerdown' : i === points.length - 1 ? 'pointerup' : 'pointermove', x, y));
+  await flush();
+}
+
 // Places an element on screen; this DOM does no layout.
 export function placeAt(el: Element, left: number, top: number, width: number, height: number): void {
   el.getBoundingClientRect = () => ({ left, top, width, height, right: left + width, bottom: top + height, x: left, y: top, toJSON: () => ({}) });

@@ -4,7 +4,7 @@
 // numbers and the toolbar's File menu.
 import { expect, it } from 'vitest';
 import { doc, settings, stateWith } from './fake_bridge';
-import { $, button, clicked, flush, keyed, mountPage, mountScript, named, placeAt, pointer, text, told, usePageDom } from './page_dom';
+import { $, button, clicked, dragged, flush, keyed, mountPage, mountScript, named, placeAt, text, told, usePageDom } from './page_dom';
 
 usePageDom();
 
@@ -52,10 +52,7 @@ it('draws the crop frame with the pointer on the page it is dragged over, and Re
   expect($('.crop-bar')).not.toBeNull();
   const layer = $('.crop-layer[data-crop-page="0"]')!;
   placeAt(layer, 100, 50, 400, 500);
-  pointer(layer, 'pointerdown', 500, 550);
-  pointer(layer, 'pointermove', 300, 300);
-  pointer(layer, 'pointerup', 200, 100);
-  await flush();
+  await dragged(layer, [500, 550], [300, 300], [200, 100]);
   const frame = $('[data-testid="crop-frame"]')!.style;
   expect([frame.left, frame.top, frame.width, frame.height].map(parseFloat)).toEqual([25, 10, 75, 90].map((v) => expect.closeTo(v, 6)));
   await keyed(document.body, 'Enter');

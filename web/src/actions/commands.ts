@@ -36,33 +36,30 @@ export function createCommands({ store, bridge }: Base, a: Actions) {
   const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter } = a;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
 
+  // What the window's menu and the page's keys both ask for, by the same name.
+  // The same chord twice confirms, so RESET needs no pointer.
+  const both = new Map<string, () => void>([
+    ['go', run.go], ['back', run.back], ['reset', run.resetChord], ['nextCue', () => run.stepStandby(1)], ['prevCue', () => run.stepStandby(-1)],
+    ['onePage', () => view.setPagesPerSpread(1)], ['twoPages', () => view.setPagesPerSpread(2)],
+    ['zoomIn', () => view.zoom(1)], ['zoomOut', () => view.zoom(-1)], ['zoomFit', () => view.zoom(0)], ['fitWidth', view.fitWidth],
+    ['textLarger', () => view.stepTextSize(1)], ['textSmaller', () => view.stepTextSize(-1)],
+    ['nextPage', () => view.stepPage(1)], ['prevPage', () => view.stepPage(-1)], ['find', view.openFind], ['gotoPage', view.openGoTo],
+    ['cueMode', cueMode.toggle], ['deleteCue', selection.remove], ['insertLine', inserts.command],
+  ]);
+
   const commands = {
     menuCommand(command: string, value?: string): void {
+      const shared = both.get(command);
+      if (shared) return shared();
       switch (command) {
-        case 'go': return run.go();
-        case 'back': return run.back();
-        case 'reset': return run.resetChord();
         case 'open': void documents.openPanel(); return;
         case 'closeScript': void documents.closeScript(); return;
-        case 'onePage': return view.setPagesPerSpread(1);
-        case 'twoPages': return view.setPagesPerSpread(2);
-        case 'zoomIn': return view.zoom(1);
-        case 'zoomOut': return view.zoom(-1);
-        case 'zoomFit': return view.zoom(0);
-        case 'fitWidth': return view.fitWidth();
-        case 'textLarger': return view.stepTextSize(1);
-        case 'textSmaller': return view.stepTextSize(-1);
-        case 'nextPage': return view.stepPage(1);
-        case 'prevPage': return view.stepPage(-1);
         case 'theme': return sheets.setTheme(value);
         case 'dim': return sheets.setDimmed(!store.dimmed.peek());
         case 'recentsCleared':
           if (store.settings.peek()) store.settings.value = { ...store.settings.peek()!, recentDocuments: [] };
           return;
         case 'toggleSidebar': return view.toggleSidebar();
-        case 'find': return view.openFind();
-        case 'cueMode': return cueMode.toggle();
-        case 'deleteCue': return selection.remove();
         case 'duplicateCue': return selection.duplicate();
         case 'renumber': return documents.renumber();
         case 'undo': return documents.undo();
@@ -70,14 +67,10 @@ export function createCommands({ store, bridge }: Base, a: Actions) {
         case 'cueSettings': return selection.openSheet();
         case 'shortcuts': return sheets.openPageSheet('shortcuts');
         case 'settings': return sheets.openPageSheet('settings');
-        case 'nextCue': return run.stepStandby(1);
-        case 'prevCue': return run.stepStandby(-1);
         case 'shiftPairing': return view.shiftPairing();
-        case 'gotoPage': return view.openGoTo();
         case 'save': return documents.save();
         case 'addMemo': case 'addFlag': case 'toggleMemos': void marks.menu(command); return;
         case 'exportMarkedPDF': return exporter.exportMarked();
-        case 'insertLine': return inserts.command();
         // The file, crop and page tools; a command no one knows is ignored.
         default: tools.menuCommand(command); return;
       }
@@ -85,38 +78,19 @@ export function createCommands({ store, bridge }: Base, a: Actions) {
 
     key(action: KeyAction): void {
       if (marks.key(action)) return;
+      const shared = both.get(action);
+      if (shared) return shared();
       switch (action) {
-        case 'go': return run.go();
-        case 'back': return run.back();
         case 'escape': return commands.escape();
-        // The same chord twice confirms, so RESET needs no pointer.
-        case 'reset': return run.resetChord();
-        case 'nextPage': return view.stepPage(1);
-        case 'prevPage': return view.stepPage(-1);
-        case 'onePage': return view.setPagesPerSpread(1);
-        case 'twoPages': return view.setPagesPerSpread(2);
-        case 'zoomIn': return view.zoom(1);
-        case 'zoomOut': return view.zoom(-1);
-        case 'zoomFit': return view.zoom(0);
-        case 'fitWidth': return view.fitWidth();
-        case 'textLarger': return view.stepTextSize(1);
-        case 'textSmaller': return view.stepTextSize(-1);
-        case 'find': return view.openFind();
-        case 'cueMode': return cueMode.toggle();
-        case 'gotoPage': return view.openGoTo();
         case 'exportMarked': return exporter.exportMarked();
-        case 'nextCue': return run.stepStandby(1);
-        case 'prevCue': return run.stepStandby(-1);
         case 'selectNext': return selection.step(1);
         case 'selectPrev': return selection.step(-1);
-        case 'deleteCue': return selection.remove();
         case 'editLabel': return selection.editLabel();
         case 'lineCursor': void cursor.key(); return;
         case 'cursorUp': void cursor.move('up'); return;
         case 'cursorDown': void cursor.move('down'); return;
         case 'cursorHome': void cursor.move('home'); return;
         case 'cursorEnd': void cursor.move('end'); return;
-        case 'insertLine': return inserts.command();
         case 'deleteInsert': return inserts.remove();
         case 'editInsert': void inserts.edit(); return;
         case 'selectInsert': return inserts.selectNext();
