@@ -15,21 +15,17 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } from './harness.mjs';
 import * as s from './scenarios.mjs';
-import * as marks from './scenarios_marks.mjs';
-import * as exp from './scenarios_export.mjs';
+import { exportMarked } from './scenarios_export.mjs';
+import { pageNotesAndCrop } from './scenarios_files.mjs';
 import { insertLine } from './scenarios_inserts.mjs';
-import * as files from './scenarios_files.mjs';
-import * as labels from './scenarios_labels.mjs';
+import * as marks from './scenarios_marks.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
     console.log(`page_e2e: skipped, ${CHROMIUM} is not installed`);
     return SKIP;
   }
-  const hostPath = option('host');
-  const program = option('program');
-  const pageFile = option('page');
-  const out = option('out');
+  const [hostPath, program, pageFile, out] = ['host', 'program', 'page', 'out'].map((name) => option(name));
   for (const [what, path] of [['host', hostPath], ['program', program], ['page', pageFile]]) {
     if (!existsSync(path)) throw fail(`the ${what} ${path} does not exist`);
   }
@@ -38,9 +34,7 @@ async function main() {
   for (const n of readdirSync(out)) if (/^page-e2e-.*\.png$/.test(n)) rmSync(join(out, n));
 
   const work = mkdtempSync(join(tmpdir(), 'tallowmark-e2e-'));
-  const demo = join(work, 'demo');
-  const config = join(work, 'config');
-  const panels = join(work, 'panels');
+  const [demo, config, panels] = ['demo', 'config', 'panels'].map((name) => join(work, name));
   let host;
   let context;
   const pageErrors = [];
@@ -86,7 +80,7 @@ async function main() {
 
     const steps = [
       ['script opened', () => s.opened(t)],
-      ['labels clear of the words', () => labels.clearOfWords(t)],
+      ['labels clear of the words', () => s.labelsClearOfWords(t)],
       ['GO three times, BACK', () => s.goThreeTimesAndBack(t)],
       ['cue placed in Cue Mode', () => s.placeCue(t)],
       ['cue type changed', () => s.changeCueType(t)],
@@ -96,13 +90,14 @@ async function main() {
       ['closed, reopened, resumed', () => s.closeAndResume(t)],
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
       ['inserted line', () => insertLine(t)],
-      ['marks, memos and flags made', () => marks.makeMarks(t)], ['marks undone, redone, deleted', () => marks.undoRedoAndDelete(t)],
+      ['marks, memos and flags made', () => marks.makeMarks(t)],
+      ['marks undone, redone, deleted', () => marks.undoRedoAndDelete(t)],
       ['marks found after reopening', () => marks.reopenAndFind(t)],
-      ['page note, numbering and crop kept', () => files.pageNotesAndCrop(t)],
-      ['marked script exported', () => exp.exportMarked(t)],
+      ['page note, numbering and crop kept', () => pageNotesAndCrop(t)],
+      ['marked script exported', () => exportMarked(t)],
       // Last: the host hands its events to one poller at a time, so with the
       // monitor's page open as well the main page would miss some of them.
-      ['confidence monitor', () => s.monitor(t, openMonitor, labels.monitorClearOfWords)],
+      ['confidence monitor', () => s.monitor(t, openMonitor)],
     ];
     for (const [name, step] of steps) {
       const began = Date.now();

@@ -2,55 +2,10 @@
 // each takes the test's world `t` ({ page, demo, pdf, config, shot }) and fails
 // with what the operator would have seen.
 
-import { fail, firstImage, marksUntil, menu, readMarks, readRun, readSettings, waitFor } from './harness.mjs';
-
-const oneLine = (s) => s.replace(/\s+/g, ' ').trim();
-
-export function showPanel(page) {
-  return page.getByRole('complementary', { name: 'Show' });
-}
-
-// The standby part of the show panel shows the tag and the label.
-export async function standbyIs(page, tag, label) {
-  let seen = '';
-  try {
-    await waitFor(`standby ${tag}`, async () => {
-      seen = oneLine(await showPanel(page).innerText());
-      return seen.includes(`STANDBY ${tag}`) && seen.includes(label) ? true : undefined;
-    }, 5000);
-  } catch {
-    throw fail(`show panel: expected standby "${tag}" "${label}", it shows "${seen}"`);
-  }
-}
-
-async function panelSays(page, text) {
-  let seen = '';
-  try {
-    await waitFor(`"${text}" in the show panel`, async () => {
-      seen = oneLine(await showPanel(page).innerText());
-      return seen.includes(text) ? true : undefined;
-    }, 5000);
-  } catch {
-    throw fail(`show panel: expected "${text}", it shows "${seen}"`);
-  }
-}
-
-async function firedBecomes(folder, expected) {
-  const want = [...expected].sort().join(',');
-  let seen = '(no run file)';
-  try {
-    return await waitFor(`run file with fired ${want}`, () => {
-      const run = readRun(folder);
-      if (run) seen = JSON.stringify(run.fired);
-      return run && [...run.fired].sort().join(',') === want ? run : undefined;
-    }, 5000);
-  } catch {
-    throw fail(`run file: expected fired [${want}], last seen ${seen}`);
-  }
-}
-
-const marksHave = (pdf, what, test) => marksUntil(pdf, what, (m) => (m.cues ?? []).find(test),
-  (m) => (m.cues ?? []).map((c) => `${c.kind} ${c.number} ${c.label}`));
+import { fail, firstImage, menu, readMarks, readSettings } from './harness.mjs';
+import {
+  cueInMarks, drag, firedBecomes, labelsClear, middle, noResumeOffer, oneLine, panelSays, reopen, shows, standbyIs, until,
+} from './operator.mjs';
 
 export async function opened(t) {
   const total = (readMarks(t.pdf)?.cues ?? []).length;
@@ -61,25 +16,28 @@ export async function opened(t) {
   await t.shot('1-opened');
 }
 
-// The core's resume offer follows every run file write; during the show it
-// must not be offered back to the operator.
-async function noResumeOffer(page, when) {
-  if (await page.getByRole('button', { name: 'Resume' }).isVisible()) {
-    const text = oneLine(await page.getByRole('status').filter({ hasText: 'cues fired' }).first().innerText().catch(() => ''));
-    throw fail(`${when}: a banner offers to resume the run in progress ("${text}")`);
-  }
+// Cue labels never cover the script: with one page and two side by side.
+export async function labelsClearOfWords(t) {
+  const { page } = t;
+  const left = async () => page.locator('.page[data-gutter="left"]').count();
+  await labelsClear(page, 'one page');
+  await t.shot('labels-one-page');
+  await menu(page, 'twoPages');
+  await until(async () => ((await left()) > 0 ? true : undefined), 'two pages side by side: no page has its gutter on the left');
+  await labelsClear(page, 'two pages');
+  await t.shot('labels-two-pages');
+  await menu(page, 'onePage');
+  await until(async () => ((await left()) === 0 ? true : undefined), 'one page again: a gutter is still on the left');
 }
 
 export async function goThreeTimesAndBack(t) {
   const { page } = t;
   for (let i = 0; i < 3; i++) await page.keyboard.press('Enter');
   await standbyIs(page, 'SFX 4', 'Footsteps on iron stair');
-  await panelSays(page, `3 of ${t.total} fired`);
-  await panelSays(page, 'next: ');
+  await panelSays(page, `3 of ${t.total} fired`, 'next: ');
   await firedBecomes(t.demo, ['demo-1', 'demo-2', 'demo-3']);
   await noResumeOffer(page, 'after three GOs');
   await t.shot('2-three-go');
-
   await page.keyboard.press('Backspace');
   await standbyIs(page, 'LFX 3', 'Night, desk lamp');
   await panelSays(page, `2 of ${t.total} fired`);
@@ -96,33 +54,24 @@ export async function placeCue(t) {
   await page.keyboard.press('Control+e');
   const first = page.getByRole('img', { name: 'Page 1', exact: true });
   await first.scrollIntoViewIfNeeded();
-  const box = await first.boundingBox();
-  if (!box) throw fail('the first page has no image on screen');
+  const { box } = await middle(first, 'the first page image');
+  const field = page.getByRole('textbox', { name: 'Cue label' });
   // Where the words of the first page lie depends on the demo's layout: try
-  // a few heights until one has words under it.
-  let field;
+  // a few heights until one has words under it (and no cue there already).
+  let opened = false;
   for (const y of [0.55, 0.6, 0.65, 0.7, 0.52, 0.3]) {
     const top = box.y + box.height * y;
-    await page.mouse.move(box.x + box.width * 0.15, top);
-    await page.mouse.down();
-    await page.mouse.move(box.x + box.width * 0.3, top, { steps: 4 });
-    await page.mouse.up();
-    try {
-      field = page.getByRole('textbox', { name: 'Cue label' });
-      await field.waitFor({ state: 'visible', timeout: 1500 });
-      break;
-    } catch {
-      field = undefined;  // no words under that line, or a cue already there
-    }
+    await drag(page, { x: box.x + box.width * 0.15, y: top }, { x: box.x + box.width * 0.3, y: top }, { steps: 4 });
+    if ((opened = await field.waitFor({ state: 'visible', timeout: 1500 }).then(() => true, () => false))) break;
   }
-  if (!field) {
+  if (!opened) {
     await t.shot('failed');
     throw fail('Cue Mode: no label field opened after a drag on the first page');
   }
   await field.click();
   await page.keyboard.type(label);
   await page.keyboard.press('Enter');
-  const cue = await marksHave(t.pdf, `a cue labelled "${label}"`, (c) => c.label === label);
+  const cue = await cueInMarks(t.pdf, `a cue labelled "${label}"`, (c) => c.label === label);
   if (cue.page !== 0) throw fail(`marks file: the placed cue is on page index ${cue.page}, it was dragged on the first page (0)`);
   t.placed = cue;
   await t.shot('4-cue-placed');
@@ -135,24 +84,16 @@ export async function changeCueType(t) {
   const kind = types.find((k) => k && k !== placed.kind);
   if (!kind) throw fail(`settings: no cue type other than "${placed.kind}" to change to (${types.join(', ')})`);
   // A click on the box selects it; the menu's Cue Settings opens the sheet.
-  const cueBox = page.locator(`[data-cue="${placed.id}"]`);
-  const box = await cueBox.boundingBox();
-  if (!box) throw fail(`the placed cue ${placed.number} has no box on the page`);
-  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+  const { x, y } = await middle(page.locator(`[data-cue="${placed.id}"]`), `the placed cue ${placed.number}`);
+  await page.mouse.click(x, y);
   await menu(page, 'cueSettings');
   const sheet = page.getByRole('dialog', { name: 'Cue settings' });
-  try {
-    await sheet.waitFor({ state: 'visible', timeout: 3000 });
-  } catch {
-    throw fail('Cue Settings: no sheet opened for the selected cue');
-  }
+  await shows(sheet, 'Cue Settings: no sheet opened for the selected cue');
   await sheet.getByLabel('Type').selectOption(kind);
   await t.shot('5-cue-settings');
   await sheet.getByRole('button', { name: 'Save' }).click();
-  await marksHave(t.pdf, `the cue "${placed.label}" with the type ${kind}`, (c) => c.id === placed.id && c.kind === kind);
-  await sheet.waitFor({ state: 'hidden', timeout: 3000 }).catch(() => {
-    throw fail('Cue Settings: the sheet stayed open after Save');
-  });
+  await cueInMarks(t.pdf, `the cue "${placed.label}" with the type ${kind}`, (c) => c.id === placed.id && c.kind === kind);
+  await shows(sheet, 'Cue Settings: the sheet stayed open after Save', 3000, 'hidden');
   await page.keyboard.press('Control+e');  // out of Cue Mode
   // The run is untouched by editing.
   await standbyIs(page, 'LFX 3', 'Night, desk lamp');
@@ -167,29 +108,27 @@ export async function placeCueByKeys(t) {
   const label = 'E2E keyboard cue';
   await page.keyboard.press('Control+e');
   await page.keyboard.press('n');
-  const outline = page.locator('.line-cursor');
-  await outline.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('line cursor: n in Cue Mode showed no outline'); });
-  const first = await page.getByTestId('line-cursor').innerText();
+  await shows(page.locator('.line-cursor'), 'line cursor: n in Cue Mode showed no outline');
+  const first = oneLine(await page.getByTestId('line-cursor').innerText());
   await page.keyboard.press('ArrowDown');
   await page.keyboard.press('ArrowDown');
   let said = '';
-  await waitFor('the line cursor two lines down', async () => {
+  await until(async () => {
     said = oneLine(await page.getByTestId('line-cursor').innerText());
-    return said && said !== oneLine(first) && /^Page \S+, line \d+: /.test(said) ? true : undefined;
-  }, 3000).catch(() => { throw fail(`line cursor: Down did not move it (it names "${said}", it started on "${oneLine(first)}")`); });
+    return said && said !== first && /^Page \S+, line \d+: /.test(said) ? true : undefined;
+  }, () => `line cursor: Down did not move it (it names "${said}", it started on "${first}")`, 3000);
   await t.shot('5b-line-cursor');
   await page.keyboard.press('n');
   const field = page.getByRole('textbox', { name: 'Cue label' });
-  await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail(`line cursor: n placed no cue on "${said}"`); });
-  const focused = await field.evaluate((el) => el === document.activeElement);
-  if (!focused) throw fail('line cursor: the label field of the placed cue does not have the focus');
+  await shows(field, `line cursor: n placed no cue on "${said}"`);
+  if (!(await field.evaluate((el) => el === document.activeElement))) throw fail('line cursor: the label field of the placed cue does not have the focus');
   await page.keyboard.type(label);
   await page.keyboard.press('Enter');
-  const cue = await marksHave(t.pdf, `a cue labelled "${label}"`, (c) => c.label === label);
+  const cue = await cueInMarks(t.pdf, `a cue labelled "${label}"`, (c) => c.label === label);
   await t.shot('5c-keyboard-cue');
   await page.keyboard.press('Delete');
-  await waitFor('the keyboard cue deleted', () => ((readMarks(t.pdf)?.cues ?? []).some((c) => c.id === cue.id) ? undefined : true), 5000)
-    .catch(() => { throw fail('Delete on the new, selected cue left it in the marks file'); });
+  await until(() => ((readMarks(t.pdf)?.cues ?? []).some((c) => c.id === cue.id) ? undefined : true),
+    'Delete on the new, selected cue left it in the marks file');
   await page.keyboard.press('Control+e');  // out of Cue Mode
   await standbyIs(page, 'LFX 3', 'Night, desk lamp');
 }
@@ -201,30 +140,25 @@ export async function find(t) {
   const phrase = 'Rain hammers';
   await page.keyboard.press('Control+f');
   const field = page.getByRole('searchbox', { name: 'Find in script' });
-  try {
-    await field.waitFor({ state: 'visible', timeout: 3000 });
-  } catch {
-    throw fail('Find: Ctrl+F opened no find field');
-  }
+  await shows(field, 'Find: Ctrl+F opened no find field');
   await field.fill(phrase);
   const bar = page.getByRole('search');
-  await waitFor(`hits for "${phrase}"`, async () => (/\bhits?\b/.test(await bar.innerText()) ? true : undefined), 5000)
-    .catch(async () => { throw fail(`Find: no hits reported for "${phrase}", the bar shows "${oneLine(await bar.innerText())}"`); });
+  const says = async (pattern, problem) => until(async () => (pattern.test(await bar.innerText()) ? true : undefined),
+    async () => `Find: ${problem}, the bar shows "${oneLine(await bar.innerText())}"`);
+  await says(/\bhits?\b/, `no hits reported for "${phrase}"`);
   await field.press('Enter');
-  await waitFor('the first hit selected', async () => (/\b1 of \d+/.test(await bar.innerText()) ? true : undefined), 5000)
-    .catch(async () => { throw fail(`Find: Enter did not step to a hit, the bar shows "${oneLine(await bar.innerText())}"`); });
-  const hit = page.locator('.find-hit');
-  const where = await waitFor('the hit drawn on its page', async () => {
-    const b = await hit.boundingBox().catch(() => null);
+  await says(/\b1 of \d+/, 'Enter did not step to a hit');
+  const where = await until(async () => {
+    const b = await page.locator('.find-hit').boundingBox().catch(() => null);
     return b && b.width > 0 && b.height > 0 ? b : undefined;
-  }, 5000).catch(() => { throw fail('Find: the hit is not highlighted on any page'); });
+  }, 'Find: the hit is not highlighted on any page');
   const view = page.viewportSize();
   if (where.y < 0 || where.y + where.height > view.height) {
     throw fail(`Find: the highlighted hit is off screen (at y ${Math.round(where.y)} of ${view.height})`);
   }
   await t.shot('6-find');
   await field.press('Escape');
-  await bar.waitFor({ state: 'hidden', timeout: 3000 }).catch(() => { throw fail('Find: Escape left the find bar open'); });
+  await shows(bar, 'Find: Escape left the find bar open', 3000, 'hidden');
 }
 
 // The Settings sheet: one field changed, the core keeps it in the settings file
@@ -234,60 +168,45 @@ export async function changeSetting(t) {
   const px = 20;
   await menu(page, 'settings');
   const sheet = page.getByRole('dialog', { name: 'Settings' });
-  try {
-    await sheet.waitFor({ state: 'visible', timeout: 3000 });
-  } catch {
-    throw fail('Settings: the menu opened no Settings sheet');
-  }
+  await shows(sheet, 'Settings: the menu opened no Settings sheet');
   const field = sheet.getByLabel('Cue label size (px)');
   await field.fill(String(px));
   await field.press('Enter');
   let seen;
-  await waitFor('the label size in the settings file', () => {
-    seen = readSettings(t.config)?.cueLabelFontPx;
-    return seen === px ? true : undefined;
-  }, 5000).catch(() => { throw fail(`settings file: expected cueLabelFontPx ${px}, found ${seen}`); });
+  await until(() => ((seen = readSettings(t.config)?.cueLabelFontPx) === px ? true : undefined),
+    () => `settings file: expected cueLabelFontPx ${px}, found ${seen}`);
   await t.shot('7-settings');
   await page.keyboard.press('Escape');
-  await sheet.waitFor({ state: 'hidden', timeout: 3000 }).catch(() => { throw fail('Settings: Escape left the sheet open'); });
+  await shows(sheet, 'Settings: Escape left the sheet open', 3000, 'hidden');
+  await labelsAt(page, px, 'after the size was set');
+}
+
+async function labelsAt(page, px, when) {
   const size = await page.locator('.cue-label').first().evaluate((e) => getComputedStyle(e).fontSize);
-  if (size !== `${px}px`) throw fail(`cue labels: drawn at ${size} after the size was set to ${px} px`);
+  if (size !== `${px}px`) throw fail(`cue labels: drawn at ${size} ${when}, the setting is ${px} px`);
 }
 
 async function resumeFromBanner(t, text) {
   const { page } = t;
   const banner = page.getByRole('status').filter({ has: page.getByRole('button', { name: 'Resume' }) });
-  try {
-    await banner.waitFor({ state: 'visible', timeout: 8000 });
-  } catch {
-    throw fail('reopened script: no banner offering to resume the saved run');
-  }
+  await shows(banner, 'reopened script: no banner offering to resume the saved run', 8000);
   const said = oneLine(await banner.innerText());
   if (!said.includes(text)) throw fail(`resume banner: expected "${text}", it says "${said}"`);
   await t.shot(t.restarted ? '9-restart-banner' : '8-resume-banner');
   await banner.getByRole('button', { name: 'Resume' }).click();
-  await banner.waitFor({ state: 'hidden', timeout: 3000 }).catch(() => { throw fail('resume banner: still shown after Resume'); });
+  await shows(banner, 'resume banner: still shown after Resume', 3000, 'hidden');
 }
 
 // Close the script, open it again from the recent scripts, resume from the
 // banner: the run continues where it was.
 export async function closeAndResume(t) {
-  const { page } = t;
-  await menu(page, 'closeScript');
-  const recents = page.getByRole('region', { name: 'Recent scripts' });
-  try {
-    await recents.waitFor({ state: 'visible', timeout: 5000 });
-  } catch {
-    throw fail('closed script: the start view lists no recent scripts');
-  }
-  await recents.getByRole('button', { name: t.pdfName }).click();
-  await firstImage(page).catch(() => { throw fail('reopened script: no page image within 30 s'); });
+  await reopen(t);
   await resumeFromBanner(t, `2 of ${t.total + 1} cues fired, standby 3 Night, desk lamp`);
-  await standbyIs(page, 'LFX 3', 'Night, desk lamp');
-  await page.keyboard.press('Enter');
-  await standbyIs(page, 'SFX 4', 'Footsteps on iron stair');
+  await standbyIs(t.page, 'LFX 3', 'Night, desk lamp');
+  await t.page.keyboard.press('Enter');
+  await standbyIs(t.page, 'SFX 4', 'Footsteps on iron stair');
   await firedBecomes(t.demo, ['demo-1', 'demo-2', 'demo-3']);
-  await noResumeOffer(page, 'after a GO on the resumed run');
+  await noResumeOffer(t.page, 'after a GO on the resumed run');
 }
 
 // The host ends and starts again with the same script and settings folder, as
@@ -297,13 +216,12 @@ export async function restartAndResume(t, restart) {
   t.restarted = true;
   await resumeFromBanner(t, `3 of ${t.total + 1} cues fired, standby 4 Footsteps on iron stair`);
   await standbyIs(t.page, 'SFX 4', 'Footsteps on iron stair');
-  const size = await t.page.locator('.cue-label').first().evaluate((e) => getComputedStyle(e).fontSize);
-  if (size !== '20px') throw fail(`after a restart the cue labels are drawn at ${size}, the setting was 20 px`);
+  await labelsAt(t.page, 20, 'after a restart');
 }
 
 // The confidence monitor: nothing to press or type into, the standby cue's
-// number and label large enough to read across a booth.
-export async function monitor(t, openMonitor, labelsClear) {
+// number and label large enough to read across a booth, its labels clear of the words.
+export async function monitor(t, openMonitor) {
   // Whatever the evening left in standby, the monitor shows the same cue.
   const tag = oneLine(await t.page.locator('.show-panel .standby-tag').innerText());
   const label = oneLine(await t.page.locator('.show-panel .standby-label').innerText());
@@ -311,26 +229,21 @@ export async function monitor(t, openMonitor, labelsClear) {
   const page = await openMonitor();
   const strip = page.getByText('STANDBY', { exact: true }).locator('..');
   let seen = '';
-  await waitFor('the monitor standby', async () => {
+  await until(async () => {
     seen = oneLine(await strip.innerText().catch(() => ''));
     return seen.includes(tag) && seen.includes(label) ? true : undefined;
-  }, 8000).catch(() => { throw fail(`monitor: expected standby "${tag} ${label}", it shows "${seen}"`); });
+  }, () => `monitor: expected standby "${tag} ${label}", it shows "${seen}"`, 8000);
   const controls = await page.locator('button, input, select, textarea, [contenteditable="true"]').count();
   if (controls > 0) throw fail(`monitor: ${controls} editing controls shown, expected none`);
-  const sizes = await strip.evaluate((el, [tag, label]) => {
-    const px = (text) => {
-      const walker = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
-      for (let n = walker.nextNode(); n; n = walker.nextNode()) {
-        if (n.textContent.includes(text)) return parseFloat(getComputedStyle(n.parentElement).fontSize);
-      }
-      return 0;
-    };
-    return { tag: px(tag), label: px(label) };
-  }, [tag, label]);
-  if (sizes.tag < 48 || sizes.label < 28) {
-    throw fail(`monitor: standby drawn at ${sizes.tag}px (number) and ${sizes.label}px (label), expected large (48/28 px or more)`);
+  const sizes = await strip.evaluate((el, texts) => texts.map((text) => {
+    const walker = document.createTreeWalker(el, NodeFilter.SHOW_TEXT);
+    for (let n = walker.nextNode(); n; n = walker.nextNode()) if (n.textContent.includes(text)) return parseFloat(getComputedStyle(n.parentElement).fontSize);
+    return 0;
+  }), [tag, label]);
+  if (sizes[0] < 48 || sizes[1] < 28) {
+    throw fail(`monitor: standby drawn at ${sizes[0]}px (number) and ${sizes[1]}px (label), expected large (48/28 px or more)`);
   }
   await firstImage(page).catch(() => { throw fail('monitor: no page image within 30 s'); });
-  await labelsClear(page);
+  await labelsClear(page, 'monitor');
   await t.shot('10-monitor', page);
 }

@@ -8,7 +8,8 @@
 import { execFileSync } from 'node:child_process';
 import { existsSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { fail, menu, waitFor } from './harness.mjs';
+import { fail, menu } from './harness.mjs';
+import { call, goToPage, until } from './operator.mjs';
 
 const PAGE = 2;
 const LABEL = 'Export check';
@@ -26,15 +27,12 @@ export function readPPM(bytes) {
     return s;
   };
   if (token() !== 'P6') throw fail('pdftoppm did not write a binary PPM');
-  const width = Number(token());
-  const height = Number(token());
-  const max = Number(token());
+  const [width, height, max] = [token(), token(), token()].map(Number);
   pos++;  // the one white space before the pixels
   if (max !== 255) throw fail(`PPM with maximum ${max}, expected 255`);
   const data = bytes.subarray(pos);
   const at = (x, y) => {
-    const xi = Math.round(x);
-    const yi = Math.round(y);
+    const [xi, yi] = [Math.round(x), Math.round(y)];
     if (xi < 0 || yi < 0 || xi >= width || yi >= height) return [255, 255, 255];
     const i = 3 * (yi * width + xi);
     return [data[i], data[i + 1], data[i + 2]];
@@ -44,10 +42,6 @@ export function readPPM(bytes) {
 
 // How strongly a pixel shows the cue colour (#d8391d) rather than black text or paper.
 const redness = ([r, g, b]) => r - (g + b) / 2;
-
-async function call(page, name, args = []) {
-  return page.evaluate(([n, a]) => window.webkit.messageHandlers[n].postMessage(a), [name, args]);
-}
 
 function tool(cmd, args) {
   return execFileSync(cmd, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
@@ -67,8 +61,7 @@ async function markPage(t) {
   if (!Array.isArray(lines) || lines.length < 12) throw fail(`pageLines(${PAGE}) answered ${JSON.stringify(lines)?.slice(0, 80)}`);
   const [cueLine, cutLine, hideLine, insertLine] = [lines[2], lines[4], lines[6], lines[9]];
   const box = ([x, y, w, h]) => ({ page: PAGE, x, y, w, h });
-  await call(page, 'upsertMark', [{ id: 'exp-cut', kind: 'cut', ...box(cutLine) }]);
-  await call(page, 'upsertMark', [{ id: 'exp-hide', kind: 'hide', ...box(hideLine) }]);
+  for (const [kind, line] of [['cut', cutLine], ['hide', hideLine]]) await call(page, 'upsertMark', [{ id: `exp-${kind}`, kind, ...box(line) }]);
   const afterY = insertLine[1] + insertLine[3];
   await call(page, 'upsertInsert', [{
     id: 'exp-ins', text: INSERTED, page: PAGE, afterY, lineMidY: afterY + insertLine[3] / 2, lineH: insertLine[3], x: insertLine[0],
@@ -87,10 +80,10 @@ async function markPage(t) {
 
 async function statusSays(page, text) {
   let seen = '';
-  await waitFor(`"${text}"`, async () => {
+  await until(async () => {
     seen = (await page.locator('.show-panel [role="status"]').allInnerTexts().catch(() => [])).join(' | ');
     return seen.includes(text) ? true : undefined;
-  }, 20000).catch(() => { throw fail(`expected "${text}" under the show panel, it shows "${seen}"`); });
+  }, () => `expected "${text}" under the show panel, it shows "${seen}"`, 20000);
 }
 
 export async function exportMarked(t) {
@@ -103,7 +96,7 @@ export async function exportMarked(t) {
   const aspect = doc.aspects[PAGE];
 
   // The page with the cue in view, as the operator sees it before exporting.
-  await page.evaluate((p) => window.__tallowmarkEvent('pageCommand', { value: p + 1, relative: false }), PAGE);
+  await goToPage(page, PAGE + 1);
   const cueSel = `.page[data-page="${PAGE}"] .cue[data-cue="exp-x1"]`;
   const insertCueSel = `.page[data-page="${PAGE}"] .cue[data-cue="exp-on-insert"]`;
   const labelSel = `.page[data-page="${PAGE}"] .cue-label[title="${LABEL}"]`;

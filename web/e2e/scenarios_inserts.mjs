@@ -1,38 +1,41 @@
 // Inserted lines, as an operator adds one to the demo script: a line typed
-// below a line of the first page opens room (the cues below move down), a
+// below a line of the second page opens room (the cues below move down), a
 // cue placed on it, undo and redo, the script closed and opened again with
-// the line still there, and the line removed with its cue.
+// the line still there, the line removed with its cue; then a line inserted
+// inside a line, its words moved right and the page kept its height.
 
-import { fail, firstImage, marksUntil, menu, readMarks, readSettings, waitFor } from './harness.mjs';
-
-const near = (a, b, slack) => Math.abs(a - b) <= slack;
+import { fail, marksUntil, menu, readMarks, readSettings } from './harness.mjs';
+import { cueMode, drag, goToPage, near, reopen, shows } from './operator.mjs';
 
 const insertsUntil = (t, what, test) => marksUntil(t.pdf, what, test,
   (m) => ({ inserts: m.inserts ?? [], cues: (m.cues ?? []).filter((c) => c.insertID).map((c) => c.id) }));
+const gone = (id) => (list) => ((list ?? []).some((x) => x.id === id) ? undefined : true);
 
 // The second page: a full page of dialogue with cues all down it.
 const secondPage = (page) => page.locator('.page[data-page="1"]');
 
 async function toSecondPage(page) {
-  await page.evaluate(() => window.__tallowmarkEvent('pageCommand', { value: 2 }));
+  await goToPage(page, 2);
   await secondPage(page).waitFor({ state: 'visible', timeout: 3000 });
 }
 
-// Each cue box of the first page: its id and top, px.
+// Each cue box of the second page: its id and top, px.
 function cueTops(page) {
   return secondPage(page).evaluate((p) => Object.fromEntries(
     [...p.querySelectorAll('.cue[data-cue]')].map((c) => [c.getAttribute('data-cue'), c.getBoundingClientRect().top - p.getBoundingClientRect().top]),
   ));
 }
 
-async function cueMode(page, on) {
-  const now = (await page.locator('.page.cue-mode').count()) > 0;
-  if (now !== on) await page.keyboard.press('Control+e');
+// Types `text` into the inserted line's field and keeps it; answers the record.
+async function typeLine(t, text, problem) {
+  await shows(t.page.getByRole('textbox', { name: 'Inserted line' }), problem);
+  await t.page.keyboard.type(text);
+  await t.page.keyboard.press('Enter');
+  return insertsUntil(t, `an inserted line "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
 }
 
 export async function insertLine(t) {
   const { page } = t;
-  const text = 'E2E inserted line';
   const label = 'E2E insert cue';
   // One page at a time, so the line cursor starts on that page.
   await page.keyboard.press('Control+1');
@@ -40,21 +43,15 @@ export async function insertLine(t) {
   const before = await secondPage(page).boundingBox();
   const topsBefore = await cueTops(page);
 
-  // The line cursor on a line of the first page; i opens the field below it.
+  // The line cursor on a line of the page; i opens the field below it.
   await cueMode(page, true);
   await page.keyboard.press('n');
-  await page.locator('.line-cursor').waitFor({ state: 'visible', timeout: 3000 })
-    .catch(() => { throw fail('insert: n in Cue Mode showed no line cursor'); });
+  await shows(page.locator('.line-cursor'), 'insert: n in Cue Mode showed no line cursor');
   for (let i = 0; i < 4; i++) await page.keyboard.press('ArrowDown');
   await page.keyboard.press('i');
-  const field = page.getByRole('textbox', { name: 'Inserted line' });
-  await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: i with the line cursor opened no field'); });
-  await page.keyboard.type(text);
-  await page.keyboard.press('Enter');
-  const marks = await insertsUntil(t, `an inserted line "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
-  const insert = marks;
+  const insert = await typeLine(t, 'E2E inserted line', 'insert: i with the line cursor opened no field');
   const room = page.locator(`.insert-room[data-insert="${insert.id}"]`);
-  await room.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: the sent line is not drawn on the page'); });
+  await shows(room, 'insert: the sent line is not drawn on the page');
 
   // The page grew by one inserted row; cues below the line moved down by it, those above stayed.
   const after = await secondPage(page).boundingBox();
@@ -63,26 +60,20 @@ export async function insertLine(t) {
     throw fail(`insert: the page grew by ${(after.height - before.height).toFixed(1)} px, one inserted row is ${roomPx.toFixed(1)} px`);
   const topsAfter = await cueTops(page);
   const split = insert.afterY * before.height;
-  let below = 0;
-  for (const [id, top] of Object.entries(topsBefore)) {
-    if (!(id in topsAfter)) continue;
+  const below = Object.entries(topsBefore).filter(([id, top]) => {
     const moved = topsAfter[id] - top;
     const want = top > split ? roomPx : 0;
-    if (!near(moved, want, 2)) throw fail(`insert: cue ${id} moved ${moved.toFixed(1)} px, expected ${want.toFixed(1)}`);
-    if (top > split) below++;
-  }
-  if (below === 0) throw fail('insert: no cue of the first page lies below the inserted line to show the room');
+    if (id in topsAfter && !near(moved, want, 2)) throw fail(`insert: cue ${id} moved ${moved.toFixed(1)} px, expected ${want.toFixed(1)}`);
+    return id in topsAfter && top > split;
+  });
+  if (below.length === 0) throw fail('insert: no cue of the page lies below the inserted line to show the room');
 
   // A drag over the inserted words places a cue on the line.
-  const words = room.locator('.insert-text > div').first();
-  const box = await words.boundingBox();
+  const box = await room.locator('.insert-text > div').first().boundingBox();
   if (!box) throw fail('insert: the inserted text has no box');
-  await page.mouse.move(box.x + 4, box.y + box.height / 2);
-  await page.mouse.down();
-  await page.mouse.move(box.x + box.width * 0.5, box.y + box.height / 2, { steps: 4 });
-  await page.mouse.up();
+  await drag(page, { x: box.x + 4, y: box.y + box.height / 2 }, { x: box.x + box.width * 0.5, y: box.y + box.height / 2 }, { steps: 4 });
   const labelField = page.getByRole('textbox', { name: 'Cue label' });
-  await labelField.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: a drag over the inserted words opened no cue'); });
+  await shows(labelField, 'insert: a drag over the inserted words opened no cue');
   await labelField.click();
   await page.keyboard.type(label);
   await page.keyboard.press('Enter');
@@ -94,40 +85,27 @@ export async function insertLine(t) {
   if (!cueBox || !roomBox || cueBox.y < roomBox.y - 1 || cueBox.y + cueBox.height > roomBox.y + roomBox.height + 1)
     throw fail('insert: the cue on the inserted line is not drawn in its room');
   await t.shot('insert');
-
   await menu(page, 'undo');
   await insertsUntil(t, 'the cue on the line undone', (m) => (onLine(m) ? undefined : true));
   await menu(page, 'redo');
   await insertsUntil(t, 'the cue on the line redone', onLine);
 
-  // Closed and opened again: the line and its cue are read back.
+  // Closed and opened again, the run resumed where it was: the line and its cue are read back.
   await cueMode(page, false);
-  await menu(page, 'closeScript');
-  await page.getByRole('region', { name: 'Recent scripts' }).getByRole('button', { name: t.pdfName }).click();
-  await firstImage(page).catch(() => { throw fail('insert: reopened script shows no page image'); });
-  // The run goes on where it was.
-  const resume = page.getByRole('button', { name: 'Resume' });
-  if (await resume.waitFor({ state: 'visible', timeout: 5000 }).then(() => true, () => false)) {
-    await resume.click();
-    await resume.waitFor({ state: 'hidden', timeout: 3000 });
-    // Resume brings the view to the standby cue; the page is asked for after it.
-    await page.waitForTimeout(300);
-  }
+  await reopen(t, { resume: true });
   await toSecondPage(page);
-  await room.waitFor({ state: 'visible', timeout: 5000 }).catch(() => { throw fail('insert: the line is gone after the script was opened again'); });
-  await page.locator(`[data-cue="${cue.id}"]`).waitFor({ state: 'attached', timeout: 3000 })
-    .catch(() => { throw fail('insert: the cue on the line is gone after the script was opened again'); });
+  await shows(room, 'insert: the line is gone after the script was opened again', 5000);
+  await shows(page.locator(`[data-cue="${cue.id}"]`), 'insert: the cue on the line is gone after the script was opened again', 3000, 'attached');
 
   // Selected with a click and removed with Delete: its cue goes with it.
   await cueMode(page, true);
   await room.scrollIntoViewIfNeeded();
   const again = await room.locator('.insert-text > div').first().boundingBox();
   await page.mouse.click(again.x + again.width - 3, again.y + again.height / 2);
-  await page.locator('.insert-selected').waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: a click on the line did not select it'); });
+  await shows(page.locator('.insert-selected'), 'insert: a click on the line did not select it');
   await page.keyboard.press('Delete');
-  await insertsUntil(t, 'the line and its cue removed', (m) =>
-    ((m.inserts ?? []).some((i) => i.id === insert.id) || (m.cues ?? []).some((c) => c.id === cue.id) ? undefined : true));
-  await room.waitFor({ state: 'detached', timeout: 3000 }).catch(() => { throw fail('insert: the removed line is still drawn'); });
+  await insertsUntil(t, 'the line and its cue removed', (m) => gone(insert.id)(m.inserts) && gone(cue.id)(m.cues));
+  await shows(room, 'insert: the removed line is still drawn', 3000, 'detached');
   await insideLine(t);
   await cueMode(page, false);
   await page.keyboard.press('Control+2');
@@ -137,30 +115,25 @@ export async function insertLine(t) {
 // move right to make room, the page keeps its height.
 async function insideLine(t) {
   const { page } = t;
-  const text = 'softly';
   // A cue inside a line that ends well before the page's edge (labelX is where its line ends).
-  const cues = (readMarks(t.pdf)?.cues ?? []).filter((c) => c.page === 1 && c.x > 0.2 && c.labelX > 0 && c.labelX < 0.85);
-  const host = cues[0];
+  const host = (readMarks(t.pdf)?.cues ?? []).find((c) => c.page === 1 && c.x > 0.2 && c.labelX > 0 && c.labelX < 0.85);
   if (!host) throw fail('insert: no cue of the second page lies inside a line to insert beside');
   const box = page.locator(`[data-cue="${host.id}"]`);
   await box.scrollIntoViewIfNeeded();
   const at = await box.boundingBox();
   const before = await secondPage(page).boundingBox();
-  const labelBefore = await page.locator('.cue-label', { hasText: host.label }).boundingBox();
+  const hostLabel = page.locator('.cue-label', { hasText: host.label });
+  const labelBefore = await hostLabel.boundingBox();
   await page.getByRole('button', { name: 'Insert Line' }).click();
   // The word after the cue's words.
   await page.mouse.click(at.x + at.width + 12, at.y + at.height / 2);
-  const field = page.getByRole('textbox', { name: 'Inserted line' });
-  await field.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: a click with Insert Line on opened no field'); });
-  await page.keyboard.type(text);
-  await page.keyboard.press('Enter');
-  const insert = await insertsUntil(t, `an inserted "${text}"`, (m) => (m.inserts ?? []).find((i) => i.text === text));
-  if (!(insert.lineMidY < insert.afterY)) throw fail(`insert: "${text}" was not put inside the line: ${JSON.stringify(insert)}`);
+  const insert = await typeLine(t, 'softly', 'insert: a click with Insert Line on opened no field');
+  if (!(insert.lineMidY < insert.afterY)) throw fail(`insert: "softly" was not put inside the line: ${JSON.stringify(insert)}`);
   const room = page.locator(`.insert-room.inline[data-insert="${insert.id}"]`);
-  await room.waitFor({ state: 'visible', timeout: 3000 }).catch(() => { throw fail('insert: the line split for the insertion is not drawn'); });
+  await shows(room, 'insert: the line split for the insertion is not drawn');
   const after = await secondPage(page).boundingBox();
   if (!near(after.height, before.height, 1)) throw fail(`insert: an insertion inside a line changed the page's height (${before.height} -> ${after.height})`);
-  const labelAfter = await page.locator('.cue-label', { hasText: host.label }).boundingBox();
+  const labelAfter = await hostLabel.boundingBox();
   const roomBox = await room.boundingBox();
   if (labelBefore.x + labelBefore.width < before.x + before.width - 4 && !near(labelAfter.x - labelBefore.x, roomBox.width, 2))
     throw fail(`insert: the label at the line's end moved ${labelAfter.x - labelBefore.x} px, the room is ${roomBox.width} px`);
@@ -176,5 +149,5 @@ async function insideLine(t) {
   await menu(page, 'theme', theme);
   await page.mouse.click(roomBox.x + roomBox.width / 2, roomBox.y + roomBox.height / 2);
   await page.keyboard.press('Delete');
-  await insertsUntil(t, 'the insertion removed', (m) => ((m.inserts ?? []).some((i) => i.id === insert.id) ? undefined : true));
+  await insertsUntil(t, 'the insertion removed', (m) => gone(insert.id)(m.inserts));
 }

@@ -13,7 +13,7 @@ import { afterAll, beforeAll, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import { native } from '../src/bridge/native';
 import type { Cue, CueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
+import { createApp } from '../src/actions/app';
 import { applyCueState, applyRunAnswer, createStore, drawNow } from '../src/state/store';
 
 const hostPath = process.env.TALLOWMARK_PAGE_HOST ?? '';
@@ -84,7 +84,7 @@ function engineView(s: CueState) {
 it('keeps the cues and the run the core holds through a long random show', async () => {
   const frames: (() => void)[] = [];
   const store = createStore(false, { frame: (f) => void frames.push(f) });
-  const ctl = createController(store, native);
+  const { handlers } = createApp(store, native);
   const flush = () => {
     for (let i = 0; i < 5 && frames.length > 0; i++) frames.splice(0).forEach((f) => f());
     drawNow(store);
@@ -94,7 +94,7 @@ it('keeps the cues and the run the core holds through a long random show', async
     while (polling) {
       try {
         const batches = (await (await fetch(`${base}/events`)).json()) as string[];
-        for (const b of batches) for (const e of JSON.parse(b) as { name: string; payload: unknown }[]) dispatchEvent(ctl.handlers, e.name, e.payload);
+        for (const b of batches) for (const e of JSON.parse(b) as { name: string; payload: unknown }[]) dispatchEvent(handlers, e.name, e.payload);
       } catch {
         await new Promise((r) => setTimeout(r, 50));
       }

@@ -1,8 +1,8 @@
 import { effect } from '@preact/signals';
 import { render } from 'preact';
+import { createApp } from './actions/app';
 import { installEventHook } from './bridge/events';
 import { native } from './bridge/native';
-import { createController } from './state/controller';
 import { applyOverlayMetrics } from './state/labels';
 import { createStore, pageFilter } from './state/store';
 import { App } from './views/App';
@@ -11,10 +11,10 @@ import './styles.css';
 import './marks.css';
 
 const store = createStore(window.__confidenceMode === true);
-const ctl = createController(store, native);
+const app = createApp(store, native);
 // First, before anything renders or awaits: the native side sends events as
 // soon as this exists.
-installEventHook(window, ctl.handlers);
+installEventHook(window, app.handlers);
 
 const root = document.documentElement;
 applyOverlayMetrics(root);
@@ -29,12 +29,12 @@ effect(() => {
   if (reserve !== null) root.style.setProperty('--tb-reserve', `${Math.round(reserve)}px`);
 });
 // The monitor shows the same script; only the main window speaks for the menus.
-if (!store.confidence) effect(() => void ctl.reportMenuState());
+if (!store.confidence) effect(() => void app.commands.reportMenuState());
 
 render(
-  <AppContext.Provider value={{ store, ctl }}>
+  <AppContext.Provider value={{ ...app, store }}>
     <App />
   </AppContext.Provider>,
   document.getElementById('app')!,
 );
-void ctl.boot();
+void app.boot();

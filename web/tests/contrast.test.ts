@@ -34,21 +34,15 @@ describe('contrast arithmetic', () => {
 
   it('parses alpha and refuses what it cannot read', () => {
     const rows: [string, { rgb: Rgb; alpha: number } | undefined][] = [
-      ['rgb(0 0 0 / 55%)', { rgb: [0, 0, 0], alpha: 0.55 }],
-      ['rgba(10, 20, 30, 0.25)', { rgb: [10, 20, 30], alpha: 0.25 }],
-      ['  #AbC ', { rgb: [0xaa, 0xbb, 0xcc], alpha: 1 }],
-      ['#12345', undefined],
-      ['rgb(256 0 0)', undefined],
-      ['rgb(0 0 0 / 150%)', undefined],
-      ['var(--bg)', undefined],
-      ['black', undefined],
+      ['rgb(0 0 0 / 55%)', { rgb: [0, 0, 0], alpha: 0.55 }], ['rgba(10, 20, 30, 0.25)', { rgb: [10, 20, 30], alpha: 0.25 }],
+      ['  #AbC ', { rgb: [0xaa, 0xbb, 0xcc], alpha: 1 }], ['#12345', undefined], ['rgb(256 0 0)', undefined],
+      ['rgb(0 0 0 / 150%)', undefined], ['var(--bg)', undefined], ['black', undefined],
     ];
     for (const [text, want] of rows) expect(parseColorAlpha(text), text).toEqual(want);
   });
 
   it('a veil blends the encoded values', () => {
-    expect(underVeil([200, 100, 0], [0, 0, 0], 0.5)).toEqual([100, 50, 0]);
-    expect(underVeil([0, 0, 0], [255, 255, 255], 0.2)).toEqual([51, 51, 51]);
+    expect([underVeil([200, 100, 0], [0, 0, 0], 0.5), underVeil([0, 0, 0], [255, 255, 255], 0.2)]).toEqual([[100, 50, 0], [51, 51, 51]]);
     expect(underVeil([10, 20, 30], [0, 0, 0], 0)).toEqual([10, 20, 30]);
   });
 
@@ -59,10 +53,8 @@ describe('contrast arithmetic', () => {
       .veil, .other { background: red; }
       .veil { color: blue; background: rgb(0 0 0 / 40%); }`;
     const t = themeBlocks(sheet);
-    expect([...t.keys()]).toEqual(['a', 'b']);
-    expect(Object.fromEntries(t.get('a')!)).toEqual({ '--bg': '#111', '--text': 'rgb(1 2 3)' });
-    expect(t.get('b')!.get('--bg')).toBe('#222');
-    expect(ruleProperty(sheet, '.veil', 'background')).toBe('rgb(0 0 0 / 40%)');
+    expect([[...t.keys()], Object.fromEntries(t.get('a')!)]).toEqual([['a', 'b'], { '--bg': '#111', '--text': 'rgb(1 2 3)' }]);
+    expect([t.get('b')!.get('--bg'), ruleProperty(sheet, '.veil', 'background')]).toEqual(['#222', 'rgb(0 0 0 / 40%)']);
     expect(ruleProperty(sheet, '.veil', 'margin')).toBeUndefined();
   });
 });
@@ -76,15 +68,8 @@ const css = fs.readFileSync(new URL('../src/styles.css', import.meta.url), 'utf8
 // on the background, the GO button's face, and the danger colour of RESET and
 // of a failed call's message in the show panel.
 const pairs: [string, string][] = [
-  ['--text', '--bg'],
-  ['--muted', '--bg'],
-  ['--text', '--panel'],
-  ['--muted', '--panel'],
-  ['--text', '--raised'],
-  ['--accent', '--bg'],
-  ['--go-text', '--go-bg'],
-  ['--danger', '--bg'],
-  ['--danger', '--panel'],
+  ['--text', '--bg'], ['--muted', '--bg'], ['--text', '--panel'], ['--muted', '--panel'], ['--text', '--raised'], ['--accent', '--bg'],
+  ['--go-text', '--go-bg'], ['--danger', '--bg'], ['--danger', '--panel'],
 ];
 // Under the dim veil: what the operator reads and presses. The quieter, the
 // accent and the danger colours are left out: at the veil's strength 3:1

@@ -1,130 +1,289 @@
+// Cue Mode over a scripted engine: placing a cue by pointer and by the line
+// cursor, the selected cue stepped, nudged, edited and deleted, and the keys
+// that rest behind a sheet.
 import { describe, expect, it } from 'vitest';
-import type { Cue, CueState, Settings } from '../src/bridge/types';
-import { emptyCueState } from '../src/bridge/types';
-import { cue, doc, openedScript, settings } from './fake_bridge';
+import { nudgeFar, nudgeStep } from '../src/actions/selection';
+import type { Cue, Settings } from '../src/bridge/types';
+import { dispatchEvent } from '../src/bridge/events';
+import { cursorAnnouncement, firstLineBelow, lineDrag, readLines, stepLine, type LineRect } from '../src/state/line_cursor';
+import { cue, doc, nearAll, openedScript, settings, stateWith, turn, type Answers } from './fake_bridge';
 
-const flush = () => new Promise((r) => setTimeout(r, 0));
-
-const state: CueState = { ...emptyCueState, cues: [cue('a', 0, 0.2, { number: '5' }), cue('b', 0, 0.6, { number: '6' })], standbyID: 'a' };
+const cues = [cue('a', 0, 0.2, { number: '5', labelX: 0.5 }), cue('b', 0, 0.6, { number: '6' }), cue('c', 2, 0.1), cue('d', 4, 0.5)];
+const state = stateWith({ cues, standbyID: 'a' });
 const answer = { rect: [0.1, 0.4, 0.2, 0.02], text: 'storm', lineEnd: 0.7, gapL: 0.01, gapR: 0.02, lines: [] };
 const typed = { ...settings, cueSnapWords: false, cueTypes: [{ name: 'SND', color: '#0a0' }, { name: 'LX', color: '' }] } as Settings;
+const at = (x: number, y: number) => ({ x, y });
 
-async function setup(overrides = {}) {
-  return openedScript({
-    getSettings: () => typed,
-    openDocumentPath: (p: never) => doc(p, { state }),
-    textRect: () => answer,
-    upsertCue: () => 'id',
-    removeCue: () => true,
-    undo: () => ({ ...state, cues: state.cues.slice(0, 1), canRedo: true }),
-    ...overrides,
-  });
-}
+const setup = (overrides: Answers = {}) => openedScript({
+  getSettings: () => typed, textRect: () => answer, undo: () => ({ ...state, cues: cues.slice(0, 1), canRedo: true }), ...overrides,
+}, state);
 
 describe('placing a cue', () => {
   it('asks for the words with the snap setting and offers the number between its neighbours', async () => {
     const t = await setup();
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.4 }, { x: 0.3, y: 0.41 });
     // Not in Cue Mode: nothing asked.
+    await t.cueMode.placeCue(0, at(0.1, 0.4), at(0.3, 0.41));
     expect(t.named('textRect')).toEqual([]);
-
-    t.ctl.menuCommand('cueMode');
+    t.commands.menuCommand('cueMode');
     expect(t.store.menuState.value.cueMode).toBe(true);
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.4 }, { x: 0.3, y: 0.41 });
+    await t.cueMode.placeCue(0, at(0.1, 0.4), at(0.3, 0.41));
     expect(t.named('textRect')).toEqual([[[0, 0.1, 0.4, 0.3, 0.41, false]]]);
     expect(t.store.draft.value).toMatchObject({ number: '5.5', kind: 'SND', labelX: 0.7, padL: 0.01, padR: 0.02, page: 0 });
     // A second click while one is unfinished does not start another.
-    await t.ctl.placeCue(0, { x: 0.5, y: 0.5 }, { x: 0.5, y: 0.5 });
+    await t.cueMode.placeCue(0, at(0.5, 0.5), at(0.5, 0.5));
     expect(t.named('textRect')).toHaveLength(1);
   });
 
   it('Escape drops the unfinished cue unsent; Return commits the typed number and label, and that type is the next default', async () => {
     const t = await setup();
-    t.ctl.setCueMode(true);
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.4 }, { x: 0.1, y: 0.4 });
+    t.cueMode.set(true);
+    await t.cueMode.placeCue(0, at(0.1, 0.4), at(0.1, 0.4));
     expect(t.store.draft.value).not.toBeNull();
-    t.ctl.key('escape');
-    expect(t.store.draft.value).toBeNull();
-    expect(t.named('upsertCue')).toEqual([]);
+    t.commands.key('escape');
     // Cue Mode stays on for the next one.
-    expect(t.store.cueMode.value).toBe(true);
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.4 }, { x: 0.1, y: 0.4 });
+    expect([t.store.draft.value, t.named('upsertCue'), t.store.cueMode.value]).toEqual([null, [], true]);
+    await t.cueMode.placeCue(0, at(0.1, 0.4), at(0.1, 0.4));
     t.store.draft.value = { ...t.store.draft.value!, kind: 'LX' };
-    t.ctl.commitDraft(' 5.2 ', ' Thunder ');
-    await flush();
-    const [[sent]] = t.named('upsertCue') as [[Cue]];
-    expect(sent).toMatchObject({ number: '5.2', label: 'Thunder', kind: 'LX', x: 0.1, y: 0.4 });
+    t.cueMode.commitDraft(' 5.2 ', ' Thunder ');
+    await turn();
+    expect(t.sent('upsertCue')).toEqual([expect.objectContaining({ number: '5.2', label: 'Thunder', kind: 'LX', x: 0.1, y: 0.4 })]);
     expect(t.store.draft.value).toBeNull();
-    await t.ctl.placeCue(0, { x: 0.1, y: 0.9 }, { x: 0.1, y: 0.9 });
+    await t.cueMode.placeCue(0, at(0.1, 0.9), at(0.1, 0.9));
     expect(t.store.draft.value?.kind).toBe('LX');
     // An emptied number field keeps the proposal (the same words, so 5.5).
-    t.ctl.commitDraft('', '');
-    expect((t.named('upsertCue')[1][0] as Cue).number).toBe('5.5');
+    t.cueMode.commitDraft('', '');
+    expect(t.sent<Cue>('upsertCue')[1].number).toBe('5.5');
   });
 
   it('a textRect with no words, or an answer after the script changed, places nothing', async () => {
     let resolve: (v: unknown) => void = () => undefined;
     const t = await setup({ textRect: () => new Promise((r) => (resolve = r)) });
-    t.ctl.setCueMode(true);
-    const placing = t.ctl.placeCue(0, { x: 0.1, y: 0.4 }, { x: 0.1, y: 0.4 });
-    await t.ctl.openPath('/s/other.pdf');
+    t.cueMode.set(true);
+    const placing = t.cueMode.placeCue(0, at(0.1, 0.4), at(0.1, 0.4));
+    await t.documents.openPath('/s/other.pdf');
     resolve(answer);
     await placing;
-    expect(t.store.draft.value).toBeNull();
-    resolve = () => undefined;
     const t2 = await setup({ textRect: () => null });
-    t2.ctl.setCueMode(true);
-    await t2.ctl.placeCue(0, { x: 0.9, y: 0.9 }, { x: 0.9, y: 0.9 });
-    expect(t2.store.draft.value).toBeNull();
+    t2.cueMode.set(true);
+    await t2.cueMode.placeCue(0, at(0.9, 0.9), at(0.9, 0.9));
+    expect([t.store.draft.value, t2.store.draft.value]).toEqual([null, null]);
   });
 });
 
-describe('the selected cue and the edit commands', () => {
-  it('selection sets the menu state only in Cue Mode and only for a cue that exists', async () => {
+describe('the selected cue', () => {
+  it('is set only in Cue Mode and only for a cue that exists; it shows in the menu state', async () => {
     const t = await setup();
-    t.ctl.select('a');
+    t.selection.select('a');
     expect(t.store.menuState.value.hasSelection).toBe(false);
-    t.ctl.setCueMode(true);
-    t.ctl.select('a');
+    t.cueMode.set(true);
+    t.selection.select('a');
     expect(t.store.menuState.value).toMatchObject({ cueMode: true, hasSelection: true });
     // Undo takes the selected cue away: the selection goes with it.
-    t.ctl.select('b');
-    t.ctl.menuCommand('undo');
-    await flush();
-    expect(t.store.menuState.value.hasSelection).toBe(false);
-    expect(t.store.cueState.value.canRedo).toBe(true);
-    t.ctl.select('zz');
+    t.selection.select('b');
+    t.commands.menuCommand('undo');
+    await turn();
+    expect([t.store.menuState.value.hasSelection, t.store.cueState.value.canRedo]).toEqual([false, true]);
+    t.selection.select('zz');
     expect(t.store.selectedID.value).toBe('');
-    t.ctl.select('a');
-    t.ctl.menuCommand('cueMode');
+    t.selection.select('a');
+    t.commands.menuCommand('cueMode');
     expect(t.store.menuState.value).toMatchObject({ cueMode: false, hasSelection: false });
   });
 
-  it('delete, duplicate, renumber and the settings sheet act on the selected cue', async () => {
+  it('is stepped in script order from the keys, from the page being read when none is', async () => {
+    const t = await setup();
+    t.commands.key('selectNext');
+    expect(t.store.selectedID.value).toBe('');
+    t.cueMode.set(true);
+    t.documents.visiblePageChanged(1);
+    const seen = (['selectNext', 'selectNext', 'selectNext', 'selectPrev', 'selectPrev', 'selectPrev', 'selectPrev'] as const)
+      .map((k) => (t.commands.key(k), t.store.selectedID.value));
+    // From page 2 the first cue is c; no wrap at either end; the view shows the selection.
+    expect([seen, t.store.scrollRequest.value?.page]).toEqual([['c', 'd', 'd', 'c', 'b', 'a', 'a'], 0]);
+  });
+
+  it('is deleted, duplicated and renumbered, and edited in its settings sheet', async () => {
     const t = await setup({ renumberCues: () => state });
-    t.ctl.setCueMode(true);
-    t.ctl.menuCommand('deleteCue');
+    t.cueMode.set(true);
+    t.commands.menuCommand('deleteCue');
     expect(t.named('removeCue')).toEqual([]);
-    t.ctl.select('a');
-    t.ctl.menuCommand('duplicateCue');
-    await flush();
-    const [[copy]] = t.named('upsertCue') as [[Cue]];
-    expect(copy).toMatchObject({ number: '5.5', y: 0.2 });
-    expect(copy.id).not.toBe('a');
-
-    t.ctl.select('a');
-    t.ctl.menuCommand('cueSettings');
+    t.selection.select('a');
+    t.commands.menuCommand('duplicateCue');
+    await turn();
+    const [copy] = t.sent<Cue>('upsertCue');
+    expect([copy.number, copy.y, copy.id !== 'a', t.store.selectedID.value]).toEqual(['5.5', 0.2, true, copy.id]);
+    t.selection.select('a');
+    t.commands.menuCommand('cueSettings');
     expect(t.store.sheet.value?.id).toBe('a');
-    t.ctl.key('escape');
+    t.commands.key('escape');
     expect(t.store.sheet.value).toBeNull();
-    t.ctl.menuCommand('cueSettings');
-    t.ctl.commitSheet({ number: '', label: 'Rain', note: 'slow' });
-    expect(t.named('upsertCue')[1][0]).toMatchObject({ id: 'a', number: '5', label: 'Rain', note: 'slow' });
-
-    t.ctl.menuCommand('deleteCue');
-    expect(t.named('removeCue')).toEqual([['a']]);
-    expect(t.store.menuState.value.hasSelection).toBe(false);
-    t.ctl.menuCommand('renumber');
+    t.commands.menuCommand('cueSettings');
+    t.selection.commitSheet({ number: '', label: 'Rain', note: 'slow' });
+    expect(t.sent('upsertCue')[1]).toMatchObject({ id: 'a', number: '5', label: 'Rain', note: 'slow' });
+    // Left unchanged, the sheet sends nothing.
+    t.commands.menuCommand('cueSettings');
+    t.selection.commitSheet({});
+    expect(t.named('upsertCue')).toHaveLength(2);
+    t.commands.menuCommand('deleteCue');
+    expect([t.named('removeCue'), t.store.menuState.value.hasSelection]).toEqual([[['a']], false]);
+    t.commands.menuCommand('renumber');
     expect(t.named('renumberCues')).toHaveLength(1);
+  });
+
+  it('nudges add up before the engine echoes them, stay on the page, and need Cue Mode', async () => {
+    const t = await setup();
+    t.commands.key('nudgeRight');
+    expect(t.named('upsertCue')).toEqual([]);
+    t.cueMode.set(true);
+    t.selection.select('a');
+    for (const k of ['nudgeRight', 'nudgeRight', 'nudgeDownFar'] as const) t.commands.key(k);
+    expect(t.sent<Cue>('upsertCue').map((c) => [c.x, c.y, c.labelX])).toEqual(nearAll([
+      [0.1 + nudgeStep, 0.2, 0.5 + nudgeStep], [0.1 + 2 * nudgeStep, 0.2, 0.5 + 2 * nudgeStep], [0.1 + 2 * nudgeStep, 0.2 + nudgeFar, 0.5 + 2 * nudgeStep],
+    ]));
+    await turn();
+    // At the left edge a nudge further left sends nothing.
+    dispatchEvent(t.handlers, 'cueState', { ...state, cues: [{ ...cues[0], x: 0 }, ...cues.slice(1)] });
+    t.commands.key('nudgeLeft');
+    expect(t.named('upsertCue')).toHaveLength(3);
+  });
+
+  it('F2 edits the label in place: Return keeps it, Escape drops it; behind a sheet the selection keys rest', async () => {
+    const t = await setup();
+    t.cueMode.set(true);
+    t.selection.select('b');
+    const open = { cueMode: true, selection: true, lineCursor: false };
+    expect(t.commands.keyMode()).toMatchObject(open);
+    for (const sheet of [() => t.selection.openSheet(), () => t.view.openGoTo(), () => t.sheets.openPageSheet('shortcuts')]) {
+      sheet();
+      expect(t.commands.keyMode()).toMatchObject({ cueMode: false, selection: false, lineCursor: false });
+      t.commands.escape();
+      expect(t.commands.keyMode()).toMatchObject(open);
+    }
+    t.commands.key('editLabel');
+    expect(t.store.editingLabel.value).toBe(true);
+    t.commands.key('escape');
+    expect(t.store.editingLabel.value).toBe(false);
+    t.commands.key('editLabel');
+    t.selection.commitLabel('  Storm  ');
+    expect(t.sent('upsertCue')).toEqual([{ ...cues[1], label: 'Storm' }]);
+  });
+});
+
+// Four pages: two lines, none (a picture), one, two.
+const pages: LineRect[][] = [
+  [[0.1, 0.1, 0.5, 0.02], [0.1, 0.5, 0.6, 0.02]], [], [[0.2, 0.3, 0.4, 0.02]], [[0.1, 0.2, 0.3, 0.02], [0.1, 0.8, 0.3, 0.02]],
+];
+const linesOf = (p: number) => Promise.resolve(pages[p] ?? []);
+
+describe('the line cursor', () => {
+  it.each([
+    [{ page: 0, line: 0 }, 1, { page: 0, line: 1 }], [{ page: 0, line: 1 }, 1, { page: 2, line: 0 }],
+    [{ page: 2, line: 0 }, 1, { page: 3, line: 0 }], [{ page: 3, line: 1 }, 1, null], [{ page: 3, line: 0 }, -1, { page: 2, line: 0 }],
+    [{ page: 2, line: 0 }, -1, { page: 0, line: 1 }], [{ page: 0, line: 0 }, -1, null],
+  ] as const)('steps from %j by %i to %j', async (from, delta, to) => {
+    expect(await stepLine(from, delta, 4, linesOf)).toEqual(to);
+  });
+
+  it.each([
+    [0, 0, { page: 0, line: 0 }], [0, 0.2, { page: 0, line: 1 }], [0, 0.6, { page: 2, line: 0 }], [1, 0, { page: 2, line: 0 }], [3, 0.9, null],
+  ])('starts on page %i below %f at %j', async (page, y, to) => {
+    expect(await firstLineBelow(page, y, 4, linesOf)).toEqual(to);
+  });
+
+  it('reads only well-formed line boxes, drags along the whole line, and names the line', () => {
+    expect(readLines([[0, 0.1, 0.5, 0.02], [0, 0, 0, 0.02], ['x', 0, 1, 1], [0.1, 0.2], null, [0, NaN, 1, 1]])).toEqual([[0, 0.1, 0.5, 0.02]]);
+    expect(readLines({ lines: [] })).toEqual([]);
+    const { from, to } = lineDrag([0.1, 0.4, 0.5, 0.02]);
+    expect([from.y, to.y, from.x > 0.1, to.x < 0.6, to.x - from.x > 0.49]).toEqual([expect.closeTo(0.41), expect.closeTo(0.41), true, true, true]);
+    expect([cursorAnnouncement('3', 11, ' ODA  Boots '), cursorAnnouncement('iv', 0, 'Exit.')]).toEqual(['Page 3, line 12: ODA Boots.', 'Page iv, line 1: Exit.']);
+  });
+
+  const cursorState = stateWith({ cues: [cue('a', 0, 0.1, { number: '5', w: 0.5 }), cue('b', 3, 0.2, { number: '6', w: 0.5 })], standbyID: 'a' });
+  const cursorSetup = (overrides: Answers = {}) => openedScript({
+    openDocumentPath: (p: never) => doc(p, { state: cursorState, pageCount: 4, aspects: [0.7, 0.7, 0.7, 0.7] }),
+    pageLines: (p: never) => pages[p as number],
+    textRect: (a: never) => {
+      const [page, , y] = a as unknown as number[];
+      const line = pages[page].find((r) => y > r[1] && y < r[1] + r[3]);
+      return line ? { rect: line, text: `words ${page}`, lineEnd: 0.8, gapL: 0, gapR: 0, lines: [] } : null;
+    },
+    ...overrides,
+  });
+
+  it('starts after the selected cue, moves, places through textRect and commits with the next number', async () => {
+    const t = await cursorSetup();
+    // Outside Cue Mode the key does nothing.
+    await t.cursor.key();
+    expect(t.store.lineCursor.value).toBeNull();
+    t.cueMode.set(true);
+    t.selection.select('a');
+    await t.cursor.key();
+    expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 1, text: 'words 0' });
+    expect([t.commands.keyMode().lineCursor, t.cursor.announcement()]).toEqual([true, 'Page 1, line 2: words 0.']);
+    await t.cursor.move('down');
+    expect(t.store.lineCursor.value).toMatchObject({ page: 2, line: 0 });
+    await t.cursor.move('down');
+    await t.cursor.move('home');
+    expect(t.store.lineCursor.value).toMatchObject({ page: 3, line: 0 });
+    await t.cursor.move('end');
+    expect(t.store.lineCursor.value).toMatchObject({ page: 3, line: 1 });
+    // Each page's lines are asked once.
+    expect(t.sent('pageLines').sort()).toEqual([0, 1, 2, 3]);
+    t.store.lastKind.value = 'SND';
+    await t.cursor.key();
+    const asked = t.sent<number[]>('textRect').pop()!;
+    expect([asked[0], asked[2], asked[4], t.store.lineCursor.value]).toEqual([3, expect.closeTo(0.81), expect.closeTo(0.81), null]);
+    // After cue 6, the last cue; the type last used.
+    expect(t.store.draft.value).toMatchObject({ page: 3, number: '7', snippet: 'words 3', kind: 'SND', y: 0.8 });
+    expect(t.commands.keyMode().cueMode).toBe(false);
+    t.cueMode.commitDraft('7', 'Boots');
+    expect(t.sent('upsertCue')[0]).toMatchObject({ page: 3, number: '7', label: 'Boots' });
+  });
+
+  it('runs quick keys in order: two Downs over pages still being asked for are two lines, n places on the second', async () => {
+    // The lines of every page come a turn late, as from a busy native side.
+    const t = await cursorSetup({ pageLines: (p: never) => new Promise((r) => setTimeout(() => r(pages[p as number]), 5)) });
+    t.cueMode.set(true);
+    t.selection.select('a');
+    await t.cursor.key();
+    expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 1 });
+    for (const k of ['cursorDown', 'cursorDown', 'lineCursor'] as const) t.commands.key(k);
+    await t.cursor.move('up');
+    expect([t.store.lineCursor.value, t.store.draft.value]).toEqual([null, expect.objectContaining({ page: 3, y: 0.2 })]);
+  });
+
+  it('is hidden by Escape, by leaving Cue Mode and by a new script', async () => {
+    const t = await cursorSetup();
+    t.cueMode.set(true);
+    await t.cursor.key();
+    expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 0 });
+    t.commands.key('escape');
+    expect([t.store.lineCursor.value, t.store.cueMode.value]).toEqual([null, true]);
+    await t.cursor.key();
+    t.cueMode.set(false);
+    expect(t.store.lineCursor.value).toBeNull();
+    t.cueMode.set(true);
+    await t.cursor.key();
+    await t.documents.openPath('/s/other.pdf');
+    expect(t.store.lineCursor.value).toBeNull();
+  });
+
+  it('stays on a line without words and places nothing; a failed pageLines is asked again', async () => {
+    let fail = true;
+    const t = await cursorSetup({
+      pageLines: (p: never) => {
+        if (fail) throw new Error('no lines');
+        return pages[p as number];
+      },
+      textRect: () => null,
+    });
+    t.cueMode.set(true);
+    await t.cursor.key();
+    expect([t.store.lineCursor.value, t.store.message.value]).toEqual([null, 'No text lines from here on.']);
+    fail = false;
+    await t.cursor.key();
+    expect(t.store.lineCursor.value).toMatchObject({ page: 0, line: 0, text: '' });
+    await t.cursor.key();
+    expect([t.store.draft.value, t.store.lineCursor.value]).toEqual([null, expect.objectContaining({ page: 0, line: 0 })]);
   });
 });

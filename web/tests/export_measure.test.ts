@@ -70,8 +70,7 @@ describe('the export layout of a script', () => {
     const p = page0(layout({ inserts: [ins('i', 0.4, 'A new line\nand another')], marks: [mark('h', 'hide', { y: 0.7 })] }));
     const height = 2 * 0.02 * insertLineK;
     const s = 1 + height;
-    expect(p.gaps).toEqual([{ afterY: 0.4, height: expect.closeTo(height, 12) }]);
-    expect(p.extra).toBeCloseTo(height, 12);
+    expect([p.gaps, p.extra]).toEqual([[{ afterY: 0.4, height: expect.closeTo(height, 12) }], expect.closeTo(height, 12)]);
     expect(p.marks[0].dy).toBeCloseTo((0.7 + height) / s, 12);
     expect(p.inserts).toEqual([expect.objectContaining({ text: 'A new line\nand another', rows: 2, lineH: 0.02, x: 0.1 })]);
     expect(p.inserts[0].dy).toBeCloseTo(0.4 / s, 12);
@@ -87,8 +86,7 @@ describe('the export layout of a script', () => {
   it('sends hidden and struck text, not highlights or regions, each on its page', () => {
     const l = layout({ marks: [mark('c', 'cut'), mark('h', 'hide', { page: 1 }), mark('x', ''), mark('r', 'region')] });
     expect(l.pages[0].marks).toEqual([{ kind: 'cut', x: 0.2, w: 0.3, dy: 0.3, dh: expect.closeTo(0.02, 12) }]);
-    expect(l.pages[1].marks.map((m) => m.kind)).toEqual(['hide']);
-    expect(l.pages[2].marks).toEqual([]);
+    expect([l.pages[1].marks.map((m) => m.kind), l.pages[2].marks]).toEqual([['hide'], []]);
   });
 
   it('answers finite numbers for damaged records and pages without an aspect', () => {
@@ -99,7 +97,6 @@ describe('the export layout of a script', () => {
     const numbers: number[] = [];
     JSON.stringify(l, (_k, v) => (typeof v === 'number' && numbers.push(v), v));
     expect(numbers.length).toBeGreaterThan(20);
-    expect(numbers.every(Number.isFinite)).toBe(true);
-    expect(l.pages).toHaveLength(3);
+    expect([numbers.every(Number.isFinite), l.pages.length]).toEqual([true, 3]);
   });
 });

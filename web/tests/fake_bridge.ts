@@ -1,7 +1,11 @@
-// A scripted stand-in for the native calls, for the tests only.
-import type { Cue, DocumentInfo, RunChange, Settings } from '../src/bridge/types';
+// The tests' shared fixtures: records, a scripted stand-in for the native
+// calls, and the page's actions over it.
+import { expect } from 'vitest';
+import { createApp } from '../src/actions/app';
+import type { Bridge } from '../src/actions/common';
+import type { Cue, CueState, DocumentInfo, Insert, Mark, Memo, RunChange, Settings } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController, type Bridge } from '../src/state/controller';
+import type { KeyInput } from '../src/state/keys';
 import { createStore } from '../src/state/store';
 
 export function doc(path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo {
@@ -15,6 +19,30 @@ export function cue(id: string, page: number, y: number, fields: Partial<Cue> = 
     x: 0.1, y, w: 0.2, h: 0.02, labelX: 0, padL: 0, padR: 0, ...fields,
   };
 }
+
+export const mark = (id: string, fields: Partial<Mark> = {}): Mark =>
+  ({ id, kind: 'highlight', text: '', color: '', group: '', page: 0, x: 0.1, y: 0.1, w: 0.2, h: 0.02, ...fields });
+export const memo = (id: string, fields: Partial<Memo> = {}): Memo =>
+  ({ id, text: '', color: '', page: 0, x: 0.1, y: 0.1, w: 0.3, h: 0.08, ...fields });
+export const insert = (id: string, afterY: number, text: string, fields: Partial<Insert> = {}): Insert =>
+  ({ id, text, page: 0, afterY, lineMidY: afterY, lineH: 0.02, x: 0.1, ...fields });
+export const stateWith = (fields: Partial<CueState> = {}): CueState => ({ ...emptyCueState, ...fields });
+
+// A key as the browser reports it, pressed on the page's body unless told.
+export const body = { tagName: 'BODY' };
+export const textInput = { tagName: 'INPUT', type: 'text' };
+export function press(key: string, mods: Partial<KeyInput> = {}, target: unknown = body): KeyInput {
+  return { key, target, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, ...mods };
+}
+
+// Numbers compared to nine places, in a value or a record of them.
+export const near = (v: number, digits = 9) => expect.closeTo(v, digits);
+export const nearAll = <T extends object>(r: T): T =>
+  (Array.isArray(r) ? r.map((v) => (typeof v === 'number' ? near(v) : nearAll(v))) : Object.fromEntries(
+    Object.entries(r).map(([k, v]) => [k, typeof v === 'number' ? near(v) : v]))) as T;
+
+// One turn of the event loop: answers of the scripted bridge arrive.
+export const turn = () => new Promise((r) => setTimeout(r, 0));
 
 // A run change as the engine sends it; each one follows the one before
 // (`from` is the last one's `seq`) unless told.
@@ -32,42 +60,23 @@ export function runChange(fields: Partial<RunChange> = {}): RunChange {
 
 export const settings = { recentDocuments: ['/s/a.pdf'], themeName: 'dark', pagesPerSpread: 2, dimmed: false } as unknown as Settings;
 
-export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[]) => unknown>> = {}) {
+export type Answers = Partial<Record<keyof Bridge, (...a: never[]) => unknown>>;
+
+export function fakeBridge(overrides: Answers = {}) {
   const calls: [string, unknown[]][] = [];
   const answers: Record<string, (...a: unknown[]) => unknown> = {
-    getSettings: () => settings,
-    setSettings: () => settings,
-    windowChrome: () => ({ reserve: 0 }),
-    currentDocument: () => null,
-    openDocumentPath: (p) => doc(p as string),
-    openDocumentPanel: () => null,
-    closeDocument: () => emptyCueState,
-    makeDemo: () => doc('/home/u/Desktop/TALLOWMARK Demo/demo.pdf'),
-    renderPage: () => null,
-    go: () => runChange({ standbyID: 'b', lastFiredID: 'a', fired: ['a'] }),
-    back: () => runChange({ standbyID: 'a', unfired: ['a'] }),
-    reset: () => runChange({ standbyID: 'a', clear: true }),
-    updateStatus: () => ({ available: null, current: '2026.12.01' }),
-    reportPage: () => true,
-    menuState: () => true,
-    debugLog: () => true,
-    getState: () => emptyCueState,
-    getLog: () => [],
-    getControlStatus: () => ({ oscListening: true, oscPort: 53000, oscError: '', midiSources: [] }),
-    searchDocument: () => [],
-    standbyCue: () => true,
-    // Marks, memos, flags, inserted lines and page notes are stored as sent.
-    upsertMarks: (list) => (list as { id: string }[]).map((m) => m.id),
-    upsertMark: () => 'id',
-    removeMark: () => true,
-    removeMarks: () => true,
-    upsertMemo: () => 'id',
-    removeMemo: () => true,
-    upsertFlag: () => 'id',
-    upsertInsert: (i) => (i as { id: string }).id,
-    removeInsert: () => true,
-    setPageText: () => true,
-    setPageLabelOffset: () => true,
+    getSettings: () => settings, setSettings: () => settings, windowChrome: () => ({ reserve: 0 }), currentDocument: () => null,
+    openDocumentPath: (p) => doc(p as string), openDocumentPanel: () => null, closeDocument: () => emptyCueState,
+    makeDemo: () => doc('/home/u/Desktop/TALLOWMARK Demo/demo.pdf'), renderPage: () => null,
+    go: () => runChange({ standbyID: 'b', lastFiredID: 'a', fired: ['a'] }), back: () => runChange({ standbyID: 'a', unfired: ['a'] }),
+    reset: () => runChange({ standbyID: 'a', clear: true }), updateStatus: () => ({ available: null, current: '2026.12.01' }),
+    reportPage: () => true, menuState: () => true, debugLog: () => true, getState: () => emptyCueState, getLog: () => [],
+    getControlStatus: () => ({ oscListening: true, oscPort: 53000, oscError: '', midiSources: [] }), searchDocument: () => [],
+    standbyCue: () => true, restoreRun: () => true, discardRun: () => true, installUpdate: () => true,
+    // Records of every kind are stored as sent.
+    upsertCue: () => 'id', removeCue: () => true, upsertMarks: (list) => (list as { id: string }[]).map((m) => m.id), upsertMark: () => 'id',
+    removeMark: () => true, removeMarks: () => true, upsertMemo: () => 'id', removeMemo: () => true, upsertFlag: () => 'id',
+    upsertInsert: (i) => (i as { id: string }).id, removeInsert: () => true, setPageText: () => true, setPageLabelOffset: () => true,
     ...(overrides as Record<string, (...a: unknown[]) => unknown>),
   };
   const bridge = new Proxy({} as Bridge, {
@@ -81,17 +90,26 @@ export function fakeBridge(overrides: Partial<Record<keyof Bridge, (...a: never[
     },
   });
   const named = (name: string) => calls.filter((c) => c[0] === name).map((c) => c[1]);
-  return { bridge, calls, named };
+  // The first argument of each call of `name`.
+  const sent = <T = unknown>(name: string) => named(name).map((a) => a[0] as T);
+  return { bridge, calls, named, sent };
 }
 
-
-// The controller over a scripted bridge with /s/show.pdf open, without a page.
-export async function openedScript(overrides: Parameters<typeof fakeBridge>[0] = {}) {
+// The page's actions over a scripted bridge, without a page: the store, the
+// action groups and the bridge's record side by side.
+export function actions(overrides: Answers = {}, confidence = false) {
   const fake = fakeBridge(overrides);
-  const store = createStore(false);
-  const ctl = createController(store, fake.bridge);
-  await ctl.boot();
-  await ctl.openPath('/s/show.pdf');
-  await new Promise((r) => setTimeout(r, 0));
-  return { ...fake, store, ctl };
+  const store = createStore(confidence);
+  return { ...fake, store, ...createApp(store, fake.bridge) };
+}
+
+export type Page = ReturnType<typeof actions>;
+
+// The same, booted, with `path` open (its state `state` unless the answers say).
+export async function openedScript(overrides: Answers = {}, state?: CueState, path = '/s/show.pdf') {
+  const t = actions(state ? { openDocumentPath: (p: never) => doc(p, { state }), ...overrides } : overrides);
+  await t.boot();
+  await t.documents.openPath(path);
+  await turn();
+  return t;
 }

@@ -40,8 +40,7 @@ describe('a label of any length', () => {
   });
 
   it.each([
-    ['a million characters in one word', `Q1 ${'x'.repeat(1_000_000)}`],
-    ['line feeds only', `Q1 ${'\n'.repeat(500_000)}end`],
+    ['a million characters in one word', `Q1 ${'x'.repeat(1_000_000)}`], ['line feeds only', `Q1 ${'\n'.repeat(500_000)}end`],
     ['astral characters', `Q1 ${'\u{1F3AD}'.repeat(300_000)}`],
   ])('%s: at most three rows within the gutter, ending in an ellipsis', (_n, text) => {
     const l = layoutGutterText(text, 'Q1', wideGutter, 14, measure);
@@ -70,8 +69,7 @@ describe('labels in the gutter', () => {
   });
 
   it.each([
-    [1, 0, [0, 1, 2], ['right', 'right', 'right']],
-    [2, 0, [0, 1, 2, 3], ['left', 'right', 'left', 'right']],
+    [1, 0, [0, 1, 2], ['right', 'right', 'right']], [2, 0, [0, 1, 2, 3], ['left', 'right', 'left', 'right']],
     [2, 1, [0, 1, 2, 3], ['right', 'left', 'right', 'left']],
   ] as const)('%i page(s) side by side, offset %i: the outer side of each page', (pages, offset, list, sides) => {
     expect(list.map((p) => gutterSide(p, pages, offset))).toEqual(sides);
@@ -105,8 +103,7 @@ describe('labels in the gutter', () => {
 
   it('in a left gutter ends short of the page, the leader from the box left edge', () => {
     const [l] = place([item('1', 300)], 800, 'left');
-    expect(l.left + l.width).toBe(-2);
-    expect(l.leader[0]).toBe(100);
+    expect([l.left + l.width, l.leader[0]]).toEqual([-2, 100]);
   });
 
   it('wraps a long label in the gutter in three rows at most; a chip shows the number only', () => {

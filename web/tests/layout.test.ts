@@ -1,23 +1,50 @@
 import { describe, expect, it } from 'vitest';
 import { labelGutter } from '../src/state/labels';
 import {
-  fitWidth, layoutRows, nearRows, nextZoom, pageShare, readingSizeFor, renderPixelWidth, spreads, stepTextSize, textSizeSteps,
-  visiblePage, type ReadingSize,
+  fitWidth, layoutRows, nearRows, nextZoom, pageLabel, pageShare, parsePageInput, readingSizeFor, renderPixelWidth, spreads, stepTextSize,
+  textSizeSteps, visiblePage, type ReadingSize,
 } from '../src/state/layout';
+import { numberOf, offsetForNumber } from '../src/state/page_notes';
 
 describe('spread pairing', () => {
   it.each([
     // pageCount, perSpread, offset, expected
-    [5, 1, 0, [[0], [1], [2], [3], [4]]],
-    [5, 1, 1, [[0], [1], [2], [3], [4]]],
-    [5, 2, 0, [[0, 1], [2, 3], [4]]],
-    [5, 2, 1, [[0], [1, 2], [3, 4]]],
-    [4, 2, -1, [[0], [1, 2], [3]]],
-    [4, 2, 2, [[0, 1], [2, 3]]],
-    [1, 2, 1, [[0]]],
-    [0, 2, 0, []],
+    [5, 1, 0, [[0], [1], [2], [3], [4]]], [5, 1, 1, [[0], [1], [2], [3], [4]]], [5, 2, 0, [[0, 1], [2, 3], [4]]],
+    [5, 2, 1, [[0], [1, 2], [3, 4]]], [4, 2, -1, [[0], [1, 2], [3]]], [4, 2, 2, [[0, 1], [2, 3]]], [1, 2, 1, [[0]]], [0, 2, 0, []],
+    [6, 2, 0, [[0, 1], [2, 3], [4, 5]]], [6, 2, 1, [[0], [1, 2], [3, 4], [5]]],
   ])('%i pages, %i per view, offset %i', (count, per, offset, expected) => {
     expect(spreads(count, per, offset)).toEqual(expected);
+  });
+});
+
+// The printed number of a page is its index from 1 plus the marks' offset;
+// before the first numbered page it is read by its sheet ("#1").
+describe('page labels', () => {
+  it.each([
+    [0, 0, '1'], [0, -1, '#1'], [1, -1, '1'], [2, 3, '6'],
+  ])('page index %i with label offset %i reads %j', (index, offset, label) => {
+    expect(pageLabel(index, offset)).toBe(label);
+  });
+
+  it.each([
+    [' 1 ', 1], ['#1', 0], ['# 6', 5], ['5', 5], ['-2', { error: 'No page -2' }], ['0', { error: 'No page 0' }],
+    ['6', { error: 'No page 6' }], ['#7', { error: 'No page #7' }], ['x', { error: '"x" is not a page' }], ['', { error: 'Type a page' }],
+    ['2.5', { error: '"2.5" is not a page' }],
+  ] as [string, number | { error: string }][])('Go to Page %j with label offset -1 of 6 pages is %j', (text, result) => {
+    expect(parsePageInput(text, 6, -1)).toEqual(typeof result === 'number' ? { page: result } : result);
+  });
+
+  it.each([
+    // The third sheet printed as page 1: two pages of front matter.
+    [2, '1', { offset: -2 }], [4, '12', { offset: 7 }], [0, ' 3 ', { offset: 2 }], [2, '0', { error: '"0" is not a page number' }],
+    [2, 'xii', { error: '"xii" is not a page number' }], [2, '1.5', { error: '"1.5" is not a page number' }],
+    [2, '', { error: 'Type a page number' }],
+  ] as [number, string, object][])('sheet %i said to be numbered %j', (index, text, answer) => {
+    expect(offsetForNumber(index, text)).toEqual(answer);
+  });
+
+  it('proposes the number a sheet reads, and none before the first numbered page', () => {
+    expect([numberOf(4, 0), numberOf(4, -2), numberOf(1, -2), numberOf(0, 5)]).toEqual(['5', '3', '', '6']);
   });
 });
 
@@ -27,8 +54,7 @@ describe('row layout from the aspects alone', () => {
   it('places pages from their aspects, with a fallback for damaged ones', () => {
     const rows = layoutRows([[0], [1]], [0.5, Number.NaN], 1, view);
     expect(rows[0]).toMatchObject({ top: 10, height: 2000, widths: [1000] });
-    expect(rows[1].top).toBe(2020);
-    expect(rows[1].height).toBeCloseTo(1000 / 0.7071, 6);
+    expect([rows[1].top, rows[1].height]).toEqual([2020, expect.closeTo(1000 / 0.7071, 6)]);
   });
 
   it('shows the pages of a spread and a lone page at one scale', () => {
@@ -36,10 +62,8 @@ describe('row layout from the aspects alone', () => {
     const rows = layoutRows([[0], [1, 2]], [0.75, 2, 0.5], 2, view);
     // (1000 - 10) / 2 wide each.
     for (const row of rows) for (const w of row.widths) expect(w).toBeCloseTo(495, 6);
-    expect(rows[1].heights[0]).toBeCloseTo(247.5, 6);
-    expect(rows[1].heights[1]).toBeCloseTo(990, 6);
-    expect(rows[1].height).toBeCloseTo(990, 6);
-    expect(rows[0].height).toBeCloseTo(660, 6);
+    expect([rows[1].heights[0], rows[1].heights[1]]).toEqual([expect.closeTo(247.5, 6), expect.closeTo(990, 6)]);
+    expect([rows[1].height, rows[0].height]).toEqual([expect.closeTo(990, 6), expect.closeTo(660, 6)]);
   });
 
   it('grows a page by the room its inserted lines open, at the same width', () => {
@@ -47,8 +71,7 @@ describe('row layout from the aspects alone', () => {
     expect(rows[0].heights).toEqual([990, 990 * 1.25]);
     expect(rows[0].height).toBe(990 * 1.25);
     expect(rows[1].top).toBe(10 + 990 * 1.25 + 10);
-    expect(rows[1].heights[0]).toBeCloseTo(495 * 1.1, 9);
-    expect(rows[1].widths[0]).toBe(495);
+    expect([rows[1].heights[0], rows[1].widths[0]]).toEqual([expect.closeTo(495 * 1.1, 9), 495]);
   });
 
   it('scales with the zoom', () => {
@@ -63,21 +86,13 @@ describe('pages near the viewport and the page being read', () => {
 
   it.each([
     // scrollTop, viewport, margin, expected rows
-    [0, 150, 0, [0, 1]],
-    [330, 100, 0, [3]],
-    [330, 120, 0, [3, 4]],
-    [330, 100, 110, [2, 3, 4]],
-    [5000, 100, 0, []],
-    [-50, 40, 0, []],
+    [0, 150, 0, [0, 1]], [330, 100, 0, [3]], [330, 120, 0, [3, 4]], [330, 100, 110, [2, 3, 4]], [5000, 100, 0, []], [-50, 40, 0, []],
   ])('scrollTop %i, viewport %i, margin %i', (top, height, margin, expected) => {
     expect(nearRows(rows, top, height, margin)).toEqual(expected);
   });
 
   it.each([
-    [0, 300, 0],
-    [0, 400, 1],
-    [540, 300, 5],
-    [100000, 300, 9],
+    [0, 300, 0], [0, 400, 1], [540, 300, 5], [100000, 300, 9],
   ])('scrollTop %i, viewport %i reads page %i', (top, height, page) => {
     expect(visiblePage(rows, top, height)).toBe(page);
   });
@@ -85,22 +100,13 @@ describe('pages near the viewport and the page being read', () => {
 
 describe('render width and zoom steps', () => {
   it.each([
-    [500, 1, 512],
-    [500, 2, 1024],
-    [10, 1, 64],
-    [6000, 2, 8192],
-    [500, Number.NaN, 512],
-    [500, 0, 512],
+    [500, 1, 512], [500, 2, 1024], [10, 1, 64], [6000, 2, 8192], [500, Number.NaN, 512], [500, 0, 512],
   ])('%f css px at ratio %f asks %i px', (css, ratio, px) => {
     expect(renderPixelWidth(css, ratio)).toBe(px);
   });
 
   it('steps through the zoom table and stops at its ends', () => {
-    expect(nextZoom(1, 1)).toBe(1.1);
-    expect(nextZoom(1, -1)).toBe(0.9);
-    expect(nextZoom(1.05, -1)).toBe(1);
-    expect(nextZoom(3, 1)).toBe(3);
-    expect(nextZoom(0.5, -1)).toBe(0.5);
+    expect([nextZoom(1, 1), nextZoom(1, -1), nextZoom(1.05, -1), nextZoom(3, 1), nextZoom(0.5, -1)]).toEqual([1.1, 0.9, 1, 3, 0.5]);
   });
 });
 
@@ -111,12 +117,9 @@ describe('reading size', () => {
     layoutRows(spreads(3, s.pages, 0), [0.5, 0.5, 0.5], s.pages, { width: column, zoom: s.zoom, gap })[0].widths[0];
 
   it.each([
-    [686, fitWidth, 686],
-    [686, size(2, 1), 337],
-    [300, size(2, 0.5), 69],
+    [686, fitWidth, 686], [686, size(2, 1), 337], [300, size(2, 0.5), 69],
   ])('column %d at %j: pages of %d px, as their share says', (column, s, width) => {
-    expect(pageWidth(s, column)).toBeCloseTo(width, 6);
-    expect(pageShare(s, column, gap) * column).toBeCloseTo(width, 6);
+    expect([pageWidth(s, column), pageShare(s, column, gap) * column]).toEqual([expect.closeTo(width, 6), expect.closeTo(width, 6)]);
   });
 
   it("takes the script's kept size inside the zoom's bounds, else the settings' pages fitted", () => {
@@ -129,14 +132,12 @@ describe('reading size', () => {
     for (const column of [300, 686, 1400]) {
       const seen = [textSizeSteps[0]];
       for (let i = 0; i < 20; i++) seen.push(stepTextSize(seen[i], 1, column, gap));
-      expect(seen.slice(0, textSizeSteps.length)).toEqual(textSizeSteps);
-      expect(seen[seen.length - 1]).toEqual(size(1, 2));
+      expect([seen.slice(0, textSizeSteps.length), seen[seen.length - 1]]).toEqual([textSizeSteps, size(1, 2)]);
       expect(stepTextSize(textSizeSteps[0], -1, column, gap)).toEqual(textSizeSteps[0]);
     }
     // Two pages fitted grow into one page, never into a spread wider than the column;
     // a zoom past either end is not stepped the wrong way.
-    expect(stepTextSize(size(2, 1), 1, 686, gap)).toEqual(size(1, 0.6));
-    expect(stepTextSize(size(1, 3), 1, 686, gap)).toEqual(size(1, 3));
+    expect([stepTextSize(size(2, 1), 1, 686, gap), stepTextSize(size(1, 3), 1, 686, gap)]).toEqual([size(1, 0.6), size(1, 3)]);
     expect(stepTextSize(size(2, 0.5), -1, 686, gap)).toEqual(size(2, 0.5));
   });
 

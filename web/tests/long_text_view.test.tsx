@@ -15,8 +15,7 @@ import { flush, host, mountPage, usePageDom } from './page_dom';
 usePageDom();
 
 const texts: [string, string][] = [
-  ['a million characters in words', 'storm '.repeat(170_000)],
-  ['a million characters in one word', 'x'.repeat(1_000_000)],
+  ['a million characters in words', 'storm '.repeat(170_000)], ['a million characters in one word', 'x'.repeat(1_000_000)],
   ['two hundred thousand lines', 'line\n'.repeat(200_000)],
 ];
 
@@ -49,14 +48,9 @@ describe('a text of any length', () => {
     const t = await open(text);
     // Where each kind of text shows, and the most characters it may lay out.
     const places: [string, string, number][] = [
-      ['cue label', '.cue[data-cue="a"] + .cue-label', 2_000],
-      ['standby label', '.standby-label', 200],
-      ['standby note', '.standby-note', 300],
-      ['cue list row', '[data-row="0"] .cue-row-label', 201],
-      ['memo', '.memo-text', 5_000],
-      ['flag', '.flag', 400],
-      ['region tab', '.mark-tab', 200],
-      ['inserted line', '.insert-text > div:first-child', 501],
+      ['cue label', '.cue[data-cue="a"] + .cue-label', 2_000], ['standby label', '.standby-label', 200],
+      ['standby note', '.standby-note', 300], ['cue list row', '[data-row="0"] .cue-row-label', 201], ['memo', '.memo-text', 5_000],
+      ['flag', '.flag', 400], ['region tab', '.mark-tab', 200], ['inserted line', '.insert-text > div:first-child', 501],
       ['page note', '.page-note', 301],
     ];
     for (const [name, sel, most] of places) {
@@ -94,13 +88,13 @@ describe('a text of any length', () => {
   it('the label editor holds the whole label, and the whole edited label is saved', async () => {
     const text = 'cue '.repeat(50_000).trim();
     const t = await open(text);
-    t.ctl.setCueMode(true);
+    t.cueMode.set(true);
     t.store.selectedID.value = 'a';
-    t.ctl.editLabel();
+    t.selection.editLabel();
     await flush();
     const field = host.querySelector<HTMLInputElement>('.cue-label-edit')!;
     expect(field.value).toBe(text);
-    t.ctl.commitLabel(`${text} more`);
+    t.selection.commitLabel(`${text} more`);
     await flush();
     const sent = t.named('upsertCue');
     expect((sent[sent.length - 1][0] as { label: string }).label).toBe(`${text} more`);

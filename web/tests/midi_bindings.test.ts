@@ -5,8 +5,7 @@ import {
 } from '../src/state/midi_bindings';
 
 const map: MidiBinding[] = [
-  { note: 36, action: 'go', channel: -1 },
-  { note: 37, action: 'back', channel: 9 },
+  { note: 36, action: 'go', channel: -1 }, { note: 37, action: 'back', channel: 9 },
 ];
 
 describe('MIDI binding fields', () => {
@@ -32,18 +31,12 @@ describe('MIDI binding fields', () => {
 
   it('takes the core list as it is, with any channel as -1, and leaves damaged entries out', () => {
     const sent = [
-      { note: 36, action: 'go', channel: -1 },
-      { note: 38, action: 'pagePrev' },
-      { note: 39, action: 'custom', channel: 3 },
-      { note: '40', action: 'go', channel: 0 },
-      { note: 41.5, action: 'go', channel: 0 },
-      { note: 42, channel: 0 },
+      { note: 36, action: 'go', channel: -1 }, { note: 38, action: 'pagePrev' }, { note: 39, action: 'custom', channel: 3 },
+      { note: '40', action: 'go', channel: 0 }, { note: 41.5, action: 'go', channel: 0 }, { note: 42, channel: 0 },
       null,
     ];
     expect(readMidiMap(sent)).toEqual([
-      { note: 36, action: 'go', channel: -1 },
-      { note: 38, action: 'pagePrev', channel: -1 },
-      { note: 39, action: 'custom', channel: 3 },
+      { note: 36, action: 'go', channel: -1 }, { note: 38, action: 'pagePrev', channel: -1 }, { note: 39, action: 'custom', channel: 3 },
     ]);
     expect(readMidiMap('nothing')).toEqual([]);
   });
@@ -52,10 +45,8 @@ describe('MIDI binding fields', () => {
     const changes: [string, unknown, unknown][] = [
       ['add', addBinding(map, { note: 38, action: 'reset', channel: 0 }), [...map, { note: 38, action: 'reset', channel: 0 }]],
       ['edit', editBinding(map, 1, { channel: -1 }), [map[0], { note: 37, action: 'back', channel: -1 }]],
-      ['edit a gone one', editBinding(map, 2, { note: 1 }), null],
-      ['remove', removeBinding(map, 0), [map[1]]],
-      ['remove the last', removeBinding([map[0]], 0), []],
-      ['remove a gone one', removeBinding(map, 5), null],
+      ['edit a gone one', editBinding(map, 2, { note: 1 }), null], ['remove', removeBinding(map, 0), [map[1]]],
+      ['remove the last', removeBinding([map[0]], 0), []], ['remove a gone one', removeBinding(map, 5), null],
     ];
     for (const [what, change, want] of changes) {
       if (want === null) expect('error' in (change as object), what).toBe(true);
@@ -63,12 +54,8 @@ describe('MIDI binding fields', () => {
     }
     const b = (note: number, channel: number): MidiBinding => ({ note, channel, action: 'go' });
     const shadows: [MidiBinding[], number, number][] = [
-      [[b(36, -1), b(36, 2)], 1, 0],
-      [[b(36, 2), b(36, -1)], 1, -1],
-      [[b(36, 2), b(36, 2)], 1, 0],
-      [[b(36, 2), b(36, 3)], 1, -1],
-      [[b(36, -1), b(37, -1)], 1, -1],
-      [[b(36, -1)], 0, -1],
+      [[b(36, -1), b(36, 2)], 1, 0], [[b(36, 2), b(36, -1)], 1, -1], [[b(36, 2), b(36, 2)], 1, 0], [[b(36, 2), b(36, 3)], 1, -1],
+      [[b(36, -1), b(37, -1)], 1, -1], [[b(36, -1)], 0, -1],
     ];
     for (const [m, i, by] of shadows) expect(shadowedBy(m, i), JSON.stringify(m)).toBe(by);
   });
@@ -86,11 +73,8 @@ describe('learning a binding', () => {
     for (const [what, target, want] of cases) expect(learnInto(map, target, heard), what).toEqual(want);
     // Only a note-on as the wire carries it is learned.
     const events: [unknown, unknown][] = [
-      [{ note: 0, velocity: 1, channel: 15 }, { note: 0, channel: 15 }],
-      [{ note: 128, velocity: 1, channel: 0 }, null],
-      [{ note: 60, velocity: 1, channel: 16 }, null],
-      [{ note: 60.5, velocity: 1, channel: 0 }, null],
-      [{ note: 60, velocity: 1 }, null],
+      [{ note: 0, velocity: 1, channel: 15 }, { note: 0, channel: 15 }], [{ note: 128, velocity: 1, channel: 0 }, null],
+      [{ note: 60, velocity: 1, channel: 16 }, null], [{ note: 60.5, velocity: 1, channel: 0 }, null], [{ note: 60, velocity: 1 }, null],
     ];
     for (const [e, want] of events) expect(readMidiEvent(e), JSON.stringify(e)).toEqual(want);
   });

@@ -1,12 +1,14 @@
 // The page rendered into the test DOM with a scripted bridge, for the tests
-// that drive it as the operator does.
+// that drive it as the operator does, and the ways they find and work its parts.
 import { render } from 'preact';
-import { afterEach, beforeEach } from 'vitest';
-import { createController } from '../src/state/controller';
+import { afterEach, beforeEach, expect } from 'vitest';
+import { createApp } from '../src/actions/app';
+import { dispatchEvent, type EventHandlers } from '../src/bridge/events';
+import type { CueState } from '../src/bridge/types';
 import { createStore } from '../src/state/store';
 import { App } from '../src/views/App';
 import { App as AppContext } from '../src/views/context';
-import { fakeBridge } from './fake_bridge';
+import { doc, fakeBridge, type Answers } from './fake_bridge';
 
 // A scroll set by an effect renders again a turn later; a few turns let the
 // page come to rest.
@@ -38,20 +40,26 @@ export function usePageDom(): void {
 }
 
 // Renders the page over a fake bridge and boots it; `open` opens a script too.
-export async function mountPage(overrides: Parameters<typeof fakeBridge>[0] = {}, options: { confidence?: boolean; open?: string } = {}) {
+export async function mountPage(overrides: Answers = {}, options: { confidence?: boolean; open?: string } = {}) {
   const fake = fakeBridge(overrides);
   const store = createStore(options.confidence ?? false);
-  const ctl = createController(store, fake.bridge);
+  const app = createApp(store, fake.bridge);
   render(
-    <AppContext.Provider value={{ store, ctl }}>
+    <AppContext.Provider value={{ ...app, store }}>
       <App />
     </AppContext.Provider>,
     host,
   );
-  await ctl.boot();
-  if (options.open) await ctl.openPath(options.open);
+  await app.boot();
+  if (options.open) await app.documents.openPath(options.open);
   await flush();
-  return { ...fake, store, ctl };
+  return { ...fake, store, ...app };
+}
+
+// The page with /s/show.pdf open, its state `state` (and more of the
+// document's fields) unless the answers say otherwise.
+export function mountScript(state: CueState, overrides: Answers = {}, fields: Parameters<typeof doc>[1] = {}) {
+  return mountPage({ openDocumentPath: (p: never) => doc(p, { state, ...fields }), ...overrides }, { open: '/s/show.pdf' });
 }
 
 // A key pressed with `target` focused, as the browser sends it.
@@ -59,12 +67,86 @@ export function keydown(target: EventTarget, key: string, mods: KeyboardEventIni
   target.dispatchEvent(new KeyboardEvent('keydown', { key, bubbles: true, cancelable: true, ...mods }));
 }
 
+// The same, and the page comes to rest after it.
+export async function keyed(target: EventTarget, key: string, mods: KeyboardEventInit = {}): Promise<void> {
+  keydown(target, key, mods);
+  await flush();
+}
+
+// An event from the native side, and the page comes to rest after it.
+export async function told(handlers: EventHandlers, name: string, payload: unknown): Promise<void> {
+  dispatchEvent(handlers, name, payload);
+  await flush();
+}
+
+// A click, and the page comes to rest after it.
+export async function clicked(el: HTMLElement): Promise<void> {
+  el.click();
+  await flush();
+}
+
 // The primary button at client point (x, y).
 export function pointer(el: Element, type: string, x: number, y: number): void {
   el.dispatchEvent(new PointerEvent(type, { clientX: x, clientY: y, button: 0, bubbles: true }));
 }
 
+// The primary button pressed at the first point, moved through the others and
+// let go at the last (client px); the page comes to rest after it.
+export async function dragged(el: Element, ...points: [number, number][]): Promise<void> {
+  points.forEach(([x, y], i) => pointer(el, i === 0 ? 'pointerdown' : i === points.length - 1 ? 'pointerup' : 'pointermove', x, y));
+  await flush();
+}
+
 // Places an element on screen; this DOM does no layout.
 export function placeAt(el: Element, left: number, top: number, width: number, height: number): void {
   el.getBoundingClientRect = () => ({ left, top, width, height, right: left + width, bottom: top + height, x: left, y: top, toJSON: () => ({}) });
+}
+
+export const $ = <T extends Element = HTMLElement>(selector: string, root: ParentNode = host) => root.querySelector<T>(selector);
+export const $$ = <T extends Element = HTMLElement>(selector: string, root: ParentNode = host) => [...root.querySelectorAll<T>(selector)];
+export const text = (selector: string) => $(selector)?.textContent ?? null;
+
+export function button(label: string, within: ParentNode = host): HTMLButtonElement {
+  const found = [...within.querySelectorAll('button')].find((b) => b.textContent?.trim() === label);
+  if (!found) throw new Error(`no button ${label}`);
+  return found;
+}
+
+// The element named `label` for assistive technology.
+export function named<T extends HTMLElement = HTMLElement>(label: string): T {
+  const el = host.querySelector<T>(`[aria-label="${label}"]`);
+  if (!el) throw new Error(`nothing named ${label}`);
+  return el;
+}
+
+// Types into a field as the operator does: focused, changed, told.
+export function typeInto(selector: string, value: string): HTMLInputElement {
+  const field = $<HTMLInputElement>(selector)!;
+  expect(field, selector).not.toBeNull();
+  field.focus();
+  field.value = value;
+  field.dispatchEvent(new Event('input', { bubbles: true }));
+  return field;
+}
+
+// The focus goes to a control outside every editor.
+export function focusAway(): void {
+  const away = document.createElement('button');
+  host.appendChild(away);
+  away.focus();
+}
+
+// Whether the field `selector` names already has the focus when it first
+// appears in the page, so a key typed at once lands in it.
+export async function focusedOnArrival(selector: string, act: () => unknown): Promise<boolean | undefined> {
+  let focused: boolean | undefined;
+  const watcher = new MutationObserver(() => {
+    const field = host.querySelector(selector);
+    if (field && focused === undefined) focused = document.activeElement === field;
+  });
+  watcher.observe(host, { childList: true, subtree: true });
+  await act();
+  await flush();
+  watcher.disconnect();
+  return focused;
 }

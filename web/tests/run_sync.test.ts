@@ -3,7 +3,7 @@ import { afterEach, describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { CueState, RunChange } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
-import { createController } from '../src/state/controller';
+import { createApp } from '../src/actions/app';
 import { Inbox, mergeRun } from '../src/state/run_sync';
 import { applyCueState, applyRunChange, createStore, firedBit, glowBit, standbyBit } from '../src/state/store';
 import { cue, fakeBridge, runChange, settings } from './fake_bridge';
@@ -40,9 +40,7 @@ describe('the engine counter orders what arrives', () => {
     inbox.offerState(state(3, { fired: ['a', 'b'] }));
     inbox.offerRun(run(3, 4, { fired: ['c'], standbyID: 'd' }));
     const got = inbox.take();
-    expect(got?.state?.seq).toBe(3);
-    expect([...(got?.run?.status ?? [])]).toEqual([['c', true]]);
-    expect(inbox.take()).toBeNull();
+    expect([got?.state?.seq, [...(got?.run?.status ?? [])], inbox.take()]).toEqual([3, [['c', true]], null]);
   });
 });
 
@@ -99,10 +97,10 @@ describe('the store draws once per frame', () => {
   it('asks for the whole state once when a change was missed, and draws what follows it', async () => {
     const fake = fakeBridge({ getState: () => state(12, { standbyID: 'c', fired: ['a', 'b'] }) });
     const store = createStore(false);
-    const ctl = createController(store, fake.bridge);
-    dispatchEvent(ctl.handlers, 'cueState', state(10));
-    dispatchEvent(ctl.handlers, 'runState', run(12, 13, { standbyID: 'd', fired: ['c'], firedCount: 3 }));
-    dispatchEvent(ctl.handlers, 'runState', run(13, 14, { standbyID: 'e', fired: ['d'], firedCount: 4 }));
+    const { handlers } = createApp(store, fake.bridge);
+    dispatchEvent(handlers, 'cueState', state(10));
+    dispatchEvent(handlers, 'runState', run(12, 13, { standbyID: 'd', fired: ['c'], firedCount: 3 }));
+    dispatchEvent(handlers, 'runState', run(13, 14, { standbyID: 'e', fired: ['d'], firedCount: 4 }));
     expect(fake.named('getState')).toHaveLength(1);
     await new Promise((r) => setTimeout(r, 0));
     expect([store.standbyID.value, store.firedCount.value, store.sync.inbox.seq]).toEqual(['e', 4, 14]);
@@ -137,20 +135,18 @@ describe('the technician\'s trace', () => {
 
   // trace flag, monitor, lines written
   it.each([
-    [true, false, ['painted run c 2']],
-    [true, true, ['monitor painted run c 2']],
-    [false, false, []],
+    [true, false, ['painted run c 2']], [true, true, ['monitor painted run c 2']], [false, false, []],
   ])('tracing %s on the monitor %s writes %j', (trace, monitor, lines) => {
     if (trace) (globalThis as { __tallowmarkTrace?: boolean }).__tallowmarkTrace = true;
     const frames: (() => void)[] = [];
     const nextFrame = () => frames.splice(0).forEach((f) => f());
     const fake = fakeBridge({ getSettings: () => settings });
     const store = createStore(monitor, { frame: (draw) => void frames.push(draw) });
-    const ctl = createController(store, fake.bridge);
-    dispatchEvent(ctl.handlers, 'cueState', state(10));
+    const { handlers } = createApp(store, fake.bridge);
+    dispatchEvent(handlers, 'cueState', state(10));
     nextFrame();
-    dispatchEvent(ctl.handlers, 'runState', run(10, 11, { standbyID: 'b', fired: ['a'], firedCount: 1 }));
-    dispatchEvent(ctl.handlers, 'runState', run(11, 12, { standbyID: 'c', fired: ['b'], firedCount: 2 }));
+    dispatchEvent(handlers, 'runState', run(10, 11, { standbyID: 'b', fired: ['a'], firedCount: 1 }));
+    dispatchEvent(handlers, 'runState', run(11, 12, { standbyID: 'c', fired: ['b'], firedCount: 2 }));
     // The frame that draws both: nothing written yet.
     nextFrame();
     expect(fake.named('debugLog')).toEqual([]);

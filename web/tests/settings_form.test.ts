@@ -23,31 +23,16 @@ describe('the settings form', () => {
 
   it('turns a typed value into one change, or a quiet refusal', () => {
     const cases: [string, string | boolean, unknown][] = [
-      ['oscPort', ' 9000 ', { oscPort: 9000 }],
-      ['oscPort', '65535', { oscPort: 65535 }],
-      ['oscPort', '0', null],
-      ['oscPort', '65536', null],
-      ['oscPort', '90.5', null],
-      ['oscPort', '', null],
-      ['oscPort', '1e3', null],
-      ['cueLabelFontPx', '10', { cueLabelFontPx: 10 }],
-      ['cueLabelFontPx', '33', null],
-      ['renderWidth', '599', null],
-      ['renderWidth', '3000', { renderWidth: 3000 }],
-      ['oscEnabled', false, { oscEnabled: false }],
-      ['oscEnabled', 'true', null],
-      ['themeName', 'light', { themeName: 'light' }],
-      ['themeName', 'neon', null],
+      ['oscPort', ' 9000 ', { oscPort: 9000 }], ['oscPort', '65535', { oscPort: 65535 }], ['oscPort', '0', null],
+      ['oscPort', '65536', null], ['oscPort', '90.5', null], ['oscPort', '', null], ['oscPort', '1e3', null],
+      ['cueLabelFontPx', '10', { cueLabelFontPx: 10 }], ['cueLabelFontPx', '33', null], ['renderWidth', '599', null],
+      ['renderWidth', '3000', { renderWidth: 3000 }], ['oscEnabled', false, { oscEnabled: false }], ['oscEnabled', 'true', null],
+      ['themeName', 'light', { themeName: 'light' }], ['themeName', 'neon', null],
       // Sent as a number: the core reads only an integer here.
-      ['pagesPerSpread', '1', { pagesPerSpread: 1 }],
-      ['pagesPerSpread', '3', null],
-      ['glowTarget', 'next', { glowTarget: 'next' }],
+      ['pagesPerSpread', '1', { pagesPerSpread: 1 }], ['pagesPerSpread', '3', null], ['glowTarget', 'next', { glowTarget: 'next' }],
       ['mscDeviceFilter', ' ALL ', { mscDeviceFilter: -1 }],  // trimmed, any case
-      ['mscDeviceFilter', '0', { mscDeviceFilter: 0 }],
-      ['mscDeviceFilter', '127', { mscDeviceFilter: 127 }],
-      ['mscDeviceFilter', '128', null],
-      ['mscDeviceFilter', '-1', null],
-      ['mscDeviceFilter', 'any', null],
+      ['mscDeviceFilter', '0', { mscDeviceFilter: 0 }], ['mscDeviceFilter', '127', { mscDeviceFilter: 127 }],
+      ['mscDeviceFilter', '128', null], ['mscDeviceFilter', '-1', null], ['mscDeviceFilter', 'any', null],
     ];
     for (const [key, raw, change] of cases) {
       const parsed = parseField(field(key), raw);
@@ -58,17 +43,12 @@ describe('the settings form', () => {
 
   it('shows the stored value, its range, and what the core kept when it was not what was sent', () => {
     const cases: [string, unknown, unknown, string][] = [
-      ['renderWidth', 5000, 3000, 'Kept: 3000'],
-      ['renderWidth', 900, 900, ''],
-      ['themeName', 'light', 'deep', 'Kept: Booth'],
-      ['mscDeviceFilter', 5, -1, 'Kept: all'],
-      ['glowTarget', 'next', 'pulse', 'Kept: pulse'],
+      ['renderWidth', 5000, 3000, 'Kept: 3000'], ['renderWidth', 900, 900, ''], ['themeName', 'light', 'deep', 'Kept: Booth'],
+      ['mscDeviceFilter', 5, -1, 'Kept: all'], ['glowTarget', 'next', 'pulse', 'Kept: pulse'],
     ];
     for (const [key, sent, stored, note] of cases) expect(answerNote(field(key), sent, stored), key).toBe(note);
-    expect(displayValue(field('mscDeviceFilter'), -1)).toBe('all');
-    expect(displayValue(field('mscDeviceFilter'), 12)).toBe('12');
-    expect(rangeText(field('cueLabelFontPx'))).toBe('10–32');
-    expect(rangeText(field('oscPort'))).toBe('1–65535');
+    expect([displayValue(field('mscDeviceFilter'), -1), displayValue(field('mscDeviceFilter'), 12)]).toEqual(['all', '12']);
+    expect([rangeText(field('cueLabelFontPx')), rangeText(field('oscPort'))]).toEqual(['10–32', '1–65535']);
     const glow = field('glowTarget') as Extract<ReturnType<typeof field>, { kind: 'choice' }>;
     expect(choicesFor(glow, 'standby').map(([v]) => v)).toEqual(['standby', 'next']);
     expect(choicesFor(glow, 'pulse').map(([v]) => v)).toEqual(['standby', 'next', 'pulse']);
@@ -106,10 +86,8 @@ describe('sending settings changes', () => {
 
   it('answers a refusal, a failed call or a changed mind without changing the settings', async () => {
     const cases: ['none' | 'false' | 'throw', Parameters<ReturnType<typeof core>['send']>[0], string | null][] = [
-      ['none', () => ({ error: 'One type at least stays.' }), 'One type at least stays.'],
-      ['none', () => null, null],
-      ['false', { oscPort: 2 }, 'The settings were not changed.'],
-      ['throw', { oscPort: 2 }, 'The settings were not changed: bridge gone'],
+      ['none', () => ({ error: 'One type at least stays.' }), 'One type at least stays.'], ['none', () => null, null],
+      ['false', { oscPort: 2 }, 'The settings were not changed.'], ['throw', { oscPort: 2 }, 'The settings were not changed: bridge gone'],
     ];
     for (const [fail, change, error] of cases) {
       const t = core(fail);
@@ -126,11 +104,7 @@ describe('sending settings changes', () => {
 
 describe('the theme level', () => {
   it.each([
-    [0, 0.55],
-    [0.5, 0.775],
-    [1.7, 1],
-    [-1, 0.55],
-    ['0.2', 1],
+    [0, 0.55], [0.5, 0.775], [1.7, 1], [-1, 0.55], ['0.2', 1],
     [Number.NaN, 1],  // like a missing or unreadable level
   ] as [unknown, number][])('level %j draws the pages at brightness %j', (level, brightness) => {
     const store = createStore(false);

@@ -2,12 +2,7 @@
 // The page is shown cropped, so a frame in fractions of the shown page is
 // turned into a frame of the whole page through that page's own crop.
 
-import { signal } from '@preact/signals';
-import { isDocument, type native as nativeCalls } from '../bridge/native';
 import type { DocumentInfo } from '../bridge/types';
-import type { Store } from './store';
-
-type Bridge = typeof nativeCalls;
 export type Rect = [number, number, number, number];
 
 const whole: Rect = [0, 0, 1, 1];
@@ -89,93 +84,6 @@ export interface CropFrame {
   rect: Rect;
 }
 
-export interface CropHooks {
-  // Shows the document again with the new crop, at the same page.
-  relayout: (doc: DocumentInfo) => void;
-  quiet: (error: unknown) => void;
-  leaveOtherModes: () => void;
-}
-
 // Marks are kept in fractions of the cropped page; until a long script's
 // crop is known nothing may be placed, moved or exported in another frame.
 export const linesPendingText = "The script's lines are still being read - marks can be made in a moment.";
-
-export function createCrop(store: Store, bridge: Bridge, hooks: CropHooks) {
-  const frame = signal<CropFrame | null>(null);
-  // A crop asked for and not yet answered: one at a time.
-  let sending = false;
-
-  const send = (crop: number[] | null): Promise<void> => {
-    const doc = store.doc.peek();
-    if (!doc || sending) return Promise.resolve();
-    sending = true;
-    frame.value = null;
-    return bridge.setCrop(crop).then(
-      (answer) => {
-        sending = false;
-        if (store.doc.peek()?.path === doc.path && isDocument(answer)) hooks.relayout(answer);
-      },
-      (error: unknown) => {
-        sending = false;
-        hooks.quiet(error);
-      },
-    );
-  };
-
-  const crop = {
-    frame,
-
-    start(): void {
-      const doc = store.doc.peek();
-      if (store.confidence || !doc || doc.pageCount === 0) return;
-      if (doc.linesPending) {
-        store.message.value = linesPendingText;
-        return;
-      }
-      hooks.leaveOtherModes();
-      const page = Math.min(store.visiblePage.peek(), doc.pageCount - 1);
-      frame.value = { page, rect: startFrame(doc, page) };
-    },
-
-    toggle(): void {
-      if (frame.peek()) crop.leave();
-      else crop.start();
-    },
-
-    leave(): void {
-      frame.value = null;
-    },
-
-    // A frame is shown over the open script (closing the script ends it).
-    active(): boolean {
-      if (frame.peek() && !store.doc.peek()) frame.value = null;
-      return frame.peek() !== null;
-    },
-
-    // A drag on a page draws a new frame there.
-    draw(page: number, from: { x: number; y: number }, to: { x: number; y: number }): void {
-      if (!frame.peek()) return;
-      frame.value = { page, rect: frameBetween(from, to) };
-    },
-
-    step(dx: number, dy: number, resize: boolean): void {
-      const f = frame.peek();
-      if (f) frame.value = { ...f, rect: stepFrame(f.rect, dx, dy, resize) };
-    },
-
-    apply(): Promise<void> {
-      const f = frame.peek();
-      const doc = store.doc.peek();
-      if (!f || !doc) return Promise.resolve();
-      return send(toWholePage(f.rect, shownPart(doc, f.page)));
-    },
-
-    // Back to the crop the text alone gives.
-    reset(): Promise<void> {
-      return send(null);
-    },
-  };
-  return crop;
-}
-
-export type Crop = ReturnType<typeof createCrop>;

@@ -172,7 +172,7 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
     inbox: new Inbox(),
     frame: options.frame ?? defaultFrame(),
     scheduled: false,
-    // Set by the controller: a missed change asks for the whole state; a run
+    // Set by the run's actions: a missed change asks for the whole state; a run
     // change drawn is told (the technician's trace).
     onGap: () => undefined as void,
     onRunDrawn: (_standbyID: string, _firedCount: number) => undefined as void,
@@ -233,7 +233,7 @@ export function applySettings(store: Store, s: Settings): void {
   const before = store.settings.peek();
   store.settings.value = s;
   if (isThemeName(s.themeName)) store.theme.value = s.themeName;
-  // A shown script keeps its own reading size (controller: show); only a
+  // A shown script keeps its own reading size (actions/documents.ts: show); only a
   // change of the setting itself reaches its view.
   if (!store.doc.peek() || before?.pagesPerSpread !== s.pagesPerSpread) store.pagesPerSpread.value = s.pagesPerSpread === 1 ? 1 : 2;
   store.dimmed.value = s.dimmed === true;

@@ -10,12 +10,12 @@ import { Toolbar } from './Toolbar';
 import { UpdateNotice } from './UpdateNotice';
 
 export function App() {
-  const { store, ctl } = useApp();
+  const { store, commands } = useApp();
 
   useEffect(() => {
     // Capture phase: no component can swallow GO before it is seen.
     const onKey = (e: KeyboardEvent) => {
-      const action = keyAction(e, ctl.keyMode());
+      const action = keyAction(e, commands.keyMode());
       if (!action) return;
       // With no script there is nothing to fire: Return and Space stay with
       // the focused control, so the first screen works from the keyboard.
@@ -24,7 +24,7 @@ export function App() {
       // The line cursor's arrows and Home/End are its own while it shows, not
       // also the cue list's that has the focus.
       if (action.startsWith('cursor')) e.stopPropagation();
-      ctl.key(action);
+      commands.key(action);
     };
     window.addEventListener('keydown', onKey, true);
     return () => window.removeEventListener('keydown', onKey, true);

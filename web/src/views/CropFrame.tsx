@@ -12,8 +12,8 @@ const keep = (e: MouseEvent) => e.preventDefault();
 // Over every drawn page while Crop mode is on: a drag draws the frame on that
 // page; the page it is on shows it, with the rest dimmed.
 export function CropLayer({ index }: { index: number }) {
-  const { store, ctl } = useApp();
-  const crop = ctl.tools.crop;
+  const { store, tools } = useApp();
+  const crop = tools.crop;
   const frame = crop.frame.value;
   // A page opened up for inserted lines is taller than the script page the
   // crop is made of: the frame is kept in script-page fractions.
@@ -61,8 +61,8 @@ export function CropLayer({ index }: { index: number }) {
 // What Crop mode offers, over the script: apply, back to the automatic crop,
 // or leave.
 export function CropBar() {
-  const { store, ctl } = useApp();
-  const crop = ctl.tools.crop;
+  const { store, tools } = useApp();
+  const crop = tools.crop;
   const frame = crop.frame.value;
   if (!frame || store.confidence) return null;
   const label = pageLabel(frame.page, store.cueState.value.pageLabelOffset);

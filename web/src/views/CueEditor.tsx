@@ -8,7 +8,7 @@ import { within } from './field_keys';
 // the line end. The page's key handler leaves fields alone, so Return and
 // Backspace here never reach GO or BACK.
 export function DraftCue({ cue, color }: { cue: Cue; color?: string }) {
-  const { store, ctl } = useApp();
+  const { store, cueMode } = useApp();
   const fields = useRef<HTMLDivElement>(null);
   const numberField = useRef<HTMLInputElement>(null);
   const labelField = useRef<HTMLInputElement>(null);
@@ -22,7 +22,7 @@ export function DraftCue({ cue, color }: { cue: Cue; color?: string }) {
   const commit = () => {
     // Once: Return, Escape and leaving may all come for the same draft.
     if (store.draft.peek()?.id !== cue.id) return;
-    ctl.commitDraft(numberField.current?.value ?? cue.number, labelField.current?.value ?? '');
+    cueMode.commitDraft(numberField.current?.value ?? cue.number, labelField.current?.value ?? '');
   };
   const onKey = (e: KeyboardEvent) => {
     if (e.key === 'Enter') {
@@ -30,7 +30,7 @@ export function DraftCue({ cue, color }: { cue: Cue; color?: string }) {
       commit();
     } else if (e.key === 'Escape') {
       e.preventDefault();
-      ctl.cancelDraft();
+      cueMode.cancelDraft();
     }
     // Tab moves between the two fields as the browser does.
   };
@@ -58,7 +58,7 @@ export function DraftCue({ cue, color }: { cue: Cue; color?: string }) {
 
 // The settings of the selected cue: Return commits, Escape closes.
 export function CueSheet({ cue }: { cue: Cue }) {
-  const { store, ctl } = useApp();
+  const { store, selection } = useApp();
   const form = useRef<HTMLFormElement>(null);
   useEffect(() => {
     form.current?.querySelector<HTMLInputElement>('input')?.focus();
@@ -71,12 +71,12 @@ export function CueSheet({ cue }: { cue: Cue }) {
     // Once: the sheet may be closed already (Escape, Cancel) when focus leaves.
     if (!f || store.sheet.peek() !== cue) return;
     const value = (name: string) => (f.elements.namedItem(name) as HTMLInputElement | HTMLSelectElement | null)?.value ?? '';
-    ctl.commitSheet({ number: value('number'), label: value('label'), kind: value('kind'), color: value('color'), note: value('note') });
+    selection.commitSheet({ number: value('number'), label: value('label'), kind: value('kind'), color: value('color'), note: value('note') });
   };
   const onKey = (e: KeyboardEvent) => {
     if (e.key === 'Escape') {
       e.preventDefault();
-      ctl.closeSheet();
+      selection.closeSheet();
     } else if (e.key === 'Enter' && !(e.target instanceof HTMLTextAreaElement)) {
       e.preventDefault();
       commit();
@@ -102,7 +102,7 @@ export function CueSheet({ cue }: { cue: Cue }) {
       <label>Colour <input name="color" defaultValue={cue.color} placeholder="type colour" /></label>
       <label>Note <textarea name="note" defaultValue={cue.note} rows={2} /></label>
       <div class="cue-sheet-buttons">
-        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.closeSheet()}>Cancel</button>
+        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => selection.closeSheet()}>Cancel</button>
         <button type="submit">Save</button>
       </div>
     </form>

@@ -3,11 +3,11 @@
 // removed in place, and a row to add one. Each change sends the whole list.
 
 import { useRef, useState } from 'preact/hooks';
+import type { Sheets } from '../actions/sheets';
 import type { CueType, Settings } from '../bridge/types';
 import {
   addType, keptNote, leftBehind, maxCueTypeName, maxCueTypes, moveType, recolourType, removeType, renameType, typeUsage, type TypesChange,
 } from '../state/cue_types';
-import type { Controller } from '../state/controller';
 import type { ChangeAnswer } from '../state/settings_form';
 import { useApp } from './context';
 import { enterAdds } from './field_keys';
@@ -20,12 +20,12 @@ function usageText(n: number): string {
 // Sends a list change worked out from the list the core holds, and settles
 // the row with what the core kept.
 function sendTypes(
-  ctl: Controller,
+  sheets: Sheets,
   make: (types: CueType[]) => TypesChange,
   settle: (a: ChangeAnswer, kept: (s: Settings) => string) => void,
 ): void {
   let sent: CueType[] | undefined;
-  void ctl
+  void sheets
     .changeSetting((s) => {
       const change = make(s.cueTypes ?? []);
       if ('cueTypes' in change) sent = change.cueTypes;
@@ -35,11 +35,11 @@ function sendTypes(
 }
 
 function TypeRow({ type, index, count, tell }: { type: CueType; index: number; count: number; tell: (text: string) => void }) {
-  const { store, ctl } = useApp();
+  const { store, sheets } = useApp();
   const { note, rev, settle } = useAnswer();
   const used = typeUsage(store.cueState.value.cues, type.name);
   const send = (make: (types: CueType[]) => TypesChange) =>
-    sendTypes(ctl, make, (a, kept) => {
+    sendTypes(sheets, make, (a, kept) => {
       settle(a, kept);
       if (!('error' in a)) tell(leftBehind(store.cueState.peek().cues, type.name, a.settings.cueTypes ?? []));
     });
@@ -64,14 +64,14 @@ function TypeRow({ type, index, count, tell }: { type: CueType; index: number; c
 }
 
 function AddTypeRow({ full }: { full: boolean }) {
-  const { ctl } = useApp();
+  const { sheets } = useApp();
   const { note, settle, refuse } = useAnswer();
   const name = useRef<HTMLInputElement>(null);
   const color = useRef<HTMLInputElement>(null);
   const add = () => {
     const raw = name.current?.value ?? '';
     if (!raw.trim()) return refuse('Type a name first.');
-    sendTypes(ctl, (t) => addType(t, raw, color.current?.value ?? ''), (a, kept) => {
+    sendTypes(sheets, (t) => addType(t, raw, color.current?.value ?? ''), (a, kept) => {
       settle(a, kept);
       if (!('error' in a) && name.current) name.current.value = '';
     });

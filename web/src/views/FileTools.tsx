@@ -9,8 +9,7 @@ const keep = (e: MouseEvent) => e.preventDefault();
 // also in the window's File menu) and Crop. One button keeps the toolbar on
 // one row at the window's first size.
 export function FileTools() {
-  const { ctl } = useApp();
-  const t = ctl.tools;
+  const { tools: t, exporter } = useApp();
   const cropping = t.crop.frame.value !== null;
   const menu = useRef<HTMLDetailsElement>(null);
   const run = (action: () => void) => () => {
@@ -30,7 +29,7 @@ export function FileTools() {
           <button type="button" onMouseDown={keep} title="Ctrl+Shift+S" onClick={run(() => void t.files.saveAs())}>Save Script As…</button>
           <button type="button" onMouseDown={keep} onClick={run(() => void t.files.reveal())}>Show Script in Files</button>
           <button type="button" onMouseDown={keep} onClick={run(() => void t.files.importMarks())}>Take Marks from Another Version…</button>
-          <button type="button" onMouseDown={keep} title="Ctrl+Shift+E" onClick={run(() => ctl.exportMarked())}>Export Marked Script…</button>
+          <button type="button" onMouseDown={keep} title="Ctrl+Shift+E" onClick={run(() => exporter.exportMarked())}>Export Marked Script…</button>
         </div>
       </details>
       <button type="button" onMouseDown={keep} aria-pressed={cropping} title="Crop (Ctrl+Shift+C)" onClick={() => t.crop.toggle()}>Crop</button>

@@ -2,8 +2,7 @@ import { useEffect, useRef } from 'preact/hooks';
 import { useApp } from './context';
 
 export function FindBar() {
-  const { ctl } = useApp();
-  const f = ctl.finder;
+  const { finder: f, view } = useApp();
   const input = useRef<HTMLInputElement>(null);
   const focusRequest = f.focusRequest.value;
   useEffect(() => {
@@ -19,7 +18,7 @@ export function FindBar() {
       void f.enter(e.shiftKey ? -1 : 1);
     } else if (e.key === 'Escape') {
       e.preventDefault();
-      ctl.closeFind();
+      view.closeFind();
     }
   };
 
@@ -46,7 +45,7 @@ export function FindBar() {
         onKeyDown={onKey}
       />
       <span class="find-status" aria-live="polite">{status}</span>
-      <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.closeFind()} aria-label="Close find">
+      <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => view.closeFind()} aria-label="Close find">
         ×
       </button>
     </div>

@@ -5,7 +5,7 @@ import { useApp } from './context';
 // A small sheet over the script: a page label or "#sheet number", Return
 // goes, Escape closes. A page the script lacks is answered in the sheet.
 export function GoToPage() {
-  const { store, ctl } = useApp();
+  const { store, view } = useApp();
   const input = useRef<HTMLInputElement>(null);
   // Focused before the first paint: "Ctrl+G 5 Return" typed at once must
   // land in the field, never a Return on the script (GO).
@@ -24,10 +24,10 @@ export function GoToPage() {
   const onKey = (e: KeyboardEvent) => {
     if (e.key === 'Enter') {
       e.preventDefault();
-      ctl.submitGoTo((e.target as HTMLInputElement).value);
+      view.submitGoTo((e.target as HTMLInputElement).value);
     } else if (e.key === 'Escape') {
       e.preventDefault();
-      ctl.closeGoTo();
+      view.closeGoTo();
     }
   };
   return (
@@ -44,7 +44,7 @@ export function GoToPage() {
         />
       </label>
       <span class="goto-error" aria-live="polite">{store.gotoError.value}</span>
-      <button type="button" aria-label="Close go to page" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.closeGoTo()}>
+      <button type="button" aria-label="Close go to page" onMouseDown={(e) => e.preventDefault()} onClick={() => view.closeGoTo()}>
         ×
       </button>
     </div>

@@ -1,7 +1,7 @@
 import { Component } from 'preact';
 import { useEffect, useLayoutEffect, useRef } from 'preact/hooks';
 import type { Flag, Mark, Memo } from '../bridge/types';
-import type { Marks } from '../state/marks';
+import type { Marks } from '../actions/marks';
 import {
   flatMarkGeometry, memoPalette, movedRect, resizedRect, shownBox, shownColor, shownRect,
   type MarkGeometry, type Pt, type Rect,
@@ -122,9 +122,9 @@ function MarkBox({ mark, geometry, selected }: { mark: Mark; geometry: MarkGeome
 // The tab text of a new region, or of a selected one (F2): Return or leaving
 // the field keeps it, Escape drops a new region.
 function RegionEditor({ mark, geometry }: { mark: Mark; geometry: MarkGeometry }) {
-  const { ctl } = useApp();
+  const { marks } = useApp();
   const { field, finish } = useEditField<HTMLInputElement>((text) =>
-    text === null ? ctl.marks.cancelRegion() : ctl.marks.commitRegion(text));
+    text === null ? marks.cancelRegion() : marks.commitRegion(text));
   return (
     <div class="mark mark-region editing" style={{ ...pct(shownRect(mark, geometry)), '--mark-color': shownColor('region', mark.color) }}>
       <input
@@ -142,9 +142,9 @@ function RegionEditor({ mark, geometry }: { mark: Mark; geometry: MarkGeometry }
 }
 
 function MemoText({ memo }: { memo: Memo }) {
-  const { ctl } = useApp();
+  const { marks } = useApp();
   const { field, finish } = useEditField<HTMLTextAreaElement>((text) =>
-    text === null ? ctl.marks.cancelMemoText() : ctl.marks.commitMemoText(text));
+    text === null ? marks.cancelMemoText() : marks.commitMemoText(text));
   return (
     <textarea
       ref={field}
@@ -172,8 +172,7 @@ const memoColorList: [string, string][] = [['', 'Yellow'], ['rose', 'Rose'], ['g
 function MemoView({ memo, geometry, editable, selected, editing }: {
   memo: Memo; geometry: MarkGeometry; editable: boolean; selected: boolean; editing: boolean;
 }) {
-  const { ctl } = useApp();
-  const m = ctl.marks;
+  const { marks: m } = useApp();
   const palette = memoPalette(memo.color);
   const box = shownBox(memo, geometry);
   const page = usePagePx();
@@ -250,8 +249,7 @@ function MemoView({ memo, geometry, editable, selected, editing }: {
 // A flag hangs down from its point: role bold above its text, a bullet when
 // it has neither.
 function FlagChip({ flag, geometry, editable, selected }: { flag: Flag; geometry: MarkGeometry; editable: boolean; selected: boolean }) {
-  const { ctl } = useApp();
-  const m = ctl.marks;
+  const { marks: m } = useApp();
   const wasSelected = useRef(false);
   const drag = useHandleDrag<Flag>(
     () => {
@@ -291,7 +289,7 @@ function FlagChip({ flag, geometry, editable, selected }: { flag: Flag; geometry
 
 // The role and text of a new flag (or of the selected one, F2).
 function FlagForm({ flag, geometry }: { flag: Flag; geometry: MarkGeometry }) {
-  const { ctl } = useApp();
+  const { marks } = useApp();
   const form = useRef<HTMLDivElement>(null);
   const done = useRef(false);
   useLayoutEffect(() => form.current?.querySelector('input')?.focus({ preventScroll: true }), []);
@@ -299,8 +297,8 @@ function FlagForm({ flag, geometry }: { flag: Flag; geometry: MarkGeometry }) {
   const finish = (keep: boolean) => {
     if (done.current) return;
     done.current = true;
-    if (keep) ctl.marks.commitFlagForm(value('role'), value('text'));
-    else ctl.marks.cancelFlagForm();
+    if (keep) marks.commitFlagForm(value('role'), value('text'));
+    else marks.cancelFlagForm();
   };
   const onKey = (e: KeyboardEvent) => {
     if (e.key === 'Enter') {
@@ -346,8 +344,7 @@ export class MarkLayer extends Component<LayerProps> {
 }
 
 function PageMarksView({ page, geometry = flatMarkGeometry }: LayerProps) {
-  const { store, ctl } = useApp();
-  const m = ctl.marks;
+  const { store, marks: m } = useApp();
   useEffect(() => m.noteGeometry(page, geometry), [page, geometry]);
   const items = m.pageItems(page);
   const editable = store.cueMode.value && !store.confidence;

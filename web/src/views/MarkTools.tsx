@@ -1,6 +1,6 @@
 import { useEffect } from 'preact/hooks';
 import { colorsOf, hexColorNames, memoColorNames, shownColor, storedColor, tools, type Tool } from '../state/mark_shapes';
-import type { Marks } from '../state/marks';
+import type { Marks } from '../actions/marks';
 import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 
@@ -39,8 +39,7 @@ const hints: Record<Tool, string> = Object.fromEntries(tools.map((t) => [t.tool,
 // The Marks strip over the script in Cue Mode: one tool at a time (1-6, the
 // same key or Escape puts it down), the colours of the tool or of the selection.
 export function MarkTools() {
-  const { ctl } = useApp();
-  const m = ctl.marks;
+  const { marks: m } = useApp();
   useEffect(() => {
     m.setReadingPlace(readingPlaceOnScreen);
     return () => m.setReadingPlace(() => null);

@@ -25,12 +25,12 @@ function channelValue(channel: number): string {
 }
 
 function BindingRow({ binding, index, map }: { binding: MidiBinding; index: number; map: MidiBinding[] }) {
-  const { ctl } = useApp();
+  const { sheets } = useApp();
   const { note, rev, settle, refuse } = useAnswer();
-  const learning = ctl.midiLearn.learning.value;
+  const learning = sheets.midiLearn.learning.value;
   const waiting = learning?.kind === 'edit' && learning.index === index;
   const send = (make: (m: MidiBinding[]) => MapChange) =>
-    void ctl.changeSetting((s) => make(readMidiMap(s.midiMap))).then((a) => settle(a));
+    void sheets.changeSetting((s) => make(readMidiMap(s.midiMap))).then((a) => settle(a));
   const shadow = shadowedBy(map, index);
   const n = index + 1;
   return (
@@ -58,7 +58,7 @@ function BindingRow({ binding, index, map }: { binding: MidiBinding; index: numb
       </td>
       <td class="midi-binding-buttons">
         <button type="button" aria-pressed={waiting} aria-label={`Learn binding ${n}`}
-          onClick={() => (waiting ? ctl.midiLearn.cancel() : ctl.midiLearn.start({ kind: 'edit', index, was: binding }))}>
+          onClick={() => (waiting ? sheets.midiLearn.cancel() : sheets.midiLearn.start({ kind: 'edit', index, was: binding }))}>
           {waiting ? 'Waiting…' : 'Learn'}
         </button>
         <button type="button" aria-label={`Remove binding ${n}`} onClick={() => send((m) => removeBinding(m, index))}>Remove</button>
@@ -70,12 +70,12 @@ function BindingRow({ binding, index, map }: { binding: MidiBinding; index: numb
 }
 
 function AddBindingRow() {
-  const { ctl } = useApp();
+  const { sheets } = useApp();
   const { note, settle, refuse } = useAnswer();
   const noteInput = useRef<HTMLInputElement>(null);
   const channel = useRef<HTMLSelectElement>(null);
   const action = useRef<HTMLSelectElement>(null);
-  const learning = ctl.midiLearn.learning.value;
+  const learning = sheets.midiLearn.learning.value;
   const waiting = learning?.kind === 'new';
   const add = () => {
     const n = parseNote(noteInput.current?.value ?? '');
@@ -83,7 +83,7 @@ function AddBindingRow() {
     const c = parseChannel(channel.current?.value ?? 'any');
     if ('error' in c) return refuse(c.error);
     const b = { note: n.note, channel: c.channel, action: action.current?.value ?? 'go' };
-    void ctl.changeSetting((s) => addBinding(readMidiMap(s.midiMap), b)).then((a) => {
+    void sheets.changeSetting((s) => addBinding(readMidiMap(s.midiMap), b)).then((a) => {
       settle(a);
       if (!('error' in a) && noteInput.current) noteInput.current.value = '';
     });
@@ -107,7 +107,7 @@ function AddBindingRow() {
       <td class="midi-binding-buttons">
         <button type="button" onClick={add}>Add binding</button>
         <button type="button" aria-pressed={waiting} aria-label="Learn new binding"
-          onClick={() => (waiting ? ctl.midiLearn.cancel() : ctl.midiLearn.start({ kind: 'new', action: action.current?.value ?? 'go' }))}>
+          onClick={() => (waiting ? sheets.midiLearn.cancel() : sheets.midiLearn.start({ kind: 'new', action: action.current?.value ?? 'go' }))}>
           {waiting ? 'Waiting…' : 'Learn'}
         </button>
         <Note id="midi-binding-add-note" text={note} />
@@ -117,9 +117,9 @@ function AddBindingRow() {
 }
 
 export function MidiBindingsEditor({ settings }: { settings: Settings }) {
-  const { ctl } = useApp();
+  const { sheets } = useApp();
   const map = readMidiMap(settings.midiMap);
-  const learning = ctl.midiLearn.learning.value;
+  const learning = sheets.midiLearn.learning.value;
   return (
     <div class="midi-bindings">
       <h4 id="midi-bindings-title">Note bindings</h4>
@@ -142,7 +142,7 @@ export function MidiBindingsEditor({ settings }: { settings: Settings }) {
           <span class="settings-hint"> A note that is already bound still does its action.</span>
         </p>
       ) : (
-        ctl.midiLearn.said.value && <p class="settings-hint" role="status">{ctl.midiLearn.said.value}</p>
+        sheets.midiLearn.said.value && <p class="settings-hint" role="status">{sheets.midiLearn.said.value}</p>
       )}
     </div>
   );

@@ -113,7 +113,7 @@ export function InsertSelection({ frame, id }: { frame: PageFrame; id: string })
 // The field an inserted line is typed in, in its room: Return or leaving the
 // field keeps it, Shift+Return starts another row, Escape drops it.
 export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
-  const { ctl } = useApp();
+  const { inserts } = useApp();
   const field = useRef<HTMLTextAreaElement>(null);
   const done = useRef(false);
   useLayoutEffect(() => {
@@ -123,15 +123,15 @@ export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
   }, [id]);
   const p = frame.geom.inserts.find((q) => q.id === id);
   if (!p) return null;
-  const draft = ctl.inserts.draft.peek();
+  const draft = inserts.draft.peek();
   const box = boxStyle(p, frame, false);
   const text = textStyle(p, frame.baseHeight);
   const width = p.inline ? Math.max(p.w * frame.width, insertFontK * p.lineH * frame.baseHeight) : (1 - p.x) * frame.width;
   const finish = (commit: boolean, refocus = true) => {
     if (done.current) return;
     done.current = true;
-    if (commit) ctl.inserts.commit(field.current?.value ?? '', refocus);
-    else ctl.inserts.cancel();
+    if (commit) inserts.commit(field.current?.value ?? '', refocus);
+    else inserts.cancel();
   };
   return (
     <textarea
@@ -144,7 +144,7 @@ export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
       spellcheck={false}
       style={{ ...text, left: box.left, top: `calc(${box.top} + ${text.top})`, width: `${width}px`, height: `${p.rows * insertLineK * p.lineH * frame.baseHeight}px` }}
       onPointerDown={(e) => e.stopPropagation()}
-      onInput={(e) => ctl.inserts.setText((e.target as HTMLTextAreaElement).value)}
+      onInput={(e) => inserts.setText((e.target as HTMLTextAreaElement).value)}
       onKeyDown={(e) => {
         if (e.key === 'Enter' && !e.shiftKey) {
           e.preventDefault();
@@ -161,8 +161,8 @@ export function InsertField({ frame, id }: { frame: PageFrame; id: string }) {
 
 // Names the selected inserted line for a screen reader.
 export function InsertSelectionLine() {
-  const { store, ctl } = useApp();
-  const id = store.selectedID.value ? '' : ctl.inserts.selectedID.value;
+  const { store, inserts } = useApp();
+  const id = store.selectedID.value ? '' : inserts.selectedID.value;
   const line = id ? store.cueState.value.inserts?.find((i) => i.id === id) : undefined;
   const text = line ? `Selected inserted line, page ${pageLabel(line.page, store.cueState.value.pageLabelOffset)}: ${shortText(line.text, 300).replace(/\s+/g, ' ').trim()}` : '';
   return (

@@ -10,8 +10,8 @@ import '../files.css';
 // Return, Keep, Close or leaving the sheet keeps both; Escape leaves them as
 // they were.
 export function PageNotesSheet() {
-  const { store, ctl } = useApp();
-  const notes = ctl.tools.notes;
+  const { store, tools, sheets } = useApp();
+  const notes = tools.notes;
   const page = notes.page.value;
   const state = store.cueState.value;
   const sheet = useRef<HTMLDivElement>(null);
@@ -34,7 +34,7 @@ export function PageNotesSheet() {
       submit();
     } else if (e.key === 'Escape') {
       e.preventDefault();
-      ctl.closePageSheet();
+      sheets.closePageSheet();
     }
   };
   return (

@@ -7,14 +7,14 @@ import { SettingsSheet } from './SettingsSheet';
 // The Keyboard Shortcuts sheet. It takes the focus so Escape reaches it, and
 // the page's capture handler still sees Return: GO stays one key away.
 export function ShortcutsSheet() {
-  const { ctl } = useApp();
+  const { sheets } = useApp();
   const sheet = useRef<HTMLDivElement>(null);
   useEffect(() => sheet.current?.focus(), []);
   return (
     <div ref={sheet} class="page-sheet" role="dialog" aria-label="Keyboard shortcuts" tabIndex={-1}>
       <div class="page-sheet-head">
         <h2>Keyboard Shortcuts</h2>
-        <button type="button" onClick={() => ctl.closePageSheet()}>Close</button>
+        <button type="button" onClick={() => sheets.closePageSheet()}>Close</button>
       </div>
       {shortcutGroups.map((g) => (
         <section key={g.title}>

@@ -54,7 +54,7 @@ const CueBox = memo(function cueBox({ cue, place, gutter, side, fontPx, pageWidt
   cue: Cue; place: GutterLabel | undefined; gutter: Gutter; side: GutterSide; fontPx: number; pageWidth: number; color?: string;
   selected?: boolean; editing?: boolean; selectable?: boolean;
 }) {
-  const { store, ctl } = useApp();
+  const { store, selection } = useApp();
   const bits = store.runStatus(cue.id).value;
   const standby = (bits & standbyBit) !== 0;
   const glow = (bits & glowBit) !== 0;
@@ -82,7 +82,7 @@ const CueBox = memo(function cueBox({ cue, place, gutter, side, fontPx, pageWidt
       <div
         class={cls}
         data-cue={cue.id}
-        onPointerDown={selectable ? (e) => { e.stopPropagation(); ctl.select(cue.id); } : undefined}
+        onPointerDown={selectable ? (e) => { e.stopPropagation(); selection.select(cue.id); } : undefined}
         style={{
           left: `${cue.x * 100}%`,
           top: `${cue.y * 100}%`,
@@ -95,7 +95,7 @@ const CueBox = memo(function cueBox({ cue, place, gutter, side, fontPx, pageWidt
         <LabelEditor
           cue={cue}
           style={{ ...labelStyle, ...editorBox(side, pageWidth, gutter, fontPx) }}
-          onDone={(text, left) => (text === null ? ctl.cancelLabel() : ctl.commitLabel(text, !left))}
+          onDone={(text, left) => (text === null ? selection.cancelLabel() : selection.commitLabel(text, !left))}
         />
       ) : (
         <div
@@ -103,7 +103,7 @@ const CueBox = memo(function cueBox({ cue, place, gutter, side, fontPx, pageWidt
           style={labelStyle}
           data-side={side}
           title={shortText(cue.label, tipChars, tipLines)}
-          onPointerDown={gutter.chip ? (e) => { e.stopPropagation(); if (selectable) ctl.select(cue.id); } : undefined}
+          onPointerDown={gutter.chip ? (e) => { e.stopPropagation(); if (selectable) selection.select(cue.id); } : undefined}
         >
           {labelSpans(tag, shown!.lines.join('\n'))}
         </div>
@@ -174,8 +174,8 @@ const noCues: Cue[] = [];
 const PageView = memo(function pageView({ index, width, height, gutter, side, onLoaded }: {
   index: number; width: number; height: number; gutter: Gutter; side: GutterSide; onLoaded: (index: number) => void;
 }) {
-  const { store, ctl } = useApp();
-  const image = ctl.images.image(index).value;
+  const { store, images, finder, inserts, marks, cueMode: placing } = useApp();
+  const image = images.image(index).value;
   // Until a long script's crop is known its marks would be drawn off their
   // words, in a frame about to change: the page shows the script alone.
   const pending = store.doc.value?.linesPending === true;
@@ -183,13 +183,12 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
   const editingLabel = store.editingLabel.value;
   const fontPx = store.settings.value?.cueLabelFontPx ?? 14;
   const types = store.settings.value?.cueTypes;
-  const hitIndex = ctl.finder.index.value;
-  const hit = hitIndex >= 0 ? ctl.finder.hits.value[hitIndex] : undefined;
+  const hitIndex = finder.index.value;
+  const hit = hitIndex >= 0 ? finder.hits.value[hitIndex] : undefined;
   const cueMode = store.cueMode.value && !pending;
   const selectedID = store.selectedID.value;
   const draft = store.draft.value;
   const cursor = cueMode ? store.lineCursor.value : null;
-  const inserts = ctl.inserts;
   // The page grows by the room its inserted lines open; everything placed
   // on it goes through its geometry.
   const baseHeight = height / (1 + inserts.extra(index));
@@ -216,8 +215,8 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
     return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? (e.clientY - r.top) / r.height : 0 };
   };
-  const pointer = cueMode && !armed && ctl.marks.tool.value
-    ? markPointer(ctl.marks, index, geom)
+  const pointer = cueMode && !armed && marks.tool.value
+    ? markPointer(marks, index, geom)
     : cueMode
     ? {
         onPointerDown: (e: PointerEvent) => {
@@ -231,7 +230,7 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
           start.current = null;
           if (!from) return;
           const r = inserts.pointer(index, geom, from, at(e), width, baseHeight);
-          if (!r.handled) void ctl.placeCue(index, r.from, r.to);
+          if (!r.handled) void placing.placeCue(index, r.from, r.to);
         },
         onDblClick: (e: MouseEvent) => {
           const p = at(e as PointerEvent);
@@ -300,16 +299,16 @@ function SelectionLine() {
 
 // Names the line under the line cursor as the keys move it.
 function CursorLine() {
-  const { ctl } = useApp();
+  const { cursor } = useApp();
   return (
     <div class="sr-only" aria-live="polite" data-testid="line-cursor">
-      {ctl.cursorAnnouncement()}
+      {cursor.announcement()}
     </div>
   );
 }
 
 export function ScriptView() {
-  const { store, ctl } = useApp();
+  const { store, inserts, images, finder, documents, scriptView } = useApp();
   const scroller = useRef<HTMLDivElement>(null);
   const viewWidth = useSignal(0);
   const viewHeight = useSignal(0);
@@ -340,23 +339,23 @@ export function ScriptView() {
     if (!doc || viewWidth.value <= 0) return [];
     const view = { width: viewWidth.value - 2 * gap, gap, gutter: gutter.value.px };
     if (store.confidence)
-      return layoutRows([[shownPage.value]], doc.aspects, 1, { ...view, zoom: 1 }, ctl.inserts.extras.value);
+      return layoutRows([[shownPage.value]], doc.aspects, 1, { ...view, zoom: 1 }, inserts.extras.value);
     const per = store.pagesPerSpread.value;
     const groups = spreads(doc.pageCount, per, store.cueState.value.spreadOffset);
-    return layoutRows(groups, doc.aspects, per, { ...view, zoom: store.zoom.value }, ctl.inserts.extras.value);
+    return layoutRows(groups, doc.aspects, per, { ...view, zoom: store.zoom.value }, inserts.extras.value);
   });
 
   // Closing the find bar gives the keyboard back here, so Return is GO again.
   useEffect(() => {
-    ctl.setFocusScript(() => scroller.current?.focus());
-    return () => ctl.setFocusScript(() => undefined);
+    scriptView.setFocus(() => scroller.current?.focus());
+    return () => scriptView.setFocus(() => undefined);
   }, []);
 
   // The text-size steps measure against the column the pages are laid out in.
   useEffect(() => {
     if (store.confidence) return;
-    ctl.setColumnWidth(() => viewWidth.peek() - 2 * gap);
-    return () => ctl.setColumnWidth(() => 0);
+    scriptView.setColumnWidth(() => viewWidth.peek() - 2 * gap);
+    return () => scriptView.setColumnWidth(() => 0);
   }, []);
 
   useScrollBox(scroller, { width: viewWidth, height: viewHeight, top: scrollTop });
@@ -379,7 +378,7 @@ export function ScriptView() {
 
   const standbyCue = store.standbyCue;
 
-  const cueOffset = (cue: Cue, rs: Row[]): number | null => pageOffset(rs, cue.page, ctl.inserts.grownY(cue.page, cue.y, cue.insertID));
+  const cueOffset = (cue: Cue, rs: Row[]): number | null => pageOffset(rs, cue.page, inserts.grownY(cue.page, cue.y, cue.insertID));
 
   // Where the reading line sits (page and fraction down it), so that a new
   // layout (zoom, resize, one or two pages) keeps the operator's place.
@@ -395,14 +394,14 @@ export function ScriptView() {
     anchor.current = { generation: store.generation.peek(), page: rs[r].pages[0], fraction };
   };
 
-  // Scroll requests from the controller (open, page keys, pedals), each
+  // Scroll requests from the actions (open, page keys, pedals), each
   // carried out once; otherwise a new layout keeps the anchored place.
   useRenderEffect(() => {
     const req = store.scrollRequest.value;
     const rs = rows.value;
     if (rs.length === 0) return null;
     const fresh = req && req.seq !== handledRequest.current;
-    return { rs, seq: fresh ? req.seq : null, y: fresh ? pageOffset(rs, req.page, ctl.inserts.grownY(req.page, req.y)) : null };
+    return { rs, seq: fresh ? req.seq : null, y: fresh ? pageOffset(rs, req.page, inserts.grownY(req.page, req.y)) : null };
   }, (to) => {
     if (!to) return;
     if (to.seq !== null && to.seq !== handledRequest.current) {
@@ -423,8 +422,8 @@ export function ScriptView() {
     const c = store.lineCursor.value;
     const rs = rows.value;
     if (!c || rs.length === 0) return null;
-    const top = pageOffset(rs, c.page, ctl.inserts.grownY(c.page, c.rect[1]));
-    const bottom = pageOffset(rs, c.page, ctl.inserts.grownY(c.page, c.rect[1] + c.rect[3]));
+    const top = pageOffset(rs, c.page, inserts.grownY(c.page, c.rect[1]));
+    const bottom = pageOffset(rs, c.page, inserts.grownY(c.page, c.rect[1] + c.rect[3]));
     return top === null || bottom === null ? null : { top, bottom };
   }, (line) => {
     if (!line) return;
@@ -435,12 +434,12 @@ export function ScriptView() {
   // The top of the view as a page and a fraction down it, where the line
   // cursor starts with no cue selected.
   useEffect(() => {
-    ctl.setViewTop(() => {
+    scriptView.setTop(() => {
       const rs = rows.peek();
       const r = rowOfPage(rs, visiblePage(rs, scrollTop.peek(), viewHeight.peek()));
       if (r < 0) return { page: store.visiblePage.peek(), y: 0 };
       const y = Math.min(1, Math.max(0, (scrollTop.peek() - rs[r].top) / rs[r].height));
-      return { page: rs[r].pages[0], y: ctl.inserts.textY(rs[r].pages[0], y) };
+      return { page: rs[r].pages[0], y: inserts.textY(rs[r].pages[0], y) };
     });
   }, []);
 
@@ -459,7 +458,7 @@ export function ScriptView() {
     if (loaded.generation !== store.generation.peek()) return;
     const rs = rows.peek();
     for (const i of nearRows(rs, scrollTop.peek(), viewHeight.peek(), 0))
-      for (const p of rs[i].pages) if (loaded.pages.has(p)) return ctl.pageShown(loaded.generation, p);
+      for (const p of rs[i].pages) if (loaded.pages.has(p)) return documents.pageShown(loaded.generation, p);
   };
 
   // One function for the life of the view, so the pages need not draw again
@@ -495,8 +494,8 @@ export function ScriptView() {
       }));
     return { wanted, visible: readPage.value };
   }, ({ wanted, visible }) => {
-    ctl.images.want(wanted);
-    if (visible >= 0 && !store.confidence) ctl.visiblePageChanged(visible);
+    images.want(wanted);
+    if (visible >= 0 && !store.confidence) documents.visiblePageChanged(visible);
   });
 
   // The rows in the document change only every few hundred pixels of a
@@ -535,7 +534,7 @@ export function ScriptView() {
           covering cue labels or the find bar. */}
       <ResumeBanner />
       <div class="script-area">
-        {ctl.finder.open.value && !store.confidence && <FindBar />}
+        {finder.open.value && !store.confidence && <FindBar />}
         <PageSheet />
         <CropBar />
         {store.gotoOpen.value && !store.confidence && <GoToPage />}

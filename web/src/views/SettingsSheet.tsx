@@ -17,7 +17,7 @@ import { CommitCheck, CommitInput, CommitSelect, Note, useAnswer } from './Setti
 import '../settings.css';
 
 function FieldRow({ field, settings }: { field: SettingsField; settings: Settings }) {
-  const { ctl } = useApp();
+  const { sheets } = useApp();
   const { note, rev, settle, refuse } = useAnswer();
   const stored = settings[field.key];
   const id = `setting-${field.key}`;
@@ -28,7 +28,7 @@ function FieldRow({ field, settings }: { field: SettingsField; settings: Setting
     const parsed = parseField(field, raw);
     if ('error' in parsed) return refuse(String(raw).trim() ? `“${String(raw)}” refused: ${parsed.error}` : parsed.error);
     const sent = parsed.change[field.key];
-    void ctl.changeSetting(parsed.change).then((a) => settle(a, (s) => answerNote(field, sent, s[field.key])));
+    void sheets.changeSetting(parsed.change).then((a) => settle(a, (s) => answerNote(field, sent, s[field.key])));
   };
 
   let control;
@@ -77,12 +77,12 @@ function MidiSources() {
 }
 
 export function SettingsSheet() {
-  const { store, ctl } = useApp();
+  const { store, sheets, commands } = useApp();
   const sheet = useRef<HTMLFormElement>(null);
   useEffect(() => {
     sheet.current?.querySelector<HTMLElement>('select, input')?.focus();
     // A learn belongs to the open sheet.
-    return () => void ctl.midiLearn.cancel();
+    return () => void sheets.midiLearn.cancel();
   }, []);
   const s = store.settings.value;
   const onKey = (e: KeyboardEvent) => {
@@ -90,14 +90,14 @@ export function SettingsSheet() {
     if (e.key !== 'Escape' || e.defaultPrevented) return;
     e.preventDefault();
     e.stopPropagation();
-    ctl.escape();
+    commands.escape();
   };
   return (
     <form ref={sheet} class="page-sheet settings-sheet" role="dialog" aria-label="Settings" onKeyDown={onKey}
       onSubmit={(e) => e.preventDefault()}>
       <div class="page-sheet-head">
         <h2>Settings</h2>
-        <button type="button" onClick={() => ctl.closePageSheet()}>Close</button>
+        <button type="button" onClick={() => sheets.closePageSheet()}>Close</button>
       </div>
       {!s && <p class="sheet-error">The settings have not arrived.</p>}
       {s &&

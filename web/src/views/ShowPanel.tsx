@@ -3,7 +3,7 @@ import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 
 export function ShowPanel() {
-  const { store, ctl } = useApp();
+  const { store, run } = useApp();
   const { standby, next, firedCount, total, offered } = store.summary.value;
   const confirming = store.confirmingReset.value;
   return (
@@ -27,14 +27,14 @@ export function ShowPanel() {
       </div>
       {/* Keys reach GO from anywhere; the buttons keep no focus that could
           turn a Space into a second press. */}
-      <button type="button" class="go" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.go()}>
+      <button type="button" class="go" onMouseDown={(e) => e.preventDefault()} onClick={() => run.go()}>
         GO
       </button>
       <div class="secondary">
-        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.back()}>
+        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => run.back()}>
           BACK
         </button>
-        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => ctl.askReset()}>
+        <button type="button" onMouseDown={(e) => e.preventDefault()} onClick={() => run.askReset()}>
           RESET
         </button>
       </div>
@@ -42,10 +42,10 @@ export function ShowPanel() {
         <div class="confirm" role="alertdialog" aria-label="Reset the run">
           <p>Reset to the first cue? Every cue becomes unfired.</p>
           <div class="confirm-buttons">
-            <button type="button" class="danger" onClick={() => ctl.confirmReset()}>
+            <button type="button" class="danger" onClick={() => run.confirmReset()}>
               Reset
             </button>
-            <button type="button" onClick={() => ctl.cancelReset()}>
+            <button type="button" onClick={() => run.cancelReset()}>
               Cancel
             </button>
           </div>

@@ -16,7 +16,7 @@ const rowChars = 200;
 // One row of the cue list. It reads its own cue's run status: a GO draws the
 // rows of the cues it changed, not the screenful.
 const CueRow = memo(function cueRow({ cue, index, count, color }: { cue: Cue; index: number; count: number; color?: string }) {
-  const { store, ctl } = useApp();
+  const { store, view, run } = useApp();
   const bits = store.runStatus(cue.id).value;
   const standby = (bits & standbyBit) !== 0;
   const fired = (bits & firedBit) !== 0;
@@ -29,8 +29,8 @@ const CueRow = memo(function cueRow({ cue, index, count, color }: { cue: Cue; in
         aria-current={standby ? 'true' : undefined}
         aria-label={`Cue ${shortText(cue.number, 40) || 'unnumbered'} ${shortText(cue.kind, 40)}${cue.label ? `, ${shortText(cue.label, rowChars)}` : ''}${standby ? ', standby' : ''}${fired ? ', fired' : ''}`}
         onMouseDown={(e) => e.preventDefault()}
-        onClick={() => ctl.showCue(cue.id)}
-        onDblClick={() => ctl.standbyCue(cue.id)}
+        onClick={() => view.showCue(cue.id)}
+        onDblClick={() => run.standbyCue(cue.id)}
         title={shortText(cue.note || cue.label, 600, 12)}
       >
         <span class="cue-number">{shortText(cue.number, 40) || '?'}</span>

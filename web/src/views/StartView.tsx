@@ -7,16 +7,16 @@ function fileName(path: string): string {
 }
 
 export function StartView() {
-  const { store, ctl } = useApp();
+  const { store, documents } = useApp();
   const recents = store.recentDocuments.value;
   return (
     <div class="start">
       <h1 class="start-title">TALLOWMARK</h1>
       <div class="start-actions">
-        <button type="button" class="primary" onClick={() => void ctl.openPanel()}>
+        <button type="button" class="primary" onClick={() => void documents.openPanel()}>
           Open Script…
         </button>
-        <button type="button" onClick={() => void ctl.openDemo()}>
+        <button type="button" onClick={() => void documents.openDemo()}>
           Open Demo Script
         </button>
       </div>
@@ -26,7 +26,7 @@ export function StartView() {
           <ul>
             {recents.map((path) => (
               <li key={path}>
-                <button type="button" class="recent" title={path} onClick={() => void ctl.openPath(path)}>
+                <button type="button" class="recent" title={path} onClick={() => void documents.openPath(path)}>
                   {fileName(path)}
                 </button>
               </li>

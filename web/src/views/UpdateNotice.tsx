@@ -4,7 +4,7 @@ import { useApp } from './context';
 // never over GO or the standby panel. The buttons keep no focus, so a Space
 // after a click is still GO.
 export function UpdateNotice() {
-  const { store, ctl } = useApp();
+  const { store, update } = useApp();
   const notice = store.update.value;
   if (!notice || store.confidence) return null;
   const keep = (e: MouseEvent) => e.preventDefault();
@@ -20,10 +20,10 @@ export function UpdateNotice() {
       </span>
       {notice.phase !== 'installing' && (
         <>
-          <button type="button" onMouseDown={keep} onClick={() => ctl.installUpdate()}>
+          <button type="button" onMouseDown={keep} onClick={() => update.install()}>
             {failed ? 'Try again' : 'Install'}
           </button>
-          <button type="button" aria-label="Dismiss update notice" onMouseDown={keep} onClick={() => ctl.dismissUpdate()}>
+          <button type="button" aria-label="Dismiss update notice" onMouseDown={keep} onClick={() => update.dismiss()}>
             ×
           </button>
         </>

@@ -1,12 +1,10 @@
 import { createContext } from 'preact';
 import { useContext } from 'preact/hooks';
-import type { Controller } from '../state/controller';
+import type { App as Actions } from '../actions/app';
 import type { Store } from '../state/store';
 
-export interface AppContext {
-  store: Store;
-  ctl: Controller;
-}
+// The store and the page's actions by group; each view takes the groups it uses.
+export type AppContext = Actions & { store: Store };
 
 export const App = createContext<AppContext | null>(null);
 

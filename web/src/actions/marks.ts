@@ -1,24 +1,22 @@
 // Marks, memos and flags as the operator makes them in Cue Mode: the tool in
 // hand, the drag in progress, the selection, the open text fields, and the
 // edits sent but not yet answered (drawn as drafts until the engine's state
-// has them). The controller spreads this in as `ctl.marks`.
+// has them). Their shapes and colours are state/mark_shapes.ts.
 
 import { computed, effect, signal } from '@preact/signals';
-import type { native } from '../bridge/native';
 import type { Flag, Mark, Memo } from '../bridge/types';
-import { textRectArgs } from './cue_edit';
-import type { KeyAction } from './keys';
-import type { LineRect } from './line_cursor';
+import { textRectArgs } from '../state/cue_edit';
+import type { KeyAction } from '../state/keys';
+import type { LineRect } from '../state/line_cursor';
 import {
   answerLines, colorsOf, dragRect, flatMarkGeometry, groupOf, isTextKind, markNudge, marksByPage, marksOfLines, markAt,
   movedGroup, movedRect, newMemoRect, nextColor, pointOnPage, previewOfDrag, storedColor, toolOfKey,
   type MarkGeometry, type MarkKind, type PageMarks, type Pt, type Rect, type Tool,
-} from './mark_shapes';
-import { sameCues, type Store } from './store';
+} from '../state/mark_shapes';
+import { sameCues, type Store } from '../state/store';
+import type { Bridge } from './common';
 
 const sameRecords = (a: readonly object[], b: readonly object[]) => sameCues(a as never, b as never);
-
-type Bridge = typeof native;
 
 export type Selection = { kind: 'marks'; ids: string[] } | { kind: 'memo'; id: string } | { kind: 'flag'; id: string };
 

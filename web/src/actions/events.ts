@@ -1,0 +1,45 @@
+// The native side's events, each handed to the actions it concerns.
+
+import type { EventHandlers } from '../bridge/events';
+import { applyCueState, applyLogLine, applyRunChange, type Store } from '../state/store';
+import type { Commands } from './commands';
+import type { Documents } from './documents';
+import type { Sheets } from './sheets';
+import type { Update } from './update';
+import type { View } from './view';
+
+export interface EventDeps {
+  documents: Documents;
+  view: View;
+  sheets: Sheets;
+  update: Update;
+  commands: Commands;
+}
+
+export function createEventHandlers(store: Store, { documents, view, sheets, update, commands }: EventDeps): EventHandlers {
+  return {
+    cueState: (s) => void applyCueState(store, s),
+    runState: (r) => void applyRunChange(store, r),
+    documentChanged: (doc) => documents.changed(doc),
+    windowChrome: (p) => view.setReserve(p.reserve),
+    controlLog: (entry) => applyLogLine(store, entry),
+    controlStatus: (p) => documents.controlStatus(p),
+    openPath: (p) => {
+      if (typeof p.path === 'string' && p.path) void documents.openPathEvent(p.path);
+    },
+    menuCommand: (p) => {
+      if (typeof p.command === 'string') commands.menuCommand(p.command, typeof p.value === 'string' ? p.value : undefined);
+    },
+    dimCommand: (p) => {
+      if (typeof p.dim === 'boolean') sheets.setDimmed(p.dim);
+    },
+    updateAvailable: (p) => update.available(p.stamp),
+    updateProgress: (p) => update.progress(p.text, p.failed),
+    midiEvent: (p) => sheets.hearMidi(p),
+    pageCommand: (p) => {
+      if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
+      if (p.relative === true) view.stepPage(Math.trunc(p.value));
+      else view.goToPage(Math.trunc(p.value) - 1);
+    },
+  };
+}
