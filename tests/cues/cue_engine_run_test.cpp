@@ -13,7 +13,7 @@ using testing::sidecarWithCues;
 class RunCommands : public testing::ShowFolder {
 protected:
     void load(CueSidecar sidecar) {
-        engine.loadFromMemoryForTesting(std::move(sidecar));
+        testing::EngineAccess::loadFromMemory(engine, std::move(sidecar));
         events.attach(engine);
     }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cues/cue_engine.hpp"
+#include "support/engine_access.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark::testing {

@@ -41,15 +41,15 @@ protected:
 };
 
 TEST_F(DiskWrites, ABurstOfGosIsOneWriteOfTheNewestStateAndNoGoWaitsForIt) {
-    WriterGate gate(engine.writerForTesting());
-    const auto before = engine.writerForTesting().jobsRun();
+    WriterGate gate(testing::EngineAccess::writer(engine));
+    const auto before = testing::EngineAccess::writer(engine).jobsRun();
     go(100);
     EXPECT_EQ(runOnDisk(), "no file") << "a GO hands the state over and goes on";
     EXPECT_EQ(engine.savedRun()->fired.size(), 100u) << "the offer follows at once";
     gate.open();
     ASSERT_TRUE(engine.flushWrites());
     EXPECT_EQ(runOnDisk(), "c101 | 100 fired");
-    EXPECT_EQ(engine.writerForTesting().jobsRun() - before, 2u) << "the gate and one write";
+    EXPECT_EQ(testing::EngineAccess::writer(engine).jobsRun() - before, 2u) << "the gate and one write";
 }
 
 TEST_F(DiskWrites, ADeleteIsNeverOvertakenByAnEarlierWrite) {
@@ -64,14 +64,14 @@ TEST_F(DiskWrites, ADeleteIsNeverOvertakenByAnEarlierWrite) {
         ASSERT_EQ(runOnDisk(), "c4 | 3 fired");
         engine.reset("x");
         {
-            WriterGate gate(engine.writerForTesting());
+            WriterGate gate(testing::EngineAccess::writer(engine));
             run();
         }
         ASSERT_TRUE(engine.flushWrites());
         EXPECT_EQ(runOnDisk(), "no file") << steps;
     }
     {
-        WriterGate gate(engine.writerForTesting());
+        WriterGate gate(testing::EngineAccess::writer(engine));
         go(1);
         engine.reset("x");
         go(1);
@@ -83,7 +83,7 @@ TEST_F(DiskWrites, ADeleteIsNeverOvertakenByAnEarlierWrite) {
 TEST_F(DiskWrites, ClosingOpeningAndDestructionWaitForPendingWrites) {
     // A slow disk: the writer is busy when the GOs come.
     const auto slowDisk = [](CueEngine& e) {
-        e.writerForTesting().submit("slow", [] { std::this_thread::sleep_for(300ms); }, FileWriter::Merge::keeps);
+        testing::EngineAccess::writer(e).submit("slow", [] { std::this_thread::sleep_for(300ms); }, FileWriter::Merge::keeps);
     };
     const std::pair<const char*, std::function<void(std::unique_ptr<CueEngine>&)>> cases[] = {
         {"unload", [](auto& e) { e->unload(); }},
@@ -107,9 +107,9 @@ TEST_F(DiskWrites, ClosingOpeningAndDestructionWaitForPendingWrites) {
 
 TEST_F(DiskWrites, MarksSavesKeepTheirBackupsInOrderAndPlainSavesCoalesce) {
     const std::string original = readText(marks());
-    const auto before = engine.writerForTesting().jobsRun();
+    const auto before = testing::EngineAccess::writer(engine).jobsRun();
     {
-        WriterGate gate(engine.writerForTesting());
+        WriterGate gate(testing::EngineAccess::writer(engine));
         for (int n = 1; n <= 4; ++n) {
             engine.upsert(numberedCue(200 + n));  // rotating: one job each
             engine.setCrop({0.1 * n, 0.1, 0.5, 0.5});
@@ -117,7 +117,7 @@ TEST_F(DiskWrites, MarksSavesKeepTheirBackupsInOrderAndPlainSavesCoalesce) {
         }
     }
     ASSERT_TRUE(engine.flushWrites());
-    EXPECT_EQ(engine.writerForTesting().jobsRun() - before, 1u + 4 * 2);
+    EXPECT_EQ(testing::EngineAccess::writer(engine).jobsRun() - before, 1u + 4 * 2);
     EXPECT_EQ(readText(backup(4)), original);
     for (int n = 1; n <= 3; ++n) {
         const auto kept = decodeSidecar(readText(backup(n)));
@@ -192,7 +192,7 @@ TEST_F(DiskWrites, TheOperatorsSaveAnswersWhenWrittenWithoutHoldingTheMainThread
         }
         std::optional<bool> answer;
         {
-            WriterGate gate(engine.writerForTesting());
+            WriterGate gate(testing::EngineAccess::writer(engine));
             ::testing::internal::CaptureStderr();
             ASSERT_TRUE(engine.saveSidecarInBackground([&](bool written) { answer = written; }));
             drainMainQueue();

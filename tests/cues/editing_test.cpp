@@ -147,7 +147,7 @@ TEST_F(Editing, RenumberFollowsScriptOrderAndSkipsWhenNothingChanges) {
     EXPECT_EQ(fs::last_write_time(marks()), written);
 
     b.id = a.id;  // a hand-edited file may repeat an id
-    engine.loadFromMemoryForTesting(CueSidecar{.cues = {b, a}});
+    testing::EngineAccess::loadFromMemory(engine, CueSidecar{.cues = {b, a}});
     engine.renumberCues();
     EXPECT_EQ(cues(), "c1:1 c1:2");
 }

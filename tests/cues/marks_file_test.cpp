@@ -195,7 +195,7 @@ TEST_F(MarksFile, NoScriptOpenNothingIsWrittenOrImported) {
     EXPECT_FALSE(engine.importSidecar(dir / "Other.tallowmark"));
     EXPECT_EQ(engine.sidecar().cues.size(), 1u);
     EXPECT_EQ(engine.undoDepth(), 1u) << "the refused import takes no undo step";
-    engine.loadFromMemoryForTesting(testing::sidecarWithCues(2));
+    testing::EngineAccess::loadFromMemory(engine, testing::sidecarWithCues(2));
     EXPECT_FALSE(engine.saveSidecar(false));
     engine.go("x");
     EXPECT_EQ(entries(), 1) << "Other only";
@@ -339,7 +339,7 @@ TEST_F(MarksFile, AFileBeyondTheBoundsIsLeftAsItIsWhateverIsDoneWhileItIsOpen) {
     EXPECT_EQ(engine.loadWarning(), "");
     fs::remove(marks());
     engine.loadSidecar(pdf());
-    engine.loadFromMemoryForTesting(testing::sidecarWithCues(1));
+    testing::EngineAccess::loadFromMemory(engine, testing::sidecarWithCues(1));
     EXPECT_EQ(engine.loadWarning(), "");
 }
 
