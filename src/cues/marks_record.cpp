@@ -137,46 +137,30 @@ MarksRecord::Edit MarksRecord::renumberCues() {
 
 MarksRecord::Edit MarksRecord::upsert(const std::vector<Mark>& marks) {
     if (marks.empty()) return {};
-    recordUndo();
-    for (const Mark& mark : marks) replaceOrAppend(sidecar_.marks, mark);
-    return {.taken = true};
+    return step([&] {
+        for (const Mark& mark : marks) replaceOrAppend(sidecar_.marks, mark);
+    });
 }
 
 MarksRecord::Edit MarksRecord::removeMarks(const std::vector<std::string>& ids) {
     if (ids.empty()) return {};
-    recordUndo();
-    removeIds(sidecar_.marks, IdSet(ids.begin(), ids.end()));
-    return {.taken = true};
+    return step([&] { removeIds(sidecar_.marks, IdSet(ids.begin(), ids.end())); });
 }
 
-MarksRecord::Edit MarksRecord::upsert(const Flag& flag) {
-    recordUndo();
-    replaceOrAppend(sidecar_.flags, flag);
-    return {.taken = true};
-}
+MarksRecord::Edit MarksRecord::upsert(const Flag& flag) { return step([&] { replaceOrAppend(sidecar_.flags, flag); }); }
 
 MarksRecord::Edit MarksRecord::removeFlag(const std::string& id) {
-    recordUndo();
-    removeIds(sidecar_.flags, {id});
-    return {.taken = true};
+    return step([&] { removeIds(sidecar_.flags, {id}); });
 }
 
-MarksRecord::Edit MarksRecord::upsert(const Memo& memo) {
-    recordUndo();
-    replaceOrAppend(sidecar_.memos, memo);
-    return {.taken = true};
-}
+MarksRecord::Edit MarksRecord::upsert(const Memo& memo) { return step([&] { replaceOrAppend(sidecar_.memos, memo); }); }
 
 MarksRecord::Edit MarksRecord::removeMemo(const std::string& id) {
-    recordUndo();
-    removeIds(sidecar_.memos, {id});
-    return {.taken = true};
+    return step([&] { removeIds(sidecar_.memos, {id}); });
 }
 
 MarksRecord::Edit MarksRecord::upsert(const Insert& insert) {
-    recordUndo();
-    replaceOrAppend(sidecar_.inserts, insert);
-    return {.taken = true};
+    return step([&] { replaceOrAppend(sidecar_.inserts, insert); });
 }
 
 MarksRecord::Edit MarksRecord::removeInsert(const std::string& id) {

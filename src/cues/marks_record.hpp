@@ -81,6 +81,13 @@ public:
 
 private:
     void recordUndo();
+    // An edit with its undo step taken first.
+    template <class Change>
+    Edit step(Change change) {
+        recordUndo();
+        change();
+        return {.taken = true};
+    }
     void reorder();
     bool applySnapshot(std::vector<CueSidecar>& from, std::vector<CueSidecar>& to);
 

@@ -38,17 +38,6 @@ std::string runOf(const Run& run) {
     return text;
 }
 
-// Records what the engine reports.
-struct EngineEvents {
-    std::vector<std::string> log;  // log texts, in order
-    int stateChanges = 0;
-
-    void attach(CueEngine& engine) {
-        engine.onLog = [this](const std::string& text, const std::string&) { log.push_back(text); };
-        engine.onStateChange = [this] { ++stateChanges; };
-    }
-};
-
 // A script "Show.pdf" in a fresh folder, and the names of the files kept beside it.
 class ScriptFolder : public ::testing::Test {
 protected:
