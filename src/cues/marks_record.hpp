@@ -30,10 +30,10 @@ public:
         // all (an empty batch, numbers already in order, an empty insert id).
         bool taken = false;
         // The first cue the edit appended, which takes standby when there is none.
-        std::optional<std::string> appendedCue;
+        std::optional<std::string> appendedCue = std::nullopt;
         // The cues asked to go, found or not: the run drops them and refills
         // a missing standby even when none was found.
-        std::optional<IdSet> removedCues;
+        std::optional<IdSet> removedCues = std::nullopt;
     };
 
     const CueSidecar& sidecar() const { return sidecar_; }
