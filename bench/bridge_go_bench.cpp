@@ -9,6 +9,7 @@
 
 #include "bridge/native_bridge.hpp"
 #include "core/main_queue.hpp"
+#include "support/engine_access.hpp"
 
 namespace {
 
@@ -52,7 +53,7 @@ void BM_BridgeGo(benchmark::State& state) {
     auto monitor = std::make_shared<CountingView>();
     bridge->setWebView(main);
     bridge->setConfidenceWebView(monitor);
-    bridge->engine().loadFromMemoryForTesting(show(static_cast<int>(state.range(0))));
+    tallowmark::testing::EngineAccess::loadFromMemory(bridge->engine(), show(static_cast<int>(state.range(0))));
     drainMainQueue();
 
     int calls = 0;

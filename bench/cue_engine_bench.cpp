@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cues/cue_engine.hpp"
+#include "support/engine_access.hpp"
 
 namespace {
 
@@ -33,7 +34,7 @@ CueSidecar show(int cues) {
 
 void BM_GoInMemory(benchmark::State& state) {
     CueEngine engine;
-    engine.loadFromMemoryForTesting(show(300));
+    tallowmark::testing::EngineAccess::loadFromMemory(engine, show(300));
     for (auto _ : state) {
         if (!engine.go("bench")) engine.reset("bench");
     }
@@ -119,7 +120,7 @@ BENCHMARK(BM_EditLargeScript)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 void BM_FireByNumber(benchmark::State& state) {
     CueEngine engine;
-    engine.loadFromMemoryForTesting(show(300));
+    tallowmark::testing::EngineAccess::loadFromMemory(engine, show(300));
     for (auto _ : state) benchmark::DoNotOptimize(engine.fireCue(" 250.0 ", "bench"));
 }
 BENCHMARK(BM_FireByNumber);

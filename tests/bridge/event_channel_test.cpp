@@ -2,6 +2,7 @@
 #include <set>
 
 #include "bridge_fixture.hpp"
+#include "support/engine_access.hpp"
 #include "support/pdf_fixtures.hpp"
 
 namespace tallowmark {
@@ -97,7 +98,7 @@ protected:
             c.y = 0.01 * n;
             s.cues.push_back(c);
         }
-        bridge->engine().loadFromMemoryForTesting(s);
+        testing::EngineAccess::loadFromMemory(bridge->engine(), s);
         bridge->setWebView(view);
         drainMainQueue();
         page.state(call("getState").value);

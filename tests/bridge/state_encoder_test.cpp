@@ -90,7 +90,7 @@ TEST(StateEncoder, AnUnwritableRealGivesNoTextAsTheDictionaryWouldGiveNoEvent) {
     CueEngine engine;
     CueSidecar s = testing::sidecarWithCues(2);
     s.cues[0].w = std::numeric_limits<double>::infinity();
-    engine.loadFromMemoryForTesting(s);
+    testing::EngineAccess::loadFromMemory(engine, s);
     StateEncoder encoder;
     EXPECT_FALSE(encoder.encode(engine));
     EXPECT_FALSE(BridgeEvents::payloadText("cueState", stateDictionary(engine)));

@@ -16,7 +16,7 @@ using testing::sidecarWithCues;
 class Hub : public ::testing::Test {
 protected:
     void SetUp() override {
-        engine.loadFromMemoryForTesting(sidecarWithCues(5));
+        testing::EngineAccess::loadFromMemory(engine, sidecarWithCues(5));
         hub = ControlHub::create(engine, store);
         // The wiring of start() without opening sockets or MIDI.
         engine.onLog = [this](const std::string& text, const std::string& source) { hub->append(text, source); };
@@ -190,7 +190,7 @@ MSC::Message msc(MSC::Command command, std::uint8_t device, std::optional<std::s
 TEST_F(Hub, MSCGoFiresByNumberButNeverTheStandbyForAnUnknownCue) {
     CueSidecar sidecar = sidecarWithCues(3);
     sidecar.cues[1].number = "12.5";
-    engine.loadFromMemoryForTesting(sidecar);
+    testing::EngineAccess::loadFromMemory(engine, sidecar);
     hub->handleMSC(msc(MSC::Command::go, 5, "12.5"));
     EXPECT_EQ(run(), "c3 | c2");
     EXPECT_EQ(hub->log()[0].source, "msc dev5");

@@ -24,7 +24,7 @@ protected:
         Settings s;
         s.oscPort = port;
         store.setSettings(s);
-        engine.loadFromMemoryForTesting(testing::sidecarWithCues(20));
+        testing::EngineAccess::loadFromMemory(engine, testing::sidecarWithCues(20));
         hub = ControlHub::create(engine, store);
         hub->start();
         ASSERT_TRUE(pumpMainUntil([&] { return hub->status()["oscListening"] == true; }));
@@ -154,7 +154,7 @@ TEST(MidiPath, MSCAndNotesThroughTheListenerReachTheEngine) {
     CueEngine engine;
     CueSidecar sidecar = testing::sidecarWithCues(3);
     sidecar.cues[2].number = "12.5";
-    engine.loadFromMemoryForTesting(sidecar);
+    testing::EngineAccess::loadFromMemory(engine, sidecar);
     SettingsStore store{true};
     auto hub = ControlHub::create(engine, store);
     hub->start();  // no sequencer on build machines: logged, MIDI still parses delivered bytes

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cues/cue_engine.hpp"
+#include "support/engine_access.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark::testing {
@@ -28,40 +29,35 @@ inline CueSidecar sidecarWithCues(int count) {
     return sidecar;
 }
 
-// The run at a glance, for compact checkpoints: "c3 | c1 c2" is cue c3 in
-// standby with c1 and c2 fired; "none |" is no standby and nothing fired.
-inline std::string runOf(const CueEngine& engine) {
-    std::string text = engine.standbyID().value_or("none") + " |";
-    for (const std::string& id : engine.fired()) text += " " + id;
+// The run at a glance, of the engine or of a run alone: "c3 | c1 c2" is cue
+// c3 in standby with c1 and c2 fired; "none |" is no standby and nothing fired.
+template <class Run>
+std::string runOf(const Run& run) {
+    std::string text = run.standbyID().value_or("none") + " |";
+    for (const std::string& id : run.fired()) text += " " + id;
     return text;
 }
 
-// Records what the engine reports.
-struct EngineEvents {
-    std::vector<std::string> log;  // log texts, in order
-    int stateChanges = 0;
-
-    void attach(CueEngine& engine) {
-        engine.onLog = [this](const std::string& text, const std::string&) { log.push_back(text); };
-        engine.onStateChange = [this] { ++stateChanges; };
-    }
-};
-
-// A script "Show.pdf" in a fresh folder with an engine to open it; the names
-// of the files the engine keeps beside it.
-class ShowFolder : public ::testing::Test {
+// A script "Show.pdf" in a fresh folder, and the names of the files kept beside it.
+class ScriptFolder : public ::testing::Test {
 protected:
     std::filesystem::path pdf() const { return dir / "Show.pdf"; }
     std::filesystem::path marks() const { return dir / "Show.tallowmark"; }
     std::filesystem::path runFile() const { return dir / "Show.tallowmark-run"; }
-    std::filesystem::path backup(int n) const { return CueEngine::backupPath(marks(), n); }
+    std::filesystem::path backup(int n) const { return MarksFiles::backupPath(marks(), n); }
     long entries() const { return dir.entries(); }
+
+    TempDir dir;
+};
+
+// The same with an engine to open it.
+class ShowFolder : public ScriptFolder {
+protected:
     void go(int times) {
         for (int i = 0; i < times; ++i) engine.go("x");
     }
     std::string run() const { return runOf(engine); }
 
-    TempDir dir;
     CueEngine engine;
 };
 

@@ -1,4 +1,5 @@
-// The marks file: load, save, backups, import.
+#include "cues/marks_files.hpp"
+
 #include <glib.h>
 
 #include <system_error>
@@ -8,7 +9,7 @@
 #include "core/atomic_file.hpp"
 #include "core/main_queue.hpp"
 #include "core/system_log.hpp"
-#include "cues/cue_engine.hpp"
+#include "cues/run_state.hpp"
 
 namespace tallowmark {
 
@@ -30,15 +31,15 @@ void report(const std::shared_ptr<std::atomic<int>>& outcome, bool written) {
 bool rotateBackupsOnDisk(const fs::path& url) {
     std::error_code ignored;
     if (!fs::exists(url, ignored)) return false;
-    std::optional<StagedFile> copy = StagedFile::copy(url, CueEngine::backupPath(url, 1));
+    std::optional<StagedFile> copy = StagedFile::copy(url, MarksFiles::backupPath(url, 1));
     if (!copy) return false;
     // Each step ignores its own failure: rotation must never stop a save.
-    fs::remove(CueEngine::backupPath(url, CueEngine::backupCount), ignored);
-    for (int n = CueEngine::backupCount - 1; n >= 1; --n) {
-        const fs::path from = CueEngine::backupPath(url, n);
+    fs::remove(MarksFiles::backupPath(url, MarksFiles::backupCount), ignored);
+    for (int n = MarksFiles::backupCount - 1; n >= 1; --n) {
+        const fs::path from = MarksFiles::backupPath(url, n);
         if (fs::exists(from, ignored)) {
-            fs::remove(CueEngine::backupPath(url, n + 1), ignored);
-            fs::rename(from, CueEngine::backupPath(url, n + 1), ignored);
+            fs::remove(MarksFiles::backupPath(url, n + 1), ignored);
+            fs::rename(from, MarksFiles::backupPath(url, n + 1), ignored);
         }
     }
     return copy->commit();
@@ -112,7 +113,7 @@ std::pair<std::string, std::string> refusalTexts(const fs::path& url, std::strin
 // never do.
 void sweepLeftovers(const fs::path& pdfPath, const fs::path& url) {
     std::vector<fs::path> files{url, runFilePathFor(url)};
-    for (int n = 1; n <= CueEngine::backupCount; ++n) files.push_back(CueEngine::backupPath(url, n));
+    for (int n = 1; n <= MarksFiles::backupCount; ++n) files.push_back(MarksFiles::backupPath(url, n));
     std::vector<fs::path> kept = files;
     kept.push_back(pdfPath);
     removeStaleTemporaries(files, kept);
@@ -120,14 +121,14 @@ void sweepLeftovers(const fs::path& pdfPath, const fs::path& url) {
 
 }  // namespace
 
-const std::string& CueEngine::loadWarning() const {
-    // The warning belongs to the marks file at sidecarURL_; unload and a load
-    // from memory drop that, and with it the warning.
+const std::string& MarksFiles::loadWarning() const {
+    // The warning belongs to the marks file at sidecarURL_; closing drops
+    // that, and with it the warning.
     static const std::string none;
     return sidecarURL_ ? loadWarning_ : none;
 }
 
-bool CueEngine::marksSavesRefused() {
+bool MarksFiles::savesRefused() {
     if (!marksRefused_) return false;
     if (!marksRefusalLogged_ && sidecarURL_) {
         marksRefusalLogged_ = true;
@@ -137,22 +138,20 @@ bool CueEngine::marksSavesRefused() {
     return true;
 }
 
-fs::path CueEngine::backupPath(const fs::path& sidecarPath, int n) {
+fs::path MarksFiles::backupPath(const fs::path& sidecarPath, int n) {
     fs::path path = sidecarPath;
     path += ".bak" + std::to_string(n);
     return path;
 }
 
-void CueEngine::waitForWrites() {
+void MarksFiles::waitForWrites() {
     if (!writer_.flush(FileWriter::shutdownWait)) {
         logSystem("tiedostojen kirjoitus ei valmistunut " + std::to_string(FileWriter::shutdownWait.count() / 1000) +
                   " sekunnissa; jatketaan odottamatta");
     }
 }
 
-bool CueEngine::flushWrites(std::chrono::milliseconds timeout) { return writer_.flush(timeout); }
-
-void CueEngine::loadSidecar(const fs::path& pdfPath) {
+CueSidecar MarksFiles::open(const fs::path& pdfPath) {
     // The previous script's writes land first, and a script opened again is
     // read as its last write left it.
     waitForWrites();
@@ -194,20 +193,22 @@ void CueEngine::loadSidecar(const fs::path& pdfPath) {
                       "siirtyy varmuuskopioksi ennen tallennusta): " + url.string());
         }
     }
-    sidecar_ = std::move(*loaded);
-
-    fired_.clear();
-    lastFiredID_.reset();
-    undoStack_.clear();
-    redoStack_.clear();
-    reorder();
-    standbyID_ = ordered_.empty() ? std::nullopt : std::optional(ordered_.front().id);
-    loadRunState();
-    changed();
+    return std::move(*loaded);
 }
 
-bool CueEngine::queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome) {
-    if (!sidecarURL_ || marksSavesRefused()) return false;
+void MarksFiles::close() {
+    waitForWrites();
+    sidecarURL_.reset();
+    // A fresh flag: saves still queued for the closed script keep their own.
+    keepUnreadableFile_ = std::make_shared<std::atomic<bool>>(false);
+}
+
+bool MarksFiles::queueSave(const CueSidecar& marks, bool rotateBackup) {
+    return queueSave(marks, rotateBackup, nullptr);
+}
+
+bool MarksFiles::queueSave(const CueSidecar& marks, bool rotateBackup, std::shared_ptr<std::atomic<int>> outcome) {
+    if (!sidecarURL_ || savesRefused()) return false;
     // The writer gets a copy of the record and encodes it there: encoding a
     // script of thousands of cues takes tens of milliseconds, which the next
     // GO must not wait for. A rotating save moves backups, so it always runs;
@@ -215,7 +216,7 @@ bool CueEngine::queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<
     // files behind.
     writer_.submit(
         sidecarURL_->string(),
-        [url = *sidecarURL_, sidecar = sidecar_, rotateBackup, keepOld = keepUnreadableFile_,
+        [url = *sidecarURL_, sidecar = marks, rotateBackup, keepOld = keepUnreadableFile_,
          outcome = std::move(outcome)] {
             // A record that cannot be encoded (a real that is not finite) is not written, silently.
             const std::optional<std::string> bytes = encodeSidecar(sidecar);
@@ -226,9 +227,9 @@ bool CueEngine::queueSidecarSave(bool rotateBackup, std::shared_ptr<std::atomic<
     return true;
 }
 
-bool CueEngine::saveSidecar(bool rotateBackup) {
+bool MarksFiles::save(const CueSidecar& marks, bool rotateBackup) {
     auto outcome = std::make_shared<std::atomic<int>>(savePending);
-    if (!queueSidecarSave(rotateBackup, outcome)) return false;
+    if (!queueSave(marks, rotateBackup, outcome)) return false;
     if (!writer_.flush(FileWriter::shutdownWait)) {
         logSystem("sivutiedoston tallennus ei valmistunut " +
                   std::to_string(FileWriter::shutdownWait.count() / 1000) + " sekunnissa");
@@ -237,14 +238,14 @@ bool CueEngine::saveSidecar(bool rotateBackup) {
     return outcome->load() == saveWritten;
 }
 
-bool CueEngine::saveSidecarInBackground(std::function<void(bool)> done) {
-    if (sidecarURL_ && marksSavesRefused()) {
+bool MarksFiles::saveInBackground(const CueSidecar& marks, std::function<void(bool)> done) {
+    if (sidecarURL_ && savesRefused()) {
         // Answered like any save that did not write, so the caller's reply settles.
         postToMain([done = std::move(done)] { done(false); });
         return true;
     }
     auto outcome = std::make_shared<std::atomic<int>>(savePending);
-    if (!queueSidecarSave(true, outcome)) return false;
+    if (!queueSave(marks, true, outcome)) return false;
     // The writer runs jobs in order and a rotating save is never merged away,
     // so this job sees that save's outcome.
     writer_.submit(
@@ -257,34 +258,23 @@ bool CueEngine::saveSidecarInBackground(std::function<void(bool)> done) {
     return true;
 }
 
-bool CueEngine::importSidecar(const fs::path& marksFile) {
+std::optional<CueSidecar> MarksFiles::readImport(const fs::path& marksFile) {
     // An import is saved at once, over the file that could not be read.
-    if (!sidecarURL_ || marksSavesRefused()) return false;
+    if (!sidecarURL_ || savesRefused()) return std::nullopt;
     // The operator may pick one of our own backups: read it as the last edit left it.
     waitForWrites();
     const ReadResult file = readWholeFile(marksFile, maxSidecarBytes);
-    if (file.status != ReadStatus::ok) return false;
+    if (file.status != ReadStatus::ok) return std::nullopt;
     FileNotes notes;
     std::optional<CueSidecar> imported = decodeSidecar(file.bytes, notes);
     if (!notes.overBound.empty()) {
         logSystem("merkintoja ei tuotu: luettelossa \"" + std::string(notes.overBound) + "\" on yli " +
                   std::to_string(maxRecordsPerList) + " kohtaa: " + marksFile.string());
     }
-    if (!imported) return false;
-    if (notes.repaired) {
+    if (imported && notes.repaired) {
         logSystem("tuodussa merkintatiedostossa oli vioittunutta tekstia, luettu korvausmerkein: " + marksFile.string());
     }
-
-    recordUndo();
-    imported->documentName = sidecar_.documentName;
-    imported->crop = sidecar_.crop;
-    imported->spreadOffset = sidecar_.spreadOffset;
-    sidecar_ = std::move(*imported);
-    reorder();
-    refillStandbyIfMissing();
-    const bool queued = queueSidecarSave(true);
-    changed();
-    return queued;
+    return imported;
 }
 
 }  // namespace tallowmark
