@@ -1,6 +1,10 @@
-#include "app/gtk_bridge_window.hpp"
+#include "app/gtk_bridge_shell.hpp"
 
 #include <cmath>
+
+#include "app/model/launch_rules.hpp"
+#include "app/model/window_sizing.hpp"
+#include "app/title_bar.hpp"
 
 namespace tallowmark {
 
@@ -14,43 +18,26 @@ struct WindowRef {
     explicit operator bool() const { return window != nullptr; }
 };
 
-}  // namespace
-
-GtkBridgeWindow::GtkBridgeWindow(GtkWindow* window) { g_weak_ref_init(&window_, window); }
-
-GtkBridgeWindow::~GtkBridgeWindow() { g_weak_ref_clear(&window_); }
-
-GtkWindow* GtkBridgeWindow::window() const { return static_cast<GtkWindow*>(g_weak_ref_get(&window_)); }
-
-WindowFrame GtkBridgeWindow::frame() const {
-    WindowRef ref{window()};
-    if (!ref) return {};
-    GtkWidget* widget = GTK_WIDGET(ref.window);
+WindowFrame frameOf(GtkWindow* window) {
+    GtkWidget* widget = GTK_WIDGET(window);
     double width = gtk_widget_get_width(widget);
     double height = gtk_widget_get_height(widget);
     if (!gtk_widget_get_mapped(widget)) {
         int w = 0, h = 0;
-        gtk_window_get_default_size(ref.window, &w, &h);
+        gtk_window_get_default_size(window, &w, &h);
         width = w;
         height = h;
     }
     return {0, 0, width, height};
 }
 
-bool GtkBridgeWindow::isFullScreen() const {
-    WindowRef ref{window()};
-    return ref && gtk_window_is_fullscreen(ref.window);
-}
-
-std::optional<WindowFrame> GtkBridgeWindow::screenVisibleFrame() const {
-    WindowRef ref{window()};
-    GdkDisplay* display = ref ? gtk_widget_get_display(GTK_WIDGET(ref.window)) : gdk_display_get_default();
+// The window's monitor, else the first one; none when there is no monitor at all.
+std::optional<WindowFrame> screenFrameOf(GtkWindow* window) {
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window));
     if (!display) return std::nullopt;
     GdkMonitor* monitor = nullptr;
-    if (ref) {
-        if (GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(ref.window)))
-            monitor = gdk_display_get_monitor_at_surface(display, surface);
-    }
+    if (GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window)))
+        monitor = gdk_display_get_monitor_at_surface(display, surface);
     GListModel* monitors = gdk_display_get_monitors(display);
     if (!monitor && g_list_model_get_n_items(monitors) > 0) {
         monitor = GDK_MONITOR(g_list_model_get_item(monitors, 0));
@@ -63,18 +50,39 @@ std::optional<WindowFrame> GtkBridgeWindow::screenVisibleFrame() const {
     return WindowFrame{double(area.x), double(area.y), double(area.width), double(area.height)};
 }
 
-void GtkBridgeWindow::setFrame(const WindowFrame& frame) {
-    WindowRef ref{window()};
-    if (!ref) return;
-    gtk_window_set_default_size(ref.window, static_cast<int>(std::lround(frame.width)),
-                                static_cast<int>(std::lround(frame.height)));
+}  // namespace
+
+GtkBridgeShell::GtkBridgeShell(GtkWindow* window, std::weak_ptr<TitleBarController> titleBar)
+    : titleBar_(std::move(titleBar)) {
+    g_weak_ref_init(&window_, window);
 }
 
-void GtkBridgeWindow::setMinimumSize(double width, double height) {
+GtkBridgeShell::~GtkBridgeShell() { g_weak_ref_clear(&window_); }
+
+GtkWindow* GtkBridgeShell::window() const { return static_cast<GtkWindow*>(g_weak_ref_get(&window_)); }
+
+bool GtkBridgeShell::ensureWindowWidth(std::int64_t width) {
     WindowRef ref{window()};
-    if (!ref) return;
-    gtk_widget_set_size_request(GTK_WIDGET(ref.window), static_cast<int>(std::lround(width)),
-                                static_cast<int>(std::lround(height)));
+    if (!ref) return false;
+    const WindowWidening widening =
+        widenWindow(frameOf(ref.window), gtk_window_is_fullscreen(ref.window), screenFrameOf(ref.window), width);
+    if (widening.frame)
+        gtk_window_set_default_size(ref.window, static_cast<int>(std::lround(widening.frame->width)),
+                                    static_cast<int>(std::lround(widening.frame->height)));
+    return widening.wideEnough;
+}
+
+double GtkBridgeShell::titleBarReserve() const {
+    auto titleBar = titleBar_.lock();
+    return titleBar ? titleBar->reportedReserve() : 0.0;
+}
+
+void GtkBridgeShell::maxTextChanged(bool maxText) {
+    const WindowSize minimum = mainWindowMinimum(maxText);
+    if (WindowRef ref{window()}; ref) gtk_widget_set_size_request(GTK_WIDGET(ref.window), minimum.width, minimum.height);
+    ensureWindowWidth(minimum.width);
+    auto titleBar = titleBar_.lock();
+    if (titleBar && titleBar->wanted() != maxText) titleBar->setWanted(maxText);
 }
 
 }  // namespace tallowmark
