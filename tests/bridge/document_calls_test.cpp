@@ -132,7 +132,9 @@ TEST_F(DocumentCallsTest, CropRectsAreEachPagesFrameOfItsWholePage) {
         ASSERT_TRUE(doc.is_object()) << row.crop;
         const Json& rects = doc["cropRects"];
         ASSERT_EQ(rects.size(), 2u) << row.crop;
-        if (row.crop.is_null()) EXPECT_EQ(rects[0], doc["autoCrop"]);
+        if (row.crop.is_null()) {
+            EXPECT_EQ(rects[0], doc["autoCrop"]);
+        }
         for (std::size_t i = 0; i < rects.size(); ++i) {
             const double x = rects[i][0], y = rects[i][1], w = rects[i][2], h = rects[i][3];
             EXPECT_NEAR(w * 300 / (h * 400), doc["aspects"][i].get<double>(), 1e-9) << row.crop << " page " << i;
@@ -147,7 +149,9 @@ TEST_F(DocumentCallsTest, CropRectsAreEachPagesFrameOfItsWholePage) {
             EXPECT_LE(y + h, row.within[1] + row.within[3] + 1e-9) << row.crop;
         }
         // The second page's text sits low: its frame starts lower than the first's.
-        if (!row.whole) EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
+        if (!row.whole) {
+            EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
+        }
     }
 }
 
@@ -172,14 +176,18 @@ TEST_F(DocumentCallsTest, ALongScriptAnswersBeforeItsLinesAndItsCropFollowsOnce)
     // gets the new geometry, once.
     const bool pending = opened.value("linesPending", false);
     EXPECT_EQ(pending, opened["autoCrop"].empty());
-    if (pending) EXPECT_TRUE(testing::pumpMainUntil([&] { return changes() > 0; }, 60000));
+    if (pending) {
+        EXPECT_TRUE(testing::pumpMainUntil([&] { return changes() > 0; }, 60000));
+    }
     drainMainQueue();
     const Json current = call("currentDocument").value;
     ASSERT_EQ(current["autoCrop"].size(), 4u);
     EXPECT_FALSE(current.contains("linesPending"));
     // Lines that came in while the open was answered may still correct its aspects.
     EXPECT_LE(changes(), 1);
-    if (pending) EXPECT_EQ(changes(), 1);
+    if (pending) {
+        EXPECT_EQ(changes(), 1);
+    }
     if (changes()) {
         const Json& changed = (*std::find_if(view->events.begin(), view->events.end(), [](const Json& e) {
             return e["name"] == "documentChanged";

@@ -33,7 +33,9 @@ TEST_F(RecordCallsTest, EveryKindIsStoredUnderItsIdAndRemoved) {
     for (const Row& row : rows) {
         const Json id = call(row.upsert, Json::array({row.record})).value;
         ASSERT_TRUE(id.is_string()) << row.upsert;
-        if (!row.record.contains("id")) EXPECT_EQ(id.get<std::string>().size(), 36u) << row.upsert;
+        if (!row.record.contains("id")) {
+            EXPECT_EQ(id.get<std::string>().size(), 36u) << row.upsert;
+        }
         const Json stored = state()[row.list];
         ASSERT_EQ(stored.size(), 1u) << row.upsert;
         EXPECT_EQ(stored[0]["id"], id);

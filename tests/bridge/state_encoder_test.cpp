@@ -15,10 +15,24 @@ CueSidecar awkwardMarks() {
     s.cues[1].label = "Quote \" backslash \\ tab \t newline \n";
     s.cues[2].note = "V\u00e4in\u00f6 \u2028 \U0001F3AD";
     s.cues[3].x = 0.1 + 0.2;  // a real that needs every digit
-    s.marks = {Mark{.id = "m1", .x = 0.1, .kind = "region", .text = "A"}};
-    s.flags = {Flag{.id = "f1", .role = "LX"}};
-    s.memos = {Memo{.id = "n1", .text = "Check the haze"}};
-    s.inserts = {Insert{.id = "i1", .text = "Added line"}};
+    Mark mark;
+    mark.id = "m1";
+    mark.kind = "region";
+    mark.text = "A";
+    mark.x = 0.1;
+    s.marks.push_back(mark);
+    Flag flag;
+    flag.id = "f1";
+    flag.role = "LX";
+    s.flags.push_back(flag);
+    Memo memo;
+    memo.id = "n1";
+    memo.text = "Check the haze";
+    s.memos.push_back(memo);
+    Insert insert;
+    insert.id = "i1";
+    insert.text = "Added line";
+    s.inserts.push_back(insert);
     s.pageTexts = {{"0", "one"}, {"12", "twelve"}};
     s.pageLabelOffset = 2;
     return s;
