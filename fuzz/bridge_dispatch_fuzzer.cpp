@@ -148,10 +148,10 @@ struct World {
     }
 
     std::shared_ptr<NativeBridge> makeBridge() {
-        auto made = NativeBridge::create(std::make_shared<SettingsStore>(true), std::make_shared<NoUpdates>("20260101-1"));
+        auto made = NativeBridge::create(std::make_shared<SettingsStore>(true), std::make_shared<NoUpdates>("20260101-1"),
+                                         folder / "demo");
         made->setPageGuard(std::make_shared<PageGuard>(pageURL));
         made->setDialogs(dialogs);
-        made->setDemoFolderForTesting(folder / "demo");
         return made;
     }
 

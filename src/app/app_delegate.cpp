@@ -243,15 +243,14 @@ void AppDelegate::finishLaunch() {
     gtk_window_set_child(window_, overlay);
 
     titleBar_ = TitleBarController::create(window_, headerBar, GTK_OVERLAY(overlay));
-    nativeBridge.setTitleBar(titleBar_);
     titleBar_->setOnReserveChange([weak = weak_from_this()](double reserve) {
         if (auto d = weak.lock()) d->emitToPage("windowChrome", {{"reserve", reserve}});
     });
     if (titleBar_->wanted() != settings.maxText) titleBar_->setWanted(settings.maxText);
     if (auto script = reserveUserScript(titleBar_->reportedReserve())) webView_->addUserScript(*script);
 
-    bridgeWindow_ = std::make_shared<GtkBridgeWindow>(window_);
-    nativeBridge.setWindow(bridgeWindow_);
+    bridgeShell_ = std::make_shared<GtkBridgeShell>(window_, titleBar_);
+    nativeBridge.setShell(bridgeShell_);
     if (dialogs_) nativeBridge.setDialogs(dialogs_);
 
     // The development page, when the build names one, stands in for the built page.

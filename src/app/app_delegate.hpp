@@ -14,7 +14,7 @@
 
 #include "app/app_menu.hpp"
 #include "app/app_web_view.hpp"
-#include "app/gtk_bridge_window.hpp"
+#include "app/gtk_bridge_shell.hpp"
 #include "app/model/live_reload.hpp"
 #include "bridge/native_bridge.hpp"
 #include "settings/settings_store.hpp"
@@ -74,7 +74,7 @@ private:
     std::shared_ptr<AppWebView> confidenceView_;
     std::optional<std::string> pendingDocument_;
     std::unique_ptr<AppMenu> menu_;
-    std::shared_ptr<GtkBridgeWindow> bridgeWindow_;
+    std::shared_ptr<GtkBridgeShell> bridgeShell_;
     std::shared_ptr<BridgeDialogs> dialogs_;
     std::shared_ptr<StartupPicker> picker_;
     std::optional<std::string> pagePath_;

@@ -10,21 +10,21 @@
 #include <functional>
 #include <memory>
 
-#include "bridge/bridge_interfaces.hpp"
-
 namespace tallowmark {
 
-class TitleBarController : public BridgeTitleBar {
+class TitleBarController {
 public:
     // `headerBar` is the window's titlebar widget; `host` is the overlay over the page.
     static std::shared_ptr<TitleBarController> create(GtkWindow* window, GtkWidget* headerBar, GtkOverlay* host);
-    ~TitleBarController() override;
+    ~TitleBarController();
 
     void setOnReserveChange(std::function<void(double)> callback);
 
-    double reportedReserve() const override;
-    bool wanted() const override;
-    void setWanted(bool wanted) override;
+    // Points the page keeps clear at the top, as last reported.
+    double reportedReserve() const;
+    bool wanted() const;
+    // Sets the wanted mode and brings the window in line with it.
+    void setWanted(bool wanted);
 
     // Enters or leaves full screen through the mode, so a change the window
     // manager never confirms is undone after the deadline.

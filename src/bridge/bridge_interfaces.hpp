@@ -4,6 +4,7 @@
 // desktop shell provides the real ones, tests provide scripted ones. Nothing here
 // knows of a toolkit.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -85,35 +86,19 @@ public:
                         std::function<void(std::optional<std::string> failure)> done) = 0;
 };
 
-struct WindowFrame {
-    double x = 0;
-    double y = 0;
-    double width = 0;
-    double height = 0;
-};
-
-// The main window of the main web view.
-class BridgeWindow {
+// The window around the main page, as far as the page's calls reach it. The
+// desktop shell sizes the window and keeps the hidden title bar.
+class BridgeShell {
 public:
-    virtual ~BridgeWindow() = default;
-    virtual WindowFrame frame() const = 0;
-    virtual bool isFullScreen() const = 0;
-    // Visible frame of the window's screen, else of the main screen; none
-    // when there is no screen at all.
-    virtual std::optional<WindowFrame> screenVisibleFrame() const = 0;
-    virtual void setFrame(const WindowFrame& frame) = 0;
-    virtual void setMinimumSize(double width, double height) = 0;
-};
-
-// The main window's hidden-title-bar mode, as far as the bridge needs it.
-class BridgeTitleBar {
-public:
-    virtual ~BridgeTitleBar() = default;
-    // Points the page keeps clear at the top, as last reported.
-    virtual double reportedReserve() const = 0;
-    virtual bool wanted() const = 0;
-    // Sets the wanted mode and brings the window in line with it.
-    virtual void setWanted(bool wanted) = 0;
+    virtual ~BridgeShell() = default;
+    // Widens the main window to at least `width` points within its screen,
+    // never narrowing it; whether it is now that wide.
+    virtual bool ensureWindowWidth(std::int64_t width) = 0;
+    // Points the page keeps clear at the top for the title bar, as last reported.
+    virtual double titleBarReserve() const = 0;
+    // The maximised-text setting changed: the window's minimum size and the
+    // title bar follow it.
+    virtual void maxTextChanged(bool maxText) = 0;
 };
 
 class UpdateSource {

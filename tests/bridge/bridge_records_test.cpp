@@ -4,10 +4,6 @@
 
 #include <cmath>
 
-#include "bridge/bridge_arguments.hpp"
-#include "bridge/navigation_guard.hpp"
-#include "core/main_queue.hpp"
-
 namespace tallowmark {
 namespace {
 
@@ -104,69 +100,6 @@ TEST(BridgeRecords, AnEventPayloadWithoutJsonFormIsNotSent) {
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(BridgeEvents::payloadText("cueState", {{"x", std::nan("")}}));
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("failed to encode event 'cueState'"), std::string::npos);
-}
-
-// A reply is given once, whatever comes later; a forgotten handle still
-// settles its caller with null. Text reaches a value sink parsed and a value
-// reaches a text sink encoded.
-TEST(BridgeReply, AnswersOnceInEitherFormAndNullWhenDropped) {
-    std::vector<std::pair<Json, std::optional<std::string>>> replies;
-    auto sink = [&](const Json& v, const std::optional<std::string>& e) { replies.emplace_back(v, e); };
-    {
-        ReplyHandle reply(sink);
-        ReplyHandle copy = reply;
-        copy.answer(1);
-        reply.fail("late");
-        reply.answer(2);
-    }
-    drainMainQueue();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].first, 1);
-
-    { ReplyHandle forgotten(sink); }
-    EXPECT_EQ(replies.size(), 1u);  // the null comes on the main queue
-    drainMainQueue();
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_TRUE(replies[1].first.is_null());
-    EXPECT_FALSE(replies[1].second);
-
-    ReplyHandle(sink).answerEncoded(R"({"b":[1,2],"a":"x"})");
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[2].first, (Json{{"a", "x"}, {"b", {1, 2}}}));
-
-    std::vector<std::pair<std::string, std::optional<std::string>>> texts;
-    auto textSink = [&](const std::string& t, const std::optional<std::string>& e) { texts.emplace_back(t, e); };
-    ReplyHandle::encoded(textSink).answer(Json{{"k", 1}});
-    ReplyHandle::encoded(textSink).fail("no layout", false);
-    { ReplyHandle forgotten = ReplyHandle::encoded(textSink); }
-    drainMainQueue();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0].first, R"({"k":1})");
-    EXPECT_EQ(texts[1], (std::pair<std::string, std::optional<std::string>>("false", "no layout")));
-    EXPECT_EQ(texts[2].first, "null");
-}
-
-TEST(BridgeArguments, IntegersRoundHalfAwayFromZeroWithinRange) {
-    const BridgeArguments a(Json::array({1000.6, -2.5, 1e300, "5", 7, std::nan(""), 9.3e18, -9.2e18}));
-    const std::optional<std::int64_t> expected[] = {1001, -3, {}, {}, 7, {}, {}, -9200000000000000000, {}};
-    for (std::size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(a.integer(i), expected[i]) << i;
-    EXPECT_FALSE(a.number(5));
-    EXPECT_EQ(BridgeArguments(Json{{"a", 1}}).size(), 0u);
-}
-
-TEST(PageGuard, AllowsOnlyThePagesOwnFolder) {
-    const PageGuard guard("file:///opt/tm/web/index_inlined.html");
-    EXPECT_EQ(guard.allowedDirectory(), "/opt/tm/web/");
-    for (const char* url : {"file:///opt/tm/web/index_inlined.html", "file:///opt/tm/web/img/logo%20big.png",
-                            "about:blank"})
-        EXPECT_TRUE(guard.allows(url)) << url;
-    EXPECT_FALSE(guard.allows(std::nullopt));
-    for (const char* url : {"about:srcdoc", "file:///opt/tm/web2/index_inlined.html", "file:///opt/tm/web/../secret.html",
-                            "https://example.org/opt/tm/web/x", "data:text/html,hi",
-                            // the page images' scheme: images of the page, never a page of its own
-                            "tallowmark-page://images/0/1600", "TALLOWMARK-PAGE://images/0/1600"})
-        EXPECT_FALSE(guard.allows(url)) << url;
-    EXPECT_FALSE(PageGuard("https://example.org/web/index.html").allows("file:///web/index.html"));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// The rows that involve the operator or the file system directly: panels,
-// alerts, copies of the script and its marks. Every outcome is a reply.
+// The calls that involve the operator or the file system directly: panels,
+// alerts, copies of the script and its marks, the demo and the marked export.
+// Every outcome is a reply.
 
 #include <glib.h>
 
+#include "bridge/bridge_calls.hpp"
 #include "bridge/native_bridge.hpp"
 #include "core/main_queue.hpp"
 #include "core/work_pool.hpp"
@@ -72,34 +74,28 @@ std::optional<std::string> exportRefusal(const fs::path& script, const fs::path&
     return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<fs::path> NativeBridge::scriptPath() {
-    if (auto info = documentStore_->currentInfo()) return fs::path(info->path);
-    return std::nullopt;
-}
-
-void NativeBridge::openDocumentPanelCall(const BridgeArguments&, ReplyHandle& r) {
-    auto dialogs = dialogs_.lock();
+void openDocumentPanel(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
+    auto dialogs = b.dialogs();
     if (!dialogs) return r.answer(nullptr);
     dialogs->openPanel({.message = "Choose a script (PDF)", .filters = {pdfFilter}, .folder = std::nullopt,
                         .allowsMultiple = false, .canChooseFolders = false},
-                       [weak = weak_from_this(), reply = r](std::optional<std::string> path) mutable {
+                       [weak = b.weak_from_this(), reply = r](std::optional<std::string> path) mutable {
                            auto bridge = weak.lock();
                            if (!bridge || !path) return reply.answer(nullptr);
-                           bridge->openDocumentAsking(*path, [weak, path = *path, reply](OpenOutcome outcome) mutable {
+                           bridge->openDocumentAsking(*path, [weak, path = *path, reply](
+                                                                 NativeBridge::OpenOutcome outcome) mutable {
                                if (auto bridge = weak.lock()) bridge->answerOpen(outcome, path, reply, nullptr);
                            });
                        });
 }
 
-void NativeBridge::revealSidecarCall(const BridgeArguments&, ReplyHandle& r) {
+void revealSidecar(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
     std::vector<std::string> paths;
-    if (auto script = scriptPath()) paths.push_back(script->string());
+    if (auto script = b.script().path()) paths.push_back(script->string());
     std::error_code error;
-    if (engine_.sidecarURL() && fs::exists(*engine_.sidecarURL(), error))
-        paths.push_back(engine_.sidecarURL()->string());
-    auto dialogs = dialogs_.lock();
+    if (b.engine().sidecarURL() && fs::exists(*b.engine().sidecarURL(), error))
+        paths.push_back(b.engine().sidecarURL()->string());
+    auto dialogs = b.dialogs();
     if (!dialogs || paths.empty()) return r.answer(true);
     // Answered once the file viewer has said whether it could: a failure
     // reaches the page as the call's error, which it shows like any other.
@@ -110,25 +106,25 @@ void NativeBridge::revealSidecarCall(const BridgeArguments&, ReplyHandle& r) {
     });
 }
 
-void NativeBridge::saveSidecarCall(const BridgeArguments&, ReplyHandle& r) {
-    if (!engine_.sidecarURL()) return r.answer("");
-    const std::string name = engine_.sidecarURL()->filename().string();
+void saveSidecar(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
+    if (!b.engine().sidecarURL()) return r.answer("");
+    const std::string name = b.engine().sidecarURL()->filename().string();
     // Answered when the writer is done; the main thread goes on meanwhile.
-    engine_.saveSidecarInBackground([name, reply = r](bool written) mutable { reply.answer(written ? name : ""); });
+    b.engine().saveSidecarInBackground([name, reply = r](bool written) mutable { reply.answer(written ? name : ""); });
 }
 
-void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
-    const auto script = scriptPath();
-    auto dialogs = dialogs_.lock();
-    if (!script || !engine_.sidecarURL() || !dialogs) return r.answer("");
+void saveScriptAs(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
+    const auto script = b.script().path();
+    auto dialogs = b.dialogs();
+    if (!script || !b.engine().sidecarURL() || !dialogs) return r.answer("");
     // The copy must take the latest marks.
-    engine_.saveSidecar(false);
+    b.engine().saveSidecar(false);
     const SavePanelRequest request{"Save the script and its marks as a new copy", {pdfFilter},
                                    script->filename().string(), script->parent_path().string()};
     // A copy of a locked script is locked with the same password; it opens
     // with the one already given.
-    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, marks = *engine_.sidecarURL(),
-                                 password = documentStore_->password(),
+    dialogs->savePanel(request, [weak = b.weak_from_this(), script = *script, marks = *b.engine().sidecarURL(),
+                                 password = b.script().store().password(),
                                  reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer("");
@@ -144,25 +140,25 @@ void NativeBridge::saveScriptAsCall(const BridgeArguments&, ReplyHandle& r) {
         if (failure) return reply.fail(*failure);
         bridge->openDocumentAsking(
             destination,
-            [weak, destination, reply](OpenOutcome outcome) mutable {
+            [weak, destination, reply](NativeBridge::OpenOutcome outcome) mutable {
                 if (auto bridge = weak.lock()) bridge->answerOpen(outcome, destination, reply, "");
             },
             std::move(password));
     });
 }
 
-void NativeBridge::importSidecarCall(const BridgeArguments&, ReplyHandle& r) {
-    if (!scriptPath() || !engine_.sidecarURL()) return r.fail("no open script");
-    auto dialogs = dialogs_.lock();
+void importSidecar(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
+    if (!b.script().path() || !b.engine().sidecarURL()) return r.fail("no open script");
+    auto dialogs = b.dialogs();
     if (!dialogs) return r.answer(nullptr);
     const OpenPanelRequest request{"Choose the script version to take the marks from",
                                    {pdfFilter,
                                     {"Marks files", {"tallowmark"}},
                                     {"Marks backups", {"bak1", "bak2", "bak3", "bak4", "bak5"}}},
-                                   engine_.sidecarURL()->parent_path().string(),
+                                   b.engine().sidecarURL()->parent_path().string(),
                                    /*allowsMultiple=*/false,
                                    /*canChooseFolders=*/false};
-    dialogs->openPanel(request, [weak = weak_from_this(), reply = r](std::optional<std::string> chosen) mutable {
+    dialogs->openPanel(request, [weak = b.weak_from_this(), reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer(nullptr);
         const fs::path picked = *chosen;
@@ -170,22 +166,22 @@ void NativeBridge::importSidecarCall(const BridgeArguments&, ReplyHandle& r) {
         const fs::path source = hasExtension(picked, ".pdf") ? sidecarPathFor(picked) : picked;
         std::error_code error;
         if (!fs::exists(source, error)) return reply.fail(picked.filename().string() + " has no marks");
-        auto dialogs = bridge->dialogs_.lock();
+        auto dialogs = bridge->dialogs();
         const AlertRequest alert{AlertStyle::warning,
                                  "Replace all marks in this script with the marks of " + stem(*chosen) + "?",
                                  "Your current marks are backed up first.",
                                  {"Replace", "Cancel"}};
         if (!dialogs || dialogs->confirm(alert) != 0) return reply.answer(nullptr);
-        if (!bridge->engine_.importSidecar(source))
+        if (!bridge->engine().importSidecar(source))
             return reply.fail("could not read the marks of " + picked.filename().string());
-        reply.answer(bridge->stateDictionary());
+        reply.answer(stateDictionary(bridge->engine()));
     });
 }
 
-void NativeBridge::offerMarksCall(const BridgeArguments& a, ReplyHandle& r) {
+void offerMarks(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
     const auto path = a.path(0);
-    auto dialogs = dialogs_.lock();
-    if (!path || !engine_.sidecarURL() || !dialogs) return r.answer(nullptr);
+    auto dialogs = b.dialogs();
+    if (!path || !b.engine().sidecarURL() || !dialogs) return r.answer(nullptr);
     // Nothing to bring: the operator is not asked a question that can only fail.
     std::error_code error;
     if (!fs::is_regular_file(*path, error)) return r.answer(nullptr);
@@ -193,26 +189,25 @@ void NativeBridge::offerMarksCall(const BridgeArguments& a, ReplyHandle& r) {
                              "This script has no marks yet. Bring the marks of " + stem(*path) + "?",
                              "Cues, labels, memos and flags are copied to this script. The other script is not changed.",
                              {"Bring Marks", "Not Now"}};
-    if (dialogs->confirm(alert) != 0 || !engine_.importSidecar(*path)) return r.answer(nullptr);
-    r.answer(stateDictionary());
+    if (dialogs->confirm(alert) != 0 || !b.engine().importSidecar(*path)) return r.answer(nullptr);
+    r.answer(stateDictionary(b.engine()));
 }
 
-void NativeBridge::makeDemoCall(const BridgeArguments&, ReplyHandle& r) {
-    const fs::path folder = demoFolder_.value_or(fs::path(g_get_home_dir()) / "Desktop" / "TALLOWMARK Demo");
+void makeDemo(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
     // Progress lines go to the log stream, not to the program's output.
     DemoScriptMaker maker(stderr);
-    if (maker.run(folder) != 0 || !maker.lastWrittenPDF()) return r.fail("demo creation failed");
-    if (openDocument(*maker.lastWrittenPDF())) return answerDocument(r);
+    if (maker.run(b.demoFolder()) != 0 || !maker.lastWrittenPDF()) return r.fail("demo creation failed");
+    if (b.openDocument(*maker.lastWrittenPDF())) return b.answerDocument(r);
     r.answer(nullptr);
 }
 
-void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r) {
-    const auto script = scriptPath();
+void exportMarkedPDF(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
+    const auto script = b.script().path();
     if (!script) return r.fail("no open script");
     const Json* dict = a.dict(0);
     std::optional<Layout> layout = dict ? Layout::fromJson(*dict) : std::nullopt;
     if (!layout) return r.fail("no layout");
-    auto dialogs = dialogs_.lock();
+    auto dialogs = b.dialogs();
     if (!dialogs) return r.answer(false);
     // The script and a copy of its marks are taken together, now: the layout
     // the page just measured belongs to them. Another script opened while the
@@ -222,14 +217,14 @@ void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r)
     const SavePanelRequest request{"Save marked script as PDF", {pdfFilter},
                                    script->stem().string() + " (marked)", script->parent_path().string()};
     // The password goes with the script: the export opens the file again.
-    dialogs->savePanel(request, [weak = weak_from_this(), script = *script, password = documentStore_->password(),
-                                 sidecar = engine_.sidecar(), layout = std::move(*layout),
+    dialogs->savePanel(request, [weak = b.weak_from_this(), script = *script,
+                                 password = b.script().store().password(), sidecar = b.engine().sidecar(), layout = std::move(*layout),
                                  reply = r](std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
         if (!bridge || !chosen) return reply.answer(false);
         const fs::path to = *chosen;
-        const std::optional<fs::path> open = bridge->scriptPath();
-        const Settings& settings = bridge->settingsStore_->settings();
+        const std::optional<fs::path> open = bridge->script().path();
+        const Settings& settings = bridge->settings().settings();
         runInBackground([weak, script, password = std::move(password), open, sidecar = std::move(sidecar),
                          layout = std::move(layout), to, memos = settings.memosVisible,
                          drop = settings.dropPageNumbers, reply]() mutable {
@@ -244,7 +239,7 @@ void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r)
                 if (refusal) return reply.fail(*refusal, false);
                 if (!written) return reply.fail("vienti epaonnistui", false);
                 auto bridge = weak.lock();
-                auto dialogs = bridge ? bridge->dialogs_.lock() : nullptr;
+                auto dialogs = bridge ? bridge->dialogs() : nullptr;
                 if (!dialogs) return reply.answer(true);
                 // The file is written either way; the value says so to shells that pass one with an error.
                 dialogs->reveal({to.string()}, [name = to.filename().string(),
@@ -258,6 +253,19 @@ void NativeBridge::exportMarkedPDFCall(const BridgeArguments& a, ReplyHandle& r)
             });
         });
     });
+}
+
+}  // namespace
+
+void addFileCalls(CallRows& rows) {
+    rows.insert(rows.end(), {{"openDocumentPanel", openDocumentPanel},
+                             {"revealSidecar", revealSidecar},
+                             {"saveSidecar", saveSidecar},
+                             {"saveScriptAs", saveScriptAs},
+                             {"importSidecar", importSidecar},
+                             {"offerMarks", offerMarks},
+                             {"makeDemo", makeDemo},
+                             {"exportMarkedPDF", exportMarkedPDF}});
 }
 
 }  // namespace tallowmark

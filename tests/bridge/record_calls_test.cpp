@@ -1,0 +1,120 @@
+// The calls that edit the marks and run the show, and the events the page
+// gets of them: after the reply, to every view, the run as a change alone.
+
+#include "bridge_fixture.hpp"
+
+namespace tallowmark {
+namespace {
+
+using testing::Reply;
+
+class RecordCallsTest : public testing::BridgeFixture {
+protected:
+    void SetUp() override { ASSERT_TRUE(open(script()).value.is_object()); }
+    Json state() { return call("getState").value; }
+};
+
+// Each kind of record through its two rows: stored under the id it answers
+// (a new one when none is given), then gone.
+TEST_F(RecordCallsTest, EveryKindIsStoredUnderItsIdAndRemoved) {
+    struct Row {
+        const char* upsert;
+        const char* remove;
+        const char* list;
+        Json record;
+    };
+    const std::vector<Row> rows = {
+        {"upsertCue", "removeCue", "cues", {{"number", "4"}, {"label", "Rain"}}},
+        {"upsertMark", "removeMark", "marks", {{"w", 0.3}}},
+        {"upsertFlag", "removeFlag", "flags", {{"id", "F"}, {"role", "warn"}}},
+        {"upsertMemo", "removeMemo", "memos", {{"text", "check"}}},
+        {"upsertInsert", "removeInsert", "inserts", {{"id", "I"}, {"text", "added"}}},
+    };
+    for (const Row& row : rows) {
+        const Json id = call(row.upsert, Json::array({row.record})).value;
+        ASSERT_TRUE(id.is_string()) << row.upsert;
+        if (!row.record.contains("id")) {
+            EXPECT_EQ(id.get<std::string>().size(), 36u) << row.upsert;
+        }
+        const Json stored = state()[row.list];
+        ASSERT_EQ(stored.size(), 1u) << row.upsert;
+        EXPECT_EQ(stored[0]["id"], id);
+        for (const auto& [key, value] : row.record.items()) EXPECT_EQ(stored[0][key], value) << row.upsert << " " << key;
+        EXPECT_EQ(call(row.remove, Json::array({id})).value, true);
+        EXPECT_TRUE(state()[row.list].empty()) << row.remove;
+    }
+}
+
+TEST_F(RecordCallsTest, EditsAnswerFirstThenEveryViewHearsTheWholeState) {
+    auto monitor = std::make_shared<testing::RecordingView>(timeline);
+    bridge->setConfidenceWebView(monitor);
+    timeline.clear();
+    const Reply placed = call("upsertCue", Json::array({{{"number", "1"}, {"page", 0}, {"y", 0.2}}}));
+    EXPECT_EQ(timeline, (std::vector<std::string>{"reply upsertCue", "event cueState", "event cueState"}));
+    EXPECT_EQ(view->events.back()["payload"]["cues"][0]["id"], placed.value);
+    EXPECT_EQ(monitor->events.back(), view->events.back());
+    monitor.reset();  // the monitor closed: its events are dropped, the main view's still arrive
+
+    const Json ids = call("upsertCues", Json::array({Json::array({{{"id", "C2"}, {"number", "2"}, {"y", 0.6}},
+                                                                 {{"id", "C3"}, {"page", 1}}})})).value;
+    EXPECT_EQ(ids, Json::array({"C2", "C3"}));
+    EXPECT_EQ(view->events.back()["payload"]["cues"].size(), 3u);
+    EXPECT_EQ(call("upsertMarks", Json::array({Json::array({{{"id", "M1"}}, {{"id", "M2"}}})})).value,
+              Json::array({"M1", "M2"}));
+    call("removeMarks", Json::array({Json::array({"M1", "M2"})}));
+    call("removeCues", Json::array({Json::array({"C2", "C3"})}));
+    EXPECT_EQ(state()["cues"].size(), 1u);
+    EXPECT_TRUE(state()["marks"].empty());
+    Json undone = call("undo").value;
+    EXPECT_EQ(undone["cues"].size(), 3u);
+    EXPECT_EQ(undone["canRedo"], true);
+    EXPECT_EQ(call("redo").value["cues"].size(), 1u);
+
+    EXPECT_EQ(call("setSpreadOffset", Json::array({1.4})).value, 1);
+    EXPECT_EQ(call("setPageText", Json::array({1, "Scene two"})).value, true);
+    EXPECT_EQ(call("setPageLabelOffset", Json::array({-2})).value, true);
+    const Json s = state();
+    EXPECT_EQ(s["spreadOffset"], 1);
+    EXPECT_EQ(s["pageLabelOffset"], -2);
+    EXPECT_EQ(s["pageTexts"]["1"], "Scene two");
+    EXPECT_NE(s["sidecarPath"], "");
+}
+
+// The run calls answer with their run change alone, and the page hears of it
+// as "runState", never as the whole state.
+TEST_F(RecordCallsTest, RunCallsAnswerAndSendTheirChangeAlone) {
+    const Json first = call("upsertCue", Json::array({{{"number", "1"}, {"y", 0.2}}})).value;
+    call("upsertCues", Json::array({Json::array({{{"id", "C2"}, {"number", "2"}, {"y", 0.6}},
+                                                 {{"id", "C3"}, {"page", 1}}})}));
+    timeline.clear();
+    Json run = call("go").value;
+    EXPECT_EQ(run["lastFiredID"], first);
+    EXPECT_EQ(run["standbyID"], "C2");
+    EXPECT_EQ(run["fired"], Json::array({first}));
+    EXPECT_EQ(run["seq"].get<int>(), run["from"].get<int>() + 1);
+    EXPECT_FALSE(run.contains("cues"));
+    EXPECT_EQ(timeline, (std::vector<std::string>{"reply go", "event runState"}));
+    run = call("go", Json::array({"osc"})).value;
+    EXPECT_EQ(run["fired"], Json::array({"C2"}));
+    EXPECT_EQ(run["firedCount"], 2);
+    EXPECT_EQ(run["total"], 3);
+    run = call("back").value;
+    EXPECT_EQ(run["standbyID"], "C2");
+    EXPECT_EQ(run["unfired"], Json::array({"C2"}));
+    EXPECT_EQ(run["firedCount"], 1);
+    EXPECT_EQ(call("standbyCue", Json::array({"C3"})).value, true);
+    EXPECT_EQ(state()["standbyID"], "C3");
+    run = call("reset").value;
+    EXPECT_EQ(run["clear"], true);
+    EXPECT_EQ(run["fired"], Json::array());
+    EXPECT_EQ(run["firedCount"], 0);
+    EXPECT_EQ(state()["seq"], run["seq"]);
+    // With every cue fired nothing changes: the run as it stands, as a change of nothing.
+    for (int i = 0; i < 3; ++i) call("go");
+    run = call("go").value;
+    EXPECT_EQ(run["seq"], run["from"]);
+    EXPECT_EQ(run["firedCount"], 3);
+}
+
+}  // namespace
+}  // namespace tallowmark
