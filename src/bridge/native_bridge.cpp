@@ -44,7 +44,7 @@ std::shared_ptr<NativeBridge> NativeBridge::create(std::shared_ptr<SettingsStore
 NativeBridge::NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_ptr<UpdateSource> updates)
     : documentStore_(std::make_shared<DocumentStore>()),
       settingsStore_(std::move(settings)),
-      hub_(ControlHub::create(engine_, *settingsStore_)),
+      hub_(ControlHub::create(engine_, *settingsStore_, systemControlTransports())),
       updates_(std::move(updates)) {
     menuState_ = initialMenuState(settingsStore_->settings());
 }
