@@ -294,7 +294,9 @@ void NativeBridge::debugLogCall(const BridgeArguments& a, ReplyHandle& r) {
 
 void NativeBridge::updateStatusCall(const BridgeArguments&, ReplyHandle& r) {
     const auto available = updates_->availableStamp();
-    r.answer({{"available", available ? Json(*available) : Json(nullptr)}, {"current", updates_->currentStamp()}});
+    Json status{{"available", available ? Json(*available) : Json(nullptr)}, {"current", updates_->currentStamp()}};
+    if (const auto why = updates_->unavailable()) status["unavailable"] = *why;
+    r.answer(status);
 }
 
 void NativeBridge::installUpdateCall(const BridgeArguments&, ReplyHandle& r) {
