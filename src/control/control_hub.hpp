@@ -62,6 +62,8 @@ public:
     Json status() const;
 
     const std::deque<LogEntry>& log() const { return log_; }
+    // One line of the control log, the newest 300 kept; told to onLog.
+    void append(const std::string& text, const std::string& source);
 
 private:
     ControlHub(CueEngine& engine, SettingsStore& settings, ControlTransports transports);
@@ -71,7 +73,6 @@ private:
         int count = 0;
         bool logged = false;  // the window's overflow line is written
     };
-    void append(const std::string& text, const std::string& source);
     void handleMessage(const ControlMessage& message);
     void handleOSC(const OSCMessage& message, const std::string& sender);
     void handleNote(int note, int velocity, int channel);
