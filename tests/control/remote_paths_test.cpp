@@ -119,6 +119,19 @@ TEST(MidiPath, MSCAndNotesThroughTheListenerReachTheEngine) {
 
     midi.deliverPacket(std::vector<std::uint8_t>{0xF0, 0x43, 0x10, 0x00, 0xF7});
     ASSERT_TRUE(pumpMainUntil([&] { return hub->log().back().text == "SysEx (ei MSC): F0 43 10 00 F7"; }));
+
+    // A hub started later takes the listener over; the earlier one going away
+    // leaves it heard, and once it goes too, nothing is routed anywhere.
+    CueEngine second;
+    second.loadFromMemoryForTesting(sidecar);
+    auto next = ControlHub::create(second, store, {nullptr, systemControlTransports().midi});
+    next->start();
+    hub.reset();
+    midi.deliverPacket(std::vector<std::uint8_t>{0x90, 36, 100});
+    ASSERT_TRUE(pumpMainUntil([&] { return second.fired().size() == 1; }));
+    next.reset();
+    EXPECT_FALSE(midi.onNoteOn);
+    EXPECT_EQ(engine.fired().size(), 2u);
 }
 
 }  // namespace
