@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "bench_script.hpp"
@@ -39,6 +40,29 @@ std::uint16_t freePort() {
     close(fd);
     return ntohs(a.sin_port);
 }
+
+// The program's OSC transport with a stopwatch between it and the hub: the time
+// each /go reaches the main thread.
+class TimedTransport final : public ControlTransport {
+public:
+    TimedTransport(std::unique_ptr<ControlTransport> inner, gint64& arrivedAt)
+        : inner_(std::move(inner)), arrivedAt_(arrivedAt) {
+        inner_->onMessage = [this](const ControlMessage& message) {
+            if (const auto* in = std::get_if<OSCInput>(&message); in && in->message.address == "/go")
+                arrivedAt_ = g_get_monotonic_time();
+            if (onMessage) onMessage(message);
+        };
+        inner_->onStatus = [this](const TransportStatus& status) {
+            if (onStatus) onStatus(status);
+        };
+    }
+    void start(const TransportOptions& options) override { inner_->start(options); }
+    void stop() override { inner_->stop(); }
+
+private:
+    std::unique_ptr<ControlTransport> inner_;
+    gint64& arrivedAt_;
+};
 
 void report(const char* label, std::vector<double> us) {
     if (us.empty()) {
@@ -86,16 +110,13 @@ int main(int argc, char** argv) {
     Settings settings;
     settings.oscPort = port;
     store.setSettings(settings);
-    auto hub = ControlHub::create(engine, store);
+    gint64 sentAt = 0, messageAt = 0, stateAt = 0;
+    ControlTransports transports = systemControlTransports();
+    transports.osc = std::make_unique<TimedTransport>(std::move(transports.osc), messageAt);
+    auto hub = ControlHub::create(engine, store, std::move(transports));
     hub->start();
     while (hub->status()["oscListening"] != true) g_main_context_iteration(nullptr, TRUE);
 
-    gint64 sentAt = 0, messageAt = 0, stateAt = 0;
-    auto inner = hub->oscServer().onMessage;
-    hub->oscServer().onMessage = [&](const OSCMessage& m, const std::string& sender) {
-        if (m.address == "/go") messageAt = g_get_monotonic_time();
-        inner(m, sender);
-    };
     engine.onStateChange = [&] {
         if (!stateAt) stateAt = g_get_monotonic_time();
     };

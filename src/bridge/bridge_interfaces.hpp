@@ -106,6 +106,8 @@ public:
     virtual ~UpdateSource() = default;
     virtual std::optional<std::string> availableStamp() const = 0;
     virtual std::string currentStamp() const = 0;
+    // Why this build takes no updates at all, for the operator; none when it can.
+    virtual std::optional<std::string> unavailable() const { return std::nullopt; }
     // Progress comes back as "updateProgress" events sent by the shell.
     virtual void install() = 0;
 };

@@ -7,7 +7,7 @@ namespace fs = std::filesystem;
 OpenScript::OpenScript(std::shared_ptr<SettingsStore> settings)
     : settings_(std::move(settings)),
       store_(std::make_shared<DocumentStore>()),
-      hub_(ControlHub::create(engine_, *settings_)) {}
+      hub_(ControlHub::create(engine_, *settings_, systemControlTransports())) {}
 
 DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::string& password) {
     // A long script answers before its lines are all in: its first page is

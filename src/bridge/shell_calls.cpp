@@ -21,7 +21,9 @@ void windowChrome(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
 
 void updateStatus(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
     const auto available = b.updates().availableStamp();
-    r.answer({{"available", available ? Json(*available) : Json(nullptr)}, {"current", b.updates().currentStamp()}});
+    Json status{{"available", available ? Json(*available) : Json(nullptr)}, {"current", b.updates().currentStamp()}};
+    if (const auto why = b.updates().unavailable()) status["unavailable"] = *why;
+    r.answer(status);
 }
 
 void installUpdate(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <variant>
 
-#include "control/midi_listener.hpp"
 #include "core/system_log.hpp"
 
 namespace tallowmark {
@@ -57,6 +57,24 @@ std::optional<std::int64_t> strictInteger(const std::string& text) {
     return value;
 }
 
+// Stands in for a transport the owner left out.
+class IdleTransport final : public ControlTransport {
+public:
+    void start(const TransportOptions&) override {}
+    void stop() override {}
+};
+
+std::unique_ptr<ControlTransport> orIdle(std::unique_ptr<ControlTransport> transport) {
+    return transport ? std::move(transport) : std::make_unique<IdleTransport>();
+}
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
 template <class Hub, class... Args>
 auto weakly(const std::shared_ptr<Hub>& hub, void (Hub::*method)(Args...)) {
     return [weak = std::weak_ptr<Hub>(hub), method](auto&&... args) {
@@ -70,59 +88,69 @@ Json toJson(const LogEntry& entry) {
     return {{"time", entry.time}, {"source", entry.source}, {"text", entry.text}};
 }
 
-std::shared_ptr<ControlHub> ControlHub::create(CueEngine& engine, SettingsStore& settings) {
-    return std::shared_ptr<ControlHub>(new ControlHub(engine, settings));
+std::shared_ptr<ControlHub> ControlHub::create(CueEngine& engine, SettingsStore& settings,
+                                               ControlTransports transports) {
+    return std::shared_ptr<ControlHub>(new ControlHub(engine, settings, std::move(transports)));
 }
 
-ControlHub::ControlHub(CueEngine& engine, SettingsStore& settings) : engine_(engine), settings_(settings) {}
+ControlHub::ControlHub(CueEngine& engine, SettingsStore& settings, ControlTransports transports)
+    : engine_(engine),
+      settings_(settings),
+      osc_(orIdle(std::move(transports.osc))),
+      midi_(orIdle(std::move(transports.midi))) {}
 
 void ControlHub::start() {
     auto self = shared_from_this();
     engine_.onLog = weakly(self, &ControlHub::append);
-    oscServer_.onStatusChange = weakly(self, &ControlHub::handleStatus);
-    oscServer_.onMessage = weakly(self, &ControlHub::handleOSC);
-    if (settings_.settings().oscEnabled) startOSCServer();
-
-    MIDIListener& midi = MIDIListener::shared();
-    midi.onNoteOn = weakly(self, &ControlHub::handleNote);
-    midi.onMSC = weakly(self, &ControlHub::handleMSC);
-    midi.onRawSysEx = weakly(self, &ControlHub::handleForeignSysEx);
-    // MIDI input opens whatever the settings say; they are applied per event.
-    midi.start();
+    osc_->onStatus = weakly(self, &ControlHub::handleStatus);
+    osc_->onMessage = weakly(self, &ControlHub::handleMessage);
+    if (settings_.settings().oscEnabled) startOSC();
+    midi_->onMessage = weakly(self, &ControlHub::handleMessage);
+    midi_->start({});
 }
 
-void ControlHub::startOSCServer() {
+void ControlHub::startOSC() {
     const Settings& s = settings_.settings();
-    oscServer_.start(std::clamp<std::int64_t>(s.oscPort, 0, 65535), s.oscLocalOnly);
+    osc_->start({std::clamp<std::int64_t>(s.oscPort, 0, 65535), s.oscLocalOnly});
 }
 
 void ControlHub::restartOSC() {
-    oscServer_.stop();
+    osc_->stop();
     oscListening_ = false;
     if (!settings_.settings().oscEnabled) {
         append("OSC pois kaytosta", "system");
         if (onStatus) onStatus();
         return;
     }
-    startOSCServer();
+    startOSC();
 }
 
 Json ControlHub::status() const {
     return {{"oscListening", oscListening_},
             {"oscPort", settings_.settings().oscPort},
             {"oscError", oscError_.value_or("")},
-            {"midiSources", MIDIListener::shared().sourceNames()}};
+            {"midiSources", midi_->sourceNames()}};
 }
 
-void ControlHub::handleStatus(bool listening, std::uint16_t port, const std::optional<std::string>& error) {
-    oscListening_ = listening;
-    oscError_ = error;
-    if (listening) {
-        append("OSC kuuntelee porttia " + std::to_string(port), "system");
-    } else if (error) {
-        append("OSC ei kaynnisty portissa " + std::to_string(port) + ": " + *error, "system");
+void ControlHub::handleStatus(const TransportStatus& status) {
+    oscListening_ = status.listening;
+    oscError_ = status.error;
+    if (status.listening) {
+        append("OSC kuuntelee porttia " + std::to_string(status.port), "system");
+    } else if (status.error) {
+        append("OSC ei kaynnisty portissa " + std::to_string(status.port) + ": " + *status.error, "system");
     }
     if (onStatus) onStatus();
+}
+
+void ControlHub::handleMessage(const ControlMessage& message) {
+    std::visit(Overloaded{
+                   [this](const OSCInput& in) { handleOSC(in.message, in.sender); },
+                   [this](const NoteOn& in) { handleNote(in.note, in.velocity, in.channel); },
+                   [this](const MSC::Message& in) { handleMSC(in); },
+                   [this](const ForeignSysEx& in) { handleForeignSysEx(in.bytes); },
+               },
+               message);
 }
 
 void ControlHub::append(const std::string& text, const std::string& source) {

@@ -3,7 +3,8 @@
 // The single entry point of remote control: maps OSC addresses, MIDI note
 // bindings and MIDI Show Control commands onto the cue engine or onto page
 // commands, rate-limits OSC per sender and in all, and keeps the control log.
-// Main thread only.
+// Its input comes through two transports its owner hands it (the program's
+// are systemControlTransports()). Main thread only.
 
 #include <cstdint>
 #include <deque>
@@ -14,9 +15,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "control/control_transport.hpp"
 #include "control/msc.hpp"
 #include "control/osc_codec.hpp"
-#include "control/osc_server.hpp"
 #include "core/json_helpers.hpp"
 #include "cues/cue_engine.hpp"
 #include "settings/settings_store.hpp"
@@ -41,8 +42,10 @@ public:
     static constexpr int oscPerWindow = 50;
     static constexpr int oscTotalPerWindow = 200;
 
-    // The engine and the settings store must outlive the hub.
-    static std::shared_ptr<ControlHub> create(CueEngine& engine, SettingsStore& settings);
+    // The engine and the settings store must outlive the hub. A transport left
+    // out hears nothing.
+    static std::shared_ptr<ControlHub> create(CueEngine& engine, SettingsStore& settings,
+                                              ControlTransports transports);
 
     std::function<void(std::int64_t value, bool relative)> onPageCommand;
     std::function<void(bool on)> onDimCommand;
@@ -50,8 +53,8 @@ public:
     std::function<void()> onStatus;
     std::function<void(int note, int velocity, int channel)> onRawNote;
 
-    // Wires the engine's log, the OSC server and the MIDI listener; starts OSC
-    // when enabled. Called once.
+    // Wires the engine's log and both transports; starts OSC when enabled and
+    // MIDI whatever the settings say (they are applied per event). Called once.
     void start();
     // After a change of oscEnabled, oscPort or oscLocalOnly.
     void restartOSC();
@@ -59,30 +62,31 @@ public:
     Json status() const;
 
     const std::deque<LogEntry>& log() const { return log_; }
-    OSCServer& oscServer() { return oscServer_; }
-
-    void handleOSC(const OSCMessage& message, const std::string& sender);
-    void handleNote(int note, int velocity, int channel);
-    void handleMSC(const MSC::Message& message);
-    void handleForeignSysEx(const std::vector<std::uint8_t>& bytes);
+    // One line of the control log, the newest 300 kept; told to onLog.
     void append(const std::string& text, const std::string& source);
 
 private:
-    ControlHub(CueEngine& engine, SettingsStore& settings);
+    ControlHub(CueEngine& engine, SettingsStore& settings, ControlTransports transports);
     // A fixed window: it begins with the first message after the last one expired.
     struct RateWindow {
         std::optional<std::int64_t> start;  // monotonic microseconds; none: distant past
         int count = 0;
         bool logged = false;  // the window's overflow line is written
     };
+    void handleMessage(const ControlMessage& message);
+    void handleOSC(const OSCMessage& message, const std::string& sender);
+    void handleNote(int note, int velocity, int channel);
+    void handleMSC(const MSC::Message& message);
+    void handleForeignSysEx(const std::vector<std::uint8_t>& bytes);
     bool admitOSC(const std::string& sender);
-    void startOSCServer();
-    void handleStatus(bool listening, std::uint16_t port, const std::optional<std::string>& error);
+    void startOSC();
+    void handleStatus(const TransportStatus& status);
     void pageCommand(std::int64_t value, bool relative);
 
     CueEngine& engine_;
     SettingsStore& settings_;
-    OSCServer oscServer_;
+    std::unique_ptr<ControlTransport> osc_;
+    std::unique_ptr<ControlTransport> midi_;
     bool oscListening_ = false;
     std::optional<std::string> oscError_;
     std::deque<LogEntry> log_;

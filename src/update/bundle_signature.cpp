@@ -289,6 +289,36 @@ std::optional<std::string> signBundle(const fs::path& bundle, const SecretSeed& 
     return writeFile(bundle / signatureName, std::string(reinterpret_cast<const char*>(signature), sizeof signature));
 }
 
+std::optional<KeyPair> makeKeyPair() {
+    if (!ensureSodium()) return std::nullopt;
+    KeyPair pair{};
+    randombytes_buf(pair.seed.data(), pair.seed.size());
+    pair.publicKey = publicKeyOf(pair.seed);
+    return pair;
+}
+
+std::string keyHex(const std::array<unsigned char, 32>& key) { return hex(key.data(), key.size()); }
+
+std::optional<std::array<unsigned char, 32>> keyFromHex(std::string_view text) {
+    if (text.ends_with('\n')) text.remove_suffix(1);
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    std::array<unsigned char, 32> key{};
+    if (text.size() != 2 * key.size()) return std::nullopt;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        int byte = 0;
+        for (const char c : text.substr(2 * i, 2)) {
+            const int digit = c >= '0' && c <= '9' ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0) return std::nullopt;
+            byte = byte * 16 + digit;
+        }
+        key[i] = static_cast<unsigned char>(byte);
+    }
+    return key;
+}
+
 PublicKey publicKeyOf(const SecretSeed& seed) {
     PublicKey key{};
     unsigned char secretKey[crypto_sign_SECRETKEYBYTES];

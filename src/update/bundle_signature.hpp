@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace tallowmark::update {
@@ -16,8 +17,23 @@ namespace tallowmark::update {
 using PublicKey = std::array<unsigned char, 32>;
 using SecretSeed = std::array<unsigned char, 32>;
 
-// The vendor's public key, built into the program.
-const PublicKey& vendorPublicKey();
+// The public half of the release key, read from a file when the build was
+// configured (the CMake setting TALLOWMARK_UPDATE_PUBLIC_KEY); none when the
+// build was configured without one, and then it takes no updates.
+const std::optional<PublicKey>& buildPublicKey();
+
+struct KeyPair {
+    SecretSeed seed;
+    PublicKey publicKey;
+};
+
+// A new random release key; none when the signature library cannot start.
+std::optional<KeyPair> makeKeyPair();
+
+// A key (either half) as the 64 lower-case hex digits the key files hold.
+std::string keyHex(const std::array<unsigned char, 32>& key);
+// The key in `text`: exactly 64 hex digits, a line end after them allowed.
+std::optional<std::array<unsigned char, 32>> keyFromHex(std::string_view text);
 
 inline constexpr const char* vendorTeam = "ZQ48TNV7PX";
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <variant>
 
@@ -118,6 +120,83 @@ void relaunchDetached(const fs::path& installedBundle) {
     // fds[1] stays open on purpose until the process ends.
 }
 
+constexpr std::string_view workPrefix = "TALLOWMARK-update-";
+
+// The folder one install downloads and unpacks into: made fresh under the
+// temporary folder, locked while the install runs, and removed with all it
+// holds when the install ends, whatever the outcome. A package is up to 512 MB
+// and its unpacked copy more, so none may be left behind.
+class WorkFolder {
+public:
+    explicit WorkFolder(const fs::path& temporary) {
+        gchar* uuid = g_uuid_string_random();
+        const std::string name = std::string(workPrefix) + uuid;
+        g_free(uuid);
+        // Made under a name no sweep looks at and locked before it takes its
+        // own name, so another install's sweep never sees it unlocked.
+        const fs::path staging = temporary / ("." + name);
+        std::error_code error;
+        fs::create_directories(temporary, error);
+        const bool made = !error && fs::create_directory(staging, error);
+        if (!made && !error) error = std::make_error_code(std::errc::file_exists);
+        if (error) {
+            error_ = describe(error);
+            return;
+        }
+        fd_ = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) {
+            error_ = std::strerror(errno);
+        } else {
+            fs::rename(staging, temporary / name, error);
+            if (error) error_ = describe(error);
+        }
+        if (!error_.empty()) {
+            fs::remove_all(staging, error);
+            return;
+        }
+        path_ = temporary / name;
+    }
+    ~WorkFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) fs::remove_all(path_, ignored);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    // Empty when it could not be made; error() says why.
+    const fs::path& path() const { return path_; }
+    const std::string& error() const { return error_; }
+
+    // Work folders of installs that ended without their cleanup (the program
+    // quit or was killed during one) are removed; a folder another running
+    // install holds locked, and any folder of another user, is left alone.
+    static void removeLeftovers(const fs::path& temporary) {
+        constexpr int maxEntries = 100000;  // a temporary folder can be huge; the rest waits for the next install
+        int seen = 0;
+        std::error_code error;
+        for (fs::directory_iterator it(temporary, error), end; !error && it != end && ++seen <= maxEntries;
+             it.increment(error)) {
+            const fs::path& path = it->path();
+            if (!path.filename().string().starts_with(workPrefix)) continue;
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+            const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) continue;
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                std::error_code ignored;
+                fs::remove_all(path, ignored);
+            }
+            ::close(fd);
+        }
+    }
+
+private:
+    fs::path path_;
+    std::string error_;
+    int fd_ = -1;
+};
+
 struct InstallJob {
     UpdateConfig config;
     UpdateInfo update;
@@ -133,7 +212,7 @@ std::optional<std::string> verifyAndSwap(const InstallJob& job, const fs::path& 
     std::error_code error;
     if (!fs::is_directory(app, error)) return "Update package did not contain TALLOWMARK.app";
 
-    const auto signature = verifyBundle(app, job.config.publicKey);
+    const auto signature = verifyBundle(app, *job.config.publicKey);
     if (const auto* reason = std::get_if<std::string>(&signature)) return "Update failed: " + *reason;
     const auto& manifest = std::get<SignedManifest>(signature);
     const std::string identifier = expectedIdentifier(job.config.running);
@@ -157,9 +236,23 @@ std::optional<std::string> verifyAndSwap(const InstallJob& job, const fs::path& 
     }
 
     post(installingText);
-    if (auto failure = swapBundles(*job.config.runningBundle, app)) return failure;
-    fs::remove_all(work, error);
-    return std::nullopt;
+    return swapBundles(*job.config.runningBundle, app);
+}
+
+// Everything an install does on its worker thread; none on success. The work
+// folder is gone when this returns.
+std::optional<std::string> runInstall(const InstallJob& job, const std::function<void(const std::string&)>& post) {
+    const fs::path temporary = temporaryFolder(job.config.tempDir);
+    WorkFolder::removeLeftovers(temporary);
+    const WorkFolder work(temporary);
+    if (work.path().empty()) return "Update failed: " + work.error();
+    auto downloaded = fetchToFile(job.update.zipURL, work.path() / "update.zip", fetchConfigOf(job.config),
+                                  maxPackageBytes);
+    if (const auto* problem = std::get_if<FetchError>(&downloaded)) {
+        return "Download failed: " + (problem->description.empty() ? "no data" : problem->description);
+    }
+    if (std::get<std::uint64_t>(downloaded) == 0) return std::string("Download failed: no data");
+    return verifyAndSwap(job, work.path(), post);
 }
 
 }  // namespace
@@ -265,6 +358,13 @@ UpdateManager::UpdateManager(UpdateConfig config) : config_(std::move(config)) {
 
 void UpdateManager::check(std::function<void(std::optional<Info>)> completion) {
     lastCheck_ = Clock::now();
+    if (!isSetUp()) {
+        // Nothing could be installed, so the host is not asked.
+        postToMain([completion = std::move(completion)] {
+            if (completion) completion(std::nullopt);
+        });
+        return;
+    }
     std::thread([weak = weak_from_this(), fetch = fetchConfigOf(config_), url = feedURLFor(config_.host),
                  running = config_.running, completion = std::move(completion)]() mutable {
         std::optional<Info> result;
@@ -286,6 +386,7 @@ void UpdateManager::install(std::function<void(std::string)> progress, std::func
     auto fail = [&completion](std::string text) {
         if (completion) completion(std::move(text));
     };
+    if (!isSetUp()) return fail(updatesNotSetUp);
     if (!available_) return fail("No update available");
     // One install at a time: a second one would swap the folder under the first.
     if (installing_) return fail("Update failed: an update is already being installed");
@@ -303,21 +404,7 @@ void UpdateManager::install(std::function<void(std::string)> progress, std::func
                 if (progress) progress(text);
             });
         };
-        const auto failed = [&]() -> std::optional<std::string> {
-            gchar* uuid = g_uuid_string_random();
-            const fs::path work = temporaryFolder(job.config.tempDir) / (std::string("TALLOWMARK-update-") + uuid);
-            g_free(uuid);
-            std::error_code error;
-            fs::create_directories(work, error);
-            if (error) return "Update failed: " + describe(error);
-            auto downloaded = fetchToFile(job.update.zipURL, work / "update.zip", fetchConfigOf(job.config),
-                                          maxPackageBytes);
-            if (const auto* problem = std::get_if<FetchError>(&downloaded)) {
-                return "Download failed: " + (problem->description.empty() ? "no data" : problem->description);
-            }
-            if (std::get<std::uint64_t>(downloaded) == 0) return std::string("Download failed: no data");
-            return verifyAndSwap(job, work, post);
-        }();
+        const std::optional<std::string> failed = runInstall(job, post);
         postToMain([weak, failed, progress, completion, job] {
             auto self = weak.lock();
             if (failed) {

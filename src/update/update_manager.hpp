@@ -18,11 +18,16 @@
 
 namespace tallowmark::update {
 
+// What the operator reads when the build was configured without a release key.
+inline constexpr const char* updatesNotSetUp = "Updates are not set up for this build";
+
 struct UpdateConfig {
     std::string host = defaultUpdateHost();
     std::string caFile;     // extra trust anchor for the host (tests); empty: the system's
     std::string connectTo;  // "host:443:addr:port" (tests); empty: none
-    PublicKey publicKey = vendorPublicKey();
+    // The key packages must be signed with. None: updates are not set up, and
+    // neither a check nor an install ever reaches the network.
+    std::optional<PublicKey> publicKey = buildPublicKey();
     BuildInfo running = runningBuild();
     std::optional<std::filesystem::path> runningBundle = update::runningBundle();
     std::filesystem::path tempDir;  // empty: the system's temporary folder
@@ -47,17 +52,22 @@ public:
     const std::string& currentStamp() const { return config_.running.stamp; }
     // Only a copy running from an installed TALLOWMARK.app can replace itself.
     bool canInstall() const { return config_.runningBundle.has_value(); }
+    // False in a build configured without a release key.
+    bool isSetUp() const { return config_.publicKey.has_value(); }
 
     // Called on the main thread when a check finds an update.
     std::function<void(const Info&)> onAvailable;
     // Ends the application after a successful install (its quit handshake).
     std::function<void()> onQuit;
 
-    // Fetches the feed; the completion (optional) gets the update or none, on the main loop.
+    // Fetches the feed; the completion (optional) gets the update or none, on
+    // the main loop. Without a key nothing is fetched and the answer is none.
     void check(std::function<void(std::optional<Info>)> completion = {});
 
     // Downloads, verifies and installs `available`, then relaunches and quits.
-    // `completion` runs only on failure, with the operator's text.
+    // `completion` runs only on failure, with the operator's text. The work
+    // folder in the temporary folder is gone before the outcome arrives, and
+    // an install whose manager is destroyed stops at its next step.
     void install(std::function<void(std::string)> progress, std::function<void(std::string)> completion);
 
 private:

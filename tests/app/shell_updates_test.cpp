@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bridge/native_bridge.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -52,11 +53,15 @@ TEST(ShellUpdates, CheckForUpdatesAlertTexts) {
     }
 }
 
-// A manager whose every request fails at once: nothing listens on port 1.
-std::shared_ptr<UpdateManager> offlineManager(std::optional<std::filesystem::path> installed = std::nullopt) {
+// A manager whose every request fails at once: nothing listens on port 1. It
+// takes packages signed with a key of the test's own, or, without `key`, none.
+std::shared_ptr<UpdateManager> offlineManager(std::optional<std::filesystem::path> installed = std::nullopt,
+                                              bool key = true) {
     update::UpdateConfig config;
     config.host = "tallowmark.org";
     config.connectTo = "tallowmark.org:443:127.0.0.1:1";
+    config.publicKey.reset();
+    if (key) config.publicKey = update::makeKeyPair()->publicKey;
     config.running = update::BuildInfo{"org.tallowmark.Tallowmark", "20261029-5e9d804", 1793000000};
     config.runningBundle = installed;
     config.relaunch = [](const std::filesystem::path&) { ADD_FAILURE() << "relaunched"; };
@@ -75,6 +80,7 @@ TEST(ShellUpdates, PageEventsAndTheManagersCallbacks) {
         updates.onAvailable([&](const std::string& stamp) { heard.push_back(stamp); });
         EXPECT_EQ(updates.currentStamp(), "20261029-5e9d804");
         EXPECT_EQ(updates.availableStamp(), std::nullopt);
+        EXPECT_EQ(updates.unavailable(), std::nullopt);
 
         updates.announce();  // nothing known yet
         EXPECT_TRUE(events.empty());
@@ -138,6 +144,42 @@ TEST(ShellUpdates, ChecksAtActivationAndFromTheMenu) {
     EXPECT_EQ(shown->message, "TALLOWMARK is up to date");
     EXPECT_EQ(shown->informative, "Build 20261029-5e9d804.");
     EXPECT_FALSE(offersInstall);
+}
+
+// A build configured without a release key says so wherever updates are
+// asked for: the menu, the page's update status and an install.
+TEST(ShellUpdates, ABuildWithoutAKeySaysUpdatesAreNotSetUp) {
+    auto manager = offlineManager("/opt/TALLOWMARK.app", false);
+    std::vector<std::pair<std::string, Json>> events;
+    auto updates = std::make_shared<ShellUpdates>(
+        manager, [&](const std::string& name, const Json& payload) { events.emplace_back(name, payload); }, nullptr);
+
+    std::optional<AlertRequest> shown;
+    bool offersInstall = true;
+    updates->checkFromMenu([&](AlertRequest alert, bool install) {
+        shown = std::move(alert);
+        offersInstall = install;
+    });
+    ASSERT_TRUE(shown) << "answered at once";
+    EXPECT_EQ(shown->message, "Updates are not set up for this build");
+    EXPECT_EQ(shown->informative, "Build 20261029-5e9d804.");
+    EXPECT_EQ(shown->buttons, std::vector<std::string>{"OK"});
+    EXPECT_FALSE(offersInstall);
+
+    updates->install();
+    EXPECT_EQ(events, (std::vector<std::pair<std::string, Json>>{
+                          {"updateProgress", {{"text", "Updates are not set up for this build"}, {"failed", true}}}}));
+
+    auto bridge = NativeBridge::create(std::make_shared<SettingsStore>(true), updates);
+    const std::string page = "file:///opt/tm/web/index_inlined.html";
+    bridge->setPageGuard(std::make_shared<PageGuard>(page));
+    std::optional<Json> status;
+    bridge->receive({"updateStatus", Json::array(), page, true},
+                    ReplyHandle([&](const Json& value, const std::optional<std::string>&) { status = value; }));
+    ASSERT_TRUE(testing::pumpMainUntil([&] { return status.has_value(); }));
+    EXPECT_EQ(*status, (Json{{"available", nullptr},
+                             {"current", "20261029-5e9d804"},
+                             {"unavailable", "Updates are not set up for this build"}}));
 }
 
 }  // namespace

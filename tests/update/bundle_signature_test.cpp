@@ -4,6 +4,7 @@
 #include <sodium.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,10 +17,10 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
-SecretSeed seedOf(unsigned char first) {
-    SecretSeed seed{};
-    for (std::size_t i = 0; i < seed.size(); ++i) seed[i] = static_cast<unsigned char>(first + i);
-    return seed;
+SecretSeed newSeed() {
+    const auto pair = makeKeyPair();
+    EXPECT_TRUE(pair);
+    return pair ? pair->seed : SecretSeed{};
 }
 
 void makeBundle(const fs::path& app) {
@@ -47,8 +48,8 @@ void signRawManifest(const fs::path& app, const std::string& bytes, const Secret
 
 TEST(BundleSignature, EveryFileAndLinkIsCoveredBySignatureAndHash) {
     ASSERT_GE(sodium_init(), 0);
-    const SecretSeed vendor = seedOf(1);
-    const SecretSeed stranger = seedOf(100);
+    const SecretSeed vendor = newSeed();
+    const SecretSeed stranger = newSeed();
     const std::string fileHash(64, 'a');
     struct Row {
         std::string what;
@@ -149,18 +150,48 @@ TEST(BundleSignature, ResigningReplacesTheEarlierSignatureAndNamesWhatWasAsked) 
     TempDir dir;
     const fs::path app = dir / "TALLOWMARK.app";
     makeBundle(app);
-    ASSERT_EQ(signBundle(app, seedOf(1), "org.tallowmark.Tallowmark", vendorTeam), std::nullopt);
+    const SecretSeed first = newSeed();
+    const SecretSeed second = newSeed();
+    ASSERT_EQ(signBundle(app, first, "org.tallowmark.Tallowmark", vendorTeam), std::nullopt);
     testing::writeText(app / "Contents" / "share" / "tallowmark" / "new.txt", "added before the second signing");
-    ASSERT_EQ(signBundle(app, seedOf(7), "org.other.App", "TEAM000000"), std::nullopt);
+    ASSERT_EQ(signBundle(app, second, "org.other.App", "TEAM000000"), std::nullopt);
 
-    const auto result = verifyBundle(app, publicKeyOf(seedOf(7)));
+    const auto result = verifyBundle(app, publicKeyOf(second));
     ASSERT_TRUE(std::holds_alternative<SignedManifest>(result)) << std::get<std::string>(result);
     EXPECT_EQ(std::get<SignedManifest>(result).identifier, "org.other.App");
     EXPECT_EQ(std::get<SignedManifest>(result).team, "TEAM000000");
-    EXPECT_TRUE(std::holds_alternative<std::string>(verifyBundle(app, publicKeyOf(seedOf(1)))));
-    // The key built into the program is a real one, not an empty placeholder.
-    EXPECT_NE(vendorPublicKey(), PublicKey{});
-    EXPECT_NE(publicKeyOf(seedOf(1)), publicKeyOf(seedOf(7)));
+    EXPECT_TRUE(std::holds_alternative<std::string>(verifyBundle(app, publicKeyOf(first))));
+}
+
+TEST(ReleaseKeys, PairsAreFreshAndKeysReadBackOnlyFromBareHex) {
+    const auto one = makeKeyPair();
+    const auto two = makeKeyPair();
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->publicKey, publicKeyOf(one->seed));
+    EXPECT_NE(one->seed, two->seed);
+    EXPECT_NE(one->publicKey, PublicKey{});
+
+    const std::string hex = keyHex(one->publicKey);
+    EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos);
+    std::string upper = hex;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::pair<std::string, bool> rows[] = {
+        {hex, true},
+        {hex + "\n", true},  // as the .pub file holds it
+        {hex + "\r\n", true},
+        {upper, true},
+        {hex.substr(1), false},
+        {hex + "0", false},
+        {hex + " ", false},
+        {" " + hex, false},
+        {hex + "\n\n", false},
+        {hex.substr(0, 63) + "g", false},
+        {"tallowmark-release-secret-key " + hex, false},  // a secret key file is never read as a public key
+        {"", false},
+    };
+    for (const auto& [text, valid] : rows) {
+        EXPECT_EQ(keyFromHex(text), valid ? std::optional(one->publicKey) : std::nullopt) << '"' << text << '"';
+    }
 }
 
 }  // namespace

@@ -8,14 +8,19 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <glib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -24,6 +29,7 @@
 #include "support/temp_dir.hpp"
 #include "update/bundle_signature.hpp"
 #include "update/package_archive.hpp"
+#include "update/release_package.hpp"
 
 namespace tallowmark::update {
 namespace {
@@ -163,11 +169,14 @@ public:
                                  "-keyout '" + key + "' -out '" + cert + "' >/dev/null 2>&1";
         ASSERT_EQ(std::system(make.c_str()), 0);
         ASSERT_TRUE(server_.start(www_, cert, key));
-        for (std::size_t i = 0; i < seed_.size(); ++i) seed_[i] = static_cast<unsigned char>(7 * i + 1);
+        // A release key of the test's own; the manager is given its public half.
+        const auto pair = makeKeyPair();
+        ASSERT_TRUE(pair);
+        keys_ = *pair;
 
         installed_ = dir_.path() / "Applications" / "TALLOWMARK.app";
         makeApp(installed_, identifier, installedStamp, installedTime, versionScript(installedStamp));
-        ASSERT_FALSE(signBundle(installed_, seed_, identifier, vendorTeam));
+        ASSERT_TRUE(std::holds_alternative<SignedManifest>(signRelease(installed_, {keys_.seed, identifier})));
     }
 
     UpdateConfig config() {
@@ -175,7 +184,7 @@ public:
         c.host = "tallowmark.org";
         c.caFile = (dir_.path() / "cert.pem").string();
         c.connectTo = "tallowmark.org:443:127.0.0.1:" + std::to_string(server_.port());
-        c.publicKey = publicKeyOf(seed_);
+        c.publicKey = keys_.publicKey;
         c.running = BuildInfo{identifier, installedStamp, installedTime};
         c.runningBundle = installed_;
         c.tempDir = dir_.path() / "tmp";
@@ -192,16 +201,27 @@ public:
         std::string team = vendorTeam;
         int versionStatus = 0;
         std::string folderName = "TALLOWMARK.app";
-        std::function<void(const fs::path& app)> afterSigning;
+        std::optional<SecretSeed> otherKey;  // signed with this instead of the release key
+        std::function<void(const fs::path& app)> afterSigning;  // then packed again
     };
 
     std::string publish(const Package& p, const std::string& zipName) {
         const fs::path build = dir_.path() / ("build-" + zipName) / p.folderName;
+        const fs::path zip = www_ / "files" / zipName;
         makeApp(build, p.infoId, p.stamp, p.buildTime, versionScript(p.stamp, p.versionStatus));
-        EXPECT_FALSE(signBundle(build, seed_, p.signedId, p.team));
-        if (p.afterSigning) p.afterSigning(build);
-        EXPECT_FALSE(packZip(build, www_ / "files" / zipName));
+        EXPECT_EQ(makeReleasePackage(build, {p.otherKey.value_or(keys_.seed), p.signedId, p.team}, zip), std::nullopt);
+        if (p.afterSigning) {
+            p.afterSigning(build);
+            EXPECT_FALSE(packZip(build, zip));
+        }
         return "https://tallowmark.org/files/" + zipName;
+    }
+
+    // What the installs left in the temporary folder.
+    std::vector<std::string> leftInTemporary() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_.path() / "tmp")) names.push_back(entry.path().filename());
+        return names;
     }
 
     void publishFeed(const std::string& stamp, const std::string& zipURL, std::optional<double> buildTime) {
@@ -240,12 +260,12 @@ public:
     TempDir dir_;
     fs::path www_;
     TestServer server_;
-    SecretSeed seed_{};
+    KeyPair keys_{};
     fs::path installed_;
     std::vector<fs::path> relaunched_;
 };
 
-TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouched) {
+TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouchedAndNoWorkFolder) {
     struct Case {
         const char* name;
         Package package;
@@ -277,6 +297,8 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouched) {
         {"extra file", with([](Package& p) {
              p.afterSigning = [](const fs::path& app) { write(app / "Contents" / "bin" / "helper", "#!/bin/sh\n"); };
          }), {}, {}, "Update failed: the bundle holds a file that is not signed: Contents/bin/helper"},
+        {"signed with another key", with([](Package& p) { p.otherKey = makeKeyPair()->seed; }), {}, {},
+         "Update failed: the signature does not match the vendor's key"},
         {"wrong team", with([](Package& p) { p.team = "AAAAAAAAAA"; }), {}, {}, "Update rejected: unexpected signer"},
         {"signed for another app", with([](Package& p) { p.infoId = p.signedId = "org.other.Viewer"; }), {}, {},
          "Update failed: the package is signed for org.other.Viewer, not org.tallowmark.Tallowmark"},
@@ -328,6 +350,7 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouched) {
         EXPECT_EQ(outcome.progress.front(), "Downloading\u2026");
         EXPECT_TRUE(relaunched_.empty());
         EXPECT_TRUE(snapshot(installed_.parent_path()) == before) << "the installed folder changed";
+        EXPECT_EQ(leftInTemporary(), std::vector<std::string>{}) << "the download and its unpacked copy stay behind";
     }
 }
 
@@ -386,7 +409,7 @@ TEST_F(UpdateInstall, GoodPackageReplacesTheInstalledCopyAndKeepsThePreviousOne)
         ASSERT_EQ(relaunched_.size(), static_cast<std::size_t>(index));
         EXPECT_EQ(relaunched_.back(), installed_);
         EXPECT_EQ(readBundleInfo(installed_)->at("CFBundleVersion"), step.package.stamp);
-        EXPECT_TRUE(verifyBundle(installed_, publicKeyOf(seed_)).index() == 0);
+        EXPECT_TRUE(verifyBundle(installed_, keys_.publicKey).index() == 0);
         // The copy that ran before this install is kept beside it, replacing any older one.
         EXPECT_TRUE(snapshot(installed_.parent_path() / ".TALLOWMARK-previous.app") == previousInstall);
         previousInstall = snapshot(installed_);
@@ -458,8 +481,10 @@ TEST_F(UpdateInstall, InstallsThatCannotStartAnswerAtOnce) {
         bool bundle;
         bool alreadyInstalling;
         std::string failure;
+        bool key = true;
     };
     const Case cases[] = {
+        {"no release key in the build", false, true, false, "Updates are not set up for this build", false},
         {"nothing found", false, true, false, "No update available"},
         {"not an installed folder", true, false, false,
          "Update failed: this copy of TALLOWMARK is not an installed TALLOWMARK.app"},
@@ -472,6 +497,7 @@ TEST_F(UpdateInstall, InstallsThatCannotStartAnswerAtOnce) {
         SCOPED_TRACE(c.name);
         UpdateConfig settings = config();
         if (!c.bundle) settings.runningBundle.reset();
+        if (!c.key) settings.publicKey.reset();
         auto manager = UpdateManager::create(settings);
         if (c.found) {
             ASSERT_TRUE(checkNow(*manager));
@@ -500,6 +526,64 @@ TEST_F(UpdateInstall, InstallsThatCannotStartAnswerAtOnce) {
             EXPECT_TRUE(snapshot(installed_.parent_path()) == before);
         }
     }
+}
+
+// A build configured without a release key answers a check with none and
+// never opens a connection to the host: anything that connected would wait in
+// this listener's queue.
+TEST_F(UpdateInstall, ABuildWithoutAKeyNeverAsksTheHost) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    publishFeed("20261104-1234567", publish(Package{}, "unasked.zip"), std::nullopt);
+    UpdateConfig settings = config();
+    settings.publicKey.reset();
+    settings.connectTo = "tallowmark.org:443:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    auto manager = UpdateManager::create(settings);
+    bool announced = false;
+    manager->onAvailable = [&](const UpdateInfo&) { announced = true; };
+    EXPECT_FALSE(manager->isSetUp());
+    EXPECT_EQ(checkNow(*manager), std::nullopt);
+    EXPECT_FALSE(announced);
+    EXPECT_FALSE(manager->available());
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0) << "the host was asked";
+    EXPECT_EQ(errno, EAGAIN);
+    ::close(listener);
+}
+
+// An install that ended with its program (quit or killed during it) left its
+// work folder. The next install removes it, but not a folder another running
+// install holds, nor anything else in the temporary folder, nor what a link of
+// that name points to.
+TEST_F(UpdateInstall, TheNextInstallRemovesWorkFoldersOfInstallsThatDied) {
+    const fs::path tmp = dir_.path() / "tmp";
+    write(tmp / "TALLOWMARK-update-dead" / "update.zip", "PK");
+    write(tmp / "TALLOWMARK-update-dead" / "TALLOWMARK.app" / "Contents" / "Info.json", "{}");
+    write(tmp / "TALLOWMARK-update-running" / "update.zip", "PK");
+    write(tmp / "unrelated" / "keep", "x");
+    write(dir_.path() / "elsewhere" / "keep", "x");
+    fs::create_directory_symlink(dir_.path() / "elsewhere", tmp / "TALLOWMARK-update-link");
+    const int running = ::open((tmp / "TALLOWMARK-update-running").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);  // as the other install holds it
+
+    Package refused;
+    refused.team = "AAAAAAAAAA";
+    publishFeed(refused.stamp, publish(refused, "refused.zip"), std::nullopt);
+    auto manager = UpdateManager::create(config());
+    ASSERT_TRUE(checkNow(*manager));
+    EXPECT_EQ(installNow(*manager).failure, "Update rejected: unexpected signer");
+    auto left = leftInTemporary();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"TALLOWMARK-update-link", "TALLOWMARK-update-running", "unrelated"}));
+    EXPECT_TRUE(fs::exists(tmp / "TALLOWMARK-update-running" / "update.zip"));
+    EXPECT_TRUE(fs::exists(dir_.path() / "elsewhere" / "keep"));
+    ::close(running);
 }
 
 TEST(UpdateAssessment, VersionRunOfThePackagedProgram) {

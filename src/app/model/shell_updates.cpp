@@ -19,6 +19,10 @@ AlertRequest updateCheckAlert(const std::optional<update::UpdateInfo>& found, co
     return AlertRequest{AlertStyle::informational, "TALLOWMARK is up to date", "Build " + installedStamp + ".", {"OK"}};
 }
 
+AlertRequest updatesNotSetUpAlert(const std::string& installedStamp) {
+    return AlertRequest{AlertStyle::informational, update::updatesNotSetUp, "Build " + installedStamp + ".", {"OK"}};
+}
+
 ShellUpdates::ShellUpdates(std::shared_ptr<update::UpdateManager> manager, Emit emit, std::function<void()> quit)
     : manager_(std::move(manager)), emit_(std::move(emit)) {
     manager_->onQuit = std::move(quit);
@@ -37,6 +41,11 @@ ShellUpdates::~ShellUpdates() {
 std::optional<std::string> ShellUpdates::availableStamp() const {
     if (const auto& available = manager_->available()) return available->stamp;
     return std::nullopt;
+}
+
+std::optional<std::string> ShellUpdates::unavailable() const {
+    if (manager_->isSetUp()) return std::nullopt;
+    return update::updatesNotSetUp;
 }
 
 void ShellUpdates::install(Progress alsoTo) {
@@ -71,6 +80,10 @@ void ShellUpdates::activated(update::UpdateManager::Clock::time_point now) {
 }
 
 void ShellUpdates::checkFromMenu(std::function<void(AlertRequest, bool)> show) {
+    if (!manager_->isSetUp()) {
+        if (show) show(updatesNotSetUpAlert(manager_->currentStamp()), false);
+        return;
+    }
     manager_->check([show = std::move(show), installed = manager_->currentStamp()](
                         std::optional<update::UpdateInfo> found) {
         if (show) show(updateCheckAlert(found, installed), found.has_value());

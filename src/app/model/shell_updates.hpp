@@ -28,6 +28,8 @@ bool shouldRecheckOnActivation(update::UpdateManager::Clock::time_point lastChec
 // The alert "Check for Updates…" shows for a check's result; when an update was
 // found its first button installs it.
 AlertRequest updateCheckAlert(const std::optional<update::UpdateInfo>& found, const std::string& installedStamp);
+// The alert for a build that cannot take updates.
+AlertRequest updatesNotSetUpAlert(const std::string& installedStamp);
 
 class ShellUpdates final : public UpdateSource {
 public:
@@ -41,6 +43,8 @@ public:
 
     std::optional<std::string> availableStamp() const override;
     std::string currentStamp() const override { return manager_->currentStamp(); }
+    // "Updates are not set up for this build" in a build without a release key.
+    std::optional<std::string> unavailable() const override;
     // The page's "installUpdate": progress as "updateProgress" events.
     void install() override { install(nullptr); }
     // The same, also reporting to a window of the shell (the startup picker).
@@ -59,7 +63,8 @@ public:
     // A window came to the front at `now`.
     void activated(update::UpdateManager::Clock::time_point now);
     // "Check for Updates…": `show` gets the alert for the result, and whether
-    // its first button installs a found update.
+    // its first button installs a found update. A build without a release key
+    // says so at once and asks no one.
     void checkFromMenu(std::function<void(AlertRequest alert, bool offersInstall)> show);
 
 private:
