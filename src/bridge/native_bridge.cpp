@@ -225,9 +225,7 @@ void NativeBridge::answerDocument(ReplyHandle& r) {
 Json NativeBridge::cropRects(int pageCount) const {
     Json rects = Json::array();
     for (int i = 0; i < pageCount; ++i) {
-        const std::optional<BoxFraction> f = documentStore_->cropFraction(i);
-        rects.push_back(f ? numberList(std::array{f->x, 1 - f->y - f->height, f->width, f->height})
-                          : numberList(std::array{0.0, 0.0, 1.0, 1.0}));
+        rects.push_back(numberList(documentStore_->pageCrop(i).value_or(PageCrop{0, 0, 1, 1}).list()));
     }
     return rects;
 }
