@@ -25,6 +25,10 @@
 
 namespace tallowmark {
 
+namespace testing {
+struct DocumentStoreAccess;
+}
+
 // The fractions it hands out are measured down from the top of the page: of
 // the visible box (ViewFraction) or of the whole display box (PageCrop).
 // Inside, crops are kept y up, as PDF page space has them.
@@ -142,8 +146,6 @@ public:
     // thread with no lock held, with the documentGeneration it belongs to.
     // Set before the first open.
     void setOnLinesCollected(std::function<void(std::int64_t)> callback);
-    // Lowers the page count above which Lines::inBackground collects behind the open.
-    void setCollectAtOnceUpToForTesting(int pages) { collectAtOnceUpTo_ = pages; }
 
     // Text lines, top of the page first.
     std::vector<ViewFraction> pageLines(int index);
@@ -208,11 +210,9 @@ public:
     void setWordsBudget(std::size_t bytes);
     std::size_t keptWordsBytes() const;
 
-    // Runs after a page is drawn and encoded, before the image is stored; lets
-    // tests change the document while a render is in flight.
-    void setAfterDrawHookForTesting(std::function<void()> hook) { afterDrawHook_ = std::move(hook); }
-
 private:
+    friend struct testing::DocumentStoreAccess;
+
     // What drawing a page needs, taken under the main lock (document_render.cpp).
     struct RenderPlan {
         PageFrame frame;
@@ -286,7 +286,7 @@ private:
     // The collection behind the open script, while it runs or until the next open or close.
     std::shared_ptr<Collection> collection_;
     std::function<void(std::int64_t)> onLinesCollected_;
-    int collectAtOnceUpTo_ = collectAtOnceUpTo;
+    int collectAtOnceUpTo_ = collectAtOnceUpTo;  // lowered by tests, through DocumentStoreAccess
     // Never written anywhere; wiped when the document goes.
     std::string password_;
 
@@ -294,6 +294,8 @@ private:
     // Guarded by renderLock_:
     std::unique_ptr<RenderPdf> renderPdf_;
 
+    // Set by tests only, through DocumentStoreAccess: runs after a page is
+    // drawn and encoded, before the image is stored.
     std::function<void()> afterDrawHook_;
 };
 

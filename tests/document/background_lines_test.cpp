@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "document/document_store.hpp"
+#include "support/document_store_access.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
@@ -19,7 +20,7 @@ namespace {
 class BackgroundLinesTest : public ::testing::Test {
 protected:
     BackgroundLinesTest() {
-        store.setCollectAtOnceUpToForTesting(0);
+        testing::DocumentStoreAccess::setCollectAtOnceUpTo(store, 0);
         store.setOnLinesCollected([this](std::int64_t generation) {
             const std::scoped_lock lock(mutex);
             collected.push_back(generation);
