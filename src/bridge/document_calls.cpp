@@ -35,9 +35,7 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
 Json cropRects(DocumentStore& store, int pageCount) {
     Json rects = Json::array();
     for (int i = 0; i < pageCount; ++i) {
-        const std::optional<BoxFraction> f = store.cropFraction(i);
-        rects.push_back(f ? numberList(std::array{f->x, 1 - f->y - f->height, f->width, f->height})
-                          : numberList(std::array{0.0, 0.0, 1.0, 1.0}));
+        rects.push_back(numberList(store.pageCrop(i).value_or(PageCrop{0, 0, 1, 1}).list()));
     }
     return rects;
 }

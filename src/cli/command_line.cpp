@@ -215,12 +215,12 @@ int exportMarkedMode(const std::vector<std::string>& operands, const std::string
             for (int i = 0; i < info->pageCount && i < static_cast<int>(sizes.size()); ++i) {
                 const auto frame = store.pageFrame(i);
                 if (!frame) continue;
-                const BoxFraction crop = frame->crop.value_or(BoxFraction{0, 0, 1, 1});
+                const PageCrop crop = frame->crop.value_or(PageCrop{0, 0, 1, 1});
                 std::fprintf(out,
                              "sivu %d  rajaus x %.4f y %.4f w %.4f h %.4f  renderoitu %.1f x %.1f pt  "
                              "taysi %.1f x %.1f pt\n",
-                             i + 1, crop.x, 1 - crop.maxY(), crop.width, crop.height, sizes[i][0], sizes[i][1],
-                             frame->fullWidth, frame->fullHeight);
+                             i + 1, crop.x, crop.y, crop.width, crop.height, sizes[i][0], sizes[i][1], frame->fullWidth,
+                             frame->fullHeight);
             }
         }
     }

@@ -95,20 +95,7 @@ int pageLinesMode(const ScriptOperand& pdf, int page, std::FILE* out) {
         std::fprintf(out, "virhe: sivua %d ei ole (%d sivua)\n", page, info->pageCount);
         return 1;
     }
-    // The store gives the line fractions without their texts; the same lines
-    // are read again with their texts and placed on the store's visible box,
-    // the way the store does it.
-    const std::unique_ptr<LayoutPdf> layout = LayoutPdf::open(readPdfBytes(pdf.path), pdf.password);
-    const std::optional<BoxFraction> crop = store.cropFraction(page - 1);
-    std::vector<std::pair<ViewFraction, std::string>> lines;
-    PageRect visible{};
-    if (layout) {
-        if (const std::optional<PageBoxes> boxes = layout->pageBoxes(page - 1)) visible = visibleBox(boxes->display, crop);
-    }
-    if (visible.hasArea())
-        for (const TextLine& line : layout->textLines(page - 1))
-            lines.emplace_back(toViewFraction(line.rect, visible), line.text);
-    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first.y < b.first.y; });
+    const std::vector<DocumentStore::LineText> lines = store.pageLineTexts(page - 1);
     std::fprintf(out, "sivu %d: %zu rivia\n", page, lines.size());
     for (const auto& [f, text] : lines)
         std::fprintf(out, "x %.4f  y %.4f  l %.4f  k %.4f  %s\n", f.x, f.y, f.width, f.height, text.c_str());
@@ -298,15 +285,15 @@ int textBoxMode(const ScriptOperand& pdf, std::FILE* out) {
             std::fprintf(out, "ei tekstia sivulla %d\n", page + 1);
             continue;
         }
-        // Lines come as fractions of the cropped page; undo the crop to get fractions of the whole page.
-        const BoxFraction crop = store.cropFraction(page).value_or(BoxFraction{0, 0, 1, 1});
+        // Lines come as fractions of the cropped page; the box is of the whole page.
+        const PageCrop crop = store.pageCrop(page).value_or(PageCrop{0, 0, 1, 1});
         Box box;
         for (const Line& line : lines) {
-            const double x = crop.x + line.x * crop.width, y = 1 - crop.maxY() + line.y * crop.height;
-            box.x0 = std::min(box.x0, x);
-            box.x1 = std::max(box.x1, x + line.width * crop.width);
-            box.y0 = std::min(box.y0, y);
-            box.y1 = std::max(box.y1, y + line.height * crop.height);
+            const PageCrop onPage = line.onPage(crop);
+            box.x0 = std::min(box.x0, onPage.minX());
+            box.x1 = std::max(box.x1, onPage.maxX());
+            box.y0 = std::min(box.y0, onPage.minY());
+            box.y1 = std::max(box.y1, onPage.maxY());
         }
         std::fprintf(out, "sivu %2d  x %.3f-%.3f  y %.3f-%.3f  ala %.1f %%\n", page + 1, box.x0, box.x1, box.y0, box.y1,
                      100 * box.width() * box.height());

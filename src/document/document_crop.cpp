@@ -12,11 +12,11 @@ namespace {
 constexpr double smallestManualWidth = 0.25;
 constexpr double smallestManualHeight = 0.05;
 
-// The store keeps crops with y up from the page's foot; the page and the
-// marks file measure y down from its top.
+// The store keeps crops with y up from the page's foot; what it hands out is
+// measured down from the top.
 std::optional<PageCrop> outsideForm(const std::optional<BoxFraction>& crop) {
     if (!crop) return std::nullopt;
-    return PageCrop{crop->x, 1 - crop->maxY(), crop->width, crop->height};
+    return crop->yDown();
 }
 
 }  // namespace
@@ -48,7 +48,7 @@ std::vector<BoxFraction> DocumentStore::computeCropFractionsLocked(const Held& h
         double minY = infinity, maxY = -infinity;
         for (std::size_t k = 0; k < lines.size(); ++k) {
             if (dropPageNumbers_ && outer[k] && looksLikePageNumber(lines[k].text)) continue;
-            const BoxFraction f = toBoxFraction(lines[k].rect, box);
+            const BoxFraction f = lines[k].rect.fractionOf(box);
             if (within) {
                 const double cx = f.x + f.width / 2, cy = f.y + f.height / 2;
                 if (cx < within->minX() || cx > within->maxX() || cy < within->minY() || cy > within->maxY()) continue;
@@ -105,7 +105,7 @@ std::optional<DocumentStore::Info> DocumentStore::setCrop(const std::optional<Pa
         const double h = std::min(std::max(crop->height, smallestManualHeight), 1.0);
         const double x = std::min(std::max(crop->x, 0.0), 1 - w);
         const double y = std::min(std::max(crop->y, 0.0), 1 - h);
-        manualCrop_ = BoxFraction{x, 1 - y - h, w, h};
+        manualCrop_ = PageCrop{x, y, w, h}.yUp();
     }
     applyManualCropLocked(held);
     clearImageCacheLocked(held);
@@ -120,6 +120,20 @@ std::optional<PageCrop> DocumentStore::manualCrop() const {
 std::optional<PageCrop> DocumentStore::automaticCrop() const {
     const Held held(lock_);
     return outsideForm(automaticCrop_);
+}
+
+std::optional<PageCrop> DocumentStore::pageCrop(int index) const {
+    const Held held(lock_);
+    return pageCropLocked(held, index);
+}
+
+std::optional<PageCrop> DocumentStore::pageCropLocked(const Held& held, int index) const {
+    return outsideForm(cropFractionLocked(held, index));
+}
+
+std::optional<BoxFraction> DocumentStore::cropFractionLocked(const Held&, int index) const {
+    if (index < 0 || index >= static_cast<int>(cropFractions_.size())) return std::nullopt;
+    return cropFractions_[index];
 }
 
 }  // namespace tallowmark

@@ -52,18 +52,25 @@ std::optional<PageRect> DocumentStore::visibleBoxLocked(const Held& held, int in
     if (!document_) return std::nullopt;
     const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
     if (!boxes) return std::nullopt;
-    const PageRect visible = visibleBox(boxes->display, cropFractionLocked(held, index));
+    const std::optional<BoxFraction> crop = cropFractionLocked(held, index);
+    const PageRect visible = crop ? crop->of(boxes->display) : boxes->display;
     if (!visible.hasArea()) return std::nullopt;
     return visible;
 }
 
 std::vector<ViewFraction> DocumentStore::pageLines(int index) {
+    std::vector<ViewFraction> rects;
+    for (const LineText& line : pageLineTexts(index)) rects.push_back(line.rect);
+    return rects;
+}
+
+std::vector<DocumentStore::LineText> DocumentStore::pageLineTexts(int index) {
     const Held held(lock_);
     const std::optional<PageRect> visible = visibleBoxLocked(held, index);
     if (!visible) return {};
-    std::vector<ViewFraction> result;
-    for (const TextLine& line : loadLinesLocked(held, index)) result.push_back(toViewFraction(line.rect, *visible));
-    std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.y < b.y; });
+    std::vector<LineText> result;
+    for (const TextLine& line : loadLinesLocked(held, index)) result.push_back({line.rect.viewOf(*visible), line.text});
+    std::stable_sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.rect.y < b.rect.y; });
     return result;
 }
 
@@ -84,7 +91,7 @@ std::optional<std::vector<std::vector<DocumentStore::NumberedLine>>> DocumentSto
         const std::vector<bool> outer = onOuterBaselines(lines);
         std::vector<NumberedLine>& sorted = pages[i];
         for (std::size_t k = 0; k < lines.size(); ++k)
-            sorted.push_back({toViewFraction(lines[k].rect, *visible), outer[k] && looksLikePageNumber(lines[k].text)});
+            sorted.push_back({lines[k].rect.viewOf(*visible), outer[k] && looksLikePageNumber(lines[k].text)});
         std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.rect.y < b.rect.y; });
     }
     return pages;

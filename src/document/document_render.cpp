@@ -50,8 +50,9 @@ std::shared_ptr<const EncodedImage> DocumentStore::pageImage(int index, int pixe
     }
     if (!plan) return nullptr;
 
+    const PageFrame& frame = plan->frame;
     const int pw = std::max(pixelWidth, 1);
-    const double exactHeight = std::floor(plan->height * pw / plan->width);
+    const double exactHeight = std::floor(frame.croppedHeight() * pw / frame.croppedWidth());
     if (!std::isfinite(exactHeight) || exactHeight * pw > static_cast<double>(maxRenderPixels)) return nullptr;
     const int ph = std::max(static_cast<int>(exactHeight), 1);
 
@@ -62,15 +63,12 @@ std::shared_ptr<const EncodedImage> DocumentStore::pageImage(int index, int pixe
     std::unique_ptr<cairo_t, void (*)(cairo_t*)> crOwner(cr, cairo_destroy);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
-    const double scale = pw / plan->width;
+    const double scale = pw / frame.croppedWidth();
     cairo_scale(cr, scale, scale);
-    if (plan->crop) {
-        // The crop's top-left corner lands on the bitmap's; cairo's y runs down.
-        cairo_translate(cr, -plan->crop->x * plan->fullWidth, -(1 - plan->crop->maxY()) * plan->fullHeight);
-    }
+    frame.translateToCrop(cr);
     {
         std::scoped_lock render(renderLock_);
-        if (!renderPdf_ || !renderPdf_->drawPage(index, cr, plan->fullWidth, plan->fullHeight)) return nullptr;
+        if (!renderPdf_ || !renderPdf_->drawPage(index, cr, frame.fullWidth, frame.fullHeight)) return nullptr;
     }
     crOwner.reset();
     std::optional<EncodedImage> encoded = encode(surface, encoding);

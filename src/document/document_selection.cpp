@@ -135,10 +135,7 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(const
                                                                            ViewPoint to, bool snapWords) {
     const std::optional<PageRect> visible = visibleBoxLocked(held, page);
     if (!visible) return std::nullopt;
-    auto toPoints = [&](ViewPoint f) {
-        return PagePoint{visible->minX() + f.x * visible->width, visible->minY() + (1 - f.y) * visible->height};
-    };
-    PagePoint p1 = toPoints(from), p2 = toPoints(to);
+    PagePoint p1 = from.in(*visible), p2 = to.in(*visible);
 
     PagePoint start = p1, end = p1;
     std::optional<TextSelection> selection;
@@ -161,14 +158,14 @@ std::optional<DocumentStore::Selection> DocumentStore::textSelectionLocked(const
     if (!selection || selection->text.empty() || !selection->bounds.hasArea()) return std::nullopt;
 
     Selection result;
-    result.rect = toViewFraction(snappedToLinesLocked(held, selection->bounds, page), *visible);
+    result.rect = snappedToLinesLocked(held, selection->bounds, page).viewOf(*visible);
     result.text = trimmed(selection->text);
     result.lineEnd = lineEndLocked(held, page, start, end, selection->bounds, *visible);
     const auto [left, right] = neighbourGapsLocked(held, selection->bounds, page);
     result.gapL = left / visible->width;
     result.gapR = right / visible->width;
     for (const PageRect& line : selection->lines)
-        if (line.hasArea()) result.lines.push_back(toViewFraction(snappedToLinesLocked(held, line, page), *visible));
+        if (line.hasArea()) result.lines.push_back(snappedToLinesLocked(held, line, page).viewOf(*visible));
     if (result.lines.empty()) result.lines.push_back(result.rect);
     return result;
 }
@@ -235,7 +232,7 @@ void DocumentStore::searchPageLocked(const Held& held, int index, const std::str
         if (static_cast<int>(hits.size()) == limit) break;
         SearchHit hit;
         hit.page = match.page;
-        hit.rect = toViewFraction(match.bounds, *visible);
+        hit.rect = match.bounds.viewOf(*visible);
         const std::optional<TextSelection> lines = document_->select(match.page, match.first, match.last, true);
         std::string source = lines ? trimmed(lines->text) : std::string();
         if (source.empty()) {

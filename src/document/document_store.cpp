@@ -375,17 +375,9 @@ std::optional<DocumentStore::Info> DocumentStore::currentInfoLocked(const Held& 
     info.pageCount = document_->pageCount();
     info.aspects.reserve(info.pageCount);
     for (int i = 0; i < info.pageCount; ++i) {
-        double aspect = fallbackAspect;
-        if (const std::optional<PageBoxes> boxes = document_->pageBoxes(i)) {
-            double width, height;
-            fullSize(*boxes, width, height);
-            if (const std::optional<BoxFraction> crop = cropFractionLocked(held, i)) {
-                width *= crop->width;
-                height *= crop->height;
-            }
-            if (height > 0) aspect = width / height;
-        }
-        info.aspects.push_back(aspect);
+        const std::optional<PageFrame> frame = frameLocked(held, i);
+        const bool hasHeight = frame && frame->croppedHeight() > 0;
+        info.aspects.push_back(hasHeight ? frame->croppedWidth() / frame->croppedHeight() : fallbackAspect);
     }
     return info;
 }
@@ -395,25 +387,10 @@ std::vector<std::array<double, 2>> DocumentStore::pageSizes() {
     std::vector<std::array<double, 2>> sizes;
     const int pageCount = document_ ? document_->pageCount() : 0;
     for (int i = 0; i < pageCount; ++i) {
-        double width = 0, height = 0;
-        if (const std::optional<PageBoxes> boxes = document_->pageBoxes(i)) fullSize(*boxes, width, height);
-        if (const std::optional<BoxFraction> crop = cropFractionLocked(held, i)) {
-            width *= crop->width;
-            height *= crop->height;
-        }
-        sizes.push_back({width, height});
+        const std::optional<PageFrame> frame = frameLocked(held, i);
+        sizes.push_back({frame ? frame->croppedWidth() : 0, frame ? frame->croppedHeight() : 0});
     }
     return sizes;
-}
-
-std::optional<BoxFraction> DocumentStore::cropFraction(int index) const {
-    const Held held(lock_);
-    return cropFractionLocked(held, index);
-}
-
-std::optional<BoxFraction> DocumentStore::cropFractionLocked(const Held&, int index) const {
-    if (index < 0 || index >= static_cast<int>(cropFractions_.size())) return std::nullopt;
-    return cropFractions_[index];
 }
 
 std::string DocumentStore::pageText(int index) {
@@ -438,27 +415,23 @@ std::vector<std::string> DocumentStore::cachedKeys() {
 }
 
 std::optional<DocumentStore::RenderPlan> DocumentStore::planRenderLocked(const Held& held, int index) const {
-    if (!document_) return std::nullopt;
-    const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
-    if (!boxes) return std::nullopt;
-    RenderPlan plan;
-    fullSize(*boxes, plan.fullWidth, plan.fullHeight);
-    plan.crop = cropFractionLocked(held, index);
-    plan.width = plan.fullWidth * (plan.crop ? plan.crop->width : 1);
-    plan.height = plan.fullHeight * (plan.crop ? plan.crop->height : 1);
-    if (!(plan.width > 0 && plan.height > 0)) return std::nullopt;
-    plan.generation = cacheGeneration_;
-    return plan;
+    const std::optional<PageFrame> frame = frameLocked(held, index);
+    if (!frame || !(frame->croppedWidth() > 0 && frame->croppedHeight() > 0)) return std::nullopt;
+    return RenderPlan{*frame, cacheGeneration_};
 }
 
-std::optional<DocumentStore::PageFrame> DocumentStore::pageFrame(int index) const {
+std::optional<PageFrame> DocumentStore::pageFrame(int index) const {
     const Held held(lock_);
+    return frameLocked(held, index);
+}
+
+std::optional<PageFrame> DocumentStore::frameLocked(const Held& held, int index) const {
     if (!document_) return std::nullopt;
     const std::optional<PageBoxes> boxes = document_->pageBoxes(index);
     if (!boxes) return std::nullopt;
     PageFrame frame;
     fullSize(*boxes, frame.fullWidth, frame.fullHeight);
-    frame.crop = cropFractionLocked(held, index);
+    frame.crop = pageCropLocked(held, index);
     return frame;
 }
 

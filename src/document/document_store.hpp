@@ -18,12 +18,20 @@
 #include <vector>
 
 #include "document/layout_pdf.hpp"
+#include "document/page_frame.hpp"
 #include "document/page_geometry.hpp"
 #include "document/page_image.hpp"
 #include "document/render_pdf.hpp"
 
 namespace tallowmark {
 
+namespace testing {
+struct DocumentStoreAccess;
+}
+
+// The fractions it hands out are measured down from the top of the page: of
+// the visible box (ViewFraction) or of the whole display box (PageCrop).
+// Inside, crops are kept y up, as PDF page space has them.
 class DocumentStore {
 public:
     struct Info {
@@ -56,6 +64,11 @@ public:
     struct NumberedLine {
         ViewFraction rect;
         bool pageNumber = false;
+    };
+
+    struct LineText {
+        ViewFraction rect;
+        std::string text;  // trimmed
     };
 
     using Bytes = std::vector<std::uint8_t>;
@@ -133,11 +146,10 @@ public:
     // thread with no lock held, with the documentGeneration it belongs to.
     // Set before the first open.
     void setOnLinesCollected(std::function<void(std::int64_t)> callback);
-    // Lowers the page count above which Lines::inBackground collects behind the open.
-    void setCollectAtOnceUpToForTesting(int pages) { collectAtOnceUpTo_ = pages; }
 
-    // Text lines.
+    // Text lines, top of the page first.
     std::vector<ViewFraction> pageLines(int index);
+    std::vector<LineText> pageLineTexts(int index);
     std::optional<std::vector<std::vector<NumberedLine>>> allPageLines();
     std::optional<Info> setDropPageNumbers(bool drop);
     static bool looksLikePageNumber(std::string_view text);
@@ -151,13 +163,7 @@ public:
     // command line report geometry without re-deriving the crop.
     std::vector<std::array<double, 2>> pageSizes();
 
-    // A page as the export draws it: its displayed size in points (rotation
-    // applied) and the crop in force, if any. None for a missing page.
-    struct PageFrame {
-        double fullWidth = 0;
-        double fullHeight = 0;
-        std::optional<BoxFraction> crop;
-    };
+    // A page as the export draws it; none for a missing page.
     std::optional<PageFrame> pageFrame(int index) const;
     // Draws the whole page as vectors into (0, 0, width, height) of `cr`'s user
     // space, as for printing; false when there is no such page. Takes only the
@@ -171,7 +177,7 @@ public:
     // The crop the text alone gives (the first page's); a manual crop leaves it as it was.
     std::optional<PageCrop> automaticCrop() const;
     // The crop in force on page `index`.
-    std::optional<BoxFraction> cropFraction(int index) const;
+    std::optional<PageCrop> pageCrop(int index) const;
 
     // What the open keeps of each page once poppler's objects for it are gone:
     // its lines and its text in the form search compares (searchKey).
@@ -204,18 +210,12 @@ public:
     void setWordsBudget(std::size_t bytes);
     std::size_t keptWordsBytes() const;
 
-    // Runs after a page is drawn and encoded, before the image is stored; lets
-    // tests change the document while a render is in flight.
-    void setAfterDrawHookForTesting(std::function<void()> hook) { afterDrawHook_ = std::move(hook); }
-
 private:
+    friend struct testing::DocumentStoreAccess;
+
     // What drawing a page needs, taken under the main lock (document_render.cpp).
     struct RenderPlan {
-        double fullWidth = 0;  // W x H: the displayed page
-        double fullHeight = 0;
-        double width = 0;  // w x h: the part of it the crop keeps
-        double height = 0;
-        std::optional<BoxFraction> crop;
+        PageFrame frame;
         std::int64_t generation = 0;
     };
     struct Collection;
@@ -223,7 +223,10 @@ private:
     using Held = std::unique_lock<std::mutex>;
 
     std::optional<Info> currentInfoLocked(const Held& held) const;
+    // The crop of page `index` as the store keeps it, y up.
     std::optional<BoxFraction> cropFractionLocked(const Held& held, int index) const;
+    std::optional<PageCrop> pageCropLocked(const Held& held, int index) const;
+    std::optional<PageFrame> frameLocked(const Held& held, int index) const;
     std::optional<RenderPlan> planRenderLocked(const Held& held, int index) const;
     void clearImageCacheLocked(const Held& held);
     // Lets the oldest images go until the cache is within both of its bounds.
@@ -283,7 +286,7 @@ private:
     // The collection behind the open script, while it runs or until the next open or close.
     std::shared_ptr<Collection> collection_;
     std::function<void(std::int64_t)> onLinesCollected_;
-    int collectAtOnceUpTo_ = collectAtOnceUpTo;
+    int collectAtOnceUpTo_ = collectAtOnceUpTo;  // lowered by tests, through DocumentStoreAccess
     // Never written anywhere; wiped when the document goes.
     std::string password_;
 
@@ -291,6 +294,8 @@ private:
     // Guarded by renderLock_:
     std::unique_ptr<RenderPdf> renderPdf_;
 
+    // Set by tests only, through DocumentStoreAccess: runs after a page is
+    // drawn and encoded, before the image is stored.
     std::function<void()> afterDrawHook_;
 };
 

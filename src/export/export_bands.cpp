@@ -68,8 +68,8 @@ std::vector<Band> bandsOf(const PageLayout* page) {
 
 }  // namespace
 
-void drawPageBands(cairo_t* cr, const DocumentStore& store, int index, const DocumentStore::PageFrame& frame,
-                   const PageGeometry& g, const PageLayout* page) {
+void drawPageBands(cairo_t* cr, const DocumentStore& store, int index, const PageFrame& frame, const PageGeometry& g,
+                   const PageLayout* page) {
     for (const Band& band : bandsOf(page)) {
         if (!(band.top < band.bottom) || !(band.left < band.right)) continue;
         const double dx = g.croppedWidth * band.shiftSide, dy = g.croppedHeight * band.shiftDown;
@@ -80,10 +80,7 @@ void drawPageBands(cairo_t* cr, const DocumentStore& store, int index, const Doc
         cairo_rectangle(cr, g.croppedWidth * band.left, g.croppedHeight * band.top,
                         g.croppedWidth * (band.right - band.left), g.croppedHeight * (band.bottom - band.top));
         cairo_clip(cr);
-        if (frame.crop) {
-            // The crop's top-left corner lands on the output page's; y runs down here.
-            cairo_translate(cr, -frame.crop->x * frame.fullWidth, -(1 - frame.crop->maxY()) * frame.fullHeight);
-        }
+        frame.translateToCrop(cr);
         store.drawPageForPrinting(index, cr, frame.fullWidth, frame.fullHeight);
         cairo_restore(cr);
     }

@@ -12,7 +12,7 @@
 namespace tallowmark::export_drawing {
 
 // Without a measured page the whole page is drawn as one band.
-void drawPageBands(cairo_t* cr, const DocumentStore& store, int index, const DocumentStore::PageFrame& frame,
-                   const PageGeometry& g, const PageLayout* page);
+void drawPageBands(cairo_t* cr, const DocumentStore& store, int index, const PageFrame& frame, const PageGeometry& g,
+                   const PageLayout* page);
 
 }  // namespace tallowmark::export_drawing

@@ -29,10 +29,10 @@ using export_drawing::PageGeometry;
 constexpr double maxPagePoints = 14400;
 
 // The output page's measures, or nothing when the page cannot be drawn.
-std::optional<PageGeometry> geometryOf(const DocumentStore::PageFrame& frame, const PageLayout* page) {
+std::optional<PageGeometry> geometryOf(const PageFrame& frame, const PageLayout* page) {
     PageGeometry g;
-    g.croppedWidth = frame.fullWidth * (frame.crop ? frame.crop->width : 1);
-    g.croppedHeight = frame.fullHeight * (frame.crop ? frame.crop->height : 1);
+    g.croppedWidth = frame.croppedWidth();
+    g.croppedHeight = frame.croppedHeight();
     g.grownHeight = page ? g.croppedHeight * (1 + page->extra) : g.croppedHeight;
     g.pointsPerPixel = page && page->pageWpx > 0 ? g.croppedWidth / page->pageWpx : 1;
     if (page) g.gutterWidth = page->gutter.px * g.pointsPerPixel;
@@ -130,7 +130,7 @@ bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const 
     bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
 
     for (int index = 0; ok && index < info->pageCount; ++index) {
-        const std::optional<DocumentStore::PageFrame> frame = store.pageFrame(index);
+        const std::optional<PageFrame> frame = store.pageFrame(index);
         if (!frame) continue;
         const auto found = layout.pages.find(index);
         const PageLayout* page = found != layout.pages.end() ? &found->second : nullptr;

@@ -48,7 +48,7 @@ TEST(DemoScriptMakerTest, WritesTheScriptWithEveryCueFoundOnIt) {
         EXPECT_NE(store.pageText(page).find("Lantern at Skerrow Head"), std::string::npos) << page;
     // The page opens a script at a size reckoned from this crop (web/tests/layout.test.ts):
     // no wider than 360 pt of the 595, the 352 pt text column with the crop's margins.
-    const auto crop = store.cropFraction(0);
+    const auto crop = store.pageCrop(0);
     ASSERT_TRUE(crop);
     EXPECT_LE(crop->width * 595.0, 360.0);
     EXPECT_GE(crop->width * 595.0, 300.0);

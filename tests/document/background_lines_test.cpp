@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "document/document_store.hpp"
+#include "support/document_store_access.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
@@ -19,7 +20,7 @@ namespace {
 class BackgroundLinesTest : public ::testing::Test {
 protected:
     BackgroundLinesTest() {
-        store.setCollectAtOnceUpToForTesting(0);
+        testing::DocumentStoreAccess::setCollectAtOnceUpTo(store, 0);
         store.setOnLinesCollected([this](std::int64_t generation) {
             const std::scoped_lock lock(mutex);
             collected.push_back(generation);
@@ -61,9 +62,9 @@ TEST_F(BackgroundLinesTest, LinesAndSearchDuringTheCollectionAreThoseOfTheWholeC
     // The last pages first: the collection starts at the front.
     const std::vector<int> asked = {59, 58, 31, 0};
     std::vector<std::vector<ViewFraction>> early;
-    std::vector<std::optional<BoxFraction>> earlyCrop;
+    std::vector<std::optional<PageCrop>> earlyCrop;
     for (int page : asked) {
-        earlyCrop.push_back(store.cropFraction(page));
+        earlyCrop.push_back(store.pageCrop(page));
         early.push_back(store.pageLines(page));
     }
     const auto found = store.search("HARBOUR", 1000);
@@ -72,14 +73,14 @@ TEST_F(BackgroundLinesTest, LinesAndSearchDuringTheCollectionAreThoseOfTheWholeC
     EXPECT_EQ(store.currentInfo(), atOnce.currentInfo());
     for (std::size_t k = 0; k < asked.size(); ++k) {
         const auto after = store.pageLines(asked[k]), reference = atOnce.pageLines(asked[k]);
-        const BoxFraction c = store.cropFraction(asked[k]).value_or(BoxFraction{0, 0, 1, 1});
+        const PageCrop c = store.pageCrop(asked[k]).value_or(PageCrop{0, 0, 1, 1});
         ASSERT_EQ(after.size(), reference.size());
         ASSERT_EQ(early[k].size(), after.size());
         for (std::size_t i = 0; i < after.size(); ++i) {
             // A line asked before the crop was known, in the frame of the crop found since.
             const ViewFraction& e = early[k][i];
             const ViewFraction then = earlyCrop[k] ? e
-                                                   : ViewFraction{(e.x - c.x) / c.width, (e.y - 1 + c.maxY()) / c.height,
+                                                   : ViewFraction{(e.x - c.x) / c.width, (e.y - c.y) / c.height,
                                                                   e.width / c.width, e.height / c.height};
             for (int n = 0; n < 4; ++n) {
                 EXPECT_NEAR(after[i].list()[n], reference[i].list()[n], 1e-9) << asked[k] << " " << i;

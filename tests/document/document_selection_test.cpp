@@ -23,18 +23,18 @@ class DocumentSelectionTest : public ::testing::Test {
 protected:
     TempDir dir;
     DocumentStore store;
-    BoxFraction crop;
+    PageCrop crop;
 
     void openPages(const std::vector<FixturePage>& pages) {
         testing::writePdf(dir / "script.pdf", pages);
         ASSERT_TRUE(store.open(dir / "script.pdf"));
-        crop = store.cropFraction(0).value_or(BoxFraction{0, 0, 1, 1});
+        crop = store.pageCrop(0).value_or(PageCrop{0, 0, 1, 1});
     }
     void SetUp() override { openPages({{pageWidth, pageHeight, script}}); }
 
     // A point given in page points from the top-left, as the page would send it.
     ViewPoint at(double x, double top) const {
-        return {(x / pageWidth - crop.x) / crop.width, (top / pageHeight - (1 - crop.maxY())) / crop.height};
+        return {(x / pageWidth - crop.x) / crop.width, (top / pageHeight - crop.y) / crop.height};
     }
     // The middle of the 12 pt line whose layout box starts at `top`.
     ViewPoint onLine(double x, double top) const { return at(x, top + 8); }

@@ -9,6 +9,7 @@
 
 #include "document/layout_pdf.hpp"
 
+#include "support/document_store_access.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
@@ -237,13 +238,13 @@ TEST_F(DocumentStoreTest, RenderFinishingAfterAChangeIsReturnedButNotStored) {
         const std::function<void()>& change = action;
         ASSERT_TRUE(store.open(path));
         bool changed = false;
-        store.setAfterDrawHookForTesting([&] {
+        testing::DocumentStoreAccess::setAfterDraw(store, [&] {
             if (!changed) change();
             changed = true;
         });
         EXPECT_TRUE(store.renderPage(0, 50));
         EXPECT_TRUE(store.cachedKeys().empty());
-        store.setAfterDrawHookForTesting(nullptr);
+        testing::DocumentStoreAccess::setAfterDraw(store, nullptr);
     }
 }
 

@@ -39,21 +39,21 @@ class ScriptLayoutTest : public ::testing::Test {
 protected:
     TempDir dir;
     DocumentStore store;
-    BoxFraction crop;
+    PageCrop crop;
     double width = 0, height = 0;
 
     std::filesystem::path open(const ScriptPage& script) {
         const auto path = dir / (std::string(script.name) + ".pdf");
         testing::writePdf(path, {script.page});
         EXPECT_TRUE(store.open(path));
-        crop = store.cropFraction(0).value_or(BoxFraction{0, 0, 1, 1});
+        crop = store.pageCrop(0).value_or(PageCrop{0, 0, 1, 1});
         width = script.page.width;
         height = script.page.height;
         return path;
     }
     // A point in page points from the top-left, as the page sends it.
     ViewPoint at(double x, double top) const {
-        return {(x / width - crop.x) / crop.width, (top / height - (1 - crop.maxY())) / crop.height};
+        return {(x / width - crop.x) / crop.width, (top / height - crop.y) / crop.height};
     }
     ViewPoint middleOf(const LibraryWord& w) const { return at((w.xMin + w.xMax) / 2, (w.yMin + w.yMax) / 2); }
     std::optional<DocumentStore::Selection> select(ViewPoint from, ViewPoint to) {

@@ -99,9 +99,8 @@ Frame frameOf(const std::filesystem::path& pdf, int page) {
     DocumentStore store;
     store.open(pdf);
     const auto frame = store.pageFrame(page);
-    const BoxFraction c = frame->crop.value_or(BoxFraction{0, 0, 1, 1});
-    return {c.x * frame->fullWidth, (1 - c.maxY()) * frame->fullHeight, c.width * frame->fullWidth,
-            c.height * frame->fullHeight};
+    const PageCrop c = frame->crop.value_or(PageCrop{0, 0, 1, 1});
+    return {c.x * frame->fullWidth, c.y * frame->fullHeight, frame->croppedWidth(), frame->croppedHeight()};
 }
 
 Json box(const Frame& f, double x, double y, double w, double h) {
