@@ -96,7 +96,9 @@ TEST_F(MIDIParser, SysExLongerThanTheBoundIsDropped) {
         feed({{0x90, 0x3C, 0x64}, {0xF0, 0x11, 0xF7}});
         const bool fits = data + 1 <= MIDIByteParser::maxSysExBytes;
         ASSERT_EQ(sysex.size(), fits ? 2u : 1u) << data << " data bytes";
-        if (fits) EXPECT_EQ(sysex[0], sysexOf(data));
+        if (fits) {
+            EXPECT_EQ(sysex[0], sysexOf(data));
+        }
         EXPECT_EQ(sysex.back(), (Bytes{0xF0, 0x11, 0xF7}));
     }
     EXPECT_EQ(notes.size(), 4u);
