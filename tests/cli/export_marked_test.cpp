@@ -12,7 +12,6 @@ namespace tallowmark {
 namespace {
 
 using testing::runMode;
-
 using testing::TempDir;
 
 std::string shell(const std::string& command) {
@@ -46,31 +45,25 @@ protected:
     }
 };
 
-TEST_F(ExportMarkedTest, MissingOperandsAreAnErrorNotAFallThrough) {
-    const auto [status, text] = runMode({"--export-marked", pdf, out});
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(text,
-              "virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
-              "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n");
-}
-
-TEST_F(ExportMarkedTest, RefusesMissingMarksBadLayoutAndUnwritableTarget) {
+TEST_F(ExportMarkedTest, RefusesMissingOperandsMarksBadLayoutAndUnwritableTarget) {
+    const auto failed = [](const std::string& text) { return std::pair(std::optional(1), text); };
+    // Without its layout the mode is an error, not a fall-through to another mode.
+    EXPECT_EQ(runMode({"--export-marked", pdf, out}),
+              failed("virhe: --export-marked <pdf> <out.pdf> <layout.json> - ruudun ladonta (JSON) on pakollinen,\n"
+                     "       ilman sita vientia ei tehda (ks. MarkupExporter / buildExportLayout).\n"));
     std::filesystem::remove(dir / "show.tallowmark");
-    auto [status, text] = runMode({"--export-marked", pdf, out, layout});
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(text, "virhe: sivutiedostoa ei loytynyt tai se ei jasenny: " + (dir / "show.tallowmark").string() + "\n");
+    EXPECT_EQ(runMode({"--export-marked", pdf, out, layout}),
+              failed("virhe: sivutiedostoa ei loytynyt tai se ei jasenny: " + (dir / "show.tallowmark").string() + "\n"));
 
     testing::writeText(dir / "show.tallowmark", *encodeSidecar(CueSidecar{}));
     for (const char* bad : {"", "[]", R"({"labelFontPx":"12"})"}) {
         testing::writeText(layout, bad);
-        std::tie(status, text) = runMode({"--export-marked", pdf, out, layout});
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(text, "virhe: ladonta ei jasenny: " + layout + "\n") << bad;
+        EXPECT_EQ(runMode({"--export-marked", pdf, out, layout}), failed("virhe: ladonta ei jasenny: " + layout + "\n"))
+            << bad;
     }
     testing::writeText(layout, R"({"labelFontPx":12,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})");
-    std::tie(status, text) = runMode({"--export-marked", pdf, (dir / "no-such-folder" / "x.pdf").string(), layout});
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(text, "virhe: vienti epaonnistui\n");
+    EXPECT_EQ(runMode({"--export-marked", pdf, (dir / "no-such-folder" / "x.pdf").string(), layout}),
+              failed("virhe: vienti epaonnistui\n"));
     EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
     EXPECT_FALSE(std::filesystem::exists(out));
 }
@@ -97,9 +90,8 @@ TEST_F(ExportMarkedTest, RefusesToWriteOverItsOwnInputs) {
         {(dir / "link" / "layout.json").string(), "ladonnan"},
     };
     for (const auto& [target, what] : rows) {
-        const auto [status, text] = runMode({"--export-marked", pdf, target, layout});
-        EXPECT_EQ(status, 1) << target;
-        EXPECT_EQ(text, "virhe: vienti kirjoittaisi " + what + " paalle: " + target + "\n");
+        EXPECT_EQ(runMode({"--export-marked", pdf, target, layout}),
+                  std::pair(std::optional(1), "virhe: vienti kirjoittaisi " + what + " paalle: " + target + "\n"));
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(testing::readText(inputs[i]), before[i]) << inputs[i];
 
@@ -137,6 +129,41 @@ TEST_F(ExportMarkedTest, WritesAPdfThatToolsAccept) {
     };
     ASSERT_GT(height(1), 0);
     EXPECT_NEAR(height(2) / height(1), 1.5, 0.01);
+}
+
+// "--password" for the modes that open a script locked with one: the export's script, locked.
+using LockedScriptModes = ExportMarkedTest;
+
+TEST_F(LockedScriptModes, EveryModeThatOpensTheScriptTakesThePassword) {
+    const std::string png = (dir / "p.png").string(), marked = out;
+    std::filesystem::rename(pdf, dir / "plain.pdf");
+    ASSERT_TRUE(testing::encryptPdf(dir / "plain.pdf", pdf, "sesame", "keeper"));
+
+    const std::vector<std::vector<std::string>> modes = {
+        {"--pdf-test", pdf, "100"}, {"--page-lines", pdf}, {"--maxtext-data", pdf}, {"--page-sizes", pdf},
+        {"--lock-latency-test", pdf}, {"--snap-test", pdf}, {"--text-box", pdf},
+        {"--render-page", pdf, "1", png, "100"}, {"--export-marked", pdf, marked, layout}};
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.front());
+        EXPECT_EQ(runMode(mode), std::pair(std::optional(1), std::string(
+            "virhe: PDF on suojattu salasanalla - anna se valitsimella --password\n")));
+        std::vector<std::string> wrong = mode;
+        wrong.insert(wrong.end(), {"--password", "sesam"});
+        EXPECT_EQ(runMode(wrong), std::pair(std::optional(1), std::string("virhe: salasana ei kelpaa\n")));
+        // Before the mode's switch as well as after its operands.
+        std::vector<std::string> right = {"--password", "sesame"};
+        right.insert(right.end(), mode.begin(), mode.end());
+        const auto [status, output] = runMode(right);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_EQ(output.find("virhe"), std::string::npos) << output;
+    }
+    EXPECT_NE(runMode({"--page-lines", pdf, "--password", "keeper"}).second.find("Enter Prospero"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(png) && std::filesystem::exists(marked));
+
+    std::filesystem::remove(png);
+    EXPECT_EQ(runMode({"--render-page", pdf, "1", png, "--password"}),
+              std::pair(std::optional(1), std::string("virhe: --password ilman salasanaa\n")));
+    EXPECT_FALSE(std::filesystem::exists(png));
 }
 
 }  // namespace
