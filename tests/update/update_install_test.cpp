@@ -6,8 +6,6 @@
 
 #include "update/update_manager.hpp"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -30,6 +28,7 @@
 #include "update/bundle_signature.hpp"
 #include "update/package_archive.hpp"
 #include "update/release_package.hpp"
+#include "zip_bytes.hpp"
 
 namespace tallowmark::update {
 namespace {
@@ -78,25 +77,6 @@ void makeApp(const fs::path& app, const std::string& id, const std::string& stam
     write(app / "Contents" / "Info.json", infoJson(id, stamp, buildTime));
     write(app / "Contents" / "bin" / "tallowmark", program, fs::perms(0755));
     write(app / "Contents" / "share" / "tallowmark" / "index_inlined.html", "<html>" + stamp + "</html>\n");
-}
-
-// A ZIP whose entry names are written as given, which an honest packer never does.
-void writeZipWithNames(const fs::path& zip, const std::vector<std::pair<std::string, std::string>>& files) {
-    archive* out = archive_write_new();
-    archive_write_set_format_zip(out);
-    archive_write_open_filename(out, zip.c_str());
-    for (const auto& [name, data] : files) {
-        archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, name.c_str());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_size(entry, static_cast<la_int64_t>(data.size()));
-        archive_write_header(out, entry);
-        archive_write_data(out, data.data(), data.size());
-        archive_entry_free(entry);
-    }
-    archive_write_close(out);
-    archive_write_free(out);
 }
 
 // "openssl s_server -WWW" serving a folder over TLS on a port of its choosing.
@@ -313,12 +293,8 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouchedAndNoWorkFold
         {"another folder name", with([](Package& p) { p.folderName = "Tallowmark-20261103.app"; }), {}, {},
          "Update package did not contain TALLOWMARK.app"},
         {"dot-dot path", {}, {},
-         [](UpdateInstall& t) {
-             writeZipWithNames(t.www_ / "files" / "dotdot.zip",
-                               {{"TALLOWMARK.app/Contents/Info.json", "{}"},
-                                {"TALLOWMARK.app/../../../Applications/TALLOWMARK.app/x", "owned"}});
-             return std::string("https://tallowmark.org/files/dotdot.zip");
-         },
+         served("dotdot.zip", zipBytes({file("TALLOWMARK.app/Contents/Info.json", "{}"),
+                                        file("TALLOWMARK.app/../../../Applications/TALLOWMARK.app/x", "owned")})),
          "Update failed: the package has a path with \"..\": TALLOWMARK.app/../../../Applications/TALLOWMARK.app/x"},
         // This server answers a missing file with an error text and status 200.
         {"error page instead of the package", {}, {}, served("gone.zip", std::nullopt),
