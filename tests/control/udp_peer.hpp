@@ -10,10 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "control/osc_codec.hpp"
@@ -61,12 +59,6 @@ public:
                   static_cast<ssize_t>(bytes.size()));
     }
 
-    // sendTo without test assertions, for threads other than the test's.
-    bool trySendTo(const sockaddr_storage& to, socklen_t length, const Bytes& bytes) const {
-        return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), length) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-
     std::vector<OSCMessage> receive(int timeoutMs) const {
         pollfd ready{fd_, POLLIN, 0};
         if (poll(&ready, 1, timeoutMs) != 1) return {};
@@ -111,38 +103,5 @@ inline void flood(const RawPeer& peer, std::uint16_t port, double seconds, bool 
         }
     }
 }
-
-// A peer flooding 127.0.0.1:port from its own thread while the test thread runs
-// the main loop: about 10,000 datagrams a second in bursts of 100 every 10 ms,
-// until destroyed or, at the latest, after `limitSeconds`.
-class Flooder {
-public:
-    Flooder(std::uint16_t port, double limitSeconds = 60) {
-        sockaddr_storage to{};
-        const socklen_t length = RawPeer::resolve("127.0.0.1", port, to);
-        thread_ = std::thread([this, to, length, limitSeconds] {
-            const Bytes bytes = datagram("/flood");
-            const gint64 end = g_get_monotonic_time() + gint64(limitSeconds * G_USEC_PER_SEC);
-            while (!stop_.load() && g_get_monotonic_time() < end) {
-                for (int i = 0; i < 100; ++i) sent_ += peer_.trySendTo(to, length, bytes) ? 1 : 0;
-                g_usleep(10'000);
-            }
-        });
-    }
-    Flooder(const Flooder&) = delete;
-    ~Flooder() {
-        stop_.store(true);
-        thread_.join();
-    }
-
-    const RawPeer& peer() const { return peer_; }
-    long sent() const { return sent_.load(); }
-
-private:
-    RawPeer peer_;
-    std::atomic<bool> stop_{false};
-    std::atomic<long> sent_{0};
-    std::thread thread_;  // last: starts once the socket exists
-};
 
 }  // namespace tallowmark::testing
