@@ -121,29 +121,13 @@ TEST(PageSettings, ReadingSizeGoesToTheFrontWithinItsBounds) {
 
 TEST(PageSettings, DictionaryHasTheTwentyThreeKeysAndComesBackUnchanged) {
     // Every setting away from its default, so each one must make the way back.
-    const Settings s{.oscEnabled = false,
-                     .oscPort = 9001,
-                     .oscLocalOnly = false,
-                     .midiEnabled = false,
-                     .midiMap = {{36, "go", std::nullopt}, {37, "back", 4}},
-                     .mscEnabled = false,
-                     .mscDeviceFilter = 3,
-                     .mscBareGoFiresStandby = false,
-                     .renderWidth = 2000,
-                     .recentDocuments = {"/shows/Hamlet.pdf"},
-                     .dimmed = true,
-                     .theme = 0.4,
-                     .themeName = "dark",
-                     .pagesPerSpread = 2,
-                     .maxText = true,
-                     .glowTarget = "next",
-                     .glowTargetChosen = true,
-                     .dropPageNumbers = true,
-                     .memosVisible = false,
-                     .cueLabelFontPx = 20,
-                     .cueLabelAdaptive = false,
-                     .cueSnapWords = false,
-                     .cueTypes = {{"MUSA", "#102030"}},
+    const Settings s{.oscEnabled = false, .oscPort = 9001, .oscLocalOnly = false, .midiEnabled = false,
+                     .midiMap = {{36, "go", std::nullopt}, {37, "back", 4}}, .mscEnabled = false,
+                     .mscDeviceFilter = 3, .mscBareGoFiresStandby = false, .renderWidth = 2000,
+                     .recentDocuments = {"/shows/Hamlet.pdf"}, .dimmed = true, .theme = 0.4, .themeName = "dark",
+                     .pagesPerSpread = 2, .maxText = true, .glowTarget = "next", .glowTargetChosen = true,
+                     .dropPageNumbers = true, .memosVisible = false, .cueLabelFontPx = 20, .cueLabelAdaptive = false,
+                     .cueSnapWords = false, .cueTypes = {{"MUSA", "#102030"}},
                      .readingSizes = {{"/shows/Hamlet.pdf", 2, 1.25}}};
     const Json dict = settingsDictionary(s);
     EXPECT_EQ(dict.size(), 23u);

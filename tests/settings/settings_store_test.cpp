@@ -9,12 +9,11 @@
 namespace tallowmark {
 namespace {
 
-using testing::TempDir;
-using testing::readText;
-using testing::writeText;
 namespace fs = std::filesystem;
-
 using testing::ConfigHome;
+using testing::readText;
+using testing::TempDir;
+using testing::writeText;
 
 std::vector<std::string> entriesOf(const fs::path& folder) {
     std::vector<std::string> names;
@@ -111,63 +110,48 @@ TEST_F(SettingsFile, RecentScriptsCompareTheirExactBytesAndUtf8PathsReadAsBefore
     EXPECT_EQ(SettingsStore(path).settings().recentDocuments, (std::vector<std::string>{utf8, "/a/%E4.pdf"}));
 }
 
-TEST_F(SettingsFile, DamagedTextIsReadRepairedAndTheFileAsItWasIsKeptAsideAtTheFirstWrite) {
-    const std::string damaged =
-        "{\"oscPort\": 9000, \"recentDocuments\": [\"/levy/K\xe4si.pdf\"], \"glowTarget\": \"a\\udc00\"}";
-    writeText(path, damaged);
-    ::testing::internal::CaptureStderr();
-    SettingsStore store(path);
-    const std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(store.settings().oscPort, 9000) << "one bad byte does not cost the other settings";
-    EXPECT_EQ(store.settings().recentDocuments, std::vector<std::string>{"/levy/K\xEF\xBF\xBDsi.pdf"});
-    EXPECT_EQ(store.settings().glowTarget, "a\xEF\xBF\xBD");
-    EXPECT_NE(log.find("TALLOWMARK: asetustiedostossa " + path.string() + " oli vioittunutta tekstia"),
-              std::string::npos) << log;
-    EXPECT_EQ(readText(path), damaged) << "reading writes nothing";
-
-    store.noteRecent("/shows/Hamlet.pdf");
-    const auto entries = names();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_TRUE(entries[1].starts_with("settings.json.before-repair-")) << entries[1];
-    EXPECT_EQ(readText(dir / entries[1]), damaged);
-    EXPECT_EQ(SettingsStore(path).settings().oscPort, 9000);
-}
-
-TEST_F(SettingsFile, UnusableFilesGiveDefaultsAndAreLeftAloneByReading) {
-    for (const std::string& content : {std::string(), std::string(R"({"oscPort": "53100", "renderWidth": 900})"),
-                                       "{}" + std::string((16u << 20) - 1, ' ')}) {  // one byte over the limit
-        writeText(path, content);
-        EXPECT_EQ(SettingsStore(path).settings(), Settings{}) << content.substr(0, 40);
-        EXPECT_TRUE(readText(path) == content) << content.substr(0, 40);
+// Reading leaves an unusable or damaged file as it is; the first write keeps it
+// aside under a name of its own and says where; later writes replace the new file only.
+TEST_F(SettingsFile, UnusableAndDamagedFilesAreLeftAloneByReadingAndKeptAsideAtTheFirstWrite) {
+    const std::pair<std::string, Settings> rows[] = {
+        // One bad byte does not cost the other settings.
+        {"{\"oscPort\": 9000, \"recentDocuments\": [\"/levy/K\xe4si.pdf\"], \"glowTarget\": \"a\\udc00\"}",
+         {.oscPort = 9000, .recentDocuments = {"/levy/K\xEF\xBF\xBDsi.pdf"}, .glowTarget = "a\xEF\xBF\xBD"}},
+        {"", {}}, {R"({"oscPort": "53100", "renderWidth": 900})", {}},
+        {"{\"oscPort\": 9000, \"renderWidth\": ", {}},                // cut off mid-write
+        {"{}" + std::string((16u << 20) - 1, ' '), {}},              // one byte over the limit
+    };
+    for (const auto& [text, read] : rows) {
+        SCOPED_TRACE(text.substr(0, 40));
+        for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove(entry.path());
+        writeText(path, text);
+        ::testing::internal::CaptureStderr();
+        SettingsStore store(path);
+        EXPECT_EQ(store.settings(), read);
+        EXPECT_TRUE(readText(path) == text && names().size() == 1) << "reading writes nothing";
+        store.setSettings(Settings{.oscPort = 7000});
+        const std::string log = ::testing::internal::GetCapturedStderr();
+        ASSERT_EQ(names().size(), 2u);
+        const fs::path kept = dir / names()[1];
+        const bool repaired = read != Settings{};
+        EXPECT_TRUE(kept.filename().string().starts_with(repaired ? "settings.json.before-repair-"
+                                                                  : "settings.json.unreadable-")) << kept;
+        EXPECT_TRUE(readText(kept) == text);
+        EXPECT_NE(log.find("talletettu nimella " + kept.string()), std::string::npos) << log;
+        EXPECT_EQ(repaired, log.find("TALLOWMARK: asetustiedostossa " + path.string() + " oli vioittunutta tekstia") !=
+                                std::string::npos) << log;
+        store.noteRecent("/shows/Hamlet.pdf");
+        EXPECT_EQ(names().size(), 2u);
+        EXPECT_EQ(SettingsStore(path).settings().oscPort, 7000);
     }
-    EXPECT_EQ(names().size(), 1u);
-}
-
-TEST_F(SettingsFile, EachUnusableFileIsKeptAsideInItsOwnPlaceBeforeTheFirstWrite) {
-    const std::string broken = "{\"oscPort\": 9000, \"renderWidth\": ";  // cut off mid-write
-    writeText(path, broken);
-    SettingsStore store(path);
-    ::testing::internal::CaptureStderr();
-    store.setSettings(Settings{.oscPort = 7000});
-    const std::string log = ::testing::internal::GetCapturedStderr();
-    ASSERT_EQ(names().size(), 2u);
-    const fs::path kept = dir / names()[1];
-    EXPECT_TRUE(kept.filename().string().starts_with("settings.json.unreadable-")) << kept;
-    EXPECT_EQ(readText(kept), broken);
-    EXPECT_NE(log.find("TALLOWMARK: "), std::string::npos);
-    EXPECT_NE(log.find(kept.string()), std::string::npos) << log;
-    EXPECT_EQ(SettingsStore(path).settings().oscPort, 7000);
-    store.noteRecent("/shows/Hamlet.pdf");  // later writes replace the new file only
-    EXPECT_EQ(names().size(), 2u);
-
-    // A second damaged file within the same second must not share the name.
+    // A second unusable file within the same second must not share the name.
     writeText(path, "second damaged");
     SettingsStore(path).noteRecent("/shows/Hamlet.pdf");
     const auto entries = names();
     ASSERT_EQ(entries.size(), 3u);
     std::vector<std::string> contents{readText(dir / entries[1]), readText(dir / entries[2])};
     std::sort(contents.begin(), contents.end());
-    EXPECT_EQ(contents, (std::vector<std::string>{"second damaged", broken}));
+    EXPECT_EQ(contents, (std::vector<std::string>{"second damaged", "{}" + std::string((16u << 20) - 1, ' ')}));
 }
 
 TEST(SettingsStore, UnusableFileThatCannotBeMovedIsNotOverwritten) {
