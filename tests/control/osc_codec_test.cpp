@@ -5,26 +5,17 @@
 #include <cmath>
 #include <limits>
 
+#include "udp_peer.hpp"
+
 namespace tallowmark {
 namespace {
 
 using namespace std::literals;
-using Bytes = std::vector<std::uint8_t>;
+using testing::be32;
+using testing::bundle;
+using testing::Bytes;
 
-Bytes wire(std::string_view literal) { return Bytes(literal.begin(), literal.end()); }
-
-Bytes be32(std::uint32_t v) { return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)}; }
-
-// "#bundle", a time tag far in the future (it must not delay anything), then sized elements.
-Bytes bundle(const std::vector<Bytes>& elements) {
-    Bytes out = wire("#bundle\0\xff\xff\xff\xff\0\0\0\0"sv);
-    for (const Bytes& e : elements) {
-        const Bytes size = be32(std::uint32_t(e.size()));
-        out.insert(out.end(), size.begin(), size.end());
-        out.insert(out.end(), e.begin(), e.end());
-    }
-    return out;
-}
+using testing::wire;
 
 std::vector<std::string> addresses(const Bytes& packet) {
     std::vector<std::string> out;
@@ -91,7 +82,7 @@ TEST(OSCDecode, MalformedPacketsYieldNothing) {
         "/a\0\0,b\0\0\0\0\0\x08\1\2\3\4"sv,  //  8: blob of 8 with 4 bytes
         "/a\0\0,b\0\0\xff\xff\xff\xff\1\2"sv,  //  8: blob size near 4 GiB must not wrap
     };
-    for (std::string_view c : cases) EXPECT_TRUE(OSCCodec::decode(wire(c)).empty()) << testing::PrintToString(c);
+    for (std::string_view c : cases) EXPECT_TRUE(OSCCodec::decode(wire(c)).empty()) << ::testing::PrintToString(c);
 }
 
 TEST(OSCDecode, LenientPacketsKeepTheMessage) {
@@ -105,7 +96,7 @@ TEST(OSCDecode, LenientPacketsKeepTheMessage) {
         {"/\xff\0\0,\0\0\0"sv, {"/\xEF\xBF\xBD", {}}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(OSCCodec::decode(wire(c.data)), std::vector{c.expected}) << testing::PrintToString(c.data);
+        EXPECT_EQ(OSCCodec::decode(wire(c.data)), std::vector{c.expected}) << ::testing::PrintToString(c.data);
     }
 }
 
@@ -167,7 +158,7 @@ TEST(OSCFirstArgument, AsIntStrictAndRoundingHalvesAway) {
         {true, 1}, {false, 0}, {OSCBlob{7}, std::nullopt}, {OSCNull{}, std::nullopt},
     };
     for (const auto& [argument, expected] : cases) {
-        EXPECT_EQ((OSCMessage{"/p", {argument}}.firstAsInt()), expected) << testing::PrintToString(argument);
+        EXPECT_EQ((OSCMessage{"/p", {argument}}.firstAsInt()), expected) << ::testing::PrintToString(argument);
     }
     EXPECT_EQ(OSCMessage{}.firstAsInt(), std::nullopt);
 }

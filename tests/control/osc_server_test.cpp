@@ -159,19 +159,9 @@ TEST_F(OSCServerTest, ASecondServerOnTheSamePortIsRefused) {
 
 TEST_F(OSCServerTest, BundlesArriveInOrderAndEmptyOrBrokenDatagramsAreSkipped) {
     listen(false);  // dual-stack: an IPv4 peer must still read as 127.0.0.1
-    const Bytes bundle{
-        '#', 'b', 'u', 'n', 'd', 'l', 'e', 0,  // 0: "#bundle"
-        0, 0, 0, 0, 0, 0, 0, 1,                // 8: time tag "immediately"
-        0, 0, 0, 8,                            // 16: element of 8 bytes
-        '/', 'a', 0, 0, ',', 0, 0, 0,          // 20: /a
-        0, 0, 0, 12,                           // 28: element of 12 bytes
-        '/', 'b', 0, 0, ',', 'i', 0, 0,        // 32: /b i
-        0, 0, 0, 42,                           // 40: 42
-    };
+    const Bytes pair = testing::bundle({datagram("/a"), datagram("/b", {42})});
     RawPeer peer;
-    for (const Bytes& bytes : {Bytes{}, Bytes{'n', 'o', 'p', 'e'}, bundle, datagram("/go")}) {
-        peer.sendTo("127.0.0.1", port, bytes);
-    }
+    for (const Bytes& bytes : {Bytes{}, Bytes{'n', 'o', 'p', 'e'}, pair, datagram("/go")}) peer.sendTo("127.0.0.1", port, bytes);
     ASSERT_TRUE(heard("/go"));
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[0].first, (OSCMessage{"/a", {}}));
@@ -328,14 +318,8 @@ TEST_F(OSCServerTest, FloodsOverAStalledMainLoopAreCappedPerPeerAndInAll) {
 
     // A bundle spends the share message by message, not once per datagram.
     messages.clear();
-    Bytes bundle{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    for (int i = 0; i < 150; ++i) {
-        const Bytes element = datagram("/b");
-        bundle.insert(bundle.end(), {0, 0, 0, std::uint8_t(element.size())});
-        bundle.insert(bundle.end(), element.begin(), element.end());
-    }
     RawPeer bundler;
-    bundler.sendTo("127.0.0.1", port, bundle);
+    bundler.sendTo("127.0.0.1", port, testing::bundle(std::vector<Bytes>(150, datagram("/b"))));
     pumpMainUntil([&] { return messages.size() >= std::size_t(OSCServer::maxPerPeerPerSecond); });
     drainMainQueue();
     EXPECT_EQ(messages.size(), std::size_t(OSCServer::maxPerPeerPerSecond));

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "control/osc_codec.hpp"
@@ -20,6 +21,24 @@
 namespace tallowmark::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes wire(std::string_view literal) { return Bytes(literal.begin(), literal.end()); }
+
+inline Bytes be32(std::uint32_t v) {
+    return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+}
+
+// "#bundle", a time tag far in the future (it must not delay anything), then sized elements.
+inline Bytes bundle(const std::vector<Bytes>& elements) {
+    using namespace std::literals;
+    Bytes out = wire("#bundle\0\xff\xff\xff\xff\0\0\0\0"sv);
+    for (const Bytes& e : elements) {
+        const Bytes size = be32(std::uint32_t(e.size()));
+        out.insert(out.end(), size.begin(), size.end());
+        out.insert(out.end(), e.begin(), e.end());
+    }
+    return out;
+}
 
 inline Bytes datagram(const std::string& address, std::vector<OSCArgument> arguments = {}) {
     return OSCCodec::encode(OSCMessage{address, std::move(arguments)});
