@@ -150,9 +150,10 @@ TEST_F(LockedScriptModes, EveryModeThatOpensTheScriptTakesThePassword) {
         std::vector<std::string> wrong = mode;
         wrong.insert(wrong.end(), {"--password", "sesam"});
         EXPECT_EQ(runMode(wrong), std::pair(std::optional(1), std::string("virhe: salasana ei kelpaa\n")));
-        // Before the mode's switch as well as after its operands.
-        std::vector<std::string> right = {"--password", "sesame"};
-        right.insert(right.end(), mode.begin(), mode.end());
+        // Between the mode's switch and its operands as well as after them: the
+        // password's text is never read as an operand.
+        std::vector<std::string> right = mode;
+        right.insert(right.begin() + 1, {"--password", "sesame"});
         const auto [status, output] = runMode(right);
         EXPECT_EQ(status, 0) << output;
         EXPECT_EQ(output.find("virhe"), std::string::npos) << output;

@@ -49,7 +49,7 @@ struct Pipe {
 
 // The listener's loop on a pipe standing in for the sequencer: input reaches
 // the reader, and a stop while the thread sits in its wait joins it.
-TEST(MIDIInputThread, ReadsInputAndStopsFromItsWait) {
+TEST(MIDIInputThread, ReadsInputAndStopsFromItsWaitOrWhenItsDescriptorHangsUp) {
     const std::size_t before = threadCount();
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
@@ -74,15 +74,9 @@ TEST(MIDIInputThread, ReadsInputAndStopsFromItsWait) {
     }
     InputThread never;
     never.stop();
-    EXPECT_EQ(threadCount(), before);
-}
 
-// A descriptor that hangs up ends the wait instead of waking it for ever, and
-// the thread can still be joined.
-TEST(MIDIInputThread, AHungUpDescriptorEndsTheWait) {
-    const std::size_t before = threadCount();
+    // A descriptor that hangs up ends the wait instead of waking it for ever, and the thread still joins.
     Pipe pipe;
-    ASSERT_GE(pipe.read, 0);
     std::atomic<int> calls = 0;
     {
         InputThread input;
