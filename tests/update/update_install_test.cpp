@@ -253,11 +253,6 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouchedAndNoWorkFold
         std::function<std::string(UpdateInstall&)> publishOther;  // a package made some other way
         std::string failure;
     };
-    const auto with = [](const std::function<void(Package&)>& change) {
-        Package p;
-        change(p);
-        return p;
-    };
     // A file put on the server as it is (none: never put there), and its address.
     const auto served = [](const std::string& name, const std::optional<std::string>& bytes) {
         return [=](UpdateInstall& t) {
@@ -268,29 +263,23 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouchedAndNoWorkFold
     // The version rules each have their row in update_rules_test; here only the rows that show the
     // manager hands them the advertised stamp and the installed build time.
     std::vector<Case> cases{
-        {"tampered", with([](Package& p) {
-             p.afterSigning = [](const fs::path& app) {
-                 write(app / "Contents" / "bin" / "tallowmark", versionScript("20261103-abc1234") + "rm -rf ~\n",
-                       fs::perms(0755));
-             };
-         }), {}, {}, "Update failed: a signed file was changed: Contents/bin/tallowmark"},
-        {"extra file", with([](Package& p) {
-             p.afterSigning = [](const fs::path& app) { write(app / "Contents" / "bin" / "helper", "#!/bin/sh\n"); };
-         }), {}, {}, "Update failed: the bundle holds a file that is not signed: Contents/bin/helper"},
-        {"signed with another key", with([](Package& p) { p.otherKey = makeKeyPair()->seed; }), {}, {},
+        {"tampered", {.afterSigning = [](const fs::path& app) {
+             write(app / "Contents" / "bin" / "tallowmark", versionScript("20261103-abc1234") + "rm -rf ~\n", fs::perms(0755));
+         }}, {}, {}, "Update failed: a signed file was changed: Contents/bin/tallowmark"},
+        {"extra file", {.afterSigning = [](const fs::path& app) { write(app / "Contents" / "bin" / "helper", "#!/bin/sh\n"); }},
+         {}, {}, "Update failed: the bundle holds a file that is not signed: Contents/bin/helper"},
+        {"signed with another key", {.otherKey = makeKeyPair()->seed}, {}, {},
          "Update failed: the signature does not match the vendor's key"},
-        {"wrong team", with([](Package& p) { p.team = "AAAAAAAAAA"; }), {}, {}, "Update rejected: unexpected signer"},
-        {"signed for another app", with([](Package& p) { p.infoId = p.signedId = "org.other.Viewer"; }), {}, {},
+        {"wrong team", {.team = "AAAAAAAAAA"}, {}, {}, "Update rejected: unexpected signer"},
+        {"signed for another app", {.infoId = "org.other.Viewer", .signedId = "org.other.Viewer"}, {}, {},
          "Update failed: the package is signed for org.other.Viewer, not org.tallowmark.Tallowmark"},
-        {"older stamp than advertised", with([](Package& p) { p.stamp = "20261020-1234567"; }), "20261103-abc1234", {},
+        {"older stamp than advertised", {.stamp = "20261020-1234567"}, "20261103-abc1234", {},
          "Update rejected: package version does not match the advertised version"},
-        {"same day, earlier build", with([](Package& p) {
-             p.stamp = "20261029-aaaaaaa";
-             p.buildTime = installedTime - 1;
-         }), {}, {}, "Update rejected: package is not newer than the installed version"},
-        {"program fails --version", with([](Package& p) { p.versionStatus = 3; }), {}, {},
+        {"same day, earlier build", {.stamp = "20261029-aaaaaaa", .buildTime = installedTime - 1}, {}, {},
+         "Update rejected: package is not newer than the installed version"},
+        {"program fails --version", {.versionStatus = 3}, {}, {},
          "Update rejected: Gatekeeper did not accept the package (tallowmark exited 3)"},
-        {"another folder name", with([](Package& p) { p.folderName = "Tallowmark-20261103.app"; }), {}, {},
+        {"another folder name", {.folderName = "Tallowmark-20261103.app"}, {}, {},
          "Update package did not contain TALLOWMARK.app"},
         {"dot-dot path", {}, {},
          served("dotdot.zip", zipBytes({file("TALLOWMARK.app/Contents/Info.json", "{}"),
@@ -341,11 +330,7 @@ TEST_F(UpdateInstall, GoodPackageReplacesTheInstalledCopyAndKeepsThePreviousOne)
         std::optional<double> feedTime;
         bool otherFileSystem;  // the work folder where a rename into place cannot work: copied instead
     };
-    Package sameDayLater;
-    sameDayLater.stamp = "20261103-bbbbbbb";
-    sameDayLater.buildTime = 1793400100;
-    Package nextDay;
-    nextDay.stamp = "20261104-ccccccc";
+    const Package sameDayLater{.stamp = "20261103-bbbbbbb", .buildTime = 1793400100}, nextDay{.stamp = "20261104-ccccccc"};
     // /dev/shm, a file system of its own, when it is one here.
     struct stat shmInfo {}, ownInfo {};
     const bool otherFileSystem = ::stat("/dev/shm", &shmInfo) == 0 && ::access("/dev/shm", W_OK) == 0 &&
@@ -548,8 +533,7 @@ TEST_F(UpdateInstall, TheNextInstallRemovesWorkFoldersOfInstallsThatDied) {
     const int running = ::open((tmp / "TALLOWMARK-update-running").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_EQ(::flock(running, LOCK_EX), 0);  // as the other install holds it
 
-    Package refused;
-    refused.team = "AAAAAAAAAA";
+    const Package refused{.team = "AAAAAAAAAA"};
     publishFeed(refused.stamp, publish(refused, "refused.zip"), std::nullopt);
     auto manager = UpdateManager::create(config());
     ASSERT_TRUE(checkNow(*manager));
