@@ -27,10 +27,11 @@ using Status = std::tuple<bool, std::uint16_t, std::optional<std::string>>;  // 
 
 class OSCServerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        server->onMessage = [this](const OSCMessage& m, const std::string& sender) { messages.push_back({m, sender}); };
-        server->onStatusChange = [this](bool listening, std::uint16_t p, const std::optional<std::string>& error) {
-            statuses.push_back({listening, p, error});
+    void SetUp() override { watch(*server, messages, statuses); }
+    static void watch(OSCServer& s, std::vector<std::pair<OSCMessage, std::string>>& heard, std::vector<Status>& said) {
+        s.onMessage = [&heard](const OSCMessage& m, const std::string& sender) { heard.push_back({m, sender}); };
+        s.onStatusChange = [&said](bool listening, std::uint16_t p, const std::optional<std::string>& error) {
+            said.push_back({listening, p, error});
         };
     }
 
@@ -137,13 +138,10 @@ TEST_F(OSCServerTest, ASecondServerOnTheSamePortIsRefused) {
          std::vector<std::pair<bool, bool>>{{true, true}, {false, false}, {true, false}, {false, true}}) {
         SCOPED_TRACE(std::string(firstLocal ? "loopback" : "all") + " then " + (secondLocal ? "loopback" : "all"));
         listen(firstLocal);
-        OSCServer intruder;
         std::vector<Status> intruderStatuses;
-        std::vector<std::string> intruderHeard;
-        intruder.onStatusChange = [&](bool listening, std::uint16_t p, const std::optional<std::string>& error) {
-            intruderStatuses.push_back({listening, p, error});
-        };
-        intruder.onMessage = [&](const OSCMessage& m, const std::string&) { intruderHeard.push_back(m.address); };
+        std::vector<std::pair<OSCMessage, std::string>> intruderHeard;
+        OSCServer intruder;  // last: goes first
+        watch(intruder, intruderHeard, intruderStatuses);
         intruder.start(port, secondLocal);
         drainMainQueue();
         EXPECT_EQ(intruderStatuses, (std::vector<Status>{{false, port, "Address already in use"}}));
@@ -303,7 +301,7 @@ TEST_F(OSCServerTest, FloodsOverAStalledMainLoopAreCappedPerPeerAndInAll) {
     };
     std::optional<StderrLog> log(std::in_place);
     const gint64 start = g_get_monotonic_time();
-    testing::flood(peer, port, 1.5, false);  // 15,000 datagrams over 1.5 s, nothing run on the main thread
+    testing::flood(peer, port, 1.5);  // 15,000 datagrams over 1.5 s, nothing run on the main thread
     // Sent after the whole flood: once it is heard, every flood datagram the server read has been handed over.
     desk.sendTo("127.0.0.1", port, datagram("/marker"));
     ASSERT_TRUE(heard("/marker", 60000));

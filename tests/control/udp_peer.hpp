@@ -108,18 +108,14 @@ private:
 inline std::uint16_t freePort() { return RawPeer("0.0.0.0").port(); }
 
 // About 10,000 datagrams a second to 127.0.0.1:port, in bursts of 100 every
-// 10 ms; between bursts the main loop runs when `pump` is set, else it stalls.
-inline void flood(const RawPeer& peer, std::uint16_t port, double seconds, bool pump) {
+// 10 ms, while the main loop stalls.
+inline void flood(const RawPeer& peer, std::uint16_t port, double seconds) {
     const Bytes bytes = datagram("/flood");
     const gint64 start = g_get_monotonic_time();
     for (int burst = 0; burst < seconds * 100; ++burst) {
         for (int i = 0; i < 100; ++i) peer.sendTo("127.0.0.1", port, bytes);
         const gint64 next = start + (burst + 1) * 10000;
-        if (pump) {
-            pumpMainUntil([&] { return g_get_monotonic_time() >= next; });
-        } else if (next > g_get_monotonic_time()) {
-            g_usleep(static_cast<gulong>(next - g_get_monotonic_time()));
-        }
+        if (next > g_get_monotonic_time()) g_usleep(static_cast<gulong>(next - g_get_monotonic_time()));
     }
 }
 
