@@ -155,11 +155,15 @@ protected:
 
 // Each report line by line, as a pattern the whole line must match.
 TEST_F(DocumentModesTest, ReportsPrintTheirLinesInShape) {
-    const auto line = [](const char* text) { return std::string(R"(x \d\.\d{4}  y -?\d\.\d{4}  l \d\.\d{4}  k \d\.\d{4}  )") + text; };
-    const std::string latency = R"(: \d+ kyselya, mediaani \d+\.\d ms, 95 % \d+\.\d ms, max \d+\.\d ms, yli 33 ms: \d+)";
+    const auto line = [](const char* text) {
+        return std::string(R"(x \d\.\d{4}  y -?\d\.\d{4}  l \d\.\d{4}  k \d\.\d{4}  )") + text;
+    };
+    const std::string latency =
+        R"(: \d+ kyselya, mediaani \d+\.\d ms, 95 % \d+\.\d ms, max \d+\.\d ms, yli 33 ms: \d+)";
     const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
         // Each line's text after its numbers, top of the page first; without a page operand, page 1.
-        {{"--page-lines", pdf, "3"}, {"sivu 3: 3 rivia", line("Alpha beta gamma"), line("Second line here"), line("3")}},
+        {{"--page-lines", pdf, "3"},
+         {"sivu 3: 3 rivia", line("Alpha beta gamma"), line("Second line here"), line("3")}},
         {{"--page-lines", pdf}, {"sivu 1: 3 rivia", line("Alpha beta gamma"), line("Second line here"), line("1")}},
         {{"--lock-latency-test", pdf}, {"ilman renderointia " + latency, "renderointi taustalla" + latency}},
         // Two taps on each of the six lines; every tapped box is the same band.

@@ -202,8 +202,10 @@ TEST_F(Hub, OSCAddressesRouteToTheEngineAndThePage) {
         {{"/cue/2", {}}, 0, "c1 |", {"/cue/2", "tuntematon osoite: /cue/2"}},
         {{"/Lights/Up", {1.5f}}, 0, "c1 |", {"/Lights/Up 1.5", "tuntematon osoite: /Lights/Up"}},
     };
-    for (const char* go : {"/go", "/GO", "/tallowmark/go", "/TallowMark", "/"}) rows.push_back({{go, {}}, 0, "c2 | c1", {go, go1}});
-    for (const char* back : {"/back", "/prev", "/previous"}) rows.push_back({{back, {}}, 2, "c2 | c1", {back, "BACK -> 2"}});
+    for (const char* go : {"/go", "/GO", "/tallowmark/go", "/TallowMark", "/"})
+        rows.push_back({{go, {}}, 0, "c2 | c1", {go, go1}});
+    for (const char* back : {"/back", "/prev", "/previous"})
+        rows.push_back({{back, {}}, 2, "c2 | c1", {back, "BACK -> 2"}});
     int index = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message.address);

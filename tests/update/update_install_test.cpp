@@ -264,10 +264,12 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstalledCopyUntouchedAndNoWorkFold
     // manager hands them the advertised stamp and the installed build time.
     std::vector<Case> cases{
         {"tampered", {.afterSigning = [](const fs::path& app) {
-             write(app / "Contents" / "bin" / "tallowmark", versionScript("20261103-abc1234") + "rm -rf ~\n", fs::perms(0755));
+             write(app / "Contents" / "bin" / "tallowmark", versionScript("20261103-abc1234") + "rm -rf ~\n",
+                   fs::perms(0755));
          }}, {}, {}, "Update failed: a signed file was changed: Contents/bin/tallowmark"},
-        {"extra file", {.afterSigning = [](const fs::path& app) { write(app / "Contents" / "bin" / "helper", "#!/bin/sh\n"); }},
-         {}, {}, "Update failed: the bundle holds a file that is not signed: Contents/bin/helper"},
+        {"extra file",
+         {.afterSigning = [](const fs::path& app) { write(app / "Contents" / "bin" / "helper", "#!/bin/sh\n"); }}, {}, {},
+         "Update failed: the bundle holds a file that is not signed: Contents/bin/helper"},
         {"signed with another key", {.otherKey = makeKeyPair()->seed}, {}, {},
          "Update failed: the signature does not match the vendor's key"},
         {"wrong team", {.team = "AAAAAAAAAA"}, {}, {}, "Update rejected: unexpected signer"},
@@ -330,7 +332,8 @@ TEST_F(UpdateInstall, GoodPackageReplacesTheInstalledCopyAndKeepsThePreviousOne)
         std::optional<double> feedTime;
         bool otherFileSystem;  // the work folder where a rename into place cannot work: copied instead
     };
-    const Package sameDayLater{.stamp = "20261103-bbbbbbb", .buildTime = 1793400100}, nextDay{.stamp = "20261104-ccccccc"};
+    const Package sameDayLater{.stamp = "20261103-bbbbbbb", .buildTime = 1793400100};
+    const Package nextDay{.stamp = "20261104-ccccccc"};
     // /dev/shm, a file system of its own, when it is one here.
     struct stat shmInfo {}, ownInfo {};
     const bool otherFileSystem = ::stat("/dev/shm", &shmInfo) == 0 && ::access("/dev/shm", W_OK) == 0 &&
