@@ -516,6 +516,7 @@ TEST_F(UpdateInstall, ABuildWithoutAKeyNeverAsksTheHost) {
     std::vector<std::string> said;
     manager->install([&](std::string text) { said.push_back(text); }, [&](std::string text) { said.push_back(text); });
     EXPECT_EQ(said, std::vector<std::string>{"Updates are not set up for this build"});
+    EXPECT_FALSE(manager->isInstalling());
     EXPECT_LT(::accept(listener, nullptr, nullptr), 0) << "the host was asked";
     EXPECT_EQ(errno, EAGAIN);
     ::close(listener);
