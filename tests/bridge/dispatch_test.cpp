@@ -95,10 +95,9 @@ TEST_F(DispatchTest, BadArgumentsGetTheirCallsDefaultAndChangeNothing) {
         {"saveScriptAs", empty, ""}, {"exportMarkedPDF", Json::array({5}), none, "no layout"},
     };
     for (const Row& row : rows) {
-        const Reply r = call(row.name, row.args);
-        EXPECT_EQ(r.value, row.answer) << row.name << " " << row.args;
-        EXPECT_EQ(r.error, row.error) << row.name << " " << row.args;
-        EXPECT_EQ(call("getState").value, before) << row.name << " " << row.args;
+        SCOPED_TRACE(std::string(row.name) + " " + row.args.dump());
+        EXPECT_EQ(call(row.name, row.args).answer(), testing::Answer(row.answer, row.error));
+        EXPECT_EQ(call("getState").value, before);
     }
     EXPECT_EQ(call("currentDocument").value["visiblePage"], 0);
 }
