@@ -72,7 +72,10 @@ TEST(AtomicFile, FilesTakeTheUmaskAndAFileWeCannotReadIsReplacedByAReadableOne) 
         const UmaskScope scope(c.mask);
         EXPECT_EQ(currentUmask(), c.mask);
         const auto path = dir / ("file-" + std::to_string(c.mask) + "-" + std::to_string(c.before.value_or(07777)));
-        if (c.before) writeText(path, "old"), ::chmod(path.c_str(), *c.before);
+        if (c.before) {
+            writeText(path, "old");
+            ::chmod(path.c_str(), *c.before);
+        }
         ::testing::internal::CaptureStderr();
         ASSERT_TRUE(writeFileAtomically(path, "new"));
         ASSERT_TRUE(writeFileAtomically(path, "newer"));
