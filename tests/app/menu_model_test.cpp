@@ -40,12 +40,7 @@ TEST(MenuValidation, EnabledAndTickedFromTheMenuState) {
         state.hasDoc = true;
         EXPECT_EQ(validate(action, state), (MenuItemState{true, std::nullopt})) << action;
     }
-    struct Row {
-        const char* action;
-        std::function<void(MenuState&)> change;
-        bool enabled;
-        std::optional<bool> checked;
-    };
+    struct Row { const char* action; std::function<void(MenuState&)> change; bool enabled; std::optional<bool> checked; };
     const std::vector<Row> rows = {
         // Commands that need a selected cue, whatever else is true.
         {"cmd-deleteCue", [](MenuState& s) { s.hasDoc = true; }, false, std::nullopt},

@@ -93,12 +93,7 @@ TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
     machine.setWanted(true);
     // Each step: what the pointer did (if anything), with a button held or not,
     // then how long it rested; and whether the controls show after it.
-    struct Step {
-        void (TitleBarState::*event)();
-        double rest;
-        bool controls;
-        bool button = false;
-    };
+    struct Step { void (TitleBarState::*event)(); double rest; bool controls; bool button = false; };
     const Step steps[] = {
         // Passing through the zone in 0.1 s reveals nothing.
         {&TitleBarState::triggerEntered, 0.1, false},

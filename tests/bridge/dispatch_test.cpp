@@ -66,12 +66,7 @@ TEST_F(DispatchTest, BadArgumentsGetTheirCallsDefaultAndChangeNothing) {
     ASSERT_TRUE(open(script()).value.is_object());
     const Json before = call("getState").value;
     ASSERT_EQ(before["cues"].size(), 1u);
-    struct Row {
-        const char* name;
-        Json args;
-        Json answer;
-        std::optional<std::string> error{};
-    };
+    struct Row { const char* name; Json args, answer; std::optional<std::string> error{}; };
     const Json none = nullptr, empty = Json::array(), x = Json::array({"x"}), blank = Json::array({""});
     const std::vector<Row> rows = {
         {"openDocumentPath", empty, none}, {"openDocumentPath", Json::array({5}), none},
