@@ -94,6 +94,11 @@ def main():
 
         log = []
 
+        def xdo(*args, check=True):
+            """xdotool on the test's display; its output as words."""
+            return subprocess.run(["xdotool", *args], env=env, check=check, capture_output=True,
+                                  text=True).stdout.split()
+
         def launch(arguments):
             del log[:]
             started_process = subprocess.Popen([PROGRAM] + arguments, env=env, stderr=subprocess.PIPE, text=True,
@@ -169,37 +174,31 @@ def main():
             fail("the window shows no drawn pages (grey spread %s); see %s" % (spread, shot))
 
         # Return and Backspace reach the page (no menu key takes them): GO, then BACK.
-        subprocess.run(["xdotool", "mousemove", "600", "400"], env=env, check=True)
-        subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+        xdo("mousemove", "600", "400")
+        xdo("key", "Return")
         if not wait_for(run_with(4), 10):
             fail("Return in the page did not fire the fourth cue")
-        subprocess.run(["xdotool", "key", "BackSpace"], env=env, check=True)
+        xdo("key", "BackSpace")
         if not wait_for(run_with(3), 10):
             fail("Backspace in the page did not take the fourth cue back")
 
         # RESET from the keyboard: the chord asks, the same chord again confirms.
-        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+r"], env=env, check=True)
+        xdo("key", "--clearmodifiers", "ctrl+shift+r")
         time.sleep(0.8)
         if not os.path.exists(run_file):
             fail("one Ctrl+Shift+R reset the run without asking")
-        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+r"], env=env, check=True)
+        xdo("key", "--clearmodifiers", "ctrl+shift+r")
         if not wait_for(lambda: not os.path.exists(run_file), 10):
             fail("Ctrl+Shift+R again did not reset the run")
 
-        main_window = subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
-                                     capture_output=True, text=True).stdout.split()
+        main_window = xdo("search", "--name", "^TALLOWMARK$", check=False)
         if not main_window:
             fail("no main window titled TALLOWMARK")
         # Without a window manager the focus request may be refused; the key then
         # goes to the window under the pointer, which is the main window.
-        subprocess.run(["xdotool", "windowfocus", main_window[0]], env=env, check=False,
-                       stderr=subprocess.DEVNULL)
-        subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+shift+m"], env=env, check=True)
-
-        def monitor_open():
-            return subprocess.run(["xdotool", "search", "--name", "Console"], env=env,
-                                  capture_output=True, text=True).stdout.split()
-        if not wait_for(monitor_open, 10):
+        xdo("windowfocus", main_window[0], check=False)
+        xdo("key", "--clearmodifiers", "ctrl+shift+m")
+        if not wait_for(lambda: xdo("search", "--name", "Console", check=False), 10):
             fail("Ctrl+Shift+M opened no Console window")
 
         other = os.path.join(root, "Second script.pdf")
@@ -222,9 +221,8 @@ def main():
         # Started without a script the program shows its picker; a script
         # handed over meanwhile ends the picker and opens in the window.
         process = launch([])
-        if not wait_for(lambda: subprocess.run(["xdotool", "search", "--name", "^TALLOWMARK$"], env=env,
-                                               capture_output=True, text=True).stdout.split()
-                        or process.poll() is not None, 30) or process.poll() is not None:
+        if not wait_for(lambda: xdo("search", "--name", "^TALLOWMARK$", check=False) or process.poll() is not None,
+                        30) or process.poll() is not None:
             fail("no startup picker:\n" + "\n".join(log))
         handed = subprocess.run([PROGRAM, "--open", pdf], env=env, capture_output=True, text=True, timeout=15)
         if handed.returncode != 0:

@@ -19,11 +19,7 @@ void setModificationTime(const std::filesystem::path& path, std::int64_t seconds
 TEST(PickerModel, LastWorkedTextInBritishEnglishByCalendarDayOfTheZone) {
     // Helsinki, just after midnight on the night clocks went forward (EET -> EEST).
     const std::int64_t now = 1774819800;  // 2026-03-30 00:30 local, 2026-03-29 21:30 UTC
-    struct Case {
-        std::int64_t when;
-        const char* zone;
-        const char* text;
-    } cases[] = {
+    struct Case { std::int64_t when; const char* zone; const char* text; } cases[] = {
         {1774818300, "Europe/Helsinki", "Today 00:05"},
         // Same UTC day as now, but yesterday where the operator is.
         {1774817400, "Europe/Helsinki", "Yesterday"},
@@ -71,18 +67,12 @@ TEST(PickerModel, LastWorkedIsTheMarksFileWhenThereIsOneElseThePdf) {
 
     const auto rows = recentRows({pdf.string(), (dir / "Gone.pdf").string()}, 1774819800, "Europe/Helsinki");
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].name, "Show.pdf");
-    EXPECT_EQ(rows[0].detail, "9 Jul 98");
-    EXPECT_EQ(rows[1].name, "Gone.pdf");
-    EXPECT_EQ(rows[1].detail, "");
+    EXPECT_EQ(std::tie(rows[0].name, rows[0].detail, rows[1].name, rows[1].detail),
+              std::tie("Show.pdf", "9 Jul 98", "Gone.pdf", ""));
 }
 
 TEST(PickerModel, FilterTrimsLowerCasesAndMatchesWithin) {
-    struct Case {
-        const char* name;
-        const char* filter;
-        bool kept;
-    } cases[] = {
+    struct Case { const char* name; const char* filter; bool kept; } cases[] = {
         {"Hamlet Act 2.pdf", "", true},
         {"Hamlet Act 2.pdf", "   ", true},
         {"Hamlet Act 2.pdf", "  hAMLET ", true},
@@ -101,8 +91,7 @@ TEST(PickerModel, VisibleRowsFollowFilterAndCollapsedLimit) {
     EXPECT_EQ(visibleRows(rows, "", true, 10).size(), 10u);
     EXPECT_EQ(visibleRows(rows, "", false, 10).size(), 14u);
     // The filter looks through all recent scripts, not only the ten shown.
-    const auto acts = visibleRows(rows, " ACT", true, 3);
-    EXPECT_EQ(acts, (std::vector<std::size_t>{1, 3, 5}));
+    EXPECT_EQ(visibleRows(rows, " ACT", true, 3), (std::vector<std::size_t>{1, 3, 5}));
     EXPECT_EQ(visibleRows(rows, "scene 12", true, 10), (std::vector<std::size_t>{12}));
     EXPECT_TRUE(visibleRows({}, "", true, 10).empty());
 

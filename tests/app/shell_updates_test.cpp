@@ -10,14 +10,11 @@ namespace {
 
 using update::UpdateManager;
 using namespace std::chrono_literals;
+using Events = std::vector<std::pair<std::string, Json>>;
 
 TEST(ShellUpdates, RecheckOnActivationOnlyAfterFifteenMinutes) {
     const auto now = UpdateManager::Clock::now();
-    struct Case {
-        UpdateManager::Clock::time_point lastCheck;
-        bool recheck;
-    };
-    const Case cases[] = {
+    const std::pair<UpdateManager::Clock::time_point, bool> cases[] = {
         {UpdateManager::Clock::time_point::min(), true},  // never checked
         {now, false},
         {now - 899s, false},
@@ -26,19 +23,13 @@ TEST(ShellUpdates, RecheckOnActivationOnlyAfterFifteenMinutes) {
         {now - 24h, true},
         {now + 60s, false},  // the clock went back
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(shouldRecheckOnActivation(c.lastCheck, now), c.recheck)
-            << std::chrono::duration_cast<std::chrono::seconds>(now - c.lastCheck).count();
-    }
+    for (const auto& [lastCheck, recheck] : cases)
+        EXPECT_EQ(shouldRecheckOnActivation(lastCheck, now), recheck)
+            << std::chrono::duration_cast<std::chrono::seconds>(now - lastCheck).count();
 }
 
 TEST(ShellUpdates, CheckForUpdatesAlertTexts) {
-    struct Case {
-        std::optional<update::UpdateInfo> found;
-        std::string message;
-        std::string informative;
-        std::vector<std::string> buttons;
-    };
+    struct Case { std::optional<update::UpdateInfo> found; std::string message, informative; std::vector<std::string> buttons; };
     const Case cases[] = {
         {update::UpdateInfo{"20261103-abc1234", "https://tallowmark.org/files/x.zip"}, "A new TALLOWMARK is available",
          "Build 20261103-abc1234. TALLOWMARK restarts after the update; your scripts and cues are not touched.",
@@ -55,6 +46,15 @@ TEST(ShellUpdates, CheckForUpdatesAlertTexts) {
 
 // A manager whose every request fails at once: nothing listens on port 1. It
 // takes packages signed with a key of the test's own, or, without `key`, none.
+// The alert the menu's check shows, and whether it offers to install; waited
+// for only when `wait`.
+std::optional<std::pair<AlertRequest, bool>> menuCheck(ShellUpdates& updates, bool wait) {
+    std::optional<std::pair<AlertRequest, bool>> shown;
+    updates.checkFromMenu([&](AlertRequest alert, bool install) { shown.emplace(std::move(alert), install); });
+    if (wait) testing::pumpMainUntil([&] { return shown.has_value(); }, 30000);
+    return shown;
+}
+
 std::shared_ptr<UpdateManager> offlineManager(std::optional<std::filesystem::path> installed = std::nullopt,
                                               bool key = true) {
     update::UpdateConfig config;
@@ -70,7 +70,7 @@ std::shared_ptr<UpdateManager> offlineManager(std::optional<std::filesystem::pat
 
 TEST(ShellUpdates, PageEventsAndTheManagersCallbacks) {
     auto manager = offlineManager();
-    std::vector<std::pair<std::string, Json>> events;
+    Events events;
     std::vector<std::string> heard;
     int quits = 0;
     {
@@ -87,9 +87,7 @@ TEST(ShellUpdates, PageEventsAndTheManagersCallbacks) {
 
         // A check that finds an update reaches the page and the picker alike.
         manager->onAvailable(update::UpdateInfo{"20261103-abc1234", "https://tallowmark.org/files/x.zip"});
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].first, "updateAvailable");
-        EXPECT_EQ(events[0].second, (Json{{"stamp", "20261103-abc1234"}}));
+        EXPECT_EQ(events, (Events{{"updateAvailable", {{"stamp", "20261103-abc1234"}}}}));
         EXPECT_EQ(heard, std::vector<std::string>{"20261103-abc1234"});
 
         // Nothing found: the install fails at once, as a failed progress event and to the picker.
@@ -97,11 +95,8 @@ TEST(ShellUpdates, PageEventsAndTheManagersCallbacks) {
         std::vector<std::pair<std::string, bool>> progress;
         updates.install([&](const std::string& text, bool failed) { progress.emplace_back(text, failed); });
         updates.install();
-        ASSERT_EQ(events.size(), 2u);
-        for (const auto& [name, payload] : events) {
-            EXPECT_EQ(name, "updateProgress");
-            EXPECT_EQ(payload, (Json{{"text", "No update available"}, {"failed", true}}));
-        }
+        const Json failed = {{"text", "No update available"}, {"failed", true}};
+        EXPECT_EQ(events, (Events{{"updateProgress", failed}, {"updateProgress", failed}}));
         EXPECT_EQ(progress, (std::vector<std::pair<std::string, bool>>{{"No update available", true}}));
 
         manager->onQuit();
@@ -134,41 +129,30 @@ TEST(ShellUpdates, ChecksAtActivationAndFromTheMenu) {
     updates.activated(UpdateManager::Clock::now() + 901s);
     EXPECT_NE(manager->lastCheck(), first);
 
-    std::optional<AlertRequest> shown;
-    bool offersInstall = true;
-    updates.checkFromMenu([&](AlertRequest alert, bool install) {
-        shown = std::move(alert);
-        offersInstall = install;
-    });
-    ASSERT_TRUE(testing::pumpMainUntil([&] { return shown.has_value(); }, 30000));
-    EXPECT_EQ(shown->message, "TALLOWMARK is up to date");
-    EXPECT_EQ(shown->informative, "Build 20261029-5e9d804.");
-    EXPECT_FALSE(offersInstall);
+    const auto shown = menuCheck(updates, true);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->first.message, "TALLOWMARK is up to date");
+    EXPECT_EQ(shown->first.informative, "Build 20261029-5e9d804.");
+    EXPECT_FALSE(shown->second);
 }
 
 // A build configured without a release key says so wherever updates are
 // asked for: the menu, the page's update status and an install.
 TEST(ShellUpdates, ABuildWithoutAKeySaysUpdatesAreNotSetUp) {
     auto manager = offlineManager("/opt/TALLOWMARK.app", false);
-    std::vector<std::pair<std::string, Json>> events;
+    Events events;
     auto updates = std::make_shared<ShellUpdates>(
         manager, [&](const std::string& name, const Json& payload) { events.emplace_back(name, payload); }, nullptr);
 
-    std::optional<AlertRequest> shown;
-    bool offersInstall = true;
-    updates->checkFromMenu([&](AlertRequest alert, bool install) {
-        shown = std::move(alert);
-        offersInstall = install;
-    });
+    const auto shown = menuCheck(*updates, false);
     ASSERT_TRUE(shown) << "answered at once";
-    EXPECT_EQ(shown->message, "Updates are not set up for this build");
-    EXPECT_EQ(shown->informative, "Build 20261029-5e9d804.");
-    EXPECT_EQ(shown->buttons, std::vector<std::string>{"OK"});
-    EXPECT_FALSE(offersInstall);
+    EXPECT_EQ(shown->first.message, "Updates are not set up for this build");
+    EXPECT_EQ(shown->first.informative, "Build 20261029-5e9d804.");
+    EXPECT_EQ(shown->first.buttons, std::vector<std::string>{"OK"});
+    EXPECT_FALSE(shown->second);
 
     updates->install();
-    EXPECT_EQ(events, (std::vector<std::pair<std::string, Json>>{
-                          {"updateProgress", {{"text", "Updates are not set up for this build"}, {"failed", true}}}}));
+    EXPECT_EQ(events, (Events{{"updateProgress", {{"text", "Updates are not set up for this build"}, {"failed", true}}}}));
 
     auto bridge = NativeBridge::create(std::make_shared<SettingsStore>(true), updates);
     const std::string page = "file:///opt/tm/web/index_inlined.html";

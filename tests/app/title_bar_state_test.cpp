@@ -14,13 +14,9 @@ namespace {
 class FakeWindow final : public TitleBarSurface {
 public:
     double clock = 100;
-    bool fullScreen = false;
-    bool visible = true;
-    bool pointerAtTop = false;
-    bool buttonDown = false;
+    bool fullScreen = false, visible = true, pointerAtTop = false, buttonDown = false;
     TitleBarSaved state{true, true};
-    bool overlays = false;
-    bool controls = false;
+    bool overlays = false, controls = false;
     std::map<TitleBarTimer, double> timers;  // kind -> due time
     TitleBarState* machine = nullptr;
     std::vector<double> reserveAtApply;  // what the page had been told when the header bar went
@@ -35,8 +31,7 @@ public:
     }
     void restore(const TitleBarSaved& saved) override { state = saved; }
     void installOverlays() override {
-        EXPECT_FALSE(overlays) << "overlays installed twice";
-        overlays = true;
+        EXPECT_FALSE(std::exchange(overlays, true)) << "overlays installed twice";
     }
     void removeOverlays() override { overlays = false; }
     void showControls(bool shown, bool) override { controls = shown; }
@@ -81,14 +76,11 @@ TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
         h.window.state = initial;
         for (int i = 0; i < 5; ++i) {
             h.machine.setWanted(true);
-            EXPECT_FALSE(h.window.state.headerBarVisible);
-            EXPECT_TRUE(h.window.overlays);
-            EXPECT_FALSE(h.window.controls);
+            EXPECT_TRUE(!h.window.state.headerBarVisible && h.window.overlays && !h.window.controls);
             EXPECT_EQ(h.machine.reportedReserve(), 8);
             h.machine.setWanted(true);  // again: nothing more happens
             h.machine.setWanted(false);
             EXPECT_FALSE(h.window.overlays);
-            EXPECT_EQ(h.machine.reportedReserve(), 0);
             EXPECT_EQ(h.window.state, initial);
         }
         // The page made room before the header bar went, every time.
@@ -101,12 +93,7 @@ TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
     machine.setWanted(true);
     // Each step: what the pointer did (if anything), with a button held or not,
     // then how long it rested; and whether the controls show after it.
-    struct Step {
-        void (TitleBarState::*event)();
-        double rest;
-        bool controls;
-        bool button = false;
-    };
+    struct Step { void (TitleBarState::*event)(); double rest; bool controls; bool button = false; };
     const Step steps[] = {
         // Passing through the zone in 0.1 s reveals nothing.
         {&TitleBarState::triggerEntered, 0.1, false},
@@ -140,13 +127,21 @@ TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
     window.advance(1.0);
     EXPECT_FALSE(window.controls);
     EXPECT_TRUE(window.timers.empty());
-}
-
-TEST_F(TitleBarStateTest, OverlaysLaidUnderARestingPointerStartTheDelay) {
+    // Overlays laid under a resting pointer start the delay.
     window.pointerAtTop = true;
     machine.setWanted(true);
     window.advance(0.36);
     EXPECT_TRUE(window.controls);
+}
+
+TEST_F(TitleBarStateTest, WithoutAnimationRevealAndHideAreImmediate) {
+    machine.setAnimates(false);
+    machine.setWanted(true);
+    machine.triggerEntered();
+    EXPECT_TRUE(window.controls);
+    machine.triggerLeft();
+    EXPECT_FALSE(window.controls);
+    EXPECT_TRUE(window.timers.empty());
 }
 
 TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
@@ -158,8 +153,7 @@ TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
     // Announced by the window manager directly (keyboard shortcut of the desktop).
     window.fullScreen = true;
     machine.fullScreenChanged();
-    EXPECT_FALSE(window.overlays);
-    EXPECT_FALSE(window.controls);
+    EXPECT_FALSE(window.overlays || window.controls);
     EXPECT_EQ(machine.reportedReserve(), 0);
     EXPECT_FALSE(window.state.headerBarVisible) << "full screen leaves the mode's flags alone";
 
@@ -169,9 +163,7 @@ TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
     machine.setWanted(true);
     window.fullScreen = false;
     machine.fullScreenChanged();
-    EXPECT_TRUE(window.overlays);
-    EXPECT_FALSE(window.controls);
-    EXPECT_EQ(machine.reportedReserve(), 8);
+    EXPECT_TRUE(window.overlays && !window.controls);
     EXPECT_EQ(reserves, (std::vector<double>{8, 0, 8}));
 }
 
@@ -216,16 +208,6 @@ TEST(TitleBarState, StaleTransitionRepairedAfterDeadlineUnlessReallyFullScreen) 
         EXPECT_FALSE(h.window.overlays);
         EXPECT_EQ(h.machine.reportedReserve(), 0);
     }
-}
-
-TEST_F(TitleBarStateTest, WithoutAnimationRevealAndHideAreImmediate) {
-    machine.setAnimates(false);
-    machine.setWanted(true);
-    machine.triggerEntered();
-    EXPECT_TRUE(window.controls);
-    machine.triggerLeft();
-    EXPECT_FALSE(window.controls);
-    EXPECT_TRUE(window.timers.empty());
 }
 
 }  // namespace

@@ -20,10 +20,12 @@ namespace tallowmark::testing {
 
 inline constexpr const char* pageURL = "file:///opt/tm/web/index_inlined.html";
 
+using Answer = std::pair<Json, std::optional<std::string>>;
 struct Reply {
     bool done = false;
     Json value;
     std::optional<std::string> error;
+    Answer answer() const { return {value, error}; }
 };
 
 // A web view that records the events of each batch it is handed, decoded the

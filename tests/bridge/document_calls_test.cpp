@@ -47,24 +47,22 @@ TEST_F(DocumentCallsTest, OpensDrawsSearchesAndSelectsAsTheStoreDoes) {
     EXPECT_EQ(pngWidth(Json::array({0})), 700);
     EXPECT_EQ(pngWidth(Json::array({9})), -1);
 
+    // Each line as four numbers; in the list of all pages then 1 for a page number, 0 for the rest.
     const auto lines = store.pageLines(0);
-    ASSERT_EQ(lines.size(), 4u);
-    Json expected = Json::array();
-    for (const ViewFraction& line : lines) expected.push_back(listOf(line));
-    EXPECT_EQ(call("pageLines", Json::array({0})).value, expected);
-    // Four numbers of the line, then 1 for the page number at the foot, 0 for the rest.
-    Json numbered = Json::array();
     const auto pages = store.allPageLines();
-    ASSERT_TRUE(pages);
-    for (const auto& page : *pages) {
-        numbered.push_back(Json::array());
-        for (const auto& line : page) {
-            numbered.back().push_back(listOf(line.rect));
-            numbered.back().back().push_back(line.pageNumber ? 1.0 : 0.0);
+    ASSERT_TRUE(lines.size() == 4u && pages && pages->size() == 2u);
+    const Json all = call("allPageLines").value;
+    ASSERT_EQ(all.size(), 2u);
+    for (std::size_t p = 0; p < 2; ++p) {
+        Json page = call("pageLines", Json::array({p})).value;
+        ASSERT_EQ(page.size(), (*pages)[p].size());
+        for (std::size_t i = 0; i < page.size(); ++i) {
+            EXPECT_EQ(page[i], listOf((*pages)[p][i].rect));
+            page[i].push_back((*pages)[p][i].pageNumber ? 1.0 : 0.0);
         }
+        EXPECT_EQ(all[p], page) << "page " << p;
+        EXPECT_EQ(all[p].back().back(), 1.0) << "the number at the foot of page " << p;
     }
-    EXPECT_EQ(numbered[0].back().back(), 1.0);
-    EXPECT_EQ(call("allPageLines").value, numbered);
 
     const auto hits = store.search("pursued", 10);
     ASSERT_EQ(hits.size(), 1u);
@@ -119,11 +117,7 @@ TEST_F(DocumentCallsTest, CropRectsAreEachPagesFrameOfItsWholePage) {
     testing::writePdf(path, {{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 210, "Middle words here"}}},
                              {300, 400, {{60, 300, "Low line only"}}}});
     ASSERT_TRUE(open(path).value.is_object());
-    struct Row {
-        Json crop;
-        std::array<double, 4> within;  // every frame lies inside this
-        bool whole;                    // every page shown uncropped
-    };
+    struct Row { Json crop; std::array<double, 4> within; bool whole; };  // frames lie within; pages shown whole
     const std::vector<Row> rows = {
         {nullptr, {0, 0, 1, 1}, false},
         {Json::array({0.05, 0.05, 0.9, 0.85}), {0.05, 0.05, 0.9, 0.85}, false},
@@ -134,9 +128,7 @@ TEST_F(DocumentCallsTest, CropRectsAreEachPagesFrameOfItsWholePage) {
         ASSERT_TRUE(doc.is_object()) << row.crop;
         const Json& rects = doc["cropRects"];
         ASSERT_EQ(rects.size(), 2u) << row.crop;
-        if (row.crop.is_null()) {
-            EXPECT_EQ(rects[0], doc["autoCrop"]);
-        }
+        if (row.crop.is_null()) EXPECT_EQ(rects[0], doc["autoCrop"]);
         for (std::size_t i = 0; i < rects.size(); ++i) {
             const double x = rects[i][0], y = rects[i][1], w = rects[i][2], h = rects[i][3];
             EXPECT_NEAR(w * 300 / (h * 400), doc["aspects"][i].get<double>(), 1e-9) << row.crop << " page " << i;
@@ -151,9 +143,7 @@ TEST_F(DocumentCallsTest, CropRectsAreEachPagesFrameOfItsWholePage) {
             EXPECT_LE(y + h, row.within[1] + row.within[3] + 1e-9) << row.crop;
         }
         // The second page's text sits low: its frame starts lower than the first's.
-        if (!row.whole) {
-            EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
-        }
+        if (!row.whole) EXPECT_GT(rects[1][1].get<double>(), rects[0][1].get<double>()) << row.crop;
     }
 }
 
@@ -170,30 +160,27 @@ TEST_F(DocumentCallsTest, ALongScriptAnswersBeforeItsLinesAndItsCropFollowsOnce)
     // A page the collection may not have reached yet is laid out on its own.
     EXPECT_EQ(call("pageLines", Json::array({59})).value.size(), 2u);
 
-    auto changes = [&] {
-        const auto names = view->names();
-        return std::count(names.begin(), names.end(), "documentChanged");
+    std::vector<Json> changes;  // the payloads of the page's documentChanged events
+    const auto collect = [&] {
+        changes.clear();
+        for (const Json& e : view->events)
+            if (e["name"] == "documentChanged") changes.push_back(e["payload"]);
+        return !changes.empty();
     };
     // Until the crop is in, the page is told not to place anything; then it
     // gets the new geometry, once.
     const bool pending = opened.value("linesPending", false);
     EXPECT_EQ(pending, opened["autoCrop"].empty());
-    if (pending) {
-        EXPECT_TRUE(testing::pumpMainUntil([&] { return changes() > 0; }, 60000));
-    }
+    if (pending) EXPECT_TRUE(testing::pumpMainUntil(collect, 60000));
     drainMainQueue();
     const Json current = call("currentDocument").value;
     ASSERT_EQ(current["autoCrop"].size(), 4u);
     EXPECT_FALSE(current.contains("linesPending"));
     // Lines that came in while the open was answered may still correct its aspects.
-    EXPECT_LE(changes(), 1);
-    if (pending) {
-        EXPECT_EQ(changes(), 1);
-    }
-    if (changes()) {
-        const Json& changed = (*std::find_if(view->events.begin(), view->events.end(), [](const Json& e) {
-            return e["name"] == "documentChanged";
-        }))["payload"];
+    collect();
+    EXPECT_LE(changes.size(), 1u);
+    if (pending) EXPECT_EQ(changes.size(), 1u);
+    for (const Json& changed : changes) {
         EXPECT_EQ(changed["aspects"], current["aspects"]);
         EXPECT_NE(changed["aspects"], opened["aspects"]);
     }

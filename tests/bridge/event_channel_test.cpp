@@ -1,14 +1,11 @@
 #include <random>
 #include <set>
 
+#include "../cues/cue_fixtures.hpp"
 #include "bridge_fixture.hpp"
-#include "support/engine_access.hpp"
-#include "support/pdf_fixtures.hpp"
 
 namespace tallowmark {
 namespace {
-
-using testing::pageURL;
 
 // A web view whose page takes a batch only when the test says so, as a page
 // busy drawing would: what arrives meanwhile must wait and merge.
@@ -34,8 +31,7 @@ struct PageRun {
     std::uint64_t seq = 0;
     std::vector<std::string> cues;
     std::set<std::string> fired;
-    std::string standby;
-    std::string lastFired;
+    std::string standby, lastFired;
     std::int64_t firedCount = 0;
     bool missed = false;
 
@@ -88,17 +84,7 @@ std::string describeEngine(const CueEngine& engine) {
 class EventChannelTest : public testing::BridgeFixture {
 protected:
     void open(int cues) {
-        const auto pdf = dir / "Show.pdf";
-        testing::writePdf(pdf, {{300, 400, {{30, 40, "Enter the ghost", 12}}}});
-        CueSidecar s;
-        for (int n = 1; n <= cues; ++n) {
-            Cue c;
-            c.id = "c" + std::to_string(n);
-            c.number = std::to_string(n);
-            c.y = 0.01 * n;
-            s.cues.push_back(c);
-        }
-        testing::EngineAccess::loadFromMemory(bridge->engine(), s);
+        testing::EngineAccess::loadFromMemory(bridge->engine(), testing::sidecarWithCues(cues));
         bridge->setWebView(view);
         drainMainQueue();
         page.state(call("getState").value);
@@ -150,34 +136,26 @@ TEST_F(EventChannelTest, ARandomShowSeenThroughItsEventsAndRepliesEqualsTheEngin
     open(40);
     std::mt19937 random(20261207);
     const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::string n;  // a cue number, some of them of no cue
+    // Each action below a threshold of a roll of 100, the last one for the rest.
+    const std::vector<std::pair<int, std::function<void()>>> actions = {
+        {40, [&] { page.run(call("go").value, true); }},
+        {50, [&] { page.run(call("back").value, true); }},
+        {53, [&] { page.run(call("reset").value, true); }},
+        {60, [&] { bridge->engine().fireCue(n, "msc"); }},
+        {66, [&] { bridge->engine().standbyByNumber(n, "osc"); }},
+        {70, [&] { call("standbyCue", Json::array({"c" + n})); }},
+        {76, [&] { call("upsertCue", Json::array({{{"id", "c" + n}, {"number", n}, {"y", 0.001 * pick(1000)}}})); }},
+        {80, [&] { call("removeCue", Json::array({"c" + n})); }},
+        {84, [&] { page.state(call("undo").value); }},
+        {86, [&] { page.state(call("redo").value); }},
+        {88, [&] { call("restoreRun"); }},
+        {100, [&] { bridge->engine().go("osc"); }},
+    };
     for (int step = 0; step < 3000; ++step) {
         const int what = pick(100);
-        const std::string number = std::to_string(1 + pick(45));
-        if (what < 40) {
-            page.run(call("go").value, true);
-        } else if (what < 50) {
-            page.run(call("back").value, true);
-        } else if (what < 53) {
-            page.run(call("reset").value, true);
-        } else if (what < 60) {
-            bridge->engine().fireCue(number, "msc");
-        } else if (what < 66) {
-            bridge->engine().standbyByNumber(number, "osc");
-        } else if (what < 70) {
-            call("standbyCue", Json::array({"c" + number}));
-        } else if (what < 76) {
-            call("upsertCue", Json::array({{{"id", "c" + number}, {"number", number}, {"y", 0.001 * pick(1000)}}}));
-        } else if (what < 80) {
-            call("removeCue", Json::array({"c" + number}));
-        } else if (what < 84) {
-            page.state(call("undo").value);
-        } else if (what < 86) {
-            page.state(call("redo").value);
-        } else if (what < 88) {
-            call("restoreRun");
-        } else {
-            bridge->engine().go("osc");
-        }
+        n = std::to_string(1 + pick(45));
+        std::find_if(actions.begin(), actions.end(), [&](const auto& a) { return what < a.first; })->second();
         drainMainQueue();
         // Most of the time the page is busy: its batches pile up and merge.
         if (pick(4) == 0) {
@@ -193,20 +171,14 @@ TEST_F(EventChannelTest, ARandomShowSeenThroughItsEventsAndRepliesEqualsTheEngin
 // Merging is applying one after the other, from any state between.
 TEST(RunDeltaMerge, AMergedChangeEqualsTheChangesInTurn) {
     std::mt19937 random(7);
+    const auto id = [&] { return "c" + std::to_string(random() % 6); };
     const auto delta = [&](std::uint64_t from) {
-        RunDelta d;
-        d.from = from;
-        d.seq = from + 1;
-        d.clear = random() % 5 == 0;
+        RunDelta d{.from = from, .seq = from + 1, .clear = random() % 5 == 0};
         for (int i = 0; i < 3; ++i) {
-            const std::string id = "c" + std::to_string(random() % 6);
-            if (random() % 2) {
-                d.fired.insert(id);
-                d.unfired.erase(id);
-            } else {
-                d.unfired.insert(id);
-                d.fired.erase(id);
-            }
+            auto [to, off] = random() % 2 ? std::tie(d.fired, d.unfired) : std::tie(d.unfired, d.fired);
+            const std::string one = id();
+            to.insert(one);
+            off.erase(one);
         }
         d.scalars = {{"standbyID", "s" + std::to_string(d.seq)}};
         return d;
@@ -219,18 +191,13 @@ TEST(RunDeltaMerge, AMergedChangeEqualsTheChangesInTurn) {
     };
     for (int trial = 0; trial < 500; ++trial) {
         std::set<std::string> start;
-        for (int i = 0; i < 6; ++i)
-            if (random() % 2) start.insert("c" + std::to_string(i));
-        const RunDelta a = delta(10);
-        const RunDelta b = delta(11);
+        for (int i = 0; i < 6; ++i) start.insert(id());
+        const RunDelta a = delta(10), b = delta(11);
         RunDelta merged = a;
         merged.merge(b);
-        EXPECT_EQ(merged.from, 10u);
-        EXPECT_EQ(merged.seq, 12u);
-        EXPECT_EQ(merged.scalars, b.scalars);
+        EXPECT_EQ(std::tie(merged.from, merged.seq, merged.scalars), std::tie(a.from, b.seq, b.scalars));
         EXPECT_EQ(apply(start, merged), apply(apply(start, a), b)) << "from the state before both";
-        const auto afterA = apply(start, a);
-        EXPECT_EQ(apply(afterA, merged), apply(afterA, b)) << "from the state between them";
+        EXPECT_EQ(apply(apply(start, a), merged), apply(apply(start, a), b)) << "from the state between them";
     }
 }
 

@@ -10,6 +10,7 @@ namespace tallowmark {
 namespace {
 
 using testing::readText;
+using testing::Answer;
 using testing::Reply;
 using testing::writeText;
 namespace fs = std::filesystem;
@@ -37,7 +38,7 @@ protected:
         EXPECT_EQ(call("saveSidecar").value, fs::path(name).stem().string() + ".tallowmark");
         return pdf;
     }
-    std::vector<std::string> contents(const std::vector<fs::path>& files) {
+    static std::vector<std::string> contents(const std::vector<fs::path>& files) {
         std::vector<std::string> texts;
         for (const fs::path& file : files) texts.push_back(readText(file));
         return texts;
@@ -80,6 +81,11 @@ TEST_F(FileCallsTest, PanelsOpenCopyRevealAndImportTheScriptsMarks) {
     EXPECT_TRUE(call("getState").value["cues"].empty());
     dialogs->button = 0;
     EXPECT_EQ(throughPanel("importSidecar", show).value["cues"][0]["id"], "Q1");
+
+    // The demo is written where the bridge was told, and opens.
+    const Json demo = call("makeDemo").value;
+    EXPECT_FALSE(demo["state"]["cues"].empty());
+    EXPECT_TRUE(demo["path"].get<std::string>().starts_with((dir / "demo").string())) << demo["path"];
 }
 
 // The page offers the marks of an earlier version by its marks file's path;
@@ -88,17 +94,10 @@ TEST_F(FileCallsTest, MarksAreOfferedOnlyFromAMarksFileThatIsThere) {
     openMarked("Show v1.pdf");
     ASSERT_TRUE(open(cornerScript("Show v2.pdf", "Enter the ghost")).value.is_object());
     fs::create_directory(dir / "Folder.tallowmark");
-    struct Row {
-        fs::path offered;
-        int button;
-        std::size_t alerts;
-        bool brought;
-    };
+    struct Row { fs::path offered; int button; std::size_t alerts; bool brought; };
     const std::vector<Row> rows = {
-        {dir / "Missing.tallowmark", 0, 0, false},
-        {dir / "Folder.tallowmark", 0, 0, false},
-        {dir / "Show v1.tallowmark", 1, 1, false},
-        {dir / "Show v1.tallowmark", 0, 1, true},
+        {dir / "Missing.tallowmark", 0, 0, false}, {dir / "Folder.tallowmark", 0, 0, false},
+        {dir / "Show v1.tallowmark", 1, 1, false}, {dir / "Show v1.tallowmark", 0, 1, true},
     };
     for (const Row& row : rows) {
         const std::size_t asked = dialogs->messages.size();
@@ -146,9 +145,8 @@ TEST_F(FileCallsTest, NeitherACopyNorAnExportLandsOnTheScriptsOwnFiles) {
         {"exportMarkedPDF", dir / "Show.tallowmark-run", exported("the script's run file")},
     };
     for (const auto& [name, chosen, error] : rows) {
-        const Reply r = throughPanel(name, chosen, Json::array({layout()}));
-        EXPECT_EQ(r.value, std::string(name) == "saveScriptAs" ? Json() : Json(false)) << chosen;
-        EXPECT_EQ(r.error, error) << chosen;
+        EXPECT_EQ(throughPanel(name, chosen, Json::array({layout()})).answer(),
+                  Answer(std::string(name) == "saveScriptAs" ? Json() : Json(false), error)) << chosen;
     }
     EXPECT_EQ(contents(own), before);
     EXPECT_FALSE(fs::exists(dir / "Show.PDF") || fs::exists(dir / "Runner.pdf"));
@@ -173,9 +171,8 @@ TEST_F(FileCallsTest, AnExportIsWrittenBesideTheScriptFromMeasuredPagesAndShown)
     // Pages the page never measured cannot carry cues: the export refuses.
     Json unmeasured = layout();
     for (Json& page : unmeasured["pages"]) page.erase("pageWpx");
-    const Reply refused = throughPanel("exportMarkedPDF", dir / "marked.pdf", Json::array({unmeasured}));
-    EXPECT_EQ(refused.error, "vienti epaonnistui");
-    EXPECT_EQ(refused.value, false);
+    EXPECT_EQ(throughPanel("exportMarkedPDF", dir / "marked.pdf", Json::array({unmeasured})).answer(),
+              Answer(false, "vienti epaonnistui"));
 
     // Label measurements (TALLOWMARK_EXPORT_DEBUG) go to standard output, not the log stream.
     setenv("TALLOWMARK_EXPORT_DEBUG", "1", 1);
@@ -193,9 +190,8 @@ TEST_F(FileCallsTest, AnExportIsWrittenBesideTheScriptFromMeasuredPagesAndShown)
 
     // Written, but the file viewer could not show it: the page hears both.
     dialogs->revealFailure = "No file viewer";
-    const Reply unshown = throughPanel("exportMarkedPDF", dir / "shown.pdf", Json::array({layout()}));
-    EXPECT_EQ(unshown.error, "The marked script was saved as shown.pdf but couldn't be shown in Files - No file viewer");
-    EXPECT_EQ(unshown.value, true);
+    EXPECT_EQ(throughPanel("exportMarkedPDF", dir / "shown.pdf", Json::array({layout()})).answer(),
+              Answer(true, "The marked script was saved as shown.pdf but couldn't be shown in Files - No file viewer"));
     EXPECT_TRUE(fs::exists(dir / "shown.pdf"));
 }
 
@@ -217,9 +213,8 @@ TEST_F(FileCallsTest, AnExportKeepsTheScriptAndMarksOfItsCall) {
     const std::string betaBytes = readText(beta);
 
     dialogs->choose(beta);
-    const Reply refused = settle(first);
-    EXPECT_EQ(refused.value, false);
-    EXPECT_EQ(refused.error, "The marked script would replace the script (Beta.pdf) - choose a new name or folder");
+    EXPECT_EQ(settle(first).answer(),
+              Answer(false, "The marked script would replace the script (Beta.pdf) - choose a new name or folder"));
     EXPECT_EQ(readText(beta), betaBytes);
 
     dialogs->choose(dir / "marked.pdf");
@@ -231,24 +226,21 @@ TEST_F(FileCallsTest, AnExportKeepsTheScriptAndMarksOfItsCall) {
     EXPECT_EQ(text.find("Beta"), std::string::npos) << text;
 }
 
-TEST_F(FileCallsTest, TheDemoIsWrittenWhereTheBridgeWasToldAndOpens) {
-    const Json demo = call("makeDemo").value;
-    ASSERT_TRUE(demo.is_object());
-    EXPECT_FALSE(demo["state"]["cues"].empty());
-    EXPECT_TRUE(demo["path"].get<std::string>().starts_with((dir / "demo").string())) << demo["path"];
-}
+// Only a password to open asks; no one to ask is a failure. The right one is
+// asked for until given or cancelled, and then never again for that script.
+TEST_F(FileCallsTest, ALockedScriptAsksUntilTheRightPasswordOrCancelAndOnlyOnce) {
+    const fs::path locked = dir / "Locked.pdf", ownerOnly = dir / "Owner.pdf";
+    testing::writePdf(dir / "plain.pdf", {{300, 400, {{20, 20, "Enter the ghost", 12}}}});
+    ASSERT_TRUE(testing::encryptPdf(dir / "plain.pdf", locked, "sesame", "keeper"));
+    ASSERT_TRUE(testing::encryptPdf(dir / "plain.pdf", ownerOnly, "", "keeper"));
+    EXPECT_TRUE(open(ownerOnly).value.is_object());
+    EXPECT_TRUE(dialogs->prompts.empty());
+    bridge->setDialogs({});
+    EXPECT_EQ(open(locked).value["error"], "\"Locked.pdf\" couldn't be opened \u2014 it is protected with a password.");
+    EXPECT_EQ(call("currentDocument").value["path"], ownerOnly.string());
+    bridge->setDialogs(dialogs);
+    call("closeDocument");
 
-class LockedScriptTest : public FileCallsTest {
-protected:
-    LockedScriptTest() {
-        testing::writePdf(dir / "plain.pdf", {{300, 400, {{20, 20, "Enter the ghost", 12}}}});
-        EXPECT_TRUE(testing::encryptPdf(dir / "plain.pdf", locked, "sesame", "keeper"));
-        EXPECT_TRUE(testing::encryptPdf(dir / "plain.pdf", ownerOnly, "", "keeper"));
-    }
-    fs::path locked = dir / "Locked.pdf", ownerOnly = dir / "Owner.pdf";
-};
-
-TEST_F(LockedScriptTest, ALockedScriptAsksUntilTheRightPasswordOrCancelAndOnlyOnce) {
     const std::string ask = "Enter the password to open the script.", again = "That password is not right. Try again.";
     // Cancel at once, and after a wrong one: nothing opens and nothing is said.
     dialogs->passwords = {std::nullopt, "wrong", std::nullopt};
@@ -267,18 +259,9 @@ TEST_F(LockedScriptTest, ALockedScriptAsksUntilTheRightPasswordOrCancelAndOnlyOn
     EXPECT_EQ(throughPanel("exportMarkedPDF", dir / "marked.pdf", Json::array({onePage})).value, true);
     EXPECT_EQ(dialogs->prompts.size(), 6u);
     EXPECT_NE(pdfText(dir / "marked.pdf").find("Enter the ghost"), std::string::npos);
-
     ASSERT_EQ(call("saveSidecar").value, "Copy.tallowmark");
     for (const fs::path& file : {dir / "settings.json", dir / "Copy.tallowmark"})
         EXPECT_EQ(readText(file).find("sesame"), std::string::npos) << file;
-}
-
-TEST_F(LockedScriptTest, OwnerOnlyOpensWithoutAQuestionAndNoOneToAskIsAFailure) {
-    EXPECT_TRUE(open(ownerOnly).value.is_object());
-    EXPECT_TRUE(dialogs->prompts.empty());
-    bridge->setDialogs({});
-    EXPECT_EQ(open(locked).value["error"], "\"Locked.pdf\" couldn't be opened \u2014 it is protected with a password.");
-    EXPECT_EQ(call("currentDocument").value["path"], ownerOnly.string());
 }
 
 }  // namespace

@@ -86,32 +86,30 @@ TEST_F(RecordCallsTest, RunCallsAnswerAndSendTheirChangeAlone) {
     const Json first = call("upsertCue", Json::array({{{"number", "1"}, {"y", 0.2}}})).value;
     call("upsertCues", Json::array({Json::array({{{"id", "C2"}, {"number", "2"}, {"y", 0.6}},
                                                  {{"id", "C3"}, {"page", 1}}})}));
-    timeline.clear();
-    Json run = call("go").value;
-    EXPECT_EQ(run["lastFiredID"], first);
-    EXPECT_EQ(run["standbyID"], "C2");
-    EXPECT_EQ(run["fired"], Json::array({first}));
-    EXPECT_EQ(run["seq"].get<int>(), run["from"].get<int>() + 1);
-    EXPECT_FALSE(run.contains("cues"));
-    EXPECT_EQ(timeline, (std::vector<std::string>{"reply go", "event runState"}));
-    run = call("go", Json::array({"osc"})).value;
-    EXPECT_EQ(run["fired"], Json::array({"C2"}));
-    EXPECT_EQ(run["firedCount"], 2);
-    EXPECT_EQ(run["total"], 3);
-    run = call("back").value;
-    EXPECT_EQ(run["standbyID"], "C2");
-    EXPECT_EQ(run["unfired"], Json::array({"C2"}));
-    EXPECT_EQ(run["firedCount"], 1);
-    EXPECT_EQ(call("standbyCue", Json::array({"C3"})).value, true);
+    call("standbyCue", Json::array({"C3"}));
     EXPECT_EQ(state()["standbyID"], "C3");
-    run = call("reset").value;
-    EXPECT_EQ(run["clear"], true);
-    EXPECT_EQ(run["fired"], Json::array());
-    EXPECT_EQ(run["firedCount"], 0);
-    EXPECT_EQ(state()["seq"], run["seq"]);
+    EXPECT_EQ(call("standbyCue", Json::array({first})).value, true);
+    struct Step { const char* name; Json args, change; };
+    const Step steps[] = {
+        {"go", Json::array(), {{"lastFiredID", first}, {"standbyID", "C2"}, {"fired", Json::array({first})}, {"firedCount", 1}}},
+        {"go", Json::array({"osc"}), {{"fired", Json::array({"C2"})}, {"firedCount", 2}, {"total", 3}}},
+        {"back", Json::array(), {{"standbyID", "C2"}, {"unfired", Json::array({"C2"})}, {"firedCount", 1}}},
+        {"reset", Json::array(), {{"clear", true}, {"fired", Json::array()}, {"firedCount", 0}}},
+    };
+    for (const Step& step : steps) {
+        timeline.clear();
+        const Json run = call(step.name, step.args).value;
+        Json seen = Json::object();
+        for (const auto& [key, value] : step.change.items()) seen[key] = run[key];
+        EXPECT_EQ(seen, step.change) << step.name;
+        EXPECT_EQ(run["seq"].get<int>(), run["from"].get<int>() + 1) << step.name;
+        EXPECT_FALSE(run.contains("cues")) << step.name;
+        EXPECT_EQ(timeline, (std::vector<std::string>{std::string("reply ") + step.name, "event runState"}));
+        EXPECT_EQ(state()["seq"], run["seq"]) << step.name;
+    }
     // With every cue fired nothing changes: the run as it stands, as a change of nothing.
     for (int i = 0; i < 3; ++i) call("go");
-    run = call("go").value;
+    const Json run = call("go").value;
     EXPECT_EQ(run["seq"], run["from"]);
     EXPECT_EQ(run["firedCount"], 3);
 }

@@ -15,26 +15,10 @@ CueSidecar awkwardMarks() {
     s.cues[1].label = "Quote \" backslash \\ tab \t newline \n";
     s.cues[2].note = "V\u00e4in\u00f6 \u2028 \U0001F3AD";
     s.cues[3].x = 0.1 + 0.2;  // a real that needs every digit
-    Mark mark;
-    mark.id = "m1";
-    mark.kind = "region";
-    mark.text = "A";
-    mark.x = 0.1;
-    s.marks.push_back(mark);
-    Flag flag;
-    flag.id = "f1";
-    flag.role = "LX";
-    s.flags.push_back(flag);
-    Memo memo;
-    memo.id = "n1";
-    memo.text = "Check the haze";
-    s.memos.push_back(memo);
-    Insert insert;
-    insert.id = "i1";
-    insert.text = "Added line";
-    s.inserts.push_back(insert);
-    s.pageTexts = {{"0", "one"}, {"12", "twelve"}};
-    s.pageLabelOffset = 2;
+    s.marks = {Mark{.id = "m1", .x = 0.1, .kind = "region", .text = "A"}};
+    s.flags = {Flag{.id = "f1", .role = "LX"}};
+    s.memos = {Memo{.id = "n1", .text = "Check the haze"}};
+    s.inserts = {Insert{.id = "i1", .text = "Added line"}};
     return s;
 }
 
@@ -86,14 +70,17 @@ TEST(StateEncoder, TextIsTheDictionarysOwnEncodingThroughAShow) {
     check("closed");
 }
 
+// An event payload without a JSON form is not sent, and logged.
 TEST(StateEncoder, AnUnwritableRealGivesNoTextAsTheDictionaryWouldGiveNoEvent) {
     CueEngine engine;
     CueSidecar s = testing::sidecarWithCues(2);
     s.cues[0].w = std::numeric_limits<double>::infinity();
     testing::EngineAccess::loadFromMemory(engine, s);
-    StateEncoder encoder;
-    EXPECT_FALSE(encoder.encode(engine));
+    EXPECT_FALSE(StateEncoder().encode(engine));
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(BridgeEvents::payloadText("cueState", stateDictionary(engine)));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("failed to encode event 'cueState'"), std::string::npos);
+    EXPECT_EQ(*BridgeEvents::payloadText("dimCommand", {{"dim", true}}), "{\"dim\":true}");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <functional>
 #include <regex>
 
-#include "core/fifo_watchdog.hpp"
+#include "support/fifo_watchdog.hpp"
 #include "core/main_queue.hpp"
 #include "cue_fixtures.hpp"
 #include "support/json_text.hpp"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "core/fifo_watchdog.hpp"
+#include "support/fifo_watchdog.hpp"
 #include "cue_fixtures.hpp"
 #include "support/writer_gate.hpp"
 
