@@ -102,11 +102,7 @@ TEST_F(DocumentStoreTest, EmptyAndImageOnlyDocumentsOpen) {
 
     const auto scanned = dir / "scanned.pdf";
     cairo_surface_t* page = cairo_pdf_surface_create(scanned.c_str(), 300, 400);
-    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 100, 100);
-    cairo_t* ink = cairo_create(image);
-    cairo_set_source_rgb(ink, 0.1, 0.1, 0.1);
-    cairo_paint(ink);
-    cairo_destroy(ink);
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 100, 100);  // cleared to black
     cairo_t* cr = cairo_create(page);
     cairo_set_source_surface(cr, image, 100, 150);
     cairo_paint(cr);
