@@ -93,9 +93,8 @@ TEST_F(DocumentLinesTest, PageNumberFlagRecropsOnlyWhenItChanges) {
 using DocumentCropTest = testing::StoreTest;
 
 TEST_F(DocumentCropTest, PagesShareOneHorizontalRangeAndBlankPagesGetACentredBand) {
-    const auto info = store.open(pdf("s.pdf", {{300, 400, {{150, 40, "Short"}}},
-                                               {300, 400, {}},
-                                               {300, 400, {{30, 200, "A longer line"}, {30, 240, "and another below it"}}}}));
+    const FixturePage longer{300, 400, {{30, 200, "A longer line"}, {30, 240, "and another below it"}}};
+    const auto info = store.open(pdf("s.pdf", {{300, 400, {{150, 40, "Short"}}}, {300, 400, {}}, longer}));
     ASSERT_TRUE(info);
     const auto c = crops(3);
     ASSERT_EQ(c.size(), 3u);

@@ -21,7 +21,8 @@ class DocumentSelectionTest : public testing::StoreTest {
 protected:
     // Three lines of 12 pt type from x 30, 16 pt apart.
     void SetUp() override {
-        openPages({{300, 400, {{30, 40, "Alpha beta gamma delta"}, {30, 56, "Second line here"}, {30, 72, "Third row"}}}});
+        openPages({{300, 400, {{30, 40, "Alpha beta gamma delta"}, {30, 56, "Second line here"},
+                               {30, 72, "Third row"}}}});
     }
     // The middle of the 12 pt line whose layout box starts at `top`.
     ViewPoint onLine(double x, double top) const { return at(x, top + 8); }

@@ -395,7 +395,8 @@ TEST_F(DocumentStoreTest, TheImageCacheStaysWithinItsBytes) {
 // poppler handle of the open document uses it. Two pages, so that the line
 // collection at open hands pages to a worker's own document.
 TEST_F(DocumentStoreTest, LockedScriptsOpenOnlyWithEitherPasswordAndEveryHandleUsesIt) {
-    const auto plain = pdf("plain.pdf", {{300, 400, {{30, 40, "Enter the ghost"}}}, {300, 400, {{30, 40, "Exit pursued"}}}});
+    const auto plain =
+        pdf("plain.pdf", {{300, 400, {{30, 40, "Enter the ghost"}}}, {300, 400, {{30, 40, "Exit pursued"}}}});
     // RC4 and AES as publishers' tools write them; a password outside ASCII
     // takes poppler's second try, where a wrong one once crashed it.
     for (const auto& [bits, password] : {std::pair<int, std::string>{128, "sesame"}, {256, "s\u00e9same"}}) {

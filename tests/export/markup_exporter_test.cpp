@@ -304,8 +304,8 @@ TEST_F(MarkupExporterTest, HugeTextsDrawOnlyWhatCanShow) {
 TEST_F(MarkupExporterTest, RefusesMarksOnUnmeasuredPagesAndWritesNothing) {
     sidecar.cues.emplace_back().page = 2;
     // The line carries its own prefix, once.
-    EXPECT_EQ(exportLogging(),
-              std::pair(false, std::string("TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - vientia ei tehda\n")));
+    EXPECT_EQ(exportLogging(), std::pair(false, std::string("TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - "
+                                                            "vientia ei tehda\n")));
     EXPECT_FALSE(std::filesystem::exists(out));
 
     sidecar.cues.pop_back();

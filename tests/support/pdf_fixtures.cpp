@@ -143,7 +143,8 @@ std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& 
     std::vector<std::vector<LibraryWord>> pages;
     if (!run("pdftotext -bbox-layout " + shellWord(pdf) + " " + shellWord(out))) return pages;
     const std::string html = readText(out);
-    const std::regex tag(R"x(<page |<word xMin="([^"]*)" yMin="([^"]*)" xMax="([^"]*)" yMax="([^"]*)">([^<]*)</word>)x");
+    const std::regex tag(
+        R"x(<page |<word xMin="([^"]*)" yMin="([^"]*)" xMax="([^"]*)" yMax="([^"]*)">([^<]*)</word>)x");
     for (std::sregex_iterator at(html.begin(), html.end(), tag), end; at != end; ++at) {
         const std::smatch& m = *at;
         if (!m[1].matched) pages.emplace_back();
