@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::EngineAccess;
 using testing::numberedCue;
+using testing::withID;
 using testing::readText;
 using testing::writeText;
 
@@ -65,7 +66,7 @@ TEST_F(Engine, EveryOperationTakesItsStepReportsAndSavesByItsKind) {
         {"batch", none, [](CueEngine& e) { e.upsert({numberedCue(4), numberedCue(5)}); }, edit},
         {"unknown cue", none, [](CueEngine& e) { e.remove("nope"); }, edit},
         {"cues", none, [](CueEngine& e) { e.remove(std::vector<std::string>{"c1", "c2"}); }, edit},
-        {"renumber", [](CueEngine& e) { e.upsert(Cue{.id = "c2", .number = "7", .y = 0.1}); },
+        {"renumber", [](CueEngine& e) { Cue c = withID<Cue>("c2"); c.number = "7", c.y = 0.1; e.upsert(c); },
          [](CueEngine& e) { e.renumberCues(); }, edit},
         {"mark", none, [](CueEngine& e) { e.upsert(Mark{}); }, edit},
         {"marks", none, [](CueEngine& e) { e.upsert({Mark{}, Mark{}}); }, edit},
@@ -136,7 +137,7 @@ TEST_F(Engine, TheRunFollowsTheEditsOfTheMarks) {
         {5, [](CueEngine& e) { e.fireCue("2", "x"); e.fireCue("5", "x"); e.remove("nope"); }, "c1 | c2 c5"},
         {5, [](CueEngine& e) { e.fireCue("2", "x"); e.remove(std::vector<std::string>{"c1", "c2"}); }, "c3 |"},
         {4, [&](CueEngine& e) {
-             e.upsert(Insert{.id = "ins"});
+             e.upsert(withID<Insert>("ins"));
              e.upsert({onInsert(5), onInsert(6)});
              e.fireCue("5", "x");
              e.removeInsert("");
@@ -148,7 +149,7 @@ TEST_F(Engine, TheRunFollowsTheEditsOfTheMarks) {
         {3, [](CueEngine& e) { e.remove("c1"); e.undo(); e.fireCue("3", "x"); e.redo(); }, "none | c3"},
         {2, [](CueEngine& e) {
              e.go("x");
-             e.upsert(Mark{.id = "m"}); e.upsert(Flag{.id = "f"}); e.upsert(Memo{.id = "n"}); e.renumberCues();
+             e.upsert(withID<Mark>("m")); e.upsert(withID<Flag>("f")); e.upsert(withID<Memo>("n")); e.renumberCues();
              e.removeMark("m"); e.removeFlag("f"); e.removeMemo("n");
          }, "c2 | c1"},
     };

@@ -23,6 +23,20 @@ inline Cue numberedCue(int n) {
     return cue;
 }
 
+// A record of any kind with the given id, every other field at its default.
+template <class Record>
+Record withID(std::string id) {
+    Record record;
+    record.id = std::move(id);
+    return record;
+}
+
+inline CueSidecar sidecarOf(std::vector<Cue> cues) {
+    CueSidecar sidecar;
+    sidecar.cues = std::move(cues);
+    return sidecar;
+}
+
 inline CueSidecar sidecarWithCues(int count) {
     CueSidecar sidecar;
     for (int n = 1; n <= count; ++n) sidecar.cues.push_back(numberedCue(n));

@@ -283,7 +283,9 @@ TEST_F(Files, TheOperatorsSaveAnswersOnceWrittenWithoutHoldingTheMainThread) {
         }
         drainMainQueue();
         EXPECT_EQ(answer, std::optional(writable)) << "the answer comes once the writer is done";
-        if (writable) EXPECT_EQ(decodeSidecar(readText(marks())), sidecarWithCues(7));
+        if (writable) {
+            EXPECT_EQ(decodeSidecar(readText(marks())), sidecarWithCues(7));
+        }
     }
 }
 

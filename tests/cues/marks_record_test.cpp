@@ -9,6 +9,8 @@ namespace tallowmark {
 namespace {
 
 using testing::numberedCue;
+using testing::sidecarOf;
+using testing::withID;
 
 // "id:number" of every cue, in script order.
 std::string cuesOf(const MarksRecord& record) {
@@ -30,7 +32,9 @@ TEST(MarksRecord, UpsertReplacesTheFirstOfItsIdInPlaceOrAppendsAndRemoveGoesById
     EXPECT_EQ(record.sidecar().cues[1].y, 0.9);
     EXPECT_EQ(cuesOf(record), "c1:1 c3:3 c2:2");
 
-    record.upsert(std::vector<Mark>{Mark{.id = "same"}, Mark{.id = "same", .text = "second"}});
+    Mark second = withID<Mark>("same");
+    second.text = "second";
+    record.upsert(std::vector<Mark>{withID<Mark>("same"), second});
     ASSERT_EQ(record.sidecar().marks.size(), 1u);
     EXPECT_EQ(record.sidecar().marks[0].text, "second");
     const Flag flag;
@@ -49,7 +53,7 @@ TEST(MarksRecord, RemovingAnInsertTakesTheCuesOnItAndNothingElse) {
     Cue onLine1 = numberedCue(3), onLine2 = numberedCue(4);
     onLine1.insertID = onLine2.insertID = "ins";
     record.upsert(std::vector<Cue>{numberedCue(1), numberedCue(2), onLine1, onLine2});
-    record.upsert(Insert{.id = "ins"});
+    record.upsert(withID<Insert>("ins"));
     record.upsert(std::vector<Mark>{Mark{}});
     // Cues on the script text carry an empty insertID: an empty id must not match them.
     EXPECT_FALSE(record.removeInsert("").taken);
@@ -73,7 +77,7 @@ TEST(MarksRecord, RenumberFollowsScriptOrderKeepsTheListAndTakesNoStepWhenNothin
     EXPECT_EQ(record.undoDepth(), 2u);
 
     b.id = a.id;  // a hand-edited file may repeat an id
-    record.load(CueSidecar{.cues = {b, a}});
+    record.load(sidecarOf({b, a}));
     record.renumberCues();
     EXPECT_EQ(cuesOf(record), "c1:1 c1:2");
 }
@@ -116,9 +120,11 @@ TEST(MarksRecord, FiftyWholeRecordStepsAreKeptAndANewEditEndsRedo) {
 
 TEST(MarksRecord, TakingOverAnotherFilesMarksKeepsTheScriptsOwnSettings) {
     MarksRecord record;
-    record.load(CueSidecar{.documentName = "Show.pdf", .cues = {numberedCue(1)}, .crop = {0.1, 0.1, 0.8, 0.8},
-                           .spreadOffset = 1});
-    const CueSidecar mine = record.sidecar();
+    CueSidecar mine = sidecarOf({numberedCue(1)});
+    mine.documentName = "Show.pdf";
+    mine.crop = {0.1, 0.1, 0.8, 0.8};
+    mine.spreadOffset = 1;
+    record.load(mine);
     CueSidecar theirs = testing::sidecarWithCues(3);
     theirs.version = 2;
     theirs.documentName = "Other.pdf";
@@ -140,7 +146,10 @@ TEST(MarksRecord, ScriptOrderIsPageThenYThenXAndStableForTies) {
     CueSidecar sidecar;
     const std::tuple<const char*, int, double, double> placed[] = {
         {"late", 2, 0.1, 0.1}, {"tieA", 1, 0.5, 0.5}, {"right", 1, 0.5, 0.9}, {"tieB", 1, 0.5, 0.5}, {"top", 1, 0.2, 0.9}};
-    for (const auto& [id, page, y, x] : placed) sidecar.cues.push_back(Cue{.id = id, .page = page, .x = x, .y = y});
+    for (const auto& [id, page, y, x] : placed) {
+        Cue& cue = sidecar.cues.emplace_back(withID<Cue>(id));
+        cue.page = page, cue.x = x, cue.y = y;
+    }
     MarksRecord record;
     record.load(sidecar);
     EXPECT_EQ(cuesOf(record), "top: tieA: tieB: right: late:");
@@ -155,7 +164,9 @@ TEST(MarksRecord, CueNumbersMatchByTheirNormalForm) {
     for (const auto& [in, out] : cases) EXPECT_EQ(MarksRecord::normalize(in), out) << "'" << in << "'";
 
     MarksRecord record;
-    record.load(CueSidecar{.cues = {Cue{.id = "a", .number = "12.5"}, Cue{.id = "b", .number = "12"}}});
+    Cue a = withID<Cue>("a"), b = withID<Cue>("b");
+    a.number = "12.5", b.number = "12";
+    record.load(sidecarOf({a, b}));
     EXPECT_EQ(record.findByNumber("12.5")->id, "a");
     EXPECT_FALSE(record.findByNumber("12.50"));
     EXPECT_EQ(record.findByNumber(" 12.0 ")->id, "b");

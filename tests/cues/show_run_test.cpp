@@ -121,7 +121,7 @@ TEST_F(Run, AFreshRunStandsOnTheFirstCueInScriptOrderAndLogsStandInForAMissingNu
     Cue a = testing::numberedCue(1), b = testing::numberedCue(2);
     a.label = "";
     b.number = "";
-    marks.load(CueSidecar{.cues = {b, a}});
+    marks.load(testing::sidecarOf({b, a}));
     run.start(std::nullopt);
     EXPECT_EQ(now(), "c1 | (last none)");
     play("go, go, back, standby 1");

@@ -9,15 +9,13 @@
 #include <mutex>
 #include <tuple>
 
-#include "document/document_store.hpp"
+#include "store_test.hpp"
 #include "support/document_store_access.hpp"
-#include "support/pdf_fixtures.hpp"
-#include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
 
-class BackgroundLinesTest : public ::testing::Test {
+class BackgroundLinesTest : public testing::StoreTest {
 protected:
     BackgroundLinesTest() {
         testing::DocumentStoreAccess::setCollectAtOnceUpTo(store, 0);
@@ -29,7 +27,7 @@ protected:
     }
     // Text blocks of differing heights and counts (each page its own crop),
     // every line naming its page and `word`, the script's own.
-    std::filesystem::path pdf(const std::string& word, int pages) {
+    std::filesystem::path script(const std::string& word, int pages) {
         std::vector<testing::FixturePage> fixture;
         for (int p = 0; p < pages; ++p) {
             fixture.push_back({400, 560, {}});
@@ -38,8 +36,7 @@ protected:
                 fixture.back().texts.push_back({50.0 + p % 3 * 4, 60.0 + l * 16, text + " harbour", 10});
             }
         }
-        testing::writePdf(dir / (word + ".pdf"), fixture);
-        return dir / (word + ".pdf");
+        return pdf(word + ".pdf", fixture);
     }
     // No time limit of its own: ctest's bounds the test.
     void waitFor(std::int64_t generation) {
@@ -47,15 +44,13 @@ protected:
         changed.wait(lock, [&] { return std::count(collected.begin(), collected.end(), generation) > 0; });
     }
 
-    testing::TempDir dir;
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::int64_t> collected;
-    DocumentStore store;
 };
 
 TEST_F(BackgroundLinesTest, LinesAndSearchDuringTheCollectionAreThoseOfTheWholeCollection) {
-    const auto path = pdf("sea", 60);
+    const auto path = script("sea", 60);
     DocumentStore atOnce;
     ASSERT_TRUE(atOnce.open(path));
     ASSERT_TRUE(store.openScript(path, {}, DocumentStore::Lines::inBackground).info);
@@ -96,7 +91,7 @@ TEST_F(BackgroundLinesTest, LinesAndSearchDuringTheCollectionAreThoseOfTheWholeC
 }
 
 TEST_F(BackgroundLinesTest, AnotherOpenOrACloseLeavesNothingOfTheFirstScript) {
-    const auto first = pdf("lantern", 80), second = pdf("window", 20);
+    const auto first = script("lantern", 80), second = script("window", 20);
     DocumentStore atOnce;
     ASSERT_TRUE(atOnce.open(second));
     store.openScript(first, {}, DocumentStore::Lines::inBackground);

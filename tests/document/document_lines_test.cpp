@@ -1,14 +1,15 @@
+// The text lines of a page, the page numbers among them, and the crop they give.
 #include <gtest/gtest.h>
 
-#include "document/document_store.hpp"
-#include "support/pdf_fixtures.hpp"
-#include "support/temp_dir.hpp"
+#include <cmath>
+#include <limits>
+
+#include "store_test.hpp"
 
 namespace tallowmark {
 namespace {
 
 using testing::FixturePage;
-using testing::TempDir;
 
 TEST(PageNumberLine, CountsShortDigitLinesWithoutLetters) {
     for (const char* yes : {"12", "\u2013 12 \u2013", "- 7 -", "(3)", "12/40", "123456789012", "\u0663\u0664"}) {
@@ -24,68 +25,59 @@ TEST(PageNumberLine, CountsShortDigitLinesWithoutLetters) {
     EXPECT_FALSE(DocumentStore::looksLikePageNumber(flags + "1"));
 }
 
-class DocumentLinesTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    DocumentStore store;
-};
+using DocumentLinesTest = testing::StoreTest;
 
 TEST_F(DocumentLinesTest, LinesOfKnownPagesInEveryRotation) {
     // The second page is the first turned, which also keeps the document uncropped,
     // so the fractions are of the whole page.
     const FixturePage page{300, 400, {{30, 40, "Alpha beta gamma", 12}, {60, 200, "Lower line", 24}}};
-    testing::writePdf(dir / "plain.pdf", {page, page});
+    const auto plain = pdf("plain.pdf", {page, page});
     for (int degrees : {90, 180, 270}) {
         SCOPED_TRACE(degrees);
         const auto turned = dir / ("turned" + std::to_string(degrees) + ".pdf");
-        ASSERT_TRUE(testing::rotatePdf(dir / "plain.pdf", turned, degrees, "2"));
+        ASSERT_TRUE(testing::rotatePdf(plain, turned, degrees, "2"));
         ASSERT_TRUE(store.open(turned));
         EXPECT_TRUE(cropList(store.automaticCrop()).empty());
         EXPECT_FALSE(store.allPageLines());
 
         const auto lines = store.pageLines(0);
         ASSERT_EQ(lines.size(), 2u);
-        EXPECT_NEAR(lines[0].x, 30.0 / 300, 0.003);
-        EXPECT_NEAR(lines[0].y, 40.0 / 400, 0.003);
+        testing::expectNear({lines[0].x, lines[0].y, lines[1].x, lines[1].y}, {0.1, 0.1, 0.2, 0.5}, 0.003);
         EXPECT_NEAR(lines[0].height, 12.0 / 400, 0.01);
-        EXPECT_NEAR(lines[1].x, 60.0 / 300, 0.003);
-        EXPECT_NEAR(lines[1].y, 200.0 / 400, 0.003);
         EXPECT_GT(lines[1].width, lines[0].width * 0.8);  // larger type, fewer letters
 
         const auto turnedLines = store.pageLines(1);
         ASSERT_EQ(turnedLines.size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i)
-            for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(turnedLines[i].list()[k], lines[i].list()[k], 1e-6);
+        for (std::size_t i = 0; i < 2; ++i) testing::expectNear(turnedLines[i].list(), lines[i].list(), 1e-6);
     }
 }
 
+// "1 0 0 1": the page's lines, each flagged as a page number or not.
+std::string flagsOf(const std::vector<DocumentStore::NumberedLine>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += (text.empty() ? "" : " ") + std::string(line.pageNumber ? "1" : "0");
+    return text;
+}
+
 TEST_F(DocumentLinesTest, PageNumberLinesAreFlaggedOnlyAtTheEdges) {
-    testing::writePdf(dir / "numbers.pdf",
-                      {{300, 400, {{140, 20, "\u2013 7 \u2013"}, {30, 100, "HAMLET speaks"}, {140, 200, "7"},
-                                   {30, 300, "Exit"}, {140, 370, "7"}}},
-                       {300, 400, {{140, 200, "23"}}},
-                       {300, 400, {{30, 100, "Scene 4"}}}});
-    ASSERT_TRUE(store.open(dir / "numbers.pdf"));
+    ASSERT_TRUE(store.open(pdf("numbers.pdf", {{300, 400, {{140, 20, "\u2013 7 \u2013"}, {30, 100, "HAMLET speaks"},
+                                                           {140, 200, "7"}, {30, 300, "Exit"}, {140, 370, "7"}}},
+                                               {300, 400, {{140, 200, "23"}}},
+                                               {300, 400, {{30, 100, "Scene 4"}}}})));
     const auto pages = store.allPageLines();
-    ASSERT_TRUE(pages);
-    ASSERT_EQ(pages->size(), 3u);
-    std::vector<double> flags;
-    for (const auto& line : (*pages)[0]) flags.push_back(line.pageNumber ? 1.0 : 0.0);
-    EXPECT_EQ(flags, (std::vector<double>{1, 0, 0, 0, 1}));
-    ASSERT_EQ((*pages)[1].size(), 1u);
-    EXPECT_TRUE((*pages)[1][0].pageNumber);
-    ASSERT_EQ((*pages)[2].size(), 1u);
-    EXPECT_FALSE((*pages)[2][0].pageNumber);
+    ASSERT_TRUE(pages && pages->size() == 3u);
+    EXPECT_EQ(flagsOf((*pages)[0]), "1 0 0 0 1");
+    EXPECT_EQ(flagsOf((*pages)[1]), "1");
+    EXPECT_EQ(flagsOf((*pages)[2]), "0");
     for (std::size_t i = 1; i < (*pages)[0].size(); ++i) EXPECT_LT((*pages)[0][i - 1].rect.y, (*pages)[0][i].rect.y);
 }
 
 TEST_F(DocumentLinesTest, PageNumberFlagRecropsOnlyWhenItChanges) {
-    testing::writePdf(dir / "s.pdf", {{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 100, "Last words"}, {140, 370, "12"}}}});
-    const auto opened = store.open(dir / "s.pdf");
+    const auto opened = store.open(pdf("s.pdf", {{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 100, "Last words"},
+                                                             {140, 370, "12"}}}}));
     ASSERT_TRUE(opened);
     ASSERT_TRUE(store.renderPage(0, 40));
-    const auto same = store.setDropPageNumbers(false);
-    EXPECT_EQ(same, opened);
+    EXPECT_EQ(store.setDropPageNumbers(false), opened);
     EXPECT_EQ(store.cachedKeys().size(), 1u);
 
     const auto dropped = store.setDropPageNumbers(true);
@@ -96,6 +88,79 @@ TEST_F(DocumentLinesTest, PageNumberFlagRecropsOnlyWhenItChanges) {
     const auto crop = cropList(store.automaticCrop());
     ASSERT_EQ(crop.size(), 4u);
     EXPECT_LT(crop[1] + crop[3], 130.0 / 400);
+}
+
+using DocumentCropTest = testing::StoreTest;
+
+TEST_F(DocumentCropTest, PagesShareOneHorizontalRangeAndBlankPagesGetACentredBand) {
+    const FixturePage longer{300, 400, {{30, 200, "A longer line"}, {30, 240, "and another below it"}}};
+    const auto info = store.open(pdf("s.pdf", {{300, 400, {{150, 40, "Short"}}}, {300, 400, {}}, longer}));
+    ASSERT_TRUE(info);
+    const auto c = crops(3);
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_NEAR(c[0].x, 30.0 / 300 - 0.006, 0.002);
+    for (const auto& crop : c) {
+        EXPECT_DOUBLE_EQ(crop.x, c[0].x);
+        EXPECT_DOUBLE_EQ(crop.width, c[0].width);
+    }
+    // The single line's top is 40 pt below the page's top; the margin goes above it.
+    EXPECT_NEAR(c[0].y, 40.0 / 400 - 0.006, 0.002);
+    EXPECT_LT(c[0].height, c[2].height);
+    // The band is as tall as the tallest text block itself, without the margins.
+    EXPECT_NEAR(c[1].height, c[2].height - 2 * 0.006, 1e-12);
+    EXPECT_NEAR(c[1].y, (1 - c[1].height) / 2, 1e-12);
+
+    // The first page's crop to the last bit: the page takes either for the frame it shows.
+    EXPECT_EQ(store.automaticCrop(), c[0]);
+    EXPECT_NEAR(info->aspects[0], (300 * c[0].width) / (400 * c[0].height), 1e-9);
+}
+
+const FixturePage twoLines{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 300, "Lower words here"}}};
+
+TEST_F(DocumentCropTest, ManualCropIsClampedOrCleared) {
+    ASSERT_TRUE(store.open(pdf("s.pdf", {twoLines})));
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<std::optional<std::vector<double>>, std::vector<double>> cases[] = {
+        {std::vector<double>{0.9, 0.2, 0.1, 0.5}, {0.75, 0.2, 0.25, 0.5}},
+        {std::vector<double>{0.1, 0.3, 0.5, 0.01}, {0.1, 0.3, 0.5, 0.05}},
+        {std::vector<double>{-1, 0.98, 2, 0.1}, {0, 0.9, 1, 0.1}},
+        {std::vector<double>{0.1, 0.2, 0.5}, {}},
+        {std::vector<double>{0.1, 0.2, inf, 0.5}, {}},
+        {std::vector<double>{0.1, NAN, 0.5, 0.5}, {}},
+        {std::nullopt, {}},
+    };
+    for (const auto& [in, out] : cases) {
+        // The list as the page or the marks file gives it, through the same conversion.
+        ASSERT_TRUE(store.setCrop(in ? cropFromList(*in) : std::nullopt));
+        const auto rect = cropList(store.manualCrop());
+        ASSERT_EQ(rect.size(), out.size());
+        for (std::size_t i = 0; i < rect.size(); ++i) EXPECT_NEAR(rect[i], out[i], 1e-12);
+    }
+}
+
+TEST_F(DocumentCropTest, ManualCropKeepsOnlyTheTextInsideIt) {
+    ASSERT_TRUE(store.open(pdf("s.pdf", {twoLines})));
+    const auto whole = crops(1).at(0);
+
+    // The top half: only the first line's centre is inside.
+    ASSERT_TRUE(store.setCrop(PageCrop{0, 0, 1, 0.5}));
+    const auto top = crops(1).at(0);
+    EXPECT_LT(top.height, 0.1);
+    EXPECT_DOUBLE_EQ(top.y, whole.y);
+    EXPECT_LE(top.maxY(), 0.5 + 1e-12);
+    EXPECT_EQ(cropList(store.automaticCrop()).size(), 4u);  // the automatic crop stays as it was
+
+    // An area without text leaves the pages whole, while the manual crop is still reported.
+    const auto info = store.setCrop(PageCrop{0.5, 0.5, 0.4, 0.2});
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(crops(1).empty());
+    EXPECT_NEAR(info->aspects[0], 0.75, 1e-9);
+    EXPECT_EQ(cropList(store.manualCrop()).size(), 4u);
+    EXPECT_FALSE(store.allPageLines());
+
+    store.close();
+    EXPECT_FALSE(store.setCrop(PageCrop{0, 0, 1, 1}));
+    EXPECT_TRUE(cropList(store.automaticCrop()).empty());
 }
 
 }  // namespace

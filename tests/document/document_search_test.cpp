@@ -1,16 +1,10 @@
 #include <glib.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <limits>
-#include <string>
-#include <vector>
 
-#include "document/document_store.hpp"
 #include "document/layout_pdf.hpp"
-#include "support/pdf_fixtures.hpp"
-#include "support/temp_dir.hpp"
+#include "store_test.hpp"
 
 // Search answers exactly what it answered when every searched page's words
 // were kept for good and laid out again on first use: the table below was
@@ -22,7 +16,6 @@ namespace tallowmark {
 namespace {
 
 using testing::FixturePage;
-using testing::TempDir;
 
 // A short scene over five pages: names in capitals, common words, a phrase
 // and a hyphen across line ends, marks and ligatures, an empty page.
@@ -100,8 +93,7 @@ const std::vector<Case> cases = {
      {{2, {0.00841738237653, 0.0695675896256, 0.356071987864, 0.54907730422}, 0.728607925186, "THOMAS. The storm-\ntossed sea took the ferry and the harbour light."}}},
     {"café",
      {{0, {0.368751489276, 0.519246453037, 0.0629767270556, 0.122607409005}, 0.668350178536, "the last light beside the café window is out."}}},
-    {"cafe",
-     {}},
+    {"cafe", {}},
     {"äiti",
      {{0, {0.00841738237653, 0.841447083193, 0.0767919138586, 0.122607409005}, 0.695245725891, "ÄITI. Äiti sanoo: the ferry waits for no one."},
       {0, {0.115264691395, 0.841447083193, 0.0568774643502, 0.122607409005}, 0.695245725891, "ÄITI. Äiti sanoo: the ferry waits for no one."}}},
@@ -112,17 +104,14 @@ const std::vector<Case> cases = {
       {2, {0.388923149792, 0.693142622684, 0.0863449911831, 0.237289787691}, 0.772000858459, "MARGARET. Then the office is closed for good."}}},
     {"tide, margaret",
      {{3, {0.834359102449, 0.146366962496, 0.150739527035, 0.707266075007}, 0.991582617623, "THOMAS. The tide, Margaret."}}},
-    {"nowhere",
-     {}},
-    {"a",
-     {}},
+    {"nowhere", {}},
+    {"a", {}},
+    {"", {}},
 };
 // clang-format on
 
-class DocumentSearchTest : public ::testing::Test {
+class DocumentSearchTest : public testing::StoreTest {
 protected:
-    TempDir dir;
-    DocumentStore store;
     std::vector<std::size_t> sizes;  // each page's words, in bytes
 
     void SetUp() override {
@@ -155,8 +144,7 @@ protected:
                     for (std::size_t i = 0; i < hits.size(); ++i) {
                         SCOPED_TRACE(i);
                         EXPECT_EQ(hits[i].page, c.hits[i].page);
-                        const auto rect = hits[i].rect.list();
-                        for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(rect[k], c.hits[i].rect[k], 1e-9) << k;
+                        testing::expectNear(hits[i].rect.list(), c.hits[i].rect, 1e-9);
                         EXPECT_NEAR(hits[i].lineEnd, c.hits[i].lineEnd, 1e-9);
                         EXPECT_EQ(hits[i].snippet, c.hits[i].snippet);
                     }
@@ -191,7 +179,7 @@ TEST_F(DocumentSearchTest, AnswersAsBeforeWhereverThePagesWordsComeFrom) {
     const auto again = store.textSelection(0, {0.3, 0.05}, {0.3, 0.05}, true);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->text, word->text);
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(again->rect.list()[k], word->rect.list()[k], 1e-9);
+    testing::expectNear(again->rect.list(), word->rect.list(), 1e-9);
 }
 
 // The open hands over the first pages' words that fit the budget together,

@@ -1,55 +1,39 @@
+// Clicks, drags and searches on pages the tests set, and on script pages as
+// real producers set them: the words and lines must be the PDF library's
+// words, kept apart where columns and spreads keep them apart.
 #include <gtest/gtest.h>
 
-#include "document/document_store.hpp"
-#include "support/pdf_fixtures.hpp"
-#include "support/temp_dir.hpp"
+#include <algorithm>
+
+#include "document/layout_pdf.hpp"
+#include "store_test.hpp"
 
 namespace tallowmark {
 namespace {
 
 using testing::FixturePage;
-using testing::FixtureText;
-using testing::TempDir;
+using testing::LibraryWord;
 
-// Three lines of 12 pt type from x 30, 16 pt apart.
-constexpr double pageWidth = 300, pageHeight = 400;
-const std::vector<FixtureText> script = {
-    {30, 40, "Alpha beta gamma delta"}, {30, 56, "Second line here"}, {30, 72, "Third row"}};
-
-// Where a word of the first line starts and ends, in points from the page's left.
+// Where a word of the first line starts, in points from the page's left.
 double wordStart(const std::string& before) { return 30 + testing::textWidth(before); }
 
-class DocumentSelectionTest : public ::testing::Test {
+class DocumentSelectionTest : public testing::StoreTest {
 protected:
-    TempDir dir;
-    DocumentStore store;
-    PageCrop crop;
-
-    void openPages(const std::vector<FixturePage>& pages) {
-        testing::writePdf(dir / "script.pdf", pages);
-        ASSERT_TRUE(store.open(dir / "script.pdf"));
-        crop = store.pageCrop(0).value_or(PageCrop{0, 0, 1, 1});
-    }
-    void SetUp() override { openPages({{pageWidth, pageHeight, script}}); }
-
-    // A point given in page points from the top-left, as the page would send it.
-    ViewPoint at(double x, double top) const {
-        return {(x / pageWidth - crop.x) / crop.width, (top / pageHeight - crop.y) / crop.height};
+    // Three lines of 12 pt type from x 30, 16 pt apart.
+    void SetUp() override {
+        openPages({{300, 400, {{30, 40, "Alpha beta gamma delta"}, {30, 56, "Second line here"},
+                               {30, 72, "Third row"}}}});
     }
     // The middle of the 12 pt line whose layout box starts at `top`.
     ViewPoint onLine(double x, double top) const { return at(x, top + 8); }
-    double visibleWidth() const { return crop.width * pageWidth; }
+    double visibleWidth() const { return crop.width * width; }
+    std::optional<DocumentStore::Selection> select(ViewPoint from, ViewPoint to, bool snapWords = true) {
+        return store.textSelection(0, from, to, snapWords);
+    }
 
     const double beta0 = wordStart("Alpha "), beta1 = wordStart("Alpha beta");
     const double gamma0 = wordStart("Alpha beta "), gamma1 = wordStart("Alpha beta gamma");
     const double delta0 = wordStart("Alpha beta gamma ");
-
-    std::optional<DocumentStore::Selection> select(ViewPoint from, ViewPoint to, bool snapWords = true) {
-        return store.textSelection(0, from, to, snapWords);
-    }
-    std::vector<DocumentStore::SearchHit> search(const std::string& query, int limit = 300) {
-        return store.search(query, limit);
-    }
 };
 
 TEST_F(DocumentSelectionTest, ClickSelectsTheWordUnderThePointer) {
@@ -85,9 +69,7 @@ TEST_F(DocumentSelectionTest, DragsSelectWholeWordsFromTheHigherLineDown) {
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->text, "beta gamma");
     ASSERT_EQ(whole->lines.size(), 1u);
-    const auto reverse = select(onLine(gamma0 + 15, 40), onLine(beta0 + 8, 40));
-    ASSERT_TRUE(reverse);
-    EXPECT_EQ(reverse->text, whole->text);
+    EXPECT_EQ(select(onLine(gamma0 + 15, 40), onLine(beta0 + 8, 40))->text, whole->text);
 
     const auto partial = select(onLine(beta0 + 8, 40), onLine(gamma0 + 15, 40), false);
     ASSERT_TRUE(partial);
@@ -100,7 +82,7 @@ TEST_F(DocumentSelectionTest, DragsSelectWholeWordsFromTheHigherLineDown) {
     const auto below = select(onLine(35, 56), onLine(80, 56));
     ASSERT_TRUE(below);
     EXPECT_NEAR(whole->rect.height, below->rect.height, 1e-9);
-    EXPECT_NEAR((below->rect.y - whole->rect.y) * crop.height * pageHeight, 16, 0.5);
+    EXPECT_NEAR((below->rect.y - whole->rect.y) * crop.height * height, 16, 0.5);
 
     // Upwards across two lines: the selection still starts on the higher one.
     const auto sel = select(onLine(80, 56), onLine(beta0 + 8, 40));
@@ -124,51 +106,162 @@ TEST_F(DocumentSelectionTest, TurnedPagesAnswerInTheirUnturnedSpace) {
         const auto click = select(onLine(gamma0 + 4, 40), onLine(gamma0 + 4, 40));
         ASSERT_TRUE(click);
         EXPECT_EQ(click->text, "gamma");
-        const auto drag = select(onLine(beta0 + 8, 40), onLine(35, 56));
-        ASSERT_TRUE(drag);
-        EXPECT_EQ(drag->text, "beta gamma delta\nSecond");
-        const auto hits = search("gamma");
+        EXPECT_EQ(select(onLine(beta0 + 8, 40), onLine(35, 56))->text, "beta gamma delta\nSecond");
+        const auto hits = store.search("gamma", 300);
         ASSERT_EQ(hits.size(), 1u);
-        for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(hits[0].rect.list()[k], click->rect.list()[k], 0.02) << k;
+        testing::expectNear(hits[0].rect.list(), click->rect.list(), 0.02);
     }
-}
-
-TEST_F(DocumentSelectionTest, SearchIgnoresCaseButNotMarks) {
-    EXPECT_TRUE(search("a").empty());
-    EXPECT_TRUE(search("").empty());
-    const auto hits = search("GAMMA");
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].page, 0);
-    EXPECT_NEAR(hits[0].rect.x * visibleWidth(), at(gamma0, 0).x * visibleWidth(), 1.5);
-    EXPECT_NEAR(hits[0].rect.y, at(0, 40).y, 0.02);
-    EXPECT_EQ(hits[0].snippet, "Alpha beta gamma delta");
-    EXPECT_EQ(search("ro").size(), 1u);
-    EXPECT_TRUE(search("gämma").empty());
-}
-
-TEST_F(DocumentSelectionTest, SearchLimitKeepsDocumentOrder) {
-    std::vector<FixturePage> pages;
-    for (int p = 0; p < 3; ++p) pages.push_back({pageWidth, pageHeight, {{30, 40, "cue one cue"}, {30, 60, "cue two"}}});
-    openPages(pages);
-    const auto all = search("Cue");
-    ASSERT_EQ(all.size(), 9u);
-    const auto first = search("Cue", 4);
-    ASSERT_EQ(first.size(), 4u);
-    EXPECT_EQ(first[3].page, 1);
-    EXPECT_EQ(first[2].page, 0);
-    EXPECT_LT(first[0].rect.x, first[1].rect.x);
-    EXPECT_LT(first[1].rect.y, first[2].rect.y);
 }
 
 TEST_F(DocumentSelectionTest, MatchAcrossALineEndGetsBothLinesCut) {
     const std::string top = "The opening line of a long speech that runs on and on across the page";
     const std::string next = "until the second line carries the rest of its words along";
-    openPages({{pageWidth, pageHeight, {{10, 40, top, 6}, {10, 48, next, 6}}}});
-    const auto hits = search("the page until");
+    openPages({{300, 400, {{10, 40, top, 6}, {10, 48, next, 6}}}});
+    const auto hits = store.search("the page until", 300);
     ASSERT_EQ(hits.size(), 1u);
-    EXPECT_GT(hits[0].rect.height * crop.height * pageHeight, 8);  // two lines tall
+    EXPECT_GT(hits[0].rect.height * crop.height * height, 8);  // two lines tall
     EXPECT_EQ(g_utf8_strlen(hits[0].snippet.c_str(), -1), 120);
     EXPECT_TRUE(hits[0].snippet.starts_with(top)) << hits[0].snippet;
+}
+
+struct ScriptPage {
+    const char* name;
+    FixturePage page;
+    // Ranges of x (points) no line may reach across: column gaps, the gutter.
+    std::vector<std::pair<double, double>> gaps;
+};
+
+std::vector<ScriptPage> scriptPages() {
+    return {{"two columns", testing::twoColumnScriptPage(), {{92, 129}, {80, 93}}},
+            {"spread", testing::spreadPage(), {{300, 470}}},
+            {"tight", testing::tightSetPage(), {}}};
+}
+
+class ScriptLayoutTest : public testing::StoreTest {
+protected:
+    // The script's one page as the library reads it.
+    std::vector<LibraryWord> open(const ScriptPage& script) {
+        const auto path = openPages({script.page}, std::string(script.name) + ".pdf");
+        auto library = testing::libraryWords(path);
+        EXPECT_EQ(library.size(), 1u);
+        return library.empty() ? std::vector<LibraryWord>{} : library[0];
+    }
+    ViewPoint middleOf(const LibraryWord& w) const { return at((w.xMin + w.xMax) / 2, (w.yMin + w.yMax) / 2); }
+};
+
+TEST_F(ScriptLayoutTest, LinesAreMadeOfTheLibrarysWordsAndKeepColumnsApart) {
+    for (const ScriptPage& script : scriptPages()) {
+        SCOPED_TRACE(script.name);
+        const auto library = open(script);
+        ASSERT_FALSE(library.empty());
+        const auto layout = LayoutPdf::open(readPdfBytes(dir / (std::string(script.name) + ".pdf")));
+        ASSERT_TRUE(layout);
+        const std::vector<TextLine> lines = layout->textLines(0);
+
+        // Every library word lies in exactly one line, in the library's order,
+        // and each line is its words and nothing else.
+        std::vector<std::string> spelled(lines.size());
+        std::vector<int> lastIndex(lines.size(), -1);
+        for (std::size_t i = 0; i < library.size(); ++i) {
+            const LibraryWord& w = library[i];
+            const PagePoint middle{(w.xMin + w.xMax) / 2, height - (w.yMin + w.yMax) / 2};
+            std::vector<std::size_t> holders;
+            for (std::size_t k = 0; k < lines.size(); ++k) {
+                const PageRect& r = lines[k].rect;
+                if (middle.x > r.minX() && middle.x < r.maxX() && middle.y > r.minY() && middle.y < r.maxY())
+                    holders.push_back(k);
+            }
+            ASSERT_EQ(holders.size(), 1u) << w.text;
+            spelled[holders[0]] += w.text;
+            EXPECT_LT(lastIndex[holders[0]], static_cast<int>(i)) << w.text;
+            lastIndex[holders[0]] = static_cast<int>(i);
+        }
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            std::string text = lines[k].text;
+            std::erase_if(text, [](char c) { return c == ' ' || c == '\n'; });
+            EXPECT_EQ(text, spelled[k]);
+            // One baseline: no taller than one word.
+            EXPECT_LT(lines[k].rect.height, 1.2 * (library[0].yMax - library[0].yMin)) << lines[k].text;
+            for (const auto& [from, to] : script.gaps)
+                EXPECT_FALSE(lines[k].rect.minX() < from && lines[k].rect.maxX() > to) << lines[k].text;
+        }
+        // A click on any word selects the library's word there.
+        for (const LibraryWord& w : library) {
+            const auto click = store.textSelection(0, middleOf(w), middleOf(w), true);
+            ASSERT_TRUE(click) << w.text;
+            EXPECT_EQ(click->text, w.text);
+        }
+    }
+}
+
+TEST_F(ScriptLayoutTest, DragsFollowTheLinesInReadingOrderAndSearchReadsTheLibrarysSpaces) {
+    // From the first word to the second (each "text" or "text#occurrence"): the selection and its lines.
+    const std::tuple<std::size_t, std::string, std::string, std::string, std::size_t> drags[] = {
+        // Along the speech beside a name: the name stays out.
+        {0, "Do", "that.", "Do not touch that.", 1},
+        {0, "not", "house.", "not touch that.\nIt is older than the house.", 2},
+        // Down the speech past the next name, which belongs to the other column.
+        {0, "house.", "keep", "house.\nOlder than the river.\nThen why keep", 3},
+        {0, "TOMAS", "WARDEN#2", "TOMAS\nWARDEN", 2},
+        // Inside the right half of a spread.
+        {1, "ferry", "one.", "ferry waits for no one.", 1},
+        {1, "TOMAS#2", "TOMAS#2", "TOMAS", 1},
+        {1, "for#3", "you.", "for you.", 1},
+        {1, "ferry", "across", "ferry waits for no one.\nNot even for you.\nThen row me across", 3},
+        // Tight lines: the library's words, however close.
+        {2, "pipes.", "pipes.", "pipes.", 1},
+        {2, "water", "old", "waterclimbstheold", 1},
+        {2, "walls", "tonight.", "walls tonight.", 1},
+    };
+    const auto scripts = scriptPages();
+    for (const auto& [page, from, to, text, lineCount] : drags) {
+        SCOPED_TRACE(from + " .. " + to);
+        const auto words = open(scripts[page]);
+        const auto word = [&](const std::string& spelled) {
+            const auto hash = spelled.find('#');
+            int occurrence = hash == std::string::npos ? 1 : std::stoi(spelled.substr(hash + 1));
+            for (const LibraryWord& w : words)
+                if (w.text == spelled.substr(0, hash) && --occurrence == 0) return middleOf(w);
+            ADD_FAILURE() << "no word " << spelled;
+            return ViewPoint{};
+        };
+        const auto sel = store.textSelection(0, word(from), word(to), true);
+        ASSERT_TRUE(sel);
+        EXPECT_EQ(sel->text, text);
+        EXPECT_EQ(sel->lines.size(), lineCount);
+    }
+
+    const std::tuple<std::size_t, std::string, std::vector<std::string>> searches[] = {
+        {0, "vanha", {"vanha lautturi"}},
+        {0, "warden", {"WARDEN", "WARDEN"}},
+        {0, "house. older", {"It is older than the house.\nOlder than the river."}},
+        {1, "for", {"Once for each of us.", "The ferry waits for no one.", "Not even for you.", "before the light goes."}},
+        {2, "climbs", {"Thewaterclimbstheoldpipes."}},
+        {2, "the walls", {"Listen to the walls tonight."}},
+    };
+    for (const auto& [page, query, expected] : searches) {
+        SCOPED_TRACE(query);
+        open(scripts[page]);
+        std::vector<std::string> snippets;
+        for (const auto& hit : store.search(query, 300)) snippets.push_back(hit.snippet);
+        EXPECT_EQ(snippets, expected);
+    }
+}
+
+TEST_F(ScriptLayoutTest, BothFootNumbersOfASpreadArePageNumbers) {
+    open(scriptPages()[1]);
+    const auto pages = store.allPageLines();
+    ASSERT_TRUE(pages && pages->size() == 1u);
+    std::vector<bool> flags;
+    for (const auto& line : (*pages)[0]) flags.push_back(line.pageNumber);
+    ASSERT_GE(flags.size(), 2u);
+    EXPECT_EQ(std::count(flags.begin(), flags.end(), true), 2);
+    EXPECT_TRUE(flags[flags.size() - 1] && flags[flags.size() - 2]);
+    // Dropping them crops the sheet to the speeches.
+    ASSERT_TRUE(store.setDropPageNumbers(true));
+    const auto cropped = cropList(store.automaticCrop());
+    ASSERT_EQ(cropped.size(), 4u);
+    EXPECT_LT(cropped[1] + cropped[3], 300.0 / 595);
 }
 
 }  // namespace

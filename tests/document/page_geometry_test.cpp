@@ -91,14 +91,5 @@ TEST(PageGeometryTest, FlipsKeepTheBitsTheStoreHasAlwaysGiven) {
     EXPECT_EQ((PageCrop{0, 0.3, 1, 0.6}.yUp().y), 0.09999999999999998);
 }
 
-TEST(PageGeometryTest, ListFormKeepsTheOrderXYWidthHeight) {
-    const std::optional<PageCrop> crop = cropFromList({0.1, 0.2, 0.3, 0.4});
-    ASSERT_TRUE(crop);
-    EXPECT_EQ(*crop, (PageCrop{0.1, 0.2, 0.3, 0.4}));
-    EXPECT_EQ(cropList(crop), (std::vector<double>{0.1, 0.2, 0.3, 0.4}));
-    EXPECT_FALSE(cropFromList({}));
-    EXPECT_TRUE(cropList(std::nullopt).empty());
-}
-
 }  // namespace
 }  // namespace tallowmark

@@ -55,16 +55,12 @@ TEST(ExportLayout, DefaultsAndPageReading) {
     const auto layout = Layout::fromJson(json);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->markRadiusPx, 4);
-    EXPECT_EQ(layout->outlineWPx, 1.5);
-    EXPECT_EQ(layout->insertFontK, 0.82);
-    EXPECT_EQ(layout->insertLineK, 1.3);
     EXPECT_EQ(layout->resolvedFonts, (std::vector<std::string>{"DejaVu Sans Mono", "Liberation Mono"}));
     ASSERT_EQ(layout->pages.size(), 2u);
-    EXPECT_EQ(layout->pages.at(0).extra, 0.5);
-    EXPECT_EQ(layout->pages.at(0).pageWpx, 800);
-    EXPECT_FALSE(layout->pages.at(0).labelFontPx);
-    EXPECT_EQ(layout->pages.at(2).labelFontPx, 14);
-    EXPECT_EQ(layout->pages.at(2).pageWpx, 0);  // missing: the export refuses cues on it
+    const PageLayout &first = layout->pages.at(0), &third = layout->pages.at(2);
+    EXPECT_EQ(std::tuple(first.extra, first.pageWpx, first.labelFontPx), std::tuple(0.5, 800, std::nullopt));
+    // A missing page width is 0: the export refuses cues on the page.
+    EXPECT_EQ(std::tuple(third.labelFontPx, third.pageWpx), std::tuple(14, 0));
 }
 
 TEST(ExportLayout, MalformedEntriesAreSkippedTheRestKept) {
@@ -92,19 +88,14 @@ TEST(ExportLayout, MalformedEntriesAreSkippedTheRestKept) {
     ASSERT_TRUE(layout);
     const PageLayout& p = layout->pages.at(0);
     ASSERT_EQ(p.gaps.size(), 3u);
-    EXPECT_EQ(p.gaps[0].height, 0.02);  // sorted by afterY, equal ones in their order
-    EXPECT_EQ(p.gaps[1].height, 0.03);
-    EXPECT_EQ(p.gaps[2].afterY, 0.7);
+    // Sorted by afterY, equal ones in their order.
+    EXPECT_EQ(std::tuple(p.gaps[0].height, p.gaps[1].height, p.gaps[2].afterY), std::tuple(0.02, 0.03, 0.7));
     ASSERT_EQ(p.cues.size(), 1u);
-    EXPECT_EQ(p.cues[0].color, "");  // a colour that is not text reads as empty
-    EXPECT_EQ(p.cues[0].padR, 2);
+    EXPECT_EQ(std::tuple(p.cues[0].color, p.cues[0].padR), std::tuple("", 2));  // a colour not text reads as empty
     ASSERT_EQ(p.labels.size(), 1u);
-    EXPECT_EQ(p.labels[0].measuredWpx, 0);
-    EXPECT_EQ(p.labels[0].rows, 1);
+    EXPECT_EQ(std::tuple(p.labels[0].measuredWpx, p.labels[0].rows), std::tuple(0, 1));
     ASSERT_EQ(p.inserts.size(), 3u);  // rows beyond 64 bits: the entry is refused
-    EXPECT_EQ(p.inserts[0].rows, 1);
-    EXPECT_EQ(p.inserts[1].rows, 1);
-    EXPECT_EQ(p.inserts[2].rows, 2);
+    EXPECT_EQ(std::tuple(p.inserts[0].rows, p.inserts[1].rows, p.inserts[2].rows), std::tuple(1, 1, 2));
     EXPECT_TRUE(p.marks.empty());
     EXPECT_TRUE(p.hrows.empty());
 }

@@ -2,12 +2,12 @@
 
 #include <cairo.h>
 #include <gtest/gtest.h>
-#include <poppler.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 
 #include "document/document_store.hpp"
+#include "document/render_pdf.hpp"
 #include "support/pdf_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
@@ -16,35 +16,22 @@ namespace {
 
 using testing::TempDir;
 
-// The exported PDF as poppler reads it back, pages rendered at 2 px per point.
+// The exported PDF read back by the store, pages drawn for printing at 2 px per point.
 class Exported {
 public:
-    explicit Exported(const std::filesystem::path& path) {
-        gchar* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
-        document_ = poppler_document_new_from_file(uri, nullptr, nullptr);
-        g_free(uri);
+    explicit Exported(const std::filesystem::path& path) : render_(RenderPdf::open(readPdfBytes(path))) {
+        store_.open(path);
     }
     ~Exported() {
         for (auto* s : surfaces_) cairo_surface_destroy(s);
-        if (document_) g_object_unref(document_);
     }
-    bool ok() const { return document_ != nullptr; }
-    int pages() const { return poppler_document_get_n_pages(document_); }
+    bool ok() const { return render_ && store_.currentInfo(); }
+    int pages() const { return store_.currentInfo()->pageCount; }
     std::array<double, 2> size(int page) const {
-        PopplerPage* p = poppler_document_get_page(document_, page);
-        double w = 0, h = 0;
-        poppler_page_get_size(p, &w, &h);
-        g_object_unref(p);
-        return {w, h};
+        const auto frame = store_.pageFrame(page);
+        return {frame->fullWidth, frame->fullHeight};
     }
-    std::string text(int page) const {
-        PopplerPage* p = poppler_document_get_page(document_, page);
-        gchar* t = poppler_page_get_text(p);
-        std::string out = t ? t : "";
-        g_free(t);
-        g_object_unref(p);
-        return out;
-    }
+    std::string text(int page) { return store_.pageText(page); }
     // RGB of the pixel at (x, y) in points from the page's top-left.
     std::array<int, 3> pixel(int page, double x, double y) {
         cairo_surface_t* s = render(page);
@@ -73,15 +60,13 @@ private:
         cairo_t* cr = cairo_create(s);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
-        cairo_scale(cr, scale, scale);
-        PopplerPage* p = poppler_document_get_page(document_, page);
-        poppler_page_render_for_printing(p, cr);
-        g_object_unref(p);
+        render_->drawPage(page, cr, w * scale, h * scale, true);
         cairo_destroy(cr);
         cairo_surface_flush(s);
         return surfaces_[page] = s;
     }
-    PopplerDocument* document_ = nullptr;
+    DocumentStore store_;
+    std::unique_ptr<RenderPdf> render_;
     std::vector<cairo_surface_t*> surfaces_;
 };
 
@@ -149,29 +134,39 @@ protected:
         f0 = frameOf(pdf, 0);
         f1 = frameOf(pdf, 1);
         layout = *Layout::fromJson(layoutJson(f0, f1));
-        Cue cue;
-        cue.page = 0;
-        sidecar.cues.push_back(cue);
-        Memo memo;
-        memo.page = 0;
+        sidecar.cues.emplace_back();
+        Memo& memo = sidecar.memos.emplace_back();
         memo.x = f0.fx(30), memo.y = f0.fy(300), memo.w = 100 / f0.cw, memo.h = 40 / f0.ch;
         memo.color = "rose";
         memo.text = "Watch the door";
-        sidecar.memos.push_back(memo);
         // Sidecar marks of kind "cut" and "hide" are drawn from the layout, so
         // never highlighted; any other kind is.
-        for (const char* kind : {"cut", "hide", ""}) {
-            Mark mark;
-            mark.page = 0;
+        for (const std::string kind : {"cut", "hide", ""}) {
+            Mark& mark = sidecar.marks.emplace_back();
             mark.kind = kind;
-            mark.x = f0.fx(200), mark.y = f0.fy(kind == std::string("") ? 60 : 100), mark.w = 40 / f0.cw;
-            mark.h = 10 / f0.ch;
-            sidecar.marks.push_back(mark);
+            mark.x = f0.fx(200), mark.y = f0.fy(kind.empty() ? 60 : 100), mark.w = 40 / f0.cw, mark.h = 10 / f0.ch;
         }
     }
 
     bool exportIt(bool includeMemos = true, std::FILE* debug = stdout) {
         return MarkupExporter::exportMarkedScript(pdf, sidecar, layout, out, includeMemos, false, debug);
+    }
+    // Whether the export succeeded, and what it printed for debugging.
+    std::pair<bool, std::string> exportPrinting(bool includeMemos) {
+        char* buffer = nullptr;
+        std::size_t size = 0;
+        std::FILE* debug = open_memstream(&buffer, &size);
+        const bool ok = exportIt(includeMemos, debug);
+        std::fclose(debug);
+        const std::string text(buffer, size);
+        std::free(buffer);
+        return {ok, text};
+    }
+    // Whether the export succeeded, and what it logged.
+    std::pair<bool, std::string> exportLogging() {
+        ::testing::internal::CaptureStderr();
+        const bool ok = exportIt();
+        return {ok, ::testing::internal::GetCapturedStderr()};
     }
 };
 
@@ -255,13 +250,7 @@ TEST_F(MarkupExporterTest, GrowsEachPageByItsGutterAndStandsTheLabelsThere) {
 
 TEST_F(MarkupExporterTest, MemosOnlyWhenAskedAndNoDebugWithoutTheVariable) {
     unsetenv("TALLOWMARK_EXPORT_DEBUG");
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* debug = open_memstream(&buffer, &size);
-    ASSERT_TRUE(exportIt(false, debug));
-    std::fclose(debug);
-    EXPECT_EQ(size, 0u);
-    std::free(buffer);
+    EXPECT_EQ(exportPrinting(false), std::pair(true, std::string()));
     Exported e(out);
     const auto memo = e.pixel(0, f0.ox(120), f0.oy(335));
     EXPECT_EQ(memo, (std::array<int, 3>{255, 255, 255}));
@@ -269,14 +258,8 @@ TEST_F(MarkupExporterTest, MemosOnlyWhenAskedAndNoDebugWithoutTheVariable) {
 
 TEST_F(MarkupExporterTest, DebugPrintsTwoLinesPerLabel) {
     setenv("TALLOWMARK_EXPORT_DEBUG", "1", 1);
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* debug = open_memstream(&buffer, &size);
-    const bool ok = exportIt(true, debug);
-    std::fclose(debug);
+    const auto [ok, text] = exportPrinting(true);
     unsetenv("TALLOWMARK_EXPORT_DEBUG");
-    const std::string text(buffer, size);
-    std::free(buffer);
     ASSERT_TRUE(ok);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
     EXPECT_TRUE(text.starts_with("sivu 1 selite 'Q1': ruutu 40.0 px, natiivi ")) << text;
@@ -304,18 +287,11 @@ TEST_F(MarkupExporterTest, HugeTextsDrawOnlyWhatCanShow) {
     layout.pages[0].labels[1].text = feeds;
     layout.pages[1].inserts[0].text = "Added " + words + "\n" + feeds;
     sidecar.memos[0].text = words + feeds;
-    Flag flag;
-    flag.page = 1;
-    flag.x = 0.1, flag.y = 0.5;
-    flag.role = unbroken;
-    flag.text = words;
-    sidecar.flags.push_back(flag);
-    Mark region;
-    region.page = 1;
-    region.kind = "region";
-    region.x = 0.1, region.y = 0.7, region.w = 0.5, region.h = 0.1;
+    Flag& flag = sidecar.flags.emplace_back();
+    flag.page = 1, flag.x = 0.1, flag.role = unbroken, flag.text = words;
+    Mark& region = sidecar.marks.emplace_back();
+    region.page = 1, region.kind = "region", region.x = 0.1, region.y = 0.7, region.w = 0.5, region.h = 0.1;
     region.text = unbroken;
-    sidecar.marks.push_back(region);
 
     ASSERT_TRUE(exportIt(true, nullptr));
     EXPECT_LT(std::filesystem::file_size(out), plain + 200'000);
@@ -326,25 +302,17 @@ TEST_F(MarkupExporterTest, HugeTextsDrawOnlyWhatCanShow) {
 }
 
 TEST_F(MarkupExporterTest, RefusesMarksOnUnmeasuredPagesAndWritesNothing) {
-    Cue far;
-    far.page = 2;
-    sidecar.cues.push_back(far);
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(exportIt());
+    sidecar.cues.emplace_back().page = 2;
     // The line carries its own prefix, once.
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - vientia ei tehda\n");
+    EXPECT_EQ(exportLogging(), std::pair(false, std::string("TALLOWMARK export: sivulle 3 ei ole ruudun ladontaa - "
+                                                            "vientia ei tehda\n")));
     EXPECT_FALSE(std::filesystem::exists(out));
 
     sidecar.cues.pop_back();
     layout.pages[1].pageWpx = 0;  // measured page width missing: as good as no layout
-    Insert insert;
-    insert.page = 1;
-    sidecar.inserts.push_back(insert);
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(exportIt());
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "TALLOWMARK export: sivulle 2 (lisatty rivi) ei ole ruudun ladontaa - vientia ei tehda\n");
+    sidecar.inserts.emplace_back().page = 1;
+    EXPECT_EQ(exportLogging(), std::pair(false, std::string("TALLOWMARK export: sivulle 2 (lisatty rivi) ei ole "
+                                                            "ruudun ladontaa - vientia ei tehda\n")));
     EXPECT_EQ(dir.entries(), 1);  // the script alone
 }
 
@@ -408,12 +376,6 @@ TEST(MarkupExporterRules, ColoursPalettesAndChipPlacement) {
     EXPECT_DOUBLE_EQ(MarkupExporter::chipOriginX(100, 400, 300, 2), 2);   // wider than the page
 }
 
-}  // namespace
-}  // namespace tallowmark
-
-namespace tallowmark {
-namespace {
-
 // Layouts from a broken or hostile page: far-off and huge numbers, negative
 // sizes and thousands of entries end in a written file or a refusal, never a
 // crash; drawable pages still come out.
@@ -446,15 +408,10 @@ TEST(MarkupExporterHostileLayout, ExportsWhatIsDrawable) {
                                           {"pages", {page0, page1, page2}}});
     ASSERT_TRUE(layout);
     CueSidecar sidecar;
-    Flag flag;
-    flag.page = 2;
-    flag.x = 1e300;
-    flag.text = std::string(5000, 'x');
-    sidecar.flags.push_back(flag);
-    Memo memo;
-    memo.page = 2;
-    memo.h = -1e300;
-    sidecar.memos.push_back(memo);
+    Flag& flag = sidecar.flags.emplace_back();
+    flag.page = 2, flag.x = 1e300, flag.text = std::string(5000, 'x');
+    Memo& memo = sidecar.memos.emplace_back();
+    memo.page = 2, memo.h = -1e300;
 
     const auto out = dir / "marked.pdf";
     ASSERT_TRUE(MarkupExporter::exportMarkedScript(pdf, sidecar, *layout, out, true, false));

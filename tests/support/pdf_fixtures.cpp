@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "support/temp_dir.hpp"
@@ -16,6 +17,7 @@ namespace tallowmark::testing {
 namespace {
 
 std::string shellWord(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 PangoLayout* fixtureLayout(cairo_t* cr, const std::string& text, double size) {
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -61,21 +63,23 @@ void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>&
     cairo_surface_destroy(surface);
 }
 
-std::vector<FixtureText> wordByWord(double x, double top, const std::string& line, double advance, bool spaceGlyphs,
-                                    double size) {
+namespace {
+
+// A line set word by word, each word drawn on its own: `advance` points from
+// one word's end to the next word's start (negative: the words overlap as
+// under a negative word spacing). With `spaceGlyphs` every word but the last
+// carries its trailing space glyph, so the space overlaps the next word when
+// the advance is smaller than a space; without it no space glyph is drawn.
+void addWordByWord(FixturePage& page, double top, const std::string& line, double advance, bool spaceGlyphs) {
     std::vector<std::string> words;
     std::istringstream split(line);
     for (std::string word; split >> word;) words.push_back(word);
-    std::vector<FixtureText> texts;
+    double x = 40;
     for (std::size_t i = 0; i < words.size(); ++i) {
-        const bool last = i + 1 == words.size();
-        texts.push_back({x, top, spaceGlyphs && !last ? words[i] + " " : words[i], size});
-        x += textWidth(words[i], size) + advance;
+        page.texts.push_back({x, top, spaceGlyphs && i + 1 < words.size() ? words[i] + " " : words[i]});
+        x += textWidth(words[i]) + advance;
     }
-    return texts;
 }
-
-namespace {
 
 // Speeches one blank line apart, 15 pt per line: each name at `nameX` on the
 // first line of its speech, the speech from `speechX`. Answers the next top.
@@ -127,60 +131,49 @@ FixturePage spreadPage() {
 
 FixturePage tightSetPage() {
     FixturePage page{420, 300, {}};
-    auto add = [&](std::vector<FixtureText> texts) { page.texts.insert(page.texts.end(), texts.begin(), texts.end()); };
-    add(wordByWord(40, 40, "The water climbs the old pipes.", -1.2, true));
-    add(wordByWord(40, 56, "Nobody has mended them since spring.", -0.8, true));
-    add(wordByWord(40, 72, "Listen to the walls tonight.", 2.5, false));
-    add(wordByWord(40, 88, "Every room answers the river.", 3, false));
+    addWordByWord(page, 40, "The water climbs the old pipes.", -1.2, true);
+    addWordByWord(page, 56, "Nobody has mended them since spring.", -0.8, true);
+    addWordByWord(page, 72, "Listen to the walls tonight.", 2.5, false);
+    addWordByWord(page, 88, "Every room answers the river.", 3, false);
     return page;
 }
 
 std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& pdf) {
     const std::filesystem::path out = pdf.string() + ".bbox.html";
     std::vector<std::vector<LibraryWord>> pages;
-    if (std::system(("pdftotext -bbox-layout " + shellWord(pdf) + " " + shellWord(out)).c_str()) != 0) return pages;
+    if (!run("pdftotext -bbox-layout " + shellWord(pdf) + " " + shellWord(out))) return pages;
     const std::string html = readText(out);
-    auto attribute = [](const std::string& tag, const std::string& name) {
-        const std::size_t at = tag.find(name + "=\"");
-        return at == std::string::npos ? 0.0 : std::strtod(tag.c_str() + at + name.size() + 2, nullptr);
-    };
-    auto unescape = [](std::string text) {
+    const std::regex tag(
+        R"x(<page |<word xMin="([^"]*)" yMin="([^"]*)" xMax="([^"]*)" yMax="([^"]*)">([^<]*)</word>)x");
+    for (std::sregex_iterator at(html.begin(), html.end(), tag), end; at != end; ++at) {
+        const std::smatch& m = *at;
+        if (!m[1].matched) pages.emplace_back();
+        if (!m[1].matched || pages.empty()) continue;  // a page begins, or a word outside any
+        std::string text = m[5];
         for (const auto& [entity, plain] : {std::pair<std::string, std::string>{"&lt;", "<"}, {"&gt;", ">"},
                                             {"&quot;", "\""}, {"&apos;", "'"}, {"&#39;", "'"}, {"&amp;", "&"}})
-            for (std::size_t at; (at = text.find(entity)) != std::string::npos;) text.replace(at, entity.size(), plain);
-        return text;
-    };
-    for (std::size_t at = 0; (at = html.find('<', at)) != std::string::npos; ++at) {
-        if (html.compare(at, 5, "<page") == 0) pages.emplace_back();
-        if (html.compare(at, 6, "<word ") != 0 || pages.empty()) continue;
-        const std::size_t close = html.find('>', at), end = html.find("</word>", at);
-        if (close == std::string::npos || end == std::string::npos) break;
-        const std::string tag = html.substr(at, close - at);
-        pages.back().push_back({unescape(html.substr(close + 1, end - close - 1)), attribute(tag, "xMin"),
-                                attribute(tag, "yMin"), attribute(tag, "xMax"), attribute(tag, "yMax")});
+            for (std::size_t i; (i = text.find(entity)) != std::string::npos;) text.replace(i, entity.size(), plain);
+        pages.back().push_back({text, std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4])});
     }
     return pages;
 }
 
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages) {
-    const std::string rotation = " --rotate=+" + std::to_string(degrees) + ":" + pages + " ";
-    return std::system(("qpdf " + shellWord(in) + rotation + shellWord(out)).c_str()) == 0;
+    return run("qpdf " + shellWord(in) + " --rotate=+" + std::to_string(degrees) + ":" + pages + " " + shellWord(out));
 }
 
 bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& out, const std::string& userPassword,
                 const std::string& ownerPassword, int keyBits) {
     // 40- and 128-bit keys are RC4, which qpdf writes only when told that weak is meant.
-    const std::string command = "qpdf --allow-weak-crypto " + shellWord(in) + " --encrypt " + shellWord(userPassword) + " " +
-                                shellWord(ownerPassword) + " " + std::to_string(keyBits) + " -- " + shellWord(out);
-    return std::system(command.c_str()) == 0;
+    return run("qpdf --allow-weak-crypto " + shellWord(in) + " --encrypt " + shellWord(userPassword) + " " +
+               shellWord(ownerPassword) + " " + std::to_string(keyBits) + " -- " + shellWord(out));
 }
 
 bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
                 double x2, double y2) {
     const std::filesystem::path qdf = out.string() + ".qdf";
-    if (std::system(("qpdf --qdf --object-streams=disable " + shellWord(in) + " " + shellWord(qdf)).c_str()) != 0)
-        return false;
+    if (!run("qpdf --qdf --object-streams=disable " + shellWord(in) + " " + shellWord(qdf))) return false;
     std::string text = readText(qdf);
     std::ostringstream box;
     box << "/CropBox [ " << x1 << " " << y1 << " " << x2 << " " << y2 << " ]\n  /MediaBox";
@@ -192,7 +185,7 @@ bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& ou
     }
     writeText(qdf, text);
     // fix-qdf repairs the object offsets the edit moved.
-    return edited && std::system(("fix-qdf " + shellWord(qdf) + " > " + shellWord(out)).c_str()) == 0;
+    return edited && run("fix-qdf " + shellWord(qdf) + " > " + shellWord(out));
 }
 
 Bitmap decodePng(const std::vector<std::uint8_t>& png) {

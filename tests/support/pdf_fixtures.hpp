@@ -30,14 +30,6 @@ void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>&
 // within a line begins.
 double textWidth(const std::string& text, double size = 12);
 
-// A line set word by word, each word drawn on its own: `advance` points from
-// one word's end to the next word's start (negative: the words overlap as
-// under a negative word spacing). With `spaceGlyphs` every word but the last
-// carries its trailing space glyph, so the space overlaps the next word when
-// the advance is smaller than a space; without it no space glyph is drawn.
-std::vector<FixtureText> wordByWord(double x, double top, const std::string& line, double advance, bool spaceGlyphs,
-                                    double size = 12);
-
 // Script pages as real producers set them, for the layout tests.
 // A name column at x 40 with speech beside it from x 130, each name on the
 // first line of its speech; a cast list line with a short tab.
@@ -70,10 +62,6 @@ bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& ou
 // Gives every page the crop box [x1 y1 x2 y2] (PDF user space) through a QDF edit.
 bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& out, double x1, double y1,
                 double x2, double y2);
-
-}  // namespace tallowmark::testing
-
-namespace tallowmark::testing {
 
 struct Bitmap {
     int width = 0;

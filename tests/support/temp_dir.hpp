@@ -1,5 +1,7 @@
 #pragma once
 
+#include <glib.h>
+
 #include <filesystem>
 #include <string>
 
@@ -30,8 +32,14 @@ void writeText(const std::filesystem::path& path, const std::string& text);
 
 // Runs the main context until `done` holds or `timeoutMs` pass; true when it held.
 template <class Predicate>
-bool pumpMainUntil(Predicate done, int timeoutMs = 5000);
+bool pumpMainUntil(Predicate done, int timeoutMs = 5000) {
+    const gint64 deadline = g_get_monotonic_time() + gint64(timeoutMs) * 1000;
+    while (!done()) {
+        if (g_get_monotonic_time() > deadline) return false;
+        // Blocks at most until a source is ready; background work posts to this context.
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    }
+    return true;
+}
 
 }  // namespace tallowmark::testing
-
-#include "support/temp_dir_impl.hpp"
