@@ -1,14 +1,5 @@
 import { describe, expect, it } from 'vitest';
-import {
-  contrastRatio,
-  parseColor,
-  parseColorAlpha,
-  relativeLuminance,
-  ruleProperty,
-  themeBlocks,
-  underVeil,
-  type Rgb,
-} from '../src/state/contrast';
+import { contrastRatio, parseColor, parseColorAlpha, relativeLuminance, ruleProperty, themeBlocks, underVeil, type Rgb } from '../src/state/contrast';
 
 describe('contrast arithmetic', () => {
   it('reads colours and computes luminance and ratios as the guidelines define them', () => {
