@@ -1,6 +1,4 @@
-// Cue Mode over a scripted engine: placing a cue by pointer and by the line
-// cursor, the selected cue stepped, nudged, edited and deleted, and the keys
-// that rest behind a sheet.
+// Cue Mode over a scripted engine: placing, selecting, editing; the line cursor.
 import { describe, expect, it } from 'vitest';
 import { nudgeFar, nudgeStep } from '../src/actions/selection';
 import type { Cue, Settings } from '../src/bridge/types';

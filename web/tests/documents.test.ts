@@ -1,6 +1,4 @@
-// The open script and what surrounds it, over a scripted native side:
-// opening, the menu commands, what the page reports back, the control log and
-// status, the view's pairing and paging, and saving.
+// The open script over a scripted native side: opening, menu commands, reports, the log.
 import { describe, expect, it, vi } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import { appendLog, logLimit } from '../src/state/sidebar';

@@ -1,7 +1,5 @@
 // @vitest-environment happy-dom
-// The export layout, computed without the DOM, against what the page drew:
-// each cue box and label where the layout says, on a page with room opened,
-// a split row, a label at the right edge and one wider than the page.
+// The export layout, computed without the DOM, against what the page drew.
 import { expect, it } from 'vitest';
 import type { Cue, CueState, Insert } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';

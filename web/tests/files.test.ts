@@ -1,5 +1,4 @@
-// The script's files, Crop mode and the marked export: their rules, and the
-// commands over a scripted native side.
+// The script's files, Crop mode and the marked export over a scripted native side.
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { CueState, DocumentInfo, Settings } from '../src/bridge/types';

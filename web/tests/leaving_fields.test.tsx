@@ -1,6 +1,5 @@
 // @vitest-environment happy-dom
-// Every field over the script keeps what was typed when the focus leaves it
-// (the native side blurs the focused field on quit); Escape alone drops it.
+// The native side blurs the focused field on quit: every field keeps what was typed; Escape drops it.
 import { expect, it } from 'vitest';
 import { cue, stateWith } from './fake_bridge';
 import { $, flush, focusAway, keydown, keyed, mountScript, typeInto, usePageDom } from './page_dom';

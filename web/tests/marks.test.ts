@@ -1,5 +1,4 @@
-// Marks, memos and flags: their shapes and colours, and the tools over a
-// scripted engine.
+// Marks, memos and flags: shapes, colours, and the tools over a scripted engine.
 import { describe, expect, it } from 'vitest';
 import type { CueState, Mark, Memo } from '../src/bridge/types';
 import { contrastRatio, parseColor } from '../src/state/contrast';

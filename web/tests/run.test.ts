@@ -1,5 +1,4 @@
-// The run over a scripted engine: GO, RESET and its chord, standby stepped
-// without firing; the update notice; the events reaching their handlers.
+// The run over a scripted engine, the update notice, and the events.
 import { afterEach, describe, expect, it, vi } from 'vitest';
 import { dispatchEvent, installEventHook } from '../src/bridge/events';
 import { firedBit } from '../src/state/store';
