@@ -30,7 +30,7 @@ describe('where a script opens', () => {
   const cue = (id: string, page: number, y: number) => baseCue(id, page, y);
   const cues = [cue('a', 0, 0.3), cue('b', 1, 0.5), cue('c', 2, 0.4), cue('d', 30, 0.6)];
   const at = (standbyID: string, fired: string[] = [], more: Partial<CueState> = {}) =>
-    stateWith({ cues, standbyID, fired, firedCount: fired.length, ...more });
+    ({ ...stateWith({ cues, standbyID, fired, ...more }), firedCount: fired.length });
   const offer = { count: 3, total: 4, standbyID: 'd', number: 'd', label: '' };
 
   it('follows a standby on the first pages or a run in progress, else starts at the first page', () => {
