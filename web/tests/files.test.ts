@@ -8,7 +8,7 @@ import { frameBetween, reframedY, shownPart, startFrame, stepFrame, toShownPage,
 import { earlierVersionMarks, marksPathFor, titleStem } from '../src/state/files';
 import { doc, insert, nearAll, openedScript, settings, stateWith, turn, type Answers } from './fake_bridge';
 
-const nearRect = (r: number[]) => nearAll(r);
+const nearRect = nearAll<number[]>;
 
 describe('the versions of a script', () => {
   it.each([
