@@ -1,6 +1,5 @@
-// What the browser tests and the page measurements share: the test host as a
-// child process, Chromium through playwright-core, polling, and the files the
-// core writes beside the script.
+// Shared by the browser tests and the page measurements: the test host,
+// Chromium, polling, and the files the core writes beside the script.
 
 import { spawn } from 'node:child_process';
 import { mkdirSync, readdirSync, readFileSync } from 'node:fs';

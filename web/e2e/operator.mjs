@@ -1,7 +1,4 @@
-// What the browser scenarios do and read as an operator would, shared by all
-// of them: waiting for what shows, the show panel, the run and marks files,
-// the page's own native calls and events, opening the script again, dragging,
-// and the cue labels measured against the words under them.
+// What the browser scenarios do and read as an operator would.
 
 import { fail, firstImage, marksUntil, menu, readRun, sleep, waitFor } from './harness.mjs';
 

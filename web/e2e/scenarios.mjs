@@ -1,6 +1,5 @@
-// The operator's scenarios, one function each, in the order an evening goes:
-// each takes the test's world `t` ({ page, demo, pdf, config, shot }) and fails
-// with what the operator would have seen.
+// The operator's scenarios in the order an evening goes; each takes the world
+// `t` ({ page, demo, pdf, config, shot }) and fails with what the operator saw.
 
 import { fail, firstImage, menu, readMarks, readSettings } from './harness.mjs';
 import {
@@ -46,8 +45,7 @@ export async function goThreeTimesAndBack(t) {
   await t.shot('3-back');
 }
 
-// Cue Mode: a drag across words of the first page, a label typed into the
-// field at the line end, Return; the writer thread puts the cue in the marks file.
+// A drag across words of the first page in Cue Mode, a label typed, Return.
 export async function placeCue(t) {
   const { page } = t;
   const label = 'E2E thunder roll';
@@ -99,42 +97,7 @@ export async function changeCueType(t) {
   await standbyIs(page, 'LFX 3', 'Night, desk lamp');
 }
 
-// Cue Mode from the keyboard alone: the line cursor walks two lines down and
-// places a cue on its line; the label typed goes into the marks file. The cue
-// is deleted again (Delete on the new, selected cue) so the run's cue counts
-// in the later steps stay as they were.
-export async function placeCueByKeys(t) {
-  const { page } = t;
-  const label = 'E2E keyboard cue';
-  await page.keyboard.press('Control+e');
-  await page.keyboard.press('n');
-  await shows(page.locator('.line-cursor'), 'line cursor: n in Cue Mode showed no outline');
-  const first = oneLine(await page.getByTestId('line-cursor').innerText());
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowDown');
-  let said = '';
-  await until(async () => {
-    said = oneLine(await page.getByTestId('line-cursor').innerText());
-    return said && said !== first && /^Page \S+, line \d+: /.test(said) ? true : undefined;
-  }, () => `line cursor: Down did not move it (it names "${said}", it started on "${first}")`, 3000);
-  await t.shot('5b-line-cursor');
-  await page.keyboard.press('n');
-  const field = page.getByRole('textbox', { name: 'Cue label' });
-  await shows(field, `line cursor: n placed no cue on "${said}"`);
-  if (!(await field.evaluate((el) => el === document.activeElement))) throw fail('line cursor: the label field of the placed cue does not have the focus');
-  await page.keyboard.type(label);
-  await page.keyboard.press('Enter');
-  const cue = await cueInMarks(t.pdf, `a cue labelled "${label}"`, (c) => c.label === label);
-  await t.shot('5c-keyboard-cue');
-  await page.keyboard.press('Delete');
-  await until(() => ((readMarks(t.pdf)?.cues ?? []).some((c) => c.id === cue.id) ? undefined : true),
-    'Delete on the new, selected cue left it in the marks file');
-  await page.keyboard.press('Control+e');  // out of Cue Mode
-  await standbyIs(page, 'LFX 3', 'Night, desk lamp');
-}
-
-// Find: Ctrl+F, a phrase from the demo, Enter steps to the hit, which is drawn
-// on its page where the operator can see it.
+// Ctrl+F, a phrase of the demo, Enter: the hit drawn where the operator sees it.
 export async function find(t) {
   const { page } = t;
   const phrase = 'Rain hammers';
@@ -161,8 +124,7 @@ export async function find(t) {
   await shows(bar, 'Find: Escape left the find bar open', 3000, 'hidden');
 }
 
-// The Settings sheet: one field changed, the core keeps it in the settings file
-// and the page draws the cue labels at the new size.
+// One setting changed: kept in the settings file, the labels drawn at the new size.
 export async function changeSetting(t) {
   const { page } = t;
   const px = 20;
@@ -197,8 +159,7 @@ async function resumeFromBanner(t, text) {
   await shows(banner, 'resume banner: still shown after Resume', 3000, 'hidden');
 }
 
-// Close the script, open it again from the recent scripts, resume from the
-// banner: the run continues where it was.
+// Closed, reopened from the recent scripts, resumed: the run goes on where it was.
 export async function closeAndResume(t) {
   await reopen(t);
   await resumeFromBanner(t, `2 of ${t.total + 1} cues fired, standby 3 Night, desk lamp`);
@@ -209,8 +170,7 @@ export async function closeAndResume(t) {
   await noResumeOffer(t.page, 'after a GO on the resumed run');
 }
 
-// The host ends and starts again with the same script and settings folder, as
-// the app would after a crash: the run is offered again, the setting kept.
+// The host restarted as after a crash: the run offered again, the setting kept.
 export async function restartAndResume(t, restart) {
   t.page = await restart();
   t.restarted = true;
@@ -219,10 +179,9 @@ export async function restartAndResume(t, restart) {
   await labelsAt(t.page, 20, 'after a restart');
 }
 
-// The confidence monitor: nothing to press or type into, the standby cue's
-// number and label large enough to read across a booth, its labels clear of the words.
+// The monitor: no controls, the main window's standby large enough to read
+// across a booth, its labels clear of the words.
 export async function monitor(t, openMonitor) {
-  // Whatever the evening left in standby, the monitor shows the same cue.
   const tag = oneLine(await t.page.locator('.show-panel .standby-tag').innerText());
   const label = oneLine(await t.page.locator('.show-panel .standby-label').innerText());
   if (!tag || !label) throw fail(`monitor: the main window shows no standby cue ("${tag}", "${label}")`);

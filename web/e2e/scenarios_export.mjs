@@ -1,9 +1,6 @@
-// The marked export, end to end: marks, an inserted line and cues made on a
-// page of the demo through the page's own bridge, Export Marked Script run
-// from the page, and the written PDF read back with poppler's tools: the cue
-// box and label lie where the page showed them, the inserted line's text is
-// there, the hidden text is white. The export's page and the screen are
-// saved side by side for a look (build/page-e2e-export-*.png).
+// The marked export, end to end: marks, an inserted line and cues made through
+// the page's bridge, exported from the page, and the PDF read back with
+// poppler's tools: boxes and label where the page showed them, hidden text white.
 
 import { execFileSync } from 'node:child_process';
 import { existsSync, readFileSync, rmSync, writeFileSync } from 'node:fs';

@@ -1,6 +1,5 @@
-// A page's note and its printed number set in the Page sheet, a crop drawn in
-// Crop mode; the marks file keeps them, the reopened script shows them, and
-// Reset to Automatic Crop gives the pages back their own crop.
+// A page note, its printed number and a crop: kept in the marks file, shown
+// again after reopening; Reset to Automatic Crop undoes the crop.
 
 import { fail, marksUntil, readMarks } from './harness.mjs';
 import { drag, reopen, shows, until } from './operator.mjs';

@@ -1,33 +1,14 @@
 import { describe, expect, it } from 'vitest';
-import {
-  contrastRatio,
-  parseColor,
-  parseColorAlpha,
-  relativeLuminance,
-  ruleProperty,
-  themeBlocks,
-  underVeil,
-  type Rgb,
-} from '../src/state/contrast';
+import { contrastRatio, parseColor, parseColorAlpha, relativeLuminance, ruleProperty, themeBlocks, underVeil, type Rgb } from '../src/state/contrast';
 
 describe('contrast arithmetic', () => {
   it('reads colours and computes luminance and ratios as the guidelines define them', () => {
-    const rows: { what: string; a: string; b: string; ratio: number }[] = [
-      { what: 'black on white is the maximum', a: '#000', b: '#ffffff', ratio: 21 },
-      { what: 'a colour against itself', a: '#777777', b: '#777', ratio: 1 },
-      // Published reference pairs (to two decimals).
-      { what: 'mid grey on white', a: '#767676', b: '#fff', ratio: 4.54 },
-      { what: 'order does not matter', a: '#fff', b: '#767676', ratio: 4.54 },
-      { what: 'pure red on white', a: 'rgb(255, 0, 0)', b: '#fff', ratio: 4.0 },
-      { what: 'blue on black, space syntax', a: 'rgb(0 0 255)', b: '#000', ratio: 2.44 },
+    // Black on white is the maximum, a colour on itself 1; then published reference pairs (to two decimals), either order.
+    const rows: [string, string, number][] = [
+      ['#000', '#ffffff', 21], ['#777777', '#777', 1], ['#767676', '#fff', 4.54], ['#fff', '#767676', 4.54], ['rgb(255, 0, 0)', '#fff', 4.0],
+      ['rgb(0 0 255)', '#000', 2.44],
     ];
-    for (const r of rows) {
-      const a = parseColor(r.a);
-      const b = parseColor(r.b);
-      expect(a && b, r.what).toBeTruthy();
-      expect(contrastRatio(a!, b!), r.what).toBeCloseTo(r.ratio, 2);
-    }
-    expect(relativeLuminance([255, 255, 255])).toBeCloseTo(1, 6);
+    expect(rows.map(([a, b]) => contrastRatio(parseColor(a)!, parseColor(b)!))).toEqual(rows.map(([, , r]) => expect.closeTo(r, 2)));
     // Green carries most of the light: the channel weights are not equal.
     expect(relativeLuminance([0, 255, 0])).toBeCloseTo(0.7152, 4);
   });
@@ -42,8 +23,8 @@ describe('contrast arithmetic', () => {
   });
 
   it('a veil blends the encoded values', () => {
-    expect([underVeil([200, 100, 0], [0, 0, 0], 0.5), underVeil([0, 0, 0], [255, 255, 255], 0.2)]).toEqual([[100, 50, 0], [51, 51, 51]]);
-    expect(underVeil([10, 20, 30], [0, 0, 0], 0)).toEqual([10, 20, 30]);
+    expect([underVeil([200, 100, 0], [0, 0, 0], 0.5), underVeil([0, 0, 0], [255, 255, 255], 0.2), underVeil([10, 20, 30], [0, 0, 0], 0)])
+      .toEqual([[100, 50, 0], [51, 51, 51], [10, 20, 30]]);
   });
 
   it('reads the theme blocks and a rule property out of a style sheet', () => {
@@ -54,8 +35,8 @@ describe('contrast arithmetic', () => {
       .veil { color: blue; background: rgb(0 0 0 / 40%); }`;
     const t = themeBlocks(sheet);
     expect([[...t.keys()], Object.fromEntries(t.get('a')!)]).toEqual([['a', 'b'], { '--bg': '#111', '--text': 'rgb(1 2 3)' }]);
-    expect([t.get('b')!.get('--bg'), ruleProperty(sheet, '.veil', 'background')]).toEqual(['#222', 'rgb(0 0 0 / 40%)']);
-    expect(ruleProperty(sheet, '.veil', 'margin')).toBeUndefined();
+    expect([t.get('b')!.get('--bg'), ruleProperty(sheet, '.veil', 'background'), ruleProperty(sheet, '.veil', 'margin')])
+      .toEqual(['#222', 'rgb(0 0 0 / 40%)', undefined]);
   });
 });
 
@@ -91,28 +72,17 @@ describe('the shipped themes', () => {
   it('has the three themes, every text pair at 4.5:1 or more in each', () => {
     expect([...themes.keys()].sort()).toEqual(['dark', 'deep', 'light']);
     // color() throws for a colour a theme lacks or does not write plainly.
-    const low: string[] = [];
-    for (const [name, theme] of themes)
-      for (const [fg, bg] of pairs) {
-        const r = contrastRatio(color(theme, fg), color(theme, bg));
-        if (r < 4.5) low.push(`${name} ${fg} on ${bg}: ${r.toFixed(2)}`);
-      }
-    expect(low).toEqual([]);
+    const ratios = [...themes].flatMap(([name, theme]) => pairs.map(([fg, bg]) => [`${name} ${fg} on ${bg}`, contrastRatio(color(theme, fg), color(theme, bg))] as const));
+    expect(ratios.filter(([, r]) => r < 4.5)).toEqual([]);
   });
 
   it('keeps the booth theme dark, low-glare and readable under the dim veil', () => {
     const deep = themes.get('deep')!;
-    expect(relativeLuminance(color(deep, '--bg'))).toBeLessThan(0.01);
-    expect(relativeLuminance(color(deep, '--panel'))).toBeLessThan(0.015);
-    // Bright enough to read, never a white glare in a dark booth.
-    expect(relativeLuminance(color(deep, '--text'))).toBeLessThan(0.7);
+    // The text bright enough to read, never a white glare in a dark booth.
+    expect([['--bg', 0.01], ['--panel', 0.015], ['--text', 0.7]].filter(([name, most]) => relativeLuminance(color(deep, name as string)) >= (most as number)))
+      .toEqual([]);
     expect(veil, 'the .dim-veil background').toBeDefined();
     const dimmed = (name: string) => underVeil(color(deep, name), veil!.rgb, veil!.alpha);
-    const low: string[] = [];
-    for (const [fg, bg] of dimPairs) {
-      const r = contrastRatio(dimmed(fg), dimmed(bg));
-      if (r < 3) low.push(`${fg} on ${bg}: ${r.toFixed(2)}`);
-    }
-    expect(low).toEqual([]);
+    expect(dimPairs.map(([fg, bg]) => [fg, bg, contrastRatio(dimmed(fg), dimmed(bg))]).filter(([, , r]) => (r as number) < 3)).toEqual([]);
   });
 });

@@ -1,6 +1,4 @@
-// Cue Mode over a scripted engine: placing a cue by pointer and by the line
-// cursor, the selected cue stepped, nudged, edited and deleted, and the keys
-// that rest behind a sheet.
+// Cue Mode over a scripted engine: placing, selecting, editing; the line cursor.
 import { describe, expect, it } from 'vitest';
 import { nudgeFar, nudgeStep } from '../src/actions/selection';
 import type { Cue, Settings } from '../src/bridge/types';
@@ -27,8 +25,8 @@ describe('placing a cue', () => {
     t.commands.menuCommand('cueMode');
     expect(t.store.menuState.value.cueMode).toBe(true);
     await t.cueMode.placeCue(0, at(0.1, 0.4), at(0.3, 0.41));
-    expect(t.named('textRect')).toEqual([[[0, 0.1, 0.4, 0.3, 0.41, false]]]);
-    expect(t.store.draft.value).toMatchObject({ number: '5.5', kind: 'SND', labelX: 0.7, padL: 0.01, padR: 0.02, page: 0 });
+    expect([t.named('textRect'), t.store.draft.value])
+      .toEqual([[[[0, 0.1, 0.4, 0.3, 0.41, false]]], expect.objectContaining({ number: '5.5', kind: 'SND', labelX: 0.7, padL: 0.01, padR: 0.02, page: 0 })]);
     // A second click while one is unfinished does not start another.
     await t.cueMode.placeCue(0, at(0.5, 0.5), at(0.5, 0.5));
     expect(t.named('textRect')).toHaveLength(1);
@@ -46,8 +44,7 @@ describe('placing a cue', () => {
     t.store.draft.value = { ...t.store.draft.value!, kind: 'LX' };
     t.cueMode.commitDraft(' 5.2 ', ' Thunder ');
     await turn();
-    expect(t.sent('upsertCue')).toEqual([expect.objectContaining({ number: '5.2', label: 'Thunder', kind: 'LX', x: 0.1, y: 0.4 })]);
-    expect(t.store.draft.value).toBeNull();
+    expect([t.sent('upsertCue'), t.store.draft.value]).toEqual([[expect.objectContaining({ number: '5.2', label: 'Thunder', kind: 'LX', x: 0.1, y: 0.4 })], null]);
     await t.cueMode.placeCue(0, at(0.1, 0.9), at(0.1, 0.9));
     expect(t.store.draft.value?.kind).toBe('LX');
     // An emptied number field keeps the proposal (the same words, so 5.5).
@@ -160,9 +157,9 @@ describe('the selected cue', () => {
       expect(t.commands.keyMode()).toMatchObject(open);
     }
     t.commands.key('editLabel');
-    expect(t.store.editingLabel.value).toBe(true);
+    const editing = t.store.editingLabel.value;
     t.commands.key('escape');
-    expect(t.store.editingLabel.value).toBe(false);
+    expect([editing, t.store.editingLabel.value]).toEqual([true, false]);
     t.commands.key('editLabel');
     t.selection.commitLabel('  Storm  ');
     expect(t.sent('upsertCue')).toEqual([{ ...cues[1], label: 'Storm' }]);
@@ -224,9 +221,9 @@ describe('the line cursor', () => {
     expect(t.store.lineCursor.value).toMatchObject({ page: 2, line: 0 });
     await t.cursor.move('down');
     await t.cursor.move('home');
-    expect(t.store.lineCursor.value).toMatchObject({ page: 3, line: 0 });
+    const home = t.store.lineCursor.value;
     await t.cursor.move('end');
-    expect(t.store.lineCursor.value).toMatchObject({ page: 3, line: 1 });
+    expect([home, t.store.lineCursor.value]).toEqual([expect.objectContaining({ page: 3, line: 0 }), expect.objectContaining({ page: 3, line: 1 })]);
     // Each page's lines are asked once.
     expect(t.sent('pageLines').sort()).toEqual([0, 1, 2, 3]);
     t.store.lastKind.value = 'SND';
@@ -234,8 +231,7 @@ describe('the line cursor', () => {
     const asked = t.sent<number[]>('textRect').pop()!;
     expect([asked[0], asked[2], asked[4], t.store.lineCursor.value]).toEqual([3, expect.closeTo(0.81), expect.closeTo(0.81), null]);
     // After cue 6, the last cue; the type last used.
-    expect(t.store.draft.value).toMatchObject({ page: 3, number: '7', snippet: 'words 3', kind: 'SND', y: 0.8 });
-    expect(t.commands.keyMode().cueMode).toBe(false);
+    expect([t.store.draft.value, t.commands.keyMode().cueMode]).toEqual([expect.objectContaining({ page: 3, number: '7', snippet: 'words 3', kind: 'SND', y: 0.8 }), false]);
     t.cueMode.commitDraft('7', 'Boots');
     expect(t.sent('upsertCue')[0]).toMatchObject({ page: 3, number: '7', label: 'Boots' });
   });
@@ -261,11 +257,11 @@ describe('the line cursor', () => {
     expect([t.store.lineCursor.value, t.store.cueMode.value]).toEqual([null, true]);
     await t.cursor.key();
     t.cueMode.set(false);
-    expect(t.store.lineCursor.value).toBeNull();
+    const leftCueMode = t.store.lineCursor.value;
     t.cueMode.set(true);
     await t.cursor.key();
     await t.documents.openPath('/s/other.pdf');
-    expect(t.store.lineCursor.value).toBeNull();
+    expect([leftCueMode, t.store.lineCursor.value]).toEqual([null, null]);
   });
 
   it('stays on a line without words and places nothing; a failed pageLines is asked again', async () => {

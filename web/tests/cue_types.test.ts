@@ -3,6 +3,7 @@ import type { Cue, CueType } from '../src/bridge/types';
 import {
   addType, checkName, keptNote, leftBehind, maxCueTypes, moveType, nameLength, recolourType, removeType, renameType, trimName, typeUsage,
 } from '../src/state/cue_types';
+import { refused } from './fake_bridge';
 
 const types: CueType[] = [
   { name: 'CUE', color: '#57b46a' }, { name: 'SFX', color: '#4a63de' }, { name: 'LFX', color: '#e8c04a' },
@@ -22,11 +23,7 @@ describe('cue type names', () => {
       // Another type's name, trimmed, is refused; case makes a different name.
       [' SFX ', null], ['sfx', 'sfx'],
     ];
-    for (const [raw, name] of cases) {
-      const checked = checkName(raw, types);
-      if (name === null) expect('error' in checked, JSON.stringify(raw)).toBe(true);
-      else expect(checked, JSON.stringify(raw)).toEqual({ name });
-    }
+    for (const [raw, name] of cases) expect(checkName(raw, types), JSON.stringify(raw)).toEqual(name === null ? refused : { name });
     expect([trimName('\u0085 X \u0085'), nameLength('🇫🇮e\u0301x')]).toEqual(['X', 3]);
     expect(checkName('ABCDEFGHIJKLM', types)).toEqual({ error: 'At most 12 characters (this has 13).' });
   });

@@ -1,6 +1,4 @@
-// The rules of cues: the show summary, tags, labels and colours; stepping in
-// script order and the glowing cue; a new cue's number and place; the cue
-// list kept through a GO.
+// The rules of cues: summary, tags, colours, order, new numbers, the list kept through a GO.
 import { describe, expect, it } from 'vitest';
 import type { Cue } from '../src/bridge/types';
 import { draftCue, duplicateOf, proposeNumber, textRectArgs } from '../src/state/cue_edit';

@@ -1,6 +1,4 @@
-// The open script and what surrounds it, over a scripted native side:
-// opening, the menu commands, what the page reports back, the control log and
-// status, the view's pairing and paging, and saving.
+// The open script over a scripted native side: opening, menu commands, reports, the log.
 import { describe, expect, it, vi } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import { appendLog, logLimit } from '../src/state/sidebar';
@@ -178,7 +176,7 @@ describe('the control log and status', () => {
     expect([lines.length, lines[lines.length - 1].text]).toEqual([logLimit, `line ${logLimit + 9}`]);
   });
 
-  it('follows "controlStatus" and ignores a damaged one; a double-click asks the engine for a new standby', async () => {
+  it('follows "controlStatus" and ignores a damaged one', async () => {
     const t = actions();
     await t.boot();
     expect(t.store.controlStatus.value?.oscPort).toBe(53000);
@@ -186,7 +184,5 @@ describe('the control log and status', () => {
     expect(t.store.controlStatus.value).toEqual({ oscListening: false, oscPort: 8000, oscError: 'in use', midiSources: ['Desk'] });
     dispatchEvent(t.handlers, 'controlStatus', { oscPort: 'x' });
     expect(t.store.controlStatus.value?.oscPort).toBe(8000);
-    t.run.standbyCue('c');
-    expect(t.named('standbyCue')).toEqual([['c']]);
   });
 });

@@ -3,6 +3,7 @@ import type { Cue, Insert, Mark } from '../src/bridge/types';
 import { measureLayout, type MeasureInput, type PageLayout } from '../src/export/measure';
 import { insertLineK } from '../src/state/inserts';
 import { overlayMetrics } from '../src/state/labels';
+import { cue as baseCue, insert, mark as baseMark } from './fake_bridge';
 
 // 10 px a label character; half an em an inserted-line character.
 const labelMeasure = (s: string) => 10 * [...s].length;
@@ -11,16 +12,9 @@ const W = 600;
 const pad = 2 * overlayMetrics.labelPadX_px;
 const lineBox = overlayMetrics.labelLineH * 14 + 2 * overlayMetrics.labelPadY_px;
 
-function cue(id: string, fields: Partial<Cue> = {}): Cue {
-  return {
-    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page: 0,
-    x: 0.1, y: 0.5, w: 0.2, h: 0.02, labelX: 0.5, padL: -1, padR: -1, ...fields,
-  };
-}
-const mark = (id: string, kind: string, fields: Partial<Mark> = {}): Mark =>
-  ({ id, kind, text: '', color: '', group: '', page: 0, x: 0.2, y: 0.3, w: 0.3, h: 0.02, ...fields });
-const ins = (id: string, afterY: number, text: string, fields: Partial<Insert> = {}): Insert =>
-  ({ id, text, page: 0, afterY, lineMidY: afterY + 0.01, lineH: 0.02, x: 0.1, ...fields });
+const cue = (id: string, fields: Partial<Cue> = {}) => baseCue(id, 0, 0.5, { labelX: 0.5, padL: -1, padR: -1, ...fields });
+const mark = (id: string, kind: string, fields: Partial<Mark> = {}) => baseMark(id, { kind, x: 0.2, y: 0.3, w: 0.3, ...fields });
+const ins = (id: string, afterY: number, text: string, fields: Partial<Insert> = {}) => insert(id, afterY, text, { lineMidY: afterY + 0.01, ...fields });
 
 function layout(state: Partial<MeasureInput['state']>, more: Partial<MeasureInput> = {}) {
   return measureLayout({

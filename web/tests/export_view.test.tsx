@@ -1,42 +1,26 @@
 // @vitest-environment happy-dom
-// The export layout, computed without the DOM, against what the page drew:
-// each cue box and label where the layout says, on a page with room opened,
-// a split row, a label at the right edge and one wider than the page.
+// The export layout, computed without the DOM, against what the page drew.
 import { expect, it } from 'vitest';
-import type { Cue, CueState, Insert } from '../src/bridge/types';
-import { emptyCueState } from '../src/bridge/types';
+import type { Cue } from '../src/bridge/types';
 import { currentLayout } from '../src/export/run';
-import { doc } from './fake_bridge';
+import { cue as baseCue, doc, insert, stateWith } from './fake_bridge';
 import { flush, host, mountPage, usePageDom } from './page_dom';
 
 usePageDom();
 
-function cue(id: string, y: number, more: Partial<Cue> = {}): Cue {
-  return {
-    id, number: id, label: 'Cue', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page: 0,
-    x: 0.2, y, w: 0.1, h: 0.02, labelX: 0.4, padL: -1, padR: -1, ...more,
-  };
-}
-
-const inserts: Insert[] = [
-  { id: 'g', text: 'Enter the king\nwith drums', page: 0, afterY: 0.5, lineMidY: 0.5, lineH: 0.02, x: 0.1 },
-  { id: 'n', text: 'softly', page: 0, afterY: 0.32, lineMidY: 0.31, lineH: 0.02, x: 0.3 },
-];
+const cue = (id: string, y: number, more: Partial<Cue> = {}) => baseCue(id, 0, y, { label: 'Cue', x: 0.2, w: 0.1, labelX: 0.4, padL: -1, padR: -1, ...more });
 
 it.each([[1], [2]])('%i page(s) a view', async (per) => {
-  const state: Partial<CueState> = {
-    inserts,
+  const state = stateWith({
+    inserts: [insert('g', 0.5, 'Enter the king\nwith drums'), insert('n', 0.32, 'softly', { lineMidY: 0.31, x: 0.3 })],
     cues: [
-      cue('above', 0.2),
-      cue('split', 0.3, { x: 0.35, labelX: 0.6 }),
-      cue('on', 0.5, { insertID: 'g', x: 0.12 }),
-      cue('below', 0.7),
+      cue('above', 0.2), cue('split', 0.3, { x: 0.35, labelX: 0.6 }), cue('on', 0.5, { insertID: 'g', x: 0.12 }), cue('below', 0.7),
       cue('edge', 0.8, { labelX: 0.97, label: 'At the edge' }),
       cue('wide', 0.9, { label: 'A label far wider than any page could ever hold on one line of its own' }),
     ],
-  };
+  });
   const t = await mountPage({
-    openDocumentPath: (p: never) => doc(p, { state: { ...emptyCueState, ...state }, pageCount: 2, aspects: [0.75, 0.75] }),
+    openDocumentPath: (p: never) => doc(p, { state, pageCount: 2, aspects: [0.75, 0.75] }),
     getSettings: () => ({ pagesPerSpread: per, themeName: 'dark', recentDocuments: [], cueLabelFontPx: 16 }),
   });
   await t.documents.openPath('/s/show.pdf');

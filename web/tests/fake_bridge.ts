@@ -41,6 +41,9 @@ export const nearAll = <T extends object>(r: T): T =>
   (Array.isArray(r) ? r.map((v) => (typeof v === 'number' ? near(v) : nearAll(v))) : Object.fromEntries(
     Object.entries(r).map(([k, v]) => [k, typeof v === 'number' ? near(v) : v]))) as T;
 
+// A refusal with its reason, whatever the words.
+export const refused = { error: expect.any(String) };
+
 // One turn of the event loop: answers of the scripted bridge arrive.
 export const turn = () => new Promise((r) => setTimeout(r, 0));
 

@@ -1,5 +1,4 @@
-// The script's files, Crop mode and the marked export: their rules, and the
-// commands over a scripted native side.
+// The script's files, Crop mode and the marked export over a scripted native side.
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { CueState, DocumentInfo, Settings } from '../src/bridge/types';
@@ -9,7 +8,7 @@ import { frameBetween, reframedY, shownPart, startFrame, stepFrame, toShownPage,
 import { earlierVersionMarks, marksPathFor, titleStem } from '../src/state/files';
 import { doc, insert, nearAll, openedScript, settings, stateWith, turn, type Answers } from './fake_bridge';
 
-const nearRect = (r: number[]) => nearAll(r);
+const nearRect = nearAll<number[]>;
 
 describe('the versions of a script', () => {
   it.each([

@@ -1,7 +1,5 @@
 // @vitest-environment happy-dom
-// Inserted lines as the operator sees them: the page grown by the room, the
-// image in bands, the text in the room, cues placed through the geometry;
-// and the field typed from the keys alone.
+// Inserted lines as drawn: the grown page, the image in bands, the text, cues on them.
 import { expect, it } from 'vitest';
 import type { CueState } from '../src/bridge/types';
 import { insertLineK } from '../src/state/inserts';

@@ -1,5 +1,4 @@
-// Inserted lines: the room they open and the page geometry through it, where
-// a click or the line cursor puts one, and the tool over a scripted engine.
+// Inserted lines: the room they open, where one goes, and the tool over a scripted engine.
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { CueState, Insert } from '../src/bridge/types';

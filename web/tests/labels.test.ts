@@ -33,9 +33,7 @@ describe('a label of any length', () => {
         layoutGutterText(`LX 1 ${unit.repeat(n / unit.length)}`, 'LX 1', wideGutter, 14, m);
         return seen;
       });
-      expect(work[1].calls, unit).toBe(work[0].calls);
-      expect(work[1].chars, unit).toBe(work[0].chars);
-      expect(work[1].chars, unit).toBeLessThan(50_000);
+      expect([work[1].calls, work[1].chars, work[1].chars < 50_000], unit).toEqual([work[0].calls, work[0].chars, true]);
     }
   });
 
@@ -63,9 +61,7 @@ describe('labels in the gutter', () => {
     ['two pages in a narrow column: number chips', 686, 2, { px: 7 * per + frame, chip: true }],
     ['the 480 px monitor: still labels', 456, 1, { px: 91.2, chip: false }],
   ] as const)('%s', (_n, column, pages, want) => {
-    const g = labelGutter(column, pages, 14);
-    expect(g.chip).toBe(want.chip);
-    expect(g.px).toBeCloseTo(want.px, 6);
+    expect(labelGutter(column, pages, 14)).toEqual({ chip: want.chip, px: expect.closeTo(want.px, 6) });
   });
 
   it.each([
@@ -109,11 +105,8 @@ describe('labels in the gutter', () => {
   it('wraps a long label in the gutter in three rows at most; a chip shows the number only', () => {
     const long = `LX 1 ${'word '.repeat(100_000)}`;
     const full = layoutGutterText(long, 'LX 1', { px: 140, chip: false }, 14, measure);
-    expect(full.rows).toBe(maxLabelRows);
-    for (const line of full.lines) expect(measure(line)).toBeLessThanOrEqual(140 - 4 - pad);
-    expect(full.lines[2].endsWith(ellipsis)).toBe(true);
-    const chip = layoutGutterText(long, 'LX 1', { px: 60, chip: true }, 14, measure);
-    expect(chip.lines).toEqual(['LX 1']);
-    expect(layoutGutterText('', 'SQ 1234567', { px: 60, chip: true }, 14, measure).lines[0].endsWith(ellipsis)).toBe(true);
+    expect([full.rows, full.lines.every((line) => measure(line) <= 140 - 4 - pad), full.lines[2].endsWith(ellipsis)]).toEqual([maxLabelRows, true, true]);
+    expect([layoutGutterText(long, 'LX 1', { px: 60, chip: true }, 14, measure).lines, layoutGutterText('', 'SQ 1234567', { px: 60, chip: true }, 14, measure).lines[0].endsWith(ellipsis)])
+      .toEqual([['LX 1'], true]);
   });
 });

@@ -1,7 +1,5 @@
 // @vitest-environment happy-dom
-// While a long script's lines are still read its crop is unknown, and with it
-// the frame every mark is kept in: the page shows the script alone and
-// places, crops and exports nothing until the crop arrives.
+// Until a long script's crop is known (the frame every mark is kept in), nothing is placed, cropped or exported.
 import { expect, it } from 'vitest';
 import { linesPendingText } from '../src/state/crop';
 import { cue, doc, stateWith } from './fake_bridge';

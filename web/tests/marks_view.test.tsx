@@ -1,6 +1,5 @@
 // @vitest-environment happy-dom
-// Marks, memos and flags on a rendered page: drawn from the state, the Marks
-// strip in Cue Mode, and a memo typed in place and moved by its strip.
+// Marks, memos and flags on a rendered page, the Marks strip, a memo typed and moved.
 import { expect, it } from 'vitest';
 import type { CueState } from '../src/bridge/types';
 import { insert, mark, memo, near, nearAll, stateWith } from './fake_bridge';

@@ -1,8 +1,5 @@
 // @vitest-environment happy-dom
-// The page as the operator meets it, rendered into a DOM with the native
-// calls scripted: the first screen, the pages and cues drawn, the keys and
-// buttons that run the show, the saved run, the bars and sheets over the
-// script, the cue list, and Cue Mode from the pointer and the keys.
+// The page as the operator meets it, rendered into a DOM over scripted native calls.
 import { describe, expect, it } from 'vitest';
 import type { CueState } from '../src/bridge/types';
 import { labelGutter } from '../src/state/labels';

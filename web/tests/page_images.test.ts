@@ -12,28 +12,30 @@ function scriptedRenderer() {
     });
   return { calls, render };
 }
-
+const rendered = (...args: [number?, number?]) => {
+  const r = scriptedRenderer();
+  return { r, images: new PageImages(base64Loader(r.render), ...args) };
+};
+const w512 = (...indexes: number[]) => indexes.map((index) => ({ index, width: 512 }));
 
 describe('page images', () => {
   it('asks at most two at a time, nearest first, and fills each page when it answers', async () => {
-    const r = scriptedRenderer();
-    const images = new PageImages(base64Loader(r.render));
-    images.want([{ index: 3, width: 512 }, { index: 2, width: 512 }, { index: 4, width: 512 }]);
+    const { r, images } = rendered();
+    images.want(w512(3, 2, 4));
     expect(r.calls.map((c) => c.index)).toEqual([3, 2]);
     r.calls[0].answer({ index: 3, png: 'AAAA' });
     await flush();
     expect([images.image(3).value, r.calls.map((c) => c.index)]).toEqual([{ url: 'data:image/png;base64,AAAA', width: 512 }, [3, 2, 4]]);
     // Asking again for what is shown or in flight asks nothing new.
-    images.want([{ index: 3, width: 512 }, { index: 2, width: 512 }, { index: 4, width: 512 }]);
+    images.want(w512(3, 2, 4));
     expect(r.calls).toHaveLength(3);
   });
 
   it('drops the answers of the previous script', async () => {
-    const r = scriptedRenderer();
-    const images = new PageImages(base64Loader(r.render));
-    images.want([{ index: 0, width: 512 }]);
+    const { r, images } = rendered();
+    images.want(w512(0));
     images.reset();
-    images.want([{ index: 0, width: 512 }]);
+    images.want(w512(0));
     r.calls[0].answer({ index: 0, png: 'OLD' });
     await flush();
     expect(images.image(0).value).toBeNull();
@@ -43,22 +45,20 @@ describe('page images', () => {
   });
 
   it('does not ask again for a page that failed, and frees the slot for the next', async () => {
-    const r = scriptedRenderer();
-    const images = new PageImages(base64Loader(r.render), 1);
-    images.want([{ index: 0, width: 512 }, { index: 1, width: 512 }]);
+    const { r, images } = rendered(1);
+    images.want(w512(0, 1));
     r.calls[0].fail();
     await flush();
     expect(r.calls.map((c) => c.index)).toEqual([0, 1]);
     r.calls[1].answer(null);
     await flush();
-    images.want([{ index: 0, width: 512 }, { index: 1, width: 512 }]);
+    images.want(w512(0, 1));
     expect([r.calls.length, images.pending()]).toEqual([2, 0]);
   });
 
   it('keeps the old image while a new width renders and releases pages no longer near', async () => {
-    const r = scriptedRenderer();
-    const images = new PageImages(base64Loader(r.render));
-    images.want([{ index: 0, width: 512 }, { index: 1, width: 512 }]);
+    const { r, images } = rendered();
+    images.want(w512(0, 1));
     r.calls[0].answer({ index: 0, png: 'A' });
     r.calls[1].answer({ index: 1, png: 'B' });
     await flush();
@@ -67,9 +67,8 @@ describe('page images', () => {
   });
 
   it('keeps what the byte budget holds, nearest first, but always the pages in view', async () => {
-    const r = scriptedRenderer();
     // 100 x 150 pixels are 60,000 bytes decoded; the budget holds two and a half.
-    const images = new PageImages(base64Loader(r.render), 8, 150_000);
+    const { r, images } = rendered(8, 150_000);
     const page = (index: number) => ({ index, width: 100, height: 150 });
     images.want([page(5), page(6), page(4), page(7)]);
     expect(r.calls.map((c) => c.index)).toEqual([5, 6]);
@@ -82,11 +81,8 @@ describe('page images', () => {
   });
 
   it('draws ahead one page at a time, and only with nothing in view waiting', async () => {
-    const r = scriptedRenderer();
-    const images = new PageImages(base64Loader(r.render), 2);
-    images.want([
-      { index: 9, width: 64, ahead: true }, { index: 1, width: 64 }, { index: 10, width: 64, ahead: true },
-    ]);
+    const { r, images } = rendered(2);
+    images.want([{ index: 9, width: 64, ahead: true }, { index: 1, width: 64 }, { index: 10, width: 64, ahead: true }]);
     expect(r.calls.map((c) => c.index)).toEqual([1]);
     r.calls[0].answer({ index: 1, png: 'P' });
     await flush();

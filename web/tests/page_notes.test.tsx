@@ -1,7 +1,5 @@
 // @vitest-environment happy-dom
-// The page's own tools as the operator meets them: the Page sheet and the
-// notes it puts above the pages, the crop frame, Maximize Text, dropped page
-// numbers and the toolbar's File menu.
+// The Page sheet and its notes, the crop frame, Maximize Text, dropped numbers, the File menu.
 import { expect, it } from 'vitest';
 import { doc, settings, stateWith } from './fake_bridge';
 import { $, button, clicked, dragged, flush, keyed, mountPage, mountScript, named, placeAt, text, told, usePageDom } from './page_dom';

@@ -1,6 +1,5 @@
 // @vitest-environment happy-dom
-// The size each script is read at, kept through the settings, and the
-// monitor's one page at a time following standby.
+// The size each script is read at, and the monitor following standby a page at a time.
 import { expect, it } from 'vitest';
 import type { Settings, SettingsChange } from '../src/bridge/types';
 import { labelGutter } from '../src/state/labels';

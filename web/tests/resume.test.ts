@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
-import type { Cue, CueState } from '../src/bridge/types';
-import { emptyCueState } from '../src/bridge/types';
+import type { CueState } from '../src/bridge/types';
 import { openingPlace, resumeBannerText, resumeText } from '../src/state/resume';
+import { cue as baseCue, stateWith } from './fake_bridge';
 
 describe('the saved-run banner', () => {
   const offer = { count: 12, total: 48, standbyID: 'c13', number: '13', label: ' Lights fade ' };
@@ -18,22 +18,19 @@ describe('the saved-run banner', () => {
   });
 
   it('is gone once answered or once the live run has fired a cue, and never on the monitor', () => {
-    expect(resumeBannerText(offer, false, false)).not.toBeNull();
-    expect(resumeBannerText(offer, false, false, 0)).not.toBeNull();
-    // The offer then describes the run in progress, not one to go back to.
-    expect([resumeBannerText(offer, false, false, 1), resumeBannerText(offer, true, false)]).toEqual([null, null]);
-    expect(resumeBannerText(offer, false, true)).toBeNull();
+    const text = '12 of 48 cues fired, standby 13 Lights fade';
+    // Once a cue fired, the offer describes the run in progress, not one to go back to.
+    expect([[false, false], [false, false, 0], [false, false, 1], [true, false], [false, true]]
+      .map(([answered, monitor, fired]) => resumeBannerText(offer, answered as boolean, monitor as boolean, fired as number)))
+      .toEqual([text, text, null, null, null]);
   });
 });
 
 describe('where a script opens', () => {
-  const cue = (id: string, page: number, y: number): Cue => ({
-    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
-    x: 0, y, w: 0.1, h: 0.02, labelX: 0, padL: -1, padR: -1,
-  });
+  const cue = (id: string, page: number, y: number) => baseCue(id, page, y);
   const cues = [cue('a', 0, 0.3), cue('b', 1, 0.5), cue('c', 2, 0.4), cue('d', 30, 0.6)];
   const at = (standbyID: string, fired: string[] = [], more: Partial<CueState> = {}) =>
-    ({ ...emptyCueState, cues, standbyID, fired, firedCount: fired.length, ...more });
+    ({ ...stateWith({ cues, standbyID, fired, ...more }), firedCount: fired.length });
   const offer = { count: 3, total: 4, standbyID: 'd', number: 'd', label: '' };
 
   it('follows a standby on the first pages or a run in progress, else starts at the first page', () => {

@@ -1,11 +1,9 @@
-// The run as the page drives it over a scripted engine: GO, BACK, RESET and
-// its chord, standby stepped without firing, the glowing cue; the update
-// notice; and the events reaching their handlers.
+// The run over a scripted engine, the update notice, and the events.
 import { afterEach, describe, expect, it, vi } from 'vitest';
 import { dispatchEvent, installEventHook } from '../src/bridge/events';
 import { firedBit } from '../src/state/store';
 import { nextUpdateNotice, type UpdateInput, type UpdateNotice } from '../src/state/update_notice';
-import { actions, cue, openedScript, settings, stateWith, turn } from './fake_bridge';
+import { actions, cue, openedScript, stateWith, turn } from './fake_bridge';
 
 const cues = [cue('a', 0, 0.2), cue('b', 0, 0.6), cue('c', 2, 0.1), cue('d', 4, 0.5)];
 const state = stateWith({ cues, standbyID: 'b' });
@@ -62,13 +60,6 @@ describe('the run', () => {
     for (let i = 0; i < 4; i++) t.commands.key('nextCue');
     await turn();
     expect(t.named('standbyCue').slice(3)).toEqual([['b'], ['c'], ['d']]);
-  });
-
-  it('glows the cue the settings name', async () => {
-    const t = await openedScript({ getSettings: () => ({ ...settings, glowTarget: 'next' }) }, state);
-    expect(t.store.glowID.value).toBe('c');
-    dispatchEvent(t.handlers, 'cueState', { ...state, standbyID: 'c' });
-    expect(t.store.glowID.value).toBe('d');
   });
 });
 

@@ -1,6 +1,5 @@
 // @vitest-environment happy-dom
-// A GO on a long script as the page draws it: only the boxes and rows of the
-// cues it changed draw again, whatever the number of cues.
+// A GO on a long script draws again only the boxes and rows of the cues it changed.
 import { options, type VNode } from 'preact';
 import { afterEach, beforeEach, expect, it } from 'vitest';
 import { emptyCueState } from '../src/bridge/types';
@@ -45,13 +44,10 @@ const drawn = (name: string) => renders.get(name) ?? 0;
 it.each([1000, 5000])('with %i cues draws only the two changed boxes and rows', async (count) => {
   const t = await longShow(count, 0);
   // The standby and the cue after it are on the first page, in view.
-  expect(host.querySelectorAll('.cue').length).toBeLessThan(40);
-  expect(host.querySelectorAll('.cue-row').length).toBeLessThan(60);
+  expect([host.querySelectorAll('.cue').length < 40, host.querySelectorAll('.cue-row').length < 60]).toEqual([true, true]);
   renders = new Map();
   await told(t.handlers, 'runState', runChange({ from: 10, seq: 11, standbyID: 'c1', lastFiredID: 'c0', fired: ['c0'], total: count }));
   expect({ boxes: drawn('cueBox'), rows: drawn('cueRow'), pages: drawn('pageView') }).toEqual({ boxes: 2, rows: 2, pages: 0 });
-  expect(host.querySelector('.cue.standby')?.getAttribute('data-cue')).toBe('c1');
-  expect(host.querySelector('.cue.fired')?.getAttribute('data-cue')).toBe('c0');
-  expect(host.querySelector('.cue-row.standby .cue-number')?.textContent).toBe('2');
-  expect(host.querySelector('.count')?.textContent).toBe(`1 of ${count} fired`);
+  expect([host.querySelector('.cue.standby')?.getAttribute('data-cue'), host.querySelector('.cue.fired')?.getAttribute('data-cue'),
+    host.querySelector('.cue-row.standby .cue-number')?.textContent, host.querySelector('.count')?.textContent]).toEqual(['c1', 'c0', '2', `1 of ${count} fired`]);
 });

@@ -1,6 +1,5 @@
 // @vitest-environment happy-dom
-// The Settings sheet as the operator meets it: every control found by its
-// label, the core's answer shown beside the field, Learn waiting for a note.
+// The Settings sheet: controls by their labels, the core's answers, Learn.
 import { expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import type { Settings } from '../src/bridge/types';
