@@ -95,6 +95,20 @@ TEST_F(DocumentSelectionTest, DragsSelectWholeWordsFromTheHigherLineDown) {
     EXPECT_NEAR(sel->rect.y + sel->rect.height, sel->lines[1].y + sel->lines[1].height, 1e-9);
 }
 
+// Lines set closer than their type is tall touch their neighbours: a word on
+// one of them is boxed in its own line's band, never grown over the graze.
+TEST_F(DocumentSelectionTest, AGrazedNeighbourLineStaysOutOfTheBox) {
+    openPages({{300, 400, {{30, 40, "Alpha beta gamma"}, {30, 51, "Second line here"}, {30, 62, "Third row"}}}},
+              "tight.pdf");
+    for (const double top : {40.0, 51.0}) {
+        const auto sel = select(onLine(35, top), onLine(35, top));
+        ASSERT_TRUE(sel);
+        const double tall = sel->rect.height * crop.height * height;
+        EXPECT_GT(tall, 11) << sel->text;
+        EXPECT_LT(tall, 20) << sel->text;
+    }
+}
+
 TEST_F(DocumentSelectionTest, TurnedPagesAnswerInTheirUnturnedSpace) {
     // A turned page leaves the document uncropped: fractions of the whole page.
     for (int degrees : {90, 180, 270}) {
