@@ -88,6 +88,10 @@ void NativeBridge::connectEvents() {
     engine.onRunChange = weakly(self, [](NativeBridge& b, const CueEngine::RunChange& change) {
         b.dispatcher_.runChanged(change);
     });
+    // Every view flashes its GO button and standby panel once.
+    engine.onGoIgnored = weakly(self, [](NativeBridge& b, const std::string& source, std::int64_t sinceMs) {
+        b.dispatcher_.emit("goIgnored", {{"source", source}, {"sinceMs", sinceMs}});
+    });
     // The store calls from its collecting thread; the page hears of it on the main thread.
     script_.store().setOnLinesCollected([weak = weak_from_this()](std::int64_t generation) {
         postToMain([weak, generation] {

@@ -7,7 +7,10 @@ namespace fs = std::filesystem;
 OpenScript::OpenScript(std::shared_ptr<SettingsStore> settings)
     : settings_(std::move(settings)),
       store_(std::make_shared<DocumentStore>()),
-      hub_(ControlHub::create(engine_, *settings_, systemControlTransports())) {}
+      hub_(ControlHub::create(engine_, *settings_, systemControlTransports())) {
+    // Read at each GO: a changed guard holds from the next GO on.
+    engine_.setGoGuard([settings = settings_.get()] { return settings->settings().goGuardMs; });
+}
 
 DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::string& password) {
     // A long script answers before its lines are all in: its first page is

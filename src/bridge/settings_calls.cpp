@@ -26,7 +26,7 @@ void applySettings(NativeBridge& b, const Json& dict) {
         if (auto shell = b.shell()) shell->maxTextChanged(after.maxText);
     }
     if (after.oscPort != before.oscPort || after.oscEnabled != before.oscEnabled ||
-        after.oscLocalOnly != before.oscLocalOnly)
+        after.oscLocalOnly != before.oscLocalOnly || after.oscDeskHosts != before.oscDeskHosts)
         b.hub().restartOSC();
 }
 

@@ -3,10 +3,10 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <variant>
 
+#include "control/osc_addresses.hpp"
 #include "core/system_log.hpp"
 
 namespace tallowmark {
@@ -22,39 +22,10 @@ std::string localClock() {
     return result;
 }
 
-std::string lowerCase(const std::string& text) {
-    gchar* lower = g_utf8_strdown(text.c_str(), static_cast<gssize>(text.size()));
-    std::string result(lower);
-    g_free(lower);
-    return result;
-}
-
-std::vector<std::string> segments(const std::string& address) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= address.size()) {
-        const std::size_t slash = std::min(address.find('/', start), address.size());
-        if (slash > start) parts.push_back(address.substr(start, slash - start));
-        start = slash + 1;
-    }
-    return parts;
-}
-
-// Optional sign and digits only, within 64 bits.
-std::optional<std::int64_t> strictInteger(const std::string& text) {
-    std::string_view digits = text;
-    bool negative = false;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        negative = digits.front() == '-';
-        digits.remove_prefix(1);
-    }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    std::int64_t value = 0;
-    const std::string signedDigits = (negative ? "-" : "") + std::string(digits);
-    auto [end, error] = std::from_chars(signedDigits.data(), signedDigits.data() + signedDigits.size(), value);
-    if (error != std::errc() || end != signedDigits.data() + signedDigits.size()) return std::nullopt;
-    return value;
+// "host:port" -> "host"; IPv6 hosts have colons of their own, the port comes last.
+std::string hostOf(const std::string& sender) {
+    const std::size_t colon = sender.rfind(':');
+    return colon == std::string::npos ? sender : sender.substr(0, colon);
 }
 
 // Stands in for a transport the owner left out.
@@ -111,7 +82,7 @@ void ControlHub::start() {
 
 void ControlHub::startOSC() {
     const Settings& s = settings_.settings();
-    osc_->start({std::clamp<std::int64_t>(s.oscPort, 0, 65535), s.oscLocalOnly});
+    osc_->start({std::clamp<std::int64_t>(s.oscPort, 0, 65535), s.oscLocalOnly, s.oscDeskHosts});
 }
 
 void ControlHub::restartOSC() {
@@ -177,19 +148,26 @@ bool ControlHub::admitOSC(const std::string& sender) {
 
     if (expired(oscWindow_)) {
         oscWindow_ = {now, 0, false};
-        // Bounded: only admitted messages make an entry, at most 200 a window.
-        std::erase_if(oscSenderWindows_, [&](const auto& entry) { return expired(entry.second); });
+        // Bounded: only admitted messages make an entry, at most 200 a window
+        // and one per desk.
+        std::erase_if(oscHostWindows_, [&](const auto& entry) { return expired(entry.second); });
     }
-    auto found = oscSenderWindows_.find(sender);
-    if (found != oscSenderWindows_.end()) {
+    // A host, not a host and port: one machine sending from many ports (or a
+    // fresh port for each message) still has one share.
+    const std::string host = hostOf(sender);
+    const auto& desks = settings_.settings().oscDeskHosts;
+    const bool desk = std::ranges::find(desks, host) != desks.end();
+    auto found = oscHostWindows_.find(host);
+    if (found != oscHostWindows_.end()) {
         RateWindow& own = found->second;
         if (expired(own)) own = {now, 0, false};
-        if (own.count >= oscPerWindow) return refuse(own, oscPerWindow, "osc " + sender, " (" + sender + ")");
+        if (own.count >= oscPerWindow) return refuse(own, oscPerWindow, "osc " + sender, " (" + host + ")");
     }
-    if (oscWindow_.count >= oscTotalPerWindow) return refuse(oscWindow_, oscTotalPerWindow, "osc", "");
-    if (found == oscSenderWindows_.end()) found = oscSenderWindows_.emplace(sender, RateWindow{now, 0, false}).first;
+    // A desk's share is its own: the other senders' traffic cannot spend it.
+    if (!desk && oscWindow_.count >= oscTotalPerWindow) return refuse(oscWindow_, oscTotalPerWindow, "osc", "");
+    if (found == oscHostWindows_.end()) found = oscHostWindows_.emplace(host, RateWindow{now, 0, false}).first;
     ++found->second.count;
-    ++oscWindow_.count;
+    if (!desk) ++oscWindow_.count;
     return true;
 }
 
@@ -201,9 +179,7 @@ void ControlHub::handleOSC(const OSCMessage& message, const std::string& sender)
     if (!settings_.settings().oscEnabled) return;
     if (!admitOSC(sender)) return;
 
-    std::string address = lowerCase(message.address);
-    if (address.starts_with("/tallowmark")) address.erase(0, std::string_view("/tallowmark").size());
-    if (address.empty()) address = "/";
+    const std::string address = controlAddress(message.address);
 
     const std::string source = "osc " + sender;
     const std::optional<std::string> argument = message.firstAsString();
@@ -211,13 +187,14 @@ void ControlHub::handleOSC(const OSCMessage& message, const std::string& sender)
 
     if (address == "/go" || address == "/") {
         if (argument && !argument->empty()) {
-            const std::string wanted = CueEngine::normalize(*argument);
-            const auto& cues = engine_.ordered();
-            const bool known = std::any_of(cues.begin(), cues.end(), [&](const Cue& c) {
-                return CueEngine::normalize(c.number) == wanted;
-            });
-            if (known) {
+            if (engine_.hasCueNumber(*argument)) {
                 engine_.fireCue(*argument, source);
+                return;
+            }
+            // A desk that sends its own cue numbers fires standby by default;
+            // the operator may want a stray number to fire nothing instead.
+            if (settings_.settings().oscGoUnknownNumber == "ignore") {
+                append("GO " + *argument + " ohitettu - numeroa ei ole kasikirjoituksessa", source);
                 return;
             }
         }
@@ -240,7 +217,7 @@ void ControlHub::handleOSC(const OSCMessage& message, const std::string& sender)
         const auto value = message.firstAsInt();
         if (onDimCommand) onDimCommand(!(value && *value == 0));
     } else {
-        const auto parts = segments(address);
+        const auto parts = addressSegments(address);
         if (parts.size() == 2 && parts[0] == "page") {
             if (auto page = strictInteger(parts[1])) {
                 pageCommand(*page, false);
@@ -297,9 +274,11 @@ void ControlHub::handleMSC(const MSC::Message& message) {
             if (message.cue) {
                 // Unlike OSC, an unknown cue never fires the standby cue: the desk
                 // asked for a specific cue.
-                if (!engine_.fireCue(*message.cue, source) && bareGoFiresStandby) {
+                // Known beforehand: a GO the guard ignored is no unknown cue.
+                const bool known = engine_.hasCueNumber(*message.cue);
+                engine_.fireCue(*message.cue, source);
+                if (!known && bareGoFiresStandby)
                     append("cue " + *message.cue + " ei ole merkittyna - valmius ei liikkunut", source);
-                }
             } else if (bareGoFiresStandby) {
                 engine_.go(source);
             }

@@ -37,8 +37,9 @@ Json toJson(const LogEntry& entry);
 class ControlHub : public std::enable_shared_from_this<ControlHub> {
 public:
     static constexpr std::size_t logCapacity = 300;
-    // OSC messages admitted per one-second window from one sender, and from all
-    // senders together: a flooding peer spends its own share, not a desk's.
+    // OSC messages admitted per one-second window from one host, and from all
+    // hosts together but the desks the operator named: a flooding peer spends
+    // its own share, never a desk's.
     static constexpr int oscPerWindow = 50;
     static constexpr int oscTotalPerWindow = 200;
 
@@ -91,8 +92,8 @@ private:
     std::optional<std::string> oscError_;
     std::deque<LogEntry> log_;
     RateWindow oscWindow_;  // all senders
-    // Per sender; pruned of expired windows whenever the shared window renews.
-    std::unordered_map<std::string, RateWindow> oscSenderWindows_;
+    // Per host; pruned of expired windows whenever the shared window renews.
+    std::unordered_map<std::string, RateWindow> oscHostWindows_;
 };
 
 }  // namespace tallowmark

@@ -51,6 +51,7 @@ struct TransportStatus {
 struct TransportOptions {
     std::int64_t port = 0;
     bool localOnly = false;
+    std::vector<std::string> deskHosts{};  // numeric hosts with a share of their own
     bool operator==(const TransportOptions&) const = default;
 };
 

@@ -34,12 +34,18 @@ constexpr int maxBatch = 256;
 constexpr std::size_t maxDatagram = 65536;
 
 using MessageHandler = std::function<void(const OSCMessage&, const std::string&)>;
+using AddressFilter = std::function<bool(std::string_view)>;
 
+// The longest unknown address quoted in the log: a hostile one may be 64 kB.
+constexpr std::size_t maxQuotedAddress = 64;
+
+// One sending host, whatever ports it sends from.
 struct Peer {
-    sockaddr_storage address;
-    socklen_t length;
-    gint64 lastSeen;  // monotonic microseconds
-    std::string sender;
+    sockaddr_storage address{};  // the first datagram's; only its host counts
+    socklen_t length = 0;
+    gint64 lastSeen = 0;  // monotonic microseconds
+    std::string host;
+    bool desk = false;
     // The peer's share as a token bucket: a flooding peer is cut off here, before
     // its messages queue on the main thread in front of another peer's GO. A
     // bucket rather than a fixed window, so a flood reaches the hub as a steady
@@ -47,6 +53,8 @@ struct Peer {
     double tokens = OSCServer::maxPerPeerPerSecond;
     gint64 refilledAt = 0;
     std::size_t dropped = 0;  // since the last drop line
+    std::size_t unknown = 0;  // messages to addresses no one answers, since the last line
+    std::string unknownExample;
 
     // Takes one message from the share; false when it is spent.
     bool spend(gint64 now) {
@@ -77,23 +85,24 @@ void unmapIPv4(sockaddr_storage& address, socklen_t& length) {
     length = sizeof v4;
 }
 
-bool sameAddress(const sockaddr_storage& a, const sockaddr_storage& b) {
+// The port is left out: a share is a machine's, not a socket's.
+bool sameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
     if (a.ss_family != b.ss_family) return false;
     if (a.ss_family == AF_INET) {
         const auto& x = reinterpret_cast<const sockaddr_in&>(a);
         const auto& y = reinterpret_cast<const sockaddr_in&>(b);
-        return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+        return x.sin_addr.s_addr == y.sin_addr.s_addr;
     }
     if (a.ss_family == AF_INET6) {
         const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
         const auto& y = reinterpret_cast<const sockaddr_in6&>(b);
-        return x.sin6_port == y.sin6_port && x.sin6_scope_id == y.sin6_scope_id &&
-               std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+        return x.sin6_scope_id == y.sin6_scope_id && std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
     }
     return false;
 }
 
-std::string senderText(const sockaddr_storage& address, socklen_t length) {
+// "host:port", or the host alone.
+std::string senderText(const sockaddr_storage& address, socklen_t length, bool withPort = true) {
     char host[NI_MAXHOST];
     char service[NI_MAXSERV];
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
@@ -103,7 +112,7 @@ std::string senderText(const sockaddr_storage& address, socklen_t length) {
     std::string text(host);
     // The scope ("%eth0") means nothing to the operator reading the control log.
     if (const auto scope = text.find('%'); scope != std::string::npos) text.erase(scope);
-    return text + ":" + service;
+    return withPort ? text + ":" + service : text;
 }
 
 struct BindResult {
@@ -151,14 +160,25 @@ BindResult bindSocket(std::uint16_t port, bool localOnly) {
     return {fd, {}};
 }
 
+// Room for a burst while the thread is busy dropping a flood, so the kernel
+// does not drop a desk's GO first. Best effort: the system caps it.
+int withReceiveRoom(int fd) {
+    const int bytes = 1 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    return fd;
+}
+
 // One bound socket and the thread that reads it, from a successful start to the
 // next stop. The thread runs its own main context (the server's serial queue) and
 // touches only this object; the peer table lives there alone.
 class Listener {
 public:
-    Listener(int fd, std::shared_ptr<const MessageHandler> handler)
-        : fd_(fd),
+    Listener(int fd, std::shared_ptr<const MessageHandler> handler, AddressFilter accepts,
+             std::vector<std::string> deskHosts)
+        : fd_(withReceiveRoom(fd)),
           handler_(std::move(handler)),
+          accepts_(std::move(accepts)),
+          deskHosts_(std::move(deskHosts)),
           inFlight_(std::make_shared<std::atomic<int>>(0)),
           context_(g_main_context_new()),
           buffer_(maxDatagram) {
@@ -223,36 +243,64 @@ private:
     void received(std::span<const std::uint8_t> data, sockaddr_storage from, socklen_t length) {
         unmapIPv4(from, length);
         const gint64 now = g_get_monotonic_time();
-        auto peer = std::find_if(peers_.begin(), peers_.end(),
-                                 [&](const Peer& p) { return sameAddress(p.address, from); });
+        auto peer = std::find_if(peers_.begin(), peers_.end(), [&](const Peer& p) { return sameHost(p.address, from); });
         if (peer == peers_.end()) {
             peer = announce(from, length, now);
         } else if (!data.empty()) {
             peer->lastSeen = now;
         }
         if (data.empty()) return;
-        // A spent share drops the datagram undecoded: under a flood this is most of them.
-        if (!peer->spend(now)) return;
-        std::vector<OSCMessage> messages = OSCCodec::decode(data);
-        for (std::size_t i = 0; i < messages.size(); ++i) {
-            // The first message was counted above; each further one of a bundle counts too.
-            if (i > 0 && !peer->spend(now)) continue;
-            post(std::move(messages[i]), peer->sender);
+        // A plain message is judged by its address before anything else: one
+        // to an unknown address is dropped without costing its sender's share
+        // (a desk that echoes all of its output here keeps its GOs), and one
+        // over a spent share is dropped undecoded, which under a flood is most.
+        int prepaid = 0;
+        const std::optional<OSCCodec::StringRead> head = OSCCodec::readString(data, 0);
+        if (!head) return;
+        if (head->value != "#bundle") {
+            if (!accepted(*peer, head->value)) return;
+            if (!peer->spend(now)) return;
+            prepaid = 1;
+        }
+        const std::string sender = senderText(from, length);
+        for (OSCMessage& message : OSCCodec::decode(data)) {
+            if (!accepted(*peer, message.address)) continue;
+            if (prepaid > 0) --prepaid;
+            else if (!peer->spend(now)) continue;
+            post(std::move(message), sender, peer->desk);
         }
     }
 
+    bool accepted(Peer& peer, std::string_view address) {
+        if (!accepts_ || accepts_(address)) return true;
+        if (peer.unknown++ == 0) peer.unknownExample = std::string(address.substr(0, maxQuotedAddress));
+        return false;
+    }
+
     std::vector<Peer>::iterator announce(const sockaddr_storage& from, socklen_t length, gint64 now) {
-        // The oldest announcement goes even if it is still talking: on a busy
-        // network the table must stay bounded, and a dropped peer that speaks
-        // again is simply announced again.
-        if (peers_.size() >= OSCServer::maxPeers) peers_.erase(peers_.begin());
-        peers_.push_back({from, length, now, senderText(from, length), OSCServer::maxPerPeerPerSecond, now, 0});
+        Peer peer;
+        peer.address = from;
+        peer.length = length;
+        peer.lastSeen = now;
+        peer.host = senderText(from, length, false);
+        peer.desk = std::ranges::find(deskHosts_, peer.host) != deskHosts_.end();
+        peer.refilledAt = now;
+        // The oldest announcement goes even if it is still talking, but never a
+        // desk: on a busy network the table must stay bounded, and a dropped
+        // peer that speaks again is simply announced again.
+        if (peers_.size() >= OSCServer::maxPeers) {
+            auto oldest = std::find_if(peers_.begin(), peers_.end(), [](const Peer& p) { return !p.desk; });
+            if (oldest == peers_.end()) oldest = peers_.begin();
+            peers_.erase(oldest);
+        }
+        peers_.push_back(std::move(peer));
         peerCount_.store(peers_.size());
         return peers_.end() - 1;
     }
 
-    void post(OSCMessage&& message, const std::string& sender) {
-        if (inFlight_->load() >= maxInFlight) {
+    void post(OSCMessage&& message, const std::string& sender, bool desk) {
+        // A desk's messages are bounded by its own share; they never wait for room.
+        if (!desk && inFlight_->load() >= maxInFlight) {
             ++dropped_;
             return;
         }
@@ -278,8 +326,14 @@ private:
         if (!due(lastPeerDropLog_)) return;
         bool logged = false;
         for (Peer& peer : peers_) {
+            if (peer.unknown > 0) {
+                logSystem("OSC-lahettaja " + peer.host + " - tuntemattomia osoitteita pudotettu: " +
+                          std::to_string(peer.unknown) + " (esim. " + peer.unknownExample + ")");
+                peer.unknown = 0;
+                logged = true;
+            }
             if (peer.dropped == 0) continue;
-            logSystem("OSC-lahettaja " + peer.sender + " yli " + std::to_string(OSCServer::maxPerPeerPerSecond) +
+            logSystem("OSC-lahettaja " + peer.host + " yli " + std::to_string(OSCServer::maxPerPeerPerSecond) +
                       " viestia/s - pudotettu: " + std::to_string(peer.dropped));
             peer.dropped = 0;
             logged = true;
@@ -314,6 +368,8 @@ private:
 
     const int fd_;
     const std::shared_ptr<const MessageHandler> handler_;  // runs on the main thread
+    const AddressFilter accepts_;                          // pure: safe on this thread
+    const std::vector<std::string> deskHosts_;
     const std::shared_ptr<std::atomic<int>> inFlight_;     // shared with the posted tasks
     GMainContext* const context_;
     std::atomic<bool> stopping_{false};
@@ -361,7 +417,7 @@ OSCServer::~OSCServer() {
     stop();
 }
 
-void OSCServer::start(std::int64_t port, bool localOnly) {
+void OSCServer::start(std::int64_t port, bool localOnly, std::vector<std::string> deskHosts) {
     stop();
     Impl& s = *impl_;
     // Even a start that fails at once replaces whatever was reported before it.
@@ -385,7 +441,7 @@ void OSCServer::start(std::int64_t port, bool localOnly) {
             if (!impl || !impl->owner || impl->generation != generation) return;
             if (auto callback = impl->owner->onMessage) callback(message, sender);
         });
-    s.listener = std::make_unique<Listener>(bound.fd, std::move(handler));
+    s.listener = std::make_unique<Listener>(bound.fd, std::move(handler), acceptsAddress, std::move(deskHosts));
     Impl::postStatus(weak, generation, true, s.port);
 }
 

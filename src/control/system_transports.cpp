@@ -2,6 +2,7 @@
 // behind the hub's transport interface.
 #include "control/control_transport.hpp"
 #include "control/midi_listener.hpp"
+#include "control/osc_addresses.hpp"
 #include "control/osc_server.hpp"
 
 namespace tallowmark {
@@ -16,12 +17,15 @@ public:
         server_.onMessage = [this](const OSCMessage& message, const std::string& sender) {
             if (onMessage) onMessage(OSCInput{message, sender});
         };
+        server_.acceptsAddress = isControlAddress;
         server_.onStatusChange = [this](bool listening, std::uint16_t port, const std::optional<std::string>& error) {
             if (onStatus) onStatus(TransportStatus{listening, port, error});
         };
     }
 
-    void start(const TransportOptions& options) override { server_.start(options.port, options.localOnly); }
+    void start(const TransportOptions& options) override {
+        server_.start(options.port, options.localOnly, options.deskHosts);
+    }
     void stop() override { server_.stop(); }
 
 private:

@@ -11,6 +11,9 @@ CueEngine::CueEngine() : run_(marks_, files_.writer()) {
     run_.onLog = [this](const std::string& text, const std::string& source) {
         if (onLog) onLog(text, source);
     };
+    run_.onGoIgnored = [this](const std::string& source, std::int64_t sinceMs) {
+        if (onGoIgnored) onGoIgnored(source, sinceMs);
+    };
     run_.onRunChange = [this](const RunChange& change) {
         if (onRunChange) onRunChange(change);
         else if (onStateChange) onStateChange();

@@ -49,6 +49,10 @@ public:
     std::function<void(const std::string& text, const std::string& source)> onLog;
     // When set, run changes are reported here instead of through onStateChange.
     std::function<void(const RunChange& change)> onRunChange;
+    // A GO inside the GO guard, which fired nothing; see ShowRun.
+    std::function<void(const std::string& source, std::int64_t sinceMs)> onGoIgnored;
+    void setGoGuard(std::function<std::int64_t()> milliseconds) { run_.setGoGuard(std::move(milliseconds)); }
+    void setClock(std::function<std::int64_t()> micros) { run_.setClock(std::move(micros)); }
     // Counts the changes reported through either callback; never goes back,
     // so a reader can tell an old report from a new one.
     std::uint64_t changeCount() const { return run_.changeCount(); }
@@ -65,6 +69,7 @@ public:
     const std::vector<Cue>& ordered() const { return marks_.ordered(); }
     std::optional<Cue> standbyCue() const { return run_.standbyCue(); }
     bool isCue(const std::string& id) const { return marks_.find(id) != nullptr; }
+    bool hasCueNumber(std::string_view number) const { return marks_.findByNumber(number) != nullptr; }
     // The run last read from or handed to the run file; null when there is none.
     const RunState* savedRun() const { return run_.savedRun(); }
     std::size_t undoDepth() const { return marks_.undoDepth(); }

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 #include <utility>
 
@@ -34,6 +35,24 @@ void ShowRun::refillStandbyIfMissing() {
 
 void ShowRun::log(const std::string& text, const std::string& source) {
     if (onLog) onLog(text, source);
+}
+
+bool ShowRun::insideGoGuard(const std::string& source) {
+    const std::int64_t guardMs = goGuardMs_ ? std::clamp<std::int64_t>(goGuardMs_(), 0, maxGoGuardMs) : 0;
+    const std::int64_t now = clock_ ? clock_()
+                                    : std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count();
+    if (guardMs == 0 || !lastGoAt_ || now - *lastGoAt_ >= guardMs * 1000) {
+        lastGoAt_ = now;
+        return false;
+    }
+    const std::int64_t sinceMs = (now - *lastGoAt_) / 1000;
+    log("GO ohitettu - " + std::to_string(sinceMs) + " ms edellisesta GO:sta (suoja " + std::to_string(guardMs) +
+            " ms)",
+        source);
+    if (onGoIgnored) onGoIgnored(source, sinceMs);
+    return true;
 }
 
 void ShowRun::beginRun() { run_ = RunChange{}; }
@@ -82,6 +101,7 @@ void ShowRun::fire(Cue cue, const std::string& source) {
 }
 
 std::optional<Cue> ShowRun::go(const std::string& source) {
+    if (insideGoGuard(source)) return std::nullopt;
     beginRun();
     const bool continued = continueSavedRun(source);
     std::optional<Cue> cue = standbyCue();
@@ -154,6 +174,7 @@ std::optional<Cue> ShowRun::fireCue(const std::string& number, const std::string
         return std::nullopt;
     }
     const Cue cue = *found;
+    if (insideGoGuard(source)) return std::nullopt;
     beginRun();
     continueSavedRun(source);
     fire(cue, source);

@@ -25,6 +25,9 @@ class ShowRun {
 public:
     using IdSet = MarksRecord::IdSet;
 
+    // The GO guard's longest setting; a longer one would swallow real GOs.
+    static constexpr std::int64_t maxGoGuardMs = 2000;
+
     // A change of the run alone (GO, BACK, RESET, standby, fire by number,
     // restore): which cues changed their fired status. The marks are as they
     // were, so an owner can pass on this much instead of the whole state.
@@ -51,6 +54,15 @@ public:
     std::function<void(const std::string& text, const std::string& source)> onLog;
     // After every run change.
     std::function<void(const RunChange& change)> onRunChange;
+    // A GO (or fire by number) that came inside the GO guard and fired
+    // nothing, with its source and the milliseconds since the GO before it.
+    std::function<void(const std::string& source, std::int64_t sinceMs)> onGoIgnored;
+
+    // The least time between two GOs, whatever input sends them, read at each
+    // GO so a change of the setting applies at once; 0 turns the guard off.
+    void setGoGuard(std::function<std::int64_t()> milliseconds) { goGuardMs_ = std::move(milliseconds); }
+    // Monotonic microseconds; the system's steady clock unless set.
+    void setClock(std::function<std::int64_t()> micros) { clock_ = std::move(micros); }
 
     // Every report of the engine takes its number here, run change or not, so
     // that a reader can tell an old report from a new one; never goes back.
@@ -102,6 +114,8 @@ private:
     void advanceStandby(const std::string& firedID);
     void refillStandbyIfMissing();
     void log(const std::string& text, const std::string& source);
+    // True (and the GO logged and reported as ignored) when it comes inside the guard.
+    bool insideGoGuard(const std::string& source);
 
     // The run operations note what they touch through these, and report it with runChanged().
     void beginRun();
@@ -126,6 +140,11 @@ private:
     std::optional<std::string> standbyID_;
     std::optional<std::string> lastFiredID_;
     std::uint64_t changeCount_ = 0;
+    std::function<std::int64_t()> goGuardMs_;
+    std::function<std::int64_t()> clock_;
+    // When a GO last passed the guard; an ignored one does not move it, so a
+    // desk repeating faster than the guard still gets a GO through each guard.
+    std::optional<std::int64_t> lastGoAt_;
     // What the run operation in progress has touched.
     RunChange run_;
     // Shared with the writer's pending job: a GO builds the state once.

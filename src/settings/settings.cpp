@@ -11,6 +11,7 @@ constexpr std::array settingsBounds{
     ListBound{"cueTypes", maxCueTypes, PastBound::drop},
     ListBound{"midiMap", maxMidiBindings, PastBound::drop},
     ListBound{"readingSizes", maxReadingSizes, PastBound::drop},
+    ListBound{"oscDeskHosts", maxOscDeskHosts, PastBound::drop},
 };
 
 // Versions before the current palette shipped with a red CUE type. A file that
@@ -76,6 +77,7 @@ Settings migrated(Settings s, bool themeNameWritten) {
     if (s.cueTypes.size() > maxCueTypes) s.cueTypes.resize(maxCueTypes);
     if (s.midiMap.size() > maxMidiBindings) s.midiMap.resize(maxMidiBindings);
     if (s.readingSizes.size() > maxReadingSizes) s.readingSizes.resize(maxReadingSizes);
+    if (s.oscDeskHosts.size() > maxOscDeskHosts) s.oscDeskHosts.resize(maxOscDeskHosts);
     if (s.cueTypes.empty() || s.cueTypes == earlierDefaultCueTypes()) s.cueTypes = defaultCueTypes();
     return s;
 }

@@ -39,6 +39,8 @@ std::vector<MIDIBinding> defaultMidiMap();
 inline constexpr std::size_t maxRecentDocuments = 10;
 inline constexpr std::size_t maxCueTypes = 24;
 inline constexpr std::size_t maxMidiBindings = 2048;
+// Desks are few; a longer list was not typed by an operator.
+inline constexpr std::size_t maxOscDeskHosts = 16;
 
 // The reading size the operator chose for one script: pages side by side and
 // the zoom of a page over the reading column. Kept, newest first, for as many
@@ -60,6 +62,13 @@ struct Settings {
     bool oscEnabled = true;
     std::int64_t oscPort = 53100;
     bool oscLocalOnly = true;
+    // Numeric addresses of the lighting and sound desks: each has a share of
+    // OSC of its own that no other sender can take.
+    std::vector<std::string> oscDeskHosts{};
+    // "/go" with a number not in the script: "go" fires standby, "ignore" nothing.
+    std::string oscGoUnknownNumber = "go";
+    // The least time between two GOs from any input; 0: no guard.
+    std::int64_t goGuardMs = 300;
     bool midiEnabled = true;
     std::vector<MIDIBinding> midiMap = defaultMidiMap();
     bool mscEnabled = true;
@@ -121,6 +130,9 @@ struct RecordFields<Settings> {
         FieldKey{"oscEnabled", &Settings::oscEnabled},
         FieldKey{"oscPort", &Settings::oscPort},
         FieldKey{"oscLocalOnly", &Settings::oscLocalOnly},
+        FieldKey{"oscDeskHosts", &Settings::oscDeskHosts},
+        FieldKey{"oscGoUnknownNumber", &Settings::oscGoUnknownNumber},
+        FieldKey{"goGuardMs", &Settings::goGuardMs},
         FieldKey{"midiEnabled", &Settings::midiEnabled},
         FieldKey{"midiMap", &Settings::midiMap},
         FieldKey{"mscEnabled", &Settings::mscEnabled},

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <cstdint>
 #include <optional>
@@ -11,9 +12,24 @@
 #include <string_view>
 #include <vector>
 
+#include <arpa/inet.h>
+
 #include "core/unicode_text.hpp"
 
 namespace tallowmark {
+
+std::optional<std::string> numericHost(std::string_view text) {
+    const std::string trimmed = trimText(std::string(text), isSpaceOrLineBreak);
+    if (trimmed.empty() || trimmed.size() > INET6_ADDRSTRLEN) return std::nullopt;
+    unsigned char bytes[sizeof(in6_addr)];
+    char written[INET6_ADDRSTRLEN];
+    if (inet_pton(AF_INET, trimmed.c_str(), bytes) == 1) return inet_ntop(AF_INET, bytes, written, sizeof written);
+    if (inet_pton(AF_INET6, trimmed.c_str(), bytes) != 1) return std::nullopt;
+    in6_addr v6;
+    std::memcpy(&v6, bytes, sizeof v6);
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) return inet_ntop(AF_INET, bytes + 12, written, sizeof written);
+    return inet_ntop(AF_INET6, bytes, written, sizeof written);
+}
 
 namespace {
 
@@ -25,7 +41,7 @@ constexpr const char* fallbackCueTypeColor = "#d8391d";
 constexpr std::string_view notTakenAsSent[] = {
     "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
-    "readingSizes",
+    "readingSizes",    "goGuardMs",        "oscGoUnknownNumber", "oscDeskHosts",
 };
 
 // Longer than any path the system can open; a longer text is not a script's.
@@ -92,6 +108,22 @@ std::optional<std::vector<MIDIBinding>> pageMidiMap(const Json& value) {
     return map;
 }
 
+// Each entry trimmed and read as a numeric IPv4 or IPv6 address, written the
+// way the OSC server names senders (an IPv4 address inside IPv6 as IPv4), so a
+// desk is recognised whatever form it was typed in. Names and garbage are
+// left out; so are repeats.
+std::vector<std::string> pageDeskHosts(const Json& value) {
+    std::vector<std::string> hosts;
+    if (!value.is_array()) return hosts;
+    for (const Json& entry : value) {
+        if (hosts.size() == maxOscDeskHosts) break;
+        if (!entry.is_string()) continue;
+        if (auto host = numericHost(entry.get<std::string>()); host && std::ranges::find(hosts, *host) == hosts.end())
+            hosts.push_back(std::move(*host));
+    }
+    return hosts;
+}
+
 // The page tells the size of the script it shows as {"path", "pages", "zoom"};
 // the pages follow the rule of pagesPerSpread and the zoom is brought within
 // the page's own steps.
@@ -140,6 +172,11 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
     if (auto it = dict.find("midiMap"); it != dict.end()) {
         if (auto map = pageMidiMap(*it)) s.midiMap = std::move(*map);
     }
+    if (auto v = take<std::int64_t>(dict, "goGuardMs")) s.goGuardMs = std::clamp<std::int64_t>(*v, 0, maxGoGuardMs);
+    if (auto v = take<std::string>(dict, "oscGoUnknownNumber")) {
+        if (*v == "go" || *v == "ignore") s.oscGoUnknownNumber = *v;
+    }
+    if (auto it = dict.find("oscDeskHosts"); it != dict.end() && it->is_array()) s.oscDeskHosts = pageDeskHosts(*it);
     if (auto it = dict.find("readingSize"); it != dict.end()) {
         if (auto size = pageReadingSize(*it)) noteReadingSize(s.readingSizes, std::move(*size));
     }

@@ -84,13 +84,15 @@ def main():
         run_file = os.path.splitext(pdf)[0] + ".tallowmark-run"
         with open(sidecar, encoding="utf-8") as f:
             cues = sorted(json.load(f)["cues"], key=in_script_order)
-        if len(cues) < 4:
-            fail("the demo has fewer than four cues")
+        if len(cues) < 6:
+            fail("the demo has fewer than six cues")
 
         port = free_udp_port()
         os.makedirs(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK"))
         with open(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK", "settings.json"), "w") as f:
-            json.dump({"oscEnabled": True, "oscPort": port, "oscLocalOnly": True}, f)
+            # A GO guard longer than the default, so that two quick GOs are
+            # surely inside it however slowly this machine starts oscsend.
+            json.dump({"oscEnabled": True, "oscPort": port, "oscLocalOnly": True, "goGuardMs": 1000}, f)
 
         log = []
 
@@ -130,9 +132,12 @@ def main():
             fail("the program ended early (%s):\n%s" % (process.returncode, "\n".join(log)))
         print("app.smoke: page ready after %.1f s" % (time.monotonic() - started))
 
-        for _ in range(3):
+        def osc_go():
             subprocess.run(["oscsend", "localhost", str(port), "/go"], check=True)
-            time.sleep(0.2)
+
+        for _ in range(3):
+            osc_go()
+            time.sleep(1.1)
 
         def run_with(fired):
             def check():
@@ -150,6 +155,15 @@ def main():
             fail("the fired cues are not the first three")
         if run["standbyID"] != cues[3]["id"]:
             fail("standby is not on the fourth cue")
+
+        # Two GOs in quick succession: the guard lets the first one through only.
+        osc_go()
+        osc_go()
+        if not wait_for(run_with(4), 10):
+            fail("the first of two quick GOs did not fire")
+        time.sleep(1.2)
+        if not run_with(4)():
+            fail("the second of two quick GOs was not held back by the GO guard")
 
         # The page shows the GOs once their state event has been drawn.
         # A crashed page process comes back by itself, with the script and its run.
@@ -176,11 +190,21 @@ def main():
         # Return and Backspace reach the page (no menu key takes them): GO, then BACK.
         xdo("mousemove", "600", "400")
         xdo("key", "Return")
-        if not wait_for(run_with(4), 10):
-            fail("Return in the page did not fire the fourth cue")
+        if not wait_for(run_with(5), 10):
+            fail("Return in the page did not fire the fifth cue")
         xdo("key", "BackSpace")
-        if not wait_for(run_with(3), 10):
-            fail("Backspace in the page did not take the fourth cue back")
+        if not wait_for(run_with(4), 10):
+            fail("Backspace in the page did not take the fifth cue back")
+        # A held Return is one GO, however long it is held (longer than the guard).
+        time.sleep(1.1)
+        xdo("keydown", "Return")
+        time.sleep(1.6)
+        xdo("keyup", "Return")
+        if not wait_for(run_with(5), 10):
+            fail("a held Return did not fire")
+        time.sleep(0.5)
+        if not run_with(5)():
+            fail("a held Return fired more than once")
 
         # RESET from the keyboard: the chord asks, the same chord again confirms.
         xdo("key", "--clearmodifiers", "ctrl+shift+r")

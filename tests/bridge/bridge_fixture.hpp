@@ -110,6 +110,7 @@ protected:
     BridgeFixture() {
         Settings s;
         s.oscEnabled = false;  // no listener on a fixed port while tests run in parallel
+        s.goGuardMs = 0;       // tests GO faster than any operator; the guard is tested on its own
         settings->setSettings(s);
         bridge = NativeBridge::create(settings, std::make_shared<NoUpdates>("20260101-1"), dir / "demo");
         bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));

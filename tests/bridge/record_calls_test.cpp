@@ -114,5 +114,22 @@ TEST_F(RecordCallsTest, RunCallsAnswerAndSendTheirChangeAlone) {
     EXPECT_EQ(run["firedCount"], 3);
 }
 
+// The guard is the settings': a GO inside it answers the run unchanged, and
+// every view hears it was ignored, with its source, to flash GO once.
+TEST_F(RecordCallsTest, AGoInsideTheGuardFiresNothingAndEveryViewHearsOfIt) {
+    call("upsertCues", Json::array({Json::array({{{"id", "C1"}, {"number", "1"}}, {{"id", "C2"}, {"number", "2"}}})}));
+    call("setSettings", Json::array({{{"goGuardMs", 2000}}}));
+    EXPECT_EQ(call("go").value["firedCount"], 1);
+    view->events.clear();
+    const Json ignored = call("go", Json::array({"osc 10.0.0.5:9000"})).value;
+    EXPECT_EQ(ignored["seq"], ignored["from"]);
+    EXPECT_EQ(ignored["firedCount"], 1);
+    ASSERT_EQ(view->names(), std::vector<std::string>{"goIgnored"});
+    EXPECT_EQ(view->events[0]["payload"]["source"], "osc 10.0.0.5:9000");
+    EXPECT_LT(view->events[0]["payload"]["sinceMs"].get<int>(), 2000);
+    call("setSettings", Json::array({{{"goGuardMs", 0}}}));
+    EXPECT_EQ(call("go").value["firedCount"], 2);
+}
+
 }  // namespace
 }  // namespace tallowmark

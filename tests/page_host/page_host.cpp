@@ -219,6 +219,12 @@ int run(int argc, char** argv) {
 
     const std::optional<std::filesystem::path> settingsFile = settingsFileUnder(g_getenv("XDG_CONFIG_HOME"));
     auto settings = settingsFile ? std::make_shared<SettingsStore>(*settingsFile) : std::make_shared<SettingsStore>(true);
+    // The scenarios press GO faster than any operator; the guard has tests of its own.
+    if (!g_getenv("TALLOWMARK_PAGE_HOST_GO_GUARD")) {
+        Settings unguarded = settings->settings();
+        unguarded.goGuardMs = 0;
+        settings->setSettings(unguarded);
+    }
     auto bridge = NativeBridge::create(std::move(settings), std::make_shared<NoUpdates>("page-host"));
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
     auto host = std::make_shared<Host>(servedPage({page, pageSize}), pageURL, bridge);

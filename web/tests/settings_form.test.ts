@@ -14,7 +14,8 @@ describe('the settings form', () => {
     const settable = [
       'oscEnabled', 'oscPort', 'oscLocalOnly', 'midiEnabled', 'mscEnabled', 'mscDeviceFilter', 'mscBareGoFiresStandby',
       'renderWidth', 'dimmed', 'theme', 'themeName', 'pagesPerSpread', 'maxText', 'glowTarget', 'memosVisible',
-      'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers',
+      'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers', 'oscDeskHosts', 'oscGoUnknownNumber',
+      'goGuardMs',
     ];
     const keys = settingsFields.map((f) => f.key as string);
     expect([...keys].sort()).toEqual([...settable].sort());

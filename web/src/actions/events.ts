@@ -36,6 +36,7 @@ export function createEventHandlers(store: Store, { documents, view, sheets, upd
     updateAvailable: (p) => update.available(p.stamp),
     updateProgress: (p) => update.progress(p.text, p.failed),
     midiEvent: (p) => sheets.hearMidi(p),
+    goIgnored: () => void (store.goIgnored.value += 1),
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) view.stepPage(Math.trunc(p.value));

@@ -16,6 +16,7 @@ export interface EventPayloads {
   menuCommand: { command: string; value?: string };
   updateAvailable: { stamp: string };
   updateProgress: { text: string; failed?: boolean };
+  goIgnored: { source: string; sinceMs: number };
 }
 
 export type EventName = keyof EventPayloads;
@@ -23,7 +24,7 @@ export type EventHandlers = { [K in EventName]?: (payload: EventPayloads[K]) => 
 
 const eventNames: ReadonlySet<string> = new Set<EventName>([
   'cueState', 'runState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
-  'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress',
+  'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress', 'goIgnored',
 ]);
 
 // Payloads the handlers rely on being objects; anything else is a damaged event.

@@ -152,6 +152,9 @@ export interface Settings {
   oscEnabled: boolean;
   oscPort: number;
   oscLocalOnly: boolean;
+  oscDeskHosts: string[];
+  oscGoUnknownNumber: string;
+  goGuardMs: number;
   midiEnabled: boolean;
   midiMap: { note: number; action: string; channel: number }[];
   mscEnabled: boolean;

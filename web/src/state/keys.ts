@@ -236,3 +236,32 @@ export function keyAction(e: KeyInput, mode: KeyMode = noMode): KeyAction | null
   }
   return null;
 }
+
+// A keyboard GO fires on key down and arms again only when that key comes up,
+// so a held key, or one repeated without being marked as a repeat, fires once.
+// A key up the page never saw (focus went elsewhere meanwhile) must not cost
+// the next GO: a press after a second of no downs from that key fires.
+export interface KeyLatch {
+  down(key: string, atMs: number): boolean;
+  up(key: string): void;
+  clear(): void;
+}
+
+export const keyLatchStaleMs = 1000;
+
+export function createKeyLatch(): KeyLatch {
+  const held = new Map<string, number>();
+  return {
+    down(key, atMs) {
+      const last = held.get(key);
+      held.set(key, atMs);
+      return last === undefined || atMs - last > keyLatchStaleMs;
+    },
+    up(key) {
+      held.delete(key);
+    },
+    clear() {
+      held.clear();
+    },
+  };
+}

@@ -13,7 +13,9 @@ export type SettingsField =
   // `numeric`: the value goes to the core as a number.
   | { key: Key; label: string; kind: 'choice'; choices: [string, string][]; numeric?: boolean }
   // A device ID from 0 to 127, or "all" (the core's negative filter).
-  | { key: Key; label: string; kind: 'device' };
+  | { key: Key; label: string; kind: 'device' }
+  // Numeric IP addresses, typed separated by commas or spaces.
+  | { key: Key; label: string; kind: 'hosts'; max: number };
 
 export interface SettingsSection {
   title: string;
@@ -39,6 +41,13 @@ export const settingsSections: SettingsSection[] = [
     ],
   },
   {
+    title: 'GO guard',
+    fields: [
+      // Every input passes it: keys, the GO button, OSC, MIDI notes and MSC.
+      { key: 'goGuardMs', label: 'Least time between two GOs (ms, 0 = off)', kind: 'int', min: 0, max: 2000 },
+    ],
+  },
+  {
     title: 'Script view',
     fields: [
       { key: 'memosVisible', label: 'Show memos', kind: 'bool' },
@@ -61,6 +70,10 @@ export const settingsSections: SettingsSection[] = [
       // The core takes any number; the listener refuses anything that is not a UDP port.
       { key: 'oscPort', label: 'OSC port', kind: 'int', min: 1, max: 65535 },
       { key: 'oscLocalOnly', label: 'OSC from this computer only', kind: 'bool' },
+      // Each desk keeps a share of its own, whatever else floods the port.
+      { key: 'oscDeskHosts', label: 'Desk addresses (always heard)', kind: 'hosts', max: 16 },
+      { key: 'oscGoUnknownNumber', label: '/go with a number not in the script', kind: 'choice',
+        choices: [['go', 'Fires the standby cue (desks that send their own numbers)'], ['ignore', 'Fires nothing; the log names the number']] },
     ],
   },
   {
@@ -87,6 +100,7 @@ export function fieldOf(key: string): SettingsField | undefined {
 export function rangeText(field: SettingsField): string {
   if (field.kind === 'int') return `${field.min}–${field.max}`;
   if (field.kind === 'device') return '0–127, or all';
+  if (field.kind === 'hosts') return 'e.g. 192.168.1.20, 10.0.0.5';
   return '';
 }
 
@@ -110,6 +124,13 @@ export function parseField(field: SettingsField, raw: string | boolean): Parsed 
       if (n < field.min || n > field.max) return { error: `${field.label}: from ${field.min} to ${field.max}` };
       return { change: { [field.key]: n } };
     }
+    case 'hosts': {
+      const hosts = String(raw).split(/[\s,]+/).filter((h) => h !== '');
+      const bad = hosts.find((h) => !isNumericHost(h));
+      if (bad !== undefined) return { error: `${field.label}: ${bad} is not a numeric address like 192.168.1.20` };
+      if (hosts.length > field.max) return { error: `${field.label}: at most ${field.max} addresses` };
+      return { change: { [field.key]: hosts } };
+    }
     case 'device': {
       const text = String(raw).trim().toLowerCase();
       if (text === 'all') return { change: { [field.key]: -1 } };
@@ -119,8 +140,17 @@ export function parseField(field: SettingsField, raw: string | boolean): Parsed 
   }
 }
 
+// An IPv4 address in dotted form, or something an IPv6 address can be; the
+// core reads each exactly and leaves out what it cannot.
+export function isNumericHost(text: string): boolean {
+  const v4 = /^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$/.exec(text);
+  if (v4) return v4.slice(1).every((part) => Number(part) <= 255);
+  return text.includes(':') && text.length <= 45 && /^[0-9a-fA-F:.]+$/.test(text);
+}
+
 // What a field shows for a stored value.
 export function displayValue(field: SettingsField, value: unknown): string {
+  if (Array.isArray(value)) return value.join(', ');
   if (field.kind === 'device') return typeof value === 'number' && value < 0 ? 'all' : String(value ?? '');
   return value === undefined || value === null ? '' : String(value);
 }
@@ -137,7 +167,7 @@ export function choicesFor(field: SettingsField & { kind: 'choice' }, stored: un
 // A quiet line beside the field when the core kept something else than was
 // sent (it limits some values and ignores others); empty when it kept it.
 export function answerNote(field: SettingsField, sent: unknown, stored: unknown): string {
-  if (sent === stored) return '';
+  if (sent === stored || (Array.isArray(sent) && JSON.stringify(sent) === JSON.stringify(stored))) return '';
   if (field.kind === 'choice') {
     const text = field.choices.find(([v]) => v === String(stored))?.[1] ?? String(stored);
     return `Kept: ${text}`;

@@ -105,6 +105,9 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
   // Cue Mode's line cursor (placing a cue from the keyboard): the line's box
   // as fractions of its page, and its words once the native side told them.
   const lineCursor = signal<LineCursor | null>(null);
+  // Counts the GOs the GO guard ignored; each one flashes the GO button and
+  // the standby panel once.
+  const goIgnored = signal(0);
 
   // The full state keeps the list's identity while its cues are the same
   // (see takeState), so these are made once per cue list, not per GO.
@@ -191,7 +194,7 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
     pagesPerSpread, zoom, theme, dimmed, pageLevel, memosVisible, sidebarVisible, maxText, reserve,
     confirmingReset, message, status, follow, visiblePage, scrollRequest, logLines, controlStatus,
     cueMode, selectedID, draft, sheet, lastKind, resumeAnswered, pageSheet, settingsError,
-    gotoOpen, gotoError, editingLabel, update, lineCursor,
+    gotoOpen, gotoError, editingLabel, update, lineCursor, goIgnored,
     cues, cueOrder, cueIndex, standbyCue, summary, offerOpen, resumeText, menuState, glowID, recentDocuments,
     sync,
   };

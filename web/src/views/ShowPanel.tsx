@@ -6,9 +6,12 @@ export function ShowPanel() {
   const { store, run } = useApp();
   const { standby, next, firedCount, total, offered } = store.summary.value;
   const confirming = store.confirmingReset.value;
+  // A new key restarts the flash for every ignored GO, however close together.
+  const ignored = store.goIgnored.value;
+  const flash = ignored > 0 ? ' guard-flash' : '';
   return (
     <aside class="show-panel" aria-label="Show">
-      <div class="standby">
+      <div class={`standby${flash}`} key={`standby-${ignored}`}>
         <div class="caption">STANDBY</div>
         {standby ? (
           <>
@@ -27,7 +30,7 @@ export function ShowPanel() {
       </div>
       {/* Keys reach GO from anywhere; the buttons keep no focus that could
           turn a Space into a second press. */}
-      <button type="button" class="go" onMouseDown={(e) => e.preventDefault()} onClick={() => run.go()}>
+      <button type="button" class={`go${flash}`} key={`go-${ignored}`} onMouseDown={(e) => e.preventDefault()} onClick={() => run.go()}>
         GO
       </button>
       <div class="secondary">

@@ -1,0 +1,46 @@
+// The settings that keep a show safe from its inputs: the GO guard, what
+// "/go" does with a number the script lacks, and the desks heard first.
+
+#include <gtest/gtest.h>
+
+#include "settings/settings_rules.hpp"
+
+namespace tallowmark {
+namespace {
+
+TEST(ShowSafetySettings, ThePageCanOnlySetWhatTheRulesAllow) {
+    struct Row { Json sent; Json kept; };
+    const Row rows[] = {
+        {{{"goGuardMs", 150}}, {{"goGuardMs", 150}}},
+        {{{"goGuardMs", 0}}, {{"goGuardMs", 0}}},
+        {{{"goGuardMs", 9000}}, {{"goGuardMs", 2000}}},
+        {{{"goGuardMs", -5}}, {{"goGuardMs", 0}}},
+        {{{"goGuardMs", 1.5}}, {{"goGuardMs", 300}}},
+        {{{"oscGoUnknownNumber", "ignore"}}, {{"oscGoUnknownNumber", "ignore"}}},
+        {{{"oscGoUnknownNumber", "fire"}}, {{"oscGoUnknownNumber", "go"}}},
+        {{{"oscDeskHosts", {" 192.168.1.20 ", "::ffff:10.0.0.5", "desk.local", "300.1.1.1", 7, "FE80::1", "192.168.1.20"}}},
+         {{"oscDeskHosts", {"192.168.1.20", "10.0.0.5", "fe80::1"}}}},
+        {{{"oscDeskHosts", "10.0.0.1"}}, {{"oscDeskHosts", Json::array()}}},
+    };
+    for (const Row& row : rows) {
+        const Json dict = settingsDictionary(applyPageSettings(Settings{}, row.sent));
+        for (const auto& [key, value] : row.kept.items()) EXPECT_EQ(dict[key], value) << row.sent;
+    }
+    Json many = Json::array();
+    for (int i = 0; i < 40; ++i) many.push_back("10.0.0." + std::to_string(i));
+    EXPECT_EQ(applyPageSettings(Settings{}, {{"oscDeskHosts", many}}).oscDeskHosts.size(), maxOscDeskHosts);
+}
+
+TEST(ShowSafetySettings, AFileFromBeforeKeepsTheSafeDefaults) {
+    FileNotes notes;
+    const auto s = decodeSettingsFile(R"({"oscPort": 9000})", notes);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->goGuardMs, 300);
+    EXPECT_EQ(s->oscGoUnknownNumber, "go");
+    EXPECT_TRUE(s->oscDeskHosts.empty());
+    const Json written = encodeSettings(*s);
+    EXPECT_EQ(decodeSettings(written), s);
+}
+
+}  // namespace
+}  // namespace tallowmark
