@@ -140,7 +140,7 @@ MenuState readMenuState(const Json& dict, const Settings& settings) {
     m.theme = settings.themeName;
     Loose{dict}("hasDoc", m.hasDoc)("hasSelection", m.hasSelection)("cueMode", m.cueMode)(
         "spreadOffset", m.spreadOffset)("dimmed", m.dimmed)("memosVisible", m.memosVisible)("theme", m.theme)(
-        "pagesPerSpread", m.pagesPerSpread)("sidebarVisible", m.sidebarVisible)("maxText", m.maxText);
+        "pagesPerSpread", m.pagesPerSpread)("sidebarVisible", m.sidebarVisible)("maxText", m.maxText)("locked", m.locked);
     return m;
 }
 

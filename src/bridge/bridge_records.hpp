@@ -47,6 +47,7 @@ struct MenuState {
     std::int64_t pagesPerSpread = 2;
     bool sidebarVisible = true;
     bool maxText = false;
+    bool locked = false;  // the show is locked against editing
 
     bool operator==(const MenuState&) const = default;
 };

@@ -193,6 +193,7 @@ Json documentDictionary(OpenScript& script, const DocumentStore::Info& info) {
     // A marks file too large to read, or one repaired: the page says so where the script opens.
     const std::string& warning = script.engine().loadWarning();
     if (!warning.empty()) dict["warning"] = warning;
+    dict["locked"] = script.locked();
     return dict;
 }
 

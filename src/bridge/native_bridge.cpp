@@ -2,7 +2,9 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "bridge/bridge_calls.hpp"
 #include "core/main_queue.hpp"
@@ -22,7 +24,17 @@ constexpr const char* registrationOrder[] = {
     "restoreRun", "discardRun", "upsertMark", "removeMark", "upsertFlag", "removeFlag", "upsertMemo",
     "removeMemo", "upsertInsert", "removeInsert", "setPageLabelOffset", "setPageText", "go", "back", "reset",
     "undo", "redo", "reportPage", "revealSidecar", "saveSidecar", "saveScriptAs", "importSidecar", "offerMarks",
-    "makeDemo", "exportMarkedPDF", "menuState", "debugLog", "updateStatus", "installUpdate",
+    "makeDemo", "exportMarkedPDF", "menuState", "debugLog", "updateStatus", "installUpdate", "setShowLocked",
+};
+
+// The calls that change the marks. A locked show refuses them whatever the
+// page sends: its menus and modes are closed, but a page that raced the lock,
+// or a damaged one, must not edit a show that is running.
+constexpr std::string_view editsTheMarks[] = {
+    "upsertCue",   "removeCue",   "upsertCues",   "removeCues",  "renumberCues", "upsertMarks", "removeMarks",
+    "upsertMark",  "removeMark",  "upsertFlag",   "removeFlag",  "upsertMemo",   "removeMemo",  "upsertInsert",
+    "removeInsert", "setPageLabelOffset", "setPageText", "undo", "redo",         "setCrop",     "importSidecar",
+    "offerMarks",
 };
 
 // Callbacks of the engine and the hub hold the bridge weakly and fall silent
@@ -71,10 +83,13 @@ NativeBridge::NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_
       script_(settings_),
       dispatcher_(script_.engine()) {
     // The dispatcher belongs to this bridge, so its rows may hold it plainly.
-    for (CallRow& row : allCallRows())
-        dispatcher_.add(row.name, [this, run = std::move(row.run)](const BridgeArguments& a, ReplyHandle& r) {
+    for (CallRow& row : allCallRows()) {
+        const bool edit = std::ranges::find(editsTheMarks, std::string_view(row.name)) != std::end(editsTheMarks);
+        dispatcher_.add(row.name, [this, edit, run = std::move(row.run)](const BridgeArguments& a, ReplyHandle& r) {
+            if (edit && script_.locked()) return r.fail(showLockedError);
             run(*this, a, r);
         });
+    }
 }
 
 std::vector<std::string> NativeBridge::callNames() {
@@ -108,6 +123,16 @@ void NativeBridge::connectEvents() {
     hub.onRawNote = weakly(self, [](NativeBridge& b, int note, int velocity, int channel) {
         b.dispatcher_.emit("midiEvent", {{"note", note}, {"velocity", velocity}, {"channel", channel}});
     });
+}
+
+void NativeBridge::showLockChanged() {
+    const bool locked = script_.locked();
+    if (script_.currentInfo()) {
+        Json info = *script_.currentInfo();
+        info["locked"] = locked;
+        script_.setCurrentInfo(std::move(info));
+    }
+    dispatcher_.emit("showLock", {{"locked", locked}});
 }
 
 void NativeBridge::answerDocument(ReplyHandle& reply) {

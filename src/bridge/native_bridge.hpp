@@ -23,6 +23,9 @@
 
 namespace tallowmark {
 
+// What a call that would edit the marks of a locked show answers.
+inline constexpr const char* showLockedError = "The show is locked - unlock it to edit the marks";
+
 class NativeBridge : public std::enable_shared_from_this<NativeBridge> {
 public:
     // `demoFolder`: where "makeDemo" writes the demo script; empty for
@@ -91,6 +94,8 @@ public:
     // The open script was read again: `dict` becomes the current document
     // dictionary and the page gets the new geometry ("documentChanged").
     void documentChanged(Json dict);
+    // After a lock or unlock of the open script: every view hears "showLock".
+    void showLockChanged();
 
 private:
     NativeBridge(std::shared_ptr<SettingsStore> settings, std::shared_ptr<UpdateSource> updates,

@@ -25,6 +25,7 @@ DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::stri
         if (auto cropped = store_->setCrop(cropFromList(engine_.sidecar().crop))) opened.info = std::move(cropped);
     }
     settings_->noteRecent(opened.info->path);
+    locked_ = settings_->isLocked(opened.info->path);
     return opened;
 }
 
@@ -32,6 +33,14 @@ void OpenScript::close() {
     store_->close();
     currentInfo_.reset();
     engine_.unload();
+    locked_ = false;
+}
+
+void OpenScript::setLocked(bool locked) {
+    const std::optional<fs::path> open = path();
+    if (!open || locked == locked_) return;
+    locked_ = locked;
+    settings_->noteLocked(open->string(), locked);
 }
 
 std::optional<fs::path> OpenScript::path() const {

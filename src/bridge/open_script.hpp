@@ -40,6 +40,11 @@ public:
     DocumentStore::OpenResult open(const std::filesystem::path& path, const std::string& password);
     void close();
     std::optional<std::filesystem::path> path() const;
+    // The show locked against editing: read and run, the marks unchanged.
+    // Kept per script in the settings, so a relaunch after a crash is locked too.
+    bool locked() const { return locked_; }
+    void setLocked(bool locked);
+
     // The password to try first on `path`: the open script's, when it is the same file.
     std::string heldPasswordFor(const std::filesystem::path& path) const;
 
@@ -58,6 +63,7 @@ private:
     CueEngine engine_;
     std::shared_ptr<ControlHub> hub_;
     std::int64_t visiblePage_ = 0;
+    bool locked_ = false;
     std::optional<Json> currentInfo_;
 };
 

@@ -26,6 +26,18 @@ void reset(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
     b.dispatcher().answerRun(r);
 }
 
+// Locking and unlocking answer the new state; every view hears it. The page
+// asks the operator before it unlocks.
+void setShowLocked(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
+    if (!b.script().path()) return r.fail("no open script");
+    // Anything but true or false changes nothing and answers the lock as it stands.
+    if (const std::optional<bool> locked = a.boolean(0); locked && *locked != b.script().locked()) {
+        b.script().setLocked(*locked);
+        b.showLockChanged();
+    }
+    r.answer(b.script().locked());
+}
+
 void restoreRun(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) { r.answer(b.engine().restoreRun()); }
 
 void discardRun(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
@@ -39,6 +51,7 @@ void addRunCalls(CallRows& rows) {
     rows.insert(rows.end(), {{"go", go},
                              {"back", back},
                              {"reset", reset},
+                             {"setShowLocked", setShowLocked},
                              {"restoreRun", restoreRun},
                              {"discardRun", discardRun}});
 }

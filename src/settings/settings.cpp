@@ -12,6 +12,7 @@ constexpr std::array settingsBounds{
     ListBound{"midiMap", maxMidiBindings, PastBound::drop},
     ListBound{"readingSizes", maxReadingSizes, PastBound::drop},
     ListBound{"oscDeskHosts", maxOscDeskHosts, PastBound::drop},
+    ListBound{"lockedScripts", maxLockedScripts, PastBound::drop},
 };
 
 // Versions before the current palette shipped with a red CUE type. A file that
@@ -78,6 +79,7 @@ Settings migrated(Settings s, bool themeNameWritten) {
     if (s.midiMap.size() > maxMidiBindings) s.midiMap.resize(maxMidiBindings);
     if (s.readingSizes.size() > maxReadingSizes) s.readingSizes.resize(maxReadingSizes);
     if (s.oscDeskHosts.size() > maxOscDeskHosts) s.oscDeskHosts.resize(maxOscDeskHosts);
+    if (s.lockedScripts.size() > maxLockedScripts) s.lockedScripts.resize(maxLockedScripts);
     if (s.cueTypes.empty() || s.cueTypes == earlierDefaultCueTypes()) s.cueTypes = defaultCueTypes();
     return s;
 }

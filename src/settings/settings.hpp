@@ -41,6 +41,8 @@ inline constexpr std::size_t maxCueTypes = 24;
 inline constexpr std::size_t maxMidiBindings = 2048;
 // Desks are few; a longer list was not typed by an operator.
 inline constexpr std::size_t maxOscDeskHosts = 16;
+// Scripts locked against editing, newest first: far more than a season holds.
+inline constexpr std::size_t maxLockedScripts = 64;
 
 // The reading size the operator chose for one script: pages side by side and
 // the zoom of a page over the reading column. Kept, newest first, for as many
@@ -92,6 +94,9 @@ struct Settings {
     bool cueSnapWords = true;
     std::vector<CueType> cueTypes = defaultCueTypes();
     std::vector<ReadingSize> readingSizes{};  // newest first, at most maxReadingSizes
+    // The scripts whose show is locked, by the path they were opened from, so
+    // that a relaunch after a crash comes back locked.
+    std::vector<std::string> lockedScripts{};  // newest first; bytes, not always UTF-8
 
     bool operator==(const Settings&) const = default;
 };
@@ -153,7 +158,8 @@ struct RecordFields<Settings> {
         FieldKey{"cueLabelAdaptive", &Settings::cueLabelAdaptive},
         FieldKey{"cueSnapWords", &Settings::cueSnapWords},
         FieldKey{"cueTypes", &Settings::cueTypes},
-        FieldKey{"readingSizes", &Settings::readingSizes}};
+        FieldKey{"readingSizes", &Settings::readingSizes},
+        FieldKey{"lockedScripts", &Settings::lockedScripts, PathListForm{}}};
 };
 
 bool readValue(const Json& value, CueType& out);

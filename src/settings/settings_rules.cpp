@@ -42,6 +42,7 @@ constexpr std::string_view notTakenAsSent[] = {
     "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
     "readingSizes",    "goGuardMs",        "oscGoUnknownNumber", "oscDeskHosts",
+    "lockedScripts",
 };
 
 // Longer than any path the system can open; a longer text is not a script's.
@@ -188,6 +189,8 @@ Json settingsDictionary(const Settings& s) {
     // spelled -1 so every binding has the same shape for the page.
     Json dict = encodeSettings(s);
     dict.erase("glowTargetChosen");
+    // The open script's lock travels with the script, not with the settings.
+    dict.erase("lockedScripts");
     for (Json& binding : dict["midiMap"]) {
         if (!binding.contains("channel")) binding["channel"] = -1;
     }

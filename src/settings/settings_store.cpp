@@ -66,6 +66,18 @@ void SettingsStore::noteRecent(const std::string& path) {
     save();
 }
 
+bool SettingsStore::isLocked(const std::string& path) const {
+    return std::ranges::find(settings_.lockedScripts, path) != settings_.lockedScripts.end();
+}
+
+void SettingsStore::noteLocked(const std::string& path, bool locked) {
+    std::vector<std::string>& scripts = settings_.lockedScripts;
+    std::erase(scripts, path);
+    if (locked) scripts.insert(scripts.begin(), path);
+    if (scripts.size() > maxLockedScripts) scripts.resize(maxLockedScripts);
+    save();
+}
+
 void SettingsStore::load() {
     const ReadResult read = readWholeFile(fileURL_, maxFileBytes);
     switch (read.status) {

@@ -31,6 +31,9 @@ public:
     void setSettings(Settings settings);
     // Moves `path` to the front of the recent scripts (at most 10) and writes the file.
     void noteRecent(const std::string& path);
+    bool isLocked(const std::string& path) const;
+    // Notes the script's show as locked (newest first) or unlocked, and writes the file.
+    void noteLocked(const std::string& path, bool locked);
 
     bool inMemory() const { return inMemory_; }
     const std::filesystem::path& fileURL() const { return fileURL_; }

@@ -66,6 +66,15 @@ TEST(MenuValidation, EnabledAndTickedFromTheMenuState) {
         {"cmd-shiftPairing", [](MenuState& s) { s.hasDoc = true; s.pagesPerSpread = 1; }, false, false},
         {"cmd-shiftPairing", [](MenuState& s) { s.spreadOffset = 1; }, false, true},
         {"cmd-shiftPairing", [](MenuState& s) { s.hasDoc = true; s.spreadOffset = 2; }, true, false},
+        // A locked show: ticked; nothing that edits the marks, the run and reading as ever.
+        {"cmd-lockShow", [](MenuState& s) { s.hasDoc = s.locked = true; }, true, true},
+        {"cmd-lockShow", [](MenuState& s) { s.locked = true; }, false, true},
+        {"cmd-cueMode", [](MenuState& s) { s.hasDoc = s.locked = true; }, false, false},
+        {"cmd-undo", [](MenuState& s) { s.hasDoc = s.locked = true; }, false, std::nullopt},
+        {"cmd-deleteCue", [](MenuState& s) { s.hasSelection = s.locked = true; }, false, std::nullopt},
+        {"cmd-crop", [](MenuState& s) { s.hasDoc = s.locked = true; }, false, std::nullopt},
+        {"cmd-go", [](MenuState& s) { s.hasDoc = s.locked = true; }, true, std::nullopt},
+        {"cmd-exportMarkedPDF", [](MenuState& s) { s.hasDoc = s.locked = true; }, true, std::nullopt},
     };
     for (const Row& row : rows) {
         MenuState state;

@@ -114,6 +114,36 @@ TEST_F(RecordCallsTest, RunCallsAnswerAndSendTheirChangeAlone) {
     EXPECT_EQ(run["firedCount"], 3);
 }
 
+// A locked show runs and reads but refuses every edit of its marks, whatever
+// the page sends, and comes back locked when the script opens again.
+TEST_F(RecordCallsTest, ALockedShowRunsButRefusesEveryEditAndStaysLocked) {
+    call("upsertCues", Json::array({Json::array({{{"id", "C1"}, {"number", "1"}}, {{"id", "C2"}, {"number", "2"}}})}));
+    view->events.clear();
+    EXPECT_EQ(call("setShowLocked", Json::array({true})).value, true);
+    EXPECT_EQ(view->names(), std::vector<std::string>{"showLock"});
+    EXPECT_EQ(call("currentDocument").value["locked"], true);
+    const std::vector<std::pair<const char*, Json>> edits = {
+        {"upsertCue", Json::array({{{"number", "3"}}})}, {"removeCue", Json::array({"C1"})},
+        {"removeCues", Json::array({Json::array({"C2"})})}, {"upsertMemo", Json::array({{{"text", "x"}}})},
+        {"renumberCues", Json::array()}, {"undo", Json::array()}, {"setPageText", Json::array({0, "Act one"})},
+        {"setCrop", Json::array({Json::array({0.1, 0.1, 0.8, 0.8})})},
+    };
+    for (const auto& [name, body] : edits) EXPECT_EQ(call(name, body).error, showLockedError) << name;
+    EXPECT_EQ(state()["cues"].size(), 2u);
+    EXPECT_EQ(call("go").value["firedCount"], 1);
+    EXPECT_EQ(call("standbyCue", Json::array({"C1"})).value, true);
+    EXPECT_EQ(call("setShowLocked", Json::array({"no"})).value, true) << "only false unlocks";
+
+    const std::string settingsText = testing::readText(dir / "settings.json");
+    call("closeDocument");
+    EXPECT_EQ(open(script()).value["locked"], true);
+    EXPECT_NE(settingsText.find("lockedScripts"), std::string::npos);
+    EXPECT_EQ(call("setShowLocked", Json::array({false})).value, false);
+    EXPECT_TRUE(call("upsertCue", Json::array({{{"number", "3"}}})).value.is_string());
+    call("closeDocument");
+    EXPECT_EQ(open(script()).value["locked"], false);
+}
+
 // The guard is the settings': a GO inside it answers the run unchanged, and
 // every view hears it was ignored, with its source, to flash GO once.
 TEST_F(RecordCallsTest, AGoInsideTheGuardFiresNothingAndEveryViewHearsOfIt) {

@@ -131,7 +131,7 @@ describe('reports to the native side', () => {
     const sent = t.sent<Record<string, unknown>>('menuState');
     expect(sent.map((m) => [m.hasDoc, m.dimmed])).toEqual([[false, false], [true, false], [true, true]]);
     expect(Object.keys(sent[0]).sort()).toEqual([
-      'cueMode', 'dimmed', 'hasDoc', 'hasSelection', 'maxText', 'memosVisible', 'pagesPerSpread', 'sidebarVisible', 'spreadOffset', 'theme',
+      'cueMode', 'dimmed', 'hasDoc', 'hasSelection', 'locked', 'maxText', 'memosVisible', 'pagesPerSpread', 'sidebarVisible', 'spreadOffset', 'theme',
     ]);
     for (const page of [1, 1, 2]) t.documents.visiblePageChanged(page);
     expect(t.named('reportPage')).toEqual([[1], [2]]);

@@ -77,7 +77,9 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
             // confirms. As an accelerator every key repeat would arrive as a
             // fresh command, and a held chord would confirm its own question.
             cmd("Reset Standby", "reset")}},
-          {{cmd("Cue Mode", "cueMode", {"<Control>e"})}}}},
+          {{cmd("Cue Mode", "cueMode", {"<Control>e"})}},
+          // The page asks before it unlocks, so the key may be pressed in a hurry.
+          {{cmd("Lock Show", "lockShow", {"<Control><Shift>l"})}}}},
         {"Window",
          {{{role("Minimize", MenuRole::minimize, {"<Control>m"}), role("Zoom", MenuRole::zoom),
             role("Close Window", MenuRole::closeWindow, {"<Control><Shift>w"})}},
@@ -126,14 +128,23 @@ MenuItemState validateCommand(std::string_view command, const MenuState& s) {
     else if (command == "dim") out.checked = s.dimmed;
     else if (command == "cueMode") out.checked = s.cueMode;
     else if (command == "shiftPairing") out.checked = s.spreadOffset == 1;
+    else if (command == "lockShow") out.checked = s.locked;
 
-    static constexpr std::array<std::string_view, 27> needDocument = {
+    static constexpr std::array<std::string_view, 28> needDocument = {
         "cueMode",    "closeScript", "save",     "saveAs",    "importCues", "revealSidecar",
         "exportMarkedPDF", "zoomIn", "zoomOut",  "zoomFit",   "fitWidth",   "textLarger",
         "textSmaller", "nextPage",   "prevPage",
         "go",         "back",        "reset",    "nextCue",   "prevCue",    "renumber",
-        "addMemo",    "addFlag",     "insertLine", "pageNotes", "crop",     "resetCrop"};
+        "addMemo",    "addFlag",     "insertLine", "pageNotes", "crop",     "resetCrop", "lockShow"};
     static constexpr std::array<std::string_view, 3> needSelection = {"deleteCue", "duplicateCue", "cueSettings"};
+    // A locked show is read and run, never edited.
+    static constexpr std::array<std::string_view, 14> editTheMarks = {
+        "cueMode",   "importCues", "undo",      "redo",      "renumber",     "addMemo",    "addFlag",
+        "insertLine", "pageNotes", "crop",      "resetCrop", "deleteCue",    "duplicateCue", "cueSettings"};
+    if (s.locked && std::find(editTheMarks.begin(), editTheMarks.end(), command) != editTheMarks.end()) {
+        out.enabled = false;
+        return out;
+    }
     if (command == "shiftPairing") out.enabled = s.hasDoc && s.pagesPerSpread != 1;
     else if (std::find(needDocument.begin(), needDocument.end(), command) != needDocument.end()) out.enabled = s.hasDoc;
     else if (std::find(needSelection.begin(), needSelection.end(), command) != needSelection.end())

@@ -4,6 +4,7 @@
 
 import type { KeyAction, KeyMode } from '../state/keys';
 import { menuStateReporter } from '../state/menu_state';
+import { setLocked } from '../state/store';
 import type { Finder } from '../state/find';
 import type { Base } from './common';
 import type { CueMode } from './cue_mode';
@@ -32,7 +33,18 @@ export interface Actions {
   exporter: { exportMarked(): void };
 }
 
-export function createCommands({ store, bridge }: Base, a: Actions) {
+// What a locked show still does: run, read and keep its files. Anything not
+// named here waits for the unlock, so a new editing command is locked out too.
+export const allowedWhileLocked: ReadonlySet<string> = new Set([
+  'go', 'back', 'reset', 'nextCue', 'prevCue', 'escape', 'lockShow',
+  'onePage', 'twoPages', 'zoomIn', 'zoomOut', 'zoomFit', 'fitWidth', 'textLarger', 'textSmaller', 'maxText',
+  'nextPage', 'prevPage', 'find', 'gotoPage', 'theme', 'dim', 'toggleSidebar', 'toggleMemos', 'shiftPairing',
+  'settings', 'shortcuts', 'open', 'closeScript', 'recentsCleared', 'save', 'saveAs', 'revealSidecar',
+  'exportMarkedPDF', 'exportMarked',
+]);
+export const lockedText = 'The show is locked - Ctrl+Shift+L unlocks it';
+
+export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
   const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter } = a;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
 
@@ -47,8 +59,32 @@ export function createCommands({ store, bridge }: Base, a: Actions) {
     ['cueMode', cueMode.toggle], ['deleteCue', selection.remove], ['insertLine', inserts.command],
   ]);
 
+  const refusedWhileLocked = (name: string): boolean => {
+    if (!store.locked.peek() || allowedWhileLocked.has(name)) return false;
+    store.status.value = lockedText;
+    return true;
+  };
+  const takeLock = (locked: Promise<boolean>) =>
+    void locked.then((l) => setLocked(store, l === true), quiet);
+
   const commands = {
+    // Locking is at once; unlocking asks first, once.
+    lockShow(): void {
+      if (!store.doc.peek()) return;
+      if (store.locked.peek()) store.confirmingUnlock.value = true;
+      else takeLock(bridge.setShowLocked(true));
+    },
+    confirmUnlock(): void {
+      store.confirmingUnlock.value = false;
+      takeLock(bridge.setShowLocked(false));
+    },
+    cancelUnlock(): void {
+      store.confirmingUnlock.value = false;
+    },
+
     menuCommand(command: string, value?: string): void {
+      if (refusedWhileLocked(command)) return;
+      if (command === 'lockShow') return commands.lockShow();
       const shared = both.get(command);
       if (shared) return shared();
       switch (command) {
@@ -77,6 +113,7 @@ export function createCommands({ store, bridge }: Base, a: Actions) {
     },
 
     key(action: KeyAction): void {
+      if (refusedWhileLocked(action)) return;
       if (marks.key(action)) return;
       const shared = both.get(action);
       if (shared) return shared();
@@ -110,6 +147,7 @@ export function createCommands({ store, bridge }: Base, a: Actions) {
     escape(): void {
       // Escape while learning a MIDI note ends the learn only.
       if (sheets.midiLearn.cancel()) return;
+      if (store.confirmingUnlock.peek()) return commands.cancelUnlock();
       if (store.gotoOpen.peek()) return view.closeGoTo();
       if (store.editingLabel.peek()) return selection.cancelLabel();
       if (store.pageSheet.peek()) return sheets.closePageSheet();

@@ -1,7 +1,7 @@
 // The native side's events, each handed to the actions it concerns.
 
 import type { EventHandlers } from '../bridge/events';
-import { applyCueState, applyLogLine, applyRunChange, type Store } from '../state/store';
+import { applyCueState, applyLogLine, applyRunChange, setLocked, type Store } from '../state/store';
 import type { Commands } from './commands';
 import type { Documents } from './documents';
 import type { Sheets } from './sheets';
@@ -37,6 +37,7 @@ export function createEventHandlers(store: Store, { documents, view, sheets, upd
     updateProgress: (p) => update.progress(p.text, p.failed),
     midiEvent: (p) => sheets.hearMidi(p),
     goIgnored: () => void (store.goIgnored.value += 1),
+    showLock: (p) => setLocked(store, p.locked === true),
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) view.stepPage(Math.trunc(p.value));

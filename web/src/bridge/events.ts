@@ -17,6 +17,7 @@ export interface EventPayloads {
   updateAvailable: { stamp: string };
   updateProgress: { text: string; failed?: boolean };
   goIgnored: { source: string; sinceMs: number };
+  showLock: { locked: boolean };
 }
 
 export type EventName = keyof EventPayloads;
@@ -25,6 +26,7 @@ export type EventHandlers = { [K in EventName]?: (payload: EventPayloads[K]) => 
 const eventNames: ReadonlySet<string> = new Set<EventName>([
   'cueState', 'runState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
   'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress', 'goIgnored',
+  'showLock',
 ]);
 
 // Payloads the handlers rely on being objects; anything else is a damaged event.

@@ -111,6 +111,8 @@ export const native = {
   renumberCues: () => post<CueState>('renumberCues'),
   undo: () => post<CueState>('undo'),
   redo: () => post<CueState>('redo'),
+  // Answers the lock as it then stands.
+  setShowLocked: (locked: boolean) => post<boolean>('setShowLocked', [locked]),
   restoreRun: () => post<boolean>('restoreRun'),
   discardRun: () => post<boolean>('discardRun'),
   debugLog: (text: string) => post<boolean>('debugLog', [text]),

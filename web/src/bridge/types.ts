@@ -130,6 +130,8 @@ export interface DocumentInfo {
   visiblePage?: number;
   // A sentence about the marks file (too large to read, repaired), shown quietly.
   warning?: string;
+  // The show is locked against editing: read and run only.
+  locked?: boolean;
 }
 
 export interface UpdateStatus {
@@ -193,6 +195,7 @@ export interface MenuState {
   pagesPerSpread: number;
   sidebarVisible: boolean;
   maxText: boolean;
+  locked: boolean;
 }
 
 export interface RenderedPage {

@@ -18,12 +18,13 @@ export function menuStateOf(v: MenuInputs): MenuState {
     pagesPerSpread: v.pagesPerSpread === 1 ? 1 : 2,
     sidebarVisible: v.sidebarVisible,
     maxText: v.maxText,
+    locked: v.locked,
   };
 }
 
 const keys: (keyof MenuState)[] = [
   'hasDoc', 'hasSelection', 'cueMode', 'spreadOffset', 'dimmed', 'memosVisible', 'theme', 'pagesPerSpread',
-  'sidebarVisible', 'maxText',
+  'sidebarVisible', 'maxText', 'locked',
 ];
 
 export function sameMenuState(a: MenuState | null, b: MenuState): boolean {

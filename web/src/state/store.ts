@@ -108,6 +108,9 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
   // Counts the GOs the GO guard ignored; each one flashes the GO button and
   // the standby panel once.
   const goIgnored = signal(0);
+  // The show is locked against editing, and the question before unlocking.
+  const locked = signal(false);
+  const confirmingUnlock = signal(false);
 
   // The full state keeps the list's identity while its cues are the same
   // (see takeState), so these are made once per cue list, not per GO.
@@ -145,6 +148,7 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
       pagesPerSpread: pagesPerSpread.value,
       sidebarVisible: sidebarVisible.value,
       maxText: maxText.value,
+      locked: locked.value,
     }),
   );
   const recentDocuments = computed(() => settings.value?.recentDocuments ?? []);
@@ -194,7 +198,7 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
     pagesPerSpread, zoom, theme, dimmed, pageLevel, memosVisible, sidebarVisible, maxText, reserve,
     confirmingReset, message, status, follow, visiblePage, scrollRequest, logLines, controlStatus,
     cueMode, selectedID, draft, sheet, lastKind, resumeAnswered, pageSheet, settingsError,
-    gotoOpen, gotoError, editingLabel, update, lineCursor, goIgnored,
+    gotoOpen, gotoError, editingLabel, update, lineCursor, goIgnored, locked, confirmingUnlock,
     cues, cueOrder, cueIndex, standbyCue, summary, offerOpen, resumeText, menuState, glowID, recentDocuments,
     sync,
   };
@@ -432,6 +436,7 @@ export function showDocument(store: Store, doc: DocumentInfo, page: number | nul
   if (page === null) store.resumeAnswered.value = false;
   // Nothing is placed in a frame that is about to change (see linesPending).
   if (doc.linesPending) store.cueMode.value = false;
+  setLocked(store, doc.locked === true);
   store.doc.value = doc;
   store.generation.value += 1;
   // A word about the marks file belongs with the script it came with.
@@ -453,9 +458,19 @@ export function showDocument(store: Store, doc: DocumentInfo, page: number | nul
   requestScroll(store, target, place.y);
 }
 
+// A locked show is read and run only: whatever was being edited is dropped.
+export function setLocked(store: Store, locked: boolean): void {
+  store.confirmingUnlock.value = false;
+  store.locked.value = locked;
+  if (!locked) return;
+  dropEditing(store);
+  store.cueMode.value = false;
+}
+
 export function clearDocument(store: Store, state?: unknown): void {
   dropEditing(store);
   store.resumeAnswered.value = false;
+  setLocked(store, false);
   store.doc.value = null;
   store.generation.value += 1;
   store.confirmingReset.value = false;

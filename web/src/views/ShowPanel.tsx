@@ -3,7 +3,7 @@ import { shortText } from '../state/shown_text';
 import { useApp } from './context';
 
 export function ShowPanel() {
-  const { store, run } = useApp();
+  const { store, run, commands } = useApp();
   const { standby, next, firedCount, total, offered } = store.summary.value;
   const confirming = store.confirmingReset.value;
   // A new key restarts the flash for every ignored GO, however close together.
@@ -28,6 +28,20 @@ export function ShowPanel() {
         {next.length > 0 && <div class="next">next: {next.map((c) => shortText(cueTag(c), 60)).join(', ')}</div>}
         {offered && <div class="next standby-offer">GO continues the saved run</div>}
       </div>
+      {store.locked.value && <div class="locked-line" role="status">LOCKED</div>}
+      {store.confirmingUnlock.value && (
+        <div class="confirm" role="alertdialog" aria-label="Unlock the show">
+          <p>Unlock the show? The marks can be edited again.</p>
+          <div class="confirm-buttons">
+            <button type="button" class="danger" onClick={() => commands.confirmUnlock()}>
+              Unlock
+            </button>
+            <button type="button" onClick={() => commands.cancelUnlock()}>
+              Keep Locked
+            </button>
+          </div>
+        </div>
+      )}
       {/* Keys reach GO from anywhere; the buttons keep no focus that could
           turn a Space into a second press. */}
       <button type="button" class={`go${flash}`} key={`go-${ignored}`} onMouseDown={(e) => e.preventDefault()} onClick={() => run.go()}>

@@ -16,7 +16,9 @@ export function Toolbar() {
   if (!doc) return null;
   const per = store.pagesPerSpread.value;
   return (
-    <header class="toolbar">
+    <header class={`toolbar${store.locked.value ? ' locked' : ''}`}>
+      {/* Seen from two metres: the booth knows at a glance that the marks are safe. */}
+      {store.locked.value && <span class="locked-badge" role="status" title="Show locked: Ctrl+Shift+L unlocks">LOCKED</span>}
       <span class="doc-title" title={doc.path}>{doc.title || doc.path.split('/').pop()}</span>
       <button type="button" class="page-of" title="Page note and numbering (Ctrl+Shift+P)" onMouseDown={(e) => e.preventDefault()} onClick={() => tools.notes.open()}>
         {pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}
