@@ -11,6 +11,7 @@ export const shortcutGroups: { title: string; rows: [string, string][] }[] = [
       [']', 'Next Cue: standby moves on without firing'],
       ['[', 'Previous Cue: standby moves back without firing'],
       ['Ctrl+Shift+R', 'Reset Standby (twice to confirm)'],
+      ['Ctrl+Shift+L', 'Lock Show (asks once before unlocking)'],
       ['Escape', 'Close the sheet or leave the mode'],
     ],
   },

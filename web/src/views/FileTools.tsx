@@ -9,7 +9,9 @@ const keep = (e: MouseEvent) => e.preventDefault();
 // also in the window's File menu) and Crop. One button keeps the toolbar on
 // one row at the window's first size.
 export function FileTools() {
-  const { tools: t, exporter } = useApp();
+  const { tools: t, exporter, store } = useApp();
+  // A locked show keeps its marks and its crop.
+  const locked = store.locked.value;
   const cropping = t.crop.frame.value !== null;
   const menu = useRef<HTMLDetailsElement>(null);
   const run = (action: () => void) => () => {
@@ -28,11 +30,11 @@ export function FileTools() {
         <div class="file-menu-items">
           <button type="button" onMouseDown={keep} title="Ctrl+Shift+S" onClick={run(() => void t.files.saveAs())}>Save Script As…</button>
           <button type="button" onMouseDown={keep} onClick={run(() => void t.files.reveal())}>Show Script in Files</button>
-          <button type="button" onMouseDown={keep} onClick={run(() => void t.files.importMarks())}>Take Marks from Another Version…</button>
+          <button type="button" onMouseDown={keep} disabled={locked} onClick={run(() => void t.files.importMarks())}>Take Marks from Another Version…</button>
           <button type="button" onMouseDown={keep} title="Ctrl+Shift+E" onClick={run(() => exporter.exportMarked())}>Export Marked Script…</button>
         </div>
       </details>
-      <button type="button" onMouseDown={keep} aria-pressed={cropping} title="Crop (Ctrl+Shift+C)" onClick={() => t.crop.toggle()}>Crop</button>
+      <button type="button" onMouseDown={keep} aria-pressed={cropping} title="Crop (Ctrl+Shift+C)" disabled={locked} onClick={() => t.crop.toggle()}>Crop</button>
     </div>
   );
 }

@@ -29,19 +29,6 @@ export function ShowPanel() {
         {offered && <div class="next standby-offer">GO continues the saved run</div>}
       </div>
       {store.locked.value && <div class="locked-line" role="status">LOCKED</div>}
-      {store.confirmingUnlock.value && (
-        <div class="confirm" role="alertdialog" aria-label="Unlock the show">
-          <p>Unlock the show? The marks can be edited again.</p>
-          <div class="confirm-buttons">
-            <button type="button" class="danger" onClick={() => commands.confirmUnlock()}>
-              Unlock
-            </button>
-            <button type="button" onClick={() => commands.cancelUnlock()}>
-              Keep Locked
-            </button>
-          </div>
-        </div>
-      )}
       {/* Keys reach GO from anywhere; the buttons keep no focus that could
           turn a Space into a second press. */}
       <button type="button" class={`go${flash}`} key={`go-${ignored}`} onMouseDown={(e) => e.preventDefault()} onClick={() => run.go()}>
@@ -55,6 +42,20 @@ export function ShowPanel() {
           RESET
         </button>
       </div>
+      {/* Below the buttons, like RESET's question: GO never moves. */}
+      {store.confirmingUnlock.value && (
+        <div class="confirm" role="alertdialog" aria-label="Unlock the show">
+          <p>Unlock the show? The marks can be edited again.</p>
+          <div class="confirm-buttons">
+            <button type="button" class="danger" onClick={() => commands.confirmUnlock()}>
+              Unlock
+            </button>
+            <button type="button" onClick={() => commands.cancelUnlock()}>
+              Keep Locked
+            </button>
+          </div>
+        </div>
+      )}
       {confirming && (
         <div class="confirm" role="alertdialog" aria-label="Reset the run">
           <p>Reset to the first cue? Every cue becomes unfired.</p>

@@ -24,7 +24,8 @@ export function Toolbar() {
         {pageOf(store.visiblePage.value, doc.pageCount, store.cueState.value.pageLabelOffset)}
       </button>
       <span class="spacer" />
-      <button type="button" aria-pressed={inserts.armed.value} title="Insert Line: i in Cue Mode" onClick={() => inserts.command()}>Insert Line</button>
+      <button type="button" aria-pressed={inserts.armed.value} title="Insert Line: i in Cue Mode" disabled={store.locked.value}
+        onClick={() => inserts.command()}>Insert Line</button>
       <FileTools />
       <div class="group" role="group" aria-label="Pages per view">
         <button type="button" aria-pressed={per === 1} onClick={() => view.setPagesPerSpread(1)}>1</button>
