@@ -99,9 +99,14 @@ std::vector<std::string> NativeBridge::callNames() {
 void NativeBridge::connectEvents() {
     auto self = shared_from_this();
     CueEngine& engine = script_.engine();
-    engine.onStateChange = weakly(self, [](NativeBridge& b) { b.dispatcher_.stateChanged(); });
+    // The desks hear of every change too, coalesced by the feedback itself.
+    engine.onStateChange = weakly(self, [](NativeBridge& b) {
+        b.dispatcher_.stateChanged();
+        b.script_.feedback().stateChanged();
+    });
     engine.onRunChange = weakly(self, [](NativeBridge& b, const CueEngine::RunChange& change) {
         b.dispatcher_.runChanged(change);
+        b.script_.feedback().stateChanged();
     });
     // Every view flashes its GO button and standby panel once.
     engine.onGoIgnored = weakly(self, [](NativeBridge& b, const std::string& source, std::int64_t sinceMs) {
@@ -118,6 +123,9 @@ void NativeBridge::connectEvents() {
     hub.onStatus = weakly(self, [](NativeBridge& b) { b.dispatcher_.emit("controlStatus", b.hub().status()); });
     hub.onPageCommand = weakly(self, [](NativeBridge& b, std::int64_t value, bool relative) {
         b.dispatcher_.emit("pageCommand", {{"value", value}, {"relative", relative}});
+    });
+    hub.onStateQuery = weakly(self, [](NativeBridge& b, const std::string& host, std::uint16_t port) {
+        b.script_.feedback().answer(host, port);
     });
     hub.onDimCommand = weakly(self, [](NativeBridge& b, bool on) { b.dispatcher_.emit("dimCommand", {{"dim", on}}); });
     hub.onRawNote = weakly(self, [](NativeBridge& b, int note, int velocity, int channel) {

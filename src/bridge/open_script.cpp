@@ -10,6 +10,7 @@ OpenScript::OpenScript(std::shared_ptr<SettingsStore> settings)
       hub_(ControlHub::create(engine_, *settings_, systemControlTransports())) {
     // Read at each GO: a changed guard holds from the next GO on.
     engine_.setGoGuard([settings = settings_.get()] { return settings->settings().goGuardMs; });
+    feedback_.setDestinations(settings_->settings().oscFeedback);
 }
 
 DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::string& password) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "control/control_hub.hpp"
+#include "control/osc_feedback.hpp"
 #include "core/json_helpers.hpp"
 #include "cues/cue_engine.hpp"
 #include "document/document_store.hpp"
@@ -32,6 +33,8 @@ public:
     CueEngine& engine() { return engine_; }
     const CueEngine& engine() const { return engine_; }
     ControlHub& hub() { return *hub_; }
+    // The show's state sent back to the desks and surfaces in the settings.
+    OSCFeedback& feedback() { return feedback_; }
 
     // Opens the script with its marks, dropping page numbers when the
     // settings ask for it and taking the crop its marks keep, and notes it
@@ -62,6 +65,7 @@ private:
     std::shared_ptr<DocumentStore> store_;
     CueEngine engine_;
     std::shared_ptr<ControlHub> hub_;
+    OSCFeedback feedback_{engine_};
     std::int64_t visiblePage_ = 0;
     bool locked_ = false;
     std::optional<Json> currentInfo_;

@@ -28,6 +28,7 @@ void applySettings(NativeBridge& b, const Json& dict) {
     if (after.oscPort != before.oscPort || after.oscEnabled != before.oscEnabled ||
         after.oscLocalOnly != before.oscLocalOnly || after.oscDeskHosts != before.oscDeskHosts)
         b.hub().restartOSC();
+    if (after.oscFeedback != before.oscFeedback) b.script().feedback().setDestinations(after.oscFeedback);
 }
 
 void getState(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) { r.answer(stateDictionary(b.engine())); }

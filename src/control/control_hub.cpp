@@ -182,6 +182,14 @@ void ControlHub::handleOSC(const OSCMessage& message, const std::string& sender)
     const std::string address = controlAddress(message.address);
 
     const std::string source = "osc " + sender;
+    // A panel may ask every second: the answer goes back, the log stays quiet.
+    if (address == "/state") {
+        const std::size_t colon = sender.rfind(':');
+        const auto port = colon == std::string::npos ? std::nullopt : strictInteger(sender.substr(colon + 1));
+        if (onStateQuery && port && *port > 0 && *port <= 65535)
+            onStateQuery(hostOf(sender), static_cast<std::uint16_t>(*port));
+        return;
+    }
     const std::optional<std::string> argument = message.firstAsString();
     append(argument ? message.address + " " + *argument : message.address, source);
 

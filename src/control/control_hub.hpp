@@ -53,6 +53,8 @@ public:
     std::function<void(const LogEntry& entry)> onLog;
     std::function<void()> onStatus;
     std::function<void(int note, int velocity, int channel)> onRawNote;
+    // A peer asked for the show's state (/tallowmark/state): its host and port.
+    std::function<void(const std::string& host, std::uint16_t port)> onStateQuery;
 
     // Wires the engine's log and both transports; starts OSC when enabled and
     // MIDI whatever the settings say (they are applied per event). Called once.

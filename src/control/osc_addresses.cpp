@@ -46,9 +46,9 @@ std::optional<std::int64_t> strictInteger(std::string_view text) {
 }
 
 bool isControlAddress(std::string_view raw) {
-    static constexpr std::array<std::string_view, 13> fixed = {
+    static constexpr std::array<std::string_view, 14> fixed = {
         "/",      "/go",   "/back", "/prev",      "/previous", "/reset",          "/standby",
-        "/cue",   "/page", "/dim",  "/page/next", "/page/prev", "/page/previous",
+        "/cue",   "/page", "/dim",  "/page/next", "/page/prev", "/page/previous", "/state",
     };
     const std::string address = controlAddress(raw);
     if (std::ranges::find(fixed, address) != fixed.end()) return true;

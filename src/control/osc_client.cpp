@@ -118,10 +118,14 @@ OSCClient::OSCClient() : impl_(std::make_unique<Impl>()) {}
 OSCClient::~OSCClient() = default;
 
 void OSCClient::send(const OSCMessage& message, const std::string& host, std::uint16_t port) {
+    sendDatagram(OSCCodec::encode(message), host, port);
+}
+
+void OSCClient::sendDatagram(std::vector<std::uint8_t> datagram, const std::string& host, std::uint16_t port) {
     if (port == 0) return;  // nothing can be sent to port 0
     if (impl_->pending.load() >= maxPendingSends) return;
     impl_->pending.fetch_add(1);
-    impl_->post([impl = impl_.get(), datagram = OSCCodec::encode(message), host, port] {
+    impl_->post([impl = impl_.get(), datagram = std::move(datagram), host, port] {
         impl->pending.fetch_sub(1);
         impl->sendNow(datagram, host, port);
     });

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "control/osc_codec.hpp"
 
@@ -14,6 +15,8 @@ class OSCClient {
 public:
     static OSCClient& shared();
     void send(const OSCMessage& message, const std::string& host, std::uint16_t port);
+    // An encoded datagram (a bundle) as it is.
+    void sendDatagram(std::vector<std::uint8_t> datagram, const std::string& host, std::uint16_t port);
     void closeAll();
 
     OSCClient();

@@ -13,6 +13,7 @@ constexpr std::array settingsBounds{
     ListBound{"readingSizes", maxReadingSizes, PastBound::drop},
     ListBound{"oscDeskHosts", maxOscDeskHosts, PastBound::drop},
     ListBound{"lockedScripts", maxLockedScripts, PastBound::drop},
+    ListBound{"oscFeedback", maxFeedbackDestinations, PastBound::drop},
 };
 
 // Versions before the current palette shipped with a red CUE type. A file that
@@ -54,6 +55,8 @@ bool readValue(const Json& value, MIDIBinding& out) {
 }
 
 bool readValue(const Json& value, ReadingSize& out) { return readFields(value, out); }
+bool readValue(const Json& value, FeedbackDestination& out) { return readFields(value, out); }
+Json toJson(const FeedbackDestination& destination) { return fieldsToJson(destination); }
 
 Json toJson(const CueType& type) { return fieldsToJson(type); }
 Json toJson(const MIDIBinding& binding) { return fieldsToJson(binding); }
@@ -80,6 +83,7 @@ Settings migrated(Settings s, bool themeNameWritten) {
     if (s.readingSizes.size() > maxReadingSizes) s.readingSizes.resize(maxReadingSizes);
     if (s.oscDeskHosts.size() > maxOscDeskHosts) s.oscDeskHosts.resize(maxOscDeskHosts);
     if (s.lockedScripts.size() > maxLockedScripts) s.lockedScripts.resize(maxLockedScripts);
+    if (s.oscFeedback.size() > maxFeedbackDestinations) s.oscFeedback.resize(maxFeedbackDestinations);
     if (s.cueTypes.empty() || s.cueTypes == earlierDefaultCueTypes()) s.cueTypes = defaultCueTypes();
     return s;
 }

@@ -44,6 +44,16 @@ inline constexpr std::size_t maxOscDeskHosts = 16;
 // Scripts locked against editing, newest first: far more than a season holds.
 inline constexpr std::size_t maxLockedScripts = 64;
 
+// Where the show's state is sent over OSC: a desk, a button panel, a tablet.
+struct FeedbackDestination {
+    std::string host;  // numeric, or "localhost"
+    std::int64_t port = 0;
+
+    bool operator==(const FeedbackDestination&) const = default;
+};
+
+inline constexpr std::size_t maxFeedbackDestinations = 16;
+
 // The reading size the operator chose for one script: pages side by side and
 // the zoom of a page over the reading column. Kept, newest first, for as many
 // scripts as the recent list holds, keyed by the same exact path text.
@@ -71,6 +81,7 @@ struct Settings {
     std::string oscGoUnknownNumber = "go";
     // The least time between two GOs from any input; 0: no guard.
     std::int64_t goGuardMs = 300;
+    std::vector<FeedbackDestination> oscFeedback{};
     bool midiEnabled = true;
     std::vector<MIDIBinding> midiMap = defaultMidiMap();
     bool mscEnabled = true;
@@ -123,6 +134,12 @@ struct RequiredPathForm : PathForm {
 };
 
 template <>
+struct RecordFields<FeedbackDestination> {
+    static constexpr auto list = std::tuple{FieldKey{"host", &FeedbackDestination::host, RequiredForm{}},
+                                            FieldKey{"port", &FeedbackDestination::port, RequiredForm{}}};
+};
+
+template <>
 struct RecordFields<ReadingSize> {
     static constexpr auto list = std::tuple{FieldKey{"path", &ReadingSize::path, RequiredPathForm{}},
                                             FieldKey{"pages", &ReadingSize::pages},
@@ -138,6 +155,7 @@ struct RecordFields<Settings> {
         FieldKey{"oscDeskHosts", &Settings::oscDeskHosts},
         FieldKey{"oscGoUnknownNumber", &Settings::oscGoUnknownNumber},
         FieldKey{"goGuardMs", &Settings::goGuardMs},
+        FieldKey{"oscFeedback", &Settings::oscFeedback},
         FieldKey{"midiEnabled", &Settings::midiEnabled},
         FieldKey{"midiMap", &Settings::midiMap},
         FieldKey{"mscEnabled", &Settings::mscEnabled},
@@ -165,6 +183,8 @@ struct RecordFields<Settings> {
 bool readValue(const Json& value, CueType& out);
 bool readValue(const Json& value, MIDIBinding& out);
 bool readValue(const Json& value, ReadingSize& out);
+bool readValue(const Json& value, FeedbackDestination& out);
+Json toJson(const FeedbackDestination& destination);
 Json toJson(const CueType& type);
 Json toJson(const MIDIBinding& binding);
 Json toJson(const ReadingSize& size);

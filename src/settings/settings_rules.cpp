@@ -42,7 +42,7 @@ constexpr std::string_view notTakenAsSent[] = {
     "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
     "readingSizes",    "goGuardMs",        "oscGoUnknownNumber", "oscDeskHosts",
-    "lockedScripts",
+    "lockedScripts",   "oscFeedback",
 };
 
 // Longer than any path the system can open; a longer text is not a script's.
@@ -125,6 +125,25 @@ std::vector<std::string> pageDeskHosts(const Json& value) {
     return hosts;
 }
 
+// Each {"host", "port"} with a numeric host (or "localhost") and a UDP port,
+// written as the desk hosts are; repeats and anything else are left out.
+std::vector<FeedbackDestination> pageFeedback(const Json& value) {
+    std::vector<FeedbackDestination> out;
+    for (const Json& entry : value) {
+        if (out.size() == maxFeedbackDestinations) break;
+        if (!entry.is_object()) continue;
+        auto host = take<std::string>(entry, "host");
+        auto port = take<std::int64_t>(entry, "port");
+        if (!host || !port || *port < 1 || *port > 65535) continue;
+        const std::string trimmed = trimText(*host, isSpaceOrLineBreak);
+        std::optional<std::string> numeric = trimmed == "localhost" ? std::optional(trimmed) : numericHost(trimmed);
+        if (!numeric) continue;
+        FeedbackDestination d{std::move(*numeric), *port};
+        if (std::ranges::find(out, d) == out.end()) out.push_back(std::move(d));
+    }
+    return out;
+}
+
 // The page tells the size of the script it shows as {"path", "pages", "zoom"};
 // the pages follow the rule of pagesPerSpread and the zoom is brought within
 // the page's own steps.
@@ -178,6 +197,7 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
         if (*v == "go" || *v == "ignore") s.oscGoUnknownNumber = *v;
     }
     if (auto it = dict.find("oscDeskHosts"); it != dict.end() && it->is_array()) s.oscDeskHosts = pageDeskHosts(*it);
+    if (auto it = dict.find("oscFeedback"); it != dict.end() && it->is_array()) s.oscFeedback = pageFeedback(*it);
     if (auto it = dict.find("readingSize"); it != dict.end()) {
         if (auto size = pageReadingSize(*it)) noteReadingSize(s.readingSizes, std::move(*size));
     }
