@@ -1,18 +1,16 @@
 #pragma once
 
-// Loopback UDP for the transport and whole-path tests: a desk's plain socket,
-// a free port, and a flood of datagrams.
+// Loopback UDP for the transport tests: a desk's plain socket, a free port, and OSC packets made by hand.
 
-#include <glib.h>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "control/osc_codec.hpp"
@@ -33,8 +31,7 @@ inline Bytes bundle(const std::vector<Bytes>& elements) {
     using namespace std::literals;
     Bytes out = wire("#bundle\0\xff\xff\xff\xff\0\0\0\0"sv);
     for (const Bytes& e : elements) {
-        const Bytes size = be32(std::uint32_t(e.size()));
-        out.insert(out.end(), size.begin(), size.end());
+        for (const std::uint8_t b : be32(std::uint32_t(e.size()))) out.push_back(b);
         out.insert(out.end(), e.begin(), e.end());
     }
     return out;
@@ -44,22 +41,16 @@ inline Bytes datagram(const std::string& address, std::vector<OSCArgument> argum
     return OSCCodec::encode(OSCMessage{address, std::move(arguments)});
 }
 
-// A plain UDP socket bound to host:port (port 0: the kernel's pick), as a desk's would be.
+// A plain IPv4 UDP socket bound to host:port (port 0: the kernel's pick), as a desk's would be.
 class RawPeer {
 public:
     explicit RawPeer(const std::string& host = "127.0.0.1", std::uint16_t port = 0) : host_(host) {
-        sockaddr_storage address{};
-        socklen_t length = resolve(host, port, address);
-        if (length == 0) return;
-        const int fd = socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-            close(fd);
-            return;
-        }
-        fd_ = fd;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        // sin_port and sin6_port lie at the same offset.
-        port_ = ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
+        sockaddr_in address = at(host, port);
+        socklen_t length = sizeof address;
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) close(std::exchange(fd_, -1));
+        if (fd_ >= 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
     }
     RawPeer(const RawPeer&) = delete;
     ~RawPeer() {
@@ -71,13 +62,12 @@ public:
     std::string name() const { return host_ + ":" + std::to_string(port_); }
 
     void sendTo(const std::string& host, std::uint16_t port, const Bytes& bytes) const {
-        sockaddr_storage to{};
-        const socklen_t length = resolve(host, port, to);
-        ASSERT_NE(length, 0u) << host;
-        ASSERT_EQ(sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length),
+        const sockaddr_in to = at(host, port);
+        ASSERT_EQ(sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
                   static_cast<ssize_t>(bytes.size()));
     }
 
+    // What one datagram sent here holds, or nothing within `timeoutMs`.
     std::vector<OSCMessage> receive(int timeoutMs) const {
         pollfd ready{fd_, POLLIN, 0};
         if (poll(&ready, 1, timeoutMs) != 1) return {};
@@ -86,19 +76,13 @@ public:
         return OSCCodec::decode(buffer);
     }
 
-    static socklen_t resolve(const std::string& host, std::uint16_t port, sockaddr_storage& out) {
-        addrinfo hints{};
-        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return 0;
-        std::memcpy(&out, found->ai_addr, found->ai_addrlen);
-        const socklen_t length = found->ai_addrlen;
-        freeaddrinfo(found);
-        return length;
+private:
+    static sockaddr_in at(const std::string& host, std::uint16_t port) {
+        sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {}, .sin_zero = {}};
+        EXPECT_EQ(inet_pton(AF_INET, host.c_str(), &address.sin_addr), 1) << host;
+        return address;
     }
 
-private:
     std::string host_;
     int fd_ = -1;
     std::uint16_t port_ = 0;
@@ -106,17 +90,5 @@ private:
 
 // A UDP port nobody holds right now.
 inline std::uint16_t freePort() { return RawPeer("0.0.0.0").port(); }
-
-// About 10,000 datagrams a second to 127.0.0.1:port, in bursts of 100 every
-// 10 ms, while the main loop stalls.
-inline void flood(const RawPeer& peer, std::uint16_t port, double seconds) {
-    const Bytes bytes = datagram("/flood");
-    const gint64 start = g_get_monotonic_time();
-    for (int burst = 0; burst < seconds * 100; ++burst) {
-        for (int i = 0; i < 100; ++i) peer.sendTo("127.0.0.1", port, bytes);
-        const gint64 next = start + (burst + 1) * 10000;
-        if (next > g_get_monotonic_time()) g_usleep(static_cast<gulong>(next - g_get_monotonic_time()));
-    }
-}
 
 }  // namespace tallowmark::testing

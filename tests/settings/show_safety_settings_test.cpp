@@ -1,5 +1,5 @@
-// The settings that keep a show safe from its inputs: the GO guard, what
-// "/go" does with a number the script lacks, and the desks heard first.
+// The settings that keep a show safe: the GO guard, what "/go" does with a
+// number the script lacks, the desks heard first, and where the state goes.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +21,11 @@ TEST(ShowSafetySettings, ThePageCanOnlySetWhatTheRulesAllow) {
         {{{"oscDeskHosts", {" 192.168.1.20 ", "::ffff:10.0.0.5", "desk.local", "300.1.1.1", 7, "FE80::1", "192.168.1.20"}}},
          {{"oscDeskHosts", {"192.168.1.20", "10.0.0.5", "fe80::1"}}}},
         {{{"oscDeskHosts", "10.0.0.1"}}, {{"oscDeskHosts", Json::array()}}},
+        {{{"oscFeedback", {{{"host", " localhost "}, {"port", 9000}}, {{"host", "::ffff:10.0.0.7"}, {"port", 8000}},
+                           {{"host", "desk.local"}, {"port", 9000}}, {{"host", "10.0.0.8"}, {"port", 0}},
+                           {{"host", "10.0.0.8"}, {"port", 70000}}, {{"host", "10.0.0.8"}}, "10.0.0.9:9000",
+                           {{"host", "localhost"}, {"port", 9000}}}}},
+         {{"oscFeedback", {{{"host", "localhost"}, {"port", 9000}}, {{"host", "10.0.0.7"}, {"port", 8000}}}}}},
     };
     for (const Row& row : rows) {
         const Json dict = settingsDictionary(applyPageSettings(Settings{}, row.sent));
@@ -38,6 +43,8 @@ TEST(ShowSafetySettings, AFileFromBeforeKeepsTheSafeDefaults) {
     EXPECT_EQ(s->goGuardMs, 300);
     EXPECT_EQ(s->oscGoUnknownNumber, "go");
     EXPECT_TRUE(s->oscDeskHosts.empty());
+    EXPECT_TRUE(s->oscFeedback.empty());
+    EXPECT_TRUE(s->lockedScripts.empty());
     const Json written = encodeSettings(*s);
     EXPECT_EQ(decodeSettings(written), s);
 }

@@ -109,34 +109,33 @@ export function readRun(folder) {
 }
 
 // The marks file beside the script: its name with the extension replaced.
-export function marksPath(pdfPath) {
-  return pdfPath.replace(/\.[^./]*$/, '.tallowmark');
-}
+export const marksPath = (pdfPath) => pdfPath.replace(/\.[^./]*$/, '.tallowmark');
+export const readMarks = (pdfPath) => readJson(marksPath(pdfPath));
+export const readSettings = (configHome) => readJson(join(configHome, 'TALLOWMARK', 'settings.json'));
 
-export function readMarks(pdfPath) {
-  return readJson(marksPath(pdfPath));
-}
+// What a failed wait on the marks file says it held.
+const marksSummary = (m) => ({
+  cues: (m.cues ?? []).map((c) => `${c.kind} ${c.number} ${c.label}${c.insertID ? ` on ${c.insertID}` : ''}`),
+  marks: (m.marks ?? []).map((x) => x.kind), memos: (m.memos ?? []).map((x) => `${x.color} ${x.text}`), flags: (m.flags ?? []).length,
+  inserts: m.inserts, pageTexts: m.pageTexts, pageLabelOffset: m.pageLabelOffset, crop: m.crop,
+});
 
 // Waits until the script's marks file passes `test`, and answers what the test
-// found (the file itself for a plain true); else fails with `what` and, as
-// `summary` tells it, what the file held.
-export async function marksUntil(pdf, what, test, summary = (m) => m) {
+// found (the file itself for a plain true); else fails with `what` and what
+// the file held.
+export async function marksUntil(pdf, what, test) {
   let seen = '(no marks file)';
   try {
     return await waitFor(what, () => {
       const marks = readMarks(pdf);
       if (!marks) return undefined;
-      seen = JSON.stringify(summary(marks));
+      seen = JSON.stringify(marksSummary(marks));
       const found = test(marks);
       return found === true ? marks : found || undefined;
     }, 5000);
   } catch {
     throw fail(`marks file: expected ${what}; it holds ${seen}`);
   }
-}
-
-export function readSettings(configHome) {
-  return readJson(join(configHome, 'TALLOWMARK', 'settings.json'));
 }
 
 // What the menu of the app window sends the page.

@@ -1,6 +1,6 @@
 // What the browser scenarios do and read as an operator would.
 
-import { fail, firstImage, marksUntil, menu, readRun, sleep, waitFor } from './harness.mjs';
+import { fail, firstImage, menu, readRun, waitFor } from './harness.mjs';
 
 export const oneLine = (s) => s.replace(/\s+/g, ' ').trim();
 export const near = (a, b, slack) => Math.abs(a - b) <= slack;
@@ -54,30 +54,27 @@ export async function noResumeOffer(page, when) {
   }
 }
 
-// The marks file holds a cue that passes `test`; answers it.
-export const cueInMarks = (pdf, what, test) => marksUntil(pdf, what, (m) => (m.cues ?? []).find(test),
-  (m) => (m.cues ?? []).map((c) => `${c.kind} ${c.number} ${c.label}`));
-
-// Closes the script and opens it from the recent scripts again; a run offered
-// is resumed when asked.
-export async function reopen(t, { resume = false } = {}) {
+// Closes the script and opens it from the recent scripts again.
+export async function reopen(t) {
   const { page } = t;
   await menu(page, 'closeScript');
   const recents = page.getByRole('region', { name: 'Recent scripts' });
   await shows(recents, 'closed script: the start view lists no recent scripts', 5000);
   await recents.getByRole('button', { name: t.pdfName }).click();
   await firstImage(page).catch(() => { throw fail('reopened script: no page image within 30 s'); });
-  const offer = page.getByRole('button', { name: 'Resume' });
-  if (resume && (await offer.waitFor({ state: 'visible', timeout: 5000 }).then(() => true, () => false))) {
-    await offer.click();
-    await offer.waitFor({ state: 'hidden', timeout: 3000 });
-    // Resume brings the view to the standby cue; a page asked for comes after it.
-    await sleep(300);
-  }
 }
 
 export async function cueMode(page, on) {
   if (((await page.locator('.page.cue-mode').count()) > 0) !== on) await page.keyboard.press('Control+e');
+}
+
+// Waits for the text field named `name`, types `text` and presses `key`.
+export async function typeIn(page, name, text, problem, key = 'Enter') {
+  const field = page.getByRole('textbox', { name });
+  await shows(field, problem);
+  await field.focus();
+  await page.keyboard.type(text);
+  await page.keyboard.press(key);
 }
 
 // A drag with the primary button from `a` to `b` (screen px) in `steps` moves;
@@ -97,41 +94,49 @@ export async function middle(locator, what) {
   return { x: box.x + box.width / 2, y: box.y + box.height / 2, box };
 }
 
-// The cue labels drawn on the pages in view, each against the word boxes the
-// core finds on its page ("pageLines"), the page itself and the other labels.
-async function labelsAgainstWords(page) {
-  return page.evaluate(async () => {
-    const meet = (a, b) => a.left < b.right && a.right > b.left && a.top < b.bottom && a.bottom > b.top;
-    const found = { labels: 0, words: 0, problems: [] };
-    for (const el of document.querySelectorAll('.page')) {
-      const labels = [...el.querySelectorAll('.cue-label')].map((l) => ({ text: l.textContent, box: l.getBoundingClientRect() }));
-      if (labels.length === 0) continue;
-      const index = Number(el.getAttribute('data-page'));
-      const p = el.getBoundingClientRect();
-      const lines = await window.webkit.messageHandlers.pageLines.postMessage([index]);
-      const words = (Array.isArray(lines) ? lines : []).map(([x, y, w, h]) => ({
-        left: p.left + x * p.width, right: p.left + (x + w) * p.width, top: p.top + y * p.height, bottom: p.top + (y + h) * p.height,
-      }));
-      found.labels += labels.length;
-      found.words += words.length;
-      labels.forEach((l, i) => {
-        const word = words.find((w) => meet(l.box, w));
-        if (word) found.problems.push(`page ${index + 1}: "${l.text}" covers words at (${word.left.toFixed(0)}, ${word.top.toFixed(0)})`);
-        if (meet(l.box, p)) found.problems.push(`page ${index + 1}: "${l.text}" lies over the page`);
-        const other = labels.slice(i + 1).find((o) => meet(l.box, o.box));
-        if (other) found.problems.push(`page ${index + 1}: "${l.text}" overlaps "${other.text}"`);
-      });
-    }
-    return found;
-  });
-}
-
-// Every label in view stands clear of the words, the page and the others.
+// Every cue label in view stands clear of the words the core finds on its
+// page ("pageLines"), of the page itself and of the other labels.
 export async function labelsClear(page, mode) {
   let found;
   await until(async () => {
-    found = await labelsAgainstWords(page);
+    found = await page.evaluate(async () => {
+      const meet = (a, b) => a.left < b.right && a.right > b.left && a.top < b.bottom && a.bottom > b.top;
+      const seen = { labels: 0, words: 0, problems: [] };
+      for (const el of document.querySelectorAll('.page')) {
+        const labels = [...el.querySelectorAll('.cue-label')].map((l) => ({ text: l.textContent, box: l.getBoundingClientRect() }));
+        if (labels.length === 0) continue;
+        const index = Number(el.getAttribute('data-page'));
+        const p = el.getBoundingClientRect();
+        const lines = await window.webkit.messageHandlers.pageLines.postMessage([index]);
+        const words = (Array.isArray(lines) ? lines : []).map(([x, y, w, h]) => ({
+          left: p.left + x * p.width, right: p.left + (x + w) * p.width, top: p.top + y * p.height, bottom: p.top + (y + h) * p.height,
+        }));
+        seen.labels += labels.length;
+        seen.words += words.length;
+        labels.forEach((l, i) => {
+          const word = words.find((w) => meet(l.box, w));
+          if (word) seen.problems.push(`page ${index + 1}: "${l.text}" covers words at (${word.left.toFixed(0)}, ${word.top.toFixed(0)})`);
+          if (meet(l.box, p)) seen.problems.push(`page ${index + 1}: "${l.text}" lies over the page`);
+          const other = labels.slice(i + 1).find((o) => meet(l.box, o.box));
+          if (other) seen.problems.push(`page ${index + 1}: "${l.text}" overlaps "${other.text}"`);
+        });
+      }
+      return seen;
+    });
     return found.labels > 0 && found.words > 0 ? true : undefined;
   }, () => `${mode}: no labels or no words in view to check (${JSON.stringify(found)})`, 10000);
   if (found.problems.length) throw fail(`${mode}: ${found.problems.slice(0, 3).join('; ')}`);
+}
+
+// Resumes the run the banner offers, its text saying `text`; the banner is
+// kept as the picture `shot`.
+export async function resumeFromBanner(t, text, shot) {
+  const { page } = t;
+  const banner = page.getByRole('status').filter({ has: page.getByRole('button', { name: 'Resume' }) });
+  await shows(banner, 'reopened script: no banner offering to resume the saved run', 8000);
+  const said = oneLine(await banner.innerText());
+  if (!said.includes(text)) throw fail(`resume banner: expected "${text}", it says "${said}"`);
+  await t.shot(shot);
+  await banner.getByRole('button', { name: 'Resume' }).click();
+  await shows(banner, 'resume banner: still shown after Resume', 3000, 'hidden');
 }

@@ -8,17 +8,13 @@ import { emptyCueState } from '../src/bridge/types';
 import type { KeyInput } from '../src/state/keys';
 import { createStore } from '../src/state/store';
 
-export function doc(path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo {
-  return { path, title: path, pageCount: 6, aspects: [0.7, 0.7, 0.7, 0.7, 0.7, 0.7], crop: [], autoCrop: [], state: emptyCueState, ...fields };
-}
+export const doc = (path: string, fields: Partial<DocumentInfo> = {}): DocumentInfo =>
+  ({ path, title: path, pageCount: 6, aspects: [0.7, 0.7, 0.7, 0.7, 0.7, 0.7], crop: [], autoCrop: [], state: emptyCueState, ...fields });
 
 // A cue numbered as its id with a box at (0.1, y) on `page`.
-export function cue(id: string, page: number, y: number, fields: Partial<Cue> = {}): Cue {
-  return {
-    id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page,
-    x: 0.1, y, w: 0.2, h: 0.02, labelX: 0, padL: 0, padR: 0, ...fields,
-  };
-}
+export const cue = (id: string, page: number, y: number, fields: Partial<Cue> = {}): Cue => ({
+  id, number: id, label: '', kind: 'LX', color: '', snippet: '', note: '', insertID: '', page, x: 0.1, y, w: 0.2, h: 0.02, labelX: 0, padL: 0, padR: 0, ...fields,
+});
 
 export const mark = (id: string, fields: Partial<Mark> = {}): Mark =>
   ({ id, kind: 'highlight', text: '', color: '', group: '', page: 0, x: 0.1, y: 0.1, w: 0.2, h: 0.02, ...fields });
@@ -31,9 +27,8 @@ export const stateWith = (fields: Partial<CueState> = {}): CueState => ({ ...emp
 // A key as the browser reports it, pressed on the page's body unless told.
 export const body = { tagName: 'BODY' };
 export const textInput = { tagName: 'INPUT', type: 'text' };
-export function press(key: string, mods: Partial<KeyInput> = {}, target: unknown = body): KeyInput {
-  return { key, target, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, ...mods };
-}
+export const press = (key: string, mods: Partial<KeyInput> = {}, target: unknown = body): KeyInput =>
+  ({ key, target, ctrlKey: false, shiftKey: false, altKey: false, metaKey: false, repeat: false, ...mods });
 
 // Numbers compared to nine places, in a value or a record of them.
 export const near = (v: number, digits = 9) => expect.closeTo(v, digits);
@@ -94,8 +89,7 @@ export function fakeBridge(overrides: Answers = {}) {
   });
   const named = (name: string) => calls.filter((c) => c[0] === name).map((c) => c[1]);
   // The first argument of each call of `name`.
-  const sent = <T = unknown>(name: string) => named(name).map((a) => a[0] as T);
-  return { bridge, calls, named, sent };
+  return { bridge, calls, named, sent: <T = unknown>(name: string) => named(name).map((a) => a[0] as T) };
 }
 
 // The page's actions over a scripted bridge, without a page: the store, the

@@ -1,9 +1,9 @@
 // @vitest-environment happy-dom
-// Marks, memos and flags on a rendered page, the Marks strip, a memo typed and moved.
+// Marks, memos and flags on a rendered page, the Marks strip, a memo and a flag moved.
 import { expect, it } from 'vitest';
 import type { CueState } from '../src/bridge/types';
 import { insert, mark, memo, near, nearAll, stateWith } from './fake_bridge';
-import { $$, $, dragged, flush, keydown, keyed, mountScript, placeAt, pointer, text, usePageDom } from './page_dom';
+import { $$, $, clicked, dragged, flush, keyed, mountScript, placeAt, pointer, text, usePageDom } from './page_dom';
 
 usePageDom();
 
@@ -43,19 +43,6 @@ it('shows the strip in Cue Mode; its keys pick a tool, and the memo tool offers 
     .toEqual(['5Memo', ['Yellow', 'Rose', 'Green', 'Blue', 'Grey']]);
 });
 
-it('types a new memo in place: Return is a new line, Ctrl+Return keeps it, never GO', async () => {
-  const t = await open();
-  t.marks.setReadingPlace(() => ({ page: 0, g: 0.3 }));
-  t.commands.menuCommand('addMemo');
-  await flush();
-  const field = $<HTMLTextAreaElement>('textarea[aria-label="Memo text"]')!;
-  expect(document.activeElement).toBe(field);
-  field.value = 'two\nlines';
-  keydown(field, 'Enter');
-  await keyed(field, 'Enter', { ctrlKey: true });
-  expect([t.named('go'), t.sent<{ text: string }>('upsertMemo').map((m) => m.text), $('textarea[aria-label="Memo text"]')]).toEqual([[], ['two\nlines'], null]);
-});
-
 it('moves marks below an inserted line down with the text, and brings the pointer back through the room', async () => {
   // A line inserted after y 0.3 opens 0.026 of room (one row of 0.02 × 1.3).
   const t = await open({ inserts: [insert('i', 0.3, 'added', { lineMidY: 0.31 })] });
@@ -71,7 +58,7 @@ it('moves marks below an inserted line down with the text, and brings the pointe
   expect(t.marks.regionEdit.value?.rec).toMatchObject({ x: 0.1, y: 0.1, w: 0.4, h: near(0.7 * 1.026 - 0.026 - 0.1, 6) });
 });
 
-it('selects a memo with a click and types in it with a second; its strip moves it, drawn at each step and sent once when let go', async () => {
+it('selects a memo with a click and types in it with a second; its strip moves it (drawn at each step, sent once when let go), its corner sizes it, its dots colour it', async () => {
   const t = await open();
   t.cueMode.set(true);
   await flush();
@@ -94,6 +81,21 @@ it('selects a memo with a click and types in it with a second; its strip moves i
   pointer(head, 'pointerup', 90, 76);
   await flush();
   expect(t.sent('upsertMemo')).toEqual([expect.objectContaining({ id: 'm', ...nearAll({ x: 0.4, y: 0.2 }), w: 0.3, h: 0.08 })]);
+  const corner = drawn().querySelector('.memo-resize')!;
+  pointer(corner, 'pointerdown', 140, 70);
+  pointer(corner, 'pointermove', 160, 90);
+  pointer(corner, 'pointerup', 160, 90);
+  await clicked($<HTMLButtonElement>('[aria-label="Memo colour Blue"]')!);
+  expect(t.sent('upsertMemo').slice(1)).toEqual([expect.objectContaining(nearAll({ x: 0.6, y: 0.1, w: 0.4, h: 0.13 })), expect.objectContaining({ id: 'm', color: 'blue' })]);
   await click();
   expect($('textarea[aria-label="Memo text"]')).not.toBeNull();
+});
+
+it('moves a flag by dragging it, sent once when let go', async () => {
+  const t = await open();
+  t.cueMode.set(true);
+  await flush();
+  placeAt($('.page[data-page="1"]')!, 0, 0, 200, 400);
+  await dragged($('.flag[data-flag="f"]')!, [10, 160], [30, 170], [30, 170]);
+  expect(t.sent('upsertFlag')).toEqual([expect.objectContaining({ id: 'f', role: 'LX', ...nearAll({ x: 0.15, y: 0.425 }) })]);
 });

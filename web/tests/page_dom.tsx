@@ -16,22 +16,18 @@ export const flush = async () => {
   for (let i = 0; i < 4; i++) await new Promise((r) => setTimeout(r, 0));
 };
 
-// The element the page is rendered into, new for every test.
+// The element the page is rendered into, new for every test of the file.
 export let host: HTMLDivElement;
 
-// Gives every test of the file a fresh host element sized as a window.
 export function usePageDom(): void {
   beforeEach(() => {
-    // The DOM here does no layout; give the script view a size.
-    Object.defineProperty(HTMLElement.prototype, 'clientWidth', { configurable: true, get: () => 800 });
-    Object.defineProperty(HTMLElement.prototype, 'clientHeight', { configurable: true, get: () => 600 });
-    Object.defineProperty(HTMLElement.prototype, 'scrollHeight', { configurable: true, get: () => 100000 });
-    // Browsers have an onload property on images; Preact looks for it to name
-    // the event 'load'. This DOM lacks it.
+    // The DOM here does no layout: the script view gets a window's size.
+    const size = { clientWidth: 800, clientHeight: 600, scrollHeight: 100000 };
+    for (const [name, px] of Object.entries(size)) Object.defineProperty(HTMLElement.prototype, name, { configurable: true, get: () => px });
+    // Preact names the event 'load' only where images have an onload property; this DOM lacks it.
     if (!('onload' in HTMLElement.prototype))
       Object.defineProperty(HTMLElement.prototype, 'onload', { configurable: true, writable: true, value: null });
-    host = document.createElement('div');
-    document.body.appendChild(host);
+    host = document.body.appendChild(document.createElement('div'));
   });
   afterEach(() => {
     render(null, host);
@@ -44,12 +40,7 @@ export async function mountPage(overrides: Answers = {}, options: { confidence?:
   const fake = fakeBridge(overrides);
   const store = createStore(options.confidence ?? false);
   const app = createApp(store, fake.bridge);
-  render(
-    <AppContext.Provider value={{ ...app, store }}>
-      <App />
-    </AppContext.Provider>,
-    host,
-  );
+  render(<AppContext.Provider value={{ ...app, store }}><App /></AppContext.Provider>, host);
   await app.boot();
   if (options.open) await app.documents.openPath(options.open);
   await flush();
@@ -62,12 +53,11 @@ export function mountScript(state: CueState, overrides: Answers = {}, fields: Pa
   return mountPage({ openDocumentPath: (p: never) => doc(p, { state, ...fields }), ...overrides }, { open: '/s/show.pdf' });
 }
 
-// A key pressed with `target` focused, as the browser sends it.
+// A key pressed with `target` focused, as the browser sends it; `keyed`, and
+// the page comes to rest after it.
 export function keydown(target: EventTarget, key: string, mods: KeyboardEventInit = {}): void {
   target.dispatchEvent(new KeyboardEvent('keydown', { key, bubbles: true, cancelable: true, ...mods }));
 }
-
-// The same, and the page comes to rest after it.
 export async function keyed(target: EventTarget, key: string, mods: KeyboardEventInit = {}): Promise<void> {
   keydown(target, key, mods);
   await flush();
@@ -79,7 +69,6 @@ export async function told(handlers: EventHandlers, name: string, payload: unkno
   await flush();
 }
 
-// A click, and the page comes to rest after it.
 export async function clicked(el: HTMLElement): Promise<void> {
   el.click();
   await flush();
@@ -106,18 +95,14 @@ export const $ = <T extends Element = HTMLElement>(selector: string, root: Paren
 export const $$ = <T extends Element = HTMLElement>(selector: string, root: ParentNode = host) => [...root.querySelectorAll<T>(selector)];
 export const text = (selector: string) => $(selector)?.textContent ?? null;
 
-export function button(label: string, within: ParentNode = host): HTMLButtonElement {
-  const found = [...within.querySelectorAll('button')].find((b) => b.textContent?.trim() === label);
-  if (!found) throw new Error(`no button ${label}`);
-  return found;
-}
-
-// The element named `label` for assistive technology.
-export function named<T extends HTMLElement = HTMLElement>(label: string): T {
-  const el = host.querySelector<T>(`[aria-label="${label}"]`);
-  if (!el) throw new Error(`nothing named ${label}`);
+function found<T>(el: T | null | undefined, what: string): T {
+  if (!el) throw new Error(`no ${what}`);
   return el;
 }
+export const button = (label: string, within: ParentNode = host): HTMLButtonElement =>
+  found([...within.querySelectorAll('button')].find((b) => b.textContent?.trim() === label), `button ${label}`);
+// The element named `label` for assistive technology.
+export const named = <T extends HTMLElement = HTMLElement>(label: string): T => found($<T>(`[aria-label="${label}"]`), `element named ${label}`);
 
 // Types into a field as the operator does: focused, changed, told.
 export function typeInto(selector: string, value: string): HTMLInputElement {
@@ -131,9 +116,7 @@ export function typeInto(selector: string, value: string): HTMLInputElement {
 
 // The focus goes to a control outside every editor.
 export function focusAway(): void {
-  const away = document.createElement('button');
-  host.appendChild(away);
-  away.focus();
+  host.appendChild(document.createElement('button')).focus();
 }
 
 // Whether the field `selector` names already has the focus when it first

@@ -1,4 +1,4 @@
-import { describe, expect, it } from 'vitest';
+import { expect, it } from 'vitest';
 import type { RenderedPage } from '../src/bridge/types';
 import { PageImages, addressLoader, base64Loader, type LoadedImage } from '../src/state/page_images';
 import { turn as flush } from './fake_bridge';
@@ -18,132 +18,105 @@ const rendered = (...args: [number?, number?]) => {
 };
 const w512 = (...indexes: number[]) => indexes.map((index) => ({ index, width: 512 }));
 
-describe('page images', () => {
-  it('asks at most two at a time, nearest first, and fills each page when it answers', async () => {
-    const { r, images } = rendered();
-    images.want(w512(3, 2, 4));
-    expect(r.calls.map((c) => c.index)).toEqual([3, 2]);
-    r.calls[0].answer({ index: 3, png: 'AAAA' });
-    await flush();
-    expect([images.image(3).value, r.calls.map((c) => c.index)]).toEqual([{ url: 'data:image/png;base64,AAAA', width: 512 }, [3, 2, 4]]);
-    // Asking again for what is shown or in flight asks nothing new.
-    images.want(w512(3, 2, 4));
-    expect(r.calls).toHaveLength(3);
-  });
-
-  it('drops the answers of the previous script', async () => {
-    const { r, images } = rendered();
-    images.want(w512(0));
-    images.reset();
-    images.want(w512(0));
-    r.calls[0].answer({ index: 0, png: 'OLD' });
-    await flush();
-    expect(images.image(0).value).toBeNull();
-    r.calls[1].answer({ index: 0, png: 'NEW' });
-    await flush();
-    expect(images.image(0).value?.url).toBe('data:image/png;base64,NEW');
-  });
-
-  it('does not ask again for a page that failed, and frees the slot for the next', async () => {
-    const { r, images } = rendered(1);
-    images.want(w512(0, 1));
-    r.calls[0].fail();
-    await flush();
-    expect(r.calls.map((c) => c.index)).toEqual([0, 1]);
-    r.calls[1].answer(null);
-    await flush();
-    images.want(w512(0, 1));
-    expect([r.calls.length, images.pending()]).toEqual([2, 0]);
-  });
-
-  it('keeps the old image while a new width renders and releases pages no longer near', async () => {
-    const { r, images } = rendered();
-    images.want(w512(0, 1));
-    r.calls[0].answer({ index: 0, png: 'A' });
-    r.calls[1].answer({ index: 1, png: 'B' });
-    await flush();
-    images.want([{ index: 0, width: 1024 }]);
-    expect([images.image(0).value?.width, images.image(1).value, r.calls[2].index, r.calls[2].width]).toEqual([512, null, 0, 1024]);
-  });
-
-  it('keeps what the byte budget holds, nearest first, but always the pages in view', async () => {
-    // 100 x 150 pixels are 60,000 bytes decoded; the budget holds two and a half.
-    const { r, images } = rendered(8, 150_000);
-    const page = (index: number) => ({ index, width: 100, height: 150 });
-    images.want([page(5), page(6), page(4), page(7)]);
-    expect(r.calls.map((c) => c.index)).toEqual([5, 6]);
-    for (const c of r.calls) c.answer({ index: c.index, png: 'P' });
-    await flush();
-    // Pages too large for the budget: the first two still come.
-    const big = (index: number) => ({ index, width: 1000, height: 1500 });
-    images.want([big(5), big(6), big(7)]);
-    expect([r.calls.slice(2).map((c) => c.index), images.image(7).value]).toEqual([[5, 6], null]);
-  });
-
-  it('draws ahead one page at a time, and only with nothing in view waiting', async () => {
-    const { r, images } = rendered(2);
-    images.want([{ index: 9, width: 64, ahead: true }, { index: 1, width: 64 }, { index: 10, width: 64, ahead: true }]);
-    expect(r.calls.map((c) => c.index)).toEqual([1]);
-    r.calls[0].answer({ index: 1, png: 'P' });
-    await flush();
-    expect(r.calls.map((c) => c.index)).toEqual([1, 9]);
-    // A page in view asked for meanwhile goes out beside the one ahead.
-    images.want([{ index: 2, width: 64 }, { index: 9, width: 64, ahead: true }, { index: 10, width: 64, ahead: true }]);
-    expect(r.calls.map((c) => c.index)).toEqual([1, 9, 2]);
-  });
+it('page images: asks at most two at a time, nearest first, and fills each page when it answers', async () => {
+  const { r, images } = rendered();
+  images.want(w512(3, 2, 4));
+  expect(r.calls.map((c) => c.index)).toEqual([3, 2]);
+  r.calls[0].answer({ index: 3, png: 'AAAA' });
+  await flush();
+  images.want(w512(3, 2, 4));
+  expect([images.image(3).value, r.calls.map((c) => c.index)]).toEqual([{ url: 'data:image/png;base64,AAAA', width: 512 }, [3, 2, 4]]);
 });
 
-describe('page images by address', () => {
-  // An image element that loads (or fails) when the test says.
-  function fakeImages() {
-    const made: { src: string; finish: (ok: boolean) => void }[] = [];
-    const make = () => {
-      const img = {
-        src: '', decoding: '', naturalWidth: 0, naturalHeight: 0,
-        removeAttribute(name: string) { if (name === 'src') img.src = ''; },
-      } as unknown as HTMLImageElement & { decode: () => Promise<void> };
-      let settle: (ok: boolean) => void = () => undefined;
-      img.decode = () => new Promise<void>((resolve, reject) => {
-        settle = (ok) => (ok ? resolve() : reject(new Error('broken')));
-      });
-      made.push({
-        get src() { return img.src; },
-        finish: (ok) => {
-          if (ok) Object.assign(img, { naturalWidth: 40, naturalHeight: 50 });
-          settle(ok);
-          (ok ? img.onload : img.onerror)?.call(img, {} as Event);
-        },
-      });
-      return img;
-    };
-    return { made, make };
-  }
+it('page images: drops the answers of the previous script', async () => {
+  const { r, images } = rendered();
+  images.want(w512(0));
+  images.reset();
+  images.want(w512(0));
+  r.calls[0].answer({ index: 0, png: 'OLD' });
+  await flush();
+  const old = images.image(0).value;
+  r.calls[1].answer({ index: 0, png: 'NEW' });
+  await flush();
+  expect([old, images.image(0).value?.url]).toEqual([null, 'data:image/png;base64,NEW']);
+});
 
-  it('asks each image at an address of its own under the base and answers its decoded size', async () => {
-    const f = fakeImages();
-    const load = addressLoader('tallowmark-page://images/', f.make);
-    const answers: (LoadedImage | null)[] = [];
-    void load(3, 1600).then((a) => answers.push(a));
-    void load(3, 1600).then((a) => answers.push(a));
-    expect([/^tallowmark-page:\/\/images\/3\/1600\?v=/.test(f.made[0].src), f.made[1].src !== f.made[0].src]).toEqual([true, true]);
-    f.made[0].finish(true);
-    f.made[1].finish(false);
-    await flush();
-    expect(answers).toEqual([{ url: f.made[0].src, bytes: 40 * 50 * 4, release: expect.any(Function) }, null]);
-  });
+it('page images: does not ask again for a page that failed, and frees the slot for the next', async () => {
+  const { r, images } = rendered(1);
+  images.want(w512(0, 1));
+  r.calls[0].fail();
+  await flush();
+  expect(r.calls.map((c) => c.index)).toEqual([0, 1]);
+  r.calls[1].answer(null);
+  await flush();
+  images.want(w512(0, 1));
+  expect([r.calls.length, images.pending()]).toEqual([2, 0]);
+});
 
-  it('shows the address once decoded, and does not ask again for one that failed', async () => {
-    const f = fakeImages();
-    const images = new PageImages(addressLoader('/page-images/', f.make));
-    images.want([{ index: 0, width: 64 }, { index: 1, width: 64 }]);
-    f.made[0].finish(true);
-    f.made[1].finish(false);
-    await flush();
-    expect([images.image(0).value, images.image(1).value]).toEqual([{ url: f.made[0].src, width: 64 }, null]);
-    images.want([{ index: 0, width: 64 }, { index: 1, width: 64 }]);
-    expect(f.made).toHaveLength(2);
-    // Once the page is not wanted, the element that fetched it lets go.
-    images.want([{ index: 1, width: 64 }]);
-    expect([images.image(0).value, f.made[0].src]).toEqual([null, '']);
-  });
+it('page images: keeps the old image while a new width renders and releases pages no longer near', async () => {
+  const { r, images } = rendered();
+  images.want(w512(0, 1));
+  r.calls[0].answer({ index: 0, png: 'A' });
+  r.calls[1].answer({ index: 1, png: 'B' });
+  await flush();
+  images.want([{ index: 0, width: 1024 }]);
+  expect([images.image(0).value?.width, images.image(1).value, r.calls[2].index, r.calls[2].width]).toEqual([512, null, 0, 1024]);
+});
+
+it('page images: keeps what the byte budget holds, nearest first, but always the pages in view', async () => {
+  // 100 x 150 pixels are 60,000 bytes decoded; the budget holds two and a half.
+  const { r, images } = rendered(8, 150_000);
+  const page = (index: number) => ({ index, width: 100, height: 150 });
+  images.want([page(5), page(6), page(4), page(7)]);
+  expect(r.calls.map((c) => c.index)).toEqual([5, 6]);
+  for (const c of r.calls) c.answer({ index: c.index, png: 'P' });
+  await flush();
+  // Pages too large for the budget: the first two still come.
+  const big = (index: number) => ({ index, width: 1000, height: 1500 });
+  images.want([big(5), big(6), big(7)]);
+  expect([r.calls.slice(2).map((c) => c.index), images.image(7).value]).toEqual([[5, 6], null]);
+});
+
+it('page images: draws ahead one page at a time, and only with nothing in view waiting', async () => {
+  const { r, images } = rendered(2);
+  images.want([{ index: 9, width: 64, ahead: true }, { index: 1, width: 64 }, { index: 10, width: 64, ahead: true }]);
+  expect(r.calls.map((c) => c.index)).toEqual([1]);
+  r.calls[0].answer({ index: 1, png: 'P' });
+  await flush();
+  expect(r.calls.map((c) => c.index)).toEqual([1, 9]);
+  // A page in view asked for meanwhile goes out beside the one ahead.
+  images.want([{ index: 2, width: 64 }, { index: 9, width: 64, ahead: true }, { index: 10, width: 64, ahead: true }]);
+  expect(r.calls.map((c) => c.index)).toEqual([1, 9, 2]);
+});
+
+// Image elements that load (or fail) when the test says.
+function fakeImages() {
+  const made: { img: HTMLImageElement; finish: (ok: boolean) => void }[] = [];
+  const make = () => {
+    const img = { src: '', removeAttribute: () => (img.src = '') } as unknown as HTMLImageElement;
+    made.push({ img, finish: (ok) => (ok ? (Object.assign(img, { naturalWidth: 40, naturalHeight: 50 }), img.onload) : img.onerror)?.call(img, {} as Event) });
+    return img;
+  };
+  return { made, make };
+}
+
+it('by address: asks each image at an address of its own, shows it once loaded with its decoded size, and lets go of it once not wanted', async () => {
+  const f = fakeImages();
+  const answers: (LoadedImage | null)[] = [];
+  const load = addressLoader('tallowmark-page://images/', f.make);
+  void load(3, 1600).then((a) => answers.push(a));
+  void load(3, 1600).then((a) => answers.push(a));
+  const [a, b] = f.made.map((m) => m.img.src);
+  expect([/^tallowmark-page:\/\/images\/3\/1600\?v=/.test(a), a !== b]).toEqual([true, true]);
+  f.made[0].finish(true);
+  f.made[1].finish(false);
+  await flush();
+  expect(answers).toEqual([{ url: a, bytes: 40 * 50 * 4, release: expect.any(Function) }, null]);
+  const images = new PageImages(addressLoader('/page-images/', f.make));
+  images.want([{ index: 0, width: 64 }]);
+  f.made[2].finish(true);
+  await flush();
+  expect(images.image(0).value).toEqual({ url: f.made[2].img.src, width: 64 });
+  images.want([{ index: 1, width: 64 }]);
+  expect([images.image(0).value, f.made[2].img.src]).toEqual([null, '']);
 });

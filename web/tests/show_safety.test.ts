@@ -5,7 +5,7 @@
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
 import { createKeyLatch, keyLatchStaleMs } from '../src/state/keys';
-import { fieldOf, parseField } from '../src/state/settings_form';
+import { displayValue, fieldOf, parseField } from '../src/state/settings_form';
 import { createStore } from '../src/state/store';
 import { createEventHandlers, type EventDeps } from '../src/actions/events';
 import { allowedWhileLocked, lockedText } from '../src/actions/commands';
@@ -58,6 +58,26 @@ describe('the desk addresses', () => {
     const parsed = parseField(fieldOf('oscDeskHosts')!, typed);
     if (change) expect(parsed).toEqual({ change });
     else expect(parsed).toHaveProperty('error');
+  });
+});
+
+describe('the feedback destinations', () => {
+  it.each([
+    ['192.168.1.20:8000, localhost:9000', [{ host: '192.168.1.20', port: 8000 }, { host: 'localhost', port: 9000 }]],
+    ['[fe80::1]:9000', [{ host: 'fe80::1', port: 9000 }]],
+    ['', []],
+    ['192.168.1.20', null],
+    ['desk.local:9000', null],
+    ['10.0.0.1:0', null],
+    ['10.0.0.1:65536', null],
+    ['fe80::1:9000', null],
+  ])('%j', (typed, destinations) => {
+    const field = fieldOf('oscFeedback')!;
+    const parsed = parseField(field, typed);
+    if (!destinations) return expect(parsed).toHaveProperty('error');
+    expect(parsed).toEqual({ change: { oscFeedback: destinations } });
+    // What the sheet shows again reads back the same.
+    expect(parseField(field, displayValue(field, destinations))).toEqual(parsed);
   });
 });
 

@@ -157,6 +157,7 @@ export interface Settings {
   oscDeskHosts: string[];
   oscGoUnknownNumber: string;
   goGuardMs: number;
+  oscFeedback: FeedbackDestination[];
   midiEnabled: boolean;
   midiMap: { note: number; action: string; channel: number }[];
   mscEnabled: boolean;
@@ -183,6 +184,12 @@ export interface Settings {
 // What the page sends to "setSettings": settings, and the size of the shown
 // script, which the native side puts at the front of `readingSizes`.
 export type SettingsChange = Partial<Settings> & { readingSize?: { path: string; pages: number; zoom: number } };
+
+// Where the show's state is sent over OSC.
+export interface FeedbackDestination {
+  host: string;
+  port: number;
+}
 
 export interface MenuState {
   hasDoc: boolean;

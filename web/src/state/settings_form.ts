@@ -3,7 +3,7 @@
 // limits (or, where the core takes any number, the values that can work), so
 // what the form accepts is what the core keeps.
 
-import type { Settings } from '../bridge/types';
+import type { FeedbackDestination, Settings } from '../bridge/types';
 
 type Key = keyof Settings;
 
@@ -15,7 +15,9 @@ export type SettingsField =
   // A device ID from 0 to 127, or "all" (the core's negative filter).
   | { key: Key; label: string; kind: 'device' }
   // Numeric IP addresses, typed separated by commas or spaces.
-  | { key: Key; label: string; kind: 'hosts'; max: number };
+  | { key: Key; label: string; kind: 'hosts'; max: number }
+  // Where the show's state is sent: host:port, an IPv6 host in brackets.
+  | { key: Key; label: string; kind: 'destinations'; max: number };
 
 export interface SettingsSection {
   title: string;
@@ -72,6 +74,7 @@ export const settingsSections: SettingsSection[] = [
       { key: 'oscLocalOnly', label: 'OSC from this computer only', kind: 'bool' },
       // Each desk keeps a share of its own, whatever else floods the port.
       { key: 'oscDeskHosts', label: 'Desk addresses (always heard)', kind: 'hosts', max: 16 },
+      { key: 'oscFeedback', label: 'Send the show state to (host:port)', kind: 'destinations', max: 16 },
       { key: 'oscGoUnknownNumber', label: '/go with a number not in the script', kind: 'choice',
         choices: [['go', 'Fires the standby cue (desks that send their own numbers)'], ['ignore', 'Fires nothing; the log names the number']] },
     ],
@@ -101,6 +104,7 @@ export function rangeText(field: SettingsField): string {
   if (field.kind === 'int') return `${field.min}–${field.max}`;
   if (field.kind === 'device') return '0–127, or all';
   if (field.kind === 'hosts') return 'e.g. 192.168.1.20, 10.0.0.5';
+  if (field.kind === 'destinations') return 'e.g. 192.168.1.20:8000, localhost:9000';
   return '';
 }
 
@@ -131,6 +135,17 @@ export function parseField(field: SettingsField, raw: string | boolean): Parsed 
       if (hosts.length > field.max) return { error: `${field.label}: at most ${field.max} addresses` };
       return { change: { [field.key]: hosts } };
     }
+    case 'destinations': {
+      const typed = String(raw).split(/[\s,]+/).filter((d) => d !== '');
+      const destinations: FeedbackDestination[] = [];
+      for (const text of typed) {
+        const d = destinationOf(text);
+        if (!d) return { error: `${field.label}: ${text} is not host:port, like 192.168.1.20:8000` };
+        destinations.push(d);
+      }
+      if (destinations.length > field.max) return { error: `${field.label}: at most ${field.max} destinations` };
+      return { change: { [field.key]: destinations } };
+    }
     case 'device': {
       const text = String(raw).trim().toLowerCase();
       if (text === 'all') return { change: { [field.key]: -1 } };
@@ -148,8 +163,21 @@ export function isNumericHost(text: string): boolean {
   return text.includes(':') && text.length <= 45 && /^[0-9a-fA-F:.]+$/.test(text);
 }
 
+// "192.168.1.20:8000", "localhost:9000" or "[fe80::1]:9000".
+export function destinationOf(text: string): FeedbackDestination | null {
+  const m = /^(?:\[([^\]]+)\]|([^:]+)):(\d{1,5})$/.exec(text);
+  if (!m) return null;
+  const host = m[1] ?? m[2];
+  const port = Number(m[3]);
+  if (port < 1 || port > 65535) return null;
+  if (host !== 'localhost' && !isNumericHost(host)) return null;
+  return { host, port };
+}
+
 // What a field shows for a stored value.
 export function displayValue(field: SettingsField, value: unknown): string {
+  if (field.kind === 'destinations' && Array.isArray(value))
+    return value.map((d: FeedbackDestination) => (d.host.includes(':') ? `[${d.host}]:${d.port}` : `${d.host}:${d.port}`)).join(', ');
   if (Array.isArray(value)) return value.join(', ');
   if (field.kind === 'device') return typeof value === 'number' && value < 0 ? 'all' : String(value ?? '');
   return value === undefined || value === null ? '' : String(value);

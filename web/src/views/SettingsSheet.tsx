@@ -43,7 +43,7 @@ function FieldRow({ field, settings }: { field: SettingsField; settings: Setting
     control = (
       <CommitInput id={id} name={field.key} stored={displayValue(field, stored)} rev={rev} onCommit={commit}
         type={field.kind === 'int' ? 'number' : 'text'} aria-describedby={described}
-        {...(field.kind === 'int' ? { min: field.min, max: field.max, step: 1 } : { size: field.kind === 'hosts' ? 28 : 5 })} />
+        {...(field.kind === 'int' ? { min: field.min, max: field.max, step: 1 } : { size: field.kind === 'hosts' || field.kind === 'destinations' ? 28 : 5 })} />
     );
   return (
     <div class={`settings-row settings-${field.kind}`}>
