@@ -1,10 +1,14 @@
-#include "app/model/launch_rules.hpp"
-
-#include <gtest/gtest.h>
+// The shell's rules that need no toolkit.
 
 #include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "app/model/app_resources.hpp"
+#include "app/model/launch_rules.hpp"
+#include "app/model/live_reload.hpp"
+#include "app/model/window_sizing.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -23,8 +27,7 @@ TEST(LaunchRules, OpenArgumentTakesTheFollowingOperandWithHomeExpanded) {
     EXPECT_EQ(openArgument({"/s.pdf", "--open"}), std::nullopt);
     EXPECT_EQ(openArgument({"~/show.pdf"}), std::nullopt);
 
-    // What reaches the open path: the desktop's plain operand, the --open one
-    // first and only once, no switches.
+    // What reaches the open path: the plain operand, the --open one first and once, no switches.
     using Files = std::vector<std::string>;
     EXPECT_EQ(applicationFiles({"/f/show.pdf"}), Files{"/f/show.pdf"});
     EXPECT_EQ(applicationFiles({"/f/a.pdf", "--open", "~/b.pdf", "-v"}), (Files{home + "/b.pdf", "/f/a.pdf"}));
@@ -32,13 +35,10 @@ TEST(LaunchRules, OpenArgumentTakesTheFollowingOperandWithHomeExpanded) {
 }
 
 TEST(LaunchRules, WindowMinimumAndReserveScript) {
-    EXPECT_EQ(mainWindowMinimum(true).width, 360);
-    EXPECT_EQ(mainWindowMinimum(false).width, 600);
-    EXPECT_EQ(mainWindowMinimum(false).height, 620);
-    EXPECT_EQ(reserveUserScript(27.6),
-              "document.documentElement.style.setProperty('--tb-reserve', '28px');");
-    EXPECT_EQ(reserveUserScript(0), std::nullopt);
-    EXPECT_EQ(reserveUserScript(-4), std::nullopt);
+    EXPECT_EQ(std::tuple(mainWindowMinimum(true).width, mainWindowMinimum(false).width, mainWindowMinimum(false).height),
+              std::tuple(360, 600, 620));
+    EXPECT_EQ(reserveUserScript(27.6), "document.documentElement.style.setProperty('--tb-reserve', '28px');");
+    for (const double none : {0.0, -4.0}) EXPECT_EQ(reserveUserScript(none), std::nullopt) << none;
     // The paint trace is the technician's choice alone: only "1" turns it on.
     EXPECT_EQ(traceUserScript("1"), "window.__tallowmarkTrace = true;");
     for (const char* off : {static_cast<const char*>(nullptr), "", "0", "yes", "1 "})
@@ -66,6 +66,56 @@ TEST(AppResources, InstalledFolderFirstThenTheBuildFolder) {
     EXPECT_EQ(findResource(roots, "LICENSE", "", ""), build / "LICENSE");
     EXPECT_EQ(findResource(resourceRootsFor(prefix / "bin" / "tallowmark", std::nullopt), "LICENSE", "", ""),
               std::nullopt);
+}
+
+// A window 500 wide at x 900 on a 1280-wide screen.
+TEST(WindowSizing, TheWindowGrowsWithinItsScreenAndNeverShrinks) {
+    const WindowFrame window{900, 50, 500, 700}, screen{0, 0, 1280, 800};
+    struct Row { WindowFrame current; bool fullScreen; std::optional<WindowFrame> screen; std::int64_t width;
+                 std::optional<WindowFrame> frame; bool wideEnough; };
+    const std::vector<Row> rows = {
+        {window, false, screen, 400, std::nullopt, true},
+        {window, false, screen, 500, std::nullopt, true},
+        {window, false, screen, 800, WindowFrame{480, 50, 800, 700}, true},  // pulled left to stay on the screen
+        {{100, 50, 500, 700}, false, screen, 800, WindowFrame{100, 50, 800, 700}, true},
+        {window, false, screen, 2000, WindowFrame{0, 50, 1280, 700}, false},
+        {{-200, 0, 300, 700}, false, WindowFrame{-300, 0, 1280, 800}, 2000, WindowFrame{-300, 0, 1280, 700}, false},
+        {window, true, screen, 800, std::nullopt, false},
+        {window, false, std::nullopt, 800, std::nullopt, false},
+        {window, false, screen, 0, std::nullopt, false},
+        {window, false, screen, -5, std::nullopt, false},
+    };
+    for (const Row& row : rows) {
+        const WindowWidening widening = widenWindow(row.current, row.fullScreen, row.screen, row.width);
+        EXPECT_EQ(std::tie(widening.frame, widening.wideEnough), std::tie(row.frame, row.wideEnough)) << row.width;
+    }
+}
+
+// Drains what the monitor still delivers for `ms`, so a late duplicate would be counted.
+void settle(int ms) { testing::pumpMainUntil([] { return false; }, ms); }
+
+TEST(LiveReload, ReplacedAndRewrittenPagesEachReloadOnce) {
+    testing::TempDir dir;
+    const auto page = dir / "index_inlined.html";
+    testing::writeText(page, "<p>one</p>");
+    int reloads = 0;
+    LiveReload reload;
+    ASSERT_TRUE(reload.start(page.string(), [&] { ++reloads; }));
+    settle(200);
+    ASSERT_EQ(reloads, 0);
+
+    // An editor's save: a new file renamed over the old one.
+    testing::writeText(dir / ".index.tmp", "<p>two</p>");
+    ASSERT_EQ(std::rename((dir / ".index.tmp").c_str(), page.c_str()), 0);
+    EXPECT_TRUE(testing::pumpMainUntil([&] { return reloads >= 1; }));
+    settle(300);
+    EXPECT_EQ(reloads, 1);
+
+    // The replaced file is still watched: a plain rewrite reloads again.
+    testing::writeText(page, "<p>three</p>");
+    EXPECT_TRUE(testing::pumpMainUntil([&] { return reloads >= 2; }));
+    settle(300);
+    EXPECT_EQ(reloads, 2);
 }
 
 }  // namespace

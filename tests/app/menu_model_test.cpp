@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -9,16 +10,19 @@
 namespace tallowmark {
 namespace {
 
-std::vector<MenuItem> allItems() {
-    std::vector<MenuItem> items;
-    for (const MenuDefinition& menu : mainMenu("TALLOWMARK"))
-        for (const MenuSection& section : menu.sections)
-            for (const MenuItem& item : section.items) items.push_back(item);
+const std::vector<MenuItem>& allItems() {
+    static const std::vector<MenuItem> items = [] {
+        std::vector<MenuItem> all;
+        for (const MenuDefinition& menu : mainMenu("TALLOWMARK"))
+            for (const MenuSection& section : menu.sections)
+                all.insert(all.end(), section.items.begin(), section.items.end());
+        return all;
+    }();
     return items;
 }
 
-const MenuItem& itemFor(const std::vector<MenuItem>& items, const std::string& action) {
-    for (const MenuItem& item : items)
+const MenuItem& itemFor(const std::string& action) {
+    for (const MenuItem& item : allItems())
         if (actionName(item) == action) return item;
     ADD_FAILURE() << "no menu item for " << action;
     static const MenuItem none;
@@ -26,9 +30,8 @@ const MenuItem& itemFor(const std::vector<MenuItem>& items, const std::string& a
 }
 
 TEST(MenuValidation, EnabledAndTickedFromTheMenuState) {
-    const auto items = allItems();
-    const auto validate = [&](const char* action, const MenuState& state) {
-        return validateMenuItem(itemFor(items, action), state, MenuContext{true, false});
+    const auto validate = [](const char* action, const MenuState& state) {
+        return validateMenuItem(itemFor(action), state, MenuContext{true, false});
     };
     // Commands that need a script: off without one, whatever else is true; never ticked.
     for (const char* action : {"cmd-go", "cmd-closeScript", "cmd-exportMarkedPDF", "cmd-zoomIn", "cmd-fitWidth",
@@ -41,14 +44,14 @@ TEST(MenuValidation, EnabledAndTickedFromTheMenuState) {
         EXPECT_EQ(validate(action, state), (MenuItemState{true, std::nullopt})) << action;
     }
     struct Row { const char* action; std::function<void(MenuState&)> change; bool enabled; std::optional<bool> checked; };
+    const auto same = [](MenuState&) {};
+    const std::optional<bool> no;
     const std::vector<Row> rows = {
         // Commands that need a selected cue, whatever else is true.
-        {"cmd-deleteCue", [](MenuState& s) { s.hasDoc = true; }, false, std::nullopt},
-        {"cmd-cueSettings", [](MenuState& s) { s.hasSelection = true; }, true, std::nullopt},
+        {"cmd-deleteCue", [](MenuState& s) { s.hasDoc = true; }, false, no},
+        {"cmd-cueSettings", [](MenuState& s) { s.hasSelection = true; }, true, no},
         // Commands that are always there.
-        {"cmd-open", [](MenuState&) {}, true, std::nullopt},
-        {"cmd-find", [](MenuState&) {}, true, std::nullopt},
-        {"cmd-settings", [](MenuState&) {}, true, std::nullopt},
+        {"cmd-open", same, true, no}, {"cmd-find", same, true, no}, {"cmd-settings", same, true, no},
         // Ticks.
         {"cmd-theme-dark", [](MenuState& s) { s.theme = "dark"; }, true, true},
         {"cmd-theme-deep", [](MenuState& s) { s.theme = "dark"; }, true, false},
@@ -95,12 +98,10 @@ TEST(MenuValidation, BeforeThePageOnlyTheShellsOwnItemsAreEnabled) {
     }
     EXPECT_EQ(enabled, (std::set<std::string>{"about", "check-updates", "help", "report-issue"}));
 
-    const auto items = allItems();
-    const MenuItem& monitor = itemFor(items, "confidence-monitor");
+    const MenuItem& monitor = itemFor("confidence-monitor");
     EXPECT_EQ(validateMenuItem(monitor, everything, {true, true}), (MenuItemState{true, true}));
     EXPECT_EQ(validateMenuItem(monitor, everything, {true, false}), (MenuItemState{true, false}));
-    EXPECT_FALSE(clearRecentsEnabled({}));
-    EXPECT_TRUE(clearRecentsEnabled({"/a.pdf"}));
+    EXPECT_TRUE(!clearRecentsEnabled({}) && clearRecentsEnabled({"/a.pdf"}));
 }
 
 TEST(MenuTable, ActionsAndKeysAreUniqueAndTheShowKeysStayWithThePage) {
@@ -112,17 +113,14 @@ TEST(MenuTable, ActionsAndKeysAreUniqueAndTheShowKeysStayWithThePage) {
             const auto [it, fresh] = keyOwner.emplace(key, item.label);
             EXPECT_TRUE(fresh) << key << " on both " << it->second << " and " << item.label;
             // Plain Return or Backspace as accelerators would fire cues while a label is typed.
-            EXPECT_NE(key, "Return");
-            EXPECT_NE(key, "BackSpace");
+            EXPECT_TRUE(key != "Return" && key != "BackSpace") << item.label;
         }
     }
-    const auto items = allItems();
-    const auto& zoomIn = itemFor(items, "cmd-zoomIn").keys;
-    EXPECT_NE(std::find(zoomIn.begin(), zoomIn.end(), "<Control>plus"), zoomIn.end());
-    EXPECT_NE(std::find(zoomIn.begin(), zoomIn.end(), "<Control>equal"), zoomIn.end());
-    EXPECT_EQ(itemFor(items, "confidence-monitor").keys, (std::vector<std::string>{"<Control><Shift>m"}));
-    EXPECT_EQ(itemFor(items, "cmd-go").keys, std::vector<std::string>{});
-    EXPECT_EQ(itemFor(items, "cmd-revealSidecar").label, "Show Script in Files");
+    const auto& zoomIn = itemFor("cmd-zoomIn").keys;
+    EXPECT_TRUE(std::ranges::count(zoomIn, "<Control>plus") && std::ranges::count(zoomIn, "<Control>equal"));
+    EXPECT_EQ(itemFor("confidence-monitor").keys, (std::vector<std::string>{"<Control><Shift>m"}));
+    EXPECT_EQ(itemFor("cmd-go").keys, std::vector<std::string>{});
+    EXPECT_EQ(itemFor("cmd-revealSidecar").label, "Show Script in Files");
 }
 
 TEST(MenuCommand, SplitsOnceAtTheFirstColon) {

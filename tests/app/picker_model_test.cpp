@@ -19,26 +19,20 @@ void setModificationTime(const std::filesystem::path& path, std::int64_t seconds
 TEST(PickerModel, LastWorkedTextInBritishEnglishByCalendarDayOfTheZone) {
     // Helsinki, just after midnight on the night clocks went forward (EET -> EEST).
     const std::int64_t now = 1774819800;  // 2026-03-30 00:30 local, 2026-03-29 21:30 UTC
+    const char* const fi = "Europe/Helsinki";
     struct Case { std::int64_t when; const char* zone; const char* text; } cases[] = {
-        {1774818300, "Europe/Helsinki", "Today 00:05"},
-        // Same UTC day as now, but yesterday where the operator is.
-        {1774817400, "Europe/Helsinki", "Yesterday"},
-        {1774817400, "UTC", "Today 20:50"},
-        // Under 24 hours ago, yet two calendar days back.
-        {1774734600, "Europe/Helsinki", "28 Mar"},
-        // Before the clock change on the previous day.
-        {1774744200, "Europe/Helsinki", "Yesterday"},
-        {1767607200, "Europe/Helsinki", "5 Jan"},
-        {1798747200, "Europe/Helsinki", "31 Dec"},  // later this year (a clock set wrong)
-        {1757221200, "Europe/Helsinki", "7 Sept 25"},
-        {1233648000, "Europe/Helsinki", "3 Feb 09"},
-        {1233648000, "+02:00", "3 Feb 09"},
+        {1774818300, fi, "Today 00:05"},
+        {1774817400, fi, "Yesterday"}, {1774817400, "UTC", "Today 20:50"},  // same UTC day, yesterday in Helsinki
+        {1774734600, fi, "28 Mar"},     // under 24 hours ago, yet two calendar days back
+        {1774744200, fi, "Yesterday"},  // before the clock change on the previous day
+        {1767607200, fi, "5 Jan"}, {1798747200, fi, "31 Dec"},  // later this year: a clock set wrong
+        {1757221200, fi, "7 Sept 25"}, {1233648000, fi, "3 Feb 09"}, {1233648000, "+02:00", "3 Feb 09"},
     };
     for (const auto& c : cases) EXPECT_EQ(lastWorkedText(c.when, now, c.zone), c.text) << c.when << " " << c.zone;
 
     // Across the new year "Yesterday" wins over the year form.
-    EXPECT_EQ(lastWorkedText(1767196800, 1767250800, "Europe/Helsinki"), "Yesterday");
-    EXPECT_EQ(lastWorkedText(1767196800 - 86400, 1767250800, "Europe/Helsinki"), "30 Dec 25");
+    EXPECT_EQ(lastWorkedText(1767196800, 1767250800, fi), "Yesterday");
+    EXPECT_EQ(lastWorkedText(1767196800 - 86400, 1767250800, fi), "30 Dec 25");
 }
 
 TEST(PickerModel, LastWorkedIsTheMarksFileWhenThereIsOneElseThePdf) {
@@ -51,10 +45,10 @@ TEST(PickerModel, LastWorkedIsTheMarksFileWhenThereIsOneElseThePdf) {
 
     // Marks edited today, PDF older: the marks win, even when older than the PDF.
     writeText(marks, "{}");
-    setModificationTime(marks, 1774818300);
-    EXPECT_EQ(lastWorkedTime(pdf), 1774818300);
-    setModificationTime(marks, 900000000);
-    EXPECT_EQ(lastWorkedTime(pdf), 900000000);
+    for (const std::int64_t when : {1774818300, 900000000}) {
+        setModificationTime(marks, when);
+        EXPECT_EQ(lastWorkedTime(pdf), when);
+    }
 
     // A folder named like the marks file is not one.
     const auto odd = dir / "Odd.pdf";
@@ -72,13 +66,10 @@ TEST(PickerModel, LastWorkedIsTheMarksFileWhenThereIsOneElseThePdf) {
 }
 
 TEST(PickerModel, FilterTrimsLowerCasesAndMatchesWithin) {
+    const char* const hamlet = "Hamlet Act 2.pdf";
     struct Case { const char* name; const char* filter; bool kept; } cases[] = {
-        {"Hamlet Act 2.pdf", "", true},
-        {"Hamlet Act 2.pdf", "   ", true},
-        {"Hamlet Act 2.pdf", "  hAMLET ", true},
-        {"Hamlet Act 2.pdf", "\tact 2\n", true},
-        {"Hamlet Act 2.pdf", "act  2", false},
-        {"Hamlet Act 2.pdf", "macbeth", false},
+        {hamlet, "", true}, {hamlet, "   ", true}, {hamlet, "  hAMLET ", true}, {hamlet, "\tact 2\n", true},
+        {hamlet, "act  2", false}, {hamlet, "macbeth", false},
         {"ÄÄNIKIRJA.pdf", "ääni", true},  // not only ASCII letters change case
         {"Ooppera.pdf", "\u00a0oop\u2003", true},  // no-break and em spaces are white space too
     };
@@ -99,8 +90,7 @@ TEST(PickerModel, VisibleRowsFollowFilterAndCollapsedLimit) {
 }
 
 TEST(PickerModel, BuildLineAndThemeColours) {
-    EXPECT_EQ(buildLine(""), "DEVELOPMENT BUILD");
-    EXPECT_EQ(buildLine("0"), "DEVELOPMENT BUILD");
+    for (const char* none : {"", "0"}) EXPECT_EQ(buildLine(none), "DEVELOPMENT BUILD") << none;
     EXPECT_EQ(buildLine("202612061850"), "BUILD 202612061850");
     EXPECT_NE(pickerColours("light").panel, pickerColours("deep").panel);
     EXPECT_EQ(pickerColours("nonsense").panel, pickerColours("deep").panel);

@@ -9,20 +9,18 @@
 namespace tallowmark {
 namespace {
 
-// A window that records what the machine asks of it, and timers that run on a
-// clock the test advances.
+// A window that records what the machine asks of it, with timers on the test's clock.
 class FakeWindow final : public TitleBarSurface {
 public:
     double clock = 100;
-    bool fullScreen = false, visible = true, pointerAtTop = false, buttonDown = false;
+    bool fullScreen = false, pointerAtTop = false, buttonDown = false, overlays = false, controls = false;
     TitleBarSaved state{true, true};
-    bool overlays = false, controls = false;
     std::map<TitleBarTimer, double> timers;  // kind -> due time
     TitleBarState* machine = nullptr;
     std::vector<double> reserveAtApply;  // what the page had been told when the header bar went
 
     bool isFullScreen() const override { return fullScreen; }
-    bool isVisible() const override { return visible; }
+    bool isVisible() const override { return true; }
     TitleBarSaved capture() const override { return state; }
     void applyMode() override {
         EXPECT_FALSE(overlays) << "overlays before the header bar went";
@@ -30,9 +28,7 @@ public:
         state = {false, false};
     }
     void restore(const TitleBarSaved& saved) override { state = saved; }
-    void installOverlays() override {
-        EXPECT_FALSE(std::exchange(overlays, true)) << "overlays installed twice";
-    }
+    void installOverlays() override { EXPECT_FALSE(std::exchange(overlays, true)) << "overlays installed twice"; }
     void removeOverlays() override { overlays = false; }
     void showControls(bool shown, bool) override { controls = shown; }
     bool pointerInTrigger() const override { return pointerAtTop; }
@@ -43,10 +39,8 @@ public:
     // Runs the clock forward, firing timers in due order as a main loop would.
     void advance(double seconds) {
         const double end = clock + seconds;
-        for (;;) {
-            const auto next = std::min_element(timers.begin(), timers.end(),
-                                               [](const auto& a, const auto& b) { return a.second < b.second; });
-            if (next == timers.end() || next->second > end) break;
+        auto due = [&] { return std::ranges::min_element(timers, {}, [](const auto& t) { return t.second; }); };
+        for (auto next = due(); next != timers.end() && next->second <= end; next = due()) {
             clock = next->second;
             const TitleBarTimer kind = next->first;
             timers.erase(next);
@@ -57,16 +51,14 @@ public:
 };
 
 struct Harness {
-    FakeWindow window;
-    TitleBarState machine{window, [this] { return window.clock; }};
-    std::vector<double> reserves;
-
     Harness() {
         window.machine = &machine;
         machine.setOnReserveChange([this](double r) { reserves.push_back(r); });
     }
+    FakeWindow window;
+    TitleBarState machine{window, [this] { return window.clock; }};
+    std::vector<double> reserves;
 };
-
 class TitleBarStateTest : public ::testing::Test, public Harness {};
 
 TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
@@ -80,8 +72,7 @@ TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
             EXPECT_EQ(h.machine.reportedReserve(), 8);
             h.machine.setWanted(true);  // again: nothing more happens
             h.machine.setWanted(false);
-            EXPECT_FALSE(h.window.overlays);
-            EXPECT_EQ(h.window.state, initial);
+            EXPECT_TRUE(!h.window.overlays && h.window.state == initial);
         }
         // The page made room before the header bar went, every time.
         EXPECT_EQ(h.window.reserveAtApply, (std::vector<double>(5, 8)));
@@ -89,10 +80,9 @@ TEST(TitleBarState, ModeOnReportsReserveFirstAndOffRestoresTheWindow) {
     }
 }
 
-TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
+TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeavesUnlessNotAnimated) {
     machine.setWanted(true);
-    // Each step: what the pointer did (if anything), with a button held or not,
-    // then how long it rested; and whether the controls show after it.
+    // Each step: what the pointer did (a button held or not), how long it rested, the controls then.
     struct Step { void (TitleBarState::*event)(); double rest; bool controls; bool button = false; };
     const Step steps[] = {
         // Passing through the zone in 0.1 s reveals nothing.
@@ -125,23 +115,18 @@ TEST_F(TitleBarStateTest, RevealWaitsForARestingPointerAndHidesAfterItLeaves) {
     machine.setWanted(false);
     machine.triggerEntered();
     window.advance(1.0);
-    EXPECT_FALSE(window.controls);
-    EXPECT_TRUE(window.timers.empty());
+    EXPECT_TRUE(!window.controls && window.timers.empty());
     // Overlays laid under a resting pointer start the delay.
     window.pointerAtTop = true;
     machine.setWanted(true);
     window.advance(0.36);
     EXPECT_TRUE(window.controls);
-}
-
-TEST_F(TitleBarStateTest, WithoutAnimationRevealAndHideAreImmediate) {
+    // Without animation reveal and hide are immediate.
     machine.setAnimates(false);
-    machine.setWanted(true);
+    machine.triggerLeft();
+    EXPECT_TRUE(!window.controls && window.timers.empty());
     machine.triggerEntered();
     EXPECT_TRUE(window.controls);
-    machine.triggerLeft();
-    EXPECT_FALSE(window.controls);
-    EXPECT_TRUE(window.timers.empty());
 }
 
 TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
@@ -149,12 +134,10 @@ TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
     machine.triggerEntered();
     window.advance(0.4);
     ASSERT_TRUE(window.controls);
-
     // Announced by the window manager directly (keyboard shortcut of the desktop).
     window.fullScreen = true;
     machine.fullScreenChanged();
-    EXPECT_FALSE(window.overlays || window.controls);
-    EXPECT_EQ(machine.reportedReserve(), 0);
+    EXPECT_TRUE(!window.overlays && !window.controls && machine.reportedReserve() == 0);
     EXPECT_FALSE(window.state.headerBarVisible) << "full screen leaves the mode's flags alone";
 
     // Turning the mode off in full screen restores nothing until full screen ends.
@@ -167,46 +150,33 @@ TEST_F(TitleBarStateTest, FullScreenRemovesOverlaysAndReportsZero) {
     EXPECT_EQ(reserves, (std::vector<double>{8, 0, 8}));
 }
 
+// A full-screen request never answered (no window manager under Xvfb) is repaired after the deadline,
+// by the re-check or, without animation, at the next focus change; unless the window went full screen.
 TEST(TitleBarState, StaleTransitionRepairedAfterDeadlineUnlessReallyFullScreen) {
-    // Asked for full screen, the window manager never answers (no manager at all under Xvfb).
-    {
+    struct Row { bool animates, fullScreen; double wait; bool reconcile; double more; bool reconcileAgain, repaired; };
+    const Row rows[] = {
+        {true, false, 5.9, true, 0.3, false, true},  // a focus before the deadline: still waiting
+        {false, false, 30, false, 0, true, true},
+        {true, true, 10, true, 0, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.wait);
         Harness h;
+        h.machine.setAnimates(row.animates);
         h.machine.setWanted(true);
         h.machine.beginFullScreenTransition();
+        EXPECT_TRUE(!h.window.overlays && h.machine.reportedReserve() == 0);
+        h.window.fullScreen = row.fullScreen;
+        h.window.advance(row.wait);
+        if (row.reconcile) h.machine.reconcile();
+        EXPECT_EQ(h.machine.transitionPending(), !row.fullScreen);
         EXPECT_FALSE(h.window.overlays);
-        EXPECT_EQ(h.machine.reportedReserve(), 0);
-        h.window.advance(5.9);
-        h.machine.reconcile();  // focus or resize before the deadline: still waiting
-        EXPECT_TRUE(h.machine.transitionPending());
-        EXPECT_FALSE(h.window.overlays);
-        h.window.advance(0.3);  // the safety re-check after 6.1 s
+        h.window.advance(row.more);
+        if (row.reconcileAgain) h.machine.reconcile();
         EXPECT_FALSE(h.machine.transitionPending());
-        EXPECT_TRUE(h.window.overlays);
-        EXPECT_EQ(h.machine.reportedReserve(), 8);
-    }
-    // Without animation there is no re-check; the next focus change repairs it.
-    {
-        Harness h;
-        h.machine.setAnimates(false);
-        h.machine.setWanted(true);
-        h.machine.beginFullScreenTransition();
-        h.window.advance(30);
-        EXPECT_TRUE(h.machine.transitionPending());
-        h.machine.reconcile();
-        EXPECT_TRUE(h.window.overlays);
-    }
-    // The window did go full screen without an announcement: the deadline
-    // must not take it for stale.
-    {
-        Harness h;
-        h.machine.setWanted(true);
-        h.machine.beginFullScreenTransition();
-        h.window.fullScreen = true;
-        h.window.advance(10);
-        h.machine.reconcile();
-        EXPECT_TRUE(h.machine.inFullScreen());
-        EXPECT_FALSE(h.window.overlays);
-        EXPECT_EQ(h.machine.reportedReserve(), 0);
+        EXPECT_EQ(h.machine.inFullScreen(), row.fullScreen);
+        EXPECT_EQ(h.window.overlays, row.repaired);
+        EXPECT_EQ(h.machine.reportedReserve(), row.repaired ? 8 : 0);
     }
 }
 

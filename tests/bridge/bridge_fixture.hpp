@@ -1,8 +1,6 @@
 #pragma once
 
-// One bridge as the page sees it, for the bridge tests: calls go in as the
-// page's main frame would send them and the reply is waited for on the main
-// queue. The views, panels and shell around it are scripted by the tests.
+// One bridge as the page's main frame sees it; the views, panels and shell around it scripted.
 
 #include <gtest/gtest.h>
 
@@ -28,8 +26,7 @@ struct Reply {
     Answer answer() const { return {value, error}; }
 };
 
-// A web view that records the events of each batch it is handed, decoded the
-// way the page's hook function decodes them, and takes every batch at once.
+// A web view that records each event it is handed and takes every batch at once.
 class RecordingView : public EventTransport {
 public:
     explicit RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) {}
@@ -40,21 +37,12 @@ public:
         }
         postToMain(std::move(taken));
     }
-    std::vector<std::string> names() const {
-        std::vector<std::string> names;
-        for (const Json& e : events) names.push_back(e["name"]);
-        return names;
-    }
     std::vector<Json> events;
-
-private:
     std::vector<std::string>& timeline_;
 };
 
-// The operator as the test scripts them. Panels answer `chosen` on a later
-// turn of the main queue, as the real ones do, or wait for choose() while
-// `hold` is set, so that other calls can arrive meanwhile. Passwords are
-// given in order (none: Cancel).
+// The operator: panels answer `chosen` on a later turn of the main queue, or wait for choose()
+// while `hold` is set; passwords are given in order (none: Cancel).
 class ScriptedDialogs : public BridgeDialogs {
 public:
     using Done = std::function<void(std::optional<std::string>)>;
@@ -98,7 +86,6 @@ public:
     std::vector<std::string> messages, prompts, revealed, saveFolders;
     std::deque<Done> held;
 
-private:
     void answer(Done done) {
         if (hold) return held.push_back(std::move(done));
         postToMain([done = std::move(done), path = chosen] { done(path); });

@@ -1,5 +1,7 @@
-// The calls that edit the marks and run the show, and the events the page
-// gets of them: after the reply, to every view, the run as a change alone.
+// The calls that edit the marks, run the show and change the settings, and
+// what the page and the shell hear of them.
+
+#include <algorithm>
 
 #include "bridge_fixture.hpp"
 
@@ -14,16 +16,10 @@ protected:
     Json state() { return call("getState").value; }
 };
 
-// Each kind of record through its two rows: stored under the id it answers
-// (a new one when none is given), then gone.
+// Each kind of record stored under the id its upsert answers, then removed.
 TEST_F(RecordCallsTest, EveryKindIsStoredUnderItsIdAndRemoved) {
-    struct Row {
-        const char* upsert;
-        const char* remove;
-        const char* list;
-        Json record;
-    };
-    const std::vector<Row> rows = {
+    struct Row { const char *upsert, *remove, *list; Json record; };
+    const Row rows[] = {
         {"upsertCue", "removeCue", "cues", {{"number", "4"}, {"label", "Rain"}}},
         {"upsertMark", "removeMark", "marks", {{"w", 0.3}}},
         {"upsertFlag", "removeFlag", "flags", {{"id", "F"}, {"role", "warn"}}},
@@ -31,17 +27,15 @@ TEST_F(RecordCallsTest, EveryKindIsStoredUnderItsIdAndRemoved) {
         {"upsertInsert", "removeInsert", "inserts", {{"id", "I"}, {"text", "added"}}},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.upsert);
         const Json id = call(row.upsert, Json::array({row.record})).value;
-        ASSERT_TRUE(id.is_string()) << row.upsert;
-        if (!row.record.contains("id")) {
-            EXPECT_EQ(id.get<std::string>().size(), 36u) << row.upsert;
-        }
+        ASSERT_TRUE(id.is_string() && id != "");
         const Json stored = state()[row.list];
-        ASSERT_EQ(stored.size(), 1u) << row.upsert;
+        ASSERT_EQ(stored.size(), 1u);
         EXPECT_EQ(stored[0]["id"], id);
-        for (const auto& [key, value] : row.record.items()) EXPECT_EQ(stored[0][key], value) << row.upsert << " " << key;
+        for (const auto& [key, value] : row.record.items()) EXPECT_EQ(stored[0][key], value) << key;
         EXPECT_EQ(call(row.remove, Json::array({id})).value, true);
-        EXPECT_TRUE(state()[row.list].empty()) << row.remove;
+        EXPECT_TRUE(state()[row.list].empty());
     }
 }
 
@@ -63,25 +57,22 @@ TEST_F(RecordCallsTest, EditsAnswerFirstThenEveryViewHearsTheWholeState) {
               Json::array({"M1", "M2"}));
     call("removeMarks", Json::array({Json::array({"M1", "M2"})}));
     call("removeCues", Json::array({Json::array({"C2", "C3"})}));
-    EXPECT_EQ(state()["cues"].size(), 1u);
-    EXPECT_TRUE(state()["marks"].empty());
-    Json undone = call("undo").value;
-    EXPECT_EQ(undone["cues"].size(), 3u);
-    EXPECT_EQ(undone["canRedo"], true);
+    EXPECT_TRUE(state()["cues"].size() == 1u && state()["marks"].empty());
+    // Undo and redo answer the whole state.
+    const Json undone = call("undo").value;
+    EXPECT_TRUE(undone["cues"].size() == 3u && undone["canRedo"] == true) << undone["canRedo"];
     EXPECT_EQ(call("redo").value["cues"].size(), 1u);
 
     EXPECT_EQ(call("setSpreadOffset", Json::array({1.4})).value, 1);
     EXPECT_EQ(call("setPageText", Json::array({1, "Scene two"})).value, true);
     EXPECT_EQ(call("setPageLabelOffset", Json::array({-2})).value, true);
     const Json s = state();
-    EXPECT_EQ(s["spreadOffset"], 1);
-    EXPECT_EQ(s["pageLabelOffset"], -2);
-    EXPECT_EQ(s["pageTexts"]["1"], "Scene two");
+    EXPECT_EQ(std::tie(s["spreadOffset"], s["pageLabelOffset"], s["pageTexts"]["1"]),
+              std::tuple(Json(1), Json(-2), Json("Scene two")));
     EXPECT_NE(s["sidecarPath"], "");
 }
 
-// The run calls answer with their run change alone, and the page hears of it
-// as "runState", never as the whole state.
+// A run call answers its run change alone, which the page then hears as "runState".
 TEST_F(RecordCallsTest, RunCallsAnswerAndSendTheirChangeAlone) {
     const Json first = call("upsertCue", Json::array({{{"number", "1"}, {"y", 0.2}}})).value;
     call("upsertCues", Json::array({Json::array({{{"id", "C2"}, {"number", "2"}, {"y", 0.6}},
@@ -159,6 +150,60 @@ TEST_F(RecordCallsTest, AGoInsideTheGuardFiresNothingAndEveryViewHearsOfIt) {
     EXPECT_LT(view->events[0]["payload"]["sinceMs"].get<int>(), 2000);
     call("setSettings", Json::array({{{"goGuardMs", 0}}}));
     EXPECT_EQ(call("go").value["firedCount"], 2);
+}
+
+class SettingsCallsTest : public testing::BridgeFixture {};
+
+// The window as the page's calls see it; the shell does the sizing.
+class ScriptedShell : public BridgeShell {
+public:
+    bool ensureWindowWidth(std::int64_t width) override {
+        widths.push_back(width);
+        return width <= 1280;
+    }
+    double titleBarReserve() const override { return 8; }
+    void maxTextChanged(bool maxText) override { told.push_back(maxText); }
+    std::vector<std::int64_t> widths;
+    std::vector<bool> told;
+};
+
+// A change answers the limited settings and restarts the listener only when one of its own changed.
+TEST_F(SettingsCallsTest, SettingsAreLimitedSavedAndRestartTheListenerOnlyOnChange) {
+    EXPECT_EQ(call("setSettings", Json::array({{{"renderWidth", 100}}})).value["renderWidth"], 600);
+    EXPECT_EQ(call("getSettings").value["renderWidth"], 600);
+    auto restarts = [&] {
+        return std::ranges::count_if(call("getLog").value, [](const Json& e) { return e["text"] == "OSC pois kaytosta"; });
+    };
+    call("setSettings", Json::array({{{"oscPort", 53999}}}));
+    EXPECT_EQ(restarts(), 1);
+    call("setSettings", Json::array({{{"oscPort", 53999}, {"oscEnabled", false}}}));
+    EXPECT_EQ(restarts(), 1);
+    EXPECT_GE(std::ranges::count(timeline, "event controlStatus"), 1);
+
+    int menuReports = 0;
+    bridge->onMenuStateChange = [&] { ++menuReports; };
+    EXPECT_EQ(call("menuState", Json::array({{{"hasDoc", true}}})).value, true);
+    EXPECT_EQ(menuReports, 1);
+    EXPECT_TRUE(bridge->menuState().hasDoc && bridge->menuState().theme == "deep") << bridge->menuState().theme;
+    EXPECT_EQ(call("updateStatus").value, (Json{{"available", nullptr}, {"current", "20260101-1"}}));
+}
+
+TEST_F(SettingsCallsTest, TheShellSizesTheWindowAndFollowsMaximisedText) {
+    auto shell = std::make_shared<ScriptedShell>();
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({800})).value, false);  // no shell yet
+    EXPECT_EQ(call("windowChrome").value, (Json{{"reserve", 0}}));
+    bridge->setShell(shell);
+    EXPECT_EQ(call("windowChrome").value, (Json{{"reserve", 8}}));
+    for (const auto& [width, answer] : std::vector<std::pair<Json, bool>>{{800, true}, {1000.6, true}, {2000, false},
+                                                                           {0, false}, {-5, false}})
+        EXPECT_EQ(call("ensureWindowWidth", Json::array({width})).value, answer) << width;
+    EXPECT_EQ(shell->widths, (std::vector<std::int64_t>{800, 1001, 2000}));
+    bridge->setWebView({});  // a window without its page is not the page's to size
+    EXPECT_EQ(call("ensureWindowWidth", Json::array({800})).value, false);
+    EXPECT_EQ(shell->widths.size(), 3u);
+
+    for (bool maxText : {true, true, false}) call("setSettings", Json::array({{{"maxText", maxText}}}));
+    EXPECT_EQ(shell->told, (std::vector<bool>{true, false}));
 }
 
 }  // namespace

@@ -52,6 +52,14 @@ std::string runOf(const Run& run) {
     return text;
 }
 
+// What `call` writes to standard error.
+template <class Call>
+std::string stderrOf(Call call) {
+    ::testing::internal::CaptureStderr();
+    call();
+    return ::testing::internal::GetCapturedStderr();
+}
+
 // A script "Show.pdf" in a fresh folder, and the names of the files kept beside it.
 class ScriptFolder : public ::testing::Test {
 protected:

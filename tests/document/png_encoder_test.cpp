@@ -26,18 +26,15 @@ auto encoded(int width, const std::vector<std::uint32_t>& pixels, Encode encode)
     return bytes;
 }
 
-// Encodes 3 x 2 pixels and checks they decode to the same; returns the PNG
-// colour type (byte 25: inside IHDR after signature, length, type, size, depth).
+// Encodes 3 x 2 pixels that must decode the same; the PNG colour type (IHDR byte 25).
 int roundTrip(const std::vector<std::uint32_t>& pixels) {
     const auto png = encoded(3, pixels, encodePng);
     if (!png) return -1;
     const auto bitmap = testing::decodePng(*png);
-    EXPECT_EQ(bitmap.width, 3);
-    EXPECT_EQ(bitmap.height, 2);
     std::vector<unsigned char> rgb;
     for (const std::uint32_t p : pixels)
         for (const int shift : {16, 8, 0}) rgb.push_back((p >> shift) & 0xFF);
-    EXPECT_EQ(bitmap.rgb, rgb);
+    EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.rgb), std::tuple(3, 2, rgb));
     return (*png)[25];
 }
 

@@ -11,7 +11,6 @@
 
 namespace tallowmark::testing {
 
-// A store and the PDFs a test writes for it in a scratch folder.
 class StoreTest : public ::testing::Test {
 protected:
     std::filesystem::path pdf(const std::string& name, const std::vector<FixturePage>& pages) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <tuple>
+
+#include "export/export_text.hpp"
 
 namespace tallowmark {
 namespace {
@@ -17,33 +20,26 @@ Json with(Json base, const std::string& pointer, Json value) {
     return base;
 }
 
-Json without(Json base, const std::string& key) {
-    base.erase(key);
+Json without(Json base, const std::string& pointer) {
+    const Json::json_pointer at(pointer);
+    base[at.parent_pointer()].erase(at.back());
     return base;
 }
 
 TEST(ExportLayout, UnusableLayouts) {
-    Json noExtra = minimal();
-    noExtra["pages"][0].erase("extra");
-    const std::vector<std::pair<const char*, Json>> cases = {
-        {"not an object", Json::array()},
-        {"empty object", Json::object()},
-        {"no labelPadY_px", without(minimal(), "labelPadY_px")},
-        {"number as text", with(minimal(), "/labelFontPx", "12")},
-        {"pages not a list", with(minimal(), "/pages", Json::object())},
-        {"a page not an object", with(minimal(), "/pages/1", 3)},
-        {"page without extra", noExtra},
-        {"index as text", with(minimal(), "/pages/0/index", "0")},
-        {"index beyond 64 bits", with(minimal(), "/pages/0/index", 1e30)},
-        {"unsigned index beyond 64 bits", with(minimal(), "/pages/0/index", std::uint64_t(1) << 63)},
-    };
-    for (const auto& [name, json] : cases) EXPECT_FALSE(Layout::fromJson(json)) << name;
-
-    EXPECT_FALSE(decodeLayout(""));
-    EXPECT_FALSE(decodeLayout("{\"labelFontPx\": NaN}"));
+    // Not an object, empty, a key missing, a number as text, pages not a list, a page not an object, a
+    // page without extra, an index as text or beyond 64 bits.
+    for (const Json& json : {Json::array(), Json::object(), without(minimal(), "/labelPadY_px"),
+                             with(minimal(), "/labelFontPx", "12"), with(minimal(), "/pages", Json::object()),
+                             with(minimal(), "/pages/1", 3), without(minimal(), "/pages/0/extra"),
+                             with(minimal(), "/pages/0/index", "0"), with(minimal(), "/pages/0/index", 1e30),
+                             with(minimal(), "/pages/0/index", std::uint64_t(1) << 63)})
+        EXPECT_FALSE(Layout::fromJson(json)) << json;
     // 1e999 parses as infinity, which is no number.
-    EXPECT_FALSE(decodeLayout(R"({"labelFontPx":1e999,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})"));
-    EXPECT_TRUE(decodeLayout(R"({"labelFontPx":12,"labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})"));
+    const std::string keys = R"("labelLineH":1,"labelPadX_px":1,"labelPadY_px":1,"pages":[]})";
+    for (const std::string& bad : {std::string(), "{\"labelFontPx\":NaN," + keys, "{\"labelFontPx\":1e999," + keys})
+        EXPECT_FALSE(decodeLayout(bad)) << bad;
+    EXPECT_TRUE(decodeLayout("{\"labelFontPx\":12," + keys));
 }
 
 TEST(ExportLayout, DefaultsAndPageReading) {
@@ -65,17 +61,15 @@ TEST(ExportLayout, DefaultsAndPageReading) {
 
 TEST(ExportLayout, MalformedEntriesAreSkippedTheRestKept) {
     Json page = {{"index", 0}, {"extra", 0.1}, {"pageWpx", 600}};
-    page["gaps"] = {{{"afterY", 0.7}, {"height", 0.1}},
-                    {{"afterY", 0.2}},  // no height
-                    {{"afterY", 0.3}, {"height", 0.02}},
-                    {{"afterY", 0.3}, {"height", 0.03}},
-                    "not an object"};
+    page["gaps"] = {{{"afterY", 0.7}, {"height", 0.1}}, {{"afterY", 0.2}} /* no height */,
+                    {{"afterY", 0.3}, {"height", 0.02}}, {{"afterY", 0.3}, {"height", 0.03}}, "not an object"};
     const Json cue = {{"x", 0.1}, {"w", 0.2}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 1}, {"padR_px", 2},
                       {"outlineOffset_px", 1}, {"color", 5}};
-    Json cueWithout = cue;
-    cueWithout.erase("outlineOffset_px");
-    page["cues"] = {cue, cueWithout, with(cue, "/x", "0.1")};
-    page["labels"] = {{{"x", 0.8}, {"w", 0.1}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 0}, {"text", "Q1"}}};
+    page["cues"] = {cue, without(cue, "/outlineOffset_px"), with(cue, "/x", "0.1")};
+    // A damaged leader is left out, its label kept.
+    const Json label = {{"x", 1.01}, {"w", 0.1}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 0}, {"text", "Q1"}};
+    page["labels"] = {label, with(label, "/leader", {0.3, 0.31, 1.01, 0.31}), with(label, "/leader", {0.3, "0.31", 1, 1}),
+                      with(label, "/leader", {0.3, 0.31, 1.01})};
     const Json insert = {{"x", 0.1}, {"w", 0.8}, {"dy", 0.5}, {"dh", 0.05}, {"lineH", 0.02}, {"text", "line"}};
     page["inserts"] = {with(insert, "/rows", 0), with(insert, "/rows", -3), with(insert, "/rows", 2.9),
                        with(insert, "/rows", 1e300)};
@@ -92,43 +86,61 @@ TEST(ExportLayout, MalformedEntriesAreSkippedTheRestKept) {
     EXPECT_EQ(std::tuple(p.gaps[0].height, p.gaps[1].height, p.gaps[2].afterY), std::tuple(0.02, 0.03, 0.7));
     ASSERT_EQ(p.cues.size(), 1u);
     EXPECT_EQ(std::tuple(p.cues[0].color, p.cues[0].padR), std::tuple("", 2));  // a colour not text reads as empty
-    ASSERT_EQ(p.labels.size(), 1u);
+    ASSERT_EQ(p.labels.size(), 4u);
     EXPECT_EQ(std::tuple(p.labels[0].measuredWpx, p.labels[0].rows), std::tuple(0, 1));
+    EXPECT_EQ(p.labels[1].leader, (std::array<double, 4>{0.3, 0.31, 1.01, 0.31}));
+    EXPECT_FALSE(p.labels[0].leader || p.labels[2].leader || p.labels[3].leader);
     ASSERT_EQ(p.inserts.size(), 3u);  // rows beyond 64 bits: the entry is refused
     EXPECT_EQ(std::tuple(p.inserts[0].rows, p.inserts[1].rows, p.inserts[2].rows), std::tuple(1, 1, 2));
     EXPECT_TRUE(p.marks.empty());
     EXPECT_TRUE(p.hrows.empty());
 }
 
-// A gutter is read only when its side and width make a page a reader can
-// show; a damaged leader is left out, its label kept.
-TEST(ExportLayout, GuttersAndLeaders) {
-    const std::vector<std::tuple<const char*, Json, bool, double>> cases = {
-        {"right", {{"side", "right"}, {"px", 120}}, false, 120},
-        {"left", {{"side", "left"}, {"px", 80.5}}, true, 80.5},
-        {"no side", {{"px", 120}}, false, 0},
-        {"side unknown", {{"side", "top"}, {"px", 120}}, false, 0},
-        {"width as text", {{"side", "left"}, {"px", "120"}}, false, 0},
-        {"no width", {{"side", "left"}, {"px", 0}}, false, 0},
-        {"negative", {{"side", "left"}, {"px", -5}}, false, 0},
-        {"wider than four pages", {{"side", "right"}, {"px", 2401}}, false, 0},
-        {"not an object", "right", false, 0},
+// A gutter is read only when its side and width make a page a reader can show.
+TEST(ExportLayout, Gutters) {
+    const std::vector<std::tuple<Json, bool, double>> cases = {
+        {{{"side", "right"}, {"px", 120}}, false, 120},  {{{"side", "left"}, {"px", 80.5}}, true, 80.5},
+        {{{"px", 120}}, false, 0},                        {{{"side", "top"}, {"px", 120}}, false, 0},
+        {{{"side", "left"}, {"px", "120"}}, false, 0},    {{{"side", "left"}, {"px", 0}}, false, 0},
+        {{{"side", "left"}, {"px", -5}}, false, 0},       {"right", false, 0},
+        {{{"side", "right"}, {"px", 2401}}, false, 0},  // wider than four pages
     };
-    const Json label = {{"x", 1.01}, {"w", 0.1}, {"dy", 0.3}, {"dh", 0.02}, {"padL_px", 0}, {"text", "Q1"}};
-    for (const auto& [name, gutter, left, px] : cases) {
-        Json json = with(minimal(), "/pages/0/gutter", gutter);
-        json["pages"][0]["labels"] = {with(label, "/leader", {0.3, 0.31, 1.01, 0.31}), with(label, "/leader", {0.3, "0.31", 1, 1}),
-                                      with(label, "/leader", {0.3, 0.31, 1.01})};
-        const auto layout = Layout::fromJson(json);
-        ASSERT_TRUE(layout) << name;
-        const PageLayout& p = layout->pages.at(0);
-        EXPECT_EQ(p.gutter.left, left) << name;
-        EXPECT_EQ(p.gutter.px, px) << name;
-        ASSERT_EQ(p.labels.size(), 3u) << name;
-        EXPECT_EQ(p.labels[0].leader, (std::array<double, 4>{0.3, 0.31, 1.01, 0.31})) << name;
-        EXPECT_FALSE(p.labels[1].leader) << name;
-        EXPECT_FALSE(p.labels[2].leader) << name;
+    for (const auto& [gutter, left, px] : cases) {
+        const auto layout = Layout::fromJson(with(minimal(), "/pages/0/gutter", gutter));
+        ASSERT_TRUE(layout) << gutter;
+        EXPECT_EQ(layout->pages.at(0).gutter.left, left) << gutter;
+        EXPECT_EQ(layout->pages.at(0).gutter.px, px) << gutter;
     }
+}
+
+// The cut the page makes too (web/src/state/shown_text.ts): code points, not
+// bytes; a line feed ends a line and counts as a character.
+TEST(ExportText, VisiblePrefixCutsByCodePointsAndLines) {
+    const std::string mask = "\xF0\x9F\x8E\xAD";  // U+1F3AD, four bytes, one code point
+    struct Case {
+        std::string text;
+        std::size_t chars, lines;
+        std::string kept;
+        bool cut;
+    } cases[] = {
+        {"abcdef", 3, SIZE_MAX, "abc", true},
+        {"abc", 3, SIZE_MAX, "abc", false},
+        {"", 0, SIZE_MAX, "", false},
+        {"\xC3\xA9t\xC3\xA9", 2, SIZE_MAX, "\xC3\xA9t", true},  // "été": bytes are not characters
+        {mask + mask + mask, 2, SIZE_MAX, mask + mask, true},
+        {"one\ntwo\nthree", 100, 2, "one\ntwo", true},
+        {"one\ntwo\n", 100, 3, "one\ntwo\n", false},
+        {"one\ntwo", 5, 9, "one\nt", true},  // the line feed is a character
+        {"a\nb", 100, 0, "a", true},         // a line at least
+    };
+    for (const Case& c : cases) {
+        const export_drawing::Clipped got = export_drawing::visiblePrefix(c.text, c.chars, c.lines);
+        EXPECT_EQ(got.text, c.kept) << c.text;
+        EXPECT_EQ(got.cut, c.cut) << c.text;
+    }
+    EXPECT_EQ(export_drawing::shortText("storm at sea", 6), "storm\xE2\x80\xA6");  // the blank before the cut goes
+    EXPECT_EQ(export_drawing::shortText("storm", 6), "storm");
+    EXPECT_EQ(export_drawing::splitLines(std::string(1'000'000, '\n'), 12).size(), 12u);  // the rest is not read
 }
 
 }  // namespace

@@ -1,23 +1,18 @@
-// The page against the real core, without GTK: serves the built page on the
-// loopback with a shim in front of it that carries each native call to the
-// bridge over HTTP, and carries the bridge's events back by long polling.
-// A test tool only; it listens on 127.0.0.1 and nowhere else.
+// The page against the real core, without GTK, on 127.0.0.1 only: the built page with a shim that
+// carries each native call to the bridge over HTTP and its events back by long polling.
 //
 //   tallowmark_page_host [--panels DIR] PAGE PORT [SCRIPT.pdf]
 //
-// With --panels the bridge's panels answer from files in DIR, for the tests:
-// a save panel gives the path written in DIR/save-path, else DIR/<proposed
-// name>.pdf; an open panel the path in DIR/open-path (cancelled without it);
-// a confirmation the button index in DIR/confirm (0 without it); a reveal
-// adds its paths to DIR/revealed, one a line.
-//
-// PORT 0 picks a free one; the port in use is printed as "PORT n". With
-// XDG_CONFIG_HOME set to an absolute folder the settings live in a file there,
-// as the app's do, and survive a restart; otherwise only in memory.
+// With --panels the panels answer from files in DIR: a save panel DIR/save-path, else
+// DIR/<proposed name>.pdf; an open panel DIR/open-path (none: cancelled); a confirmation the
+// button in DIR/confirm (none: 0); a password DIR/password; a reveal appends to DIR/revealed.
+// PORT 0 picks a free one, printed as "PORT n". Settings live in a file under an absolute
+// XDG_CONFIG_HOME, as the app's do, else only in memory.
 
 #include <glib-unix.h>
 #include <libsoup/soup.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,8 +46,7 @@ std::string servedPage(const std::string& page) {
 // The client of a paused request may be gone by the time it is answered.
 bool finished(SoupServerMessage* msg) { return g_object_get_data(G_OBJECT(msg), "finished") != nullptr; }
 
-// Answers a request now, or a paused one later, and lets it go. Only page
-// images may be cached, so the <img> shown is the one the page already fetched.
+// Answers a request now, or a paused one later; only page images may be cached.
 void answer(SoupServerMessage* msg, int status, const char* type, std::string_view body, bool paused,
             bool cacheable = false) {
     if (!finished(msg)) {
@@ -77,8 +71,7 @@ public:
     Host(std::string page, std::string pageURL, std::shared_ptr<NativeBridge> bridge)
         : page_(std::move(page)), pageURL_(std::move(pageURL)), bridge_(std::move(bridge)) {}
 
-    // The bridge's batches wait here until the page's next poll takes them;
-    // the bridge hears they were taken only then, as from a web view.
+    // A batch waits for the page's next poll; only then does the bridge hear it was taken.
     void deliverEvents(const std::string& batch, std::function<void()> taken) override {
         events_.push_back(batch);
         taken_.push_back(std::move(taken));
@@ -139,27 +132,19 @@ private:
     SoupServerMessage* waiter_ = nullptr;
 };
 
-// The operator's answers, read from files the test wrote beforehand.
+// The operator's answers from the test's files; panels answer later, as real ones do.
 class ScriptedDialogs final : public BridgeDialogs {
 public:
+    using Done = std::function<void(std::optional<std::string>)>;
     explicit ScriptedDialogs(std::filesystem::path dir) : dir_(std::move(dir)) {}
 
-    void openPanel(const OpenPanelRequest&, std::function<void(std::optional<std::string>)> done) override {
-        answerLater(std::move(done), line("open-path"));
+    void openPanel(const OpenPanelRequest&, Done done) override { later(std::move(done), line("open-path")); }
+    void savePanel(const SavePanelRequest& request, Done done) override {
+        later(std::move(done), line("save-path").value_or((dir_ / (request.proposedName + ".pdf")).string()));
     }
-    void savePanel(const SavePanelRequest& request, std::function<void(std::optional<std::string>)> done) override {
-        std::optional<std::string> path = line("save-path");
-        if (!path) path = (dir_ / (request.proposedName + ".pdf")).string();
-        answerLater(std::move(done), path);
-    }
-    int confirm(const AlertRequest&) override {
-        const std::optional<std::string> text = line("confirm");
-        return text ? std::atoi(text->c_str()) : 0;
-    }
-    void askPassword(const PasswordRequest&, std::function<void(std::optional<std::string>)> done) override {
-        answerLater(std::move(done), line("password"));
-    }
-    void reveal(const std::vector<std::string>& paths, std::function<void(std::optional<std::string>)> done) override {
+    int confirm(const AlertRequest&) override { return std::atoi(line("confirm").value_or("0").c_str()); }
+    void askPassword(const PasswordRequest&, Done done) override { later(std::move(done), line("password")); }
+    void reveal(const std::vector<std::string>& paths, Done done) override {
         std::ofstream out(dir_ / "revealed", std::ios::app);
         for (const std::string& p : paths) out << p << '\n';
         done(std::nullopt);
@@ -172,11 +157,9 @@ private:
         std::string text;
         if (!in || !std::getline(in, text)) return std::nullopt;
         while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
-        if (text.empty()) return std::nullopt;
-        return text;
+        return text.empty() ? std::nullopt : std::optional(text);
     }
-    // As a real panel, the answer comes later on the main thread.
-    static void answerLater(std::function<void(std::optional<std::string>)> done, std::optional<std::string> path) {
+    static void later(Done done, std::optional<std::string> path) {
         postToMain([done = std::move(done), path = std::move(path)]() { done(path); });
     }
 
@@ -186,31 +169,25 @@ private:
 int run(int argc, char** argv) {
     std::vector<char*> args(argv, argv + argc);
     std::optional<std::filesystem::path> panels;
-    for (std::size_t i = 1; i + 1 < args.size(); ++i) {
-        if (std::string_view(args[i]) != "--panels") continue;
-        panels = std::filesystem::absolute(args[i + 1]);
-        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-        break;
+    if (const auto at = std::find(args.begin() + 1, args.end(), std::string_view("--panels")); args.end() - at > 1) {
+        panels = std::filesystem::absolute(*(at + 1));
+        args.erase(at, at + 2);
     }
     argc = static_cast<int>(args.size());
     argv = args.data();
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: %s [--panels DIR] PAGE PORT [SCRIPT.pdf]\n", argv[0]);
-        return 2;
-    }
+    const auto fail = [](int status, const std::string& message) {
+        std::fputs(message.c_str(), stderr);
+        return status;
+    };
+    if (argc < 3 || argc > 4) return fail(2, "usage: " + std::string(argv[0]) + " [--panels DIR] PAGE PORT [SCRIPT.pdf]\n");
     const std::string pagePath = std::filesystem::absolute(argv[1]).string();
     gchar* page = nullptr;
     gsize pageSize = 0;
-    if (!g_file_get_contents(pagePath.c_str(), &page, &pageSize, nullptr)) {
-        std::fprintf(stderr, "cannot read the page %s\n", pagePath.c_str());
-        return 1;
-    }
+    if (!g_file_get_contents(pagePath.c_str(), &page, &pageSize, nullptr))
+        return fail(1, "cannot read the page " + pagePath + "\n");
     char* end = nullptr;
     const long port = std::strtol(argv[2], &end, 10);
-    if (*end != '\0' || port < 0 || port > 65535) {
-        std::fprintf(stderr, "bad port %s\n", argv[2]);
-        return 2;
-    }
+    if (*end != '\0' || port < 0 || port > 65535) return fail(2, "bad port " + std::string(argv[2]) + "\n");
 
     // The page's own guard wants the page's file address from its caller.
     gchar* uri = g_filename_to_uri(pagePath.c_str(), nullptr, nullptr);
@@ -230,15 +207,9 @@ int run(int argc, char** argv) {
     auto host = std::make_shared<Host>(servedPage({page, pageSize}), pageURL, bridge);
     g_free(page);
     bridge->setWebView(host);
-    std::shared_ptr<ScriptedDialogs> dialogs;
-    if (panels) {
-        dialogs = std::make_shared<ScriptedDialogs>(*panels);
-        bridge->setDialogs(dialogs);
-    }
-    if (argc == 4 && !bridge->openDocument(argv[3])) {
-        std::fprintf(stderr, "cannot open the script %s\n", argv[3]);
-        return 1;
-    }
+    const auto dialogs = panels ? std::make_shared<ScriptedDialogs>(*panels) : nullptr;
+    if (dialogs) bridge->setDialogs(dialogs);
+    if (argc == 4 && !bridge->openDocument(argv[3])) return fail(1, "cannot open the script " + std::string(argv[3]) + "\n");
 
     SoupServer* server = soup_server_new(nullptr, nullptr);
     // Before a body is read: a body without a length, or beyond the bound, ends the connection.

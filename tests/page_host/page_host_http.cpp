@@ -5,7 +5,6 @@
 namespace tallowmark::page_host {
 
 std::string insertShim(std::string_view page, std::string_view shim) {
-    const std::string tag = "<script>" + std::string(shim) + "</script>";
     std::size_t at = page.find("<script");
     if (at == std::string_view::npos) at = page.find("</head>");
     if (at == std::string_view::npos) at = 0;
@@ -15,9 +14,7 @@ std::string insertShim(std::string_view page, std::string_view shim) {
     for (const auto& [from, to] : {std::pair<std::string_view, std::string_view>{"connect-src 'none'", "connect-src 'self'"},
                                    {"script-src 'unsafe-inline'", "script-src 'unsafe-inline' 'unsafe-eval'"}})
         if (const std::size_t found = out.find(from); found != std::string::npos) out.replace(found, from.size(), to);
-    out += tag;
-    out += page.substr(at);
-    return out;
+    return out + "<script>" + std::string(shim) + "</script>" + std::string(page.substr(at));
 }
 
 std::optional<PageCall> parsePageCall(std::string_view body) {
@@ -63,10 +60,8 @@ std::string shimScript(const std::vector<std::string>& callNames) {
 }
 
 std::optional<std::filesystem::path> settingsFileUnder(const char* configHome) {
-    if (configHome == nullptr || configHome[0] == '\0') return std::nullopt;
-    const std::filesystem::path home(configHome);
-    if (!home.is_absolute()) return std::nullopt;
-    return home / "TALLOWMARK" / "settings.json";
+    if (configHome == nullptr || !std::filesystem::path(configHome).is_absolute()) return std::nullopt;
+    return std::filesystem::path(configHome) / "TALLOWMARK" / "settings.json";
 }
 
 }  // namespace tallowmark::page_host

@@ -9,9 +9,7 @@
 
 namespace tallowmark::testing {
 
-// GLib reads XDG_CONFIG_HOME once per process, so a test program that reads or
-// writes the saved settings points it at a scratch folder before any test
-// runs; including this header does that.
+// GLib reads XDG_CONFIG_HOME once per process: including this header points it at a scratch folder.
 class ConfigHome : public ::testing::Environment {
 public:
     void SetUp() override { g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE); }

@@ -15,9 +15,7 @@ struct DocumentStoreAccess {
         const std::scoped_lock lock(store.lock_);
         store.collectAtOnceUpTo_ = pages;
     }
-    // Runs after a page is drawn and encoded, before the image is stored; lets
-    // a test change the document while a render is in flight. Set while no
-    // render runs.
+    // Runs after a page is drawn, before its image is stored (set while no render runs).
     static void setAfterDraw(DocumentStore& store, std::function<void()> hook) {
         store.afterDrawHook_ = std::move(hook);
     }

@@ -1,7 +1,6 @@
 #pragma once
 
-// What tests, benchmarks and fuzzers may do to a CueEngine that no caller of
-// the program may: hold marks that have no file behind them, reach the writer.
+// What tests, benchmarks and fuzzers may do to a CueEngine that the program may not.
 
 #include <utility>
 
@@ -11,8 +10,7 @@
 namespace tallowmark::testing {
 
 struct EngineAccess {
-    // The marks of a script that was never opened: no file is read or written,
-    // and nothing is reported. Closes the open script first, like unload.
+    // Marks with no file behind them, nothing reported; closes the open script first.
     static void loadFromMemory(CueEngine& engine, CueSidecar sidecar) {
         engine.files_.close();
         engine.marks_.load(std::move(sidecar));

@@ -1,9 +1,7 @@
 #pragma once
 
-// A FIFO with no writer makes a plain open() for reading wait for ever. Tests
-// of the code that must not wait run it beside this watchdog: if the call is
-// still stuck after a generous while, the watchdog opens the FIFO's other end
-// so the call returns and the test fails instead of hanging.
+// A FIFO with no writer makes open() for reading wait for ever: a call still stuck after a while
+// is released by opening the other end, so that the test fails instead of hanging.
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -6,9 +6,7 @@
 
 namespace tallowmark::testing {
 
-// The files are written pretty with two spaces and sorted keys; a test states
-// the expected content compactly and compares the bytes of this form. Parsed
-// here straight with nlohmann, not through the code under test.
+// A compact text in the files' form (two spaces, sorted keys), through nlohmann, not the code under test.
 inline std::string prettyJson(const std::string& compact) {
     return nlohmann::json::parse(compact).dump(2, ' ', false);
 }

@@ -34,8 +34,7 @@ private:
     std::FILE* file_;
 };
 
-// Runs the command-line mode table on `arguments`: the exit status (none when
-// no mode applied) and everything the mode printed.
+// The command-line mode table on `arguments`: the status (none: no mode applied) and what it printed.
 inline std::pair<std::optional<int>, std::string> runMode(const std::vector<std::string>& arguments) {
     Printed out;
     const std::optional<int> status = runCommandLineMode(arguments, out.file());

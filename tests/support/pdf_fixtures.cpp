@@ -29,6 +29,33 @@ PangoLayout* fixtureLayout(cairo_t* cr, const std::string& text, double size) {
     return layout;
 }
 
+// A line drawn word by word, `advance` points from a word's end to the next (negative: they
+// overlap); with `spaceGlyphs` every word but the last carries its trailing space glyph.
+void addWordByWord(FixturePage& page, double top, const std::string& line, double advance, bool spaceGlyphs) {
+    std::vector<std::string> words;
+    std::istringstream split(line);
+    for (std::string word; split >> word;) words.push_back(word);
+    double x = 40;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        page.texts.push_back({x, top, spaceGlyphs && i + 1 < words.size() ? words[i] + " " : words[i]});
+        x += textWidth(words[i]) + advance;
+    }
+}
+
+// Speeches a blank line apart, 15 pt a line, names at `nameX`, speech from `speechX`; the next top.
+double addSpeeches(FixturePage& page, double top, double nameX, double speechX,
+                   const std::vector<std::pair<std::string, std::vector<std::string>>>& speeches) {
+    for (const auto& [name, lines] : speeches) {
+        page.texts.push_back({nameX, top, name});
+        for (const std::string& line : lines) {
+            page.texts.push_back({speechX, top, line});
+            top += 15;
+        }
+        top += 15;
+    }
+    return top;
+}
+
 }  // namespace
 
 double textWidth(const std::string& text, double size) {
@@ -44,9 +71,8 @@ double textWidth(const std::string& text, double size) {
 }
 
 void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>& pages) {
-    const double firstWidth = pages.empty() ? 300 : pages.front().width;
-    const double firstHeight = pages.empty() ? 400 : pages.front().height;
-    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), firstWidth, firstHeight);
+    const FixturePage first = pages.empty() ? FixturePage{} : FixturePage{pages[0].width, pages[0].height, {}};
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), first.width, first.height);
     cairo_t* cr = cairo_create(surface);
     for (const FixturePage& page : pages) {
         cairo_pdf_surface_set_size(surface, page.width, page.height);
@@ -62,41 +88,6 @@ void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>&
     cairo_surface_finish(surface);
     cairo_surface_destroy(surface);
 }
-
-namespace {
-
-// A line set word by word, each word drawn on its own: `advance` points from
-// one word's end to the next word's start (negative: the words overlap as
-// under a negative word spacing). With `spaceGlyphs` every word but the last
-// carries its trailing space glyph, so the space overlaps the next word when
-// the advance is smaller than a space; without it no space glyph is drawn.
-void addWordByWord(FixturePage& page, double top, const std::string& line, double advance, bool spaceGlyphs) {
-    std::vector<std::string> words;
-    std::istringstream split(line);
-    for (std::string word; split >> word;) words.push_back(word);
-    double x = 40;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        page.texts.push_back({x, top, spaceGlyphs && i + 1 < words.size() ? words[i] + " " : words[i]});
-        x += textWidth(words[i]) + advance;
-    }
-}
-
-// Speeches one blank line apart, 15 pt per line: each name at `nameX` on the
-// first line of its speech, the speech from `speechX`. Answers the next top.
-double addSpeeches(FixturePage& page, double top, double nameX, double speechX,
-                   const std::vector<std::pair<std::string, std::vector<std::string>>>& speeches) {
-    for (const auto& [name, lines] : speeches) {
-        page.texts.push_back({nameX, top, name});
-        for (const std::string& line : lines) {
-            page.texts.push_back({speechX, top, line});
-            top += 15;
-        }
-        top += 15;
-    }
-    return top;
-}
-
-}  // namespace
 
 FixturePage twoColumnScriptPage() {
     FixturePage page{420, 400, {}};
@@ -143,8 +134,7 @@ std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& 
     std::vector<std::vector<LibraryWord>> pages;
     if (!run("pdftotext -bbox-layout " + shellWord(pdf) + " " + shellWord(out))) return pages;
     const std::string html = readText(out);
-    const std::regex tag(
-        R"x(<page |<word xMin="([^"]*)" yMin="([^"]*)" xMax="([^"]*)" yMax="([^"]*)">([^<]*)</word>)x");
+    const std::regex tag(R"x(<page |<word xMin="([^"]*)" yMin="([^"]*)" xMax="([^"]*)" yMax="([^"]*)">([^<]*)</word>)x");
     for (std::sregex_iterator at(html.begin(), html.end(), tag), end; at != end; ++at) {
         const std::smatch& m = *at;
         if (!m[1].matched) pages.emplace_back();
@@ -175,17 +165,15 @@ bool setCropBox(const std::filesystem::path& in, const std::filesystem::path& ou
     const std::filesystem::path qdf = out.string() + ".qdf";
     if (!run("qpdf --qdf --object-streams=disable " + shellWord(in) + " " + shellWord(qdf))) return false;
     std::string text = readText(qdf);
-    std::ostringstream box;
-    box << "/CropBox [ " << x1 << " " << y1 << " " << x2 << " " << y2 << " ]\n  /MediaBox";
-    bool edited = false;
-    for (std::size_t at = text.find("/MediaBox"); at != std::string::npos;
-         at = text.find("/MediaBox", at + box.str().size())) {
-        text.replace(at, 9, box.str());
-        edited = true;
-    }
+    std::ostringstream boxText;
+    boxText << "/CropBox [ " << x1 << " " << y1 << " " << x2 << " " << y2 << " ]\n  /MediaBox";
+    const std::string box = boxText.str();
+    std::size_t edits = 0;
+    for (std::size_t at = 0; (at = text.find("/MediaBox", at)) != std::string::npos; at += box.size(), ++edits)
+        text.replace(at, 9, box);
     writeText(qdf, text);
     // fix-qdf repairs the object offsets the edit moved.
-    return edited && run("fix-qdf " + shellWord(qdf) + " > " + shellWord(out));
+    return edits > 0 && run("fix-qdf " + shellWord(qdf) + " > " + shellWord(out));
 }
 
 Bitmap decodePng(const std::vector<std::uint8_t>& png) {
@@ -196,12 +184,10 @@ Bitmap decodePng(const std::vector<std::uint8_t>& png) {
     if (spng_set_png_buffer(ctx, png.data(), png.size()) == 0 && spng_get_ihdr(ctx, &header) == 0 &&
         spng_decoded_image_size(ctx, SPNG_FMT_RGB8, &size) == 0) {
         bitmap.rgb.resize(size);
-        if (spng_decode_image(ctx, bitmap.rgb.data(), size, SPNG_FMT_RGB8, 0) == 0) {
-            bitmap.width = static_cast<int>(header.width);
-            bitmap.height = static_cast<int>(header.height);
-        } else {
+        if (spng_decode_image(ctx, bitmap.rgb.data(), size, SPNG_FMT_RGB8, 0) == 0)
+            std::tie(bitmap.width, bitmap.height) = std::pair(int(header.width), int(header.height));
+        else
             bitmap.rgb.clear();
-        }
     }
     spng_ctx_free(ctx);
     return bitmap;

@@ -1,7 +1,6 @@
 #pragma once
 
-// PDFs made by the tests: known words at known places, several pages and sizes,
-// and qpdf transforms for rotation and crop boxes.
+// PDFs made by the tests: known words at known places, and qpdf transforms.
 
 #include <cstdint>
 #include <filesystem>
@@ -26,23 +25,17 @@ struct FixturePage {
 // Writes the pages with cairo's PDF surface and pango (Liberation Serif).
 void writePdf(const std::filesystem::path& path, const std::vector<FixturePage>& pages);
 
-// How wide pango sets `text` in the fixtures' font, in points: where a word
-// within a line begins.
+// How wide pango sets `text` in the fixtures' font, in points.
 double textWidth(const std::string& text, double size = 12);
 
-// Script pages as real producers set them, for the layout tests.
-// A name column at x 40 with speech beside it from x 130, each name on the
-// first line of its speech; a cast list line with a short tab.
+// Script pages as real producers set them: names at x 40, speech from x 130, a cast list with short tabs.
 FixturePage twoColumnScriptPage();
-// A landscape sheet holding two script pages side by side, each with its own
-// foot number.
+// A landscape sheet of two script pages side by side, each with its foot number.
 FixturePage spreadPage();
-// Lines of word-by-word type: negative word spacing over space glyphs, and
-// words with no space glyph between them.
+// Word-by-word lines: negative word spacing over space glyphs, and words without space glyphs.
 FixturePage tightSetPage();
 
-// One word as `pdftotext -bbox-layout` prints it: points from the page's
-// top-left, y down.
+// One word as `pdftotext -bbox-layout` prints it: points from the page's top-left, y down.
 struct LibraryWord {
     std::string text;
     double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
@@ -54,8 +47,7 @@ std::vector<std::vector<LibraryWord>> libraryWords(const std::filesystem::path& 
 bool rotatePdf(const std::filesystem::path& in, const std::filesystem::path& out, int degrees,
                const std::string& pages = "1-z");
 
-// qpdf --encrypt: the user password opens the file (empty: it opens without
-// one, locked by its owner password only); keyBits 40, 128 or 256 (AES).
+// qpdf --encrypt (an empty user password: locked by the owner password only); keyBits 40, 128 or 256.
 bool encryptPdf(const std::filesystem::path& in, const std::filesystem::path& out, const std::string& userPassword,
                 const std::string& ownerPassword, int keyBits = 256);
 

@@ -2,17 +2,29 @@
 
 #include <glib.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace tallowmark::testing {
 
-// A fresh folder under the system's temporary folder, removed with its contents
-// when the object goes away.
+// A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tallowmark-test.XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        // Tests may take write permission away from a folder; give it back first.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -27,8 +39,14 @@ private:
     std::filesystem::path path_;
 };
 
-std::string readText(const std::filesystem::path& path);
-void writeText(const std::filesystem::path& path, const std::string& text);
+inline std::string readText(const std::filesystem::path& path) {
+    std::ostringstream buffer;
+    buffer << std::ifstream(path, std::ios::binary).rdbuf();
+    return buffer.str();
+}
+inline void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
 
 // Runs the main context until `done` holds or `timeoutMs` pass; true when it held.
 template <class Predicate>

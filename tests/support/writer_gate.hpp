@@ -6,9 +6,8 @@
 
 namespace tallowmark::testing {
 
-// Holds a writer's thread inside one job until the test opens it (at the
-// latest when the gate goes away), so that whatever the test queues meanwhile
-// is certainly waiting and nothing reaches the disk.
+// Holds a writer's thread in one job until opened (at the latest when the gate goes), so whatever
+// the test queues meanwhile is certainly waiting.
 class WriterGate {
 public:
     explicit WriterGate(FileWriter& writer) {
