@@ -4,7 +4,7 @@
 // nothing until the operator has said yes to unlocking.
 import { describe, expect, it } from 'vitest';
 import { dispatchEvent } from '../src/bridge/events';
-import { createKeyLatch, keyLatchStaleMs } from '../src/state/keys';
+import { createKeyLatch, keyLatchStaleMs, type KeyAction } from '../src/state/keys';
 import { displayValue, fieldOf, parseField } from '../src/state/settings_form';
 import { createStore } from '../src/state/store';
 import { createEventHandlers, type EventDeps } from '../src/actions/events';
@@ -45,39 +45,25 @@ describe('the GO key latch', () => {
   });
 });
 
-describe('the desk addresses', () => {
+describe('the remote addresses', () => {
+  const feedback = (host: string, port: number) => ({ host, port });
   it.each([
-    ['192.168.1.20, 10.0.0.5', { oscDeskHosts: ['192.168.1.20', '10.0.0.5'] }],
-    ['  fe80::1  192.168.1.20 ', { oscDeskHosts: ['fe80::1', '192.168.1.20'] }],
-    ['', { oscDeskHosts: [] }],
-    ['desk.local', null],
-    ['192.168.1.256', null],
-    ['1.2.3', null],
-    [Array.from({ length: 17 }, (_, i) => `10.0.0.${i}`).join(','), null],
-  ])('%j', (typed, change) => {
-    const parsed = parseField(fieldOf('oscDeskHosts')!, typed);
-    if (change) expect(parsed).toEqual({ change });
-    else expect(parsed).toHaveProperty('error');
-  });
-});
-
-describe('the feedback destinations', () => {
-  it.each([
-    ['192.168.1.20:8000, localhost:9000', [{ host: '192.168.1.20', port: 8000 }, { host: 'localhost', port: 9000 }]],
-    ['[fe80::1]:9000', [{ host: 'fe80::1', port: 9000 }]],
-    ['', []],
-    ['192.168.1.20', null],
-    ['desk.local:9000', null],
-    ['10.0.0.1:0', null],
-    ['10.0.0.1:65536', null],
-    ['fe80::1:9000', null],
-  ])('%j', (typed, destinations) => {
-    const field = fieldOf('oscFeedback')!;
+    ['oscDeskHosts', '192.168.1.20, 10.0.0.5', ['192.168.1.20', '10.0.0.5']],
+    ['oscDeskHosts', '  fe80::1  192.168.1.20 ', ['fe80::1', '192.168.1.20']],
+    ['oscDeskHosts', '', []],
+    ['oscDeskHosts', 'desk.local', null], ['oscDeskHosts', '192.168.1.256', null], ['oscDeskHosts', '1.2.3', null],
+    ['oscDeskHosts', Array.from({ length: 17 }, (_, i) => `10.0.0.${i}`).join(','), null],
+    ['oscFeedback', '192.168.1.20:8000, localhost:9000', [feedback('192.168.1.20', 8000), feedback('localhost', 9000)]],
+    ['oscFeedback', '[fe80::1]:9000', [feedback('fe80::1', 9000)]],
+    ['oscFeedback', '192.168.1.20', null], ['oscFeedback', 'desk.local:9000', null], ['oscFeedback', '10.0.0.1:0', null],
+    ['oscFeedback', '10.0.0.1:65536', null], ['oscFeedback', 'fe80::1:9000', null],
+  ])('%s %j', (key, typed, value) => {
+    const field = fieldOf(key)!;
     const parsed = parseField(field, typed);
-    if (!destinations) return expect(parsed).toHaveProperty('error');
-    expect(parsed).toEqual({ change: { oscFeedback: destinations } });
+    if (!value) return expect(parsed).toHaveProperty('error');
+    expect(parsed).toEqual({ change: { [key]: value } });
     // What the sheet shows again reads back the same.
-    expect(parseField(field, displayValue(field, destinations))).toEqual(parsed);
+    expect(parseField(field, displayValue(field, value))).toEqual(parsed);
   });
 });
 
@@ -92,15 +78,12 @@ describe('a locked show', () => {
     expect([t.store.locked.value, t.store.cueMode.value]).toEqual([true, false]);
     expect(t.store.menuState.value.locked).toBe(true);
 
-    for (const command of ['cueMode', 'undo', 'deleteCue', 'addMemo', 'crop', 'renumber', 'importCues']) {
+    const menu = ['cueMode', 'undo', 'deleteCue', 'addMemo', 'crop', 'renumber', 'importCues'];
+    for (const name of [...menu, 'deleteMark', 'lineCursor', 'tool1', 'nudgeUp', 'editLabel']) {
       t.store.status.value = '';
-      t.commands.menuCommand(command);
-      expect(t.store.status.value, command).toBe(lockedText);
-    }
-    for (const key of ['deleteMark', 'lineCursor', 'tool1', 'nudgeUp', 'editLabel'] as const) {
-      t.store.status.value = '';
-      t.commands.key(key);
-      expect(t.store.status.value, key).toBe(lockedText);
+      if (menu.includes(name)) t.commands.menuCommand(name);
+      else t.commands.key(name as KeyAction);
+      expect(t.store.status.value, name).toBe(lockedText);
     }
     expect(t.store.cueMode.value).toBe(false);
     t.commands.key('go');
