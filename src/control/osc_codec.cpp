@@ -255,6 +255,19 @@ std::vector<std::uint8_t> encode(const OSCMessage& message) {
     return out;
 }
 
+std::vector<std::uint8_t> encodeBundle(const std::vector<OSCMessage>& messages) {
+    std::vector<std::uint8_t> out;
+    appendPadded(out, "#bundle");
+    appendU32(out, 0);
+    appendU32(out, 1);
+    for (const OSCMessage& message : messages) {
+        const std::vector<std::uint8_t> element = encode(message);
+        appendU32(out, static_cast<std::uint32_t>(element.size()));
+        out.insert(out.end(), element.begin(), element.end());
+    }
+    return out;
+}
+
 std::vector<std::uint8_t> padded(std::string_view text) {
     std::vector<std::uint8_t> out;
     out.reserve(text.size() + 4);

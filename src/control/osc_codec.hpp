@@ -52,6 +52,8 @@ std::vector<OSCMessage> decode(std::span<const std::uint8_t> data);
 
 // The datagram for one message; always a multiple of 4 bytes.
 std::vector<std::uint8_t> encode(const OSCMessage& message);
+// One datagram holding every message, to be acted on at once (time tag 1).
+std::vector<std::uint8_t> encodeBundle(const std::vector<OSCMessage>& messages);
 
 // The OSC string form: UTF-8 bytes, a zero, zeros up to a multiple of 4.
 std::vector<std::uint8_t> padded(std::string_view text);

@@ -20,23 +20,6 @@ std::string cut(const std::string& text) {
     return text.substr(0, end);
 }
 
-void appendU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-// "#bundle", the time tag "at once", then each message with its size.
-std::vector<std::uint8_t> bundleOf(const std::vector<OSCMessage>& messages) {
-    std::vector<std::uint8_t> out = OSCCodec::padded("#bundle");
-    appendU32(out, 0);
-    appendU32(out, 1);
-    for (const OSCMessage& message : messages) {
-        const std::vector<std::uint8_t> element = OSCCodec::encode(message);
-        appendU32(out, static_cast<std::uint32_t>(element.size()));
-        out.insert(out.end(), element.begin(), element.end());
-    }
-    return out;
-}
-
 std::string keyOf(const std::string& host, std::uint16_t port) { return host + ":" + std::to_string(port); }
 
 }  // namespace
@@ -66,7 +49,7 @@ struct OSCFeedback::Impl : std::enable_shared_from_this<Impl> {
 
     void sendNow(Target& target) {
         target.sentAt = g_get_monotonic_time();
-        send(bundleOf(stateMessages()), target.host, target.port);
+        send(OSCCodec::encodeBundle(stateMessages()), target.host, target.port);
     }
 
     // Now when the slot is free, else once at the slot's start with whatever
@@ -101,9 +84,10 @@ struct OSCFeedback::Impl : std::enable_shared_from_this<Impl> {
         const std::vector<Cue>& cues = engine.ordered();
         const std::optional<Cue> standby = engine.standbyCue();
         const Cue* fired = nullptr;
-        if (const auto& id = engine.lastFiredID())
-            for (const Cue& cue : cues)
-                if (cue.id == *id) fired = &cue;
+        if (const auto& id = engine.lastFiredID()) {
+            auto at = std::find_if(cues.begin(), cues.end(), [&](const Cue& c) { return c.id == *id; });
+            if (at != cues.end()) fired = &*at;
+        }
         const Cue* next = nullptr;
         if (standby) {
             auto at = std::find_if(cues.begin(), cues.end(), [&](const Cue& c) { return c.id == standby->id; });
