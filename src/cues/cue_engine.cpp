@@ -14,6 +14,9 @@ CueEngine::CueEngine() : run_(marks_, files_.writer()) {
     run_.onGoIgnored = [this](const std::string& source, std::int64_t sinceMs) {
         if (onGoIgnored) onGoIgnored(source, sinceMs);
     };
+    run_.onRecord = [this](ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs) {
+        if (onRecord) onRecord(kind, cue, source, sinceMs);
+    };
     run_.onRunChange = [this](const RunChange& change) {
         if (onRunChange) onRunChange(change);
         else if (onStateChange) onStateChange();

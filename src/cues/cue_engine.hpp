@@ -51,6 +51,9 @@ public:
     std::function<void(const RunChange& change)> onRunChange;
     // A GO inside the GO guard, which fired nothing; see ShowRun.
     std::function<void(const std::string& source, std::int64_t sinceMs)> onGoIgnored;
+    // Every run command, for the show report; see ShowRun.
+    std::function<void(ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs)>
+        onRecord;
     void setGoGuard(std::function<std::int64_t()> milliseconds) { run_.setGoGuard(std::move(milliseconds)); }
     void setClock(std::function<std::int64_t()> micros) { run_.setClock(std::move(micros)); }
     // Counts the changes reported through either callback; never goes back,

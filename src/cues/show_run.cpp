@@ -37,6 +37,10 @@ void ShowRun::log(const std::string& text, const std::string& source) {
     if (onLog) onLog(text, source);
 }
 
+void ShowRun::record(ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs) {
+    if (onRecord) onRecord(kind, cue, source, sinceMs);
+}
+
 bool ShowRun::insideGoGuard(const std::string& source) {
     const std::int64_t guardMs = goGuardMs_ ? std::clamp<std::int64_t>(goGuardMs_(), 0, maxGoGuardMs) : 0;
     const std::int64_t now = clock_ ? clock_()
@@ -51,6 +55,7 @@ bool ShowRun::insideGoGuard(const std::string& source) {
     log("GO ohitettu - " + std::to_string(sinceMs) + " ms edellisesta GO:sta (suoja " + std::to_string(guardMs) +
             " ms)",
         source);
+    record(ReportEntry::Kind::ignored, nullptr, source, sinceMs);
     if (onGoIgnored) onGoIgnored(source, sinceMs);
     return true;
 }
@@ -96,6 +101,7 @@ void ShowRun::fire(Cue cue, const std::string& source) {
     advanceStandby(cue.id);
     saveRunState();
     log(cue.number.empty() ? "GO " + cue.label : "GO " + cue.number + " " + cue.label, source);
+    record(ReportEntry::Kind::go, &cue, source);
     if (onFire) onFire(cue, source);
     runChanged();
 }
@@ -128,6 +134,7 @@ void ShowRun::back(const std::string& source) {
     standbyID_ = target.id;
     saveRunState();
     log("BACK -> " + (target.number.empty() ? target.label : target.number), source);
+    record(ReportEntry::Kind::back, &target, source);
     runChanged();
 }
 
@@ -139,6 +146,7 @@ void ShowRun::reset(const std::string& source) {
     standbyID_ = ordered.empty() ? std::nullopt : std::optional(ordered.front().id);
     dropSavedRun();
     log("RESET - valmius alkuun", source);
+    record(ReportEntry::Kind::reset, nullptr, source);
     runChanged();
 }
 
@@ -148,6 +156,7 @@ void ShowRun::standbyByID(const std::string& id) {
     continueSavedRun("ui");
     standbyID_ = id;
     saveRunState();
+    record(ReportEntry::Kind::standby, marks_.find(id), "ui");
     runChanged();
 }
 
@@ -163,6 +172,7 @@ std::optional<Cue> ShowRun::standbyByNumber(const std::string& number, const std
     standbyID_ = cue.id;
     saveRunState();
     log("STANDBY " + (cue.number.empty() ? cue.label : cue.number), source);
+    record(ReportEntry::Kind::standby, &cue, source);
     runChanged();
     return cue;
 }
@@ -311,6 +321,7 @@ bool ShowRun::applySavedRun() {
 bool ShowRun::restoreRun() {
     beginRun();
     if (!applySavedRun()) return false;
+    record(ReportEntry::Kind::resume, nullptr, "ui");
     runChanged();
     return true;
 }
@@ -325,6 +336,7 @@ bool ShowRun::continueSavedRun(const std::string& source) {
     log("Tallennettu ajo jatkuu - " + std::to_string(offer->firedCount) + "/" + std::to_string(offer->total) +
             " laukaistu",
         source);
+    record(ReportEntry::Kind::resume, nullptr, source);
     return true;
 }
 

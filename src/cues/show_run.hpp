@@ -18,6 +18,7 @@
 #include "core/file_writer.hpp"
 #include "cues/marks_record.hpp"
 #include "cues/run_state.hpp"
+#include "cues/show_report.hpp"
 
 namespace tallowmark {
 
@@ -57,6 +58,11 @@ public:
     // A GO (or fire by number) that came inside the GO guard and fired
     // nothing, with its source and the milliseconds since the GO before it.
     std::function<void(const std::string& source, std::int64_t sinceMs)> onGoIgnored;
+    // Every run command for the show report, with the cue it concerns (none
+    // for RESET, an ignored GO and a resume) and, for an ignored GO, the
+    // milliseconds since the GO before.
+    std::function<void(ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs)>
+        onRecord;
 
     // The least time between two GOs, whatever input sends them, read at each
     // GO so a change of the setting applies at once; 0 turns the guard off.
@@ -114,6 +120,7 @@ private:
     void advanceStandby(const std::string& firedID);
     void refillStandbyIfMissing();
     void log(const std::string& text, const std::string& source);
+    void record(ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs = 0);
     // True (and the GO logged and reported as ignored) when it comes inside the guard.
     bool insideGoGuard(const std::string& source);
 

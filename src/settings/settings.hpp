@@ -81,6 +81,8 @@ struct Settings {
     std::string oscGoUnknownNumber = "go";
     // The least time between two GOs from any input; 0: no guard.
     std::int64_t goGuardMs = 300;
+    // A longer gap between two GOs is an interval in the show report.
+    std::int64_t intervalMinutes = 8;
     std::vector<FeedbackDestination> oscFeedback{};
     bool midiEnabled = true;
     std::vector<MIDIBinding> midiMap = defaultMidiMap();
@@ -155,6 +157,7 @@ struct RecordFields<Settings> {
         FieldKey{"oscDeskHosts", &Settings::oscDeskHosts},
         FieldKey{"oscGoUnknownNumber", &Settings::oscGoUnknownNumber},
         FieldKey{"goGuardMs", &Settings::goGuardMs},
+        FieldKey{"intervalMinutes", &Settings::intervalMinutes},
         FieldKey{"oscFeedback", &Settings::oscFeedback},
         FieldKey{"midiEnabled", &Settings::midiEnabled},
         FieldKey{"midiMap", &Settings::midiMap},

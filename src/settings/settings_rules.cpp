@@ -42,7 +42,7 @@ constexpr std::string_view notTakenAsSent[] = {
     "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
     "readingSizes",    "goGuardMs",        "oscGoUnknownNumber", "oscDeskHosts",
-    "lockedScripts",   "oscFeedback",
+    "lockedScripts",   "oscFeedback",      "intervalMinutes",
 };
 
 // Longer than any path the system can open; a longer text is not a script's.
@@ -193,6 +193,7 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
         if (auto map = pageMidiMap(*it)) s.midiMap = std::move(*map);
     }
     if (auto v = take<std::int64_t>(dict, "goGuardMs")) s.goGuardMs = std::clamp<std::int64_t>(*v, 0, maxGoGuardMs);
+    if (auto v = take<std::int64_t>(dict, "intervalMinutes")) s.intervalMinutes = std::clamp<std::int64_t>(*v, 1, 120);
     if (auto v = take<std::string>(dict, "oscGoUnknownNumber")) {
         if (*v == "go" || *v == "ignore") s.oscGoUnknownNumber = *v;
     }
