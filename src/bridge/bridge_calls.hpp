@@ -37,6 +37,8 @@ void addSettingsCalls(CallRows& rows);
 void addFileCalls(CallRows& rows);
 // The window, its title bar and updates (shell_calls.cpp).
 void addShellCalls(CallRows& rows);
+// The show report and its export (report_calls.cpp).
+void addReportCalls(CallRows& rows);
 
 // Every row of every domain.
 CallRows allCallRows();

@@ -25,6 +25,7 @@ constexpr const char* registrationOrder[] = {
     "removeMemo", "upsertInsert", "removeInsert", "setPageLabelOffset", "setPageText", "go", "back", "reset",
     "undo", "redo", "reportPage", "revealSidecar", "saveSidecar", "saveScriptAs", "importSidecar", "offerMarks",
     "makeDemo", "exportMarkedPDF", "menuState", "debugLog", "updateStatus", "installUpdate", "setShowLocked",
+    "showReport", "exportShowReport",
 };
 
 // The calls that change the marks. A locked show refuses them whatever the
@@ -60,7 +61,7 @@ void wipePassword(std::string& password) {
 
 CallRows allCallRows() {
     CallRows rows;
-    for (auto add : {addDocumentCalls, addRecordCalls, addRunCalls, addSettingsCalls, addFileCalls, addShellCalls})
+    for (auto add : {addDocumentCalls, addRecordCalls, addRunCalls, addSettingsCalls, addFileCalls, addShellCalls, addReportCalls})
         add(rows);
     return rows;
 }

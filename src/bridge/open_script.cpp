@@ -1,5 +1,12 @@
 #include "bridge/open_script.hpp"
 
+#include <glib.h>
+
+#include <chrono>
+
+#include "core/file_identity.hpp"
+#include "core/uuid.hpp"
+
 namespace tallowmark {
 
 namespace fs = std::filesystem;
@@ -11,6 +18,30 @@ OpenScript::OpenScript(std::shared_ptr<SettingsStore> settings)
     // Read at each GO: a changed guard holds from the next GO on.
     engine_.setGoGuard([settings = settings_.get()] { return settings->settings().goGuardMs; });
     feedback_.setDestinations(settings_->settings().oscFeedback);
+    engine_.onRecord = [this](ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs) {
+        record(kind, cue, source, sinceMs);
+    };
+}
+
+void OpenScript::record(ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs) {
+    if (!report_) return;
+    // Steady times of two launches cannot be compared; this tells them apart.
+    static const std::string launch = makeUUID().substr(0, 8);
+    ReportEntry entry;
+    entry.kind = kind;
+    entry.wallMs = g_get_real_time() / 1000;
+    entry.monoUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    entry.launch = launch;
+    entry.source = source;
+    entry.sinceMs = sinceMs;
+    if (cue) {
+        entry.number = cue->number;
+        entry.label = cue->label;
+        entry.type = cue->kind;
+    }
+    report_->append(entry);
 }
 
 DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::string& password) {
@@ -27,6 +58,7 @@ DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::stri
     }
     settings_->noteRecent(opened.info->path);
     locked_ = settings_->isLocked(opened.info->path);
+    startReport(opened.info->path);
     return opened;
 }
 
@@ -35,6 +67,20 @@ void OpenScript::close() {
     currentInfo_.reset();
     engine_.unload();
     locked_ = false;
+    report_.reset();
+}
+
+void OpenScript::startReport(const fs::path& script) {
+    report_.reset();
+    const fs::path file = ShowReportLog::fileFor(reportFolder_, script);
+    // The data folder may be anywhere the environment says: never the script
+    // or one of its own files under another name.
+    std::vector<fs::path> own{script};
+    if (engine_.sidecarURL()) own.push_back(*engine_.sidecarURL());
+    if (const auto run = engine_.runFileURL()) own.push_back(*run);
+    if (findSameFile(file, own)) return;
+    report_ = std::make_unique<ShowReportLog>(file);
+    record(ReportEntry::Kind::open, nullptr, "ui", 0);
 }
 
 void OpenScript::setLocked(bool locked) {

@@ -15,6 +15,7 @@
 #include "control/osc_feedback.hpp"
 #include "core/json_helpers.hpp"
 #include "cues/cue_engine.hpp"
+#include "cues/show_report.hpp"
 #include "document/document_store.hpp"
 #include "settings/settings_store.hpp"
 
@@ -47,6 +48,10 @@ public:
     // Kept per script in the settings, so a relaunch after a crash is locked too.
     bool locked() const { return locked_; }
     void setLocked(bool locked);
+    // The show report of the open script: none when no script is open.
+    ShowReportLog* report() { return report_.get(); }
+    // Where the report files go; the user's data folder unless set (tests).
+    void setReportFolder(std::filesystem::path folder) { reportFolder_ = std::move(folder); }
 
     // The password to try first on `path`: the open script's, when it is the same file.
     std::string heldPasswordFor(const std::filesystem::path& path) const;
@@ -60,6 +65,9 @@ public:
     void setVisiblePage(std::int64_t page) { visiblePage_ = page; }
 
 private:
+    void startReport(const std::filesystem::path& script);
+    void record(ReportEntry::Kind kind, const Cue* cue, const std::string& source, std::int64_t sinceMs);
+
     // Declared before the hub, which keeps a reference to it.
     std::shared_ptr<SettingsStore> settings_;
     std::shared_ptr<DocumentStore> store_;
@@ -69,6 +77,8 @@ private:
     std::int64_t visiblePage_ = 0;
     bool locked_ = false;
     std::optional<Json> currentInfo_;
+    std::filesystem::path reportFolder_ = ShowReportLog::defaultFolder();
+    std::unique_ptr<ShowReportLog> report_;
 };
 
 }  // namespace tallowmark

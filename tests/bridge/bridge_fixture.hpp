@@ -100,6 +100,7 @@ protected:
         s.goGuardMs = 0;       // tests GO faster than any operator; the guard is tested on its own
         settings->setSettings(s);
         bridge = NativeBridge::create(settings, std::make_shared<NoUpdates>("20260101-1"), dir / "demo");
+        bridge->script().setReportFolder(dir / "reports");  // never the user's data folder
         bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
         bridge->setWebView(view);
     }

@@ -79,7 +79,7 @@ std::vector<MenuDefinition> mainMenu(std::string_view appName) {
             cmd("Reset Standby", "reset")}},
           {{cmd("Cue Mode", "cueMode", {"<Control>e"})}},
           // The page asks before it unlocks, so the key may be pressed in a hurry.
-          {{cmd("Lock Show", "lockShow", {"<Control><Shift>l"})}}}},
+          {{cmd("Lock Show", "lockShow", {"<Control><Shift>l"}), cmd("Show Report\u2026", "showReport")}}}},
         {"Window",
          {{{role("Minimize", MenuRole::minimize, {"<Control>m"}), role("Zoom", MenuRole::zoom),
             role("Close Window", MenuRole::closeWindow, {"<Control><Shift>w"})}},
@@ -130,12 +130,13 @@ MenuItemState validateCommand(std::string_view command, const MenuState& s) {
     else if (command == "shiftPairing") out.checked = s.spreadOffset == 1;
     else if (command == "lockShow") out.checked = s.locked;
 
-    static constexpr std::array<std::string_view, 28> needDocument = {
+    static constexpr std::array<std::string_view, 29> needDocument = {
         "cueMode",    "closeScript", "save",     "saveAs",    "importCues", "revealSidecar",
         "exportMarkedPDF", "zoomIn", "zoomOut",  "zoomFit",   "fitWidth",   "textLarger",
         "textSmaller", "nextPage",   "prevPage",
         "go",         "back",        "reset",    "nextCue",   "prevCue",    "renumber",
-        "addMemo",    "addFlag",     "insertLine", "pageNotes", "crop",     "resetCrop", "lockShow"};
+        "addMemo",    "addFlag",     "insertLine", "pageNotes", "crop",     "resetCrop", "lockShow",
+        "showReport"};
     static constexpr std::array<std::string_view, 3> needSelection = {"deleteCue", "duplicateCue", "cueSettings"};
     // A locked show is read and run, never edited.
     static constexpr std::array<std::string_view, 14> editTheMarks = {
