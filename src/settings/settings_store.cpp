@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/atomic_file.hpp"
+#include "core/file_identity.hpp"
 #include "core/system_log.hpp"
 
 namespace tallowmark {
@@ -66,13 +67,16 @@ void SettingsStore::noteRecent(const std::string& path) {
     save();
 }
 
+// By file identity: the script reached through a link, or by another path
+// text, is the same show and stays locked.
 bool SettingsStore::isLocked(const std::string& path) const {
-    return std::ranges::find(settings_.lockedScripts, path) != settings_.lockedScripts.end();
+    return std::ranges::any_of(settings_.lockedScripts,
+                               [&](const std::string& locked) { return locked == path || sameFile(locked, path); });
 }
 
 void SettingsStore::noteLocked(const std::string& path, bool locked) {
     std::vector<std::string>& scripts = settings_.lockedScripts;
-    std::erase(scripts, path);
+    std::erase_if(scripts, [&](const std::string& kept) { return kept == path || sameFile(kept, path); });
     if (locked) scripts.insert(scripts.begin(), path);
     if (scripts.size() > maxLockedScripts) scripts.resize(maxLockedScripts);
     save();

@@ -96,10 +96,10 @@ TEST(PageSettings, ListsStayWithinTheirBounds) {
     EXPECT_EQ(s.readingSizes.back().path, "2");
 }
 
-TEST(PageSettings, DictionaryHasTheTwentySevenKeysAndComesBackUnchanged) {
+TEST(PageSettings, DictionaryHasTheTwentyEightKeysAndComesBackUnchanged) {
     // Every setting away from its default, so each one must make the way back.
     const Settings s{.oscEnabled = false, .oscPort = 9001, .oscLocalOnly = false, .oscDeskHosts = {"10.0.0.5"},
-                     .oscGoUnknownNumber = "ignore", .goGuardMs = 150, .oscFeedback = {{"10.0.0.6", 9000}},
+                     .oscGoUnknownNumber = "ignore", .goGuardMs = 150, .intervalMinutes = 12, .oscFeedback = {{"10.0.0.6", 9000}},
                      .midiEnabled = false,
                      .midiMap = {{36, "go", std::nullopt}, {37, "back", 4}}, .mscEnabled = false,
                      .mscDeviceFilter = 3, .mscBareGoFiresStandby = false, .renderWidth = 2000,
@@ -109,7 +109,7 @@ TEST(PageSettings, DictionaryHasTheTwentySevenKeysAndComesBackUnchanged) {
                      .cueSnapWords = false, .cueTypes = {{"MUSA", "#102030"}},
                      .readingSizes = {{"/shows/Hamlet.pdf", 2, 1.25}}};
     const Json dict = settingsDictionary(s);
-    EXPECT_EQ(dict.size(), 27u);
+    EXPECT_EQ(dict.size(), 28u);
     EXPECT_FALSE(dict.contains("lockedScripts"));
     EXPECT_FALSE(dict.contains("glowTargetChosen"));
     EXPECT_EQ(dict["midiMap"][0]["channel"], -1);

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "settings/settings_rules.hpp"
+#include "settings/settings_store.hpp"
+#include "support/temp_dir.hpp"
 
 namespace tallowmark {
 namespace {
@@ -16,6 +20,9 @@ TEST(ShowSafetySettings, ThePageCanOnlySetWhatTheRulesAllow) {
         {{{"goGuardMs", 9000}}, {{"goGuardMs", 2000}}},
         {{{"goGuardMs", -5}}, {{"goGuardMs", 0}}},
         {{{"goGuardMs", 1.5}}, {{"goGuardMs", 300}}},
+        {{{"intervalMinutes", 15}}, {{"intervalMinutes", 15}}},
+        {{{"intervalMinutes", 0}}, {{"intervalMinutes", 1}}},
+        {{{"intervalMinutes", 100000}}, {{"intervalMinutes", 120}}},
         {{{"oscGoUnknownNumber", "ignore"}}, {{"oscGoUnknownNumber", "ignore"}}},
         {{{"oscGoUnknownNumber", "fire"}}, {{"oscGoUnknownNumber", "go"}}},
         {{{"oscDeskHosts", {" 192.168.1.20 ", "::ffff:10.0.0.5", "desk.local", "300.1.1.1", 7, "FE80::1", "192.168.1.20"}}},
@@ -41,12 +48,29 @@ TEST(ShowSafetySettings, AFileFromBeforeKeepsTheSafeDefaults) {
     const auto s = decodeSettingsFile(R"({"oscPort": 9000})", notes);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->goGuardMs, 300);
+    EXPECT_EQ(s->intervalMinutes, 8);
     EXPECT_EQ(s->oscGoUnknownNumber, "go");
     EXPECT_TRUE(s->oscDeskHosts.empty());
     EXPECT_TRUE(s->oscFeedback.empty());
     EXPECT_TRUE(s->lockedScripts.empty());
     const Json written = encodeSettings(*s);
     EXPECT_EQ(decodeSettings(written), s);
+}
+
+TEST(ShowSafetySettings, TheLockHoldsForTheScriptByAnyPathThatReachesIt) {
+    testing::TempDir dir;
+    const std::filesystem::path script = dir.path() / "Show.pdf";
+    testing::writeText(script, "%PDF-1.4");
+    ASSERT_EQ(symlink(dir.path().c_str(), (dir.path() / "link").c_str()), 0);
+    const std::string other = (dir.path() / "link" / "Show.pdf").string();
+
+    SettingsStore store(dir.path() / "settings.json");
+    store.noteLocked(script.string(), true);
+    EXPECT_TRUE(store.isLocked(other));
+    EXPECT_FALSE(store.isLocked((dir.path() / "Other.pdf").string()));
+    store.noteLocked(other, false);  // unlocked by the other path: unlocked for both
+    EXPECT_FALSE(store.isLocked(script.string()));
+    EXPECT_TRUE(store.settings().lockedScripts.empty());
 }
 
 }  // namespace
