@@ -47,7 +47,8 @@ export function startHost(hostPath, page, script, configHome, { panels } = {}) {
   if (panels) mkdirSync(panels, { recursive: true });
   const child = spawn(hostPath, [...(panels ? ['--panels', panels] : []), page, '0', script], {
     stdio: ['ignore', 'pipe', 'inherit'],
-    env: { ...process.env, XDG_CONFIG_HOME: configHome },
+    // The show report goes to the data folder: beside the settings, never the user's own.
+    env: { ...process.env, XDG_CONFIG_HOME: configHome, XDG_DATA_HOME: `${configHome}/data` },
   });
   const port = new Promise((resolve, reject) => {
     let text = '';

@@ -3,7 +3,9 @@
 import { expect } from 'vitest';
 import { createApp } from '../src/actions/app';
 import type { Bridge } from '../src/actions/common';
-import type { Cue, CueState, DocumentInfo, Insert, Mark, Memo, RunChange, Settings } from '../src/bridge/types';
+import type {
+  Cue, CueState, DocumentInfo, Insert, Mark, Memo, ReportPerformance, RunChange, Settings, ShowReport,
+} from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import type { KeyInput } from '../src/state/keys';
 import { createStore } from '../src/state/store';
@@ -56,6 +58,37 @@ export function runChange(fields: Partial<RunChange> = {}): RunChange {
   };
 }
 
+// A Unix time in ms at a local wall clock, so the report reads the same in every time zone.
+export const localMs = (day: number, h: number, m: number, s = 0) => new Date(2024, 11, day, h, m, s).getTime();
+
+// A performance as the core reports it: two acts around an interval, three GOs.
+export function performance(fields: Partial<ReportPerformance> = {}): ReportPerformance {
+  const start = localMs(7, 19, 30);
+  const cue = (number: string, label: string, wall: number, act: number) =>
+    ({ number, label, type: 'LX', source: 'key', at: (wall - start) / 1000, held: 0, act, wall });
+  return {
+    start, end: localMs(7, 21, 43, 20), running: 8000, resumed: false,
+    acts: [
+      { start, end: localMs(7, 20, 38, 20), seconds: 4100, gos: 2 },
+      { start: localMs(7, 20, 59, 50), end: localMs(7, 21, 43, 20), seconds: 2610, gos: 1 },
+    ],
+    intervals: [{ start: localMs(7, 20, 38, 20), end: localMs(7, 20, 59, 50), seconds: 1290 }],
+    cueCount: 3, backs: 2, standbys: 5, ignored: 1,
+    cues: [cue('1', 'House to half', start, 0), cue('2', 'Storm', localMs(7, 20, 38, 20), 0), cue('3', 'Blackout', localMs(7, 21, 43, 20), 1)],
+    cuesOmitted: 0,
+    ...fields,
+  };
+}
+
+// Two performances, newest first: the Saturday show, and Friday's picked up after a crash.
+export const showReport: ShowReport = {
+  script: 'Demo', intervalMinutes: 8,
+  performances: [
+    performance(),
+    performance({ start: localMs(6, 19, 30), end: localMs(6, 19, 40), running: 600, resumed: true, cueCount: 1, acts: [], intervals: [], cues: [] }),
+  ],
+};
+
 export const settings = { recentDocuments: ['/s/a.pdf'], themeName: 'dark', pagesPerSpread: 2, dimmed: false } as unknown as Settings;
 
 export type Answers = Partial<Record<keyof Bridge, (...a: never[]) => unknown>>;
@@ -75,6 +108,7 @@ export function fakeBridge(overrides: Answers = {}) {
     upsertCue: () => 'id', removeCue: () => true, upsertMarks: (list) => (list as { id: string }[]).map((m) => m.id), upsertMark: () => 'id',
     removeMark: () => true, removeMarks: () => true, upsertMemo: () => 'id', removeMemo: () => true, upsertFlag: () => 'id',
     upsertInsert: (i) => (i as { id: string }).id, removeInsert: () => true, setPageText: () => true, setPageLabelOffset: () => true,
+    showReport: () => showReport, exportShowReport: () => true,
     ...(overrides as Record<string, (...a: unknown[]) => unknown>),
   };
   const bridge = new Proxy({} as Bridge, {

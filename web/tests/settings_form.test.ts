@@ -13,7 +13,7 @@ it('the settings form: offers every setting the core takes from the page, once',
   const settable = [
     'oscEnabled', 'oscPort', 'oscLocalOnly', 'midiEnabled', 'mscEnabled', 'mscDeviceFilter', 'mscBareGoFiresStandby',
     'renderWidth', 'dimmed', 'theme', 'themeName', 'pagesPerSpread', 'maxText', 'glowTarget', 'memosVisible',
-    'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers', 'oscDeskHosts', 'oscGoUnknownNumber', 'goGuardMs', 'oscFeedback',
+    'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers', 'oscDeskHosts', 'oscGoUnknownNumber', 'goGuardMs', 'intervalMinutes', 'oscFeedback',
   ];
   const keys = settingsFields.map((f) => f.key as string);
   expect([...keys].sort()).toEqual([...settable].sort());

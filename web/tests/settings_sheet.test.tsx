@@ -9,7 +9,7 @@ import { $, $$, button, clicked, flush, keyed, mountPage, text, told, usePageDom
 usePageDom();
 
 const core = {
-  oscEnabled: true, oscPort: 53100, oscLocalOnly: true, oscDeskHosts: [], oscGoUnknownNumber: 'go', goGuardMs: 300, oscFeedback: [], midiEnabled: true,
+  oscEnabled: true, oscPort: 53100, oscLocalOnly: true, oscDeskHosts: [], oscGoUnknownNumber: 'go', goGuardMs: 300, intervalMinutes: 8, oscFeedback: [], midiEnabled: true,
   midiMap: [{ note: 36, action: 'go', channel: -1 }, { note: 37, action: 'back', channel: -1 }],
   mscEnabled: true, mscDeviceFilter: -1, mscBareGoFiresStandby: true, renderWidth: 1600, recentDocuments: [],
   dimmed: false, theme: 1, themeName: 'deep', pagesPerSpread: 2, maxText: false, glowTarget: 'standby',

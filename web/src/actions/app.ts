@@ -20,6 +20,7 @@ import { createMarks } from './marks';
 import { createRun } from './run';
 import { createSelection } from './selection';
 import { createSheets } from './sheets';
+import { createShowReport } from './show_report';
 import { createUpdate } from './update';
 import { createView } from './view';
 
@@ -66,7 +67,10 @@ export function createApp(store: Store, bridge: Bridge) {
   const cueMode = createCueMode(base, { leaveCrop: tools.crop.leave, resetInserts: inserts.reset, hideCursor: cursor.hide });
   const documents = createDocuments(base, { images, finder, tools, takeReadingSize: view.takeReadingSize, viewTop: scriptView.top });
   const exporter = createExport(store, bridge);
-  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter };
+  const report = createShowReport(base, {
+    open: () => sheets.openPageSheet('report'), close: (refocus) => sheets.closePageSheet(refocus),
+  });
+  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report };
   const commands = createCommands(base, actions);
   const handlers = createEventHandlers(store, { documents, view, sheets, update, commands });
 

@@ -16,6 +16,7 @@ import type { Marks } from './marks';
 import type { Run } from './run';
 import { nudgeFar, nudgeStep, type Selection } from './selection';
 import type { Sheets } from './sheets';
+import type { ShowReportActions } from './show_report';
 import type { View } from './view';
 
 export interface Actions {
@@ -31,6 +32,7 @@ export interface Actions {
   inserts: InsertTool;
   finder: Finder;
   exporter: { exportMarked(): void };
+  report: ShowReportActions;
 }
 
 // What a locked show still does: run, read and keep its files. Anything not
@@ -40,12 +42,12 @@ export const allowedWhileLocked: ReadonlySet<string> = new Set([
   'onePage', 'twoPages', 'zoomIn', 'zoomOut', 'zoomFit', 'fitWidth', 'textLarger', 'textSmaller', 'maxText',
   'nextPage', 'prevPage', 'find', 'gotoPage', 'theme', 'dim', 'toggleSidebar', 'toggleMemos', 'shiftPairing',
   'settings', 'shortcuts', 'open', 'closeScript', 'recentsCleared', 'save', 'saveAs', 'revealSidecar',
-  'exportMarkedPDF', 'exportMarked',
+  'exportMarkedPDF', 'exportMarked', 'showReport',
 ]);
 export const lockedText = 'The show is locked - Ctrl+Shift+L unlocks it';
 
 export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
-  const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter } = a;
+  const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report } = a;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
 
   // What the window's menu and the page's keys both ask for, by the same name.
@@ -107,6 +109,7 @@ export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
         case 'save': return documents.save();
         case 'addMemo': case 'addFlag': case 'toggleMemos': void marks.menu(command); return;
         case 'exportMarkedPDF': return exporter.exportMarked();
+        case 'showReport': return report.open();
         // The file, crop and page tools; a command no one knows is ignored.
         default: tools.menuCommand(command); return;
       }

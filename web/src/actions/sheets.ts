@@ -1,15 +1,26 @@
-// The page's sheets and the settings: Settings, Keyboard Shortcuts and the
-// Page sheet over the script; a settings change sent and the core's answer
-// taken; the theme and the dim veil; a MIDI note learned into a binding.
+// The page's sheets and the settings: Settings, Keyboard Shortcuts, the Page
+// sheet and the Show Report over the script; a settings change sent and the
+// core's answer taken; the theme and the dim veil; a MIDI note learned into a
+// binding.
 
 import type { SettingsChange, ThemeName } from '../bridge/types';
 import { createMidiLearn } from '../state/midi_bindings';
 import { createSettingsSender, type Change, type ChangeAnswer } from '../state/settings_form';
-import { applySettings } from '../state/store';
+import { applySettings, type PageSheetName } from '../state/store';
 import type { Base, ScriptView } from './common';
+
+// The element that has the focus, when it is one the focus can go back to.
+function focusedElement(): HTMLElement | null {
+  const d = (globalThis as { document?: Document }).document;
+  const el = d?.activeElement;
+  return el && el !== d.body && typeof (el as HTMLElement).focus === 'function' ? (el as HTMLElement) : null;
+}
 
 export function createSheets({ store, bridge, quiet }: Base, scriptView: ScriptView) {
   const midiLearn = createMidiLearn();
+  // Where the focus was when the report opened: it goes back there (a sheet
+  // that edits goes back to the script, where GO is).
+  let focusBefore: HTMLElement | null = null;
 
   const sendSettings = createSettingsSender((c) => bridge.setSettings(c), () => store.settings.peek(), (s) => {
     const pages = store.pagesPerSpread.peek();
@@ -53,7 +64,8 @@ export function createSheets({ store, bridge, quiet }: Base, scriptView: ScriptV
       sheets.saveSettings({ dimmed: on });
     },
 
-    openPageSheet(which: 'settings' | 'shortcuts' | 'page'): void {
+    openPageSheet(which: PageSheetName): void {
+      focusBefore = which === 'report' ? (store.pageSheet.peek() === null ? focusedElement() : null) : null;
       store.sheet.value = null;
       store.settingsError.value = '';
       store.pageSheet.value = which;
@@ -61,8 +73,12 @@ export function createSheets({ store, bridge, quiet }: Base, scriptView: ScriptV
 
     // `refocus` is false when the operator left the sheet for somewhere else.
     closePageSheet(refocus = true): void {
+      const back = focusBefore;
+      focusBefore = null;
       store.pageSheet.value = null;
-      if (refocus) scriptView.focus();
+      if (!refocus) return;
+      if (back?.isConnected) back.focus();
+      else scriptView.focus();
     },
   };
   return sheets;

@@ -15,11 +15,13 @@ import type {
   LogEntry,
   MenuState,
   OpenFailure,
+  ReportFormat,
   RenderedPage,
   RunChange,
   SearchHit,
   SettingsChange,
   Settings,
+  ShowReport,
   UpdateStatus,
 } from './types';
 
@@ -134,4 +136,8 @@ export const native = {
   setPageLabelOffset: (offset: number) => post<boolean>('setPageLabelOffset', [offset]),
   // True when written, false when the save panel was cancelled.
   exportMarkedPDF: (layout: Layout) => post<boolean>('exportMarkedPDF', [layout]),
+  // The open script's performances, newest first (read with readReport); rejects without a script.
+  showReport: () => post<ShowReport>('showReport'),
+  // Asks where to save and writes the whole report: true when written, false when the panel was cancelled.
+  exportShowReport: (format: ReportFormat) => post<boolean>('exportShowReport', [format]),
 };

@@ -157,6 +157,7 @@ export interface Settings {
   oscDeskHosts: string[];
   oscGoUnknownNumber: string;
   goGuardMs: number;
+  intervalMinutes: number;
   oscFeedback: FeedbackDestination[];
   midiEnabled: boolean;
   midiMap: { note: number; action: string; channel: number }[];
@@ -232,6 +233,62 @@ export interface ControlStatus {
   oscError: string;
   midiSources: string[];
 }
+
+// The show report: what was recorded of each performance of the open script.
+// Times are Unix milliseconds ("start", "end", "wall") or seconds.
+export interface ReportAct {
+  start: number;
+  end: number;
+  seconds: number;
+  gos: number;
+}
+
+export interface ReportInterval {
+  start: number;
+  end: number;
+  seconds: number;
+}
+
+export interface ReportCue {
+  number: string;
+  label: string;
+  type: string;
+  source: string;
+  // Seconds since the performance's first GO, and until the next GO (0 for the last).
+  at: number;
+  held: number;
+  // 0-based.
+  act: number;
+  wall: number;
+}
+
+export interface ReportPerformance {
+  // The first and the last GO.
+  start: number;
+  end: number;
+  running: number;
+  // Picked up after a crash.
+  resumed: boolean;
+  acts: ReportAct[];
+  // One fewer than the acts.
+  intervals: ReportInterval[];
+  cueCount: number;
+  backs: number;
+  standbys: number;
+  ignored: number;
+  // The first cues only; the CSV export has every one.
+  cues: ReportCue[];
+  cuesOmitted: number;
+}
+
+export interface ShowReport {
+  script: string;
+  intervalMinutes: number;
+  // Newest first.
+  performances: ReportPerformance[];
+}
+
+export type ReportFormat = 'csv' | 'pdf';
 
 export const emptyScriptState: ScriptState = {
   cues: [],

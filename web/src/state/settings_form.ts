@@ -47,6 +47,8 @@ export const settingsSections: SettingsSection[] = [
     fields: [
       // Every input passes it: keys, the GO button, OSC, MIDI notes and MSC.
       { key: 'goGuardMs', label: 'Least time between two GOs (ms, 0 = off)', kind: 'int', min: 0, max: 2000 },
+      // The show report calls a longer pause between two GOs an interval.
+      { key: 'intervalMinutes', label: 'Interval after (minutes without a GO)', kind: 'int', min: 1, max: 120 },
     ],
   },
   {

@@ -11,6 +11,8 @@ import { Inbox, isRunChange, type RunDelta } from './run_sync';
 import { appendLog } from './sidebar';
 import type { UpdateNotice } from './update_notice';
 
+export type PageSheetName = 'settings' | 'shortcuts' | 'page' | 'report';
+
 export interface ScrollRequest {
   page: number;
   // Fraction down the page to bring to the reading line; 0 is the page top.
@@ -92,7 +94,7 @@ export function createStore(confidence: boolean, options: StoreOptions = {}) {
   // RESET, or a run restored from anywhere).
   const resumeAnswered = signal(false);
   // The page's own sheets over the script; one at a time.
-  const pageSheet = signal<'settings' | 'shortcuts' | 'page' | null>(null);
+  const pageSheet = signal<PageSheetName | null>(null);
   // The last refusal of a settings change, shown quietly in the sheet.
   const settingsError = signal('');
   // The Go to Page sheet and its last refusal.

@@ -3,6 +3,7 @@ import { shortcutGroups } from '../state/shortcuts';
 import { useApp } from './context';
 import { PageNotesSheet } from './PageNotesSheet';
 import { SettingsSheet } from './SettingsSheet';
+import { ShowReportSheet } from './ShowReportSheet';
 
 // The Keyboard Shortcuts sheet. It takes the focus so Escape reaches it, and
 // the page's capture handler still sees Return: GO stays one key away.
@@ -41,5 +42,6 @@ export function PageSheet() {
   if (store.pageSheet.value === 'shortcuts') return <ShortcutsSheet />;
   if (store.pageSheet.value === 'settings') return <SettingsSheet />;
   if (store.pageSheet.value === 'page') return <PageNotesSheet />;
+  if (store.pageSheet.value === 'report') return <ShowReportSheet />;
   return null;
 }
