@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cli/document_modes.hpp"
+#include "cli/self_checks.hpp"
 #include "core/atomic_file.hpp"
 #include "core/file_identity.hpp"
 #include "cues/cue_sidecar.hpp"
@@ -56,6 +57,21 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 double kilobytes(std::size_t bytes) { return bytes / 1024.0; }
+
+// The venue self-checks, in the order they are examined. They take no operands,
+// so their presence alone runs them, ahead of every mode that reads a script.
+struct SelfCheck {
+    std::string_view name;
+    int (*run)(std::FILE* out);
+};
+constexpr SelfCheck selfChecks[] = {
+    {"--osc-test", oscSelfCheck},
+    {"--msc-test", mscSelfCheck},
+    {"--resume-test", resumeSelfCheck},
+    {"--titlebar-probe", titleBarSelfCheck},
+    {"--export-test", exportSelfCheck},
+    {"--update-probe", updateSelfCheck},
+};
 
 int renderPageMode(const std::vector<std::string>& operands, const std::string& password, std::FILE* out) {
     const ScriptOperand pdf{expandPathOperand(operands[0]), password};
@@ -271,6 +287,9 @@ std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments,
     }
     const auto script = [&](const std::string& operand) { return ScriptOperand{expandPathOperand(operand), password}; };
 
+    for (const SelfCheck& check : selfChecks) {
+        if (std::find(rest.begin(), rest.end(), check.name) != rest.end()) return check.run(out);
+    }
     // Table order; a mode without its required operands gives way to the next.
     if (const auto operands = operandsOf(rest, "--pdf-test"); operands && operands->size() >= 1)
         return renderBenchmarkMode(*operands, password, out);

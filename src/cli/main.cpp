@@ -32,7 +32,14 @@ void printUsage(std::FILE* out) {
         "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
         "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
         "  --password salasana                      lukitun PDF:n salasana tiloille, jotka avaavat PDF:n\n"
-        "Jos sovellus on jo kaynnissa, --open antaa kasikirjoituksen sille ja paattyy.\n",
+        "Jos sovellus on jo kaynnissa, --open antaa kasikirjoituksen sille ja paattyy.\n"
+        "Tarkistukset paikan paalla (ensimmainen annetuista ajetaan; tila 0 vain jos kaikki onnistuivat):\n"
+        "  --osc-test                               OSC-palvelin\n"
+        "  --msc-test                               MIDI-ohjaus (MSC)\n"
+        "  --resume-test                            ajotiedosto ja jatkaminen\n"
+        "  --titlebar-probe                         otsikkopalkin piilotuksen tilakone\n"
+        "  --export-test                            merkityn kasikirjoituksen vienti esimerkilla\n"
+        "  --update-probe                           paivityssaannot ilman verkkoa\n",
         out);
 }
 
