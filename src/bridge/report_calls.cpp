@@ -3,6 +3,8 @@
 // by the report's own writer thread, after the appends queued before, and the
 // reply comes back to the main thread.
 
+#include <glib.h>
+
 #include <algorithm>
 
 #include "bridge/bridge_calls.hpp"
@@ -87,7 +89,8 @@ void exportShowReport(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r)
     const bool pdf = *format == "pdf";
     const SavePanelRequest request{pdf ? "Save the show report as PDF" : "Save the show report as CSV",
                                    {pdf ? FileFilter{"PDF documents", {"pdf"}} : FileFilter{"CSV files", {"csv"}}},
-                                   scriptName(*script) + " show report", script->parent_path().string()};
+                                   scriptName(*script) + (pdf ? " show report.pdf" : " show report.csv"),
+                                   script->parent_path().string()};
     dialogs->savePanel(request, [weak = b.weak_from_this(), script = *script, pdf, reply = r](
                                     std::optional<std::string> chosen) mutable {
         auto bridge = weak.lock();
@@ -96,7 +99,8 @@ void exportShowReport(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r)
         const auto open = bridge->script().path();
         if (!report || !open || !sameFile(*open, script)) return reply.fail("the script was closed meanwhile");
         fs::path to = *chosen;
-        if (to.extension().empty()) to += pdf ? ".pdf" : ".csv";
+        // "Show v1.2 report" has an extension, but not the one the file is.
+        if (g_ascii_strcasecmp(to.extension().c_str(), pdf ? ".pdf" : ".csv") != 0) to += pdf ? ".pdf" : ".csv";
         const std::int64_t intervalMinutes = bridge->settings().settings().intervalMinutes;
         report->readInOrder([script, reportFile = report->file(), to, pdf,
                                                           intervalMinutes, reply](std::vector<ReportEntry> entries) {

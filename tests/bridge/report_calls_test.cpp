@@ -2,7 +2,6 @@
 // sheet reads it and as it is exported.
 
 #include "bridge_fixture.hpp"
-#include "cues/show_report.hpp"
 
 namespace tallowmark {
 namespace {
@@ -64,10 +63,16 @@ TEST_F(ReportCallsTest, ExportsWriteCsvAndPagesButNeverTheScriptsOwnFiles) {
     EXPECT_EQ(call("exportShowReport", Json::array({"pdf"})).value, true);
     EXPECT_EQ(readText(dir / "report.pdf").substr(0, 5), "%PDF-");
 
-    for (const fs::path& own : {pdf, dir / "Show.tallowmark", ShowReportLog::fileFor(dir / "reports", pdf)}) {
-        dialogs->chosen = own.string();
-        EXPECT_TRUE(call("exportShowReport", Json::array({"csv"})).error) << own;
-    }
+    // The script chosen for the printed report is refused; a marks file chosen
+    // for the CSV gets the CSV's own extension and stays as it was.
+    const std::string marks = readText(dir / "Show.tallowmark");
+    dialogs->chosen = pdf.string();
+    EXPECT_EQ(call("exportShowReport", Json::array({"pdf"})).error,
+              "That is the script itself - choose a new name or folder");
+    dialogs->chosen = (dir / "Show.tallowmark").string();
+    EXPECT_EQ(call("exportShowReport", Json::array({"csv"})).value, true);
+    EXPECT_EQ(readText(dir / "Show.tallowmark"), marks);
+    EXPECT_NE(readText(dir / "Show.tallowmark.csv").find("Cue 1"), std::string::npos);
     EXPECT_EQ(readText(pdf), before);
 }
 
