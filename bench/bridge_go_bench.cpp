@@ -46,6 +46,8 @@ void BM_BridgeGo(benchmark::State& state) {
     auto settings = std::make_shared<SettingsStore>(true);
     Settings s;
     s.oscEnabled = false;
+    // The state sent back to a desk on every GO, to a port nobody reads.
+    if (state.range(1)) s.oscFeedback = {{"127.0.0.1", 9}};
     settings->setSettings(s);
     auto bridge = NativeBridge::create(settings, std::make_shared<NoUpdates>("20260101-1"));
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
@@ -70,7 +72,14 @@ void BM_BridgeGo(benchmark::State& state) {
     }
     state.counters["eventKB"] = static_cast<double>(main->bytes) / static_cast<double>(main->scripts) / 1024.0;
 }
-BENCHMARK(BM_BridgeGo)->Arg(500)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+// Cues, and whether feedback goes to a desk.
+BENCHMARK(BM_BridgeGo)
+    ->Args({500, 0})
+    ->Args({1000, 0})
+    ->Args({5000, 0})
+    ->Args({5000, 1})
+    ->ArgNames({"cues", "feedback"})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
