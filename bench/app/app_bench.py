@@ -4,6 +4,7 @@ each run change is drawn; this script sends GOs as a desk and a keyboard do and
 times them to that line. Started by bench/app/run (Xvfb, session bus)."""
 
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -19,6 +20,7 @@ import time
 
 PAINTED = re.compile(r"painted run (\S+) (\d+)$")
 PAINTED_PAGE = re.compile(r"painted page (\d+)$")
+PAINTED_REPORT = re.compile(r"painted report (\d+)$")
 FIRST_PAGE = "first page shown"
 
 
@@ -36,6 +38,9 @@ def parse_arguments():
                    help="page turns timed per kind: Page Down (next spread drawn ahead) and a desk's /page "
                         "to a page not seen yet (default 0: none)")
     p.add_argument("--turns-only", action="store_true", help="time the page turns and nothing else")
+    p.add_argument("--report", type=int, default=0,
+                   help="Show Report opened this many times after a six-hour day of 20,000 GOs is on record, "
+                        "timed from the menu's Return to the sheet drawn")
     p.add_argument("--json", help="write every sample to this file")
     return p.parse_args()
 
@@ -112,6 +117,7 @@ class Program:
         self.lines = []
         self.painted = []  # (arrival time, standby, fired)
         self.pages = []  # (arrival time, page index) of "painted page" lines
+        self.reports = []  # arrival times of "painted report" lines
         self.cond = threading.Condition()
         self.process = subprocess.Popen([binary, "--open", pdf], env=env, stderr=subprocess.PIPE, text=True,
                                         errors="replace")
@@ -126,6 +132,8 @@ class Program:
                 m = PAINTED.search(line) if "monitor painted" not in line else None
                 if m:
                     self.painted.append((now, m.group(1), int(m.group(2))))
+                if PAINTED_REPORT.search(line):
+                    self.reports.append(now)
                 p = PAINTED_PAGE.search(line)
                 if p and "monitor" not in line:
                     self.pages.append((now, int(p.group(1))))
@@ -226,6 +234,8 @@ def run_size(args, binary, root, script, cues, timed):
     with open(os.path.join(env["XDG_CONFIG_HOME"], "TALLOWMARK", "settings.json"), "w") as f:
         json.dump({"oscEnabled": True, "oscPort": port, "oscLocalOnly": True}, f)
     del home
+    if args.report > 0:
+        write_report_day(pdf, env["XDG_DATA_HOME"], ids)
 
     out = {}
     started = time.monotonic()
@@ -242,7 +252,10 @@ def run_size(args, binary, root, script, cues, timed):
         if args.turns > 0:
             out["turns"] = timed_turns(args, program, env, sock, port)
             out["xdotoolMs"] = out["turns"]["xdotoolMs"]
-        if args.turns_only:
+        if args.report > 0:
+            out["report"] = timed_report(args, program, env)
+            out["xdotoolMs"] = out["report"]["xdotoolMs"]
+        if args.turns_only or args.report > 0:
             return out
         go = b"/go\x00,\x00\x00\x00"
         reset = b"/reset\x00\x00,\x00\x00\x00"
@@ -376,11 +389,60 @@ def timed_turns(args, program, env, sock, port):
     return {"key": keys, "jump": jumps, "xdotoolMs": statistics.median(spawn)}
 
 
+def write_report_day(pdf, data_home, ids):
+    """The show report of a six-hour day: four performances of 5,000 GOs each, as
+    the program writes it (its file name: the script's stem and a digest of its path)."""
+    real = os.path.realpath(pdf)
+    stem = os.path.splitext(os.path.basename(real))[0][:60]
+    folder = os.path.join(data_home, "TALLOWMARK", "reports")
+    os.makedirs(folder, exist_ok=True)
+    name = "%s-%s.report" % (stem, hashlib.sha256(real.encode()).hexdigest()[:16])
+    start_ms = int(time.time() * 1000) - 6 * 3600 * 1000
+    step_ms = 6 * 3600 * 1000 // 20000
+    with open(os.path.join(folder, name), "w") as f:
+        for i in range(20000):
+            t = start_ms + i * step_ms
+            if i % 5000 == 0:
+                f.write(json.dumps({"k": "reset", "t": t, "m": t * 1000, "p": "day", "s": "key"}) + "\n")
+            f.write(json.dumps({"k": "go", "t": t, "m": t * 1000, "p": "day", "s": "osc 127.0.0.1",
+                                "n": str(i % len(ids) + 1), "l": "Cue %d: lights shift" % (i % len(ids) + 1),
+                                "y": "LX"}) + "\n")
+
+
+def timed_report(args, program, env):
+    """Show > Show Report... from the keyboard, to the "painted report" line; Escape between."""
+    spawn = []
+    for _ in range(5):
+        t = time.monotonic()
+        subprocess.run(["xdotool", "sleep", "0"], env=env, check=False)
+        spawn.append((time.monotonic() - t) * 1000)
+    times = []
+    for _ in range(args.report):
+        # The menu bar, its fifth menu, and that menu's last item.
+        for key in ["F10", "Right", "Right", "Right", "Right", "Up"]:
+            subprocess.run(["xdotool", "key", key], env=env, check=False)
+            time.sleep(0.2)
+        mark = len(program.reports)
+        t0 = time.monotonic()
+        subprocess.run(["xdotool", "key", "Return"], env=env, check=False)
+        at = program.wait(lambda: program.reports[mark] if len(program.reports) > mark else None, 10)
+        times.append((at - t0) * 1000 if at else None)
+        time.sleep(0.5)
+        subprocess.run(["xdotool", "key", "Escape"], env=env, check=False)
+        time.sleep(0.5)
+    return {"times": times, "xdotoolMs": statistics.median(spawn)}
+
+
 def report(results):
     print("\nload average at start: %.2f %.2f %.2f" % tuple(results["load"]))
     print("%8s %10s %18s %18s %18s %27s %10s" % ("cues", "first page", "OSC p50/p95 ms", "key p50/p95 ms",
                                                 "program RSS MB", "web RSS MB (mid-run)", "burst ms"))
     for cues, r in sorted(results["sizes"].items()):
+        if "report" in r:
+            got = [v for v in r["report"]["times"] if v is not None]
+            print("%8d Show Report after 20,000 GOs, Return to painted: median %6.1f ms, max %6.1f ms, "
+                  "%d of %d shown" % (cues, statistics.median(got) if got else float("nan"),
+                                      max(got) if got else float("nan"), len(got), len(r["report"]["times"])))
         if "turns" in r:
             for kind, label in (("key", "Page Down, drawn ahead"), ("jump", "/page to an unseen page")):
                 got = [v for v in r["turns"][kind] if v is not None]

@@ -32,35 +32,46 @@ Json spanJson(const ReportSpan& span, bool act) {
     return json;
 }
 
-Json performanceJson(const Performance& p) {
+// With its cues only for the performance the sheet shows: a long day's cues
+// all at once would cost the sheet more than it can show.
+Json performanceJson(const Performance& p, bool withCues) {
     Json acts = Json::array(), intervals = Json::array(), cues = Json::array();
     for (const ReportSpan& act : p.acts) acts.push_back(spanJson(act, true));
     for (const ReportSpan& interval : p.intervals) intervals.push_back(spanJson(interval, false));
+    Json json = {{"start", p.startWallMs}, {"end", p.endWallMs}, {"running", p.runningSeconds},
+                 {"resumed", p.resumed}, {"acts", std::move(acts)}, {"intervals", std::move(intervals)},
+                 {"cueCount", p.cues.size()}, {"backs", p.backs}, {"standbys", p.standbys}, {"ignored", p.ignored}};
+    if (!withCues) return json;
     const std::size_t shown = std::min(p.cues.size(), sheetCues);
     for (std::size_t i = 0; i < shown; ++i) {
         const ReportCue& cue = p.cues[i];
         cues.push_back({{"number", cue.number}, {"label", cue.label}, {"type", cue.type}, {"source", cue.source},
                         {"at", cue.atSeconds}, {"held", cue.heldSeconds}, {"act", cue.act}, {"wall", cue.wallMs}});
     }
-    return {{"start", p.startWallMs}, {"end", p.endWallMs}, {"running", p.runningSeconds}, {"resumed", p.resumed},
-            {"acts", std::move(acts)}, {"intervals", std::move(intervals)},
-            {"cueCount", p.cues.size()}, {"backs", p.backs}, {"standbys", p.standbys}, {"ignored", p.ignored},
-            {"cues", std::move(cues)}, {"cuesOmitted", p.cues.size() - shown}};
+    json["cues"] = std::move(cues);
+    json["cuesOmitted"] = p.cues.size() - shown;
+    return json;
 }
 
 std::string scriptName(const fs::path& script) { return script.stem().string(); }
 
-void showReport(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
+// The newest performances, newest first, with the cues of the one at the
+// first argument's place in that list (the newest when there is none).
+void showReport(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
     const auto script = b.script().path();
     ShowReportLog* report = b.script().report();
     if (!script || !report) return r.fail("no open script");
     const std::int64_t intervalMinutes = b.settings().settings().intervalMinutes;
+    const std::optional<std::int64_t> chosen = a.integer(0);
     report->readInOrder(
-        [name = scriptName(*script), intervalMinutes, reply = r](std::vector<ReportEntry> entries) mutable {
+        [name = scriptName(*script), intervalMinutes, chosen, reply = r](const std::vector<ReportEntry>& entries) mutable {
             const std::vector<Performance> all = performancesOf(entries, intervalMinutes);
+            const std::size_t count = std::min(all.size(), sheetPerformances);
+            const std::size_t shown = chosen && *chosen >= 0 && static_cast<std::size_t>(*chosen) < count
+                                          ? static_cast<std::size_t>(*chosen)
+                                          : 0;
             Json performances = Json::array();
-            for (auto it = all.rbegin(); it != all.rend() && performances.size() < sheetPerformances; ++it)
-                performances.push_back(performanceJson(*it));
+            for (std::size_t i = 0; i < count; ++i) performances.push_back(performanceJson(all[all.size() - 1 - i], i == shown));
             Json answer = {{"script", name}, {"intervalMinutes", intervalMinutes},
                            {"performances", std::move(performances)}};
             postToMain([reply, answer = std::move(answer)]() mutable { reply.answer(answer); });
@@ -103,7 +114,7 @@ void exportShowReport(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r)
         if (g_ascii_strcasecmp(to.extension().c_str(), pdf ? ".pdf" : ".csv") != 0) to += pdf ? ".pdf" : ".csv";
         const std::int64_t intervalMinutes = bridge->settings().settings().intervalMinutes;
         report->readInOrder([script, reportFile = report->file(), to, pdf,
-                                                          intervalMinutes, reply](std::vector<ReportEntry> entries) {
+                                                          intervalMinutes, reply](const std::vector<ReportEntry>& entries) {
             std::optional<std::string> why = reportRefusal(script, reportFile, to);
             if (!why) {
                 const std::vector<Performance> all = performancesOf(entries, intervalMinutes);

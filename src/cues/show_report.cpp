@@ -256,7 +256,6 @@ fs::path ShowReportLog::fileFor(const fs::path& folder, const fs::path& script) 
     return folder / name;
 }
 
-ShowReportLog::ShowReportLog(fs::path file) : file_(std::move(file)) {}
 
 // The writer waits for the queued appends as it goes.
 ShowReportLog::~ShowReportLog() = default;
@@ -304,7 +303,7 @@ void compact(const fs::path& file) {
 
 // Appends one whole line. A line torn by an earlier kill is ended first, so
 // the new one is never read as its tail.
-bool appendLine(const fs::path& file, const std::string& line, std::string* error) {
+bool appendLine(const fs::path& file, const std::string& line, std::string* error, bool* shortened) {
     std::error_code ignored;
     fs::create_directories(file.parent_path(), ignored);
     const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
@@ -330,28 +329,60 @@ bool appendLine(const fs::path& file, const std::string& line, std::string* erro
     const bool ok = written == static_cast<ssize_t>(bytes.size());
     if (!ok) *error = written < 0 ? std::strerror(errno) : "short write";
     ::close(fd);
-    if (ok && static_cast<std::uintmax_t>(info.st_size) + bytes.size() > ShowReportLog::maxBytes) compact(file);
+    *shortened = ok && static_cast<std::uintmax_t>(info.st_size) + bytes.size() > ShowReportLog::maxBytes;
+    if (*shortened) compact(file);
     return ok;
 }
 
 }  // namespace
 
+// What the writer's jobs share, touched by them only, one at a time.
+struct ShowReportLog::Shared {
+    bool failing = false;  // so a failure is logged once
+    // The file's entries as last read, kept up with every append: the sheet
+    // after a long day reads memory, not 20,000 lines. None until first read.
+    std::optional<std::vector<ReportEntry>> entries;
+
+    const std::vector<ReportEntry>& loaded(const fs::path& file) {
+        if (!entries) entries = read(file);
+        return *entries;
+    }
+};
+
+ShowReportLog::ShowReportLog(fs::path file) : file_(std::move(file)), shared_(std::make_shared<Shared>()) {
+    // Read ahead, so that even the first look at the report is quick.
+    readInOrder([](const std::vector<ReportEntry>&) {});
+}
+
 void ShowReportLog::append(const ReportEntry& entry) {
     // Jobs run in order: each keeps its line, none replaces another.
     writer_.submit(file_.string(),
-                   [file = file_, line = encodeEntry(entry), failing = failing_] {
+                   [file = file_, line = encodeEntry(entry), shared = shared_] {
                        std::string error;
-                       if (appendLine(file, line, &error)) {
-                           failing->store(false);
-                       } else if (!failing->exchange(true)) {
-                           logSystem("show report not written to " + file.string() + ": " + error);
+                       bool shortened = false;
+                       if (!appendLine(file, line, &error, &shortened)) {
+                           if (!std::exchange(shared->failing, true))
+                               logSystem("show report not written to " + file.string() + ": " + error);
+                           return;
+                       }
+                       shared->failing = false;
+                       if (shortened) {
+                           shared->entries.reset();
+                       } else if (shared->entries) {
+                           // As it will read back from the file, texts cut.
+                           if (auto kept = decodeEntry(std::string_view(line).substr(0, line.size() - 1)))
+                               shared->entries->push_back(std::move(*kept));
+                           if (shared->entries->size() > maxEntries)
+                               shared->entries->erase(shared->entries->begin(),
+                                                      shared->entries->begin() + maxEntries / 10);
                        }
                    },
                    FileWriter::Merge::keeps);
 }
 
-void ShowReportLog::readInOrder(std::function<void(std::vector<ReportEntry> entries)> done) {
-    writer_.submit(file_.string() + "\n(read)", [file = file_, done = std::move(done)] { done(read(file)); },
+void ShowReportLog::readInOrder(std::function<void(const std::vector<ReportEntry>& entries)> done) {
+    writer_.submit(file_.string() + "\n(read)",
+                   [file = file_, shared = shared_, done = std::move(done)] { done(shared->loaded(file)); },
                    FileWriter::Merge::keeps);
 }
 

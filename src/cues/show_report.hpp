@@ -5,7 +5,6 @@
 // folder, and the performances read back from it (acts, intervals, the time
 // of every cue) for the report sheet, its CSV and its printed pages.
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -97,7 +96,7 @@ std::string reportCSV(std::span<const Performance> performances, const std::stri
 class ShowReportLog {
 public:
     static constexpr std::uintmax_t maxBytes = 8u << 20;
-    static constexpr std::size_t maxEntries = 200'000;
+    static constexpr std::size_t maxEntries = 100'000;
 
     // The report file of `script` in `folder`: its name is the script's stem
     // and a digest of the script's real path, so two scripts never share one.
@@ -116,16 +115,17 @@ public:
     bool flush(std::chrono::milliseconds timeout = FileWriter::shutdownWait);
 
     // `done` gets the entries on the writer's thread, after every append
-    // queued before: the report read is never short of the last GO.
-    void readInOrder(std::function<void(std::vector<ReportEntry> entries)> done);
+    // queued before: the report read is never short of the last GO. They are
+    // held in memory after the first read and are valid during the call only.
+    void readInOrder(std::function<void(const std::vector<ReportEntry>& entries)> done);
 
     // The entries in the file, bounded in bytes and count; any thread.
     static std::vector<ReportEntry> read(const std::filesystem::path& file);
 
 private:
+    struct Shared;
     std::filesystem::path file_;
-    // Set while appends fail, so the failure is logged once.
-    std::shared_ptr<std::atomic<bool>> failing_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<Shared> shared_;
     FileWriter writer_;
 };
 

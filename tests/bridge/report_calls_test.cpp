@@ -34,9 +34,15 @@ TEST_F(ReportCallsTest, TheSheetGetsThePerformancesNewestFirst) {
     EXPECT_EQ(newest["cueCount"], 1);
     EXPECT_EQ(first["cueCount"], 4);
     EXPECT_EQ(first["backs"], 1);
-    EXPECT_EQ(first["cues"][2]["number"], "2");  // BACK put 2 in standby again
-    EXPECT_EQ(first["cues"][3]["label"], "Cue 3");
     EXPECT_EQ(first["acts"].size(), 1u);
+    // The cues go with the performance shown: the newest, or the one asked for by its place.
+    EXPECT_EQ(newest["cues"].size(), 1u);
+    EXPECT_FALSE(first.contains("cues"));
+    const Json asked = call("showReport", Json::array({1})).value["performances"];
+    EXPECT_FALSE(asked[0].contains("cues"));
+    ASSERT_EQ(asked[1]["cues"].size(), 4u);
+    EXPECT_EQ(asked[1]["cues"][2]["number"], "2");  // BACK put 2 in standby again
+    EXPECT_EQ(asked[1]["cues"][3]["label"], "Cue 3");
     EXPECT_EQ(report["script"], "Show");
 
     // Locked, the show still reports: reading is not editing.

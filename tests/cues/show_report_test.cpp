@@ -128,7 +128,7 @@ TEST(ShowReportLog, AppendsInOrderAndATornLineNeverJoinsTheNext) {
         ShowReportLog log(file);
         log.append(at(Kind::reset, 60));
         std::vector<ReportEntry> seen;
-        log.readInOrder([&](std::vector<ReportEntry> entries) { seen = std::move(entries); });
+        log.readInOrder([&](const std::vector<ReportEntry>& entries) { seen = entries; });
         ASSERT_TRUE(log.flush(std::chrono::seconds(5)));
         ASSERT_EQ(seen.size(), 51u);
         EXPECT_EQ(seen[49].number, "49");

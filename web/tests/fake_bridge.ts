@@ -76,6 +76,7 @@ export function performance(fields: Partial<ReportPerformance> = {}): ReportPerf
     cueCount: 3, backs: 2, standbys: 5, ignored: 1,
     cues: [cue('1', 'House to half', start, 0), cue('2', 'Storm', localMs(7, 20, 38, 20), 0), cue('3', 'Blackout', localMs(7, 21, 43, 20), 1)],
     cuesOmitted: 0,
+    cuesLoaded: true,
     ...fields,
   };
 }
@@ -108,7 +109,12 @@ export function fakeBridge(overrides: Answers = {}) {
     upsertCue: () => 'id', removeCue: () => true, upsertMarks: (list) => (list as { id: string }[]).map((m) => m.id), upsertMark: () => 'id',
     removeMark: () => true, removeMarks: () => true, upsertMemo: () => 'id', removeMemo: () => true, upsertFlag: () => 'id',
     upsertInsert: (i) => (i as { id: string }).id, removeInsert: () => true, setPageText: () => true, setPageLabelOffset: () => true,
-    showReport: () => showReport, exportShowReport: () => true,
+    // As the core answers: the cues of the performance asked for (the newest unless told) only.
+    showReport: (index?: unknown) => ({
+      ...showReport,
+      performances: showReport.performances.map((p, i) => (i === (typeof index === 'number' ? index : 0) ? p : { ...p, cues: undefined })),
+    }),
+    exportShowReport: () => true,
     ...(overrides as Record<string, (...a: unknown[]) => unknown>),
   };
   const bridge = new Proxy({} as Bridge, {

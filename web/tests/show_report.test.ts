@@ -34,7 +34,7 @@ describe('reading the answer', () => {
     const r = readReport({ performances: [{ start: '1', running: NaN, cues: [{ label: 7, at: Infinity }, null], acts: 'x' }, 'junk'] });
     expect(r?.performances).toEqual([{
       start: 0, end: 0, running: 0, resumed: false, acts: [], intervals: [], cueCount: 0, backs: 0, standbys: 0, ignored: 0,
-      cues: [{ number: '', label: '', type: '', source: '', at: 0, held: 0, act: 0, wall: 0 }], cuesOmitted: 0,
+      cues: [{ number: '', label: '', type: '', source: '', at: 0, held: 0, act: 0, wall: 0 }], cuesOmitted: 0, cuesLoaded: true,
     }]);
     expect(r?.script).toBe('');
   });

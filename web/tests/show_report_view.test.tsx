@@ -32,10 +32,13 @@ it('opens from the menu with the recorded performances, shows the chosen one, an
     ['1', 'House to half', 'LX', '19:30:00'], ['2', 'Storm', 'LX', '20:38:20'], ['3', 'Blackout', 'LX', '21:43:20'],
   ]]);
 
+  // Its cues are asked for when it is chosen.
   await clicked($$('.report-performances button')[1]);
-  expect([rows('.report-spans tbody'), rows('.report-cues tbody'), text('.report-detail h3')]).toEqual([
-    [['Running time', '19:30:00', '19:40:00', '0:10:00', '']], [], 'Fri 6 Dec 2024, 19:30:00 (resumed after a crash)',
+  expect([rows('.report-spans tbody'), rows('.report-cues tbody'), text('.report-detail h3'), t.named('showReport')]).toEqual([
+    [['Running time', '19:30:00', '19:40:00', '0:10:00', '']], [], 'Fri 6 Dec 2024, 19:30:00 (resumed after a crash)', [[], [1]],
   ]);
+  await clicked($$('.report-performances button')[0]);
+  expect(t.named('showReport')).toHaveLength(2);  // the newest came with its cues
 
   await keyed(document.activeElement ?? document.body, 'Escape');
   expect([$('.report-sheet'), document.activeElement]).toEqual([null, before]);

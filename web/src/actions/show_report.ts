@@ -6,7 +6,8 @@
 import { effect, signal } from '@preact/signals';
 import type { ReportFormat, ShowReport } from '../bridge/types';
 import { readReport } from '../state/show_report';
-import { errorText, type Base } from './common';
+import { traceReportShown } from '../state/turn_trace';
+import { errorText, tracing, type Base } from './common';
 
 export type ReportLoad = { state: 'loading' } | { state: 'failed'; error: string } | { state: 'ready'; report: ShowReport };
 
@@ -63,6 +64,7 @@ export function createShowReport({ store, bridge }: Base, hooks: ReportHooks) {
           if (mine !== asked) return;
           const read = readReport(answer);
           load.value = read ? { state: 'ready', report: read } : { state: 'failed', error: unreadableReportText };
+          if (read && tracing()) traceReportShown(read.performances.length, (line) => void bridge.debugLog(line).catch(() => undefined));
         },
         (error: unknown) => {
           if (mine === asked) load.value = { state: 'failed', error: errorText(error) || unreadableReportText };
@@ -70,10 +72,31 @@ export function createShowReport({ store, bridge }: Base, hooks: ReportHooks) {
       );
     },
 
+    // A performance's cues are asked for when it is chosen: a long day's cues
+    // all at once would cost the sheet's opening more than it can show.
     select(index: number): void {
       const l = load.peek();
       if (l.state !== 'ready') return;
-      if (Number.isInteger(index) && index >= 0 && index < l.report.performances.length) selected.value = index;
+      if (!Number.isInteger(index) || index < 0 || index >= l.report.performances.length) return;
+      selected.value = index;
+      if (l.report.performances[index].cuesLoaded) return;
+      const mine = ++asked;
+      bridge.showReport(index).then(
+        (answer) => {
+          if (mine !== asked) return;
+          const read = readReport(answer);
+          const now = load.peek();
+          if (!read) return;
+          // Cues read before stay, so going back to a performance asks nothing.
+          const before = now.state === 'ready' ? now.report.performances : [];
+          const performances = read.performances.map((p, i) =>
+            !p.cuesLoaded && before[i]?.cuesLoaded && before[i].start === p.start ? before[i] : p);
+          load.value = { state: 'ready', report: { ...read, performances } };
+        },
+        (error: unknown) => {
+          if (mine === asked) load.value = { state: 'failed', error: errorText(error) || unreadableReportText };
+        },
+      );
     },
 
     // One export at a time; a cancelled save panel says nothing.

@@ -137,7 +137,8 @@ export const native = {
   // True when written, false when the save panel was cancelled.
   exportMarkedPDF: (layout: Layout) => post<boolean>('exportMarkedPDF', [layout]),
   // The open script's performances, newest first (read with readReport); rejects without a script.
-  showReport: () => post<ShowReport>('showReport'),
+  // With the cues of the performance at `index` (newest first), else of the newest.
+  showReport: (index?: number) => post<ShowReport>('showReport', index === undefined ? [] : [index]),
   // Asks where to save and writes the whole report: true when written, false when the panel was cancelled.
   exportShowReport: (format: ReportFormat) => post<boolean>('exportShowReport', [format]),
 };

@@ -276,9 +276,11 @@ export interface ReportPerformance {
   backs: number;
   standbys: number;
   ignored: number;
-  // The first cues only; the CSV export has every one.
+  // The first cues only; the CSV export has every one. The core sends them
+  // for the performance shown; the others come when one is chosen.
   cues: ReportCue[];
   cuesOmitted: number;
+  cuesLoaded: boolean;
 }
 
 export interface ShowReport {

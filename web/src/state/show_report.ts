@@ -58,6 +58,7 @@ function readPerformance(p: Record<string, unknown>): ReportPerformance {
     cues: objects(cues, maxCues).map(readCue),
     // Cues cut here are as missing from the table as those the core left out.
     cuesOmitted: count(p.cuesOmitted) + Math.max(0, cues.length - maxCues),
+    cuesLoaded: Array.isArray(p.cues),
   };
 }
 

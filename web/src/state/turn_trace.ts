@@ -22,3 +22,18 @@ export function tracePageTurn(page: number, log: (line: string) => void): void {
   };
   requestAnimationFrame(check);
 }
+
+// "painted report N" once the Show Report sheet shows the performance list of
+// N performances (or its empty note), timed like a page turn.
+export function traceReportShown(performances: number, log: (line: string) => void): void {
+  const started = performance.now();
+  const check = () => {
+    const sheet = document.querySelector('.report-performances, .report-empty');
+    if (sheet) {
+      requestAnimationFrame(() => log(`painted report ${performances}`));
+      return;
+    }
+    if (performance.now() - started < giveUpMs) requestAnimationFrame(check);
+  };
+  requestAnimationFrame(check);
+}

@@ -16,6 +16,7 @@ import '../report.css';
 
 // Every cue row has this height (report.css), so only the rows in view are drawn.
 const cueRowHeight = 24;
+export const readingCuesText = 'Reading the cues…';
 const keepFocus = (e: MouseEvent) => e.preventDefault();
 
 function Timeline({ p }: { p: ReportPerformance }) {
@@ -126,7 +127,7 @@ function PerformanceDetail({ p }: { p: ReportPerformance }) {
         {countsOf(p).map((c) => <li key={c}>{c}</li>)}
       </ul>
       <Timeline p={p} />
-      <CueTable p={p} />
+      {p.cuesLoaded ? <CueTable p={p} /> : <p class="status-line">{readingCuesText}</p>}
       {omitted && <p class="status-line">{omitted}</p>}
     </section>
   );
