@@ -177,7 +177,11 @@ TEST(ShowReportLog, StaysBoundedAndRefusesWhatIsNotAFile) {
     {
         ShowReportLog log(file);
         log.append(at(Kind::go, 2, "last"));
+        // What the writer keeps in memory follows the shortened file.
+        std::size_t held = 0;
+        log.readInOrder([&](const std::vector<ReportEntry>& entries) { held = entries.size(); });
         ASSERT_TRUE(log.flush(std::chrono::seconds(10)));
+        EXPECT_EQ(held, ShowReportLog::read(file).size());
     }
     EXPECT_LE(fs::file_size(file), ShowReportLog::maxBytes / 2 + 1024);
     const std::vector<ReportEntry> kept = ShowReportLog::read(file);
