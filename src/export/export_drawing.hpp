@@ -3,8 +3,12 @@
 // Shared by the exporter's own files only: the page's measures and the bounds
 // every drawn number is checked against.
 
+#include <cairo.h>
+
 #include <cmath>
 #include <initializer_list>
+#include <new>
+#include <string>
 
 namespace tallowmark::export_drawing {
 
@@ -12,6 +16,18 @@ namespace tallowmark::export_drawing {
 // measurement) is skipped rather than handed to cairo's fixed-point range.
 constexpr double maxCoordinate = 1e6;
 constexpr double maxFontPoints = 2000;
+
+// Collects a PDF as cairo writes it (the closure is a std::string); the file
+// is written at once when it is complete, so a failed export leaves nothing
+// under the chosen name.
+inline cairo_status_t appendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
+    try {
+        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+        return CAIRO_STATUS_NO_MEMORY;
+    }
+    return CAIRO_STATUS_SUCCESS;
+}
 
 // Rectangles in output-page points, origin top-left, y down (cairo's space).
 struct Box {

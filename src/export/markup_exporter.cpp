@@ -69,17 +69,6 @@ bool layoutCoversMarks(const CueSidecar& sidecar, const Layout& layout) {
     return true;
 }
 
-// Collects the PDF as cairo writes it; the whole file is written at once when
-// it is complete, so a failed export leaves nothing under the chosen name.
-cairo_status_t appendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
-    try {
-        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-    } catch (const std::bad_alloc&) {
-        return CAIRO_STATUS_NO_MEMORY;
-    }
-    return CAIRO_STATUS_SUCCESS;
-}
-
 }  // namespace
 
 Rgba MarkupExporter::hexColor(std::string_view text, std::string_view fallback) {
@@ -125,7 +114,7 @@ bool MarkupExporter::exportMarkedScript(const std::filesystem::path& pdf, const 
     if (!std::getenv("TALLOWMARK_EXPORT_DEBUG")) debugOut = nullptr;
 
     std::string bytes;
-    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(appendToBuffer, &bytes, 595, 842);
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(export_drawing::appendToBuffer, &bytes, 595, 842);
     cairo_t* cr = cairo_create(surface);
     bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
 

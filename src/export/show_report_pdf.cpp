@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/atomic_file.hpp"
+#include "export/export_drawing.hpp"
 #include "export/export_text.hpp"
 
 namespace tallowmark {
@@ -43,15 +44,6 @@ struct Grey {
 constexpr Grey ink{0.08}, secondary{0.38}, rule{0.55}, bandFill{0.84}, stripe{0.945};
 
 void setGrey(cairo_t* cr, Grey g) { cairo_set_source_rgb(cr, g.level, g.level, g.level); }
-
-cairo_status_t appendToBuffer(void* closure, const unsigned char* data, unsigned int length) {
-    try {
-        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-    } catch (const std::bad_alloc&) {
-        return CAIRO_STATUS_NO_MEMORY;
-    }
-    return CAIRO_STATUS_SUCCESS;
-}
 
 // The start of an operator's text as one printable line: line breaks and
 // other control characters become spaces, broken UTF-8 is repaired, and an
@@ -625,7 +617,7 @@ bool writeShowReportPDF(std::span<const Performance> performances, const std::st
 
     const std::string name = printable(scriptName, labelChars);
     std::string bytes;
-    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(appendToBuffer, &bytes, pageWidth, pageHeight);
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(export_drawing::appendToBuffer, &bytes, pageWidth, pageHeight);
     const std::string title = name.empty() ? "Show report" : "Show report \u2013 " + name;
     cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, title.c_str());
     cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "TALLOWMARK");
