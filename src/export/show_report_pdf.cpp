@@ -116,7 +116,7 @@ std::optional<long long> wholeSeconds(double seconds) {
 std::string duration(double seconds) {
     const auto s = wholeSeconds(seconds);
     if (!s) return "\u2013";
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", *s / 3600, *s / 60 % 60, *s % 60);
     return text;
 }
@@ -127,7 +127,7 @@ std::string shortDuration(double seconds) {
     const auto s = wholeSeconds(seconds);
     if (!s) return "\u2013";
     if (*s >= 1000 * 60) return duration(seconds);
-    char text[16];
+    char text[48];
     std::snprintf(text, sizeof text, "%lld:%02lld", *s / 60, *s % 60);
     return text;
 }
