@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -458,9 +459,10 @@ std::string refusalOf(const std::string& bytes, const std::string& localStamp, s
     return "syy ei selvinnyt";
 }
 
-Json feedOf(const std::string& stamp, const std::string& zip, std::optional<double> buildTime) {
+// A build time of NaN stands for none (GCC misreads an optional passed on here).
+Json feedOf(const std::string& stamp, const std::string& zip, double buildTime) {
     Json feed = {{"stamp", stamp}, {"zip", zip}};
-    if (buildTime) feed["buildTime"] = *buildTime;
+    if (!std::isnan(buildTime)) feed["buildTime"] = buildTime;
     return feed;
 }
 
@@ -486,8 +488,9 @@ int updateSelfCheck(std::FILE* out) {
         localTime = std::nullopt;
     }
     const std::string newer = *stampDaysFrom(local, 1, "f00d001"), older = *stampDaysFrom(local, -1, "f00d002");
-    const std::optional<double> later = localTime ? std::optional(*localTime + 86400) : std::nullopt;
-    const std::optional<double> earlier = localTime ? std::optional(*localTime - 86400) : std::nullopt;
+    const double none = std::nan("");
+    const double later = localTime ? *localTime + 86400 : none;
+    const double earlier = localTime ? *localTime - 86400 : none;
     const std::string package = "/updates/TALLOWMARK-" + newer + ".zip";
     const std::string zip = "https://" + host + package;
     const std::set<std::string> hosts{host};
@@ -508,7 +511,7 @@ int updateSelfCheck(std::FILE* out) {
     };
     const std::vector<Row> rows = {
         {"uudempi versio valmistajan palvelimella tarjotaan", feed, ""},
-        {"sama versio ei ole paivitys", feedOf(local, zip, localTime).dump(), "versio ei ole asennettua uudempi"},
+        {"sama versio ei ole paivitys", feedOf(local, zip, localTime.value_or(none)).dump(), "versio ei ole asennettua uudempi"},
         {"vanhempi versio ei ole paivitys", feedOf(older, zip, earlier).dump(), "versio ei ole asennettua uudempi"},
         {"lataus toiselta palvelimelta hylataan",
          feedOf(newer, "https://downloads.example.net" + package, later).dump(),
