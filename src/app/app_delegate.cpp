@@ -275,6 +275,10 @@ void AppDelegate::finishLaunch() {
     } else {
         logSystem("index_inlined.html ei loytynyt paketista");
     }
+    // Follower screens get the built page too; sharing left on before a
+    // restart (or a crash) starts again, so the screens reconnect by themselves.
+    if (pagePath_) nativeBridge.share().setPageFile(*pagePath_);
+    nativeBridge.share().resume();
 
     gtk_window_present(window_);
     refreshMenus();

@@ -39,6 +39,8 @@ void addFileCalls(CallRows& rows);
 void addShellCalls(CallRows& rows);
 // The show report and its export (report_calls.cpp).
 void addReportCalls(CallRows& rows);
+// Follower screens: sharing on and off, its addresses (share_calls.cpp).
+void addShareCalls(CallRows& rows);
 
 // Every row of every domain.
 CallRows allCallRows();

@@ -25,7 +25,7 @@ constexpr const char* registrationOrder[] = {
     "removeMemo", "upsertInsert", "removeInsert", "setPageLabelOffset", "setPageText", "go", "back", "reset",
     "undo", "redo", "reportPage", "revealSidecar", "saveSidecar", "saveScriptAs", "importSidecar", "offerMarks",
     "makeDemo", "exportMarkedPDF", "menuState", "debugLog", "updateStatus", "installUpdate", "setShowLocked",
-    "showReport", "exportShowReport",
+    "showReport", "exportShowReport", "shareStatus", "setSharing", "pinShareAddress",
 };
 
 // The calls that change the marks. A locked show refuses them whatever the
@@ -61,7 +61,8 @@ void wipePassword(std::string& password) {
 
 CallRows allCallRows() {
     CallRows rows;
-    for (auto add : {addDocumentCalls, addRecordCalls, addRunCalls, addSettingsCalls, addFileCalls, addShellCalls, addReportCalls})
+    for (auto add : {addDocumentCalls, addRecordCalls, addRunCalls, addSettingsCalls, addFileCalls, addShellCalls, addReportCalls,
+                     addShareCalls})
         add(rows);
     return rows;
 }
@@ -104,11 +105,16 @@ void NativeBridge::connectEvents() {
     engine.onStateChange = weakly(self, [](NativeBridge& b) {
         b.dispatcher_.stateChanged();
         b.script_.feedback().stateChanged();
+        b.share_.scriptChanged();
     });
     engine.onRunChange = weakly(self, [](NativeBridge& b, const CueEngine::RunChange& change) {
         b.dispatcher_.runChanged(change);
         b.script_.feedback().stateChanged();
+        b.share_.runChanged();
     });
+    // The sharing sheet and the remote status follow the screens.
+    share_.onStatus = weakly(self, [](NativeBridge& b) { b.dispatcher_.emit("shareStatus", b.share_.status()); });
+    share_.onLog = weakly(self, [](NativeBridge& b, const std::string& line) { b.hub().append(line, "seuraajat"); });
     // Every view flashes its GO button and standby panel once.
     engine.onGoIgnored = weakly(self, [](NativeBridge& b, const std::string& source, std::int64_t sinceMs) {
         b.dispatcher_.emit("goIgnored", {{"source", source}, {"sinceMs", sinceMs}});

@@ -19,6 +19,7 @@
 #include "bridge/bridge_records.hpp"
 #include "bridge/navigation_guard.hpp"
 #include "bridge/open_script.hpp"
+#include "bridge/share_screens.hpp"
 #include "settings/settings_store.hpp"
 
 namespace tallowmark {
@@ -84,6 +85,8 @@ public:
     std::shared_ptr<BridgeShell> shell() const { return shell_.lock(); }
     const std::filesystem::path& demoFolder() const { return demoFolder_; }
     void setMenuState(const MenuState& state) { menuState_ = state; }
+    // The follower screens ("Share to Screens").
+    ShareScreens& share() { return share_; }
     // Answers the current document dictionary with the state of this moment;
     // null when none is open.
     void answerDocument(ReplyHandle& reply);
@@ -116,6 +119,8 @@ private:
     std::weak_ptr<BridgeShell> shell_;
     OpenScript script_;
     BridgeDispatcher dispatcher_;
+    // After the script it follows.
+    ShareScreens share_{script_, *settings_};
 };
 
 }  // namespace tallowmark

@@ -29,6 +29,8 @@ void applySettings(NativeBridge& b, const Json& dict) {
         after.oscLocalOnly != before.oscLocalOnly || after.oscDeskHosts != before.oscDeskHosts)
         b.hub().restartOSC();
     if (after.oscFeedback != before.oscFeedback) b.script().feedback().setDestinations(after.oscFeedback);
+    // Screens follow to the new port once they are given its address.
+    if (after.followPort != before.followPort && after.followSharing) b.share().setSharing(true);
 }
 
 void getState(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) { r.answer(stateDictionary(b.engine())); }

@@ -84,6 +84,12 @@ struct Settings {
     // A longer gap between two GOs is an interval in the show report.
     std::int64_t intervalMinutes = 8;
     std::vector<FeedbackDestination> oscFeedback{};
+    // Follower screens: shared or not (kept, so screens reconnect after a
+    // restart), the port, and the token the operator pinned (empty: a new one
+    // each time sharing starts).
+    bool followSharing = false;
+    std::int64_t followPort = 53180;
+    std::string followToken{};
     bool midiEnabled = true;
     std::vector<MIDIBinding> midiMap = defaultMidiMap();
     bool mscEnabled = true;
@@ -159,6 +165,9 @@ struct RecordFields<Settings> {
         FieldKey{"goGuardMs", &Settings::goGuardMs},
         FieldKey{"intervalMinutes", &Settings::intervalMinutes},
         FieldKey{"oscFeedback", &Settings::oscFeedback},
+        FieldKey{"followSharing", &Settings::followSharing},
+        FieldKey{"followPort", &Settings::followPort},
+        FieldKey{"followToken", &Settings::followToken},
         FieldKey{"midiEnabled", &Settings::midiEnabled},
         FieldKey{"midiMap", &Settings::midiMap},
         FieldKey{"mscEnabled", &Settings::mscEnabled},

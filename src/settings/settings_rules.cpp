@@ -42,7 +42,7 @@ constexpr std::string_view notTakenAsSent[] = {
     "recentDocuments", "glowTargetChosen", "renderWidth", "theme",    "themeName",
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
     "readingSizes",    "goGuardMs",        "oscGoUnknownNumber", "oscDeskHosts",
-    "lockedScripts",   "oscFeedback",      "intervalMinutes",
+    "lockedScripts",   "oscFeedback",      "intervalMinutes", "followSharing", "followPort", "followToken",
 };
 
 // Longer than any path the system can open; a longer text is not a script's.
@@ -194,6 +194,8 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
     }
     if (auto v = take<std::int64_t>(dict, "goGuardMs")) s.goGuardMs = std::clamp<std::int64_t>(*v, 0, maxGoGuardMs);
     if (auto v = take<std::int64_t>(dict, "intervalMinutes")) s.intervalMinutes = std::clamp<std::int64_t>(*v, 1, 120);
+    // Below 1024 needs privileges the program does not have.
+    if (auto v = take<std::int64_t>(dict, "followPort")) s.followPort = std::clamp<std::int64_t>(*v, 1024, 65535);
     if (auto v = take<std::string>(dict, "oscGoUnknownNumber")) {
         if (*v == "go" || *v == "ignore") s.oscGoUnknownNumber = *v;
     }
@@ -212,6 +214,7 @@ Json settingsDictionary(const Settings& s) {
     dict.erase("glowTargetChosen");
     // The open script's lock travels with the script, not with the settings.
     dict.erase("lockedScripts");
+    dict.erase("followToken");  // the sheet shows the addresses, never the bare secret
     for (Json& binding : dict["midiMap"]) {
         if (!binding.contains("channel")) binding["channel"] = -1;
     }

@@ -96,10 +96,11 @@ TEST(PageSettings, ListsStayWithinTheirBounds) {
     EXPECT_EQ(s.readingSizes.back().path, "2");
 }
 
-TEST(PageSettings, DictionaryHasTheTwentyEightKeysAndComesBackUnchanged) {
+TEST(PageSettings, DictionaryHasTheThirtyKeysAndComesBackUnchanged) {
     // Every setting away from its default, so each one must make the way back.
     const Settings s{.oscEnabled = false, .oscPort = 9001, .oscLocalOnly = false, .oscDeskHosts = {"10.0.0.5"},
                      .oscGoUnknownNumber = "ignore", .goGuardMs = 150, .intervalMinutes = 12, .oscFeedback = {{"10.0.0.6", 9000}},
+                     .followSharing = true, .followPort = 54000, .followToken = "0123456789abcdef0123456789abcdef",
                      .midiEnabled = false,
                      .midiMap = {{36, "go", std::nullopt}, {37, "back", 4}}, .mscEnabled = false,
                      .mscDeviceFilter = 3, .mscBareGoFiresStandby = false, .renderWidth = 2000,
@@ -109,15 +110,17 @@ TEST(PageSettings, DictionaryHasTheTwentyEightKeysAndComesBackUnchanged) {
                      .cueSnapWords = false, .cueTypes = {{"MUSA", "#102030"}},
                      .readingSizes = {{"/shows/Hamlet.pdf", 2, 1.25}}};
     const Json dict = settingsDictionary(s);
-    EXPECT_EQ(dict.size(), 28u);
+    EXPECT_EQ(dict.size(), 30u);
     EXPECT_FALSE(dict.contains("lockedScripts"));
+    EXPECT_FALSE(dict.contains("followToken"));  // the secret stays in the core
     EXPECT_FALSE(dict.contains("glowTargetChosen"));
     EXPECT_EQ(dict["midiMap"][0]["channel"], -1);
     EXPECT_EQ(dict["midiMap"][1]["channel"], 4);
     EXPECT_EQ(dict["recentDocuments"], Json::array({"/shows/Hamlet.pdf"}));
 
     // What the page was shown, sent back through the text form, changes nothing.
-    const Settings start{.recentDocuments = s.recentDocuments, .readingSizes = s.readingSizes};
+    const Settings start{.followSharing = s.followSharing, .followToken = s.followToken,
+                         .recentDocuments = s.recentDocuments, .readingSizes = s.readingSizes};
     EXPECT_EQ(applyPageSettings(start, json(dumpJson(dict, -1))), s);
 }
 

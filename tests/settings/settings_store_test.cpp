@@ -61,7 +61,8 @@ TEST_F(SettingsFile, WritesPrettySortedFileThatReadsBack) {
     // Every key is written, defaults too; a binding on any channel has no "channel".
     EXPECT_EQ(readText(path), testing::prettyJson(R"({"cueLabelAdaptive": true, "cueLabelFontPx": 16,
         "cueSnapWords": true, "cueTypes": [{"color": "#123abc", "name": "MUSIIKKI"}], "dimmed": false,
-        "dropPageNumbers": false, "glowTarget": "next", "glowTargetChosen": true, "goGuardMs": 300, "intervalMinutes": 8,
+        "dropPageNumbers": false, "followPort": 53180, "followSharing": false, "followToken": "",
+        "glowTarget": "next", "glowTargetChosen": true, "goGuardMs": 300, "intervalMinutes": 8,
         "lockedScripts": ["\u0000/levy/K%E4si.pdf"], "maxText": false,
         "memosVisible": true, "midiEnabled": true,
         "midiMap": [{"action": "go", "note": 40}, {"action": "back", "channel": 2, "note": 41}],
