@@ -4,7 +4,7 @@ import { expect } from 'vitest';
 import { createApp } from '../src/actions/app';
 import type { Bridge } from '../src/actions/common';
 import type {
-  Cue, CueState, DocumentInfo, Insert, Mark, Memo, ReportPerformance, RunChange, Settings, ShowReport,
+  Cue, CueState, DocumentInfo, Insert, Mark, Memo, ReportPerformance, RunChange, Settings, ShareStatus, ShowReport,
 } from '../src/bridge/types';
 import { emptyCueState } from '../src/bridge/types';
 import type { KeyInput } from '../src/state/keys';
@@ -90,6 +90,18 @@ export const showReport: ShowReport = {
   ],
 };
 
+// Sharing to follower screens as the core reports it: off, and on with two
+// networks (the QR code is a small SVG with the characters a data URL must escape).
+export const shareOff: ShareStatus = {
+  sharing: false, listening: false, port: 53180, error: '', screens: 0, pinned: false, addresses: [], qr: null,
+};
+export const shareQr = '<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 25 25"><rect width="100%" height="100%" fill="#fff"/>' +
+  '<path d="M0 0h7v7H0z"/></svg>';
+export const shareOn: ShareStatus = {
+  ...shareOff, sharing: true, listening: true, qr: shareQr,
+  addresses: ['http://192.168.1.20:53180/f/0123456789abcdef0123456789abcdef/', 'http://10.0.0.5:53180/f/0123456789abcdef0123456789abcdef/'],
+};
+
 export const settings = { recentDocuments: ['/s/a.pdf'], themeName: 'dark', pagesPerSpread: 2, dimmed: false } as unknown as Settings;
 
 export type Answers = Partial<Record<keyof Bridge, (...a: never[]) => unknown>>;
@@ -115,6 +127,8 @@ export function fakeBridge(overrides: Answers = {}) {
       performances: showReport.performances.map((p, i) => (i === (typeof index === 'number' ? index : 0) ? p : { ...p, cues: undefined })),
     }),
     exportShowReport: () => true,
+    shareStatus: () => shareOff, setSharing: (on) => (on ? shareOn : shareOff),
+    pinShareAddress: (pinned) => ({ ...shareOn, pinned: pinned === true }),
     ...(overrides as Record<string, (...a: unknown[]) => unknown>),
   };
   const bridge = new Proxy({} as Bridge, {

@@ -14,6 +14,7 @@ it('the settings form: offers every setting the core takes from the page, once',
     'oscEnabled', 'oscPort', 'oscLocalOnly', 'midiEnabled', 'mscEnabled', 'mscDeviceFilter', 'mscBareGoFiresStandby',
     'renderWidth', 'dimmed', 'theme', 'themeName', 'pagesPerSpread', 'maxText', 'glowTarget', 'memosVisible',
     'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers', 'oscDeskHosts', 'oscGoUnknownNumber', 'goGuardMs', 'intervalMinutes', 'oscFeedback',
+    'followPort',
   ];
   const keys = settingsFields.map((f) => f.key as string);
   expect([...keys].sort()).toEqual([...settable].sort());
@@ -32,6 +33,8 @@ it('the settings form: turns a typed value into one change, or a quiet refusal',
     ['mscDeviceFilter', ' ALL ', { mscDeviceFilter: -1 }],  // trimmed, any case
     ['mscDeviceFilter', '0', { mscDeviceFilter: 0 }], ['mscDeviceFilter', '127', { mscDeviceFilter: 127 }],
     ['mscDeviceFilter', '128', null], ['mscDeviceFilter', '-1', null], ['mscDeviceFilter', 'any', null],
+    // The core's range: a port below 1024 needs privileges the program lacks.
+    ['followPort', '1023', null], ['followPort', '1024', { followPort: 1024 }], ['followPort', '65536', null],
   ];
   for (const [key, raw, change] of cases) expect(parseField(field(key), raw), `${key} ${String(raw)}`).toEqual(change ? { change } : refused);
 });

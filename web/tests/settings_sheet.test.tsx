@@ -9,7 +9,7 @@ import { $, $$, button, clicked, flush, keyed, mountPage, text, told, usePageDom
 usePageDom();
 
 const core = {
-  oscEnabled: true, oscPort: 53100, oscLocalOnly: true, oscDeskHosts: [], oscGoUnknownNumber: 'go', goGuardMs: 300, intervalMinutes: 8, oscFeedback: [], midiEnabled: true,
+  oscEnabled: true, oscPort: 53100, oscLocalOnly: true, oscDeskHosts: [], oscGoUnknownNumber: 'go', goGuardMs: 300, intervalMinutes: 8, oscFeedback: [], followPort: 53180, midiEnabled: true,
   midiMap: [{ note: 36, action: 'go', channel: -1 }, { note: 37, action: 'back', channel: -1 }],
   mscEnabled: true, mscDeviceFilter: -1, mscBareGoFiresStandby: true, renderWidth: 1600, recentDocuments: [],
   dimmed: false, theme: 1, themeName: 'deep', pagesPerSpread: 2, maxText: false, glowTarget: 'standby',
@@ -50,7 +50,7 @@ const values = (...names: string[]) => names.map((n) => labelled(n).value);
 it('names every control, shows the stored values in the sections an operator scans, and shows the sources', async () => {
   await openSheet();
   expect($$('.settings-sheet section').map((s) => s.getAttribute('aria-label')))
-    .toEqual(['Show', 'GO guard', 'Script view', 'Cue labels', 'Cue types', 'Remote: OSC', 'Remote: MIDI', 'Remote: MSC']);
+    .toEqual(['Show', 'GO guard', 'Script view', 'Cue labels', 'Cue types', 'Remote: OSC', 'Remote: Screens', 'Remote: MIDI', 'Remote: MSC']);
   for (const f of settingsFields) expect(labelled(f.label), f.label).toBeTruthy();
   expect(values('Cue label size (px)', 'MSC device ID', 'Theme', 'Name of cue type 2', 'Note of binding 1', 'Channel of binding 1'))
     .toEqual(['16', 'all', 'deep', 'SFX', '36', 'any']);

@@ -19,6 +19,7 @@ import { createLineCursor } from './line_cursor';
 import { createMarks } from './marks';
 import { createRun } from './run';
 import { createSelection } from './selection';
+import { createShare } from './share';
 import { createSheets } from './sheets';
 import { createShowReport } from './show_report';
 import { createUpdate } from './update';
@@ -70,9 +71,10 @@ export function createApp(store: Store, bridge: Bridge) {
   const report = createShowReport(base, {
     open: () => sheets.openPageSheet('report'), close: (refocus) => sheets.closePageSheet(refocus),
   });
-  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report };
+  const share = createShare(base, { open: () => sheets.openPageSheet('share') });
+  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share };
   const commands = createCommands(base, actions);
-  const handlers = createEventHandlers(store, { documents, view, sheets, update, commands });
+  const handlers = createEventHandlers(store, { documents, view, sheets, update, commands, share });
 
   async function boot(): Promise<void> {
     const [settings, chrome, current] = await Promise.allSettled([
@@ -86,6 +88,8 @@ export function createApp(store: Store, bridge: Bridge) {
     if (!store.confidence) void bridge.updateStatus().then((u) => {
       if (u && typeof u.available === 'string' && u.available.trim()) update.available(u.available);
     }, () => undefined);
+    // Sharing the core resumed at launch, for the sidebar's remote status.
+    share.refresh();
     // A script the native side opened before the page loaded (launch with a file).
     if (current.status === 'fulfilled' && isDocument(current.value) && store.doc.peek() === null)
       documents.show(current.value);

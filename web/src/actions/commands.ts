@@ -15,6 +15,7 @@ import type { LineCursor } from './line_cursor';
 import type { Marks } from './marks';
 import type { Run } from './run';
 import { nudgeFar, nudgeStep, type Selection } from './selection';
+import type { Share } from './share';
 import type { Sheets } from './sheets';
 import type { ShowReportActions } from './show_report';
 import type { View } from './view';
@@ -33,21 +34,22 @@ export interface Actions {
   finder: Finder;
   exporter: { exportMarked(): void };
   report: ShowReportActions;
+  share: Share;
 }
 
-// What a locked show still does: run, read and keep its files. Anything not
+// What a locked show still does: run, read, share and keep its files. Anything not
 // named here waits for the unlock, so a new editing command is locked out too.
 export const allowedWhileLocked: ReadonlySet<string> = new Set([
   'go', 'back', 'reset', 'nextCue', 'prevCue', 'escape', 'lockShow',
   'onePage', 'twoPages', 'zoomIn', 'zoomOut', 'zoomFit', 'fitWidth', 'textLarger', 'textSmaller', 'maxText',
   'nextPage', 'prevPage', 'find', 'gotoPage', 'theme', 'dim', 'toggleSidebar', 'toggleMemos', 'shiftPairing',
   'settings', 'shortcuts', 'open', 'closeScript', 'recentsCleared', 'save', 'saveAs', 'revealSidecar',
-  'exportMarkedPDF', 'exportMarked', 'showReport',
+  'exportMarkedPDF', 'exportMarked', 'showReport', 'shareScreens',
 ]);
 export const lockedText = 'The show is locked - Ctrl+Shift+L unlocks it';
 
 export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
-  const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report } = a;
+  const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share } = a;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
 
   // What the window's menu and the page's keys both ask for, by the same name.
@@ -110,6 +112,7 @@ export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
         case 'addMemo': case 'addFlag': case 'toggleMemos': void marks.menu(command); return;
         case 'exportMarkedPDF': return exporter.exportMarked();
         case 'showReport': return report.open();
+        case 'shareScreens': return share.open();
         // The file, crop and page tools; a command no one knows is ignored.
         default: tools.menuCommand(command); return;
       }

@@ -4,6 +4,7 @@ import type { EventHandlers } from '../bridge/events';
 import { applyCueState, applyLogLine, applyRunChange, setLocked, type Store } from '../state/store';
 import type { Commands } from './commands';
 import type { Documents } from './documents';
+import type { Share } from './share';
 import type { Sheets } from './sheets';
 import type { Update } from './update';
 import type { View } from './view';
@@ -14,9 +15,10 @@ export interface EventDeps {
   sheets: Sheets;
   update: Update;
   commands: Commands;
+  share: Share;
 }
 
-export function createEventHandlers(store: Store, { documents, view, sheets, update, commands }: EventDeps): EventHandlers {
+export function createEventHandlers(store: Store, { documents, view, sheets, update, commands, share }: EventDeps): EventHandlers {
   return {
     cueState: (s) => void applyCueState(store, s),
     runState: (r) => void applyRunChange(store, r),
@@ -38,6 +40,7 @@ export function createEventHandlers(store: Store, { documents, view, sheets, upd
     midiEvent: (p) => sheets.hearMidi(p),
     goIgnored: () => void (store.goIgnored.value += 1),
     showLock: (p) => setLocked(store, p.locked === true),
+    shareStatus: (p) => share.changed(p),
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) view.stepPage(Math.trunc(p.value));

@@ -18,8 +18,8 @@ function focusedElement(): HTMLElement | null {
 
 export function createSheets({ store, bridge, quiet }: Base, scriptView: ScriptView) {
   const midiLearn = createMidiLearn();
-  // Where the focus was when the report opened: it goes back there (a sheet
-  // that edits goes back to the script, where GO is).
+  // Where the focus was when a sheet that only reads or shares opened: it
+  // goes back there (a sheet that edits goes back to the script, where GO is).
   let focusBefore: HTMLElement | null = null;
 
   const sendSettings = createSettingsSender((c) => bridge.setSettings(c), () => store.settings.peek(), (s) => {
@@ -65,7 +65,8 @@ export function createSheets({ store, bridge, quiet }: Base, scriptView: ScriptV
     },
 
     openPageSheet(which: PageSheetName): void {
-      focusBefore = which === 'report' ? (store.pageSheet.peek() === null ? focusedElement() : null) : null;
+      const keepsFocus = which === 'report' || which === 'share';
+      focusBefore = keepsFocus ? (store.pageSheet.peek() === null ? focusedElement() : null) : null;
       store.sheet.value = null;
       store.settingsError.value = '';
       store.pageSheet.value = which;

@@ -1,6 +1,6 @@
 // Events from the native side: one typed handler per event name.
 
-import type { CueState, DocumentInfo, LogEntry, RunChange } from './types';
+import type { CueState, DocumentInfo, LogEntry, RunChange, ShareStatus } from './types';
 
 export interface EventPayloads {
   cueState: CueState;
@@ -18,6 +18,7 @@ export interface EventPayloads {
   updateProgress: { text: string; failed?: boolean };
   goIgnored: { source: string; sinceMs: number };
   showLock: { locked: boolean };
+  shareStatus: ShareStatus;
 }
 
 export type EventName = keyof EventPayloads;
@@ -26,7 +27,7 @@ export type EventHandlers = { [K in EventName]?: (payload: EventPayloads[K]) => 
 const eventNames: ReadonlySet<string> = new Set<EventName>([
   'cueState', 'runState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
   'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress', 'goIgnored',
-  'showLock',
+  'showLock', 'shareStatus',
 ]);
 
 // Payloads the handlers rely on being objects; anything else is a damaged event.

@@ -21,6 +21,7 @@ import type {
   SearchHit,
   SettingsChange,
   Settings,
+  ShareStatus,
   ShowReport,
   UpdateStatus,
 } from './types';
@@ -141,4 +142,8 @@ export const native = {
   showReport: (index?: number) => post<ShowReport>('showReport', index === undefined ? [] : [index]),
   // Asks where to save and writes the whole report: true when written, false when the panel was cancelled.
   exportShowReport: (format: ReportFormat) => post<boolean>('exportShowReport', [format]),
+  // Follower screens: each answers the whole status (read with readShareStatus).
+  shareStatus: () => post<ShareStatus>('shareStatus'),
+  setSharing: (on: boolean) => post<ShareStatus>('setSharing', [on]),
+  pinShareAddress: (pinned: boolean) => post<ShareStatus>('pinShareAddress', [pinned]),
 };

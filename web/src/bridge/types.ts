@@ -159,6 +159,10 @@ export interface Settings {
   goGuardMs: number;
   intervalMinutes: number;
   oscFeedback: FeedbackDestination[];
+  // Follower screens: shared or not (the operator's choice, changed through
+  // "setSharing" only) and the port they are served on.
+  followSharing?: boolean;
+  followPort: number;
   midiEnabled: boolean;
   midiMap: { note: number; action: string; channel: number }[];
   mscEnabled: boolean;
@@ -232,6 +236,25 @@ export interface ControlStatus {
   oscPort: number;
   oscError: string;
   midiSources: string[];
+}
+
+// Where sharing to follower screens stands ("shareStatus", "setSharing",
+// "pinShareAddress" and the "shareStatus" event).
+export interface ShareStatus {
+  // The operator's choice, kept in the settings.
+  sharing: boolean;
+  // The server is up; when sharing is on and it is not, `error` says why.
+  listening: boolean;
+  port: number;
+  error: string;
+  // Follower screens connected now.
+  screens: number;
+  // The address is kept across restarts.
+  pinned: boolean;
+  // The first is the one the QR code holds; the others are other networks.
+  addresses: string[];
+  // An SVG document, black on white, of addresses[0]; null when not listening.
+  qr: string | null;
 }
 
 // The show report: what was recorded of each performance of the open script.

@@ -82,6 +82,12 @@ export const settingsSections: SettingsSection[] = [
     ],
   },
   {
+    title: 'Remote: Screens',
+    // Below 1024 needs privileges the program does not have. Sharing itself
+    // is turned on and off in its own sheet (Window › Share to Screens…).
+    fields: [{ key: 'followPort', label: 'Follower screens port', kind: 'int', min: 1024, max: 65535 }],
+  },
+  {
     title: 'Remote: MIDI',
     fields: [{ key: 'midiEnabled', label: 'MIDI remote', kind: 'bool' }],
   },

@@ -11,7 +11,7 @@ import { Inbox, isRunChange, type RunDelta } from './run_sync';
 import { appendLog } from './sidebar';
 import type { UpdateNotice } from './update_notice';
 
-export type PageSheetName = 'settings' | 'shortcuts' | 'page' | 'report';
+export type PageSheetName = 'settings' | 'shortcuts' | 'page' | 'report' | 'share';
 
 export interface ScrollRequest {
   page: number;

@@ -3,6 +3,7 @@ import { shortcutGroups } from '../state/shortcuts';
 import { useApp } from './context';
 import { PageNotesSheet } from './PageNotesSheet';
 import { SettingsSheet } from './SettingsSheet';
+import { ShareSheet } from './ShareSheet';
 import { ShowReportSheet } from './ShowReportSheet';
 
 // The Keyboard Shortcuts sheet. It takes the focus so Escape reaches it, and
@@ -43,5 +44,6 @@ export function PageSheet() {
   if (store.pageSheet.value === 'settings') return <SettingsSheet />;
   if (store.pageSheet.value === 'page') return <PageNotesSheet />;
   if (store.pageSheet.value === 'report') return <ShowReportSheet />;
+  if (store.pageSheet.value === 'share') return <ShareSheet />;
   return null;
 }

@@ -10,6 +10,7 @@ import type { Settings } from '../bridge/types';
 import {
   answerNote, choicesFor, displayValue, parseField, rangeText, settingsSections, type SettingsField,
 } from '../state/settings_form';
+import { remoteScreensLine } from '../state/share';
 import { useApp } from './context';
 import { CueTypesEditor } from './CueTypesEditor';
 import { MidiBindingsEditor } from './MidiBindingsEditor';
@@ -66,6 +67,17 @@ function OscStatusLine() {
   return <p class={`settings-status${s?.oscError ? ' status-error' : ''}`} aria-live="polite">OSC status: {text}</p>;
 }
 
+// Where sharing stands, so a changed port can be seen to work.
+function ScreensStatusLine() {
+  const { share } = useApp();
+  const line = remoteScreensLine(share.status.value);
+  return (
+    <p class={`settings-status${line?.error ? ' status-error' : ''}`} aria-live="polite">
+      Screens: {line ? line.text : 'not sharing (Window › Share to Screens…)'}
+    </p>
+  );
+}
+
 function MidiSources() {
   const { store } = useApp();
   const sources = store.controlStatus.value?.midiSources ?? [];
@@ -107,6 +119,7 @@ export function SettingsSheet() {
               <h3>{section.title}</h3>
               {section.fields.map((f) => <FieldRow key={f.key} field={f} settings={s} />)}
               {section.title === 'Remote: OSC' && <OscStatusLine />}
+              {section.title === 'Remote: Screens' && <ScreensStatusLine />}
               {section.title === 'Remote: MIDI' && (
                 <>
                   <MidiSources />

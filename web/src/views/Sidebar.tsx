@@ -2,6 +2,7 @@ import { useComputed, useSignal } from '@preact/signals';
 import { useLayoutEffect, useRef } from 'preact/hooks';
 import type { Cue, LogEntry } from '../bridge/types';
 import { cueColor } from '../state/cues';
+import { remoteScreensLine } from '../state/share';
 import { shortText } from '../state/shown_text';
 import { cueRowHeight, rowWindow, scrollToRow } from '../state/sidebar';
 import { firedBit, standbyBit } from '../state/store';
@@ -150,9 +151,17 @@ function ControlLog() {
 }
 
 function ControlStatusView() {
-  const { store } = useApp();
+  const { store, share } = useApp();
   const s = store.controlStatus.value;
-  if (!s) return <div class="side-empty">Status unknown</div>;
+  // Sharing is the core's own, told apart from OSC and MIDI: it shows whatever they report.
+  const screens = remoteScreensLine(share.status.value);
+  const screensLine = screens && (
+    <>
+      <dt>Screens</dt>
+      <dd class={screens.error ? 'status-error' : undefined}>{screens.text}</dd>
+    </>
+  );
+  if (!s) return screensLine ? <dl class="control-status">{screensLine}</dl> : <div class="side-empty">Status unknown</div>;
   return (
     <dl class="control-status">
       <dt>OSC</dt>
@@ -161,6 +170,7 @@ function ControlStatusView() {
       </dd>
       <dt>MIDI</dt>
       <dd>{s.midiSources.length > 0 ? s.midiSources.join(', ') : 'no sources'}</dd>
+      {screensLine}
     </dl>
   );
 }
