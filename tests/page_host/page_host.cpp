@@ -204,6 +204,8 @@ int run(int argc, char** argv) {
     }
     auto bridge = NativeBridge::create(std::move(settings), std::make_shared<NoUpdates>("page-host"));
     bridge->setPageGuard(std::make_shared<PageGuard>(pageURL));
+    // Follower screens are served the same page, as the program serves them its own.
+    bridge->share().setPageFile(pagePath);
     auto host = std::make_shared<Host>(servedPage({page, pageSize}), pageURL, bridge);
     g_free(page);
     bridge->setWebView(host);

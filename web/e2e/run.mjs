@@ -11,6 +11,7 @@ import { CHROMIUM, SKIP, fail, firstImage, launchChromium, option, startHost } f
 import * as s from './scenarios.mjs';
 import { exportMarked } from './scenarios_export.mjs';
 import { insertLine } from './scenarios_inserts.mjs';
+import { followerScreen } from './scenarios_share.mjs';
 
 async function main() {
   if (!existsSync(CHROMIUM)) {
@@ -74,6 +75,7 @@ async function main() {
       ['host restarted, resumed', () => s.restartAndResume(t, restart)],
       ['inserted line', () => insertLine(t)],
       ['marked script exported', () => exportMarked(t)],
+      ['follower screen', () => followerScreen(t, context)],
       // Last: the host hands its events to one poller at a time, so with the
       // monitor's page open as well the main page would miss some of them.
       ['confidence monitor', () => s.monitor(t, openMonitor)],
