@@ -3,12 +3,14 @@
 // engine's state-change callback there. The engine runs a real script in a
 // temporary folder, so every GO also writes the run file, as in a show. Run
 // quiet and again while another peer floods the port with about 10,000
-// datagrams a second. Prints medians (p50), 99th percentiles and the count of
-// GOs that fired.
+// datagrams a second, and again with 32 follower screens connected (in a
+// thread of their own, as other machines would be) and every GO pushed to
+// them. Prints medians (p50), 99th percentiles and the count of GOs that fired.
 //
 //   bench_osc_latency_bench [samples]   (1000 by default)
 #include <arpa/inet.h>
 #include <glib.h>
+#include <libsoup/soup.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 #include "bench_script.hpp"
 #include "control/control_hub.hpp"
 #include "core/main_queue.hpp"
+#include "follow/follow_server.hpp"
 
 using namespace tallowmark;
 
@@ -62,6 +65,59 @@ public:
 private:
     std::unique_ptr<ControlTransport> inner_;
     gint64& arrivedAt_;
+};
+
+// Follower screens on a main loop of their own: they connect, count what
+// they are sent, and go when told.
+class Screens {
+public:
+    Screens(std::string url, int count) {
+        thread_ = std::thread([this, url = std::move(url), count] {
+            GMainContext* context = g_main_context_new();
+            g_main_context_push_thread_default(context);
+            SoupSession* session = soup_session_new_with_options("max-conns-per-host", 64, nullptr);
+            loop_ = g_main_loop_new(context, FALSE);
+            for (int i = 0; i < count; ++i) {
+                SoupMessage* message = soup_message_new("GET", url.c_str());
+                soup_session_websocket_connect_async(
+                    session, message, nullptr, nullptr, G_PRIORITY_DEFAULT, nullptr,
+                    [](GObject* source, GAsyncResult* result, gpointer self) {
+                        auto* screens = static_cast<Screens*>(self);
+                        SoupWebsocketConnection* connection =
+                            soup_session_websocket_connect_finish(SOUP_SESSION(source), result, nullptr);
+                        if (!connection) return;
+                        screens->connections_.push_back(connection);
+                        ++screens->connected;
+                        g_signal_connect(connection, "message",
+                                         G_CALLBACK(+[](SoupWebsocketConnection*, gint, GBytes*, gpointer self) {
+                                             ++static_cast<Screens*>(self)->frames;
+                                         }),
+                                         self);
+                    },
+                    this);
+                g_object_unref(message);
+            }
+            g_main_loop_run(loop_);
+            for (SoupWebsocketConnection* connection : connections_) g_object_unref(connection);
+            soup_session_abort(session);
+            g_object_unref(session);
+            g_main_loop_unref(loop_);
+            g_main_context_pop_thread_default(context);
+            g_main_context_unref(context);
+        });
+    }
+    ~Screens() {
+        while (!loop_ || !g_main_loop_is_running(loop_)) g_usleep(1000);
+        g_main_loop_quit(loop_);
+        thread_.join();
+    }
+    std::atomic<int> connected{0};
+    std::atomic<long> frames{0};
+
+private:
+    std::thread thread_;
+    GMainLoop* loop_ = nullptr;
+    std::vector<SoupWebsocketConnection*> connections_;
 };
 
 void report(const char* label, std::vector<double> us) {
@@ -117,8 +173,13 @@ int main(int argc, char** argv) {
     hub->start();
     while (hub->status()["oscListening"] != true) g_main_context_iteration(nullptr, TRUE);
 
+    // Shared like the program shares: the run pushed on every change.
+    FollowServer follow;
+    bool sharing = false;
     engine.onStateChange = [&] {
         if (!stateAt) stateAt = g_get_monotonic_time();
+        if (sharing) follow.setRun({{"standby", engine.standbyID() ? Json(*engine.standbyID()) : Json(nullptr)},
+                                    {"firedCount", engine.fired().size()}, {"total", engine.ordered().size()}});
     };
 
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -183,6 +244,30 @@ int main(int argc, char** argv) {
     flooding = false;
     flood.join();
 
+    // The followers: 32 screens, every GO pushed to each.
+    const std::filesystem::path page = folder / "page.html";
+    { std::FILE* f = std::fopen(page.c_str(), "w"); if (f) { std::fputs("<!doctype html><title>f</title>", f); std::fclose(f); } }
+    FollowServer::Options options;
+    options.port = static_cast<int>(freePort());
+    options.token = FollowServer::newToken();
+    options.pageFile = page;
+    options.localOnly = true;
+    options.socketsPerWindow = 64;
+    options.images = [](int, int, std::function<void(std::shared_ptr<const EncodedImage>)> done) { done(nullptr); };
+    std::vector<double> followMessage, followState;
+    long followFrames = 0;
+    int followScreens = 0;
+    if (follow.start(options).listening) {
+        sharing = true;
+        Screens screens("ws://127.0.0.1:" + std::to_string(options.port) + "/f/" + options.token + "/ws", 32);
+        const gint64 until = g_get_monotonic_time() + 10'000'000;
+        while (screens.connected < 32 && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, FALSE);
+        followScreens = screens.connected;
+        measure(followMessage, followState);
+        followFrames = screens.frames;
+        sharing = false;
+    }
+
     std::printf("GO latency over loopback, run file written on every GO, %d GOs each\n", samples);
     std::printf("quiet:\n");
     report("datagram -> main thread", quietMessage);
@@ -190,8 +275,18 @@ int main(int argc, char** argv) {
     std::printf("while another peer floods %.0f datagrams/s:\n", double(floodSent) / floodSeconds);
     report("datagram -> main thread", floodMessage);
     report("datagram -> engine state change", floodState);
-    std::printf("GOs fired: %zu of %d quiet, %zu of %d under the flood\n", quietState.size(), samples,
-                floodState.size(), samples);
+    std::printf("with %d follower screens connected (%ld frames reached them):\n", followScreens, followFrames);
+    report("datagram -> main thread", followMessage);
+    report("datagram -> engine state change", followState);
+    std::printf("GOs fired: %zu of %d quiet, %zu of %d under the flood, %zu of %d with followers\n",
+                quietState.size(), samples, floodState.size(), samples, followState.size(), samples);
+    if (!quietState.empty() && !followState.empty()) {
+        std::vector<double> q = quietState, f = followState;
+        std::sort(q.begin(), q.end());
+        std::sort(f.begin(), f.end());
+        std::printf("followers / quiet, engine state change: p50 x%.2f, p99 x%.2f\n", f[f.size() / 2] / q[q.size() / 2],
+                    f[f.size() * 99 / 100] / q[q.size() * 99 / 100]);
+    }
     if (!quietState.empty() && !floodState.empty()) {
         std::sort(quietState.begin(), quietState.end());
         std::sort(floodState.begin(), floodState.end());
