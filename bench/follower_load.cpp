@@ -4,7 +4,7 @@
 // setRun to a screen (p50, p95), the memory before and after, and whether the
 // screen that never reads was cut off.
 //
-//   follow_load [--seconds N]     (default 60)
+//   bench_follower_load [--seconds N]     (default 60)
 
 #include <algorithm>
 #include <cstdio>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "follow/follow_server.hpp"
-#include "follow_client.hpp"
+#include "follow/follow_client.hpp"
 
 using namespace tallowmark;
 using testing::pumpMainUntil;
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "kaytto: follow_load [--seconds N]\n");
+            std::fprintf(stderr, "kaytto: bench_follower_load [--seconds N]\n");
             return 2;
         }
     }
