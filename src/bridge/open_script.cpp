@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "core/file_identity.hpp"
+#include "core/unicode_text.hpp"
 #include "core/uuid.hpp"
 
 namespace tallowmark {
@@ -37,9 +38,11 @@ void OpenScript::record(ReportEntry::Kind kind, const Cue* cue, const std::strin
     entry.source = source;
     entry.sinceMs = sinceMs;
     if (cue) {
-        entry.number = cue->number;
-        entry.label = cue->label;
-        entry.type = cue->kind;
+        // The report keeps a few hundred bytes of each; a pasted chapter is
+        // not copied whole on every GO.
+        entry.number = cutUtf8(cue->number, 1024);
+        entry.label = cutUtf8(cue->label, 1024);
+        entry.type = cutUtf8(cue->kind, 1024);
     }
     report_->append(entry);
 }

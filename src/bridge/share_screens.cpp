@@ -2,6 +2,7 @@
 
 #include "bridge/open_script.hpp"
 #include "bridge/page_image_server.hpp"
+#include "core/unicode_text.hpp"
 #include "follow/share_code.hpp"
 #include "settings/settings_store.hpp"
 
@@ -14,12 +15,7 @@ namespace {
 constexpr std::size_t maxLabelBytes = 400;
 constexpr std::size_t maxCues = 10'000;
 
-std::string cut(const std::string& text) {
-    if (text.size() <= maxLabelBytes) return text;
-    std::size_t end = maxLabelBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
+std::string cut(const std::string& text) { return cutUtf8(text, maxLabelBytes); }
 
 Json idOrNull(const std::optional<std::string>& id) { return id ? Json(*id) : Json(nullptr); }
 
@@ -113,18 +109,11 @@ void ShareScreens::pushScript() {
 
 Json ShareScreens::runJson() const {
     const CueEngine& engine = script_.engine();
-    const std::vector<Cue>& ordered = engine.ordered();
     const std::optional<std::string>& standby = engine.standbyID();
-    std::optional<std::string> next;
-    if (standby) {
-        for (std::size_t i = 0; i + 1 < ordered.size(); ++i)
-            if (ordered[i].id == *standby) {
-                next = ordered[i + 1].id;
-                break;
-            }
-    }
-    return {{"standby", idOrNull(standby)}, {"next", idOrNull(next)}, {"lastFired", idOrNull(engine.lastFiredID())},
-            {"firedCount", engine.fired().size()}, {"total", ordered.size()}};
+    const Cue* next = standby ? engine.cueAfter(*standby) : nullptr;
+    return {{"standby", idOrNull(standby)}, {"next", next ? Json(next->id) : Json(nullptr)},
+            {"lastFired", idOrNull(engine.lastFiredID())}, {"firedCount", engine.fired().size()},
+            {"total", engine.ordered().size()}};
 }
 
 Json ShareScreens::status() const {

@@ -7,18 +7,14 @@
 #include <optional>
 
 #include "control/osc_client.hpp"
+#include "core/unicode_text.hpp"
 
 namespace tallowmark {
 
 namespace {
 
-std::string cut(const std::string& text) {
-    if (text.size() <= OSCFeedback::maxTextBytes) return text;
-    std::size_t end = OSCFeedback::maxTextBytes;
-    // Back to the start of a UTF-8 character, so the receiver gets valid text.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
+// The receiver gets valid text, however long the label.
+std::string cut(const std::string& text) { return cutUtf8(text, OSCFeedback::maxTextBytes); }
 
 std::string keyOf(const std::string& host, std::uint16_t port) { return host + ":" + std::to_string(port); }
 
@@ -83,16 +79,8 @@ struct OSCFeedback::Impl : std::enable_shared_from_this<Impl> {
     std::vector<OSCMessage> stateMessages() const {
         const std::vector<Cue>& cues = engine.ordered();
         const std::optional<Cue> standby = engine.standbyCue();
-        const Cue* fired = nullptr;
-        if (const auto& id = engine.lastFiredID()) {
-            auto at = std::find_if(cues.begin(), cues.end(), [&](const Cue& c) { return c.id == *id; });
-            if (at != cues.end()) fired = &*at;
-        }
-        const Cue* next = nullptr;
-        if (standby) {
-            auto at = std::find_if(cues.begin(), cues.end(), [&](const Cue& c) { return c.id == standby->id; });
-            if (at != cues.end() && at + 1 != cues.end()) next = &*(at + 1);
-        }
+        const Cue* fired = engine.lastFiredID() ? engine.cue(*engine.lastFiredID()) : nullptr;
+        const Cue* next = standby ? engine.cueAfter(standby->id) : nullptr;
         const auto text = [](const Cue* cue, std::string Cue::*field) { return cut(cue ? cue->*field : ""); };
         const Cue* standbyCue = standby ? &*standby : nullptr;
         return {

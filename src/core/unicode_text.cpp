@@ -68,4 +68,11 @@ std::optional<std::size_t> graphemeCount(std::string_view text) {
     return count;
 }
 
+std::string cutUtf8(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return std::string(text);
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return std::string(text.substr(0, end));
+}
+
 }  // namespace tallowmark

@@ -18,6 +18,10 @@ bool isSpaceOrLineBreak(char32_t c);
 // stops at bytes that are not valid UTF-8, which are kept.
 std::string trimText(std::string_view text, bool (*trimmed)(char32_t));
 
+// At most `maxBytes` of `text`, cut back to the start of a UTF-8 character
+// so that what is kept stays valid text.
+std::string cutUtf8(std::string_view text, std::size_t maxBytes);
+
 // Number of code points; none when the text is not valid UTF-8. An embedded
 // NUL counts as a character.
 std::optional<std::size_t> codePointCount(std::string_view text);

@@ -72,6 +72,12 @@ public:
     const std::vector<Cue>& ordered() const { return marks_.ordered(); }
     std::optional<Cue> standbyCue() const { return run_.standbyCue(); }
     bool isCue(const std::string& id) const { return marks_.find(id) != nullptr; }
+    // The cue of `id`, and the one after it in script order; null when there is none.
+    const Cue* cue(const std::string& id) const { return marks_.find(id); }
+    const Cue* cueAfter(const std::string& id) const {
+        const Cue* at = marks_.find(id);
+        return at && at + 1 != ordered().data() + ordered().size() ? at + 1 : nullptr;
+    }
     bool hasCueNumber(std::string_view number) const { return marks_.findByNumber(number) != nullptr; }
     // The run last read from or handed to the run file; null when there is none.
     const RunState* savedRun() const { return run_.savedRun(); }

@@ -15,6 +15,7 @@
 
 #include "core/atomic_file.hpp"
 #include "core/json_helpers.hpp"
+#include "core/unicode_text.hpp"
 #include "core/system_log.hpp"
 #include "core/text_repair.hpp"
 
@@ -43,11 +44,7 @@ constexpr std::array<std::pair<ReportEntry::Kind, std::string_view>, 7> kindName
 std::string cut(std::string text) {
     repairUtf8(text);
     if (text.size() <= maxTextBytes) return text;
-    std::size_t end = maxTextBytes;
-    // Back to the start of a UTF-8 sequence, so the cut text stays valid.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text + "\u2026";
+    return cutUtf8(text, maxTextBytes) + "\u2026";
 }
 
 std::optional<ReportEntry::Kind> kindNamed(std::string_view name) {
