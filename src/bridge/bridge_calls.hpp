@@ -5,6 +5,7 @@
 // or from work it hands on. For the bridge's own files only.
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,6 +42,11 @@ void addShellCalls(CallRows& rows);
 void addReportCalls(CallRows& rows);
 // Follower screens: sharing on and off, its addresses (share_calls.cpp).
 void addShareCalls(CallRows& rows);
+
+// Another version's marks (its script, its marks file or a backup of them)
+// onto the open script, carried by their words (carry_calls.cpp). Answers
+// the state with "carried": how many were placed, changed and left to review.
+void bringMarksFrom(NativeBridge& b, const std::filesystem::path& picked, ReplyHandle reply);
 
 // Every row of every domain.
 CallRows allCallRows();

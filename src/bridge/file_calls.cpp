@@ -169,12 +169,11 @@ void importSidecar(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
         auto dialogs = bridge->dialogs();
         const AlertRequest alert{AlertStyle::warning,
                                  "Replace all marks in this script with the marks of " + stem(*chosen) + "?",
-                                 "Your current marks are backed up first.",
+                                 "Each mark moves to its own words in this script; what cannot be placed is listed "
+                                 "for review. Your current marks are backed up first.",
                                  {"Replace", "Cancel"}};
         if (!dialogs || dialogs->confirm(alert) != 0) return reply.answer(nullptr);
-        if (!bridge->engine().importSidecar(source))
-            return reply.fail("could not read the marks of " + picked.filename().string());
-        reply.answer(stateDictionary(bridge->engine()));
+        bringMarksFrom(*bridge, picked, std::move(reply));
     });
 }
 
@@ -187,10 +186,11 @@ void offerMarks(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
     if (!fs::is_regular_file(*path, error)) return r.answer(nullptr);
     const AlertRequest alert{AlertStyle::informational,
                              "This script has no marks yet. Bring the marks of " + stem(*path) + "?",
-                             "Cues, labels, memos and flags are copied to this script. The other script is not changed.",
+                             "Cues, labels, memos and flags move to their own words in this script; what cannot "
+                             "be placed is listed for review. The other script is not changed.",
                              {"Bring Marks", "Not Now"}};
-    if (dialogs->confirm(alert) != 0 || !b.engine().importSidecar(*path)) return r.answer(nullptr);
-    r.answer(stateDictionary(b.engine()));
+    if (dialogs->confirm(alert) != 0) return r.answer(nullptr);
+    bringMarksFrom(b, *path, r);
 }
 
 void makeDemo(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {

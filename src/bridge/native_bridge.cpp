@@ -25,7 +25,7 @@ constexpr const char* registrationOrder[] = {
     "removeMemo", "upsertInsert", "removeInsert", "setPageLabelOffset", "setPageText", "go", "back", "reset",
     "undo", "redo", "reportPage", "revealSidecar", "saveSidecar", "saveScriptAs", "importSidecar", "offerMarks",
     "makeDemo", "exportMarkedPDF", "menuState", "debugLog", "updateStatus", "installUpdate", "setShowLocked",
-    "showReport", "exportShowReport", "shareStatus", "setSharing", "pinShareAddress",
+    "showReport", "exportShowReport", "shareStatus", "setSharing", "pinShareAddress", "acceptCarried",
 };
 
 // The calls that change the marks. A locked show refuses them whatever the
@@ -35,7 +35,7 @@ constexpr std::string_view editsTheMarks[] = {
     "upsertCue",   "removeCue",   "upsertCues",   "removeCues",  "renumberCues", "upsertMarks", "removeMarks",
     "upsertMark",  "removeMark",  "upsertFlag",   "removeFlag",  "upsertMemo",   "removeMemo",  "upsertInsert",
     "removeInsert", "setPageLabelOffset", "setPageText", "undo", "redo",         "setCrop",     "importSidecar",
-    "offerMarks",
+    "offerMarks", "acceptCarried",
 };
 
 // Callbacks of the engine and the hub hold the bridge weakly and fall silent

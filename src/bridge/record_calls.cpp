@@ -67,6 +67,11 @@ void removeMarks(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
     r.answer(true);
 }
 
+void acceptCarried(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
+    b.engine().acceptCarried(idList(a.first()));
+    r.answer(true);
+}
+
 void renumberCues(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
     b.engine().renumberCues();
     r.answer(stateDictionary(b.engine()));
@@ -135,6 +140,7 @@ void addRecordCalls(CallRows& rows) {
                              {"removeCues", removeCues},
                              {"upsertMarks", upsertList<Mark, decodeMark>},
                              {"removeMarks", removeMarks},
+                             {"acceptCarried", acceptCarried},
                              {"renumberCues", renumberCues},
                              {"standbyCue", standbyCue},
                              {"setPageText", setPageText},

@@ -1,5 +1,7 @@
 #include "cli/command_line.hpp"
 
+#include "cli/carry_mode.hpp"
+
 #include <glib.h>
 
 #include <algorithm>
@@ -313,6 +315,12 @@ std::optional<int> runCommandLineMode(const std::vector<std::string>& arguments,
     // Without its layout an export would guess where the page placed the
     // marks, so missing operands are an error here rather than a fall-through.
     if (const auto operands = operandsOf(rest, "--export-marked")) return exportMarkedMode(*operands, password, out);
+    if (const auto operands = operandsOf(rest, "--carry-marks")) {
+        std::vector<std::string> paths;
+        for (const std::string& operand : *operands)
+            if (operand != "--replace") paths.push_back(operand);
+        return carryMarksMode(paths, paths.size() != operands->size(), password, out);
+    }
     if (const auto operands = operandsOf(rest, "--make-demo")) {
         const std::filesystem::path folder =
             operands->empty() ? defaultDemoFolder() : expandPathOperand(operands->front());

@@ -65,6 +65,15 @@ bool CueEngine::importSidecar(const std::filesystem::path& marksFile) {
     return queued;
 }
 
+bool CueEngine::carryIn(CueSidecar carried) {
+    if (!files_.sidecarURL()) return false;
+    marks_.takeOver(std::move(carried));
+    run_.marksImported();
+    const bool queued = files_.queueSave(marks_.sidecar(), true);
+    changed();
+    return queued;
+}
+
 void CueEngine::setPageText(std::int64_t page, const std::string& text) {
     marks_.setPageText(page, text);
     files_.queueSave(marks_.sidecar(), false);

@@ -119,6 +119,10 @@ public:
     // True when the marks were read and their save was queued; a failed write
     // is logged by the writer.
     bool importSidecar(const std::filesystem::path& marksFile);
+    // Marks carried over from another version of the script replace these,
+    // as one undo step and a save with backup rotation, like an import.
+    // False when no script is open or the save could not be queued.
+    bool carryIn(CueSidecar carried);
     // Show.tallowmark -> Show.tallowmark.bak<n>; 1 is the newest.
     static std::filesystem::path backupPath(const std::filesystem::path& sidecarPath, int n) {
         return MarksFiles::backupPath(sidecarPath, n);
@@ -148,6 +152,7 @@ public:
     void upsert(const std::vector<Mark>& marks) { follow(marks_.upsert(marks)); }
     void removeMark(const std::string& id) { removeMarks(std::vector<std::string>{id}); }
     void removeMarks(const std::vector<std::string>& ids) { follow(marks_.removeMarks(ids)); }
+    void acceptCarried(const std::vector<std::string>& ids) { follow(marks_.acceptCarried(ids)); }
     void upsert(const Flag& flag) { follow(marks_.upsert(flag)); }
     void removeFlag(const std::string& id) { follow(marks_.removeFlag(id)); }
     void upsert(const Memo& memo) { follow(marks_.upsert(memo)); }

@@ -17,6 +17,21 @@
 
 namespace tallowmark {
 
+// What carrying the marks to a revised script left for the operator to look
+// at: "changed" (moved onto the words that were found; the text changed) or
+// "review" (not placed: still where it stood in the old script). Absent once
+// placed cleanly or accepted. Any other value reads as absent, so a stray
+// value never costs the operator the whole marks file.
+struct CarryForm {
+    static constexpr bool required = false;
+    static bool read(const Json& value, std::optional<std::string>& out) {
+        out.reset();
+        if (value.is_string() && (value == "changed" || value == "review")) out = value.get<std::string>();
+        return true;
+    }
+    static Json write(const std::string& value) { return value; }
+};
+
 // Positions are fractions of the page (0..1), y growing down; pages count from 0.
 struct Cue {
     std::string id = makeUUID();
@@ -36,6 +51,8 @@ struct Cue {
     double padR = -1;
     std::string insertID;  // the inserted line the cue stands on, or empty
 
+    std::optional<std::string> carry;
+
     bool operator==(const Cue&) const = default;
 };
 
@@ -48,6 +65,8 @@ struct Mark {
     std::string color;
     std::string group;
 
+    std::optional<std::string> carry;
+
     bool operator==(const Mark&) const = default;
 };
 
@@ -59,6 +78,8 @@ struct Flag {
     std::string color;
     std::string role;
 
+    std::optional<std::string> carry;
+
     bool operator==(const Flag&) const = default;
 };
 
@@ -68,6 +89,8 @@ struct Memo {
     double x = 0.1, y = 0.1, w = 0.3, h = 0.08;
     std::string text;
     std::string color;
+
+    std::optional<std::string> carry;
 
     bool operator==(const Memo&) const = default;
 };
@@ -81,6 +104,8 @@ struct Insert {
     double lineH = 0;
     double x = 0;
     std::string text;
+
+    std::optional<std::string> carry;
 
     bool operator==(const Insert&) const = default;
 };
@@ -111,7 +136,7 @@ struct RecordFields<Cue> {
         FieldKey{"y", &Cue::y},           FieldKey{"w", &Cue::w},           FieldKey{"h", &Cue::h},
         FieldKey{"labelX", &Cue::labelX}, FieldKey{"color", &Cue::color},   FieldKey{"snippet", &Cue::snippet},
         FieldKey{"note", &Cue::note},     FieldKey{"padL", &Cue::padL},     FieldKey{"padR", &Cue::padR},
-        FieldKey{"insertID", &Cue::insertID}};
+        FieldKey{"insertID", &Cue::insertID}, FieldKey{"carry", &Cue::carry, CarryForm{}}};
 };
 
 template <>
@@ -120,7 +145,7 @@ struct RecordFields<Mark> {
         FieldKey{"id", &Mark::id},     FieldKey{"page", &Mark::page}, FieldKey{"x", &Mark::x},
         FieldKey{"y", &Mark::y},       FieldKey{"w", &Mark::w},       FieldKey{"h", &Mark::h},
         FieldKey{"kind", &Mark::kind}, FieldKey{"text", &Mark::text}, FieldKey{"color", &Mark::color},
-        FieldKey{"group", &Mark::group}};
+        FieldKey{"group", &Mark::group},   FieldKey{"carry", &Mark::carry, CarryForm{}}};
 };
 
 template <>
@@ -128,7 +153,7 @@ struct RecordFields<Flag> {
     static constexpr auto list = std::tuple{
         FieldKey{"id", &Flag::id},     FieldKey{"page", &Flag::page},   FieldKey{"x", &Flag::x},
         FieldKey{"y", &Flag::y},       FieldKey{"text", &Flag::text},   FieldKey{"color", &Flag::color},
-        FieldKey{"role", &Flag::role}};
+        FieldKey{"role", &Flag::role},   FieldKey{"carry", &Flag::carry, CarryForm{}}};
 };
 
 template <>
@@ -136,7 +161,7 @@ struct RecordFields<Memo> {
     static constexpr auto list = std::tuple{
         FieldKey{"id", &Memo::id},     FieldKey{"page", &Memo::page}, FieldKey{"x", &Memo::x},
         FieldKey{"y", &Memo::y},       FieldKey{"w", &Memo::w},       FieldKey{"h", &Memo::h},
-        FieldKey{"text", &Memo::text}, FieldKey{"color", &Memo::color}};
+        FieldKey{"text", &Memo::text}, FieldKey{"color", &Memo::color}, FieldKey{"carry", &Memo::carry, CarryForm{}}};
 };
 
 template <>
@@ -145,7 +170,7 @@ struct RecordFields<Insert> {
         FieldKey{"id", &Insert::id},         FieldKey{"page", &Insert::page},
         FieldKey{"afterY", &Insert::afterY}, FieldKey{"lineMidY", &Insert::lineMidY},
         FieldKey{"lineH", &Insert::lineH},   FieldKey{"x", &Insert::x},
-        FieldKey{"text", &Insert::text}};
+        FieldKey{"text", &Insert::text},     FieldKey{"carry", &Insert::carry, CarryForm{}}};
 };
 
 template <>

@@ -147,6 +147,28 @@ MarksRecord::Edit MarksRecord::removeMarks(const std::vector<std::string>& ids) 
     return step([&] { removeIds(sidecar_.marks, IdSet(ids.begin(), ids.end())); });
 }
 
+MarksRecord::Edit MarksRecord::acceptCarried(const std::vector<std::string>& ids) {
+    const IdSet accepted(ids.begin(), ids.end());
+    const auto flagged = [&](const auto& list) {
+        return std::any_of(list.begin(), list.end(), [&](const auto& r) { return r.carry && accepted.contains(r.id); });
+    };
+    if (!flagged(sidecar_.cues) && !flagged(sidecar_.marks) && !flagged(sidecar_.flags) &&
+        !flagged(sidecar_.memos) && !flagged(sidecar_.inserts))
+        return {};
+    return step([&] {
+        const auto clear = [&](auto& list) {
+            for (auto& record : list)
+                if (accepted.contains(record.id)) record.carry.reset();
+        };
+        clear(sidecar_.cues);
+        clear(sidecar_.marks);
+        clear(sidecar_.flags);
+        clear(sidecar_.memos);
+        clear(sidecar_.inserts);
+        reorder();
+    });
+}
+
 MarksRecord::Edit MarksRecord::upsert(const Flag& flag) { return step([&] { replaceOrAppend(sidecar_.flags, flag); }); }
 
 MarksRecord::Edit MarksRecord::removeFlag(const std::string& id) {

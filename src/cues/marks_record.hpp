@@ -58,6 +58,9 @@ public:
     Edit renumberCues();
     Edit upsert(const std::vector<Mark>& marks);
     Edit removeMarks(const std::vector<std::string>& ids);
+    // The records of `ids` (of any kind) accepted where a carry left them:
+    // their carry flags go, as one step. Nothing to accept takes no step.
+    Edit acceptCarried(const std::vector<std::string>& ids);
     Edit upsert(const Flag& flag);
     Edit removeFlag(const std::string& id);
     Edit upsert(const Memo& memo);

@@ -74,6 +74,16 @@ std::vector<DocumentStore::LineText> DocumentStore::pageLineTexts(int index) {
     return result;
 }
 
+std::vector<DocumentStore::PageWord> DocumentStore::pageWords(int index) {
+    const Held held(lock_);
+    const std::optional<PageRect> visible = document_ ? visibleBoxLocked(held, index) : std::nullopt;
+    if (!visible) return {};
+    std::vector<PageWord> result;
+    for (WordBox& word : document_->wordBoxes(index))
+        result.push_back({word.rect.viewOf(*visible), std::move(word.text), static_cast<int>(word.line)});
+    return result;
+}
+
 std::optional<std::vector<std::vector<DocumentStore::NumberedLine>>> DocumentStore::allPageLines() {
     const Held held(lock_);
     if (!document_) return std::nullopt;
@@ -95,6 +105,11 @@ std::optional<std::vector<std::vector<DocumentStore::NumberedLine>>> DocumentSto
         std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.rect.y < b.rect.y; });
     }
     return pages;
+}
+
+bool DocumentStore::dropsPageNumbers() const {
+    const Held held(lock_);
+    return dropPageNumbers_;
 }
 
 std::optional<DocumentStore::Info> DocumentStore::setDropPageNumbers(bool drop) {

@@ -71,6 +71,12 @@ public:
         std::string text;  // trimmed
     };
 
+    struct PageWord {
+        ViewFraction rect;
+        std::string text;
+        int line = 0;  // the word's line, counted in reading order
+    };
+
     using Bytes = std::vector<std::uint8_t>;
 
     static constexpr int cacheLimit = 12;
@@ -150,8 +156,11 @@ public:
     // Text lines, top of the page first.
     std::vector<ViewFraction> pageLines(int index);
     std::vector<LineText> pageLineTexts(int index);
+    // The page's words in reading order (columns one after the other).
+    std::vector<PageWord> pageWords(int index);
     std::optional<std::vector<std::vector<NumberedLine>>> allPageLines();
     std::optional<Info> setDropPageNumbers(bool drop);
+    bool dropsPageNumbers() const;
     static bool looksLikePageNumber(std::string_view text);
 
     // What a click (`from` and `to` close together) or a drag selects.

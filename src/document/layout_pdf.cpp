@@ -393,6 +393,22 @@ std::vector<TextLine> LayoutPdf::textLines(int index) const {
     return lines;
 }
 
+std::vector<WordBox> LayoutPdf::wordBoxes(int index) const {
+    std::vector<WordBox> boxes;
+    const auto page = words(index);
+    if (!page) return boxes;
+    for (std::uint32_t l = 0; l < page->lines.size(); ++l) {
+        const PageWords::Line& line = page->lines[l];
+        for (std::uint32_t w = line.firstWord; w < line.endWord && w < page->words.size(); ++w) {
+            const PageWords::Word& word = page->words[w];
+            if (!word.rect.hasArea() || word.firstGlyph >= word.endGlyph) continue;
+            const std::size_t from = page->glyphs[word.firstGlyph].begin, to = page->endOf(word.endGlyph - 1);
+            boxes.push_back({word.rect, std::string(page->text, from, to - from), l});
+        }
+    }
+    return boxes;
+}
+
 std::optional<TextSelection> LayoutPdf::wordAt(int index, PagePoint point) const {
     const auto page = words(index);
     if (!page) return std::nullopt;

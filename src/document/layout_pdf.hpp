@@ -6,6 +6,7 @@
 // poppler's own words; lines are built from them (see layout_pdf.cpp).
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,13 @@ struct TextLine {
 std::vector<bool> onOuterBaselines(const std::vector<TextLine>& lines);
 
 struct PageWords;
+
+// One of poppler's words, with the index of its line on the page.
+struct WordBox {
+    PageRect rect;
+    std::string text;
+    std::uint32_t line = 0;
+};
 
 // Text chosen on a page.
 struct TextSelection {
@@ -61,6 +69,8 @@ public:
     std::string pageText(int index) const;
     // The page's text lines in poppler's reading order; lines without area are left out.
     std::vector<TextLine> textLines(int index) const;
+    // The page's words in the same reading order; words without area are left out.
+    std::vector<WordBox> wordBoxes(int index) const;
 
     // The library's word under the point; none when no word lies there.
     std::optional<TextSelection> wordAt(int index, PagePoint point) const;
