@@ -119,7 +119,7 @@ export function fakeBridge(overrides: Answers = {}) {
     standbyCue: () => true, restoreRun: () => true, discardRun: () => true, installUpdate: () => true,
     // Records of every kind are stored as sent.
     upsertCue: () => 'id', removeCue: () => true, upsertMarks: (list) => (list as { id: string }[]).map((m) => m.id), upsertMark: () => 'id',
-    removeMark: () => true, removeMarks: () => true, upsertMemo: () => 'id', removeMemo: () => true, upsertFlag: () => 'id',
+    removeMark: () => true, removeMarks: () => true, acceptCarried: () => true, upsertMemo: () => 'id', removeMemo: () => true, upsertFlag: () => 'id',
     upsertInsert: (i) => (i as { id: string }).id, removeInsert: () => true, setPageText: () => true, setPageLabelOffset: () => true,
     // As the core answers: the cues of the performance asked for (the newest unless told) only.
     showReport: (index?: unknown) => ({

@@ -8,6 +8,7 @@ import { newCueID } from '../state/cue_edit';
 import { createFinder } from '../state/find';
 import { PageImages, pageImageLoader } from '../state/page_images';
 import { applySettings, requestScroll, type Store } from '../state/store';
+import { createCarry } from './carry';
 import { createCommands } from './commands';
 import { createScriptView, errorText, type Base, type Bridge } from './common';
 import { createCueMode } from './cue_mode';
@@ -61,8 +62,9 @@ export function createApp(store: Store, bridge: Bridge) {
   const selection = createSelection(base, {
     clearInsertSelection: () => void (inserts.selectedID.value = ''), showCue: view.showCue, focusScript: scriptView.focus,
   });
+  const carry = createCarry(base, { linesOf: cursor.linesOf, newID: newCueID });
   const tools = createFileTools(store, bridge, {
-    show: (doc) => documents.show(doc), quiet, relayout: (doc) => documents.relayout(doc), leaveOtherModes: () => cueMode.set(false),
+    show: (doc) => documents.show(doc), quiet, carry, relayout: (doc) => documents.relayout(doc), leaveOtherModes: () => cueMode.set(false),
     openNotes: () => sheets.openPageSheet('page'), closeNotes: (refocus) => sheets.closePageSheet(refocus),
   });
   const cueMode = createCueMode(base, { leaveCrop: tools.crop.leave, resetInserts: inserts.reset, hideCursor: cursor.hide });
@@ -72,9 +74,9 @@ export function createApp(store: Store, bridge: Bridge) {
     open: () => sheets.openPageSheet('report'), close: (refocus) => sheets.closePageSheet(refocus),
   });
   const share = createShare(base, { open: () => sheets.openPageSheet('share') });
-  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share };
+  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share, carry };
   const commands = createCommands(base, actions);
-  const handlers = createEventHandlers(store, { documents, view, sheets, update, commands, share });
+  const handlers = createEventHandlers(store, { documents, view, sheets, update, commands, share, carry });
 
   async function boot(): Promise<void> {
     const [settings, chrome, current] = await Promise.allSettled([

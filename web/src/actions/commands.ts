@@ -6,6 +6,7 @@ import type { KeyAction, KeyMode } from '../state/keys';
 import { menuStateReporter } from '../state/menu_state';
 import { setLocked } from '../state/store';
 import type { Finder } from '../state/find';
+import type { Carry } from './carry';
 import type { Base } from './common';
 import type { CueMode } from './cue_mode';
 import type { Documents } from './documents';
@@ -35,6 +36,7 @@ export interface Actions {
   exporter: { exportMarked(): void };
   report: ShowReportActions;
   share: Share;
+  carry: Carry;
 }
 
 // What a locked show still does: run, read, share and keep its files. Anything not
@@ -49,7 +51,7 @@ export const allowedWhileLocked: ReadonlySet<string> = new Set([
 export const lockedText = 'The show is locked - Ctrl+Shift+L unlocks it';
 
 export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
-  const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share } = a;
+  const { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share, carry } = a;
   const reportMenuState = menuStateReporter((m) => void bridge.menuState(m).catch(() => undefined));
 
   // What the window's menu and the page's keys both ask for, by the same name.
@@ -159,10 +161,12 @@ export function createCommands({ store, bridge, quiet }: Base, a: Actions) {
       if (store.pageSheet.peek()) return sheets.closePageSheet();
       if (store.sheet.peek()) return selection.closeSheet();
       if (tools.escape()) return;
+      if (carry.cancelPlacing()) return;
       if (store.draft.peek()) return cueMode.cancelDraft();
       if (store.lineCursor.peek()) return cursor.hide();
       if (inserts.escape()) return;
       if (marks.escape()) return;
+      if (carry.hideFocus()) return;
       if (store.confirmingReset.peek()) store.confirmingReset.value = false;
       else if (finder.open.peek()) view.closeFind();
       else if (store.message.peek() || store.status.peek()) {

@@ -2,6 +2,7 @@
 
 import type { EventHandlers } from '../bridge/events';
 import { applyCueState, applyLogLine, applyRunChange, setLocked, type Store } from '../state/store';
+import type { Carry } from './carry';
 import type { Commands } from './commands';
 import type { Documents } from './documents';
 import type { Share } from './share';
@@ -16,9 +17,10 @@ export interface EventDeps {
   update: Update;
   commands: Commands;
   share: Share;
+  carry: Carry;
 }
 
-export function createEventHandlers(store: Store, { documents, view, sheets, update, commands, share }: EventDeps): EventHandlers {
+export function createEventHandlers(store: Store, { documents, view, sheets, update, commands, share, carry }: EventDeps): EventHandlers {
   return {
     cueState: (s) => void applyCueState(store, s),
     runState: (r) => void applyRunChange(store, r),
@@ -41,6 +43,7 @@ export function createEventHandlers(store: Store, { documents, view, sheets, upd
     goIgnored: () => void (store.goIgnored.value += 1),
     showLock: (p) => setLocked(store, p.locked === true),
     shareStatus: (p) => share.changed(p),
+    carryProgress: (p) => carry.progressed(p),
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) view.stepPage(Math.trunc(p.value));

@@ -17,11 +17,21 @@ export interface FilesHooks {
   // Shows a document answered by the native side as an opened script.
   show: (doc: DocumentInfo) => void;
   quiet: (error: unknown) => void;
+  // Taking another version's marks carries them by their words: the call's
+  // progress is shown while it runs, and what it did once it answers.
+  carry?: { run: <T>(call: () => Promise<T>) => Promise<T>; answered: (state: unknown) => void };
 }
 
 export function createFiles(store: Store, bridge: Bridge, hooks: FilesHooks) {
   // Scripts whose marks were offered this session: one question per script.
   const offered = new Set<string>();
+  const carrying = <T>(call: () => Promise<T>): Promise<T> => (hooks.carry ? hooks.carry.run(call) : call());
+  // The marks of another version, taken while the same script is shown.
+  const take = (doc: DocumentInfo, state: unknown) => {
+    if (store.doc.peek() !== doc || !isCueState(state)) return;
+    applyCueState(store, state);
+    hooks.carry?.answered(state);
+  };
 
   return {
     // A document answer is shown like an open; "" is a cancel, a failure is
@@ -42,9 +52,7 @@ export function createFiles(store: Store, bridge: Bridge, hooks: FilesHooks) {
     importMarks(): Promise<void> {
       const doc = store.doc.peek();
       if (!doc) return Promise.resolve();
-      return bridge.importSidecar().then((state) => {
-        if (store.doc.peek() === doc && isCueState(state)) applyCueState(store, state);
-      }, hooks.quiet);
+      return carrying(() => bridge.importSidecar()).then((state) => take(doc, state), hooks.quiet);
     },
 
     // Once per script, when it opened with nothing marked and nothing fired:
@@ -57,9 +65,7 @@ export function createFiles(store: Store, bridge: Bridge, hooks: FilesHooks) {
       const source = earlierVersionMarks(doc.path, store.recentDocuments.peek());
       if (!source) return Promise.resolve();
       offered.add(doc.path);
-      return bridge.offerMarks(source).then((answer) => {
-        if (store.doc.peek() === doc && isCueState(answer)) applyCueState(store, answer);
-      }, hooks.quiet);
+      return carrying(() => bridge.offerMarks(source)).then((answer) => take(doc, answer), hooks.quiet);
     },
   };
 }

@@ -1,6 +1,6 @@
 // Events from the native side: one typed handler per event name.
 
-import type { CueState, DocumentInfo, LogEntry, RunChange, ShareStatus } from './types';
+import type { CarryProgress, CueState, DocumentInfo, LogEntry, RunChange, ShareStatus } from './types';
 
 export interface EventPayloads {
   cueState: CueState;
@@ -19,6 +19,7 @@ export interface EventPayloads {
   goIgnored: { source: string; sinceMs: number };
   showLock: { locked: boolean };
   shareStatus: ShareStatus;
+  carryProgress: CarryProgress;
 }
 
 export type EventName = keyof EventPayloads;
@@ -27,7 +28,7 @@ export type EventHandlers = { [K in EventName]?: (payload: EventPayloads[K]) => 
 const eventNames: ReadonlySet<string> = new Set<EventName>([
   'cueState', 'runState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
   'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress', 'goIgnored',
-  'showLock', 'shareStatus',
+  'showLock', 'shareStatus', 'carryProgress',
 ]);
 
 // Payloads the handlers rely on being objects; anything else is a damaged event.

@@ -105,6 +105,8 @@ export const native = {
   upsertMarks: (marks: Mark[]) => post<string[]>('upsertMarks', [marks]),
   removeMark: (id: string) => post<boolean>('removeMark', [id]),
   removeMarks: (ids: string[]) => post<boolean>('removeMarks', [ids]),
+  // Carried records kept where they stand: their carry tags go, as one undo step.
+  acceptCarried: (ids: string[]) => post<boolean>('acceptCarried', [ids]),
   upsertFlag: (flag: Flag) => post<string | false>('upsertFlag', [flag]),
   removeFlag: (id: string) => post<boolean>('removeFlag', [id]),
   upsertMemo: (memo: Memo) => post<string | null>('upsertMemo', [memo]),

@@ -1,5 +1,10 @@
 // The dictionaries that cross the bridge, as the native side sends them.
-// Keys are always present in what the native side sends.
+// Keys are always present in what the native side sends, but for those marked optional.
+
+// How a record came through being carried onto a revised script: moved onto
+// the words that were found though the text changed, or left at its old place
+// for the operator to review. Absent: placed cleanly, or never carried.
+export type CarryTag = 'changed' | 'review';
 
 export interface Cue {
   id: string;
@@ -19,6 +24,7 @@ export interface Cue {
   labelX: number;
   padL: number;
   padR: number;
+  carry?: CarryTag;
 }
 
 export interface Mark {
@@ -32,6 +38,7 @@ export interface Mark {
   y: number;
   w: number;
   h: number;
+  carry?: CarryTag;
 }
 
 export interface Flag {
@@ -42,6 +49,7 @@ export interface Flag {
   page: number;
   x: number;
   y: number;
+  carry?: CarryTag;
 }
 
 export interface Memo {
@@ -53,6 +61,7 @@ export interface Memo {
   y: number;
   w: number;
   h: number;
+  carry?: CarryTag;
 }
 
 export interface Insert {
@@ -63,6 +72,7 @@ export interface Insert {
   lineMidY: number;
   lineH: number;
   x: number;
+  carry?: CarryTag;
 }
 
 export interface SavedRun {
@@ -91,6 +101,25 @@ export interface CueState {
   canUndo: boolean;
   canRedo: boolean;
   sidecarPath: string;
+  // Only in the answer of "importSidecar" and "offerMarks" when the marks were carried.
+  carried?: CarrySummary;
+}
+
+// What carrying another version's marks onto this script did. "positions":
+// copied by page and position as before, `message` says why.
+export interface CarrySummary {
+  mode: 'words' | 'positions';
+  placed: number;
+  changed: number;
+  review: number;
+  message: string;
+}
+
+// The "carryProgress" event while marks are carried.
+export interface CarryProgress {
+  step: string;
+  done: number;
+  total: number;
 }
 
 // A change of the run only (GO, BACK, RESET, standby, restore): the cues whose

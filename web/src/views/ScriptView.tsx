@@ -27,6 +27,7 @@ import { FindBar } from './FindBar';
 import { GoToPage } from './GoToPage';
 import { MarkLayer, markPointer } from './MarkLayer';
 import { MarkTools } from './MarkTools';
+import { CarryBanner, CarryPageLayer, carryPointer } from './CarryReview';
 
 const gap = 12;
 
@@ -174,7 +175,7 @@ const noCues: Cue[] = [];
 const PageView = memo(function pageView({ index, width, height, gutter, side, onLoaded }: {
   index: number; width: number; height: number; gutter: Gutter; side: GutterSide; onLoaded: (index: number) => void;
 }) {
-  const { store, images, finder, inserts, marks, cueMode: placing } = useApp();
+  const { store, images, finder, inserts, marks, cueMode: placing, carry } = useApp();
   const image = images.image(index).value;
   // Until a long script's crop is known its marks would be drawn off their
   // words, in a frame about to change: the page shows the script alone.
@@ -215,7 +216,11 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
     const r = (e.currentTarget as HTMLElement).getBoundingClientRect();
     return { x: r.width > 0 ? (e.clientX - r.left) / r.width : 0, y: r.height > 0 ? (e.clientY - r.top) / r.height : 0 };
   };
-  const pointer = cueMode && !armed && marks.tool.value
+  // A carried record waiting for its drag takes the next one, in Cue Mode or out of it.
+  const carrying = !store.confidence && !pending && carry.placing.value !== null;
+  const pointer = carrying
+    ? carryPointer(carry, index, geom)
+    : cueMode && !armed && marks.tool.value
     ? markPointer(marks, index, geom)
     : cueMode
     ? {
@@ -242,7 +247,7 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
   return (
     <PageFrameContext.Provider value={frame}>
     <div
-      class={`page${cueMode ? ' cue-mode' : ''}${armed ? ' inserting' : ''}`}
+      class={`page${cueMode ? ' cue-mode' : ''}${armed ? ' inserting' : ''}${carrying ? ' carry-placing' : ''}`}
       style={{ width: `${width}px`, height: `${height}px`, [side === 'right' ? 'marginRight' : 'marginLeft']: `${gutter.px}px` }}
       data-page={index}
       data-gutter={side}
@@ -273,6 +278,7 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
         {cursor && cursor.page === index && <div class="line-cursor" data-line={cursor.line} style={boxStyle(grown(cursor.rect))} />}
         {hit && hit.page === index && <div class="find-hit" style={boxStyle(grown(hit.rect))} />}
         {insertSelected && <InsertSelection frame={frame} id={insertSelected} />}
+        {!store.confidence && !pending && <CarryPageLayer page={index} geom={geom} />}
       </div>
       {typing && <InsertField key={typing} frame={frame} id={typing} />}
       <PageNote index={index} />
@@ -533,6 +539,7 @@ export function ScriptView() {
       {/* In the flow above the script: it pushes the pages down rather than
           covering cue labels or the find bar. */}
       <ResumeBanner />
+      <CarryBanner />
       <div class="script-area">
         {finder.open.value && !store.confidence && <FindBar />}
         <PageSheet />

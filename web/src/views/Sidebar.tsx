@@ -6,6 +6,7 @@ import { remoteScreensLine } from '../state/share';
 import { shortText } from '../state/shown_text';
 import { cueRowHeight, rowWindow, scrollToRow } from '../state/sidebar';
 import { firedBit, standbyBit } from '../state/store';
+import { CarryReview } from './CarryReview';
 import { useApp } from './context';
 import { memo } from './memo';
 import { useRenderEffect } from './render_effect';
@@ -182,6 +183,7 @@ export function Sidebar() {
         <h2>Cues</h2>
         <CueList />
       </section>
+      <CarryReview />
       <section class="side-log">
         <h2>Log</h2>
         <ControlLog />
