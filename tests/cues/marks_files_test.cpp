@@ -51,7 +51,7 @@ TEST(MarksFileBytes, AFullRecordEncodesToTheKnownTextAndReadsBackEqual) {
                      .w = 0.125, .h = 0.0625, .labelX = 0.5, .color = "#112233", .snippet = "ovi", .note = "hidas",
                      .padL = 0.01, .padR = 0.02, .insertID = "I1"}},
         .marks = {Mark{.id = "M1", .page = 1, .x = 0.125, .y = 0.25, .w = 0.375, .h = 0.5, .kind = "underline",
-                       .text = "t", .color = "#445566", .group = "g"}},
+                       .text = "t", .color = "#445566", .group = "g", .carry = "changed"}},
         .flags = {Flag{.id = "F1", .page = 2, .x = 0.75, .y = 0.875, .text = "ovelle", .color = "red", .role = "actor"}},
         .memos = {Memo{.id = "N1", .page = 4, .x = 0.5, .y = 0.25, .w = 0.25, .h = 0.125, .text = "muista",
                        .color = "yellow"}},
@@ -69,12 +69,28 @@ TEST(MarksFileBytes, AFullRecordEncodesToTheKnownTextAndReadsBackEqual) {
         "flags": [{"color": "red", "id": "F1", "page": 2, "role": "actor", "text": "ovelle", "x": 0.75, "y": 0.875}],
         "inserts": [{"afterY": 0.5, "id": "I1", "lineH": 0.03125, "lineMidY": 0.53125, "page": 3, "text": "lisatty",
                      "x": 0.0625}],
-        "marks": [{"color": "#445566", "group": "g", "h": 0.5, "id": "M1", "kind": "underline", "page": 1, "text": "t",
+        "marks": [{"carry": "changed", "color": "#445566", "group": "g", "h": 0.5, "id": "M1", "kind": "underline", "page": 1, "text": "t",
                    "w": 0.375, "x": 0.125, "y": 0.25}],
         "memos": [{"color": "yellow", "h": 0.125, "id": "N1", "page": 4, "text": "muista", "w": 0.25, "x": 0.5,
                    "y": 0.25}],
         "pageLabelOffset": -2, "pageTexts": {"0": "eka", "3": "neljas"}, "spreadOffset": 1, "version": 2})"));
     EXPECT_EQ(decodeSidecar(*text), sidecar);
+}
+
+// What a carry left for review reads back; any other value of the key reads as
+// nothing to review, and never costs the rest of the file.
+TEST(MarksFileBytes, TheCarryKeyReadsOnlyAsChangedOrReview) {
+    const std::pair<const char*, std::optional<std::string>> rows[] = {
+        {R"("review")", "review"}, {R"("changed")", "changed"}, {R"("placed")", std::nullopt},
+        {"5", std::nullopt},       {"null", std::nullopt},      {R"({"a": [1]})", std::nullopt},
+    };
+    for (const auto& [value, expected] : rows) {
+        const auto sidecar = decodeSidecar(std::string(R"({"cues": [{"id": "C", "number": "1", "carry": )") + value +
+                                           R"(}], "memos": [{"id": "N", "carry": )" + value + "}]}");
+        ASSERT_TRUE(sidecar) << value;
+        EXPECT_EQ(sidecar->cues.at(0).carry, expected) << value;
+        EXPECT_EQ(sidecar->memos.at(0).carry, expected) << value;
+    }
 }
 
 // Every name in the folder with what it holds, for "nothing on disk changed".
