@@ -29,6 +29,7 @@ void printUsage(std::FILE* out) {
         "  --text-box pdf                           tekstialueet ja rajaus\n"
         "  --render-page pdf sivu out.png [leveys]  yhden sivun renderointi PNG-tiedostoksi\n"
         "  --export-marked pdf out.pdf ladonta.json merkitty kasikirjoitus PDF:ksi\n"
+        "  --carry-marks vanha.pdf uusi.pdf [--replace]  merkinnat uuteen versioon sanojensa mukaan\n"
         "  --make-demo [kansio]                     esimerkkikasikirjoitus ja sen cuet kansioon\n"
         "                                           (oletus: TALLOWMARK Demo tyopoydalla)\n"
         "  --password salasana                      lukitun PDF:n salasana tiloille, jotka avaavat PDF:n\n"
