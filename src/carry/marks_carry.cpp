@@ -1,5 +1,7 @@
 #include "carry/marks_carry.hpp"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -23,7 +25,7 @@ constexpr std::int32_t contextWords = 3;
 // this are not one place any more.
 constexpr std::int32_t scatterSlack = 3;
 // A page note stands on its page's first words.
-constexpr std::int32_t pageNoteWords = 8;
+constexpr std::size_t pageNoteWords = 8;
 // Every this many records the caller hears how far the placing is.
 constexpr int placeReportEvery = 25;
 // The stores opened for the carry keep every page's words, up to this: two
@@ -32,6 +34,7 @@ constexpr std::size_t carryWordsBudget = std::size_t{256} << 20;
 
 struct Hit {
     std::int32_t from, to;
+    std::size_t own = 0;  // which of the record's words
 };
 
 // Where a record's words are in the new script.
@@ -51,6 +54,26 @@ double distanceTo(const ViewFraction& r, double x, double y) {
     const double dx = x < r.minX() ? r.minX() - x : (x > r.maxX() ? x - r.maxX() : 0);
     const double dy = y < r.minY() ? r.minY() - y : (y > r.maxY() ? y - r.maxY() : 0);
     return std::hypot(dx, dy);
+}
+
+// A word broken at a line's end: a letter, then a hyphen (the hyphen-minus,
+// the soft hyphen or the hyphen). A page number set as "-11-" is no such word.
+bool endsWithHyphen(std::string_view text) {
+    for (const std::string_view hyphen : {"-", "\u00AD", "\u2010"}) {
+        if (!text.ends_with(hyphen)) continue;
+        const std::string_view before = text.substr(0, text.size() - hyphen.size());
+        if (before.empty()) return false;
+        const char* last = g_utf8_find_prev_char(before.data(), before.data() + before.size());
+        return last && g_unichar_isalpha(g_utf8_get_char_validated(last, before.data() + before.size() - last));
+    }
+    return false;
+}
+
+// The rest of a broken word starts in lower case.
+bool continuesAWord(std::string_view text) {
+    if (text.empty()) return false;
+    const gunichar c = g_utf8_get_char_validated(text.data(), static_cast<gssize>(text.size()));
+    return c != static_cast<gunichar>(-1) && c != static_cast<gunichar>(-2) && g_unichar_islower(c);
 }
 
 double clamp01(double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; }
@@ -81,8 +104,11 @@ private:
         std::vector<std::int32_t> own;
         const auto [begin, end] = pageRange(from_, page);
         for (std::size_t i = begin; i < end; ++i) {
-            const ViewFraction& r = from_.words[i].rect;
-            if (overlap(r, rect) >= 0.5 * r.width * r.height) own.push_back(static_cast<std::int32_t>(i));
+            const ScriptWords::Word& word = from_.words[i];
+            const ViewFraction& r = word.rect;
+            const ViewFraction& e = word.endRect;
+            if (overlap(r, rect) >= 0.5 * r.width * r.height || overlap(e, rect) >= 0.5 * e.width * e.height)
+                own.push_back(static_cast<std::int32_t>(i));
         }
         return own;
     }
@@ -147,15 +173,17 @@ private:
         Located out;
         if (own.empty()) return out;
         std::vector<Hit> hits;
-        for (const std::int32_t a : own)
-            if (map_[a] >= 0) hits.push_back({a, map_[a]});
+        for (std::size_t k = 0; k < own.size(); ++k)
+            if (map_[own[k]] >= 0) hits.push_back({own[k], map_[own[k]], k});
         if (hits.empty()) return out;
-        // The found words in runs that still stand together; the largest run is the place.
+        // The found words in runs that keep their spacing in both versions,
+        // on one page: only such a run is the record's own words and nothing
+        // between them. The largest run is the place.
         std::size_t bestBegin = 0, bestEnd = 0;
         for (std::size_t begin = 0; begin < hits.size();) {
             std::size_t end = begin + 1;
-            while (end < hits.size() &&
-                   hits[end].to - hits[end - 1].to <= hits[end].from - hits[end - 1].from + scatterSlack &&
+            while (end < hits.size() && hits[end].own == hits[end - 1].own + 1 &&
+                   hits[end].to - hits[end - 1].to == hits[end].from - hits[end - 1].from &&
                    to_.words[hits[end].to].page == to_.words[hits[begin].to].page)
                 ++end;
             if (end - begin > bestEnd - bestBegin) {
@@ -166,37 +194,15 @@ private:
         }
         std::vector<Hit> run(hits.begin() + static_cast<std::ptrdiff_t>(bestBegin),
                              hits.begin() + static_cast<std::ptrdiff_t>(bestEnd));
-        const bool whole = run.size() == own.size() &&
-                           run.back().to - run.front().to == run.back().from - run.front().from;
-        if (!whole && run.size() * 2 < own.size()) return out;
+        const bool whole = run.size() == own.size();
+        // Changed text keeps the record only while most of its words stand together.
+        if (!whole && (run.size() < 2 || run.size() * 2 < own.size())) return out;
         out.first = run.front().to;
         out.last = run.back().to;
         if (own.size() < 3 && !contextAgrees(own.front(), own.back(), out.first, out.last)) return {};
-        if (!whole) {
-            // Words lost at either end: the record reaches to the context
-            // words that were found, when what lies between is about as long.
-            const auto lead = static_cast<std::int32_t>(
-                std::find_if(own.begin(), own.end(), [&](std::int32_t a) { return a == run.front().from; }) -
-                own.begin());
-            const std::int32_t before = own.front() - 1;
-            if (lead > 0 && before >= 0 && map_[before] >= 0 && map_[before] < out.first &&
-                out.first - map_[before] - 1 <= lead + 2 && samePage(map_[before] + 1, out.first))
-                out.first = map_[before] + 1;
-            const auto trail = static_cast<std::int32_t>(
-                own.end() - 1 -
-                std::find_if(own.begin(), own.end(), [&](std::int32_t a) { return a == run.back().from; }));
-            const std::int32_t after = own.back() + 1;
-            if (trail > 0 && after < static_cast<std::int32_t>(map_.size()) && map_[after] > out.last &&
-                map_[after] - out.last - 1 <= trail + 2 && samePage(map_[after] - 1, out.last))
-                out.last = map_[after] - 1;
-        }
         out.outcome = whole ? CarryOutcome::placed : CarryOutcome::changed;
         out.hits = std::move(run);
         return out;
-    }
-
-    bool samePage(std::int32_t a, std::int32_t b) const {
-        return a >= 0 && b >= 0 && to_.words[a].page == to_.words[b].page;
     }
 
     // --- placing on the new script ---
@@ -211,7 +217,8 @@ private:
         // line down from middle to middle may read as a drag along one line.
         const double inset = 0.2;
         const ViewPoint from{first.rect.minX() + first.rect.width * 0.1, first.rect.minY() + first.rect.height * inset};
-        const ViewPoint to{last.rect.maxX() - last.rect.width * 0.1, last.rect.maxY() - last.rect.height * inset};
+        const ViewFraction& end = last.endRect;
+        const ViewPoint to{end.maxX() - end.width * 0.1, end.maxY() - end.height * inset};
         std::optional<DocumentStore::Selection> selection = target_.textSelection(first.page, from, to, true);
         if (!selection) return std::nullopt;
         const std::optional<std::string> got = DocumentStore::searchKey(selection->text);
@@ -264,6 +271,22 @@ private:
         Located at = locate(lineOf(from_, near));
         if (at.outcome == CarryOutcome::review) return at;
         const auto [dx, dy] = shift(at, near);
+        lastShiftX_ = dx;
+        record.page = newPage(at);
+        record.x = clamp01(record.x + dx);
+        record.y = clamp01(record.y + dy);
+        return at;
+    }
+
+    // A framed record: moved with the words inside its frame, or, with none
+    // inside, with the line nearest its corner.
+    template <class Record>
+    Located carryOver(Record& record, const ViewFraction& frame) {
+        const std::vector<std::int32_t> inside = wordsUnder(record.page, frame);
+        if (inside.empty()) return carryPoint(record, frame.minX(), frame.minY());
+        Located at = locate(inside);
+        if (at.outcome == CarryOutcome::review) return at;
+        const auto [dx, dy] = shift(at, inside.front());
         lastShiftX_ = dx;
         record.page = newPage(at);
         record.x = clamp01(record.x + dx);
@@ -407,7 +430,7 @@ std::optional<CarryResult> Carrier::run(const CueSidecar& old, const CueSidecar&
         const std::string snippet = lead.text;
         Located at;
         if (lead.kind == "region") {
-            at = carryPoint(lead, lead.x, lead.y);
+            at = carryOver(lead, {lead.x, lead.y, lead.w, lead.h});
             for (Mark& mark : group) mark.carry = flag(at.outcome);
             for (std::size_t k = 1; k < group.size(); ++k) group[k].page = lead.page;
         } else {
@@ -462,23 +485,28 @@ std::optional<CarryResult> Carrier::run(const CueSidecar& old, const CueSidecar&
         if (!step(1)) return std::nullopt;
     }
 
-    // A page note goes with its page's first words. Two notes meeting on one
-    // page are joined, so neither is lost.
+    // A page note goes with its page's first words (page numbers left out:
+    // they change with every reflow). Two notes meeting on one page are
+    // joined, so neither is lost.
     for (const auto& [key, text] : old.pageTexts) {
-        std::int64_t page = -1;
         const bool numeric = !key.empty() && key.size() < 10 &&
                              std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (numeric) page = std::stoll(key);
-        std::vector<std::int32_t> own;
+        const std::int64_t page = numeric ? std::stoll(key) : -1;
+        std::vector<std::int32_t> first;
         const auto [begin, end] = pageRange(from_, page);
-        for (std::size_t i = begin; i < end && own.size() < static_cast<std::size_t>(pageNoteWords); ++i)
-            own.push_back(static_cast<std::int32_t>(i));
-        const Located at = locate(own);
-        const std::string newKey = at.outcome == CarryOutcome::review ? key : std::to_string(newPage(at));
+        for (std::size_t i = begin; i < end && first.size() < pageNoteWords; ++i) {
+            const std::string& k = from_.words[i].key;
+            if (!std::all_of(k.begin(), k.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                first.push_back(static_cast<std::int32_t>(i));
+        }
+        const Located at = locate(first);
+        const CarryOutcome outcome = at.outcome;
+        const std::int64_t newPage = outcome == CarryOutcome::review ? page : this->newPage(at);
+        const std::string newKey = outcome == CarryOutcome::review ? key : std::to_string(newPage);
         std::string& into = out.pageTexts[newKey];
         into = into.empty() ? text : into + "\n\n" + text;
-        note(result, "pageText", key, "page note", text, at.outcome, numeric ? page : 0,
-             at.outcome == CarryOutcome::review ? (numeric ? page : 0) : newPage(at));
+        note(result, "pageText", key, "page note", text, outcome, std::max<std::int64_t>(page, 0),
+             std::max<std::int64_t>(newPage, 0));
         if (!step(1)) return std::nullopt;
     }
     if (progress && !progress("place", total, total)) return std::nullopt;
@@ -509,11 +537,22 @@ std::optional<ScriptWords> readScriptWords(DocumentStore& store, std::string_vie
     for (int page = 0; page < *pages; ++page) {
         if (progress && !progress(step, page, *pages)) return std::nullopt;
         script.pageStart.push_back(script.words.size());
+        bool hyphenated = false;  // the last word taken ends in a hyphen
         for (DocumentStore::PageWord& word : store.pageWords(page)) {
             std::optional<std::string> key = DocumentStore::searchKey(word.text);
             if (!key || key->empty()) continue;  // a dash or a mark: nothing to match by
+            const bool broken = hyphenated && script.words.size() > script.pageStart.back() &&
+                                script.words.back().line != word.line && continuesAWord(word.text);
+            hyphenated = endsWithHyphen(word.text);
+            if (broken) {
+                // "bas-" at a line's end and "ket" on the next are the one word
+                // the other version may print whole.
+                script.words.back().key += *key;
+                script.words.back().endRect = word.rect;
+                continue;
+            }
             if (script.words.size() >= maxScriptWords) return std::nullopt;
-            script.words.push_back({page, word.line, word.rect, std::move(*key)});
+            script.words.push_back({page, word.line, word.rect, word.rect, std::move(*key)});
         }
         if (store.documentGeneration() != generation) return std::nullopt;
     }

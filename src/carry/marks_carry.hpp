@@ -29,7 +29,10 @@ struct ScriptWords {
         std::int32_t page = 0;
         std::int32_t line = 0;  // the word's line on its page, in the page's reading order
         ViewFraction rect;
-        std::string key;  // folded as search folds it; empty for a word of marks alone
+        // Where the word ends: the rest of a word a line-end hyphen broke
+        // (read as one word, as a reader reads it); else the same as rect.
+        ViewFraction endRect;
+        std::string key;  // folded as search folds it
     };
     std::vector<Word> words;
     // Index of each page's first word; one more entry than pages, the last being words.size().
