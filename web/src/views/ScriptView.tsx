@@ -69,7 +69,7 @@ const CueBox = memo(function cueBox({ cue, place, gutter, side, fontPx, pageWidt
     const text = layoutGutterText(labelText(cue), tag, room, fontPx, labelMeasurer(fontPx));
     return { ...text, left: outerBox(side, pageWidth, gutter, text.width).left };
   }, [place, gutter, selected, cue, side, pageWidth, fontPx]);
-  const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${selectable ? ' editable' : ''}`;
+  const cls = `cue${standby ? ' standby' : ''}${glow ? ' glow' : ''}${fired ? ' fired' : ''}${selected ? ' selected' : ''}${selectable ? ' editable' : ''}${cue.carry === 'review' ? ' carry-review' : ''}`;
   const shown = wide ?? place;
   const labelStyle = shown && place ? {
     left: `${shown.left}px`,
