@@ -28,9 +28,9 @@ constexpr std::int32_t scatterSlack = 3;
 constexpr std::size_t pageNoteWords = 8;
 // Every this many records the caller hears how far the placing is.
 constexpr int placeReportEvery = 25;
-// The stores opened for the carry keep every page's words, up to this: two
-// thousand dense pages.
-constexpr std::size_t carryWordsBudget = std::size_t{256} << 20;
+// The stores opened for the carry keep every page's words, up to this: some
+// thousand dense pages; past it the oldest pages are laid out again if asked.
+constexpr std::size_t carryWordsBudget = std::size_t{128} << 20;
 
 struct Hit {
     std::int32_t from, to;

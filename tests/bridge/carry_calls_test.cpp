@@ -73,6 +73,7 @@ TEST_F(CarryCallsTest, MarksFollowTheirWordsIntoTheNewDraftAsOneUndoableStep) {
     EXPECT_FALSE(ghost.contains("carry"));
     EXPECT_EQ(cue(carried, "storm")["carry"], "changed");
     EXPECT_EQ(cue(carried, "bear")["carry"], "review");
+    ASSERT_TRUE(bridge->engine().flushWrites());
     EXPECT_EQ(readText(dir / "Storm v1.tallowmark"), oldMarks) << "the old version's marks are never written";
     EXPECT_NE(readText(dir / "Storm v2.tallowmark").find("\"carry\": \"review\""), std::string::npos);
 
