@@ -470,20 +470,18 @@ std::optional<CarryResult> Carrier::run(const CueSidecar& old, const CueSidecar&
         if (!step(static_cast<int>(group.size()))) return std::nullopt;
     }
 
-    for (Flag& flagRecord : out.flags) {
-        const std::int64_t oldPage = flagRecord.page;
-        const Located at = carryPoint(flagRecord, flagRecord.x, flagRecord.y);
-        flagRecord.carry = flag(at.outcome);
-        note(result, "flag", flagRecord.id, "flag", flagRecord.text, at.outcome, oldPage, flagRecord.page);
-        if (!step(1)) return std::nullopt;
-    }
-    for (Memo& memo : out.memos) {
-        const std::int64_t oldPage = memo.page;
-        const Located at = carryPoint(memo, memo.x, memo.y);
-        memo.carry = flag(at.outcome);
-        note(result, "memo", memo.id, "memo", memo.text, at.outcome, oldPage, memo.page);
-        if (!step(1)) return std::nullopt;
-    }
+    // Flags and memos move with the line nearest them.
+    const auto points = [&](auto& list, const char* kind) {
+        for (auto& record : list) {
+            const std::int64_t oldPage = record.page;
+            const Located at = carryPoint(record, record.x, record.y);
+            record.carry = flag(at.outcome);
+            note(result, kind, record.id, kind, record.text, at.outcome, oldPage, record.page);
+            if (!step(1)) return false;
+        }
+        return true;
+    };
+    if (!points(out.flags, "flag") || !points(out.memos, "memo")) return std::nullopt;
 
     // A page note goes with its page's first words (page numbers left out:
     // they change with every reflow). Two notes meeting on one page are
