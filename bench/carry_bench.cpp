@@ -33,16 +33,12 @@ const Revised& revised(int pages, int cues) {
     Revised& r = *slot;
     r.oldPdf = r.dir / "old.pdf";
     r.newPdf = r.dir / "new.pdf";
-    const Play play = writePlay({pages, 11}, r.oldPdf);
-    r.pages = pdfPageCount(r.oldPdf);
+    const Play play = writePlay(pages, 11, r.oldPdf);
     DocumentStore store;
     if (store.open(r.oldPdf)) {
-        MarkCounts counts;
-        counts.cues = cues;
-        counts.highlights = cues / 20;
-        counts.flags = counts.memos = counts.inserts = cues / 50;
-        counts.pageNotes = cues / 100;
-        r.marks = markPlay(store, play, counts);
+        r.pages = store.pageCount().value_or(0);
+        r.marks = markPlay(
+            store, play, {.cues = cues, .textMarks = cues / 20, .besideText = cues * 3 / 50, .pageNotes = cues / 100});
     }
     setPlay(revise(play, Revision::insertedParagraph, r.marks).play, r.newPdf);
     return r;
