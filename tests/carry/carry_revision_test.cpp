@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <set>
@@ -239,6 +240,7 @@ TEST(CarryToRevision, EveryRecordOnItsOwnWordsOrLeftForReview) {
         }
     ASSERT_GT(surviving, 150);
     EXPECT_GE(onThem, 0.98 * surviving) << onThem << " of " << surviving;
+    std::printf("%d of %d cues whose words survive were carried onto them\n", onThem, surviving);
 }
 
 // To the same script every record stays where it was: the same pages, every
