@@ -1,5 +1,10 @@
 #include "carry/word_alignment.hpp"
 
+#include "carry/marks_carry.hpp"
+#include "document/document_store.hpp"
+#include "support/pdf_fixtures.hpp"
+#include "support/temp_dir.hpp"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -89,6 +94,38 @@ TEST(WordAlignment, AMovedSceneAndALargeScriptStayInOrderAndMatchWhatSurvives) {
     // is as good as the other: a few such ties, never more.
     EXPECT_LT(wrong, survivors / 10'000);
     EXPECT_GT(right, survivors * 99 / 100);
+}
+
+}  // namespace
+}  // namespace tallowmark
+
+namespace tallowmark {
+namespace {
+
+// A word a line-end hyphen broke in one draft and the other prints whole is
+// one word: a cue over it is placed, not sent back as changed.
+TEST(ScriptWordsCarry, AWordBrokenAtALineEndIsTheWordPrintedWhole) {
+    testing::TempDir dir;
+    const auto oldPdf = dir / "old.pdf", newPdf = dir / "new.pdf";
+    testing::writePdf(oldPdf, {{300, 400, {{20, 40, "The storm breaks over the bas-"}, {20, 56, "ket of apples here"}}}});
+    testing::writePdf(newPdf, {{400, 400, {{20, 40, "The storm breaks over the basket of apples here"}}}});
+    DocumentStore old, target;
+    ASSERT_TRUE(old.open(oldPdf) && target.open(newPdf));
+    const auto hit = old.search("over the", 1);
+    ASSERT_EQ(hit.size(), 1u);
+    const double y1 = hit[0].rect.y + hit[0].rect.height / 2;
+    const auto lines = old.pageLineTexts(0);
+    ASSERT_EQ(lines.size(), 2u);
+    const double y2 = lines[1].rect.y + lines[1].rect.height / 2;
+    const auto drag = old.textSelection(0, {hit[0].rect.x + 0.01, y1}, {lines[1].rect.x + 0.05, y2}, true);
+    ASSERT_TRUE(drag);
+    CueSidecar marks;
+    marks.cues.push_back(Cue{.id = "Q", .number = "1", .label = "", .kind = "SFX", .page = 0, .x = drag->rect.x,
+                             .y = drag->rect.y, .w = drag->rect.width, .h = drag->rect.height});
+    const CarryRun run = carryFromScript(oldPdf, marks, target, {});
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->sidecar.cues.at(0).carry, std::nullopt) << run.result->records.at(0).snippet;
+    EXPECT_EQ(run.result->placed, 1);
 }
 
 }  // namespace
