@@ -117,12 +117,6 @@ std::string sha256Hex(std::string_view bytes) {
 }
 
 // The same language names the recognizer accepts.
-bool validLanguageName(std::string_view name) {
-    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-    });
-}
-
 bool inside(double start, double length, int side) {
     return std::isfinite(start) && std::isfinite(length) && start >= 0 && length >= 0 &&
            start + length <= side + edgeTolerance;
@@ -268,10 +262,7 @@ std::string contentHash(const PdfBytes& pdf) {
 std::string languageDataStamp(const fs::path& dataFolder, const std::string& languages) {
     std::string stamp;
     std::size_t count = 0;
-    for (std::size_t start = 0; start <= languages.size();) {
-        const std::size_t plus = std::min(languages.find('+', start), languages.size());
-        const std::string name = languages.substr(start, plus - start);
-        start = plus + 1;
+    for (const std::string& name : splitLanguages(languages)) {
         if (!validLanguageName(name) || ++count > maxLanguages) return {};
         // Followed when a link: a package update replaces the file it leads to.
         struct stat info {};

@@ -55,22 +55,6 @@ struct GObjectDeleter {
     void operator()(T* object) const { g_object_unref(object); }
 };
 
-bool validLanguageName(const std::string& name) {
-    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-    });
-}
-
-std::vector<std::string> splitLanguages(const std::string& languages) {
-    std::vector<std::string> names;
-    for (std::size_t start = 0;;) {
-        const std::size_t plus = languages.find('+', start);
-        names.push_back(languages.substr(start, plus == std::string::npos ? std::string::npos : plus - start));
-        if (plus == std::string::npos) return names;
-        start = plus + 1;
-    }
-}
-
 // "a", "a and b", "a, b and c".
 std::string listed(const std::vector<std::string>& items) {
     std::string text;
@@ -173,6 +157,22 @@ struct CancelFlag {
 };
 
 }  // namespace
+
+bool validLanguageName(const std::string& name) {
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    });
+}
+
+std::vector<std::string> splitLanguages(const std::string& languages) {
+    std::vector<std::string> names;
+    for (std::size_t start = 0;;) {
+        const std::size_t plus = languages.find('+', start);
+        names.push_back(languages.substr(start, plus == std::string::npos ? std::string::npos : plus - start));
+        if (plus == std::string::npos) return names;
+        start = plus + 1;
+    }
+}
 
 bool GreyImage::valid() const {
     return width > 0 && height > 0 && stride >= width &&

@@ -21,6 +21,12 @@ typedef struct _PopplerPage PopplerPage;
 
 namespace tallowmark {
 
+// A language as Tesseract names its data file: letters, digits, '_' and '-'
+// only, so a name never reaches outside the data folder.
+bool validLanguageName(const std::string& name);
+// "eng+fin" -> {"eng", "fin"}; every part kept, empty ones included.
+std::vector<std::string> splitLanguages(const std::string& languages);
+
 struct RecognisedWord {
     std::string text;
     double x = 0, y = 0, w = 0, h = 0;  // pixels of the image handed to recognise, from its top-left, y down
