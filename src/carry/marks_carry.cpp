@@ -413,18 +413,23 @@ std::optional<CarryResult> Carrier::run(const CueSidecar& old, const CueSidecar&
         if (!step(1)) return std::nullopt;
     }
 
-    // Marks: the lines of one drag share a group and travel as one.
-    std::vector<bool> taken(old.marks.size(), false);
+    // Marks: the lines of one drag share a group and travel as one. Grouped
+    // in one pass, so a file of many marks costs no more than reading it.
+    std::vector<std::vector<std::size_t>> groups;
+    std::map<std::pair<std::string, std::string>, std::size_t> groupOf;  // (group, kind) -> its index in groups
     for (std::size_t m = 0; m < old.marks.size(); ++m) {
-        if (taken[m]) continue;
-        std::vector<Mark> group;
-        for (std::size_t k = m; k < old.marks.size(); ++k) {
-            const bool same = k == m || (!old.marks[m].group.empty() && old.marks[k].group == old.marks[m].group &&
-                                         old.marks[k].kind == old.marks[m].kind);
-            if (!same || taken[k]) continue;
-            taken[k] = true;
-            group.push_back(old.marks[k]);
+        const Mark& mark = old.marks[m];
+        if (mark.group.empty()) {
+            groups.push_back({m});
+            continue;
         }
+        const auto [it, fresh] = groupOf.try_emplace({mark.group, mark.kind}, groups.size());
+        if (fresh) groups.emplace_back();
+        groups[it->second].push_back(m);
+    }
+    for (const std::vector<std::size_t>& members : groups) {
+        std::vector<Mark> group;
+        for (const std::size_t k : members) group.push_back(old.marks[k]);
         Mark& lead = group.front();
         const std::int64_t oldPage = lead.page;
         const std::string snippet = lead.text;
