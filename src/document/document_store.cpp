@@ -83,6 +83,7 @@ void wipe(std::string& text) {
 DocumentStore::DocumentStore() = default;
 DocumentStore::~DocumentStore() {
     stopCollection();
+    stopScan();
     wipe(password_);
 }
 
@@ -208,6 +209,7 @@ DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path&
             layout->keepWords(static_cast<int>(i), std::move(collected[i].words));
     }
     stopCollection();
+    stopScan();
 
     const Held held(lock_);
     document_ = std::move(layout);
@@ -247,6 +249,8 @@ DocumentStore::OpenResult DocumentStore::openScript(const std::filesystem::path&
         // Without a thread the pages are still laid out one by one on demand;
         // only the crop stays unknown, and the pages are shown whole.
         if (collection->threads.empty()) logSystem("rivien keruu ei kaynnistynyt: sivut rajaamatta");
+    } else if (startScanLocked(held)) {
+        linesComplete_ = false;
     } else {
         cropFractions_ = computeCropFractionsLocked(held, std::nullopt);
         automaticCrop_ = cropFractions_.empty() ? std::nullopt : std::optional(cropFractions_.front());
@@ -272,17 +276,23 @@ void DocumentStore::collectLines(const std::shared_ptr<Collection>& collection) 
             searchTexts_[static_cast<std::size_t>(i)] = std::move(page.searchText);
             if (page.words) document_->keepWords(i, std::move(page.words));
             last = ++collection->stored == collection->pageCount;
-            if (last) {
-                finishCollectionLocked(held);
-                collected = onLinesCollected_;
-            }
+            if (last && finishCollectionLocked(held)) collected = onLinesCollected_;
         }
         if (last && collected) collected(collection->generation);
     }
 }
 
-void DocumentStore::finishCollectionLocked(const Held& held) {
+bool DocumentStore::finishCollectionLocked(const Held& held) {
     linesComplete_ = true;
+    if (startScanLocked(held)) {
+        linesComplete_ = false;
+        return false;
+    }
+    computeCropLocked(held);
+    return true;
+}
+
+void DocumentStore::computeCropLocked(const Held& held) {
     // What the open would have found with every line in at once, with the
     // manual crop and the page-number flag set meanwhile.
     const std::vector<BoxFraction> automatic = computeCropFractionsLocked(held, std::nullopt);
@@ -337,6 +347,7 @@ std::string DocumentStore::password() const {
 
 void DocumentStore::close() {
     stopCollection();
+    stopScan();
     const Held held(lock_);
     ++documentGeneration_;
     linesComplete_ = true;

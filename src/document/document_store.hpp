@@ -22,6 +22,7 @@
 #include "document/page_geometry.hpp"
 #include "document/page_image.hpp"
 #include "document/render_pdf.hpp"
+#include "document/text_recognition.hpp"
 
 namespace tallowmark {
 
@@ -219,6 +220,50 @@ public:
     void setWordsBudget(std::size_t bytes);
     std::size_t keptWordsBytes() const;
 
+    // Scanned pages. A page whose text layer is empty, or holds a few
+    // characters over a full-page picture, is read by text recognition on
+    // threads of the store at low priority once the open has its lines; the
+    // words read become the page's words, for lines, crop, snapping and
+    // search. Every mark is kept in fractions of the cropped page, so the
+    // crop (and linesComplete) waits for the reading, as for a long
+    // script's lines. Results are kept in a RecognitionCache: a second open
+    // reads none again.
+    struct RecognitionOptions {
+        bool enabled = false;
+        std::string languages;  // "eng+fin"; empty: defaultLanguages()
+        std::optional<std::filesystem::path> dataFolder;  // none: Tesseract's own
+        std::optional<std::filesystem::path> cacheRoot;   // none: the user's cache folder
+        int workers = 0;                                  // 0: one per core but one, at least one
+        // Words read with less confidence are never snapped to (0..100).
+        int minConfidence = 60;
+    };
+    // For the opens that follow.
+    void setRecognition(RecognitionOptions options);
+    RecognitionOptions recognition() const;
+    // The installed languages, English first, joined by '+'; empty when none is installed.
+    static std::string defaultLanguages(const std::optional<std::filesystem::path>& dataFolder = std::nullopt);
+
+    struct ScanStatus {
+        std::int64_t generation = 0;  // the documentGeneration it belongs to
+        int done = 0;                 // pages read, from the cache or by recognition, or given up
+        int total = 0;                // pages to read
+        std::vector<int> recognisedPages;  // whose words came from recognition, ascending
+        // Why the pages are not read at all (a missing language), an English sentence.
+        std::optional<std::string> problem;
+        bool running = false;
+    };
+    ScanStatus scanStatus() const;
+    // Runs after every page read and when the reading ends, on a reading
+    // thread with no lock held. Set before the first open.
+    void setOnScanProgress(std::function<void(const ScanStatus&)> callback);
+    // The page in view: it is read next, before the pages in order.
+    void preferScanPage(int index);
+    // Blocks until the open script's scanned pages are read or given up.
+    void waitForScans();
+    bool pageRecognised(int index) const;
+    // Pages the recognition engine has read (not taken from the cache) since the store was made.
+    std::int64_t recognitionsRun() const;
+
 private:
     friend struct testing::DocumentStoreAccess;
 
@@ -228,6 +273,7 @@ private:
         std::int64_t generation = 0;
     };
     struct Collection;
+    struct Scan;
     // The ...Locked operations take the held main lock, so none can be called without it.
     using Held = std::unique_lock<std::mutex>;
 
@@ -263,7 +309,17 @@ private:
                                      std::size_t keepBytes);
     // The body of each collecting thread.
     void collectLines(const std::shared_ptr<Collection>& collection);
-    void finishCollectionLocked(const Held& held);
+    // Returns whether the crop is known now; false when scanned pages are
+    // still to be read (the reading has started, and it finishes the crop).
+    bool finishCollectionLocked(const Held& held);
+    void computeCropLocked(const Held& held);
+    // Starts reading the scanned pages of the script just collected; false when there are none.
+    bool startScanLocked(const Held& held);
+    void readScans(const std::shared_ptr<Scan>& scan);
+    // Installs page `index`'s recognised words when `scan` is still the open script's.
+    bool installRecognisedLocked(const Held& held, const Scan& scan, int index, const std::vector<RecognisedWord>& words,
+                                 int dpi);
+    void stopScan();
     // Cancels the running collection and waits for its threads (a page each
     // at most). Called without the main lock, which the threads take.
     void stopCollection();
@@ -294,6 +350,10 @@ private:
     bool linesComplete_ = true;
     // The collection behind the open script, while it runs or until the next open or close.
     std::shared_ptr<Collection> collection_;
+    std::shared_ptr<Scan> scan_;
+    RecognitionOptions recognition_;
+    std::function<void(const ScanStatus&)> onScanProgress_;
+    std::atomic<std::int64_t> recognitionsRun_{0};
     std::function<void(std::int64_t)> onLinesCollected_;
     int collectAtOnceUpTo_ = collectAtOnceUpTo;  // lowered by tests, through DocumentStoreAccess
     // Never written anywhere; wiped when the document goes.

@@ -11,6 +11,7 @@
 #include <cpp/poppler-page.h>
 
 #include "core/unicode_text.hpp"
+#include "document/text_recognition.hpp"
 
 namespace tallowmark {
 
@@ -44,6 +45,11 @@ struct PageWords {
     std::vector<Glyph> glyphs;
     std::vector<Word> words;
     std::vector<Line> lines;
+    // Recognised pages only: one flag per word, set for a word read with too
+    // little confidence to snap a selection to.
+    std::vector<std::uint8_t> weak;
+
+    bool isWeak(std::size_t word) const { return word < weak.size() && weak[word] != 0; }
 
     // The byte after the glyph's character.
     std::size_t endOf(std::size_t glyph) const {
@@ -72,6 +78,8 @@ struct LayoutPdf::Handles {
     std::vector<std::list<int>::iterator> placeIn;  // each kept page's entry in `recent`
     std::size_t keptBytes = 0;
     std::size_t budget = defaultWordsBudget;
+    // Words recognised from a page's picture, by page index; never dropped.
+    std::vector<std::shared_ptr<const PageWords>> recognised;
 
     void drop(int index) {
         std::shared_ptr<const PageWords>& kept = pages[index];
@@ -315,10 +323,13 @@ std::unique_ptr<LayoutPdf> LayoutPdf::open(const PdfBytes& bytes, const std::str
     if (!handles->document || handles->document->is_locked()) return nullptr;
     handles->pages.resize(std::max(handles->document->pages(), 0));
     handles->placeIn.resize(handles->pages.size());
+    handles->recognised.resize(handles->pages.size());
     return std::unique_ptr<LayoutPdf>(new LayoutPdf(std::move(handles)));
 }
 
 int LayoutPdf::pageCount() const { return handles_->document->pages(); }
+
+const PdfBytes& LayoutPdf::bytes() const { return handles_->bytes; }
 
 std::optional<PageBoxes> LayoutPdf::pageBoxes(int index) const {
     if (index < 0 || index >= pageCount()) return std::nullopt;
@@ -346,6 +357,7 @@ std::shared_ptr<const PageWords> LayoutPdf::makeWords(int index) const {
 
 std::shared_ptr<const PageWords> LayoutPdf::words(int index) const {
     if (index < 0 || index >= pageCount() || index >= static_cast<int>(handles_->pages.size())) return nullptr;
+    if (const std::shared_ptr<const PageWords>& read = handles_->recognised[index]) return read;
     if (const std::shared_ptr<const PageWords>& kept = handles_->pages[index]) {
         handles_->touch(index);
         return kept;
@@ -357,7 +369,8 @@ std::shared_ptr<const PageWords> LayoutPdf::words(int index) const {
 
 std::size_t LayoutPdf::footprint(const PageWords& words) {
     return sizeof(PageWords) + words.text.capacity() + words.glyphs.capacity() * sizeof(PageWords::Glyph) +
-           words.words.capacity() * sizeof(PageWords::Word) + words.lines.capacity() * sizeof(PageWords::Line);
+           words.words.capacity() * sizeof(PageWords::Word) + words.lines.capacity() * sizeof(PageWords::Line) +
+           words.weak.capacity();
 }
 
 void LayoutPdf::setWordsBudget(std::size_t bytes) const {
@@ -369,6 +382,7 @@ std::size_t LayoutPdf::keptWordsBytes() const { return handles_->keptBytes; }
 
 std::shared_ptr<const PageWords> LayoutPdf::takeWords(int index) const {
     if (index < 0 || index >= pageCount() || index >= static_cast<int>(handles_->pages.size())) return nullptr;
+    if (const std::shared_ptr<const PageWords>& read = handles_->recognised[index]) return read;
     std::shared_ptr<const PageWords> taken = std::move(handles_->pages[index]);
     if (!taken) return makeWords(index);
     handles_->pages[index] = taken;  // drop counts what it lets go of
@@ -414,8 +428,9 @@ std::optional<TextSelection> LayoutPdf::wordAt(int index, PagePoint point) const
     if (!page) return std::nullopt;
     // Words set tight may overlap: the one whose letter is under the point wins.
     const PageWords::Word* found = nullptr;
-    for (const PageWords::Word& word : page->words) {
-        if (!contains(word.rect, point)) continue;
+    for (std::size_t w = 0; w < page->words.size(); ++w) {
+        const PageWords::Word& word = page->words[w];
+        if (page->isWeak(w) || !contains(word.rect, point)) continue;
         for (std::size_t i = word.firstGlyph; i < word.endGlyph; ++i)
             if (contains(page->glyphs[i].rect(), point)) return selectionOf(*page, word.firstGlyph, word.endGlyph);
         if (!found) found = &word;
@@ -471,8 +486,14 @@ std::optional<TextSelection> LayoutPdf::selectBetween(int index, PagePoint from,
         first = page->lines[start.line].firstGlyph;
         last = page->lines[end.line].endGlyph;
     } else if (ends == Ends::words && first < last) {
-        first = page->words[page->wordOf(first)].firstGlyph;
-        last = page->words[page->wordOf(last - 1)].endGlyph;
+        // A word read with little confidence may be a smudge: the ends move
+        // in to the first and last sure words rather than out over it.
+        std::size_t head = page->wordOf(first), tail = page->wordOf(last - 1);
+        while (head < tail && page->isWeak(head)) ++head;
+        while (tail > head && page->isWeak(tail)) --tail;
+        if (page->isWeak(head)) return std::nullopt;
+        first = page->words[head].firstGlyph;
+        last = page->words[tail].endGlyph;
     }
     return selectionOf(*page, first, last);
 }
@@ -527,6 +548,86 @@ std::vector<TextMatch> LayoutPdf::find(int index, const std::string& query) cons
         matches.push_back(match);
     }
     return matches;
+}
+
+std::shared_ptr<const PageWords> LayoutPdf::wordsFromRecognition(int index, const std::vector<RecognisedWord>& words,
+                                                                 int dpi, int minConfidence) const {
+    if (index < 0 || index >= pageCount() || dpi <= 0) return nullptr;
+    std::unique_ptr<poppler::page> page(handles_->document->create_page(index));
+    if (!page) return nullptr;
+    const poppler::rectf crop = page->page_rect(poppler::crop_box);
+    const TextSpace space{crop.left(), crop.top(), crop.right(), crop.bottom(), rotationOf(page->orientation())};
+    const double points = 72.0 / dpi;
+    auto result = std::make_shared<PageWords>();
+    PageWords& out = *result;
+    std::optional<int> lineNumber;
+    std::optional<Run> previousRun;
+    double lineHeight = 0;  // the tallest word of the line so far
+    auto closeLine = [&] {
+        if (out.lines.empty()) return;
+        PageWords::Line& line = out.lines.back();
+        line.endWord = static_cast<std::uint32_t>(out.words.size());
+        line.endGlyph = static_cast<std::uint32_t>(out.glyphs.size());
+        for (std::size_t w = line.firstWord; w < line.endWord; ++w)
+            line.rect = w == line.firstWord ? out.words[w].rect : unite(line.rect, out.words[w].rect);
+    };
+    for (const RecognisedWord& word : words) {
+        const glong characters =
+            g_utf8_validate(word.text.data(), static_cast<gssize>(word.text.size()), nullptr)
+                ? g_utf8_strlen(word.text.data(), static_cast<gssize>(word.text.size()))
+                : 0;
+        if (characters <= 0 || !(word.w > 0 && word.h > 0) || !std::isfinite(word.x) || !std::isfinite(word.y) ||
+            !std::isfinite(word.w) || !std::isfinite(word.h))
+            continue;
+        // The box in poppler's displayed space (points, y down).
+        const double left = word.x * points, top = word.y * points, right = (word.x + word.w) * points,
+                     bottom = (word.y + word.h) * points;
+        // Tesseract may run two columns of a few lines into one line; a gap
+        // of two line heights parts them, as it parts poppler's words.
+        // Only the gap is asked: the recognised line keeps to its baseline, but
+        // its word boxes rise and fall with ascenders and descenders.
+        const Run run = Run::of(poppler::rectf(left, top, right - left, bottom - top), 0);
+        const bool parted = previousRun && run.start - previousRun->end > 2 * std::min(run.thickness, lineHeight);
+        if (lineNumber != word.line || parted) {
+            lineHeight = run.thickness;
+            closeLine();
+            if (!out.lines.empty()) out.text += '\n';
+            out.lines.push_back({static_cast<std::uint32_t>(out.words.size()), 0,
+                                 static_cast<std::uint32_t>(out.glyphs.size()), 0, {}});
+            lineNumber = word.line;
+        } else {
+            out.text += ' ';
+        }
+        previousRun = run;
+        lineHeight = std::max(lineHeight, run.thickness);
+        const poppler::rectf box(left, top, right - left, bottom - top);
+        PageWords::Word entry{static_cast<std::uint32_t>(out.glyphs.size()), 0, space.toPage(box)};
+        const double share = (right - left) / static_cast<double>(characters);
+        std::size_t i = 0;
+        for (const char* p = word.text.c_str(); *p; p = g_utf8_next_char(p), ++i) {
+            const PageRect rect =
+                space.toPage(poppler::rectf(left + share * static_cast<double>(i), top, share, bottom - top));
+            out.glyphs.push_back({static_cast<float>(rect.x), static_cast<float>(rect.y),
+                                  static_cast<float>(rect.width), static_cast<float>(rect.height),
+                                  static_cast<std::uint32_t>(out.text.size() + (p - word.text.c_str()))});
+        }
+        out.text += word.text;
+        entry.endGlyph = static_cast<std::uint32_t>(out.glyphs.size());
+        out.words.push_back(entry);
+        out.weak.push_back(word.confidence < minConfidence ? 1 : 0);
+    }
+    closeLine();
+    return result;
+}
+
+void LayoutPdf::setRecognised(int index, std::shared_ptr<const PageWords> words) const {
+    if (!words || index < 0 || index >= static_cast<int>(handles_->recognised.size())) return;
+    handles_->drop(index);
+    handles_->recognised[index] = std::move(words);
+}
+
+bool LayoutPdf::recognised(int index) const {
+    return index >= 0 && index < static_cast<int>(handles_->recognised.size()) && handles_->recognised[index];
 }
 
 void LayoutPdf::releasePage(int index) const {

@@ -32,6 +32,7 @@ struct TextLine {
 std::vector<bool> onOuterBaselines(const std::vector<TextLine>& lines);
 
 struct PageWords;
+struct RecognisedWord;
 
 // One of poppler's words, with the index of its line on the page.
 struct WordBox {
@@ -65,6 +66,8 @@ public:
     LayoutPdf& operator=(const LayoutPdf&) = delete;
 
     int pageCount() const;
+    // The bytes it reads, shared.
+    const PdfBytes& bytes() const;
     std::optional<PageBoxes> pageBoxes(int index) const;
     std::string pageText(int index) const;
     // The page's text lines in poppler's reading order; lines without area are left out.
@@ -107,6 +110,18 @@ public:
     void keepWords(int index, std::shared_ptr<const PageWords> words) const;
     // What a page's words take in memory, in bytes.
     static std::size_t footprint(const PageWords& words);
+
+    // Words read by text recognition from page `index` drawn at `dpi` (crop
+    // box, rotation applied, pixels from the top-left), as the page's words:
+    // one line per recognised line, each character an equal share of its
+    // word's box. A word below `minConfidence` is kept for search and lines
+    // but is never snapped to. None for no such page.
+    std::shared_ptr<const PageWords> wordsFromRecognition(int index, const std::vector<RecognisedWord>& words,
+                                                          int dpi, int minConfidence) const;
+    // The page's words from now on, in place of its text layer's; they stay
+    // whatever the budget, since they cannot be made again from the bytes.
+    void setRecognised(int index, std::shared_ptr<const PageWords> words) const;
+    bool recognised(int index) const;
 
 private:
     struct Handles;

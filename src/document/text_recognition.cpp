@@ -180,38 +180,18 @@ bool GreyImage::valid() const {
                                static_cast<std::size_t>(width);
 }
 
-std::optional<GreyPage> drawPageGrey(const PdfBytes& pdf, int index, int dpi, const std::string& password,
-                                     std::string* why) {
+namespace {
+
+std::optional<GreyPage> drawPopplerPage(PopplerPage* page, int index, int dpi, std::string* why) {
     const auto fail = [why](const std::string& text) -> std::optional<GreyPage> {
         if (why) *why = text;
         return std::nullopt;
     };
-    if (!pdf) return fail("The PDF could not be read.");
     if (dpi < minRecognitionDpi || dpi > maxRecognitionDpi)
         return fail("A page is drawn for reading at " + std::to_string(minRecognitionDpi) + " to " +
                     std::to_string(maxRecognitionDpi) + " dpi, not " + std::to_string(dpi) + ".");
-    GError* error = nullptr;
-    std::unique_ptr<PopplerDocument, GObjectDeleter<PopplerDocument>> document;
-    if (password.empty()) {
-        document.reset(poppler_document_new_from_bytes(pdf.get(), nullptr, &error));
-    } else if (const gsize size = g_bytes_get_size(pdf.get()); size > 0) {
-        // Through a stream, as RenderPdf::open does: poppler-glib 22.12 crashes
-        // in new_from_bytes when a password is given and its first try fails.
-        GInputStream* stream = g_memory_input_stream_new_from_bytes(pdf.get());
-        document.reset(
-            poppler_document_new_from_stream(stream, static_cast<goffset>(size), password.c_str(), nullptr, &error));
-        g_object_unref(stream);
-    }
-    if (!document) {
-        const bool locked = g_error_matches(error, POPPLER_ERROR, POPPLER_ERROR_ENCRYPTED);
-        g_clear_error(&error);
-        return fail(locked ? "The PDF is locked with a password." : "The PDF could not be read.");
-    }
-    if (index < 0 || index >= poppler_document_get_n_pages(document.get()))
-        return fail("The PDF has no page " + std::to_string(index + 1) + ".");
-    std::unique_ptr<PopplerPage, GObjectDeleter<PopplerPage>> page(poppler_document_get_page(document.get(), index));
     double pageWidth = 0, pageHeight = 0;
-    if (page) poppler_page_get_size(page.get(), &pageWidth, &pageHeight);
+    if (page) poppler_page_get_size(page, &pageWidth, &pageHeight);
     if (!(pageWidth > 0 && pageHeight > 0 && std::isfinite(pageWidth) && std::isfinite(pageHeight)))
         return fail("Page " + std::to_string(index + 1) + " has no size.");
 
@@ -243,7 +223,7 @@ std::optional<GreyPage> drawPageGrey(const PdfBytes& pdf, int index, int dpi, co
         cairo_paint(cr);
         cairo_translate(cr, 0, -top);
         cairo_scale(cr, scale, scale);
-        poppler_page_render(page.get(), cr);
+        poppler_page_render(page, cr);
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         const bool drawnWell = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
@@ -263,6 +243,67 @@ std::optional<GreyPage> drawPageGrey(const PdfBytes& pdf, int index, int dpi, co
         if (!data) return fail("Page " + std::to_string(index + 1) + " could not be drawn: out of memory.");
     }
     return drawn;
+}
+
+}  // namespace
+
+struct ScannedPages::Document {
+    std::unique_ptr<PopplerDocument, GObjectDeleter<PopplerDocument>> poppler;
+};
+
+ScannedPages::ScannedPages(std::unique_ptr<Document> document) : document_(std::move(document)) {}
+ScannedPages::~ScannedPages() = default;
+
+std::unique_ptr<ScannedPages> ScannedPages::open(const PdfBytes& pdf, const std::string& password, std::string* why) {
+    const auto fail = [why](const std::string& text) -> std::unique_ptr<ScannedPages> {
+        if (why) *why = text;
+        return nullptr;
+    };
+    if (!pdf) return fail("The PDF could not be read.");
+    GError* error = nullptr;
+    auto document = std::make_unique<Document>();
+    if (password.empty()) {
+        document->poppler.reset(poppler_document_new_from_bytes(pdf.get(), nullptr, &error));
+    } else if (const gsize size = g_bytes_get_size(pdf.get()); size > 0) {
+        // Through a stream, as RenderPdf::open does: poppler-glib 22.12 crashes
+        // in new_from_bytes when a password is given and its first try fails.
+        GInputStream* stream = g_memory_input_stream_new_from_bytes(pdf.get());
+        document->poppler.reset(
+            poppler_document_new_from_stream(stream, static_cast<goffset>(size), password.c_str(), nullptr, &error));
+        g_object_unref(stream);
+    }
+    if (!document->poppler) {
+        const bool locked = g_error_matches(error, POPPLER_ERROR, POPPLER_ERROR_ENCRYPTED);
+        g_clear_error(&error);
+        return fail(locked ? "The PDF is locked with a password." : "The PDF could not be read.");
+    }
+    return std::unique_ptr<ScannedPages>(new ScannedPages(std::move(document)));
+}
+
+int ScannedPages::pageCount() const { return poppler_document_get_n_pages(document_->poppler.get()); }
+
+std::optional<PageTextCounts> ScannedPages::counts(int index) const {
+    if (index < 0 || index >= pageCount()) return std::nullopt;
+    std::unique_ptr<PopplerPage, GObjectDeleter<PopplerPage>> page(
+        poppler_document_get_page(document_->poppler.get(), index));
+    if (!page) return std::nullopt;
+    return pageTextCounts(page.get());
+}
+
+std::optional<GreyPage> ScannedPages::draw(int index, int dpi, std::string* why) const {
+    if (index < 0 || index >= pageCount()) {
+        if (why) *why = "The PDF has no page " + std::to_string(index + 1) + ".";
+        return std::nullopt;
+    }
+    std::unique_ptr<PopplerPage, GObjectDeleter<PopplerPage>> page(
+        poppler_document_get_page(document_->poppler.get(), index));
+    return drawPopplerPage(page.get(), index, dpi, why);
+}
+
+std::optional<GreyPage> drawPageGrey(const PdfBytes& pdf, int index, int dpi, const std::string& password,
+                                     std::string* why) {
+    const std::unique_ptr<ScannedPages> pages = ScannedPages::open(pdf, password, why);
+    return pages ? pages->draw(index, dpi, why) : std::nullopt;
 }
 
 struct TextRecognizer::Engine {

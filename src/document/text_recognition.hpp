@@ -61,10 +61,41 @@ struct GreyPage {
     bool dpiLowered = false;  // the dpi asked would have made a side longer than maxRecognitionSide
 };
 
-// Draws page `index` (0-based, rotation applied, crop box) of the PDF grey on
-// white at `dpi`, or at the highest whole dpi the size limit allows. None with
-// the reason, an English sentence, in `why`. `password` (empty: none) opens an
-// encrypted file.
+// What decides whether a page is read by recognition: its text layer and the
+// pictures on it.
+struct PageTextCounts {
+    std::size_t characters = 0;  // characters in the text layer, white space not counted
+    double imageCover = 0;       // fraction of the page the pictures cover, 0..1, overlaps counted once
+};
+
+// The pages of one PDF as recognition draws them, through a poppler document
+// of its own: a worker opens one and draws page after page of it. Not for two
+// threads at once.
+class ScannedPages {
+public:
+    // None with the reason, an English sentence, in `why`. `password` (empty:
+    // none) opens an encrypted file.
+    static std::unique_ptr<ScannedPages> open(const PdfBytes& pdf, const std::string& password = {},
+                                              std::string* why = nullptr);
+    ~ScannedPages();
+    ScannedPages(const ScannedPages&) = delete;
+    ScannedPages& operator=(const ScannedPages&) = delete;
+
+    int pageCount() const;
+    // What decides whether page `index` is read (see needsRecognition); none for no such page.
+    std::optional<PageTextCounts> counts(int index) const;
+    // Page `index` (0-based, rotation applied, crop box) grey on white at
+    // `dpi`, or at the highest whole dpi the size limit allows. None with the
+    // reason in `why`.
+    std::optional<GreyPage> draw(int index, int dpi, std::string* why = nullptr) const;
+
+private:
+    struct Document;
+    explicit ScannedPages(std::unique_ptr<Document> document);
+    std::unique_ptr<Document> document_;
+};
+
+// One page drawn as ScannedPages::draw does, the document opened for it alone.
 std::optional<GreyPage> drawPageGrey(const PdfBytes& pdf, int index, int dpi, const std::string& password = {},
                                      std::string* why = nullptr);
 
@@ -115,13 +146,6 @@ private:
     struct Engine;
     std::unique_ptr<Engine> engine_;
     std::optional<std::string> problem_;
-};
-
-// What decides whether a page is read by recognition: its text layer and the
-// pictures on it.
-struct PageTextCounts {
-    std::size_t characters = 0;  // characters in the text layer, white space not counted
-    double imageCover = 0;       // fraction of the page the pictures cover, 0..1, overlaps counted once
 };
 
 // A page needs recognising when its text layer is empty, or nearly so (a
