@@ -190,6 +190,11 @@ Json documentDictionary(OpenScript& script, const DocumentStore::Info& info) {
     // Until the crop is known the page places and exports nothing: every
     // mark is kept in fractions of the cropped page.
     if (!store.linesComplete()) dict["linesPending"] = true;
+    // Pages whose words were read from their pictures carry a badge; the
+    // reading's progress shows while it runs.
+    const DocumentStore::ScanStatus scans = store.scanStatus();
+    if (!scans.recognisedPages.empty()) dict["recognisedPages"] = scans.recognisedPages;
+    if (scans.running) dict["scanReading"] = {{"done", scans.done}, {"total", scans.total}};
     // A marks file too large to read, or one repaired: the page says so where the script opens.
     const std::string& warning = script.engine().loadWarning();
     if (!warning.empty()) dict["warning"] = warning;

@@ -8,6 +8,7 @@
 
 #include "bridge/bridge_calls.hpp"
 #include "core/main_queue.hpp"
+#include "core/system_log.hpp"
 
 namespace tallowmark {
 
@@ -125,6 +126,11 @@ void NativeBridge::connectEvents() {
             if (auto bridge = weak.lock()) bridge->linesCollected(generation);
         });
     });
+    script_.store().setOnScanProgress([weak = weak_from_this()](const DocumentStore::ScanStatus& status) {
+        postToMain([weak, status] {
+            if (auto bridge = weak.lock()) bridge->scanProgressed(status);
+        });
+    });
     ControlHub& hub = script_.hub();
     hub.onLog = weakly(self, [](NativeBridge& b, const LogEntry& entry) { b.dispatcher_.emit("controlLog", toJson(entry)); });
     hub.onStatus = weakly(self, [](NativeBridge& b) { b.dispatcher_.emit("controlStatus", b.hub().status()); });
@@ -171,6 +177,23 @@ void NativeBridge::linesCollected(std::int64_t generation) {
     Json dict = documentDictionary(script_, *info);
     // No crop came of it (no text, turned pages): nothing to lay out again.
     if (dict != *script_.currentInfo()) documentChanged(std::move(dict));
+}
+
+void NativeBridge::scanProgressed(const DocumentStore::ScanStatus& status) {
+    if (!script_.currentInfo() || status.generation != script_.store().documentGeneration()) return;
+    if (status.problem && !status.running) logSystem("skannattuja sivuja ei lueta: " + *status.problem);
+    // A page read from the cache takes a millisecond: ten a second are enough
+    // for the progress line, but the first and the last always go.
+    const auto now = std::chrono::steady_clock::now();
+    const bool edge = status.done == 0 || !status.running || status.done == status.total;
+    if (!edge && now - lastScanEvent_ < std::chrono::milliseconds(100)) return;
+    lastScanEvent_ = now;
+    Json event = {{"generation", status.generation},
+                  {"done", status.done},
+                  {"total", status.total},
+                  {"recognisedPages", status.recognisedPages}};
+    if (status.problem) event["problem"] = *status.problem;
+    dispatcher_.emit("scanProgress", event);
 }
 
 bool NativeBridge::openDocument(const fs::path& path) { return !openWith(path, script_.heldPasswordFor(path)); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 // The one object the page talks to, and what the shell holds. The dispatcher
 // admits and answers the calls, whose rows live in the files of their domain
 // (bridge_calls.hpp); the open script owns the store, the engine and the hub;
@@ -110,6 +112,8 @@ private:
     // The lines of the script opened as `generation` are all in and its crop
     // is known: the page gets the new geometry, once.
     void linesCollected(std::int64_t generation);
+    void scanProgressed(const DocumentStore::ScanStatus& status);
+    std::chrono::steady_clock::time_point lastScanEvent_{};
 
     std::shared_ptr<SettingsStore> settings_;
     std::shared_ptr<UpdateSource> updates_;

@@ -1,5 +1,7 @@
 #include "bridge/open_script.hpp"
 
+#include <limits>
+
 #include <glib.h>
 
 #include <chrono>
@@ -50,6 +52,11 @@ void OpenScript::record(ReportEntry::Kind kind, const Cue* cue, const std::strin
 DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::string& password) {
     // A long script answers before its lines are all in: its first page is
     // drawn meanwhile, and its crop follows as "documentChanged".
+    // Scanned pages are read in the languages set now; the cache keeps them per language.
+    DocumentStore::RecognitionOptions reading = store_->recognition();
+    reading.enabled = true;
+    reading.languages = settings_->settings().ocrLanguages;
+    store_->setRecognition(std::move(reading));
     DocumentStore::OpenResult opened = store_->openScript(path, password, DocumentStore::Lines::inBackground);
     if (!opened.info) return opened;
     if (settings_->settings().dropPageNumbers) {
@@ -63,6 +70,11 @@ DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::stri
     locked_ = settings_->isLocked(opened.info->path);
     startReport(opened.info->path);
     return opened;
+}
+
+void OpenScript::setVisiblePage(std::int64_t page) {
+    visiblePage_ = page;
+    if (page >= 0 && page <= std::numeric_limits<int>::max()) store_->preferScanPage(static_cast<int>(page));
 }
 
 void OpenScript::close() {

@@ -62,7 +62,8 @@ public:
     void setCurrentInfo(std::optional<Json> info) { currentInfo_ = std::move(info); }
     // The page the page last reported as visible; kept when the script closes.
     std::int64_t visiblePage() const { return visiblePage_; }
-    void setVisiblePage(std::int64_t page) { visiblePage_ = page; }
+    // The scanned page in view is read next.
+    void setVisiblePage(std::int64_t page);
 
 private:
     void startReport(const std::filesystem::path& script);

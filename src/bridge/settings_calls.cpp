@@ -4,6 +4,8 @@
 #include "bridge/bridge_calls.hpp"
 #include "bridge/native_bridge.hpp"
 #include "core/system_log.hpp"
+#include "document/document_store.hpp"
+#include "document/text_recognition.hpp"
 #include "settings/settings_rules.hpp"
 
 namespace tallowmark {
@@ -33,17 +35,26 @@ void applySettings(NativeBridge& b, const Json& dict) {
     if (after.followPort != before.followPort && after.followSharing) b.share().setSharing(true);
 }
 
+// The page's settings, with the recognition languages this machine has, for
+// the sheet to choose from; English first, as the default reads them.
+Json pageSettings(const Settings& settings) {
+    Json dict = settingsDictionary(settings);
+    const std::string installed = DocumentStore::defaultLanguages();
+    dict["ocrInstalled"] = installed.empty() ? Json::array() : Json(splitLanguages(installed));
+    return dict;
+}
+
 void getState(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) { r.answer(stateDictionary(b.engine())); }
 
 void getSettings(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) {
-    r.answer(settingsDictionary(b.settings().settings()));
+    r.answer(pageSettings(b.settings().settings()));
 }
 
 void setSettings(NativeBridge& b, const BridgeArguments& a, ReplyHandle& r) {
     const Json* dict = a.dict(0);
     if (!dict) return r.answer(false);
     applySettings(b, *dict);
-    r.answer(settingsDictionary(b.settings().settings()));
+    r.answer(pageSettings(b.settings().settings()));
 }
 
 void getControlStatus(NativeBridge& b, const BridgeArguments&, ReplyHandle& r) { r.answer(b.hub().status()); }

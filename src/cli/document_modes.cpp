@@ -1,5 +1,7 @@
 #include "cli/document_modes.hpp"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -78,7 +80,24 @@ std::optional<std::vector<double>> parseNumbers(const std::string& text) {
 
 std::optional<DocumentStore::Info> openForMode(DocumentStore& store, const ScriptOperand& pdf, std::FILE* out,
                                                const char* unreadable) {
+    if (pdf.readScans) {
+        DocumentStore::RecognitionOptions reading;
+        reading.enabled = true;
+        reading.languages = SettingsStore(false).settings().ocrLanguages;
+        store.setRecognition(std::move(reading));
+        // A page takes a second or more to read: the wait is shown, apart from the mode's own output.
+        store.setOnScanProgress([](const DocumentStore::ScanStatus& status) {
+            if (status.running) std::fprintf(stderr, "luetaan skannattuja sivuja: %d/%d\n", status.done, status.total);
+        });
+    }
     const DocumentStore::OpenResult opened = store.openScript(pdf.path, pdf.password);
+    if (opened.info && pdf.readScans) {
+        store.waitForScans();
+        if (const std::optional<std::string> problem = store.scanStatus().problem) {
+            std::fprintf(out, "virhe: skannattuja sivuja ei voi lukea: %s\n", problem->c_str());
+            return std::nullopt;
+        }
+    }
     if (opened.info) return opened.info;
     if (opened.problem != PdfOpenError::locked) std::fputs(unreadable, out);
     // poppler answers the same for no password and a wrong one; which it was is ours to know.
@@ -99,6 +118,24 @@ int pageLinesMode(const ScriptOperand& pdf, int page, std::FILE* out) {
     std::fprintf(out, "sivu %d: %zu rivia\n", page, lines.size());
     for (const auto& [f, text] : lines)
         std::fprintf(out, "x %.4f  y %.4f  l %.4f  k %.4f  %s\n", f.x, f.y, f.width, f.height, text.c_str());
+    return 0;
+}
+
+int searchMode(const ScriptOperand& pdf, const std::string& text, std::FILE* out) {
+    DocumentStore store;
+    if (!openForMode(store, pdf, out)) return 1;
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr) ||
+        g_utf8_strlen(text.data(), static_cast<gssize>(text.size())) < 2) {
+        std::fputs("virhe: haettavassa tekstissa pitaa olla vahintaan kaksi merkkia\n", out);
+        return 1;
+    }
+    constexpr int hitLimit = 1000;
+    const std::vector<DocumentStore::SearchHit> hits = store.search(text, hitLimit);
+    std::fprintf(out, "haku \"%s\": %zu osumaa%s\n", text.c_str(), hits.size(),
+                 hits.size() >= static_cast<std::size_t>(hitLimit) ? " (raja)" : "");
+    for (const DocumentStore::SearchHit& hit : hits)
+        std::fprintf(out, "sivu %d  x %.4f  y %.4f  l %.4f  k %.4f  %s\n", hit.page + 1, hit.rect.x, hit.rect.y,
+                     hit.rect.width, hit.rect.height, hit.snippet.c_str());
     return 0;
 }
 

@@ -17,6 +17,8 @@ namespace tallowmark {
 struct ScriptOperand {
     std::filesystem::path path;
     std::string password;
+    // Scanned pages are read by text recognition (from the cache when it has them), as the program reads them.
+    bool readScans = false;
 };
 
 // Opens the script for a mode. On failure prints one line: `unreadable` for
@@ -32,5 +34,7 @@ int pageSizesMode(const ScriptOperand& pdf, std::FILE* out);
 int lockLatencyMode(const ScriptOperand& pdf, std::FILE* out);
 int snapTestMode(const ScriptOperand& pdf, std::FILE* out);
 int textBoxMode(const ScriptOperand& pdf, std::FILE* out);
+// Every match of `text` in the script, as the program's search finds them.
+int searchMode(const ScriptOperand& pdf, const std::string& text, std::FILE* out);
 
 }  // namespace tallowmark

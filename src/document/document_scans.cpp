@@ -165,12 +165,22 @@ void DocumentStore::waitForScans() {
 bool DocumentStore::startScanLocked(const Held&) {
     if (!recognition_.enabled || !document_) return false;
     std::vector<int> pages;
+    std::unique_ptr<ScannedPages> pictures;  // opened only for a page of a few characters
     for (std::size_t i = 0; i < searchTexts_.size(); ++i) {
         // Text that could not be folded is text all the same.
         const std::optional<std::string>& text = searchTexts_[i];
-        if (text && static_cast<std::size_t>(g_utf8_strlen(text->data(), static_cast<gssize>(text->size()))) <
-                        fewTextCharacters)
-            pages.push_back(static_cast<int>(i));
+        if (!text) continue;
+        const auto characters = static_cast<std::size_t>(g_utf8_strlen(text->data(), static_cast<gssize>(text->size())));
+        if (characters >= fewTextCharacters) continue;
+        // A title page or a page number alone is no scan: asked here, so that
+        // a text script's crop does not wait on a reading of nothing.
+        if (characters > 0) {
+            if (!pictures) pictures = ScannedPages::open(document_->bytes(), password_);
+            const std::optional<PageTextCounts> counts =
+                pictures ? pictures->counts(static_cast<int>(i)) : std::nullopt;
+            if (!counts || !needsRecognition(*counts)) continue;
+        }
+        pages.push_back(static_cast<int>(i));
     }
     if (pages.empty()) return false;
     auto scan = std::make_shared<Scan>();

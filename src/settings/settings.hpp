@@ -111,6 +111,9 @@ struct Settings {
     std::int64_t cueLabelFontPx = 16;
     bool cueLabelAdaptive = true;
     bool cueSnapWords = true;
+    // The languages scanned pages are read in, '+'-joined as the recognition
+    // data names them ("eng+fin"); empty: every installed one, English first.
+    std::string ocrLanguages{};
     std::vector<CueType> cueTypes = defaultCueTypes();
     std::vector<ReadingSize> readingSizes{};  // newest first, at most maxReadingSizes
     // The scripts whose show is locked, by the path they were opened from, so
@@ -187,6 +190,7 @@ struct RecordFields<Settings> {
         FieldKey{"cueLabelFontPx", &Settings::cueLabelFontPx},
         FieldKey{"cueLabelAdaptive", &Settings::cueLabelAdaptive},
         FieldKey{"cueSnapWords", &Settings::cueSnapWords},
+        FieldKey{"ocrLanguages", &Settings::ocrLanguages},
         FieldKey{"cueTypes", &Settings::cueTypes},
         FieldKey{"readingSizes", &Settings::readingSizes},
         FieldKey{"lockedScripts", &Settings::lockedScripts, PathListForm{}}};

@@ -43,7 +43,29 @@ constexpr std::string_view notTakenAsSent[] = {
     "pagesPerSpread",  "glowTarget",       "cueLabelFontPx", "cueTypes", "midiMap",
     "readingSizes",    "goGuardMs",        "oscGoUnknownNumber", "oscDeskHosts",
     "lockedScripts",   "oscFeedback",      "intervalMinutes", "followSharing", "followPort", "followToken",
+    "ocrLanguages",
 };
+
+// At most this many languages are read together: each one slows every page.
+constexpr std::size_t maxOcrLanguages = 16;
+
+// "" or up to maxOcrLanguages different names of letters, digits, '_' and
+// '-' joined by '+': nothing else may name a file in the language folder.
+bool ocrLanguageList(const std::string& list) {
+    if (list.empty()) return true;
+    std::vector<std::string> names;
+    for (std::size_t start = 0;;) {
+        const std::size_t plus = list.find('+', start);
+        std::string name = list.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
+        const bool allowed = !name.empty() && name.size() <= 64 && std::ranges::all_of(name, [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        });
+        if (!allowed || std::ranges::find(names, name) != names.end()) return false;
+        names.push_back(std::move(name));
+        if (plus == std::string::npos) return names.size() <= maxOcrLanguages;
+        start = plus + 1;
+    }
+}
 
 // Longer than any path the system can open; a longer text is not a script's.
 constexpr std::size_t maxReadingSizePathBytes = 4096;
@@ -201,6 +223,9 @@ Settings applyPageSettings(const Settings& current, const Json& dict) {
     }
     if (auto it = dict.find("oscDeskHosts"); it != dict.end() && it->is_array()) s.oscDeskHosts = pageDeskHosts(*it);
     if (auto it = dict.find("oscFeedback"); it != dict.end() && it->is_array()) s.oscFeedback = pageFeedback(*it);
+    if (auto v = take<std::string>(dict, "ocrLanguages")) {
+        if (ocrLanguageList(*v)) s.ocrLanguages = *v;
+    }
     if (auto it = dict.find("readingSize"); it != dict.end()) {
         if (auto size = pageReadingSize(*it)) noteReadingSize(s.readingSizes, std::move(*size));
     }

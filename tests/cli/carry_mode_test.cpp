@@ -21,6 +21,10 @@ protected:
     fs::path oldPdf = dir / "Act 1 v1.pdf", newPdf = dir / "Act 1 v2.pdf";
     fs::path oldMarks = dir / "Act 1 v1.tallowmark", newMarks = dir / "Act 1 v2.tallowmark";
 
+    // The folder the other tests of the program share comes back afterwards.
+    const std::string sharedConfigHome = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    void TearDown() override { setenv("XDG_CONFIG_HOME", sharedConfigHome.c_str(), 1); }
+
     void SetUp() override {
         setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);  // settings of this test only
         testing::writePdf(oldPdf, {{300, 400, {{20, 40, "The storm breaks over the old house"},

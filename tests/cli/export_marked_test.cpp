@@ -21,6 +21,10 @@ protected:
     std::string pdf = (dir / "show.pdf").string(), marks = (dir / "show.tallowmark").string();
     std::string layout = (dir / "layout.json").string(), out = (dir / "marked.pdf").string();
 
+    // The folder the other tests of the program share comes back afterwards.
+    const std::string sharedConfigHome = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    void TearDown() override { setenv("XDG_CONFIG_HOME", sharedConfigHome.c_str(), 1); }
+
     void SetUp() override {
         setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);  // settings of this test only
         testing::writePdf(pdf, {{300, 400, {{30, 40, "Enter Prospero"}}}, {300, 400, {{30, 40, "Exeunt"}}}});

@@ -68,6 +68,12 @@ TEST(PageSettings, EachKeyFollowsItsTypeAndRule) {
         {R"({"readingSize": {"path": "", "zoom": 1}})", "{}"},
         {R"({"readingSize": {"path": ")" + std::string(5000, 'a') + R"("}})", "{}"},
         {R"({"readingSize": {"path": "/s/a.pdf", "zoom": "1"}})", "{}"},
+        // Recognition languages name data files: nothing that could reach outside their folder, no repeats.
+        {R"({"ocrLanguages": "eng+fin"})", R"({"ocrLanguages": "eng+fin"})"},
+        {R"({"ocrLanguages": "chi_sim+script-Latin"})", R"({"ocrLanguages": "chi_sim+script-Latin"})"},
+        {R"({"ocrLanguages": "../eng"})", "{}"}, {R"({"ocrLanguages": "eng+"})", "{}"},
+        {R"({"ocrLanguages": "eng+eng"})", "{}"}, {R"({"ocrLanguages": "eng fin"})", "{}"},
+        {R"({"ocrLanguages": 5})", "{}"},
     };
     const Settings current{.recentDocuments = {"/shows/Hamlet.pdf"}};
     for (const auto& [dict, changes] : cases) {
@@ -96,7 +102,7 @@ TEST(PageSettings, ListsStayWithinTheirBounds) {
     EXPECT_EQ(s.readingSizes.back().path, "2");
 }
 
-TEST(PageSettings, DictionaryHasTheThirtyKeysAndComesBackUnchanged) {
+TEST(PageSettings, DictionaryHasTheThirtyOneKeysAndComesBackUnchanged) {
     // Every setting away from its default, so each one must make the way back.
     const Settings s{.oscEnabled = false, .oscPort = 9001, .oscLocalOnly = false, .oscDeskHosts = {"10.0.0.5"},
                      .oscGoUnknownNumber = "ignore", .goGuardMs = 150, .intervalMinutes = 12, .oscFeedback = {{"10.0.0.6", 9000}},
@@ -107,10 +113,10 @@ TEST(PageSettings, DictionaryHasTheThirtyKeysAndComesBackUnchanged) {
                      .recentDocuments = {"/shows/Hamlet.pdf"}, .dimmed = true, .theme = 0.4, .themeName = "dark",
                      .pagesPerSpread = 2, .maxText = true, .glowTarget = "next", .glowTargetChosen = true,
                      .dropPageNumbers = true, .memosVisible = false, .cueLabelFontPx = 20, .cueLabelAdaptive = false,
-                     .cueSnapWords = false, .cueTypes = {{"MUSA", "#102030"}},
+                     .cueSnapWords = false, .ocrLanguages = "eng+fin", .cueTypes = {{"MUSA", "#102030"}},
                      .readingSizes = {{"/shows/Hamlet.pdf", 2, 1.25}}};
     const Json dict = settingsDictionary(s);
-    EXPECT_EQ(dict.size(), 30u);
+    EXPECT_EQ(dict.size(), 31u);
     EXPECT_FALSE(dict.contains("lockedScripts"));
     EXPECT_FALSE(dict.contains("followToken"));  // the secret stays in the core
     EXPECT_FALSE(dict.contains("glowTargetChosen"));

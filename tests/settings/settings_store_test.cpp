@@ -66,7 +66,7 @@ TEST_F(SettingsFile, WritesPrettySortedFileThatReadsBack) {
         "lockedScripts": ["\u0000/levy/K%E4si.pdf"], "maxText": false,
         "memosVisible": true, "midiEnabled": true,
         "midiMap": [{"action": "go", "note": 40}, {"action": "back", "channel": 2, "note": 41}],
-        "mscBareGoFiresStandby": true, "mscDeviceFilter": -1, "mscEnabled": true, "oscDeskHosts": [],
+        "mscBareGoFiresStandby": true, "mscDeviceFilter": -1, "mscEnabled": true, "ocrLanguages": "", "oscDeskHosts": [],
         "oscEnabled": true, "oscFeedback": [], "oscGoUnknownNumber": "go", "oscLocalOnly": true, "oscPort": 53100,
         "pagesPerSpread": 1,
         "readingSizes": [{"pages": 2, "path": "\u0000/levy/K%E4si.pdf", "zoom": 1.5}],

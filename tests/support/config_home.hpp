@@ -13,7 +13,8 @@ namespace tallowmark::testing {
 class ConfigHome : public ::testing::Environment {
 public:
     void SetUp() override { g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE); }
-    static std::filesystem::path folder() { return std::filesystem::path(g_getenv("XDG_CONFIG_HOME")) / "TALLOWMARK"; }
+    // Where the program reads its settings: GLib's folder, fixed at its first use, whatever a test set since.
+    static std::filesystem::path folder() { return std::filesystem::path(g_get_user_config_dir()) / "TALLOWMARK"; }
     static std::filesystem::path settingsFile() { return folder() / "settings.json"; }
 
 private:
