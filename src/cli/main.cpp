@@ -20,7 +20,7 @@ void printUsage(std::FILE* out) {
         "  --open pdf                               avaa sovellusikkunan ja siihen kasikirjoituksen\n"
         "  --help                                   tama ohje\n"
         "  --version                                ohjelman versio (kaannospaiva-tunniste)\n"
-        "  --pdf-test pdf [leveys]                  sivujen renderoinnin mittaus\n"
+        "  --pdf-test pdf [leveys] [kierrokset]     sivujen renderoinnin mittaus (kierroksilla myos suoritinaika)\n"
         "  --page-lines pdf [sivu]                  sivun tekstirivit\n"
         "  --maxtext-data pdf [--maxtext-crop x,y,l,k]  kuvasuhteet ja kaikki rivit JSON-muodossa\n"
         "  --page-sizes pdf                         sivujen koot JSON-muodossa\n"

@@ -10,6 +10,7 @@
 #include "support/config_home.hpp"
 #include "support/mode_run.hpp"
 #include "support/pdf_fixtures.hpp"
+#include "support/scan_fixtures.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tallowmark {
@@ -172,6 +173,38 @@ TEST_F(DocumentModesTest, MaxTextDataAppliesAFourNumberCropAndPageSizesFollowThe
     ASSERT_TRUE(dropped);
     // Without the foot numbers the crop ends under the text: a much lower page.
     EXPECT_LT((*dropped)[0][1].get<double>(), (*kept)[0][1].get<double>() / 4);
+}
+
+// A scanned page has the words recognition reads, in the lines and the search, unless told not to; a language
+// that is not installed is an error line.
+TEST_F(DocumentModesTest, ScannedPagesAreReadAsTheProgramReadsThem) {
+    testing::writePdf(dir / "play.pdf", {testing::playPage()});
+    testing::Scan scan{dir / "scan.pdf", 150};
+    testing::scanPdf(dir / "play.pdf", scan);
+    const std::string scanned = scan.pdf.string();
+    const auto [status, lines] = runMode({"--page-lines", scanned});
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(lines.find("Your father knew the river.") != std::string::npos) << lines;
+    EXPECT_EQ(runMode({"--page-lines", scanned, "--no-ocr"}).second, "sivu 1: 0 rivia\n");
+    // As many hits as on the printed page, each on page 1.
+    const auto hits = [](const std::string& output) {
+        std::smatch count;
+        return std::regex_search(output, count, std::regex(": (\\d+) osumaa\n")) ? std::stoi(count[1]) : -1;
+    };
+    const std::string read = runMode({"--search", scanned, "warden"}).second;
+    EXPECT_EQ(hits(read), hits(runMode({"--search", (dir / "play.pdf").string(), "WARDEN"}).second));
+    EXPECT_GT(hits(read), 0);
+    EXPECT_NE(read.find("osumaa\nsivu 1  x "), std::string::npos) << read;
+    EXPECT_EQ(runMode({"--search", scanned, "W"}),
+              std::pair(std::optional(1), std::string("virhe: haettavassa tekstissa pitaa olla vahintaan kaksi merkkia\n")));
+
+    std::filesystem::create_directories(ConfigHome::folder());
+    testing::writeText(ConfigHome::settingsFile(), R"({"ocrLanguages": "eng+zzz"})");
+    const auto [missing, why] = runMode({"--search", scanned, "WARDEN"});
+    std::filesystem::remove(ConfigHome::settingsFile());
+    EXPECT_EQ(missing, 1);
+    EXPECT_TRUE(why.starts_with("virhe: skannattuja sivuja ei voi lukea: ") && why.find("zzz") != std::string::npos)
+        << why;
 }
 
 }  // namespace
