@@ -1,7 +1,8 @@
 import { expect, it } from 'vitest';
 import type { Settings } from '../src/bridge/types';
 import {
-  answerNote, choicesFor, createSettingsSender, displayValue, fieldOf, parseField, rangeText, settingsFields,
+  answerNote, choicesFor, createSettingsSender, displayValue, fieldOf, languageChoices, parseField, rangeText, settingsFields,
+  toggledLanguages,
 } from '../src/state/settings_form';
 import { applySettings, createStore, pageBrightness } from '../src/state/store';
 import { refused } from './fake_bridge';
@@ -14,7 +15,7 @@ it('the settings form: offers every setting the core takes from the page, once',
     'oscEnabled', 'oscPort', 'oscLocalOnly', 'midiEnabled', 'mscEnabled', 'mscDeviceFilter', 'mscBareGoFiresStandby',
     'renderWidth', 'dimmed', 'theme', 'themeName', 'pagesPerSpread', 'maxText', 'glowTarget', 'memosVisible',
     'cueLabelFontPx', 'cueLabelAdaptive', 'cueSnapWords', 'dropPageNumbers', 'oscDeskHosts', 'oscGoUnknownNumber', 'goGuardMs', 'intervalMinutes', 'oscFeedback',
-    'followPort',
+    'followPort', 'ocrLanguages',
   ];
   const keys = settingsFields.map((f) => f.key as string);
   expect([...keys].sort()).toEqual([...settable].sort());
@@ -35,6 +36,11 @@ it('the settings form: turns a typed value into one change, or a quiet refusal',
     ['mscDeviceFilter', '128', null], ['mscDeviceFilter', '-1', null], ['mscDeviceFilter', 'any', null],
     // The core's range: a port below 1024 needs privileges the program lacks.
     ['followPort', '1023', null], ['followPort', '1024', { followPort: 1024 }], ['followPort', '65536', null],
+    // Language codes as the recognition names its data, each once; none is the installed ones.
+    ['ocrLanguages', '', { ocrLanguages: '' }], ['ocrLanguages', ' eng+fin ', { ocrLanguages: 'eng+fin' }],
+    ['ocrLanguages', 'chi_sim+eng+chi_sim', { ocrLanguages: 'chi_sim+eng' }], ['ocrLanguages', 'eng++fin', null],
+    ['ocrLanguages', '../eng', null], ['ocrLanguages', 'eng+', null], ['ocrLanguages', true, null],
+    ['ocrLanguages', Array.from({ length: 17 }, (_, i) => `l${i}`).join('+'), null],
   ];
   for (const [key, raw, change] of cases) expect(parseField(field(key), raw), `${key} ${String(raw)}`).toEqual(change ? { change } : refused);
 });
@@ -50,6 +56,22 @@ it('the settings form: shows the stored value, its range, and what the core kept
   const glow = field('glowTarget') as Extract<ReturnType<typeof field>, { kind: 'choice' }>;
   expect(choicesFor(glow, 'standby').map(([v]) => v)).toEqual(['standby', 'next']);
   expect(choicesFor(glow, 'pulse').map(([v]) => v)).toEqual(['standby', 'next', 'pulse']);
+});
+
+it('the languages field: a checkbox per installed language, English first as the core sends them, and the value it makes', () => {
+  const installed = ['eng', 'fin', 'chi_sim', '../x', 7];
+  expect(languageChoices(installed, 'swe+fin').map((c) => [c.code, c.name, c.installed])).toEqual([
+    ['eng', 'English', true], ['fin', 'Finnish', true], ['chi_sim', '', true], ['swe', 'Swedish', false],
+  ]);
+  expect(languageChoices(undefined, '').length).toBe(0);
+  const cases: [string, string, boolean, string][] = [
+    ['', 'fin', true, 'fin'], ['fin', 'eng', true, 'eng+fin'], ['chi_sim+eng', 'fin', true, 'eng+fin+chi_sim'],
+    ['eng+fin', 'eng', false, 'fin'], ['fin', 'fin', false, ''],
+    // A stored code no longer installed stays until unchecked.
+    ['swe+eng', 'fin', true, 'eng+fin+swe'], ['swe+eng', 'swe', false, 'eng'],
+  ];
+  for (const [stored, code, on, value] of cases) expect(toggledLanguages(stored, installed, code, on), `${stored} ${code} ${on}`).toBe(value);
+  expect(answerNote(field('ocrLanguages'), 'fin', '')).toBe('Kept: every installed language');
 });
 
 function core(fail: 'none' | 'false' | 'throw' = 'none') {

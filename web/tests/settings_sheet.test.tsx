@@ -14,7 +14,7 @@ const core = {
   mscEnabled: true, mscDeviceFilter: -1, mscBareGoFiresStandby: true, renderWidth: 1600, recentDocuments: [],
   dimmed: false, theme: 1, themeName: 'deep', pagesPerSpread: 2, maxText: false, glowTarget: 'standby',
   dropPageNumbers: false, memosVisible: true, cueLabelFontPx: 16, cueLabelAdaptive: true, cueSnapWords: true,
-  cueTypes: [{ name: 'CUE', color: '#57b46a' }, { name: 'SFX', color: '#4a63de' }],
+  cueTypes: [{ name: 'CUE', color: '#57b46a' }, { name: 'SFX', color: '#4a63de' }], ocrLanguages: '', ocrInstalled: ['eng', 'fin', 'chi_sim'],
 } as Settings;
 
 // `answer` plays the core: what it stores for what was sent.
@@ -74,6 +74,17 @@ it('shows what the core kept, and puts a refused value back to the stored one', 
     .toEqual([[{ cueTypes: [core.cueTypes[0], { name: 'Sound', color: '#4a63de' }] }, { dimmed: true }], ['Sound'], false, 'The settings were not changed.']);
   await keyed(labelled('OSC port'), 'Escape');
   expect($('.settings-sheet')).toBeNull();
+});
+
+it('the recognition languages: a checkbox per installed one; a click sends the checked codes, never the installed list', async () => {
+  const t = await openSheet();
+  const box = (code: string) => $<HTMLInputElement>(`.settings-sheet input[name="ocrLanguages-${code}"]`)!;
+  expect($$('.settings-language').map((l) => l.textContent)).toEqual(['engEnglish', 'finFinnish', 'chi_sim']);
+  await clicked(box('fin'));
+  await clicked(box('eng'));
+  await clicked(box('fin'));
+  expect([t.sent('setSettings'), ['eng', 'fin', 'chi_sim'].map((c) => box(c).checked)])
+    .toEqual([[{ ocrLanguages: 'fin' }, { ocrLanguages: 'eng+fin' }, { ocrLanguages: 'eng' }], [true, false, false]]);
 });
 
 it('learns a binding from the next note; Escape ends the learn and leaves the sheet open; so does closing the sheet', async () => {

@@ -19,6 +19,7 @@ import { createInserts } from './inserts';
 import { createLineCursor } from './line_cursor';
 import { createMarks } from './marks';
 import { createRun } from './run';
+import { createScan } from './scan';
 import { createSelection } from './selection';
 import { createShare } from './share';
 import { createSheets } from './sheets';
@@ -63,20 +64,21 @@ export function createApp(store: Store, bridge: Bridge) {
     clearInsertSelection: () => void (inserts.selectedID.value = ''), showCue: view.showCue, focusScript: scriptView.focus,
   });
   const carry = createCarry(base, { linesOf: cursor.linesOf, newID: newCueID });
+  const scan = createScan();
   const tools = createFileTools(store, bridge, {
     show: (doc) => documents.show(doc), quiet, carry, relayout: (doc) => documents.relayout(doc), leaveOtherModes: () => cueMode.set(false),
     openNotes: () => sheets.openPageSheet('page'), closeNotes: (refocus) => sheets.closePageSheet(refocus),
   });
   const cueMode = createCueMode(base, { leaveCrop: tools.crop.leave, resetInserts: inserts.reset, hideCursor: cursor.hide });
-  const documents = createDocuments(base, { images, finder, tools, takeReadingSize: view.takeReadingSize, viewTop: scriptView.top });
+  const documents = createDocuments(base, { images, finder, tools, scan, takeReadingSize: view.takeReadingSize, viewTop: scriptView.top });
   const exporter = createExport(store, bridge);
   const report = createShowReport(base, {
     open: () => sheets.openPageSheet('report'), close: (refocus) => sheets.closePageSheet(refocus),
   });
   const share = createShare(base, { open: () => sheets.openPageSheet('share') });
-  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share, carry };
+  const actions = { run, cueMode, cursor, selection, view, sheets, documents, tools, marks, inserts, finder, exporter, report, share, carry, scan };
   const commands = createCommands(base, actions);
-  const handlers = createEventHandlers(store, { documents, view, sheets, update, commands, share, carry });
+  const handlers = createEventHandlers(store, { documents, view, sheets, update, commands, share, carry, scan });
 
   async function boot(): Promise<void> {
     const [settings, chrome, current] = await Promise.allSettled([

@@ -12,11 +12,13 @@ import { readControlStatus } from '../state/sidebar';
 import { applyCueState, applySettings, clearDocument, requestScroll, setLogHistory, showDocument } from '../state/store';
 import type { Base } from './common';
 import type { FileTools } from './file_tools';
+import type { Scan } from './scan';
 
 export interface DocumentDeps {
   images: PageImages;
   finder: Finder;
   tools: FileTools;
+  scan: Scan;
   takeReadingSize: (path: string) => void;
   viewTop: () => { page: number; y: number };
 }
@@ -39,6 +41,7 @@ export function createDocuments({ store, bridge, quiet }: Base, deps: DocumentDe
       deps.tools.crop.leave();
       deps.takeReadingSize(doc.path);
       showDocument(store, doc);
+      deps.scan.opened(doc);
       reportedPage = -1;
       // The recent list has the new script at its head now, and an earlier
       // version of the script may be in it.
@@ -60,6 +63,7 @@ export function createDocuments({ store, bridge, quiet }: Base, deps: DocumentDe
       const following = store.follow.peek();
       images.reset();
       showDocument(store, doc, page);
+      deps.scan.relaid(doc);
       store.follow.value = following;
       if (before && top.page === page) requestScroll(store, page, reframedY(before, doc, page, top.y));
     },
@@ -113,6 +117,7 @@ export function createDocuments({ store, bridge, quiet }: Base, deps: DocumentDe
         images.reset();
         finder.close();
         clearDocument(store, state);
+        deps.scan.closed();
       }, quiet);
     },
 

@@ -5,6 +5,7 @@ import { applyCueState, applyLogLine, applyRunChange, setLocked, type Store } fr
 import type { Carry } from './carry';
 import type { Commands } from './commands';
 import type { Documents } from './documents';
+import type { Scan } from './scan';
 import type { Share } from './share';
 import type { Sheets } from './sheets';
 import type { Update } from './update';
@@ -18,9 +19,10 @@ export interface EventDeps {
   commands: Commands;
   share: Share;
   carry: Carry;
+  scan: Scan;
 }
 
-export function createEventHandlers(store: Store, { documents, view, sheets, update, commands, share, carry }: EventDeps): EventHandlers {
+export function createEventHandlers(store: Store, { documents, view, sheets, update, commands, share, carry, scan }: EventDeps): EventHandlers {
   return {
     cueState: (s) => void applyCueState(store, s),
     runState: (r) => void applyRunChange(store, r),
@@ -44,6 +46,7 @@ export function createEventHandlers(store: Store, { documents, view, sheets, upd
     showLock: (p) => setLocked(store, p.locked === true),
     shareStatus: (p) => share.changed(p),
     carryProgress: (p) => carry.progressed(p),
+    scanProgress: (p) => scan.progressed(p),
     pageCommand: (p) => {
       if (typeof p.value !== 'number' || !Number.isFinite(p.value)) return;
       if (p.relative === true) view.stepPage(Math.trunc(p.value));

@@ -1,6 +1,6 @@
 // Events from the native side: one typed handler per event name.
 
-import type { CarryProgress, CueState, DocumentInfo, LogEntry, RunChange, ShareStatus } from './types';
+import type { CarryProgress, CueState, DocumentInfo, LogEntry, RunChange, ScanProgress, ShareStatus } from './types';
 
 export interface EventPayloads {
   cueState: CueState;
@@ -20,6 +20,7 @@ export interface EventPayloads {
   showLock: { locked: boolean };
   shareStatus: ShareStatus;
   carryProgress: CarryProgress;
+  scanProgress: ScanProgress;
 }
 
 export type EventName = keyof EventPayloads;
@@ -28,7 +29,7 @@ export type EventHandlers = { [K in EventName]?: (payload: EventPayloads[K]) => 
 const eventNames: ReadonlySet<string> = new Set<EventName>([
   'cueState', 'runState', 'controlLog', 'controlStatus', 'pageCommand', 'dimCommand', 'midiEvent',
   'documentChanged', 'windowChrome', 'openPath', 'menuCommand', 'updateAvailable', 'updateProgress', 'goIgnored',
-  'showLock', 'shareStatus', 'carryProgress',
+  'showLock', 'shareStatus', 'carryProgress', 'scanProgress',
 ]);
 
 // Payloads the handlers rely on being objects; anything else is a damaged event.

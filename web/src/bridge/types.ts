@@ -161,6 +161,21 @@ export interface DocumentInfo {
   warning?: string;
   // The show is locked against editing: read and run only.
   locked?: boolean;
+  // Scanned pages: those whose words came from text recognition when the
+  // info was made, and how far the reading is while it is under way.
+  recognisedPages?: number[];
+  scanReading?: { done: number; total: number };
+}
+
+// The "scanProgress" event while the scanned pages of the open script are
+// read. `problem`: why they cannot be read at all; the reading has stopped.
+export interface ScanProgress {
+  generation: number;
+  done: number;
+  total: number;
+  // 0-based, so far.
+  recognisedPages: number[];
+  problem?: string;
 }
 
 export interface UpdateStatus {
@@ -213,11 +228,19 @@ export interface Settings {
   cueTypes: CueType[];
   // The reading size kept for each recent script, newest first; an older core sends none.
   readingSizes?: { path: string; pages: number; zoom: number }[];
+  // Text recognition of scanned pages: the languages joined by '+' ("" is the
+  // installed ones, English first), and the installed ones, English first,
+  // which only the core knows and never takes back.
+  ocrLanguages: string;
+  ocrInstalled: string[];
 }
+
+// The settings the page may send.
+export type SettableSettings = Omit<Settings, 'ocrInstalled'>;
 
 // What the page sends to "setSettings": settings, and the size of the shown
 // script, which the native side puts at the front of `readingSizes`.
-export type SettingsChange = Partial<Settings> & { readingSize?: { path: string; pages: number; zoom: number } };
+export type SettingsChange = Partial<SettableSettings> & { readingSize?: { path: string; pages: number; zoom: number } };
 
 // Where the show's state is sent over OSC.
 export interface FeedbackDestination {

@@ -3,9 +3,9 @@
 // limits (or, where the core takes any number, the values that can work), so
 // what the form accepts is what the core keeps.
 
-import type { FeedbackDestination, Settings } from '../bridge/types';
+import type { FeedbackDestination, SettableSettings, Settings } from '../bridge/types';
 
-type Key = keyof Settings;
+type Key = keyof SettableSettings;
 
 export type SettingsField =
   | { key: Key; label: string; kind: 'bool' }
@@ -17,7 +17,10 @@ export type SettingsField =
   // Numeric IP addresses, typed separated by commas or spaces.
   | { key: Key; label: string; kind: 'hosts'; max: number }
   // Where the show's state is sent: host:port, an IPv6 host in brackets.
-  | { key: Key; label: string; kind: 'destinations'; max: number };
+  | { key: Key; label: string; kind: 'destinations'; max: number }
+  // Language codes joined by '+', one checkbox per installed language;
+  // none checked is "" (the installed ones, English first).
+  | { key: Key; label: string; kind: 'languages'; max: number };
 
 export interface SettingsSection {
   title: string;
@@ -58,6 +61,8 @@ export const settingsSections: SettingsSection[] = [
       { key: 'dropPageNumbers', label: 'Hide page numbers', kind: 'bool' },
       { key: 'cueSnapWords', label: 'Cues snap to words', kind: 'bool' },
       { key: 'renderWidth', label: 'Render width (px)', kind: 'int', min: 600, max: 3000 },
+      // Read beneath scanned pages, so cues snap and search finds on them.
+      { key: 'ocrLanguages', label: 'Text recognition languages', kind: 'languages', max: 16 },
     ],
   },
   {
@@ -113,10 +118,11 @@ export function rangeText(field: SettingsField): string {
   if (field.kind === 'device') return '0–127, or all';
   if (field.kind === 'hosts') return 'e.g. 192.168.1.20, 10.0.0.5';
   if (field.kind === 'destinations') return 'e.g. 192.168.1.20:8000, localhost:9000';
+  if (field.kind === 'languages') return 'None checked: every installed one, English first';
   return '';
 }
 
-export type Parsed = { change: Partial<Settings> } | { error: string };
+export type Parsed = { change: Partial<SettableSettings> } | { error: string };
 
 // A checkbox gives its checked state, the others their text.
 export function parseField(field: SettingsField, raw: string | boolean): Parsed {
@@ -160,7 +166,69 @@ export function parseField(field: SettingsField, raw: string | boolean): Parsed 
       if (!/^\d+$/.test(text) || Number(text) > 127) return { error: `${field.label}: a number from 0 to 127, or all` };
       return { change: { [field.key]: Number(text) } };
     }
+    case 'languages': {
+      if (typeof raw !== 'string') return { error: `${field.label}: language codes joined by +` };
+      const text = raw.trim();
+      if (text === '') return { change: { [field.key]: '' } };
+      const codes = text.split('+').map((c) => c.trim());
+      const bad = codes.find((c) => !isLanguageCode(c));
+      if (bad !== undefined)
+        return { error: `${field.label}: ${bad ? `${bad} is not a language code like eng` : 'a code is missing between two +'}` };
+      const unique = [...new Set(codes)];
+      if (unique.length > field.max) return { error: `${field.label}: at most ${field.max} languages` };
+      return { change: { [field.key]: unique.join('+') } };
+    }
   }
+}
+
+// --- Text recognition languages ---
+
+// A language as the recognition names its data: letters, digits, '_' and '-'
+// (the core refuses anything else, so no name reaches outside its data folder).
+export function isLanguageCode(text: string): boolean {
+  return /^[A-Za-z0-9_-]{1,64}$/.test(text);
+}
+
+// The codes of a stored value ("eng+fin"), each once; what is not a code is left out.
+export function languageCodes(value: unknown): string[] {
+  if (typeof value !== 'string') return [];
+  return [...new Set(value.split('+').map((c) => c.trim()).filter(isLanguageCode))];
+}
+
+const languageNames = new Map(Object.entries({
+  eng: 'English', fin: 'Finnish', swe: 'Swedish', nor: 'Norwegian', dan: 'Danish', est: 'Estonian', deu: 'German',
+  fra: 'French', spa: 'Spanish', ita: 'Italian', nld: 'Dutch', por: 'Portuguese', pol: 'Polish', rus: 'Russian',
+}));
+
+export interface LanguageChoice {
+  code: string;
+  // '' for a code without a short name here.
+  name: string;
+  // A stored code whose data is not installed (any more) is still offered,
+  // so the field never hides what the core holds.
+  installed: boolean;
+}
+
+// No machine has more language data than this installed.
+const maxInstalled = 200;
+
+// One checkbox each: the installed languages in the core's order (English
+// first), then any stored code that is not installed.
+export function languageChoices(installed: unknown, stored: unknown): LanguageChoice[] {
+  const list = Array.isArray(installed) ? installed.slice(0, maxInstalled) : [];
+  const codes = new Set(list.filter((c): c is string => typeof c === 'string' && isLanguageCode(c)));
+  const choice = (code: string, on: boolean): LanguageChoice =>
+    ({ code, name: languageNames.get(code) ?? '', installed: on });
+  return [...[...codes].map((c) => choice(c, true)), ...languageCodes(stored).filter((c) => !codes.has(c)).map((c) => choice(c, false))];
+}
+
+// The value with `code` checked or not: the checked codes in the choices'
+// order, joined by '+'; none checked is "".
+export function toggledLanguages(stored: unknown, installed: unknown, code: string, on: boolean): string {
+  const checked = new Set(languageCodes(stored));
+  if (on) checked.add(code);
+  else checked.delete(code);
+  return languageChoices(installed, [...checked].join('+')).map((c) => c.code).filter((c) => checked.has(c)).join('+');
 }
 
 // An IPv4 address in dotted form, or something an IPv6 address can be; the
@@ -204,6 +272,7 @@ export function choicesFor(field: SettingsField & { kind: 'choice' }, stored: un
 // sent (it limits some values and ignores others); empty when it kept it.
 export function answerNote(field: SettingsField, sent: unknown, stored: unknown): string {
   if (sent === stored || (Array.isArray(sent) && JSON.stringify(sent) === JSON.stringify(stored))) return '';
+  if (field.kind === 'languages') return `Kept: ${stored ? String(stored) : 'every installed language'}`;
   if (field.kind === 'choice') {
     const text = field.choices.find(([v]) => v === String(stored))?.[1] ?? String(stored);
     return `Kept: ${text}`;
@@ -214,7 +283,7 @@ export function answerNote(field: SettingsField, sent: unknown, stored: unknown)
 export type ChangeAnswer = { settings: Settings } | { error: string };
 // A change is either the keys to send or, for the lists, worked out from
 // the settings the core holds when it is its turn; none means nothing to send.
-export type Change = Partial<Settings> | ((current: Settings) => Partial<Settings> | { error: string } | null);
+export type Change = Partial<SettableSettings> | ((current: Settings) => Partial<SettableSettings> | { error: string } | null);
 
 function errorText(error: unknown): string {
   return error instanceof Error ? error.message : String(error);
@@ -224,7 +293,7 @@ function errorText(error: unknown): string {
 // quick edits of the binding list must not each start from the old list and
 // undo the other.
 export function createSettingsSender(
-  call: (change: Partial<Settings>) => Promise<unknown>,
+  call: (change: Partial<SettableSettings>) => Promise<unknown>,
   current: () => Settings | null,
   take: (s: Settings) => void,
 ): (change: Change) => Promise<ChangeAnswer> {
@@ -237,7 +306,7 @@ export function createSettingsSender(
         const made = typeof change === 'function' ? change(now) : change;
         if (!made) return { settings: now };
         if ('error' in made && typeof made.error === 'string') return { error: made.error };
-        const answer = await call(made as Partial<Settings>);
+        const answer = await call(made as Partial<SettableSettings>);
         if (!answer || typeof answer !== 'object') return { error: 'The settings were not changed.' };
         take(answer as Settings);
         return { settings: answer as Settings };

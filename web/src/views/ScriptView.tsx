@@ -28,6 +28,7 @@ import { GoToPage } from './GoToPage';
 import { MarkLayer, markPointer } from './MarkLayer';
 import { MarkTools } from './MarkTools';
 import { CarryBanner, CarryPageLayer, carryPointer } from './CarryReview';
+import { ScanBadge } from './ScanStatus';
 
 const gap = 12;
 
@@ -256,6 +257,8 @@ const PageView = memo(function pageView({ index, width, height, gutter, side, on
       <div class={`label-gutter ${side}`} style={{ width: `${gutter.px}px` }} aria-hidden="true" />
       {image && <PageImage url={image.url} index={index} frame={frame} onLoad={() => onLoaded(index)} />}
       {geom !== flatGeometry && <InsertRooms frame={frame} hideID={typing} />}
+      {/* Under the marks, so none is hidden by it; the monitor has no use for it. */}
+      {!store.confidence && <ScanBadge page={index} />}
       <div class="overlays" ref={overlay}>
         {!pending && <MarkLayer page={index} geometry={geom} />}
         <Leaders placed={placed} colors={colors} />

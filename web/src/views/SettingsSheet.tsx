@@ -8,7 +8,8 @@ import { Fragment } from 'preact';
 import { useEffect, useRef } from 'preact/hooks';
 import type { Settings } from '../bridge/types';
 import {
-  answerNote, choicesFor, displayValue, parseField, rangeText, settingsSections, type SettingsField,
+  answerNote, choicesFor, displayValue, languageChoices, languageCodes, parseField, rangeText, settingsSections, toggledLanguages,
+  type SettingsField,
 } from '../state/settings_form';
 import { remoteScreensLine } from '../state/share';
 import { useApp } from './context';
@@ -53,6 +54,48 @@ function FieldRow({ field, settings }: { field: SettingsField; settings: Setting
         {control}
         {range && <span id={`${id}-range`} class="settings-range">{range}</span>}
       </span>
+      <Note id={`${id}-note`} text={note} />
+    </div>
+  );
+}
+
+// One checkbox per installed language. Each click is worked out from the
+// settings the core holds when it is sent, so two quick clicks both count.
+function LanguagesRow({ field, settings }: { field: SettingsField & { kind: 'languages' }; settings: Settings }) {
+  const { sheets } = useApp();
+  const { note, rev, settle } = useAnswer();
+  const id = `setting-${field.key}`;
+  const choices = languageChoices(settings.ocrInstalled, settings.ocrLanguages);
+  const checked = new Set(languageCodes(settings.ocrLanguages));
+  const described = [`${id}-range`, note && `${id}-note`].filter(Boolean).join(' ');
+
+  const commit = (code: string, on: boolean) => {
+    let sent: unknown;
+    void sheets.changeSetting((s) => {
+      const parsed = parseField(field, toggledLanguages(s.ocrLanguages, s.ocrInstalled, code, on));
+      if ('error' in parsed) return parsed;
+      sent = parsed.change.ocrLanguages;
+      return parsed.change;
+    }).then((a) => settle(a, (s) => answerNote(field, sent, s.ocrLanguages)));
+  };
+
+  return (
+    <div class="settings-row settings-languages">
+      <span class="settings-caption" aria-hidden="true">{field.label}</span>
+      <span class="settings-control">
+        <span id={id} role="group" aria-label={field.label} aria-describedby={described} class="settings-language-list">
+          {choices.map((c) => (
+            <label key={c.code} class="settings-language">
+              <CommitCheck name={`${field.key}-${c.code}`} stored={checked.has(c.code)} rev={rev} onCommit={(on) => commit(c.code, on)} />
+              <span class="settings-language-code">{c.code}</span>
+              {c.name && <span class="settings-range">{c.name}</span>}
+              {!c.installed && <span class="settings-range">(not installed)</span>}
+            </label>
+          ))}
+          {choices.length === 0 && <span class="settings-range">No language data is installed.</span>}
+        </span>
+      </span>
+      <span id={`${id}-range`} class="settings-range settings-languages-hint">{rangeText(field)}</span>
       <Note id={`${id}-note`} text={note} />
     </div>
   );
@@ -117,7 +160,8 @@ export function SettingsSheet() {
           <Fragment key={section.title}>
             <section aria-label={section.title}>
               <h3>{section.title}</h3>
-              {section.fields.map((f) => <FieldRow key={f.key} field={f} settings={s} />)}
+              {section.fields.map((f) =>
+                f.kind === 'languages' ? <LanguagesRow key={f.key} field={f} settings={s} /> : <FieldRow key={f.key} field={f} settings={s} />)}
               {section.title === 'Remote: OSC' && <OscStatusLine />}
               {section.title === 'Remote: Screens' && <ScreensStatusLine />}
               {section.title === 'Remote: MIDI' && (

@@ -1,6 +1,7 @@
 import { cueTag } from '../state/cues';
 import { shortText } from '../state/shown_text';
 import { useApp } from './context';
+import { ScanLine } from './ScanStatus';
 
 export function ShowPanel() {
   const { store, run, commands } = useApp();
@@ -75,6 +76,7 @@ export function ShowPanel() {
       </div>
       {store.message.value && <p class="message" role="status">{store.message.value}</p>}
       {store.status.value && !store.message.value && <p class="status-line" role="status">{store.status.value}</p>}
+      <ScanLine />
     </aside>
   );
 }
