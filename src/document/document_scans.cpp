@@ -215,7 +215,10 @@ bool DocumentStore::installRecognisedLocked(const Held&, const Scan& scan, int i
     std::shared_ptr<const PageWords> read =
         document_->wordsFromRecognition(index, words, dpi, scan.options.minConfidence);
     if (!read) return false;
-    document_->setRecognised(index, std::move(read));
+    if (!document_->setRecognised(index, std::move(read))) {
+        logSystem("sivun " + std::to_string(index + 1) + " tunnistettuja sanoja ei pideta: muistiraja tuli vastaan");
+        return false;
+    }
     std::vector<TextLine> lines = document_->textLines(index);
     std::string text;
     for (const TextLine& line : lines) text += line.text;

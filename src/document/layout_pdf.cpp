@@ -80,6 +80,7 @@ struct LayoutPdf::Handles {
     std::size_t budget = defaultWordsBudget;
     // Words recognised from a page's picture, by page index; never dropped.
     std::vector<std::shared_ptr<const PageWords>> recognised;
+    std::size_t recognisedBytes = 0;
 
     void drop(int index) {
         std::shared_ptr<const PageWords>& kept = pages[index];
@@ -620,10 +621,15 @@ std::shared_ptr<const PageWords> LayoutPdf::wordsFromRecognition(int index, cons
     return result;
 }
 
-void LayoutPdf::setRecognised(int index, std::shared_ptr<const PageWords> words) const {
-    if (!words || index < 0 || index >= static_cast<int>(handles_->recognised.size())) return;
+bool LayoutPdf::setRecognised(int index, std::shared_ptr<const PageWords> words) const {
+    if (!words || index < 0 || index >= static_cast<int>(handles_->recognised.size())) return false;
+    std::shared_ptr<const PageWords>& slot = handles_->recognised[index];
+    const std::size_t kept = handles_->recognisedBytes - (slot ? footprint(*slot) : 0) + footprint(*words);
+    if (kept > maxRecognisedBytes) return false;
     handles_->drop(index);
-    handles_->recognised[index] = std::move(words);
+    handles_->recognisedBytes = kept;
+    slot = std::move(words);
+    return true;
 }
 
 bool LayoutPdf::recognised(int index) const {

@@ -120,7 +120,12 @@ public:
                                                           int dpi, int minConfidence) const;
     // The page's words from now on, in place of its text layer's; they stay
     // whatever the budget, since they cannot be made again from the bytes.
-    void setRecognised(int index, std::shared_ptr<const PageWords> words) const;
+    // False, with nothing kept, once the recognised words of all pages would
+    // pass maxRecognisedBytes: a scan of thousands of dense pages must not
+    // take the memory of the show.
+    bool setRecognised(int index, std::shared_ptr<const PageWords> words) const;
+    // Some 3,000 dense pages of recognised words.
+    static constexpr std::size_t maxRecognisedBytes = std::size_t{256} << 20;
     bool recognised(int index) const;
 
 private:
