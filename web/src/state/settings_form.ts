@@ -118,7 +118,7 @@ export function rangeText(field: SettingsField): string {
   if (field.kind === 'device') return '0–127, or all';
   if (field.kind === 'hosts') return 'e.g. 192.168.1.20, 10.0.0.5';
   if (field.kind === 'destinations') return 'e.g. 192.168.1.20:8000, localhost:9000';
-  if (field.kind === 'languages') return 'None checked: every installed one, English first';
+  if (field.kind === 'languages') return 'None checked: every installed one, English first. Scanned pages are read in them at the next open';
   return '';
 }
 
