@@ -24,6 +24,10 @@ namespace {
 // 300 dpi, and the store's pictures are drawn from the PDF, not the scan.
 constexpr int readingDpi = 300;
 
+// Pages whose pictures are looked at while the open holds the store; each is
+// a fraction of a millisecond, and a text script has a few blank or title pages.
+constexpr int pagesAskedAtOpen = 32;
+
 // A page takes a core for a second or more: the reading runs only on time
 // nothing else wants (SCHED_IDLE), or at the weakest nice where that is refused.
 void lowestThreadPriority() {
@@ -166,19 +170,22 @@ bool DocumentStore::startScanLocked(const Held&) {
     if (!recognition_.enabled || !document_) return false;
     std::vector<int> pages;
     std::unique_ptr<ScannedPages> pictures;  // opened only for a page of a few characters
+    int asked = 0;
     for (std::size_t i = 0; i < searchTexts_.size(); ++i) {
         // Text that could not be folded is text all the same.
         const std::optional<std::string>& text = searchTexts_[i];
         if (!text) continue;
         const auto characters = static_cast<std::size_t>(g_utf8_strlen(text->data(), static_cast<gssize>(text->size())));
         if (characters >= fewTextCharacters) continue;
-        // A title page or a page number alone is no scan: asked here, so that
-        // a text script's crop does not wait on a reading of nothing.
-        if (characters > 0) {
+        // A blank, title or numbered page is no scan: asked here, so that a
+        // text script's crop does not wait on a reading of nothing. Past a
+        // few, under the lock, the reading threads ask instead.
+        if (asked < pagesAskedAtOpen) {
+            ++asked;
             if (!pictures) pictures = ScannedPages::open(document_->bytes(), password_);
             const std::optional<PageTextCounts> counts =
                 pictures ? pictures->counts(static_cast<int>(i)) : std::nullopt;
-            if (!counts || !needsRecognition(*counts)) continue;
+            if (counts && !needsRecognition(*counts)) continue;
         }
         pages.push_back(static_cast<int>(i));
     }

@@ -452,7 +452,8 @@ Recognition TextRecognizer::recognise(const GreyImage& image, int dpi, const std
 }
 
 bool needsRecognition(const PageTextCounts& counts) {
-    return counts.characters == 0 || (counts.characters < fewTextCharacters && counts.imageCover >= mostOfPage);
+    if (counts.characters == 0) return counts.imageCover > 0;
+    return counts.characters < fewTextCharacters && counts.imageCover >= mostOfPage;
 }
 
 namespace {

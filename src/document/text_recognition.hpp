@@ -148,8 +148,10 @@ private:
     std::optional<std::string> problem_;
 };
 
-// A page needs recognising when its text layer is empty, or nearly so (a
-// scanner's page number or stamp) while a picture covers most of it.
+// A page needs recognising when it has a picture and no text layer, or a
+// text layer of a few characters (a scanner's page number or stamp) while a
+// picture covers most of it. A page of no picture and no text is blank or
+// drawn: there is nothing scanned to read.
 inline constexpr std::size_t fewTextCharacters = 20;
 inline constexpr double mostOfPage = 0.6;
 bool needsRecognition(const PageTextCounts& counts);

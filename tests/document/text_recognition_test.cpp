@@ -144,9 +144,10 @@ TEST(TextRecognition, MissingOrUnloadableLanguagesGiveAProblemNotACrash) {
     }
 }
 
-TEST(TextRecognition, APageIsReadWhenItsTextLayerIsEmptyOrAPictureWithAFewCharacters) {
+TEST(TextRecognition, APageIsReadWhenAPictureHasNoTextOrAFewCharacters) {
     const std::tuple<std::size_t, double, bool> cases[] = {
-        {0, 0, true},      // outlined text, or a picture poppler does not map
+        {0, 0, false},     // a blank page, or one drawn without a picture
+        {0, 0.05, true},   // a scan cut to the text block, or a picture of a few lines
         {1, 0.3, false},   // a blank page with its number
         {19, 0.6, true},   // a scan with a page number or stamp in text
         {20, 0.9, false},  // a scan with its text layer
