@@ -33,17 +33,23 @@ std::optional<ViewPoint> pointIn(DocumentStore& store, const std::string& text, 
 
 int hitsFor(DocumentStore& store, const std::string& name) { return static_cast<int>(store.search(name, 100).size()); }
 
+// The play page as play.pdf in `dir`, and its scan at `dpi` as scan.pdf.
+std::filesystem::path scannedPlay(const testing::TempDir& dir, int dpi) {
+    testing::writePdf(dir / "play.pdf", {testing::playPage()});
+    testing::Scan scan{dir / "scan.pdf", dpi};
+    testing::scanPdf(dir / "play.pdf", scan);
+    return scan.pdf;
+}
+
 TEST(ScannedPages, AScanReadInTheBackgroundSearchesSnapsAndCropsLikeItsSourceOnce) {
     testing::TempDir dir;
-    testing::writePdf(dir / "play.pdf", {testing::playPage()});
-    testing::Scan scan{dir / "scan.pdf", 300};
-    testing::scanPdf(dir / "play.pdf", scan);
+    const std::filesystem::path scan = scannedPlay(dir, 300);
     DocumentStore source;
     ASSERT_TRUE(source.open(dir / "play.pdf"));
 
     DocumentStore store;
     store.setRecognition(reading(dir / "cache"));
-    ASSERT_TRUE(store.open(scan.pdf));
+    ASSERT_TRUE(store.open(scan));
     // Marks are kept in the cropped page: nothing is placed until the crop is known.
     EXPECT_FALSE(store.linesComplete());
     store.waitForScans();
@@ -75,7 +81,7 @@ TEST(ScannedPages, AScanReadInTheBackgroundSearchesSnapsAndCropsLikeItsSourceOnc
     // A second open reads nothing again: the words come from the cache.
     DocumentStore again;
     again.setRecognition(reading(dir / "cache"));
-    ASSERT_TRUE(again.open(scan.pdf));
+    ASSERT_TRUE(again.open(scan));
     again.waitForScans();
     EXPECT_EQ(again.recognitionsRun(), 0);
     EXPECT_TRUE(again.pageRecognised(0));
@@ -84,7 +90,7 @@ TEST(ScannedPages, AScanReadInTheBackgroundSearchesSnapsAndCropsLikeItsSourceOnc
 
     // Without recognition the scan has no words, and nothing waits.
     DocumentStore plain;
-    ASSERT_TRUE(plain.open(scan.pdf));
+    ASSERT_TRUE(plain.open(scan));
     EXPECT_TRUE(plain.linesComplete());
     EXPECT_EQ(hitsFor(plain, "WARDEN"), 0);
 }
@@ -151,13 +157,11 @@ TEST(ScannedPages, WeakWordsAreSearchedButNeverSnappedTo) {
 // A language not installed says so once and leaves the pages as they are; a close stops the reading.
 TEST(ScannedPages, AMissingLanguageOrACloseEndsTheReadingCleanly) {
     testing::TempDir dir;
-    testing::writePdf(dir / "play.pdf", {testing::playPage()});
-    testing::Scan scan{dir / "scan.pdf", 150};
-    testing::scanPdf(dir / "play.pdf", scan);
+    const std::filesystem::path scan = scannedPlay(dir, 150);
 
     DocumentStore store;
     store.setRecognition(reading(dir / "cache", "eng+zzz"));
-    ASSERT_TRUE(store.open(scan.pdf));
+    ASSERT_TRUE(store.open(scan));
     store.waitForScans();
     const DocumentStore::ScanStatus status = store.scanStatus();
     ASSERT_TRUE(status.problem);
@@ -166,7 +170,7 @@ TEST(ScannedPages, AMissingLanguageOrACloseEndsTheReadingCleanly) {
     EXPECT_EQ(store.recognitionsRun(), 0);
 
     store.setRecognition(reading(dir / "cache"));
-    ASSERT_TRUE(store.open(scan.pdf));
+    ASSERT_TRUE(store.open(scan));
     store.close();
     EXPECT_FALSE(store.currentInfo());
     store.waitForScans();
