@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/model/title_bar_state.hpp"
 #include "cli/command_line.hpp"
 #include "cli/self_checks.hpp"
@@ -306,7 +308,9 @@ std::optional<std::string> fileHash(const std::filesystem::path& path) {
 class ScratchFolder {
 public:
     ScratchFolder() {
-        if (gchar* made = g_dir_make_tmp("tallowmark-export-test-XXXXXX", nullptr)) {
+        // The process in the name tells one run's folder from another's running beside it.
+        const std::string pattern = "tallowmark-export-test-" + std::to_string(getpid()) + "-XXXXXX";
+        if (gchar* made = g_dir_make_tmp(pattern.c_str(), nullptr)) {
             path_ = made;
             g_free(made);
         } else {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <glib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -15,10 +17,12 @@ namespace {
 using testing::runMode;
 
 // Folders the export check made under the temporary folder and left there.
+// This process's own: a test running beside it may be exporting at the same moment.
 long exportScratchFolders() {
+    const std::string own = "tallowmark-export-test-" + std::to_string(getpid()) + "-";
     long count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
-        count += entry.path().filename().string().starts_with("tallowmark-export-test-");
+    for (const auto& entry : std::filesystem::directory_iterator(g_get_tmp_dir()))
+        count += entry.path().filename().string().starts_with(own);
     return count;
 }
 
