@@ -22,6 +22,11 @@ std::size_t threadCount() {
     return std::size_t(std::distance(begin(tasks), end(tasks)));
 }
 
+// A joined thread's entry may stay in /proc a moment after the join returns, on a busy machine.
+bool threadsBackTo(std::size_t count) {
+    return testing::pumpMainUntil([&] { return threadCount() == count; }, 2000);
+}
+
 // The listener's loop on a pipe standing in for the sequencer: input reaches the reader, a stop while the thread sits
 // in its wait joins it, and a descriptor that hangs up ends the wait instead of waking it for ever.
 TEST(MIDIInputThread, ReadsInputAndStopsFromItsWaitOrWhenItsDescriptorHangsUp) {
@@ -50,13 +55,13 @@ TEST(MIDIInputThread, ReadsInputAndStopsFromItsWaitOrWhenItsDescriptorHangsUp) {
                 EXPECT_EQ(threadCount(), before + 1);
                 input.stop();  // nothing more to read: the thread is back in its wait
                 EXPECT_FALSE(input.waiting());
-                EXPECT_EQ(threadCount(), before);
+                EXPECT_TRUE(threadsBackTo(before));
                 input.stop();  // a second stop is nothing
                 close(fds[1]);
             }
         }
         close(fds[0]);
-        EXPECT_EQ(threadCount(), before);
+        EXPECT_TRUE(threadsBackTo(before));
     }
     InputThread never;
     never.stop();
@@ -81,7 +86,7 @@ TEST(MIDIListenerLifetime, DestroyedListenersLeaveNoThreadOrLiveEvent) {
     }
     drainMainQueue();
     EXPECT_EQ(notes, 1);
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_TRUE(threadsBackTo(before));
 }
 
 TEST(MidiPath, MSCAndNotesThroughTheListenerReachTheEngine) {
