@@ -133,6 +133,16 @@ TEST_F(DocumentModesTest, ReportsPrintTheirLinesInShape) {
           R"(valimuistista: +\d+\.\d{3} ms/sivu  \(\d+x nopeampi\))",
           R"(OK - sivunvaihto pysyy 100 ms budjetissa \(\d+ % kaytossa\)|HUOM - keskiarvo ylittaa 100 ms .*)",
           R"(nayttokuva: +\d+\.\d ms/sivu +\d+\.\d kB)"}},
+        // With rounds, each page's CPU time and the medians besides.
+        {{"--pdf-test", lined, "200", "2"},
+         {R"(avaus \+ geometria: +\d+\.\d ms  3 sivua)", "renderointileveys:  200",
+          R"(kierroksia: +2  \(valimuisti tyhjana joka kierroksella\))", rendered + R"(  suoritin +\d+\.\d ms)",
+          rendered + R"(  suoritin +\d+\.\d ms)", rendered + R"(  suoritin +\d+\.\d ms)",
+          R"(keskiarvo: +\d+\.\d ms/sivu)", R"(hitain: +\d+\.\d ms  \(sivu [123]\))", R"(keskikoko: +\d+\.\d kB PNG)",
+          R"(suoritinaika: +\d+\.\d ms/sivu mediaani  \(piirto \+ pakkaus, +\d+\.\d ms suurin\))",
+          R"(seinakelloaika: +\d+\.\d ms/sivu mediaani)", R"(valimuistista: +\d+\.\d{3} ms/sivu  \(\d+x nopeampi\))",
+          R"(OK - sivunvaihto pysyy 100 ms budjetissa \(\d+ % kaytossa\)|HUOM - keskiarvo ylittaa 100 ms .*)",
+          R"(nayttokuva: +\d+\.\d ms/sivu +\d+\.\d kB)"}},
         // Two taps on each of the six lines; every tapped box is the same band.
         {{"--snap-test", lined},
          {R"(12 napautusta  mediaani 0\.\d{5}  min 0\.\d{5}  max 0\.\d{5}  hajonta 0\.0 %  eri korkeuksia 1)", drags,
