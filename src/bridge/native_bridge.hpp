@@ -1,13 +1,12 @@
 #pragma once
 
-#include <chrono>
-
 // The one object the page talks to, and what the shell holds. The dispatcher
 // admits and answers the calls, whose rows live in the files of their domain
 // (bridge_calls.hpp); the open script owns the store, the engine and the hub;
 // the settings store is shared with the shell. Main thread only, except the
 // work the calls hand to the background pool.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>

@@ -1,10 +1,9 @@
 #include "bridge/open_script.hpp"
 
-#include <limits>
-
 #include <glib.h>
 
 #include <chrono>
+#include <limits>
 
 #include "core/file_identity.hpp"
 #include "core/unicode_text.hpp"
@@ -50,13 +49,13 @@ void OpenScript::record(ReportEntry::Kind kind, const Cue* cue, const std::strin
 }
 
 DocumentStore::OpenResult OpenScript::open(const fs::path& path, const std::string& password) {
-    // A long script answers before its lines are all in: its first page is
-    // drawn meanwhile, and its crop follows as "documentChanged".
     // Scanned pages are read in the languages set now; the cache keeps them per language.
     DocumentStore::RecognitionOptions reading = store_->recognition();
     reading.enabled = true;
     reading.languages = settings_->settings().ocrLanguages;
     store_->setRecognition(std::move(reading));
+    // A long script answers before its lines are all in: its first page is
+    // drawn meanwhile, and its crop follows as "documentChanged".
     DocumentStore::OpenResult opened = store_->openScript(path, password, DocumentStore::Lines::inBackground);
     if (!opened.info) return opened;
     if (settings_->settings().dropPageNumbers) {

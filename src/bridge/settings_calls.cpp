@@ -5,7 +5,6 @@
 #include "bridge/native_bridge.hpp"
 #include "core/system_log.hpp"
 #include "document/document_store.hpp"
-#include "document/text_recognition.hpp"
 #include "settings/settings_rules.hpp"
 
 namespace tallowmark {
@@ -39,8 +38,8 @@ void applySettings(NativeBridge& b, const Json& dict) {
 // the sheet to choose from; English first, as the default reads them.
 Json pageSettings(const Settings& settings) {
     Json dict = settingsDictionary(settings);
-    const std::string installed = DocumentStore::defaultLanguages();
-    dict["ocrInstalled"] = installed.empty() ? Json::array() : Json(splitLanguages(installed));
+    const std::vector<std::string> installed = DocumentStore::installedLanguages();
+    dict["ocrInstalled"] = installed.empty() ? Json::array() : Json(installed);
     return dict;
 }
 

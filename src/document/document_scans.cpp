@@ -100,12 +100,16 @@ struct DocumentStore::Scan {
     ~Scan() { explicit_bzero(password.data(), password.size()); }
 };
 
-std::string DocumentStore::defaultLanguages(const std::optional<std::filesystem::path>& dataFolder) {
+std::vector<std::string> DocumentStore::installedLanguages(const std::optional<std::filesystem::path>& dataFolder) {
     std::vector<std::string> installed = TextRecognizer::installedLanguages(dataFolder);
     const auto english = std::find(installed.begin(), installed.end(), "eng");
     if (english != installed.end()) std::rotate(installed.begin(), english, english + 1);
+    return installed;
+}
+
+std::string DocumentStore::defaultLanguages(const std::optional<std::filesystem::path>& dataFolder) {
     std::string joined;
-    for (const std::string& name : installed) joined += (joined.empty() ? "" : "+") + name;
+    for (const std::string& name : installedLanguages(dataFolder)) joined += (joined.empty() ? "" : "+") + name;
     return joined;
 }
 

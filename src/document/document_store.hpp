@@ -240,7 +240,10 @@ public:
     // For the opens that follow.
     void setRecognition(RecognitionOptions options);
     RecognitionOptions recognition() const;
-    // The installed languages, English first, joined by '+'; empty when none is installed.
+    // The installed languages, English first.
+    static std::vector<std::string> installedLanguages(
+        const std::optional<std::filesystem::path>& dataFolder = std::nullopt);
+    // The same joined by '+'; empty when none is installed.
     static std::string defaultLanguages(const std::optional<std::filesystem::path>& dataFolder = std::nullopt);
 
     struct ScanStatus {
